@@ -1,0 +1,56 @@
+// Writes a DSD64 stereo stream as a DSF file, one 8192-byte DSD block at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Builds a DSF file whose header always describes the blocks written so far once Flush or Close has run:
+// the header is written first with zero lengths, blocks are appended, and Flush/Close rewrite the total
+// size, the sample count and the data chunk size in place. A recording cut off by a crash therefore opens
+// as a valid file holding everything up to the last Flush (and any whole blocks after it, though the header
+// will not count those).
+//
+// Not thread-safe: one thread (the output driver's) calls every member. All calls block on file I/O;
+// results are bool and nothing throws.
+class DsfWriter {
+public:
+    // One block: 4096 bytes of the left channel, then 4096 of the right; eight one-bit DSD64 samples per
+    // byte, earliest sample in bit 0 (the DSF "LSB first" order, so bytes go to the file unchanged).
+    static constexpr std::uint32_t kBlockBytes = 8192;
+    static constexpr std::uint32_t kChannelBlockBytes = 4096;
+    static constexpr std::uint32_t kSampleRate = 2822400;
+    // "DSD " chunk (28) + "fmt " chunk (52) + "data" chunk header (12).
+    static constexpr std::uint32_t kHeaderBytes = 92;
+
+    DsfWriter() noexcept = default;
+    ~DsfWriter(); // closes (and so finalises) an open file
+    DsfWriter(const DsfWriter&) = delete;
+    DsfWriter& operator=(const DsfWriter&) = delete;
+
+    // Closes any open file, then creates or truncates path (UTF-8) and writes the header of an empty
+    // stream. False when the file cannot be created or written.
+    bool Create(const std::string& path);
+
+    // Appends one block (kBlockBytes bytes, read from block). False when no file is open, block is null
+    // or the write fails; a failed write leaves the file at its previous whole-block length.
+    bool WriteBlock(const std::uint8_t* block);
+
+    // Rewrites the header so it describes every block appended so far. Meant to be called periodically
+    // (the output driver does so once a second). False when no file is open or the write fails.
+    bool Flush();
+
+    // Flushes and closes. True when there was nothing to close or everything was written; false when the
+    // final header could not be written or the close reported an error.
+    bool Close();
+
+    bool IsOpen() const noexcept { return fd_ >= 0; }
+    std::uint64_t BlockCount() const noexcept { return blocks_; }
+    // Samples per channel in the blocks written so far.
+    std::uint64_t SampleCount() const noexcept { return blocks_ * kChannelBlockBytes * 8; }
+
+private:
+    bool WriteAt(const std::uint8_t* bytes, std::size_t count, std::uint64_t offset);
+
+    int fd_ = -1;
+    std::uint64_t blocks_ = 0;
+};

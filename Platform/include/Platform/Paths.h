@@ -1,0 +1,23 @@
+// Well-known folders.
+#pragma once
+
+#include <filesystem>
+
+namespace platform {
+
+// The user's application-data folder: $XDG_DATA_HOME when it is an absolute path, else
+// <home>/.local/share, where home is $HOME (when absolute) or the user database's home folder. Empty when
+// no home folder can be found. Not created. Any thread; reads the environment at the call.
+std::filesystem::path AppDataDir();
+
+// The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute path, else <home>/.config, as
+// for AppDataDir. Empty when no home folder can be found. Not created.
+std::filesystem::path ConfigDir();
+
+// The folder that holds the running program's executable; empty when it cannot be found.
+std::filesystem::path ProgramDir();
+
+// Full path of the running program's executable; empty when it cannot be found.
+std::filesystem::path ProgramPath();
+
+} // namespace platform

@@ -1,0 +1,150 @@
+#include "Commands.h"
+
+#include "CWaveSource.h"
+#include "Mervane/DsfWriter.h"
+#include "Zentrafold/Zentrafold.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kUnitFrames = 512;
+constexpr std::uint32_t kUnitsPerChunk = 16; // the engine's steady chunk
+constexpr std::uint32_t kBlockBytes = DsfWriter::kBlockBytes;
+
+// A one-line bar redrawn in place, only when a person is watching standard error.
+class Progress {
+public:
+    explicit Progress(std::uint64_t total) : total_(total), shown_(isatty(STDERR_FILENO) == 1) {}
+    void Update(std::uint64_t done) {
+        if (!shown_ || total_ == 0)
+            return;
+        const int percent = static_cast<int>(done * 100 / total_);
+        if (percent == lastPercent_)
+            return;
+        lastPercent_ = percent;
+        constexpr int kWidth = 40;
+        char bar[kWidth + 1];
+        const int filled = percent * kWidth / 100;
+        std::memset(bar, '#', static_cast<std::size_t>(filled));
+        std::memset(bar + filled, '-', static_cast<std::size_t>(kWidth - filled));
+        bar[kWidth] = '\0';
+        std::fprintf(stderr, "\r[%s] %3d%%", bar, percent);
+        std::fflush(stderr);
+    }
+    void Finish() {
+        if (shown_ && lastPercent_ >= 0)
+            std::fputc('\n', stderr);
+    }
+
+private:
+    std::uint64_t total_;
+    bool shown_;
+    int lastPercent_ = -1;
+};
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "quellwave-cli: %s\n", message.c_str());
+    return 1;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+} // namespace
+
+int RunConvert(const std::vector<std::string>& args) {
+    if (args.size() != 2) {
+        std::fputs(UsageText(), stderr);
+        return 2;
+    }
+    const std::string& inPath = args[0];
+    const std::string& outPath = args[1];
+    // Creating the output truncates it: never let that destroy the input.
+    if (SameFile(inPath, outPath))
+        return Fail(outPath + ": is the input file");
+
+    CWaveSource wave;
+    if (!wave.Open(inPath.c_str()))
+        return Fail(inPath + ": rejected (" + WaveOpenErrorText(wave.LastOpenError()) + ")");
+    const std::uint32_t bytesPerSample = wave.BytesPerSample();
+    const bool is16 = bytesPerSample == 2;
+    const std::uint32_t unitBytes = kUnitFrames * 2 * bytesPerSample;
+
+    // Convert what the file holds: a header that declares more data than the file has (a recording cut
+    // short, or a streamed header with a placeholder size) would otherwise end in minutes of silence.
+    std::uint64_t available = wave.DataSize();
+    std::error_code ec;
+    const std::uintmax_t fileSize = std::filesystem::file_size(inPath, ec);
+    if (!ec)
+        available = std::min<std::uint64_t>(available,
+                                            fileSize > wave.DataOffset() ? fileSize - wave.DataOffset() : 0);
+    const std::uint64_t units = (available + unitBytes - 1) / unitBytes;
+
+    if (!wave.Seek(0))
+        return Fail(inPath + ": cannot seek to the samples");
+    DsfWriter writer;
+    if (!writer.Create(outPath))
+        return Fail(outPath + ": cannot create: " + std::strerror(errno));
+    const auto abandon = [&](const std::string& message) {
+        writer.Close();
+        std::error_code removeError;
+        std::filesystem::remove(outPath, removeError);
+        return Fail(message);
+    };
+
+    // The converter's output lags its input by just under one unit: the Initial call takes the first unit
+    // and yields nothing, the first Buffer call's block carries those first frames, and one extra unit of
+    // silence after the input pushes out the last input unit. So the DSF holds the whole input, one block
+    // per input unit, the last unit padded with silence.
+    std::vector<std::uint8_t> pcm(static_cast<std::size_t>(unitBytes) * kUnitsPerChunk, 0);
+    std::uint64_t bytesDone = 0;
+    if (units > 0) {
+        const auto firstBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(unitBytes, available));
+        if (!wave.Read(pcm.data(), firstBytes))
+            return abandon(inPath + ": read failed at the start of the samples");
+        bytesDone = firstBytes;
+        if ((is16 ? ZtfDirectConvertInitialBuffer16(pcm.data())
+                  : ZtfDirectConvertInitialBuffer24(pcm.data())) != 0)
+            return abandon("the converter refused its first unit");
+    }
+
+    Progress progress(units);
+    std::uint64_t unitsDone = 0; // Buffer units converted: input units 1 .. units-1, then the silent one
+    while (unitsDone < units) {
+        const auto chunkUnits =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(kUnitsPerChunk, units - unitsDone));
+        const auto chunkBytes = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(std::uint64_t{chunkUnits} * unitBytes, available - bytesDone));
+        std::fill(pcm.begin(), pcm.end(), 0);
+        if (chunkBytes > 0 && !wave.Read(pcm.data(), chunkBytes))
+            return abandon(inPath + ": read failed at byte " + std::to_string(bytesDone) + " of the samples");
+        unsigned char* dsd = nullptr;
+        unsigned int dsdSize = 0;
+        const int result =
+            is16 ? ZtfDirectConvertBuffer16(pcm.data(), static_cast<int>(chunkUnits), &dsd, &dsdSize)
+                 : ZtfDirectConvertBuffer24(pcm.data(), static_cast<int>(chunkUnits), &dsd, &dsdSize);
+        if (result != 0 || dsd == nullptr || dsdSize != chunkUnits * kBlockBytes)
+            return abandon("the converter failed");
+        for (std::uint32_t b = 0; b < chunkUnits; ++b) {
+            if (!writer.WriteBlock(dsd + std::size_t{b} * kBlockBytes))
+                return abandon(outPath + ": write failed: " + std::strerror(errno));
+        }
+        unitsDone += chunkUnits;
+        bytesDone += chunkBytes;
+        progress.Update(unitsDone);
+    }
+    progress.Finish();
+    if (!writer.Close())
+        return abandon(outPath + ": write failed: " + std::strerror(errno));
+    return 0;
+}

@@ -1,0 +1,47 @@
+// quellwave-cli: the player's engine without a window.
+#include "Commands.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+const char* UsageText() {
+    return "usage: quellwave-cli COMMAND [ARGS]\n"
+           "\n"
+           "  info PATH...             show each file's format and length, or why it cannot be played;\n"
+           "                           exit status 1 when any file is rejected\n"
+           "  convert IN.wav OUT.dsf   up-convert a 16/24-bit 44 100 Hz stereo WAV file to a DSD64 DSF\n"
+           "                           file; no fades are applied. The DSF holds the whole input, one DSD\n"
+           "                           block per 512 frames, the last one padded with silence\n"
+           "  --help                   show this text\n";
+}
+
+namespace {
+
+constexpr const char* kSummary =
+    "quellwave-cli - Quellwave without a window: a DSD64 player engine that up-converts 16/24-bit\n"
+    "44 100 Hz WAV files to DSD64.\n"
+    "\n"
+    "Commands: info, convert. Run \"quellwave-cli --help\" for their usage.\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(kSummary, stdout);
+        return 0;
+    }
+    const std::string command = argv[1];
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(UsageText(), stdout);
+        return 0;
+    }
+    if (command == "info")
+        return RunInfo(args);
+    if (command == "convert")
+        return RunConvert(args);
+    std::fprintf(stderr, "quellwave-cli: unknown command \"%s\"\n\n%s", command.c_str(), UsageText());
+    return 2;
+}

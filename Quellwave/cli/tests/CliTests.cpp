@@ -1,0 +1,199 @@
+// Runs the real quellwave-cli on generated files and checks what a user sees: lines, exit status, files.
+#include "WavBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <sys/wait.h>
+
+using namespace wavtest;
+
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+bool Have(const char* tool) {
+    return std::system(("command -v " + std::string(tool) + " >/dev/null").c_str()) == 0;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    RunResult Run(const std::vector<std::string>& args) {
+        std::string command = Quote(QW_CLI_PATH);
+        for (const auto& a : args)
+            command += " " + Quote(a);
+        command +=
+            " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string()) + " </dev/null";
+        const int raw = std::system(command.c_str());
+        const Bytes out = ReadFileBytes(dir_ / "out"), err = ReadFileBytes(dir_ / "err");
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
+    }
+    std::string Write(const std::string& name, const WavShape& shape) {
+        WriteFile(dir_ / name, BuildWav(shape));
+        return (dir_ / name).string();
+    }
+    static WavShape Shape(std::uint16_t bits, std::size_t frames, void (*change)(WavShape&) = nullptr) {
+        WavShape s;
+        s.bits = bits;
+        s.data = Pattern(frames * bits / 4);
+        if (change)
+            change(s);
+        return s;
+    }
+    // Converts and checks the DSF holds `blocks` blocks, by its size and by ffprobe.
+    void ExpectConverted(const std::string& in, std::uint64_t blocks) {
+        const std::string out = (dir_ / "o.dsf").string();
+        const RunResult r = Run({"convert", in, out});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, ""); // no progress bar when standard error is not a terminal
+        EXPECT_EQ(std::filesystem::file_size(out), 92 + blocks * 8192);
+        if (Have("ffprobe")) {
+            ASSERT_EQ(std::system(("ffprobe -v error -show_entries stream=duration_ts -of default=nw=1 " +
+                                   Quote(out) + " >" + Quote((dir_ / "probe").string()))
+                                      .c_str()),
+                      0);
+            const Bytes probe = ReadFileBytes(dir_ / "probe");
+            EXPECT_EQ(std::string(probe.begin(), probe.end()),
+                      "duration_ts=" + std::to_string(blocks * 4096) + "\n");
+        }
+    }
+
+    ScratchDir dir_;
+};
+
+TEST_F(CliTest, InfoPrintsOneExactLinePerPath) {
+    WriteFile(dir_ / "notes.txt", Bytes{'h', 'e', 'l', 'l', 'o'});
+    Bytes cut = BuildWav(Shape(16, 100));
+    cut.resize(30);
+    WriteFile(dir_ / "cut.wav", cut);
+    const std::pair<std::string, std::string> files[] = {
+        {Write("a.wav", Shape(16, 44100)), "wav16 length_ms=1000"},
+        {Write("b c.wav", Shape(24, 22050, [](WavShape& s) { s.tag = 0xFFFE; })), "wav24 length_ms=500"},
+        {Write("d.wav", Shape(16, 9, [](WavShape& s) { s.declaredDataSize = ~0u; })),
+         "wav16 length_ms=24347887"},
+        {Write("e.wav", Shape(16, 9, [](WavShape& s) { s.rate = 48000; })), "rejected (not 44 100 Hz)"},
+        {Write("f.wav", Shape(16, 9, [](WavShape& s) { s.channels = 1; })), "rejected (not stereo)"},
+        {Write("g.wav", Shape(16, 9, [](WavShape& s) { s.bits = 8; })), "rejected (not 16/24-bit)"},
+        {Write("h.wav", Shape(16, 9, [](WavShape& s) { s.formatSize = 257; })),
+         "rejected (too large format chunk)"},
+        {Write("i.wav", Shape(16, 0)), "rejected (empty data)"},
+        {Write("j.wav", Shape(24, 9, [](WavShape& s) { s.blockAlign = 4; })), "rejected (bad block align)"},
+        {Write("k.wav", Shape(16, 9,
+                              [](WavShape& s) {
+                                  s.chunksBeforeData.assign(5, {"LIST", Bytes(1)});
+                              })),
+         "rejected (no data chunk within five chunks)"},
+        {(dir_ / "notes.txt").string(), "rejected (not RIFF)"},
+        {(dir_ / "cut.wav").string(), "rejected (truncated header)"},
+        {(dir_ / "missing.wav").string(), "rejected (unreadable)"},
+    };
+    std::vector<std::string> args{"info"};
+    std::string lines;
+    for (const auto& [path, line] : files) {
+        args.push_back(path);
+        lines += path + ": " + line + "\n";
+    }
+    RunResult r = Run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, lines);
+    EXPECT_EQ(r.err, "");
+    args.resize(4); // only the accepted ones
+    EXPECT_EQ(Run(args).status, 0);
+}
+
+TEST_F(CliTest, SummaryHelpAndWrongUse) {
+    RunResult r = Run({});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.find("info") != std::string::npos && r.out.find("convert") != std::string::npos);
+    r = Run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: quellwave-cli", 0), 0u);
+    r = Run({"play-everything"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("usage: quellwave-cli"), std::string::npos);
+    EXPECT_EQ(Run({"info"}).status, 2);
+    EXPECT_EQ(Run({"convert", "a.wav"}).status, 2);
+    EXPECT_EQ(Run({"convert", "a.wav", "b.dsf", "c"}).status, 2);
+}
+
+TEST_F(CliTest, ConvertWritesOneBlockPerInputUnit) {
+    ExpectConverted(Write("a.wav", Shape(16, 44100)), 87);    // 86 units and 68 frames
+    ExpectConverted(Write("b.wav", Shape(16, 16 * 512)), 16); // one whole chunk, nothing padded
+    ExpectConverted(Write("c.wav", Shape(24, 513)), 2);
+    // A header declaring more than the file holds: what is there is converted, no silent tail.
+    ExpectConverted(Write("d.wav", Shape(16, 3000, [](WavShape& s) { s.declaredDataSize = ~0u; })), 6);
+}
+
+TEST_F(CliTest, ConvertKeepsEveryUnitInItsPlace) {
+    if (!Have("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    // Silence with a loud 1 kHz burst in unit 0 (the converter's priming unit), in unit 17 (the second
+    // 16-unit chunk) and in the last 100 frames (the padded final unit).
+    constexpr std::size_t kFrames = 20 * 512 + 100;
+    WavShape s = Shape(16, kFrames);
+    std::fill(s.data.begin(), s.data.end(), 0);
+    for (const auto& [first, count] :
+         {std::pair<std::size_t, std::size_t>{0, 512}, {17 * 512, 512}, {kFrames - 100, 100}})
+        for (std::size_t i = 0; i < count * 4; ++i) {
+            const auto v = static_cast<std::uint16_t>(
+                std::lround(32000 * std::sin(std::numbers::pi * double(i / 4) / 22.05)));
+            s.data[first * 4 + i] = static_cast<std::uint8_t>(i % 2 ? v >> 8 : v);
+        }
+    const std::string out = (dir_ / "bursts.dsf").string();
+    ASSERT_EQ(Run({"convert", Write("bursts.wav", s), out}).status, 0);
+
+    // Left-channel RMS of the decoded stream over each block: ffmpeg gives 4096 stereo floats per block.
+    std::vector<double> rms;
+    FILE* p = ::popen(("ffmpeg -v error -i " + Quote(out) + " -f f32le -acodec pcm_f32le -").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    for (std::vector<float> b(8192); std::fread(b.data(), sizeof(float), b.size(), p) == b.size();) {
+        double sum = 0;
+        for (std::size_t i = 0; i < b.size(); i += 2)
+            sum += double{b[i]} * b[i];
+        rms.push_back(std::sqrt(sum / 4096));
+    }
+    ::pclose(p);
+    ASSERT_EQ(rms.size(), 21u);
+    double floor = 0; // the modulator's shaped noise, as the decoder passes it
+    for (std::size_t b = 1; b < 20; ++b)
+        floor = b == 17 ? floor : std::max(floor, rms[b]);
+    // A burst one block early or late would leave its own block at the floor.
+    EXPECT_GT(rms[0], 4 * floor);
+    EXPECT_GT(rms[17], 4 * floor);
+    EXPECT_GT(rms[20], 2 * floor); // only 100 frames of burst
+}
+
+TEST_F(CliTest, ConvertFailuresLeaveNoOutput) {
+    const std::string good = Write("a.wav", Shape(16, 1000));
+    const Bytes before = ReadFileBytes(good);
+    RunResult r = Run({"convert", Write("m.wav", Shape(16, 9, [](WavShape& s) { s.channels = 1; })),
+                       (dir_ / "m.dsf").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("rejected (not stereo)"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "m.dsf"));
+    r = Run({"convert", good, (dir_ / "no-dir" / "x.dsf").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot create"), std::string::npos) << r.err;
+    if (std::filesystem::exists("/dev/full")) {
+        EXPECT_EQ(Run({"convert", good, "/dev/full"}).status, 1);
+    }
+    // The output may not be the input under another name.
+    EXPECT_EQ(Run({"convert", good, (dir_ / "." / "a.wav").string()}).status, 1);
+    EXPECT_EQ(ReadFileBytes(good), before);
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+// One PCM -> DSD64 up-converter: a x64 interpolator followed by a one-bit sigma-delta modulator, with all of
+// its state, so that several can run at once. The four C functions of Zentrafold.h drive one of these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace zentrafold {
+
+inline constexpr int kUnitFrames = 512;    // PCM frames per conversion unit
+inline constexpr int kBlockBytes = 8192;   // DSD bytes per unit: left channel, then right
+inline constexpr int kChannelBytes = 4096; // DSD bytes per channel per unit
+inline constexpr int kOversampling = 64;   // DSD64 samples per PCM frame
+
+enum class PcmFormat {
+    kInt16, // 2 bytes per sample, little-endian, 4 bytes per stereo frame
+    kInt24, // 3 bytes per sample, packed little-endian, 6 bytes per stereo frame
+};
+
+// Bytes in one 512-frame unit of the format.
+constexpr std::size_t UnitBytes(PcmFormat format) noexcept {
+    return format == PcmFormat::kInt16 ? kUnitFrames * 4 : kUnitFrames * 6;
+}
+
+class Converter {
+public:
+    // Allocates the whole working state (about 150 KB) and resets it to silence. Throws std::bad_alloc only.
+    Converter();
+    ~Converter();
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Starts a new stream: clears every filter and modulator state, reseeds the dither, and feeds the first
+    // 512 frames (one unit of `format` at `pcm`) without producing output. Allocates nothing.
+    void Initial(const void* pcm, PcmFormat format) noexcept;
+
+    // Continues the stream with unitCount units of PCM at `pcm` and writes unitCount DSD blocks to `out`
+    // (unitCount x kBlockBytes bytes, caller-owned). The output lags the input by a fixed latency of just
+    // under one unit, so the first block after Initial carries the Initial frames. Allocates nothing; one
+    // thread at a time.
+    void Convert(const void* pcm, int unitCount, PcmFormat format, unsigned char* out) noexcept;
+
+    // Clears all state to silence (as a fresh converter), without feeding any frames.
+    void Reset() noexcept;
+
+    // What the modulator's overload detector saw since the last Reset/Initial. A burst is a run of resets
+    // less than 1 ms apart; its length is how long the loop took to settle again.
+    struct OverloadStats {
+        std::uint64_t resets = 0;              // channel resets
+        std::uint64_t bursts = 0;              // separate overload episodes
+        std::uint64_t longestBurstSamples = 0; // DSD64 samples from first to last reset of the worst burst
+    };
+    OverloadStats Overloads() const noexcept;
+
+    // The fixed delay from PCM input to DSD output, in DSD64 samples.
+    static int LatencySamples() noexcept;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace zentrafold

@@ -1,0 +1,242 @@
+// The converter as the engine and the C interface use it: block layout, stream continuity, restarts, and
+// what the decoded DSD sounds like.
+#include "DsdTestSupport.h"
+#include "Zentrafold/Zentrafold.h"
+#include "Zentrafold/ZentrafoldConverter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace zentrafold::test {
+namespace {
+
+// Converts `units` units of a stereo signal as the engine does: an Initial call with the first unit, then
+// Buffer calls of `perCall` units. Returns the blocks of the Buffer calls.
+std::vector<unsigned char> ConvertStream(Converter& converter, const Signal& left, const Signal& right,
+                                         int units, PcmFormat format, int perCall = 16) {
+    const auto first = MakePcm(left, right, 0, 1, format);
+    converter.Initial(first.data(), format);
+    std::vector<unsigned char> out;
+    for (int done = 0; done < units;) {
+        const int n = std::min(perCall, units - done);
+        const auto pcm = MakePcm(left, right, static_cast<long>(done + 1) * kUnitFrames, n, format);
+        const std::size_t at = out.size();
+        out.resize(at + static_cast<std::size_t>(n) * kBlockBytes);
+        converter.Convert(pcm.data(), n, format, out.data() + at);
+        done += n;
+    }
+    return out;
+}
+
+// Drops the first `blocks` blocks (the filters' and modulator's settling) from a run of blocks.
+std::vector<unsigned char> Skip(const std::vector<unsigned char>& blocks, int count) {
+    return {blocks.begin() + static_cast<long>(count) * kBlockBytes, blocks.end()};
+}
+
+constexpr int kLog2Fft = 18; // 2^18 samples = 8 blocks, 10.8 Hz bins
+
+class ConverterSignal : public ::testing::Test {
+protected:
+    std::unique_ptr<Converter> converter_ = std::make_unique<Converter>();
+};
+
+TEST_F(ConverterSignal, LeftHalfOfEachBlockIsTheLeftChannel) {
+    const auto out =
+        Skip(ConvertStream(*converter_, Sine(997, 0.5), Sine(2500, 0.5), 10, PcmFormat::kInt24), 2);
+    const auto left = Analyse(Unpack(out, 0), kLog2Fft);
+    const auto right = Analyse(Unpack(out, 1), kLog2Fft);
+    // -6 dBFS PCM is a quarter of full modulation: power 0.25^2 / 2.
+    EXPECT_NEAR(DbFs(TonePower(left, 997)), -6.02, 0.01);
+    EXPECT_NEAR(DbFs(TonePower(right, 2500)), -6.02, 0.01);
+    EXPECT_LT(DbFs(TonePower(left, 2500)), -140);
+    EXPECT_LT(DbFs(TonePower(right, 997)), -140);
+}
+
+TEST_F(ConverterSignal, EarliestSampleIsTheLeastSignificantBit) {
+    const auto out = Skip(ConvertStream(*converter_, Sine(997, 0.5), Silence(), 10, PcmFormat::kInt24), 2);
+    const auto right = Analyse(Unpack(out, 0), kLog2Fft);
+    const auto wrong = Analyse(Unpack(out, 0, true), kLog2Fft);
+    const double noise = BandPower(right, 20, 20000, {997});
+    // Read the wrong way round, the shaped noise of each byte is scrambled into the audio band.
+    EXPECT_LT(DbFs(noise), -120);
+    EXPECT_GT(DbFs(BandPower(wrong, 20, 20000, {997})), DbFs(noise) + 60);
+}
+
+TEST_F(ConverterSignal, ToneIsCleanAndAtTheRightLevel) {
+    const auto out =
+        Skip(ConvertStream(*converter_, Sine(997, 0.5), Sine(997, 0.5), 10, PcmFormat::kInt24), 2);
+    const auto s = Analyse(Unpack(out, 0), kLog2Fft);
+    const double tone = TonePower(s, 997);
+    EXPECT_NEAR(DbFs(tone), -6.02, 0.01);
+    // Harmonics and noise: generous bounds that a broken filter, a lost state or a wrong scale would cross
+    // by tens of dB; the precise figures come from bench/measure.py.
+    for (int h = 2; h <= 5; ++h)
+        EXPECT_LT(DbFs(TonePower(s, 997.0 * h)), -140) << "harmonic " << h;
+    EXPECT_GT(10 * std::log10(tone / BandPower(s, 20, 20000, {997})), 125);
+}
+
+TEST_F(ConverterSignal, PassBandIsFlatTo20kHz) {
+    for (double hz : {100.0, 10000.0, 19000.0, 20000.0}) {
+        const auto out = Skip(ConvertStream(*converter_, Sine(hz, 0.5), Silence(), 10, PcmFormat::kInt24), 2);
+        EXPECT_NEAR(DbFs(TonePower(Analyse(Unpack(out, 0), kLog2Fft), hz)), -6.02, 0.01) << hz << " Hz";
+    }
+}
+
+TEST_F(ConverterSignal, SilenceHasNoToneAndALowFloor) {
+    const auto out = Skip(ConvertStream(*converter_, Silence(), Silence(), 18, PcmFormat::kInt16), 2);
+    for (int channel = 0; channel < 2; ++channel) {
+        // Two consecutive stretches, so a slowly building idle pattern would show in either.
+        for (int part = 0; part < 2; ++part) {
+            const std::vector<unsigned char> stretch(out.begin() + part * 8 * kBlockBytes,
+                                                     out.begin() + (part + 1) * 8 * kBlockBytes);
+            const auto s = Analyse(Unpack(stretch, channel), kLog2Fft);
+            EXPECT_LT(DbFs(PeakBin(s, 20, 20000)), -150) << "channel " << channel;
+            EXPECT_LT(DbFs(BandPower(s, 20, 20000)), -135) << "channel " << channel;
+        }
+    }
+}
+
+TEST_F(ConverterSignal, InitialFramesComeOutInTheFirstBlock) {
+    // A stream that is loud only during its first unit: with a latency under one unit, that unit is in the
+    // first Buffer output; the rest is silence.
+    const Signal burst = [](long n) { return n < kUnitFrames ? 0.8 : 0.0; };
+    const auto out = ConvertStream(*converter_, burst, burst, 4, PcmFormat::kInt16, 1);
+    auto density = [&](int block, int from, int to) {
+        // Mean of the +/-1 samples over a window: follows the signal, is near 0 in silence.
+        const auto bits =
+            Unpack({out.begin() + block * kBlockBytes, out.begin() + (block + 1) * kBlockBytes}, 0);
+        double peak = 0;
+        for (int i = from; i + 512 <= to; i += 512) {
+            double sum = 0;
+            for (int k = i; k < i + 512; ++k)
+                sum += bits[static_cast<std::size_t>(k)];
+            peak = std::max(peak, std::abs(sum / 512));
+        }
+        return peak;
+    };
+    EXPECT_GT(density(0, 0, 32768), 0.35);
+    EXPECT_LT(density(2, 0, 32768), 0.02);
+}
+
+TEST_F(ConverterSignal, FullScaleSquareNeverSticks) {
+    for (double hz : {20.0, 1000.0, 10000.0}) {
+        const auto out = ConvertStream(*converter_, Square(hz, 1.0), Square(hz, -1.0), 40, PcmFormat::kInt16);
+        for (int channel = 0; channel < 2; ++channel) {
+            // A stuck modulator repeats one byte (0x00 or 0xFF); 64 equal bytes are 181 us.
+            int run = 1;
+            int longest = 1;
+            for (std::size_t b = 0; b < out.size(); b += kBlockBytes) {
+                const unsigned char* half =
+                    out.data() + b + static_cast<std::size_t>(channel) * kChannelBytes;
+                for (int i = 1; i < kChannelBytes; ++i) {
+                    run = half[i] == half[i - 1] ? run + 1 : 1;
+                    longest = std::max(longest, run);
+                }
+            }
+            EXPECT_LT(longest, 64) << hz << " Hz, channel " << channel;
+        }
+    }
+}
+
+class ConverterStream : public ::testing::Test {
+protected:
+    Signal left_ = Sine(1234.5, 0.7);
+    Signal right_ = [](long n) { return 0.9 * std::sin(n * 0.01) * std::sin(n * 0.37); };
+};
+
+TEST_F(ConverterStream, SplittingCallsDoesNotChangeBytes) {
+    Converter whole;
+    Converter pieces;
+    const auto a = ConvertStream(whole, left_, right_, 24, PcmFormat::kInt16, 24);
+    const auto b = ConvertStream(pieces, left_, right_, 24, PcmFormat::kInt16, 5);
+    ASSERT_EQ(a.size(), 24u * kBlockBytes);
+    EXPECT_EQ(a, b);
+}
+
+TEST_F(ConverterStream, InitialRestartsAsAFreshConverter) {
+    Converter used;
+    ConvertStream(used, Square(50, 1.0), Sine(300, 0.9), 20, PcmFormat::kInt16);
+    Converter fresh;
+    EXPECT_EQ(ConvertStream(used, left_, right_, 8, PcmFormat::kInt16),
+              ConvertStream(fresh, left_, right_, 8, PcmFormat::kInt16));
+}
+
+TEST_F(ConverterStream, SixteenAndTwentyFourBitPathsAgree) {
+    // Signals exactly representable in 16 bits are the same numbers in both formats.
+    auto quantised = [](Signal s) { return [s](long n) { return std::round(s(n) * 32768.0) / 32768.0; }; };
+    Converter c16;
+    Converter c24;
+    EXPECT_EQ(ConvertStream(c16, quantised(left_), quantised(right_), 6, PcmFormat::kInt16),
+              ConvertStream(c24, quantised(left_), quantised(right_), 6, PcmFormat::kInt24));
+}
+
+TEST_F(ConverterStream, TwoConvertersAreIndependent) {
+    Converter alone;
+    const auto expected = ConvertStream(alone, left_, right_, 6, PcmFormat::kInt16, 1);
+    Converter a;
+    Converter b;
+    const auto first = MakePcm(left_, right_, 0, 1, PcmFormat::kInt16);
+    const auto other = MakePcm(right_, left_, 0, 7, PcmFormat::kInt24);
+    a.Initial(first.data(), PcmFormat::kInt16);
+    b.Initial(other.data(), PcmFormat::kInt24);
+    std::vector<unsigned char> got(6 * kBlockBytes);
+    std::vector<unsigned char> sink(kBlockBytes);
+    for (int u = 0; u < 6; ++u) {
+        const auto pcm = MakePcm(left_, right_, static_cast<long>(u + 1) * kUnitFrames, 1, PcmFormat::kInt16);
+        a.Convert(pcm.data(), 1, PcmFormat::kInt16, got.data() + u * kBlockBytes);
+        b.Convert(other.data() + UnitBytes(PcmFormat::kInt24), 1, PcmFormat::kInt24, sink.data());
+    }
+    EXPECT_EQ(got, expected);
+}
+
+class CInterface : public ::testing::Test {
+protected:
+    std::vector<unsigned char> pcm16_ = MakePcm(Sine(440, 0.5), Sine(660, 0.5), 0, 17, PcmFormat::kInt16);
+    std::vector<unsigned char> pcm24_ = MakePcm(Sine(440, 0.5), Sine(660, 0.5), 0, 17, PcmFormat::kInt24);
+    unsigned char* output_ = nullptr;
+    unsigned int size_ = 0;
+};
+
+TEST_F(CInterface, OneBlockPerUnitAtBothDepths) {
+    ASSERT_EQ(ZtfDirectConvertInitialBuffer16(pcm16_.data()), 0);
+    for (int units : {1, 9, 16}) {
+        ASSERT_EQ(ZtfDirectConvertBuffer16(pcm16_.data() + 2048, units, &output_, &size_), 0);
+        EXPECT_NE(output_, nullptr);
+        EXPECT_EQ(size_, static_cast<unsigned>(units) * 8192u);
+    }
+    ASSERT_EQ(ZtfDirectConvertInitialBuffer24(pcm24_.data()), 0);
+    ASSERT_EQ(ZtfDirectConvertBuffer24(pcm24_.data() + 3072, 11, &output_, &size_), 0);
+    EXPECT_EQ(size_, 11u * 8192u);
+}
+
+TEST_F(CInterface, MatchesTheConverterClass) {
+    ASSERT_EQ(ZtfDirectConvertInitialBuffer16(pcm16_.data()), 0);
+    ASSERT_EQ(ZtfDirectConvertBuffer16(pcm16_.data() + 2048, 16, &output_, &size_), 0);
+    const std::vector<unsigned char> viaC(output_, output_ + size_);
+    Converter converter;
+    std::vector<unsigned char> direct(16 * kBlockBytes);
+    converter.Initial(pcm16_.data(), PcmFormat::kInt16);
+    converter.Convert(pcm16_.data() + 2048, 16, PcmFormat::kInt16, direct.data());
+    EXPECT_EQ(viaC, direct);
+}
+
+TEST_F(CInterface, BadArgumentsFailWithoutOutput) {
+    output_ = pcm16_.data();
+    size_ = 5;
+    EXPECT_EQ(ZtfDirectConvertBuffer16(pcm16_.data(), 0, &output_, &size_), -1);
+    EXPECT_EQ(output_, nullptr);
+    EXPECT_EQ(size_, 0u);
+    EXPECT_EQ(ZtfDirectConvertBuffer24(nullptr, 1, &output_, &size_), -1);
+    EXPECT_EQ(ZtfDirectConvertBuffer16(pcm16_.data(), -3, &output_, &size_), -1);
+    EXPECT_EQ(ZtfDirectConvertBuffer16(pcm16_.data(), 1, nullptr, &size_), -1);
+    // A count whose byte size does not fit the unsigned result is refused instead of wrapping.
+    EXPECT_EQ(ZtfDirectConvertBuffer16(pcm16_.data(), 1 << 20, &output_, &size_), -1);
+    EXPECT_EQ(ZtfDirectConvertInitialBuffer16(nullptr), -1);
+    EXPECT_EQ(ZtfDirectConvertInitialBuffer24(nullptr), -1);
+}
+
+} // namespace
+} // namespace zentrafold::test

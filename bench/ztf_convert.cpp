@@ -1,0 +1,156 @@
+// ztf-convert IN.wav OUT.dsf: converts a 44.1 kHz stereo 16/24-bit WAV to DSD64 with Zentrafold alone (the
+// library the player uses, called as the engine calls it) and writes a DSF file. Prints the modulator's
+// overload statistics and the longest run of identical output bytes per channel, the stuck-output check.
+// Exit status: 0 on success, 1 on bad input or an output that stuck (a run of identical bytes over 1 ms).
+#include "Zentrafold/ZentrafoldConverter.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+std::uint32_t Le32(const unsigned char* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint16_t Le16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+struct Wav {
+    int bits = 0;
+    std::vector<unsigned char> data;
+};
+
+bool ReadWav(const char* path, Wav& wav) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) != 0 ||
+        std::memcmp(file.data() + 8, "WAVE", 4) != 0)
+        return false;
+    bool haveFormat = false;
+    for (std::size_t at = 12; at + 8 <= file.size();) {
+        const std::uint32_t size = Le32(file.data() + at + 4);
+        const std::size_t body = at + 8;
+        const std::size_t avail = std::min<std::size_t>(size, file.size() - body);
+        if (std::memcmp(file.data() + at, "fmt ", 4) == 0 && avail >= 16) {
+            const unsigned char* f = file.data() + body;
+            const std::uint16_t tag = Le16(f);
+            if ((tag != 1 && tag != 0xFFFE) || Le16(f + 2) != 2 || Le32(f + 4) != 44100)
+                return false;
+            wav.bits = Le16(f + 14);
+            if (wav.bits != 16 && wav.bits != 24)
+                return false;
+            haveFormat = true;
+        } else if (std::memcmp(file.data() + at, "data", 4) == 0 && haveFormat) {
+            wav.data.assign(file.begin() + static_cast<long>(body),
+                            file.begin() + static_cast<long>(body + avail));
+            return true;
+        }
+        at = body + size + (size & 1);
+    }
+    return false;
+}
+
+void Put32(std::vector<unsigned char>& v, std::uint32_t x) {
+    for (int i = 0; i < 4; ++i)
+        v.push_back(static_cast<unsigned char>(x >> (8 * i)));
+}
+void Put64(std::vector<unsigned char>& v, std::uint64_t x) {
+    for (int i = 0; i < 8; ++i)
+        v.push_back(static_cast<unsigned char>(x >> (8 * i)));
+}
+
+// DSF: our block layout (4096 bytes of the left channel, then 4096 of the right, LSB first) is DSF's own.
+std::vector<unsigned char> DsfHeader(std::uint64_t blocks) {
+    const std::uint64_t dataBytes = blocks * zentrafold::kBlockBytes;
+    std::vector<unsigned char> h;
+    h.insert(h.end(), {'D', 'S', 'D', ' '});
+    Put64(h, 28);
+    Put64(h, 28 + 52 + 12 + dataBytes);
+    Put64(h, 0);
+    h.insert(h.end(), {'f', 'm', 't', ' '});
+    Put64(h, 52);
+    Put32(h, 1);       // format version
+    Put32(h, 0);       // raw DSD
+    Put32(h, 2);       // stereo
+    Put32(h, 2);       // channels
+    Put32(h, 2822400); // sampling frequency
+    Put32(h, 1);       // bits per sample: LSB first
+    Put64(h, blocks * zentrafold::kChannelBytes * 8);
+    Put32(h, zentrafold::kChannelBytes);
+    Put32(h, 0);
+    h.insert(h.end(), {'d', 'a', 't', 'a'});
+    Put64(h, 12 + dataBytes);
+    return h;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::cerr << "usage: ztf-convert IN.wav OUT.dsf\n";
+        return 1;
+    }
+    Wav wav;
+    if (!ReadWav(argv[1], wav)) {
+        std::cerr << "ztf-convert: " << argv[1] << ": not a 44.1 kHz stereo 16/24-bit PCM WAV\n";
+        return 1;
+    }
+    const auto format = wav.bits == 16 ? zentrafold::PcmFormat::kInt16 : zentrafold::PcmFormat::kInt24;
+    const std::size_t unitBytes = zentrafold::UnitBytes(format);
+    // Whole units, then one unit of silence so the last frames leave the converter's latency.
+    const std::size_t units = (wav.data.size() + unitBytes - 1) / unitBytes + 1;
+    wav.data.resize(units * unitBytes, 0);
+
+    const std::uint64_t blocks = units - 1;
+    std::ofstream out(argv[2], std::ios::binary);
+    const auto header = DsfHeader(blocks);
+    out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+
+    zentrafold::Converter converter;
+    converter.Initial(wav.data.data(), format);
+    std::vector<unsigned char> dsd(16 * zentrafold::kBlockBytes);
+    std::uint64_t longestRun[2] = {0, 0};
+    std::uint64_t run[2] = {0, 0};
+    int last[2] = {-1, -1};
+    for (std::size_t u = 1; u < units; u += 16) {
+        const int n = static_cast<int>(std::min<std::size_t>(16, units - u));
+        converter.Convert(wav.data.data() + u * unitBytes, n, format, dsd.data());
+        out.write(reinterpret_cast<const char*>(dsd.data()),
+                  static_cast<std::streamsize>(n) * zentrafold::kBlockBytes);
+        for (int b = 0; b < n; ++b)
+            for (int ch = 0; ch < 2; ++ch) {
+                const unsigned char* half =
+                    dsd.data() + b * zentrafold::kBlockBytes + ch * zentrafold::kChannelBytes;
+                for (int i = 0; i < zentrafold::kChannelBytes; ++i) {
+                    run[ch] = half[i] == last[ch] ? run[ch] + 1 : 1;
+                    last[ch] = half[i];
+                    longestRun[ch] = std::max(longestRun[ch], run[ch]);
+                }
+            }
+    }
+    if (!out) {
+        std::cerr << "ztf-convert: cannot write " << argv[2] << "\n";
+        return 1;
+    }
+    const auto stats = converter.Overloads();
+    const double usPerByte = 8e6 / 2822400.0;
+    std::printf("blocks %llu\n", static_cast<unsigned long long>(blocks));
+    std::printf("overload resets %llu, bursts %llu, longest burst %.1f us\n",
+                static_cast<unsigned long long>(stats.resets), static_cast<unsigned long long>(stats.bursts),
+                static_cast<double>(stats.longestBurstSamples) * 1e6 / 2822400.0);
+    std::printf(
+        "longest run of identical bytes: left %llu (%.1f us), right %llu (%.1f us)\n",
+        static_cast<unsigned long long>(longestRun[0]), static_cast<double>(longestRun[0]) * usPerByte,
+        static_cast<unsigned long long>(longestRun[1]), static_cast<double>(longestRun[1]) * usPerByte);
+    const bool stuck = std::max(longestRun[0], longestRun[1]) * usPerByte > 1000.0;
+    if (stuck)
+        std::printf("STUCK: output held one byte for more than 1 ms\n");
+    return stuck ? 1 : 0;
+}
