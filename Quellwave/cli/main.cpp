@@ -1,5 +1,6 @@
 // quellwave-cli: the player's engine without a window.
 #include "Commands.h"
+#include "DrivesCommand.h"
 
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,17 @@ const char* UsageText() {
            "  convert IN.wav OUT.dsf   up-convert a 16/24-bit 44 100 Hz stereo WAV file to a DSD64 DSF\n"
            "                           file; no fades are applied. The DSF holds the whole input, one DSD\n"
            "                           block per 512 frames, the last one padded with silence\n"
+           "  play [--driver NAME] [--repeat off|one|all] [--rf-mode] PATH...\n"
+           "                           play WAV files as DSD64 through the engine. Prints\n"
+           "                           \"position TRACK MS\" about once a second and \"end\" at the end;\n"
+           "                           a progress line on standard error when it is a terminal.\n"
+           "                           --driver dsf:FILE records the stream as a DSF file, --driver null\n"
+           "                           plays it into a sink at the DSD64 rate; without --driver the stored\n"
+           "                           DefaultASIODriverName is used. --rf-mode turns on DSD file playback\n"
+           "                           for this run. Ctrl-C fades out and stops. Exit status: 0 played to\n"
+           "                           the end, 1 bad arguments, 2 nothing playable, 3 the output driver\n"
+           "                           cannot be opened, 4 the device failed, 130 interrupted\n"
+           "  drives                   list the drive letters: device, type, vendor, product, revision\n"
            "  --help                   show this text\n";
 }
 
@@ -23,7 +35,7 @@ constexpr const char* kSummary =
     "quellwave-cli - Quellwave without a window: a DSD64 player engine that up-converts 16/24-bit\n"
     "44 100 Hz WAV files to DSD64.\n"
     "\n"
-    "Commands: info, convert. Run \"quellwave-cli --help\" for their usage.\n";
+    "Commands: info, convert, play, drives. Run \"quellwave-cli --help\" for their usage.\n";
 
 } // namespace
 
@@ -42,6 +54,10 @@ int main(int argc, char** argv) {
         return RunInfo(args);
     if (command == "convert")
         return RunConvert(args);
+    if (command == "play")
+        return RunPlay(args);
+    if (command == "drives")
+        return RunDrives(argc - 2, argv + 2);
     std::fprintf(stderr, "quellwave-cli: unknown command \"%s\"\n\n%s", command.c_str(), UsageText());
     return 2;
 }

@@ -40,7 +40,12 @@ constexpr int kSections = static_cast<int>(coef::kNtf.size());
 // order out of its stable region.
 constexpr double kInputLimit = 0.52;
 
-// |quantiser input| above this means the loop has left its stable region: the channel is reset.
+// In normal operation |quantiser input| stays near 1 (under 1.3 even for full-scale squares and clipped
+// noise), so the quantisation error stays within +/-1. Above kLimitLevel the loop is leaving its stable
+// region: the error fed back is limited to what a quantiser input of kLimitLevel gives (+/-1), which keeps
+// every section's state bounded and lets the loop settle by itself instead of being restarted.
+constexpr double kLimitLevel = 2.0;
+// Last resort, should limiting ever fail to hold the loop: above this the channel is reset.
 constexpr double kOverloadLimit = 4.0;
 
 // TPDF dither of +/-2^-26 peak (relative to full modulation), held for eight samples, keeps silence free of
@@ -52,6 +57,17 @@ constexpr double kScale24 = 0.5 / 8388608.0;
 
 constexpr V2 Splat(double v) {
     return V2{v, v};
+}
+
+// Sum of v[Begin..End) as a balanced tree: the shortest dependency path from the states to the next
+// decision, which is what bounds the modulator's speed.
+template <int Begin, int End> inline V2 TreeSum(const V2* v) noexcept {
+    if constexpr (End - Begin == 1) {
+        return v[Begin];
+    } else {
+        constexpr int kMid = (Begin + End) / 2;
+        return TreeSum<Begin, kMid>(v) + TreeSum<kMid, End>(v);
+    }
 }
 
 } // namespace
@@ -179,13 +195,14 @@ namespace {
 constexpr std::uint64_t kBurstGap = 2822; // 1 ms of DSD64
 
 void NoteOverload(Converter::OverloadStats& stats, std::uint64_t& burstStart, std::uint64_t& lastOverload,
-                  std::uint64_t at, int channels) noexcept {
-    if (stats.resets == 0 || at - lastOverload > kBurstGap) {
+                  std::uint64_t at, int limitedChannels, int resetChannels) noexcept {
+    if (stats.limited == 0 || at - lastOverload > kBurstGap) {
         ++stats.bursts;
         burstStart = at;
     }
     lastOverload = at;
-    stats.resets += static_cast<std::uint64_t>(channels);
+    stats.limited += static_cast<std::uint64_t>(limitedChannels);
+    stats.resets += static_cast<std::uint64_t>(resetChannels);
     stats.longestBurstSamples = std::max(stats.longestBurstSamples, at - burstStart);
 }
 
@@ -229,6 +246,7 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
         const V2 one = Splat(1.0);
         const V2 upper = Splat(kInputLimit);
         const V2 lower = Splat(-kInputLimit);
+        const V2 limit = Splat(kLimitLevel);
         unsigned char* left = out;
         unsigned char* right = out + kChannelBytes;
         for (int n = 0; n < 8 * kUnitFrames; ++n) {
@@ -254,32 +272,43 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
                 prefix[0] = Splat(0.0);
                 for (int i = 0; i < kSections; ++i)
                     prefix[i + 1] = prefix[i] + s1[i];
-                // The feedback sum as a tree, the shortest path from the states to the next decision.
-                static_assert(kSections == 4, "the feedback tree below is written for four sections");
-                const V2 y = u + ((s1[0] + s1[1]) + (s1[2] + s1[3]));
+                // The input joins the tree as one more leaf, which keeps it as shallow as for four sections.
+                V2 terms[kSections + 1];
+                for (int i = 0; i < kSections; ++i)
+                    terms[i] = s1[i];
+                terms[kSections] = u;
+                const V2 y = TreeSum<0, kSections + 1>(terms);
                 const V2 v = (V2)(((M2)y & (M2)signMask) | (M2)one);
                 const M2 positive = (M2)y >= 0;
                 leftByte |= static_cast<unsigned>(positive[0] & 1) << k;
                 rightByte |= static_cast<unsigned>(positive[1] & 1) << k;
-                const V2 e = v - y;
+                V2 e = v - y;
+                // Tested off the critical path; the limiting itself runs only when it is needed.
+                const M2 over = (M2)(y > kLimitLevel) | (M2)(y < -kLimitLevel);
+                M2 runaway = M2{0, 0};
+                if (over[0] | over[1]) [[unlikely]] {
+                    e = v - __builtin_ia32_minpd(__builtin_ia32_maxpd(y, -limit), limit);
+                    runaway = (M2)(y > kOverloadLimit) | (M2)(y < -kOverloadLimit);
+                    NoteOverload(s.overloads, s.burstStart, s.lastOverload, s.samples + 8 * n + k,
+                                 static_cast<int>((over[0] & 1) + (over[1] & 1)),
+                                 static_cast<int>((runaway[0] & 1) + (runaway[1] & 1)));
+                }
+                // Section i sees wIn = e + prefix[i] and gives wOut = e + prefix[i + 1]. Its update is split
+                // into the part known before e and one multiply-add by e, so that only two operations stand
+                // between this decision and the states of the next.
                 for (int i = 0; i < kSections; ++i) {
                     const auto& c = coef::kNtf[i];
-                    const V2 wIn = e + prefix[i];
-                    const V2 wOut = e + prefix[i + 1];
-                    s1[i] = s2[i] + c.b1 * wIn - c.a1 * wOut;
-                    s2[i] = c.b2 * wIn - c.a2 * wOut;
+                    s1[i] = (s2[i] + c.b1 * prefix[i] - c.a1 * prefix[i + 1]) + (c.b1 - c.a1) * e;
+                    s2[i] = (c.b2 * prefix[i] - c.a2 * prefix[i + 1]) + (c.b2 - c.a2) * e;
                 }
-                const M2 overload = (M2)(y > kOverloadLimit) | (M2)(y < -kOverloadLimit);
-                if (overload[0] | overload[1]) [[unlikely]] {
-                    // The loop has left its stable region: restart the channel from rest. Its output keeps
-                    // the bit just decided, so the stream continues without a gap.
-                    const V2 keep = (V2)~overload;
+                if (runaway[0] | runaway[1]) [[unlikely]] {
+                    // Limiting did not hold the loop: restart the channel from rest. Its output keeps the
+                    // bit just decided, so the stream continues without a gap.
+                    const V2 keep = (V2)~runaway;
                     for (int i = 0; i < kSections; ++i) {
                         s1[i] = (V2)((M2)s1[i] & (M2)keep);
                         s2[i] = (V2)((M2)s2[i] & (M2)keep);
                     }
-                    NoteOverload(s.overloads, s.burstStart, s.lastOverload, s.samples + 8 * n + k,
-                                 static_cast<int>((overload[0] & 1) + (overload[1] & 1)));
                 }
             }
             left[n] = static_cast<unsigned char>(leftByte);

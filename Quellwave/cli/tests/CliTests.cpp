@@ -1,10 +1,12 @@
 // Runs the real quellwave-cli on generated files and checks what a user sees: lines, exit status, files.
+#include "DsdTestSupport.h"
 #include "WavBuilder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <numbers>
 #include <sys/wait.h>
@@ -185,6 +187,136 @@ TEST_F(CliTest, ConvertFailuresLeaveNoOutput) {
     // The output may not be the input under another name.
     EXPECT_EQ(Run({"convert", good, (dir_ / "." / "a.wav").string()}).status, 1);
     EXPECT_EQ(ReadFileBytes(good), before);
+}
+
+// "play": the engine behind the command line, recorded through the "dsf:" driver.
+class PlayTest : public CliTest {
+protected:
+    RunResult Play(const std::vector<std::string>& args) {
+        // Never read the settings of the person running the tests.
+        std::string command =
+            "QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " " + Quote(QW_CLI_PATH) + " play";
+        for (const auto& a : args)
+            command += " " + Quote(a);
+        return Shell(command);
+    }
+    // A stereo file of a constant level.
+    std::string Level(const std::string& name, std::uint16_t bits, double seconds, double level) {
+        WavShape s;
+        s.bits = bits;
+        const auto value = static_cast<std::uint32_t>(std::lround(level * ((1 << (bits - 1)) - 1)));
+        for (std::size_t i = 0; i < static_cast<std::size_t>(seconds * 44100) * 2; ++i)
+            Put(s.data, value, bits / 8);
+        WriteFile(dir_ / name, BuildWav(s));
+        return (dir_ / name).string();
+    }
+    std::string Dsf() const { return (dir_ / "out.dsf").string(); }
+};
+
+TEST_F(PlayTest, TwoFilesPlayToTheEndAndTheRecordingHoldsThem) {
+    const std::string a = Level("a.wav", 16, 1.5, 0.5), b = Level("b.wav", 24, 1.2, -0.5);
+    const RunResult r = Play({"--driver", "dsf:" + Dsf(), a, b});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "position 1 11\nposition 1 1010\nposition 2 0\nposition 2 11\nposition 2 1010\nend\n");
+    EXPECT_EQ(r.err, ""); // no progress line when standard error is not a terminal
+
+    const auto stream = dsdtest::ReadDsf(Dsf());
+    ASSERT_TRUE(stream.valid) << stream.error;
+    const auto runs = stream.Runs();
+    ASSERT_EQ(runs.size(), 5u);
+    EXPECT_EQ(runs[0].count, 70u);
+    EXPECT_EQ(runs[2].count, 40u);
+    EXPECT_EQ(runs[4].count, 20u);
+    // Each track is played for its whole length (1.5 s = 129.2 blocks, 1.2 s = 103.4 blocks) and ends
+    // with the faded final chunk.
+    EXPECT_GE(runs[1].count, 130u + 11u);
+    EXPECT_GE(runs[3].count, 104u + 11u);
+    if (!Have("ffprobe"))
+        return;
+    EXPECT_EQ(Shell("ffprobe -v error -show_entries stream=duration_ts -of default=nw=1 " + Quote(Dsf())).out,
+              "duration_ts=" + std::to_string(stream.blocks.size() * 4096) + "\n");
+}
+
+TEST_F(PlayTest, WrongArgumentsExitWithOne) {
+    const std::string a = Level("a.wav", 16, 0.1, 0.5);
+    EXPECT_EQ(Play({}).status, 1);
+    EXPECT_EQ(Play({"--repeat", "twice", a}).status, 1);
+    EXPECT_EQ(Play({"--repeat"}).status, 1);
+    EXPECT_EQ(Play({"--driver"}).status, 1);
+    const RunResult r = Play({"--loud", a});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--loud"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(Dsf()));
+}
+
+TEST_F(PlayTest, NothingPlayableExitsWithTwoNamingEachPath) {
+    const std::string mono = Write("mono.wav", Shape(16, 100, [](WavShape& s) { s.channels = 1; }));
+    const std::string missing = (dir_ / "missing.wav").string();
+    const RunResult r = Play({"--driver", "dsf:" + Dsf(), mono, missing});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(mono + ": rejected (not stereo)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(missing + ": rejected (unreadable)"), std::string::npos) << r.err;
+}
+
+TEST_F(PlayTest, RejectedPathsAreNamedAndTheRestPlays) {
+    const std::string a = Level("a.wav", 16, 0.3, 0.5);
+    const std::string missing = (dir_ / "missing.wav").string();
+    const RunResult r = Play({"--driver", "dsf:" + Dsf(), missing, a});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "position 1 11\nend\n");
+    EXPECT_NE(r.err.find(missing + ": rejected"), std::string::npos);
+}
+
+TEST_F(PlayTest, AnUnknownDriverExitsWithThreeAndSaysHowToChoose) {
+    const std::string a = Level("a.wav", 16, 0.3, 0.5);
+    RunResult r = Play({"--driver", "speakers", a});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("\"speakers\""), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--driver"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("DefaultASIODriverName"), std::string::npos) << r.err;
+    // Without --driver the stored setting is used; there is none here.
+    r = Play({a});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("\"\""), std::string::npos) << r.err;
+}
+
+TEST_F(PlayTest, TheDriverOptionDoesNotTouchTheStoredSettings) {
+    const std::string a = Level("a.wav", 16, 0.2, 0.5);
+    ASSERT_EQ(Play({"--driver", "dsf:" + Dsf(), "--rf-mode", a}).status, 0);
+    for (const char* file : {"user.reg", "machine.reg"})
+        EXPECT_FALSE(std::filesystem::exists(dir_ / file)) << file;
+}
+
+TEST_F(PlayTest, InterruptFadesOutAndExitsWith130) {
+    const std::string a = Level("long.wav", 16, 120.0, 0.5);
+    const std::string command = "echo $$; exec env QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " " +
+                                Quote(QW_CLI_PATH) + " play --driver " + Quote("dsf:" + Dsf()) + " " +
+                                Quote(a) + " 2>/dev/null";
+    FILE* p = ::popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[128] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, p), nullptr);
+    const pid_t pid = std::atoi(line);
+    ASSERT_NE(std::fgets(line, sizeof line, p), nullptr); // the first position report: it plays
+    EXPECT_STREQ(line, "position 1 11\n");
+    ASSERT_EQ(::kill(pid, SIGINT), 0);
+    while (std::fgets(line, sizeof line, p)) {
+        EXPECT_NE(std::string(line), "end\n");
+    }
+    const int raw = ::pclose(p);
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 130);
+
+    const auto stream = dsdtest::ReadDsf(Dsf());
+    ASSERT_TRUE(stream.valid) << stream.error;
+    const auto runs = stream.Runs();
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[2].count, 20u); // the trailing silence after the drain
+    EXPECT_LT(runs[1].count, 120u * 86);
+    const auto& last = stream.blocks[runs[1].first + runs[1].count - 1];
+    EXPECT_NEAR(last.LeftDensity(), 0.5, 0.005); // faded out, not cut off
 }
 
 } // namespace

@@ -44,12 +44,16 @@ public:
     // Clears all state to silence (as a fresh converter), without feeding any frames.
     void Reset() noexcept;
 
-    // What the modulator's overload detector saw since the last Reset/Initial. A burst is a run of resets
-    // less than 1 ms apart; its length is how long the loop took to settle again.
+    // What the modulator's overload detector saw since the last Reset/Initial. An overload is a channel
+    // sample at which the loop left its normal range and its fed-back error was limited; a reset (the last
+    // resort, when limiting did not hold the loop) restarts the channel from rest, which is audible. A burst
+    // is a run of overloads less than 1 ms apart; its length is how long the loop took to settle again.
+    // All counts are 0 for any PCM input up to full scale, squares and clipped signals included.
     struct OverloadStats {
         std::uint64_t resets = 0;              // channel resets
         std::uint64_t bursts = 0;              // separate overload episodes
-        std::uint64_t longestBurstSamples = 0; // DSD64 samples from first to last reset of the worst burst
+        std::uint64_t longestBurstSamples = 0; // DSD64 samples from first to last overload of the worst burst
+        std::uint64_t limited = 0;             // channel samples whose fed-back error was limited
     };
     OverloadStats Overloads() const noexcept;
 

@@ -1,0 +1,54 @@
+// The DSD output device: one driver, opened by name, fed one block per channel per write.
+#pragma once
+
+#include "Mervane/DsdDriver.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CDSDASIO {
+public:
+    // Channel and work tables hold this many pointers: left, right and four further device channels.
+    static constexpr int kTableEntries = 6;
+    static constexpr std::uint32_t kChannelBlockBytes = mervane::DsdDriver::kChannelBlockBytes;
+    // Position units one block advances.
+    static constexpr std::int64_t kPositionPerBlock = 512;
+
+    CDSDASIO() noexcept = default;
+    virtual ~CDSDASIO();
+    CDSDASIO(const CDSDASIO&) = delete;
+    CDSDASIO& operator=(const CDSDASIO&) = delete;
+
+    // Output thread. Writes entries 0 (left) and 1 (right) of channels, each kChannelBlockBytes of
+    // LSB-first DSD64; entries 2..5 and the work table are accepted and not read. Sets started. Blocks as
+    // long as the driver does. Returns false when no driver is open or the driver failed; a failure
+    // raises resetRequest. Does not allocate.
+    virtual bool WriteBlock(std::int64_t position, std::uint8_t* const* channels, std::uint8_t* const* work);
+
+    // Closes any open driver and opens the one name selects (UTF-16; see mervane::OpenDsdDriver). True
+    // when open; sets or clears open accordingly. Blocks on I/O. Call it with the processor lock held
+    // (CProcessProc::LockProcess), never while another thread writes.
+    virtual bool OpenDriver(const char16_t* name);
+
+    // Tells the device its reset request was seen; clearing resetRequest is the caller's part. A failed
+    // recording stays failed (resuming it would leave a hole in the file): only OpenDriver clears that.
+    virtual void AcknowledgeReset();
+
+    // Finishes and closes the driver (a recording gets its final header). Clears open.
+    bool CloseDriver();
+
+    // Why the last OpenDriver failed, for messages to the user; empty after a success.
+    const std::string& LastOpenError() const noexcept { return lastOpenError_; }
+
+    // Read and written directly by the engine (any thread):
+    std::atomic<bool> open{false};         // a driver is open
+    std::atomic<bool> started{false};      // a block has been written since the engine last cleared it
+    std::atomic<bool> resetRequest{false}; // the device asks for a reset (it failed or was lost)
+
+private:
+    std::unique_ptr<mervane::DsdDriver> driver_;
+    bool faulted_ = false; // a write failed; cleared by AcknowledgeReset
+    std::string lastOpenError_;
+};

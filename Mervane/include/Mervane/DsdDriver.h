@@ -1,0 +1,39 @@
+// The narrow interface every DSD output driver implements, and the look-up of a driver by its name.
+// Drivers: "dsf:<path>" records the stream as a DSF file, "null" accepts blocks at the DSD64 rate and
+// discards them. Further drivers (a DAC through the sound system) slot in beside them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace mervane {
+
+// One DSD64 stereo stream, fed one block at a time: 4096 bytes per channel, eight one-bit samples per
+// byte, earliest sample in bit 0.
+class DsdDriver {
+public:
+    static constexpr std::uint32_t kChannelBlockBytes = 4096;
+
+    virtual ~DsdDriver() = default;
+
+    // Output thread only. Hands over one block of each channel (kChannelBlockBytes bytes each; the
+    // driver copies what it keeps). May block, as a device does while its buffer is full. Returns false
+    // when the device failed; the block is then lost. Must not allocate.
+    virtual bool WriteBlock(const std::uint8_t* left, const std::uint8_t* right) noexcept = 0;
+
+    // Finishes the stream (a recording gets its final header). Blocks on I/O. Returns false when that
+    // failed. The driver accepts no blocks afterwards.
+    virtual bool Close() noexcept = 0;
+};
+
+// Opens the driver a name selects: "dsf:<path>" (path in UTF-8, created or truncated) or "null". Returns
+// null for any other name, or when the driver cannot be opened; *error (when given) then says why. Blocks
+// on I/O; any thread.
+std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* error = nullptr);
+
+// The names OpenDsdDriver knows, for help texts.
+const char* DsdDriverNamesText() noexcept;
+
+} // namespace mervane

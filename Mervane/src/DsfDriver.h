@@ -1,0 +1,43 @@
+// The "dsf:<path>" driver: records exactly the blocks it is given as a DSF file.
+#pragma once
+
+#include "Mervane/DsdDriver.h"
+#include "Mervane/DsfWriter.h"
+
+#include <array>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace mervane {
+
+// Accepts blocks as fast as they come (it has no clock). A helper thread brings the file's header up to
+// date once a second while blocks arrive, so a recording cut off by a crash still opens with nearly
+// everything in it; Close writes the final header.
+class DsfDriver final : public DsdDriver {
+public:
+    DsfDriver() = default;
+    ~DsfDriver() override;
+    DsfDriver(const DsfDriver&) = delete;
+    DsfDriver& operator=(const DsfDriver&) = delete;
+
+    // Creates the file and starts the header thread. False when the file cannot be created.
+    bool Open(const std::string& path);
+
+    bool WriteBlock(const std::uint8_t* left, const std::uint8_t* right) noexcept override;
+    bool Close() noexcept override;
+
+private:
+    void FlushLoop();
+
+    std::mutex mutex_; // guards writer_ and the flags below between the output and the header thread
+    std::condition_variable wake_;
+    DsfWriter writer_;
+    bool dirty_ = false;
+    bool closing_ = false;
+    bool failed_ = false;
+    std::array<std::uint8_t, DsfWriter::kBlockBytes> block_{};
+    std::thread flusher_;
+};
+
+} // namespace mervane

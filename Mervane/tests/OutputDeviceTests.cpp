@@ -1,0 +1,147 @@
+// The output device as the engine uses it: drivers chosen by name, what the "dsf:" driver records, the
+// device's flags.
+#include "Mervane/CProcessProc.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+std::uint64_t Le(const Bytes& b, std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i)
+        v = v << 8 | b[at + static_cast<std::size_t>(i)];
+    return v;
+}
+
+Bytes ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class OutputDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string t = (fs::temp_directory_path() / "qwdev-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(t.data()), nullptr);
+        dir_ = t;
+        device_ = proc_.GetDSDASIO(0);
+        ASSERT_NE(device_, nullptr);
+        for (int c = 0; c < CDSDASIO::kTableEntries; ++c) {
+            buffers_[c].assign(CDSDASIO::kChannelBlockBytes, 0x69);
+            table_[c] = buffers_[c].data();
+        }
+    }
+    void TearDown() override {
+        proc_.Release();
+        fs::remove_all(dir_);
+    }
+    bool Open(const std::string& name) {
+        const std::u16string wide(name.begin(), name.end());
+        proc_.LockProcess();
+        const bool ok = device_->OpenDriver(wide.c_str());
+        proc_.UnlockProcess();
+        return ok;
+    }
+    // Writes a block whose left bytes are all `left` and right bytes all `right`.
+    bool Write(std::uint8_t left, std::uint8_t right) {
+        std::fill(buffers_[0].begin(), buffers_[0].end(), left);
+        std::fill(buffers_[1].begin(), buffers_[1].end(), right);
+        const bool ok = device_->WriteBlock(position_, table_, table_);
+        position_ += CDSDASIO::kPositionPerBlock;
+        return ok;
+    }
+    std::string Path(const char* name) const { return (dir_ / name).string(); }
+
+    fs::path dir_;
+    CProcessProc proc_;
+    CDSDASIO* device_ = nullptr;
+    Bytes buffers_[CDSDASIO::kTableEntries];
+    std::uint8_t* table_[CDSDASIO::kTableEntries]{};
+    std::int64_t position_ = 0;
+};
+
+TEST_F(OutputDeviceTest, OnlyDeviceZeroExists) {
+    EXPECT_EQ(proc_.GetDSDASIO(1), nullptr);
+    EXPECT_EQ(proc_.GetDSDASIO(-1), nullptr);
+    EXPECT_EQ(proc_.GetDSDASIO(0), device_);
+}
+
+TEST_F(OutputDeviceTest, UnknownNamesDoNotOpenAndSayWhy) {
+    for (const char* name : {"", "alsa", "nul", "dsf:", "NULL", "dsf"}) {
+        EXPECT_FALSE(Open(name)) << name;
+        EXPECT_FALSE(device_->open.load()) << name;
+        EXPECT_FALSE(device_->LastOpenError().empty()) << name;
+    }
+    EXPECT_FALSE(Write(1, 2));
+    EXPECT_FALSE(Open("dsf:" + Path("no/such/folder/x.dsf")));
+}
+
+TEST_F(OutputDeviceTest, SetupAcceptsTheEngineCallsInOrder) {
+    EXPECT_TRUE(proc_.Setup(512, 44100.0f, true));
+    EXPECT_TRUE(proc_.Enable(true));
+    EXPECT_TRUE(proc_.SetRate(44100.0f));
+    EXPECT_TRUE(proc_.Enabled());
+    EXPECT_FALSE(proc_.SetRate(48000.0f));
+}
+
+TEST_F(OutputDeviceTest, DsfDriverRecordsExactlyTheBlocksInOrder) {
+    ASSERT_TRUE(Open("dsf:" + Path("a.dsf")));
+    EXPECT_TRUE(device_->open.load());
+    device_->started = false;
+    ASSERT_TRUE(Write(0x11, 0x22));
+    EXPECT_TRUE(device_->started.load());
+    ASSERT_TRUE(Write(0x33, 0x44));
+    ASSERT_TRUE(Write(0x69, 0x69));
+    proc_.Release();
+    EXPECT_FALSE(device_->open.load());
+
+    const Bytes f = ReadAll(Path("a.dsf"));
+    ASSERT_EQ(f.size(), 92u + 3 * 8192);
+    EXPECT_EQ(Le(f, 64, 8), 3u * 4096 * 8);  // samples per channel
+    EXPECT_EQ(Le(f, 84, 8), 12u + 3 * 8192); // data chunk size
+    const std::uint8_t expected[] = {0x11, 0x22, 0x33, 0x44, 0x69, 0x69};
+    for (std::size_t part = 0; part < 6; ++part) {
+        const std::size_t at = 92 + part * 4096;
+        EXPECT_EQ(std::count(f.begin() + static_cast<long>(at), f.begin() + static_cast<long>(at + 4096),
+                             expected[part]),
+                  4096)
+            << "channel block " << part;
+    }
+}
+
+TEST_F(OutputDeviceTest, DsfHeaderCatchesUpWhileTheDriverIsStillOpen) {
+    ASSERT_TRUE(Open("dsf:" + Path("live.dsf")));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(Write(0x69, 0x96));
+    // The header thread brings the sizes up to date within a second or so; poll generously rather than
+    // assume a time.
+    std::uint64_t samples = 0;
+    for (int i = 0; i < 100 && samples != 5u * 32768; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const Bytes f = ReadAll(Path("live.dsf"));
+        samples = f.size() >= 92 ? Le(f, 64, 8) : 0;
+    }
+    EXPECT_EQ(samples, 5u * 32768);
+    EXPECT_TRUE(device_->open.load());
+}
+
+TEST_F(OutputDeviceTest, ReopeningFinishesTheFirstRecording) {
+    ASSERT_TRUE(Open("dsf:" + Path("first.dsf")));
+    ASSERT_TRUE(Write(1, 1));
+    ASSERT_TRUE(Open("null"));
+    EXPECT_EQ(Le(ReadAll(Path("first.dsf")), 64, 8), 32768u);
+    EXPECT_TRUE(Write(2, 2));
+}
+
+} // namespace

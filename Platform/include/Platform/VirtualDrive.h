@@ -1,0 +1,165 @@
+// The virtual drive: an emulated MMC CD drive that holds a CUE/BIN image. It answers SCSI command blocks
+// as a real drive does (data layouts, status, fixed sense) and the CD device controls, so the whole CD
+// path can run without a disc, and a user can play an image through the same reader as a disc.
+//
+// Identity, capabilities and faults come from a VirtualDriveProfile, read from the machine registry key
+// "Software\Orva Corporation\Drives\<letter>" by LoadVirtualDriveProfile (value names below).
+//
+// Commands answered: TEST UNIT READY, REQUEST SENSE, INQUIRY, MODE SENSE(6)/(10) (page 0x2A, 0x3F; block
+// descriptor), MODE SELECT(6)/(10) (density code and block length), START STOP UNIT, PREVENT ALLOW MEDIUM
+// REMOVAL, READ CAPACITY, READ(10) (in the selected block length), SEEK(6)/(10), READ SUB-CHANNEL formats
+// 1..3, READ TOC/PMA/ATIP formats 0..5 (format in byte 2, or in byte 9 bits 6..7 for the older form), SET
+// CD SPEED, READ CD, and the vendor CD-DA reads 0xD4 (10 bytes) and 0xD8 (12 bytes). Anything else is
+// refused with sense 5/20/00.
+#pragma once
+
+#include "Platform/CdDevice.h"
+#include "Platform/CueSheet.h"
+#include "Platform/ScsiPassThrough.h"
+#include "Platform/Types.h"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct VirtualDriveProfile {
+    // Registry "Vendor", "Product", "Revision" (strings). Padded with spaces (or cut) to 8, 16 and 4
+    // characters as a drive reports them.
+    std::string vendor = "QUELLWAV";
+    std::string product = "VIRTUAL CD-ROM";
+    std::string revision = "1.00";
+    DWORD maxSpeed = 24;         // "MaxSpeed": multiples of 176 kB/s
+    DWORD bufferKB = 2048;       // "BufferKB": the buffer the capabilities page reports
+    DWORD maxTransfer = 1048576; // "MaxTransfer": bytes per command; 0 = no limit
+    // Capability bits of page 0x2A byte 5: "CddaCommands" (bit 0), "CddaAccurate" (bit 1), "Isrc" (bit 5),
+    // "Upc" (bit 6); DWORD 0 or 1.
+    bool cddaCommands = true;
+    bool cddaAccurate = true;
+    bool isrc = true;
+    bool upc = true;
+
+    // Faults.
+    bool refuseReadCd = false;    // "RefuseReadCd": READ CD answers 5/20/00
+    bool bigEndianRead10 = false; // "BigEndianRead": READ(10) delivers 16-bit samples big-endian
+    DWORD notReadyCommands = 0;   // "NotReadyCommands": the first N commands answer 2/04/01
+    DWORD staleCacheSectors = 0;  // "StaleCache": the last N sectors of a read are cached (see below)
+
+    // "Jitter" (string): "LBA:SHIFT[:READS]" entries separated by commas or spaces. A read command whose
+    // sectors include LBA returns all its data SHIFT bytes later in the stream (earlier when negative),
+    // for the first READS such commands (every one when READS is 0 or absent).
+    struct Jitter {
+        LONG lba = 0;
+        int shiftBytes = 0;
+        DWORD reads = 0;
+        DWORD used = 0;
+    };
+    std::vector<Jitter> jitter;
+
+    // "ReadErrors" (string): "LBA:KEY/ASC/ASCQ[:TRIES]" entries, numbers in hex for the sense. A read
+    // command whose sectors include LBA delivers the sectors before it and fails with that sense (VALID
+    // set, information = LBA), for the first TRIES such commands (every one when TRIES is 0 or absent).
+    struct ReadError {
+        LONG lba = 0;
+        BYTE key = 3, asc = 0x11, ascq = 0;
+        DWORD tries = 0;
+        DWORD used = 0;
+    };
+    std::vector<ReadError> readErrors;
+};
+
+// Reads the profile of a letter from the machine registry; missing values keep their defaults. Returns
+// false with a message naming the value for a value of the wrong type or a list that does not parse.
+bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::string& error);
+
+// Parses the list values (exposed for tests and error messages); false with a message on bad syntax.
+bool ParseJitterList(std::string_view text, std::vector<VirtualDriveProfile::Jitter>& out,
+                     std::string& error);
+bool ParseReadErrorList(std::string_view text, std::vector<VirtualDriveProfile::ReadError>& out,
+                        std::string& error);
+
+class VirtualDrive {
+public:
+    // Opens the image's files. Returns null with a message when a file cannot be opened.
+    static std::shared_ptr<VirtualDrive> Create(DiscLayout disc, VirtualDriveProfile profile,
+                                                std::string& error);
+
+    // The process-wide drive of a letter mapped to an image, created on first use from the image and the
+    // letter's profile; later calls return the same drive (tray state, faults and caches persist) while the
+    // mapping and image path stay the same. Null with a message on failure.
+    static std::shared_ptr<VirtualDrive> ForLetter(char letter, const std::filesystem::path& cuePath,
+                                                   std::string& error);
+
+    ~VirtualDrive();
+    VirtualDrive(const VirtualDrive&) = delete;
+    VirtualDrive& operator=(const VirtualDrive&) = delete;
+
+    // Answers one command block as an MMC drive. Thread-safe; does not block on anything but the image
+    // files. Requests longer than the profile's maxTransfer fail with EINVAL as the kernel would.
+    int Execute(const ScsiCommand& cmd, ScsiAnswer& answer);
+
+    // The CD device controls (CdDevice.h), answered from the same state.
+    int GetDiskType(DWORD& type);
+    int ReadToc(CdToc& toc);
+    int GetLastSession(CdSessionInfo& info);
+    int ReadAudio(LONG lba, DWORD count, BYTE* buffer);
+    int ReadPosition(CdQPosition& position);
+    int ReadCatalogue(CdQText& catalogue);
+    int ReadIsrc(BYTE track, CdQText& isrc);
+    int PreventRemoval(bool prevent);
+    int Eject();
+    int Load();
+    bool TrayOpen() const;
+
+    const DiscLayout& Disc() const noexcept { return disc_; }
+    const VirtualDriveProfile& Profile() const noexcept { return profile_; }
+    DWORD MaxTransferLength() const noexcept { return profile_.maxTransfer; }
+
+private:
+    VirtualDrive(DiscLayout disc, VirtualDriveProfile profile);
+
+    struct Reply;
+    // Reads count sectors of 2352 bytes from the image, with the profile's read faults, into out. Returns
+    // the number of sectors delivered before a failure; on failure fills sense.
+    DWORD ReadRawSectors(LONG lba, DWORD count, std::vector<BYTE>& out, std::array<BYTE, kSenseBytes>& sense,
+                         bool& failed);
+    bool ReadImage(LONG lba, DWORD count, int shiftBytes, BYTE* out);
+    const DiscTrack* TrackAt(LONG lba) const;
+    bool MediaCheck(Reply& reply);
+    void Dispatch(const ScsiCommand& cmd, Reply& reply);
+    void Inquiry(const ScsiCommand& cmd, Reply& reply);
+    void ModeSense(const ScsiCommand& cmd, Reply& reply, bool tenByte);
+    void ModeSelect(const ScsiCommand& cmd, Reply& reply, bool tenByte);
+    void ReadToc(const ScsiCommand& cmd, Reply& reply);
+    void ReadSubChannel(const ScsiCommand& cmd, Reply& reply);
+    void ReadCd(const ScsiCommand& cmd, Reply& reply);
+    void ReadTen(const ScsiCommand& cmd, Reply& reply);
+    void VendorRead(LONG lba, DWORD count, Reply& reply);
+    void ReadAudioSectors(LONG lba, DWORD count, bool swapSamples, bool audioOnly, Reply& reply);
+
+    mutable std::mutex mutex_;
+    DiscLayout disc_;
+    VirtualDriveProfile profile_;
+    std::vector<int> fds_;
+    DWORD commandsSeen_ = 0;
+    bool trayOpen_ = false;
+    bool preventRemoval_ = false;
+    BYTE density_ = 0;
+    DWORD blockLength_ = 2048;
+    DWORD currentSpeedKBs_ = 0;
+    LONG position_ = 0;
+    std::array<BYTE, kSenseBytes> lastSense_{};
+    std::map<LONG, std::vector<BYTE>> cache_;
+};
+
+// CdDevice and ScsiPassThrough views of a virtual drive (VirtualCdDevice.cpp, VirtualScsiPassThrough.cpp).
+// The views share the drive; the address is what Address() reports.
+std::unique_ptr<CdDevice> MakeVirtualCdDevice(std::shared_ptr<VirtualDrive> drive);
+std::unique_ptr<ScsiPassThrough> MakeVirtualScsiPassThrough(std::shared_ptr<VirtualDrive> drive,
+                                                            ScsiAddress address);
+
+} // namespace platform

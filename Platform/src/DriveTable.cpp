@@ -1,0 +1,264 @@
+// Drive letters to devices, drive types, and opening the device behind a letter.
+#include "Platform/DriveTable.h"
+
+#include "Platform/Registry.h"
+#include "Platform/Text.h"
+#include "Platform/VirtualDrive.h"
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+namespace platform {
+
+namespace {
+
+// Where block devices are listed; tests point QUELLWAVE_SYSFS_BLOCK at a folder of their own.
+std::filesystem::path SysBlock() {
+    const char* root = std::getenv("QUELLWAVE_SYSFS_BLOCK");
+    return root != nullptr && *root != '\0' ? std::filesystem::path(root)
+                                            : std::filesystem::path("/sys/block");
+}
+
+// Optical drives in the kernel's order: sr0, sr1, ..., sr10 (numeric, not text, order).
+std::vector<std::string> OpticalDevices() {
+    std::vector<std::pair<long, std::string>> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(SysBlock(), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > 2 && name.compare(0, 2, "sr") == 0 &&
+            std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+            name.size() < 8) {
+            found.emplace_back(std::strtol(name.c_str() + 2, nullptr, 10), name);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> devices;
+    for (const auto& [number, name] : found) {
+        devices.push_back("/dev/" + name);
+    }
+    return devices;
+}
+
+// Letter -> device from the machine registry's Drives key.
+std::map<char, std::string> RegistryMappings() {
+    std::map<char, std::string> mappings;
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kDrivesKey, KEY_READ, &key) != ERROR_SUCCESS) {
+        return mappings;
+    }
+    for (DWORD index = 0;; ++index) {
+        std::string name;
+        DWORD type = 0;
+        DWORD size = 0;
+        const LONG result = RegEnumValue(key, index, &name, nullptr, &type, nullptr, &size);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result != ERROR_SUCCESS || type != REG_SZ || name.size() != 1 ||
+            !std::isalpha(static_cast<unsigned char>(name[0]))) {
+            continue;
+        }
+        std::vector<BYTE> data(size);
+        if (RegQueryValueEx(key, name, &type, data.data(), &size) != ERROR_SUCCESS) {
+            continue;
+        }
+        std::u16string text;
+        for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+            text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+        }
+        while (!text.empty() && text.back() == u'\0') {
+            text.pop_back();
+        }
+        if (!text.empty()) {
+            mappings[static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])))] =
+                Utf16ToUtf8(text);
+        }
+    }
+    RegCloseKey(key);
+    return mappings;
+}
+
+bool ReadsOne(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    int value = 0;
+    return static_cast<bool>(in >> value) && value == 1;
+}
+
+UINT DeviceType(const std::string& device) {
+    if (device.rfind(kImagePrefix, 0) == 0) {
+        return DRIVE_CDROM;
+    }
+    std::error_code ec;
+    const std::filesystem::path path(device);
+    if (std::filesystem::is_directory(path, ec)) {
+        return GetPathDriveType(path);
+    }
+    const std::string name = path.filename().string();
+    // An optical drive the kernel lists is a CD drive even before its device node appears.
+    if (name.rfind("sr", 0) == 0 && path.parent_path() == "/dev" &&
+        std::filesystem::exists(SysBlock() / name, ec)) {
+        return DRIVE_CDROM;
+    }
+    if (!std::filesystem::is_block_file(path, ec)) {
+        return DRIVE_NO_ROOT_DIR;
+    }
+    if (name.rfind("sr", 0) == 0) {
+        return DRIVE_CDROM;
+    }
+    return ReadsOne(SysBlock() / name / "removable") ? DRIVE_REMOVABLE : DRIVE_FIXED;
+}
+
+char Upper(char letter) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+}
+
+} // namespace
+
+std::vector<DriveEntry> ListDrives() {
+    std::map<char, std::string> mappings = RegistryMappings();
+    std::vector<std::string> named;
+    for (const auto& [letter, device] : mappings) {
+        named.push_back(device);
+    }
+    char next = 'D';
+    for (const std::string& device : OpticalDevices()) {
+        if (std::find(named.begin(), named.end(), device) != named.end()) {
+            continue;
+        }
+        while (next <= 'Z' && mappings.count(next) != 0) {
+            ++next;
+        }
+        if (next > 'Z') {
+            break;
+        }
+        mappings[next] = device;
+    }
+    std::vector<DriveEntry> drives;
+    for (const auto& [letter, device] : mappings) {
+        drives.push_back({letter, device, DeviceType(device)});
+    }
+    return drives;
+}
+
+DriveEntry FindDrive(char letter) {
+    const char upper = Upper(letter);
+    for (DriveEntry& entry : ListDrives()) {
+        if (entry.letter == upper) {
+            return entry;
+        }
+    }
+    return {upper, {}, DRIVE_NO_ROOT_DIR};
+}
+
+UINT GetDriveType(char letter) {
+    return FindDrive(letter).type;
+}
+
+UINT GetPathDriveType(const std::filesystem::path& path) {
+    struct statfs fs {};
+    struct stat st {};
+    if (::statfs(path.c_str(), &fs) != 0 || ::stat(path.c_str(), &st) != 0) {
+        return DRIVE_NO_ROOT_DIR;
+    }
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969:     // NFS
+    case 0x517B:     // SMB
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case 0x01021997: // 9P
+    case 0x5346414F: // AFS
+    case 0x73757245: // CODA
+        return DRIVE_REMOTE;
+    case 0x9660:     // ISO 9660
+    case 0x15013346: // UDF
+        return DRIVE_CDROM;
+    case 0x01021994: // tmpfs
+    case 0x858458F6: // ramfs
+        return DRIVE_RAMDISK;
+    default:
+        break;
+    }
+    // The block device the file system sits on says whether it can be removed; a partition's own folder
+    // has no "removable" file, its disk's folder does.
+    const auto sysDevice = std::filesystem::path("/sys/dev/block") /
+                           (std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)));
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(sysDevice, ec);
+    if (!ec && (ReadsOne(real / "removable") || ReadsOne(real.parent_path() / "removable"))) {
+        return DRIVE_REMOVABLE;
+    }
+    return DRIVE_FIXED;
+}
+
+namespace {
+
+// Letters of virtual drives sit on target ids by letter, on a host adapter of their own.
+ScsiAddress VirtualAddress(char letter) {
+    return {0, 0, Upper(letter) - 'A', 0};
+}
+
+std::shared_ptr<VirtualDrive> OpenVirtual(const DriveEntry& entry, std::string& error) {
+    std::string why;
+    auto drive = VirtualDrive::ForLetter(entry.letter, entry.ImagePath(), why);
+    if (!drive) {
+        error = std::string("drive ") + entry.letter + ": " + why;
+    }
+    return drive;
+}
+
+bool CheckCdLetter(const DriveEntry& entry, std::string& error) {
+    if (entry.device.empty()) {
+        error = std::string("drive ") + entry.letter + ": is not mapped to a device";
+        return false;
+    }
+    if (entry.type != DRIVE_CDROM) {
+        error = std::string("drive ") + entry.letter + ": " + entry.device + " is not a CD drive";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<CdDevice> OpenCdDevice(char letter, std::string& error) {
+    const DriveEntry entry = FindDrive(letter);
+    if (!CheckCdLetter(entry, error)) {
+        return nullptr;
+    }
+    if (entry.IsImage()) {
+        auto drive = OpenVirtual(entry, error);
+        return drive ? MakeVirtualCdDevice(std::move(drive)) : nullptr;
+    }
+    std::string why;
+    auto device = OpenLinuxCdDevice(entry.device, why);
+    if (!device) {
+        error = std::string("drive ") + entry.letter + ": " + why;
+    }
+    return device;
+}
+
+std::unique_ptr<ScsiPassThrough> OpenScsiPassThrough(char letter, std::string& error) {
+    const DriveEntry entry = FindDrive(letter);
+    if (!CheckCdLetter(entry, error)) {
+        return nullptr;
+    }
+    if (entry.IsImage()) {
+        auto drive = OpenVirtual(entry, error);
+        return drive ? MakeVirtualScsiPassThrough(std::move(drive), VirtualAddress(entry.letter)) : nullptr;
+    }
+    std::string why;
+    auto device = OpenLinuxScsiPassThrough(entry.device, why);
+    if (!device) {
+        error = std::string("drive ") + entry.letter + ": " + why;
+    }
+    return device;
+}
+
+} // namespace platform

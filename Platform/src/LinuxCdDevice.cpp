@@ -1,0 +1,274 @@
+// The CD device on Linux: the kernel's CD-ROM ioctls on /dev/sr*, and SG_IO on the same descriptor for
+// what no ioctl answers (session numbers, ISRC).
+#include "LinuxCdrom.h"
+
+#include "Platform/CueSheet.h"
+#include "Platform/DriveTable.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace platform {
+
+namespace linuxcd {
+
+cdrom_read_audio BuildReadAudio(LONG lba, int frames, BYTE* buffer) {
+    cdrom_read_audio request{};
+    request.addr.lba = lba;
+    request.addr_format = CDROM_LBA;
+    request.nframes = frames;
+    request.buf = buffer;
+    return request;
+}
+
+CdTocEntry FromKernelTocEntry(const cdrom_tocentry& entry) {
+    CdTocEntry result;
+    result.track = entry.cdte_track;
+    result.adrControl = static_cast<BYTE>((entry.cdte_adr << 4) | (entry.cdte_ctrl & 0x0F));
+    result.minute = entry.cdte_addr.msf.minute;
+    result.second = entry.cdte_addr.msf.second;
+    result.frame = entry.cdte_addr.msf.frame;
+    return result;
+}
+
+bool MountinfoNamesDevice(std::string_view mountinfo, unsigned major, unsigned minor) {
+    // Each line: mount id, parent id, major:minor, root, mount point, ... — the third field names the
+    // device whatever path it was mounted by.
+    const std::string wanted = std::to_string(major) + ":" + std::to_string(minor);
+    std::size_t pos = 0;
+    while (pos < mountinfo.size()) {
+        std::size_t end = mountinfo.find('\n', pos);
+        if (end == std::string_view::npos) {
+            end = mountinfo.size();
+        }
+        std::istringstream line{std::string(mountinfo.substr(pos, end - pos))};
+        std::string id, parent, device;
+        if (line >> id >> parent >> device && device == wanted) {
+            return true;
+        }
+        pos = end + 1;
+    }
+    return false;
+}
+
+} // namespace linuxcd
+
+namespace {
+
+int Errno() {
+    return errno != 0 ? errno : EIO;
+}
+
+class LinuxCdDevice final : public CdDevice {
+public:
+    LinuxCdDevice(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    ~LinuxCdDevice() override {
+        if (lockFd_ >= 0) {
+            ::close(lockFd_);
+        }
+        ::close(fd_);
+    }
+    LinuxCdDevice(const LinuxCdDevice&) = delete;
+    LinuxCdDevice& operator=(const LinuxCdDevice&) = delete;
+
+    int GetDiskType(DWORD& type) override {
+        type = 0;
+        const int status = ::ioctl(fd_, CDROM_DISC_STATUS, CDSL_CURRENT);
+        switch (status) {
+        case CDS_AUDIO:
+            type = kCdDiskAudio;
+            return 0;
+        case CDS_MIXED:
+            type = kCdDiskMixed;
+            return 0;
+        case CDS_DATA_1:
+        case CDS_DATA_2:
+        case CDS_XA_2_1:
+        case CDS_XA_2_2:
+            type = kCdDiskData;
+            return 0;
+        case CDS_NO_DISC:
+        case CDS_TRAY_OPEN:
+            return ENOMEDIUM;
+        default:
+            return status < 0 ? Errno() : EIO;
+        }
+    }
+
+    int ReadToc(CdToc& toc) override {
+        toc = {};
+        cdrom_tochdr header{};
+        if (::ioctl(fd_, CDROMREADTOCHDR, &header) < 0) {
+            return Errno();
+        }
+        toc.firstTrack = header.cdth_trk0;
+        toc.lastTrack = header.cdth_trk1;
+        for (int track = header.cdth_trk0; track <= header.cdth_trk1 + 1; ++track) {
+            cdrom_tocentry entry{};
+            entry.cdte_track = static_cast<__u8>(track > header.cdth_trk1 ? CDROM_LEADOUT : track);
+            entry.cdte_format = CDROM_MSF;
+            if (::ioctl(fd_, CDROMREADTOCENTRY, &entry) < 0) {
+                return Errno();
+            }
+            toc.entries.push_back(linuxcd::FromKernelTocEntry(entry));
+        }
+        return 0;
+    }
+
+    int GetLastSession(CdSessionInfo& info) override {
+        info = {};
+        // READ TOC format 1 names the first and last session; the kernel's multi-session ioctl only
+        // knows whether there is more than one.
+        BYTE reply[12] = {};
+        ScsiCommand cmd;
+        cmd.cdb = {0x43, 0x00, 0x01, 0, 0, 0, 0, 0, sizeof reply, 0};
+        cmd.cdbLength = 10;
+        cmd.direction = ScsiDirection::In;
+        cmd.data = reply;
+        cmd.dataLength = sizeof reply;
+        ScsiAnswer answer;
+        if (linuxcd::SendSgIo(fd_, cmd, answer) == 0 && answer.status == kScsiGood &&
+            answer.transferred >= 12) {
+            info.firstSession = reply[2];
+            info.lastSession = reply[3];
+            info.lastSessionStart =
+                static_cast<LONG>((DWORD{reply[8]} << 24) | (reply[9] << 16) | (reply[10] << 8) | reply[11]);
+            return 0;
+        }
+        cdrom_multisession multi{};
+        multi.addr_format = CDROM_LBA;
+        if (::ioctl(fd_, CDROMMULTISESSION, &multi) < 0) {
+            return Errno();
+        }
+        info.firstSession = 1;
+        info.lastSession = multi.xa_flag ? 2 : 1;
+        info.lastSessionStart = multi.addr.lba;
+        return 0;
+    }
+
+    int ReadAudio(LONG lba, DWORD count, BYTE* buffer) override {
+        for (DWORD done = 0; done < count;) {
+            const DWORD frames = std::min(count - done, linuxcd::kMaxAudioFramesPerRead);
+            cdrom_read_audio request =
+                linuxcd::BuildReadAudio(lba + static_cast<LONG>(done), static_cast<int>(frames),
+                                        buffer + std::size_t{done} * kCdSectorBytes);
+            if (::ioctl(fd_, CDROMREADAUDIO, &request) < 0) {
+                return Errno();
+            }
+            done += frames;
+        }
+        return 0;
+    }
+
+    int ReadPosition(CdQPosition& position) override {
+        position = {};
+        cdrom_subchnl q{};
+        q.cdsc_format = CDROM_LBA;
+        if (::ioctl(fd_, CDROMSUBCHNL, &q) < 0) {
+            return Errno();
+        }
+        position.audioStatus = q.cdsc_audiostatus;
+        position.adrControl = static_cast<BYTE>((q.cdsc_adr << 4) | (q.cdsc_ctrl & 0x0F));
+        position.track = q.cdsc_trk;
+        position.index = q.cdsc_ind;
+        position.absoluteLba = q.cdsc_absaddr.lba;
+        position.relativeLba = q.cdsc_reladdr.lba;
+        return 0;
+    }
+
+    int ReadCatalogue(CdQText& catalogue) override {
+        catalogue = {};
+        cdrom_mcn mcn{};
+        if (::ioctl(fd_, CDROM_GET_MCN, &mcn) < 0) {
+            return Errno();
+        }
+        // The kernel leaves the number empty when the disc does not flag one as valid.
+        catalogue.text.assign(reinterpret_cast<const char*>(mcn.medium_catalog_number),
+                              strnlen(reinterpret_cast<const char*>(mcn.medium_catalog_number), 13));
+        catalogue.valid =
+            !catalogue.text.empty() && catalogue.text.find_first_not_of('0') != std::string::npos;
+        return 0;
+    }
+
+    int ReadIsrc(BYTE track, CdQText& isrc) override {
+        isrc = {};
+        BYTE reply[24] = {};
+        ScsiCommand cmd;
+        cmd.cdb = {0x42, 0x00, 0x40, 0x03, 0, 0, track, 0, sizeof reply, 0};
+        cmd.cdbLength = 10;
+        cmd.direction = ScsiDirection::In;
+        cmd.data = reply;
+        cmd.dataLength = sizeof reply;
+        ScsiAnswer answer;
+        if (linuxcd::SendSgIo(fd_, cmd, answer) != 0) {
+            return answer.error;
+        }
+        if (answer.status != kScsiGood) {
+            return answer.SenseKey() == 0x02 ? ENOMEDIUM : (answer.SenseKey() == 0x05 ? EINVAL : EIO);
+        }
+        isrc.valid = answer.transferred >= 21 && (reply[8] & 0x80) != 0;
+        if (isrc.valid) {
+            isrc.text.assign(reinterpret_cast<const char*>(reply + 9), 12);
+        }
+        return 0;
+    }
+
+    int Lock() override {
+        if (lockFd_ >= 0) {
+            return 0;
+        }
+        // An exclusive open of a block device fails while anyone else (a mount included) has it open
+        // exclusively, which is what locking a volume means here.
+        lockFd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+        return lockFd_ >= 0 ? 0 : Errno();
+    }
+
+    int Dismount() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            return Errno();
+        }
+        std::ifstream in("/proc/self/mountinfo");
+        std::ostringstream text;
+        text << in.rdbuf();
+        return linuxcd::MountinfoNamesDevice(text.str(), major(st.st_rdev), minor(st.st_rdev)) ? EBUSY : 0;
+    }
+
+    int PreventRemoval(bool prevent) override {
+        return ::ioctl(fd_, CDROM_LOCKDOOR, prevent ? 1 : 0) < 0 ? Errno() : 0;
+    }
+    int Eject() override { return ::ioctl(fd_, CDROMEJECT, 0) < 0 ? Errno() : 0; }
+    int Load() override { return ::ioctl(fd_, CDROMCLOSETRAY, 0) < 0 ? Errno() : 0; }
+
+private:
+    std::string path_;
+    int fd_;
+    int lockFd_ = -1;
+};
+
+} // namespace
+
+std::unique_ptr<CdDevice> OpenLinuxCdDevice(const std::string& path, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    if (::ioctl(fd, CDROM_GET_CAPABILITY, 0) < 0) {
+        const int code = errno;
+        ::close(fd);
+        error = path + " is not a CD-ROM device: " + std::strerror(code);
+        return nullptr;
+    }
+    return std::make_unique<LinuxCdDevice>(path, fd);
+}
+
+} // namespace platform

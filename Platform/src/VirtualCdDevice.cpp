@@ -1,0 +1,38 @@
+// The CD device controls of a virtual drive: a view that forwards to the shared emulated drive.
+#include "Platform/VirtualDrive.h"
+
+namespace platform {
+
+namespace {
+
+class VirtualCdDevice final : public CdDevice {
+public:
+    explicit VirtualCdDevice(std::shared_ptr<VirtualDrive> drive) : drive_(std::move(drive)) {}
+
+    int GetDiskType(DWORD& type) override { return drive_->GetDiskType(type); }
+    int ReadToc(CdToc& toc) override { return drive_->ReadToc(toc); }
+    int GetLastSession(CdSessionInfo& info) override { return drive_->GetLastSession(info); }
+    int ReadAudio(LONG lba, DWORD count, BYTE* buffer) override {
+        return drive_->ReadAudio(lba, count, buffer);
+    }
+    int ReadPosition(CdQPosition& position) override { return drive_->ReadPosition(position); }
+    int ReadCatalogue(CdQText& catalogue) override { return drive_->ReadCatalogue(catalogue); }
+    int ReadIsrc(BYTE track, CdQText& isrc) override { return drive_->ReadIsrc(track, isrc); }
+    // An image is never mounted and nobody else holds it, so locking and dismounting always succeed.
+    int Lock() override { return 0; }
+    int Dismount() override { return 0; }
+    int PreventRemoval(bool prevent) override { return drive_->PreventRemoval(prevent); }
+    int Eject() override { return drive_->Eject(); }
+    int Load() override { return drive_->Load(); }
+
+private:
+    std::shared_ptr<VirtualDrive> drive_;
+};
+
+} // namespace
+
+std::unique_ptr<CdDevice> MakeVirtualCdDevice(std::shared_ptr<VirtualDrive> drive) {
+    return std::make_unique<VirtualCdDevice>(std::move(drive));
+}
+
+} // namespace platform

@@ -1,0 +1,131 @@
+// Drive letters: optical drives found in sysfs, registry mappings, images, and the errors of opening a
+// letter that is not a usable CD drive.
+#include "Platform/DriveTable.h"
+#include "Platform/Registry.h"
+
+#include "DiscImageBuilder.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace platform;
+using ::testing::HasSubstr;
+
+namespace {
+
+class DriveTableTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = std::filesystem::temp_directory_path() /
+               ("qw-dt-" + std::to_string(::getpid()) + "-" + info->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_ / "sys");
+        ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);
+        ASSERT_EQ(setenv("QUELLWAVE_SYSFS_BLOCK", (dir_ / "sys").c_str(), 1), 0);
+    }
+    void TearDown() override {
+        unsetenv("QUELLWAVE_REGISTRY_DIR");
+        unsetenv("QUELLWAVE_SYSFS_BLOCK");
+        std::filesystem::remove_all(dir_);
+    }
+    void AddKernelDevice(const std::string& name) {
+        std::filesystem::create_directories(dir_ / "sys" / name);
+    }
+    void Map(const std::string& letter, const std::string& device) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kDrivesKey, 0, KEY_ALL_ACCESS, &key, nullptr),
+                  ERROR_SUCCESS);
+        std::vector<BYTE> data;
+        for (char c : device) {
+            data.push_back(static_cast<BYTE>(c));
+            data.push_back(0);
+        }
+        ASSERT_EQ(RegSetValueEx(key, letter, REG_SZ, data.data(), static_cast<DWORD>(data.size())),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    std::string Letters() {
+        std::string text;
+        for (const DriveEntry& e : ListDrives()) {
+            text += std::string(1, e.letter) + "=" + e.device + "(" + std::to_string(e.type) + ") ";
+        }
+        return text;
+    }
+    std::filesystem::path dir_;
+};
+
+TEST_F(DriveTableTest, OpticalDrivesTakeLettersFromDInKernelOrderAroundMappedLetters) {
+    AddKernelDevice("sr10");
+    AddKernelDevice("sr0");
+    AddKernelDevice("sr2");
+    AddKernelDevice("sda");
+    AddKernelDevice("sr1x");
+    EXPECT_EQ(Letters(), "D=/dev/sr0(5) E=/dev/sr2(5) F=/dev/sr10(5) ");
+    Map("e", "image:/nowhere/album.cue");
+    Map("G", "/dev/sr2");
+    Map("toolong", "/dev/sr0");
+    EXPECT_EQ(Letters(), "D=/dev/sr0(5) E=image:/nowhere/album.cue(5) F=/dev/sr10(5) G=/dev/sr2(5) ");
+    EXPECT_EQ(GetDriveType('e'), DRIVE_CDROM);
+    EXPECT_EQ(GetDriveType('Q'), DRIVE_NO_ROOT_DIR);
+    Map("M", dir_.string());
+    EXPECT_THAT(GetDriveType('M'), ::testing::AnyOf(DRIVE_FIXED, DRIVE_RAMDISK, DRIVE_REMOVABLE));
+    Map("N", "/dev/null");
+    EXPECT_EQ(GetDriveType('N'), DRIVE_NO_ROOT_DIR); // not a block device
+}
+
+TEST_F(DriveTableTest, OpeningALetterSaysWhyItCannotBeUsed) {
+    std::string error;
+    EXPECT_EQ(OpenCdDevice('Q', error), nullptr);
+    EXPECT_EQ(error, "drive Q: is not mapped to a device");
+    Map("M", dir_.string());
+    EXPECT_EQ(OpenScsiPassThrough('m', error), nullptr);
+    EXPECT_THAT(error, HasSubstr("drive M: " + dir_.string() + " is not a CD drive"));
+    AddKernelDevice("sr7");
+    // The kernel lists the drive but this machine has no node for it.
+    EXPECT_EQ(OpenCdDevice('D', error), nullptr);
+    EXPECT_EQ(error, "drive D: cannot open /dev/sr7: No such file or directory");
+    EXPECT_EQ(OpenScsiPassThrough('D', error), nullptr);
+    EXPECT_EQ(error, "drive D: cannot open /dev/sr7: No such file or directory");
+    disctest::WriteText(dir_ / "bad.cue", "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:80\n");
+    Map("V", "image:" + (dir_ / "bad.cue").string());
+    EXPECT_EQ(OpenCdDevice('V', error), nullptr);
+    EXPECT_EQ(error, "drive V: " + (dir_ / "bad.cue").string() +
+                         ":3: INDEX needs a number 0 to 99 and a position mm:ss:ff");
+}
+
+TEST_F(DriveTableTest, AnImageLetterIsOneDriveForBothInterfaces) {
+    disctest::WriteBytes(dir_ / "a.bin", disctest::BuildFile(3, std::string(100, 'a'), 0));
+    disctest::WriteText(dir_ / "a.cue", "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
+    Map("V", "image:" + (dir_ / "a.cue").string());
+    std::string error;
+    auto cd = OpenCdDevice('V', error);
+    ASSERT_TRUE(cd) << error;
+    auto scsi = OpenScsiPassThrough('v', error);
+    ASSERT_TRUE(scsi) << error;
+    // The tray opened through one is open for the other, and for a later open of the same letter.
+    ASSERT_EQ(cd->Eject(), 0);
+    ScsiCommand tur;
+    tur.cdbLength = 12;
+    ScsiAnswer answer;
+    ASSERT_EQ(scsi->Execute(tur, answer), 0);
+    EXPECT_EQ(answer.status, kScsiCheckCondition);
+    EXPECT_EQ(answer.Asc(), 0x3A);
+    DWORD type = 0;
+    EXPECT_EQ(OpenCdDevice('V', error)->GetDiskType(type), ENOMEDIUM);
+    ASSERT_EQ(cd->Load(), 0);
+    ASSERT_EQ(scsi->Execute(tur, answer), 0);
+    EXPECT_EQ(answer.status, kScsiGood);
+}
+
+TEST(PathDriveType, MissingPathsHaveNoRootAndKernelFileSystemsAreNamed) {
+    EXPECT_EQ(GetPathDriveType("/no/such/place/at/all"), DRIVE_NO_ROOT_DIR);
+    if (std::filesystem::exists("/dev/shm")) {
+        EXPECT_EQ(GetPathDriveType("/dev/shm"), DRIVE_RAMDISK);
+    }
+    EXPECT_EQ(GetPathDriveType("/proc"), DRIVE_FIXED);
+}
+
+} // namespace

@@ -1,0 +1,215 @@
+#include "Commands.h"
+
+#include "CPlaybackEngine.h"
+#include "CWaveSource.h"
+#include "Settings.h"
+
+#include "Mervane/DsdDriver.h"
+#include "Platform/MessageTarget.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kExitPlayed = 0;
+constexpr int kExitBadArguments = 1;
+constexpr int kExitNothingPlayable = 2;
+constexpr int kExitNoDriver = 3;
+constexpr int kExitDeviceFailed = 4;
+constexpr int kExitInterrupted = 130;
+
+// How often the loop looks for Ctrl-C while no message comes.
+constexpr unsigned kInterruptPollMs = 50;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    interrupted = 1;
+}
+
+struct PlayOptions {
+    std::string driver;
+    bool driverGiven = false;
+    bool rfMode = false;
+    std::int32_t repeat = 0;
+    std::vector<std::string> paths;
+};
+
+int BadArguments(const std::string& message) {
+    std::fprintf(stderr, "quellwave-cli play: %s\n\n%s", message.c_str(), UsageText());
+    return kExitBadArguments;
+}
+
+// Returns -1 when the arguments are good, else the exit status.
+int ParseArguments(const std::vector<std::string>& args, PlayOptions* options) {
+    bool pathsOnly = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (pathsOnly || a.empty() || a[0] != '-' || a == "-") {
+            options->paths.push_back(a);
+        } else if (a == "--") {
+            pathsOnly = true;
+        } else if (a == "--driver" || a == "--repeat") {
+            if (i + 1 >= args.size())
+                return BadArguments(a + " needs a value");
+            const std::string& value = args[++i];
+            if (a == "--driver") {
+                options->driver = value;
+                options->driverGiven = true;
+            } else if (value == "off") {
+                options->repeat = 0;
+            } else if (value == "one") {
+                options->repeat = 1;
+            } else if (value == "all") {
+                options->repeat = 2;
+            } else {
+                return BadArguments("--repeat takes off, one or all, not \"" + value + "\"");
+            }
+        } else if (a == "--rf-mode") {
+            options->rfMode = true;
+        } else {
+            return BadArguments("unknown option \"" + a + "\"");
+        }
+    }
+    if (options->paths.empty())
+        return BadArguments("no file to play");
+    return -1;
+}
+
+std::string Clock(std::uint32_t ms) {
+    const std::uint32_t s = ms / 1000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u", s / 60, s % 60);
+    return text;
+}
+
+// The live line on standard error, only when a person is watching it.
+class ProgressLine {
+public:
+    ProgressLine() : shown_(isatty(STDERR_FILENO) == 1) {}
+    void Show(std::uint32_t track, std::uint32_t tracks, std::uint32_t ms, std::uint32_t lengthMs) {
+        if (!shown_)
+            return;
+        constexpr int kWidth = 30;
+        const int filled =
+            lengthMs ? static_cast<int>(std::min<std::uint64_t>(ms, lengthMs) * kWidth / lengthMs) : 0;
+        const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
+                                std::string(static_cast<std::size_t>(kWidth - filled), '-');
+        std::fprintf(stderr, "\r\033[Ktrack %u of %u  %s / %s  [%s]", track, tracks, Clock(ms).c_str(),
+                     Clock(lengthMs).c_str(), bar.c_str());
+        std::fflush(stderr);
+        dirty_ = true;
+    }
+    void Clear() {
+        if (shown_ && dirty_)
+            std::fputs("\r\033[K", stderr);
+        dirty_ = false;
+    }
+
+private:
+    bool shown_;
+    bool dirty_ = false;
+};
+
+void Line(const char* format, unsigned long a = 0, unsigned long b = 0) {
+    std::printf(format, a, b);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int RunPlay(const std::vector<std::string>& args) {
+    PlayOptions options;
+    if (const int status = ParseArguments(args, &options); status >= 0)
+        return status;
+
+    // Name every path that will be skipped and why; the engine skips them silently.
+    std::size_t playable = 0;
+    for (const std::string& path : options.paths) {
+        CWaveSource probe;
+        if (probe.Open(path.c_str()))
+            ++playable;
+        else
+            std::fprintf(stderr, "quellwave-cli: %s: rejected (%s)\n", path.c_str(),
+                         WaveOpenErrorText(probe.LastOpenError()));
+    }
+    if (playable == 0) {
+        std::fputs("quellwave-cli: nothing to play\n", stderr);
+        return kExitNothingPlayable;
+    }
+
+    platform::MessageQueue window;
+    const UINT driverError = platform::RegisterMessageName(kLoadDriverErrorMessageName);
+    CPlaybackEngine engine;
+    if (options.driverGiven)
+        engine.SetDriverNameOverride(options.driver);
+    if (options.rfMode)
+        engine.SetRFModeOverride(true);
+    engine.SetRepeatMode(options.repeat);
+    if (FAILED(engine.Initialize(&window, driverError)))
+        std::fputs("quellwave-cli: the level control is not available\n", stderr);
+
+    if (engine.OpenFiles(options.paths) == 0) {
+        std::fputs("quellwave-cli: nothing to play\n", stderr);
+        return kExitNothingPlayable;
+    }
+    const auto driverFailed = [&] {
+        const std::string name = engine.DriverName();
+        std::fprintf(stderr,
+                     "quellwave-cli: cannot open the output driver \"%s\" (%s).\n"
+                     "Choose one with --driver NAME, NAME being %s, or store it as DefaultASIODriverName\n"
+                     "under HKEY_LOCAL_MACHINE\\%s (see README.md, \"Choosing the output\").\n",
+                     name.c_str(), engine.DriverOpenError().c_str(), mervane::DsdDriverNamesText(),
+                     kAsioSettingsKey);
+        return kExitNoDriver;
+    };
+    engine.SelectTrack(1, 0);
+
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+
+    if (engine.Play() == 0)
+        return driverFailed();
+
+    ProgressLine progress;
+    const std::uint32_t tracks = engine.GetTrackCount();
+    for (;;) {
+        if (interrupted) {
+            // Through the engine, so the stream ends with its fade-out and trailing silence.
+            engine.Pause();
+            progress.Clear();
+            return kExitInterrupted;
+        }
+        const auto message = window.WaitFor(kInterruptPollMs);
+        if (!message)
+            continue;
+        if (message->msg == WM_PLAYER_POSITION) {
+            const auto track = static_cast<std::uint32_t>(message->lParam);
+            const auto ms = static_cast<std::uint32_t>(message->wParam);
+            progress.Clear();
+            Line("position %lu %lu\n", track, ms);
+            std::uint32_t length = 0;
+            engine.GetTrackLength(track, &length);
+            progress.Show(track, tracks, ms, length);
+        } else if (message->msg == WM_PLAYER_END) {
+            progress.Clear();
+            Line("end\n");
+            return kExitPlayed;
+        } else if (message->msg == WM_COMMAND && message->wParam == kStopCommandId) {
+            engine.Pause();
+            progress.Clear();
+            std::fputs("quellwave-cli: the output device failed and asked for a reset\n", stderr);
+            return kExitDeviceFailed;
+        } else if (message->msg == driverError) {
+            progress.Clear();
+            return driverFailed();
+        }
+    }
+}

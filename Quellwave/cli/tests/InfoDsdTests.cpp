@@ -1,0 +1,104 @@
+// Runs the real quellwave-cli info on generated DSF and DSDIFF files, mixed with WAV files, and checks
+// the lines a user sees and the exit status.
+#include "DsdBuilder.h"
+#include "WavBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+namespace {
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class InfoDsdTest : public ::testing::Test {
+protected:
+    struct Result {
+        int status = -1;
+        std::string out, err;
+    };
+
+    Result Info(const std::vector<std::string>& paths) {
+        std::string command = Quote(QW_CLI_PATH) + " info";
+        for (const auto& p : paths)
+            command += " " + Quote(p);
+        const auto out = dir_ / "out", err = dir_ / "err";
+        const int raw = std::system(
+            (command + " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null").c_str());
+        const wavtest::Bytes o = wavtest::ReadFileBytes(out), e = wavtest::ReadFileBytes(err);
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {o.begin(), o.end()}, {e.begin(), e.end()}};
+    }
+
+    std::string Write(const std::string& name, const dsdfile::Bytes& bytes) {
+        wavtest::WriteFile(dir_ / name, bytes);
+        return (dir_ / name).string();
+    }
+
+    static dsdfile::DsfShape Dsf(std::size_t bytesPerChannel, void (*change)(dsdfile::DsfShape&) = nullptr) {
+        dsdfile::DsfShape s;
+        s.channels = {dsdfile::ChannelPattern(bytesPerChannel, 1),
+                      dsdfile::ChannelPattern(bytesPerChannel, 2)};
+        if (change)
+            change(s);
+        return s;
+    }
+    static dsdfile::DsdiffShape Dsdiff(std::size_t bytesPerChannel,
+                                       void (*change)(dsdfile::DsdiffShape&) = nullptr) {
+        dsdfile::DsdiffShape s;
+        s.channels = {dsdfile::ChannelPattern(bytesPerChannel, 3),
+                      dsdfile::ChannelPattern(bytesPerChannel, 4)};
+        if (change)
+            change(s);
+        return s;
+    }
+
+    wavtest::ScratchDir dir_;
+};
+
+TEST_F(InfoDsdTest, ReportsFormatLengthAndRfModeOrTheReason) {
+    using namespace dsdfile;
+    wavtest::WavShape wav;
+    wav.data = wavtest::Pattern(44100 * 4);
+    dsdfile::Bytes cutDsf = BuildDsf(Dsf(64));
+    cutDsf.resize(50);
+    // 352 800 bytes per channel are one second.
+    const std::pair<std::string, std::string> files[] = {
+        {Write("a.dsf", BuildDsf(Dsf(35280))), "dsf length_ms=100 rf_mode=required"},
+        {Write("b.wav", wavtest::BuildWav(wav)), "wav16 length_ms=1000"},
+        {Write("c.dff", BuildDsdiff(Dsdiff(70560, [](DsdiffShape& s) { s.commentAfterProperties = true; }))),
+         "dsdiff length_ms=200 rf_mode=required"},
+        {Write("d.dsf", BuildDsf(Dsf(64, [](DsfShape& s) { s.rate = 5644800; }))),
+         "rejected (not 2 822 400 Hz)"},
+        {Write("e.dsf", BuildDsf(Dsf(64, [](DsfShape& s) { s.channels.pop_back(); }))),
+         "rejected (not stereo)"},
+        {Write("f.dsf", BuildDsf(Dsf(64, [](DsfShape& s) { s.bits = 8; }))),
+         "rejected (not 1 bit per sample)"},
+        {Write("g.dsf", cutDsf), "rejected (truncated header)"},
+        {Write("h.dff", BuildDsdiff(Dsdiff(64, [](DsdiffShape& s) { s.compression = "DST "; }))),
+         "rejected (compressed)"},
+        {Write("i.dff", BuildDsdiff(Dsdiff(64, [](DsdiffShape& s) { s.withRate = false; }))),
+         "rejected (no FS chunk)"},
+        {Write("j.dff", BuildDsdiff(Dsdiff(64, [](DsdiffShape& s) { s.withChannels = false; }))),
+         "rejected (no CHNL chunk)"},
+        {Write("k.txt", {'h', 'e', 'l', 'l', 'o'}), "rejected (not RIFF)"},
+    };
+    std::vector<std::string> paths;
+    std::string lines;
+    for (const auto& [path, line] : files) {
+        paths.push_back(path);
+        lines += path + ": " + line + "\n";
+    }
+    Result r = Info(paths);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, lines);
+    EXPECT_EQ(r.err, "");
+    paths.resize(3); // only the accepted ones
+    EXPECT_EQ(Info(paths).status, 0);
+}
+
+} // namespace

@@ -1,0 +1,562 @@
+#include "CPlaybackEngine.h"
+
+#include "Settings.h"
+
+#include "Platform/Text.h"
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(10);
+// DSD64 bytes per second of one channel: 2 822 400 / 8.
+constexpr std::uint64_t kDsdBytesPerSecond = 352800;
+
+// Elapsed ms of a count of played bytes (both channels).
+std::uint32_t PlayedMs(std::uint64_t playedBytes) noexcept {
+    return static_cast<std::uint32_t>(((playedBytes / 2) * 1000) / kDsdBytesPerSecond);
+}
+
+// The smallest played-bytes count, in whole stereo bytes, whose PlayedMs is ms.
+std::uint64_t PlayedBytesForMs(std::uint32_t ms) noexcept {
+    return ((std::uint64_t{ms} * kDsdBytesPerSecond + 999) / 1000) * 2;
+}
+
+bool IsSet(const std::unique_ptr<platform::Event>& event) noexcept {
+    return event && event->TryWait(); // manual-reset: only looks
+}
+
+} // namespace
+
+// The wave source as the chunk producers' PCM reader.
+class CPlaybackEngine::WaveReader final : public PcmReader {
+public:
+    explicit WaveReader(CWaveSource& source) : source_(source) {}
+    void ReadPcm(void* buffer, std::uint32_t byteCount) override {
+        // Read zero-fills first; a short or failed read leaves silence, and tracks end by elapsed time.
+        if (!source_.Read(buffer, byteCount) && !source_.IsOpen())
+            std::memset(buffer, 0, byteCount);
+    }
+
+private:
+    CWaveSource& source_;
+};
+
+CPlaybackEngine::CPlaybackEngine() : waveReader_(std::make_unique<WaveReader>(waveSource_)) {}
+
+CPlaybackEngine::~CPlaybackEngine() {
+    Shutdown();
+}
+
+void CPlaybackEngine::SetDriverNameOverride(std::string driverName) {
+    driverNameOverride_ = std::move(driverName);
+}
+
+void CPlaybackEngine::SetRFModeOverride(bool rfMode) {
+    rfModeOverride_ = rfMode;
+}
+
+void CPlaybackEngine::SetLevelSelectorFactory(std::function<std::unique_ptr<CChanterel>()> factory) {
+    levelSelectorFactory_ = std::move(factory);
+}
+
+std::string CPlaybackEngine::DriverName() const {
+    if (driverNameOverride_)
+        return *driverNameOverride_;
+    std::string name;
+    ReadASIODriverName(&name);
+    return name;
+}
+
+std::string CPlaybackEngine::DriverOpenError() const {
+    const CDSDASIO* device = outputProcessor_.GetDSDASIO(0);
+    return device ? device->LastOpenError() : std::string("no output device");
+}
+
+HRESULT CPlaybackEngine::Initialize(platform::MessageTarget* window, UINT driverErrorMessage) {
+    window_ = window;
+    driverErrorMessage_ = driverErrorMessage;
+    rfMode_ = rfModeOverride_ ? *rfModeOverride_ : ReadRFMode();
+
+    const bool threadsRunning = outputThread_.Joinable() || readerThread_.Joinable();
+    if (!outputQuit_) {
+        outputQuit_ = std::make_unique<platform::Event>(true, false);
+        readerQuit_ = std::make_unique<platform::Event>(true, false);
+        idle_ = std::make_unique<platform::Event>(true, true);
+        readerRun_ = std::make_unique<platform::Event>(true, false);
+        outputRun_ = std::make_unique<platform::Event>(true, false);
+        driverReady_ = std::make_unique<platform::Event>(true, false);
+        driverFailed_ = std::make_unique<platform::Event>(true, false);
+    }
+    if (!workBuffers_) {
+        workBuffers_ = std::make_unique<std::array<std::array<std::uint8_t, kDsdChannelBytes>, 6>>();
+        for (std::size_t i = 0; i < workTable_.size(); ++i)
+            workTable_[i] = (*workBuffers_)[i].data();
+    }
+    // Running threads use the rings; emptying them under their feet would tear blocks apart.
+    if (!threadsRunning) {
+        for (CSampleRing& ring : rings_)
+            ring.Create(kRingCapacity, kRingDefaultRead, kRingDefaultWrite, false);
+    }
+    StartThreads();
+
+    if (levelSelector_)
+        return S_OK;
+    try {
+        levelSelector_ = levelSelectorFactory_ ? levelSelectorFactory_() : std::make_unique<CChanterel>();
+    } catch (const std::bad_alloc&) {
+        levelSelector_.reset();
+    }
+    if (!levelSelector_)
+        return E_FAIL;
+    if (!levelSelector_->Initialize(true, true)) {
+        levelSelector_.reset();
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+int CPlaybackEngine::StartThreads() {
+    if (outputThread_.Joinable() || readerThread_.Joinable())
+        return kThreadsAlreadyRunning;
+    if (!outputQuit_)
+        return 0;
+    outputQuit_->Reset();
+    outputRun_->Reset();
+    playing_ = 0;
+    try {
+        outputThread_ = platform::Thread([this] { OutputThread(); }, platform::ThreadPriority::TimeCritical);
+        readerQuit_->Reset();
+        readerRun_->Reset();
+        readerThread_ = platform::Thread([this] { ReaderThread(); }, platform::ThreadPriority::Normal);
+    } catch (const std::system_error&) {
+        StopThreads();
+        return 0;
+    }
+    return 1;
+}
+
+int CPlaybackEngine::StopThreads() {
+    if (readerThread_.Joinable()) {
+        readerQuit_->Set();
+        readerThread_.Join();
+        readerThread_ = platform::Thread();
+    }
+    if (outputThread_.Joinable()) {
+        outputQuit_->Set();
+        outputThread_.Join();
+        outputThread_ = platform::Thread();
+    }
+    playing_ = 0;
+    return 1;
+}
+
+int CPlaybackEngine::Shutdown() {
+    StopThreads();
+    outputQuit_.reset();
+    readerQuit_.reset();
+    idle_.reset();
+    readerRun_.reset();
+    outputRun_.reset();
+    driverReady_.reset();
+    driverFailed_.reset();
+    workBuffers_.reset();
+    workTable_.fill(nullptr);
+    if (levelSelector_) {
+        levelSelector_->Uninitialize(false);
+        levelSelector_.reset();
+    }
+    return 0;
+}
+
+int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
+    CloseFiles();
+    for (const std::string& path : paths) {
+        if (waveSource_.Open(path.c_str())) {
+            fileList_.push_back(path);
+            trackLengths_.push_back(static_cast<std::uint32_t>(waveSource_.LengthMs()));
+            waveSource_.Close();
+        }
+        // DSF and DSDIFF files are not played yet: every other path is skipped.
+    }
+    if (fileList_.empty())
+        return 0;
+    sourceOpen_ = true;
+    isCD_ = false;
+    currentTrack_ = 1;
+    if (waveSource_.Open(fileList_.front().c_str()))
+        sourceKind_ = waveSource_.BytesPerSample() == 2 ? kSourceWave16 : kSourceWave24;
+    return 1;
+}
+
+int CPlaybackEngine::CloseFiles() {
+    if (sourceOpen_ && !isCD_) {
+        fileList_.clear();
+        trackLengths_.clear();
+        waveSource_.Close();
+        sourceOpen_ = false;
+    }
+    return 1;
+}
+
+std::uint32_t CPlaybackEngine::GetTrackCount() const {
+    if (!sourceOpen_)
+        return 0;
+    return static_cast<std::uint32_t>(fileList_.size());
+}
+
+bool CPlaybackEngine::GetTrackLength(std::uint32_t track, std::uint32_t* ms) const {
+    if (!sourceOpen_ || track == 0 || track > trackLengths_.size() || ms == nullptr)
+        return false;
+    *ms = trackLengths_[track - 1];
+    return true;
+}
+
+int CPlaybackEngine::GetFileList(std::vector<std::string>* files) const {
+    if (files)
+        *files = fileList_;
+    return 0;
+}
+
+int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
+    if (!sourceOpen_)
+        return 0;
+    waveSource_.Close();
+    currentTrack_ = track;
+    if (track == 0 || track > fileList_.size())
+        throw std::invalid_argument("CPlaybackEngine::SelectTrack: no such track");
+    if (!waveSource_.Open(fileList_[track - 1].c_str()))
+        return 0;
+    const std::uint32_t bytesPerSample = waveSource_.BytesPerSample();
+    sourceKind_ = bytesPerSample == 2 ? kSourceWave16 : kSourceWave24;
+    playedBytes_ = PlayedBytesForMs(offsetMs);
+    lastReportedMs_ = 0;
+    waveSource_.Seek(WaveDataOffsetForMs(offsetMs, bytesPerSample));
+    return 1;
+}
+
+int CPlaybackEngine::Play() {
+    if (!driverReady_)
+        return 0;
+    // Normally this waits only while the output thread opens the driver at start-up. When the opening
+    // failed the thread has ended and will never set the ready event: give up at once instead.
+    const std::size_t which = platform::WaitAny({driverReady_.get(), driverFailed_.get()});
+    if (playing_ == 1)
+        return 1;
+    if (which != 0)
+        return 0;
+    CDSDASIO* device = outputProcessor_.GetDSDASIO(0);
+    if (device == nullptr)
+        return 0;
+    if (!device->open) {
+        // The output thread has finished with the driver (it only ends when told to): reopening here
+        // could not stream anything, so this is a failure as well.
+        return 0;
+    }
+    std::lock_guard lock(stateLock_);
+    StartOrHonourPause();
+    return 1;
+}
+
+void CPlaybackEngine::StartOrHonourPause() {
+    if (!IsSet(idle_)) {
+        // A Pause is waiting for the end of playback: it wins, nothing starts, and it is released.
+        idle_->Set();
+        stopRequest_ = false;
+        return;
+    }
+    endOfData_ = false;
+    stopRequest_ = false;
+    readerRun_->Set();
+}
+
+bool CPlaybackEngine::StartIsPending() const {
+    return playing_ == 0 && IsSet(readerRun_);
+}
+
+int CPlaybackEngine::Pause() {
+    if (!idle_)
+        return 1;
+    {
+        std::lock_guard lock(stateLock_);
+        // A Play whose reader has not yet handed the first blocks to the output counts as playing: it
+        // will play, so it must be stopped too.
+        if (playing_ != 1 && !StartIsPending())
+            return 1;
+        idle_->Reset();
+        stopRequest_ = true;
+    }
+    idle_->Wait();
+    return 1;
+}
+
+HRESULT CPlaybackEngine::SetLevel(float level) {
+    if (!levelSelector_)
+        return E_FAIL;
+    levelSelector_->SetRFPlaybackMute(false);
+    if (level == currentLevel_)
+        return S_OK;
+    if (!levelSelector_->SetRFPlayBackLevelALL(level))
+        return E_FAIL;
+    currentLevel_ = level;
+    return S_OK;
+}
+
+HRESULT CPlaybackEngine::GetLevel(float* level) {
+    if (!levelSelector_)
+        return E_FAIL;
+    float louder = 0.0f;
+    for (long channel = 0; channel < 2; ++channel) {
+        if (levelSelector_->GetRFPlaybackLevel(channel) > louder)
+            louder = levelSelector_->GetRFPlaybackLevel(channel);
+    }
+    currentLevel_ = louder;
+    if (level)
+        *level = louder;
+    return S_OK;
+}
+
+bool CPlaybackEngine::SetMute(bool mute) {
+    return levelSelector_ && levelSelector_->SetRFPlaybackMute(mute);
+}
+
+bool CPlaybackEngine::GetMute() {
+    return levelSelector_ && levelSelector_->GetRFPlaybackMute();
+}
+
+void CPlaybackEngine::Post(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (window_)
+        window_->post(msg, wParam, lParam);
+}
+
+// ---- reader thread ---------------------------------------------------------------------------------
+
+bool CPlaybackEngine::WaitForRoom(bool mayDrop) {
+    const auto hasRoom = [this] {
+        for (int c = 0; c < 2; ++c) {
+            const CSampleRing& ring = rings_[static_cast<std::size_t>(c)];
+            if (!ring.Allocated() || !(ring.Empty() || ring.Free() > kBlockElements))
+                return false;
+        }
+        return true;
+    };
+    while (!hasRoom()) {
+        // Without this the engine could never be shut down while the output is not draining the rings.
+        if (IsSet(readerQuit_))
+            return false;
+        if (playing_ == 0) {
+            // The rings are full before the output has started: wake it. It first writes its silent
+            // lead-in, so poll rather than spin while it does.
+            outputRun_->Set();
+        } else if (stopRequest_ && mayDrop) {
+            return false;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    return true;
+}
+
+void CPlaybackEngine::ReaderThread() {
+    bool first = true;
+    bool last = false;
+    for (;;) {
+        if (platform::WaitAny({readerQuit_.get(), readerRun_.get()}) != 1)
+            return;
+        const std::uint32_t bytesPerSample = sourceKind_ == kSourceWave24 ? 3 : 2;
+        DsdChunk chunk;
+        if (first) {
+            chunk = chunks_.FirstChunk(*waveReader_, bytesPerSample);
+            first = false;
+        } else if (stopRequest_) {
+            chunk = chunks_.FinalChunk(*waveReader_, bytesPerSample);
+            last = true;
+        } else {
+            chunk = chunks_.NextChunk(*waveReader_, bytesPerSample);
+        }
+
+        const std::uint32_t blocks = chunk.data ? chunk.size / kDsdBlockBytes : 0;
+        for (std::uint32_t b = 0; b < blocks; ++b) {
+            // The rest of a chunk is dropped when a stop is requested, but never the final chunk's: it
+            // carries the fade-out and the silence after it, and the output is draining to make room.
+            if (!WaitForRoom(!last))
+                break;
+            const auto* block =
+                reinterpret_cast<const CSampleRing::Element*>(chunk.data + b * kDsdBlockBytes);
+            std::lock_guard lock(ringLock_);
+            rings_[0].Write(block, kBlockElements);
+            rings_[1].Write(block + kBlockElements, kBlockElements);
+        }
+        if (playing_ == 0)
+            outputRun_->Set();
+
+        if (last) {
+            // Clear the run event before announcing the end of data: the output thread may run End of
+            // track and Play (which sets the run event again) as soon as it sees the end, and that Play
+            // must not be undone here.
+            readerRun_->Reset();
+            endOfData_ = true;
+            first = true;
+            last = false;
+        }
+    }
+}
+
+// ---- output thread ---------------------------------------------------------------------------------
+
+void CPlaybackEngine::WriteSilentBlocks(CDSDASIO* device, int count) {
+    // The silent buffers are made once per thread start, not per call; they are refilled here because a
+    // device may use its work buffers as scratch space.
+    for (auto& buffer : silentBuffers_)
+        buffer.fill(kDsdSilenceByte);
+    for (int i = 0; i < count; ++i) {
+        device->WriteBlock(devicePosition_, silentChannels_.data(), silentWork_.data());
+        devicePosition_ += CDSDASIO::kPositionPerBlock;
+    }
+}
+
+void CPlaybackEngine::OutputThread() {
+    outputProcessor_.Setup(static_cast<int>(kUnitFrames), 44100.0f, true);
+    outputProcessor_.Enable(true);
+    outputProcessor_.SetRate(44100.0f);
+
+    CDSDASIO* device = outputProcessor_.GetDSDASIO(0);
+    bool opened = false;
+    if (device != nullptr) {
+        const std::u16string name = platform::Utf8ToUtf16(DriverName());
+        outputProcessor_.LockProcess();
+        opened = device->OpenDriver(name.c_str());
+        outputProcessor_.UnlockProcess();
+    }
+    if (!opened) {
+        driverFailed_->Set();
+        Post(driverErrorMessage_, 0, 0);
+        outputProcessor_.Release();
+        return;
+    }
+    driverReady_->Set();
+
+    // Everything the streaming loop touches is made here, before the first block.
+    silentBuffers_.assign(12, {});
+    for (std::size_t i = 0; i < 6; ++i) {
+        silentChannels_[i] = silentBuffers_[i].data();
+        silentWork_[i] = silentBuffers_[6 + i].data();
+    }
+    std::vector<std::array<std::uint8_t, kDsdChannelBytes>> blockBuffers(3);
+    blockBuffers[2].fill(kDsdSilenceByte);
+    std::array<std::uint8_t*, 6> channels{};
+    channels[0] = blockBuffers[0].data();
+    channels[1] = blockBuffers[1].data();
+    for (std::size_t i = 2; i < 6; ++i)
+        channels[i] = blockBuffers[2].data();
+
+    device->started = false;
+    devicePosition_ = 0;
+    WriteSilentBlocks(device, kPrimingSilentBlocks);
+    playedBytes_ = 0;
+    lastReportedMs_ = 0;
+    bool resetSeen = false;
+
+    for (;;) {
+        if (platform::WaitAny({outputQuit_.get(), outputRun_.get()}) != 1)
+            break;
+        if (playing_ != 1) {
+            devicePosition_ = 0;
+            WriteSilentBlocks(device, kEdgeSilentBlocks);
+            playing_ = 1;
+        }
+        CSampleRing& left = rings_[0];
+        CSampleRing& right = rings_[1];
+        if (left.Readable() >= kBlockElements && right.Readable() >= kBlockElements && !left.Overflowed() &&
+            !right.Overflowed()) {
+            blockBuffers[0].fill(0);
+            blockBuffers[1].fill(0);
+            {
+                std::lock_guard lock(ringLock_);
+                left.Read(reinterpret_cast<CSampleRing::Element*>(channels[0]), kBlockElements);
+                right.Read(reinterpret_cast<CSampleRing::Element*>(channels[1]), kBlockElements);
+            }
+            if (device->resetRequest) {
+                if (!resetSeen) {
+                    resetSeen = true;
+                    Post(WM_COMMAND, kStopCommandId, 0);
+                    device->AcknowledgeReset();
+                    device->resetRequest = false;
+                }
+            } else if (!resetSeen) {
+                device->WriteBlock(devicePosition_, channels.data(), workTable_.data());
+            }
+            devicePosition_ += CDSDASIO::kPositionPerBlock;
+            if (!trackChangePending_) {
+                playedBytes_ += kDsdBlockBytes;
+                PositionCheck();
+            }
+        } else if (endOfData_) {
+            WriteSilentBlocks(device, kEdgeSilentBlocks);
+            EndOfTrack();
+            resetSeen = false;
+        } else {
+            std::this_thread::sleep_for(kPollInterval);
+        }
+    }
+    outputProcessor_.Release();
+}
+
+void CPlaybackEngine::PositionCheck() {
+    const std::uint32_t ms = PlayedMs(playedBytes_);
+    std::uint32_t length = 0;
+    if (!GetTrackLength(currentTrack_, &length))
+        return;
+    if (ms > length) {
+        // The track is over: the next step follows the drain, in End of track.
+        currentTrack_ += 1;
+        stopRequest_ = true;
+        trackChangePending_ = true;
+        return;
+    }
+    const std::uint32_t last = lastReportedMs_;
+    if (ms / 1000 == last / 1000 && last != 0)
+        return;
+    lastReportedMs_ = ms;
+    Post(WM_PLAYER_POSITION, ms, static_cast<LPARAM>(currentTrack_.load()));
+}
+
+void CPlaybackEngine::EndOfTrack() {
+    if (!trackChangePending_) {
+        // A Pause ended this playback.
+        std::lock_guard lock(stateLock_);
+        outputRun_->Reset();
+        playing_ = 0;
+        idle_->Set();
+        return;
+    }
+    trackChangePending_ = false;
+    std::uint32_t track = 0;
+    if (repeatMode_ == 1)
+        track = currentTrack_ - 1;
+    else if (currentTrack_ <= GetTrackCount())
+        track = currentTrack_;
+    else if (repeatMode_ == 2)
+        track = 1;
+
+    if (track == 0) {
+        Post(WM_PLAYER_END, 0, 0);
+        std::lock_guard lock(stateLock_);
+        outputRun_->Reset();
+        playing_ = 0;
+        idle_->Set();
+        return;
+    }
+    SelectTrack(track, 0);
+    Post(WM_PLAYER_POSITION, 0, static_cast<LPARAM>(currentTrack_.load()));
+    // Play, on this thread. The driver is open (this thread opened it) and the device exists, so only
+    // its last step remains; it runs under the state lock together with playing = 0, so that a Pause
+    // sees either this playback or the next one starting, never the gap between them.
+    std::lock_guard lock(stateLock_);
+    outputRun_->Reset();
+    playing_ = 0;
+    StartOrHonourPause();
+}

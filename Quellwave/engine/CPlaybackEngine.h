@@ -1,0 +1,198 @@
+// The one object that plays sound: the open source (a list of WAV files), the reader thread that turns it
+// into DSD blocks, the output thread that writes them to the DSD device, the rings between them, and the
+// level control. The owner calls every operation from one thread (the UI thread); the engine answers only
+// by posting messages to the owner's MessageTarget.
+#pragma once
+
+#include "CSampleRing.h"
+#include "CWaveSource.h"
+#include "SamplePipeline.h"
+
+#include "Chanterel/CChanterel.h"
+#include "Mervane/CProcessProc.h"
+#include "Platform/Event.h"
+#include "Platform/MessageTarget.h"
+#include "Platform/Thread.h"
+#include "Platform/Types.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Messages the engine posts to its window.
+inline constexpr UINT WM_COMMAND = 0x0111;
+inline constexpr UINT WM_PLAYER_END = 0x0401;      // (0, 0): the last track ended and nothing follows
+inline constexpr UINT WM_PLAYER_POSITION = 0x0402; // (elapsed ms in the track, track number)
+// WM_COMMAND's wParam when the device asks for a reset: the window's Stop command.
+inline constexpr WPARAM kStopCommandId = 1006;
+// Name of the registered message the window passes to Initialize as the driver error message.
+inline constexpr char kLoadDriverErrorMessageName[] = "OrvaQuellwaveLoadDriverError";
+
+// Results of StartThreads.
+inline constexpr int kThreadsAlreadyRunning = -112;
+
+class CPlaybackEngine {
+public:
+    // Values of SourceKind().
+    static constexpr std::int32_t kSourceWave16 = 0;
+    static constexpr std::int32_t kSourceWave24 = 1;
+    // Ring shape: 32 768 elements (131 072 bytes) each; one block's channel is 1024 elements.
+    static constexpr std::int32_t kRingCapacity = 32768;
+    static constexpr std::int32_t kRingDefaultRead = 4096;
+    static constexpr std::int32_t kRingDefaultWrite = 8192;
+    static constexpr std::int32_t kBlockElements = kDsdChannelBytes / 4;
+    static constexpr int kPrimingSilentBlocks = 50;
+    static constexpr int kEdgeSilentBlocks = 20; // before each start and after each drain
+
+    // Opens nothing and starts nothing.
+    CPlaybackEngine();
+    // Runs Shutdown.
+    ~CPlaybackEngine();
+    CPlaybackEngine(const CPlaybackEngine&) = delete;
+    CPlaybackEngine& operator=(const CPlaybackEngine&) = delete;
+
+    // Overrides for this engine only, set before Initialize; the stored settings are neither read for
+    // these values nor written. Without an override the driver name is read from DefaultASIODriverName
+    // each time the driver is opened, and RF mode from useRFMode at Initialize.
+    void SetDriverNameOverride(std::string driverName);
+    void SetRFModeOverride(bool rfMode);
+    // Replaces how Initialize makes the level selector (the default makes a CChanterel). A factory that
+    // returns null stands for a selector that cannot be created.
+    void SetLevelSelectorFactory(std::function<std::unique_ptr<CChanterel>()> factory);
+
+    // Stores the window and the driver error message, creates the events, work buffers and rings that do
+    // not exist yet, starts the threads (the output thread opens the driver and primes the device at once)
+    // and makes the level selector. Returns 0, or E_FAIL when the level selector cannot be made or
+    // initialised (the threads run anyway). window must outlive the engine's threads; it may be null.
+    HRESULT Initialize(platform::MessageTarget* window, UINT driverErrorMessage);
+    // 1 when both threads started, 0 when either could not (none then runs), kThreadsAlreadyRunning when
+    // a thread exists already.
+    int StartThreads();
+    // Ends the reader, then the output thread, waiting for each. Returns 1.
+    int StopThreads();
+    // StopThreads, then frees the events, buffers and the level selector. Returns 0.
+    int Shutdown();
+
+    // Replaces the source with the acceptable files among paths (UTF-8), in order; the others are skipped
+    // silently. Returns 1 with track 1 current, or 0 (no source) when none is acceptable. Reads each
+    // file's header. Only while not playing.
+    int OpenFiles(const std::vector<std::string>& paths);
+    // Closes a file source. Returns 1.
+    int CloseFiles();
+    std::uint32_t GetTrackCount() const;
+    // Length of track (1-based) in ms; false for an unknown track or without a source.
+    bool GetTrackLength(std::uint32_t track, std::uint32_t* ms) const;
+    // Replaces *files with the accepted paths. Returns 0.
+    int GetFileList(std::vector<std::string>* files) const;
+    // Makes track (1-based) current, offsetMs into it. 0 without a source or when the file can no
+    // longer be opened; throws std::invalid_argument for a track outside the list. Only while not playing.
+    int SelectTrack(std::uint32_t track, std::uint32_t offsetMs);
+
+    // Starts (or resumes) the current track. Waits until the output thread has opened the driver; returns
+    // 0 at once when that failed or the engine is not initialised, so it never blocks for ever. Returns 1
+    // when playing or started, and also when a pending Pause was honoured instead.
+    int Play();
+    // Stops playback with a fade-out, blocking until the output has drained and written its trailing
+    // silence. Returns at once when nothing plays or is starting. The source keeps its position. Returns 1.
+    int Pause();
+
+    // Level and mute (0.0 .. 1.0), passed to the level selector. SetLevel always unmutes first; 0 or
+    // E_FAIL. GetLevel reports the louder channel; 0, or E_FAIL without a selector.
+    HRESULT SetLevel(float level);
+    HRESULT GetLevel(float* level);
+    bool SetMute(bool mute);
+    bool GetMute();
+
+    // State the window reads (any thread; values may change right after).
+    std::int32_t Playing() const noexcept { return playing_.load(); }
+    bool SourceOpen() const noexcept { return sourceOpen_.load(); }
+    bool IsCD() const noexcept { return isCD_.load(); }
+    std::uint32_t CurrentTrack() const noexcept { return currentTrack_.load(); }
+    std::int32_t SourceKind() const noexcept { return sourceKind_.load(); }
+    std::uint32_t LastReportedMs() const noexcept { return lastReportedMs_.load(); }
+    // 0 off, 1 repeat the current track, 2 repeat all; the window writes it directly.
+    std::int32_t RepeatMode() const noexcept { return repeatMode_.load(); }
+    void SetRepeatMode(std::int32_t mode) noexcept { repeatMode_.store(mode); }
+    float CurrentLevel() const noexcept { return currentLevel_; }
+    bool RFMode() const noexcept { return rfMode_; }
+
+    // The driver name the engine opens (the override, else the stored setting; empty when neither).
+    std::string DriverName() const;
+    // Why the output thread could not open the driver; meaningful once the driver error message came.
+    std::string DriverOpenError() const;
+    // The output processor, for its device's flags (a device reset request is raised there).
+    CProcessProc& OutputProcessor() noexcept { return outputProcessor_; }
+
+private:
+    class WaveReader;
+
+    void ReaderThread();
+    void OutputThread();
+    // Reader thread: waits until rings 0 and 1 can take a block. False when the thread must quit, or when
+    // a stop is requested and mayDrop allows the rest of the chunk to be dropped.
+    bool WaitForRoom(bool mayDrop);
+    void WriteSilentBlocks(CDSDASIO* device, int count);
+    void PositionCheck();
+    void EndOfTrack();
+    // Play's last step: honour a pending Pause, or start the reader. Called with stateLock_ held.
+    void StartOrHonourPause();
+    bool StartIsPending() const;
+    void Post(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    platform::Thread outputThread_;
+    platform::Thread readerThread_;
+    std::unique_ptr<platform::Event> outputQuit_;
+    std::unique_ptr<platform::Event> readerQuit_;
+    std::unique_ptr<platform::Event> idle_;
+    std::unique_ptr<platform::Event> readerRun_;
+    std::unique_ptr<platform::Event> outputRun_;
+    std::unique_ptr<platform::Event> driverReady_;
+    // Set when the output thread gave up opening the driver, so Play does not wait for ever.
+    std::unique_ptr<platform::Event> driverFailed_;
+    CProcessProc outputProcessor_;
+    std::array<CSampleRing, 6> rings_;
+    std::unique_ptr<std::array<std::array<std::uint8_t, kDsdChannelBytes>, 6>> workBuffers_;
+    std::array<std::uint8_t*, 6> workTable_{};
+    std::int64_t devicePosition_ = 0; // output thread
+    std::mutex ringLock_;
+    std::atomic<std::uint64_t> playedBytes_{0};
+    platform::MessageTarget* window_ = nullptr;
+    std::atomic<bool> sourceOpen_{false};
+    std::atomic<std::uint32_t> lastReportedMs_{0};
+    std::atomic<std::int32_t> playing_{0};
+    std::atomic<std::uint32_t> currentTrack_{0};
+    std::atomic<bool> isCD_{false};
+    std::atomic<bool> endOfData_{false};
+    std::atomic<bool> stopRequest_{false};
+    CWaveSource waveSource_;
+    std::vector<std::string> fileList_;
+    std::vector<std::uint32_t> trackLengths_;
+    std::atomic<bool> trackChangePending_{false};
+    std::atomic<std::int32_t> repeatMode_{0};
+    std::atomic<std::int32_t> sourceKind_{0};
+    std::unique_ptr<CChanterel> levelSelector_;
+    float currentLevel_ = 0.0f;
+    UINT driverErrorMessage_ = 0;
+
+    // Makes Pause's test-and-clear of the idle event atomic with the output thread's end of playback and
+    // with starting the next file, so a Pause can neither miss the end nor be lost in a track change.
+    // Held for a few instructions; never across a call into another component or a wait.
+    std::mutex stateLock_;
+
+    std::optional<std::string> driverNameOverride_;
+    std::optional<bool> rfModeOverride_;
+    bool rfMode_ = false;
+    std::function<std::unique_ptr<CChanterel>()> levelSelectorFactory_;
+    ChunkProducer chunks_; // reader thread only
+    // Silent blocks: six channel and six work buffers of the DSD silence byte, made by the output thread.
+    std::vector<std::array<std::uint8_t, kDsdChannelBytes>> silentBuffers_;
+    std::array<std::uint8_t*, 6> silentChannels_{};
+    std::array<std::uint8_t*, 6> silentWork_{};
+    std::unique_ptr<WaveReader> waveReader_;
+};

@@ -1,0 +1,175 @@
+#include "SamplePipeline.h"
+
+#include "Zentrafold/Zentrafold.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr double kSampleRate = 44100.0;
+// Gains this small are flushed to zero so that a fade-out ends in exact digital silence and the float
+// arithmetic never runs into denormals.
+constexpr double kGainFloor = 2e-13;
+
+bool KnownFormat(int formatCode) noexcept {
+    return formatCode == kSampleFormat16 || formatCode == kSampleFormat24;
+}
+
+std::uint32_t UnitBytes(std::uint32_t bytesPerSample) noexcept {
+    return kUnitFrames * 2 * bytesPerSample;
+}
+
+int FormatCode(std::uint32_t bytesPerSample) noexcept {
+    return bytesPerSample == 2 ? kSampleFormat16 : kSampleFormat24;
+}
+
+} // namespace
+
+FloatBuffer::FloatBuffer(std::uint32_t channels, std::uint32_t capacityFrames)
+    : samples_(channels, std::vector<float>(capacityFrames, 0.0f)), capacity_(capacityFrames) {}
+
+HRESULT FloatBuffer::Load(const void* interleaved, std::uint32_t frames, int formatCode) {
+    if (frames > capacity_ || !KnownFormat(formatCode) || interleaved == nullptr)
+        return E_INVALIDARG;
+    const auto* in = static_cast<const std::uint8_t*>(interleaved);
+    const std::uint32_t channels = ChannelCount();
+    for (std::uint32_t f = 0; f < frames; ++f) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            float value;
+            if (formatCode == kSampleFormat16) {
+                const auto v = static_cast<std::int16_t>(in[0] | in[1] << 8);
+                value = static_cast<float>(v * (1.0 / 32768.0));
+                in += 2;
+            } else {
+                std::int32_t v = in[0] | in[1] << 8 | in[2] << 16;
+                if (in[2] >= 128)
+                    v -= 1 << 24;
+                value = static_cast<float>(v * (1.0 / 8388608.0));
+                in += 3;
+            }
+            samples_[c][f] = value;
+        }
+    }
+    valid_ = std::max(valid_, frames);
+    return S_OK;
+}
+
+HRESULT FloatBuffer::Store(void* interleaved, std::uint32_t frames, int formatCode) const {
+    if (frames > valid_ || !KnownFormat(formatCode) || interleaved == nullptr)
+        return E_INVALIDARG;
+    auto* out = static_cast<std::uint8_t*>(interleaved);
+    const std::uint32_t channels = ChannelCount();
+    const double scale = formatCode == kSampleFormat16 ? 32768.0 : 8388608.0;
+    for (std::uint32_t f = 0; f < frames; ++f) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            const double scaled = std::floor(static_cast<double>(samples_[c][f]) * scale);
+            const auto v = static_cast<std::int32_t>(std::clamp(scaled, -scale, scale - 1.0));
+            *out++ = static_cast<std::uint8_t>(v);
+            *out++ = static_cast<std::uint8_t>(v >> 8);
+            if (formatCode == kSampleFormat24)
+                *out++ = static_cast<std::uint8_t>(v >> 16);
+        }
+    }
+    return S_OK;
+}
+
+Envelope::Envelope() noexcept : coefficient(std::exp(-1.0 / (kSampleRate * 0.1))) {}
+
+void Envelope::Init(double startGain, double seconds, double targetGain, double rate) noexcept {
+    gain = startGain;
+    timeConstant = seconds;
+    target = targetGain;
+    sampleRate = rate == 0.0 ? kSampleRate : rate;
+    coefficient = std::exp(-1.0 / (sampleRate * timeConstant));
+}
+
+double Envelope::Step() noexcept {
+    gain = coefficient * gain + (1.0 - coefficient) * target;
+    if (gain < kGainFloor)
+        gain = 0.0;
+    return gain;
+}
+
+void Envelope::Apply(float* samples, std::uint32_t frames) noexcept {
+    for (std::uint32_t f = 0; f < frames; ++f)
+        samples[f] = static_cast<float>(samples[f] * Step());
+}
+
+ChunkProducer::ChunkProducer()
+    : pcm_(static_cast<std::size_t>(UnitBytes(3)) * std::max(kSteadyChunkUnits, kFinalChunkUnits), 0),
+      initial_(UnitBytes(3), 0), floats_(2, kEdgeChunkUnits * kUnitFrames) {}
+
+DsdChunk ChunkProducer::FirstChunk(PcmReader& reader, std::uint32_t bytesPerSample) {
+    const std::uint32_t unitBytes = UnitBytes(bytesPerSample);
+    const int code = FormatCode(bytesPerSample);
+    const std::uint32_t frames = kEdgeChunkUnits * kUnitFrames;
+    std::fill(pcm_.begin(), pcm_.end(), 0);
+    reader.ReadPcm(pcm_.data(), kEdgeChunkUnits * unitBytes);
+
+    floats_.Load(pcm_.data(), frames, code);
+    for (std::uint32_t c = 0; c < floats_.ChannelCount(); ++c) {
+        Envelope fadeIn; // gain 0 towards 1
+        fadeIn.timeConstant = kFadeSeconds;
+        fadeIn.coefficient = std::exp(-1.0 / (kSampleRate * kFadeSeconds));
+        float* samples = floats_.Channel(c);
+        fadeIn.Apply(samples, frames);
+        for (std::uint32_t f = 0; f < frames; ++f)
+            samples[f] = std::clamp(samples[f], -1.0f, 1.0f);
+    }
+    floats_.Store(pcm_.data(), frames, code);
+
+    std::fill(initial_.begin(), initial_.end(), 0);
+    std::memcpy(initial_.data(), pcm_.data(), unitBytes);
+    unsigned char* out = nullptr;
+    unsigned int outSize = 0;
+    if (bytesPerSample == 2) {
+        ZtfDirectConvertInitialBuffer16(initial_.data());
+        ZtfDirectConvertBuffer16(pcm_.data() + unitBytes, kEdgeChunkUnits - 1, &out, &outSize);
+    } else {
+        ZtfDirectConvertInitialBuffer24(initial_.data());
+        ZtfDirectConvertBuffer24(pcm_.data() + unitBytes, kEdgeChunkUnits - 1, &out, &outSize);
+    }
+    return {out, out ? outSize : 0};
+}
+
+DsdChunk ChunkProducer::NextChunk(PcmReader& reader, std::uint32_t bytesPerSample) {
+    // Straight from the source to the converter: steady play never touches the samples.
+    reader.ReadPcm(pcm_.data(), kSteadyChunkUnits * UnitBytes(bytesPerSample));
+    unsigned char* out = nullptr;
+    unsigned int outSize = 0;
+    if (bytesPerSample == 2)
+        ZtfDirectConvertBuffer16(pcm_.data(), kSteadyChunkUnits, &out, &outSize);
+    else
+        ZtfDirectConvertBuffer24(pcm_.data(), kSteadyChunkUnits, &out, &outSize);
+    return {out, out ? outSize : 0};
+}
+
+DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample) {
+    const std::uint32_t unitBytes = UnitBytes(bytesPerSample);
+    const int code = FormatCode(bytesPerSample);
+    const std::uint32_t frames = kEdgeChunkUnits * kUnitFrames;
+    const std::size_t finalBytes = std::size_t{UnitBytes(3)} * kFinalChunkUnits; // 33 792
+    std::fill(pcm_.begin(), pcm_.begin() + static_cast<long>(finalBytes), 0);
+    reader.ReadPcm(pcm_.data(), kEdgeChunkUnits * unitBytes);
+
+    floats_.Load(pcm_.data(), frames, code);
+    for (std::uint32_t c = 0; c < floats_.ChannelCount(); ++c) {
+        Envelope fadeOut;
+        fadeOut.Init(1.0, kFadeSeconds, 0.0, kSampleRate);
+        fadeOut.Apply(floats_.Channel(c), frames);
+    }
+    // The eleventh unit stays zero: digital silence after the fade, which also pushes the faded tail
+    // out of the converter's filters.
+    std::fill(pcm_.begin(), pcm_.begin() + static_cast<long>(finalBytes), 0);
+    floats_.Store(pcm_.data(), frames, code);
+
+    unsigned char* out = nullptr;
+    unsigned int outSize = 0;
+    if (bytesPerSample == 2)
+        ZtfDirectConvertBuffer16(pcm_.data(), kFinalChunkUnits, &out, &outSize);
+    else
+        ZtfDirectConvertBuffer24(pcm_.data(), kFinalChunkUnits, &out, &outSize);
+    return {out, out ? outSize : 0};
+}

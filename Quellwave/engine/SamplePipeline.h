@@ -1,0 +1,103 @@
+// The PCM side of the pipeline: the float workspace used for fades, the fade envelope, the two integer
+// sample formats, and the chunk producers that turn PCM into runs of DSD blocks for the rings.
+#pragma once
+
+#include "Platform/Types.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// Sizes every part of the pipeline agrees on.
+inline constexpr std::uint32_t kUnitFrames = 512;       // one conversion unit -> one DSD block
+inline constexpr std::uint32_t kDsdBlockBytes = 8192;   // left 4096 bytes, then right 4096 bytes
+inline constexpr std::uint32_t kDsdChannelBytes = 4096; // one channel of a block
+inline constexpr std::uint8_t kDsdSilenceByte = 0x69;   // DSD idle pattern, density one half
+inline constexpr std::uint32_t kSteadyChunkUnits = 16;  // NextChunk
+inline constexpr std::uint32_t kEdgeChunkUnits = 10;    // units read by FirstChunk and FinalChunk
+inline constexpr std::uint32_t kFinalChunkUnits = 11;   // FinalChunk's output: faded units + a silent one
+inline constexpr double kFadeSeconds = 0.003;
+
+// Sample format codes of the float buffer's conversions.
+inline constexpr int kSampleFormat16 = 16; // 16-bit little-endian
+inline constexpr int kSampleFormat24 = 17; // packed 24-bit little-endian
+
+// Non-interleaved float samples, full scale at +-1.0.
+class FloatBuffer {
+public:
+    FloatBuffer(std::uint32_t channels, std::uint32_t capacityFrames);
+
+    // Converts frames interleaved frames of the given format code into channels 0..n-1, starting at frame
+    // 0, and extends the valid frames to frames. E_INVALIDARG (nothing converted) when frames exceeds the
+    // capacity or the code is unknown; S_OK otherwise.
+    HRESULT Load(const void* interleaved, std::uint32_t frames, int formatCode);
+    // Writes the first frames frames back as interleaved integers: floor(x * 2^(bits-1)) clamped to the
+    // format's range. E_INVALIDARG (nothing written) when frames exceeds the valid frames or the code is
+    // unknown.
+    HRESULT Store(void* interleaved, std::uint32_t frames, int formatCode) const;
+
+    float* Channel(std::uint32_t channel) noexcept { return samples_[channel].data(); }
+    const float* Channel(std::uint32_t channel) const noexcept { return samples_[channel].data(); }
+    std::uint32_t ChannelCount() const noexcept { return static_cast<std::uint32_t>(samples_.size()); }
+    std::uint32_t CapacityFrames() const noexcept { return capacity_; }
+    std::uint32_t ValidFrames() const noexcept { return valid_; }
+
+private:
+    std::vector<std::vector<float>> samples_;
+    std::uint32_t capacity_;
+    std::uint32_t valid_ = 0;
+};
+
+// A first-order gain glide towards a target, one step per frame.
+struct Envelope {
+    double gain = 0.0;
+    double timeConstant = 0.1;
+    double target = 1.0;
+    double sampleRate = 44100.0;
+    double coefficient;
+
+    Envelope() noexcept;
+    // Stores the values (rate 0 means 44 100) and derives coefficient = exp(-1 / (rate x time constant)).
+    void Init(double startGain, double seconds, double targetGain, double rate) noexcept;
+    // One frame: gain = coefficient x gain + (1 - coefficient) x target, flushed to 0 below 2e-13. Returns
+    // the new gain.
+    double Step() noexcept;
+    // Multiplies frames samples by the gain, stepping once per sample.
+    void Apply(float* samples, std::uint32_t frames) noexcept;
+};
+
+// Where PCM comes from: the WAV reader now, the CD later. Reads fill the buffer completely, zero-filling
+// what they cannot read; a failed read therefore gives silence, as tracks end by elapsed time.
+class PcmReader {
+public:
+    virtual ~PcmReader() = default;
+    virtual void ReadPcm(void* buffer, std::uint32_t byteCount) = 0;
+};
+
+// A run of DSD blocks, size a multiple of kDsdBlockBytes (0: nothing). The bytes stay valid until the
+// next chunk is produced.
+struct DsdChunk {
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;
+};
+
+// Produces the PCM chunks for the engine's reader thread and feeds the up-converter. The up-converter is
+// process-wide and stateful, so one producer at a time, on one thread. Buffers are allocated once, at
+// construction.
+class ChunkProducer {
+public:
+    ChunkProducer();
+
+    // Start of a track or of a resumed play: 10 units read, faded in over 3 ms, the first unit primes the
+    // converter, the other nine become nine blocks.
+    DsdChunk FirstChunk(PcmReader& reader, std::uint32_t bytesPerSample);
+    // Steady play: 16 units straight to the converter, 16 blocks.
+    DsdChunk NextChunk(PcmReader& reader, std::uint32_t bytesPerSample);
+    // After a stop request: 10 units faded out over 3 ms, then one unit of digital silence: 11 blocks.
+    DsdChunk FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample);
+
+private:
+    std::vector<std::uint8_t> pcm_;     // sized for the largest read: 11 units of 24-bit PCM
+    std::vector<std::uint8_t> initial_; // the first unit, handed to the Initial call
+    FloatBuffer floats_;
+};

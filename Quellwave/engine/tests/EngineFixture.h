@@ -1,0 +1,112 @@
+// Test support: an engine posting to a message queue, WAV files of a constant level, and waits that fail
+// instead of hanging when a broken engine never answers.
+#pragma once
+
+#include "CPlaybackEngine.h"
+#include "DsdTestSupport.h"
+#include "WavBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <future>
+
+namespace enginetest {
+
+using platform::Message;
+
+// Generous bounds on waits: they only decide when a test gives up on a hung engine.
+inline constexpr unsigned kMessageTimeoutMs = 60000;
+
+class EngineFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(dir_.path.empty());
+        // Never read the settings of the person running the tests.
+        ::setenv("QUELLWAVE_REGISTRY_DIR", dir_.path.c_str(), 1);
+    }
+
+    // A stereo WAV holding `seconds` of a constant level (fraction of full scale) on both channels.
+    std::string ConstantWav(const std::string& name, std::uint16_t bits, double seconds, double level) {
+        wavtest::WavShape shape;
+        shape.bits = bits;
+        const auto frames = static_cast<std::size_t>(std::llround(seconds * 44100));
+        const int bytes = bits / 8;
+        const auto value = static_cast<std::int32_t>(std::lround(level * ((1 << (bits - 1)) - 1)));
+        for (std::size_t i = 0; i < frames * 2; ++i)
+            wavtest::Put(shape.data, static_cast<std::uint32_t>(value), bytes);
+        wavtest::WriteFile(dir_ / name, wavtest::BuildWav(shape));
+        return (dir_ / name).string();
+    }
+
+    std::string DsfPath() const { return (dir_ / "device.dsf").string(); }
+
+    // Initialises the engine with a driver; returns Initialize's result.
+    HRESULT Start(const std::string& driver) {
+        engine_.SetDriverNameOverride(driver);
+        return engine_.Initialize(&queue_, driverError_);
+    }
+    void StartRecording() { ASSERT_EQ(Start("dsf:" + DsfPath()), S_OK); }
+
+    void PlayFiles(const std::vector<std::string>& paths) {
+        ASSERT_EQ(engine_.OpenFiles(paths), 1);
+        ASSERT_EQ(engine_.SelectTrack(1, 0), 1);
+        ASSERT_EQ(engine_.Play(), 1);
+    }
+
+    // Takes messages into seen_ until one matches; false when none comes in time.
+    bool WaitUntil(const std::function<bool(const Message&)>& match, unsigned timeoutMs = kMessageTimeoutMs) {
+        for (;;) {
+            const auto m = queue_.WaitFor(timeoutMs);
+            if (!m)
+                return false;
+            seen_.push_back(*m);
+            if (match(*m))
+                return true;
+        }
+    }
+    bool WaitForEnd() {
+        return WaitUntil([](const Message& m) { return m.msg == WM_PLAYER_END; });
+    }
+    // Ends the engine (the recording gets its final header) and reads what reached the device.
+    dsdtest::DsfStream Finish() {
+        engine_.Shutdown();
+        while (auto m = queue_.TryGet())
+            seen_.push_back(*m);
+        return dsdtest::ReadDsf(DsfPath());
+    }
+    std::vector<Message> Positions() const {
+        std::vector<Message> out;
+        for (const Message& m : seen_)
+            if (m.msg == WM_PLAYER_POSITION)
+                out.push_back(m);
+        return out;
+    }
+    std::size_t Count(UINT msg) const {
+        std::size_t n = 0;
+        for (const Message& m : seen_)
+            n += m.msg == msg;
+        return n;
+    }
+    // Runs fn on another thread and says whether it finished within timeoutMs (its result in *result).
+    static bool Finishes(const std::function<int()>& fn, int* result, unsigned timeoutMs = 30000) {
+        auto future = std::async(std::launch::async, fn);
+        if (future.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
+            // The thread is stuck in the engine; the test cannot recover from that.
+            ADD_FAILURE() << "call did not return";
+            std::abort();
+        }
+        *result = future.get();
+        return true;
+    }
+
+    wavtest::ScratchDir dir_;
+    platform::MessageQueue queue_;
+    const UINT driverError_ = platform::RegisterMessageName(kLoadDriverErrorMessageName);
+    CPlaybackEngine engine_;
+    std::vector<Message> seen_;
+};
+
+} // namespace enginetest
