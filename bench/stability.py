@@ -5,9 +5,9 @@ output never sticks, that overloads recover within 1 ms, and that silence carrie
     stability.py BUILD_DIR [--seconds 60] [--keep DIR]
 
 For each input it writes a WAV with tone.py, converts it with BUILD_DIR/bench/ztf-convert (the library alone)
-and reads the tool's statistics: overload resets, bursts (resets less than 1 ms apart) and the longest
-burst, and the longest run of identical output bytes (a stuck modulator repeats 0x00 or 0xFF). It then
-reads the DSF's raw bits and prints the DC and, for silence, the largest in-band spectral line (dBFS,
+and reads the tool's statistics: overload resets, samples whose fed-back error was limited, bursts
+(overloads less than 1 ms apart) and the longest burst, and the longest run of identical output bytes (a
+stuck modulator repeats 0x00 or 0xFF). It then reads the DSF's raw bits and prints the DC and, for silence, the largest in-band spectral line (dBFS,
 relative to PCM full scale = 50 % modulation) over several 3-second stretches. Exit status 1 if any check
 fails.
 """
@@ -55,10 +55,12 @@ def main():
         m = re.search(r"overload resets (\d+), bursts (\d+), longest burst ([\d.]+) us", out)
         r = re.search(r"left (\d+) \(([\d.]+) us\), right (\d+) \(([\d.]+) us\)", out)
         resets, bursts, longest = int(m.group(1)), int(m.group(2)), float(m.group(3))
+        lim = re.search(r"limited samples (\d+)", out)
+        limited = int(lim.group(1)) if lim else 0
         run_us = max(float(r.group(2)), float(r.group(4)))
         ok = run.returncode == 0 and longest <= 1000.0
-        line = "%-28s resets %6d  bursts %6d  longest burst %7.1f us  longest identical-byte run %6.1f us" % (
-            name, resets, bursts, longest, run_us)
+        line = "%-28s resets %6d  limited %6d  bursts %6d  longest burst %7.1f us  longest identical-byte run %6.1f us" % (
+            name, resets, limited, bursts, longest, run_us)
         bits = measure.read_dsf_channel(dsf, 0, 1.0, int((args.seconds - 2) * measure.DSD_RATE))
         line += "  DC %.2e" % bits.mean()
         if name == "silence":

@@ -1,7 +1,8 @@
 // ztf-convert IN.wav OUT.dsf: converts a 44.1 kHz stereo 16/24-bit WAV to DSD64 with Zentrafold alone (the
 // library the player uses, called as the engine calls it) and writes a DSF file. Prints the modulator's
-// overload statistics and the longest run of identical output bytes per channel, the stuck-output check.
-// Exit status: 0 on success, 1 on bad input or an output that stuck (a run of identical bytes over 1 ms).
+// overload statistics (resets, bursts, samples whose fed-back error was limited) and the longest run of
+// identical output bytes per channel, the stuck-output check. Exit status: 0 on success, 1 on bad input or an
+// output that stuck (a run of identical bytes over 1 ms).
 #include "Zentrafold/ZentrafoldConverter.h"
 
 #include <algorithm>
@@ -142,9 +143,10 @@ int main(int argc, char** argv) {
     const auto stats = converter.Overloads();
     const double usPerByte = 8e6 / 2822400.0;
     std::printf("blocks %llu\n", static_cast<unsigned long long>(blocks));
-    std::printf("overload resets %llu, bursts %llu, longest burst %.1f us\n",
+    std::printf("overload resets %llu, bursts %llu, longest burst %.1f us, limited samples %llu\n",
                 static_cast<unsigned long long>(stats.resets), static_cast<unsigned long long>(stats.bursts),
-                static_cast<double>(stats.longestBurstSamples) * 1e6 / 2822400.0);
+                static_cast<double>(stats.longestBurstSamples) * 1e6 / 2822400.0,
+                static_cast<unsigned long long>(stats.limited));
     std::printf(
         "longest run of identical bytes: left %llu (%.1f us), right %llu (%.1f us)\n",
         static_cast<unsigned long long>(longestRun[0]), static_cast<double>(longestRun[0]) * usPerByte,

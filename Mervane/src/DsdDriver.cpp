@@ -5,6 +5,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace mervane {
 
@@ -17,9 +20,45 @@ void SetError(std::string* error, std::string text) {
         *error = std::move(text);
 }
 
+struct Registered {
+    std::string prefix;
+    DsdDriverFactory factory;
+};
+
+std::mutex registryMutex;
+std::vector<Registered>& RegisteredDrivers() {
+    static std::vector<Registered> drivers;
+    return drivers;
+}
+
 } // namespace
 
+void RegisterDsdDriver(std::string prefix, DsdDriverFactory factory) {
+    std::lock_guard lock(registryMutex);
+    RegisteredDrivers().push_back({std::move(prefix), std::move(factory)});
+}
+
 std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* error) {
+    DsdDriverFactory factory;
+    std::string_view rest;
+    {
+        std::lock_guard lock(registryMutex);
+        const auto& drivers = RegisteredDrivers();
+        for (auto it = drivers.rbegin(); it != drivers.rend(); ++it) {
+            if (name.starts_with(it->prefix)) {
+                factory = it->factory;
+                rest = name.substr(it->prefix.size());
+                break;
+            }
+        }
+    }
+    // Called outside the lock: opening may block on I/O.
+    if (factory) {
+        auto driver = factory(rest, error);
+        if (!driver && error && error->empty())
+            *error = "the driver \"" + std::string(name) + "\" could not be opened";
+        return driver;
+    }
     if (name == "null")
         return std::make_unique<NullDriver>();
     if (name.starts_with(kDsfPrefix)) {

@@ -145,3 +145,38 @@ TEST_F(OutputDeviceTest, ReopeningFinishesTheFirstRecording) {
 }
 
 } // namespace
+
+namespace {
+
+class CountingDriver final : public mervane::DsdDriver {
+public:
+    explicit CountingDriver(int* blocks) : blocks_(blocks) {}
+    bool WriteBlock(const std::uint8_t*, const std::uint8_t*) noexcept override { return ++*blocks_ > 0; }
+    bool Close() noexcept override { return true; }
+
+private:
+    int* blocks_;
+};
+
+TEST_F(OutputDeviceTest, RegisteredDriversAreFoundByPrefixBeforeTheBuiltInOnes) {
+    static int blocks = 0;
+    static std::string restSeen;
+    mervane::RegisterDsdDriver("dsf:counting/", [](std::string_view rest, std::string*) {
+        restSeen = std::string(rest);
+        return std::make_unique<CountingDriver>(&blocks);
+    });
+    mervane::RegisterDsdDriver(
+        "refuse:", [](std::string_view, std::string*) { return std::unique_ptr<mervane::DsdDriver>(); });
+    ASSERT_TRUE(Open("dsf:counting/x"));
+    EXPECT_EQ(restSeen, "x");
+    ASSERT_TRUE(Write(1, 1));
+    EXPECT_EQ(blocks, 1);
+    EXPECT_FALSE(std::filesystem::exists("counting/x"));
+    EXPECT_FALSE(Open("refuse:me"));
+    EXPECT_NE(device_->LastOpenError().find("refuse:me"), std::string::npos);
+    ASSERT_TRUE(Open("dsf:" + Path("plain.dsf"))); // other dsf: names still record
+    ASSERT_TRUE(Write(1, 1));
+    EXPECT_EQ(blocks, 1);
+}
+
+} // namespace

@@ -59,17 +59,6 @@ constexpr V2 Splat(double v) {
     return V2{v, v};
 }
 
-// Sum of v[Begin..End) as a balanced tree: the shortest dependency path from the states to the next
-// decision, which is what bounds the modulator's speed.
-template <int Begin, int End> inline V2 TreeSum(const V2* v) noexcept {
-    if constexpr (End - Begin == 1) {
-        return v[Begin];
-    } else {
-        constexpr int kMid = (Begin + End) / 2;
-        return TreeSum<Begin, kMid>(v) + TreeSum<kMid, End>(v);
-    }
-}
-
 } // namespace
 
 struct Converter::State {
@@ -266,18 +255,17 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
                 const V2 u = __builtin_ia32_minpd(
                                  __builtin_ia32_maxpd(prev + step * static_cast<double>(k), lower), upper) +
                              dither;
-                // Running sums of the first states: the loop's feedback and, once e is known, every
-                // section's input and output, all without a serial chain through the sections.
-                V2 prefix[kSections + 1];
+                // Running sums of the first states (each section's input is e plus the sum of the first
+                // states before it) and the feedback sum y, sharing their partial sums. The tree is the
+                // shortest path from the states to the next decision; the input joins it as one more leaf.
+                static_assert(kSections == 5, "the feedback tree below is written for five sections");
+                V2 prefix[kSections];
                 prefix[0] = Splat(0.0);
-                for (int i = 0; i < kSections; ++i)
-                    prefix[i + 1] = prefix[i] + s1[i];
-                // The input joins the tree as one more leaf, which keeps it as shallow as for four sections.
-                V2 terms[kSections + 1];
-                for (int i = 0; i < kSections; ++i)
-                    terms[i] = s1[i];
-                terms[kSections] = u;
-                const V2 y = TreeSum<0, kSections + 1>(terms);
+                prefix[1] = s1[0];
+                prefix[2] = s1[0] + s1[1];
+                prefix[3] = prefix[2] + s1[2];
+                prefix[4] = prefix[2] + (s1[2] + s1[3]);
+                const V2 y = prefix[4] + (u + s1[4]);
                 const V2 v = (V2)(((M2)y & (M2)signMask) | (M2)one);
                 const M2 positive = (M2)y >= 0;
                 leftByte |= static_cast<unsigned>(positive[0] & 1) << k;
@@ -293,13 +281,15 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
                                  static_cast<int>((over[0] & 1) + (over[1] & 1)),
                                  static_cast<int>((runaway[0] & 1) + (runaway[1] & 1)));
                 }
-                // Section i sees wIn = e + prefix[i] and gives wOut = e + prefix[i + 1]. Its update is split
-                // into the part known before e and one multiply-add by e, so that only two operations stand
-                // between this decision and the states of the next.
+                // Section i sees wIn = e + prefix[i] and gives wOut = wIn + s1[i]; written in wIn and the old
+                // s1 alone, its update has the part known before e computed in parallel, leaving an add, a
+                // multiply and an add between this decision and the states of the next.
                 for (int i = 0; i < kSections; ++i) {
                     const auto& c = coef::kNtf[i];
-                    s1[i] = (s2[i] + c.b1 * prefix[i] - c.a1 * prefix[i + 1]) + (c.b1 - c.a1) * e;
-                    s2[i] = (c.b2 * prefix[i] - c.a2 * prefix[i + 1]) + (c.b2 - c.a2) * e;
+                    const V2 wIn = e + prefix[i];
+                    const V2 old = s1[i];
+                    s1[i] = (s2[i] - c.a1 * old) + (c.b1 - c.a1) * wIn;
+                    s2[i] = (c.b2 - c.a2) * wIn - c.a2 * old;
                 }
                 if (runaway[0] | runaway[1]) [[unlikely]] {
                     // Limiting did not hold the loop: restart the channel from rest. Its output keeps the

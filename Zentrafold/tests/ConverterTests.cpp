@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <random>
+#include <string>
 
 namespace zentrafold::test {
 namespace {
@@ -139,6 +141,49 @@ TEST_F(ConverterSignal, FullScaleSquareNeverSticks) {
             EXPECT_LT(longest, 64) << hz << " Hz, channel " << channel;
         }
     }
+}
+
+// Loud masters sit at full scale for long stretches. The modulator must ride them without ever leaving its
+// stable region: each overload is audible (a reset as a click), so one second of each hard input is
+// expected to go through with none at all.
+class ConverterFullScale : public ::testing::Test {
+protected:
+    static constexpr int kOneSecond = 44100 / kUnitFrames + 1;
+
+    void ExpectNoOverload(const Signal& left, const Signal& right, PcmFormat format, const char* what) {
+        Converter converter;
+        ConvertStream(converter, left, right, kOneSecond, format);
+        const auto stats = converter.Overloads();
+        EXPECT_EQ(stats.resets, 0u) << what;
+        EXPECT_EQ(stats.limited, 0u) << what;
+        EXPECT_EQ(stats.bursts, 0u) << what;
+    }
+};
+
+TEST_F(ConverterFullScale, SinesNeverOverload) {
+    for (double hz : {20.0, 1000.0, 10000.0, 19000.0}) {
+        const std::string what = std::to_string(static_cast<int>(hz)) + " Hz";
+        // Opposite polarity on the right, so both signs of the full-scale peak are covered at once.
+        ExpectNoOverload(Sine(hz, 1.0), Sine(hz, -1.0), PcmFormat::kInt24, what.c_str());
+    }
+}
+
+TEST_F(ConverterFullScale, SquaresNeverOverload) {
+    // A naive square's interpolated edges ring past full scale: the harshest musical input.
+    ExpectNoOverload(Square(50, 1.0), Square(1000, -1.0), PcmFormat::kInt16, "squares");
+}
+
+TEST_F(ConverterFullScale, ClippedNoiseNeverOverloads) {
+    // White noise at -3 dBFS rms, clipped at full scale as on an over-compressed master.
+    auto noise = [](unsigned seed) {
+        auto samples = std::make_shared<std::vector<double>>();
+        std::mt19937 gen(seed);
+        std::normal_distribution<double> normal(0.0, std::pow(10.0, -3.0 / 20.0));
+        for (int i = 0; i < (kOneSecond + 1) * kUnitFrames; ++i)
+            samples->push_back(std::clamp(normal(gen), -1.0, 1.0));
+        return Signal([samples](long n) { return (*samples)[static_cast<std::size_t>(n)]; });
+    };
+    ExpectNoOverload(noise(1), noise(2), PcmFormat::kInt16, "clipped noise");
 }
 
 class ConverterStream : public ::testing::Test {

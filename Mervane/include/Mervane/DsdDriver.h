@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,6 +33,13 @@ public:
 // null for any other name, or when the driver cannot be opened; *error (when given) then says why. Blocks
 // on I/O; any thread.
 std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* error = nullptr);
+
+// Makes OpenDsdDriver open names that start with prefix through factory, which gets the rest of the name
+// (and the error text to fill). For drivers that live outside this library, and for tests that need a
+// driver of their own. Registered prefixes are tried before the built-in names, the latest first.
+// Thread-safe.
+using DsdDriverFactory = std::function<std::unique_ptr<DsdDriver>(std::string_view rest, std::string* error)>;
+void RegisterDsdDriver(std::string prefix, DsdDriverFactory factory);
 
 // The names OpenDsdDriver knows, for help texts.
 const char* DsdDriverNamesText() noexcept;

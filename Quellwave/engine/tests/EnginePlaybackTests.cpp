@@ -1,6 +1,9 @@
 // The engine end to end through the "dsf:" driver: the recording is exactly what reached the device.
 #include "EngineFixture.h"
 
+#include <chrono>
+#include <thread>
+
 namespace enginetest {
 namespace {
 
@@ -10,6 +13,33 @@ using Span = dsdtest::Run;
 constexpr double kLoud = 0.5;         // input level of the test files
 constexpr double kHigh = 0.5 + 0.125; // one-density of +0.5 full scale at 50 % modulation
 constexpr double kLow = 0.5 - 0.125;
+
+// Records like "dsf:" but takes blocks no faster than a DAC would: "paced-dsf:PATH". With the output
+// slower than the reader, the rings are full whenever a stop is requested, as in real playback.
+class PacedRecorder final : public mervane::DsdDriver {
+public:
+    explicit PacedRecorder(std::unique_ptr<mervane::DsdDriver> inner) : inner_(std::move(inner)) {}
+    bool WriteBlock(const std::uint8_t* left, const std::uint8_t* right) noexcept override {
+        std::this_thread::sleep_for(std::chrono::microseconds(11610)); // one block of DSD64
+        return inner_->WriteBlock(left, right);
+    }
+    bool Close() noexcept override { return inner_->Close(); }
+
+private:
+    std::unique_ptr<mervane::DsdDriver> inner_;
+};
+
+void RegisterPacedRecorder() {
+    static const bool registered = [] {
+        mervane::RegisterDsdDriver("paced-dsf:", [](std::string_view path, std::string* error) {
+            auto inner = mervane::OpenDsdDriver("dsf:" + std::string(path), error);
+            return inner ? std::make_unique<PacedRecorder>(std::move(inner))
+                         : std::unique_ptr<mervane::DsdDriver>();
+        });
+        return true;
+    }();
+    (void)registered;
+}
 
 class EnginePlaybackTest : public EngineFixture {
 protected:
@@ -184,6 +214,25 @@ TEST_F(EnginePlaybackTest, PauseFadesOutAndPlayResumesWithAFadeIn) {
         EXPECT_NEAR(stream.blocks[i].LeftDensity(), 0.5, 0.005) << i;
     ExpectFadeIn(stream.blocks[runs[3].first], kHigh);
     ExpectEndsInSilence(stream.blocks, runs[3]);
+}
+
+TEST_F(EnginePlaybackTest, APauseWithFullRingsStillEndsWithTheFadeOut) {
+    RegisterPacedRecorder();
+    const std::string a = ConstantWav("a.wav", 16, 30.0, kLoud);
+    ASSERT_EQ(Start("paced-dsf:" + DsfPath()), S_OK);
+    PlayFiles({a});
+    ASSERT_TRUE(WaitUntil([](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam >= 1000; }));
+    ASSERT_EQ(engine_.Pause(), 1);
+    const auto stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    const auto runs = stream.Runs();
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[2].count, 20u);
+    // The final chunk was queued behind the full rings rather than dropped: loud up to it, silent after.
+    const Span& played = runs[1];
+    EXPECT_NEAR(stream.blocks[played.first + played.count - 12].LeftDensity(), kHigh, 0.01);
+    for (std::size_t i = played.first + played.count - 9; i < played.first + played.count; ++i)
+        EXPECT_NEAR(stream.blocks[i].LeftDensity(), 0.5, 0.005) << i;
 }
 
 TEST_F(EnginePlaybackTest, PlayWhilePlayingChangesNothing) {

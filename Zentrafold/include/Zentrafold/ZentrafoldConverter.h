@@ -48,7 +48,8 @@ public:
     // sample at which the loop left its normal range and its fed-back error was limited; a reset (the last
     // resort, when limiting did not hold the loop) restarts the channel from rest, which is audible. A burst
     // is a run of overloads less than 1 ms apart; its length is how long the loop took to settle again.
-    // All counts are 0 for any PCM input up to full scale, squares and clipped signals included.
+    // Every input tried so far leaves all counts at 0: full-scale sines, squares, clipped noise and
+    // full-scale random samples.
     struct OverloadStats {
         std::uint64_t resets = 0;              // channel resets
         std::uint64_t bursts = 0;              // separate overload episodes
