@@ -130,8 +130,9 @@ int IdentifyRaw(char letter, DriveInquiry& inquiry, int& hostAdapter, int& targe
         }
     } else {
         const char* root = std::getenv("QUELLWAVE_SYSFS_BLOCK");
-        const std::filesystem::path block = root != nullptr && *root != '\0' ? std::filesystem::path(root)
-                                                                             : std::filesystem::path("/sys/block");
+        const std::filesystem::path block = root != nullptr && *root != '\0'
+                                                ? std::filesystem::path(root)
+                                                : std::filesystem::path("/sys/block");
         const auto device = block / std::filesystem::path(entry.device).filename() / "device";
         vendor = ReadFirstLine(device / "vendor");
         product = ReadFirstLine(device / "model");
@@ -225,7 +226,8 @@ int OpenAspiDevice(cddaCAspiDevice& device, char letter) {
         device.Select(upper, adapter, entry.target);
         DriveInquiry inquiry;
         if (device.Inquiry(inquiry) == kTransportOk && std::strcmp(inquiry.vendor, entry.vendor) == 0 &&
-            std::strcmp(inquiry.product, entry.product) == 0 && std::strcmp(inquiry.revision, entry.revision) == 0) {
+            std::strcmp(inquiry.product, entry.product) == 0 &&
+            std::strcmp(inquiry.revision, entry.revision) == 0) {
             device.HostAdapterInquiry();
             return kTransportOk;
         }

@@ -61,8 +61,8 @@ DriveIdentity DriveIdentity::Unpack(const std::array<BYTE, kDriveIdentityBytes>&
     identity.letter = bytes[0];
     identity.target = bytes[1];
     identity.hostAdapter = bytes[2];
-    identity.removable = static_cast<LONG>(bytes[4] | bytes[5] << 8 | bytes[6] << 16 |
-                                           static_cast<DWORD>(bytes[7]) << 24);
+    identity.removable =
+        static_cast<LONG>(bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<DWORD>(bytes[7]) << 24);
     CopyTerminated(identity.vendor, sizeof identity.vendor, bytes.data() + 8);
     CopyTerminated(identity.product, sizeof identity.product, bytes.data() + 17);
     CopyTerminated(identity.revision, sizeof identity.revision, bytes.data() + 34);

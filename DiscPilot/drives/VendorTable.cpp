@@ -12,15 +12,15 @@ DWORD VendorReadMode(const char* vendor) noexcept {
         DWORD readMode;
     };
     static constexpr Row kRows[] = {
-        {"ORVA    ", kReadModeVendorD8},       {"DEC     ", kReadModeRead10Density82},
+        {"ORVA    ", kReadModeVendorD8},        {"DEC     ", kReadModeRead10Density82},
         {"IBM     ", kReadModeRead10Density82}, {"TOSHIBA ", kReadModeRead10Density82},
-        {"PHILIPS ", kReadModeRead10Swapped},  {"IMS     ", kReadModeRead10Swapped},
-        {"KODAK   ", kReadModeRead10Swapped},  {"HP      ", kReadModeRead10Swapped},
-        {"PLASMON ", kReadModeRead10Swapped},  {"GRUNDIG ", kReadModeRead10Swapped},
-        {"MITSUMI ", kReadModeRead10Swapped},  {"PLEXTOR ", kReadModeVendorD8},
-        {"MATSHITA", kReadModeRead10},         {"YAMAHA  ", kReadModeRead10},
-        {"NEC     ", kReadModeVendorD4},       {"NRC     ", kReadModeVendorD8},
-        {"PIONEER ", kReadModeVendorD8},       {"TEAC    ", kReadModeVendorD8},
+        {"PHILIPS ", kReadModeRead10Swapped},   {"IMS     ", kReadModeRead10Swapped},
+        {"KODAK   ", kReadModeRead10Swapped},   {"HP      ", kReadModeRead10Swapped},
+        {"PLASMON ", kReadModeRead10Swapped},   {"GRUNDIG ", kReadModeRead10Swapped},
+        {"MITSUMI ", kReadModeRead10Swapped},   {"PLEXTOR ", kReadModeVendorD8},
+        {"MATSHITA", kReadModeRead10},          {"YAMAHA  ", kReadModeRead10},
+        {"NEC     ", kReadModeVendorD4},        {"NRC     ", kReadModeVendorD8},
+        {"PIONEER ", kReadModeVendorD8},        {"TEAC    ", kReadModeVendorD8},
     };
     for (const Row& row : kRows) {
         // The terminator takes part: "HP" or "PHILIPS" without their padding match no row.

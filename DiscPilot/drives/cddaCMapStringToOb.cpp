@@ -7,7 +7,8 @@
 
 namespace discpilot {
 
-cddaCMapStringToOb::cddaCMapStringToOb(std::size_t blockSize) noexcept : blockSize_(blockSize == 0 ? 1 : blockSize) {}
+cddaCMapStringToOb::cddaCMapStringToOb(std::size_t blockSize) noexcept
+    : blockSize_(blockSize == 0 ? 1 : blockSize) {}
 
 cddaCMapStringToOb::~cddaCMapStringToOb() {
     RemoveAll();

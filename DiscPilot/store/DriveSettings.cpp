@@ -157,8 +157,8 @@ ReadCondition ReadCondition::Unpack(const std::array<BYTE, kReadConditionBytes>&
 int Store(const DriveIdentity& identity, const ReadCondition& condition, bool bufferSizeFlag) {
     KeyHolder key;
     const std::string path = LetterKeyPath(identity) + "\\" + identity.ModelName();
-    if (RegCreateKeyEx(HKEY_CURRENT_USER, path, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.Out(), nullptr) !=
-        ERROR_SUCCESS) {
+    if (RegCreateKeyEx(HKEY_CURRENT_USER, path, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.Out(),
+                       nullptr) != ERROR_SUCCESS) {
         return 0;
     }
     const auto info = identity.Pack();
@@ -208,15 +208,17 @@ int LookUp(const DriveIdentity& identity, bool bufferSizeFlag, ReadCondition& co
         if (bufferSizeFlag) {
             BYTE data[4] = {};
             size = sizeof data;
-            if (RegQueryValueEx(model.Get(), "Buffer Size", &type, data, &size) == ERROR_SUCCESS && size == 4) {
-                condition.bufferSize =
-                    static_cast<DWORD>(data[0] | data[1] << 8 | data[2] << 16 | static_cast<DWORD>(data[3]) << 24);
+            if (RegQueryValueEx(model.Get(), "Buffer Size", &type, data, &size) == ERROR_SUCCESS &&
+                size == 4) {
+                condition.bufferSize = static_cast<DWORD>(data[0] | data[1] << 8 | data[2] << 16 |
+                                                          static_cast<DWORD>(data[3]) << 24);
                 return 1;
             }
         } else {
             std::array<BYTE, kReadConditionBytes> record{};
             size = static_cast<DWORD>(record.size());
-            if (RegQueryValueEx(model.Get(), "Read Condition", &type, record.data(), &size) == ERROR_SUCCESS &&
+            if (RegQueryValueEx(model.Get(), "Read Condition", &type, record.data(), &size) ==
+                    ERROR_SUCCESS &&
                 size == record.size()) {
                 condition = ReadCondition::Unpack(record);
                 return 1;

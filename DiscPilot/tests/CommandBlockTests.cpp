@@ -38,14 +38,16 @@ TEST_F(CommandBuilderTest, InquiryAsksForThirtySixBytes) {
 
 TEST_F(CommandBuilderTest, ModeSenseInBothSizes) {
     ExpectBlock(BuildModeSense(0x2A, false, buffer_), {0x1A, 0, 0x2A, 0, 128, 0}, 128, kDirectionIn);
-    ExpectBlock(BuildModeSense(0x2A, true, buffer_), {0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 128, 0}, 128, kDirectionIn);
+    ExpectBlock(BuildModeSense(0x2A, true, buffer_), {0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 128, 0}, 128,
+                kDirectionIn);
     // Only the page code's six bits go out; the page-control bits of a caller's value are dropped.
     ExpectBlock(BuildModeSense(0xFF, false, buffer_), {0x1A, 0, 0x3F, 0, 128, 0}, 128, kDirectionIn);
 }
 
 TEST_F(CommandBuilderTest, ModeSelectSixCarriesDensityAndBlockLengthInItsParameterList) {
     std::fill(std::begin(buffer_), std::begin(buffer_) + 128, 0xEE);
-    ExpectBlock(BuildModeSelect(0x82, 2352, false, buffer_), {0x15, 0x10, 0x01, 0, 12, 0}, 128, kDirectionOut);
+    ExpectBlock(BuildModeSelect(0x82, 2352, false, buffer_), {0x15, 0x10, 0x01, 0, 12, 0}, 128,
+                kDirectionOut);
     for (int i = 0; i < 128; ++i) {
         const int expected = i == 3 ? 8 : i == 4 ? 0x82 : i == 10 ? 0x09 : i == 11 ? 0x30 : 0;
         EXPECT_EQ(buffer_[i], expected) << "parameter byte " << i;
@@ -64,12 +66,15 @@ TEST_F(CommandBuilderTest, ModeSelectTenCarriesDensityAndBlockLengthInItsParamet
 
 TEST_F(CommandBuilderTest, ReadSubChannelPerFormat) {
     int result = -1;
-    ExpectBlock(BuildReadSubChannel(1, 7, buffer_, result), {0x42, 0, 0x40, 1, 0, 0, 0, 0, 16, 0}, 24, kDirectionIn);
+    ExpectBlock(BuildReadSubChannel(1, 7, buffer_, result), {0x42, 0, 0x40, 1, 0, 0, 0, 0, 16, 0}, 24,
+                kDirectionIn);
     EXPECT_EQ(result, 0);
-    ExpectBlock(BuildReadSubChannel(2, 7, buffer_, result), {0x42, 0, 0x40, 2, 0, 0, 0, 0, 24, 0}, 24, kDirectionIn);
+    ExpectBlock(BuildReadSubChannel(2, 7, buffer_, result), {0x42, 0, 0x40, 2, 0, 0, 0, 0, 24, 0}, 24,
+                kDirectionIn);
     EXPECT_EQ(result, 0);
     // Only the ISRC names a track.
-    ExpectBlock(BuildReadSubChannel(3, 7, buffer_, result), {0x42, 0, 0x40, 3, 0, 0, 7, 0, 24, 0}, 24, kDirectionIn);
+    ExpectBlock(BuildReadSubChannel(3, 7, buffer_, result), {0x42, 0, 0x40, 3, 0, 0, 7, 0, 24, 0}, 24,
+                kDirectionIn);
     EXPECT_EQ(result, 0);
     BuildReadSubChannel(0, 1, buffer_, result);
     EXPECT_EQ(result, 501);
@@ -79,13 +84,18 @@ TEST_F(CommandBuilderTest, ReadSubChannelPerFormat) {
 
 TEST_F(CommandBuilderTest, ReadTocWithTheFormatInByteTwo) {
     int result = -1;
-    ExpectBlock(BuildReadToc(0, 5, false, buffer_, result), {0x43, 0, 0, 0, 0, 0, 5, 0, 12, 0}, 12, kDirectionIn);
+    ExpectBlock(BuildReadToc(0, 5, false, buffer_, result), {0x43, 0, 0, 0, 0, 0, 5, 0, 12, 0}, 12,
+                kDirectionIn);
     ExpectBlock(BuildReadToc(0, 0xAA, false, buffer_, result), {0x43, 0, 0, 0, 0, 0, 0xAA, 0, 12, 0}, 12,
                 kDirectionIn);
-    ExpectBlock(BuildReadToc(1, 5, false, buffer_, result), {0x43, 0, 1, 0, 0, 0, 0, 0, 10, 0}, 12, kDirectionIn);
-    ExpectBlock(BuildReadToc(2, 5, false, buffer_, result), {0x43, 2, 2, 0, 0, 0, 1, 0, 48, 0}, 48, kDirectionIn);
-    ExpectBlock(BuildReadToc(3, 5, false, buffer_, result), {0x43, 2, 3, 0, 0, 0, 0, 0, 15, 0}, 2, kDirectionIn);
-    ExpectBlock(BuildReadToc(4, 5, false, buffer_, result), {0x43, 0, 4, 0, 0, 0, 0, 0, 50, 0}, 2, kDirectionIn);
+    ExpectBlock(BuildReadToc(1, 5, false, buffer_, result), {0x43, 0, 1, 0, 0, 0, 0, 0, 10, 0}, 12,
+                kDirectionIn);
+    ExpectBlock(BuildReadToc(2, 5, false, buffer_, result), {0x43, 2, 2, 0, 0, 0, 1, 0, 48, 0}, 48,
+                kDirectionIn);
+    ExpectBlock(BuildReadToc(3, 5, false, buffer_, result), {0x43, 2, 3, 0, 0, 0, 0, 0, 15, 0}, 2,
+                kDirectionIn);
+    ExpectBlock(BuildReadToc(4, 5, false, buffer_, result), {0x43, 0, 4, 0, 0, 0, 0, 0, 50, 0}, 2,
+                kDirectionIn);
     EXPECT_EQ(result, 0);
     BuildReadToc(5, 0, false, buffer_, result);
     EXPECT_EQ(result, 501);
@@ -93,12 +103,17 @@ TEST_F(CommandBuilderTest, ReadTocWithTheFormatInByteTwo) {
 
 TEST_F(CommandBuilderTest, ReadTocInTheOlderFormPutsTheFormatInByteNine) {
     int result = -1;
-    ExpectBlock(BuildReadToc(0, 3, true, buffer_, result), {0x43, 0, 0, 0, 0, 0, 3, 0, 12, 0x00}, 12, kDirectionIn);
-    ExpectBlock(BuildReadToc(1, 3, true, buffer_, result), {0x43, 0, 0, 0, 0, 0, 0, 0, 10, 0x40}, 12, kDirectionIn);
-    ExpectBlock(BuildReadToc(2, 3, true, buffer_, result), {0x43, 2, 0, 0, 0, 0, 1, 0, 48, 0x80}, 48, kDirectionIn);
-    ExpectBlock(BuildReadToc(3, 3, true, buffer_, result), {0x43, 2, 0, 0, 0, 0, 0, 0, 15, 0xC0}, 2, kDirectionIn);
+    ExpectBlock(BuildReadToc(0, 3, true, buffer_, result), {0x43, 0, 0, 0, 0, 0, 3, 0, 12, 0x00}, 12,
+                kDirectionIn);
+    ExpectBlock(BuildReadToc(1, 3, true, buffer_, result), {0x43, 0, 0, 0, 0, 0, 0, 0, 10, 0x40}, 12,
+                kDirectionIn);
+    ExpectBlock(BuildReadToc(2, 3, true, buffer_, result), {0x43, 2, 0, 0, 0, 0, 1, 0, 48, 0x80}, 48,
+                kDirectionIn);
+    ExpectBlock(BuildReadToc(3, 3, true, buffer_, result), {0x43, 2, 0, 0, 0, 0, 0, 0, 15, 0xC0}, 2,
+                kDirectionIn);
     // Format 4 does not fit two bits: the older form cannot name it and sends format 0's bits.
-    ExpectBlock(BuildReadToc(4, 3, true, buffer_, result), {0x43, 0, 0, 0, 0, 0, 0, 0, 50, 0x00}, 2, kDirectionIn);
+    ExpectBlock(BuildReadToc(4, 3, true, buffer_, result), {0x43, 0, 0, 0, 0, 0, 0, 0, 50, 0x00}, 2,
+                kDirectionIn);
     EXPECT_EQ(result, 0);
 }
 
@@ -117,26 +132,27 @@ TEST_F(CommandBuilderTest, SetCdSpeedCarriesTheSameSpeedInBothFields) {
 }
 
 TEST_F(CommandBuilderTest, ReadCdForEachOfItsModes) {
-    ExpectBlock(BuildReadAudio(0xBE0010, 0x00012345, 27, buffer_), {0xBE, 0x00, 0, 0x01, 0x23, 0x45, 0, 0, 27, 0x10, 0, 0},
-                27 * 2352, kDirectionIn);
-    ExpectBlock(BuildReadAudio(0xBE00F8, 0x00012345, 27, buffer_), {0xBE, 0x00, 0, 0x01, 0x23, 0x45, 0, 0, 27, 0xF8, 0, 0},
-                27 * 2352, kDirectionIn);
+    ExpectBlock(BuildReadAudio(0xBE0010, 0x00012345, 27, buffer_),
+                {0xBE, 0x00, 0, 0x01, 0x23, 0x45, 0, 0, 27, 0x10, 0, 0}, 27 * 2352, kDirectionIn);
+    ExpectBlock(BuildReadAudio(0xBE00F8, 0x00012345, 27, buffer_),
+                {0xBE, 0x00, 0, 0x01, 0x23, 0x45, 0, 0, 27, 0xF8, 0, 0}, 27 * 2352, kDirectionIn);
     ExpectBlock(BuildReadAudio(0xBE04F8, 0x00012345, 0x010203, buffer_),
-                {0xBE, 0x04, 0, 0x01, 0x23, 0x45, 0x01, 0x02, 0x03, 0xF8, 0, 0}, 0x010203u * 2352, kDirectionIn);
+                {0xBE, 0x04, 0, 0x01, 0x23, 0x45, 0x01, 0x02, 0x03, 0xF8, 0, 0}, 0x010203u * 2352,
+                kDirectionIn);
     EXPECT_TRUE(IsReadCdMode(0xBE04F8));
     EXPECT_FALSE(IsReadCdMode(0xD80000));
 }
 
 TEST_F(CommandBuilderTest, ReadTenForEachOfItsModes) {
     // Byte 2 stays 0: the ten-byte form carries 24 address bits, and the count only in byte 8.
-    ExpectBlock(BuildReadAudio(0x10280000, 0x12345678, 26, buffer_), {0x28, 0x00, 0, 0x34, 0x56, 0x78, 0, 0, 26, 0},
-                26 * 2352, kDirectionIn);
-    ExpectBlock(BuildReadAudio(0x10280082, 0x00012345, 26, buffer_), {0x28, 0x00, 0, 0x01, 0x23, 0x45, 0, 0, 26, 0},
-                26 * 2352, kDirectionIn);
-    ExpectBlock(BuildReadAudio(0x11280000, 0x00012345, 0x1A2, buffer_), {0x28, 0x00, 0, 0x01, 0x23, 0x45, 0, 0, 0xA2, 0},
-                0x1A2u * 2352, kDirectionIn);
-    ExpectBlock(BuildReadAudio(0xD40000, 0x00012345, 26, buffer_), {0xD4, 0x00, 0, 0x01, 0x23, 0x45, 0, 0, 26, 0},
-                26 * 2352, kDirectionIn);
+    ExpectBlock(BuildReadAudio(0x10280000, 0x12345678, 26, buffer_),
+                {0x28, 0x00, 0, 0x34, 0x56, 0x78, 0, 0, 26, 0}, 26 * 2352, kDirectionIn);
+    ExpectBlock(BuildReadAudio(0x10280082, 0x00012345, 26, buffer_),
+                {0x28, 0x00, 0, 0x01, 0x23, 0x45, 0, 0, 26, 0}, 26 * 2352, kDirectionIn);
+    ExpectBlock(BuildReadAudio(0x11280000, 0x00012345, 0x1A2, buffer_),
+                {0x28, 0x00, 0, 0x01, 0x23, 0x45, 0, 0, 0xA2, 0}, 0x1A2u * 2352, kDirectionIn);
+    ExpectBlock(BuildReadAudio(0xD40000, 0x00012345, 26, buffer_),
+                {0xD4, 0x00, 0, 0x01, 0x23, 0x45, 0, 0, 26, 0}, 26 * 2352, kDirectionIn);
 }
 
 TEST_F(CommandBuilderTest, VendorReadCdDaTwelveBytes) {

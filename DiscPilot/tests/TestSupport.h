@@ -41,7 +41,7 @@ protected:
                           const std::string& text) {
         platform::HKEY key = nullptr;
         ASSERT_EQ(platform::RegCreateKeyEx(root, path, 0, platform::KEY_ALL_ACCESS, &key, nullptr),
-                  platform::ERROR_SUCCESS);
+                  ERROR_SUCCESS);
         const std::u16string units = platform::Utf8ToUtf16(text);
         std::string bytes;
         for (char16_t u : units) {
@@ -49,18 +49,20 @@ protected:
             bytes.push_back(static_cast<char>(u >> 8));
         }
         bytes.append(2, '\0');
-        ASSERT_EQ(platform::RegSetValueEx(key, name, platform::REG_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
+        ASSERT_EQ(platform::RegSetValueEx(key, name, platform::REG_SZ,
+                                          reinterpret_cast<const BYTE*>(bytes.data()),
                                           static_cast<DWORD>(bytes.size())),
-                  platform::ERROR_SUCCESS);
+                  ERROR_SUCCESS);
         platform::RegCloseKey(key);
     }
 
     static void SetDword(platform::HKEY root, const std::string& path, const std::string& name, DWORD value) {
         platform::HKEY key = nullptr;
         ASSERT_EQ(platform::RegCreateKeyEx(root, path, 0, platform::KEY_ALL_ACCESS, &key, nullptr),
-                  platform::ERROR_SUCCESS);
-        ASSERT_EQ(platform::RegSetValueEx(key, name, platform::REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-                  platform::ERROR_SUCCESS);
+                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            platform::RegSetValueEx(key, name, platform::REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
+            ERROR_SUCCESS);
         platform::RegCloseKey(key);
     }
 
@@ -70,7 +72,8 @@ protected:
     }
 
     // Maps letter to an image of `sectors` audio sectors (one track) and writes the drive's profile values.
-    std::filesystem::path AddVirtualDrive(char letter, std::uint32_t sectors, const std::string& vendor = {}) {
+    std::filesystem::path AddVirtualDrive(char letter, std::uint32_t sectors,
+                                          const std::string& vendor = {}) {
         const std::string base = std::string("disc") + letter;
         disctest::WriteBytes(dir_ / (base + ".bin"), disctest::BuildFile(7, std::string(sectors, 'a'), 0));
         disctest::WriteText(dir_ / (base + ".cue"),
@@ -84,10 +87,12 @@ protected:
     }
 
     void SetProfile(char letter, const std::string& name, const std::string& text) {
-        SetString(platform::HKEY_LOCAL_MACHINE, std::string(platform::kDrivesKey) + "\\" + letter, name, text);
+        SetString(platform::HKEY_LOCAL_MACHINE, std::string(platform::kDrivesKey) + "\\" + letter, name,
+                  text);
     }
     void SetProfile(char letter, const std::string& name, DWORD value) {
-        SetDword(platform::HKEY_LOCAL_MACHINE, std::string(platform::kDrivesKey) + "\\" + letter, name, value);
+        SetDword(platform::HKEY_LOCAL_MACHINE, std::string(platform::kDrivesKey) + "\\" + letter, name,
+                 value);
     }
 
     std::filesystem::path dir_;

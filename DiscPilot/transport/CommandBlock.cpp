@@ -42,7 +42,8 @@ CommandBlock BuildInquiry(BYTE* buffer) noexcept {
 }
 
 CommandBlock BuildModeSense(int page, bool tenByte, BYTE* buffer) noexcept {
-    CommandBlock block = tenByte ? Block(10, 0x5A, buffer, 128, kDirectionIn) : Block(6, 0x1A, buffer, 128, kDirectionIn);
+    CommandBlock block =
+        tenByte ? Block(10, 0x5A, buffer, 128, kDirectionIn) : Block(6, 0x1A, buffer, 128, kDirectionIn);
     block.cdb[2] = static_cast<BYTE>(page & 0x3F);
     block.cdb[tenByte ? 8 : 4] = 128;
     return block;
@@ -84,7 +85,8 @@ CommandBlock BuildReadSubChannel(int format, int track, BYTE* buffer, int& resul
     return block;
 }
 
-CommandBlock BuildReadToc(int format, int trackOrSession, bool olderForm, BYTE* buffer, int& result) noexcept {
+CommandBlock BuildReadToc(int format, int trackOrSession, bool olderForm, BYTE* buffer,
+                          int& result) noexcept {
     struct Shape {
         BYTE allocation;
         DWORD transfer;
@@ -161,7 +163,8 @@ CommandBlock BuildReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer
 }
 
 std::size_t ModePageOffset(const BYTE* reply, bool tenByte) noexcept {
-    return tenByte ? 8 + static_cast<std::size_t>(reply[6] << 8 | reply[7]) : 4 + static_cast<std::size_t>(reply[3]);
+    return tenByte ? 8 + static_cast<std::size_t>(reply[6] << 8 | reply[7])
+                   : 4 + static_cast<std::size_t>(reply[3]);
 }
 
 TocAnswer ParseToc(const BYTE* reply) noexcept {
@@ -225,10 +228,10 @@ int MapSense(const BYTE* sense) noexcept {
         int result;
     };
     static constexpr Row kRows[] = {
-        {2, 0x04, -1, 509},   {2, 0x3A, -1, 510},   {2, 0x53, -1, 511},   {3, 0x02, -1, 512},
-        {5, 0x00, 0x11, 521}, {5, 0x1A, 0x00, 527}, {5, 0x20, 0x00, 526}, {5, 0x24, 0x00, 519},
-        {5, 0x26, 0x00, 520}, {5, 0x2C, -1, 514},   {5, 0x30, -1, 513},   {5, 0x64, 0x00, 525},
-        {5, 0x6F, 0x01, 515}, {5, 0xBF, 0x00, 528}, {6, 0x28, 0x00, 522}, {6, 0x29, 0x00, 523},
+        {2, 0x04, -1, 509},   {2, 0x3A, -1, 510},      {2, 0x53, -1, 511},      {3, 0x02, -1, 512},
+        {5, 0x00, 0x11, 521}, {5, 0x1A, 0x00, 527},    {5, 0x20, 0x00, 526},    {5, 0x24, 0x00, 519},
+        {5, 0x26, 0x00, 520}, {5, 0x2C, -1, 514},      {5, 0x30, -1, 513},      {5, 0x64, 0x00, 525},
+        {5, 0x6F, 0x01, 515}, {5, 0xBF, 0x00, 528},    {6, 0x28, 0x00, 522},    {6, 0x29, 0x00, 523},
         {6, 0x2A, 0x01, 524}, {0x0B, 0xB9, 0x00, 529}, {0x0B, 0xBF, 0x00, 528},
     };
     for (const Row& row : kRows) {

@@ -13,16 +13,16 @@ namespace discpilot {
 // Transport results (int): 0 success, 500 and up failures.
 enum TransportError : int {
     kTransportOk = 0,
-    kTransportBadArgument = 501,  // unknown sub-channel or TOC format, unknown mode page
-    kTransportNoDevice = 502,     // transport not open, identification failed, not a CD drive
-    kTransportUnsupported = 503,  // pass-through missing, or the operation unsupported by the kind
-    kTransportBadAdapter = 505,   // host adapter inquiry: invalid host adapter
-    kTransportNoDrive = 506,      // no drive letter selected, or no matching device on any adapter
-    kTransportTimedOut = 507,     // the request did not complete within the time-out
-    kTransportNotReady = 509,     // 2/04/xx
-    kTransportNoMedium = 510,     // 2/3A/xx
-    kTransportMediumError = 511,  // 2/53/xx
-    kTransportSeekError = 512,    // 3/02/xx
+    kTransportBadArgument = 501,    // unknown sub-channel or TOC format, unknown mode page
+    kTransportNoDevice = 502,       // transport not open, identification failed, not a CD drive
+    kTransportUnsupported = 503,    // pass-through missing, or the operation unsupported by the kind
+    kTransportBadAdapter = 505,     // host adapter inquiry: invalid host adapter
+    kTransportNoDrive = 506,        // no drive letter selected, or no matching device on any adapter
+    kTransportTimedOut = 507,       // the request did not complete within the time-out
+    kTransportNotReady = 509,       // 2/04/xx
+    kTransportNoMedium = 510,       // 2/3A/xx
+    kTransportMediumError = 511,    // 2/53/xx
+    kTransportSeekError = 512,      // 3/02/xx
     kTransportPlayInProgress = 521, // 5/00/11
     kTransportInvalidCommand = 526, // 5/20/00: the reader then switches its read mode
 };
@@ -92,10 +92,10 @@ TocAnswer ParseToc(const BYTE* reply) noexcept; // formats 0 and 1
 struct FullTocAnswer {
     BYTE firstSession = 0;
     BYTE lastSession = 0;
-    BYTE firstTrack = 0; // point 0xA0 PMIN
-    BYTE lastTrack = 0;  // point 0xA1 PMIN
-    BYTE leadOut[3] = {}; // point 0xA2 PMIN:PSEC:PFRAME
-    BYTE track1[3] = {};  // point 1 PMIN:PSEC:PFRAME
+    BYTE firstTrack = 0;   // point 0xA0 PMIN
+    BYTE lastTrack = 0;    // point 0xA1 PMIN
+    BYTE leadOut[3] = {};  // point 0xA2 PMIN:PSEC:PFRAME
+    BYTE track1[3] = {};   // point 1 PMIN:PSEC:PFRAME
     bool complete = false; // all four points of session 1 were found
 };
 // Walks the 11-byte descriptors of a 48-byte full-TOC reply from byte 4, within the reply's data length.

@@ -90,7 +90,7 @@ int cddaCAspiDevice::Execute(CommandBlock& block) {
     request->device = device_;
     request->command.cdbLength = static_cast<BYTE>(block.cdbLength);
     std::memcpy(request->command.cdb.data(), block.cdb.data(), block.cdbLength <= 16 ? block.cdbLength : 16);
-    request->command.direction = block.transferLength == 0 ? platform::ScsiDirection::None
+    request->command.direction = block.transferLength == 0         ? platform::ScsiDirection::None
                                  : block.direction == kDirectionIn ? platform::ScsiDirection::In
                                                                    : platform::ScsiDirection::Out;
     request->command.dataLength = block.data != nullptr ? block.transferLength : 0;

@@ -40,7 +40,8 @@ public:
                 continue;
             }
             std::string error;
-            std::shared_ptr<platform::ScsiPassThrough> device = platform::OpenScsiPassThrough(entry.letter, error);
+            std::shared_ptr<platform::ScsiPassThrough> device =
+                platform::OpenScsiPassThrough(entry.letter, error);
             if (!device) {
                 continue;
             }
@@ -78,10 +79,12 @@ public:
             return profile.vendor + profile.product + profile.revision;
         }
         const char* root = std::getenv("QUELLWAVE_SYSFS_BLOCK");
-        const std::filesystem::path block =
-            root != nullptr && *root != '\0' ? std::filesystem::path(root) : std::filesystem::path("/sys/block");
+        const std::filesystem::path block = root != nullptr && *root != '\0'
+                                                ? std::filesystem::path(root)
+                                                : std::filesystem::path("/sys/block");
         const auto device = block / std::filesystem::path(entry.device).filename() / "device";
-        return ReadSysfsText(device / "vendor") + ReadSysfsText(device / "model") + ReadSysfsText(device / "rev");
+        return ReadSysfsText(device / "vendor") + ReadSysfsText(device / "model") +
+               ReadSysfsText(device / "rev");
     }
 };
 

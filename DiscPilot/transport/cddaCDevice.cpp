@@ -49,15 +49,15 @@ int cddaCDevice::OpenTransport(char letter) {
 }
 
 // One dispatch per operation: the pass-through transport, the raw transport, or 502.
-#define DISPATCH(call)                                                                                         \
-    do {                                                                                                       \
-        if (active_ == kActiveAspi) {                                                                          \
-            return aspi_->call;                                                                                \
-        }                                                                                                      \
-        if (active_ == kActiveRaw) {                                                                           \
-            return raw_->call;                                                                                 \
-        }                                                                                                      \
-        return kTransportNoDevice;                                                                             \
+#define DISPATCH(call)                                                                                       \
+    do {                                                                                                     \
+        if (active_ == kActiveAspi) {                                                                        \
+            return aspi_->call;                                                                              \
+        }                                                                                                    \
+        if (active_ == kActiveRaw) {                                                                         \
+            return raw_->call;                                                                               \
+        }                                                                                                    \
+        return kTransportNoDevice;                                                                           \
     } while (false)
 
 int cddaCDevice::TestUnitReady() {

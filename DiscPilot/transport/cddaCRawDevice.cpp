@@ -120,8 +120,8 @@ int cddaCRawDevice::LoadToc() {
                 seconds = 0;
             }
             const platform::CdTocEntry leadOut =
-                EntryAt(platform::kCdLeadOutTrack, toc.entries.back().adrControl, static_cast<BYTE>(seconds / 60),
-                        static_cast<BYTE>(seconds % 60), entry.frame);
+                EntryAt(platform::kCdLeadOutTrack, toc.entries.back().adrControl,
+                        static_cast<BYTE>(seconds / 60), static_cast<BYTE>(seconds % 60), entry.frame);
             toc.entries.resize(i);
             toc.entries.push_back(leadOut);
             toc.lastTrack = toc.entries[i - 1].track;
@@ -230,7 +230,8 @@ int cddaCRawDevice::ReadSubChannel(int format, int track, BYTE* buffer) {
         return kTransportOk;
     }
     platform::CdQText text;
-    const int result = format == 2 ? device_->ReadCatalogue(text) : device_->ReadIsrc(static_cast<BYTE>(track), text);
+    const int result =
+        format == 2 ? device_->ReadCatalogue(text) : device_->ReadIsrc(static_cast<BYTE>(track), text);
     if (result != 0) {
         return result;
     }
@@ -252,8 +253,9 @@ int cddaCRawDevice::ReadToc(int format, int trackOrSession, bool, BYTE* buffer) 
     std::memset(buffer, 0, format == 2 ? 48 : 12);
     if (format == 0) {
         const auto wanted = static_cast<BYTE>(trackOrSession == 0 ? toc_.firstTrack : trackOrSession);
-        const auto found = std::find_if(toc_.entries.begin(), toc_.entries.end(),
-                                        [wanted](const platform::CdTocEntry& e) { return e.track == wanted; });
+        const auto found =
+            std::find_if(toc_.entries.begin(), toc_.entries.end(),
+                         [wanted](const platform::CdTocEntry& e) { return e.track == wanted; });
         if (found == toc_.entries.end()) {
             return EINVAL;
         }
@@ -310,7 +312,8 @@ int cddaCRawDevice::ReadAudio(DWORD, DWORD lba, DWORD count, BYTE* buffer) {
         std::fill(request.begin(), request.end(), 0);
         const int result = device_->ReadAudio(from, n, request.data());
         if (result == 0) {
-            std::memcpy(buffer + std::size_t{done} * kSectorBytes, request.data(), std::size_t{n} * kSectorBytes);
+            std::memcpy(buffer + std::size_t{done} * kSectorBytes, request.data(),
+                        std::size_t{n} * kSectorBytes);
             done += n;
             continue;
         }

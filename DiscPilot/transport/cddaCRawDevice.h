@@ -26,7 +26,8 @@ public:
     // profile; 0 for real drives, which describe none). Blocks while the device opens.
     int Open(char letter);
     // Uses a device the caller opened (tests wrap the platform's device); 0.
-    int Attach(char letter, std::unique_ptr<platform::CdDevice> device, bool cddaAccurate, bool cddaSupported);
+    int Attach(char letter, std::unique_ptr<platform::CdDevice> device, bool cddaAccurate,
+               bool cddaSupported);
     void Close() noexcept;
 
     // Every operation answers 502 when nothing is open. Other failures of the device are its errno value.
@@ -35,9 +36,9 @@ public:
     // length 0; other pages 501.
     int ModeSense(int page, bool tenByte, BYTE* buffer);
     int ModeSelect(BYTE density, WORD blockLength, bool tenByte); // no effect: 0
-    int Seek6(DWORD lba);                                          // no effect: 0
-    int Seek10(DWORD lba);                                         // no effect: 0
-    int SetSpeed(int multiple);                                    // unsupported: 502
+    int Seek6(DWORD lba);                                         // no effect: 0
+    int Seek10(DWORD lba);                                        // no effect: 0
+    int SetSpeed(int multiple);                                   // unsupported: 502
     // 0 when the disc holds audio tracks (audio only or mixed), 510 otherwise.
     int TestUnitReady();
     // Formats 1..3 as a 24-byte reply: audio status in byte 1 (format 1); valid bit in byte 8 bit 7 and

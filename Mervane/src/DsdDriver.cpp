@@ -1,9 +1,14 @@
 #include "Mervane/DsdDriver.h"
 
+#include "AlsaDriver.h"
+#include "DopDriver.h"
 #include "DsfDriver.h"
 #include "NullDriver.h"
+#include "OutputSystem.h"
+#include "PcmPreviewDriver.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -14,6 +19,9 @@ namespace mervane {
 namespace {
 
 constexpr std::string_view kDsfPrefix = "dsf:";
+constexpr std::string_view kAlsaPrefix = "alsa:";
+constexpr std::string_view kDopPrefix = "dop:";
+constexpr std::string_view kPcmPrefix = "pcm:";
 
 void SetError(std::string* error, std::string text) {
     if (error)
@@ -61,6 +69,19 @@ std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* err
     }
     if (name == "null")
         return std::make_unique<NullDriver>();
+    if (name == "auto") {
+        auto system = AlsaOutputSystem();
+        std::string chosen;
+        auto driver = OpenAutoDriver(*system, &chosen);
+        std::fprintf(stderr, "output \"auto\": playing through %s\n", chosen.c_str());
+        return driver;
+    }
+    if (name.starts_with(kAlsaPrefix))
+        return OpenAlsaDriver(name.substr(kAlsaPrefix.size()), error);
+    if (name.starts_with(kDopPrefix))
+        return OpenDopDriver(name.substr(kDopPrefix.size()), error);
+    if (name.starts_with(kPcmPrefix))
+        return OpenPcmPreviewDriver(name.substr(kPcmPrefix.size()), error);
     if (name.starts_with(kDsfPrefix)) {
         const std::string path(name.substr(kDsfPrefix.size()));
         if (path.empty()) {
@@ -80,7 +101,9 @@ std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* err
 }
 
 const char* DsdDriverNamesText() noexcept {
-    return "\"dsf:PATH\" (record the stream as a DSF file) or \"null\" (discard it at the DSD64 rate)";
+    return "\"alsa:PCM\" (native DSD to an ALSA device, e.g. alsa:hw:1,0), \"dop:PCM\" (DSD over PCM), \"pcm:PCM\" "
+           "(a PCM preview, e.g. pcm:default), \"auto\" (the first DSD card, else pcm:default, else null), "
+           "\"dsf:PATH\" (record the stream as a DSF file) or \"null\" (discard it at the DSD64 rate)";
 }
 
 } // namespace mervane

@@ -2,6 +2,8 @@
 #include "DrivesCommand.h"
 
 #include "Platform/DriveTable.h"
+#include "drives/VendorTable.h"
+#include "transport/cddaCDevice.h"
 
 #include <cstdio>
 #include <cstring>
@@ -33,19 +35,39 @@ std::string Trimmed(std::string text) {
     return text.empty() ? "-" : text;
 }
 
+// What DiscPilot makes of a CD letter: the transport its Cdrom_Mode setting chose, where the drive sits,
+// what it calls itself, and the read command its vendor gets. Empty with a reason when it cannot open it.
+std::string DiscPilotFields(char letter, std::string& why) {
+    discpilot::cddaCDevice device(discpilot::kKindAspi);
+    if (const int result = device.OpenTransport(letter); result != discpilot::kTransportOk) {
+        why = "DiscPilot cannot open the drive (" + std::to_string(result) + ")";
+        return {};
+    }
+    const discpilot::DriveIdentity& identity = device.Identity();
+    char line[160];
+    std::snprintf(line, sizeof line, "%s\tha=%d\ttarget=%d\t%s\t%s\t%s\treadmode=0x%06X",
+                  device.ActiveTransport() == discpilot::kActiveAspi ? "aspi" : "raw", identity.hostAdapter,
+                  identity.target, Trimmed(identity.vendor).c_str(), Trimmed(identity.product).c_str(),
+                  Trimmed(identity.revision).c_str(),
+                  static_cast<unsigned>(discpilot::VendorReadMode(identity)));
+    return line;
+}
+
 } // namespace
 
 int RunDrives(int argc, char** argv) {
     if (argc > 0) {
         const bool help = std::strcmp(argv[0], "--help") == 0 || std::strcmp(argv[0], "-h") == 0;
         std::fputs("usage: quellwave-cli drives\n"
-                   "  one line per drive letter: letter, device, type, vendor, product, revision\n",
+                   "  one line per drive letter: letter, device, type, vendor, product, revision, then what\n"
+                   "  DiscPilot makes of it: transport, ha=, target=, vendor, product, revision, readmode=\n",
                    help ? stdout : stderr);
         return help ? 0 : 2;
     }
     int status = 0;
     for (const platform::DriveEntry& drive : platform::ListDrives()) {
         std::string vendor = "-", product = "-", revision = "-";
+        std::string pilot = "-\t-\t-\t-\t-\t-\t-";
         if (drive.type == platform::DRIVE_CDROM) {
             std::string error;
             auto scsi = platform::OpenScsiPassThrough(drive.letter, error);
@@ -65,9 +87,16 @@ int RunDrives(int argc, char** argv) {
                 product = Trimmed(identity.product);
                 revision = Trimmed(identity.revision);
             }
+            std::string why;
+            pilot = DiscPilotFields(drive.letter, why);
+            if (pilot.empty()) {
+                std::fprintf(stderr, "quellwave-cli: drive %c: %s\n", drive.letter, why.c_str());
+                pilot = "?\t?\t?\t?\t?\t?\t?";
+                status = 1;
+            }
         }
-        std::printf("%c:\t%s\t%s\t%s\t%s\t%s\n", drive.letter, drive.device.c_str(), TypeName(drive.type),
-                    vendor.c_str(), product.c_str(), revision.c_str());
+        std::printf("%c:\t%s\t%s\t%s\t%s\t%s\t%s\n", drive.letter, drive.device.c_str(), TypeName(drive.type),
+                    vendor.c_str(), product.c_str(), revision.c_str(), pilot.c_str());
     }
     return status;
 }

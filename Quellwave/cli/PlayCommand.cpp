@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "CDsdFileSource.h"
 #include "CPlaybackEngine.h"
 #include "CWaveSource.h"
 #include "Settings.h"
@@ -128,15 +129,31 @@ int RunPlay(const std::vector<std::string>& args) {
     if (const int status = ParseArguments(args, &options); status >= 0)
         return status;
 
-    // Name every path that will be skipped and why; the engine skips them silently.
+    // Name every path that will be skipped and why; the engine skips them silently. The tests are the
+    // engine's: WAV first, then DSF/DSDIFF, which play only in RF mode.
+    const bool rfMode = options.rfMode || ReadRFMode();
     std::size_t playable = 0;
     for (const std::string& path : options.paths) {
         CWaveSource probe;
-        if (probe.Open(path.c_str()))
+        if (probe.Open(path.c_str())) {
             ++playable;
-        else
-            std::fprintf(stderr, "quellwave-cli: %s: rejected (%s)\n", path.c_str(),
-                         WaveOpenErrorText(probe.LastOpenError()));
+            continue;
+        }
+        CDsdFileSource dsd;
+        const char* reason = nullptr;
+        if (dsd.Open(path.c_str(), 1, 1)) {
+            if (rfMode) {
+                ++playable;
+                continue;
+            }
+            reason = "DSD file: needs --rf-mode or useRFMode = 1";
+        } else if (dsd.LastOpenError() != DsdOpenError::NotDsd &&
+                   dsd.LastOpenError() != DsdOpenError::Unreadable) {
+            reason = DsdOpenErrorText(dsd.LastOpenError());
+        } else {
+            reason = WaveOpenErrorText(probe.LastOpenError());
+        }
+        std::fprintf(stderr, "quellwave-cli: %s: rejected (%s)\n", path.c_str(), reason);
     }
     if (playable == 0) {
         std::fputs("quellwave-cli: nothing to play\n", stderr);

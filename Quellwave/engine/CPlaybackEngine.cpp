@@ -4,8 +4,10 @@
 
 #include "Platform/Text.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -128,6 +130,10 @@ int CPlaybackEngine::StartThreads() {
     outputQuit_->Reset();
     outputRun_->Reset();
     playing_ = 0;
+    // Zeroed here rather than by the output thread once it has primed the device: by then the UI thread
+    // may already have selected a track at an offset, whose played bytes must survive.
+    playedBytes_ = 0;
+    lastReportedMs_ = 0;
     try {
         outputThread_ = platform::Thread([this] { OutputThread(); }, platform::ThreadPriority::TimeCritical);
         readerQuit_->Reset();
@@ -175,13 +181,22 @@ int CPlaybackEngine::Shutdown() {
 
 int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
     CloseFiles();
+    // DSD files go to the device unconverted, which only suits a setup made for them: they are accepted
+    // only in RF mode.
+    rfMode_ = rfModeOverride_ ? *rfModeOverride_ : ReadRFMode();
     for (const std::string& path : paths) {
         if (waveSource_.Open(path.c_str())) {
             fileList_.push_back(path);
             trackLengths_.push_back(static_cast<std::uint32_t>(waveSource_.LengthMs()));
             waveSource_.Close();
+        } else if (rfMode_ && dsdSource_.Open(path.c_str(), 1, 1)) {
+            fileList_.push_back(path);
+            // A header may declare more than 2^32 ms (about 3 TB of samples): such a length is capped
+            // rather than wrapped to a short one.
+            trackLengths_.push_back(static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(dsdSource_.LengthMs(), std::numeric_limits<std::uint32_t>::max())));
+            dsdSource_.Close();
         }
-        // DSF and DSDIFF files are not played yet: every other path is skipped.
     }
     if (fileList_.empty())
         return 0;
@@ -190,7 +205,16 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
     currentTrack_ = 1;
     if (waveSource_.Open(fileList_.front().c_str()))
         sourceKind_ = waveSource_.BytesPerSample() == 2 ? kSourceWave16 : kSourceWave24;
+    else
+        OpenDsdFile(fileList_.front());
     return 1;
+}
+
+bool CPlaybackEngine::OpenDsdFile(const std::string& path) {
+    if (!dsdSource_.Open(path.c_str(), 1, 1))
+        return false;
+    sourceKind_ = dsdSource_.IsDsdiff() ? kSourceDsdiff : kSourceDsf;
+    return true;
 }
 
 int CPlaybackEngine::CloseFiles() {
@@ -198,6 +222,7 @@ int CPlaybackEngine::CloseFiles() {
         fileList_.clear();
         trackLengths_.clear();
         waveSource_.Close();
+        dsdSource_.Close();
         sourceOpen_ = false;
     }
     return 1;
@@ -226,11 +251,21 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
     if (!sourceOpen_)
         return 0;
     waveSource_.Close();
+    dsdSource_.Close();
     currentTrack_ = track;
     if (track == 0 || track > fileList_.size())
         throw std::invalid_argument("CPlaybackEngine::SelectTrack: no such track");
-    if (!waveSource_.Open(fileList_[track - 1].c_str()))
-        return 0;
+    const std::string& path = fileList_[track - 1];
+    if (!waveSource_.Open(path.c_str())) {
+        if (!OpenDsdFile(path))
+            return 0;
+        playedBytes_ = PlayedBytesForMs(offsetMs);
+        lastReportedMs_ = 0;
+        // 88 200 elements (of 4 bytes) per channel per second. A position past the end fails and leaves
+        // nothing to read: the track then plays silence and ends by its elapsed time at once.
+        dsdSource_.Seek((std::uint64_t{offsetMs} * (705600 / 8)) / 1000);
+        return 1;
+    }
     const std::uint32_t bytesPerSample = waveSource_.BytesPerSample();
     sourceKind_ = bytesPerSample == 2 ? kSourceWave16 : kSourceWave24;
     playedBytes_ = PlayedBytesForMs(offsetMs);
@@ -366,16 +401,20 @@ void CPlaybackEngine::ReaderThread() {
     for (;;) {
         if (platform::WaitAny({readerQuit_.get(), readerRun_.get()}) != 1)
             return;
-        const std::uint32_t bytesPerSample = sourceKind_ == kSourceWave24 ? 3 : 2;
+        // The source kind is set with the track, before the run event that woke this thread.
+        const std::int32_t kind = sourceKind_;
+        const bool dsd = kind == kSourceDsf || kind == kSourceDsdiff;
+        const std::uint32_t bytesPerSample = kind == kSourceWave24 ? 3 : 2;
         DsdChunk chunk;
         if (first) {
-            chunk = chunks_.FirstChunk(*waveReader_, bytesPerSample);
+            chunk =
+                dsd ? dsdChunks_.FirstChunk(dsdSource_) : chunks_.FirstChunk(*waveReader_, bytesPerSample);
             first = false;
         } else if (stopRequest_) {
-            chunk = chunks_.FinalChunk(*waveReader_, bytesPerSample);
+            chunk = dsd ? dsdChunks_.FinalChunk() : chunks_.FinalChunk(*waveReader_, bytesPerSample);
             last = true;
         } else {
-            chunk = chunks_.NextChunk(*waveReader_, bytesPerSample);
+            chunk = dsd ? dsdChunks_.NextChunk(dsdSource_) : chunks_.NextChunk(*waveReader_, bytesPerSample);
         }
 
         const std::uint32_t blocks = chunk.data ? chunk.size / kDsdBlockBytes : 0;
@@ -456,8 +495,6 @@ void CPlaybackEngine::OutputThread() {
     device->started = false;
     devicePosition_ = 0;
     WriteSilentBlocks(device, kPrimingSilentBlocks);
-    playedBytes_ = 0;
-    lastReportedMs_ = 0;
     bool resetSeen = false;
 
     for (;;) {

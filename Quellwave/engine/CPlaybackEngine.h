@@ -1,9 +1,10 @@
-// The one object that plays sound: the open source (a list of WAV files), the reader thread that turns it
-// into DSD blocks, the output thread that writes them to the DSD device, the rings between them, and the
-// level control. The owner calls every operation from one thread (the UI thread); the engine answers only
-// by posting messages to the owner's MessageTarget.
+// The one object that plays sound: the open source (a list of WAV, DSF and DSDIFF files), the reader thread
+// that turns it into DSD blocks, the output thread that writes them to the DSD device, the rings between
+// them, and the level control. The owner calls every operation from one thread (the UI thread); the engine
+// answers only by posting messages to the owner's MessageTarget.
 #pragma once
 
+#include "CDsdFileSource.h"
 #include "CSampleRing.h"
 #include "CWaveSource.h"
 #include "SamplePipeline.h"
@@ -42,6 +43,8 @@ public:
     // Values of SourceKind().
     static constexpr std::int32_t kSourceWave16 = 0;
     static constexpr std::int32_t kSourceWave24 = 1;
+    static constexpr std::int32_t kSourceDsf = 2;
+    static constexpr std::int32_t kSourceDsdiff = 3;
     // Ring shape: 32 768 elements (131 072 bytes) each; one block's channel is 1024 elements.
     static constexpr std::int32_t kRingCapacity = 32768;
     static constexpr std::int32_t kRingDefaultRead = 4096;
@@ -59,7 +62,7 @@ public:
 
     // Overrides for this engine only, set before Initialize; the stored settings are neither read for
     // these values nor written. Without an override the driver name is read from DefaultASIODriverName
-    // each time the driver is opened, and RF mode from useRFMode at Initialize.
+    // each time the driver is opened, and RF mode from useRFMode at Initialize and at each OpenFiles.
     void SetDriverNameOverride(std::string driverName);
     void SetRFModeOverride(bool rfMode);
     // Replaces how Initialize makes the level selector (the default makes a CChanterel). A factory that
@@ -80,8 +83,9 @@ public:
     int Shutdown();
 
     // Replaces the source with the acceptable files among paths (UTF-8), in order; the others are skipped
-    // silently. Returns 1 with track 1 current, or 0 (no source) when none is acceptable. Reads each
-    // file's header. Only while not playing.
+    // silently. WAV files are always acceptable; DSF and DSDIFF files only in RF mode (the override, else
+    // useRFMode = 1, read now). Returns 1 with track 1 current, or 0 (no source) when none is acceptable.
+    // Reads each file's header. Only while not playing.
     int OpenFiles(const std::vector<std::string>& paths);
     // Closes a file source. Returns 1.
     int CloseFiles();
@@ -90,8 +94,9 @@ public:
     bool GetTrackLength(std::uint32_t track, std::uint32_t* ms) const;
     // Replaces *files with the accepted paths. Returns 0.
     int GetFileList(std::vector<std::string>* files) const;
-    // Makes track (1-based) current, offsetMs into it. 0 without a source or when the file can no
-    // longer be opened; throws std::invalid_argument for a track outside the list. Only while not playing.
+    // Makes track (1-based) current, offsetMs into it, and sets the source kind for it. 0 without a
+    // source or when the file can no longer be opened; throws std::invalid_argument for a track outside
+    // the list. Only while not playing (the reader must be idle: it reads the sources).
     int SelectTrack(std::uint32_t track, std::uint32_t offsetMs);
 
     // Starts (or resumes) the current track. Waits until the output thread has opened the driver; returns
@@ -140,6 +145,9 @@ private:
     void WriteSilentBlocks(CDSDASIO* device, int count);
     void PositionCheck();
     void EndOfTrack();
+    // Opens a file the wave source rejected as a DSD file and sets the source kind. False when it cannot
+    // be opened.
+    bool OpenDsdFile(const std::string& path);
     // Play's last step: honour a pending Pause, or start the reader. Called with stateLock_ held.
     void StartOrHonourPause();
     bool StartIsPending() const;
@@ -176,6 +184,7 @@ private:
     std::atomic<bool> trackChangePending_{false};
     std::atomic<std::int32_t> repeatMode_{0};
     std::atomic<std::int32_t> sourceKind_{0};
+    CDsdFileSource dsdSource_;
     std::unique_ptr<CChanterel> levelSelector_;
     float currentLevel_ = 0.0f;
     UINT driverErrorMessage_ = 0;
@@ -189,7 +198,8 @@ private:
     std::optional<bool> rfModeOverride_;
     bool rfMode_ = false;
     std::function<std::unique_ptr<CChanterel>()> levelSelectorFactory_;
-    ChunkProducer chunks_; // reader thread only
+    ChunkProducer chunks_;       // reader thread only
+    DsdChunkProducer dsdChunks_; // reader thread only
     // Silent blocks: six channel and six work buffers of the DSD silence byte, made by the output thread.
     std::vector<std::array<std::uint8_t, kDsdChannelBytes>> silentBuffers_;
     std::array<std::uint8_t*, 6> silentChannels_{};

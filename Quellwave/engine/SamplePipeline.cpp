@@ -173,3 +173,32 @@ DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSamp
         ZtfDirectConvertBuffer24(pcm_.data(), kFinalChunkUnits, &out, &outSize);
     return {out, out ? outSize : 0};
 }
+
+DsdChunkProducer::DsdChunkProducer() : buffer_(kSteadyChunkUnits * kDsdBlockBytes / 4) {}
+
+DsdChunk DsdChunkProducer::Produce(CDsdFileSource& source, std::uint32_t blocks) {
+    auto* bytes = reinterpret_cast<std::uint8_t*>(buffer_.data());
+    std::memset(bytes, kDsdSilenceByte, std::size_t{blocks} * kDsdBlockBytes);
+    constexpr std::uint32_t kHalfElements = kDsdChannelBytes / 4;
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        std::uint32_t* left = buffer_.data() + std::size_t{b} * 2 * kHalfElements;
+        std::uint32_t* const channels[2] = {left, left + kHalfElements};
+        // A short delivery (the end of the data) leaves the rest of the block silent.
+        source.Get(static_cast<int>(kHalfElements), channels);
+    }
+    return {bytes, blocks * kDsdBlockBytes};
+}
+
+DsdChunk DsdChunkProducer::FirstChunk(CDsdFileSource& source) {
+    return Produce(source, kDsdEdgeChunkBlocks);
+}
+
+DsdChunk DsdChunkProducer::NextChunk(CDsdFileSource& source) {
+    return Produce(source, kSteadyChunkUnits);
+}
+
+DsdChunk DsdChunkProducer::FinalChunk() {
+    auto* bytes = reinterpret_cast<std::uint8_t*>(buffer_.data());
+    std::memset(bytes, kDsdSilenceByte, std::size_t{kDsdEdgeChunkBlocks} * kDsdBlockBytes);
+    return {bytes, kDsdEdgeChunkBlocks * kDsdBlockBytes};
+}

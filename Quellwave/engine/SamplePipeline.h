@@ -2,6 +2,8 @@
 // sample formats, and the chunk producers that turn PCM into runs of DSD blocks for the rings.
 #pragma once
 
+#include "CDsdFileSource.h"
+
 #include "Platform/Types.h"
 
 #include <cstdint>
@@ -17,6 +19,7 @@ inline constexpr std::uint32_t kSteadyChunkUnits = 16;  // NextChunk
 inline constexpr std::uint32_t kEdgeChunkUnits = 10;    // units read by FirstChunk and FinalChunk
 inline constexpr std::uint32_t kFinalChunkUnits = 11;   // FinalChunk's output: faded units + a silent one
 inline constexpr double kFadeSeconds = 0.003;
+inline constexpr std::uint32_t kDsdEdgeChunkBlocks = 10; // DSD files: first and final chunk
 
 // Sample format codes of the float buffer's conversions.
 inline constexpr int kSampleFormat16 = 16; // 16-bit little-endian
@@ -100,4 +103,26 @@ private:
     std::vector<std::uint8_t> pcm_;     // sized for the largest read: 11 units of 24-bit PCM
     std::vector<std::uint8_t> initial_; // the first unit, handed to the Initial call
     FloatBuffer floats_;
+};
+
+// Produces the chunks of a DSD file for the engine's reader thread: the file's own blocks, unconverted and
+// unfaded. Each chunk is pre-filled with the DSD silence byte, so whatever the file cannot deliver (its end,
+// a failed read) reaches the device as silence. The buffer is allocated once, at construction, and used by
+// the reader thread alone.
+class DsdChunkProducer {
+public:
+    DsdChunkProducer();
+
+    // Start of a track or of a resumed play: 10 blocks from the source.
+    DsdChunk FirstChunk(CDsdFileSource& source);
+    // Steady play: 16 blocks from the source.
+    DsdChunk NextChunk(CDsdFileSource& source);
+    // After a stop request: 10 silent blocks; the file is not read (DSD has no fade to play out).
+    DsdChunk FinalChunk();
+
+private:
+    // Fills the first `blocks` blocks of the buffer from the source, after setting them to silence.
+    DsdChunk Produce(CDsdFileSource& source, std::uint32_t blocks);
+
+    std::vector<std::uint32_t> buffer_; // kSteadyChunkUnits blocks; elements keep the halves aligned
 };

@@ -1,45 +1,83 @@
-// Level and mute of the DSD playback path. The level is not applied to the samples: it belongs to the
-// output (a DAC's own attenuator, later). For the file and null outputs the object holds the per-channel
-// level and the mute switch, so the player's dial and mute behave the same with every output.
+// Level and mute of the DSD playback path. The level is not applied to the DSD samples: it belongs to the
+// output. With an "alsa:" or "dop:" output the level and mute act on the DAC's own playback volume and
+// switch (the card's mixer element a user would pick); with "pcm:" the preview applies them in its PCM
+// stage; with the other outputs (a file, the null sink) and with a DAC without a volume element they are
+// kept as state only, so the player's dial and mute behave the same with every output.
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <string>
+
+namespace chanterel {
+class Mixer;
+class MixerElement;
+using MixerOpener = std::function<std::unique_ptr<Mixer>(int card, std::string* error)>;
+} // namespace chanterel
 
 class CChanterel {
 public:
     // Two channels: 0 left, 1 right.
     static constexpr long kChannelCount = 2;
+    // The preview's level range: 1.0 is 0 dB, 0.0 silence, levels between spread evenly over this many dB.
+    static constexpr double kSoftwareRangeDb = 60.0;
+    // A card whose volume reaches down to "mute" (or very far) is mapped over its top this many dB.
+    static constexpr double kMaxHardwareRangeDb = 100.0;
 
-    CChanterel() noexcept = default;
+    // Acts on ALSA mixers; reports (once per output) on standard error why a level cannot reach the DAC.
+    CChanterel();
+    // For tests: mixers come from openMixer, reports go to report.
+    CChanterel(chanterel::MixerOpener openMixer, std::function<void(const std::string&)> report);
     virtual ~CChanterel();
     CChanterel(const CChanterel&) = delete;
     CChanterel& operator=(const CChanterel&) = delete;
 
-    // Prepares the control. The flags are reserved for outputs with a hardware attenuator (take the
-    // device's level as the start value; keep the device's mute); the file and null outputs ignore them.
-    // Starts at full level, unmuted. Returns true. Any thread; never blocks for long.
+    // Prepares the control; starts at full level, unmuted. readDeviceLevel / readDeviceMute: when an output
+    // with a hardware volume is found, take its current level / mute as the start (else the control's own
+    // state is written to it). Returns true. Any thread; never blocks for long.
     virtual bool Initialize(bool readDeviceLevel, bool readDeviceMute);
-    // Ends the control; later calls fail until Initialize runs again. restoreDevice is reserved (see
-    // Initialize). Returns true when it was initialised.
+    // Ends the control; later calls fail until Initialize runs again. restoreDevice is reserved. Returns
+    // true when it was initialised.
     virtual bool Uninitialize(bool restoreDevice);
 
-    // Level of one channel, 0.0 (silent) to 1.0 (full). 0.0 for an unknown channel or when not
+    // Level of one channel, 0.0 (silent) to 1.0 (full): read from the DAC's element when there is one
+    // (so a change made in another mixer shows), else the state. 0.0 for an unknown channel or when not
     // initialised.
     virtual float GetRFPlaybackLevel(long channel) const;
-    // Sets every channel to level. False (nothing changes) when not initialised, or when level is not a
-    // number or lies outside [0.0, 1.0].
+    // Sets every channel to level: the DAC's element (mapped over its dB range), the preview's gain, and
+    // the state. False (nothing changes) when not initialised, when level is not a number or lies outside
+    // [0.0, 1.0], or when the DAC refused it.
     virtual bool SetRFPlayBackLevelALL(float level);
 
     // Mute state; false when not initialised.
     virtual bool GetRFPlaybackMute() const;
-    // Sets the mute state, keeping the levels. False when not initialised.
+    // Sets the mute state, keeping the levels: the DAC's playback switch, or its volume at the minimum when
+    // it has no switch. False when not initialised or when the DAC refused it.
     virtual bool SetRFPlaybackMute(bool mute);
 
 private:
+    // Follows the output Mervane has open: binds to its mixer element when it changed. Lock held.
+    void Follow() const;
+    bool ApplyLevel(float level) const;
+    bool ApplyMute(bool mute) const;
+    float ReadLevel(int channel) const;
+    void PublishSoftwareGain() const;
+
+    chanterel::MixerOpener openMixer_;
+    std::function<void(const std::string&)> report_;
+
     // Every member may be called from any thread; the state is small, so one lock covers it.
     mutable std::mutex mutex_;
     bool initialized_ = false;
-    bool muted_ = false;
-    std::array<float, kChannelCount> levels_{};
+    bool readDeviceLevel_ = true;
+    bool readDeviceMute_ = true;
+    mutable bool muted_ = false;
+    mutable std::array<float, kChannelCount> levels_{};
+    // The output bound to, by Mervane's generation count, and its element (owned by mixer_).
+    mutable std::uint64_t boundGeneration_ = ~std::uint64_t{0};
+    mutable std::unique_ptr<chanterel::Mixer> mixer_;
+    mutable chanterel::MixerElement* element_ = nullptr;
 };

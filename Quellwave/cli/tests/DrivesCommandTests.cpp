@@ -55,13 +55,45 @@ TEST_F(DrivesCommandTest, ListsEveryLetterWithDeviceTypeAndIdentity) {
     if (err.find("unknown command \"drives\"") != std::string::npos) {
         GTEST_SKIP() << "the drives command is not wired into quellwave-cli yet";
     }
-    // D is the kernel's sr0, which this machine has no node for: listed, but not identified.
+    // D is the kernel's sr0, which this machine has no node for: listed, but not identified. Without a
+    // Cdrom_Mode setting DiscPilot reads through the CD device controls ("raw"), identifying the drive by
+    // its own description.
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(out, "D:\t/dev/sr0\tCD-ROM\t?\t?\t?\n"
-                   "M:\t/proc\tfixed\t-\t-\t-\n"
+    EXPECT_EQ(out, "D:\t/dev/sr0\tCD-ROM\t?\t?\t?\t?\t?\t?\t?\t?\t?\t?\n"
+                   "M:\t/proc\tfixed\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\n"
                    "V:\timage:" +
-                       (dir_ / "a.cue").string() + "\tCD-ROM\tPLEXTOR\tCD-R   PX-W4824A\t1.04\n");
-    EXPECT_EQ(err, "quellwave-cli: drive D: cannot open /dev/sr0: No such file or directory\n");
+                       (dir_ / "a.cue").string() +
+                       "\tCD-ROM\tPLEXTOR\tCD-R   PX-W4824A\t1.04"
+                       "\traw\tha=0\ttarget=0\tPLEXTOR\tCD-R   PX-W4824A\t1.04\treadmode=0xD80000\n");
+    EXPECT_EQ(err, "quellwave-cli: drive D: cannot open /dev/sr0: No such file or directory\n"
+                   "quellwave-cli: drive D: DiscPilot cannot open the drive (502)\n");
+}
+
+TEST_F(DrivesCommandTest, PassThroughModeShowsAdapterTargetAndTheVendorsReadMode) {
+    std::ofstream(dir_ / "machine.reg", std::ios::app)
+        << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orva Corporation\\Tarnix\\Corvex]\n"
+           "\"Cdrom_Mode\"=\"aspi&raw\"\n\n"
+           "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+           "\"P\"=\"image:"
+        << (dir_ / "a.cue").string()
+        << "\"\n\n"
+           "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives\\P]\n"
+           "\"Vendor\"=\"PHILIPS\"\n\"Product\"=\"CDD2600\"\n";
+    std::string out, err;
+    Run(out, err);
+    if (err.find("unknown command \"drives\"") != std::string::npos) {
+        GTEST_SKIP() << "the drives command is not wired into quellwave-cli yet";
+    }
+    // Virtual drives sit at host adapter 0, target = letter - 'A'.
+    EXPECT_NE(out.find("\nP:\timage:" + (dir_ / "a.cue").string() +
+                       "\tCD-ROM\tPHILIPS\tCDD2600\t1.00\taspi\tha=0\ttarget=15\tPHILIPS\tCDD2600\t1.00"
+                       "\treadmode=0x11280000\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\tCD-ROM\tPLEXTOR\tCD-R   PX-W4824A\t1.04\taspi\tha=0\ttarget=21\tPLEXTOR\t"
+                       "CD-R   PX-W4824A\t1.04\treadmode=0xD80000\n"),
+              std::string::npos)
+        << out;
 }
 
 } // namespace

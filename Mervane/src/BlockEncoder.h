@@ -1,0 +1,75 @@
+// Turning the engine's DSD64 blocks into the frames a PCM device takes.
+#pragma once
+
+#include "PcmDevice.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace mervane {
+
+// Converts one block (kChannelBlockBytes bytes per channel of LSB-first DSD64) into FramesPerBlock()
+// interleaved stereo frames of Format() at Rate(). Encoders may keep state from block to block (the DoP
+// marker phase, a filter's history): silence is encoded through the same call so that state runs on
+// unbroken. Encode never allocates; one thread calls it at a time.
+class BlockEncoder {
+public:
+    virtual ~BlockEncoder() = default;
+    virtual PcmFormat Format() const noexcept = 0;
+    virtual unsigned Rate() const noexcept = 0;
+    virtual std::size_t FramesPerBlock() const noexcept = 0;
+    std::size_t FrameBytes() const noexcept { return 2 * PcmFormatBytes(Format()); }
+    std::size_t BlockBytes() const noexcept { return FramesPerBlock() * FrameBytes(); }
+    // out holds BlockBytes() bytes.
+    virtual void Encode(const std::uint8_t* left, const std::uint8_t* right, std::uint8_t* out) noexcept = 0;
+};
+
+// Our blocks carry the earliest sample in bit 0 of each byte; ALSA's DSD formats and DoP carry it in bit 7.
+inline constexpr std::array<std::uint8_t, 256> kBitReversed = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned v = 0; v < 256; ++v) {
+        unsigned r = 0;
+        for (unsigned bit = 0; bit < 8; ++bit)
+            r |= ((v >> bit) & 1u) << (7 - bit);
+        table[v] = static_cast<std::uint8_t>(r);
+    }
+    return table;
+}();
+
+// Native DSD: words of 1, 2 or 4 bytes per channel, each byte bit-reversed, the bytes of a word in time
+// order for _BE and in reverse for _LE.
+class NativeDsdEncoder final : public BlockEncoder {
+public:
+    explicit NativeDsdEncoder(PcmFormat format) noexcept : format_(format) {}
+    PcmFormat Format() const noexcept override { return format_; }
+    unsigned Rate() const noexcept override { return DsdFrameRate(format_); }
+    std::size_t FramesPerBlock() const noexcept override;
+    void Encode(const std::uint8_t* left, const std::uint8_t* right, std::uint8_t* out) noexcept override;
+
+private:
+    PcmFormat format_;
+};
+
+// DSD over PCM at 176 400 Hz: each sample holds two DSD bytes (earlier byte higher, earliest bit first)
+// under a marker byte that alternates 0x05 / 0xFA from frame to frame, in S32_LE (low byte zero) or
+// S24_3LE. The marker phase carries on across blocks, so a stream is never broken at a block boundary.
+class DopEncoder final : public BlockEncoder {
+public:
+    static constexpr unsigned kRate = 176400;
+    static constexpr std::uint8_t kMarkerA = 0x05;
+    static constexpr std::uint8_t kMarkerB = 0xFA;
+
+    // format: S32Le or S24_3Le.
+    explicit DopEncoder(PcmFormat format) noexcept : format_(format) {}
+    PcmFormat Format() const noexcept override { return format_; }
+    unsigned Rate() const noexcept override { return kRate; }
+    std::size_t FramesPerBlock() const noexcept override;
+    void Encode(const std::uint8_t* left, const std::uint8_t* right, std::uint8_t* out) noexcept override;
+
+private:
+    PcmFormat format_;
+    bool nextIsB_ = false; // the first frame of a stream carries 0x05
+};
+
+} // namespace mervane

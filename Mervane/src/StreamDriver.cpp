@@ -1,0 +1,134 @@
+#include "StreamDriver.h"
+
+#include <cerrno>
+
+namespace mervane {
+
+namespace {
+// The byte the engine writes for silence: a zero-mean DSD pattern.
+constexpr std::uint8_t kDsdSilenceByte = 0x69;
+constexpr std::chrono::nanoseconds kBlockDuration{std::int64_t{DsdDriver::kChannelBlockBytes} * 8 *
+                                                  1'000'000'000 / 2'822'400};
+} // namespace
+
+StreamDriver::StreamDriver(std::unique_ptr<PcmDevice> device, std::unique_ptr<BlockEncoder> encoder,
+                           OutputKind kind, std::string pcmName)
+    : device_(std::move(device)), encoder_(std::move(encoder)), kind_(kind), pcmName_(std::move(pcmName)) {}
+
+StreamDriver::~StreamDriver() {
+    Close();
+}
+
+bool StreamDriver::Start(std::string* error) {
+    if (!device_->Configure(encoder_->Format(), encoder_->Rate(), kBufferUs, kMinPeriods, error))
+        return false;
+    frames_.assign(encoder_->BlockBytes(), 0);
+    silence_.assign(kChannelBlockBytes, kDsdSilenceByte);
+    lastEngineWrite_ = std::chrono::steady_clock::now();
+    generation_ = PublishOutput(kind_, pcmName_, device_->Card(), device_->DeviceName());
+    keeper_ = std::thread([this] { KeepAlive(); });
+    return true;
+}
+
+bool StreamDriver::Lose() noexcept {
+    lost_.store(true);
+    return false;
+}
+
+bool StreamDriver::WriteFrames(const std::uint8_t* data, std::size_t frames) noexcept {
+    const std::size_t frameBytes = encoder_->FrameBytes();
+    while (frames > 0) {
+        const long n = device_->Write(data, frames);
+        if (n > 0) {
+            data += static_cast<std::size_t>(n) * frameBytes;
+            frames -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0 || n == -EINTR || n == -EAGAIN) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if (n == -EPIPE) {
+            // The device ran dry: a gap the listener heard. Restart it and carry on with this block.
+            underruns_.fetch_add(1);
+            CountUnderrun();
+            if (device_->Prepare() < 0)
+                return Lose();
+            continue;
+        }
+        if (n == -ESTRPIPE) {
+            // Suspended (the machine slept): resume when the device allows it, else start it afresh. A
+            // device that can do neither is gone for good.
+            int r = device_->Resume();
+            for (int attempt = 0; r == -EAGAIN && attempt < kResumeAttempts; ++attempt) {
+                std::this_thread::sleep_for(kKeeperTick);
+                r = device_->Resume();
+            }
+            if (r < 0 && device_->Prepare() < 0)
+                return Lose();
+            underruns_.fetch_add(1);
+            CountUnderrun();
+            continue;
+        }
+        // -ENODEV (unplugged), -EBADFD, -EIO, ...: nothing more can be written.
+        return Lose();
+    }
+    return true;
+}
+
+bool StreamDriver::WriteBlock(const std::uint8_t* left, const std::uint8_t* right) noexcept {
+    std::lock_guard lock(mutex_);
+    if (lost_.load() || closing_ || frames_.empty())
+        return false;
+    encoder_->Encode(left, right, frames_.data());
+    const bool ok = WriteFrames(frames_.data(), encoder_->FramesPerBlock());
+    lastEngineWrite_ = std::chrono::steady_clock::now();
+    return ok;
+}
+
+void StreamDriver::KeepAlive() {
+    std::unique_lock lock(mutex_);
+    auto lastTick = std::chrono::steady_clock::now();
+    while (!closing_) {
+        wake_.wait_for(lock, kKeeperTick);
+        if (closing_ || lost_.load())
+            continue;
+        const auto now = std::chrono::steady_clock::now();
+        const auto elapsed = now - lastTick;
+        lastTick = now;
+        if (now - lastEngineWrite_ < kIdleBefore)
+            continue;
+        // At most the blocks the device played since the last look, plus one: a device that reports no
+        // queue (a plugin without a clock) then gets silence at about the real rate, not as fast as it
+        // takes it; a real device is topped up to half its buffer and never blocks the keeper.
+        auto budget = elapsed / kBlockDuration + 1;
+        while (budget-- > 0 && !lost_.load() && device_->QueuedFrames() < device_->BufferFrames() / 2) {
+            encoder_->Encode(silence_.data(), silence_.data(), frames_.data());
+                    if (!WriteFrames(frames_.data(), encoder_->FramesPerBlock()))
+                break;
+            silentBlocks_.fetch_add(1);
+        }
+    }
+}
+
+bool StreamDriver::Close() noexcept {
+    {
+        std::lock_guard lock(mutex_);
+        if (closing_)
+            return !lost_.load();
+        closing_ = true;
+    }
+    wake_.notify_all();
+    if (keeper_.joinable())
+        keeper_.join();
+    if (generation_ != 0) {
+        WithdrawOutput(generation_);
+        generation_ = 0;
+    }
+    if (!lost_.load() && !frames_.empty())
+        device_->Drain();
+    device_.reset();
+    return !lost_.load();
+}
+
+} // namespace mervane

@@ -1,0 +1,78 @@
+// The part every ALSA output shares: one PCM device fed encoded blocks by blocking writes, underruns
+// recovered and counted, device loss reported, and DSD silence kept flowing while the engine is idle.
+#pragma once
+
+#include "BlockEncoder.h"
+#include "Mervane/DsdDriver.h"
+#include "Mervane/OutputControl.h"
+#include "PcmDevice.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace mervane {
+
+// Writes are paced by the device: WriteBlock returns once the device buffer has room for the block. When
+// the engine writes nothing for kIdleBefore (paused, stopped, between tracks), a keeper thread writes
+// encoded DSD silence instead, about as fast as the device plays it and keeping the buffer half full, so
+// the device never runs dry and a DAC never sees the stream stop (a DSD DAC would click or drop to PCM).
+// The silence goes through the block encoder, so DoP markers and filter state run on unbroken.
+class StreamDriver : public DsdDriver {
+public:
+    static constexpr unsigned kBufferUs = 500000;
+    static constexpr unsigned kMinPeriods = 4;
+    static constexpr std::chrono::milliseconds kIdleBefore{40};
+    static constexpr std::chrono::milliseconds kKeeperTick{10};
+    // Resume attempts after a suspend, kKeeperTick apart, before the device counts as lost.
+    static constexpr int kResumeAttempts = 200;
+
+    StreamDriver(std::unique_ptr<PcmDevice> device, std::unique_ptr<BlockEncoder> encoder, OutputKind kind,
+                 std::string pcmName);
+    ~StreamDriver() override;
+    StreamDriver(const StreamDriver&) = delete;
+    StreamDriver& operator=(const StreamDriver&) = delete;
+
+    // Configures the device for the encoder's format and rate and starts the keeper thread. False (with
+    // *error) when the device refuses. Call once, before any WriteBlock.
+    bool Start(std::string* error);
+
+    // Output thread. Encodes and writes one block; blocks while the device is full. False once the device
+    // is lost (unplugged, suspended for good); every later call fails at once. Does not allocate.
+    bool WriteBlock(const std::uint8_t* left, const std::uint8_t* right) noexcept override;
+    // Stops the keeper, plays out what is queued and closes the device. False when the device was lost.
+    bool Close() noexcept override;
+
+    std::uint64_t Underruns() const noexcept { return underruns_.load(); }
+    std::uint64_t SilentBlocks() const noexcept { return silentBlocks_.load(); }
+    bool Lost() const noexcept { return lost_.load(); }
+    const BlockEncoder& Encoder() const noexcept { return *encoder_; }
+
+private:
+    bool WriteFrames(const std::uint8_t* data, std::size_t frames) noexcept;
+    bool Lose() noexcept;
+    void KeepAlive();
+
+    std::unique_ptr<PcmDevice> device_;
+    std::unique_ptr<BlockEncoder> encoder_;
+    OutputKind kind_;
+    std::string pcmName_;
+    std::uint64_t generation_ = 0;
+
+    std::mutex mutex_; // one writer at a time: the output thread or the keeper
+    std::condition_variable wake_;
+    bool closing_ = false;
+    std::vector<std::uint8_t> frames_;  // one encoded block
+    std::vector<std::uint8_t> silence_; // one block of the engine's DSD silence byte, per channel
+    std::chrono::steady_clock::time_point lastEngineWrite_{};
+    std::atomic<std::uint64_t> underruns_{0};
+    std::atomic<std::uint64_t> silentBlocks_{0};
+    std::atomic<bool> lost_{false};
+    std::thread keeper_;
+};
+
+} // namespace mervane

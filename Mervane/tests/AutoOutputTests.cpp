@@ -1,0 +1,114 @@
+// "auto" and the output survey on made-up machines: cards whose devices take given formats.
+#include "FakePcmDevice.h"
+#include "Mervane/OutputControl.h"
+#include "Mervane/OutputSurvey.h"
+#include "OutputSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace mervanetest {
+namespace {
+
+using mervane::PcmFormat;
+
+class FakeSystem final : public mervane::OutputSystem {
+public:
+    // A playback device; its formats are what it takes (DSD at the DSD64 frame rates, PCM at 88 200 and
+    // 176 400 Hz).
+    void Add(const std::string& name, std::set<PcmFormat> formats, bool hardware = true) {
+        auto& s = states_[name];
+        s.accepted = std::move(formats);
+        s.pcmRates = {88200, 176400};
+        if (hardware)
+            devices_.push_back({name, "fake " + name});
+    }
+    std::vector<mervane::HardwarePcm> PlaybackDevices() override { return devices_; }
+    std::unique_ptr<mervane::PcmDevice> Open(const std::string& name, std::string* error) override {
+        opened_.push_back(name);
+        const auto it = states_.find(name);
+        if (it == states_.end()) {
+            *error = "no such device";
+            return nullptr;
+        }
+        return std::make_unique<FakePcmDevice>(&it->second);
+    }
+    std::vector<std::string> opened_;
+
+private:
+    std::vector<mervane::HardwarePcm> devices_;
+    std::map<std::string, FakePcmDevice::State> states_;
+};
+
+std::string Auto(FakeSystem& system) {
+    std::string chosen;
+    auto driver = mervane::OpenAutoDriver(system, &chosen);
+    EXPECT_NE(driver, nullptr);
+    if (driver)
+        driver->Close();
+    return chosen;
+}
+
+TEST(AutoOutput, TakesTheFirstCardWithNativeDsdSkippingPcmOnlyAndDopOnlyCards) {
+    FakeSystem system;
+    system.Add("hw:0,0", {PcmFormat::S16Le, PcmFormat::S32Le}); // onboard sound: PCM only (would carry DoP)
+    system.Add("hw:1,0", {PcmFormat::DsdU8});
+    system.Add("hw:2,0", {PcmFormat::DsdU32Be});
+    system.Add("default", {PcmFormat::S32Le}, false);
+    EXPECT_EQ(Auto(system), "alsa:hw:1,0");
+    // The chosen device was opened once, not probed and reopened.
+    EXPECT_EQ(std::count(system.opened_.begin(), system.opened_.end(), "hw:1,0"), 1);
+    EXPECT_EQ(std::count(system.opened_.begin(), system.opened_.end(), "hw:2,0"), 0);
+}
+
+TEST(AutoOutput, FallsBackToThePreviewOnDefaultAndThenToNull) {
+    FakeSystem preview;
+    preview.Add("hw:0,0", {PcmFormat::S16Le});
+    preview.Add("default", {PcmFormat::S16Le, PcmFormat::S32Le}, false);
+    EXPECT_EQ(Auto(preview), "pcm:default");
+
+    FakeSystem nothing;
+    nothing.Add("hw:0,0", {PcmFormat::S16Le});
+    EXPECT_EQ(Auto(nothing), "null");
+
+    FakeSystem empty;
+    EXPECT_EQ(Auto(empty), "null");
+}
+
+TEST(AutoOutput, TheOpenOutputIsPublishedForTheLevelControlAndWithdrawnOnClose) {
+    FakeSystem system;
+    system.Add("hw:3,0", {PcmFormat::DsdU16Le});
+    std::string chosen;
+    auto driver = mervane::OpenAutoDriver(system, &chosen);
+    ASSERT_NE(driver, nullptr);
+    auto info = mervane::CurrentOutput();
+    EXPECT_EQ(info.kind, mervane::OutputKind::NativeDsd);
+    EXPECT_EQ(info.pcmName, "hw:3,0");
+    EXPECT_EQ(info.deviceName, "Fake DAC");
+    const auto generation = info.generation;
+    driver->Close();
+    info = mervane::CurrentOutput();
+    EXPECT_EQ(info.kind, mervane::OutputKind::None);
+    EXPECT_GT(info.generation, generation);
+}
+
+TEST(OutputSurvey, ListsWhatEachDeviceTakes) {
+    FakeSystem system;
+    system.Add("hw:0,0", {PcmFormat::S16Le, PcmFormat::S24_3Le});
+    system.Add("hw:1,0", {PcmFormat::DsdU32Le, PcmFormat::DsdU8, PcmFormat::S32Le});
+    system.Add("default", {PcmFormat::S16Le}, false);
+    const auto report = mervane::SurveyOutputs(system);
+    ASSERT_EQ(report.size(), 3u);
+    EXPECT_EQ(report[0].pcmName, "hw:0,0");
+    EXPECT_TRUE(report[0].nativeFormats.empty());
+    EXPECT_EQ(report[0].dopFormats, std::vector<std::string>{"S24_3LE"});
+    EXPECT_EQ(report[1].nativeFormats, (std::vector<std::string>{"DSD_U32_LE", "DSD_U8"}));
+    EXPECT_EQ(report[1].dopFormats, std::vector<std::string>{"S32_LE"});
+    EXPECT_EQ(report[1].pcmFormat, "S32_LE at 88200 Hz");
+    EXPECT_EQ(report[2].pcmName, "default");
+    EXPECT_EQ(report[2].pcmFormat, "S16_LE at 88200 Hz");
+}
+
+} // namespace
+} // namespace mervanetest

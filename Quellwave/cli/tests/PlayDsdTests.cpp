@@ -1,0 +1,151 @@
+// "play" with DSF and DSDIFF files: the real quellwave-cli recording through the "dsf:" driver, the
+// recording compared byte for byte with the input, and what happens to DSD files outside RF mode.
+#include "DsdBuilder.h"
+#include "DsdTestSupport.h"
+#include "WavBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sys/wait.h>
+
+namespace {
+
+using dsdfile::Bytes;
+
+std::string Quote(const std::filesystem::path& path) {
+    std::string q = "'";
+    for (char c : path.string())
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct RunResult {
+    int status = -1;
+    std::string out, err;
+};
+
+class PlayDsdTest : public ::testing::Test {
+protected:
+    // Runs "quellwave-cli play ARGS" with the settings kept in the scratch folder.
+    RunResult Play(const std::vector<std::string>& args) {
+        std::string command =
+            "QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " " + Quote(QW_CLI_PATH) + " play";
+        for (const auto& a : args)
+            command += " " + Quote(a);
+        const auto out = dir_ / "stdout", err = dir_ / "stderr";
+        const int raw =
+            std::system((command + " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null").c_str());
+        const Bytes o = wavtest::ReadFileBytes(out), e = wavtest::ReadFileBytes(err);
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {o.begin(), o.end()}, {e.begin(), e.end()}};
+    }
+    std::string Write(const std::string& name, const Bytes& bytes) {
+        wavtest::WriteFile(dir_ / name, bytes);
+        return (dir_ / name).string();
+    }
+    std::string Recording() const { return (dir_ / "out.dsf").string(); }
+
+    // The recording's left and right channels after the 50 priming and 20 lead-in blocks, which must
+    // all be silent.
+    std::pair<Bytes, Bytes> RecordedChannels() {
+        const auto stream = dsdtest::ReadDsf(Recording());
+        EXPECT_TRUE(stream.valid) << stream.error;
+        Bytes left, right;
+        for (std::size_t b = 0; b < stream.blocks.size(); ++b) {
+            const Bytes& bytes = stream.blocks[b].bytes;
+            if (b < 70) {
+                EXPECT_TRUE(stream.blocks[b].Silent()) << "block " << b;
+                continue;
+            }
+            left.insert(left.end(), bytes.begin(), bytes.begin() + 4096);
+            right.insert(right.end(), bytes.begin() + 4096, bytes.end());
+        }
+        return {left, right};
+    }
+    // The channel holds want from its start, then only silence.
+    static void ExpectExactlyThenSilence(const Bytes& channel, const Bytes& want) {
+        ASSERT_GE(channel.size(), want.size());
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), channel.begin()));
+        std::size_t loud = 0;
+        for (std::size_t i = want.size(); i < channel.size(); ++i)
+            loud += channel[i] != 0x69;
+        EXPECT_EQ(loud, 0u);
+    }
+
+    wavtest::ScratchDir dir_;
+};
+
+TEST_F(PlayDsdTest, ADsfFileIsRecordedUnchangedUpToItsSampleCount) {
+    dsdfile::DsfShape shape;
+    const std::size_t perChannel = 5 * 4096 + 1500; // the last block partly filled
+    shape.channels = {dsdfile::ChannelPattern(perChannel, 7), dsdfile::ChannelPattern(perChannel, 8)};
+    shape.padByte = 0x33; // beyond the sample count: must never be played
+    const std::string in = Write("in.dsf", dsdfile::BuildDsf(shape));
+
+    const RunResult r = Play({"--rf-mode", "--driver", "dsf:" + Recording(), in});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "position 1 11\nend\n");
+    EXPECT_EQ(r.err, "");
+    const auto [left, right] = RecordedChannels();
+    ExpectExactlyThenSilence(left, shape.channels[0]);
+    ExpectExactlyThenSilence(right, shape.channels[1]);
+}
+
+TEST_F(PlayDsdTest, ADsdiffFileWithACommentIsRecordedBitReversed) {
+    dsdfile::DsdiffShape shape;
+    const std::size_t perChannel = 3 * 4096 + 800;
+    shape.channels = {dsdfile::ChannelPattern(perChannel, 9), dsdfile::ChannelPattern(perChannel, 10)};
+    shape.channels[0][0] = 0x01, shape.channels[0][1] = 0x69;
+    shape.channels[1][0] = 0x69, shape.channels[1][1] = 0x01;
+    shape.commentAfterProperties = true;
+    const std::string in = Write("in.dff", dsdfile::BuildDsdiff(shape));
+
+    const RunResult r = Play({"--rf-mode", "--driver", "dsf:" + Recording(), in});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "position 1 11\nend\n");
+    const auto [left, right] = RecordedChannels();
+    ASSERT_GE(left.size(), 2u);
+    EXPECT_EQ(left[0], 0x80);
+    EXPECT_EQ(left[1], 0x96);
+    EXPECT_EQ(right[0], 0x96);
+    EXPECT_EQ(right[1], 0x80);
+    Bytes wantLeft, wantRight;
+    for (std::size_t i = 0; i < perChannel; ++i) {
+        wantLeft.push_back(dsdfile::ReverseBits(shape.channels[0][i]));
+        wantRight.push_back(dsdfile::ReverseBits(shape.channels[1][i]));
+    }
+    ExpectExactlyThenSilence(left, wantLeft);
+    ExpectExactlyThenSilence(right, wantRight);
+}
+
+TEST_F(PlayDsdTest, WithoutRFModeDsdFilesAreNamedAndSkipped) {
+    dsdfile::DsfShape shape;
+    shape.channels = {dsdfile::ChannelPattern(4096, 1), dsdfile::ChannelPattern(4096, 2)};
+    const std::string dsf = Write("in.dsf", dsdfile::BuildDsf(shape));
+    RunResult r = Play({"--driver", "dsf:" + Recording(), dsf});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(dsf + ": rejected (DSD file: needs --rf-mode or useRFMode = 1)"), std::string::npos)
+        << r.err;
+
+    // Beside a WAV file, only the WAV file plays.
+    wavtest::WavShape wav;
+    wav.data = Bytes(static_cast<std::size_t>(0.2 * 44100) * 4, 0);
+    const std::string w = Write("a.wav", wavtest::BuildWav(wav));
+    r = Play({"--driver", "dsf:" + Recording(), dsf, w});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "position 1 11\nend\n");
+    EXPECT_NE(r.err.find(dsf + ": rejected"), std::string::npos);
+}
+
+TEST_F(PlayDsdTest, ABrokenDsdFileIsNamedWithItsReason) {
+    dsdfile::DsfShape shape;
+    shape.channels = {dsdfile::ChannelPattern(4096, 1)}; // one channel
+    const std::string mono = Write("mono.dsf", dsdfile::BuildDsf(shape));
+    const RunResult r = Play({"--rf-mode", "--driver", "dsf:" + Recording(), mono});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(mono + ": rejected (not stereo)"), std::string::npos) << r.err;
+}
+
+} // namespace
