@@ -14,7 +14,9 @@ namespace {
 class AlsaElement final : public MixerElement {
 public:
     explicit AlsaElement(snd_mixer_elem_t* e) : e_(e) {}
-    bool DbRange(long* min, long* max) override { return snd_mixer_selem_get_playback_dB_range(e_, min, max) == 0; }
+    bool DbRange(long* min, long* max) override {
+        return snd_mixer_selem_get_playback_dB_range(e_, min, max) == 0;
+    }
     bool SetDb(long centiDb) override {
         // The nearest step, whichever side of the wanted value it lies on.
         long down = 0, up = 0, downDb = 0, upDb = 0;
@@ -28,7 +30,9 @@ public:
     bool GetDb(int channel, long* centiDb) override {
         return snd_mixer_selem_get_playback_dB(e_, Channel(channel), centiDb) == 0;
     }
-    bool RawRange(long* min, long* max) override { return snd_mixer_selem_get_playback_volume_range(e_, min, max) == 0; }
+    bool RawRange(long* min, long* max) override {
+        return snd_mixer_selem_get_playback_volume_range(e_, min, max) == 0;
+    }
     bool SetRaw(long value) override { return snd_mixer_selem_set_playback_volume_all(e_, value) == 0; }
     bool GetRaw(int channel, long* value) override {
         return snd_mixer_selem_get_playback_volume(e_, Channel(channel), value) == 0;
@@ -83,11 +87,12 @@ private:
     std::map<std::string, AlsaElement> elements_;
 };
 
-extern "C" void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 
 bool SameText(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 

@@ -1,7 +1,7 @@
 #include "Chanterel/CChanterel.h"
 
-#include "Mixer.h"
 #include "Mervane/OutputControl.h"
+#include "Mixer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,7 +29,8 @@ bool ElementScale(chanterel::MixerElement* e, DbScale* s) {
 
 CChanterel::CChanterel()
     : CChanterel(chanterel::OpenAlsaMixer,
-                 [](const std::string& text) { std::fprintf(stderr, "level control: %s\n", text.c_str()); }) {}
+                 [](const std::string& text) { std::fprintf(stderr, "level control: %s\n", text.c_str()); }) {
+}
 
 CChanterel::CChanterel(chanterel::MixerOpener openMixer, std::function<void(const std::string&)> report)
     : openMixer_(std::move(openMixer)), report_(std::move(report)) {}
@@ -111,8 +112,10 @@ bool CChanterel::ApplyLevel(float level) const {
         return element_->SetRaw(rawMin);
     DbScale s;
     if (ElementScale(element_, &s))
-        return element_->SetDb(std::lround(s.min + static_cast<double>(level) * static_cast<double>(s.max - s.min)));
-    return element_->SetRaw(rawMin + std::lround(static_cast<double>(level) * static_cast<double>(rawMax - rawMin)));
+        return element_->SetDb(
+            std::lround(s.min + static_cast<double>(level) * static_cast<double>(s.max - s.min)));
+    return element_->SetRaw(rawMin +
+                            std::lround(static_cast<double>(level) * static_cast<double>(rawMax - rawMin)));
 }
 
 bool CChanterel::ApplyMute(bool mute) const {

@@ -15,7 +15,8 @@ namespace {
 class FakeElement final : public chanterel::MixerElement {
 public:
     FakeElement(long minDb, long maxDb, long steps, bool hasSwitch, bool hasDb = true)
-        : minDb_(minDb), maxDb_(maxDb), steps_(steps), hasSwitch_(hasSwitch), hasDb_(hasDb), raw_{steps, steps} {}
+        : minDb_(minDb), maxDb_(maxDb), steps_(steps), hasSwitch_(hasSwitch),
+          hasDb_(hasDb), raw_{steps, steps} {}
 
     bool DbRange(long* min, long* max) override {
         *min = minDb_;
@@ -26,7 +27,8 @@ public:
         if (refuse)
             return false;
         if (amplitude) {
-            raw_.fill(std::clamp(std::lround(double(steps_) * std::pow(10.0, double(centiDb) / 2000.0)), 1L, steps_));
+            raw_.fill(std::clamp(std::lround(double(steps_) * std::pow(10.0, double(centiDb) / 2000.0)), 1L,
+                                 steps_));
             return true;
         }
         const double step = double(maxDb_ - minDb_) / double(steps_);

@@ -15,14 +15,15 @@ std::unique_ptr<StreamDriver> StartNativeDsdDriver(std::unique_ptr<PcmDevice> de
     const auto format = ChooseNativeDsdFormat(*device);
     if (!format) {
         if (error)
-            *error = "\"" + pcmName +
-                     "\" takes no native DSD format (DSD_U32_BE, DSD_U32_LE, DSD_U16_BE, DSD_U16_LE, DSD_U8); "
-                     "a DAC that takes DSD over PCM plays through \"dop:" +
-                     pcmName + "\"";
+            *error =
+                "\"" + pcmName +
+                "\" takes no native DSD format (DSD_U32_BE, DSD_U32_LE, DSD_U16_BE, DSD_U16_LE, DSD_U8); "
+                "a DAC that takes DSD over PCM plays through \"dop:" +
+                pcmName + "\"";
         return nullptr;
     }
-    auto driver = std::make_unique<StreamDriver>(std::move(device), std::make_unique<NativeDsdEncoder>(*format),
-                                                 OutputKind::NativeDsd, pcmName);
+    auto driver = std::make_unique<StreamDriver>(
+        std::move(device), std::make_unique<NativeDsdEncoder>(*format), OutputKind::NativeDsd, pcmName);
     if (!driver->Start(error))
         return nullptr;
     return driver;

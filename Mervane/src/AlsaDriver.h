@@ -9,8 +9,8 @@
 namespace mervane {
 
 // The native DSD formats in the order they are tried; each at its DsdFrameRate.
-inline constexpr PcmFormat kNativeDsdFormats[] = {PcmFormat::DsdU32Be, PcmFormat::DsdU32Le, PcmFormat::DsdU16Be,
-                                                  PcmFormat::DsdU16Le, PcmFormat::DsdU8};
+inline constexpr PcmFormat kNativeDsdFormats[] = {PcmFormat::DsdU32Be, PcmFormat::DsdU32Le,
+                                                  PcmFormat::DsdU16Be, PcmFormat::DsdU16Le, PcmFormat::DsdU8};
 
 // The first native DSD format the device takes in two channels at the rate that carries DSD64; none when
 // it takes none of them (a PCM-only device).

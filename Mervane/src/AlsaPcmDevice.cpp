@@ -12,14 +12,22 @@ namespace {
 
 snd_pcm_format_t ToAlsa(PcmFormat format) noexcept {
     switch (format) {
-    case PcmFormat::DsdU32Be: return SND_PCM_FORMAT_DSD_U32_BE;
-    case PcmFormat::DsdU32Le: return SND_PCM_FORMAT_DSD_U32_LE;
-    case PcmFormat::DsdU16Be: return SND_PCM_FORMAT_DSD_U16_BE;
-    case PcmFormat::DsdU16Le: return SND_PCM_FORMAT_DSD_U16_LE;
-    case PcmFormat::DsdU8: return SND_PCM_FORMAT_DSD_U8;
-    case PcmFormat::S32Le: return SND_PCM_FORMAT_S32_LE;
-    case PcmFormat::S24_3Le: return SND_PCM_FORMAT_S24_3LE;
-    case PcmFormat::S16Le: return SND_PCM_FORMAT_S16_LE;
+    case PcmFormat::DsdU32Be:
+        return SND_PCM_FORMAT_DSD_U32_BE;
+    case PcmFormat::DsdU32Le:
+        return SND_PCM_FORMAT_DSD_U32_LE;
+    case PcmFormat::DsdU16Be:
+        return SND_PCM_FORMAT_DSD_U16_BE;
+    case PcmFormat::DsdU16Le:
+        return SND_PCM_FORMAT_DSD_U16_LE;
+    case PcmFormat::DsdU8:
+        return SND_PCM_FORMAT_DSD_U8;
+    case PcmFormat::S32Le:
+        return SND_PCM_FORMAT_S32_LE;
+    case PcmFormat::S24_3Le:
+        return SND_PCM_FORMAT_S24_3LE;
+    case PcmFormat::S16Le:
+        return SND_PCM_FORMAT_S16_LE;
     }
     return SND_PCM_FORMAT_UNKNOWN;
 }
@@ -47,18 +55,20 @@ public:
         snd_pcm_hw_params_alloca(&hw);
         int err = Restrict(hw, format, rate);
         if (err < 0)
-            return Fail(error, std::string("the device does not take ") + PcmFormatName(format) + " at " +
-                                   std::to_string(rate) + " Hz in two channels",
+            return Fail(error,
+                        std::string("the device does not take ") + PcmFormatName(format) + " at " +
+                            std::to_string(rate) + " Hz in two channels",
                         err);
         unsigned minPeriods = periods;
         int dir = 0;
         if ((err = snd_pcm_hw_params_set_periods_min(pcm_, hw, &minPeriods, &dir)) < 0)
-            return Fail(error, "the device cannot cut its buffer into " + std::to_string(periods) + " periods",
-                        err);
+            return Fail(error,
+                        "the device cannot cut its buffer into " + std::to_string(periods) + " periods", err);
         unsigned time = bufferUs;
         dir = 0;
         if ((err = snd_pcm_hw_params_set_buffer_time_near(pcm_, hw, &time, &dir)) < 0)
-            return Fail(error, "the device refuses a buffer of " + std::to_string(bufferUs / 1000) + " ms", err);
+            return Fail(error, "the device refuses a buffer of " + std::to_string(bufferUs / 1000) + " ms",
+                        err);
         if ((err = snd_pcm_hw_params(pcm_, hw)) < 0)
             return Fail(error, "the device refused its settings", err);
         snd_pcm_uframes_t buffer = 0, period = 0;
@@ -142,7 +152,7 @@ private:
     std::size_t period_ = 0;
 };
 
-extern "C" void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 
 } // namespace
 
@@ -155,26 +165,38 @@ std::size_t PcmFormatBytes(PcmFormat format) noexcept {
     switch (format) {
     case PcmFormat::DsdU32Be:
     case PcmFormat::DsdU32Le:
-    case PcmFormat::S32Le: return 4;
-    case PcmFormat::S24_3Le: return 3;
+    case PcmFormat::S32Le:
+        return 4;
+    case PcmFormat::S24_3Le:
+        return 3;
     case PcmFormat::DsdU16Be:
     case PcmFormat::DsdU16Le:
-    case PcmFormat::S16Le: return 2;
-    case PcmFormat::DsdU8: return 1;
+    case PcmFormat::S16Le:
+        return 2;
+    case PcmFormat::DsdU8:
+        return 1;
     }
     return 0;
 }
 
 const char* PcmFormatName(PcmFormat format) noexcept {
     switch (format) {
-    case PcmFormat::DsdU32Be: return "DSD_U32_BE";
-    case PcmFormat::DsdU32Le: return "DSD_U32_LE";
-    case PcmFormat::DsdU16Be: return "DSD_U16_BE";
-    case PcmFormat::DsdU16Le: return "DSD_U16_LE";
-    case PcmFormat::DsdU8: return "DSD_U8";
-    case PcmFormat::S32Le: return "S32_LE";
-    case PcmFormat::S24_3Le: return "S24_3LE";
-    case PcmFormat::S16Le: return "S16_LE";
+    case PcmFormat::DsdU32Be:
+        return "DSD_U32_BE";
+    case PcmFormat::DsdU32Le:
+        return "DSD_U32_LE";
+    case PcmFormat::DsdU16Be:
+        return "DSD_U16_BE";
+    case PcmFormat::DsdU16Le:
+        return "DSD_U16_LE";
+    case PcmFormat::DsdU8:
+        return "DSD_U8";
+    case PcmFormat::S32Le:
+        return "S32_LE";
+    case PcmFormat::S24_3Le:
+        return "S24_3LE";
+    case PcmFormat::S16Le:
+        return "S16_LE";
     }
     return "?";
 }
@@ -182,11 +204,15 @@ const char* PcmFormatName(PcmFormat format) noexcept {
 unsigned DsdFrameRate(PcmFormat format) noexcept {
     switch (format) {
     case PcmFormat::DsdU32Be:
-    case PcmFormat::DsdU32Le: return 88200;
+    case PcmFormat::DsdU32Le:
+        return 88200;
     case PcmFormat::DsdU16Be:
-    case PcmFormat::DsdU16Le: return 176400;
-    case PcmFormat::DsdU8: return 352800;
-    default: return 0;
+    case PcmFormat::DsdU16Le:
+        return 176400;
+    case PcmFormat::DsdU8:
+        return 352800;
+    default:
+        return 0;
     }
 }
 

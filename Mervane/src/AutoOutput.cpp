@@ -96,7 +96,8 @@ std::vector<OutputReport> SurveyOutputs(OutputSystem& system) {
                         r.dopFormats.push_back(PcmFormatName(f));
             }
             if (const auto c = ChoosePreviewFormat(*device))
-                r.pcmFormat = std::string(PcmFormatName(c->format)) + " at " + std::to_string(c->rate) + " Hz";
+                r.pcmFormat =
+                    std::string(PcmFormatName(c->format)) + " at " + std::to_string(c->rate) + " Hz";
         }
         out.push_back(std::move(r));
     };

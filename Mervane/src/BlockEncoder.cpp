@@ -12,7 +12,8 @@ std::size_t NativeDsdEncoder::FramesPerBlock() const noexcept {
     return kChannelBytes / PcmFormatBytes(format_);
 }
 
-void NativeDsdEncoder::Encode(const std::uint8_t* left, const std::uint8_t* right, std::uint8_t* out) noexcept {
+void NativeDsdEncoder::Encode(const std::uint8_t* left, const std::uint8_t* right,
+                              std::uint8_t* out) noexcept {
     const std::size_t word = PcmFormatBytes(format_);
     const bool reversed = format_ == PcmFormat::DsdU32Le || format_ == PcmFormat::DsdU16Le;
     const std::uint8_t* channels[2] = {left, right};

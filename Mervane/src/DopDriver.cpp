@@ -15,7 +15,8 @@ std::unique_ptr<StreamDriver> StartDopDriver(std::unique_ptr<PcmDevice> device, 
     const auto format = ChooseDopFormat(*device);
     if (!format) {
         if (error)
-            *error = "\"" + pcmName + "\" takes neither S32_LE nor S24_3LE at 176 400 Hz, so it cannot carry DoP";
+            *error =
+                "\"" + pcmName + "\" takes neither S32_LE nor S24_3LE at 176 400 Hz, so it cannot carry DoP";
         return nullptr;
     }
     auto driver = std::make_unique<StreamDriver>(std::move(device), std::make_unique<DopEncoder>(*format),

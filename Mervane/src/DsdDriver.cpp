@@ -101,7 +101,8 @@ std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* err
 }
 
 const char* DsdDriverNamesText() noexcept {
-    return "\"alsa:PCM\" (native DSD to an ALSA device, e.g. alsa:hw:1,0), \"dop:PCM\" (DSD over PCM), \"pcm:PCM\" "
+    return "\"alsa:PCM\" (native DSD to an ALSA device, e.g. alsa:hw:1,0), \"dop:PCM\" (DSD over PCM), "
+           "\"pcm:PCM\" "
            "(a PCM preview, e.g. pcm:default), \"auto\" (the first DSD card, else pcm:default, else null), "
            "\"dsf:PATH\" (record the stream as a DSF file) or \"null\" (discard it at the DSD64 rate)";
 }

@@ -15,7 +15,8 @@ std::size_t PcmPreviewEncoder::FramesPerBlock() const noexcept {
     return DsdDriver::kChannelBlockBytes * 8 / left_.Factor();
 }
 
-void PcmPreviewEncoder::Encode(const std::uint8_t* left, const std::uint8_t* right, std::uint8_t* out) noexcept {
+void PcmPreviewEncoder::Encode(const std::uint8_t* left, const std::uint8_t* right,
+                               std::uint8_t* out) noexcept {
     left_.Process(left, DsdDriver::kChannelBlockBytes, leftOut_.data());
     right_.Process(right, DsdDriver::kChannelBlockBytes, rightOut_.data());
     const std::size_t frames = FramesPerBlock();

@@ -104,7 +104,7 @@ void StreamDriver::KeepAlive() {
         auto budget = elapsed / kBlockDuration + 1;
         while (budget-- > 0 && !lost_.load() && device_->QueuedFrames() < device_->BufferFrames() / 2) {
             encoder_->Encode(silence_.data(), silence_.data(), frames_.data());
-                    if (!WriteFrames(frames_.data(), encoder_->FramesPerBlock()))
+            if (!WriteFrames(frames_.data(), encoder_->FramesPerBlock()))
                 break;
             silentBlocks_.fetch_add(1);
         }

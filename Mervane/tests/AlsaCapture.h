@@ -54,7 +54,8 @@ public:
     bool Accepts(mervane::PcmFormat f, unsigned rate) override {
         return formats_.count(f) != 0 && inner_->Accepts(f, rate);
     }
-    bool Configure(mervane::PcmFormat f, unsigned rate, unsigned us, unsigned periods, std::string* e) override {
+    bool Configure(mervane::PcmFormat f, unsigned rate, unsigned us, unsigned periods,
+                   std::string* e) override {
         return inner_->Configure(f, rate, us, periods, e);
     }
     long Write(const void* d, std::size_t n) noexcept override { return inner_->Write(d, n); }

@@ -35,7 +35,8 @@ int Bit(const Bytes& lsbFirst, std::size_t t) {
 // What ALSA must receive for native DSD, built from the one-bit samples in time order: words of `word`
 // bytes per channel, left then right; the earliest sample of a word in the most significant bit of its
 // earliest byte; the earliest byte first in memory for big endian, last for little endian.
-Bytes ExpectedNative(const std::vector<std::pair<Bytes, Bytes>>& blocks, std::size_t word, bool littleEndian) {
+Bytes ExpectedNative(const std::vector<std::pair<Bytes, Bytes>>& blocks, std::size_t word,
+                     bool littleEndian) {
     Bytes out;
     for (const auto& [left, right] : blocks) {
         for (std::size_t w = 0; w < kBlock / word; ++w) {
@@ -58,7 +59,8 @@ protected:
     AlsaCaptureTest() : capture_({"dsd", "dop"}) {}
 
     // Starts a driver on the capture device `name`, which claims to take only `formats`.
-    std::unique_ptr<mervane::StreamDriver> Start(bool dop, const std::string& name, std::set<PcmFormat> formats) {
+    std::unique_ptr<mervane::StreamDriver> Start(bool dop, const std::string& name,
+                                                 std::set<PcmFormat> formats) {
         std::string error;
         auto pcm = mervane::OpenAlsaPcm(name, &error);
         EXPECT_NE(pcm, nullptr) << error;
@@ -193,8 +195,10 @@ void ExpectDopBlock(const std::vector<DopWord>& words, std::size_t from, const B
             const DopWord& w = words[from + 2 * f + static_cast<std::size_t>(c)];
             std::uint8_t earlier = 0, later = 0;
             for (int k = 0; k < 8; ++k) {
-                earlier |= static_cast<std::uint8_t>(Bit(ch, f * 16 + static_cast<std::size_t>(k)) << (7 - k));
-                later |= static_cast<std::uint8_t>(Bit(ch, f * 16 + 8 + static_cast<std::size_t>(k)) << (7 - k));
+                earlier |=
+                    static_cast<std::uint8_t>(Bit(ch, f * 16 + static_cast<std::size_t>(k)) << (7 - k));
+                later |=
+                    static_cast<std::uint8_t>(Bit(ch, f * 16 + 8 + static_cast<std::size_t>(k)) << (7 - k));
             }
             if (w.earlier != earlier || w.later != later) {
                 ADD_FAILURE() << "frame " << f << " channel " << c << " of the block at word " << from;

@@ -103,7 +103,8 @@ TEST(DecimatorResponse, UltrasonicPatternsAndTheSilencePatternDecodeToNothing) {
 }
 
 // A stereo 1 kHz sine through Zentrafold to DSD64, and back through the decimator.
-std::vector<float> RoundTrip(double amplitude, unsigned rate, int units, std::vector<std::uint8_t>* dsdLeft = nullptr) {
+std::vector<float> RoundTrip(double amplitude, unsigned rate, int units,
+                             std::vector<std::uint8_t>* dsdLeft = nullptr) {
     using zentrafold::PcmFormat;
     auto converter = std::make_unique<zentrafold::Converter>();
     const auto sine = zt::Sine(1000, amplitude);
@@ -176,7 +177,8 @@ TEST(DecimatorCost, BlockByBlockEqualsOneGoAndItsCpuPerSecondOfAudioIsStated) {
         }
         const double cpu = double(std::clock() - start) / CLOCKS_PER_SEC;
         const double audio = reps * static_cast<double>(dsd.size()) * 8 / kDsdRate;
-        std::printf("decimator to %u Hz, stereo: %.2f ms of CPU per second of audio\n", rate, 1000 * cpu / audio);
+        std::printf("decimator to %u Hz, stereo: %.2f ms of CPU per second of audio\n", rate,
+                    1000 * cpu / audio);
         EXPECT_EQ(chunks, once) << rate;
     }
 }
@@ -226,7 +228,8 @@ TEST_F(PcmPreviewCaptureTest, TheToneReachesAlsaAt88200HzScaledByTheLevel) {
     ASSERT_EQ(full.size(), 40u * 1024);
     const auto s = PcmSpectrum(full, full.size() - 16384, 14, 88200);
     EXPECT_NEAR(zt::DbFs(zt::TonePower(s, 1000)), -6.02, 0.05);
-    EXPECT_GT(zt::DbFs(zt::TonePower(s, 1000)) - zt::DbFs(zt::BandPower(s, 20, 20000, {1000, 2000, 3000})), 100);
+    EXPECT_GT(zt::DbFs(zt::TonePower(s, 1000)) - zt::DbFs(zt::BandPower(s, 20, 20000, {1000, 2000, 3000})),
+              100);
 
     const auto half = Play(0.5f, &format);
     ASSERT_EQ(half.size(), 40u * 1024);

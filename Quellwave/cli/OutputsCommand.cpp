@@ -48,7 +48,8 @@ int RunOutputs(const std::vector<std::string>& args) {
             std::printf("    PCM preview: %-28s --driver pcm:%s\n", r.pcmFormat.c_str(), r.pcmName.c_str());
         std::printf("\n");
     }
-    std::printf("Put the chosen name in DefaultASIODriverName, or use \"auto\": the first card with native DSD,\n"
-                "else pcm:default, else null.\n");
+    std::printf(
+        "Put the chosen name in DefaultASIODriverName, or use \"auto\": the first card with native DSD,\n"
+        "else pcm:default, else null.\n");
     return 0;
 }

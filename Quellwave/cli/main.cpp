@@ -16,7 +16,8 @@ const char* UsageText() {
            "                           file; no fades are applied. The DSF holds the whole input, one DSD\n"
            "                           block per 512 frames, the last one padded with silence\n"
            "  play [--driver NAME] [--repeat off|one|all] [--rf-mode] PATH...\n"
-           "                           play WAV files as DSD64 through the engine. Prints\n"
+           "                           play WAV files (and, with --rf-mode, DSF and DSDIFF files bit-exactly)\n"
+           "                           as DSD64 through the engine. Prints\n"
            "                           \"position TRACK MS\" about once a second and \"end\" at the end;\n"
            "                           a progress line on standard error when it is a terminal.\n"
            "                           --driver dsf:FILE records the stream as a DSF file, --driver null\n"
@@ -25,7 +26,8 @@ const char* UsageText() {
            "                           for this run. Ctrl-C fades out and stops. Exit status: 0 played to\n"
            "                           the end, 1 bad arguments, 2 nothing playable, 3 the output driver\n"
            "                           cannot be opened, 4 the device failed, 130 interrupted\n"
-           "  drives                   list the drive letters: device, type, vendor, product, revision\n"
+           "  drives                   list the drive letters: device, type, vendor, product, revision, and\n"
+           "                           the CD library's transport, address, identity and read mode\n"
            "  --help                   show this text\n";
 }
 
@@ -33,7 +35,7 @@ namespace {
 
 constexpr const char* kSummary =
     "quellwave-cli - Quellwave without a window: a DSD64 player engine that up-converts 16/24-bit\n"
-    "44 100 Hz WAV files to DSD64.\n"
+    "44 100 Hz WAV files to DSD64 and plays DSF/DSDIFF files bit-exactly.\n"
     "\n"
     "Commands: info, convert, play, drives. Run \"quellwave-cli --help\" for their usage.\n";
 

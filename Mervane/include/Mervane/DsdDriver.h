@@ -1,6 +1,7 @@
 // The narrow interface every DSD output driver implements, and the look-up of a driver by its name.
-// Drivers: "dsf:<path>" records the stream as a DSF file, "null" accepts blocks at the DSD64 rate and
-// discards them. Further drivers (a DAC through the sound system) slot in beside them.
+// Drivers: "alsa:<pcm>" native DSD to a DAC, "dop:<pcm>" DSD over PCM, "pcm:<pcm>" a PCM preview, "auto"
+// the first of these the machine offers, "dsf:<path>" records the stream as a DSF file, "null" accepts
+// blocks at the DSD64 rate and discards them.
 #pragma once
 
 #include <cstdint>
@@ -29,9 +30,10 @@ public:
     virtual bool Close() noexcept = 0;
 };
 
-// Opens the driver a name selects: "dsf:<path>" (path in UTF-8, created or truncated) or "null". Returns
-// null for any other name, or when the driver cannot be opened; *error (when given) then says why. Blocks
-// on I/O; any thread.
+// Opens the driver a name selects: "alsa:<pcm>", "dop:<pcm>", "pcm:<pcm>" (an ALSA PCM name), "auto" (the
+// first card taking native DSD, else "pcm:default", else "null"; says on standard error which it took),
+// "dsf:<path>" (path in UTF-8, created or truncated) or "null". Returns null for any other name, or when
+// the driver cannot be opened; *error (when given) then says why. Blocks on I/O; any thread.
 std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* error = nullptr);
 
 // Makes OpenDsdDriver open names that start with prefix through factory, which gets the rest of the name

@@ -16,9 +16,9 @@ enum class OutputKind {
 
 struct OutputInfo {
     OutputKind kind = OutputKind::None;
-    std::string pcmName;    // the ALSA name it was opened with ("hw:1,0")
-    int card = -1;          // the card the PCM sits on, -1 for none (a plugin, a sound server)
-    std::string deviceName; // the PCM's own name as the card reports it; may be empty
+    std::string pcmName;          // the ALSA name it was opened with ("hw:1,0")
+    int card = -1;                // the card the PCM sits on, -1 for none (a plugin, a sound server)
+    std::string deviceName;       // the PCM's own name as the card reports it; may be empty
     std::uint64_t generation = 0; // changes whenever an output is opened or closed
 };
 

@@ -50,7 +50,8 @@ protected:
         const auto underruns = mervane::TotalUnderruns();
         EXPECT_EQ(Start(driver), S_OK);
         PlayFiles({a, b});
-        EXPECT_TRUE(WaitUntil([](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam >= 1000; }));
+        EXPECT_TRUE(
+            WaitUntil([](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam >= 1000; }));
         EXPECT_EQ(engine_.Pause(), 1);
         EXPECT_EQ(engine_.Playing(), 0);
         // Paused for a while: the output keeps the device fed with silence meanwhile.
@@ -90,7 +91,8 @@ TEST_F(EngineOutputTest, NativeDsdThroughAlsa) {
     std::vector<std::uint8_t> left, right;
     for (std::size_t at = 0; at < raw.size(); at += 8) {
         left.insert(left.end(), raw.begin() + static_cast<long>(at), raw.begin() + static_cast<long>(at + 4));
-        right.insert(right.end(), raw.begin() + static_cast<long>(at + 4), raw.begin() + static_cast<long>(at + 8));
+        right.insert(right.end(), raw.begin() + static_cast<long>(at + 4),
+                     raw.begin() + static_cast<long>(at + 8));
     }
     ExpectBothTracksAtTheirLevel(Blocks(left, right));
 }
