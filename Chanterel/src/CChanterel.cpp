@@ -1,6 +1,6 @@
 #include "Chanterel/CChanterel.h"
 
-#include "Mervane/OutputControl.h"
+#include "Platform/OutputControl.h"
 #include "Mixer.h"
 
 #include <algorithm>
@@ -60,13 +60,13 @@ bool CChanterel::Uninitialize(bool /*restoreDevice*/) {
 }
 
 void CChanterel::Follow() const {
-    if (!initialized_ || mervane::CurrentOutputGeneration() == boundGeneration_)
+    if (!initialized_ || platform::CurrentOutputGeneration() == boundGeneration_)
         return;
-    const mervane::OutputInfo info = mervane::CurrentOutput();
+    const platform::OutputInfo info = platform::CurrentOutput();
     boundGeneration_ = info.generation;
     element_ = nullptr;
     mixer_.reset();
-    if (info.kind != mervane::OutputKind::NativeDsd && info.kind != mervane::OutputKind::Dop)
+    if (info.kind != platform::OutputKind::NativeDsd && info.kind != platform::OutputKind::Dop)
         return;
     const std::string what = "\"" + info.pcmName + "\"";
     if (info.card < 0) {
@@ -152,7 +152,7 @@ void CChanterel::PublishSoftwareGain() const {
     double gain = 0.0;
     if (!muted_ && level > 0.0f)
         gain = std::pow(10.0, (static_cast<double>(level) - 1.0) * kSoftwareRangeDb / 20.0);
-    mervane::SetSoftwareGain(static_cast<float>(gain));
+    platform::SetSoftwareGain(static_cast<float>(gain));
 }
 
 float CChanterel::GetRFPlaybackLevel(long channel) const {

@@ -1,7 +1,7 @@
 // The level and mute acting on a DAC's mixer element (a fake card), on the PCM preview's gain, and kept as
 // state when there is nothing to act on.
 #include "Chanterel/CChanterel.h"
-#include "Mervane/OutputControl.h"
+#include "Platform/OutputControl.h"
 #include "Mixer.h"
 
 #include <gtest/gtest.h>
@@ -95,8 +95,8 @@ public:
 class MixerLevelTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        mervane::WithdrawOutput(generation_);
-        mervane::SetSoftwareGain(1.0f);
+        platform::WithdrawOutput(generation_);
+        platform::SetSoftwareGain(1.0f);
     }
     FakeElement* AddElement(const std::string& name, std::unique_ptr<FakeElement> e) {
         auto* raw = e.get();
@@ -105,8 +105,8 @@ protected:
         return raw;
     }
     // Publishes an output as a driver would, then makes and initialises the control.
-    void Open(mervane::OutputKind kind, int card, const std::string& deviceName, bool readDevice = false) {
-        generation_ = mervane::PublishOutput(kind, "hw:" + std::to_string(card) + ",0", card, deviceName);
+    void Open(platform::OutputKind kind, int card, const std::string& deviceName, bool readDevice = false) {
+        generation_ = platform::PublishOutput(kind, "hw:" + std::to_string(card) + ",0", card, deviceName);
         chanterel_ = std::make_unique<CChanterel>(
             [this](int cardIndex, std::string* error) -> std::unique_ptr<chanterel::Mixer> {
                 cardsOpened_.push_back(cardIndex);
@@ -144,7 +144,7 @@ TEST(ElementChoice, PrefersThePcmsOwnNameThenPcmThenMasterThenTheFirst) {
 TEST_F(MixerLevelTest, TheLevelIsSpreadOverTheElementsDecibelsNotItsSteps) {
     AddElement("Headphone", std::make_unique<FakeElement>(-6000, 0, 60, true));
     FakeElement* pcm = AddElement("PCM", std::make_unique<FakeElement>(-9600, 0, 192, true));
-    Open(mervane::OutputKind::NativeDsd, 2, "USB Audio");
+    Open(platform::OutputKind::NativeDsd, 2, "USB Audio");
     EXPECT_EQ(cardsOpened_, std::vector<int>{2});
     EXPECT_EQ(pcm->Db(), 0); // full level written at start
 
@@ -164,7 +164,7 @@ TEST_F(MixerLevelTest, StepsLinearInAmplitudeStillGiveEvenDecibels) {
     auto element = std::make_unique<FakeElement>(-6000, 0, 1000, true);
     element->amplitude = true;
     FakeElement* e = AddElement("PCM", std::move(element));
-    Open(mervane::OutputKind::NativeDsd, 2, "");
+    Open(platform::OutputKind::NativeDsd, 2, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.5f));
     EXPECT_EQ(e->raw_[0], 32); // -30 dB; half the steps would be -6 dB
     EXPECT_NEAR(chanterel_->GetRFPlaybackLevel(0), 0.5f, 0.005f);
@@ -172,14 +172,14 @@ TEST_F(MixerLevelTest, StepsLinearInAmplitudeStillGiveEvenDecibels) {
 
 TEST_F(MixerLevelTest, AVolumeReachingDownToMuteIsMappedOverItsTopHundredDecibels) {
     FakeElement* master = AddElement("Master", std::make_unique<FakeElement>(-9999999, 0, 100000, false));
-    Open(mervane::OutputKind::Dop, 1, "");
+    Open(platform::OutputKind::Dop, 1, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.25f));
     EXPECT_NEAR(master->Db(), -7500, 150);
 }
 
 TEST_F(MixerLevelTest, AnElementWithoutDecibelsIsSetInSteps) {
     FakeElement* e = AddElement("Speaker", std::make_unique<FakeElement>(0, 0, 40, true, false));
-    Open(mervane::OutputKind::NativeDsd, 0, "");
+    Open(platform::OutputKind::NativeDsd, 0, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.25f));
     EXPECT_EQ(e->raw_[0], 10);
     EXPECT_FLOAT_EQ(chanterel_->GetRFPlaybackLevel(0), 0.25f);
@@ -187,7 +187,7 @@ TEST_F(MixerLevelTest, AnElementWithoutDecibelsIsSetInSteps) {
 
 TEST_F(MixerLevelTest, MuteUsesTheSwitchAndKeepsTheVolume) {
     FakeElement* pcm = AddElement("PCM", std::make_unique<FakeElement>(-10000, 0, 200, true));
-    Open(mervane::OutputKind::NativeDsd, 3, "");
+    Open(platform::OutputKind::NativeDsd, 3, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.8f));
     const long db = pcm->Db();
     ASSERT_TRUE(chanterel_->SetRFPlaybackMute(true));
@@ -201,7 +201,7 @@ TEST_F(MixerLevelTest, MuteUsesTheSwitchAndKeepsTheVolume) {
 
 TEST_F(MixerLevelTest, WithoutASwitchMuteIsTheMinimumAndUnmuteRestoresTheLevel) {
     FakeElement* pcm = AddElement("PCM", std::make_unique<FakeElement>(-10000, 0, 200, false));
-    Open(mervane::OutputKind::NativeDsd, 3, "");
+    Open(platform::OutputKind::NativeDsd, 3, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.6f));
     const long db = pcm->Db();
     ASSERT_TRUE(chanterel_->SetRFPlaybackMute(true));
@@ -219,7 +219,7 @@ TEST_F(MixerLevelTest, StartsFromTheDacsOwnSettingsWhenAskedTo) {
     FakeElement* pcm = AddElement("PCM", std::make_unique<FakeElement>(-10000, 0, 100, true));
     pcm->raw_.fill(25); // -75 dB
     pcm->on_ = false;
-    Open(mervane::OutputKind::NativeDsd, 1, "", true);
+    Open(platform::OutputKind::NativeDsd, 1, "", true);
     EXPECT_NEAR(chanterel_->GetRFPlaybackLevel(0), 0.25f, 0.001f);
     EXPECT_TRUE(chanterel_->GetRFPlaybackMute());
     EXPECT_EQ(pcm->raw_[0], 25); // nothing written
@@ -227,7 +227,7 @@ TEST_F(MixerLevelTest, StartsFromTheDacsOwnSettingsWhenAskedTo) {
 
 TEST_F(MixerLevelTest, ARefusedLevelKeepsTheOldOne) {
     FakeElement* pcm = AddElement("PCM", std::make_unique<FakeElement>(-10000, 0, 100, true));
-    Open(mervane::OutputKind::NativeDsd, 1, "");
+    Open(platform::OutputKind::NativeDsd, 1, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.5f));
     pcm->refuse = true;
     EXPECT_FALSE(chanterel_->SetRFPlayBackLevelALL(0.9f));
@@ -235,7 +235,7 @@ TEST_F(MixerLevelTest, ARefusedLevelKeepsTheOldOne) {
 }
 
 TEST_F(MixerLevelTest, ACardWithoutAVolumeKeepsTheLevelAsStateAndSaysSoOnce) {
-    Open(mervane::OutputKind::NativeDsd, 4, "USB Audio");
+    Open(platform::OutputKind::NativeDsd, 4, "USB Audio");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.3f));
     ASSERT_TRUE(chanterel_->SetRFPlaybackMute(true));
     EXPECT_EQ(chanterel_->GetRFPlaybackLevel(0), 0.3f);
@@ -245,12 +245,12 @@ TEST_F(MixerLevelTest, ACardWithoutAVolumeKeepsTheLevelAsStateAndSaysSoOnce) {
 }
 
 TEST_F(MixerLevelTest, APluginWithoutACardIsReportedAndFileOutputsAreNot) {
-    Open(mervane::OutputKind::Dop, -1, "");
+    Open(platform::OutputKind::Dop, -1, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.3f));
     EXPECT_EQ(reports_.size(), 1u);
     EXPECT_TRUE(cardsOpened_.empty());
 
-    mervane::WithdrawOutput(generation_); // now nothing (a file or null output) is open
+    platform::WithdrawOutput(generation_); // now nothing (a file or null output) is open
     reports_.clear();
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.4f));
     EXPECT_EQ(chanterel_->GetRFPlaybackLevel(1), 0.4f);
@@ -258,26 +258,26 @@ TEST_F(MixerLevelTest, APluginWithoutACardIsReportedAndFileOutputsAreNot) {
 }
 
 TEST_F(MixerLevelTest, ThePreviewGetsTheLevelAsAGainInDecibelsAndMuteAsSilence) {
-    Open(mervane::OutputKind::PcmPreview, -1, "");
-    EXPECT_FLOAT_EQ(mervane::SoftwareGain(), 1.0f);
+    Open(platform::OutputKind::PcmPreview, -1, "");
+    EXPECT_FLOAT_EQ(platform::SoftwareGain(), 1.0f);
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.5f));
-    EXPECT_NEAR(20 * std::log10(mervane::SoftwareGain()), -30.0, 0.01);
+    EXPECT_NEAR(20 * std::log10(platform::SoftwareGain()), -30.0, 0.01);
     ASSERT_TRUE(chanterel_->SetRFPlaybackMute(true));
-    EXPECT_EQ(mervane::SoftwareGain(), 0.0f);
+    EXPECT_EQ(platform::SoftwareGain(), 0.0f);
     ASSERT_TRUE(chanterel_->SetRFPlaybackMute(false));
-    EXPECT_NEAR(20 * std::log10(mervane::SoftwareGain()), -30.0, 0.01);
+    EXPECT_NEAR(20 * std::log10(platform::SoftwareGain()), -30.0, 0.01);
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.0f));
-    EXPECT_EQ(mervane::SoftwareGain(), 0.0f);
+    EXPECT_EQ(platform::SoftwareGain(), 0.0f);
     EXPECT_TRUE(reports_.empty());
 }
 
 TEST_F(MixerLevelTest, ANewOutputIsFollowed) {
     AddElement("PCM", std::make_unique<FakeElement>(-10000, 0, 100, true));
-    Open(mervane::OutputKind::NativeDsd, 5, "");
+    Open(platform::OutputKind::NativeDsd, 5, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.5f));
     // The driver is reopened on another card: the control binds to that card's mixer on its next call.
-    mervane::WithdrawOutput(generation_);
-    generation_ = mervane::PublishOutput(mervane::OutputKind::Dop, "hw:6,0", 6, "");
+    platform::WithdrawOutput(generation_);
+    generation_ = platform::PublishOutput(platform::OutputKind::Dop, "hw:6,0", 6, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.5f));
     EXPECT_EQ(cardsOpened_, (std::vector<int>{5, 6}));
 }

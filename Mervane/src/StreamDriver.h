@@ -4,7 +4,7 @@
 
 #include "BlockEncoder.h"
 #include "Mervane/DsdDriver.h"
-#include "Mervane/OutputControl.h"
+#include "Platform/OutputControl.h"
 #include "PcmDevice.h"
 
 #include <atomic>
@@ -16,6 +16,13 @@
 #include <vector>
 
 namespace mervane {
+
+// The process-wide record of the open output lives below both this library and the level control.
+using platform::CountUnderrun;
+using platform::OutputKind;
+using platform::PublishOutput;
+using platform::SoftwareGain;
+using platform::WithdrawOutput;
 
 // Writes are paced by the device: WriteBlock returns once the device buffer has room for the block. When
 // the engine writes nothing for kIdleBefore (paused, stopped, between tracks), a keeper thread writes
@@ -51,6 +58,9 @@ public:
     std::uint64_t SilentBlocks() const noexcept { return silentBlocks_.load(); }
     bool Lost() const noexcept { return lost_.load(); }
     const BlockEncoder& Encoder() const noexcept { return *encoder_; }
+    // The device's buffer and period as configured by Start, in frames (0 before Start or after Close).
+    std::size_t BufferFrames() const noexcept { return device_ ? device_->BufferFrames() : 0; }
+    std::size_t PeriodFrames() const noexcept { return device_ ? device_->PeriodFrames() : 0; }
 
 private:
     bool WriteFrames(const std::uint8_t* data, std::size_t frames) noexcept;

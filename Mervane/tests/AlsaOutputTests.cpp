@@ -80,6 +80,9 @@ protected:
             return {};
         EXPECT_EQ(driver->Encoder().Format(), format);
         EXPECT_EQ(driver->Encoder().Rate(), mervane::DsdFrameRate(format));
+        // About half a second of buffer, in at least four periods.
+        EXPECT_NEAR(static_cast<double>(driver->BufferFrames()) / driver->Encoder().Rate(), 0.5, 0.05);
+        EXPECT_GE(driver->BufferFrames() / std::max<std::size_t>(driver->PeriodFrames(), 1), 4u);
         for (const auto& [l, r] : blocks)
             EXPECT_TRUE(driver->WriteBlock(l.data(), r.data()));
         EXPECT_TRUE(driver->Close());
@@ -330,12 +333,12 @@ protected:
 };
 
 TEST_F(DeviceFaultTest, AnUnderrunIsRecoveredCountedAndTheBlockStillArrivesWhole) {
-    const auto before = mervane::TotalUnderruns();
+    const auto before = platform::TotalUnderruns();
     state_.writeErrors = {-EPIPE};
     ASSERT_TRUE(Write());
     ASSERT_TRUE(Write());
     EXPECT_EQ(driver_->Underruns(), 1u);
-    EXPECT_EQ(mervane::TotalUnderruns() - before, 1u);
+    EXPECT_EQ(platform::TotalUnderruns() - before, 1u);
     EXPECT_EQ(state_.prepares, 1);
     const auto once = ExpectedNative({{left_, right_}}, 1, false);
     ASSERT_EQ(state_.written.size(), 2 * once.size());

@@ -1,6 +1,6 @@
 // "auto" and the output survey on made-up machines: cards whose devices take given formats.
 #include "FakePcmDevice.h"
-#include "Mervane/OutputControl.h"
+#include "Platform/OutputControl.h"
 #include "Mervane/OutputSurvey.h"
 #include "OutputSystem.h"
 
@@ -82,14 +82,14 @@ TEST(AutoOutput, TheOpenOutputIsPublishedForTheLevelControlAndWithdrawnOnClose) 
     std::string chosen;
     auto driver = mervane::OpenAutoDriver(system, &chosen);
     ASSERT_NE(driver, nullptr);
-    auto info = mervane::CurrentOutput();
-    EXPECT_EQ(info.kind, mervane::OutputKind::NativeDsd);
+    auto info = platform::CurrentOutput();
+    EXPECT_EQ(info.kind, platform::OutputKind::NativeDsd);
     EXPECT_EQ(info.pcmName, "hw:3,0");
     EXPECT_EQ(info.deviceName, "Fake DAC");
     const auto generation = info.generation;
     driver->Close();
-    info = mervane::CurrentOutput();
-    EXPECT_EQ(info.kind, mervane::OutputKind::None);
+    info = platform::CurrentOutput();
+    EXPECT_EQ(info.kind, platform::OutputKind::None);
     EXPECT_GT(info.generation, generation);
 }
 

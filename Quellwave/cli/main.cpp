@@ -1,6 +1,7 @@
 // quellwave-cli: the player's engine without a window.
 #include "Commands.h"
 #include "DrivesCommand.h"
+#include "OutputsCommand.h"
 
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,8 @@ const char* UsageText() {
            "                           cannot be opened, 4 the device failed, 130 interrupted\n"
            "  drives                   list the drive letters: device, type, vendor, product, revision, and\n"
            "                           the CD library's transport, address, identity and read mode\n"
+           "  outputs                  list the ALSA outputs and the DSD modes each accepts (native DSD\n"
+           "                           formats, DoP), to choose a --driver or DefaultASIODriverName\n"
            "  --help                   show this text\n";
 }
 
@@ -37,7 +40,7 @@ constexpr const char* kSummary =
     "quellwave-cli - Quellwave without a window: a DSD64 player engine that up-converts 16/24-bit\n"
     "44 100 Hz WAV files to DSD64 and plays DSF/DSDIFF files bit-exactly.\n"
     "\n"
-    "Commands: info, convert, play, drives. Run \"quellwave-cli --help\" for their usage.\n";
+    "Commands: info, convert, play, drives, outputs. Run \"quellwave-cli --help\" for their usage.\n";
 
 } // namespace
 
@@ -60,6 +63,8 @@ int main(int argc, char** argv) {
         return RunPlay(args);
     if (command == "drives")
         return RunDrives(argc - 2, argv + 2);
+    if (command == "outputs")
+        return RunOutputs(args);
     std::fprintf(stderr, "quellwave-cli: unknown command \"%s\"\n\n%s", command.c_str(), UsageText());
     return 2;
 }

@@ -1,9 +1,9 @@
-#include "Mervane/OutputControl.h"
+#include "Platform/OutputControl.h"
 
 #include <atomic>
 #include <mutex>
 
-namespace mervane {
+namespace platform {
 
 namespace {
 
@@ -63,4 +63,4 @@ void CountUnderrun() noexcept {
     underruns.fetch_add(1);
 }
 
-} // namespace mervane
+} // namespace platform

@@ -1,11 +1,11 @@
-// What the level control needs to know about the output that is open now, and the software level the
+// What the level control needs to know about the DSD output that is open now, and the software level the
 // PCM preview applies. Process-wide: there is one DSD output device.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-namespace mervane {
+namespace platform {
 
 enum class OutputKind {
     None,       // no driver open, or one without a level of its own (dsf:, null)
@@ -41,4 +41,4 @@ std::uint64_t PublishOutput(OutputKind kind, std::string pcmName, int card, std:
 void WithdrawOutput(std::uint64_t generation);
 void CountUnderrun() noexcept;
 
-} // namespace mervane
+} // namespace platform
