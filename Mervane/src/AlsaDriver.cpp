@@ -22,23 +22,12 @@ std::unique_ptr<StreamDriver> StartNativeDsdDriver(std::unique_ptr<PcmDevice> de
                 pcmName + "\"";
         return nullptr;
     }
-    auto driver = std::make_unique<StreamDriver>(
-        std::move(device), std::make_unique<NativeDsdEncoder>(*format), OutputKind::NativeDsd, pcmName);
-    if (!driver->Start(error))
-        return nullptr;
-    return driver;
+    return StartStreamDriver(std::move(device), std::make_unique<NativeDsdEncoder>(*format),
+                             OutputKind::NativeDsd, pcmName, error);
 }
 
 std::unique_ptr<DsdDriver> OpenAlsaDriver(std::string_view pcmName, std::string* error) {
-    if (pcmName.empty()) {
-        if (error)
-            *error = "\"alsa:\" needs an ALSA device name after the colon, e.g. alsa:hw:1,0";
-        return nullptr;
-    }
-    auto device = OpenAlsaPcm(pcmName, error);
-    if (!device)
-        return nullptr;
-    return StartNativeDsdDriver(std::move(device), std::string(pcmName), error);
+    return OpenNamedPcmDriver("alsa", "hw:1,0", pcmName, StartNativeDsdDriver, error);
 }
 
 } // namespace mervane

@@ -71,24 +71,13 @@ std::unique_ptr<StreamDriver> StartPcmPreviewDriver(std::unique_ptr<PcmDevice> d
             *error = "\"" + pcmName + "\" takes no 16, 24 or 32-bit stereo PCM at 88 200 or 44 100 Hz";
         return nullptr;
     }
-    auto driver = std::make_unique<StreamDriver>(
-        std::move(device), std::make_unique<PcmPreviewEncoder>(choice->format, choice->rate),
-        OutputKind::PcmPreview, pcmName);
-    if (!driver->Start(error))
-        return nullptr;
-    return driver;
+    return StartStreamDriver(std::move(device),
+                             std::make_unique<PcmPreviewEncoder>(choice->format, choice->rate),
+                             OutputKind::PcmPreview, pcmName, error);
 }
 
 std::unique_ptr<DsdDriver> OpenPcmPreviewDriver(std::string_view pcmName, std::string* error) {
-    if (pcmName.empty()) {
-        if (error)
-            *error = "\"pcm:\" needs an ALSA device name after the colon, e.g. pcm:default";
-        return nullptr;
-    }
-    auto device = OpenAlsaPcm(pcmName, error);
-    if (!device)
-        return nullptr;
-    return StartPcmPreviewDriver(std::move(device), std::string(pcmName), error);
+    return OpenNamedPcmDriver("pcm", "default", pcmName, StartPcmPreviewDriver, error);
 }
 
 } // namespace mervane

@@ -131,4 +131,29 @@ bool StreamDriver::Close() noexcept {
     return !lost_.load();
 }
 
+std::unique_ptr<StreamDriver> StartStreamDriver(std::unique_ptr<PcmDevice> device,
+                                                std::unique_ptr<BlockEncoder> encoder, OutputKind kind,
+                                                std::string pcmName, std::string* error) {
+    auto driver =
+        std::make_unique<StreamDriver>(std::move(device), std::move(encoder), kind, std::move(pcmName));
+    if (!driver->Start(error))
+        return nullptr;
+    return driver;
+}
+
+std::unique_ptr<DsdDriver> OpenNamedPcmDriver(std::string_view prefix, std::string_view example,
+                                              std::string_view pcmName, StartDriverFunction start,
+                                              std::string* error) {
+    if (pcmName.empty()) {
+        if (error)
+            *error = "\"" + std::string(prefix) + ":\" needs an ALSA device name after the colon, e.g. " +
+                     std::string(prefix) + ":" + std::string(example);
+        return nullptr;
+    }
+    auto device = OpenAlsaPcm(pcmName, error);
+    if (!device)
+        return nullptr;
+    return start(std::move(device), std::string(pcmName), error);
+}
+
 } // namespace mervane

@@ -4,14 +4,16 @@
 
 #include "BlockEncoder.h"
 #include "Mervane/DsdDriver.h"
-#include "Platform/OutputControl.h"
 #include "PcmDevice.h"
+#include "Platform/OutputControl.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -84,5 +86,18 @@ private:
     std::atomic<bool> lost_{false};
     std::thread keeper_;
 };
+
+// Starts a stream driver for an opened device; null (with *error) when the device cannot be started.
+std::unique_ptr<StreamDriver> StartStreamDriver(std::unique_ptr<PcmDevice> device,
+                                                std::unique_ptr<BlockEncoder> encoder, OutputKind kind,
+                                                std::string pcmName, std::string* error);
+
+// Opens the ALSA PCM named after "<prefix>:" and hands it to start; an empty name is explained with an
+// example. Null (with *error) on failure.
+using StartDriverFunction = std::unique_ptr<StreamDriver> (*)(std::unique_ptr<PcmDevice>, std::string,
+                                                              std::string*);
+std::unique_ptr<DsdDriver> OpenNamedPcmDriver(std::string_view prefix, std::string_view example,
+                                              std::string_view pcmName, StartDriverFunction start,
+                                              std::string* error);
 
 } // namespace mervane
