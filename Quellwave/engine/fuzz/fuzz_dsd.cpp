@@ -2,24 +2,13 @@
 // accepted DSF or DSDIFF file must seek and deliver within its declared samples. The input lives in an
 // anonymous memory file so that the real open/read/seek path runs without touching the disk.
 #include "CDsdFileSource.h"
+#include "FuzzInput.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
-
-int MemoryFile() {
-    static const int fd = memfd_create("fuzz_dsd", MFD_CLOEXEC);
-    return fd;
-}
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 // Gets until nothing comes; returns the elements delivered per channel.
 std::uint64_t Drain(CDsdFileSource& source, int count) {
@@ -38,10 +27,9 @@ std::uint64_t Drain(CDsdFileSource& source, int count) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const int fd = MemoryFile();
-    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+    const std::string path = FuzzInputPath(data, size);
+    if (path.empty())
         return 0;
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
 
     CDsdFileSource source;
     const auto factor = static_cast<std::int32_t>(1 + size % 3);

@@ -2,34 +2,18 @@
 // file must read and seek within the rules. The input lives in an anonymous memory file so that the real
 // open/read/seek path runs without touching the disk.
 #include "CWaveSource.h"
+#include "FuzzInput.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
-
-namespace {
-
-int MemoryFile() {
-    static const int fd = memfd_create("fuzz_wav", MFD_CLOEXEC);
-    return fd;
-}
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const int fd = MemoryFile();
-    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+    const std::string path = FuzzInputPath(data, size);
+    if (path.empty())
         return 0;
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
 
     CWaveSource source;
     if (!source.Open(path.c_str())) {
