@@ -181,10 +181,11 @@ TEST_F(RawDeviceTest, TestUnitReadyFollowsTheDiskType) {
 
 TEST_F(RawDeviceTest, NothingOpenAnswers502) {
     cddaCRawDevice raw;
-    BYTE buffer[128] = {};
+    BYTE toc[kTocReplyBytes] = {};
+    std::vector<BYTE> sector(kSectorBytes);
     EXPECT_EQ(raw.TestUnitReady(), 502);
-    EXPECT_EQ(raw.ReadToc(0, 1, false, buffer), 502);
-    EXPECT_EQ(raw.ReadAudio(0, 0, 1, buffer), 502);
+    EXPECT_EQ(raw.ReadToc(0, 1, false, toc), 502);
+    EXPECT_EQ(raw.ReadAudio(0, 0, 1, sector.data()), 502);
     EXPECT_EQ(raw.Open('Q'), 502);
 }
 

@@ -36,23 +36,23 @@ CommandBlock BuildTestUnitReady() noexcept {
 }
 
 CommandBlock BuildInquiry(BYTE* buffer) noexcept {
-    CommandBlock block = Block(6, 0x12, buffer, 36, kDirectionIn);
-    block.cdb[4] = 36;
+    CommandBlock block = Block(6, 0x12, buffer, kInquiryReplyBytes, kDirectionIn);
+    block.cdb[4] = kInquiryReplyBytes;
     return block;
 }
 
 CommandBlock BuildModeSense(int page, bool tenByte, BYTE* buffer) noexcept {
-    CommandBlock block =
-        tenByte ? Block(10, 0x5A, buffer, 128, kDirectionIn) : Block(6, 0x1A, buffer, 128, kDirectionIn);
+    CommandBlock block = tenByte ? Block(10, 0x5A, buffer, kModeBufferBytes, kDirectionIn)
+                                 : Block(6, 0x1A, buffer, kModeBufferBytes, kDirectionIn);
     block.cdb[2] = static_cast<BYTE>(page & 0x3F);
-    block.cdb[tenByte ? 8 : 4] = 128;
+    block.cdb[tenByte ? 8 : 4] = kModeBufferBytes;
     return block;
 }
 
 CommandBlock BuildModeSelect(BYTE density, WORD blockLength, bool tenByte, BYTE* buffer) noexcept {
-    std::memset(buffer, 0, 128);
-    CommandBlock block =
-        tenByte ? Block(10, 0x55, buffer, 128, kDirectionOut) : Block(6, 0x15, buffer, 128, kDirectionOut);
+    std::memset(buffer, 0, kModeBufferBytes);
+    CommandBlock block = tenByte ? Block(10, 0x55, buffer, kModeBufferBytes, kDirectionOut)
+                                 : Block(6, 0x15, buffer, kModeBufferBytes, kDirectionOut);
     block.cdb[1] = 0x10; // page format
     block.cdb[2] = 0x01;
     if (tenByte) {
@@ -70,7 +70,7 @@ CommandBlock BuildModeSelect(BYTE density, WORD blockLength, bool tenByte, BYTE*
 }
 
 CommandBlock BuildReadSubChannel(int format, int track, BYTE* buffer, int& result) noexcept {
-    CommandBlock block = Block(10, 0x42, buffer, 24, kDirectionIn);
+    CommandBlock block = Block(10, 0x42, buffer, kSubChannelReplyBytes, kDirectionIn);
     result = kTransportOk;
     if (format < 1 || format > 3) {
         result = kTransportBadArgument;
@@ -81,7 +81,7 @@ CommandBlock BuildReadSubChannel(int format, int track, BYTE* buffer, int& resul
     if (format == 3) {
         block.cdb[6] = static_cast<BYTE>(track);
     }
-    block.cdb[8] = format == 1 ? 16 : 24;
+    block.cdb[8] = format == 1 ? 16 : kSubChannelReplyBytes;
     return block;
 }
 
@@ -93,7 +93,8 @@ CommandBlock BuildReadToc(int format, int trackOrSession, bool olderForm, BYTE* 
     };
     // Allocation and transfer lengths per format; the session-info reply is fetched into 12 bytes although
     // only 10 are asked for, and PMA and ATIP only have their header looked at.
-    static constexpr Shape kShapes[] = {{12, 12}, {10, 12}, {48, 48}, {15, 2}, {50, 2}};
+    static constexpr Shape kShapes[] = {
+        {12, 12}, {10, 12}, {kTocReplyBytes, kTocReplyBytes}, {15, 2}, {50, 2}};
     result = kTransportOk;
     if (format < 0 || format > 4) {
         result = kTransportBadArgument;

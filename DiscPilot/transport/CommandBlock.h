@@ -40,6 +40,12 @@ struct CommandBlock {
 
 inline constexpr DWORD kSectorBytes = 2352;
 
+// Reply and parameter buffer sizes of the fixed-size commands.
+inline constexpr std::size_t kInquiryReplyBytes = 36;
+inline constexpr std::size_t kModeBufferBytes = 128; // MODE SENSE reply, MODE SELECT parameter list
+inline constexpr std::size_t kSubChannelReplyBytes = 24;
+inline constexpr std::size_t kTocReplyBytes = 48; // the largest READ TOC transfer (the full TOC)
+
 // Read modes (the command variant used for audio reads, see BuildReadAudio).
 inline constexpr DWORD kReadModeReadCd10 = 0xBE0010;
 inline constexpr DWORD kReadModeReadCdF8 = 0xBE00F8;
@@ -55,13 +61,15 @@ constexpr bool IsReadCdMode(DWORD mode) noexcept {
     return (mode >> 16) == 0xBE;
 }
 
-// Buffers: INQUIRY 36 bytes, MODE SENSE/SELECT 128, READ SUB-CHANNEL 24, READ TOC 48 (the largest
-// transfer), audio reads count × 2352. The builders only point the block at the caller's buffer.
+// Buffers: INQUIRY kInquiryReplyBytes, MODE SENSE/SELECT kModeBufferBytes, READ SUB-CHANNEL
+// kSubChannelReplyBytes, READ TOC kTocReplyBytes, audio reads count × kSectorBytes. The builders only
+// point the block at the caller's buffer.
 CommandBlock BuildTestUnitReady() noexcept;
 CommandBlock BuildInquiry(BYTE* buffer) noexcept;
-// page & 0x3F in CDB byte 2; 128 bytes in.
+// page & 0x3F in CDB byte 2; kModeBufferBytes in.
 CommandBlock BuildModeSense(int page, bool tenByte, BYTE* buffer) noexcept;
-// Fills the parameter list (block descriptor with density code and block length) in buffer; 128 out.
+// Fills the parameter list (block descriptor with density code and block length) in buffer; kModeBufferBytes
+// out.
 CommandBlock BuildModeSelect(BYTE density, WORD blockLength, bool tenByte, BYTE* buffer) noexcept;
 // format 1 (current position), 2 (catalogue), 3 (ISRC of track); other formats: 501 in result.
 CommandBlock BuildReadSubChannel(int format, int track, BYTE* buffer, int& result) noexcept;
@@ -98,7 +106,8 @@ struct FullTocAnswer {
     BYTE track1[3] = {};   // point 1 PMIN:PSEC:PFRAME
     bool complete = false; // all four points of session 1 were found
 };
-// Walks the 11-byte descriptors of a 48-byte full-TOC reply from byte 4, within the reply's data length.
+// Walks the 11-byte descriptors of a full-TOC reply (kTocReplyBytes) from byte 4, within the reply's data
+// length.
 FullTocAnswer ParseFullToc(const BYTE* reply, std::size_t size) noexcept;
 
 // Fixed-format sense (key = byte 2 bits 0..3, ASC byte 12, ASCQ byte 13) to a transport result; all-zero

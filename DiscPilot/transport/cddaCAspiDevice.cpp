@@ -159,7 +159,7 @@ int cddaCAspiDevice::TestUnitReady() {
 }
 
 int cddaCAspiDevice::Inquiry(DriveInquiry& inquiry) {
-    BYTE reply[36] = {};
+    BYTE reply[kInquiryReplyBytes] = {};
     CommandBlock block = BuildInquiry(reply);
     const int result = Execute(block);
     if (result == kTransportOk) {
@@ -168,26 +168,26 @@ int cddaCAspiDevice::Inquiry(DriveInquiry& inquiry) {
     return result;
 }
 
-int cddaCAspiDevice::ModeSense(int page, bool tenByte, BYTE* buffer) {
-    CommandBlock block = BuildModeSense(page, tenByte, buffer);
+int cddaCAspiDevice::ModeSense(int page, bool tenByte, ModeBuffer buffer) {
+    CommandBlock block = BuildModeSense(page, tenByte, buffer.data());
     return Execute(block);
 }
 
 int cddaCAspiDevice::ModeSelect(BYTE density, WORD blockLength, bool tenByte) {
-    BYTE parameters[128];
+    BYTE parameters[kModeBufferBytes];
     CommandBlock block = BuildModeSelect(density, blockLength, tenByte, parameters);
     return Execute(block);
 }
 
-int cddaCAspiDevice::ReadSubChannel(int format, int track, BYTE* buffer) {
+int cddaCAspiDevice::ReadSubChannel(int format, int track, SubChannelBuffer buffer) {
     int result = kTransportOk;
-    CommandBlock block = BuildReadSubChannel(format, track, buffer, result);
+    CommandBlock block = BuildReadSubChannel(format, track, buffer.data(), result);
     return result != kTransportOk ? result : Execute(block);
 }
 
-int cddaCAspiDevice::ReadToc(int format, int trackOrSession, bool olderForm, BYTE* buffer) {
+int cddaCAspiDevice::ReadToc(int format, int trackOrSession, bool olderForm, TocBuffer buffer) {
     int result = kTransportOk;
-    CommandBlock block = BuildReadToc(format, trackOrSession, olderForm, buffer, result);
+    CommandBlock block = BuildReadToc(format, trackOrSession, olderForm, buffer.data(), result);
     return result != kTransportOk ? result : Execute(block);
 }
 

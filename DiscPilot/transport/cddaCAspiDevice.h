@@ -6,6 +6,7 @@
 #include "Platform/ScsiPassThrough.h"
 #include "Platform/Types.h"
 #include "drives/DriveInquiry.h"
+#include "transport/CdTransport.h"
 #include "transport/CommandBlock.h"
 
 #include <condition_variable>
@@ -21,13 +22,13 @@ inline constexpr int kKindNtPassThrough = 0;
 inline constexpr int kKindAspi = 1;
 inline constexpr int kKind9xBridge = 2;
 
-class cddaCAspiDevice {
+class cddaCAspiDevice final : public CdTransport {
 public:
     // Reads the adapter count (kind 1) and the request time-out ("ASPITimeOut"). Blocks on the registry
     // and while the bus opens its devices.
     explicit cddaCAspiDevice(int kind);
     // Waits for a request that outlived its time-out to finish (the device's own time-out ends it).
-    ~cddaCAspiDevice();
+    ~cddaCAspiDevice() override;
     cddaCAspiDevice(const cddaCAspiDevice&) = delete;
     cddaCAspiDevice& operator=(const cddaCAspiDevice&) = delete;
 
@@ -49,23 +50,23 @@ public:
     int RescanBus() const;
 
     // The operations, each one command block built as in CommandBlock.h; buffers as listed there.
-    int TestUnitReady();
+    int TestUnitReady() override;
     int Inquiry(DriveInquiry& inquiry);
-    int ModeSense(int page, bool tenByte, BYTE* buffer);
-    int ModeSelect(BYTE density, WORD blockLength, bool tenByte);
-    int ReadSubChannel(int format, int track, BYTE* buffer);
-    int ReadToc(int format, int trackOrSession, bool olderForm, BYTE* buffer);
-    int Seek6(DWORD lba);
-    int Seek10(DWORD lba);
-    int SetSpeed(int multiple);
-    int ReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer);
+    int ModeSense(int page, bool tenByte, ModeBuffer buffer) override;
+    int ModeSelect(BYTE density, WORD blockLength, bool tenByte) override;
+    int ReadSubChannel(int format, int track, SubChannelBuffer buffer) override;
+    int ReadToc(int format, int trackOrSession, bool olderForm, TocBuffer buffer) override;
+    int Seek6(DWORD lba) override;
+    int Seek10(DWORD lba) override;
+    int SetSpeed(int multiple) override;
+    int ReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer) override;
 
     int Kind() const noexcept { return kind_; }
     char Letter() const noexcept { return letter_; }
     int HostAdapter() const noexcept { return hostAdapter_; }
     int Target() const noexcept { return target_; }
     int AdapterCount() const noexcept { return adapterCount_; }
-    DWORD MaxTransferLength() const noexcept { return maxTransferLength_; }
+    DWORD MaxTransferLength() const noexcept override { return maxTransferLength_; }
     DWORD TimeOutMs() const noexcept { return timeOutMs_; }
 
 private:

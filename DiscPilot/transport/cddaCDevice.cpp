@@ -10,8 +10,7 @@ cddaCDevice::cddaCDevice(int kind) : kind_(kind), cdromMode_(ReadCdromMode()) {}
 cddaCDevice::~cddaCDevice() = default;
 
 void cddaCDevice::CloseTransport() noexcept {
-    aspi_.reset();
-    raw_.reset();
+    transport_.reset();
     active_ = kActiveNone;
     identity_ = {};
 }
@@ -27,7 +26,7 @@ int cddaCDevice::OpenTransport(char letter) {
                 return result;
             }
             identity_ = MakeIdentity(letter, hostAdapter, target, inquiry);
-            aspi_ = std::move(aspi);
+            transport_ = std::move(aspi);
             active_ = kActiveAspi;
             return kTransportOk;
         }
@@ -43,55 +42,49 @@ int cddaCDevice::OpenTransport(char letter) {
         return result;
     }
     identity_ = MakeIdentity(letter, hostAdapter, target, inquiry);
-    raw_ = std::move(raw);
+    transport_ = std::move(raw);
     active_ = kActiveRaw;
     return kTransportOk;
 }
 
-// One dispatch per operation: the pass-through transport, the raw transport, or 502.
-#define DISPATCH(call)                                                                                       \
-    do {                                                                                                     \
-        if (active_ == kActiveAspi) {                                                                        \
-            return aspi_->call;                                                                              \
-        }                                                                                                    \
-        if (active_ == kActiveRaw) {                                                                         \
-            return raw_->call;                                                                               \
-        }                                                                                                    \
-        return kTransportNoDevice;                                                                           \
-    } while (false)
+cddaCAspiDevice* cddaCDevice::Aspi() noexcept {
+    return active_ == kActiveAspi ? static_cast<cddaCAspiDevice*>(transport_.get()) : nullptr;
+}
+
+cddaCRawDevice* cddaCDevice::Raw() noexcept {
+    return active_ == kActiveRaw ? static_cast<cddaCRawDevice*>(transport_.get()) : nullptr;
+}
 
 int cddaCDevice::TestUnitReady() {
-    DISPATCH(TestUnitReady());
+    return transport_ ? transport_->TestUnitReady() : kTransportNoDevice;
 }
-int cddaCDevice::ModeSense(int page, bool tenByte, BYTE* buffer) {
-    DISPATCH(ModeSense(page, tenByte, buffer));
+int cddaCDevice::ModeSense(int page, bool tenByte, ModeBuffer buffer) {
+    return transport_ ? transport_->ModeSense(page, tenByte, buffer) : kTransportNoDevice;
 }
 int cddaCDevice::ModeSelect(BYTE density, WORD blockLength, bool tenByte) {
-    DISPATCH(ModeSelect(density, blockLength, tenByte));
+    return transport_ ? transport_->ModeSelect(density, blockLength, tenByte) : kTransportNoDevice;
 }
-int cddaCDevice::ReadSubChannel(int format, int track, BYTE* buffer) {
-    DISPATCH(ReadSubChannel(format, track, buffer));
+int cddaCDevice::ReadSubChannel(int format, int track, SubChannelBuffer buffer) {
+    return transport_ ? transport_->ReadSubChannel(format, track, buffer) : kTransportNoDevice;
 }
-int cddaCDevice::ReadToc(int format, int trackOrSession, bool olderForm, BYTE* buffer) {
-    DISPATCH(ReadToc(format, trackOrSession, olderForm, buffer));
+int cddaCDevice::ReadToc(int format, int trackOrSession, bool olderForm, TocBuffer buffer) {
+    return transport_ ? transport_->ReadToc(format, trackOrSession, olderForm, buffer) : kTransportNoDevice;
 }
 int cddaCDevice::Seek6(DWORD lba) {
-    DISPATCH(Seek6(lba));
+    return transport_ ? transport_->Seek6(lba) : kTransportNoDevice;
 }
 int cddaCDevice::Seek10(DWORD lba) {
-    DISPATCH(Seek10(lba));
+    return transport_ ? transport_->Seek10(lba) : kTransportNoDevice;
 }
 int cddaCDevice::SetSpeed(int multiple) {
-    DISPATCH(SetSpeed(multiple));
+    return transport_ ? transport_->SetSpeed(multiple) : kTransportNoDevice;
 }
 int cddaCDevice::ReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer) {
-    DISPATCH(ReadAudio(readMode, lba, count, buffer));
+    return transport_ ? transport_->ReadAudio(readMode, lba, count, buffer) : kTransportNoDevice;
 }
 
-#undef DISPATCH
-
 DWORD cddaCDevice::MaxTransferLength() const noexcept {
-    return active_ == kActiveAspi ? aspi_->MaxTransferLength() : 0;
+    return transport_ ? transport_->MaxTransferLength() : 0;
 }
 
 } // namespace discpilot

@@ -14,6 +14,9 @@ namespace discpilot {
 
 namespace {
 
+// A READ TOC reply of formats 0 and 1: the 4-byte header and one 8-byte descriptor.
+constexpr std::size_t kTocTrackReplyBytes = 12;
+
 void PutBig32(BYTE* at, LONG value) noexcept {
     const auto v = static_cast<DWORD>(value);
     at[0] = static_cast<BYTE>(v >> 24);
@@ -142,11 +145,11 @@ LONG cddaCRawDevice::LastReadableLba() {
     return lastReadableLba_;
 }
 
-int cddaCRawDevice::ModeSense(int page, bool tenByte, BYTE* buffer) {
+int cddaCRawDevice::ModeSense(int page, bool tenByte, ModeBuffer buffer) {
     if (!device_) {
         return kTransportNoDevice;
     }
-    std::memset(buffer, 0, 128);
+    std::ranges::fill(buffer, BYTE{0});
     if ((page & 0x3F) == 0x3F) {
         // A header with one block descriptor: density code 0, block length 0.
         if (tenByte) {
@@ -162,7 +165,7 @@ int cddaCRawDevice::ModeSense(int page, bool tenByte, BYTE* buffer) {
         return kTransportBadArgument;
     }
     const std::size_t at = tenByte ? 8 : 4;
-    BYTE* p = buffer + at;
+    BYTE* p = buffer.data() + at;
     if (tenByte) {
         buffer[1] = static_cast<BYTE>(6 + 22);
     } else {
@@ -206,15 +209,15 @@ int cddaCRawDevice::TestUnitReady() {
     return (type & platform::kCdDiskAudio) != 0 ? kTransportOk : kTransportNoMedium;
 }
 
-int cddaCRawDevice::ReadSubChannel(int format, int track, BYTE* buffer) {
+int cddaCRawDevice::ReadSubChannel(int format, int track, SubChannelBuffer buffer) {
     if (!device_) {
         return kTransportNoDevice;
     }
     if (format < 1 || format > 3) {
         return kTransportBadArgument;
     }
-    std::memset(buffer, 0, 24);
-    buffer[3] = 24; // data length as the device controls report it
+    std::ranges::fill(buffer, BYTE{0});
+    buffer[3] = kSubChannelReplyBytes; // data length as the device controls report it
     buffer[4] = static_cast<BYTE>(format);
     if (format == 1) {
         platform::CdQPosition position;
@@ -225,8 +228,8 @@ int cddaCRawDevice::ReadSubChannel(int format, int track, BYTE* buffer) {
         buffer[5] = position.adrControl;
         buffer[6] = position.track;
         buffer[7] = position.index;
-        PutBig32(buffer + 8, position.absoluteLba);
-        PutBig32(buffer + 12, position.relativeLba);
+        PutBig32(buffer.data() + 8, position.absoluteLba);
+        PutBig32(buffer.data() + 12, position.relativeLba);
         return kTransportOk;
     }
     platform::CdQText text;
@@ -236,11 +239,11 @@ int cddaCRawDevice::ReadSubChannel(int format, int track, BYTE* buffer) {
         return result;
     }
     buffer[8] = text.valid ? 0x80 : 0x00;
-    std::memcpy(buffer + 9, text.text.data(), std::min<std::size_t>(text.text.size(), 14));
+    std::memcpy(buffer.data() + 9, text.text.data(), std::min<std::size_t>(text.text.size(), 14));
     return kTransportOk;
 }
 
-int cddaCRawDevice::ReadToc(int format, int trackOrSession, bool, BYTE* buffer) {
+int cddaCRawDevice::ReadToc(int format, int trackOrSession, bool, TocBuffer buffer) {
     if (!device_) {
         return kTransportNoDevice;
     }
@@ -250,7 +253,9 @@ int cddaCRawDevice::ReadToc(int format, int trackOrSession, bool, BYTE* buffer) 
     if (const int result = LoadToc(); result != kTransportOk) {
         return result;
     }
-    std::memset(buffer, 0, format == 2 ? 48 : 12);
+    // Only the bytes the drive would transfer are cleared: a header and one descriptor for formats 0 and
+    // 1, the whole buffer for the full TOC.
+    std::fill_n(buffer.begin(), format == 2 ? kTocReplyBytes : kTocTrackReplyBytes, BYTE{0});
     if (format == 0) {
         const auto wanted = static_cast<BYTE>(trackOrSession == 0 ? toc_.firstTrack : trackOrSession);
         const auto found =
@@ -264,7 +269,7 @@ int cddaCRawDevice::ReadToc(int format, int trackOrSession, bool, BYTE* buffer) 
         buffer[3] = toc_.lastTrack;
         buffer[5] = found->adrControl;
         buffer[6] = found->track;
-        PutBig32(buffer + 8, found->Lba());
+        PutBig32(buffer.data() + 8, found->Lba());
         return kTransportOk;
     }
     if (format == 1) {
@@ -273,7 +278,7 @@ int cddaCRawDevice::ReadToc(int format, int trackOrSession, bool, BYTE* buffer) 
         buffer[3] = lastSession_;
         buffer[5] = toc_.entries.front().adrControl;
         buffer[6] = toc_.entries.front().track;
-        PutBig32(buffer + 8, toc_.entries.front().Lba());
+        PutBig32(buffer.data() + 8, toc_.entries.front().Lba());
         return kTransportOk;
     }
     // Full TOC of session 1: first track, last track, lead-out and track 1's start.
@@ -283,7 +288,7 @@ int cddaCRawDevice::ReadToc(int format, int trackOrSession, bool, BYTE* buffer) 
     const platform::CdTocEntry& first = toc_.entries.front();
     const platform::CdTocEntry& leadOut = toc_.entries.back();
     auto descriptor = [&](int index, BYTE point, BYTE adrControl, BYTE m, BYTE s, BYTE f) {
-        BYTE* d = buffer + 4 + index * 11;
+        BYTE* d = buffer.data() + 4 + index * 11;
         d[0] = 1;
         d[1] = adrControl;
         d[3] = point;

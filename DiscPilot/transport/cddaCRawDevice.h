@@ -5,6 +5,7 @@
 
 #include "Platform/CdDevice.h"
 #include "Platform/Types.h"
+#include "transport/CdTransport.h"
 #include "transport/CommandBlock.h"
 
 #include <memory>
@@ -14,7 +15,7 @@ namespace discpilot {
 // Largest raw read request, in sectors (75 264 bytes).
 inline constexpr DWORD kRawReadSectors = 32;
 
-class cddaCRawDevice {
+class cddaCRawDevice final : public CdTransport {
 public:
     // Reads the end-of-disc margin ("MARGIN_LBA"). Blocks on the registry.
     cddaCRawDevice();
@@ -34,25 +35,27 @@ public:
     // Capabilities page 0x2A synthesised at the page offset (byte 5 = 0x20 | supported | accurate << 1,
     // maximum and current speed 176 kB/s, buffer 0); page 0x3F a block descriptor of density 0, block
     // length 0; other pages 501.
-    int ModeSense(int page, bool tenByte, BYTE* buffer);
-    int ModeSelect(BYTE density, WORD blockLength, bool tenByte); // no effect: 0
-    int Seek6(DWORD lba);                                         // no effect: 0
-    int Seek10(DWORD lba);                                        // no effect: 0
-    int SetSpeed(int multiple);                                   // unsupported: 502
+    int ModeSense(int page, bool tenByte, ModeBuffer buffer) override;
+    int ModeSelect(BYTE density, WORD blockLength, bool tenByte) override; // no effect: 0
+    int Seek6(DWORD lba) override;                                         // no effect: 0
+    int Seek10(DWORD lba) override;                                        // no effect: 0
+    int SetSpeed(int multiple) override;                                   // unsupported: 502
     // 0 when the disc holds audio tracks (audio only or mixed), 510 otherwise.
-    int TestUnitReady();
-    // Formats 1..3 as a 24-byte reply: audio status in byte 1 (format 1); valid bit in byte 8 bit 7 and
-    // the catalogue number or ISRC text from byte 9 (formats 2, 3). Other formats 501.
-    int ReadSubChannel(int format, int track, BYTE* buffer);
+    int TestUnitReady() override;
+    // Formats 1..3 as a whole reply (kSubChannelReplyBytes): audio status in byte 1 (format 1); valid bit in
+    // byte 8 bit 7 and the catalogue number or ISRC text from byte 9 (formats 2, 3). Other formats 501.
+    int ReadSubChannel(int format, int track, SubChannelBuffer buffer) override;
     // Formats 0..2 answered from the device's table of contents and last session, laid out as the drive's
     // reply (format 2 with the points 0xA0, 0xA1, 0xA2 and 1 of session 1, MSF). Other formats 501.
-    int ReadToc(int format, int trackOrSession, bool olderForm, BYTE* buffer);
+    int ReadToc(int format, int trackOrSession, bool olderForm, TocBuffer buffer) override;
     // Reads count sectors from lba into buffer (count × 2352 bytes) in requests of at most 32 sectors.
     // When a request fails at or past the margin before the last readable sector, its sectors are read
     // one by one and everything from the first sector that fails is zero-filled; the read then returns 0
     // without reading further. A failure earlier on the disc returns the device's errno. readMode is
     // ignored: the device always reads CD-DA.
-    int ReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer);
+    int ReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer) override;
+    // The device controls do not say: 0.
+    DWORD MaxTransferLength() const noexcept override { return 0; }
 
     // The last readable sector of the first audio session (the lead-out, or on a multi-session disc whose
     // audio is followed by data the start of the first data track less 150 seconds, minus one); reads the
