@@ -1102,6 +1102,11 @@ bool VirtualDrive::TrayOpen() const {
     return trayOpen_;
 }
 
+void VirtualDrive::ArmNotReady(DWORD commands) {
+    const std::lock_guard lock(mutex_);
+    profile_.notReadyCommands = commandsSeen_ + commands;
+}
+
 // ---- Profile -------------------------------------------------------------------------------------------
 
 namespace {

@@ -1,9 +1,8 @@
 // Lists drive letters with the identity each CD drive reports, real or virtual.
 #include "DrivesCommand.h"
 
+#include "DiscPilotDiagnostics.h"
 #include "Platform/DriveTable.h"
-#include "drives/VendorTable.h"
-#include "transport/cddaCDevice.h"
 
 #include <cstdio>
 #include <cstring>
@@ -38,18 +37,16 @@ std::string Trimmed(std::string text) {
 // What DiscPilot makes of a CD letter: the transport its Cdrom_Mode setting chose, where the drive sits,
 // what it calls itself, and the read command its vendor gets. Empty with a reason when it cannot open it.
 std::string DiscPilotFields(char letter, std::string& why) {
-    discpilot::cddaCDevice device(discpilot::kKindAspi);
-    if (const int result = device.OpenTransport(letter); result != discpilot::kTransportOk) {
+    discpilot::DriveProbe probe;
+    if (const int result = discpilot::ProbeDrive(letter, probe); result != 0) {
         why = "DiscPilot cannot open the drive (" + std::to_string(result) + ")";
         return {};
     }
-    const discpilot::DriveIdentity& identity = device.Identity();
     char line[160];
     std::snprintf(line, sizeof line, "%s\tha=%d\ttarget=%d\t%s\t%s\t%s\treadmode=0x%06X",
-                  device.ActiveTransport() == discpilot::kActiveAspi ? "aspi" : "raw", identity.hostAdapter,
-                  identity.target, Trimmed(identity.vendor).c_str(), Trimmed(identity.product).c_str(),
-                  Trimmed(identity.revision).c_str(),
-                  static_cast<unsigned>(discpilot::VendorReadMode(identity)));
+                  probe.passThrough ? "aspi" : "raw", probe.hostAdapter, probe.target,
+                  Trimmed(probe.vendor).c_str(), Trimmed(probe.product).c_str(),
+                  Trimmed(probe.revision).c_str(), static_cast<unsigned>(probe.readMode));
     return line;
 }
 

@@ -115,6 +115,10 @@ public:
     int Load();
     bool TrayOpen() const;
 
+    // Test hook: the next `commands` commands (INQUIRY and REQUEST SENSE excepted) answer 2/04/01 and CD
+    // device reads fail with EIO, as with the profile's NotReadyCommands, counted from now. Thread-safe.
+    void ArmNotReady(DWORD commands);
+
     const DiscLayout& Disc() const noexcept { return disc_; }
     const VirtualDriveProfile& Profile() const noexcept { return profile_; }
     DWORD MaxTransferLength() const noexcept { return profile_.maxTransfer; }
