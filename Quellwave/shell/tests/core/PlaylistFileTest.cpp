@@ -1,0 +1,194 @@
+// PlayList.txt: its exact bytes, the round trip of awkward paths, damaged files, and a writer that dies.
+#include "PlaylistFile.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+namespace {
+
+// UTF-16LE bytes of text given as UTF-16 code units.
+std::string Le(std::u16string_view text) {
+    std::string bytes;
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+TEST(PlaylistFile, BytesAreUtf16LittleEndianLinesWithoutMark) {
+    EXPECT_EQ(EncodePlaylist({}), "");
+    EXPECT_EQ(EncodePlaylist({"/m/a.wav", "/m/é.wav"}), Le(u"/m/a.wav\r\n/m/\u00e9.wav\r\n"));
+    // A character beyond the basic plane takes a surrogate pair.
+    EXPECT_EQ(EncodePlaylist({"\U0001F3B5"}), Le(u"\xD83C\xDFB5\r\n"));
+}
+
+TEST(PlaylistFile, AwkwardPathsSurviveTheRoundTrip) {
+    const TrackList list = {
+        "/home/ana/Music/Träumerei.wav ",     // trailing space
+        "/home/ana/Music/  leading and  two", // inner and leading spaces
+        "",                                   // an empty entry stays an entry
+        "/музыка/песня.WAV",
+        "/音楽/曲.wav",
+        "/m/\U0001F3B5 note.wav",
+        "/m/latin1-\xE9t\xE9.wav", // a file name in Latin-1 bytes: not UTF-8
+        "/m/cut\xE2\x82.wav",      // a UTF-8 sequence cut short
+        "/m/a\rb.wav",             // a carriage return inside a name
+        "/m/ends-with-cr\r",
+    };
+    EXPECT_EQ(DecodePlaylist(EncodePlaylist(list)), list);
+
+    TempFolder folder;
+    const fs::path file = folder / "PlayList.txt";
+    ASSERT_TRUE(WritePlaylistFile(file, list));
+    TrackList read = {"stale entry"};
+    ASSERT_TRUE(ReadPlaylistFile(file, &read));
+    EXPECT_EQ(read, list);
+}
+
+TEST(PlaylistFile, PathWithLineFeedIsLeftOutRatherThanSplit) {
+    EXPECT_EQ(DecodePlaylist(EncodePlaylist({"/m/a.wav", "/m/two\nlines.wav", "/m/b.wav"})),
+              (TrackList{"/m/a.wav", "/m/b.wav"}));
+}
+
+TEST(PlaylistFile, ReadingTakesWhatOtherWritersLeave) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        TrackList expected;
+    };
+    const std::vector<Case> cases = {
+        {"empty file", "", {}},
+        {"line feeds only", Le(u"a\nb\n"), {"a", "b"}},
+        {"last line without end", Le(u"a\r\nb"), {"a", "b"}},
+        {"empty lines", Le(u"\r\n\r\na\r\n"), {"", "", "a"}},
+        {"only the carriage return before the feed goes", Le(u"a\r\r\n"), {"a\r"}},
+        {"odd last byte ignored", Le(u"a\r\n") + "x", {"a"}},
+        {"unpaired high surrogate", Le(u"a\xD800z\r\n"), {"a\xEF\xBF\xBDz"}},
+        {"unpaired low surrogate outside the byte range", Le(u"\xDC41\r\n"), {"\xEF\xBF\xBD"}},
+        {"byte escapes", Le(u"\xDCE9t\xDCE9\r\n"), {"\xE9t\xE9"}},
+        {"a byte-order mark is an ordinary character",
+         Le(u"\xFEFF"
+            u"a\r\n"),
+         {"\xEF\xBB\xBF"
+          "a"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DecodePlaylist(c.bytes), c.expected) << c.what;
+    }
+}
+
+TEST(PlaylistFile, FailedWriteKeepsTheOldFile) {
+    TempFolder folder;
+    const fs::path file = folder / "PlayList.txt";
+    ASSERT_TRUE(WritePlaylistFile(file, {"/m/old.wav"}));
+    // The target is now a folder that cannot be replaced by a file.
+    EXPECT_FALSE(WritePlaylistFile(folder / "nowhere" / "PlayList.txt", {"/m/new.wav"}));
+    fs::create_directory(folder / "taken");
+    fs::create_directory(folder / "taken" / "PlayList.txt");
+    fs::create_directory(folder / "taken" / "PlayList.txt" / "inside");
+    EXPECT_FALSE(WritePlaylistFile(folder / "taken" / "PlayList.txt", {"/m/new.wav"}));
+    TrackList read;
+    ASSERT_TRUE(ReadPlaylistFile(file, &read));
+    EXPECT_EQ(read, TrackList{"/m/old.wav"});
+    // No temporary file is left behind by the failures.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "taken"), fs::directory_iterator()), 1);
+}
+
+TEST(PlaylistFile, KillDuringTheWriteLeavesTheOldFileIntact) {
+    TempFolder folder;
+    const fs::path file = folder / "PlayList.txt";
+    const TrackList old = {"/m/old one.wav", "/m/old two.wav"};
+    ASSERT_TRUE(WritePlaylistFile(file, old));
+    const std::string oldBytes = ReadBytes(file);
+
+    TrackList big;
+    for (int i = 0; i < 2000; ++i) {
+        big.push_back("/m/a long folder name to fill the blocks/track " + std::to_string(i) + ".wav");
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Killed for real once the third block is on disk: the file is neither finished nor renamed.
+        WritePlaylistFile(file, big, [](std::size_t written) {
+            if (written >= 3 * 4096) {
+                raise(SIGKILL);
+            }
+        });
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the writer was not killed midway";
+
+    EXPECT_EQ(ReadBytes(file), oldBytes);
+    TrackList read;
+    ASSERT_TRUE(ReadPlaylistFile(file, &read));
+    EXPECT_EQ(read, old);
+    // The dead writer's partial temporary file is there beside it, and the next write still succeeds.
+    bool partialSeen = false;
+    for (const auto& entry : fs::directory_iterator(folder.Path())) {
+        partialSeen = partialSeen || (entry.path() != file && entry.file_size() >= 3 * 4096);
+    }
+    EXPECT_TRUE(partialSeen);
+    ASSERT_TRUE(WritePlaylistFile(file, big));
+    ASSERT_TRUE(ReadPlaylistFile(file, &read));
+    EXPECT_EQ(read, big);
+}
+
+// PlayList.txt in the data folder: where it lives and what happens without it.
+class PlaylistLocationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* old = std::getenv("XDG_DATA_HOME")) {
+            saved_ = old;
+        }
+        setenv("XDG_DATA_HOME", (data_ / "share").c_str(), 1);
+    }
+    void TearDown() override {
+        if (saved_) {
+            setenv("XDG_DATA_HOME", saved_->c_str(), 1);
+        } else {
+            unsetenv("XDG_DATA_HOME");
+        }
+    }
+    TempFolder data_;
+    std::optional<std::string> saved_;
+};
+
+TEST_F(PlaylistLocationTest, WriteMakesTheFoldersAndReadFindsTheList) {
+    TrackList list = {"never cleared"};
+    EXPECT_FALSE(ReadPlaylist(&list)) << "no file yet";
+    EXPECT_TRUE(list.empty());
+
+    ASSERT_TRUE(WritePlaylist({"/m/b.wav", "/m/a.wav"}));
+    const fs::path file = data_ / "share/Orva Corporation/Quellwave/PlayList.txt";
+    EXPECT_EQ(ReadBytes(file), Le(u"/m/b.wav\r\n/m/a.wav\r\n"));
+    ASSERT_TRUE(ReadPlaylist(&list));
+    EXPECT_EQ(list, (TrackList{"/m/b.wav", "/m/a.wav"}));
+
+    ASSERT_TRUE(WritePlaylist({}));
+    EXPECT_EQ(fs::file_size(file), 0u);
+}
+
+TEST_F(PlaylistLocationTest, NoUsableFolderMeansNoFile) {
+    // The company folder's name is taken by a file: nothing can be written, and reading finds nothing.
+    data_.Put("share/Orva Corporation", "not a folder");
+    EXPECT_FALSE(WritePlaylist({"/m/a.wav"}));
+    TrackList list = {"x"};
+    EXPECT_FALSE(ReadPlaylist(&list));
+    EXPECT_TRUE(list.empty());
+}
+
+} // namespace
