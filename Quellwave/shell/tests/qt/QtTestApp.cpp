@@ -1,0 +1,81 @@
+#include "QtTestApp.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+namespace qwtest {
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        // ctest sets the offscreen platform; this covers running the binary by hand.
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[16] = "ShellQtTests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QGuiApplication> app_;
+};
+
+[[maybe_unused]] ::testing::Environment* const gEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+} // namespace
+
+void BuildModule(const std::filesystem::path& out, const ModuleFiles& files) {
+    const std::filesystem::path stage = MakeTempDir("/tmp/qw-stage-XXXXXX");
+    std::string qrc = "<!DOCTYPE RCC><RCC version=\"1.0\"><qresource prefix=\"/\">\n";
+    for (const auto& [name, bytes] : files) {
+        const std::filesystem::path file = stage / name;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary).write(bytes.constData(), bytes.size());
+        qrc += "<file>" + name + "</file>\n";
+    }
+    qrc += "</qresource></RCC>\n";
+    std::ofstream(stage / "module.qrc") << qrc;
+    QProcess rcc;
+    rcc.start(QStringLiteral(QW_RCC_PATH),
+              {QStringLiteral("--binary"), QStringLiteral("--output"), QString::fromStdString(out.string()),
+               QString::fromStdString((stage / "module.qrc").string())});
+    const bool finished = rcc.waitForFinished(60000);
+    std::filesystem::remove_all(stage);
+    ASSERT_TRUE(finished && rcc.exitCode() == 0) << rcc.readAllStandardError().toStdString();
+}
+
+QByteArray Png(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QByteArray SolidPng(int w, int h, unsigned rgb) {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(QColor::fromRgb(0xFF000000u | rgb));
+    return Png(image);
+}
+
+std::filesystem::path MakeTempDir(const char* prefix) {
+    std::string pattern = prefix;
+    if (mkdtemp(pattern.data()) == nullptr) {
+        ADD_FAILURE() << "cannot make a temporary folder";
+        return {};
+    }
+    return pattern;
+}
+
+} // namespace qwtest

@@ -1,0 +1,28 @@
+// Shared by the Qt tests: a QGuiApplication for the whole run (icons and fonts need one), and modules
+// built with rcc from files the test describes.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace qwtest {
+
+// Path inside the module -> file contents.
+using ModuleFiles = std::map<std::string, QByteArray>;
+
+// Builds a binary resource file at `out` from `files` with rcc; fails the current test when rcc fails.
+void BuildModule(const std::filesystem::path& out, const ModuleFiles& files);
+
+// PNG bytes of a w x h picture filled with one colour.
+QByteArray SolidPng(int w, int h, unsigned rgb);
+QByteArray Png(const QImage& image);
+
+// A fresh temporary folder, removed by the caller.
+std::filesystem::path MakeTempDir(const char* prefix);
+
+} // namespace qwtest
