@@ -135,6 +135,13 @@ CommandBlock BuildSetCdSpeed(int multiple) noexcept {
     return block;
 }
 
+DWORD MaxSectorsPerRead(DWORD readMode) noexcept {
+    if (IsReadCdMode(readMode)) {
+        return 0xFFFFFF;
+    }
+    return readMode == kReadModeVendorD8 ? 0xFFFF : 0xFF;
+}
+
 CommandBlock BuildReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer) noexcept {
     const DWORD bytes = count * kSectorBytes;
     if (IsReadCdMode(readMode)) {

@@ -19,6 +19,7 @@ enum TransportError : int {
     kTransportBadAdapter = 505,     // host adapter inquiry: invalid host adapter
     kTransportNoDrive = 506,        // no drive letter selected, or no matching device on any adapter
     kTransportTimedOut = 507,       // the request did not complete within the time-out
+    kTransportShortTransfer = 508,  // an audio read moved fewer bytes than it asked for
     kTransportNotReady = 509,       // 2/04/xx
     kTransportNoMedium = 510,       // 2/3A/xx
     kTransportMediumError = 511,    // 2/53/xx
@@ -35,7 +36,8 @@ struct CommandBlock {
     BYTE* data = nullptr;
     DWORD transferLength = 0;
     int direction = kDirectionIn;
-    WORD cdbLength = 0; // 6, 10 or 12
+    WORD cdbLength = 0;    // 6, 10 or 12
+    DWORD transferred = 0; // set by the transport: bytes the device actually moved
 };
 
 inline constexpr DWORD kSectorBytes = 2352;
@@ -82,7 +84,11 @@ CommandBlock BuildSeek10(DWORD lba) noexcept;
 // Speed in kB/s = multiple × 176, or 0xFFFF (maximum) for a multiple of 0 or below; read and write
 // speed fields both.
 CommandBlock BuildSetCdSpeed(int multiple) noexcept;
-// READ CD for the 0xBE modes, the 12-byte vendor form for 0xD80000, the 10-byte form otherwise.
+// The most sectors one audio read of a mode can carry: READ CD has a 24-bit count, the 12-byte vendor
+// form 16 bits, the 10-byte forms one byte.
+DWORD MaxSectorsPerRead(DWORD readMode) noexcept;
+// READ CD for the 0xBE modes, the 12-byte vendor form for 0xD80000, the 10-byte form otherwise. count must
+// not exceed MaxSectorsPerRead(readMode).
 CommandBlock BuildReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer) noexcept;
 
 // Where a mode page starts in a MODE SENSE reply (after the header and the block descriptors).

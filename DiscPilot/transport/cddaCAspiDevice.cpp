@@ -3,6 +3,7 @@
 #include "store/DriveSettings.h"
 #include "transport/cddaCAspiLibrary.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -124,6 +125,7 @@ int cddaCAspiDevice::Execute(CommandBlock& block) {
     if (block.direction == kDirectionIn && !request->data.empty()) {
         std::memcpy(block.data, request->data.data(), request->data.size());
     }
+    block.transferred = answer.transferred;
     if (answer.error == 0 && answer.status == platform::kScsiGood) {
         return kTransportOk;
     }
@@ -207,8 +209,22 @@ int cddaCAspiDevice::SetSpeed(int multiple) {
 }
 
 int cddaCAspiDevice::ReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer) {
-    CommandBlock block = BuildReadAudio(readMode, lba, count, buffer);
-    return Execute(block);
+    // A count the command form cannot carry is split rather than cut, and a read that moved fewer bytes
+    // than it asked for is a failure: the rest of the buffer would be stale.
+    const DWORD most = MaxSectorsPerRead(readMode);
+    for (DWORD done = 0; done < count;) {
+        const DWORD n = std::min(most, count - done);
+        CommandBlock block =
+            BuildReadAudio(readMode, lba + done, n, buffer + std::size_t{done} * kSectorBytes);
+        if (const int result = Execute(block); result != kTransportOk) {
+            return result;
+        }
+        if (block.transferred < block.transferLength) {
+            return kTransportShortTransfer;
+        }
+        done += n;
+    }
+    return kTransportOk;
 }
 
 } // namespace discpilot
