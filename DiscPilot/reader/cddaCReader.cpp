@@ -1,0 +1,591 @@
+#include "reader/cddaCReader.h"
+
+#include "drives/VendorTable.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace discpilot {
+
+namespace {
+
+constexpr DWORD kLeadOut = 0xAA;
+
+// Sectors between a read and the one that flushes the drive's cache before it.
+constexpr DWORD kCacheDefeatDistance = 1000;
+
+// How long Open waits for a drive that is still becoming ready (spinning up after a disc was inserted).
+constexpr int kReadyPolls = 200;
+constexpr auto kReadyPollInterval = std::chrono::milliseconds(100);
+
+DWORD MsfFrames(const BYTE* msf) noexcept {
+    return (static_cast<DWORD>(msf[0]) * 60 + msf[1]) * 75 + msf[2];
+}
+
+bool IsNotReady(int result) noexcept {
+    return result >= kTransportNotReady && result <= kTransportMediumError;
+}
+
+} // namespace
+
+cddaCReader::cddaCReader(int kind) : cddaCDevice(kind) {}
+
+cddaCReader::~cddaCReader() {
+    Release();
+    tracks_.clear();
+    if (ActiveTransport() != kActiveNone) {
+        cddaCDevice::SetSpeed(0); // back to the drive's maximum
+        if (densityChanged_) {
+            ModeSelect(savedDensity_, savedBlockLength_, false);
+        }
+    }
+    CloseTransport();
+}
+
+void cddaCReader::WaitUntilReady() {
+    // A drive spinning up answers "becoming ready" to everything; reading the TOC then would fail and the
+    // disc would look unreadable. Give it the time a drive takes to spin up.
+    for (int poll = 0; poll < kReadyPolls; ++poll) {
+        const int result = TestUnitReady();
+        if (result != kTransportNotReady) {
+            return;
+        }
+        std::this_thread::sleep_for(kReadyPollInterval);
+    }
+}
+
+int cddaCReader::Open(char letter, bool forceOverlap) {
+    status_ = kStatusOk;
+    if (OpenTransport(letter) != kTransportOk) {
+        status_ = kStatusNoDrive;
+        return 0;
+    }
+    Release();
+    tracks_.clear();
+    trackCount_ = 0;
+    densityChanged_ = false;
+    WaitUntilReady();
+    if (ReadTableOfContents() != 0) {
+        status_ = kStatusNoToc;
+        return 0;
+    }
+    ReadCapabilities();
+
+    condition_ = ReadCondition{};
+    condition_.valid = 1;
+    // A drive that does not promise an accurate stream is read with overlap correction until the drive
+    // check has shown otherwise: reading it plainly would pass its jitter on as clicks.
+    condition_.accurate = cddaAccurate_ ? 1 : 0;
+    condition_.cddaCommands = 1;
+    condition_.speed = static_cast<WORD>(maxSpeed_);
+    condition_.overlap = 5;
+    condition_.isrc = isrcCapable_ ? 1 : 0;
+    const int found = LookUp(Identity(), false, condition_);
+    ReadCondition size;
+    const int sizeFound = LookUp(Identity(), true, size);
+    if (sizeFound != 0) {
+        condition_.bufferSize = size.bufferSize;
+    }
+    if (found == 0 || sizeFound == 0) {
+        status_ = kStatusNoCondition;
+    }
+    if (forceOverlap) {
+        condition_.accurate = 0;
+    }
+    return 1;
+}
+
+int cddaCReader::ReadTableOfContents() {
+    std::array<BYTE, kTocReplyBytes> reply{};
+    olderTocForm_ = false;
+    fullToc_ = false;
+    FullTocAnswer full;
+    if (ReadToc(2, 1, false, reply) == kTransportOk) {
+        full = ParseFullToc(reply.data(), reply.size());
+        fullToc_ = full.complete;
+    } else {
+        // Drives of the SCSI-2 era take the format in byte 9; the answer to this probe is not used.
+        reply.fill(0);
+        ReadToc(2, 1, true, reply);
+        olderTocForm_ = true;
+    }
+
+    reply.fill(0);
+    if (ReadToc(1, 0, olderTocForm_, reply) != kTransportOk) {
+        return -1;
+    }
+    const TocAnswer session = ParseToc(reply.data());
+    firstSession_ = fullToc_ ? full.firstSession : session.first;
+    lastSession_ = fullToc_ ? full.lastSession : session.last;
+
+    reply.fill(0);
+    if (ReadToc(0, 0, olderTocForm_, reply) != kTransportOk) {
+        return -1;
+    }
+    const TocAnswer first = ParseToc(reply.data());
+    firstTrack_ = fullToc_ ? full.firstTrack : first.first;
+    lastTrack_ = fullToc_ ? full.lastTrack : first.last;
+    trackCount_ = lastTrack_;
+    if (trackCount_ <= 0) {
+        return -1;
+    }
+    tracks_.assign(static_cast<std::size_t>(trackCount_), TrackEntry{});
+    tracks_[0].number = reply[6];
+    tracks_[0].start = first.lba;
+    tracks_[0].adrControl = first.adrControl;
+
+    for (int i = 1; i <= trackCount_; ++i) {
+        const DWORD track = i == trackCount_ ? kLeadOut : static_cast<DWORD>(firstTrack_ + i);
+        reply.fill(0);
+        if (ReadToc(0, static_cast<int>(track), olderTocForm_, reply) != kTransportOk) {
+            return -1;
+        }
+        const TocAnswer entry = ParseToc(reply.data());
+        if (i < trackCount_) {
+            tracks_[i].number = reply[6];
+            tracks_[i].start = entry.lba;
+            tracks_[i].adrControl = entry.adrControl;
+            tracks_[i - 1].length = entry.lba - tracks_[i - 1].start;
+            continue;
+        }
+        if (fullToc_) {
+            // The lead-out of session 1 from the full TOC, relative to track 1 as the drive numbers it.
+            lastReadableLba_ = MsfFrames(full.leadOut) - MsfFrames(full.track1) + tracks_[0].start - 1;
+        } else {
+            lastReadableLba_ = entry.lba - 1;
+        }
+        tracks_[i - 1].length = lastReadableLba_ - tracks_[i - 1].start + 1;
+    }
+    if (ActiveTransport() == kActiveRaw) {
+        ApplyRawSessionLimit();
+    }
+    return 0;
+}
+
+void cddaCReader::ApplyRawSessionLimit() {
+    // The device controls give the whole disc; on a multi-session disc whose audio is followed by data,
+    // reading ends with the audio session.
+    cddaCRawDevice* raw = Raw();
+    const bool anyAudio =
+        std::any_of(tracks_.begin(), tracks_.end(), [](const TrackEntry& t) { return !t.IsData(); });
+    if (!anyAudio) {
+        std::fputs("Not Auido Track\n", stdout);
+        std::fflush(stdout);
+        return;
+    }
+    if (raw == nullptr || lastSession_ <= 1) {
+        return;
+    }
+    const LONG last = raw->LastReadableLba();
+    if (last < 0 || static_cast<DWORD>(last) >= lastReadableLba_) {
+        return;
+    }
+    int lastAudio = trackCount_ - 1;
+    while (lastAudio > 0 && tracks_[lastAudio].IsData()) {
+        --lastAudio;
+    }
+    trackCount_ = lastAudio + 1;
+    lastTrack_ = tracks_[lastAudio].number;
+    tracks_.resize(static_cast<std::size_t>(trackCount_));
+    lastReadableLba_ = static_cast<DWORD>(last);
+    TrackEntry& tail = tracks_.back();
+    tail.length = lastReadableLba_ >= tail.start ? lastReadableLba_ - tail.start + 1 : 0;
+}
+
+void cddaCReader::ReadCapabilities() {
+    std::array<BYTE, kModeBufferBytes> reply{};
+    bool tenByte = true;
+    int result = ModeSense(0x2A, true, reply);
+    if (result != kTransportOk) {
+        reply.fill(0);
+        tenByte = false;
+        result = ModeSense(0x2A, false, reply);
+    }
+    const std::size_t at = result == kTransportOk ? ModePageOffset(reply.data(), tenByte) : 0;
+    if (result != kTransportOk || at + 16 > reply.size()) {
+        driveBufferKB_ = 0;
+        maxSpeed_ = 1;
+        currentSpeed_ = 1;
+        cddaAccurate_ = true;
+        isrcCapable_ = true;
+        cddaCommands_ = false;
+        upcCapable_ = false;
+        readMode_ = kReadModeReadCd4F8;
+        return;
+    }
+    const BYTE* page = reply.data() + at;
+    // A drive reporting less than 1× still reads at some speed; below 1 the speed fall-back has no room.
+    maxSpeed_ = std::max(1, (page[8] << 8 | page[9]) / 176);
+    currentSpeed_ = std::max(1, (page[14] << 8 | page[15]) / 176);
+    isrcCapable_ = (page[5] & 0x20) != 0;
+    cddaCommands_ = (page[5] & 0x01) != 0;
+    cddaAccurate_ = (page[5] & 0x02) != 0;
+    upcCapable_ = (page[5] & 0x40) != 0;
+    driveBufferKB_ = static_cast<DWORD>(page[12] << 8 | page[13]);
+    readMode_ = kReadModeReadCd10;
+}
+
+bool cddaCReader::GetTrackEntry(int index, TrackEntry& entry) {
+    if (index < 0 || index >= static_cast<int>(tracks_.size())) {
+        status_ = kStatusOutOfBounds;
+        return false;
+    }
+    entry = tracks_[static_cast<std::size_t>(index)];
+    return true;
+}
+
+bool cddaCReader::GetIsrc(int index, bool& valid, std::string& isrc) {
+    valid = false;
+    isrc.clear();
+    TrackEntry entry;
+    if (!GetTrackEntry(index, entry)) {
+        return false;
+    }
+    std::array<BYTE, kSubChannelReplyBytes> reply{};
+    if (ReadSubChannel(3, entry.number, reply) != kTransportOk) {
+        return false;
+    }
+    valid = (reply[8] & 0x80) != 0;
+    isrc.assign(reinterpret_cast<const char*>(reply.data() + 9), 12);
+    return true;
+}
+
+int cddaCReader::SetReadSpeed(int multiple) {
+    if (multiple <= 0 || multiple > maxSpeed_) {
+        multiple = maxSpeed_;
+    }
+    // The maximum is asked for as "as fast as you can" (0xFFFF), which every drive takes.
+    const int result = cddaCDevice::SetSpeed(multiple == maxSpeed_ ? 0 : multiple);
+    return result == kTransportOk ? multiple : -1;
+}
+
+std::shared_ptr<cddaCReader::Range> cddaCReader::CurrentRange() {
+    const std::lock_guard lock(rangeMutex_);
+    return range_;
+}
+
+void cddaCReader::Release() {
+    const std::lock_guard lock(lock_);
+    std::shared_ptr<Range> range;
+    {
+        const std::lock_guard pointer(rangeMutex_);
+        range = std::move(range_);
+        range_.reset();
+    }
+    if (range) {
+        range->ring.Stop();
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    reference_.reset();
+}
+
+int cddaCReader::SetupRange(int first, int last, long offset) {
+    Release();
+    status_ = kStatusOk;
+    if (first < firstTrack_ || last > lastTrack_ || last < first || first < 1 ||
+        last > static_cast<int>(tracks_.size())) {
+        status_ = kStatusOutOfBounds;
+        return 0;
+    }
+    long long sum = 0;
+    for (int t = first; t <= last; ++t) {
+        const TrackEntry& entry = tracks_[static_cast<std::size_t>(t - 1)];
+        if (entry.IsData()) {
+            status_ = kStatusDataTrack;
+            return 0;
+        }
+        sum += entry.length;
+    }
+    if (offset < 0 || offset >= sum) {
+        status_ = kStatusBadOffset;
+        return 0;
+    }
+    rangeStart_ = tracks_[static_cast<std::size_t>(first - 1)].start + static_cast<DWORD>(offset);
+    rangeLength_ = static_cast<DWORD>(sum - offset);
+    currentTrack_ = first;
+    if (running_.load() != 0 && checkRangeLimit_ != 0 && rangeLength_ >= checkRangeLimit_) {
+        rangeStart_ += rangeLength_ - checkRangeLimit_;
+        rangeLength_ = checkRangeLimit_;
+    }
+
+    transferSize_ = TransferSize(condition_.bufferSize, MaxTransferLength(), driveBufferKB_);
+    // A stored size below one sector (a damaged record) could never carry a read.
+    transferSize_ = std::max(transferSize_, static_cast<int>(kSectorBytes));
+    slotCount_ = SlotCount(transferSize_);
+    std::shared_ptr<Range> range;
+    try {
+        range = std::make_shared<Range>(static_cast<std::size_t>(transferSize_), slotCount_);
+        reference_ = std::make_unique<BYTE[]>(kSectorBytes);
+        cacheDefeat_ = std::make_unique<BYTE[]>(kSectorBytes);
+    } catch (const std::bad_alloc&) {
+        status_ = kStatusNoMemory;
+        reference_.reset();
+        return 0;
+    }
+
+    speedInForce_ = SetReadSpeed(condition_.speed);
+    currentSpeed_ = speedInForce_;
+    referenceLength_ = kSectorBytes;
+    noJitter_ = true;
+    lastChunk_ = false;
+    firstFetch_ = true;
+    jitterCount_ = 0;
+    fetchCount_ = 0;
+    retryCount_ = 0;
+    realignCount_ = 0;
+    {
+        const std::lock_guard pointer(rangeMutex_);
+        range_ = range;
+    }
+    try {
+        thread_ = std::thread([this] { ReaderThread(); });
+    } catch (const std::system_error&) {
+        status_ = kStatusNoMemory;
+        Release();
+        return 0;
+    }
+    return 1;
+}
+
+void cddaCReader::ReaderThread() {
+    const std::shared_ptr<Range> range = CurrentRange();
+    if (!range) {
+        return;
+    }
+    nextLba_ = rangeStart_;
+    std::size_t remaining = std::size_t{rangeLength_} * kSectorBytes;
+    while (remaining > 0) {
+        const long produced = FetchSlot(remaining);
+        if (produced <= 0) {
+            break;
+        }
+        remaining -= std::min(remaining, static_cast<std::size_t>(produced));
+    }
+    range->ring.End();
+}
+
+int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, int& failures, int& seekErrors,
+                                  bool defeatCache) {
+    const std::shared_ptr<Range> range = CurrentRange();
+    for (;;) {
+        if (!range || range->ring.Stopped()) {
+            return -1; // released: nobody waits for this read any more
+        }
+        if (defeatCache) {
+            // The overlap must come from the disc, not from the drive's cache of the previous read: a
+            // cached answer repeats that read's jitter, and the data after it would not join up. One
+            // sector read far away makes the drive drop what it kept.
+            const DWORD far = lba > rangeStart_ + 2 * kCacheDefeatDistance ? rangeStart_ : lastReadableLba_;
+            ReadAudio(readMode_, far, 1, cacheDefeat_.get());
+        }
+        const int result = ReadAudio(readMode_, lba, count, buffer);
+        if (result == kTransportOk) {
+            return 0;
+        }
+        if (IsNotReady(result)) {
+            status_ = kStatusNotReady;
+            return -1;
+        }
+        if (result == kTransportPlayInProgress) {
+            status_ = kStatusPlaying;
+            return -1;
+        }
+        if (result == kTransportSeekError) {
+            if (++seekErrors >= 3) {
+                status_ = kStatusReadFailed;
+                return -1;
+            }
+            int seek = Seek10(lba);
+            if (seek == kTransportInvalidCommand) {
+                seek = Seek6(lba);
+            }
+            if (IsNotReady(seek)) {
+                status_ = kStatusNotReady;
+                return -1;
+            }
+            if (seek != kTransportOk) {
+                return -1;
+            }
+            ++retryCount_;
+            continue;
+        }
+        if (result == kTransportInvalidCommand) {
+            if (!IsReadCdMode(readMode_) || !SwitchReadMode()) {
+                return -1;
+            }
+            continue;
+        }
+        ++retryCount_;
+        if (++failures >= 4) {
+            // From the fourth failure on, every retry is made one speed lower.
+            if (currentSpeed_ <= 1) {
+                status_ = kStatusReadFailed;
+                return -1;
+            }
+            const int speed = SetReadSpeed(currentSpeed_ - 1);
+            currentSpeed_ = speed < 0 ? 1 : speed;
+        }
+    }
+}
+
+bool cddaCReader::SwitchReadMode() {
+    const DWORD mode = VendorReadMode(Identity());
+    if ((mode >> 28) != 0) {
+        if (!densityChanged_) {
+            // Remember the block descriptor the drive had, so that destruction can put it back.
+            std::array<BYTE, kModeBufferBytes> reply{};
+            if (ModeSense(0x3F, false, reply) == kTransportOk && reply[3] >= 8) {
+                savedDensity_ = reply[4];
+                savedBlockLength_ = static_cast<WORD>(reply[10] << 8 | reply[11]);
+            }
+            densityChanged_ = true;
+        }
+        ModeSelect(static_cast<BYTE>(mode & 0xFF), static_cast<WORD>(kSectorBytes), false);
+    }
+    readMode_ = mode;
+    return true;
+}
+
+long cddaCReader::FetchSlot(std::size_t wanted) {
+    const std::shared_ptr<Range> range = CurrentRange();
+    if (!range) {
+        return 0;
+    }
+    bool preEmphasis = false;
+    for (const TrackEntry& t : tracks_) {
+        if (nextLba_ >= t.start && nextLba_ - t.start < t.length) {
+            preEmphasis = t.PreEmphasis();
+            break;
+        }
+    }
+    cddaCRingBuffer::Slot* slot = range->ring.AcquireFree();
+    if (slot == nullptr || status_ == kStatusNotReady) {
+        return 0;
+    }
+    BYTE* buffer = slot->data.get();
+    const std::size_t slotSize = range->ring.SlotSize();
+
+    const DWORD wantedSectors = static_cast<DWORD>((wanted + kSectorBytes - 1) / kSectorBytes);
+    const DWORD slotSectors = static_cast<DWORD>(slotSize / kSectorBytes);
+    if (nextLba_ > lastReadableLba_) {
+        // Past the end of what the disc holds: silence, so that the range still ends.
+        const std::size_t n = std::min(wanted, slotSize);
+        std::memset(buffer, 0, n);
+        range->ring.Commit(0, n, preEmphasis);
+        return static_cast<long>(n);
+    }
+    const DWORD available = lastReadableLba_ + 1 - nextLba_;
+    DWORD c = std::min({slotSectors, wantedSectors, available});
+    lastChunk_ = c >= wantedSectors;
+
+    int failures = 0, seekErrors = 0;
+    std::size_t offset = 0;
+    std::size_t readBytes = std::size_t{c} * kSectorBytes;
+    bool done = false;
+    if (condition_.accurate != 0 && ReadAudio(readMode_, nextLba_, c, buffer) == kTransportOk) {
+        done = true; // an accurate drive's plain read needs no matching
+    }
+    for (int attempt = 0; !done; ++attempt) {
+        if (attempt >= kOverlapAttempts) {
+            status_ = kStatusNoMatch;
+            return -1;
+        }
+        const int h = condition_.overlap;
+        const int overlap = OverlapSectors(static_cast<int>(slotSectors), h, attempt, nextLba_);
+        DWORD readLba = nextLba_;
+        if (nextLba_ < rangeStart_ + static_cast<DWORD>(h) ||
+            nextLba_ < rangeStart_ + static_cast<DWORD>(overlap)) {
+            readLba = rangeStart_; // never read before the range
+        } else {
+            readLba = nextLba_ - static_cast<DWORD>(overlap);
+        }
+        const DWORD actualOverlap = nextLba_ - readLba;
+        // The overlap comes on top of the sectors still wanted, so that even the range's last sectors are
+        // read behind a stretch the reference can be found in.
+        c = std::min({slotSectors, actualOverlap + wantedSectors, actualOverlap + available});
+        lastChunk_ = c >= actualOverlap + wantedSectors;
+        readBytes = std::size_t{c} * kSectorBytes;
+        if (ReadWithRecovery(readLba, c, buffer, failures, seekErrors, !firstFetch_) != 0) {
+            return -1;
+        }
+        if (firstFetch_) {
+            done = true;
+            break;
+        }
+        const ReferenceMatch match = FindReference(reference_.get(), referenceLength_, buffer, readBytes,
+                                                   static_cast<int>(actualOverlap));
+        if (!match.found || match.position + referenceLength_ >= readBytes) {
+            continue; // not found, or nothing new after it: another overlap
+        }
+        offset = match.position + referenceLength_;
+        const long long expected = std::clamp<long long>(
+            (static_cast<long long>(actualOverlap) - 1) * static_cast<long long>(kSectorBytes), 0,
+            static_cast<long long>(readBytes - referenceLength_));
+        if (static_cast<long long>(match.position) != expected) {
+            ++realignCount_;
+        }
+        if (match.unaligned && !lastChunk_) {
+            ++jitterCount_;
+            noJitter_ = false;
+        }
+        done = true;
+    }
+
+    const std::size_t produced = std::min(readBytes - offset, wanted);
+    if (produced < wanted) {
+        // The reference is the last sector delivered: the tail of the earlier one and this slot's data
+        // when this slot produced less than a sector.
+        if (produced >= kSectorBytes) {
+            std::memcpy(reference_.get(), buffer + offset + produced - kSectorBytes, kSectorBytes);
+        } else {
+            std::memmove(reference_.get(), reference_.get() + produced, kSectorBytes - produced);
+            std::memcpy(reference_.get() + kSectorBytes - produced, buffer + offset, produced);
+        }
+    }
+    // The mode in force when the slot was read decides the byte order: the mode may switch mid-range.
+    range->ring.Commit(offset, produced, preEmphasis, ((readMode_.load() >> 24) & 0x0F) != 0);
+    firstFetch_ = false;
+    const std::size_t left = wanted - produced;
+    nextLba_ = rangeStart_ + rangeLength_ - static_cast<DWORD>(left / kSectorBytes);
+    ++fetchCount_;
+    return static_cast<long>(produced);
+}
+
+std::size_t cddaCReader::Deliver(BYTE* buffer, std::size_t bytes) {
+    const std::shared_ptr<Range> range = CurrentRange();
+    if (!range || buffer == nullptr) {
+        return 0;
+    }
+    std::size_t done = 0;
+    while (done < bytes) {
+        cddaCRingBuffer::Slot* slot = range->ring.AcquireFilled();
+        if (slot == nullptr) {
+            break;
+        }
+        const std::size_t n = std::min(slot->length, bytes - done);
+        BYTE* out = buffer + done;
+        std::memcpy(out, slot->data.get() + slot->offset, n);
+        const bool preEmphasis = slot->preEmphasis;
+        const bool swap = slot->swapped;
+        range->ring.Consume(n);
+        if (swap) {
+            SwapSampleBytes(out, n);
+        }
+        if (preEmphasis) {
+            Deemphasize(out, n, static_cast<int>(range->delivered / 2 % 2), range->deemphasis);
+        } else {
+            range->deemphasis = {};
+        }
+        range->delivered += n;
+        done += n;
+    }
+    return done;
+}
+
+} // namespace discpilot

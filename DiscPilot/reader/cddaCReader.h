@@ -1,0 +1,200 @@
+// The per-drive reading engine behind the controller: opens one drive through a transport, reads its
+// table of contents and capabilities, sets up a read range over consecutive audio tracks, and runs a
+// reader thread that fills a ring of transfer-sized slots with overlap-corrected 2352-byte sectors, which
+// Deliver hands out as 16-bit PCM (byte-swapped for drives that deliver big-endian samples, de-emphasised
+// for tracks flagged with pre-emphasis).
+//
+// Threads: Open, SetupRange, Release, SetSpeed and destruction are called from one controlling thread;
+// Deliver from one consuming thread (which may be another); the reader thread is the reader's own. The
+// status and the counters may be read from any thread.
+#pragma once
+
+#include "reader/ReadPlanning.h"
+#include "reader/cddaCRingBuffer.h"
+#include "store/DriveSettings.h"
+#include "transport/cddaCDevice.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace discpilot {
+
+// The reader's last outcome.
+enum ReaderStatus : int {
+    kStatusOk = 0,
+    kStatusNoDrive = 1,      // drive not identified or transport not opened
+    kStatusBridge = 2,       // the old system's bridge is not started
+    kStatusNoToc = 3,        // TOC or session info unreadable
+    kStatusReadFailed = 4,   // read failed after retries and speed fall-back
+    kStatusOutOfBounds = 8,  // track index or range out of bounds
+    kStatusDataTrack = 9,    // data track in range, or no audio track for the check
+    kStatusNoCondition = 11, // no stored read condition (or buffer size) for this drive model
+    kStatusCheckErrors = 12, // check: comparison errors above 3 %
+    kStatusNotReady = 13,    // not ready or no medium
+    kStatusPlaying = 14,     // audio play in progress
+    kStatusNoMatch = 15,     // no overlap match after 20 attempts
+    kStatusUnaligned = 16,   // check: the two passes could not be aligned
+    kStatusIsrcUnread = 17,  // check: ISRC unreadable
+    kStatusIsrcInvalid = 18, // check: ISRC not valid
+    kStatusNoMemory = 20,    // memory exhausted
+    kStatusProbeFailed = 21, // check: buffer probe failed
+    kStatusTempFile = 22,    // check: temporary file write or read failed
+    kStatusBadOffset = 23,   // start offset outside the range
+};
+
+struct TrackEntry {
+    DWORD start = 0;  // LBA
+    DWORD length = 0; // sectors
+    WORD number = 0;
+    WORD adrControl = 0; // bit 2: data track; bit 0: pre-emphasis
+
+    bool IsData() const noexcept { return (adrControl & 0x04) != 0; }
+    bool PreEmphasis() const noexcept { return (adrControl & 0x01) != 0; }
+};
+
+class cddaCReader : public cddaCDevice {
+public:
+    // kind: the pass-through kind (the controller passes 1). Reads "Cdrom_Mode".
+    explicit cddaCReader(int kind);
+    // Releases the reading state, sets the drive back to its maximum speed, restores the density the
+    // reader changed, and closes the transport.
+    ~cddaCReader() override;
+
+    // Identifies and opens the drive, reads the TOC, the capabilities and the stored read condition.
+    // 1 on success (status 0, or 11 when nothing is stored for this drive model); 0 with status 1 or 3.
+    // forceOverlap clears the accurate flag (every read overlap-corrected). Blocks on the drive.
+    int Open(char letter, bool forceOverlap);
+
+    // The entry of a track by index (0 .. count − 1); false with status 8 otherwise.
+    bool GetTrackEntry(int index, TrackEntry& entry);
+
+    // Sets up a read range from track `first` to track `last` (numbers), beginning `offset` sectors into
+    // the first, and starts the reader thread. 1, or 0 with status 8 (bounds), 9 (data track in range), 23
+    // (offset outside the range) or 20 (no memory). Stops any running range first (blocking until its
+    // thread ended).
+    int SetupRange(int first, int last, long offset);
+
+    // Copies up to `bytes` bytes of the range's PCM into buffer, blocking until that much was read, the
+    // range ended or failed, or it was released. Returns the bytes copied (0 with no range set up). One
+    // consuming thread at a time.
+    std::size_t Deliver(BYTE* buffer, std::size_t bytes);
+
+    // Stops the reader thread (blocking until it ended) and frees the ring and the reference block.
+    void Release();
+
+    // Caps the multiple at the maximum speed (non-positive: the maximum), sends SET CD SPEED (0xFFFF for
+    // the maximum) and returns the speed in force, or −1 when the drive refused it.
+    int SetReadSpeed(int multiple);
+
+    // The ISRC of a track (index); false when it cannot be read. valid reports the drive's valid bit.
+    bool GetIsrc(int index, bool& valid, std::string& isrc);
+
+    int Status() const noexcept { return status_.load(); }
+    void SetStatus(int status) noexcept { status_.store(status); }
+    int TrackCount() const noexcept { return trackCount_; }
+    DWORD LastReadableLba() const noexcept { return lastReadableLba_; }
+    int FirstTrack() const noexcept { return firstTrack_; }
+    int LastTrack() const noexcept { return lastTrack_; }
+    int FirstSession() const noexcept { return firstSession_; }
+    int LastSession() const noexcept { return lastSession_; }
+    bool FullToc() const noexcept { return fullToc_; }
+    int TransferSizeBytes() const noexcept { return transferSize_; }
+    int SlotCountInRing() const noexcept { return slotCount_; }
+    int JitterCount() const noexcept { return jitterCount_.load(); }
+    int FetchCount() const noexcept { return fetchCount_.load(); }
+    int RetryCount() const noexcept { return retryCount_.load(); }
+    // Slot boundaries where the last delivered sector was found away from where it was expected.
+    int RealignCount() const noexcept { return realignCount_.load(); }
+    bool NoJitter() const noexcept { return noJitter_.load(); }
+    DWORD ReadModeInUse() const noexcept { return readMode_.load(); }
+    int MaxSpeed() const noexcept { return maxSpeed_; }
+    int SpeedInForce() const noexcept { return speedInForce_; }
+    DWORD DriveBufferKB() const noexcept { return driveBufferKB_; }
+    bool CddaAccurate() const noexcept { return cddaAccurate_; }
+    bool CddaCommands() const noexcept { return cddaCommands_; }
+    bool IsrcCapable() const noexcept { return isrcCapable_; }
+    bool UpcCapable() const noexcept { return upcCapable_; }
+    ReadCondition& Condition() noexcept { return condition_; }
+    const ReadCondition& Condition() const noexcept { return condition_; }
+    // While the drive check runs, a range reads only its last `limit` sectors (0: the whole range).
+    void SetCheckRangeLimit(WORD limit) noexcept { checkRangeLimit_ = limit; }
+    std::atomic<int>& Running() noexcept { return running_; }
+    // The drive check's progress record: progress runs from 0 to the step count.
+    std::atomic<double>& Progress() noexcept { return progress_; }
+    std::atomic<int>& StepCount() noexcept { return stepCount_; }
+
+private:
+    int ReadTableOfContents();
+    void ReadCapabilities();
+    void ReaderThread();
+    // Fills one slot with up to `wanted` bytes; the bytes produced, 0 at the end, −1 on failure.
+    long FetchSlot(std::size_t wanted);
+    // One read at lba for count sectors with the fall-backs of a fetch; 0, or −1 with the status set.
+    // defeatCache first reads one sector elsewhere, so that the drive cannot answer from its cache.
+    int ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, int& failures, int& seekErrors,
+                         bool defeatCache);
+    bool SwitchReadMode();
+    void WaitUntilReady();
+    void ApplyRawSessionLimit();
+
+    std::thread thread_;
+    std::mutex lock_; // serialises releasing the reading state
+
+    int trackCount_ = 0;
+    DWORD lastReadableLba_ = 0;
+    std::vector<TrackEntry> tracks_;
+    std::atomic<int> status_{0};
+    // What one read range shares between the reader thread and the consumer: the ring, and the state of
+    // delivery (which stays with the consumer). Held by shared pointer so that a consumer still inside
+    // Deliver keeps it alive while a new range replaces it.
+    struct Range {
+        Range(std::size_t slotSize, int slotCount) : ring(slotSize, slotCount) {}
+        cddaCRingBuffer ring;
+        DeemphasisState deemphasis;
+        std::size_t delivered = 0; // bytes since the range began: which channel a block starts on
+    };
+    std::shared_ptr<Range> CurrentRange();
+
+    std::mutex rangeMutex_; // guards range_ (the pointer only)
+    std::shared_ptr<Range> range_;
+    int currentTrack_ = 0;
+    DWORD rangeStart_ = 0;
+    DWORD nextLba_ = 0;
+    DWORD rangeLength_ = 0;
+    std::unique_ptr<BYTE[]> reference_;
+    std::unique_ptr<BYTE[]> cacheDefeat_; // one sector for the read that flushes the drive's cache
+    std::size_t referenceLength_ = 0;
+    bool lastChunk_ = false;
+    bool fullToc_ = false;
+    bool olderTocForm_ = false;
+    int firstSession_ = 0, lastSession_ = 0;
+    int firstTrack_ = 0, lastTrack_ = 0;
+    int transferSize_ = 0;
+    int slotCount_ = 0;
+    ReadCondition condition_;
+    std::atomic<int> jitterCount_{0};
+    std::atomic<int> fetchCount_{0};
+    std::atomic<int> retryCount_{0};
+    std::atomic<bool> noJitter_{true};
+    bool firstFetch_ = true;
+    DWORD driveBufferKB_ = 0;
+    int maxSpeed_ = 1;
+    int currentSpeed_ = 1;
+    int speedInForce_ = -1;
+    bool cddaAccurate_ = false, isrcCapable_ = false, cddaCommands_ = false, upcCapable_ = false;
+    std::atomic<int> running_{0};
+    WORD checkRangeLimit_ = 0;
+    std::atomic<double> progress_{0.0};
+    std::atomic<int> stepCount_{0};
+    std::atomic<DWORD> readMode_{kReadModeReadCd10};
+    bool densityChanged_ = false;
+    BYTE savedDensity_ = 0;
+    WORD savedBlockLength_ = 2048;
+    std::atomic<int> realignCount_{0};
+};
+
+} // namespace discpilot
