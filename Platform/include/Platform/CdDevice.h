@@ -9,6 +9,7 @@
 // from one thread at a time.
 #pragma once
 
+#include "Platform/CdAddress.h"
 #include "Platform/Types.h"
 
 #include <memory>
@@ -31,7 +32,7 @@ struct CdTocEntry {
     BYTE second = 0;
     BYTE frame = 0;
 
-    LONG Lba() const noexcept { return (minute * 60 + second) * 75 + frame - 150; }
+    LONG Lba() const noexcept { return MsfToLba(minute, second, frame); }
 };
 
 struct CdToc {

@@ -9,6 +9,7 @@
 // All functions are pure or touch only the files named; any thread may call them.
 #pragma once
 
+#include "Platform/CdAddress.h"
 #include "Platform/Types.h"
 
 #include <cstdint>
@@ -18,13 +19,6 @@
 #include <vector>
 
 namespace platform {
-
-inline constexpr DWORD kCdSectorBytes = 2352;
-// Sectors per second and the 2-second lead-in offset between LBA and the absolute MSF address.
-inline constexpr LONG kCdFramesPerSecond = 75;
-inline constexpr LONG kCdMsfOffset = 150;
-// The highest absolute MSF address a disc can have, 99:59:74.
-inline constexpr LONG kCdMaxMsfFrames = 100 * 60 * 75 - 1;
 
 enum class CueTrackMode { Audio, Mode1Raw, Mode2Raw };
 

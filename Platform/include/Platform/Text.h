@@ -1,10 +1,13 @@
 // Text conversions between the UTF-8 used in our interfaces and the UTF-16 that stored strings are
-// measured in, and the case-insensitive comparison that names in the registry use. All functions are pure
-// and may be called from any thread.
+// measured in, the case-insensitive comparison that names in the registry use, and numbers in text. All
+// functions are pure and may be called from any thread.
 #pragma once
 
+#include <charconv>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace platform {
 
@@ -25,5 +28,21 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // The folded form that EqualsNoCase compares: EqualsNoCase(a, b) == (FoldNoCase(a) == FoldNoCase(b)).
 // Bytes that are not valid UTF-8 are kept as they are. Useful as a key for case-insensitive look-up.
 std::string FoldNoCase(std::string_view text);
+
+// The whole of text as an integer of type T in base (2..36, letters in either case): digits only, with a
+// leading '-' only for a signed T, nothing before or after. Empty when text is not such a number or T
+// cannot hold it.
+template <typename T> std::optional<T> ParseInteger(std::string_view text, int base = 10) noexcept {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    T value{};
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+    if (error != std::errc{} || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
 
 } // namespace platform
