@@ -133,11 +133,24 @@ private:
                          bool& failed);
     bool ReadImage(LONG lba, DWORD count, int shiftBytes, BYTE* out);
     const DiscTrack* TrackAt(LONG lba) const;
+    // True when sectors lba .. lba + count - 1 all lie on the disc.
+    bool OnDisc(LONG lba, DWORD count) const noexcept;
+    // OnDisc, else the reply fails with 5/21/00 naming the first sector that is not on the disc.
+    bool CheckRange(LONG lba, DWORD count, Reply& reply) const;
     bool MediaCheck(Reply& reply);
+    // Counts a command against the profile's not-ready period; true while the drive is becoming ready.
+    bool BecomingReady();
+
+    // The command handlers, one per command (or pair of six- and ten-byte forms).
     void Dispatch(const ScsiCommand& cmd, Reply& reply);
+    void RequestSense(const ScsiCommand& cmd, Reply& reply);
     void Inquiry(const ScsiCommand& cmd, Reply& reply);
     void ModeSense(const ScsiCommand& cmd, Reply& reply, bool tenByte);
     void ModeSelect(const ScsiCommand& cmd, Reply& reply, bool tenByte);
+    void StartStopUnit(const ScsiCommand& cmd, Reply& reply);
+    void ReadCapacity(Reply& reply);
+    void Seek(const ScsiCommand& cmd, Reply& reply);
+    void SetCdSpeed(const ScsiCommand& cmd);
     void ReadToc(const ScsiCommand& cmd, Reply& reply);
     void ReadSubChannel(const ScsiCommand& cmd, Reply& reply);
     void ReadCd(const ScsiCommand& cmd, Reply& reply);

@@ -1,0 +1,176 @@
+// The emulated drive's CD device controls (CdDevice.h), answered from the same state as its commands, and
+// its tray.
+#include "Platform/VirtualDrive.h"
+#include "VirtualDriveReply.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+constexpr int kNoError = 0;
+
+CdTocEntry TocEntry(BYTE track, BYTE control, LONG lba) {
+    CdTocEntry entry;
+    entry.track = track;
+    entry.adrControl = AdrControl(control);
+    const CdMsf time = LbaToMsf(lba);
+    entry.minute = time.minute;
+    entry.second = time.second;
+    entry.frame = time.frame;
+    return entry;
+}
+
+} // namespace
+
+int VirtualDrive::GetDiskType(DWORD& type) {
+    const std::lock_guard lock(mutex_);
+    type = 0;
+    if (trayOpen_) {
+        return ENOMEDIUM;
+    }
+    for (const DiscTrack& track : disc_.tracks) {
+        type |= track.mode == CueTrackMode::Audio ? kCdDiskAudio : kCdDiskData;
+    }
+    return kNoError;
+}
+
+int VirtualDrive::ReadToc(CdToc& toc) {
+    const std::lock_guard lock(mutex_);
+    toc = {};
+    if (trayOpen_) {
+        return ENOMEDIUM;
+    }
+    toc.firstTrack = static_cast<BYTE>(disc_.tracks.front().number);
+    toc.lastTrack = static_cast<BYTE>(disc_.tracks.back().number);
+    for (const DiscTrack& track : disc_.tracks) {
+        toc.entries.push_back(TocEntry(static_cast<BYTE>(track.number), track.control, track.start));
+    }
+    toc.entries.push_back(TocEntry(kCdLeadOutTrack, disc_.tracks.back().control, disc_.leadOut));
+    return kNoError;
+}
+
+int VirtualDrive::GetLastSession(CdSessionInfo& info) {
+    const std::lock_guard lock(mutex_);
+    info = {};
+    if (trayOpen_) {
+        return ENOMEDIUM;
+    }
+    info.firstSession = 1;
+    info.lastSession = 1;
+    info.lastSessionStart = disc_.tracks.front().start;
+    return kNoError;
+}
+
+int VirtualDrive::ReadAudio(LONG lba, DWORD count, BYTE* buffer) {
+    const std::lock_guard lock(mutex_);
+    if (trayOpen_) {
+        return ENOMEDIUM;
+    }
+    if (count == 0) {
+        return kNoError;
+    }
+    if (buffer == nullptr || !OnDisc(lba, count)) {
+        return EINVAL;
+    }
+    if (BecomingReady()) {
+        return EIO;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        if (TrackAt(lba + static_cast<LONG>(i))->mode != CueTrackMode::Audio) {
+            return EIO; // the kernel's CD-DA read of a data sector fails in the drive
+        }
+    }
+    std::vector<BYTE> data;
+    std::array<BYTE, kSenseBytes> sense{};
+    bool failed = false;
+    ReadRawSectors(lba, count, data, sense, failed);
+    if (failed) {
+        return EIO;
+    }
+    std::memcpy(buffer, data.data(), data.size());
+    return kNoError;
+}
+
+int VirtualDrive::ReadPosition(CdQPosition& position) {
+    const std::lock_guard lock(mutex_);
+    position = {};
+    if (trayOpen_) {
+        return ENOMEDIUM;
+    }
+    const DiscTrack* track = TrackAt(position_);
+    position.audioStatus = kNoAudioStatus;
+    position.adrControl = AdrControl(track->control);
+    position.track = static_cast<BYTE>(track->number);
+    for (const DiscIndex& i : track->indexes) {
+        if (i.lba <= position_) {
+            position.index = static_cast<BYTE>(i.number);
+        }
+    }
+    position.absoluteLba = position_;
+    position.relativeLba = position_ - track->start;
+    return kNoError;
+}
+
+int VirtualDrive::ReadCatalogue(CdQText& catalogue) {
+    const std::lock_guard lock(mutex_);
+    catalogue = {};
+    if (trayOpen_) {
+        return ENOMEDIUM;
+    }
+    catalogue.valid = profile_.upc && !disc_.catalog.empty();
+    catalogue.text = catalogue.valid ? disc_.catalog : std::string();
+    return kNoError;
+}
+
+int VirtualDrive::ReadIsrc(BYTE track, CdQText& isrc) {
+    const std::lock_guard lock(mutex_);
+    isrc = {};
+    if (trayOpen_) {
+        return ENOMEDIUM;
+    }
+    for (const DiscTrack& t : disc_.tracks) {
+        if (t.number == track) {
+            isrc.valid = profile_.isrc && !t.isrc.empty();
+            isrc.text = isrc.valid ? t.isrc : std::string();
+            return kNoError;
+        }
+    }
+    return EINVAL;
+}
+
+int VirtualDrive::PreventRemoval(bool prevent) {
+    const std::lock_guard lock(mutex_);
+    preventRemoval_ = prevent;
+    return kNoError;
+}
+
+int VirtualDrive::Eject() {
+    const std::lock_guard lock(mutex_);
+    if (preventRemoval_) {
+        return EBUSY;
+    }
+    trayOpen_ = true;
+    cache_.clear();
+    return kNoError;
+}
+
+int VirtualDrive::Load() {
+    const std::lock_guard lock(mutex_);
+    trayOpen_ = false;
+    return kNoError;
+}
+
+bool VirtualDrive::TrayOpen() const {
+    const std::lock_guard lock(mutex_);
+    return trayOpen_;
+}
+
+void VirtualDrive::ArmNotReady(DWORD commands) {
+    const std::lock_guard lock(mutex_);
+    profile_.notReadyCommands = commandsSeen_ + commands;
+}
+
+} // namespace platform
