@@ -1,5 +1,8 @@
 #include "transport/CommandBlock.h"
 
+#include "Platform/ByteOrder.h"
+#include "Platform/MmcCommands.h"
+
 #include <cstring>
 
 namespace discpilot {
@@ -16,34 +19,23 @@ CommandBlock Block(WORD cdbLength, BYTE opcode, BYTE* data, DWORD transferLength
     return block;
 }
 
-void PutBig32(BYTE* at, DWORD value) noexcept {
-    at[0] = static_cast<BYTE>(value >> 24);
-    at[1] = static_cast<BYTE>(value >> 16);
-    at[2] = static_cast<BYTE>(value >> 8);
-    at[3] = static_cast<BYTE>(value);
-}
-
-void PutBig16(BYTE* at, DWORD value) noexcept {
-    at[0] = static_cast<BYTE>(value >> 8);
-    at[1] = static_cast<BYTE>(value);
-}
-
 } // namespace
 
 CommandBlock BuildTestUnitReady() noexcept {
     // Sent as a 12-byte all-zero block, the form the drives this was written for accept.
-    return Block(12, 0x00, nullptr, 0, kDirectionIn);
+    return Block(12, platform::mmc::kTestUnitReady, nullptr, 0, kDirectionIn);
 }
 
 CommandBlock BuildInquiry(BYTE* buffer) noexcept {
-    CommandBlock block = Block(6, 0x12, buffer, kInquiryReplyBytes, kDirectionIn);
+    CommandBlock block = Block(6, platform::mmc::kInquiry, buffer, kInquiryReplyBytes, kDirectionIn);
     block.cdb[4] = kInquiryReplyBytes;
     return block;
 }
 
 CommandBlock BuildModeSense(int page, bool tenByte, BYTE* buffer) noexcept {
-    CommandBlock block = tenByte ? Block(10, 0x5A, buffer, kModeBufferBytes, kDirectionIn)
-                                 : Block(6, 0x1A, buffer, kModeBufferBytes, kDirectionIn);
+    CommandBlock block = tenByte
+                             ? Block(10, platform::mmc::kModeSense10, buffer, kModeBufferBytes, kDirectionIn)
+                             : Block(6, platform::mmc::kModeSense6, buffer, kModeBufferBytes, kDirectionIn);
     block.cdb[2] = static_cast<BYTE>(page & 0x3F);
     block.cdb[tenByte ? 8 : 4] = kModeBufferBytes;
     return block;
@@ -51,26 +43,28 @@ CommandBlock BuildModeSense(int page, bool tenByte, BYTE* buffer) noexcept {
 
 CommandBlock BuildModeSelect(BYTE density, WORD blockLength, bool tenByte, BYTE* buffer) noexcept {
     std::memset(buffer, 0, kModeBufferBytes);
-    CommandBlock block = tenByte ? Block(10, 0x55, buffer, kModeBufferBytes, kDirectionOut)
-                                 : Block(6, 0x15, buffer, kModeBufferBytes, kDirectionOut);
+    CommandBlock block =
+        tenByte ? Block(10, platform::mmc::kModeSelect10, buffer, kModeBufferBytes, kDirectionOut)
+                : Block(6, platform::mmc::kModeSelect6, buffer, kModeBufferBytes, kDirectionOut);
     block.cdb[1] = 0x10; // page format
     block.cdb[2] = 0x01;
     if (tenByte) {
         block.cdb[8] = 16;
         buffer[7] = 8;
         buffer[8] = density;
-        PutBig16(buffer + 14, blockLength);
+        platform::WriteBe16(buffer + 14, blockLength);
     } else {
         block.cdb[4] = 12;
         buffer[3] = 8;
         buffer[4] = density;
-        PutBig16(buffer + 10, blockLength);
+        platform::WriteBe16(buffer + 10, blockLength);
     }
     return block;
 }
 
 CommandBlock BuildReadSubChannel(int format, int track, BYTE* buffer, int& result) noexcept {
-    CommandBlock block = Block(10, 0x42, buffer, kSubChannelReplyBytes, kDirectionIn);
+    CommandBlock block =
+        Block(10, platform::mmc::kReadSubChannel, buffer, kSubChannelReplyBytes, kDirectionIn);
     result = kTransportOk;
     if (format < 1 || format > 3) {
         result = kTransportBadArgument;
@@ -98,9 +92,9 @@ CommandBlock BuildReadToc(int format, int trackOrSession, bool olderForm, BYTE* 
     result = kTransportOk;
     if (format < 0 || format > 4) {
         result = kTransportBadArgument;
-        return Block(10, 0x43, buffer, 0, kDirectionIn);
+        return Block(10, platform::mmc::kReadToc, buffer, 0, kDirectionIn);
     }
-    CommandBlock block = Block(10, 0x43, buffer, kShapes[format].transfer, kDirectionIn);
+    CommandBlock block = Block(10, platform::mmc::kReadToc, buffer, kShapes[format].transfer, kDirectionIn);
     if (format == 2 || format == 3) {
         block.cdb[1] = 0x02; // MSF addresses
     }
@@ -115,23 +109,23 @@ CommandBlock BuildReadToc(int format, int trackOrSession, bool olderForm, BYTE* 
 }
 
 CommandBlock BuildSeek6(DWORD lba) noexcept {
-    CommandBlock block = Block(6, 0x0B, nullptr, 0, kDirectionIn);
+    CommandBlock block = Block(6, platform::mmc::kSeek6, nullptr, 0, kDirectionIn);
     block.cdb[1] = static_cast<BYTE>((lba >> 16) & 0x1F);
-    PutBig16(block.cdb.data() + 2, lba & 0xFFFF);
+    platform::WriteBe16(block.cdb.data() + 2, lba & 0xFFFF);
     return block;
 }
 
 CommandBlock BuildSeek10(DWORD lba) noexcept {
-    CommandBlock block = Block(10, 0x2B, nullptr, 0, kDirectionIn);
-    PutBig32(block.cdb.data() + 2, lba);
+    CommandBlock block = Block(10, platform::mmc::kSeek10, nullptr, 0, kDirectionIn);
+    platform::WriteBe32(block.cdb.data() + 2, lba);
     return block;
 }
 
 CommandBlock BuildSetCdSpeed(int multiple) noexcept {
-    CommandBlock block = Block(12, 0xBB, nullptr, 0, kDirectionIn);
+    CommandBlock block = Block(12, platform::mmc::kSetCdSpeed, nullptr, 0, kDirectionIn);
     const DWORD speed = multiple <= 0 ? 0xFFFF : static_cast<DWORD>(multiple) * 176 & 0xFFFF;
-    PutBig16(block.cdb.data() + 2, speed);
-    PutBig16(block.cdb.data() + 4, speed);
+    platform::WriteBe16(block.cdb.data() + 2, speed);
+    platform::WriteBe16(block.cdb.data() + 4, speed);
     return block;
 }
 
@@ -145,27 +139,23 @@ DWORD MaxSectorsPerRead(DWORD readMode) noexcept {
 CommandBlock BuildReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer) noexcept {
     const DWORD bytes = count * kSectorBytes;
     if (IsReadCdMode(readMode)) {
-        CommandBlock block = Block(12, 0xBE, buffer, bytes, kDirectionIn);
+        CommandBlock block = Block(12, platform::mmc::kReadCd, buffer, bytes, kDirectionIn);
         block.cdb[1] = static_cast<BYTE>(readMode >> 8);
-        PutBig32(block.cdb.data() + 2, lba);
-        block.cdb[6] = static_cast<BYTE>(count >> 16);
-        block.cdb[7] = static_cast<BYTE>(count >> 8);
-        block.cdb[8] = static_cast<BYTE>(count);
+        platform::WriteBe32(block.cdb.data() + 2, lba);
+        platform::WriteBe24(block.cdb.data() + 6, count);
         block.cdb[9] = static_cast<BYTE>(readMode);
         return block;
     }
     if (readMode == kReadModeVendorD8) {
         CommandBlock block = Block(12, static_cast<BYTE>(readMode >> 16), buffer, bytes, kDirectionIn);
         block.cdb[1] = static_cast<BYTE>(readMode >> 8);
-        PutBig32(block.cdb.data() + 2, lba);
-        PutBig16(block.cdb.data() + 8, count);
+        platform::WriteBe32(block.cdb.data() + 2, lba);
+        platform::WriteBe16(block.cdb.data() + 8, count);
         return block;
     }
     CommandBlock block = Block(10, static_cast<BYTE>(readMode >> 16), buffer, bytes, kDirectionIn);
     block.cdb[1] = static_cast<BYTE>(readMode >> 8);
-    block.cdb[3] = static_cast<BYTE>(lba >> 16);
-    block.cdb[4] = static_cast<BYTE>(lba >> 8);
-    block.cdb[5] = static_cast<BYTE>(lba);
+    platform::WriteBe24(block.cdb.data() + 3, lba);
     block.cdb[8] = static_cast<BYTE>(count);
     return block;
 }
@@ -180,7 +170,7 @@ TocAnswer ParseToc(const BYTE* reply) noexcept {
     answer.first = reply[2];
     answer.last = reply[3];
     answer.adrControl = reply[5];
-    answer.lba = static_cast<DWORD>(reply[8]) << 24 | reply[9] << 16 | reply[10] << 8 | reply[11];
+    answer.lba = platform::ReadBe32(reply + 8);
     return answer;
 }
 

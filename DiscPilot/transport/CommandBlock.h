@@ -3,6 +3,8 @@
 // thread.
 #pragma once
 
+#include "Platform/CdAddress.h"
+#include "Platform/MmcCommands.h"
 #include "Platform/Types.h"
 
 #include <array>
@@ -40,7 +42,7 @@ struct CommandBlock {
     DWORD transferred = 0; // set by the transport: bytes the device actually moved
 };
 
-inline constexpr DWORD kSectorBytes = 2352;
+inline constexpr DWORD kSectorBytes = platform::kCdSectorBytes;
 
 // Reply and parameter buffer sizes of the fixed-size commands.
 inline constexpr std::size_t kInquiryReplyBytes = 36;
@@ -60,7 +62,7 @@ inline constexpr DWORD kReadModeRead10Swapped = 0x11280000;
 
 // True for the three READ CD modes.
 constexpr bool IsReadCdMode(DWORD mode) noexcept {
-    return (mode >> 16) == 0xBE;
+    return (mode >> 16) == platform::mmc::kReadCd;
 }
 
 // Buffers: INQUIRY kInquiryReplyBytes, MODE SENSE/SELECT kModeBufferBytes, READ SUB-CHANNEL

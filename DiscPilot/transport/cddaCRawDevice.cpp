@@ -1,5 +1,6 @@
 #include "transport/cddaCRawDevice.h"
 
+#include "Platform/ByteOrder.h"
 #include "Platform/DriveTable.h"
 #include "Platform/VirtualDrive.h"
 #include "store/DriveSettings.h"
@@ -14,19 +15,15 @@ namespace discpilot {
 
 namespace {
 
+// Between the end of a session's audio and the next session's first track: its lead-out and the next
+// lead-in, in seconds.
+constexpr int kSessionGapSeconds = 150;
+
 // A READ TOC reply of formats 0 and 1: the 4-byte header and one 8-byte descriptor.
 constexpr std::size_t kTocTrackReplyBytes = 12;
 
-void PutBig32(BYTE* at, LONG value) noexcept {
-    const auto v = static_cast<DWORD>(value);
-    at[0] = static_cast<BYTE>(v >> 24);
-    at[1] = static_cast<BYTE>(v >> 16);
-    at[2] = static_cast<BYTE>(v >> 8);
-    at[3] = static_cast<BYTE>(v);
-}
-
 bool IsDataTrack(const platform::CdTocEntry& entry) noexcept {
-    return (entry.adrControl & 0x04) != 0;
+    return (entry.adrControl & platform::kCdControlData) != 0;
 }
 
 platform::CdTocEntry EntryAt(BYTE track, BYTE adrControl, BYTE minute, BYTE second, BYTE frame) noexcept {
@@ -118,7 +115,7 @@ int cddaCRawDevice::LoadToc() {
             if (!sawAudio) {
                 continue;
             }
-            int seconds = entry.minute * 60 + entry.second - 150;
+            int seconds = entry.minute * 60 + entry.second - kSessionGapSeconds;
             if (seconds < 0) {
                 seconds = 0;
             }
@@ -133,7 +130,8 @@ int cddaCRawDevice::LoadToc() {
     }
     toc_ = std::move(toc);
     const platform::CdTocEntry& leadOut = toc_.entries.back();
-    lastReadableLba_ = (leadOut.minute * 60 + leadOut.second) * 75 + leadOut.frame - 151;
+    // The last sector before the lead-out.
+    lastReadableLba_ = leadOut.Lba() - 1;
     tocKnown_ = true;
     return kTransportOk;
 }
@@ -228,8 +226,8 @@ int cddaCRawDevice::ReadSubChannel(int format, int track, SubChannelBuffer buffe
         buffer[5] = position.adrControl;
         buffer[6] = position.track;
         buffer[7] = position.index;
-        PutBig32(buffer.data() + 8, position.absoluteLba);
-        PutBig32(buffer.data() + 12, position.relativeLba);
+        platform::WriteBe32(buffer.data() + 8, static_cast<DWORD>(position.absoluteLba));
+        platform::WriteBe32(buffer.data() + 12, static_cast<DWORD>(position.relativeLba));
         return kTransportOk;
     }
     platform::CdQText text;
@@ -269,7 +267,7 @@ int cddaCRawDevice::ReadToc(int format, int trackOrSession, bool, TocBuffer buff
         buffer[3] = toc_.lastTrack;
         buffer[5] = found->adrControl;
         buffer[6] = found->track;
-        PutBig32(buffer.data() + 8, found->Lba());
+        platform::WriteBe32(buffer.data() + 8, static_cast<DWORD>(found->Lba()));
         return kTransportOk;
     }
     if (format == 1) {
@@ -278,7 +276,7 @@ int cddaCRawDevice::ReadToc(int format, int trackOrSession, bool, TocBuffer buff
         buffer[3] = lastSession_;
         buffer[5] = toc_.entries.front().adrControl;
         buffer[6] = toc_.entries.front().track;
-        PutBig32(buffer.data() + 8, toc_.entries.front().Lba());
+        platform::WriteBe32(buffer.data() + 8, static_cast<DWORD>(toc_.entries.front().Lba()));
         return kTransportOk;
     }
     // Full TOC of session 1: first track, last track, lead-out and track 1's start.

@@ -2,8 +2,10 @@
 // what no ioctl answers (session numbers, ISRC).
 #include "LinuxCdrom.h"
 
+#include "Platform/ByteOrder.h"
 #include "Platform/CueSheet.h"
 #include "Platform/DriveTable.h"
+#include "Platform/MmcCommands.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -129,7 +131,7 @@ public:
         // knows whether there is more than one.
         BYTE reply[12] = {};
         ScsiCommand cmd;
-        cmd.cdb = {0x43, 0x00, 0x01, 0, 0, 0, 0, 0, sizeof reply, 0};
+        cmd.cdb = {mmc::kReadToc, 0x00, 0x01, 0, 0, 0, 0, 0, sizeof reply, 0}; // session information
         cmd.cdbLength = 10;
         cmd.direction = ScsiDirection::In;
         cmd.data = reply;
@@ -139,8 +141,7 @@ public:
             answer.transferred >= 12) {
             info.firstSession = reply[2];
             info.lastSession = reply[3];
-            info.lastSessionStart =
-                static_cast<LONG>((DWORD{reply[8]} << 24) | (reply[9] << 16) | (reply[10] << 8) | reply[11]);
+            info.lastSessionStart = static_cast<LONG>(ReadBe32(reply + 8));
             return 0;
         }
         cdrom_multisession multi{};
@@ -202,7 +203,7 @@ public:
         isrc = {};
         BYTE reply[24] = {};
         ScsiCommand cmd;
-        cmd.cdb = {0x42, 0x00, 0x40, 0x03, 0, 0, track, 0, sizeof reply, 0};
+        cmd.cdb = {mmc::kReadSubChannel, 0x00, 0x40, 0x03, 0, 0, track, 0, sizeof reply, 0}; // ISRC
         cmd.cdbLength = 10;
         cmd.direction = ScsiDirection::In;
         cmd.data = reply;

@@ -1,6 +1,9 @@
 // Helpers shared by every pass-through implementation: sense in the fixed format and INQUIRY.
 #include "Platform/ScsiPassThrough.h"
 
+#include "Platform/ByteOrder.h"
+#include "Platform/MmcCommands.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -11,11 +14,7 @@ std::array<BYTE, kSenseBytes> MakeFixedSense(BYTE key, BYTE asc, BYTE ascq, LONG
     sense[0] = 0x70;
     if (information >= 0) {
         sense[0] |= 0x80;
-        const auto info = static_cast<DWORD>(information);
-        sense[3] = static_cast<BYTE>(info >> 24);
-        sense[4] = static_cast<BYTE>(info >> 16);
-        sense[5] = static_cast<BYTE>(info >> 8);
-        sense[6] = static_cast<BYTE>(info);
+        WriteBe32(sense.data() + 3, static_cast<DWORD>(information));
     }
     sense[2] = key & 0x0F;
     sense[7] = kSenseBytes - 8;
@@ -41,8 +40,7 @@ std::array<BYTE, kSenseBytes> ToFixedSense(const BYTE* sense, std::size_t length
         const std::size_t total = length >= 8 ? 8 + std::size_t{sense[7]} : length;
         for (std::size_t at = 8; at + 12 <= total && at + 12 <= length; at += 2 + sense[at + 1]) {
             if (sense[at] == 0x00 && (sense[at + 2] & 0x80) != 0) {
-                information = static_cast<LONG>((DWORD{sense[at + 8]} << 24) | (DWORD{sense[at + 9]} << 16) |
-                                                (DWORD{sense[at + 10]} << 8) | DWORD{sense[at + 11]});
+                information = static_cast<LONG>(ReadBe32(sense + at + 8));
                 break;
             }
         }
@@ -56,7 +54,7 @@ std::array<BYTE, kSenseBytes> ToFixedSense(const BYTE* sense, std::size_t length
 
 int Inquire(ScsiPassThrough& device, ScsiIdentity& identity) {
     ScsiCommand cmd;
-    cmd.cdb[0] = 0x12;
+    cmd.cdb[0] = mmc::kInquiry;
     cmd.cdb[4] = 36;
     cmd.cdbLength = 6;
     cmd.direction = ScsiDirection::In;
