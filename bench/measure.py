@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Measures a DSD64 DSF file: in-band SNR, THD, THD+N, SFDR, DC and ultrasonic noise.
 
-    measure.py FILE.dsf [--freq 997] [--skip 1.0] [--channel 0] [--no-raw]
+    measure.py FILE.dsf [--freq 997] [--skip 1.0] [--channel 0] [--no-raw] [--wav INPUT.wav]
 
 Two independent decodings:
   * ffmpeg (-f f32le -ar 352800): the file decoded by a third-party DSD decoder, analysed with a 2^20-point
@@ -10,6 +10,13 @@ Two independent decodings:
     ffmpeg figure is corrected by it.
   * raw: the DSF's bits read directly as +/-1 (full modulation) and analysed at 2.8224 MHz with a 2^23-point
     FFT; no decoder filter is involved, so this is the reference for the 20-40 kHz and 40-100 kHz bands.
+
+  * added (with --wav, the WAV the DSF was made from): the noise the converter adds. The raw bits are
+    low-passed at 20.4 kHz and decimated to 44.1 kHz (in the frequency domain, a cosine roll-off from 20.4 to
+    21.6 kHz), the input's delay through the converter is found from the input's own noise (the whitened
+    cross-correlation of input and output), and the best linear fit of the input (a 257-tap least-squares
+    filter centred on that delay) is subtracted. What is left is what the converter added: quantisation
+    noise, distortion and idle tones, not the input's dither, which limits the plain SNR.
 
 Levels: "dBFM" is relative to a sine of full modulation (amplitude 1.0 of the +/-1 stream); "dBFS" is
 relative to PCM full scale, which the converter maps to 50 % modulation, so dBFS = dBFM + 6.02.
@@ -111,6 +118,101 @@ def report(name, r, gain):
         name, db(r["b20_40"] / g / 0.5), db(r["b40_100"] / g / 0.5)))
 
 
+def read_wav(path):
+    """The WAV's samples as float arrays (frames x channels), PCM full scale = 1.0."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:4] != b"RIFF" or data[8:12] != b"WAVE":
+        sys.exit("%s: not a WAV file" % path)
+    at, fmt, body = 12, None, None
+    while at + 8 <= len(data):
+        cid, size = data[at:at + 4], struct.unpack_from("<I", data, at + 4)[0]
+        if cid == b"fmt ":
+            fmt = struct.unpack_from("<HHIIHH", data, at + 8)
+        elif cid == b"data":
+            body = data[at + 8: at + 8 + size]
+            break
+        at += 8 + size + (size & 1)
+    if fmt is None or body is None:
+        sys.exit("%s: no format or data chunk" % path)
+    tag, channels, rate, _, _, bits = fmt
+    if tag not in (1, 0xFFFE) or rate != 44100 or bits not in (16, 24):
+        sys.exit("%s: not 44.1 kHz 16/24-bit PCM" % path)
+    width = bits // 8
+    frames = len(body) // (width * channels)
+    raw = np.frombuffer(body[: frames * width * channels], dtype=np.uint8).reshape(-1, width)
+    if width == 2:
+        v = raw.copy().view("<i2")[:, 0].astype(np.float64)
+    else:
+        v = (raw[:, 0].astype(np.int32) | raw[:, 1].astype(np.int32) << 8 | raw[:, 2].astype(np.int32) << 16)
+        v = np.where(v >= 1 << 23, v - (1 << 24), v).astype(np.float64)
+    return v.reshape(frames, channels) / float(1 << (bits - 1))
+
+
+def decimate_to_44k(bits):
+    """Low-passes the +/-1 stream at 20.4 kHz and decimates it to 44.1 kHz, circularly in the frequency
+    domain; the first and last 50 ms are not trustworthy (wrap-around) and are left to the caller to skip."""
+    n = len(bits) // 128 * 128
+    spec = np.fft.rfft(bits[:n])
+    m = n // 64
+    f = np.arange(m // 2 + 1) * DSD_RATE / n
+    lo, hi = 20400.0, 21600.0
+    mask = np.where(f <= lo, 1.0, np.where(f >= hi, 0.0, 0.5 + 0.5 * np.cos(np.pi * (f - lo) / (hi - lo))))
+    return np.fft.irfft(spec[: m // 2 + 1] * mask, m) / 64.0
+
+
+def find_delay(x, y, limit=4096):
+    """Delay (frames) of y against x from the whitened cross-correlation over the audio band: the input's
+    own dither is white, so the correlation peaks sharply at the true delay even for a pure tone."""
+    n = 1 << int(np.ceil(np.log2(len(x) + len(y))))
+    X = np.fft.rfft(x, n)
+    Y = np.fft.rfft(y, n)
+    cross = Y * np.conj(X)
+    f = np.arange(len(cross)) * 44100.0 / n
+    cross = np.where((f > 20) & (f < 20000), cross / np.maximum(np.abs(cross), 1e-300), 0)
+    c = np.fft.irfft(cross, n)
+    lags = np.concatenate([c[:limit], c[-limit:]])
+    k = int(np.argmax(lags))
+    return k if k < limit else k - 2 * limit
+
+
+def linear_fit_residual(x, y, offset, taps=257, rows=1 << 17):
+    """Subtracts from y[0:rows] the least-squares fit sum_k h[k] x[n + offset + taps//2 - k] and returns the
+    residual. Solved through a QR factorisation of the shifted-input matrix (built in slices of rows, so
+    memory stays small): the normal equations would square the enormous condition number of a pure tone."""
+    half = taps // 2
+    start = offset - half  # x index that pairs with y[0] in the last column
+    if start < 0 or start + rows + taps > len(x) or rows > len(y):
+        sys.exit("input and output do not overlap enough for the fit")
+    R = np.zeros((0, taps + 1))
+    step = 8192
+    for a in range(0, rows, step):
+        b = min(rows, a + step)
+        cols = np.lib.stride_tricks.sliding_window_view(x[start + a: start + b + taps - 1], taps)[:, ::-1]
+        block = np.hstack([cols, y[a:b, None]])
+        R = np.linalg.qr(np.vstack([R, block]), mode="r")
+    h = np.linalg.solve(np.triu(R[:taps, :taps]), R[:taps, taps])
+    cols = np.lib.stride_tricks.sliding_window_view(x[start: start + rows + taps - 1], taps)[:, ::-1]
+    return y[:rows] - cols @ h
+
+
+def converter_added(dsf, wav, channel, skip_s):
+    """Measures the noise the converter added to `wav` in the DSF made from it."""
+    x = read_wav(wav)[:, channel]
+    bits = read_dsf_channel(dsf, channel, 0.0, 1 << 62)
+    y = decimate_to_44k(bits)
+    first = int(skip_s * 44100)
+    rows = 1 << 17
+    if len(y) < first + rows + 2205:
+        sys.exit("file too short for the added-noise analysis: need %.1f s" % (skip_s + (rows + 2205) / 44100))
+    delay = find_delay(x[first: first + rows], y[first: first + rows])
+    r = linear_fit_residual(x, y[first:], first - delay, rows=rows)
+    p, binhz = spectrum(r, 44100)
+    band = p[int(np.ceil(20 / binhz)): int(20000 / binhz) + 1]
+    print("[added] input delay %d frames; noise the converter adds, 20 Hz-20 kHz: %.2f dBFM (%.2f dBFS), "
+          "largest line %.2f dBFM" % (delay, db(band.sum() / 0.5), db(band.sum() / 0.125), db(band.max() / 0.5)))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("dsf")
@@ -118,6 +220,7 @@ def main():
     ap.add_argument("--skip", type=float, default=1.0)
     ap.add_argument("--channel", type=int, default=0)
     ap.add_argument("--no-raw", action="store_true")
+    ap.add_argument("--wav", default=None, help="the WAV the DSF was made from: measure the noise the converter adds")
     args = ap.parse_args()
 
     n_ff = 1 << 20
@@ -143,6 +246,8 @@ def main():
         print("[ffmpeg] level convention: ffmpeg output = %.4f x modulation (%.2f dB)" % (gain, 20 * np.log10(gain)))
     print("[ffmpeg] DC %.3g (of full modulation)" % (seg.mean() / gain))
     report("ffmpeg", r_ff, gain)
+    if args.wav:
+        converter_added(args.dsf, args.wav, args.channel, args.skip)
 
 
 if __name__ == "__main__":
