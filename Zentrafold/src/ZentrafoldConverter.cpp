@@ -40,16 +40,16 @@ constexpr int kSections = static_cast<int>(coef::kNtf.size());
 // order out of its stable region.
 constexpr double kInputLimit = 0.52;
 
-// In normal operation |quantiser input| stays near 1 (under 1.3 even for full-scale squares and clipped
-// noise), so the quantisation error stays within +/-1. Above kLimitLevel the loop is leaving its stable
-// region: the error fed back is limited to what a quantiser input of kLimitLevel gives (+/-1), which keeps
-// every section's state bounded and lets the loop settle by itself instead of being restarted.
+// In normal operation |quantiser input| stays near 1 (in simulation under 1.5 even for full-scale squares
+// and clipped noise), so the quantisation error stays within +/-1. Above kLimitLevel the loop is leaving its
+// stable region: the error fed back is limited to what a quantiser input of kLimitLevel gives (+/-1), which
+// keeps every section's state bounded and lets the loop settle by itself instead of being restarted.
 constexpr double kLimitLevel = 2.0;
 // Last resort, should limiting ever fail to hold the loop: above this the channel is reset.
 constexpr double kOverloadLimit = 4.0;
 
 // TPDF dither of +/-2^-26 peak (relative to full modulation), held for eight samples, keeps silence free of
-// idle tones; its in-band share (about -165 dBFS) stays about 10 dB under the modulator's own floor.
+// idle tones; its in-band share (about -165 dBFS) stays about 20 dB under the modulator's own floor.
 constexpr double kDitherStep = 1.0 / (1 << 26) / 65536.0;
 
 constexpr double kScale16 = 0.5 / 32768.0; // PCM full scale is 50 % modulation

@@ -101,6 +101,30 @@ TEST_F(ConverterSignal, SilenceHasNoToneAndALowFloor) {
     }
 }
 
+TEST_F(ConverterSignal, NoiseAboveTheAudioBandStaysLow) {
+    // The shaped noise must rise only well above 100 kHz: below that it heats tweeters and intermodulates in
+    // analogue stages. Levels relative to full modulation (a sine of amplitude 1, power 0.5).
+    auto dbFm = [](double power) { return 10 * std::log10(power / 0.5); };
+    struct Case {
+        double amplitude; // of PCM full scale
+        PcmFormat format;
+    };
+    for (const Case c :
+         {Case{1.0, PcmFormat::kInt24}, Case{0.891, PcmFormat::kInt24}, Case{0.5, PcmFormat::kInt24},
+          Case{0.001, PcmFormat::kInt24}, Case{0.0, PcmFormat::kInt16}}) {
+        Converter converter;
+        const auto out =
+            Skip(ConvertStream(converter, Sine(997, c.amplitude), Sine(3001, -c.amplitude), 10, c.format), 2);
+        for (int channel = 0; channel < 2; ++channel) {
+            const auto s = Analyse(Unpack(out, channel), kLog2Fft);
+            EXPECT_LT(dbFm(BandPower(s, 20000, 40000)), -60)
+                << "amplitude " << c.amplitude << ", " << channel;
+            EXPECT_LT(dbFm(BandPower(s, 40000, 100000)), -30)
+                << "amplitude " << c.amplitude << ", " << channel;
+        }
+    }
+}
+
 TEST_F(ConverterSignal, InitialFramesComeOutInTheFirstBlock) {
     // A stream that is loud only during its first unit: with a latency under one unit, that unit is in the
     // first Buffer output; the rest is silence.
