@@ -200,21 +200,8 @@ CDiscPilot::CheckDriveResult CDiscPilot::GetDriveCheckError() const {
 
 namespace discpilot {
 
-ControllerDiagnostics::Counts ControllerDiagnostics::Get(const CDiscPilot& controller) {
-    Counts counts;
-    const cddaCReaderHolder* holder = controller.reader_;
-    if (holder == nullptr) {
-        return counts;
-    }
-    counts.open = true;
-    counts.status = holder->reader.Status();
-    counts.jitterCorrections = holder->reader.JitterCount();
-    counts.realignments = holder->reader.RealignCount();
-    counts.retries = holder->reader.RetryCount();
-    counts.fetches = holder->reader.FetchCount();
-    counts.lastDelivered = holder->lastDelivered.load();
-    counts.readMode = holder->reader.ReadModeInUse();
-    return counts;
+const cddaCReaderHolder* ControllerDiagnostics::Holder(const CDiscPilot& controller) noexcept {
+    return controller.reader_;
 }
 
 } // namespace discpilot

@@ -1,10 +1,14 @@
 #include "DiscPilotDiagnostics.h"
 
+#include "api/cddaCReaderHolder.h"
+
 #include "drives/VendorTable.h"
 #include "transport/cddaCAspiDevice.h"
 #include "transport/cddaCDevice.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace discpilot {
 
@@ -32,6 +36,39 @@ int ProbeDrive(char letter, DriveProbe& probe) noexcept {
     } catch (...) {
         return kTransportNoDevice; // out of memory or threads: nothing throws across the library's boundary
     }
+}
+
+bool GetDiscToc(const CDiscPilot& controller, DiscToc& toc) noexcept {
+    const cddaCReaderHolder* holder = ControllerDiagnostics::Holder(controller);
+    if (holder == nullptr) {
+        return false;
+    }
+    const cddaCReader& reader = holder->reader;
+    toc = DiscToc{};
+    for (const TrackEntry& entry : reader.Tracks()) {
+        if (toc.count == static_cast<int>(std::size(toc.tracks))) {
+            break;
+        }
+        toc.tracks[toc.count++] = {entry.number, entry.start, entry.length, entry.IsData(),
+                                   entry.PreEmphasis()};
+    }
+    toc.lastReadableLba = reader.LastReadableLba();
+    return true;
+}
+
+bool GetReadCounts(const CDiscPilot& controller, ReadCounts& counts) noexcept {
+    const cddaCReaderHolder* holder = ControllerDiagnostics::Holder(controller);
+    if (holder == nullptr) {
+        return false;
+    }
+    counts.status = holder->reader.Status();
+    counts.jitterCorrections = holder->reader.JitterCount();
+    counts.realignments = holder->reader.RealignCount();
+    counts.retries = holder->reader.RetryCount();
+    counts.fetches = holder->reader.FetchCount();
+    counts.lastDelivered = holder->lastDelivered.load();
+    counts.readMode = holder->reader.ReadModeInUse();
+    return true;
 }
 
 } // namespace discpilot

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+class CDiscPilot;
+
 namespace discpilot {
 
 struct DriveProbe {
@@ -24,5 +26,34 @@ struct DriveProbe {
 // ready and closes it. 0, or the open result (502 when it is not identified) with probe left as it was.
 // Blocks on the registry and the drive; any thread.
 DISCPILOT_API int ProbeDrive(char letter, DriveProbe& probe) noexcept;
+
+// The table of contents of a controller's open drive, as the reader holds it.
+struct DiscTrack {
+    int number = 0;
+    std::uint32_t start = 0;  // LBA
+    std::uint32_t length = 0; // sectors
+    bool data = false;        // control bit 2
+    bool preEmphasis = false; // control bit 0
+};
+struct DiscToc {
+    int count = 0;                     // tracks in the table
+    DiscTrack tracks[99];              // the first `count` are filled
+    std::uint32_t lastReadableLba = 0; // the lead-out is one past it
+};
+// false when the controller has no drive open. Any thread that the controller's own rules allow.
+DISCPILOT_API bool GetDiscToc(const CDiscPilot& controller, DiscToc& toc) noexcept;
+
+// How the controller's current read is going.
+struct ReadCounts {
+    int status = 0;                  // the reader's status (0 ok, 4 read failed after retries, ...)
+    int jitterCorrections = 0;       // overlaps found half a frame off and taken there
+    int realignments = 0;            // slot boundaries where the overlap was found away from where expected
+    int retries = 0;                 // reads repeated after a failure
+    int fetches = 0;                 // slots produced
+    std::uint64_t lastDelivered = 0; // bytes the last GetData copied
+    std::uint32_t readMode = 0;      // the audio read command in use
+};
+// false when the controller has no drive open.
+DISCPILOT_API bool GetReadCounts(const CDiscPilot& controller, ReadCounts& counts) noexcept;
 
 } // namespace discpilot

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstddef>
 
+class CDiscPilot;
+
 namespace discpilot {
 
 struct cddaCReaderHolder {
@@ -17,21 +19,10 @@ struct cddaCReaderHolder {
     std::atomic<std::size_t> lastDelivered{0};
 };
 
-// What the command line shows about a read beyond the controller's own results. Internal: not exported
-// from the shared library.
+// Reaches the controller's reader for the diagnostics of DiscPilotDiagnostics.h.
 class ControllerDiagnostics {
 public:
-    struct Counts {
-        bool open = false;
-        int status = 0;
-        int jitterCorrections = 0; // matches taken half a frame off
-        int realignments = 0;      // slot boundaries where the overlap was found away from where expected
-        int retries = 0;           // reads repeated after a failure
-        int fetches = 0;           // slots produced
-        std::size_t lastDelivered = 0;
-        unsigned long readMode = 0;
-    };
-    static Counts Get(const class ::CDiscPilot& controller);
+    static const cddaCReaderHolder* Holder(const ::CDiscPilot& controller) noexcept;
 };
 
 } // namespace discpilot

@@ -71,6 +71,8 @@ public:
 
     // The entry of a track by index (0 .. count − 1); false with status 8 otherwise.
     bool GetTrackEntry(int index, TrackEntry& entry);
+    // The whole track table (empty before a successful open).
+    const std::vector<TrackEntry>& Tracks() const noexcept { return tracks_; }
 
     // Sets up a read range from track `first` to track `last` (numbers), beginning `offset` sectors into
     // the first, and starts the reader thread. 1, or 0 with status 8 (bounds), 9 (data track in range), 23

@@ -3,7 +3,7 @@
 // the boundaries of positioning, lengths, transfer sizes and range set-up; failures that end a read.
 #include "TestSupport.h"
 #include "api/CDiscPilot.h"
-#include "api/cddaCReaderHolder.h"
+#include "api/DiscPilotDiagnostics.h"
 #include "reader/cddaCReader.h"
 #include "store/DriveSettings.h"
 
@@ -76,6 +76,12 @@ protected:
     std::vector<std::uint32_t> starts_, lengths_;
 };
 
+ReadCounts Counts(const CDiscPilot& pilot) {
+    ReadCounts counts;
+    EXPECT_TRUE(GetReadCounts(pilot, counts));
+    return counts;
+}
+
 // Where two blocks first differ (size when they are equal): a failure then says where the stream broke.
 std::size_t FirstDifference(const BYTE* a, const BYTE* b, std::size_t size) {
     return static_cast<std::size_t>(std::mismatch(a, a + size, b).first - a);
@@ -115,7 +121,7 @@ TEST_P(ReaderFaultTest, EveryAudioTrackReadsBitExactly) {
         std::vector<BYTE> pcm(bytes + 4096, 0xEE);
         ASSERT_TRUE(pilot.SetPosition(track, 0));
         ASSERT_TRUE(pilot.GetData(pcm.data(), static_cast<unsigned long>(bytes)));
-        const auto counts = ControllerDiagnostics::Get(pilot);
+        const auto counts = Counts(pilot);
         EXPECT_EQ(counts.lastDelivered, bytes) << "track " << track << " status " << counts.status;
         EXPECT_EQ(FirstDifference(pcm.data(), Sector(starts_[track - 1]), bytes), bytes)
             << "track " << track << " realigned " << counts.realignments;
@@ -128,7 +134,7 @@ TEST_P(ReaderFaultTest, EveryAudioTrackReadsBitExactly) {
     for (std::size_t at = 0; at < total;) {
         const std::size_t piece = std::min<std::size_t>(total - at, 5120 * 4 + 6);
         ASSERT_TRUE(pilot.GetData(all.data() + at, static_cast<unsigned long>(piece)));
-        const auto got = ControllerDiagnostics::Get(pilot).lastDelivered;
+        const auto got = Counts(pilot).lastDelivered;
         ASSERT_EQ(got, piece) << "at " << at;
         at += got;
     }
@@ -182,7 +188,7 @@ TEST_F(ReaderTest, AReadThatCannotSucceedEndsWithStatusAndKeepsWhatWasRead) {
         const std::size_t total = std::size_t{kTrack2} * 2352;
         std::vector<BYTE> pcm(total, 0xEE);
         ASSERT_TRUE(pilot.GetData(pcm.data(), static_cast<unsigned long>(total)));
-        const auto counts = ControllerDiagnostics::Get(pilot);
+        const auto counts = Counts(pilot);
         EXPECT_EQ(counts.status, kStatusReadFailed);
         EXPECT_GT(counts.retries, 3);
         const std::size_t got = counts.lastDelivered;
@@ -382,6 +388,51 @@ TEST_F(ReaderTest, NewPositionWhileConsumerWaitsReplacesTheRange) {
     }
     pilot.CloseDrive();
     EXPECT_FALSE(pilot.IsOpenDrive());
+}
+
+TEST_F(ReaderTest, EjectAndLoadMoveTheTrayOfTheVirtualDrive) {
+    MakeMixedDisc();
+    disctest::WriteBytes(dir_ / "data.bin", disctest::BuildFile(5, std::string(300, '1'), 0));
+    disctest::WriteText(dir_ / "data.cue",
+                        "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "X",
+              "image:" + (dir_ / "data.cue").string());
+    CDiscPilot pilot;
+    EXPECT_EQ(pilot.IsAudioCDInserted('V'), 1) << "a mixed disc holds audio";
+    EXPECT_EQ(pilot.IsAudioCDInserted('X'), 0) << "a data-only disc does not";
+    EXPECT_EQ(pilot.IsAudioCDInserted('Q'), 0) << "no drive at all";
+    for (unsigned char letter : {'V', 'X', 'Q'}) {
+        EXPECT_EQ(pilot.IsVolumeEjected(letter), 0);
+    }
+    EXPECT_EQ(pilot.EjectVolume('Q'), 0);
+    EXPECT_EQ(pilot.InsertVolume('Q'), 0);
+
+    EXPECT_EQ(pilot.EjectVolume('V'), 1);
+    EXPECT_EQ(pilot.IsAudioCDInserted('V'), 0) << "tray open: no disc";
+    EXPECT_FALSE(pilot.SetDrive('V'));
+    EXPECT_EQ(pilot.EjectVolume('V'), 1) << "ejecting an empty drive still goes through";
+    EXPECT_EQ(pilot.InsertVolume('V'), 1);
+    EXPECT_EQ(pilot.IsAudioCDInserted('V'), 1);
+    ASSERT_TRUE(pilot.SetDrive('V'));
+    ASSERT_TRUE(pilot.SetPosition(2, 0));
+    std::vector<BYTE> pcm(2352);
+    ASSERT_TRUE(pilot.GetData(pcm.data(), 2352));
+    EXPECT_EQ(std::memcmp(pcm.data(), Sector(kDataSectors), 2352), 0);
+}
+
+TEST_F(ReaderTest, DriveCheckMembersAnswerBeforeAnyCheck) {
+    MakeMixedDisc();
+    CDiscPilot pilot;
+    int percent = 7;
+    EXPECT_EQ(pilot.GetDriveCheckProgress(percent), E_FAIL);
+    EXPECT_EQ(pilot.StopDriveCheck(), E_FAIL);
+    EXPECT_EQ(pilot.IsDriveChecked(), 0);
+    ASSERT_TRUE(pilot.SetDrive('V'));
+    EXPECT_EQ(pilot.IsDriveChecked(), 0);
+    EXPECT_EQ(pilot.GetDriveCheckProgress(percent), E_FAIL);
+    StoreCondition('V', 1);
+    EXPECT_EQ(pilot.IsDriveChecked(), 1);
+    EXPECT_EQ(pilot.GetDriveCheckError(), CDiscPilot::CheckDriveSucceeded);
 }
 
 } // namespace
