@@ -1,4 +1,5 @@
 // quellwave-cli: the player's engine without a window.
+#include "CdCommands.h"
 #include "Commands.h"
 #include "DrivesCommand.h"
 #include "OutputsCommand.h"
@@ -29,6 +30,10 @@ const char* UsageText() {
            "                           cannot be opened, 4 the device failed, 130 interrupted\n"
            "  drives                   list the drive letters: device, type, vendor, product, revision, and\n"
            "                           the CD library's transport, address, identity and read mode\n"
+           "  toc LETTER               the disc's tracks: number, start and length in sectors, length as\n"
+           "                           mm:ss.ff, audio or data, pre-emphasis; then the lead-out\n"
+           "  rip LETTER TRACK OUT.wav read one audio track into a WAV file (written whole or not at all)\n"
+           "  eject LETTER, load LETTER open or close the drive's tray\n"
            "  outputs                  list the ALSA outputs and the DSD modes each accepts (native DSD\n"
            "                           formats, DoP), to choose a --driver or DefaultASIODriverName\n"
            "  --help                   show this text\n";
@@ -40,7 +45,7 @@ constexpr const char* kSummary =
     "quellwave-cli - Quellwave without a window: a DSD64 player engine that up-converts 16/24-bit\n"
     "44 100 Hz WAV files to DSD64 and plays DSF/DSDIFF files bit-exactly.\n"
     "\n"
-    "Commands: info, convert, play, drives, outputs. Run \"quellwave-cli --help\" for their usage.\n";
+    "Commands: info, convert, play, drives, toc, rip, eject, load, outputs. Run \"quellwave-cli --help\" for their usage.\n";
 
 } // namespace
 
@@ -63,6 +68,14 @@ int main(int argc, char** argv) {
         return RunPlay(args);
     if (command == "drives")
         return RunDrives(argc - 2, argv + 2);
+    if (command == "toc")
+        return RunToc(args);
+    if (command == "rip")
+        return RunRip(args);
+    if (command == "eject")
+        return RunEject(args);
+    if (command == "load")
+        return RunLoad(args);
     if (command == "outputs")
         return RunOutputs(args);
     std::fprintf(stderr, "quellwave-cli: unknown command \"%s\"\n\n%s", command.c_str(), UsageText());

@@ -1,0 +1,25 @@
+// The CD subcommands of quellwave-cli. Each works on a drive letter through the CD library's controller
+// (CDiscPilot), writes its results to standard output and its complaints to standard error, and returns
+// the process exit status: 0 done, 1 the drive or the disc failed, 2 wrong arguments.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Reads a drive letter argument: "D", "d" or "D:" all give 'D'. false for anything else.
+bool ParseDriveLetter(const std::string& text, unsigned char& letter);
+
+// "toc LETTER": one line per track (number, start sector, length in sectors and as mm:ss.ff, audio or
+// data, pre-emphasis), then the lead-out's sector.
+int RunToc(const std::vector<std::string>& args);
+
+// "rip LETTER TRACK OUT.wav": reads one audio track into a 16-bit stereo 44 100 Hz WAV file, written to a
+// temporary file beside OUT.wav and renamed over it only when complete (an interrupted rip leaves no
+// file behind). A progress bar on standard error when it is a terminal; at the end a line with the
+// reader's jitter corrections, realignments and retries. 1 also when the read ended short.
+int RunRip(const std::vector<std::string>& args);
+
+// "eject LETTER" and "load LETTER": lock, dismount and release the volume, then open or close the tray.
+// 1 when the drive's volume cannot be opened; whether the tray moved is not reported by the drive.
+int RunEject(const std::vector<std::string>& args);
+int RunLoad(const std::vector<std::string>& args);

@@ -1,0 +1,194 @@
+// "rip": one audio track of a disc into a WAV file, read through the CD library's controller.
+#include "CdCommands.h"
+
+#include "CDiscPilot.h"
+#include "DiscPilotDiagnostics.h"
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kSectorBytes = 2352;
+constexpr std::uint32_t kPieceSectors = 75; // one second of audio per GetData
+
+// The temporary file's name, for the signal handler: it may only call async-signal-safe functions.
+char gTemporaryPath[4096];
+
+extern "C" void RemoveTemporaryAndExit(int) {
+    if (gTemporaryPath[0] != '\0') {
+        ::unlink(gTemporaryPath);
+    }
+    ::_exit(130);
+}
+
+// The 44-byte header of a 16-bit stereo 44 100 Hz PCM WAV file holding dataBytes of samples.
+std::array<unsigned char, 44> WaveHeader(std::uint32_t dataBytes) {
+    std::array<unsigned char, 44> h{};
+    const auto text = [&h](std::size_t at, const char* s) { std::memcpy(h.data() + at, s, 4); };
+    const auto le = [&h](std::size_t at, std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            h[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
+        }
+    };
+    text(0, "RIFF");
+    le(4, 36 + dataBytes, 4);
+    text(8, "WAVE");
+    text(12, "fmt ");
+    le(16, 16, 4);
+    le(20, 1, 2); // PCM
+    le(22, 2, 2);
+    le(24, 44100, 4);
+    le(28, 44100 * 4, 4);
+    le(32, 4, 2);
+    le(34, 16, 2);
+    text(36, "data");
+    le(40, dataBytes, 4);
+    return h;
+}
+
+void ShowProgress(std::uint64_t done, std::uint64_t total, int& shown) {
+    if (isatty(STDERR_FILENO) != 1 || total == 0) {
+        return;
+    }
+    const int percent = static_cast<int>(done * 100 / total);
+    if (percent == shown) {
+        return;
+    }
+    shown = percent;
+    constexpr int kWidth = 40;
+    const int filled = percent * kWidth / 100;
+    std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                 std::string(static_cast<std::size_t>(kWidth - filled), '-').c_str(), percent);
+    std::fflush(stderr);
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "quellwave-cli: %s\n", message.c_str());
+    return 1;
+}
+
+} // namespace
+
+int RunRip(const std::vector<std::string>& args) {
+    unsigned char letter = 0;
+    char* end = nullptr;
+    const unsigned long track = args.size() == 3 ? std::strtoul(args[1].c_str(), &end, 10) : 0;
+    if (args.size() != 3 || !ParseDriveLetter(args[0], letter) || end == args[1].c_str() || *end != '\0' ||
+        track == 0) {
+        std::fputs("usage: quellwave-cli rip LETTER TRACK OUT.wav\n", stderr);
+        return 2;
+    }
+    const std::filesystem::path outPath = args[2];
+
+    CDiscPilot pilot;
+    if (!pilot.SetDrive(letter)) {
+        return Fail(std::string(1, static_cast<char>(letter)) + ": no audio disc can be read in this drive");
+    }
+    discpilot::DiscToc toc;
+    if (!discpilot::GetDiscToc(pilot, toc) || track > static_cast<unsigned long>(toc.count)) {
+        return Fail("track " + args[1] + ": the disc has " + std::to_string(toc.count) + " tracks");
+    }
+    const discpilot::DiscTrack& entry = toc.tracks[track - 1];
+    if (entry.data) {
+        return Fail("track " + args[1] + " is a data track");
+    }
+    const std::uint64_t total = std::uint64_t{entry.length} * kSectorBytes;
+    if (total > 0xFFFFFFFFull - 36) {
+        return Fail("track " + args[1] + " is too long for a WAV file");
+    }
+
+    // Write beside the target and rename at the end: the target is never a half file.
+    std::string pattern =
+        (outPath.parent_path().empty() ? std::filesystem::path(".") : outPath.parent_path()) /
+        ("." + outPath.filename().string() + ".rip-XXXXXX");
+    if (pattern.size() >= sizeof gTemporaryPath) {
+        return Fail(outPath.string() + ": path too long");
+    }
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        return Fail(outPath.string() + ": cannot create a file beside it: " + std::strerror(errno));
+    }
+    std::memcpy(gTemporaryPath, name.data(), name.size());
+    // mkstemp makes the file private; the finished file gets the permissions a new file would have.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(signal, RemoveTemporaryAndExit);
+    }
+    FILE* file = ::fdopen(fd, "wb");
+    const auto abandon = [&](const std::string& message) {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+        ::unlink(gTemporaryPath);
+        gTemporaryPath[0] = '\0';
+        return Fail(message);
+    };
+    if (file == nullptr) {
+        ::close(fd);
+        return abandon(outPath.string() + ": cannot write: " + std::strerror(errno));
+    }
+    const std::array<unsigned char, 44> header = WaveHeader(static_cast<std::uint32_t>(total));
+    if (std::fwrite(header.data(), 1, header.size(), file) != header.size()) {
+        return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
+    }
+
+    if (!pilot.SetPosition(track, 0)) {
+        return abandon("the drive closed");
+    }
+    std::vector<unsigned char> pcm(std::size_t{kPieceSectors} * kSectorBytes);
+    std::uint64_t done = 0;
+    int shown = -1;
+    discpilot::ReadCounts counts;
+    while (done < total) {
+        const auto piece = static_cast<unsigned long>(std::min<std::uint64_t>(pcm.size(), total - done));
+        pilot.GetData(pcm.data(), piece);
+        discpilot::GetReadCounts(pilot, counts);
+        if (counts.lastDelivered > 0 &&
+            std::fwrite(pcm.data(), 1, counts.lastDelivered, file) != counts.lastDelivered) {
+            return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
+        }
+        done += counts.lastDelivered;
+        ShowProgress(done, total, shown);
+        if (counts.lastDelivered < piece) {
+            break;
+        }
+    }
+    if (shown >= 0) {
+        std::fputc('\n', stderr);
+    }
+    if (done < total) {
+        return abandon("track " + args[1] + ": the read ended after " + std::to_string(done / kSectorBytes) +
+                       " of " + std::to_string(entry.length) + " sectors (reader status " +
+                       std::to_string(counts.status) + ")");
+    }
+    if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0) {
+        return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
+    }
+    if (std::fclose(file) != 0) {
+        file = nullptr;
+        return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
+    }
+    file = nullptr;
+    if (std::rename(gTemporaryPath, outPath.c_str()) != 0) {
+        return abandon(outPath.string() +
+                       ": cannot rename the finished file into place: " + std::strerror(errno));
+    }
+    gTemporaryPath[0] = '\0';
+    std::printf("track %lu: %llu sectors, jitter corrections %d, realignments %d, retries %d\n", track,
+                static_cast<unsigned long long>(entry.length), counts.jitterCorrections, counts.realignments,
+                counts.retries);
+    return 0;
+}

@@ -1,0 +1,43 @@
+#include "CdCommands.h"
+
+#include "CDiscPilot.h"
+#include "DiscPilotDiagnostics.h"
+
+#include <cctype>
+#include <cstdio>
+
+bool ParseDriveLetter(const std::string& text, unsigned char& letter) {
+    if (text.empty() || text.size() > 2 || (text.size() == 2 && text[1] != ':') ||
+        std::isalpha(static_cast<unsigned char>(text[0])) == 0) {
+        return false;
+    }
+    letter = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(text[0])));
+    return true;
+}
+
+int RunToc(const std::vector<std::string>& args) {
+    unsigned char letter = 0;
+    if (args.size() != 1 || !ParseDriveLetter(args[0], letter)) {
+        std::fputs("usage: quellwave-cli toc LETTER\n", stderr);
+        return 2;
+    }
+    CDiscPilot pilot;
+    if (!pilot.SetDrive(letter)) {
+        std::fprintf(stderr, "quellwave-cli: %c: no audio disc can be read in this drive\n", letter);
+        return 1;
+    }
+    discpilot::DiscToc toc;
+    if (!discpilot::GetDiscToc(pilot, toc)) {
+        std::fprintf(stderr, "quellwave-cli: %c: the table of contents cannot be read\n", letter);
+        return 1;
+    }
+    std::printf("track  start  sectors  length    type   pre-emphasis\n");
+    for (int i = 0; i < toc.count; ++i) {
+        const discpilot::DiscTrack& t = toc.tracks[i];
+        std::printf("%5d  %5u  %7u  %02u:%02u.%02u  %-5s  %s\n", t.number, t.start, t.length, t.length / 4500,
+                    t.length / 75 % 60, t.length % 75, t.data ? "data" : "audio",
+                    t.preEmphasis ? "yes" : "no");
+    }
+    std::printf("lead-out  %u\n", toc.lastReadableLba + 1);
+    return 0;
+}

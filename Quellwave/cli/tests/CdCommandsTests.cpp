@@ -1,0 +1,212 @@
+// Runs "quellwave-cli toc/rip/eject/load" on a mixed CUE/BIN disc mapped to a letter, and checks the
+// results against what independent tools read from the same image: cd-info's table of contents and
+// cd-paranoia's raw extraction.
+#include "DiscImageBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Track {
+    char kind; // 'a' audio, '1' data
+    std::uint32_t sectors;
+};
+const std::vector<Track> kDisc = {{'1', 150}, {'a', 1200}, {'a', 1}, {'a', 613}, {'a', 75}};
+
+class CdCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() / ("qw-cdcli-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_ / "sys");
+        std::string kinds, cue = "FILE \"disc.bin\" BINARY\n";
+        for (std::size_t i = 0; i < kDisc.size(); ++i) {
+            const auto at = static_cast<std::uint32_t>(kinds.size());
+            char line[96];
+            std::snprintf(line, sizeof line, "  TRACK %02zu %s\n    INDEX 01 %02u:%02u:%02u\n", i + 1,
+                          kDisc[i].kind == 'a' ? "AUDIO" : "MODE1/2352", at / 4500, at / 75 % 60, at % 75);
+            cue += line;
+            kinds += std::string(kDisc[i].sectors, kDisc[i].kind);
+        }
+        image_ = disctest::BuildFile(21, kinds, 0);
+        disctest::WriteBytes(dir_ / "disc.bin", image_);
+        disctest::WriteText(dir_ / "disc.cue", cue);
+        disctest::WriteText(dir_ / "machine.reg", "Windows Registry Editor Version 5.00\n\n"
+                                                  "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+                                                  "\"V\"=\"image:" +
+                                                      (dir_ / "disc.cue").string() + "\"\n");
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    int Shell(const std::string& command, std::string& out, std::string& err) {
+        const std::string line = "cd '" + dir_.string() + "' && QUELLWAVE_REGISTRY_DIR='" + dir_.string() +
+                                 "' QUELLWAVE_SYSFS_BLOCK='" + (dir_ / "sys").string() + "' " + command +
+                                 " >'" + (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() +
+                                 "' </dev/null";
+        const int raw = std::system(line.c_str());
+        std::stringstream o, e;
+        o << std::ifstream(dir_ / "out").rdbuf();
+        e << std::ifstream(dir_ / "err").rdbuf();
+        out = o.str();
+        err = e.str();
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+    int Cli(const std::string& args, std::string& out, std::string& err) {
+        return Shell(std::string("'") + QW_CLI_PATH + "' " + args, out, err);
+    }
+    bool Have(const char* tool) {
+        std::string out, err;
+        return Shell(std::string("command -v ") + tool, out, err) == 0;
+    }
+    std::vector<unsigned char> FileBytes(const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // Files in the folder other than the test's own: what a rip left behind.
+    std::vector<std::string> Leftovers() {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+            const std::string n = e.path().filename().string();
+            if (n.rfind(".", 0) == 0 || n.find(".wav") != std::string::npos) {
+                names.push_back(n);
+            }
+        }
+        return names;
+    }
+
+    std::filesystem::path dir_;
+    disctest::Bytes image_;
+};
+
+TEST_F(CdCommandsTest, TocAgreesWithCdInfo) {
+    std::string out, err;
+    ASSERT_EQ(Cli("toc V", out, err), 0) << err;
+    // Our lines: number, start, sectors, mm:ss.ff, type, pre-emphasis; then the lead-out.
+    std::map<int, std::pair<std::uint32_t, std::string>> ours;
+    std::uint32_t leadOut = 0;
+    std::istringstream lines(out);
+    std::string line;
+    std::getline(lines, line); // heading
+    std::uint32_t start = 0;
+    for (std::size_t i = 0; i < kDisc.size() && std::getline(lines, line); ++i) {
+        std::istringstream f(line);
+        int number = 0;
+        std::uint32_t at = 0, sectors = 0;
+        std::string length, type, pre;
+        f >> number >> at >> sectors >> length >> type >> pre;
+        EXPECT_EQ(at, start) << line;
+        EXPECT_EQ(sectors, kDisc[i].sectors) << line;
+        EXPECT_EQ(type, kDisc[i].kind == 'a' ? "audio" : "data") << line;
+        EXPECT_EQ(pre, "no") << line;
+        ours[number] = {at, type};
+        start += kDisc[i].sectors;
+    }
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(std::sscanf(line.c_str(), "lead-out %u", &leadOut), 1) << line;
+    EXPECT_EQ(leadOut, start);
+    EXPECT_EQ(ours.size(), kDisc.size());
+
+    if (!Have("cd-info")) {
+        GTEST_SKIP() << "cd-info (libcdio-utils) is not installed: scripts/setup installs it";
+    }
+    ASSERT_EQ(Shell("cd-info --no-header --no-cddb --cue-file disc.cue", out, err), 0) << err;
+    std::map<int, std::pair<std::uint32_t, std::string>> theirs;
+    std::istringstream info(out);
+    while (std::getline(info, line)) {
+        int number = 0;
+        char msf[16];
+        std::uint32_t lsn = 0;
+        char type[16];
+        if (std::sscanf(line.c_str(), " %d: %15s %u %15s", &number, msf, &lsn, type) == 4) {
+            if (number == 170) {
+                EXPECT_EQ(lsn, leadOut);
+            } else {
+                theirs[number] = {lsn, type};
+            }
+        }
+    }
+    EXPECT_EQ(ours, theirs);
+}
+
+TEST_F(CdCommandsTest, RipOfEveryAudioTrackEqualsCdParanoia) {
+    const bool paranoia = Have("cd-paranoia");
+    std::uint32_t start = 0;
+    for (std::size_t i = 0; i < kDisc.size(); start += kDisc[i].sectors, ++i) {
+        if (kDisc[i].kind != 'a') {
+            continue;
+        }
+        const std::string wav = "t" + std::to_string(i + 1) + ".wav";
+        std::string out, err;
+        ASSERT_EQ(Cli("rip V " + std::to_string(i + 1) + " " + wav, out, err), 0) << err;
+        EXPECT_EQ(err, "") << "no progress bar when standard error is not a terminal";
+        EXPECT_NE(out.find("jitter corrections 0, realignments 0, retries 0"), std::string::npos) << out;
+        const auto bytes = FileBytes(dir_ / wav);
+        const std::size_t data = std::size_t{kDisc[i].sectors} * 2352;
+        ASSERT_EQ(bytes.size(), 44 + data);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+        EXPECT_TRUE(std::equal(bytes.begin() + 44, bytes.end(), image_.begin() + std::size_t{start} * 2352));
+        if (paranoia) {
+            const std::string raw = "p" + std::to_string(i + 1) + ".raw";
+            ASSERT_EQ(Shell("cd-paranoia -d disc.cue -r " + std::to_string(i + 1) + " " + raw, out, err), 0)
+                << err;
+            const auto theirs = FileBytes(dir_ / raw);
+            EXPECT_TRUE(theirs.size() == data && std::equal(bytes.begin() + 44, bytes.end(), theirs.begin()))
+                << "track " << i + 1;
+        }
+    }
+    if (!paranoia) {
+        GTEST_SKIP() << "cd-paranoia is not installed: scripts/setup installs it";
+    }
+}
+
+TEST_F(CdCommandsTest, FailedRipsLeaveNoFileBehind) {
+    // A read error that never clears: the reader gives up after its retries.
+    disctest::WriteText(dir_ / "machine.reg",
+                        "Windows Registry Editor Version 5.00\n\n"
+                        "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+                        "\"V\"=\"image:" +
+                            (dir_ / "disc.cue").string() +
+                            "\"\n\n[HKEY_LOCAL_MACHINE\\Software\\Orva "
+                            "Corporation\\Drives\\V]\n\"ReadErrors\"=\"700:3/11/00\"\n");
+    disctest::WriteBytes(dir_ / "keep.wav", {1, 2, 3});
+    struct Case {
+        std::string args;
+        int status;
+        const char* message;
+    };
+    for (const Case& c :
+         {Case{"rip V 2 keep.wav", 1, "the read ended after"}, Case{"rip V 1 keep.wav", 1, "data track"},
+          Case{"rip V 9 keep.wav", 1, "the disc has 5 tracks"}, Case{"rip Q 2 keep.wav", 1, "no audio disc"},
+          Case{"rip V two keep.wav", 2, "usage"}, Case{"rip V 2", 2, "usage"}}) {
+        std::string out, err;
+        EXPECT_EQ(Cli(c.args, out, err), c.status) << c.args;
+        EXPECT_NE(err.find(c.message), std::string::npos) << c.args << ": " << err;
+        EXPECT_EQ(FileBytes(dir_ / "keep.wav"), (std::vector<unsigned char>{1, 2, 3})) << c.args;
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{"keep.wav"}) << c.args;
+    }
+}
+
+TEST_F(CdCommandsTest, EjectAndLoadAnswerForCdDrivesOnly) {
+    struct Case {
+        const char* args;
+        int status;
+    };
+    for (const Case& c : {Case{"eject V", 0}, Case{"load v:", 0}, Case{"eject Q", 1}, Case{"load", 2},
+                          Case{"eject VV", 2}, Case{"toc Q", 1}}) {
+        std::string out, err;
+        EXPECT_EQ(Cli(c.args, out, err), c.status) << c.args << ": " << err;
+    }
+}
+
+} // namespace
