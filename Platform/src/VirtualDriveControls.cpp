@@ -173,4 +173,9 @@ void VirtualDrive::ArmNotReady(DWORD commands) {
     profile_.notReadyCommands = commandsSeen_ + commands;
 }
 
+void VirtualDrive::ArmReadError(const VirtualDriveProfile::ReadError& error) {
+    const std::lock_guard lock(mutex_);
+    profile_.readErrors.push_back(error);
+}
+
 } // namespace platform

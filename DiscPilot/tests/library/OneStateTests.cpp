@@ -1,14 +1,19 @@
 // libDiscPilot.so as a program uses it: through its exports only, on the program's own Platform. What the
 // program does to a virtual drive (tray, armed faults) is what the library's reads meet, and the other
 // way round: the process holds one drive per letter, not one per module.
+#include "CDiscPilot.h"
 #include "DiscPilotDiagnostics.h"
 #include "Platform/VirtualDrive.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -16,7 +21,10 @@ class OneStateTest : public dptest::RegistryTest {
 protected:
     void SetUp() override {
         dptest::RegistryTest::SetUp();
-        std::filesystem::path cue = AddVirtualDrive('V', 300);
+        std::filesystem::path cue = AddVirtualDrive('V', kSectors);
+        std::ifstream bin(cue, std::ios::binary);
+        image_.assign(std::istreambuf_iterator<char>(bin), std::istreambuf_iterator<char>());
+        ASSERT_EQ(image_.size(), std::size_t{kSectors} * 2352);
         cue.replace_extension(".cue");
         std::string error;
         drive_ = platform::VirtualDrive::ForLetter('V', cue, error);
@@ -31,8 +39,38 @@ protected:
         return drive_->Execute(command, answer) == 0 && answer.status == platform::kScsiGood;
     }
 
+    // The whole disc read through the controller, over bytes set to 0xEE.
+    std::vector<BYTE> ReadThroughController() {
+        std::vector<BYTE> pcm(image_.size(), 0xEE);
+        CDiscPilot pilot;
+        EXPECT_TRUE(pilot.SetDrive('V'));
+        EXPECT_TRUE(pilot.SetPosition(1, 0));
+        EXPECT_TRUE(pilot.GetData(pcm.data(), static_cast<unsigned long>(pcm.size())));
+        return pcm;
+    }
+
+    static constexpr std::uint32_t kSectors = 300;
     std::shared_ptr<platform::VirtualDrive> drive_;
+    std::vector<BYTE> image_;
 };
+
+TEST_F(OneStateTest, ReadErrorArmedByTheProgramIsMetByTheControllersReads) {
+    for (const char* mode : {"RAW", "ASPI"}) {
+        SCOPED_TRACE(mode);
+        SetMachineString("Cdrom_Mode", mode);
+        EXPECT_EQ(ReadThroughController(), image_);
+    }
+    // Every read of sector 200 fails from now on: the controller gets the sectors before it, and nothing
+    // from that sector on reaches the caller's buffer.
+    drive_->ArmReadError({200, 0x03, 0x11, 0x00, 0, 0});
+    for (const char* mode : {"RAW", "ASPI"}) {
+        SCOPED_TRACE(mode);
+        SetMachineString("Cdrom_Mode", mode);
+        const std::vector<BYTE> pcm = ReadThroughController();
+        const std::size_t failing = std::size_t{200} * 2352;
+        EXPECT_TRUE(std::all_of(pcm.begin() + failing, pcm.end(), [](BYTE b) { return b == 0xEE; }));
+    }
+}
 
 TEST_F(OneStateTest, TrayOpenedByTheProgramIsSeenByTheLibrarysReads) {
     struct Case {

@@ -118,6 +118,8 @@ public:
     // Test hook: the next `commands` commands (INQUIRY and REQUEST SENSE excepted) answer 2/04/01 and CD
     // device reads fail with EIO, as with the profile's NotReadyCommands, counted from now. Thread-safe.
     void ArmNotReady(DWORD commands);
+    // Test hook: adds a read error, as one entry of the profile's ReadErrors, from now on. Thread-safe.
+    void ArmReadError(const VirtualDriveProfile::ReadError& error);
 
     const DiscLayout& Disc() const noexcept { return disc_; }
     const VirtualDriveProfile& Profile() const noexcept { return profile_; }
