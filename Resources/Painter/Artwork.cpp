@@ -58,8 +58,8 @@ void RingButton(QPainter& p, const QRectF& box, Light light) {
     p.drawEllipse(inner);
     // Spun finish: faint concentric rings on the face.
     const QPointF c = inner.center();
-    for (double r = 2.0; r < inner.width() / 2 - 1; r += 1.5) {
-        p.setPen(QPen(WithAlpha(int(r / 1.5) % 2 ? Qt::white : Qt::black, 0.035), 0.75));
+    for (double r = 2.0; r < inner.width() / 2 - 1; r += 1.0) {
+        p.setPen(QPen(WithAlpha(int(r) % 2 ? Qt::white : Qt::black, 0.018), 0.5));
         p.drawEllipse(c, r, r);
     }
     if (light == Light::kPressed) {
@@ -647,9 +647,10 @@ std::vector<Picture> DialPictures() {
         p.setBrush(Qt::NoBrush);
         int n = 0;
         for (double r = 1.0; r < kKnob - 2; r += step, ++n) {
-            const double wobble = std::sin(n * 1.7) * 0.5 + std::sin(n * 0.37) * 0.5;
-            p.setPen(
-                QPen(WithAlpha(wobble > 0 ? Qt::white : Qt::black, 0.025 * std::fabs(wobble) + 0.01), step));
+            // A fixed pseudo-random shade per ring: fine grain without bands.
+            const double hashed = std::sin(n * 12.9898) * 43758.5453;
+            const double wobble = 2.0 * (hashed - std::floor(hashed)) - 1.0;
+            p.setPen(QPen(WithAlpha(wobble > 0 ? Qt::white : Qt::black, 0.03 * std::fabs(wobble)), step));
             p.drawEllipse(c, r, r);
         }
         // A soft sheen from the room's light above.

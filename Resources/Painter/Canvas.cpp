@@ -14,8 +14,9 @@ namespace {
 // 96 dots per inch, so a font's point size is three quarters of its pixel size on every canvas.
 constexpr int kDotsPerMeter = 3780;
 
-// Coverage below this (of 255) counts as outside a keyed picture.
-constexpr int kKeyThreshold = 40;
+// Coverage below this (of 255) counts as outside a keyed picture. Low, so a glow fades out nearly to
+// its backdrop before it is cut: a higher cut leaves a visible step around lit shapes.
+constexpr int kKeyThreshold = 6;
 
 // Small, fixed generator: the artwork must come out the same on every build.
 class Noise {

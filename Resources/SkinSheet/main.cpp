@@ -3,12 +3,16 @@
 // colour is shown as transparent over a faint checker of the panel's metal, so what the windows will
 // leave out is visible. What a skin author uses to check a skin. Given a folder instead of a module
 // (Data/Image), it lays out the folder's PNG files at that scale by name.
+//
+// quellwave-skin-sheet --preview PROGRAMDIR OUT.png [SCALE]: the player panel put together from the
+// modules and dial images in PROGRAMDIR.
 #include "ResourceModules.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QPainterPath>
 
 #include <algorithm>
 #include <cstdio>
@@ -42,6 +46,90 @@ void Checker(QPainter& p, const QRect& rect) {
     p.restore();
 }
 
+// The player panel put together from a program folder's modules, as the windows place the pictures:
+// disc mode, playing track 12 at 1:02:05, repeat all, the dial at 60. For judging the look as a whole.
+int Preview(const QString& programDir, const QString& out, int scale) {
+    CResourceModules chain;
+    if (!chain.LoadResourceModule(kStringResourceModule, programDir.toStdString()) ||
+        !chain.ChooseSkin((programDir + QStringLiteral("/skin")).toStdString())) {
+        return Fail("the folder holds no resource module or no skin");
+    }
+    QImage panel(1024 * scale, 768 * scale, QImage::Format_RGB32);
+    panel.fill(Qt::black);
+    QPainter p(&panel);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.scale(scale, scale);
+    auto put = [&](unsigned id, int x, int y) {
+        const QImage image = chain.Bitmap(id, scale);
+        if (!image.isNull()) {
+            p.drawImage(QPointF(x, y), image); // the device pixel ratio gives the layout size
+        }
+    };
+    put(4052, 0, 0);
+    // Player window (x, y of each control).
+    const int buttons[][3] = {{4046, 992, 16},  {4049, 974, 16},  {4037, 328, 237}, {4037, 440, 237},
+                              {4037, 552, 237}, {4037, 664, 237}, {351, 775, 91},   {348, 775, 131},
+                              {345, 877, 91},   {4043, 88, 103},  {324, 144, 111},  {4037, 378, 555},
+                              {4037, 614, 555}};
+    for (const auto& b : buttons) {
+        put(unsigned(b[0]), b[1], b[2]);
+    }
+    const int pictures[][3] = {{5028, 432, 55},  {5023, 327, 212}, {5024, 450, 212}, {5025, 555, 212},
+                               {5026, 667, 212}, {1053, 77, 78},   {5042, 456, 304}, {5040, 351, 563},
+                               {5041, 657, 563}, {1054, 458, 626}};
+    for (const auto& q : pictures) {
+        put(unsigned(q[0]), q[1], q[2]);
+    }
+    // Display panel at 276, 91.
+    p.save();
+    p.translate(276, 91);
+    put(4042, 0, 0);
+    const int display[][3] = {{1030, 68, 41},  {5047, 17, 41},  {1044, 430, 54}, {5051, 430, 32},
+                              {5045, 152, 10}, {5044, 385, 10}, {360, 145, 33},  {371, 175, 33},
+                              {4093, 255, 33}, {5066, 285, 33}, {4092, 295, 33}, {4094, 325, 33},
+                              {5067, 355, 33}, {4092, 365, 33}, {4097, 395, 33}};
+    for (const auto& d : display) {
+        put(unsigned(d[0]), d[1], d[2]);
+    }
+    p.restore();
+    // The dial at 394, 335: its layers as the control draws them, at position 180 (value 60).
+    const QString images = programDir + QStringLiteral("/Data/Image/");
+    auto layer = [&](const char* name) {
+        QImage image(images + QString::fromLatin1(name) +
+                     (scale == 1 ? QStringLiteral(".png") : QStringLiteral("@%1x.png").arg(scale)));
+        image.setDevicePixelRatio(scale);
+        return image;
+    };
+    const int position = 180;
+    p.save();
+    p.translate(394, 335);
+    auto centred = [&](const QImage& image) {
+        const QSizeF size = image.deviceIndependentSize();
+        p.drawImage(QPointF((236 - size.width()) / 2, (236 - size.height()) / 2), image);
+    };
+    centred(layer("indicator_glow_off"));
+    QPainterPath pie;
+    pie.moveTo(118, 118);
+    pie.arcTo(QRectF(0, 0, 236, 236), -120, -position);
+    pie.closeSubpath();
+    p.setClipPath(pie);
+    centred(layer("indicator_glow_on"));
+    p.setClipping(false);
+    centred(layer("indicator_slit"));
+    centred(layer("volume_dial"));
+    centred(layer("mojiban"));
+    p.translate(118, 118);
+    p.rotate(position);
+    p.translate(-118, -118);
+    centred(layer("volume_dial_marks_7"));
+    p.restore();
+    p.end();
+    if (!panel.save(out, "PNG")) {
+        return Fail("cannot write the preview");
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -50,6 +138,9 @@ int main(int argc, char** argv) {
     }
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.size() >= 4 && args[1] == QLatin1String("--preview")) {
+        return Preview(args[2], args[3], args.size() > 4 ? std::clamp(args[4].toInt(), 1, 3) : 1);
+    }
     if (args.size() < 3 || args.size() > 4) {
         return Fail("usage: quellwave-skin-sheet MODULE.rcc OUT.png [SCALE]");
     }
