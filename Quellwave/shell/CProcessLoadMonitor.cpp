@@ -128,6 +128,17 @@ DWORD MaxProcessorState(platform::SystemProbe& probe) {
     return probe.MaxProcessorState().value_or(100);
 }
 
+BatteryTimerStep CheckBattery(platform::SystemProbe& probe, bool playing) {
+    platform::PowerStatus status;
+    if (!probe.GetPowerStatus(&status)) {
+        return BatteryTimerStep::EndTimer;
+    }
+    if (BatteryCallsForStop(status)) {
+        return BatteryTimerStep::Stop;
+    }
+    return playing ? BatteryTimerStep::KeepTimer : BatteryTimerStep::EndTimer;
+}
+
 LoadThresholds ReadLoadThresholds(DWORD defaultLoad, DWORD defaultCount) {
     LoadThresholds thresholds{defaultLoad, defaultCount};
     CRegistrySection section;

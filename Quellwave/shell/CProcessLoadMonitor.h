@@ -86,3 +86,9 @@ constexpr bool LoadCallsForPause(unsigned load, DWORD repeatCount,
 constexpr bool BatteryCallsForStop(const platform::PowerStatus& status) noexcept {
     return status.BatteryLifePercent <= 5 && status.ACLineStatus == 0;
 }
+
+// One run of the battery timer (every 10 s from each start of play): Stop when the battery calls for it
+// (the timer ends too); otherwise the timer stays only while playing, and ends when the power status
+// cannot be read.
+enum class BatteryTimerStep { Stop, KeepTimer, EndTimer };
+BatteryTimerStep CheckBattery(platform::SystemProbe& probe, bool playing);

@@ -3,6 +3,8 @@
 #include "CProcessLoadMonitor.h"
 #include "TempFolder.h"
 
+#include "Platform/Registry.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -35,7 +37,12 @@ public:
     DWORD ProcessorCount() override { return processors; }
     DWORD TickCount() override { return now; }
     std::optional<DWORD> MaxProcessorState() override { return maxState; }
-    bool GetPowerStatus(platform::PowerStatus*) override { return false; }
+    bool GetPowerStatus(platform::PowerStatus* status) override {
+        if (power) {
+            *status = *power;
+        }
+        return power.has_value();
+    }
 
     // Lets interval ms pass in which each process in busy used the given share of one processor.
     void Run(DWORD interval, const std::map<DWORD, double>& busy) {
@@ -52,6 +59,7 @@ public:
     DWORD walkMs = 0;
     int walks = 0;
     std::optional<DWORD> maxState;
+    std::optional<platform::PowerStatus> power;
 };
 
 TEST(LoadMonitor, BusiestOtherProcessAsShareOfTheMachine) {
@@ -212,15 +220,28 @@ TEST(LoadMonitor, Thresholds) {
     EXPECT_FALSE(LoadCallsForPause(31, 1, playback));
     EXPECT_TRUE(LoadCallsForPause(31, 2, playback));
 
+    using Step = BatteryTimerStep;
     struct Case {
-        BYTE ac;
-        BYTE battery;
-        bool stop;
+        std::optional<platform::PowerStatus> power;
+        bool playing;
+        Step step;
     };
-    for (const Case& c : {Case{0, 5, true}, Case{0, 0, true}, Case{0, 6, false}, Case{0, 255, false},
-                          Case{1, 3, false}, Case{255, 3, false}}) {
-        EXPECT_EQ(BatteryCallsForStop(platform::PowerStatus{c.ac, c.battery}), c.stop)
-            << int(c.ac) << " " << int(c.battery);
+    const Case cases[] = {
+        {platform::PowerStatus{0, 5}, true, Step::Stop},
+        {platform::PowerStatus{0, 0}, false, Step::Stop},
+        {platform::PowerStatus{0, 6}, true, Step::KeepTimer},
+        {platform::PowerStatus{0, 6}, false, Step::EndTimer},
+        {platform::PowerStatus{0, 255}, true, Step::KeepTimer}, // level not reported
+        {platform::PowerStatus{1, 3}, true, Step::KeepTimer},   // on line power
+        {platform::PowerStatus{255, 3}, true, Step::KeepTimer}, // line status unknown
+        {std::nullopt, true, Step::EndTimer},                   // status unreadable
+    };
+    for (const Case& c : cases) {
+        ScriptedProbe probe;
+        probe.power = c.power;
+        EXPECT_EQ(CheckBattery(probe, c.playing), c.step)
+            << (c.power ? int(c.power->ACLineStatus) : -1) << " "
+            << (c.power ? int(c.power->BatteryLifePercent) : -1);
     }
 
     ScriptedProbe probe;
@@ -280,6 +301,31 @@ TEST(LoadMonitor, ProcessBurningAProcessorOnThisMachine) {
         std::printf("load %u (burner's measured share %.1f) on %u processors\n", loads[i], shares[i],
                     processors);
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(LoadThresholds, ReadFromTheMachineSectionOrDefaults) {
+    TempFolder registry;
+    setenv("QUELLWAVE_REGISTRY_DIR", registry.Path().c_str(), 1);
+    EXPECT_EQ(ReadLoadThresholds(kPlaybackOverloadValue).load, 30u);
+    EXPECT_EQ(ReadLoadThresholds(kStartupOverloadValue).load, 50u);
+    EXPECT_EQ(ReadLoadThresholds(kStartupOverloadValue).count, 2u);
+
+    platform::HKEY key = nullptr;
+    ASSERT_EQ(
+        platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, "Software\\Orva Corporation\\Quellwave\\App",
+                                 platform::REG_OPTION_NON_VOLATILE, platform::KEY_ALL_ACCESS, &key, nullptr),
+        ERROR_SUCCESS);
+    const BYTE seventy[4] = {70, 0, 0, 0};
+    ASSERT_EQ(platform::RegSetValueEx(key, "overloadvalue", platform::REG_DWORD, seventy, 4), ERROR_SUCCESS);
+    platform::RegCloseKey(key);
+    const LoadThresholds read = ReadLoadThresholds(kPlaybackOverloadValue);
+    EXPECT_EQ(read.load, 70u) << "names match without regard to case";
+    EXPECT_EQ(read.count, 2u);
+    unsetenv("QUELLWAVE_REGISTRY_DIR");
 }
 
 } // namespace
