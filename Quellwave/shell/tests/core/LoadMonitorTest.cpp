@@ -289,8 +289,29 @@ TEST(LoadMonitor, ProcessBurningAProcessorOnThisMachine) {
         shares.push_back(100.0 * double(cpuNs() - cpu0) / 1e9 / wall / processors);
     }
     const DWORD repeat = monitor.RepeatCount();
-    kill(burner, SIGKILL);
-    waitpid(burner, nullptr, 0);
+
+    // Another process starts: the run of comparable samples begins again.
+    const pid_t newcomer = fork();
+    ASSERT_GE(newcomer, 0);
+    if (newcomer == 0) {
+        pause();
+        _exit(0);
+    }
+    std::filesystem::create_directory_symlink("/proc/" + std::to_string(newcomer),
+                                              proc / std::to_string(newcomer));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const unsigned loadAfterStart = monitor.Sample();
+    const DWORD repeatAfterStart = monitor.RepeatCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    monitor.Sample();
+    const DWORD repeatAfterNext = monitor.RepeatCount();
+    for (pid_t child : {burner, newcomer}) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+    EXPECT_EQ(loadAfterStart, 0u);
+    EXPECT_EQ(repeatAfterStart, 0u);
+    EXPECT_EQ(repeatAfterNext, 1u);
 
     EXPECT_EQ(repeat, 2u) << "two samples after the first, the same busiest process";
     for (std::size_t i = 0; i < loads.size(); ++i) {
