@@ -1,0 +1,70 @@
+#include "ImageSource.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cmath>
+#include <utility>
+
+namespace ui {
+
+namespace {
+
+BitmapLoader& DefaultBitmapLoaderSlot() {
+    static BitmapLoader loader = [](unsigned, int) { return QImage(); };
+    return loader;
+}
+
+QImage LoadDialImageFile(const QString& fileName, int scale) {
+    const QString folder = QDir::current().filePath(QStringLiteral("Data/Image"));
+    const QFileInfo base(QDir(folder).filePath(fileName));
+    for (int s = scale; s >= 2; --s) {
+        const QString scaled =
+            base.dir().filePath(base.completeBaseName() + QStringLiteral("@%1x.").arg(s) + base.suffix());
+        QImage image(scaled);
+        if (!image.isNull()) {
+            image.setDevicePixelRatio(s);
+            return image;
+        }
+    }
+    return QImage(base.filePath());
+}
+
+} // namespace
+
+BitmapLoader DefaultBitmapLoader() {
+    return DefaultBitmapLoaderSlot();
+}
+
+void SetDefaultBitmapLoader(BitmapLoader loader) {
+    DefaultBitmapLoaderSlot() = std::move(loader);
+}
+
+NamedImageLoader DefaultDialImageLoader() {
+    return LoadDialImageFile;
+}
+
+int ScaleForPixelRatio(qreal devicePixelRatio) noexcept {
+    if (!(devicePixelRatio > 1.0))
+        return 1;
+    if (devicePixelRatio > 3.0)
+        return 3;
+    return static_cast<int>(std::ceil(devicePixelRatio - 1e-6));
+}
+
+QImage KeyedImage(const QImage& image, QRgb key) {
+    if (image.isNull())
+        return image;
+    QImage keyed = image.convertToFormat(QImage::Format_ARGB32);
+    const QRgb keyRgb = key & 0xFFFFFF;
+    for (int y = 0; y < keyed.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(keyed.scanLine(y));
+        for (int x = 0; x < keyed.width(); ++x) {
+            if ((line[x] & 0xFFFFFF) == keyRgb)
+                line[x] = 0;
+        }
+    }
+    return keyed.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+} // namespace ui
