@@ -1,5 +1,7 @@
 #include "ImageSource.h"
 
+#include "ResourceModules.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -11,12 +13,12 @@ namespace ui {
 namespace {
 
 BitmapLoader& DefaultBitmapLoaderSlot() {
-    static BitmapLoader loader = [](unsigned, int) { return QImage(); };
+    // The program's resource chain: resource module, then skin, then the program's own pictures.
+    static BitmapLoader loader = [](unsigned id, int scale) { return ResourceBitmap(id, scale); };
     return loader;
 }
 
-QImage LoadDialImageFile(const QString& fileName, int scale) {
-    const QString folder = QDir::current().filePath(QStringLiteral("Data/Image"));
+QImage LoadDialImageFile(const QString& folder, const QString& fileName, int scale) {
     const QFileInfo base(QDir(folder).filePath(fileName));
     for (int s = scale; s >= 2; --s) {
         const QString scaled =
@@ -41,7 +43,15 @@ void SetDefaultBitmapLoader(BitmapLoader loader) {
 }
 
 NamedImageLoader DefaultDialImageLoader() {
-    return LoadDialImageFile;
+    // The folder is resolved at each load: the program sets its working directory at start.
+    return [](const QString& fileName, int scale) {
+        return LoadDialImageFile(QDir::current().filePath(QStringLiteral("Data/Image")), fileName, scale);
+    };
+}
+
+NamedImageLoader DialImagesIn(const QString& folder) {
+    return
+        [folder](const QString& fileName, int scale) { return LoadDialImageFile(folder, fileName, scale); };
 }
 
 int ScaleForPixelRatio(qreal devicePixelRatio) noexcept {

@@ -21,12 +21,15 @@ using BitmapLoader = std::function<QImage(unsigned id, int scale)>;
 // An image by file name (e.g. "volume_dial.png") at a scale of 1, 2 or 3, as above.
 using NamedImageLoader = std::function<QImage(const QString& fileName, int scale)>;
 
-// The loaders the controls use when they are given none. Until SetDefaultBitmapLoader is called the
-// bitmap loader finds nothing. The named-image loader reads "Data/Image/<name>" relative to the current
+// The loaders the controls use when they are given none. The bitmap loader looks along the program's
+// resource chain (ResourceBitmap: resource module, skin, program) unless SetDefaultBitmapLoader put another
+// in its place. The named-image loader reads "Data/Image/<name>" relative to the current
 // directory, taking "<stem>@2x.png" or "<stem>@3x.png" beside it when the scale asks for it and it exists.
 BitmapLoader DefaultBitmapLoader();
 void SetDefaultBitmapLoader(BitmapLoader loader);
 NamedImageLoader DefaultDialImageLoader();
+// The same, reading from the given folder instead of "Data/Image" under the current directory.
+NamedImageLoader DialImagesIn(const QString& folder);
 
 // The whole-number scale (1..3) of the pictures to load for a device pixel ratio.
 int ScaleForPixelRatio(qreal devicePixelRatio) noexcept;

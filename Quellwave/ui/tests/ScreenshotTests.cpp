@@ -1,25 +1,58 @@
 // Renders the controls as a listener sees them, to PNG files under the build folder (screenshots/): the dial
 // at 0, 150 and 300 degrees and muting, the display panel in each of its modes, and a row of buttons in each
-// state. Not compared with stored pictures: they are for looking at. The checks make sure each picture is
+// state, all in the default look as the build painted it (the skin and the dial images in the program's
+// folder). Not compared with stored pictures: they are for looking at. The checks make sure each picture is
 // really there.
 #include "CDialCtrl.h"
 #include "CLEDDialog.h"
 #include "CLongPushButton.h"
 #include "PlayCtrlButton.h"
+#include "ResourceIds.h"
+#include "ResourceModules.h"
 #include "TestSupport.h"
+#include "TransparentBitmapStatic.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFont>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace {
 
 const QColor kMetal(0x1C, 0x1E, 0x21);
 const QColor kLabel(0x8A, 0x8F, 0x96);
+
+// The default skin and resource module as built, searched in that order, keyed as the controls expect.
+ui::BitmapLoader DefaultLook() {
+    static std::vector<std::shared_ptr<CResourceModule>> modules = [] {
+        std::vector<std::shared_ptr<CResourceModule>> found;
+        const QDir skins(QStringLiteral(QW_PROGRAM_DIR "/skin"));
+        for (const QString& name : skins.entryList({QStringLiteral("*.rcc")}, QDir::Files, QDir::Name)) {
+            if (auto skin = CResourceModule::Load(skins.filePath(name).toStdString())) {
+                found.push_back(std::move(skin));
+                break;
+            }
+        }
+        if (auto res = CResourceModule::Load(QW_PROGRAM_DIR "/QuellwaveRes.rcc"))
+            found.push_back(std::move(res));
+        return found;
+    }();
+    return [](unsigned id, int scale) {
+        for (const auto& module : modules) {
+            const QImage image = module->Bitmap(id, scale);
+            if (!image.isNull())
+                return ui::KeyedImage(image);
+        }
+        return QImage();
+    };
+}
 
 QString OutputPath(const char* name) {
     QDir().mkpath(QStringLiteral(QW_SCREENSHOT_DIR));
@@ -60,7 +93,7 @@ void Caption(QPainter& p, QRect box, const QString& text) {
 
 TEST(Screenshots, Dial) {
     uitest::RecordingParent parent;
-    CDialCtrl dial(5071, &parent, uitest::PaintedDialImages());
+    CDialCtrl dial(5071, &parent, ui::DialImagesIn(QStringLiteral(QW_PROGRAM_DIR "/Data/Image")));
     QImage sheet = Sheet(QSize(4 * 276 + 20, 310));
     QPainter p(&sheet);
     struct Shot {
@@ -74,8 +107,8 @@ TEST(Screenshots, Dial) {
         dial.SetMuting(false);
         dial.MoveTo(s.position, true);
         dial.SetMuting(s.muting);
-        EXPECT_STREQ(uitest::GlowAt(dial.grab().toImage(), 125),
-                     s.position > 5 ? (s.muting ? "muting" : "on") : "off");
+        // The knob is really drawn: its middle is opaque.
+        EXPECT_EQ(qAlpha(dial.grab().toImage().pixel(118, 118)), 255);
         // Laid straight on the metal, as in the window (no widget background).
         dial.render(&p, QPoint(x, 20), QRegion(), QWidget::DrawChildren);
         Caption(p, QRect(x, 268, CDialCtrl::kBoxSize, 20), QString::fromLatin1(s.caption));
@@ -140,12 +173,14 @@ TEST(Screenshots, DisplayPanelModes) {
     int y = 20;
     for (const Mode& mode : modes) {
         QWidget owner;
-        auto* panel = new CLEDDialog(uitest::PaintedBitmaps());
+        auto* panel = new CLEDDialog(DefaultLook());
         panel->CreatePanel(&owner);
         owner.resize(CLEDDialog::kWidth, CLEDDialog::kHeight);
         mode.set(*panel);
         const QImage shot = panel->grab().toImage();
         ASSERT_EQ(shot.size(), QSize(CLEDDialog::kWidth, CLEDDialog::kHeight));
+        ASSERT_FALSE(panel->Element(CLEDDialog::kTrackLabelLit)->Bitmap().isNull())
+            << "the skin is not there";
         p.drawImage(30, y, shot);
         Caption(p, QRect(30, y + CLEDDialog::kHeight + 8, CLEDDialog::kWidth, 20),
                 QString::fromLatin1(mode.caption));
@@ -156,30 +191,59 @@ TEST(Screenshots, DisplayPanelModes) {
 }
 
 TEST(Screenshots, ButtonRow) {
-    uitest::RecordingParent parent;
-    struct State {
+    // Each of the window's picture buttons in its four looks, painted by the button itself.
+    struct Kind {
         const char* caption;
-        bool disabled, hovered, focused, pressed;
+        unsigned normal, hovered, pressed;
     };
-    const State states[] = {
-        {"normal", false, false, false, false},    {"hovered", false, true, false, false},
-        {"pressed", false, true, false, true},     {"focused", false, false, true, false},
-        {"hover+focus", false, true, true, false}, {"disabled", false, false, false, false}};
-    QImage sheet = Sheet(QSize(int(std::size(states)) * 110 + 20, 110));
+    const Kind kinds[] = {
+        {"transport", resid::kRoundNormal, resid::kRoundHover, resid::kRoundPressed},
+        {"eject", resid::kEjectNormal, resid::kEjectHover, resid::kEjectPressed},
+        {"to file mode", resid::kToFileNormal, resid::kToFileHover, resid::kToFilePressed},
+        {"settings", resid::kSettingsNormal, resid::kSettingsHover, resid::kSettingsPressed},
+        {"repeat", resid::kRepeatNormal, resid::kRepeatHover, resid::kRepeatPressed},
+        {"help", resid::kHelpNormal, resid::kHelpHover, resid::kHelpPressed},
+        {"close", resid::kCloseNormal, resid::kCloseHover, resid::kClosePressed},
+    };
+    const char* looks[] = {"normal", "hovered", "pressed", "disabled"};
+    constexpr int kCell = 120;
+    constexpr int kRow = 84;
+    QImage sheet = Sheet(QSize(130 + 4 * kCell, 40 + int(std::size(kinds)) * kRow));
     QPainter p(&sheet);
-    int x = 10;
-    for (const State& s : states) {
-        CLongPushButton button(5039, &parent, uitest::PaintedBitmaps());
-        button.MakeOwnerDraw();
-        ASSERT_TRUE(button.LoadBitmaps(4037, 4036, 4039, 4040, 4038, 4041));
-        const PlayCtrlButton::Picture picture =
-            PlayCtrlButton::PictureFor(std::string(s.caption) == "disabled", s.pressed, s.focused, s.hovered);
-        // Paint the chosen state's bitmap as the button does, at twice the size so the detail shows.
-        const QImage& bitmap = button.Bitmap(picture);
-        ASSERT_FALSE(bitmap.isNull());
-        p.drawImage(QRect(x + 23, 14, 64, 64), bitmap);
-        Caption(p, QRect(x, 84, 110, 20), QString::fromLatin1(s.caption));
-        x += 110;
+    for (int look = 0; look < 4; ++look)
+        Caption(p, QRect(130 + look * kCell, 12, kCell, 20), QString::fromLatin1(looks[look]));
+    uitest::RecordingParent parent;
+    int y = 40;
+    for (const Kind& kind : kinds) {
+        p.setFont(CaptionFont());
+        p.setPen(kLabel);
+        p.drawText(QRect(10, y, 115, kRow - 20), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::fromLatin1(kind.caption).toUpper());
+        for (int look = 0; look < 4; ++look) {
+            CLongPushButton button(5039, &parent, DefaultLook());
+            button.MakeOwnerDraw();
+            ASSERT_TRUE(button.LoadBitmaps(kind.normal, kind.pressed, kind.normal, kind.normal, kind.hovered,
+                                           kind.hovered))
+                << kind.caption;
+            button.show();
+            if (look == 1) {
+                QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), button.mapToGlobal(QPointF(2, 2)),
+                                 Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(&button, &move);
+            } else if (look == 2) {
+                button.setDown(true);
+            } else if (look == 3) {
+                button.setEnabled(false);
+            }
+            const PlayCtrlButton::Picture expected[] = {PlayCtrlButton::kNormal, PlayCtrlButton::kHovered,
+                                                        PlayCtrlButton::kPressed, PlayCtrlButton::kDisabled};
+            EXPECT_EQ(button.CurrentPicture(), expected[look]);
+            const QSize size = button.size();
+            const QPoint at(130 + look * kCell + (kCell - size.width()) / 2,
+                            y + (kRow - 20 - size.height()) / 2);
+            button.render(&p, at, QRegion(), QWidget::DrawChildren);
+        }
+        y += kRow;
     }
     p.end();
     EXPECT_TRUE(sheet.save(OutputPath("buttons.png")));
