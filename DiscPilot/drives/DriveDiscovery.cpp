@@ -30,13 +30,6 @@ std::string TrimmedRight(const char* text) {
     return s;
 }
 
-std::string ReadFirstLine(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::string text;
-    std::getline(in, text);
-    return text;
-}
-
 } // namespace
 
 int IdentifyAspi(char letter, int kind, DriveInquiry& inquiry, int& hostAdapter, int& target) {
@@ -129,14 +122,10 @@ int IdentifyRaw(char letter, DriveInquiry& inquiry, int& hostAdapter, int& targe
             revision = (profile.revision + std::string(4, ' ')).substr(0, 4);
         }
     } else {
-        const char* root = std::getenv("QUELLWAVE_SYSFS_BLOCK");
-        const std::filesystem::path block = root != nullptr && *root != '\0'
-                                                ? std::filesystem::path(root)
-                                                : std::filesystem::path("/sys/block");
-        const auto device = block / std::filesystem::path(entry.device).filename() / "device";
-        vendor = ReadFirstLine(device / "vendor");
-        product = ReadFirstLine(device / "model");
-        revision = ReadFirstLine(device / "rev");
+        platform::KernelDriveModel model = platform::ReadKernelDriveModel(entry.device);
+        vendor = std::move(model.vendor);
+        product = std::move(model.model);
+        revision = std::move(model.revision);
     }
     inquiry = DriveInquiry{};
     inquiry.raw[0] = 5;

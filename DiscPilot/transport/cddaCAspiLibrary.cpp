@@ -4,19 +4,10 @@
 #include "Platform/VirtualDrive.h"
 
 #include <cctype>
-#include <cstdlib>
-#include <fstream>
 
 namespace discpilot {
 
 namespace {
-
-std::string ReadSysfsText(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::string text;
-    std::getline(in, text);
-    return text;
-}
 
 class PlatformAspiBus final : public AspiBus {
 public:
@@ -78,13 +69,8 @@ public:
             }
             return profile.vendor + profile.product + profile.revision;
         }
-        const char* root = std::getenv("QUELLWAVE_SYSFS_BLOCK");
-        const std::filesystem::path block = root != nullptr && *root != '\0'
-                                                ? std::filesystem::path(root)
-                                                : std::filesystem::path("/sys/block");
-        const auto device = block / std::filesystem::path(entry.device).filename() / "device";
-        return ReadSysfsText(device / "vendor") + ReadSysfsText(device / "model") +
-               ReadSysfsText(device / "rev");
+        const platform::KernelDriveModel model = platform::ReadKernelDriveModel(entry.device);
+        return model.vendor + model.model + model.revision;
     }
 };
 

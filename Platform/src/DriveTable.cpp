@@ -28,14 +28,14 @@ std::filesystem::path SysBlock() {
 
 // Optical drives in the kernel's order: sr0, sr1, ..., sr10 (numeric, not text, order).
 std::vector<std::string> OpticalDevices() {
-    std::vector<std::pair<long, std::string>> found;
+    std::vector<std::pair<unsigned, std::string>> found;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(SysBlock(), ec)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() > 2 && name.compare(0, 2, "sr") == 0 &&
-            std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-            name.size() < 8) {
-            found.emplace_back(std::strtol(name.c_str() + 2, nullptr, 10), name);
+        if (name.size() < 8 && name.compare(0, 2, "sr") == 0) {
+            if (const auto number = ParseInteger<unsigned>(std::string_view(name).substr(2))) {
+                found.emplace_back(*number, name);
+            }
         }
     }
     std::sort(found.begin(), found.end());
@@ -83,6 +83,13 @@ std::map<char, std::string> RegistryMappings() {
     }
     RegCloseKey(key);
     return mappings;
+}
+
+std::string ReadFirstLine(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string text;
+    std::getline(in, text);
+    return text;
 }
 
 bool ReadsOne(const std::filesystem::path& file) {
@@ -259,6 +266,11 @@ std::unique_ptr<ScsiPassThrough> OpenScsiPassThrough(char letter, std::string& e
         error = std::string("drive ") + entry.letter + ": " + why;
     }
     return device;
+}
+
+KernelDriveModel ReadKernelDriveModel(const std::string& device) {
+    const auto folder = SysBlock() / std::filesystem::path(device).filename() / "device";
+    return {ReadFirstLine(folder / "vendor"), ReadFirstLine(folder / "model"), ReadFirstLine(folder / "rev")};
 }
 
 } // namespace platform

@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include <fstream>
+
 using namespace platform;
 using ::testing::HasSubstr;
 
@@ -74,6 +76,26 @@ TEST_F(DriveTableTest, OpticalDrivesTakeLettersFromDInKernelOrderAroundMappedLet
     EXPECT_THAT(GetDriveType('M'), ::testing::AnyOf(DRIVE_FIXED, DRIVE_RAMDISK, DRIVE_REMOVABLE));
     Map("N", "/dev/null");
     EXPECT_EQ(GetDriveType('N'), DRIVE_NO_ROOT_DIR); // not a block device
+}
+
+TEST_F(DriveTableTest, OnlySrAndDigitsNameAnOpticalDrive) {
+    for (const char* name : {"sr", "sr+1", "sr-1", "sr 1", "sr1234567", "SR3", "sr007"}) {
+        AddKernelDevice(name);
+    }
+    EXPECT_EQ(Letters(), "D=/dev/sr007(5) ");
+}
+
+TEST_F(DriveTableTest, KernelDriveModelIsTheFirstLineOfEachFile) {
+    const auto device = dir_ / "sys" / "sr1" / "device";
+    std::filesystem::create_directories(device);
+    std::ofstream(device / "vendor") << "PLEXTOR \n";
+    std::ofstream(device / "model") << "CD-R   PX-W4824A\nsecond line\n";
+    const KernelDriveModel model = ReadKernelDriveModel("/dev/sr1");
+    EXPECT_EQ(model.vendor, "PLEXTOR ");
+    EXPECT_EQ(model.model, "CD-R   PX-W4824A");
+    EXPECT_EQ(model.revision, ""); // no rev file
+    const KernelDriveModel missing = ReadKernelDriveModel("/dev/sr9");
+    EXPECT_EQ(missing.vendor + missing.model + missing.revision, "");
 }
 
 TEST_F(DriveTableTest, OpeningALetterSaysWhyItCannotBeUsed) {

@@ -55,6 +55,16 @@ UINT GetDriveType(char letter);
 // DRIVE_FIXED otherwise; DRIVE_NO_ROOT_DIR when the path does not exist.
 UINT GetPathDriveType(const std::filesystem::path& path);
 
+// What the kernel lists for an optical drive's device ("/dev/sr0"): the first line of its sysfs vendor,
+// model and rev files, as they are (drives pad them with spaces). Empty where a file cannot be read.
+// QUELLWAVE_SYSFS_BLOCK stands for /sys/block when set (tests).
+struct KernelDriveModel {
+    std::string vendor;
+    std::string model;
+    std::string revision;
+};
+KernelDriveModel ReadKernelDriveModel(const std::string& device);
+
 // Opens the CD device behind a letter: the Linux device or the letter's virtual drive. Returns null with
 // a message in error (naming the letter and the cause) when the letter is not a CD drive or cannot be
 // opened. Blocks while the device opens.
