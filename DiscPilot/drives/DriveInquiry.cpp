@@ -1,5 +1,6 @@
 #include "drives/DriveInquiry.h"
 
+#include "Platform/ByteOrder.h"
 #include "Platform/Text.h"
 
 #include <cctype>
@@ -45,10 +46,7 @@ std::array<BYTE, kDriveIdentityBytes> DriveIdentity::Pack() const noexcept {
     out[0] = letter;
     out[1] = target;
     out[2] = hostAdapter;
-    const auto r = static_cast<DWORD>(removable);
-    for (int i = 0; i < 4; ++i) {
-        out[4 + i] = static_cast<BYTE>(r >> (8 * i));
-    }
+    platform::WriteLe32(out.data() + 4, static_cast<DWORD>(removable));
     std::memcpy(out.data() + 8, vendor, sizeof vendor);
     std::memcpy(out.data() + 17, product, sizeof product);
     std::memcpy(out.data() + 34, revision, sizeof revision);
@@ -61,8 +59,7 @@ DriveIdentity DriveIdentity::Unpack(const std::array<BYTE, kDriveIdentityBytes>&
     identity.letter = bytes[0];
     identity.target = bytes[1];
     identity.hostAdapter = bytes[2];
-    identity.removable =
-        static_cast<LONG>(bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<DWORD>(bytes[7]) << 24);
+    identity.removable = static_cast<LONG>(platform::ReadLe32(bytes.data() + 4));
     CopyTerminated(identity.vendor, sizeof identity.vendor, bytes.data() + 8);
     CopyTerminated(identity.product, sizeof identity.product, bytes.data() + 17);
     CopyTerminated(identity.revision, sizeof identity.revision, bytes.data() + 34);

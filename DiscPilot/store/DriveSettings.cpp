@@ -1,9 +1,13 @@
 #include "store/DriveSettings.h"
 
+#include "Platform/ByteOrder.h"
 #include "Platform/Registry.h"
 #include "Platform/Text.h"
 
+#include <algorithm>
+#include <charconv>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace discpilot {
@@ -85,20 +89,10 @@ DWORD ReadAspiTimeOut() {
     }
     // Leading digits count, as a C conversion reads them; anything else (and a zero time-out, which
     // would fail every command that is not answered at once) keeps the default.
-    std::size_t pos = 0;
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) {
-        ++pos;
-    }
-    unsigned long long value = 0;
-    bool digits = false;
-    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-        digits = true;
-        value = value * 10 + static_cast<unsigned>(text[pos] - '0');
-        if (value > 0xFFFFFFFFull) {
-            return kDefaultAspiTimeOutMs;
-        }
-    }
-    return digits && value != 0 ? static_cast<DWORD>(value) : kDefaultAspiTimeOutMs;
+    const std::size_t from = std::min(text.find_first_not_of(" \t"), text.size());
+    DWORD value = 0;
+    const auto [stop, error] = std::from_chars(text.data() + from, text.data() + text.size(), value);
+    return error == std::errc{} && value != 0 ? value : kDefaultAspiTimeOutMs;
 }
 
 DWORD ReadMarginLba() {
@@ -113,44 +107,33 @@ DWORD ReadMarginLba() {
         size != 4) {
         return kDefaultMarginLba;
     }
-    return static_cast<DWORD>(data[0] | data[1] << 8 | data[2] << 16 | static_cast<DWORD>(data[3]) << 24);
+    return platform::ReadLe32(data);
 }
 
 std::array<BYTE, kReadConditionBytes> ReadCondition::Pack() const noexcept {
     std::array<BYTE, kReadConditionBytes> out{};
-    auto put = [&out](std::size_t at, DWORD value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            out[at + i] = static_cast<BYTE>(value >> (8 * i));
-        }
-    };
-    put(0, valid, 4);
-    put(4, cddaCommands, 4);
-    put(8, isrc, 4);
-    put(12, accurate, 4);
-    put(16, noJitter, 4);
-    put(20, speed, 2);
-    put(22, overlap, 2);
-    put(24, bufferSize, 4);
+    platform::WriteLe32(out.data(), valid);
+    platform::WriteLe32(out.data() + 4, cddaCommands);
+    platform::WriteLe32(out.data() + 8, isrc);
+    platform::WriteLe32(out.data() + 12, accurate);
+    platform::WriteLe32(out.data() + 16, noJitter);
+    platform::WriteLe16(out.data() + 20, speed);
+    platform::WriteLe16(out.data() + 22, overlap);
+    platform::WriteLe32(out.data() + 24, bufferSize);
     return out;
 }
 
 ReadCondition ReadCondition::Unpack(const std::array<BYTE, kReadConditionBytes>& bytes) noexcept {
-    auto get = [&bytes](std::size_t at, int count) {
-        DWORD value = 0;
-        for (int i = count - 1; i >= 0; --i) {
-            value = value << 8 | bytes[at + i];
-        }
-        return value;
-    };
+    const BYTE* b = bytes.data();
     ReadCondition c;
-    c.valid = get(0, 4);
-    c.cddaCommands = get(4, 4);
-    c.isrc = get(8, 4);
-    c.accurate = get(12, 4);
-    c.noJitter = get(16, 4);
-    c.speed = static_cast<WORD>(get(20, 2));
-    c.overlap = static_cast<WORD>(get(22, 2));
-    c.bufferSize = get(24, 4);
+    c.valid = platform::ReadLe32(b);
+    c.cddaCommands = platform::ReadLe32(b + 4);
+    c.isrc = platform::ReadLe32(b + 8);
+    c.accurate = platform::ReadLe32(b + 12);
+    c.noJitter = platform::ReadLe32(b + 16);
+    c.speed = static_cast<WORD>(platform::ReadLe16(b + 20));
+    c.overlap = static_cast<WORD>(platform::ReadLe16(b + 22));
+    c.bufferSize = platform::ReadLe32(b + 24);
     return c;
 }
 
@@ -210,8 +193,7 @@ int LookUp(const DriveIdentity& identity, bool bufferSizeFlag, ReadCondition& co
             size = sizeof data;
             if (RegQueryValueEx(model.Get(), "Buffer Size", &type, data, &size) == ERROR_SUCCESS &&
                 size == 4) {
-                condition.bufferSize = static_cast<DWORD>(data[0] | data[1] << 8 | data[2] << 16 |
-                                                          static_cast<DWORD>(data[3]) << 24);
+                condition.bufferSize = platform::ReadLe32(data);
                 return 1;
             }
         } else {

@@ -2,6 +2,8 @@
 // is used, and nothing here trusts a count or position the sheet states.
 #include "Platform/CueSheet.h"
 
+#include "Platform/Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -60,17 +62,11 @@ std::optional<int> ParseSmall(std::string_view digits, int maxValue) {
     if (digits.empty() || digits.size() > 3) {
         return std::nullopt;
     }
-    int value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    if (value > maxValue) {
+    const std::optional<unsigned> value = ParseInteger<unsigned>(digits);
+    if (!value || *value > static_cast<unsigned>(maxValue)) {
         return std::nullopt;
     }
-    return value;
+    return static_cast<int>(*value);
 }
 
 // "mm:ss:ff" to sectors; minutes up to 99, seconds below 60, frames below 75.
@@ -86,7 +82,8 @@ std::optional<DWORD> ParseMsf(std::string_view text) {
     if (!m || !s || !f) {
         return std::nullopt;
     }
-    return static_cast<DWORD>((*m * 60 + *s) * kCdFramesPerSecond + *f);
+    return static_cast<DWORD>(
+        MsfToFrames(static_cast<BYTE>(*m), static_cast<BYTE>(*s), static_cast<BYTE>(*f)));
 }
 
 bool IsIsrc(std::string_view text) {

@@ -1,5 +1,6 @@
 #include "RegFile.h"
 
+#include "Platform/ByteOrder.h"
 #include "Platform/Text.h"
 
 #include <algorithm>
@@ -341,8 +342,8 @@ private:
                 return Fail(lineNumber, "bad dword data");
             }
             type = kTypeDword;
-            data = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
-                    static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
+            data.assign(4, 0);
+            WriteLe32(data.data(), number);
         } else if (StartsWithNoCase(rest, "hex")) {
             rest.remove_prefix(3);
             type = kTypeBinary;
@@ -445,8 +446,7 @@ void AppendValue(std::string& out, const Value& value) {
     char buffer[32];
     std::string text;
     if (value.type == kTypeDword && value.data.size() == 4) {
-        const DWORD number = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
-                             (static_cast<DWORD>(value.data[3]) << 24);
+        const DWORD number = ReadLe32(value.data.data());
         std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
         out += buffer;
     } else if (value.type == kTypeSz && SzAsText(value.data, text)) {
