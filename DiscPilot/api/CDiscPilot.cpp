@@ -1,5 +1,6 @@
 #include "CDiscPilot.h"
 
+#include "Platform/CdAddress.h"
 #include "api/cddaCReaderHolder.h"
 #include "store/DriveSettings.h"
 
@@ -149,7 +150,7 @@ int CDiscPilot::PreDriveCheck() {
     if (error) {
         return 0;
     }
-    return space.available >= static_cast<std::uintmax_t>(entry.length) * 2352u ? 1 : 0;
+    return space.available >= static_cast<std::uintmax_t>(entry.length) * platform::kCdSectorBytes ? 1 : 0;
 }
 
 unsigned CDiscPilot::CheckThreadProc(void*) {

@@ -1,5 +1,6 @@
 #include "Platform/Registry.h"
 
+#include "Platform/FileIo.h"
 #include "Platform/Text.h"
 #include "RegFile.h"
 
@@ -236,19 +237,9 @@ LoadResult LoadFile(const fs::path& file) {
     bool readFailed = false;
     if (static_cast<std::uint64_t>(st.st_size) <= reg::kMaxFileBytes) {
         bytes.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                readFailed = n < 0;
-                break;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        bytes.resize(done);
+        const std::int64_t got = ReadFully(fd, bytes.data(), bytes.size());
+        readFailed = got < 0;
+        bytes.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
     }
     close(fd);
     if (readFailed) {
@@ -398,20 +389,6 @@ bool SetAside(const fs::path& file) {
     return false;
 }
 
-bool WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // Writes a temporary file beside the target, makes it durable and renames it over the target, so that
 // readers see either the old file or the new one in full.
 bool WriteAtomically(const fs::path& file, int root, std::string_view text, Signature& signature) {
@@ -426,7 +403,8 @@ bool WriteAtomically(const fs::path& file, int root, std::string_view text, Sign
         return false;
     }
     struct stat st {};
-    const bool written = WriteAll(fd, text) && fchmod(fd, mode) == 0 && fsync(fd) == 0 && fstat(fd, &st) == 0;
+    const bool written = WriteFully(fd, text.data(), text.size()) && fchmod(fd, mode) == 0 &&
+                         fsync(fd) == 0 && fstat(fd, &st) == 0;
     const bool closed = close(fd) == 0;
     if (!written || !closed || rename(temp.c_str(), file.c_str()) != 0) {
         unlink(temp.c_str());
