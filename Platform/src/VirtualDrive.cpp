@@ -165,52 +165,60 @@ int VirtualDrive::Execute(const ScsiCommand& cmd, ScsiAnswer& answer) {
 }
 
 void VirtualDrive::Dispatch(const ScsiCommand& cmd, Reply& reply) {
-    const BYTE* cdb = cmd.cdb.data();
-    const BYTE op = cdb[0];
+    const BYTE op = cmd.cdb[0];
     // A drive spinning up answers everything but INQUIRY and REQUEST SENSE with "becoming ready".
     if (op != mmc::kInquiry && op != mmc::kRequestSense && BecomingReady()) {
         reply.Fail(kNotReadyBecoming);
         return;
     }
+    if (AnswerWithoutDisc(cmd, reply) || !MediaCheck(reply)) {
+        return;
+    }
+    AnswerFromDisc(cmd, reply);
+}
+
+bool VirtualDrive::AnswerWithoutDisc(const ScsiCommand& cmd, Reply& reply) {
+    const BYTE* cdb = cmd.cdb.data();
+    const BYTE op = cdb[0];
     switch (op) {
     case mmc::kTestUnitReady:
         MediaCheck(reply);
-        return;
+        return true;
     case mmc::kRequestSense:
         RequestSense(cmd, reply);
-        return;
+        return true;
     case mmc::kInquiry:
         Inquiry(cmd, reply);
-        return;
+        return true;
     case mmc::kModeSense6:
     case mmc::kModeSense10:
         ModeSense(cmd, reply, op == mmc::kModeSense10);
-        return;
+        return true;
     case mmc::kModeSelect6:
     case mmc::kModeSelect10:
         ModeSelect(cmd, reply, op == mmc::kModeSelect10);
-        return;
+        return true;
     case mmc::kStartStopUnit:
         StartStopUnit(cmd, reply);
-        return;
+        return true;
     case mmc::kPreventAllowMediumRemoval:
         preventRemoval_ = (cdb[4] & 0x01) != 0;
-        return;
+        return true;
     case mmc::kSetCdSpeed:
         SetCdSpeed(cmd);
-        return;
+        return true;
     case mmc::kReadCd:
         if (profile_.refuseReadCd) {
             reply.Fail(kInvalidOpcode);
-            return;
+            return true;
         }
-        break;
+        return false;
     case mmc::kVendorReadCdda12:
         if (cdb[10] != 0) { // sub-code format: only none
             reply.Fail(kInvalidFieldInCdb);
-            return;
+            return true;
         }
-        break;
+        return false;
     case mmc::kReadCapacity:
     case mmc::kSeek6:
     case mmc::kSeek10:
@@ -218,17 +226,16 @@ void VirtualDrive::Dispatch(const ScsiCommand& cmd, Reply& reply) {
     case mmc::kReadToc:
     case mmc::kRead10:
     case mmc::kVendorReadCdda10:
-        break;
+        return false;
     default:
         reply.Fail(kInvalidOpcode);
-        return;
+        return true;
     }
+}
 
-    // The commands below need a disc in the drive.
-    if (!MediaCheck(reply)) {
-        return;
-    }
-    switch (op) {
+void VirtualDrive::AnswerFromDisc(const ScsiCommand& cmd, Reply& reply) {
+    const BYTE* cdb = cmd.cdb.data();
+    switch (cdb[0]) {
     case mmc::kReadCapacity:
         ReadCapacity(reply);
         return;
@@ -248,10 +255,10 @@ void VirtualDrive::Dispatch(const ScsiCommand& cmd, Reply& reply) {
     case mmc::kRead10:
         ReadTen(cmd, reply);
         return;
-    case mmc::kVendorReadCdda10:
+    case mmc::kVendorReadCdda10: // LBA in bytes 2..5, count in 7..8
         VendorRead(static_cast<LONG>(ReadBe32(cdb + 2)), ReadBe16(cdb + 7), reply);
         return;
-    default: // mmc::kVendorReadCdda12
+    default: // mmc::kVendorReadCdda12: LBA in bytes 2..5, count in 6..9
         VendorRead(static_cast<LONG>(ReadBe32(cdb + 2)), ReadBe32(cdb + 6), reply);
         return;
     }

@@ -145,6 +145,11 @@ private:
 
     // The command handlers, one per command (or pair of six- and ten-byte forms).
     void Dispatch(const ScsiCommand& cmd, Reply& reply);
+    // The commands a drive answers with or without a disc, and the refusals that come before the disc is
+    // looked at: true when the command was answered.
+    bool AnswerWithoutDisc(const ScsiCommand& cmd, Reply& reply);
+    // The commands that need a disc in the drive.
+    void AnswerFromDisc(const ScsiCommand& cmd, Reply& reply);
     void RequestSense(const ScsiCommand& cmd, Reply& reply);
     void Inquiry(const ScsiCommand& cmd, Reply& reply);
     void ModeSense(const ScsiCommand& cmd, Reply& reply, bool tenByte);
