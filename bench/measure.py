@@ -163,10 +163,11 @@ def decimate_to_44k(bits):
 
 def find_delay(x, y, limit=4096):
     """Delay (frames) of y against x from the whitened cross-correlation over the audio band: the input's
-    own dither is white, so the correlation peaks sharply at the true delay even for a pure tone."""
+    own dither is white, so the correlation peaks sharply at the true delay even for a pure tone. Both are
+    windowed first: a tone's leakage through a plain cut would swamp the dither in every bin."""
     n = 1 << int(np.ceil(np.log2(len(x) + len(y))))
-    X = np.fft.rfft(x, n)
-    Y = np.fft.rfft(y, n)
+    X = np.fft.rfft(x * window(len(x)), n)
+    Y = np.fft.rfft(y * window(len(y)), n)
     cross = Y * np.conj(X)
     f = np.arange(len(cross)) * 44100.0 / n
     cross = np.where((f > 20) & (f < 20000), cross / np.maximum(np.abs(cross), 1e-300), 0)
