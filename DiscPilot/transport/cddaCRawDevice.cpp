@@ -26,16 +26,6 @@ bool IsDataTrack(const platform::CdTocEntry& entry) noexcept {
     return (entry.adrControl & platform::kCdControlData) != 0;
 }
 
-platform::CdTocEntry EntryAt(BYTE track, BYTE adrControl, BYTE minute, BYTE second, BYTE frame) noexcept {
-    platform::CdTocEntry entry;
-    entry.track = track;
-    entry.adrControl = adrControl;
-    entry.minute = minute;
-    entry.second = second;
-    entry.frame = frame;
-    return entry;
-}
-
 } // namespace
 
 cddaCRawDevice::cddaCRawDevice() : marginLba_(ReadMarginLba()) {}
@@ -119,9 +109,9 @@ int cddaCRawDevice::LoadToc() {
             if (seconds < 0) {
                 seconds = 0;
             }
-            const platform::CdTocEntry leadOut =
-                EntryAt(platform::kCdLeadOutTrack, toc.entries.back().adrControl,
-                        static_cast<BYTE>(seconds / 60), static_cast<BYTE>(seconds % 60), entry.frame);
+            const platform::CdTocEntry leadOut = platform::CdTocEntry::At(
+                platform::kCdLeadOutTrack, toc.entries.back().adrControl,
+                {static_cast<BYTE>(seconds / 60), static_cast<BYTE>(seconds % 60), entry.frame});
             toc.entries.resize(i);
             toc.entries.push_back(leadOut);
             toc.lastTrack = toc.entries[i - 1].track;

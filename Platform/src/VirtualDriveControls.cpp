@@ -12,17 +12,6 @@ namespace {
 
 constexpr int kNoError = 0;
 
-CdTocEntry TocEntry(BYTE track, BYTE control, LONG lba) {
-    CdTocEntry entry;
-    entry.track = track;
-    entry.adrControl = AdrControl(control);
-    const CdMsf time = LbaToMsf(lba);
-    entry.minute = time.minute;
-    entry.second = time.second;
-    entry.frame = time.frame;
-    return entry;
-}
-
 } // namespace
 
 int VirtualDrive::GetDiskType(DWORD& type) {
@@ -46,9 +35,11 @@ int VirtualDrive::ReadToc(CdToc& toc) {
     toc.firstTrack = static_cast<BYTE>(disc_.tracks.front().number);
     toc.lastTrack = static_cast<BYTE>(disc_.tracks.back().number);
     for (const DiscTrack& track : disc_.tracks) {
-        toc.entries.push_back(TocEntry(static_cast<BYTE>(track.number), track.control, track.start));
+        toc.entries.push_back(CdTocEntry::At(static_cast<BYTE>(track.number), AdrControl(track.control),
+                                             LbaToMsf(track.start)));
     }
-    toc.entries.push_back(TocEntry(kCdLeadOutTrack, disc_.tracks.back().control, disc_.leadOut));
+    toc.entries.push_back(
+        CdTocEntry::At(kCdLeadOutTrack, AdrControl(disc_.tracks.back().control), LbaToMsf(disc_.leadOut)));
     return kNoError;
 }
 

@@ -180,15 +180,11 @@ void VirtualDrive::ReadAudioSectors(LONG lba, DWORD count, bool swapSamples, boo
     }
     std::array<BYTE, kSenseBytes> sense{};
     bool failed = false;
-    const DWORD delivered = ReadRawSectors(lba, readable, reply.data, sense, failed);
+    ReadRawSectors(lba, readable, reply.data, sense, failed);
     if (swapSamples) {
         SwapSamples(reply.data.data(), reply.data.size());
     }
-    if (failed) {
-        reply.Fail(sense);
-    } else if (readable < count) {
-        reply.Fail(kIllegalModeForTrack, lba + static_cast<LONG>(delivered));
-    }
+    reply.EndRead(failed, sense, lba, readable, count);
 }
 
 void VirtualDrive::ReadCd(const ScsiCommand& cmd, Reply& reply) {
@@ -237,11 +233,7 @@ void VirtualDrive::ReadCd(const ScsiCommand& cmd, Reply& reply) {
         reply.data.insert(reply.data.end(), sector + field.begin, sector + field.end);
         reply.data.insert(reply.data.end(), c2Bytes, 0);
     }
-    if (failed) {
-        reply.Fail(sense);
-    } else if (readable < count) {
-        reply.Fail(kIllegalModeForTrack, lba + static_cast<LONG>(readable));
-    }
+    reply.EndRead(failed, sense, lba, readable, count);
 }
 
 void VirtualDrive::ReadTen(const ScsiCommand& cmd, Reply& reply) {

@@ -47,6 +47,16 @@ struct VirtualDrive::Reply {
         status = kScsiCheckCondition;
         sense = fixedSense;
     }
+    // Ends a read of sectors from lba whose first `readable` were of the kind asked for: the sense of a
+    // sector that failed, else 5/64/00 at the first sector of another kind when the read stopped there.
+    void EndRead(bool failed, const std::array<BYTE, kSenseBytes>& failure, LONG lba, DWORD readable,
+                 DWORD count) {
+        if (failed) {
+            Fail(failure);
+        } else if (readable < count) {
+            Fail(kIllegalModeForTrack, lba + static_cast<LONG>(readable));
+        }
+    }
 };
 
 // An address field of READ TOC and READ SUB-CHANNEL at data[at..at+3]: the LBA, or 0, M, S, F.

@@ -33,6 +33,16 @@ struct CdTocEntry {
     BYTE frame = 0;
 
     LONG Lba() const noexcept { return MsfToLba(minute, second, frame); }
+
+    static CdTocEntry At(BYTE track, BYTE adrControl, CdMsf time) noexcept {
+        CdTocEntry entry;
+        entry.track = track;
+        entry.adrControl = adrControl;
+        entry.minute = time.minute;
+        entry.second = time.second;
+        entry.frame = time.frame;
+        return entry;
+    }
 };
 
 struct CdToc {
