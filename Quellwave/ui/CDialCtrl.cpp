@@ -159,15 +159,25 @@ void CDialCtrl::Notify() const {
 }
 
 void CDialCtrl::LoadImages() {
-    const int scale = ui::ScaleForPixelRatio(devicePixelRatioF());
-    if (imagesLoaded_ && scale == imageScale_)
+    const qreal ratio = devicePixelRatioF();
+    if (imagesLoaded_ && ratio == imageRatio_)
         return;
-    // Loaded once per scale and kept: a missing file leaves its layer empty and is not looked for again.
+    // Loaded once per screen scale and kept: a missing file leaves its layer empty and is not looked for
+    // again. A picture whose scale is not the screen's is resampled here, once, so that every later draw of
+    // an unturned layer is a plain copy.
+    const int scale = ui::ScaleForPixelRatio(ratio);
     const auto load = [&](const char* name) {
         QImage image = loader_(QString::fromLatin1(name), scale);
         if (image.isNull())
             return image;
-        return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (image.devicePixelRatio() != ratio) {
+            const QSizeF logical = image.deviceIndependentSize();
+            image = image.scaled(qRound(logical.width() * ratio), qRound(logical.height() * ratio),
+                                 Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            image.setDevicePixelRatio(ratio);
+        }
+        return image;
     };
     knob_ = load("volume_dial.png");
     face_ = load("mojiban.png");
@@ -178,7 +188,7 @@ void CDialCtrl::LoadImages() {
     marks_ = load("volume_dial_marks_7.png");
     marksHalfWedge_ = std::max(10.0, MarksHalfWedge(marks_) + 2.0);
     imagesLoaded_ = true;
-    imageScale_ = scale;
+    imageRatio_ = ratio;
     cacheValid_ = false;
 }
 
@@ -201,7 +211,6 @@ void CDialCtrl::Compose(QPainter& painter, const QPainterPath* clip) const {
     // Clips stay aliased (no antialiasing hint), so every pixel is either recomposed whole or left alone; a
     // partial recomposition equals a full draw but for the last bit or two of the turned marks image's edges,
     // which the painter samples from a different starting point under a different clip.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter.save();
     if (clip != nullptr)
         painter.setClipPath(*clip);
@@ -231,6 +240,7 @@ void CDialCtrl::Compose(QPainter& painter, const QPainterPath* clip) const {
         const double top = std::trunc((kBoxSize - h) * 0.5);
         const double r = (w / 2) / std::cos(kQuarterPi);
         const double theta = (position_ + 45) * kRadiansPerDegree;
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
         painter.translate(left + w / 2 - r * std::cos(theta), top - (r * std::sin(theta) - h / 2));
         painter.rotate(position_);
         painter.drawImage(QRectF(0, 0, w, h), marks_);

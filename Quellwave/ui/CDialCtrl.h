@@ -91,10 +91,10 @@ private:
 
     ui::NamedImageLoader loader_;
 
-    // The seven images, in premultiplied ARGB at the scale of the cache.
+    // The seven images, in premultiplied ARGB at the device pixel ratio of the cache.
     QImage knob_, face_, slit_, glowOn_, glowOff_, glowMuting_, marks_;
     bool imagesLoaded_ = false;
-    int imageScale_ = 0;
+    qreal imageRatio_ = 0;
     // Half the angle (degrees) of the wedge around the knob position that the marks image covers; a move
     // recomposes that much either side of the old and the new position.
     double marksHalfWedge_ = 10.0;
