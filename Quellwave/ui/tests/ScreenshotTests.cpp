@@ -1,12 +1,10 @@
-// Renders the controls as a listener sees them, to PNG files under the build folder (screenshots/): the dial
-// at 0, 150 and 300 degrees and muting, the display panel in each of its modes, and a row of buttons in each
-// state, all in the default look as the build painted it (the skin and the dial images in the program's
-// folder). Not compared with stored pictures: they are for looking at. The checks make sure each picture is
-// really there.
+// Renders the controls in the default look as the build painted it (skin and dial images in the program's
+// folder) to PNG files under the build folder (screenshots/): the dial at 0, 150 and 300 and muting, the
+// display panel in each mode, and the window's picture buttons in each look. They are for looking at; the
+// checks only make sure each picture is really there.
 #include "CDialCtrl.h"
 #include "CLEDDialog.h"
 #include "CLongPushButton.h"
-#include "PlayCtrlButton.h"
 #include "ResourceIds.h"
 #include "ResourceModules.h"
 #include "TestSupport.h"
@@ -14,239 +12,148 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFont>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
-#include <vector>
 
 namespace {
 
-const QColor kMetal(0x1C, 0x1E, 0x21);
-const QColor kLabel(0x8A, 0x8F, 0x96);
-
-// The default skin and resource module as built, searched in that order, keyed as the controls expect.
-ui::BitmapLoader DefaultLook() {
-    static std::vector<std::shared_ptr<CResourceModule>> modules = [] {
+// The built skin, then the resource module, keyed as the program's look-up keys them.
+QImage DefaultLook(unsigned id, int scale) {
+    static const auto modules = [] {
         std::vector<std::shared_ptr<CResourceModule>> found;
         const QDir skins(QStringLiteral(QW_PROGRAM_DIR "/skin"));
         for (const QString& name : skins.entryList({QStringLiteral("*.rcc")}, QDir::Files, QDir::Name)) {
-            if (auto skin = CResourceModule::Load(skins.filePath(name).toStdString())) {
+            if (auto skin = CResourceModule::Load(skins.filePath(name).toStdString()); skin && found.empty())
                 found.push_back(std::move(skin));
-                break;
-            }
         }
         if (auto res = CResourceModule::Load(QW_PROGRAM_DIR "/QuellwaveRes.rcc"))
             found.push_back(std::move(res));
         return found;
     }();
-    return [](unsigned id, int scale) {
-        for (const auto& module : modules) {
-            const QImage image = module->Bitmap(id, scale);
-            if (!image.isNull())
-                return ui::KeyedImage(image);
-        }
-        return QImage();
-    };
-}
-
-QString OutputPath(const char* name) {
-    QDir().mkpath(QStringLiteral(QW_SCREENSHOT_DIR));
-    return QDir(QStringLiteral(QW_SCREENSHOT_DIR)).filePath(QString::fromLatin1(name));
-}
-
-QFont CaptionFont() {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(12);
-    font.setLetterSpacing(QFont::PercentageSpacing, 108);
-    return font;
-}
-
-// A brushed-metal sheet to lay the controls on.
-QImage Sheet(QSize size) {
-    QImage sheet(size, QImage::Format_RGB32);
-    sheet.fill(kMetal);
-    QPainter p(&sheet);
-    for (int y = 0; y < size.height(); ++y) {
-        const int shade = ((y * 7919) % 13) - 6; // a fine, irregular horizontal brush
-        p.setPen(QColor(0x1C + shade / 2, 0x1E + shade / 2, 0x21 + shade / 2));
-        p.drawLine(0, y, size.width(), y);
+    for (const auto& module : modules) {
+        if (QImage image = module->Bitmap(id, scale); !image.isNull())
+            return ui::KeyedImage(image);
     }
-    p.setPen(QColor(0x3A, 0x3D, 0x42));
-    p.drawLine(0, 0, size.width() - 1, 0);
-    p.drawLine(0, 0, 0, size.height() - 1);
-    p.setPen(QColor(0x0B, 0x0C, 0x0D));
-    p.drawLine(0, size.height() - 1, size.width() - 1, size.height() - 1);
-    p.drawLine(size.width() - 1, 0, size.width() - 1, size.height() - 1);
-    return sheet;
+    return {};
 }
 
-void Caption(QPainter& p, QRect box, const QString& text) {
-    p.setFont(CaptionFont());
-    p.setPen(kLabel);
-    p.drawText(box, Qt::AlignHCenter | Qt::AlignTop, text.toUpper());
-}
+// A sheet of the panel's brushed metal with a caption under each picture laid on it.
+class Sheet {
+public:
+    explicit Sheet(QSize size) : image_(size, QImage::Format_RGB32), painter_(&image_) {
+        for (int y = 0; y < size.height(); ++y) {
+            const int shade = (y * 7919) % 13 / 2 - 3; // a fine, irregular horizontal brush
+            painter_.setPen(QColor(0x1C + shade, 0x1E + shade, 0x21 + shade));
+            painter_.drawLine(0, y, size.width(), y);
+        }
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(12);
+        font.setLetterSpacing(QFont::PercentageSpacing, 108);
+        painter_.setFont(font);
+    }
+    void Put(QWidget& control, QPoint at, const QString& caption, QRect captionBox) {
+        control.render(&painter_, at, QRegion(), QWidget::DrawChildren);
+        painter_.setPen(QColor(0x8A, 0x8F, 0x96));
+        painter_.drawText(captionBox, Qt::AlignCenter, caption.toUpper());
+    }
+    bool Save(const char* name) {
+        painter_.end();
+        QDir().mkpath(QStringLiteral(QW_SCREENSHOT_DIR));
+        return image_.save(QStringLiteral(QW_SCREENSHOT_DIR "/") + QLatin1String(name));
+    }
+
+private:
+    QImage image_;
+    QPainter painter_;
+};
 
 TEST(Screenshots, Dial) {
     uitest::RecordingParent parent;
     CDialCtrl dial(5071, &parent, ui::DialImagesIn(QStringLiteral(QW_PROGRAM_DIR "/Data/Image")));
-    QImage sheet = Sheet(QSize(4 * 276 + 20, 310));
-    QPainter p(&sheet);
-    struct Shot {
-        int position;
-        bool muting;
-        const char* caption;
-    };
+    Sheet sheet(QSize(4 * 276 + 20, 310));
     int x = 30;
-    for (const Shot& s : {Shot{0, false, "0"}, Shot{150, false, "150"}, Shot{300, false, "300"},
-                          Shot{150, true, "150 muting"}}) {
+    for (auto [position, muting] : {std::pair{0, false}, {150, false}, {300, false}, {150, true}}) {
         dial.SetMuting(false);
-        dial.MoveTo(s.position, true);
-        dial.SetMuting(s.muting);
-        // The knob is really drawn: its middle is opaque.
-        EXPECT_EQ(qAlpha(dial.grab().toImage().pixel(118, 118)), 255);
-        // Laid straight on the metal, as in the window (no widget background).
-        dial.render(&p, QPoint(x, 20), QRegion(), QWidget::DrawChildren);
-        Caption(p, QRect(x, 268, CDialCtrl::kBoxSize, 20), QString::fromLatin1(s.caption));
+        dial.MoveTo(position, true);
+        dial.SetMuting(muting);
+        EXPECT_EQ(qAlpha(dial.grab().toImage().pixel(118, 118)), 255) << "the knob is drawn";
+        sheet.Put(dial, QPoint(x, 20), QString::number(position) + (muting ? " muting" : ""),
+                  QRect(x, 262, 236, 30));
         x += 276;
     }
-    p.end();
-    EXPECT_TRUE(sheet.save(OutputPath("dial.png")));
+    EXPECT_TRUE(sheet.Save("dial.png"));
 }
 
 TEST(Screenshots, DisplayPanelModes) {
     struct Mode {
         const char* caption;
-        std::function<void(CLEDDialog&)> set;
+        int source, play, repeat;
+        unsigned track, ms, entered, banner;
     };
-    const Mode modes[] = {
-        {"disc, playing track 5, repeat one",
-         [](CLEDDialog& d) {
-             d.SetSourceIndicator(1);
-             d.SetPlayIndicator(2);
-             d.SetRepeatIndicator(1);
-             d.ShowTrack(5);
-             d.SetTime(207000);
-         }},
-        {"file, paused, repeat all, long track",
-         [](CLEDDialog& d) {
-             d.SetSourceIndicator(2);
-             d.SetPlayIndicator(1);
-             d.SetRepeatIndicator(2);
-             d.ShowTrack(128);
-             d.SetTime(3725000);
-         }},
-        {"stopped at the start",
-         [](CLEDDialog& d) {
-             d.SetSourceIndicator(1);
-             d.SetPlayIndicator(3);
-             d.ShowTrack(1);
-             d.SetTime(0);
-         }},
-        {"track entry: 42 typed",
-         [](CLEDDialog& d) {
-             d.SetSourceIndicator(1);
-             d.SetPlayIndicator(2);
-             d.ShowTrack(7);
-             d.SetTime(65000);
-             d.SetEntryMode(true);
-             d.ShowEnteredTrack(42);
-         }},
-        {"the disc cannot be opened",
-         [](CLEDDialog& d) {
-             d.SetSourceIndicator(1);
-             d.ShowBanner(2);
-         }},
-        {"the file list cannot be opened",
-         [](CLEDDialog& d) {
-             d.SetSourceIndicator(2);
-             d.ShowBanner(3);
-         }},
-    };
-    const int rowHeight = CLEDDialog::kHeight + 44;
-    QImage sheet = Sheet(QSize(CLEDDialog::kWidth + 60, int(std::size(modes)) * rowHeight + 20));
-    QPainter p(&sheet);
+    const Mode modes[] = {{"disc, playing track 5, repeat one", 1, 2, 1, 5, 207000, 0, 0},
+                          {"file, paused, repeat all", 2, 1, 2, 128, 3725000, 0, 0},
+                          {"stopped at the start", 1, 3, 0, 1, 0, 0, 0},
+                          {"track entry: 42 typed", 1, 2, 0, 7, 65000, 42, 0},
+                          {"the disc cannot be opened", 1, 0, 0, 0, 0, 0, 2},
+                          {"the file list cannot be opened", 2, 0, 0, 0, 0, 0, 3}};
+    Sheet sheet(QSize(532, int(std::size(modes)) * 124 + 20));
     int y = 20;
-    for (const Mode& mode : modes) {
+    for (const Mode& m : modes) {
         QWidget owner;
-        auto* panel = new CLEDDialog(DefaultLook());
+        auto* panel = new CLEDDialog(DefaultLook);
         panel->CreatePanel(&owner);
-        owner.resize(CLEDDialog::kWidth, CLEDDialog::kHeight);
-        mode.set(*panel);
-        const QImage shot = panel->grab().toImage();
-        ASSERT_EQ(shot.size(), QSize(CLEDDialog::kWidth, CLEDDialog::kHeight));
+        panel->SetSourceIndicator(m.source);
+        panel->SetPlayIndicator(unsigned(m.play));
+        panel->SetRepeatIndicator(m.repeat);
+        panel->ShowTrack(m.track);
+        panel->SetTime(m.ms);
+        if (m.entered != 0) {
+            panel->SetEntryMode(true);
+            panel->ShowEnteredTrack(m.entered);
+        }
+        if (m.banner != 0)
+            panel->ShowBanner(m.banner);
         ASSERT_FALSE(panel->Element(CLEDDialog::kTrackLabelLit)->Bitmap().isNull())
             << "the skin is not there";
-        p.drawImage(30, y, shot);
-        Caption(p, QRect(30, y + CLEDDialog::kHeight + 8, CLEDDialog::kWidth, 20),
-                QString::fromLatin1(mode.caption));
-        y += rowHeight;
+        sheet.Put(*panel, QPoint(30, y), QString::fromLatin1(m.caption), QRect(30, y + 82, 472, 30));
+        y += 124;
     }
-    p.end();
-    EXPECT_TRUE(sheet.save(OutputPath("display.png")));
+    EXPECT_TRUE(sheet.Save("display.png"));
 }
 
 TEST(Screenshots, ButtonRow) {
-    // Each of the window's picture buttons in its four looks, painted by the button itself.
-    struct Kind {
-        const char* caption;
-        unsigned normal, hovered, pressed;
-    };
-    const Kind kinds[] = {
-        {"transport", resid::kRoundNormal, resid::kRoundHover, resid::kRoundPressed},
-        {"eject", resid::kEjectNormal, resid::kEjectHover, resid::kEjectPressed},
-        {"to file mode", resid::kToFileNormal, resid::kToFileHover, resid::kToFilePressed},
-        {"settings", resid::kSettingsNormal, resid::kSettingsHover, resid::kSettingsPressed},
-        {"repeat", resid::kRepeatNormal, resid::kRepeatHover, resid::kRepeatPressed},
-        {"help", resid::kHelpNormal, resid::kHelpHover, resid::kHelpPressed},
-        {"close", resid::kCloseNormal, resid::kCloseHover, resid::kClosePressed},
-    };
+    // The transport, eject and settings buttons in each look, as the window loads them: the normal picture
+    // also for focused and disabled, the hover picture also for hovered and focused.
+    using namespace resid;
+    const unsigned kinds[][3] = {{kRoundNormal, kRoundHover, kRoundPressed},
+                                 {kEjectNormal, kEjectHover, kEjectPressed},
+                                 {kSettingsNormal, kSettingsHover, kSettingsPressed}};
     const char* looks[] = {"normal", "hovered", "pressed", "disabled"};
-    constexpr int kCell = 120;
-    constexpr int kRow = 84;
-    QImage sheet = Sheet(QSize(130 + 4 * kCell, 40 + int(std::size(kinds)) * kRow));
-    QPainter p(&sheet);
-    for (int look = 0; look < 4; ++look)
-        Caption(p, QRect(130 + look * kCell, 12, kCell, 20), QString::fromLatin1(looks[look]));
+    Sheet sheet(QSize(4 * 120 + 20, 3 * 70 + 40));
     uitest::RecordingParent parent;
-    int y = 40;
-    for (const Kind& kind : kinds) {
-        p.setFont(CaptionFont());
-        p.setPen(kLabel);
-        p.drawText(QRect(10, y, 115, kRow - 20), Qt::AlignLeft | Qt::AlignVCenter,
-                   QString::fromLatin1(kind.caption).toUpper());
+    for (int row = 0; row < 3; ++row) {
         for (int look = 0; look < 4; ++look) {
-            CLongPushButton button(5039, &parent, DefaultLook());
+            CLongPushButton button(5039, &parent, DefaultLook);
             button.MakeOwnerDraw();
-            ASSERT_TRUE(button.LoadBitmaps(kind.normal, kind.pressed, kind.normal, kind.normal, kind.hovered,
-                                           kind.hovered))
-                << kind.caption;
-            button.show();
-            if (look == 1) {
-                QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), button.mapToGlobal(QPointF(2, 2)),
-                                 Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            ASSERT_TRUE(button.LoadBitmaps(kinds[row][0], kinds[row][2], kinds[row][0], kinds[row][0],
+                                           kinds[row][1], kinds[row][1]));
+            QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), QPointF(2, 2), Qt::NoButton, Qt::NoButton,
+                             Qt::NoModifier);
+            if (look == 1)
                 QApplication::sendEvent(&button, &move);
-            } else if (look == 2) {
-                button.setDown(true);
-            } else if (look == 3) {
-                button.setEnabled(false);
-            }
-            const PlayCtrlButton::Picture expected[] = {PlayCtrlButton::kNormal, PlayCtrlButton::kHovered,
-                                                        PlayCtrlButton::kPressed, PlayCtrlButton::kDisabled};
-            EXPECT_EQ(button.CurrentPicture(), expected[look]);
-            const QSize size = button.size();
-            const QPoint at(130 + look * kCell + (kCell - size.width()) / 2,
-                            y + (kRow - 20 - size.height()) / 2);
-            button.render(&p, at, QRegion(), QWidget::DrawChildren);
+            button.setDown(look == 2);
+            button.setEnabled(look != 3);
+            const QPoint at(10 + look * 120 + (120 - button.width()) / 2,
+                            10 + row * 70 + (60 - button.height()) / 2);
+            sheet.Put(button, at, row == 2 ? QString::fromLatin1(looks[look]) : QString(),
+                      QRect(10 + look * 120, 220, 120, 30));
         }
-        y += kRow;
     }
-    p.end();
-    EXPECT_TRUE(sheet.save(OutputPath("buttons.png")));
+    EXPECT_TRUE(sheet.Save("buttons.png"));
 }
 
 } // namespace

@@ -1,7 +1,6 @@
-// Shared by the control tests: the application object, a parent window that records what the controls post
-// to it, and pictures painted by the tests (dial layers, digits, labels, button faces) in the default look's
-// colours, each bitmap tagged with its id (QImage text "id") so a test can tell which picture a control
-// shows.
+// Shared by the control tests: a parent window that records what the controls post to it, and plain
+// pictures painted by the tests: the dial's layers as flat-coloured rings, and bitmaps by id tagged with
+// their id (QImage text "id") on a key-coloured border, so a test can tell which picture a control shows.
 #pragma once
 
 #include "ImageSource.h"
@@ -9,17 +8,14 @@
 #include "Platform/MessageTarget.h"
 
 #include <QColor>
-#include <QImage>
 #include <QWidget>
 
 #include <vector>
 
 namespace uitest {
 
-// The parent the controls notify: a plain widget that keeps every posted message in order.
 class RecordingParent : public QWidget, public platform::MessageTarget {
 public:
-    RecordingParent() { resize(600, 400); }
     bool post(UINT msg, WPARAM wParam, LPARAM lParam) override {
         messages.push_back({msg, wParam, lParam});
         return true;
@@ -33,22 +29,17 @@ public:
     std::vector<platform::Message> messages;
 };
 
-// Colours of the default look.
-inline const QColor kAmber(0xFF, 0xB2, 0x3F);
+inline const QColor kGlowOn(0xFF, 0xB2, 0x3F);
 inline const QColor kGlowOff(0x2A, 0x2C, 0x30);
 inline const QColor kGlowMuting(0x5A, 0x5E, 0x63);
+inline const QColor kBitmapFill(0x30, 0x60, 0x90);
 
-// Radius (box pixels, around (118, 118)) of the middle of the glow ring the painted dial images light.
-inline constexpr double kGlowRadius = 107.0;
-
-// The seven dial images painted for a test (at 1x, 2x or 3x).
+// Dial layers: glow rings around radius 107 of the box's centre (118, 118), a knob disc and a pointer line
+// (the marks image) at the start of the scale.
 ui::NamedImageLoader PaintedDialImages();
-
-// Bitmaps by id for the display panel and the buttons, painted with the key colour around them. Ids it does
-// not know give a null image.
+// A 24 x 34 picture for every id: kBitmapFill inside a 2-pixel border of the key colour.
 ui::BitmapLoader PaintedBitmaps();
-
-// Which of the three reference colours a pixel is nearest to: 'on', 'off' or 'muting'.
+// "on", "off" or "muting": the glow colour nearest to the painted pixel on the glow ring at this angle.
 const char* GlowAt(const QImage& image, double angleDegrees);
 
 } // namespace uitest
