@@ -9,6 +9,10 @@
 
 namespace rcc {
 
+// Largest size a compressed resource may claim to unpack to: Qt allocates what a block claims before it
+// unpacks it, so a damaged claim would otherwise cost up to gigabytes.
+inline constexpr std::uint64_t kMaxUnpackedBytes = 64u * 1024 * 1024;
+
 enum class ImageCheck {
     kOk,
     kTooShort,     // shorter than the header
@@ -18,6 +22,8 @@ enum class ImageCheck {
     kOutOfBounds,  // a node, name or data block reaches past the end
     kBadTree,      // the root is not a folder, or a folder's children loop back or overlap
     kTooManyNodes, // more nodes than the file can hold
+    kBadName,      // a name that is empty, "." or "..", or holds a "/"
+    kTooLarge,     // a compressed block claims to unpack to more than kMaxUnpackedBytes
 };
 
 // Checks the image in data[0, size). Pure function of its input; any thread.

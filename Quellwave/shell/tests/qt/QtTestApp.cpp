@@ -35,7 +35,7 @@ private:
 
 } // namespace
 
-void BuildModule(const std::filesystem::path& out, const ModuleFiles& files) {
+void BuildModule(const std::filesystem::path& out, const ModuleFiles& files, const QStringList& rccOptions) {
     const std::filesystem::path stage = MakeTempDir("/tmp/qw-stage-XXXXXX");
     std::string qrc = "<!DOCTYPE RCC><RCC version=\"1.0\"><qresource prefix=\"/\">\n";
     for (const auto& [name, bytes] : files) {
@@ -48,8 +48,9 @@ void BuildModule(const std::filesystem::path& out, const ModuleFiles& files) {
     std::ofstream(stage / "module.qrc") << qrc;
     QProcess rcc;
     rcc.start(QStringLiteral(QW_RCC_PATH),
-              {QStringLiteral("--binary"), QStringLiteral("--output"), QString::fromStdString(out.string()),
-               QString::fromStdString((stage / "module.qrc").string())});
+              QStringList{QStringLiteral("--binary")} + rccOptions +
+                  QStringList{QStringLiteral("--output"), QString::fromStdString(out.string()),
+                              QString::fromStdString((stage / "module.qrc").string())});
     const bool finished = rcc.waitForFinished(60000);
     std::filesystem::remove_all(stage);
     ASSERT_TRUE(finished && rcc.exitCode() == 0) << rcc.readAllStandardError().toStdString();

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <filesystem>
 #include <map>
@@ -16,7 +17,9 @@ namespace qwtest {
 using ModuleFiles = std::map<std::string, QByteArray>;
 
 // Builds a binary resource file at `out` from `files` with rcc; fails the current test when rcc fails.
-void BuildModule(const std::filesystem::path& out, const ModuleFiles& files);
+// `rccOptions` are passed to rcc before the file names (compression choices).
+void BuildModule(const std::filesystem::path& out, const ModuleFiles& files,
+                 const QStringList& rccOptions = {});
 
 // PNG bytes of a w x h picture filled with one colour.
 QByteArray SolidPng(int w, int h, unsigned rgb);

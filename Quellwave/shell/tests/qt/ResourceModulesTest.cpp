@@ -279,7 +279,7 @@ TEST_F(ResourceModulesTest, DamagedResourceFilesAreRefused) {
         QByteArray bytes;
         rcc::ImageCheck expected;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"magic", patched(0, 0x71726573 + 1), rcc::ImageCheck::kBadMagic},
         {"version", patched(4, 7), rcc::ImageCheck::kBadVersion},
         {"format flags", patched(20, 0x100), rcc::ImageCheck::kBadFlags},
@@ -287,9 +287,60 @@ TEST_F(ResourceModulesTest, DamagedResourceFilesAreRefused) {
         {"root's child count", patched(int(tree) + 6, 0x7FFFFFFF), rcc::ImageCheck::kOutOfBounds},
         {"root's children start at the root", patched(int(tree) + 10, 0), rcc::ImageCheck::kBadTree},
     };
+    QByteArray slash = good;
+    const QByteArray strings("\0s\0t\0r\0i\0n\0g\0s", 14);
+    ASSERT_GE(slash.indexOf(strings), 0);
+    slash[slash.indexOf(strings) + 1] = '/';
+    cases.push_back({"a name with a slash", slash, rcc::ImageCheck::kBadName});
+    QByteArray dot = good;
+    // "strings" (7 units) becomes "." by its length and first unit.
+    dot[dot.indexOf(strings) - 6] = 0;
+    dot[dot.indexOf(strings) - 5] = 1;
+    dot[dot.indexOf(strings) + 1] = '.';
+    cases.push_back({"a name that is a dot", dot, rcc::ImageCheck::kBadName});
     for (const Case& c : cases) {
         EXPECT_EQ(check(c.bytes), c.expected) << c.what;
     }
+}
+
+// Qt allocates what a compressed block claims to unpack to before unpacking it; a damaged claim is
+// refused instead of costing gigabytes.
+TEST_F(ResourceModulesTest, CompressedBlocksClaimingHugeSizesAreRefused) {
+    const QByteArray text(20000, 'a');
+    auto check = [](const QByteArray& bytes) {
+        return rcc::CheckImage(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                               static_cast<std::size_t>(bytes.size()));
+    };
+    auto read = [&](const char* algorithm) {
+        BuildModule(dir_ / "c.rcc", {{"strings/260.txt", text}},
+                    {QStringLiteral("--compress-algo"), QString::fromLatin1(algorithm)});
+        QFile file(QString::fromStdString((dir_ / "c.rcc").string()));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    };
+    // zlib: the block starts with the unpacked size, 20000 = 0x4E20, before the stream's 0x78 header.
+    QByteArray zlib = read("zlib");
+    ASSERT_EQ(check(zlib), rcc::ImageCheck::kOk);
+    const qsizetype claim = zlib.indexOf(QByteArray("\0\0\x4E\x20\x78", 5));
+    ASSERT_GE(claim, 0);
+    zlib.replace(claim, 4, QByteArray("\x7F\xFF\xFF\xFF", 4));
+    EXPECT_EQ(check(zlib), rcc::ImageCheck::kTooLarge);
+
+    // zstd: the frame header's content size, here made an 8-byte field of all ones.
+    QByteArray zstd = read("zstd");
+    ASSERT_EQ(check(zstd), rcc::ImageCheck::kOk);
+    const qsizetype frame = zstd.indexOf(QByteArray("\x28\xB5\x2F\xFD", 4));
+    if (frame < 0) {
+        GTEST_SKIP() << "this rcc does not write zstd";
+    }
+    zstd[frame + 4] = char(0xE0); // single segment, 8-byte content size, no dictionary
+    zstd.replace(frame + 5, 8, QByteArray(8, char(0xFF)));
+    EXPECT_EQ(check(zstd), rcc::ImageCheck::kTooLarge);
+
+    // The undamaged module unpacks in full.
+    const auto module = CResourceModule::Load(dir_ / "c.rcc");
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(module->String(260).size(), text.size());
 }
 
 } // namespace
