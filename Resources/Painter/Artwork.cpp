@@ -114,9 +114,11 @@ void EjectGlyph(QPainter& p, const QPointF& c, double size, const QColor& colour
 std::vector<Picture> Button3(unsigned normal, unsigned hover, unsigned pressed, int w, int h,
                              const std::function<void(QPainter&, Light)>& draw) {
     std::vector<Picture> out;
-    for (auto [id, light] : {std::pair{normal, Light::kNormal}, std::pair{hover, Light::kHover},
-                             std::pair{pressed, Light::kPressed}}) {
-        out.push_back({id, {}, w, h, Finish::kOverMetal, {}, [draw, light](QPainter& p) { draw(p, light); }});
+    for (const auto& state : {std::pair{normal, Light::kNormal}, std::pair{hover, Light::kHover},
+                              std::pair{pressed, Light::kPressed}}) {
+        const Light light = state.second;
+        out.push_back(
+            {state.first, {}, w, h, Finish::kOverMetal, {}, [draw, light](QPainter& p) { draw(p, light); }});
     }
     return out;
 }
@@ -369,10 +371,16 @@ std::vector<Picture> SkinPictures() {
         p.drawRect(QRectF(3.5, 7.2, 9, 1.6));
         p.drawRect(QRectF(7.2, 3.5, 1.6, 9));
     });
-    for (auto [id, w, h, text] : {std::tuple{5042u, 113, 12, "VOLUME"}, std::tuple{1053u, 91, 13, "EJECT"},
-                                  std::tuple{5034u, 91, 13, "OPEN FILES"}}) {
-        const QString word = QString::fromLatin1(text);
-        metal(id, w, h, [word, w, h](QPainter& p) {
+    struct Label {
+        unsigned id;
+        int w, h;
+        const char* text;
+    };
+    for (const Label& label :
+         {Label{5042, 113, 12, "VOLUME"}, Label{1053, 91, 13, "EJECT"}, Label{5034, 91, 13, "OPEN FILES"}}) {
+        const QString word = QString::fromLatin1(label.text);
+        const int w = label.w, h = label.h;
+        metal(label.id, w, h, [word, w, h](QPainter& p) {
             CentredText(p, QRectF(0, 0, w, h), word, LabelFont(kLabelPx), kLabel);
         });
     }
