@@ -128,6 +128,8 @@ def read_wav(path):
     while at + 8 <= len(data):
         cid, size = data[at:at + 4], struct.unpack_from("<I", data, at + 4)[0]
         if cid == b"fmt ":
+            if size < 16 or at + 24 > len(data):
+                sys.exit("%s: format chunk too short" % path)
             fmt = struct.unpack_from("<HHIIHH", data, at + 8)
         elif cid == b"data":
             body = data[at + 8: at + 8 + size]

@@ -19,12 +19,12 @@ def dithered_tone(frames, seed, amplitude=0.5, hz=997.0):
 
 
 class ReadWav(unittest.TestCase):
-    def write(self, bits, samples):
+    def write(self, bits, samples, rate=44100, fmt_bytes=16, riff=b"RIFF"):
         body = b""
         for v in samples:
             body += struct.pack("<i", v)[: bits // 8]
-        fmt = struct.pack("<HHIIHH", 1, 2, 44100, 44100 * bits // 4, bits // 4, bits)
-        data = b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(body)) + b"WAVE"
+        fmt = struct.pack("<HHIIHH", 1, 2, rate, rate * bits // 4, bits // 4, bits)[:fmt_bytes]
+        data = riff + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(body)) + b"WAVE"
         data += b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(body)) + body
         f = tempfile.NamedTemporaryFile(suffix=".wav", delete=False)
         f.write(data)
@@ -38,6 +38,15 @@ class ReadWav(unittest.TestCase):
                 x = measure.read_wav(self.write(bits, ints))
                 self.assertEqual(x.shape, (3, 2))
                 np.testing.assert_array_equal(x.reshape(-1), np.array(ints) / 2.0 ** (bits - 1))
+
+    def test_files_it_cannot_measure_are_refused_with_a_message(self):
+        for name, kwargs in [("not RIFF", dict(riff=b"RIFX")), ("48 kHz", dict(rate=48000)),
+                             ("8-bit", dict(bits=8)), ("short format chunk", dict(fmt_bytes=10))]:
+            with self.subTest(name):
+                path = self.write(kwargs.pop("bits", 16), [0, 0], **kwargs)
+                with self.assertRaises(SystemExit) as refused:
+                    measure.read_wav(path)
+                self.assertIn(path, str(refused.exception.code))
 
 
 class Decimation(unittest.TestCase):
