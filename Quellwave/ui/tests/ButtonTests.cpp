@@ -67,6 +67,7 @@ TEST_F(ButtonTest, PaintsTheBitmapOfItsState) {
     EXPECT_EQ(Painted(), P::kHovered);
     button_->setDown(true);
     EXPECT_EQ(Painted(), P::kPressed) << "pressed wins over hover";
+    EXPECT_EQ(P::PictureFor(false, false, true, false), P::kFocused);
     EXPECT_EQ(P::PictureFor(false, false, true, true), P::kHoveredFocused);
     EXPECT_EQ(P::PictureFor(true, true, true, true), P::kDisabled) << "disabled wins over everything";
     button_->setDown(false);

@@ -234,4 +234,28 @@ TEST_F(DialTest, MovedDialMatchesAFreshFullDraw) {
     EXPECT_EQ(differing, 0);
 }
 
+TEST_F(DialTest, PointerAngleOnTheAxesAndBetween) {
+    // The direction from the point to the centre, clockwise on screen: a point above the centre gives 90.
+    for (auto [x, y, angle] : {std::tuple{117, 117, 0.0},
+                               {117, 17, 90.0},
+                               {117, 217, 270.0},
+                               {17, 117, 0.0},
+                               {217, 117, 180.0},
+                               {17, 17, 45.0},
+                               {217, 17, 135.0},
+                               {217, 217, 225.0}}) {
+        EXPECT_NEAR(CDialCtrl::PointerAngle(x, y), angle, 1e-3) << x << "," << y;
+    }
+}
+
+TEST_F(DialTest, WithoutImagesOrParentNothingFails) {
+    CDialCtrl bare(7, &parent_, [](const QString&, int) { return QImage(); });
+    bare.SetValue(50);
+    EXPECT_EQ(bare.grab().size(), QSize(236, 236));
+    EXPECT_EQ(parent_.Count(ui::WM_HSCROLL), 1u);
+    CDialCtrl orphan(9, nullptr, uitest::PaintedDialImages());
+    orphan.SetValue(40);
+    EXPECT_EQ(orphan.Position(), 120);
+}
+
 } // namespace
