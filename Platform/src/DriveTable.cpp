@@ -98,25 +98,49 @@ bool ReadsOne(const std::filesystem::path& file) {
     return static_cast<bool>(in >> value) && value == 1;
 }
 
-UINT DeviceType(const std::string& device) {
+// The device a mapping names, with symbolic links (/dev/cdrom) resolved, so that one drive is one device
+// whatever name it was mapped by. Images and folders are left as they are.
+std::string ResolvedDevice(const std::string& device) {
     if (device.rfind(kImagePrefix, 0) == 0) {
+        return device;
+    }
+    // Links are followed by hand: a link to an optical drive whose node is not there yet still names it.
+    std::error_code ec;
+    std::filesystem::path path(device);
+    for (int hop = 0; hop < 40 && std::filesystem::is_symlink(path, ec); ++hop) {
+        const std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+        if (ec) {
+            break;
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path.lexically_normal().string() : resolved.string();
+}
+
+// The SCSI CD-ROM driver's block major: every sr device, whatever its node is called.
+constexpr unsigned kScsiCdromMajor = 11;
+
+UINT DeviceType(const std::string& mapped) {
+    if (mapped.rfind(kImagePrefix, 0) == 0) {
         return DRIVE_CDROM;
     }
     std::error_code ec;
-    const std::filesystem::path path(device);
-    if (std::filesystem::is_directory(path, ec)) {
-        return GetPathDriveType(path);
+    if (std::filesystem::is_directory(mapped, ec)) {
+        return GetPathDriveType(mapped);
     }
+    const std::filesystem::path path(ResolvedDevice(mapped));
     const std::string name = path.filename().string();
     // An optical drive the kernel lists is a CD drive even before its device node appears.
     if (name.rfind("sr", 0) == 0 && path.parent_path() == "/dev" &&
         std::filesystem::exists(SysBlock() / name, ec)) {
         return DRIVE_CDROM;
     }
-    if (!std::filesystem::is_block_file(path, ec)) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
         return DRIVE_NO_ROOT_DIR;
     }
-    if (name.rfind("sr", 0) == 0) {
+    if (major(st.st_rdev) == kScsiCdromMajor || name.rfind("sr", 0) == 0) {
         return DRIVE_CDROM;
     }
     return ReadsOne(SysBlock() / name / "removable") ? DRIVE_REMOVABLE : DRIVE_FIXED;
@@ -132,7 +156,7 @@ std::vector<DriveEntry> ListDrives() {
     std::map<char, std::string> mappings = RegistryMappings();
     std::vector<std::string> named;
     for (const auto& [letter, device] : mappings) {
-        named.push_back(device);
+        named.push_back(ResolvedDevice(device));
     }
     char next = 'D';
     for (const std::string& device : OpticalDevices()) {

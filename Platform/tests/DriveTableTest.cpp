@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -148,6 +150,32 @@ TEST(PathDriveType, MissingPathsHaveNoRootAndKernelFileSystemsAreNamed) {
         EXPECT_EQ(GetPathDriveType("/dev/shm"), DRIVE_RAMDISK);
     }
     EXPECT_EQ(GetPathDriveType("/proc"), DRIVE_FIXED);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(DriveTableTest, ALinkToAnOpticalDriveIsThatDriveAndGetsNoSecondLetter) {
+    AddKernelDevice("sr0");
+    AddKernelDevice("sr1");
+    std::filesystem::create_symlink("/dev/sr1", dir_ / "cdrom");
+    Map("K", (dir_ / "cdrom").string());
+    // sr1 is K through its link: only sr0 takes an automatic letter.
+    EXPECT_EQ(Letters(), "D=/dev/sr0(5) K=" + (dir_ / "cdrom").string() + "(5) ");
+}
+
+TEST_F(DriveTableTest, ABlockNodeOfTheCdMajorIsACdDriveWhateverItsName) {
+    // Making a device node needs privileges a test may not have.
+    const auto node = dir_ / "mydrive";
+    if (::mknod(node.c_str(), S_IFBLK | 0600, makedev(11, 0)) != 0) {
+        GTEST_SKIP() << "cannot make a block device node here";
+    }
+    std::filesystem::create_symlink(node, dir_ / "link");
+    Map("M", node.string());
+    Map("N", (dir_ / "link").string());
+    EXPECT_EQ(GetDriveType('M'), DRIVE_CDROM);
+    EXPECT_EQ(GetDriveType('N'), DRIVE_CDROM);
 }
 
 } // namespace
