@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -120,7 +121,21 @@ private:
 } // namespace
 
 std::unique_ptr<ScsiPassThrough> OpenLinuxScsiPassThrough(const std::string& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // MODE SELECT and SET CD SPEED (speed control, the density switch of the vendor read forms) need a
+    // writable open; without write access everything else still works, so say once what is missing.
+    int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        static std::once_flag told;
+        if (fd >= 0) {
+            std::call_once(told, [&path] {
+                std::fprintf(stderr,
+                             "quellwave: %s is open for reading only: the drive's speed and read mode cannot "
+                             "be changed (write access to the device is needed)\n",
+                             path.c_str());
+            });
+        }
+    }
     if (fd < 0) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return nullptr;
