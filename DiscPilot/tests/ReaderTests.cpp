@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -418,6 +419,28 @@ TEST_F(ReaderTest, EjectAndLoadMoveTheTrayOfTheVirtualDrive) {
     std::vector<BYTE> pcm(2352);
     ASSERT_TRUE(pilot.GetData(pcm.data(), 2352));
     EXPECT_EQ(std::memcmp(pcm.data(), Sector(kDataSectors), 2352), 0);
+}
+
+TEST_F(ReaderTest, ABusyVolumeIsLockedByRetryingEveryHalfSecondForTenSeconds) {
+    struct Case {
+        DWORD busyLocks;
+        bool ejected;
+        double atLeastSeconds;
+    };
+    // 3 busy answers: the fourth attempt locks, 1.5 s later. 20: every attempt fails; nothing is ejected.
+    for (const Case& c : {Case{3, true, 1.5}, Case{20, false, 10.0}}) {
+        const char letter = c.busyLocks == 3 ? 'B' : 'C';
+        MakeMixedDisc(letter);
+        SetProfile(letter, "BusyLocks", c.busyLocks);
+        CDiscPilot pilot;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(pilot.EjectVolume(static_cast<unsigned char>(letter)), 1) << "the handle closed";
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_GE(seconds, c.atLeastSeconds - 0.05);
+        EXPECT_LT(seconds, c.atLeastSeconds + 5.0);
+        EXPECT_EQ(pilot.IsAudioCDInserted(static_cast<unsigned char>(letter)), c.ejected ? 0 : 1);
+    }
 }
 
 TEST_F(ReaderTest, DriveCheckMembersAnswerBeforeAnyCheck) {

@@ -72,12 +72,7 @@ int Errno() {
 class LinuxCdDevice final : public CdDevice {
 public:
     LinuxCdDevice(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-    ~LinuxCdDevice() override {
-        if (lockFd_ >= 0) {
-            ::close(lockFd_);
-        }
-        ::close(fd_);
-    }
+    ~LinuxCdDevice() override { ::close(fd_); }
     LinuxCdDevice(const LinuxCdDevice&) = delete;
     LinuxCdDevice& operator=(const LinuxCdDevice&) = delete;
 
@@ -223,13 +218,20 @@ public:
     }
 
     int Lock() override {
-        if (lockFd_ >= 0) {
+        if (locked_) {
             return 0;
         }
         // An exclusive open of a block device fails while anyone else (a mount included) has it open
-        // exclusively, which is what locking a volume means here.
-        lockFd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
-        return lockFd_ >= 0 ? 0 : Errno();
+        // exclusively, which is what locking a volume means here. The exclusive handle replaces the one
+        // this object had: with two handles open the kernel refuses to unlock the tray and to eject.
+        const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+        if (fd < 0) {
+            return Errno();
+        }
+        ::close(fd_);
+        fd_ = fd;
+        locked_ = true;
+        return 0;
     }
 
     int Dismount() override {
@@ -252,7 +254,7 @@ public:
 private:
     std::string path_;
     int fd_;
-    int lockFd_ = -1;
+    bool locked_ = false;
 };
 
 } // namespace

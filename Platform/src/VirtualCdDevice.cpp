@@ -18,8 +18,9 @@ public:
     int ReadPosition(CdQPosition& position) override { return drive_->ReadPosition(position); }
     int ReadCatalogue(CdQText& catalogue) override { return drive_->ReadCatalogue(catalogue); }
     int ReadIsrc(BYTE track, CdQText& isrc) override { return drive_->ReadIsrc(track, isrc); }
-    // An image is never mounted and nobody else holds it, so locking and dismounting always succeed.
-    int Lock() override { return 0; }
+    // An image is never mounted, so dismounting always succeeds; the lock fails while the profile says
+    // the volume is busy.
+    int Lock() override { return drive_->Lock(); }
     int Dismount() override { return 0; }
     int PreventRemoval(bool prevent) override { return drive_->PreventRemoval(prevent); }
     int Eject() override { return drive_->Eject(); }

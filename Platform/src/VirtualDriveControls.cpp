@@ -132,6 +132,12 @@ int VirtualDrive::ReadIsrc(BYTE track, CdQText& isrc) {
     return EINVAL;
 }
 
+int VirtualDrive::Lock() {
+    const std::lock_guard lock(mutex_);
+    // Another program holding files open on the disc makes the lock fail until it lets go.
+    return ++locksSeen_ <= profile_.busyLocks ? EBUSY : kNoError;
+}
+
 int VirtualDrive::PreventRemoval(bool prevent) {
     const std::lock_guard lock(mutex_);
     preventRemoval_ = prevent;

@@ -193,6 +193,7 @@ bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::str
     values.Flag("BigEndianRead", profile.bigEndianRead10);
     values.Dword("NotReadyCommands", profile.notReadyCommands);
     values.Dword("StaleCache", profile.staleCacheSectors);
+    values.Dword("BusyLocks", profile.busyLocks);
     std::string list;
     std::string why;
     if (values.String("Jitter", list) && !ParseJitterList(list, profile.jitter, why)) {

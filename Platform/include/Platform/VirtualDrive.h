@@ -48,6 +48,7 @@ struct VirtualDriveProfile {
     bool bigEndianRead10 = false; // "BigEndianRead": READ(10) delivers 16-bit samples big-endian
     DWORD notReadyCommands = 0;   // "NotReadyCommands": the first N commands answer 2/04/01
     DWORD staleCacheSectors = 0;  // "StaleCache": the last N sectors of a read are cached (see below)
+    DWORD busyLocks = 0;          // "BusyLocks": the first N volume locks fail as busy (files open on it)
 
     // "Jitter" (string): "LBA:SHIFT[:READS]" entries separated by commas or spaces. A read command whose
     // sectors include LBA returns all its data SHIFT bytes later in the stream (earlier when negative),
@@ -110,6 +111,8 @@ public:
     int ReadPosition(CdQPosition& position);
     int ReadCatalogue(CdQText& catalogue);
     int ReadIsrc(BYTE track, CdQText& isrc);
+    // Locking the volume: EBUSY for the profile's first busyLocks attempts, then 0.
+    int Lock();
     int PreventRemoval(bool prevent);
     int Eject();
     int Load();
@@ -170,6 +173,7 @@ private:
     VirtualDriveProfile profile_;
     std::vector<int> fds_;
     DWORD commandsSeen_ = 0;
+    DWORD locksSeen_ = 0;
     bool trayOpen_ = false;
     bool preventRemoval_ = false;
     BYTE density_ = 0;
