@@ -173,9 +173,6 @@ TEST_F(AspiDeviceTest, NoDriveLetterSelectedGives506WithoutTouchingTheBus) {
 }
 
 TEST_F(AspiDeviceTest, KindsWithoutAPassThroughAndAMissingBusGive503) {
-    cddaCAspiDevice nt(kKindNtPassThrough);
-    nt.Select('D', 2, 3);
-    EXPECT_EQ(nt.TestUnitReady(), 503);
     cddaCAspiDevice bridge(kKind9xBridge);
     bridge.Select('D', 2, 3);
     EXPECT_EQ(bridge.TestUnitReady(), 503);
@@ -240,6 +237,31 @@ TEST_F(AspiDeviceTest, TimeOutSettingDefaultsWhenMissingOrNotANumber) {
     EXPECT_EQ(cddaCAspiDevice(kKindAspi).TimeOutMs(), 16000u);
     SetMachineString("ASPITimeOut", "2500");
     EXPECT_EQ(cddaCAspiDevice(kKindAspi).TimeOutMs(), 2500u);
+}
+
+} // namespace
+} // namespace discpilot
+
+namespace discpilot {
+namespace {
+
+class DirectPassThroughTest : public dptest::RegistryTest {};
+
+TEST_F(DirectPassThroughTest, KindZeroSendsToTheLettersOwnDeviceWithAnEightSecondTimeOut) {
+    AddVirtualDrive('V', 300, "TOSHIBA");
+    cddaCAspiDevice direct(kKindNtPassThrough);
+    direct.Select('v', 7, 7); // adapter and target play no part: the letter names the device
+    DriveInquiry inquiry;
+    ASSERT_EQ(direct.Inquiry(inquiry), 0);
+    EXPECT_STREQ(inquiry.vendor, "TOSHIBA ");
+    EXPECT_EQ(direct.TestUnitReady(), 0);
+    std::vector<BYTE> sectors(2352 * 2);
+    EXPECT_EQ(direct.ReadAudio(kReadModeReadCd10, 10, 2, sectors.data()), 0);
+
+    // A letter with no device behind it fails as a request that reached nothing.
+    cddaCAspiDevice none(kKindNtPassThrough);
+    none.Select('Q', 0, 0);
+    EXPECT_EQ(none.TestUnitReady(), 500);
 }
 
 } // namespace

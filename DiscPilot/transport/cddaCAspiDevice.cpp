@@ -1,5 +1,6 @@
 #include "transport/cddaCAspiDevice.h"
 
+#include "Platform/DriveTable.h"
 #include "store/DriveSettings.h"
 #include "transport/cddaCAspiLibrary.h"
 
@@ -69,11 +70,24 @@ int cddaCAspiDevice::Execute(CommandBlock& block) {
     if (letter_ == 0) {
         return kTransportNoDrive;
     }
-    if (kind_ != kKindAspi) {
+    if (kind_ != kKindAspi && kind_ != kKindNtPassThrough) {
         return kTransportUnsupported;
     }
     const std::lock_guard send(sendMutex_);
-    if (!device_ || deviceHostAdapter_ != hostAdapter_ || deviceTarget_ != target_) {
+    DWORD timeOutMs = timeOutMs_;
+    if (kind_ == kKindNtPassThrough) {
+        // Direct pass-through to the letter's own device, with the fixed 8-second time-out of that form.
+        timeOutMs = kDirectPassThroughTimeOutMs;
+        if (!device_ || deviceLetter_ != letter_) {
+            std::string error;
+            device_ = platform::OpenScsiPassThrough(letter_, error);
+            deviceLetter_ = letter_;
+        }
+        if (!device_) {
+            const BYTE noSense[platform::kSenseBytes] = {};
+            return MapSense(noSense);
+        }
+    } else if (!device_ || deviceHostAdapter_ != hostAdapter_ || deviceTarget_ != target_) {
         const auto bus = cddaCAspiLibrary::Instance().Bus();
         if (!bus) {
             return kTransportUnsupported;
@@ -95,13 +109,13 @@ int cddaCAspiDevice::Execute(CommandBlock& block) {
                                  : block.direction == kDirectionIn ? platform::ScsiDirection::In
                                                                    : platform::ScsiDirection::Out;
     request->command.dataLength = block.data != nullptr ? block.transferLength : 0;
-    request->command.timeoutMs = timeOutMs_;
+    request->command.timeoutMs = timeOutMs;
     if (block.data != nullptr && block.transferLength != 0) {
         // Bytes the device does not write keep the caller's contents.
         request->data.assign(block.data, block.data + block.transferLength);
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeOutMs_);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeOutMs);
     std::unique_lock lock(mutex_);
     if (!worker_.joinable()) {
         worker_ = std::thread([this] { WorkerLoop(); });

@@ -16,11 +16,14 @@
 
 namespace discpilot {
 
-// Transport kinds: 1 sends through the pass-through bus; 0 (the other system's direct pass-through) and
-// 2 (the old system's bridge) do not exist on this platform and answer 503 to every command.
+// Transport kinds: 1 sends through the pass-through bus at the selected adapter and target; 0 sends
+// directly to the selected letter's own device with a fixed 8-second time-out; 2 (the old system's
+// bridge) does not exist on this platform and answers 503 to every command.
 inline constexpr int kKindNtPassThrough = 0;
 inline constexpr int kKindAspi = 1;
 inline constexpr int kKind9xBridge = 2;
+
+inline constexpr DWORD kDirectPassThroughTimeOutMs = 8000;
 
 class cddaCAspiDevice final : public CdTransport {
 public:
@@ -37,7 +40,7 @@ public:
     void Select(char letter, int hostAdapter, int target) noexcept;
 
     // Sends one request and waits up to the time-out for it. 506 with no letter selected (the bus is not
-    // touched), 503 for kinds 0 and 2 or a missing bus, 507 when the request did not complete in time (it
+    // touched), 503 for kind 2 or a missing bus, 507 when the request did not complete in time (it
     // is then left to finish on its own: its data never reaches block.data afterwards), else 0 or the
     // mapped sense (all-zero sense, as when nothing answers at the address, gives 500). Commands from
     // several threads are sent one at a time.
@@ -85,6 +88,7 @@ private:
     std::shared_ptr<platform::ScsiPassThrough> device_;
     int deviceHostAdapter_ = -1;
     int deviceTarget_ = -1;
+    char deviceLetter_ = 0; // kind 0: the letter device_ was opened for
 
     // The request worker: requests run on it so that the caller can stop waiting at the time-out.
     std::mutex mutex_;
