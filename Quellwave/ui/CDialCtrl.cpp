@@ -187,6 +187,18 @@ void CDialCtrl::LoadImages() {
     glowMuting_ = load("indicator_glow_muting.png");
     marks_ = load("volume_dial_marks_7.png");
     marksHalfWedge_ = std::max(10.0, MarksHalfWedge(marks_) + 2.0);
+    // The slit, the knob and the face never move: laid on one another once, they are one layer to draw.
+    body_ = QImage();
+    if (!slit_.isNull() || !knob_.isNull() || !face_.isNull()) {
+        const int side = static_cast<int>(std::ceil(kBoxSize * ratio));
+        body_ = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+        body_.setDevicePixelRatio(ratio);
+        body_.fill(Qt::transparent);
+        QPainter painter(&body_);
+        DrawCentred(painter, slit_);
+        DrawCentred(painter, knob_);
+        DrawCentred(painter, face_);
+    }
     imagesLoaded_ = true;
     imageRatio_ = ratio;
     cacheValid_ = false;
@@ -225,10 +237,8 @@ void CDialCtrl::Compose(QPainter& painter, const QPainterPath* clip) const {
     DrawCentred(painter, muting_ ? glowMuting_ : glowOn_);
     painter.restore();
 
-    DrawCentred(painter, slit_);
-    DrawCentred(painter, knob_);
-    DrawCentred(painter, face_);
-
+    if (!body_.isNull())
+        painter.drawImage(QPointF(0, 0), body_); // slit, knob and face
     if (!marks_.isNull()) {
         // Turns the (square) marks image about its own centre, which stays at the centre of its unturned
         // place: the image's corner is moved to where the turned corner must lie, then turned by the

@@ -93,6 +93,7 @@ private:
 
     // The seven images, in premultiplied ARGB at the device pixel ratio of the cache.
     QImage knob_, face_, slit_, glowOn_, glowOff_, glowMuting_, marks_;
+    QImage body_; // slit, knob and face laid on one another, box-sized
     bool imagesLoaded_ = false;
     qreal imageRatio_ = 0;
     // Half the angle (degrees) of the wedge around the knob position that the marks image covers; a move
