@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 CBasicFile::~CBasicFile() {
@@ -12,15 +13,20 @@ CBasicFile::~CBasicFile() {
 bool CBasicFile::Open(const char* path, DWORD access) {
     if (handle_ >= 0)
         Close();
-    if (path == nullptr)
+    lastOpenError_ = InputFileError::None;
+    if (path == nullptr) {
+        lastOpenError_ = InputFileError::NoSuchFile;
         return false;
+    }
     // Reading alone opens an existing file; anything that writes creates the file afresh.
-    int flags = O_CLOEXEC;
-    if (access == GENERIC_READ)
-        flags |= O_RDONLY;
-    else
-        flags |= ((access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+    if (access == GENERIC_READ) {
+        handle_ = OpenInputFile(path, &lastOpenError_, nullptr);
+        return handle_ >= 0;
+    }
+    const int flags = O_CLOEXEC | ((access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
     handle_ = ::open(path, flags, 0666);
+    if (handle_ < 0)
+        lastOpenError_ = InputFileError::Unreadable;
     return handle_ >= 0;
 }
 
@@ -86,6 +92,13 @@ bool CBasicFile::Write(const void* buffer, std::uint32_t count) {
         done += static_cast<std::uint32_t>(put);
     }
     return true;
+}
+
+std::int64_t CBasicFile::Size() const noexcept {
+    struct stat info {};
+    if (handle_ < 0 || ::fstat(handle_, &info) != 0)
+        return -1;
+    return static_cast<std::int64_t>(info.st_size);
 }
 
 bool CBasicFile::Close() {

@@ -1,6 +1,7 @@
 // A thin file wrapper with the operations the DSD file reader needs: open, seek, read, tell, write, close.
 #pragma once
 
+#include "InputFile.h"
 #include "Platform/Types.h"
 
 #include <cstdint>
@@ -24,9 +25,10 @@ public:
     CBasicFile(const CBasicFile&) = delete;
     CBasicFile& operator=(const CBasicFile&) = delete;
 
-    // Opens path (UTF-8). GENERIC_READ alone opens an existing file read-only; any other access creates
-    // or truncates the file for writing (and reading when GENERIC_READ is also given). A file already
-    // open is closed first. False on failure, leaving the object closed.
+    // Opens path (UTF-8). GENERIC_READ alone opens an existing regular file read-only (anything else, such
+    // as a FIFO, is refused without waiting on it); any other access creates or truncates the file for
+    // writing (and reading when GENERIC_READ is also given). A file already open is closed first. False on
+    // failure, leaving the object closed; LastOpenError() then says why.
     virtual bool Open(const char* path, DWORD access);
 
     // Moves the file position by distance from the start, the current position or the end (FILE_BEGIN,
@@ -49,7 +51,12 @@ public:
     virtual bool Close();
 
     bool IsOpen() const noexcept { return handle_ >= 0; }
+    // Why the last Open failed; None after a success.
+    InputFileError LastOpenError() const noexcept { return lastOpenError_; }
+    // The file's current size in bytes, or -1 when closed or unknown.
+    std::int64_t Size() const noexcept;
 
 private:
     int handle_ = -1; // POSIX descriptor; -1 when closed
+    InputFileError lastOpenError_ = InputFileError::None;
 };

@@ -36,6 +36,32 @@ bool CChunkStream::ReadValue(std::uint64_t& value) {
     return ReadUnsigned(value, 8);
 }
 
+namespace {
+
+bool PlausibleChunkId(const unsigned char* id) noexcept {
+    for (int i = 0; i < 4; ++i)
+        if (id[i] < 0x20 || id[i] > 0x7E)
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool CChunkStream::SkipPadByte(std::uint64_t size) {
+    if (size % 2 == 0)
+        return true;
+    const std::int64_t end = Tell();
+    if (end < 0)
+        return false;
+    // An odd-sized chunk is followed by a pad byte. Some writers leave it out: when the padded position
+    // holds no chunk identifier but the unpadded one does, the pad is taken to be missing.
+    unsigned char id[5] = {};
+    const std::uint32_t got = Read(id, sizeof id);
+    const bool padded = got == 5 && PlausibleChunkId(id + 1);
+    const bool unpadded = got >= 4 && PlausibleChunkId(id);
+    return Seek(end + (!padded && unpadded ? 0 : 1), FILE_BEGIN) >= 0;
+}
+
 bool CChunkStream::FindChunk(const char* id, bool rewind) {
     if (rewind) {
         stack_.clear();
@@ -65,7 +91,7 @@ bool CChunkStream::FindChunk(const char* id, bool rewind) {
         const std::int64_t here = Tell();
         if (here < 0 || static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - here) < size)
             return false;
-        if (Seek(static_cast<std::int64_t>(size), FILE_CURRENT) < 0)
+        if (Seek(static_cast<std::int64_t>(size), FILE_CURRENT) < 0 || !SkipPadByte(size))
             return false;
     }
 }
@@ -77,5 +103,6 @@ bool CChunkStream::EndChunk() {
     stack_.pop_back();
     if (top.dataPosition > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) - top.size)
         return false;
-    return Seek(static_cast<std::int64_t>(top.dataPosition + top.size), FILE_BEGIN) >= 0;
+    return Seek(static_cast<std::int64_t>(top.dataPosition + top.size), FILE_BEGIN) >= 0 &&
+           SkipPadByte(top.size);
 }

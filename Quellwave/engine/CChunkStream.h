@@ -27,14 +27,16 @@ public:
     bool BigEndian() const noexcept { return bigEndian_; }
 
     // Scans the chunk headers from the current position (from offset 0 after emptying the stack, with
-    // rewind) for the first chunk named id (4 bytes). Found: pushes its size and data position and leaves
+    // rewind) for the first chunk named id (4 bytes), stepping over the pad byte after each odd-sized chunk
+    // (unless the writer left it out: see SkipPadByte). Found: pushes its size and data position and leaves
     // the file at its data. Not found (the file ends, a header is cut short, or a size cannot be skipped):
     // false, with the file position somewhere after where the scan began. Throws std::length_error when
     // the stack is full. Sizes beyond what a file offset can hold fail rather than wrap into a backward
     // move, so the scan always moves forward and ends.
     bool FindChunk(const char* id, bool rewind = false);
 
-    // Leaves the innermost chunk entered: seeks to its data position + size (no pad byte) and pops it.
+    // Leaves the innermost chunk entered: seeks to its data position + size (+ the pad byte after an odd
+    // size, unless the writer left it out) and pops it.
     // False when the stack is empty or the seek fails (the entry is popped all the same).
     bool EndChunk();
 
@@ -49,6 +51,10 @@ public:
     void ClearChunks() noexcept { stack_.clear(); }
 
 private:
+    // At the end of a chunk of the given size: moves past its pad byte when the size is odd and the byte
+    // after the pad starts a chunk identifier, or when the byte at the end does not. False when the
+    // position cannot be read or set.
+    bool SkipPadByte(std::uint64_t size);
     bool ReadUnsigned(std::uint64_t& value, int bytes);
 
     std::list<ChunkEntry> stack_;

@@ -32,6 +32,9 @@ constexpr std::array<std::uint8_t, 256> kBitReversal = MakeBitReversal();
 
 constexpr std::int64_t kMaxOffset = std::numeric_limits<std::int64_t>::max();
 
+// What a channel plays where it has no sample byte: the DSD idle pattern.
+constexpr unsigned char kDsdSilence = 0x69;
+
 } // namespace
 
 const char* DsdOpenErrorText(DsdOpenError error) noexcept {
@@ -40,6 +43,16 @@ const char* DsdOpenErrorText(DsdOpenError error) noexcept {
         return "ok";
     case DsdOpenError::Unreadable:
         return "unreadable";
+    case DsdOpenError::NoSuchFile:
+        return InputFileErrorText(InputFileError::NoSuchFile);
+    case DsdOpenError::IsDirectory:
+        return InputFileErrorText(InputFileError::IsDirectory);
+    case DsdOpenError::PermissionDenied:
+        return InputFileErrorText(InputFileError::PermissionDenied);
+    case DsdOpenError::NotRegularFile:
+        return InputFileErrorText(InputFileError::NotRegularFile);
+    case DsdOpenError::NoAudioData:
+        return "no audio data";
     case DsdOpenError::NotDsd:
         return "not DSF or DSDIFF";
     case DsdOpenError::TruncatedHeader:
@@ -78,6 +91,8 @@ const char* DsdOpenErrorText(DsdOpenError error) noexcept {
         return "no FS chunk";
     case DsdOpenError::NoChannelChunk:
         return "no CHNL chunk";
+    case DsdOpenError::NotLeftRight:
+        return "channels not SLFT and SRGT";
     case DsdOpenError::Compressed:
         return "compressed";
     case DsdOpenError::NoSoundData:
@@ -99,7 +114,8 @@ CDsdFileSource::~CDsdFileSource() {
 }
 
 std::uint64_t CDsdFileSource::ElementsPerChannel() const noexcept {
-    return format_.channelCount == 0 ? 0 : totalSampleBytes_ / 4 / format_.channelCount;
+    // A channel whose bytes end inside an element still gets that element, completed with silence.
+    return format_.channelCount == 0 ? 0 : (totalSampleBytes_ / format_.channelCount + 3) / 4;
 }
 
 bool CDsdFileSource::Open(const char* path, std::int32_t sizeFactorA, std::int32_t sizeFactorB) {
@@ -113,7 +129,23 @@ bool CDsdFileSource::Open(const char* path, std::int32_t sizeFactorA, std::int32
         return false;
     }
     if (path == nullptr || !stream_.Open(path, GENERIC_READ)) {
-        lastError_ = DsdOpenError::Unreadable;
+        switch (stream_.LastOpenError()) {
+        case InputFileError::NoSuchFile:
+            lastError_ = DsdOpenError::NoSuchFile;
+            break;
+        case InputFileError::IsDirectory:
+            lastError_ = DsdOpenError::IsDirectory;
+            break;
+        case InputFileError::PermissionDenied:
+            lastError_ = DsdOpenError::PermissionDenied;
+            break;
+        case InputFileError::NotRegularFile:
+            lastError_ = DsdOpenError::NotRegularFile;
+            break;
+        default:
+            lastError_ = DsdOpenError::Unreadable;
+            break;
+        }
         return false;
     }
     sizeFactorA_ = sizeFactorA;
@@ -177,14 +209,16 @@ DsdOpenError CDsdFileSource::Detect() {
             stream_.SetSizes64(false);
             stream_.SetBigEndian(false);
             stream_.ClearChunks();
-            return ParseDsf();
+            const DsdOpenError error = ParseDsf();
+            return error != DsdOpenError::None ? error : ClampToFile();
         }
         if (got == 4 && std::memcmp(magic, "FRM8", 4) == 0) {
             isDsdiff_ = true;
             stream_.SetSizes64(true);
             stream_.SetBigEndian(true);
             stream_.ClearChunks();
-            return ParseDsdiff();
+            const DsdOpenError error = ParseDsdiff();
+            return error != DsdOpenError::None ? error : ClampToFile();
         }
         // A file shorter than the magic that starts like one is a cut DSD file, not some other format.
         if (got > 0 && got < 4 &&
@@ -286,16 +320,8 @@ DsdOpenError CDsdFileSource::ParseDsdiff() {
     if (!stream_.EndChunk())
         return DsdOpenError::TruncatedHeader;
 
-    if (!stream_.FindChunk("CHNL"))
-        return DsdOpenError::NoChannelChunk;
-    std::uint16_t channels = 0;
-    if (!stream_.ReadValue(channels))
-        return DsdOpenError::TruncatedHeader;
-    if (channels != 2)
-        return DsdOpenError::NotStereo;
-    format_.channelCount = channels;
-    if (!stream_.EndChunk())
-        return DsdOpenError::TruncatedHeader;
+    if (const DsdOpenError error = ParseChannels(); error != DsdOpenError::None)
+        return error;
 
     if (stream_.FindChunk("CMPR")) {
         if (stream_.Read(type, 4) != 4)
@@ -315,6 +341,63 @@ DsdOpenError CDsdFileSource::ParseDsdiff() {
     format_.sampleCount = perChannel > std::numeric_limits<std::uint64_t>::max() / 8
                               ? std::numeric_limits<std::uint64_t>::max()
                               : perChannel * 8;
+    return DsdOpenError::None;
+}
+
+DsdOpenError CDsdFileSource::ParseChannels() {
+    if (!stream_.FindChunk("CHNL"))
+        return DsdOpenError::NoChannelChunk;
+    std::uint16_t channels = 0;
+    if (!stream_.ReadValue(channels))
+        return DsdOpenError::TruncatedHeader;
+    if (channels != 2)
+        return DsdOpenError::NotStereo;
+    // The identifiers say which stored channel is which: a file may list the right one first.
+    bool seen[2] = {false, false};
+    for (std::size_t c = 0; c < 2; ++c) {
+        char id[4];
+        if (stream_.Read(id, 4) != 4)
+            return DsdOpenError::TruncatedHeader;
+        const int ring = std::memcmp(id, "SLFT", 4) == 0 ? 0 : std::memcmp(id, "SRGT", 4) == 0 ? 1 : -1;
+        if (ring < 0 || seen[ring])
+            return DsdOpenError::NotLeftRight;
+        seen[ring] = true;
+        dsdiffRing_[c] = static_cast<std::uint8_t>(ring);
+    }
+    format_.channelCount = channels;
+    if (!stream_.EndChunk())
+        return DsdOpenError::TruncatedHeader;
+    return DsdOpenError::None;
+}
+
+DsdOpenError CDsdFileSource::ClampToFile() {
+    const std::int64_t fileSize = stream_.Size();
+    if (fileSize < 0)
+        return DsdOpenError::Unreadable;
+    const std::uint64_t channels = format_.channelCount;
+    std::uint64_t perChannel = 0;
+    if (isDsdiff_) {
+        // Frames of one byte per channel from the sound chunk's data on.
+        const std::uint64_t start = stream_.Top()->dataPosition;
+        const std::uint64_t present = static_cast<std::uint64_t>(fileSize) > start ? fileSize - start : 0;
+        perChannel = std::min(totalSampleBytes_, present) / channels;
+    } else {
+        // Blocks of 4096 bytes per channel, channel after channel: a file cut inside a group of blocks
+        // holds, for every channel, only what its last channel holds.
+        const std::uint64_t present = static_cast<std::uint64_t>(fileSize) > kDsfDataOffset
+                                          ? std::min<std::uint64_t>(fileSize - kDsfDataOffset, dataBytes_)
+                                          : 0;
+        const std::uint64_t group = std::uint64_t{kDsfBlockBytes} * channels;
+        const std::uint64_t rest = present % group;
+        const std::uint64_t lastChannel = group - kDsfBlockBytes;
+        perChannel = present / group * kDsfBlockBytes + (rest > lastChannel ? rest - lastChannel : 0);
+        perChannel = std::min(perChannel, totalSampleBytes_ / channels);
+    }
+    totalSampleBytes_ = perChannel * channels;
+    if (totalSampleBytes_ == 0)
+        return DsdOpenError::NoAudioData;
+    if (isDsdiff_)
+        format_.sampleCount = perChannel * 8;
     return DsdOpenError::None;
 }
 
@@ -345,19 +428,24 @@ bool CDsdFileSource::FillDsf() {
             break;
         const std::uint64_t validHere = valid - group;
         std::uint32_t perChannel =
-            validHere >= groupBytes ? kDsfBlockBytes : static_cast<std::uint32_t>(validHere / channels) & ~3u;
+            validHere >= groupBytes ? kDsfBlockBytes : static_cast<std::uint32_t>(validHere / channels);
         // A file that ends inside a group gives the later channels less: every channel gets only what
         // all of them have, so the channels stay in step.
         for (std::uint32_t c = 0; c < channels; ++c) {
             const std::uint32_t start = group + c * kDsfBlockBytes;
             const std::uint32_t present = got > start ? std::min(got - start, kDsfBlockBytes) : 0;
-            perChannel = std::min(perChannel, present & ~3u);
+            perChannel = std::min(perChannel, present);
         }
         if (perChannel == 0)
             break;
-        for (std::uint32_t c = 0; c < channels; ++c)
+        // The last element of a channel that ends inside it is completed with silence.
+        const std::uint32_t elements = (perChannel + 3) / 4;
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            unsigned char* block = bytes + group + c * kDsfBlockBytes;
+            std::memset(block + perChannel, kDsdSilence, elements * 4 - perChannel);
             rings_[c].Write(fileBuffer_.get() + (group + c * kDsfBlockBytes) / 4,
-                            static_cast<std::int32_t>(perChannel / 4));
+                            static_cast<std::int32_t>(elements));
+        }
     }
     return true;
 }
@@ -372,31 +460,39 @@ bool CDsdFileSource::FillDsdiff() {
         return false;
     const std::uint32_t channels = format_.channelCount;
     const std::uint32_t groupBytes = 4 * channels; // four frames of one byte per channel
+    const std::uint64_t remaining = totalSampleBytes_ - done;
     std::uint64_t wanted = std::min<std::uint64_t>(
-        static_cast<std::uint64_t>(sizeFactorA_) * channels * kDsfBlockBytes, totalSampleBytes_ - done);
-    // Whole groups only: a partial one would shift the channel order of every later read. The few
-    // bytes of a final partial group (under 32 samples) are dropped.
-    wanted -= wanted % groupBytes;
+        static_cast<std::uint64_t>(sizeFactorA_) * channels * kDsfBlockBytes, remaining);
+    // Whole groups only, except for the end of the data: a partial one would shift the channel order of
+    // every later read.
+    const bool toTheEnd = wanted == remaining;
+    if (!toTheEnd)
+        wanted -= wanted % groupBytes;
     if (wanted == 0)
         return false;
     auto* bytes = reinterpret_cast<unsigned char*>(fileBuffer_.get());
     const std::uint32_t got = stream_.Read(bytes, static_cast<std::uint32_t>(wanted));
     const std::uint32_t groups = got / groupBytes;
-    if (got % groupBytes != 0)
+    // The frames of a final partial group (fewer than four) become one element per channel, completed
+    // with silence; a short read leaves its partial group for the next read instead.
+    const std::uint32_t tailFrames = toTheEnd && got == wanted ? (got % groupBytes) / channels : 0;
+    if (tailFrames == 0 && got % groupBytes != 0)
         stream_.Seek(-static_cast<std::int64_t>(got % groupBytes), FILE_CURRENT);
-    if (groups == 0)
+    if (groups == 0 && tailFrames == 0)
         return false;
 
     std::lock_guard<std::mutex> lock(*sourceLock_);
-    for (std::uint32_t g = 0; g < groups; ++g) {
+    const std::uint32_t elements = groups + (tailFrames > 0 ? 1 : 0);
+    for (std::uint32_t g = 0; g < elements; ++g) {
         const unsigned char* frames = bytes + static_cast<std::size_t>(g) * groupBytes;
+        const std::uint32_t framesHere = g < groups ? 4 : tailFrames;
         for (std::uint32_t c = 0; c < channels; ++c) {
-            const unsigned char element[4] = {kBitReversal[frames[c]], kBitReversal[frames[channels + c]],
-                                              kBitReversal[frames[2 * channels + c]],
-                                              kBitReversal[frames[3 * channels + c]]};
+            unsigned char element[4] = {kDsdSilence, kDsdSilence, kDsdSilence, kDsdSilence};
+            for (std::uint32_t f = 0; f < framesHere; ++f)
+                element[f] = kBitReversal[frames[f * channels + c]];
             CSampleRing::Element value;
             std::memcpy(&value, element, sizeof value);
-            rings_[c].PushOne(value);
+            rings_[dsdiffRing_[c]].PushOne(value);
         }
     }
     return true;

@@ -15,11 +15,16 @@
 // at Open's result.
 enum class DsdOpenError {
     None,
-    Unreadable,      // no path, the file cannot be opened or read, or the reader failed unexpectedly
-    NotDsd,          // the first four bytes are neither "DSD " nor "FRM8"
-    TruncatedHeader, // the file ends inside the header
-    BadSizeFactors,  // size factors outside 1..CDsdFileSource::kMaxSizeFactor
-    OutOfMemory,     // the rings or the file buffer could not be allocated
+    Unreadable,       // no path, the file cannot be opened or read, or the reader failed unexpectedly
+    NoSuchFile,       // the file does not exist
+    IsDirectory,      // the path names a folder
+    PermissionDenied, // the file may not be read
+    NotRegularFile,   // a FIFO, a device or another file that is not a regular file
+    NoAudioData,      // the header is complete but the file holds no sample byte
+    NotDsd,           // the first four bytes are neither "DSD " nor "FRM8"
+    TruncatedHeader,  // the file ends inside the header
+    BadSizeFactors,   // size factors outside 1..CDsdFileSource::kMaxSizeFactor
+    OutOfMemory,      // the rings or the file buffer could not be allocated
     // DSF
     NoFormatChunk, // "fmt " does not follow the 28-byte "DSD " chunk
     BadFormatSize, // the format chunk is not 52 bytes
@@ -37,6 +42,7 @@ enum class DsdOpenError {
     NotSoundProperty, // the PROP chunk is not of type "SND "
     NoRateChunk,      // no FS chunk in the properties
     NoChannelChunk,   // no CHNL chunk in the properties
+    NotLeftRight,     // the CHNL chunk does not name the channels SLFT and SRGT
     Compressed,       // the CMPR chunk names a compression type other than "DSD "
     NoSoundData,      // no "DSD " sound data chunk after the properties
 };
@@ -80,10 +86,12 @@ public:
     CDsdFileSource& operator=(const CDsdFileSource&) = delete;
 
     // Closes any open file, opens path (UTF-8) read-only and checks that it is a stereo DSD64 DSF or
-    // uncompressed DSDIFF file. On success sizes the file buffer for sizeFactorA blocks per channel per
-    // read and the eight rings for max(A, B) blocks (A = B = 1: 2048 elements each); the file then stands
-    // at its first sample byte, and Get may run without a Seek. On failure the file is closed, false is
-    // returned and LastOpenError() names the reason. Blocks on file I/O; never throws.
+    // uncompressed DSDIFF file. The sample bytes are the smaller of what the header declares and what the
+    // file holds; a DSDIFF file's channels are put left and right by their CHNL identifiers. On success sizes
+    // the file buffer for sizeFactorA blocks per channel per read and the eight rings for max(A, B) blocks (A
+    // = B = 1: 2048 elements each); the file then stands at its first sample byte, and Get may run without a
+    // Seek. On failure the file is closed, false is returned and LastOpenError() names the reason. Blocks on
+    // file I/O; never throws.
     bool Open(const char* path, std::int32_t sizeFactorA, std::int32_t sizeFactorB);
 
     // Closes the file and frees the file buffer. False when nothing was open.
@@ -117,6 +125,9 @@ private:
     DsdOpenError Detect();
     DsdOpenError ParseDsf();
     DsdOpenError ParseDsdiff();
+    DsdOpenError ParseChannels();
+    // Limits the sample bytes to what the file holds; NoAudioData when nothing is left.
+    DsdOpenError ClampToFile();
     void ResetRings();
     // One read from the file into the rings. False at the end of the data or on a failed read.
     bool Fill();
@@ -141,5 +152,7 @@ private:
     std::array<CSampleRing, kRingCount> rings_;
     std::unique_ptr<std::mutex> sourceLock_;
     bool isDsdiff_ = false;
+    std::array<std::uint8_t, 2> dsdiffRing_{0,
+                                            1}; // DSDIFF: the ring (0 left, 1 right) of each stored channel
     DsdOpenError lastError_ = DsdOpenError::None;
 };

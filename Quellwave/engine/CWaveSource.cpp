@@ -1,11 +1,13 @@
 #include "CWaveSource.h"
 
+#include "InputFile.h"
+#include "Platform/FileIo.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -14,7 +16,6 @@ constexpr std::uint32_t kMaxFormatSize = 256;
 constexpr std::uint32_t kBasicFormatSize = 16;      // tag, channels, rate, byte rate, align, bits
 constexpr std::uint32_t kExtensibleFormatSize = 40; // ... plus size, valid bits, mask and sub-format
 constexpr std::uint32_t kSubFormatOffset = 24;
-constexpr int kMaxChunksBeforeData = 5;
 constexpr std::uint16_t kFormatPcm = 1;
 constexpr std::uint16_t kFormatExtensible = 0xFFFE;
 constexpr unsigned char kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
@@ -29,23 +30,19 @@ std::uint32_t Le32(const unsigned char* p) noexcept {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// Reads until count bytes arrived, the file ends or an error occurs. Returns the bytes read, or -1 when
-// the very first read fails.
+// Chunk identifiers are four printable ASCII characters. Used to tell whether a writer left out the pad
+// byte after an odd-sized chunk.
+bool PlausibleChunkId(const unsigned char* id) noexcept {
+    for (int i = 0; i < 4; ++i)
+        if (id[i] < 0x20 || id[i] > 0x7E)
+            return false;
+    return true;
+}
+
+// ReadFully's result as a count, with -1 kept for a failed first read.
 long ReadFully(int fd, void* buffer, std::size_t count) {
-    auto* out = static_cast<unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::read(fd, out + done, count - done);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return done == 0 ? -1 : static_cast<long>(done);
-        }
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<long>(done);
+    const std::int64_t got = platform::ReadFully(fd, buffer, count);
+    return got < 0 ? -1 : static_cast<long>(got);
 }
 
 } // namespace
@@ -56,14 +53,22 @@ const char* WaveOpenErrorText(WaveOpenError error) noexcept {
         return "ok";
     case WaveOpenError::Unreadable:
         return "unreadable";
+    case WaveOpenError::NoSuchFile:
+        return InputFileErrorText(InputFileError::NoSuchFile);
+    case WaveOpenError::IsDirectory:
+        return InputFileErrorText(InputFileError::IsDirectory);
+    case WaveOpenError::PermissionDenied:
+        return InputFileErrorText(InputFileError::PermissionDenied);
+    case WaveOpenError::NotRegularFile:
+        return InputFileErrorText(InputFileError::NotRegularFile);
     case WaveOpenError::TruncatedHeader:
         return "truncated header";
     case WaveOpenError::NotRiff:
         return "not RIFF";
     case WaveOpenError::NotWave:
         return "not WAVE";
-    case WaveOpenError::FormatNotFirst:
-        return "format chunk not first";
+    case WaveOpenError::NoFormatChunk:
+        return "no format chunk before the data";
     case WaveOpenError::FormatTooLarge:
         return "too large format chunk";
     case WaveOpenError::FormatTooSmall:
@@ -79,9 +84,9 @@ const char* WaveOpenErrorText(WaveOpenError error) noexcept {
     case WaveOpenError::BadBlockAlign:
         return "bad block align";
     case WaveOpenError::NoDataChunk:
-        return "no data chunk within five chunks";
+        return "no data chunk";
     case WaveOpenError::EmptyData:
-        return "empty data";
+        return "no audio data";
     case WaveOpenError::DataOffsetTooLarge:
         return "data offset beyond 4 GiB";
     }
@@ -116,12 +121,30 @@ bool CWaveSource::Open(const char* path) {
         lastError_ = WaveOpenError::Unreadable;
         return false;
     }
-    fileHandle_ = ::open(path, O_RDONLY | O_CLOEXEC);
+    InputFileError fileError = InputFileError::None;
+    std::uint64_t fileSize = 0;
+    fileHandle_ = OpenInputFile(path, &fileError, &fileSize);
     if (fileHandle_ < 0) {
-        lastError_ = WaveOpenError::Unreadable;
+        switch (fileError) {
+        case InputFileError::NoSuchFile:
+            lastError_ = WaveOpenError::NoSuchFile;
+            break;
+        case InputFileError::IsDirectory:
+            lastError_ = WaveOpenError::IsDirectory;
+            break;
+        case InputFileError::PermissionDenied:
+            lastError_ = WaveOpenError::PermissionDenied;
+            break;
+        case InputFileError::NotRegularFile:
+            lastError_ = WaveOpenError::NotRegularFile;
+            break;
+        default:
+            lastError_ = WaveOpenError::Unreadable;
+            break;
+        }
         return false;
     }
-    lastError_ = ParseHeader();
+    lastError_ = ParseHeader(fileSize);
     if (lastError_ != WaveOpenError::None) {
         Close();
         return false;
@@ -129,8 +152,24 @@ bool CWaveSource::Open(const char* path) {
     return true;
 }
 
-WaveOpenError CWaveSource::ParseHeader() {
-    unsigned char riff[20];
+std::uint64_t CWaveSource::NextChunkOffset(std::uint64_t end, std::uint32_t size,
+                                           std::uint64_t fileSize) const {
+    if (size % 2 == 0)
+        return end;
+    // An odd-sized chunk is followed by a pad byte. Some writers leave it out: when the padded position
+    // holds no chunk identifier but the unpadded one does, the pad is taken to be missing.
+    unsigned char id[4];
+    const auto idAt = [&](std::uint64_t at) {
+        return at + 4 <= fileSize && platform::ReadFullyAt(fileHandle_, id, 4, at) == 4 &&
+               PlausibleChunkId(id);
+    };
+    if (!idAt(end + 1) && idAt(end))
+        return end;
+    return end + 1;
+}
+
+WaveOpenError CWaveSource::ParseHeader(std::uint64_t fileSize) {
+    unsigned char riff[12];
     const long got = ReadFully(fileHandle_, riff, sizeof riff);
     if (got < 0)
         return WaveOpenError::Unreadable;
@@ -143,19 +182,62 @@ WaveOpenError CWaveSource::ParseHeader() {
         return WaveOpenError::NotRiff;
     if (got >= 12 && !has(8, "WAVE"))
         return WaveOpenError::NotWave;
-    if (got >= 16 && !has(12, "fmt "))
-        return WaveOpenError::FormatNotFirst;
     if (got < static_cast<long>(sizeof riff))
         return WaveOpenError::TruncatedHeader;
-    const std::uint32_t formatSize = Le32(riff + 16);
+
+    // Walk the chunks until the format and then the data are found. Every step moves at least one header
+    // forward, and the walk ends with the file, so no chunk count needs to bound it.
+    std::uint64_t position = sizeof riff;
+    std::uint32_t bits = 0;
+    for (;;) {
+        if (position >= fileSize)
+            return bits == 0 ? WaveOpenError::NoFormatChunk : WaveOpenError::NoDataChunk;
+        unsigned char header[8];
+        const std::int64_t headerGot = platform::ReadFullyAt(fileHandle_, header, sizeof header, position);
+        if (headerGot < 0)
+            return WaveOpenError::Unreadable;
+        if (headerGot != static_cast<std::int64_t>(sizeof header))
+            return WaveOpenError::TruncatedHeader;
+        const std::uint32_t size = Le32(header + 4);
+        const std::uint64_t body = position + sizeof header;
+
+        if (std::memcmp(header, "data", 4) == 0) {
+            if (bits == 0)
+                return WaveOpenError::NoFormatChunk;
+            // A header may promise more than the file holds (a stream written to a pipe says 0xFFFFFFFF, a
+            // download may be cut short): only what is there is audio, in whole frames.
+            const std::uint32_t frameBytes = bits / 8u * 2;
+            const std::uint64_t present = std::min<std::uint64_t>(size, fileSize - body);
+            const std::uint64_t usable = present - present % frameBytes;
+            if (usable == 0)
+                return WaveOpenError::EmptyData;
+            if (body > std::numeric_limits<std::uint32_t>::max())
+                return WaveOpenError::DataOffsetTooLarge;
+            if (::lseek(fileHandle_, static_cast<off_t>(body), SEEK_SET) < 0)
+                return WaveOpenError::Unreadable;
+            dataSize_ = usable;
+            dataOffset_ = static_cast<std::uint32_t>(body);
+            bytesPerSample_ = bits / 8u;
+            return WaveOpenError::None;
+        }
+        if (std::memcmp(header, "fmt ", 4) == 0 && bits == 0) {
+            const WaveOpenError formatError = ParseFormat(body, size, fileSize, &bits);
+            if (formatError != WaveOpenError::None)
+                return formatError;
+        }
+        position = NextChunkOffset(body + size, size, fileSize);
+    }
+}
+
+WaveOpenError CWaveSource::ParseFormat(std::uint64_t at, std::uint32_t formatSize, std::uint64_t fileSize,
+                                       std::uint32_t* bitsOut) const {
     if (formatSize > kMaxFormatSize)
         return WaveOpenError::FormatTooLarge;
-
     unsigned char format[kMaxFormatSize] = {};
-    const long formatGot = ReadFully(fileHandle_, format, formatSize);
+    const std::int64_t formatGot = platform::ReadFullyAt(fileHandle_, format, formatSize, at);
     if (formatGot < 0)
         return WaveOpenError::Unreadable;
-    if (static_cast<std::uint32_t>(formatGot) != formatSize)
+    if (static_cast<std::uint32_t>(formatGot) != formatSize || at + formatSize > fileSize)
         return WaveOpenError::TruncatedHeader;
     // The fields checked below lie at fixed offsets; a shorter block would leave them undefined.
     if (formatSize < kBasicFormatSize)
@@ -178,44 +260,8 @@ WaveOpenError CWaveSource::ParseHeader() {
         return WaveOpenError::NotSupportedBits;
     if (static_cast<std::uint32_t>(Le16(format + 12)) * 8 != static_cast<std::uint32_t>(bits) * 2)
         return WaveOpenError::BadBlockAlign;
-
-    // A chunk that claims to reach past the end of the file cannot be followed by the data chunk; without
-    // this check the skip would "succeed" and the next header read would merely come up empty.
-    struct stat info {};
-    const bool knownSize = ::fstat(fileHandle_, &info) == 0 && S_ISREG(info.st_mode);
-    const std::uint64_t fileSize = knownSize ? static_cast<std::uint64_t>(info.st_size) : 0;
-
-    std::uint64_t consumed = sizeof riff + formatSize;
-    for (int chunk = 0; chunk < kMaxChunksBeforeData; ++chunk) {
-        unsigned char header[8];
-        const long headerGot = ReadFully(fileHandle_, header, sizeof header);
-        if (headerGot < 0)
-            return WaveOpenError::Unreadable;
-        if (headerGot == 0)
-            return WaveOpenError::NoDataChunk;
-        if (headerGot != static_cast<long>(sizeof header))
-            return WaveOpenError::TruncatedHeader;
-        consumed += sizeof header;
-        const std::uint32_t size = Le32(header + 4);
-        if (std::memcmp(header, "data", 4) == 0) {
-            if (size == 0)
-                return WaveOpenError::EmptyData;
-            if (consumed > std::numeric_limits<std::uint32_t>::max())
-                return WaveOpenError::DataOffsetTooLarge;
-            dataSize_ = size;
-            dataOffset_ = static_cast<std::uint32_t>(consumed);
-            bytesPerSample_ = bits / 8u;
-            return WaveOpenError::None;
-        }
-        // Chunks follow each other without a pad byte after an odd size: that is how these files are read.
-        if (knownSize && consumed + size > fileSize)
-            return WaveOpenError::NoDataChunk;
-        const off_t moved = ::lseek(fileHandle_, static_cast<off_t>(size), SEEK_CUR);
-        if (moved <= 0)
-            return WaveOpenError::NoDataChunk;
-        consumed += size;
-    }
-    return WaveOpenError::NoDataChunk;
+    *bitsOut = bits;
+    return WaveOpenError::None;
 }
 
 bool CWaveSource::Read(void* buffer, std::uint32_t byteCount) {

@@ -8,11 +8,15 @@
 // the reason; the engine itself only looks at Open's result.
 enum class WaveOpenError {
     None,
-    Unreadable,         // no path, the file cannot be opened, or reading it fails
+    Unreadable,         // no path, or reading the file fails
+    NoSuchFile,         // the file does not exist
+    IsDirectory,        // the path names a folder
+    PermissionDenied,   // the file may not be read
+    NotRegularFile,     // a FIFO, a device or another file that is not a regular file
     TruncatedHeader,    // the file ends inside the RIFF header, the format block or a chunk header
     NotRiff,            // the first four bytes are not "RIFF"
     NotWave,            // RIFF, but not of form "WAVE"
-    FormatNotFirst,     // the first chunk is not "fmt "
+    NoFormatChunk,      // no "fmt " chunk before the "data" chunk
     FormatTooLarge,     // the format chunk is larger than 256 bytes
     FormatTooSmall,     // the format chunk is too short to hold the fields that are checked
     NotPcm,             // neither PCM nor extensible with the PCM sub-format
@@ -20,8 +24,8 @@ enum class WaveOpenError {
     Not44100,           // sample rate other than 44 100 Hz
     NotSupportedBits,   // bits per sample other than 16 or 24
     BadBlockAlign,      // block align does not match two channels of the sample size
-    NoDataChunk,        // no "data" among the first five chunks after the format chunk
-    EmptyData,          // the data chunk holds no bytes
+    NoDataChunk,        // the file ends without a "data" chunk
+    EmptyData,          // the data chunk holds no sample frame (a header without audio)
     DataOffsetTooLarge, // the samples start beyond the 4 GiB a 32-bit offset can address
 };
 
@@ -46,8 +50,11 @@ public:
     CWaveSource(const CWaveSource&) = delete;
     CWaveSource& operator=(const CWaveSource&) = delete;
 
-    // Closes any open file, then opens path (UTF-8) read-only and checks its header. Returns true with the
-    // file pointer at the first sample byte; on failure the file is closed, false is returned and
+    // Closes any open file, then opens path (UTF-8) read-only and checks its header: the chunks are walked
+    // from the start (each odd-sized one followed by its pad byte, unless the writer left the pad out)
+    // until "fmt " and then "data" are found. The data size is the smaller of what the data chunk declares
+    // and what the file holds, in whole sample frames. Returns true with the file pointer at the first
+    // sample byte; on failure the file is closed, false is returned and
     // LastOpenError() names the reason. A null path fails. Does not reset the read position: call Seek
     // before reading. Blocks on file I/O; never throws.
     bool Open(const char* path);
@@ -75,7 +82,12 @@ public:
     WaveOpenError LastOpenError() const noexcept { return lastError_; }
 
 private:
-    WaveOpenError ParseHeader();
+    WaveOpenError ParseHeader(std::uint64_t fileSize);
+    // Checks the format block of formatSize bytes at file offset at; stores its bits per sample.
+    WaveOpenError ParseFormat(std::uint64_t at, std::uint32_t formatSize, std::uint64_t fileSize,
+                              std::uint32_t* bits) const;
+    // Offset of the chunk header after a chunk whose data ends at `end`.
+    std::uint64_t NextChunkOffset(std::uint64_t end, std::uint32_t size, std::uint64_t fileSize) const;
 
     int fileHandle_ = -1; // POSIX descriptor; -1 when closed
     std::uint64_t dataSize_ = 0;

@@ -21,6 +21,12 @@ Elements ToElements(const Bytes& bytes, std::size_t count) {
     return e;
 }
 
+// The first count elements of bytes, the last one completed with the DSD silence byte where bytes end.
+Elements Completed(Bytes bytes, std::size_t count) {
+    bytes.resize(count * 4, 0x69);
+    return ToElements(bytes, count);
+}
+
 Bytes Reversed(const Bytes& bytes) {
     Bytes r(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -81,23 +87,24 @@ TEST_F(DsdSourceTest, DsfDeliversEachChannelWholeAndInOrder) {
 }
 
 TEST_F(DsdSourceTest, DsfPartlyFilledLastBlockStopsAtTheSampleCount) {
-    // 1001 bytes in the last block: 250 whole elements; the padding and an extra block group inside the
-    // data chunk are filled with 0xEE, which must never come out.
+    // 1001 bytes in the last block: 250 whole elements and one completed with silence; the padding and an
+    // extra block group inside the data chunk are filled with 0xEE, which must never come out.
     DsfShape shape = Dsf(4096 + 1001);
     shape.padByte = 0xEE;
     shape.extraBlocks = 1;
     ASSERT_TRUE(source_.Open(Write("a.dsf", BuildDsf(shape)).c_str(), 1, 1));
     ASSERT_TRUE(source_.Seek(0));
     const auto [left, right] = Drain();
-    EXPECT_EQ(left, ToElements(shape.channels[0], 1024 + 250));
-    EXPECT_EQ(right, ToElements(shape.channels[1], 1024 + 250));
+    EXPECT_EQ(left, Completed(shape.channels[0], 1024 + 251));
+    EXPECT_EQ(right, Completed(shape.channels[1], 1024 + 251));
 }
 
 TEST_F(DsdSourceTest, DsfSampleCountBeyondTheFileDeliversWhatIsThere) {
     DsfShape shape = Dsf(2 * 4096);
     shape.sampleCount = 1000u * 4096 * 8;
     ASSERT_TRUE(source_.Open(Write("a.dsf", BuildDsf(shape)).c_str(), 1, 1));
-    EXPECT_EQ(source_.LengthMs(), DsdLengthMs(2u * 1000 * 4096));
+    EXPECT_EQ(source_.TotalSampleBytes(), 2u * 2 * 4096); // what the file holds, not the header
+    EXPECT_EQ(source_.LengthMs(), DsdLengthMs(2u * 2 * 4096));
     const auto [left, right] = Drain();
     EXPECT_EQ(left, ToElements(shape.channels[0], 2 * 1024));
     EXPECT_EQ(right, ToElements(shape.channels[1], 2 * 1024));
@@ -158,22 +165,28 @@ TEST_F(DsdSourceTest, DsdiffDeinterleavesAndReversesEveryByte) {
     EXPECT_EQ(right[0] & 0xFF, 0x96u);
 }
 
-TEST_F(DsdSourceTest, DsdiffTailShorterThanAnElementIsDropped) {
-    const DsdiffShape shape = Dsdiff(4096 + 2);
-    ASSERT_TRUE(source_.Open(Write("a.dff", BuildDsdiff(shape)).c_str(), 1, 1));
-    const auto [left, right] = Drain(300);
-    EXPECT_EQ(left, ToElements(Reversed(shape.channels[0]), 1024));
-    EXPECT_EQ(right, ToElements(Reversed(shape.channels[1]), 1024));
+TEST_F(DsdSourceTest, DsdiffTailShorterThanAnElementIsCompletedWithSilence) {
+    for (std::size_t tail = 1; tail < 4; ++tail) {
+        const DsdiffShape shape = Dsdiff(4096 + tail);
+        ASSERT_TRUE(source_.Open(Write("a.dff", BuildDsdiff(shape)).c_str(), 1, 1));
+        EXPECT_EQ(source_.ElementsPerChannel(), 1025u);
+        const auto [left, right] = Drain(300);
+        EXPECT_EQ(left, Completed(Reversed(shape.channels[0]), 1025)) << tail;
+        EXPECT_EQ(right, Completed(Reversed(shape.channels[1]), 1025)) << tail;
+    }
 }
 
 TEST_F(DsdSourceTest, DsdiffCutInsideAFrameGroupKeepsChannelsInStep) {
     const DsdiffShape shape = Dsdiff(4096);
     Bytes file = BuildDsdiff(shape);
+    // 402 frames and half of one: the half frame is dropped, the two frames past element 100 completed.
     file.resize(DsdiffDataOffset(shape, file) + 8 * 100 + 5);
     ASSERT_TRUE(source_.Open(Write("a.dff", file).c_str(), 1, 1));
+    EXPECT_EQ(source_.TotalSampleBytes(), 804u);
     const auto [left, right] = Drain();
-    EXPECT_EQ(left, ToElements(Reversed(shape.channels[0]), 100));
-    EXPECT_EQ(right, ToElements(Reversed(shape.channels[1]), 100));
+    const auto first = [](const Bytes& b) { return Bytes(b.begin(), b.begin() + 402); };
+    EXPECT_EQ(left, Completed(first(Reversed(shape.channels[0])), 101));
+    EXPECT_EQ(right, Completed(first(Reversed(shape.channels[1])), 101));
 }
 
 class DsdSeekTest : public DsdSourceTest {
@@ -306,7 +319,9 @@ TEST_F(DsdRejectionTest, DsfHeadersOtherThanStereoDsd64OneBit) {
         {"wav", wavtest::BuildWav({}), DsdOpenError::NotDsd},
     });
     EXPECT_FALSE(source_.Open((dir_ / "missing.dsf").string().c_str(), 1, 1));
-    EXPECT_EQ(source_.LastOpenError(), DsdOpenError::Unreadable);
+    EXPECT_EQ(source_.LastOpenError(), DsdOpenError::NoSuchFile);
+    EXPECT_FALSE(source_.Open(dir_.path.c_str(), 1, 1));
+    EXPECT_EQ(source_.LastOpenError(), DsdOpenError::IsDirectory);
     EXPECT_FALSE(source_.Open(Write("ok.dsf", BuildDsf(base)).c_str(), 0, 1));
     EXPECT_EQ(source_.LastOpenError(), DsdOpenError::BadSizeFactors);
 }
@@ -356,13 +371,13 @@ TEST_F(DsdRejectionTest, EveryTruncationOfTheHeaderIsRefused) {
         const Bytes cut(dff.begin(), dff.begin() + static_cast<std::ptrdiff_t>(length));
         EXPECT_FALSE(source_.Open(Write("cut.dff", cut).c_str(), 1, 1)) << length;
     }
-    // The whole header with no samples: opens, but there is nothing to seek to or get.
-    ASSERT_TRUE(source_.Open(Write("hdr.dsf", Bytes(dsf.begin(), dsf.begin() + 92)).c_str(), 1, 1));
-    EXPECT_EQ(Drain().first.size(), 0u);
-    ASSERT_TRUE(source_.Open(
+    // The whole header with no samples: there is no audio to play.
+    EXPECT_FALSE(source_.Open(Write("hdr.dsf", Bytes(dsf.begin(), dsf.begin() + 92)).c_str(), 1, 1));
+    EXPECT_EQ(source_.LastOpenError(), DsdOpenError::NoAudioData);
+    EXPECT_FALSE(source_.Open(
         Write("hdr.dff", Bytes(dff.begin(), dff.begin() + static_cast<std::ptrdiff_t>(dffHeader))).c_str(), 1,
         1));
-    EXPECT_EQ(Drain().first.size(), 0u);
+    EXPECT_EQ(source_.LastOpenError(), DsdOpenError::NoAudioData);
 }
 
 } // namespace
