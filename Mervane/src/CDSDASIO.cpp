@@ -8,11 +8,18 @@ CDSDASIO::~CDSDASIO() {
 
 bool CDSDASIO::WriteBlock(std::int64_t /*position*/, std::uint8_t* const* channels,
                           std::uint8_t* const* /*work*/) {
-    if (!driver_ || channels == nullptr || faulted_)
+    if (faulted_) {
+        // Still failed (closed for reopening, or a recording that cannot go on): say so again, so a
+        // playback started since is stopped rather than run on into nothing.
+        resetRequest.store(true);
+        return false;
+    }
+    if (!driver_ || channels == nullptr)
         return false;
     started.store(true, std::memory_order_relaxed);
     if (!driver_->WriteBlock(channels[0], channels[1])) {
         faulted_ = true;
+        lastWriteErrno_.store(driver_->FailureErrno());
         resetRequest.store(true);
         return false;
     }
@@ -25,13 +32,17 @@ bool CDSDASIO::OpenDriver(const char16_t* name) {
     lastOpenError_.clear();
     driver_ = mervane::OpenDsdDriver(utf8, &lastOpenError_);
     faulted_ = false;
+    lastWriteErrno_.store(0);
+    resetRequest.store(false);
     open.store(driver_ != nullptr);
     return driver_ != nullptr;
 }
 
 void CDSDASIO::AcknowledgeReset() {
-    // A failed file cannot be resumed without a hole, so a faulted driver keeps refusing writes; the fault
-    // is cleared only by opening the driver again.
+    // A failed device counts as closed, so the next Play opens it again. A failed recording stays open:
+    // reopening it would start the file afresh and lose what it holds.
+    if (faulted_ && driver_ && driver_->Reopenable())
+        CloseDriver();
 }
 
 bool CDSDASIO::CloseDriver() {

@@ -1,5 +1,6 @@
 #include "DsfDriver.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -26,6 +27,7 @@ bool DsfDriver::WriteBlock(const std::uint8_t* left, const std::uint8_t* right) 
         // The file stays a valid recording of what came before; later blocks are refused so that the
         // stream on disk never has a hole in it.
         failed_ = true;
+        failureErrno_.store(errno);
         return false;
     }
     dirty_ = true;

@@ -5,6 +5,7 @@
 #include "Mervane/DsfWriter.h"
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -26,6 +27,8 @@ public:
 
     bool WriteBlock(const std::uint8_t* left, const std::uint8_t* right) noexcept override;
     bool Close() noexcept override;
+    int FailureErrno() const noexcept override { return failureErrno_.load(); }
+    bool Reopenable() const noexcept override { return false; }
 
 private:
     void FlushLoop();
@@ -36,6 +39,7 @@ private:
     bool dirty_ = false;
     bool closing_ = false;
     bool failed_ = false;
+    std::atomic<int> failureErrno_{0};
     std::array<std::uint8_t, DsfWriter::kBlockBytes> block_{};
     std::thread flusher_;
 };

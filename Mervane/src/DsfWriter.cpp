@@ -107,6 +107,10 @@ bool DsfWriter::Flush() {
     return WriteAt(header, sizeof header, 0);
 }
 
+bool DsfWriter::Sync() {
+    return Flush() && ::fsync(fd_) == 0;
+}
+
 bool DsfWriter::Close() {
     if (fd_ < 0)
         return true;

@@ -69,12 +69,24 @@ void CPlaybackEngine::SetLevelSelectorFactory(std::function<std::unique_ptr<CCha
 std::string CPlaybackEngine::DriverName() const {
     if (driverNameOverride_)
         return *driverNameOverride_;
+    // No setting at all means the installed default; a value that is there but unusable stays unusable,
+    // so its reason is reported rather than hidden behind another output.
+    switch (ASIODriverNameStored()) {
+    case StoredValue::Missing:
+        return kDefaultDriverName;
+    case StoredValue::OtherType:
+        return {};
+    case StoredValue::String:
+        break;
+    }
     std::string name;
     ReadASIODriverName(&name);
     return name;
 }
 
 std::string CPlaybackEngine::DriverOpenError() const {
+    if (!driverNameOverride_ && ASIODriverNameStored() == StoredValue::OtherType)
+        return "DefaultASIODriverName is not a string";
     const CDSDASIO* device = outputProcessor_.GetDSDASIO(0);
     return device ? device->LastOpenError() : std::string("no output device");
 }
@@ -158,6 +170,12 @@ int CPlaybackEngine::StopThreads() {
         outputThread_ = platform::Thread();
     }
     playing_ = 0;
+    // Nothing plays or starts any more: a later Pause must find the engine idle rather than wait for an
+    // output thread that is gone.
+    if (readerRun_)
+        readerRun_->Reset();
+    if (idle_)
+        idle_->Set();
     return 1;
 }
 
@@ -284,13 +302,21 @@ int CPlaybackEngine::Play() {
         return 1;
     if (which != 0)
         return 0;
+    // After StopThreads nothing would ever take the blocks.
+    if (!outputThread_.Joinable())
+        return 0;
     CDSDASIO* device = outputProcessor_.GetDSDASIO(0);
     if (device == nullptr)
         return 0;
-    if (!device->open) {
-        // The output thread has finished with the driver (it only ends when told to): reopening here
-        // could not stream anything, so this is a failure as well.
-        return 0;
+    if (!device->open && Idle()) {
+        // The device failed and was closed: open it again. Nothing touches the device while the engine
+        // is idle (the output thread waits for a start that only this thread can give).
+        const std::u16string name = platform::Utf8ToUtf16(DriverName());
+        outputProcessor_.LockProcess();
+        const bool opened = device->OpenDriver(name.c_str());
+        outputProcessor_.UnlockProcess();
+        if (!opened)
+            return 0;
     }
     std::lock_guard lock(stateLock_);
     StartOrHonourPause();
@@ -309,12 +335,17 @@ void CPlaybackEngine::StartOrHonourPause() {
     readerRun_->Set();
 }
 
+bool CPlaybackEngine::Idle() const {
+    return playing_ == 0 && !StartIsPending() && IsSet(idle_);
+}
+
 bool CPlaybackEngine::StartIsPending() const {
     return playing_ == 0 && IsSet(readerRun_);
 }
 
 int CPlaybackEngine::Pause() {
-    if (!idle_)
+    // Without the output thread nothing plays, and nothing would ever release the wait below.
+    if (!idle_ || !outputThread_.Joinable())
         return 1;
     {
         std::lock_guard lock(stateLock_);

@@ -35,6 +35,9 @@ inline constexpr WPARAM kStopCommandId = 1006;
 // Name of the registered message the window passes to Initialize as the driver error message.
 inline constexpr char kLoadDriverErrorMessageName[] = "OrvaQuellwaveLoadDriverError";
 
+// The output opened when DefaultASIODriverName is not set at all: the installed settings' value.
+inline constexpr char kDefaultDriverName[] = "auto";
+
 // Results of StartThreads.
 inline constexpr int kThreadsAlreadyRunning = -112;
 
@@ -100,11 +103,14 @@ public:
     int SelectTrack(std::uint32_t track, std::uint32_t offsetMs);
 
     // Starts (or resumes) the current track. Waits until the output thread has opened the driver; returns
-    // 0 at once when that failed or the engine is not initialised, so it never blocks for ever. Returns 1
+    // 0 at once when that failed, when the engine is not initialised or its threads were stopped, so it
+    // never blocks for ever. A device that failed during play (and so was closed) is opened again here;
+    // 0 when that fails. Returns 1
     // when playing or started, and also when a pending Pause was honoured instead.
     int Play();
     // Stops playback with a fade-out, blocking until the output has drained and written its trailing
-    // silence. Returns at once when nothing plays or is starting. The source keeps its position. Returns 1.
+    // silence. Returns at once when nothing plays or is starting, or when the threads were stopped. The
+    // source keeps its position. Returns 1.
     int Pause();
 
     // Level and mute (0.0 .. 1.0), passed to the level selector. SetLevel always unmutes first; 0 or
@@ -127,7 +133,8 @@ public:
     float CurrentLevel() const noexcept { return currentLevel_; }
     bool RFMode() const noexcept { return rfMode_; }
 
-    // The driver name the engine opens (the override, else the stored setting; empty when neither).
+    // The driver name the engine opens: the override, else the stored setting, else "auto" when nothing
+    // is stored; empty when the stored value is not a string.
     std::string DriverName() const;
     // Why the output thread could not open the driver; meaningful once the driver error message came.
     std::string DriverOpenError() const;
@@ -151,6 +158,8 @@ private:
     // Play's last step: honour a pending Pause, or start the reader. Called with stateLock_ held.
     void StartOrHonourPause();
     bool StartIsPending() const;
+    // Nothing plays, starts or drains: the output thread waits for a start.
+    bool Idle() const;
     void Post(UINT msg, WPARAM wParam, LPARAM lParam);
 
     platform::Thread outputThread_;

@@ -125,3 +125,15 @@ bool ReadRFMode() {
 bool ReadASIODriverName(std::string* driverName) {
     return ReadStringValue(HKEY_LOCAL_MACHINE, kAsioSettingsKey, "DefaultASIODriverName", driverName);
 }
+
+StoredValue ASIODriverNameStored() {
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kAsioSettingsKey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return StoredValue::Missing;
+    KeyCloser closer(key);
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueEx(key, "DefaultASIODriverName", &type, nullptr, &size) != ERROR_SUCCESS)
+        return StoredValue::Missing;
+    return type == REG_SZ || type == REG_EXPAND_SZ ? StoredValue::String : StoredValue::OtherType;
+}

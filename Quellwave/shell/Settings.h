@@ -52,3 +52,7 @@ bool ReadRFMode();
 
 // DefaultASIODriverName (machine): name of the DSD output driver to open.
 bool ReadASIODriverName(std::string* driverName);
+
+// Whether a value is stored at all, and whether as a string (REG_SZ or REG_EXPAND_SZ).
+enum class StoredValue { Missing, String, OtherType };
+StoredValue ASIODriverNameStored();

@@ -24,16 +24,19 @@ public:
     // Output thread. Writes entries 0 (left) and 1 (right) of channels, each kChannelBlockBytes of
     // LSB-first DSD64; entries 2..5 and the work table are accepted and not read. Sets started. Blocks as
     // long as the driver does. Returns false when no driver is open or the driver failed; a failure
-    // raises resetRequest. Does not allocate.
+    // raises resetRequest, and so does every later write refused because of it, until OpenDriver. Does not
+    // allocate.
     virtual bool WriteBlock(std::int64_t position, std::uint8_t* const* channels, std::uint8_t* const* work);
 
     // Closes any open driver and opens the one name selects (UTF-16; see mervane::OpenDsdDriver). True
-    // when open; sets or clears open accordingly. Blocks on I/O. Call it with the processor lock held
-    // (CProcessProc::LockProcess), never while another thread writes.
+    // when open; sets or clears open accordingly, and clears a failure and its reset request. Blocks on I/O.
+    // Call it with the processor lock held (CProcessProc::LockProcess), never while another thread writes.
     virtual bool OpenDriver(const char16_t* name);
 
-    // Tells the device its reset request was seen; clearing resetRequest is the caller's part. A failed
-    // recording stays failed (resuming it would leave a hole in the file): only OpenDriver clears that.
+    // Tells the device its reset request was seen; clearing resetRequest is the caller's part. A driver
+    // that failed is closed here (finishing it) when it can be opened again, which clears open, so the
+    // engine's next Play opens it anew. A failed recording stays open and failed (reopening would start
+    // the file afresh): its writes stay refused until OpenDriver.
     virtual void AcknowledgeReset();
 
     // Finishes and closes the driver (a recording gets its final header). Clears open.
@@ -41,6 +44,9 @@ public:
 
     // Why the last OpenDriver failed, for messages to the user; empty after a success.
     const std::string& LastOpenError() const noexcept { return lastOpenError_; }
+    // The errno value the driver gave for its last failed write (ENOSPC: the disk is full); 0 when it
+    // gave none or nothing failed since OpenDriver. Any thread.
+    int LastWriteErrno() const noexcept { return lastWriteErrno_.load(); }
 
     // Read and written directly by the engine (any thread):
     std::atomic<bool> open{false};         // a driver is open
@@ -49,6 +55,7 @@ public:
 
 private:
     std::unique_ptr<mervane::DsdDriver> driver_;
-    bool faulted_ = false; // a write failed; cleared by AcknowledgeReset
+    bool faulted_ = false; // a write failed; cleared by OpenDriver
+    std::atomic<int> lastWriteErrno_{0};
     std::string lastOpenError_;
 };

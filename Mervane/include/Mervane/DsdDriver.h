@@ -25,6 +25,14 @@ public:
     // when the device failed; the block is then lost. Must not allocate.
     virtual bool WriteBlock(const std::uint8_t* left, const std::uint8_t* right) noexcept = 0;
 
+    // Why the last WriteBlock failed, as an errno value (ENOSPC: the disk is full); 0 when not known.
+    virtual int FailureErrno() const noexcept { return 0; }
+
+    // Whether closing this driver after a failure and opening it again by its name may bring it back
+    // (a device that was unplugged or reset). A recording cannot be reopened: that would start the file
+    // afresh and lose what it holds.
+    virtual bool Reopenable() const noexcept { return true; }
+
     // Finishes the stream (a recording gets its final header). Blocks on I/O. Returns false when that
     // failed. The driver accepts no blocks afterwards.
     virtual bool Close() noexcept = 0;

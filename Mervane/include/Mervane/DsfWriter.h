@@ -39,6 +39,11 @@ public:
     // (the output driver does so once a second). False when no file is open or the write fails.
     bool Flush();
 
+    // Flushes, then asks the system to put the file on the disk (so a rename after Close cannot leave an
+    // empty or partial file under the new name after a crash). False when no file is open or either step
+    // fails.
+    bool Sync();
+
     // Flushes and closes. True when there was nothing to close or everything was written; false when the
     // final header could not be written or the close reported an error.
     bool Close();
