@@ -1,3 +1,4 @@
+#include "CliSupport.h"
 #include "Commands.h"
 
 #include "CWaveSource.h"
@@ -56,11 +57,6 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
 } // namespace
 
 int RunConvert(const std::vector<std::string>& args) {
@@ -81,27 +77,26 @@ int RunConvert(const std::vector<std::string>& args) {
     const bool is16 = bytesPerSample == 2;
     const std::uint32_t unitBytes = kUnitFrames * 2 * bytesPerSample;
 
-    // Convert what the file holds: a header that declares more data than the file has (a recording cut
-    // short, or a streamed header with a placeholder size) would otherwise end in minutes of silence.
-    std::uint64_t available = wave.DataSize();
-    std::error_code ec;
-    const std::uintmax_t fileSize = std::filesystem::file_size(inPath, ec);
-    if (!ec)
-        available = std::min<std::uint64_t>(available,
-                                            fileSize > wave.DataOffset() ? fileSize - wave.DataOffset() : 0);
+    // The reader counts only the data the file holds, whatever its header declares.
+    const std::uint64_t available = wave.DataSize();
     const std::uint64_t units = (available + unitBytes - 1) / unitBytes;
 
     if (!wave.Seek(0))
         return Fail(inPath + ": cannot seek to the samples");
+    // The DSF is written beside the target and renamed over it only when complete and on the disk: a
+    // failure or an interruption leaves an existing target as it was.
+    TemporaryOutput temporary;
+    std::string why;
+    if (!temporary.Create(outPath, "convert", &why))
+        return Fail(outPath + ": " + why);
     DsfWriter writer;
-    if (!writer.Create(outPath))
-        return Fail(outPath + ": cannot create: " + std::strerror(errno));
+    if (!writer.Create(temporary.Path()))
+        return Fail(outPath + ": cannot create: " + ErrnoText(errno));
     Progress progress(units);
     const auto abandon = [&](const std::string& message) {
         progress.Finish();
         writer.Close();
-        std::error_code removeError;
-        std::filesystem::remove(outPath, removeError);
+        temporary.Discard();
         return Fail(message);
     };
 
@@ -139,14 +134,18 @@ int RunConvert(const std::vector<std::string>& args) {
             return abandon("the converter failed");
         for (std::uint32_t b = 0; b < chunkUnits; ++b) {
             if (!writer.WriteBlock(dsd + std::size_t{b} * kBlockBytes))
-                return abandon(outPath + ": write failed: " + std::strerror(errno));
+                return abandon(outPath + ": write failed: " + ErrnoText(errno));
         }
         unitsDone += chunkUnits;
         bytesDone += chunkBytes;
         progress.Update(unitsDone);
     }
     progress.Finish();
+    if (!writer.Sync())
+        return abandon(outPath + ": write failed: " + ErrnoText(errno));
     if (!writer.Close())
-        return abandon(outPath + ": write failed: " + std::strerror(errno));
+        return abandon(outPath + ": write failed: " + ErrnoText(errno));
+    if (!temporary.Commit(&why))
+        return Fail(outPath + ": " + why);
     return 0;
 }

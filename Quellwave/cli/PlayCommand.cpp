@@ -1,3 +1,4 @@
+#include "CliSupport.h"
 #include "Commands.h"
 
 #include "CDsdFileSource.h"
@@ -29,8 +30,8 @@ constexpr unsigned kInterruptPollMs = 50;
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void OnInterrupt(int) {
-    interrupted = 1;
+extern "C" void OnInterrupt(int signal) {
+    interrupted = signal;
 }
 
 struct PlayOptions {
@@ -82,6 +83,12 @@ int ParseArguments(const std::vector<std::string>& args, PlayOptions* options) {
     return -1;
 }
 
+// The file a "dsf:" driver name records to, or empty for any other driver.
+std::string RecordingPath(const std::string& driver) {
+    constexpr std::string_view kPrefix = "dsf:";
+    return driver.starts_with(kPrefix) ? driver.substr(kPrefix.size()) : std::string();
+}
+
 std::string Clock(std::uint32_t ms) {
     const std::uint32_t s = ms / 1000;
     char text[32];
@@ -129,6 +136,26 @@ int RunPlay(const std::vector<std::string>& args) {
     if (const int status = ParseArguments(args, &options); status >= 0)
         return status;
 
+    // From here on every polite way of ending the program fades out and lets the engine finish the output, so
+    // a recording's header says how much audio it holds.
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+
+    // Opening a recording creates its file afresh: it must not be one of the files to play, under any
+    // name. Checked before anything is opened.
+    CPlaybackEngine engine;
+    if (options.driverGiven)
+        engine.SetDriverNameOverride(options.driver);
+    const std::string recording = RecordingPath(engine.DriverName());
+    for (const std::string& path : options.paths) {
+        if (!recording.empty() && SameFile(path, recording))
+            return BadArguments("the recording \"" + recording + "\" is " + path +
+                                ", one of the files to play");
+    }
+
     // Name every path that will be skipped and why; the engine skips them silently. The tests are the
     // engine's: WAV first, then DSF/DSDIFF, which play only in RF mode.
     const bool rfMode = options.rfMode || ReadRFMode();
@@ -162,9 +189,6 @@ int RunPlay(const std::vector<std::string>& args) {
 
     platform::MessageQueue window;
     const UINT driverError = platform::RegisterMessageName(kLoadDriverErrorMessageName);
-    CPlaybackEngine engine;
-    if (options.driverGiven)
-        engine.SetDriverNameOverride(options.driver);
     if (options.rfMode)
         engine.SetRFModeOverride(true);
     engine.SetRepeatMode(options.repeat);
@@ -187,11 +211,6 @@ int RunPlay(const std::vector<std::string>& args) {
     };
     engine.SelectTrack(1, 0);
 
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-
     if (engine.Play() == 0)
         return driverFailed();
 
@@ -202,7 +221,7 @@ int RunPlay(const std::vector<std::string>& args) {
             // Through the engine, so the stream ends with its fade-out and trailing silence.
             engine.Pause();
             progress.Clear();
-            return kExitInterrupted;
+            return interrupted == SIGINT ? kExitInterrupted : 128 + interrupted;
         }
         const auto message = window.WaitFor(kInterruptPollMs);
         if (!message)
@@ -222,7 +241,12 @@ int RunPlay(const std::vector<std::string>& args) {
         } else if (message->msg == WM_COMMAND && message->wParam == kStopCommandId) {
             engine.Pause();
             progress.Clear();
-            std::fputs("quellwave-cli: the output device failed and asked for a reset\n", stderr);
+            const CDSDASIO* device = engine.OutputProcessor().GetDSDASIO(0);
+            const int error = device ? device->LastWriteErrno() : 0;
+            if (error != 0)
+                std::fprintf(stderr, "quellwave-cli: the output failed: %s\n", ErrnoText(error).c_str());
+            else
+                std::fputs("quellwave-cli: the output device failed and asked for a reset\n", stderr);
             return kExitDeviceFailed;
         } else if (message->msg == driverError) {
             progress.Clear();

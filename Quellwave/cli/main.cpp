@@ -1,5 +1,6 @@
 // quellwave-cli: the player's engine without a window.
 #include "CdCommands.h"
+#include "CliSupport.h"
 #include "Commands.h"
 #include "DrivesCommand.h"
 #include "OutputsCommand.h"
@@ -18,14 +19,17 @@ const char* UsageText() {
            "                           file; no fades are applied. The DSF holds the whole input, one DSD\n"
            "                           block per 512 frames, the last one padded with silence\n"
            "  play [--driver NAME] [--repeat off|one|all] [--rf-mode] PATH...\n"
-           "                           play WAV files (and, with --rf-mode, DSF and DSDIFF files bit-exactly)\n"
+           "                           play WAV files (and, with --rf-mode, DSF and DSDIFF files "
+           "bit-exactly)\n"
            "                           as DSD64 through the engine. Prints\n"
            "                           \"position TRACK MS\" about once a second and \"end\" at the end;\n"
            "                           a progress line on standard error when it is a terminal.\n"
            "                           --driver dsf:FILE records the stream as a DSF file, --driver null\n"
            "                           plays it into a sink at the DSD64 rate; without --driver the stored\n"
-           "                           DefaultASIODriverName is used. --rf-mode turns on DSD file playback\n"
-           "                           for this run. Ctrl-C fades out and stops. Exit status: 0 played to\n"
+           "                           DefaultASIODriverName is used (\"auto\" when none is stored); a dsf:\n"
+           "                           FILE may not be one of the files played. --rf-mode turns on DSD file\n"
+           "                           playback for this run. Ctrl-C (or SIGTERM, SIGHUP) fades out, ends a\n"
+           "                           recording's file properly and stops. Exit status: 0 played to\n"
            "                           the end, 1 bad arguments, 2 nothing playable, 3 the output driver\n"
            "                           cannot be opened, 4 the device failed, 130 interrupted\n"
            "  drives                   list the drive letters: device, type, vendor, product, revision, and\n"
@@ -36,7 +40,9 @@ const char* UsageText() {
            "  eject LETTER, load LETTER open or close the drive's tray\n"
            "  outputs                  list the ALSA outputs and the DSD modes each accepts (native DSD\n"
            "                           formats, DoP), to choose a --driver or DefaultASIODriverName\n"
-           "  --help                   show this text\n";
+           "  --help                   show this text\n"
+           "\n"
+           "\"--\" ends the options of any command: what follows are paths, even when they start with '-'.\n";
 }
 
 namespace {
@@ -45,7 +51,8 @@ constexpr const char* kSummary =
     "quellwave-cli - Quellwave without a window: a DSD64 player engine that up-converts 16/24-bit\n"
     "44 100 Hz WAV files to DSD64 and plays DSF/DSDIFF files bit-exactly.\n"
     "\n"
-    "Commands: info, convert, play, drives, toc, rip, eject, load, outputs. Run \"quellwave-cli --help\" for their usage.\n";
+    "Commands: info, convert, play, drives, toc, rip, eject, load, outputs. Run \"quellwave-cli --help\" for "
+    "their usage.\n";
 
 } // namespace
 
@@ -60,24 +67,34 @@ int main(int argc, char** argv) {
         std::fputs(UsageText(), stdout);
         return 0;
     }
-    if (command == "info")
-        return RunInfo(args);
-    if (command == "convert")
-        return RunConvert(args);
     if (command == "play")
         return RunPlay(args);
     if (command == "drives")
         return RunDrives(argc - 2, argv + 2);
-    if (command == "toc")
-        return RunToc(args);
-    if (command == "rip")
-        return RunRip(args);
-    if (command == "eject")
-        return RunEject(args);
-    if (command == "load")
-        return RunLoad(args);
     if (command == "outputs")
         return RunOutputs(args);
+    // The other subcommands take operands only; "--" lets an operand start with '-'.
+    std::vector<std::string> operands;
+    std::string bad;
+    if (!TakeOperands(args, &operands, &bad)) {
+        std::fprintf(stderr,
+                     "quellwave-cli %s: unknown option \"%s\" (put \"--\" before a path that starts with "
+                     "'-')\n\n%s",
+                     command.c_str(), bad.c_str(), UsageText());
+        return 2;
+    }
+    if (command == "info")
+        return RunInfo(operands);
+    if (command == "convert")
+        return RunConvert(operands);
+    if (command == "toc")
+        return RunToc(operands);
+    if (command == "rip")
+        return RunRip(operands);
+    if (command == "eject")
+        return RunEject(operands);
+    if (command == "load")
+        return RunLoad(operands);
     std::fprintf(stderr, "quellwave-cli: unknown command \"%s\"\n\n%s", command.c_str(), UsageText());
     return 2;
 }

@@ -83,17 +83,16 @@ TEST_F(CliTest, InfoPrintsOneExactLinePerPath) {
         {Write("a.wav", Shape(16, 44100)), "wav16 length_ms=1000"},
         {Write("b c.wav", Shape(24, 22050, [](WavShape& s) { s.tag = 0xFFFE; })), "wav24 length_ms=500"},
         {Write("d.wav", Shape(16, 9, [](WavShape& s) { s.declaredDataSize = ~0u; })),
-         "wav16 length_ms=24347887"},
+         "wav16 length_ms=0"}, // the 9 frames the file holds, not what the header declares
         {Write("e.wav", Shape(16, 9, [](WavShape& s) { s.rate = 48000; })), "rejected (not 44 100 Hz)"},
         {Write("f.wav", Shape(16, 9, [](WavShape& s) { s.channels = 1; })), "rejected (not stereo)"},
         {Write("h.wav", Shape(16, 9, [](WavShape& s) { s.formatSize = 257; })),
          "rejected (too large format chunk)"},
-        {Write("i.wav", Shape(16, 0)), "rejected (empty data)"},
-        {Write("k.wav", Shape(16, 9, [](WavShape& s) { s.chunksBeforeData = 5; })),
-         "rejected (no data chunk within five chunks)"},
+        {Write("i.wav", Shape(16, 0)), "rejected (no audio data)"},
         {(dir_ / "notes.txt").string(), "rejected (not RIFF)"},
         {(dir_ / "cut.wav").string(), "rejected (truncated header)"},
-        {(dir_ / "missing.wav").string(), "rejected (unreadable)"},
+        {(dir_ / "missing.wav").string(), "rejected (no such file)"},
+        {dir_.path.string(), "rejected (is a directory)"},
     };
     std::vector<std::string> args{"info"};
     std::string lines;
@@ -256,7 +255,7 @@ TEST_F(PlayTest, NothingPlayableExitsWithTwoNamingEachPath) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(mono + ": rejected (not stereo)"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(missing + ": rejected (unreadable)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(missing + ": rejected (no such file)"), std::string::npos) << r.err;
 }
 
 TEST_F(PlayTest, RejectedPathsAreNamedAndTheRestPlays) {
@@ -276,10 +275,26 @@ TEST_F(PlayTest, AnUnknownDriverExitsWithThreeAndSaysHowToChoose) {
     EXPECT_NE(r.err.find("\"speakers\""), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("--driver"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("DefaultASIODriverName"), std::string::npos) << r.err;
-    // Without --driver the stored setting is used; there is none here.
-    r = Play({a});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.err.find("\"\""), std::string::npos) << r.err;
+}
+
+TEST_F(PlayTest, TheStoredDriverNameIsAutoOnlyWhenNothingIsStored) {
+    const std::string a = Level("a.wav", 16, 0.3, 0.5);
+    // Nothing stored: the installed default, "auto", which says what it took.
+    RunResult r = Play({a});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("output \"auto\""), std::string::npos) << r.err;
+    // A stored value that cannot name a driver keeps failing with its reason.
+    const std::pair<const char*, const char*> stored[] = {{"\"\"", "no driver name given"},
+                                                          {"dword:00000001", "not a string"}};
+    for (const auto& [value, reason] : stored) {
+        std::ofstream(dir_ / "machine.reg") << "Windows Registry Editor Version 5.00\n\n"
+                                               "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\DSD ASIO "
+                                               "Settings]\n\"DefaultASIODriverName\"="
+                                            << value << "\n";
+        r = Play({a});
+        EXPECT_EQ(r.status, 3) << value;
+        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(PlayTest, TheDriverOptionDoesNotTouchTheStoredSettings) {

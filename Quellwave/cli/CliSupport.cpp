@@ -1,0 +1,148 @@
+#include "CliSupport.h"
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The temporary file's name for the signal handler, which may only call async-signal-safe functions.
+char gTemporaryPath[4096];
+struct sigaction gPreviousActions[3];
+
+extern "C" void RemoveTemporaryOutputAndExit(int signal) {
+    if (gTemporaryPath[0] != '\0')
+        ::unlink(gTemporaryPath);
+    ::_exit(128 + signal);
+}
+
+} // namespace
+
+bool TakeOperands(const std::vector<std::string>& args, std::vector<std::string>* operands,
+                  std::string* bad) {
+    bool optionsEnded = false;
+    for (const std::string& a : args) {
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            if (bad)
+                *bad = a;
+            return false;
+        }
+        operands->push_back(a);
+    }
+    return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+std::string ErrnoText(int error) {
+    std::string text = std::strerror(error);
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+TemporaryOutput::~TemporaryOutput() {
+    Discard();
+}
+
+bool TemporaryOutput::Create(const std::filesystem::path& target, const char* tag, std::string* error) {
+    Discard();
+    // Renaming over a device or a folder would replace it: only a regular file (or nothing) is replaced.
+    struct stat existing {};
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        *error = S_ISDIR(existing.st_mode) ? "is a directory" : "not a regular file";
+        return false;
+    }
+    const std::filesystem::path folder =
+        target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+    std::string name = (folder / ("." + target.filename().string() + "." + tag + "-XXXXXX")).string();
+    if (name.size() >= sizeof gTemporaryPath) {
+        *error = "the path is too long";
+        return false;
+    }
+    // The name is published before the file exists, so a signal in between removes nothing of anyone's.
+    for (std::size_t i = 0; i < 3; ++i) {
+        struct sigaction action {};
+        action.sa_handler = RemoveTemporaryOutputAndExit;
+        sigemptyset(&action.sa_mask);
+        for (int s : kCleanupSignals)
+            sigaddset(&action.sa_mask, s);
+        sigaction(kCleanupSignals[i], &action, &gPreviousActions[i]);
+    }
+    handlersInstalled_ = true;
+    sigset_t block, previous;
+    sigemptyset(&block);
+    for (int s : kCleanupSignals)
+        sigaddset(&block, s);
+    sigprocmask(SIG_BLOCK, &block, &previous);
+    const int fd = ::mkstemp(name.data());
+    const int savedErrno = errno;
+    if (fd >= 0)
+        std::memcpy(gTemporaryPath, name.c_str(), name.size() + 1);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (fd < 0) {
+        *error = "cannot create a file beside it: " + ErrnoText(savedErrno);
+        Release();
+        return false;
+    }
+    // mkstemp makes the file private; the finished file gets the target's permissions, or a new file's.
+    mode_t mode = 0;
+    if (exists) {
+        mode = existing.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+    ::close(fd);
+    target_ = target;
+    path_ = name;
+    return true;
+}
+
+bool TemporaryOutput::Commit(std::string* error) {
+    if (path_.empty()) {
+        *error = "nothing to commit";
+        return false;
+    }
+    if (std::rename(path_.c_str(), target_.c_str()) != 0) {
+        *error = "cannot rename the finished file into place: " + ErrnoText(errno);
+        Discard();
+        return false;
+    }
+    path_.clear();
+    Release();
+    return true;
+}
+
+void TemporaryOutput::Discard() noexcept {
+    if (!path_.empty())
+        ::unlink(path_.c_str());
+    path_.clear();
+    Release();
+}
+
+void TemporaryOutput::Release() noexcept {
+    gTemporaryPath[0] = '\0';
+    if (!handlersInstalled_)
+        return;
+    for (std::size_t i = 0; i < 3; ++i)
+        sigaction(kCleanupSignals[i], &gPreviousActions[i], nullptr);
+    handlersInstalled_ = false;
+}
