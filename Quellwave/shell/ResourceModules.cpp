@@ -20,6 +20,12 @@ constexpr std::uintmax_t kMaxModuleBytes = 256u * 1024 * 1024;
 
 constexpr char kProgramRoot[] = "/quellwave-program";
 
+// A skin's display name is read into room for 259 characters, the most SkinName holds, so a longer name
+// still matches itself once stored.
+QString DisplayName(const CResourceModule& skin) {
+    return skin.String(kStringSkinName).left(int(kSettingStringChars) - 1);
+}
+
 bool ReadWhole(const std::filesystem::path& file, QByteArray* bytes) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error)) {
@@ -201,7 +207,7 @@ bool CResourceModules::ChooseSkin(const std::filesystem::path& skinFolder) {
         if (!module) {
             continue;
         }
-        const QString name = module->String(kStringSkinName);
+        const QString name = DisplayName(*module);
         if (name.isEmpty()) {
             continue;
         }
@@ -217,7 +223,7 @@ bool CResourceModules::ChooseSkin(const std::filesystem::path& skinFolder) {
         return false;
     }
     skin_ = std::move(firstUsable);
-    WriteSkinName(skin_->String(kStringSkinName).toStdString());
+    WriteSkinName(DisplayName(*skin_).toStdString());
     return true;
 }
 
@@ -268,7 +274,7 @@ QIcon CResourceModules::Icon(unsigned id) const {
 }
 
 QString CResourceModules::SkinName() const {
-    return skin_ ? skin_->String(kStringSkinName) : QString();
+    return skin_ ? DisplayName(*skin_) : QString();
 }
 
 QImage KeyOut(const QImage& image) {

@@ -106,7 +106,7 @@ public:
 
     // String 57344 as of the last successful LoadResourceModule (the program's own before that).
     const QString& ApplicationTitle() const noexcept { return title_; }
-    // String 3000 of the chosen skin; empty when there is none.
+    // String 3000 of the chosen skin, cut to 259 characters; empty when there is none.
     QString SkinName() const;
     const CResourceModule* ResourceModule() const noexcept { return resourceModule_.get(); }
     const CResourceModule* Skin() const noexcept { return skin_.get(); }
@@ -119,6 +119,12 @@ private:
     std::unique_ptr<CResourceModule> program_;
     QString title_;
 };
+
+// The bitmap scale (1..3) to ask for on a screen with this device pixel ratio: the next one up, so
+// pictures are only ever scaled down.
+constexpr int BitmapScaleFor(double devicePixelRatio) noexcept {
+    return devicePixelRatio <= 1.0 ? 1 : devicePixelRatio <= 2.0 ? 2 : 3;
+}
 
 // Returns a copy of `image` as ARGB32 with every pixel of exactly the key colour fully transparent.
 QImage KeyOut(const QImage& image);

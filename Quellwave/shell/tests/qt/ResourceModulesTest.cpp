@@ -180,6 +180,22 @@ TEST_F(ResourceModulesTest, SkinChoiceFollowsTheStoredNameAndFallsBack) {
     }
 }
 
+// A name longer than SkinName can hold is cut as it is read, so the stored name selects it next time
+// instead of falling back to another skin.
+TEST_F(ResourceModulesTest, ALongSkinNameIsChosenAgainFromItsStoredForm) {
+    const QByteArray longName(300, 'L');
+    BuildModule(dir_ / "skin" / "a.rcc", Skin("Another", 0x000001));
+    BuildModule(dir_ / "skin" / "b.rcc", {{"strings/3000.txt", longName}});
+    ASSERT_TRUE(WriteSkinName(std::string(300, 'L'))); // stored cut to 259
+    for (int start = 0; start < 2; ++start) {
+        CResourceModules chain;
+        ASSERT_TRUE(chain.ChooseSkin(dir_ / "skin"));
+        EXPECT_EQ(chain.Skin()->file().filename(), "b.rcc") << "start " << start;
+        EXPECT_EQ(chain.SkinName().size(), 259);
+        EXPECT_EQ(StoredSkinName(), std::string(259, 'L'));
+    }
+}
+
 TEST_F(ResourceModulesTest, NoUsableSkinLeavesTheChainWithoutOne) {
     BuildModule(dir_ / "skin" / "b.rcc", {{"strings/260.txt", Text("no name")}});
     ASSERT_TRUE(WriteSkinName("Night"));
