@@ -532,15 +532,13 @@ std::vector<Picture> ResourcePictures() {
                        CentredText(p, QRectF(100, 56, 210, 18), QStringLiteral("DIRECT STREAM DIGITAL"),
                                    LabelFont(kLabelPx), kLabel);
                    }});
-    out.push_back(
-        {216, {}, 320, 28, Finish::kOpaque, Qt::white, [](QPainter& p) {
-             QFont font = LabelFont(12.0);
-             font.setLetterSpacing(QFont::PercentageSpacing, 100);
-             CentredText(
-                 p, QRectF(0, 0, 320, 28),
-                 QStringLiteral("CD and WAV up-converted to DSD64 \u00B7 DSF and DSDIFF played as they are"),
-                 font, QColor(0x4A, 0x4E, 0x54));
-         }});
+    out.push_back({216, {}, 320, 28, Finish::kOpaque, Qt::white, [](QPainter& p) {
+                       QFont font = LabelFont(12.0);
+                       font.setLetterSpacing(QFont::PercentageSpacing, 100);
+                       CentredText(p, QRectF(0, 0, 320, 28),
+                                   QStringLiteral("CD, WAV, DSF and DSDIFF as DSD64"), font,
+                                   QColor(0x4A, 0x4E, 0x54));
+                   }});
     return out;
 }
 

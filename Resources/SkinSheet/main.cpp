@@ -2,7 +2,8 @@
 // module on one sheet, each with its id and size under it, at SCALE (1, 2 or 3; default 1). Keyed
 // colour is shown as transparent over a faint checker of the panel's metal, so what the windows will
 // leave out is visible. What a skin author uses to check a skin. Given a folder instead of a module
-// (Data/Image), it lays out the folder's PNG files at that scale by name.
+// (Data/Image, or a module's unpacked folder such as the program's own), it lays out the folder's PNG
+// files at that scale by name.
 //
 // quellwave-skin-sheet --preview PROGRAMDIR OUT.png [SCALE]: the player panel put together from the
 // modules and dial images in PROGRAMDIR.
@@ -153,7 +154,9 @@ int main(int argc, char** argv) {
     std::unique_ptr<CResourceModule> module;
     if (QFileInfo(args[1]).isDir()) {
         const QString suffix = scale == 1 ? QStringLiteral(".png") : QStringLiteral("@%1x.png").arg(scale);
-        const QDir folder(args[1]);
+        // A module's unpacked folder (as the build lays it out) keeps its pictures in bitmaps/.
+        const QDir folder(
+            QDir(args[1]).exists(QStringLiteral("bitmaps")) ? args[1] + QStringLiteral("/bitmaps") : args[1]);
         for (const QString& file : folder.entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name)) {
             if (!file.endsWith(suffix) || (scale == 1 && file.contains(QLatin1Char('@')))) {
                 continue;
