@@ -120,12 +120,6 @@ private:
     QString title_;
 };
 
-// The bitmap scale (1..3) to ask for on a screen with this device pixel ratio: the next one up, so
-// pictures are only ever scaled down.
-constexpr int BitmapScaleFor(double devicePixelRatio) noexcept {
-    return devicePixelRatio <= 1.0 ? 1 : devicePixelRatio <= 2.0 ? 2 : 3;
-}
-
 // Returns a copy of `image` as ARGB32 with every pixel of exactly the key colour fully transparent.
 QImage KeyOut(const QImage& image);
 
