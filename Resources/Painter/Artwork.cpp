@@ -693,9 +693,10 @@ std::vector<Picture> DialPictures() {
         const double a = 120.0 * kPi / 180.0;
         const QPointF from(m.x() + 52 * std::cos(a), m.y() + 52 * std::sin(a));
         const QPointF to(m.x() + 78 * std::cos(a), m.y() + 78 * std::sin(a));
-        p.setPen(QPen(QColor(0x04, 0x04, 0x05), 3.4, Qt::SolidLine, Qt::RoundCap));
+        // Bold enough to read the level from across the room.
+        p.setPen(QPen(QColor(0x04, 0x04, 0x05), 4.6, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(from, to);
-        p.setPen(QPen(QColor(0x8C, 0x91, 0x98), 1.6, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(QColor(0xA4, 0xA9, 0xB0), 2.4, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(from + QPointF(0.4, 0.4), to + QPointF(0.4, 0.4));
     });
     return out;
