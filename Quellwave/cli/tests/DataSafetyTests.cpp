@@ -194,6 +194,29 @@ TEST_F(DataSafetyTest, ARecordingEndedBySigtermOrSighupSaysHowMuchItHolds) {
     }
 }
 
+TEST_F(DataSafetyTest, ARecordingOntoAFullDiskStopsAndSaysWhy) {
+    const std::string in = Wav("long.wav", 30.0);
+    // An injected write failure (a file size limit of 1 MiB), then a real full disk where one can be made.
+    const std::string out = (dir_ / "rec.dsf").string();
+    Result r = Cli({"play", "--driver", "dsf:" + out, in}, "trap '' XFSZ; ulimit -f 1024;");
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("the output failed: file too large"), std::string::npos) << r.err;
+    EXPECT_TRUE(dsdtest::ReadDsf(out).valid); // what was recorded stays a whole, readable file
+
+    const std::filesystem::path disk = dir_ / "disk";
+    std::filesystem::create_directory(disk);
+    if (::geteuid() != 0 ||
+        std::system(("mount -t tmpfs -o size=512k tmpfs " + Quote(disk.string()) + " 2>/dev/null").c_str()) !=
+            0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    r = Cli({"play", "--driver", "dsf:" + (disk / "rec.dsf").string(), in});
+    const bool valid = dsdtest::ReadDsf(disk / "rec.dsf").valid;
+    std::system(("umount " + Quote(disk.string())).c_str());
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("the output failed: no space left on device"), std::string::npos) << r.err;
+    EXPECT_TRUE(valid);
+}
+
 TEST_F(DataSafetyTest, FilesThatAreNotRegularAreRefusedAtOnce) {
     const std::string fifo = (dir_ / "pipe.wav").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
