@@ -199,6 +199,11 @@ public:
 
     bool Run(std::string_view text) {
         SplitLines(text);
+        if (!lines_.empty() && TrimRight(lines_[0]) == "REGEDIT4") {
+            // The older export format stores strings in the system's code page, which cannot be read
+            // faithfully: say so instead of calling the file damaged for no visible reason.
+            return Fail(1, "REGEDIT4 files are not supported; save it as \"" + std::string(kHeader) + "\"");
+        }
         if (lines_.empty() || TrimRight(lines_[0]) != kHeader) {
             return Fail(1, "missing header line");
         }

@@ -67,6 +67,15 @@ INSTANTIATE_TEST_SUITE_P(
                       DamageCase{"open section", Header("[HKEY_CURRENT_USER\\A\n"), 3},
                       DamageCase{"stray text", Header("[HKEY_CURRENT_USER\\A]\nhello\n"), 4}));
 
+TEST(RegFileTest, AnOldFormatFileSaysThatFormatIsNotSupported) {
+    Document doc;
+    ParseError error;
+    for (const char* text : {"REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n", "REGEDIT4\r\n"}) {
+        EXPECT_FALSE(ParseDocument(text, doc, error));
+        EXPECT_NE(error.reason.find("REGEDIT4 files are not supported"), std::string::npos) << error.reason;
+    }
+}
+
 TEST(RegFileTest, Utf16WithUnpairedSurrogateIsDamagedAtItsLine) {
     std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"a\"=\"x";
     text.push_back(0xD800);
