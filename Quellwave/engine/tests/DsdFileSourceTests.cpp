@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -187,6 +188,31 @@ TEST_F(DsdSourceTest, DsdiffCutInsideAFrameGroupKeepsChannelsInStep) {
     const auto first = [](const Bytes& b) { return Bytes(b.begin(), b.begin() + 402); };
     EXPECT_EQ(left, Completed(first(Reversed(shape.channels[0])), 101));
     EXPECT_EQ(right, Completed(first(Reversed(shape.channels[1])), 101));
+}
+
+TEST_F(DsdSourceTest, DsdiffChannelsArePlacedByTheirNames) {
+    const DsdiffShape shape = Dsdiff(4096);
+    const Bytes file = BuildDsdiff(shape);
+    const auto at = [&](const char* id) {
+        return static_cast<std::size_t>(std::search(file.begin(), file.end(), id, id + 4) - file.begin());
+    };
+    // Stored as given, the right channel named first, and two layouts that are not left and right.
+    const std::tuple<const char*, const char*, bool> layouts[] = {
+        {"SLFT", "SRGT", false}, {"SRGT", "SLFT", true}, {"SLFT", "SLFT", false}, {"C   ", "LFE ", false}};
+    for (const auto& [first, second, swapped] : layouts) {
+        Bytes named = file;
+        std::memcpy(named.data() + at("SLFT"), first, 4);
+        std::memcpy(named.data() + at("SRGT"), second, 4);
+        const bool leftRight = std::string(first) != second && std::string(first).starts_with("S");
+        ASSERT_EQ(source_.Open(Write("a.dff", named).c_str(), 1, 1), leftRight) << first << second;
+        if (!leftRight) {
+            EXPECT_EQ(source_.LastOpenError(), DsdOpenError::NotLeftRight);
+            continue;
+        }
+        const auto [left, right] = Drain();
+        EXPECT_EQ(left, ToElements(Reversed(shape.channels[swapped ? 1 : 0]), 1024)) << first;
+        EXPECT_EQ(right, ToElements(Reversed(shape.channels[swapped ? 0 : 1]), 1024)) << first;
+    }
 }
 
 class DsdSeekTest : public DsdSourceTest {
