@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -441,6 +442,50 @@ TEST_F(ReaderTest, ABusyVolumeIsLockedByRetryingEveryHalfSecondForTenSeconds) {
         EXPECT_LT(seconds, c.atLeastSeconds + 5.0);
         EXPECT_EQ(pilot.IsAudioCDInserted(static_cast<unsigned char>(letter)), c.ejected ? 0 : 1);
     }
+}
+
+// The block length the drive's block descriptor reports now (MODE SENSE(6), all pages).
+int BlockLength(char letter) {
+    std::string error;
+    auto device = platform::OpenScsiPassThrough(letter, error);
+    EXPECT_TRUE(device) << error;
+    if (!device) {
+        return -1;
+    }
+    std::array<BYTE, 128> reply{};
+    platform::ScsiCommand command;
+    command.cdb = {0x1A, 0, 0x3F, 0, 128};
+    command.cdbLength = 6;
+    command.direction = platform::ScsiDirection::In;
+    command.data = reply.data();
+    command.dataLength = 128;
+    platform::ScsiAnswer answer;
+    EXPECT_EQ(device->Execute(command, answer), 0);
+    EXPECT_GE(reply[3], 8);
+    return reply[9] << 16 | reply[10] << 8 | reply[11];
+}
+
+TEST_F(ReaderTest, AVendorReadModeIsUndoneWhenTheDriveCloses) {
+    MakeMixedDisc('P');
+    SetMachineString("Cdrom_Mode", "ASPI");
+    SetProfile('P', "Vendor", "PHILIPS");
+    SetProfile('P', "RefuseReadCd", 1);
+    SetProfile('P', "BigEndianRead", 1);
+    const int before = BlockLength('P');
+    {
+        CDiscPilot pilot;
+        ASSERT_TRUE(pilot.SetDrive('P'));
+        ASSERT_TRUE(pilot.SetPosition(2, 0));
+        std::vector<BYTE> pcm(2352 * 3);
+        ASSERT_TRUE(pilot.GetData(pcm.data(), static_cast<unsigned long>(pcm.size())));
+        EXPECT_EQ(std::memcmp(pcm.data(), Sector(kDataSectors), pcm.size()), 0);
+        ReadCounts counts;
+        ASSERT_TRUE(GetReadCounts(pilot, counts));
+        EXPECT_EQ(counts.readMode, 0x11280000u) << "READ(10) after the density switch, samples swapped";
+        EXPECT_EQ(BlockLength('P'), 2352);
+    }
+    EXPECT_EQ(BlockLength('P'), before);
+    EXPECT_NE(before, 2352);
 }
 
 TEST_F(ReaderTest, DriveCheckMembersAnswerBeforeAnyCheck) {
