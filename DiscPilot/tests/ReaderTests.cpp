@@ -347,9 +347,11 @@ TEST_F(ReaderTest, SetDriveRefusesWhatIsNoAudioDisc) {
                         "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
     SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "X",
               "image:" + (dir_ / "data.cue").string());
+    // A folder mapped to a letter: a drive, but no CD drive.
+    SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "M", dir_.string());
     for (const char* mode : {"RAW", "ASPI"}) {
         SetMachineString("Cdrom_Mode", mode);
-        for (unsigned char letter : {'X', 'Q', '?'}) {
+        for (unsigned char letter : {'X', 'Q', 'M', '?'}) {
             CDiscPilot pilot;
             EXPECT_FALSE(pilot.SetDrive(letter)) << mode << " " << letter;
             EXPECT_FALSE(pilot.IsOpenDrive());
