@@ -129,9 +129,13 @@ public:
     std::atomic<double>& Progress() noexcept { return progress_; }
     std::atomic<int>& StepCount() noexcept { return stepCount_; }
 
-private:
+protected:
+    // The two halves of Open after the transport opened (a harness that answers for the drive calls them
+    // directly): the track table and last readable sector, 0 or −1; the capabilities page.
     int ReadTableOfContents();
     void ReadCapabilities();
+
+private:
     void ReaderThread();
     // Fills one slot with up to `wanted` bytes; the bytes produced, 0 at the end, −1 on failure.
     long FetchSlot(std::size_t wanted);
