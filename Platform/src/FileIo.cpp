@@ -1,8 +1,12 @@
 #include "Platform/FileIo.h"
 
+#include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 
 namespace platform {
 
@@ -53,6 +57,35 @@ bool WriteFullyAt(int fd, const void* data, std::size_t size, std::uint64_t offs
     return Repeat(size, [&](std::size_t done) {
                return ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
            }) == static_cast<std::int64_t>(size);
+}
+
+int CreateDeleteOnCloseFile(const std::filesystem::path& dir, const char* prefix) noexcept {
+    try {
+        std::string name = (dir / (std::string(prefix) + "XXXXXX")).string();
+        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) {
+            return -1;
+        }
+        if (::unlink(name.c_str()) != 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+        return fd;
+    } catch (...) {
+        errno = ENOMEM;
+        return -1;
+    }
+}
+
+bool FreeBytesForCaller(const std::filesystem::path& path, std::uint64_t& bytes) noexcept {
+    struct statvfs info {};
+    if (::statvfs(path.c_str(), &info) != 0) {
+        return false;
+    }
+    bytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    return true;
 }
 
 } // namespace platform

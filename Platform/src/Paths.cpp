@@ -73,4 +73,11 @@ fs::path ProgramDir() {
     return ProgramPath().parent_path();
 }
 
+fs::path TempDir() {
+    if (fs::path dir = AbsoluteFromEnvironment("TMPDIR"); !dir.empty()) {
+        return dir;
+    }
+    return "/tmp";
+}
+
 } // namespace platform

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 
 namespace platform {
 
@@ -18,5 +19,14 @@ std::int64_t ReadFullyAt(int fd, void* data, std::size_t size, std::uint64_t off
 bool WriteFully(int fd, const void* data, std::size_t size) noexcept;
 // The same at a file offset, leaving the file position alone.
 bool WriteFullyAt(int fd, const void* data, std::size_t size, std::uint64_t offset) noexcept;
+
+// Creates a new file named <prefix>XXXXXX in dir, opened for reading and writing, and removes its name at
+// once, so that the file goes away when the descriptor is closed, whatever ends the process. Returns the
+// descriptor, or -1 with errno set. Any thread.
+int CreateDeleteOnCloseFile(const std::filesystem::path& dir, const char* prefix) noexcept;
+
+// The bytes of the file system holding path that the calling user may still write (statvfs). False with
+// errno set when the file system cannot be asked.
+bool FreeBytesForCaller(const std::filesystem::path& path, std::uint64_t& bytes) noexcept;
 
 } // namespace platform

@@ -20,4 +20,7 @@ std::filesystem::path ProgramDir();
 // Full path of the running program's executable; empty when it cannot be found.
 std::filesystem::path ProgramPath();
 
+// The folder for temporary files: $TMPDIR when it is an absolute path, else /tmp. Not created.
+std::filesystem::path TempDir();
+
 } // namespace platform
