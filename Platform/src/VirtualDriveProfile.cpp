@@ -194,6 +194,7 @@ bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::str
     values.Dword("NotReadyCommands", profile.notReadyCommands);
     values.Dword("StaleCache", profile.staleCacheSectors);
     values.Dword("BusyLocks", profile.busyLocks);
+    values.Dword("Noise", profile.noisePerMille);
     std::string list;
     std::string why;
     if (values.String("Jitter", list) && !ParseJitterList(list, profile.jitter, why)) {
@@ -201,6 +202,9 @@ bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::str
     }
     if (values.String("ReadErrors", list) && !ParseReadErrorList(list, profile.readErrors, why)) {
         values.Fail("ReadErrors", why);
+    }
+    if (values.Ok() && profile.noisePerMille > 1000) {
+        values.Fail("Noise", "more than 1000 per mille");
     }
     if (values.Ok() && profile.maxSpeed == 0) {
         values.Fail("MaxSpeed", "must be at least 1");

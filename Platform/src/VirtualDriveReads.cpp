@@ -150,6 +150,9 @@ DWORD VirtualDrive::ReadRawSectors(LONG lba, DWORD count, std::vector<BYTE>& out
             failed = true;
             break;
         }
+        if (profile_.noisePerMille > 0) {
+            AddNoise(dest);
+        }
     }
     if (profile_.staleCacheSectors > 0 && delivered > 0) {
         cache_.clear();
@@ -162,6 +165,17 @@ DWORD VirtualDrive::ReadRawSectors(LONG lba, DWORD count, std::vector<BYTE>& out
     position_ = lba + static_cast<LONG>(delivered);
     out.resize(std::size_t{delivered} * kCdSectorBytes);
     return delivered;
+}
+
+void VirtualDrive::AddNoise(BYTE* sector) {
+    for (std::size_t i = 1; i < kCdSectorBytes; i += 2) {
+        noiseState_ ^= noiseState_ << 13;
+        noiseState_ ^= noiseState_ >> 17;
+        noiseState_ ^= noiseState_ << 5;
+        if (noiseState_ % 1000 < profile_.noisePerMille) {
+            sector[i] = static_cast<BYTE>(noiseState_ >> 24);
+        }
+    }
 }
 
 void VirtualDrive::ReadAudioSectors(LONG lba, DWORD count, bool swapSamples, bool audioOnly, Reply& reply) {

@@ -712,6 +712,28 @@ TEST_F(VirtualDriveFaultTest, StaleCacheReturnsTheEarlierAnswerForReReadsOfTheLa
     EXPECT_TRUE(In(ReadCdCdb(0xBE0010, 116, 10), 10 * kRaw).data == Image(116, 10));
 }
 
+TEST_F(VirtualDriveFaultTest, NoiseChangesHighBytesDifferentlyOnEveryRead) {
+    VirtualDriveProfile profile;
+    profile.noisePerMille = 100;
+    Open(profile);
+    const Result first = In(ReadCdCdb(0xBE0010, 40, 10), 10 * kRaw);
+    const Result second = In(ReadCdCdb(0xBE0010, 40, 10), 10 * kRaw);
+    ExpectGood(first);
+    ExpectGood(second);
+    const Bytes clean = Image(40, 10);
+    std::size_t lowChanged = 0, firstChanged = 0, betweenReads = 0;
+    for (std::size_t i = 0; i < clean.size(); ++i) {
+        lowChanged += (i % 2 == 0 && first.data[i] != clean[i]) ? 1 : 0;
+        firstChanged += first.data[i] != clean[i] ? 1 : 0;
+        betweenReads += first.data[i] != second.data[i] ? 1 : 0;
+    }
+    EXPECT_EQ(lowChanged, 0u);
+    // About one sample in ten, each a random byte (equal to the old one once in 256).
+    EXPECT_GT(firstChanged, clean.size() / 2 / 10 * 8 / 10);
+    EXPECT_LT(firstChanged, clean.size() / 2 / 10 * 12 / 10);
+    EXPECT_GT(betweenReads, firstChanged) << "the next read has noise of its own";
+}
+
 TEST_F(VirtualDriveFaultTest, TransfersAboveTheMaximumFailBeforeReachingTheDrive) {
     VirtualDriveProfile profile;
     profile.maxTransfer = 65536;
@@ -754,6 +776,12 @@ TEST_F(VirtualDriveFaultTest, ProfileValuesOfTheWrongShapeAreReportedByName) {
     ASSERT_EQ(RegSetValueEx(key, "Jitter", REG_SZ, list, 4), ERROR_SUCCESS);
     EXPECT_FALSE(LoadVirtualDriveProfile('W', profile, error));
     EXPECT_THAT(error, HasSubstr("\"Jitter\": \"12\" is not LBA:SHIFT[:READS]"));
+    RegDeleteValue(key, "Jitter");
+    const DWORD noise = 1001;
+    ASSERT_EQ(RegSetValueEx(key, "Noise", REG_DWORD, reinterpret_cast<const BYTE*>(&noise), 4),
+              ERROR_SUCCESS);
+    EXPECT_FALSE(LoadVirtualDriveProfile('W', profile, error));
+    EXPECT_THAT(error, HasSubstr("\"Noise\": more than 1000 per mille"));
     RegCloseKey(key);
 }
 

@@ -49,6 +49,9 @@ struct VirtualDriveProfile {
     DWORD notReadyCommands = 0;   // "NotReadyCommands": the first N commands answer 2/04/01
     DWORD staleCacheSectors = 0;  // "StaleCache": the last N sectors of a read are cached (see below)
     DWORD busyLocks = 0;          // "BusyLocks": the first N volume locks fail as busy (files open on it)
+    // "Noise": in every sector read from the disc, N of each 1000 samples get a random high byte, drawn
+    // anew for every read (a drive that never reads the same audio twice alike). 0..1000.
+    DWORD noisePerMille = 0;
 
     // "Jitter" (string): "LBA:SHIFT[:READS]" entries separated by commas or spaces. A read command whose
     // sectors include LBA returns all its data SHIFT bytes later in the stream (earlier when negative),
@@ -137,6 +140,8 @@ private:
     DWORD ReadRawSectors(LONG lba, DWORD count, std::vector<BYTE>& out, std::array<BYTE, kSenseBytes>& sense,
                          bool& failed);
     bool ReadImage(LONG lba, DWORD count, int shiftBytes, BYTE* out);
+    // The noise fault on one sector just read from the image.
+    void AddNoise(BYTE* sector);
     const DiscTrack* TrackAt(LONG lba) const;
     // True when sectors lba .. lba + count - 1 all lie on the disc.
     bool OnDisc(LONG lba, DWORD count) const noexcept;
@@ -182,6 +187,7 @@ private:
     LONG position_ = 0;
     std::array<BYTE, kSenseBytes> lastSense_{};
     std::map<LONG, std::vector<BYTE>> cache_;
+    std::uint32_t noiseState_ = 0x2545F491u; // the noise fault's generator (xorshift)
 };
 
 // CdDevice and ScsiPassThrough views of a virtual drive (VirtualCdDevice.cpp, VirtualScsiPassThrough.cpp).
