@@ -1,20 +1,36 @@
 #include "CDiscPilot.h"
 
 #include "Platform/CdAddress.h"
+#include "Platform/FileIo.h"
+#include "Platform/Paths.h"
 #include "api/cddaCReaderHolder.h"
+#include "check/cddaCDriveCheck.h"
 #include "store/DriveSettings.h"
 
-#include <filesystem>
+#include <atomic>
 #include <new>
 #include <system_error>
+
+namespace {
+
+// The check thread writes the result and the flags while the caller's thread reads them: the words
+// stay plain members of the exported layout, and are accessed atomically.
+template <typename T> T Load(const T& word) noexcept {
+    return std::atomic_ref<T>(const_cast<T&>(word)).load();
+}
+template <typename T> void Put(T& word, T value) noexcept {
+    std::atomic_ref<T>(word).store(value);
+}
+
+} // namespace
 
 CDiscPilot::CDiscPilot()
     : reader_(nullptr), trackCount_(0), checkResult_(CheckDriveSucceeded), stopRequested_(0),
       checkStarted_(0) {}
 
 CDiscPilot::CDiscPilot(const CDiscPilot& other)
-    : reader_(other.reader_), trackCount_(other.trackCount_), checkResult_(other.checkResult_),
-      stopRequested_(other.stopRequested_), checkStarted_(other.checkStarted_) {
+    : reader_(other.reader_), trackCount_(other.trackCount_), checkResult_(Load(other.checkResult_)),
+      stopRequested_(Load(other.stopRequested_)), checkStarted_(Load(other.checkStarted_)) {
     if (reader_ != nullptr) {
         ++reader_->references;
     }
@@ -32,9 +48,9 @@ CDiscPilot& CDiscPilot::operator=(const CDiscPilot& other) {
     CloseDrive();
     reader_ = other.reader_;
     trackCount_ = other.trackCount_;
-    checkResult_ = other.checkResult_;
-    stopRequested_ = other.stopRequested_;
-    checkStarted_ = other.checkStarted_;
+    Put(checkResult_, Load(other.checkResult_));
+    Put(stopRequested_, Load(other.stopRequested_));
+    Put(checkStarted_, Load(other.checkStarted_));
     return *this;
 }
 
@@ -68,6 +84,12 @@ bool CDiscPilot::SetDrive(unsigned char letter) {
 
 void CDiscPilot::CloseDrive() {
     discpilot::cddaCReaderHolder* holder = reader_;
+    if (holder != nullptr && holder->checkOwner == this && holder->checkThread.joinable()) {
+        // The check thread works on this object and on the reader: it must end before either goes.
+        holder->reader.Running() = 0;
+        holder->checkThread.join();
+        holder->checkOwner = nullptr;
+    }
     reader_ = nullptr;
     trackCount_ = 0;
     if (holder != nullptr && --holder->references == 0) {
@@ -123,17 +145,42 @@ int CDiscPilot::IsVolumeEjected(unsigned char) {
 }
 
 int CDiscPilot::CheckDrive() {
-    checkStarted_ = 1;
-    stopRequested_ = 0;
-    checkResult_ = CheckDriveSucceeded;
-    PreDriveCheck();
-    // The check thread's work (ISRC test, buffer probe, condition loop) is not in this build.
-    checkResult_ = CheckDriveFailed;
-    return 0;
+    if (reader_ != nullptr && reader_->checkThread.joinable()) {
+        if (reader_->checkBusy.load()) {
+            return 0; // two checks on one reader would read over each other
+        }
+        reader_->checkThread.join();
+        reader_->checkOwner = nullptr;
+    }
+    Put(checkStarted_, 1);
+    Put(stopRequested_, 0);
+    Put(checkResult_, CheckDriveSucceeded);
+    if (PreDriveCheck() == 0) {
+        return 0;
+    }
+    discpilot::cddaCReader& reader = reader_->reader;
+    reader.Progress() = 0.0;
+    reader.StepCount() = 0;
+    // Running is raised here rather than on the thread, so that a stop asked for before the thread
+    // begins is not lost.
+    reader.Running() = 1;
+    reader_->checkBusy = true;
+    reader_->checkOwner = this;
+    try {
+        reader_->checkThread = std::thread([this] { CheckThreadProc(this); });
+    } catch (const std::system_error&) {
+        reader_->checkBusy = false;
+        reader_->checkOwner = nullptr;
+        reader.Running() = 0;
+        Put(checkResult_, CheckDriveFailed);
+        return 0;
+    }
+    return 1;
 }
 
 int CDiscPilot::PreDriveCheck() {
     if (reader_ == nullptr || reader_->reader.TrackCount() < 1) {
+        Put(checkResult_, CheckDriveFailed);
         return 0;
     }
     discpilot::cddaCReader& reader = reader_->reader;
@@ -142,26 +189,47 @@ int CDiscPilot::PreDriveCheck() {
     while (index >= 0 && (!reader.GetTrackEntry(index, entry) || entry.IsData())) {
         --index;
     }
-    if (index < 0) {
+    std::uint64_t available = 0;
+    if (index < 0 || !platform::FreeBytesForCaller(platform::TempDir(), available) ||
+        available < std::uint64_t{entry.length} * platform::kCdSectorBytes) {
+        Put(checkResult_, CheckDriveFailed);
         return 0;
     }
-    std::error_code error;
-    const auto space = std::filesystem::space(std::filesystem::temp_directory_path(error), error);
-    if (error) {
-        return 0;
-    }
-    return space.available >= static_cast<std::uintmax_t>(entry.length) * platform::kCdSectorBytes ? 1 : 0;
+    return 1;
 }
 
-unsigned CDiscPilot::CheckThreadProc(void*) {
+unsigned CDiscPilot::CheckThreadProc(void* controller) {
+    auto* self = static_cast<CDiscPilot*>(controller);
+    discpilot::cddaCReaderHolder* holder = self->reader_;
+    discpilot::CheckReport report;
+    discpilot::cddaCDriveCheck check(holder->reader);
+    check.Run(report, 90);
+    if (report.done != 0) {
+        if (report.success != 0) {
+            Put(self->checkResult_, CheckDriveSucceeded);
+        } else {
+            Put(self->checkResult_,
+                report.status == discpilot::kStatusProbeFailed ? CheckDriveNotReady : CheckDriveFailed);
+        }
+        // Only now, with the result in place, may a poller see the check at its end.
+        check.FinishProgress();
+    }
+    if (Load(self->stopRequested_) != 0) {
+        Put(self->checkStarted_, 0);
+    }
+    holder->checkBusy = false;
     return 0;
 }
 
+void CDiscPilot::SetMessageBoxHandler(MessageBoxHandler handler, void* context) {
+    discpilot::SetCheckMessageBox(handler, context);
+}
+
 long CDiscPilot::StopDriveCheck() {
-    if (checkStarted_ != 1 || reader_ == nullptr) {
+    if (Load(checkStarted_) != 1 || reader_ == nullptr) {
         return E_FAIL;
     }
-    stopRequested_ = 1;
+    Put(stopRequested_, 1);
     reader_->reader.Running() = 0;
     return 0;
 }
@@ -175,10 +243,10 @@ int CDiscPilot::IsDriveChecked() const {
 }
 
 long CDiscPilot::GetDriveCheckProgress(int& percent) const {
-    if (checkStarted_ != 1 || reader_ == nullptr) {
+    if (Load(checkStarted_) != 1 || reader_ == nullptr) {
         return E_FAIL;
     }
-    if (checkResult_ != CheckDriveSucceeded) {
+    if (Load(checkResult_) != CheckDriveSucceeded) {
         percent = -1;
         return 0;
     }
@@ -196,7 +264,7 @@ long CDiscPilot::GetDriveCheckProgress(int& percent) const {
 }
 
 CDiscPilot::CheckDriveResult CDiscPilot::GetDriveCheckError() const {
-    return checkResult_;
+    return Load(checkResult_);
 }
 
 namespace discpilot {

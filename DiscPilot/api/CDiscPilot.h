@@ -39,7 +39,8 @@ public:
     // track and the disc reports audio tracks; false (closed) for a letter that is no CD drive, an
     // unreadable TOC or a data-only disc. Blocks on the drive (a drive spinning up: several seconds).
     bool SetDrive(unsigned char letter);
-    // Stops any read (blocking until the reader thread ended) and closes the drive. Safe when closed.
+    // Stops any read (blocking until the reader thread ended) and a drive check this object started
+    // (blocking until it wound down), and closes the drive. Safe when closed.
     void CloseDrive();
     bool IsOpenDrive() const;
     // The number of tracks (the last track number of the TOC); false when no drive is open.
@@ -64,19 +65,28 @@ public:
     // 1 when the disc in the drive holds audio tracks (audio only or mixed with data).
     int IsAudioCDInserted(unsigned char letter);
 
-    // The drive check of the open drive. The check itself is not part of this build: the pre-check runs,
-    // and CheckDrive then returns 0 with the result CheckDriveFailed.
+    // Starts the drive check of the open drive on a thread of its own: 1 when it runs; 0 when no drive is
+    // open, a check already runs on this drive, or the pre-check failed (no audio track, less free space
+    // in the temporary folder than the check track takes); the result is then CheckDriveFailed. The check
+    // reads the disc: no playback may run on the drive meanwhile.
     int CheckDrive();
     // E_FAIL when no check was started here or no drive is open; else asks the check to stop (no wait), 0.
     long StopDriveCheck();
     // 1 when a read condition is stored for the open drive's model; 0 otherwise or when closed.
     int IsDriveChecked() const;
-    // E_FAIL when no check was started or no drive is open; else writes −1 after a failed check, or the
-    // percentage (99 until the check finished), and returns 0.
+    // E_FAIL when no check was started or no drive is open (or the check was stopped); else writes −1
+    // after a failed check, or the percentage (99 until the check finished and its result is in place),
+    // and returns 0. Any thread.
     long GetDriveCheckProgress(int& percent) const;
     CheckDriveResult GetDriveCheckError() const;
     // The check thread's entry (argument: the controller).
     static unsigned CheckThreadProc(void* controller);
+
+    // How the drive check tells the user that its temporary file failed: the program supplies it (a
+    // window shows a message box, the command line prints it). text and caption are UTF-8; called on the
+    // check's thread. Null drops the message. Process-wide; any thread.
+    using MessageBoxHandler = void (*)(void* context, const char* text, const char* caption);
+    static void SetMessageBoxHandler(MessageBoxHandler handler, void* context);
 
 private:
     friend class discpilot::ControllerDiagnostics;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <thread>
 
 class CDiscPilot;
 
@@ -17,6 +18,11 @@ struct cddaCReaderHolder {
     std::atomic<int> references{1};
     cddaCReader reader;
     std::atomic<std::size_t> lastDelivered{0};
+    // The drive check's thread, the controller that started it (the one that waits for it when it closes
+    // the drive) and whether it still runs.
+    std::thread checkThread;
+    const CDiscPilot* checkOwner = nullptr;
+    std::atomic<bool> checkBusy{false};
 };
 
 // Reaches the controller's reader for the diagnostics of DiscPilotDiagnostics.h.

@@ -56,6 +56,8 @@ struct TrackEntry {
     bool PreEmphasis() const noexcept { return (adrControl & 0x01) != 0; }
 };
 
+class cddaCDriveCheck;
+
 class cddaCReader : public cddaCDevice {
 public:
     // kind: the pass-through kind (the controller passes 1). Reads "Cdrom_Mode".
@@ -128,6 +130,8 @@ public:
     // The drive check's progress record: progress runs from 0 to the step count.
     std::atomic<double>& Progress() noexcept { return progress_; }
     std::atomic<int>& StepCount() noexcept { return stepCount_; }
+    // The drive check's stage: 0 preparing, 1 ISRC test, 2 buffer probe, 3 read test.
+    std::atomic<int>& Stage() noexcept { return stage_; }
 
 protected:
     // The two halves of Open after the transport opened (a harness that answers for the drive calls them
@@ -136,6 +140,9 @@ protected:
     void ReadCapabilities();
 
 private:
+    // The drive check runs on the reader's own state: its condition, read mode and range.
+    friend class cddaCDriveCheck;
+
     void ReaderThread();
     // Fills one slot with up to `wanted` bytes; the bytes produced, 0 at the end, −1 on failure.
     long FetchSlot(std::size_t wanted);
@@ -196,6 +203,7 @@ private:
     WORD checkRangeLimit_ = 0;
     std::atomic<double> progress_{0.0};
     std::atomic<int> stepCount_{0};
+    std::atomic<int> stage_{0};
     std::atomic<DWORD> readMode_{kReadModeReadCd10};
     bool densityChanged_ = false;
     BYTE savedDensity_ = 0;
