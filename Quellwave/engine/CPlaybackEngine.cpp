@@ -48,7 +48,73 @@ private:
     CWaveSource& source_;
 };
 
-CPlaybackEngine::CPlaybackEngine() : waveReader_(std::make_unique<WaveReader>(waveSource_)) {}
+// The CD as the chunk producers' PCM reader: the disc is one continuous stream from the selected track on.
+// It also follows the track boundaries in that stream, so that a track that is to repeat ends in silence
+// (as a file does) instead of running on into the next track while the output plays out what it holds.
+class CPlaybackEngine::CdReader final : public PcmReader {
+public:
+    CdReader(CDiscPilot& drive, const std::atomic<std::int32_t>& repeatMode)
+        : drive_(drive), repeatMode_(repeatMode) {}
+
+    // A new read from offsetMs into track; the reader thread is idle.
+    void Start(std::uint32_t track, std::uint32_t offsetMs) {
+        track_ = track;
+        blank_ = false;
+        const std::uint64_t sectors = TrackSectors(track);
+        const std::uint64_t offset = std::uint64_t{offsetMs} * 3 / 40;
+        leftInTrack_ = sectors > offset ? (sectors - offset) * kSectorBytes : 0;
+    }
+
+    void ReadPcm(void* buffer, std::uint32_t byteCount) override {
+        // What the drive does not deliver (a read failure, the end of the disc) plays as silence; the
+        // track still ends by its length.
+        auto* bytes = static_cast<std::uint8_t*>(buffer);
+        std::memset(bytes, 0, byteCount);
+        drive_.GetData(bytes, byteCount);
+        std::uint32_t done = 0;
+        while (done < byteCount && !blank_) {
+            if (leftInTrack_ == 0) {
+                if (repeatMode_ == 1) {
+                    blank_ = true;
+                    break;
+                }
+                const std::uint64_t next = TrackSectors(track_ + 1);
+                if (next == 0) {
+                    return; // past the last track the drive delivers nothing anyway
+                }
+                ++track_;
+                leftInTrack_ = next * kSectorBytes;
+            }
+            const auto n =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(leftInTrack_, byteCount - done));
+            leftInTrack_ -= n;
+            done += n;
+        }
+        if (blank_)
+            std::memset(bytes + done, 0, byteCount - done);
+    }
+
+private:
+    static constexpr std::uint64_t kSectorBytes = 2352;
+
+    // The exact sector count behind a length in ms (ms = sectors × 40 / 3, truncated); 0 for no track.
+    std::uint64_t TrackSectors(std::uint32_t track) const {
+        unsigned long ms = 0;
+        if (!drive_.GetTrackLength(track, ms))
+            return 0;
+        return (std::uint64_t{ms} * 3 + 39) / 40;
+    }
+
+    CDiscPilot& drive_;
+    const std::atomic<std::int32_t>& repeatMode_;
+    std::uint32_t track_ = 0;
+    std::uint64_t leftInTrack_ = 0;
+    bool blank_ = false;
+};
+
+CPlaybackEngine::CPlaybackEngine()
+    : waveReader_(std::make_unique<WaveReader>(waveSource_)),
+      cdReader_(std::make_unique<CdReader>(drive_, repeatMode_)) {}
 
 CPlaybackEngine::~CPlaybackEngine() {
     Shutdown();
@@ -198,6 +264,7 @@ int CPlaybackEngine::Shutdown() {
 }
 
 int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
+    CloseDrive();
     CloseFiles();
     // DSD files go to the device unconverted, which only suits a setup made for them: they are accepted
     // only in RF mode.
@@ -246,14 +313,54 @@ int CPlaybackEngine::CloseFiles() {
     return 1;
 }
 
+int CPlaybackEngine::OpenDrive(unsigned char letter) {
+    CloseFiles();
+    CloseDrive();
+    if (!drive_.SetDrive(letter))
+        return 0;
+    isCD_ = true;
+    sourceOpen_ = true;
+    return 1;
+}
+
+int CPlaybackEngine::CloseDrive() {
+    if (sourceOpen_ && isCD_) {
+        drive_.CloseDrive();
+        sourceOpen_ = false;
+        isCD_ = false;
+    }
+    return 1;
+}
+
+bool CPlaybackEngine::EjectDisc(unsigned char letter) {
+    CloseDrive();
+    return drive_.EjectVolume(letter) != 0;
+}
+
+bool CPlaybackEngine::LoadDisc(unsigned char letter) {
+    return drive_.InsertVolume(letter) != 0;
+}
+
 std::uint32_t CPlaybackEngine::GetTrackCount() const {
     if (!sourceOpen_)
         return 0;
+    if (isCD_) {
+        unsigned long count = 0;
+        return drive_.GetTrackNum(count) ? static_cast<std::uint32_t>(count) : 0;
+    }
     return static_cast<std::uint32_t>(fileList_.size());
 }
 
 bool CPlaybackEngine::GetTrackLength(std::uint32_t track, std::uint32_t* ms) const {
-    if (!sourceOpen_ || track == 0 || track > trackLengths_.size() || ms == nullptr)
+    if (!sourceOpen_ || ms == nullptr)
+        return false;
+    if (isCD_) {
+        unsigned long length = 0;
+        const bool known = drive_.GetTrackLength(track, length);
+        *ms = static_cast<std::uint32_t>(length);
+        return known;
+    }
+    if (track == 0 || track > trackLengths_.size())
         return false;
     *ms = trackLengths_[track - 1];
     return true;
@@ -268,6 +375,13 @@ int CPlaybackEngine::GetFileList(std::vector<std::string>* files) const {
 int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
     if (!sourceOpen_)
         return 0;
+    if (isCD_) {
+        currentTrack_ = track;
+        lastReportedMs_ = 0;
+        playedBytes_ = PlayedBytesForMs(offsetMs);
+        cdReader_->Start(track, offsetMs);
+        return drive_.SetPosition(track, offsetMs) ? 1 : 0;
+    }
     waveSource_.Close();
     dsdSource_.Close();
     currentTrack_ = track;
@@ -432,20 +546,22 @@ void CPlaybackEngine::ReaderThread() {
     for (;;) {
         if (platform::WaitAny({readerQuit_.get(), readerRun_.get()}) != 1)
             return;
-        // The source kind is set with the track, before the run event that woke this thread.
+        // The source kind is set with the track, before the run event that woke this thread. A CD is
+        // always 16-bit PCM, whatever the kind says.
+        const bool cd = isCD_;
         const std::int32_t kind = sourceKind_;
-        const bool dsd = kind == kSourceDsf || kind == kSourceDsdiff;
-        const std::uint32_t bytesPerSample = kind == kSourceWave24 ? 3 : 2;
+        const bool dsd = !cd && (kind == kSourceDsf || kind == kSourceDsdiff);
+        const std::uint32_t bytesPerSample = !cd && kind == kSourceWave24 ? 3 : 2;
+        PcmReader& pcm = cd ? static_cast<PcmReader&>(*cdReader_) : *waveReader_;
         DsdChunk chunk;
         if (first) {
-            chunk =
-                dsd ? dsdChunks_.FirstChunk(dsdSource_) : chunks_.FirstChunk(*waveReader_, bytesPerSample);
+            chunk = dsd ? dsdChunks_.FirstChunk(dsdSource_) : chunks_.FirstChunk(pcm, bytesPerSample);
             first = false;
         } else if (stopRequest_) {
-            chunk = dsd ? dsdChunks_.FinalChunk() : chunks_.FinalChunk(*waveReader_, bytesPerSample);
+            chunk = dsd ? dsdChunks_.FinalChunk() : chunks_.FinalChunk(pcm, bytesPerSample);
             last = true;
         } else {
-            chunk = dsd ? dsdChunks_.NextChunk(dsdSource_) : chunks_.NextChunk(*waveReader_, bytesPerSample);
+            chunk = dsd ? dsdChunks_.NextChunk(dsdSource_) : chunks_.NextChunk(pcm, bytesPerSample);
         }
 
         const std::uint32_t blocks = chunk.data ? chunk.size / kDsdBlockBytes : 0;
@@ -578,6 +694,22 @@ void CPlaybackEngine::PositionCheck() {
     std::uint32_t length = 0;
     if (!GetTrackLength(currentTrack_, &length))
         return;
+    if (ms > length && isCD_) {
+        // The disc is read on without a break: the next track's audio is already flowing, so only the
+        // number changes and the time carries over. Past the last track (or to repeat this one) playback
+        // ends through the drain like a file's.
+        currentTrack_ += 1;
+        const std::uint32_t carried = ms - length;
+        playedBytes_ = PlayedBytesForMs(carried);
+        if (currentTrack_ > GetTrackCount() || repeatMode_ == 1) {
+            stopRequest_ = true;
+            trackChangePending_ = true;
+            return;
+        }
+        lastReportedMs_ = carried;
+        Post(WM_PLAYER_POSITION, carried, static_cast<LPARAM>(currentTrack_.load()));
+        return;
+    }
     if (ms > length) {
         // The track is over: the next step follows the drain, in End of track.
         currentTrack_ += 1;
@@ -605,6 +737,8 @@ void CPlaybackEngine::EndOfTrack() {
     std::uint32_t track = 0;
     if (repeatMode_ == 1)
         track = currentTrack_ - 1;
+    else if (isCD_)
+        track = repeatMode_ == 2 ? 1 : 0; // within the disc the position check already moved on
     else if (currentTrack_ <= GetTrackCount())
         track = currentTrack_;
     else if (repeatMode_ == 2)

@@ -9,6 +9,7 @@
 #include "CWaveSource.h"
 #include "SamplePipeline.h"
 
+#include "CDiscPilot.h"
 #include "Chanterel/CChanterel.h"
 #include "Mervane/CProcessProc.h"
 #include "Platform/Event.h"
@@ -92,6 +93,17 @@ public:
     int OpenFiles(const std::vector<std::string>& paths);
     // Closes a file source. Returns 1.
     int CloseFiles();
+
+    // The audio CD as the source: closes a file source and any open CD, then opens the drive behind the
+    // letter. 1 with the disc open (is CD, source open), 0 with no source. Blocks on the drive. Only while
+    // not playing.
+    int OpenDrive(unsigned char letter);
+    // Closes an open CD (blocking until its reading stopped). Returns 1. Only while not playing.
+    int CloseDrive();
+    // Closes an open CD, then ejects the tray of the letter's drive; true when that was done.
+    bool EjectDisc(unsigned char letter);
+    // Loads the tray of the letter's drive; true when that was done.
+    bool LoadDisc(unsigned char letter);
     std::uint32_t GetTrackCount() const;
     // Length of track (1-based) in ms; false for an unknown track or without a source.
     bool GetTrackLength(std::uint32_t track, std::uint32_t* ms) const;
@@ -143,6 +155,7 @@ public:
 
 private:
     class WaveReader;
+    class CdReader;
 
     void ReaderThread();
     void OutputThread();
@@ -214,4 +227,9 @@ private:
     std::array<std::uint8_t*, 6> silentChannels_{};
     std::array<std::uint8_t*, 6> silentWork_{};
     std::unique_ptr<WaveReader> waveReader_;
+    // The CD controller. The UI thread opens, positions and closes it; the output thread reads track
+    // lengths and positions it at a track end (never while the reader thread reads); the reader thread
+    // takes its PCM. Mutable: asking for counts and lengths goes through its non-const members.
+    mutable CDiscPilot drive_;
+    std::unique_ptr<CdReader> cdReader_;
 };

@@ -1,0 +1,302 @@
+// The audio CD through the engine, end to end: a virtual drive holding a 5-track image of two steady
+// tones (different on the two channels), played through the "dsf:" driver and decoded back to 44.1 kHz.
+// The tones run on across the track boundaries, so any gap, fade or lost sector there shows as a
+// departure from one steady fit of the whole recording.
+#include "EngineFixture.h"
+
+#include "DsdDecimator.h"
+#include "Platform/DriveTable.h"
+#include "Platform/Registry.h"
+#include "Platform/VirtualDrive.h"
+
+#include <array>
+#include <cmath>
+#include <numbers>
+
+namespace enginetest {
+namespace {
+
+constexpr double kFrequency1 = 997.0;
+constexpr double kFrequency2 = 3001.0;
+// Levels of the two tones on the left and the right (fractions of full scale).
+constexpr std::array<double, 2> kLevel1 = {0.5, 0.25};
+constexpr std::array<double, 2> kLevel2 = {0.25, 0.5};
+// Track lengths in sectors (75 per second): all different, so what played tells which tracks played.
+constexpr std::array<std::uint32_t, 5> kTracks = {60, 90, 75, 100, 80};
+constexpr std::uint32_t kFramesPerSector = 588;
+
+double Tone(double frequency, double frame) {
+    return std::sin(2 * std::numbers::pi * frequency * frame / 44100.0);
+}
+
+// One channel's least-squares fit to c + a1 sin + b1 cos (tone 1) + a2 sin + b2 cos (tone 2).
+struct Fit {
+    std::array<double, 5> coefficients{};
+    double level1 = 0, level2 = 0, signal = 0, residual = 0;
+
+    double At(std::size_t k) const {
+        const double x = static_cast<double>(k);
+        return coefficients[0] + coefficients[1] * Tone(kFrequency1, x) +
+               coefficients[2] * Tone(kFrequency1, x + 44100.0 / kFrequency1 / 4) +
+               coefficients[3] * Tone(kFrequency2, x) +
+               coefficients[4] * Tone(kFrequency2, x + 44100.0 / kFrequency2 / 4);
+    }
+    double SnrDb() const { return 10 * std::log10(signal / residual); }
+};
+
+Fit FitTones(const std::vector<float>& y, std::size_t from, std::size_t to) {
+    std::array<std::array<double, 6>, 5> m{}; // normal equations with the right-hand side in column 5
+    for (std::size_t k = from; k < to; ++k) {
+        const double x = static_cast<double>(k);
+        const std::array<double, 5> basis = {
+            1.0, Tone(kFrequency1, x), Tone(kFrequency1, x + 44100.0 / kFrequency1 / 4), Tone(kFrequency2, x),
+            Tone(kFrequency2, x + 44100.0 / kFrequency2 / 4)};
+        for (int i = 0; i < 5; ++i) {
+            for (int j = 0; j < 5; ++j)
+                m[i][j] += basis[i] * basis[j];
+            m[i][5] += basis[i] * y[k];
+        }
+    }
+    for (int p = 0; p < 5; ++p) {
+        for (int r = p + 1; r < 5; ++r) {
+            const double f = m[r][p] / m[p][p];
+            for (int c = p; c < 6; ++c)
+                m[r][c] -= f * m[p][c];
+        }
+    }
+    Fit fit;
+    for (int p = 4; p >= 0; --p) {
+        double v = m[p][5];
+        for (int c = p + 1; c < 5; ++c)
+            v -= m[p][c] * fit.coefficients[c];
+        fit.coefficients[p] = v / m[p][p];
+    }
+    fit.level1 = std::hypot(fit.coefficients[1], fit.coefficients[2]);
+    fit.level2 = std::hypot(fit.coefficients[3], fit.coefficients[4]);
+    for (std::size_t k = from; k < to; ++k) {
+        const double e = y[k] - fit.At(k);
+        fit.residual += e * e;
+        fit.signal += (fit.At(k) - fit.coefficients[0]) * (fit.At(k) - fit.coefficients[0]);
+    }
+    return fit;
+}
+
+class EngineCdTest : public EngineFixture {
+protected:
+    void SetUp() override {
+        EngineFixture::SetUp();
+        std::filesystem::create_directories(dir_ / "sys");
+        ::setenv("QUELLWAVE_SYSFS_BLOCK", (dir_ / "sys").c_str(), 1);
+        MakeDisc();
+    }
+    void TearDown() override { ::unsetenv("QUELLWAVE_SYSFS_BLOCK"); }
+
+    void MakeDisc() {
+        std::uint32_t sectors = 0;
+        std::string cue = "FILE \"tones.bin\" BINARY\n";
+        for (std::size_t t = 0; t < kTracks.size(); ++t) {
+            char line[80];
+            std::snprintf(line, sizeof line, "  TRACK %02zu AUDIO\n    INDEX 01 %02u:%02u:%02u\n", t + 1,
+                          sectors / 4500, sectors / 75 % 60, sectors % 75);
+            cue += line;
+            sectors += kTracks[t];
+        }
+        std::vector<std::uint8_t> bin;
+        for (std::uint32_t n = 0; n < sectors * kFramesPerSector; ++n) {
+            for (int c = 0; c < 2; ++c) {
+                const double v = kLevel1[c] * Tone(kFrequency1, n) + kLevel2[c] * Tone(kFrequency2, n);
+                const auto s = static_cast<std::int16_t>(std::lround(v * 32767));
+                bin.push_back(static_cast<std::uint8_t>(s & 0xFF));
+                bin.push_back(static_cast<std::uint8_t>((s >> 8) & 0xFF));
+            }
+        }
+        wavtest::WriteFile(dir_ / "tones.bin", bin);
+        std::ofstream(dir_ / "tones.cue") << cue;
+        platform::HKEY key = nullptr;
+        ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, 0,
+                                           platform::KEY_ALL_ACCESS, &key, nullptr),
+                  ERROR_SUCCESS);
+        std::string value;
+        for (char ch : "image:" + (dir_ / "tones.cue").string()) {
+            value.push_back(ch);
+            value.push_back('\0');
+        }
+        value.append(2, '\0');
+        ASSERT_EQ(platform::RegSetValueEx(key, "V", platform::REG_SZ,
+                                          reinterpret_cast<const BYTE*>(value.data()),
+                                          static_cast<DWORD>(value.size())),
+                  ERROR_SUCCESS);
+        platform::RegCloseKey(key);
+    }
+
+    // A run of sound lasts the frames played, and at most what the rings and the final chunk held when
+    // the output found the end (the reader runs ahead of the output by up to a ring).
+    static void ExpectLasts(const dsdtest::Run& run, double frames) {
+        EXPECT_GE(static_cast<double>(run.count), frames / 512);
+        EXPECT_LE(static_cast<double>(run.count), frames / 512 + kMostBlocksAhead);
+    }
+    static constexpr double kMostBlocksAhead = 32 + 11 + 2;
+
+    // Decodes one channel of the non-silent run to 44.1 kHz.
+    static std::vector<float> Decode(const dsdtest::DsfStream& stream, const dsdtest::Run& run, int channel) {
+        mervane::DsdDecimator decimator(44100);
+        std::vector<float> out(run.count * 4096 * 8 / 64);
+        for (std::size_t b = 0; b < run.count; ++b)
+            decimator.Process(stream.blocks[run.first + b].bytes.data() + 4096 * channel, 4096,
+                              out.data() + b * 512);
+        return out;
+    }
+};
+
+TEST_F(EngineCdTest, TracksPlayOnWithoutAGapRenumberedByTimeAndEnd) {
+    StartRecording();
+    ASSERT_EQ(engine_.OpenDrive('V'), 1);
+    EXPECT_TRUE(engine_.IsCD());
+    ASSERT_EQ(engine_.GetTrackCount(), 5u);
+    std::uint32_t ms = 0;
+    ASSERT_TRUE(engine_.GetTrackLength(4, &ms));
+    EXPECT_EQ(ms, 1333u);
+    EXPECT_FALSE(engine_.GetTrackLength(6, &ms));
+    ASSERT_EQ(engine_.SelectTrack(3, 0), 1);
+    ASSERT_EQ(engine_.Play(), 1);
+    ASSERT_TRUE(WaitForEnd());
+    const dsdtest::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    EXPECT_EQ(Count(WM_PLAYER_END), 1u);
+
+    // One unbroken run of sound for tracks 3, 4 and 5: a fade-in, the three tracks, a fade-out.
+    const auto segments = stream.Segments();
+    ASSERT_EQ(segments.size(), 1u);
+    const double frames = (kTracks[2] + kTracks[3] + kTracks[4]) * double{kFramesPerSector};
+    ExpectLasts(segments[0], frames);
+
+    // The first position of each later track comes at its boundary with the time carried over.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> firsts; // track, ms
+    for (const auto& m : Positions()) {
+        if (firsts.empty() || firsts.back().first != m.lParam)
+            firsts.emplace_back(static_cast<std::uint32_t>(m.lParam), static_cast<std::uint32_t>(m.wParam));
+    }
+    ASSERT_EQ(firsts.size(), 3u);
+    EXPECT_EQ(firsts[0].first, 3u);
+    EXPECT_EQ(firsts[1].first, 4u);
+    EXPECT_EQ(firsts[2].first, 5u);
+    EXPECT_LE(firsts[1].second, 12u) << "carried over, less than one block";
+    EXPECT_LE(firsts[2].second, 12u);
+
+    // Decoded, the recording is the image's two tones throughout: one steady fit holds across both
+    // boundaries (a gap, a fade or a lost sector there would break it).
+    const std::size_t edge = 44100 / 20; // the fades at the very start and end
+    for (int channel = 0; channel < 2; ++channel) {
+        SCOPED_TRACE(channel == 0 ? "left" : "right");
+        const std::vector<float> y = Decode(stream, segments[0], channel);
+        ASSERT_GT(y.size(), 3 * edge);
+        // The disc's audio, then the zeros read past its end while the output played out what it held.
+        ASSERT_GE(y.size(), static_cast<std::size_t>(frames));
+        const Fit fit = FitTones(y, edge, static_cast<std::size_t>(frames) - edge);
+        EXPECT_NEAR(20 * std::log10(fit.level1 / kLevel1[channel]), 0.0, 0.05);
+        EXPECT_NEAR(20 * std::log10(fit.level2 / kLevel2[channel]), 0.0, 0.05);
+        EXPECT_GT(fit.SnrDb(), 90.0);
+        std::printf("[ measured ] CD through the engine, %s: SNR %.1f dB after decimation and alignment\n",
+                    channel == 0 ? "left" : "right", fit.SnrDb());
+        // Around each boundary (where the engine renumbered), no sample strays from the fit.
+        const double boundary4 = kTracks[2] * double{kFramesPerSector};
+        for (const double at : {boundary4, boundary4 + kTracks[3] * double{kFramesPerSector}}) {
+            const auto centre = static_cast<std::size_t>(at);
+            double worst = 0;
+            for (std::size_t k = centre - 2000; k < centre + 2000; ++k)
+                worst = std::max(worst, std::abs(y[k] - fit.At(k)));
+            EXPECT_LT(worst, 0.001) << "at frame " << centre;
+        }
+    }
+}
+
+TEST_F(EngineCdTest, RepeatOneSelectsTheTrackAgain) {
+    StartRecording();
+    ASSERT_EQ(engine_.OpenDrive('V'), 1);
+    engine_.SetRepeatMode(1);
+    ASSERT_EQ(engine_.SelectTrack(3, 0), 1);
+    ASSERT_EQ(engine_.Play(), 1);
+    // The end of track 3 starts it again from 0: the engine's own move is a position (0, 3).
+    ASSERT_TRUE(WaitUntil(
+        [](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam == 0 && m.lParam == 3; }));
+    ASSERT_TRUE(WaitUntil(
+        [](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam == 0 && m.lParam == 3; }));
+    engine_.SetRepeatMode(0);
+    ASSERT_TRUE(WaitForEnd());
+    const dsdtest::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    for (const auto& m : Positions())
+        EXPECT_GE(m.lParam, 3) << "never before track 3";
+    // Track 3, track 3, then 3 to 5: each start faded in after silence.
+    const auto segments = stream.Segments();
+    ASSERT_EQ(segments.size(), 3u);
+    const double track3 = kTracks[2] * double{kFramesPerSector};
+    ExpectLasts(segments[0], track3);
+    ExpectLasts(segments[1], track3);
+    ExpectLasts(segments[2], (kTracks[2] + kTracks[3] + kTracks[4]) * double{kFramesPerSector});
+    // What follows track 3 before it starts again is silence, not the beginning of track 4.
+    for (std::size_t s = 0; s < 2; ++s) {
+        const std::vector<float> y = Decode(stream, segments[s], 0);
+        const std::size_t end = static_cast<std::size_t>(track3);
+        double loudest = 0;
+        for (std::size_t k = end + 1000; k < y.size(); ++k)
+            loudest = std::max(loudest, static_cast<double>(std::abs(y[k])));
+        EXPECT_LT(loudest, 0.001) << "segment " << s;
+    }
+}
+
+TEST_F(EngineCdTest, AnUnreadableDiscPlaysSilenceForTheTrackLengthsAndEnds) {
+    StartRecording();
+    ASSERT_EQ(engine_.OpenDrive('V'), 1);
+    std::string error;
+    const auto drive = platform::VirtualDrive::ForLetter('V', dir_ / "tones.cue", error);
+    ASSERT_TRUE(drive) << error;
+    drive->ArmNotReady(1000000);
+    ASSERT_EQ(engine_.SelectTrack(4, 0), 1);
+    ASSERT_EQ(engine_.Play(), 1);
+    ASSERT_TRUE(WaitForEnd());
+    drive->ArmNotReady(0);
+    const dsdtest::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    std::size_t converted = 0;
+    for (const auto& block : stream.blocks) {
+        if (!block.Silent()) {
+            ++converted;
+            EXPECT_NEAR(block.LeftDensity(), 0.5, 0.01) << "zeros converted: the modulator's silence";
+        }
+    }
+    const double frames = (kTracks[3] + kTracks[4]) * double{kFramesPerSector};
+    EXPECT_GE(static_cast<double>(converted), frames / 512);
+    EXPECT_LE(static_cast<double>(converted), frames / 512 + kMostBlocksAhead);
+    bool sawTrack5 = false;
+    for (const auto& m : Positions())
+        sawTrack5 = sawTrack5 || m.lParam == 5;
+    EXPECT_TRUE(sawTrack5);
+}
+
+TEST_F(EngineCdTest, OpeningFilesOrAnotherLetterClosesTheDisc) {
+    StartRecording();
+    EXPECT_EQ(engine_.OpenDrive('Q'), 0) << "no drive behind Q";
+    EXPECT_FALSE(engine_.SourceOpen());
+    ASSERT_EQ(engine_.OpenDrive('V'), 1);
+    const std::string wav = ConstantWav("a.wav", 16, 0.2, 0.5);
+    ASSERT_EQ(engine_.OpenFiles({wav}), 1);
+    EXPECT_FALSE(engine_.IsCD());
+    EXPECT_EQ(engine_.GetTrackCount(), 1u);
+    ASSERT_EQ(engine_.OpenDrive('V'), 1);
+    EXPECT_TRUE(engine_.IsCD());
+    EXPECT_EQ(engine_.GetTrackCount(), 5u);
+    EXPECT_EQ(engine_.CloseDrive(), 1);
+    EXPECT_FALSE(engine_.SourceOpen());
+    EXPECT_EQ(engine_.GetTrackCount(), 0u);
+    // The tray: ejecting closes the disc; the drive then has no disc until it is loaded again.
+    ASSERT_EQ(engine_.OpenDrive('V'), 1);
+    EXPECT_TRUE(engine_.EjectDisc('V'));
+    EXPECT_FALSE(engine_.SourceOpen());
+    EXPECT_EQ(engine_.OpenDrive('V'), 0);
+    EXPECT_TRUE(engine_.LoadDisc('V'));
+    EXPECT_EQ(engine_.OpenDrive('V'), 1);
+}
+
+} // namespace
+} // namespace enginetest
