@@ -217,6 +217,8 @@ unsigned CDiscPilot::CheckThreadProc(void* controller) {
     if (Load(self->stopRequested_) != 0) {
         Put(self->checkStarted_, 0);
     }
+    holder->lastReport = report;
+    holder->lastCondition = holder->reader.Condition();
     holder->checkBusy = false;
     return 0;
 }

@@ -71,4 +71,31 @@ bool GetReadCounts(const CDiscPilot& controller, ReadCounts& counts) noexcept {
     return true;
 }
 
+bool GetCheckSummary(const CDiscPilot& controller, CheckSummary& summary) noexcept {
+    const cddaCReaderHolder* holder = ControllerDiagnostics::Holder(controller);
+    if (holder == nullptr || holder->checkBusy.load() || holder->lastReport.done == 0) {
+        return false;
+    }
+    const CheckReport& r = holder->lastReport;
+    const ReadCondition& c = holder->lastCondition;
+    summary.done = r.done;
+    summary.success = r.success;
+    summary.status = r.status;
+    summary.readerStatus = holder->reader.Status();
+    summary.grade = r.grade;
+    summary.speedMultiple = r.speedMultiple;
+    summary.speed = c.speed;
+    summary.overlap = c.overlap;
+    summary.accurate = static_cast<int>(c.accurate);
+    summary.noJitter = static_cast<int>(c.noJitter);
+    summary.isrc = r.isrcResult;
+    summary.bufferSize = c.bufferSize;
+    summary.bytesCompared = r.bytesCompared;
+    summary.highDiffer = r.highDiffer;
+    summary.largeDiffer = r.largeDiffer;
+    summary.lowDiffer = r.lowDiffer;
+    summary.realignments = r.realignments;
+    return true;
+}
+
 } // namespace discpilot

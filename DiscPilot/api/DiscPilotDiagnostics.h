@@ -56,4 +56,23 @@ struct ReadCounts {
 // false when the controller has no drive open.
 DISCPILOT_API bool GetReadCounts(const CDiscPilot& controller, ReadCounts& counts) noexcept;
 
+// What the controller's last drive check found, for a report to the user (quellwave-cli check).
+struct CheckSummary {
+    int done = 0;        // the check ran to its end (not stopped)
+    int success = 0;     // a read condition was found and stored
+    int status = 0;      // the check's own outcome (0, 12 comparison errors, 21 probe failed, ...)
+    int readerStatus = 0;
+    int grade = 0;       // 1 (both passes identical) .. 10; 0 without success
+    double speedMultiple = 0; // the first pass's speed as a multiple of 1x
+    int speed = 0;       // the condition's speed, multiples of 176 kB/s
+    int overlap = 0;     // the condition's overlap in sectors
+    int accurate = 0;    // read first without overlap correction
+    int noJitter = 0;
+    int isrc = 0;        // every audio track's ISRC valid and distinct
+    std::uint32_t bufferSize = 0; // bytes per transfer
+    int bytesCompared = 0, highDiffer = 0, largeDiffer = 0, lowDiffer = 0, realignments = 0;
+};
+// false when no drive is open or no check has finished on it. Any thread.
+DISCPILOT_API bool GetCheckSummary(const CDiscPilot& controller, CheckSummary& summary) noexcept;
+
 } // namespace discpilot

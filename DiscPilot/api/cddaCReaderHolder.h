@@ -2,6 +2,7 @@
 // from one another (the last one to close destroys it), and what the last delivery produced.
 #pragma once
 
+#include "check/cddaCDriveCheck.h"
 #include "reader/cddaCReader.h"
 
 #include <atomic>
@@ -23,6 +24,10 @@ struct cddaCReaderHolder {
     std::thread checkThread;
     const CDiscPilot* checkOwner = nullptr;
     std::atomic<bool> checkBusy{false};
+    // What the last check found and the condition it left in force; written by the check thread before
+    // it clears checkBusy, read only after that.
+    CheckReport lastReport;
+    ReadCondition lastCondition;
 };
 
 // Reaches the controller's reader for the diagnostics of DiscPilotDiagnostics.h.
