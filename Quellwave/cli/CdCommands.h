@@ -23,3 +23,9 @@ int RunRip(const std::vector<std::string>& args);
 // 1 when the drive's volume cannot be opened; whether the tray moved is not reported by the drive.
 int RunEject(const std::vector<std::string>& args);
 int RunLoad(const std::vector<std::string>& args);
+
+// "check LETTER": the drive check (how this drive model must be read), with a progress bar on standard
+// error when it is a terminal, then the result, grade, speed, overlap, buffer size and statuses. 0 when a
+// read condition was stored, 1 when the check failed or could not start, 130 when it was stopped
+// (Ctrl-C, SIGTERM, SIGHUP).
+int RunCheck(const std::vector<std::string>& args);

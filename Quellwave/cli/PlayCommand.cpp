@@ -1,3 +1,4 @@
+#include "CdCommands.h"
 #include "CliSupport.h"
 #include "Commands.h"
 
@@ -11,6 +12,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -40,6 +42,8 @@ struct PlayOptions {
     bool rfMode = false;
     std::int32_t repeat = 0;
     std::vector<std::string> paths;
+    unsigned char cd = 0;         // the drive letter of --cd, 0 for files
+    std::uint32_t firstTrack = 0; // --track, 0 when not given
 };
 
 int BadArguments(const std::string& message) {
@@ -56,6 +60,20 @@ int ParseArguments(const std::vector<std::string>& args, PlayOptions* options) {
             options->paths.push_back(a);
         } else if (a == "--") {
             pathsOnly = true;
+        } else if (a == "--cd" || a == "--track") {
+            if (i + 1 >= args.size())
+                return BadArguments(a + " needs a value");
+            const std::string& value = args[++i];
+            if (a == "--cd") {
+                if (!ParseDriveLetter(value, options->cd))
+                    return BadArguments("--cd takes a drive letter, not \"" + value + "\"");
+            } else {
+                char* end = nullptr;
+                const unsigned long track = std::strtoul(value.c_str(), &end, 10);
+                if (value.empty() || *end != '\0' || track < 1 || track > 99)
+                    return BadArguments("--track takes a track number 1..99, not \"" + value + "\"");
+                options->firstTrack = static_cast<std::uint32_t>(track);
+            }
         } else if (a == "--driver" || a == "--repeat") {
             if (i + 1 >= args.size())
                 return BadArguments(a + " needs a value");
@@ -78,7 +96,11 @@ int ParseArguments(const std::vector<std::string>& args, PlayOptions* options) {
             return BadArguments("unknown option \"" + a + "\"");
         }
     }
-    if (options->paths.empty())
+    if (options->cd != 0 && !options->paths.empty())
+        return BadArguments("--cd plays a disc, not files");
+    if (options->cd == 0 && options->firstTrack != 0)
+        return BadArguments("--track is for --cd");
+    if (options->cd == 0 && options->paths.empty())
         return BadArguments("no file to play");
     return -1;
 }
@@ -159,7 +181,7 @@ int RunPlay(const std::vector<std::string>& args) {
     // Name every path that will be skipped and why; the engine skips them silently. The tests are the
     // engine's: WAV first, then DSF/DSDIFF, which play only in RF mode.
     const bool rfMode = options.rfMode || ReadRFMode();
-    std::size_t playable = 0;
+    std::size_t playable = options.cd != 0 ? 1 : 0;
     for (const std::string& path : options.paths) {
         CWaveSource probe;
         if (probe.Open(path.c_str())) {
@@ -195,7 +217,18 @@ int RunPlay(const std::vector<std::string>& args) {
     if (FAILED(engine.Initialize(&window, driverError)))
         std::fputs("quellwave-cli: the level control is not available\n", stderr);
 
-    if (engine.OpenFiles(options.paths) == 0) {
+    std::uint32_t firstTrack = 1;
+    if (options.cd != 0) {
+        if (engine.OpenDrive(options.cd) == 0) {
+            std::fprintf(stderr, "quellwave-cli: no audio disc can be read in drive %c\n", options.cd);
+            return kExitNothingPlayable;
+        }
+        const std::uint32_t count = engine.GetTrackCount();
+        if (options.firstTrack > count)
+            return BadArguments("the disc has " + std::to_string(count) + " tracks, not " +
+                                std::to_string(options.firstTrack));
+        firstTrack = options.firstTrack != 0 ? options.firstTrack : 1;
+    } else if (engine.OpenFiles(options.paths) == 0) {
         std::fputs("quellwave-cli: nothing to play\n", stderr);
         return kExitNothingPlayable;
     }
@@ -209,7 +242,7 @@ int RunPlay(const std::vector<std::string>& args) {
                      kAsioSettingsKey);
         return kExitNoDriver;
     };
-    engine.SelectTrack(1, 0);
+    engine.SelectTrack(firstTrack, 0);
 
     if (engine.Play() == 0)
         return driverFailed();

@@ -19,6 +19,7 @@ const char* UsageText() {
            "                           file; no fades are applied. The DSF holds the whole input, one DSD\n"
            "                           block per 512 frames, the last one padded with silence\n"
            "  play [--driver NAME] [--repeat off|one|all] [--rf-mode] PATH...\n"
+           "  play [--driver NAME] [--repeat off|one|all] --cd LETTER [--track N]\n"
            "                           play WAV files (and, with --rf-mode, DSF and DSDIFF files "
            "bit-exactly)\n"
            "                           as DSD64 through the engine. Prints\n"
@@ -28,8 +29,10 @@ const char* UsageText() {
            "                           plays it into a sink at the DSD64 rate; without --driver the stored\n"
            "                           DefaultASIODriverName is used (\"auto\" when none is stored); a dsf:\n"
            "                           FILE may not be one of the files played. --rf-mode turns on DSD file\n"
-           "                           playback for this run. Ctrl-C (or SIGTERM, SIGHUP) fades out, ends a\n"
-           "                           recording's file properly and stops. Exit status: 0 played to\n"
+           "                           playback for this run. --cd plays the disc in drive LETTER from\n"
+           "                           track N (1 by default) to its end without gaps. Ctrl-C (or\n"
+           "                           SIGTERM, SIGHUP) fades out, ends a recording's file properly and\n"
+           "                           stops. Exit status: 0 played to\n"
            "                           the end, 1 bad arguments, 2 nothing playable, 3 the output driver\n"
            "                           cannot be opened, 4 the device failed, 130 interrupted\n"
            "  drives                   list the drive letters: device, type, vendor, product, revision, and\n"
@@ -38,6 +41,10 @@ const char* UsageText() {
            "                           mm:ss.ff, audio or data, pre-emphasis; then the lead-out\n"
            "  rip LETTER TRACK OUT.wav read one audio track into a WAV file (written whole or not at all)\n"
            "  eject LETTER, load LETTER open or close the drive's tray\n"
+           "  check LETTER             the drive check: finds and stores how this drive model must be\n"
+           "                           read; a progress bar, then the result, grade, speed, overlap,\n"
+           "                           buffer size and statuses. Exit status 0 when a read condition was\n"
+           "                           stored, 1 when it failed, 130 when stopped\n"
            "  outputs                  list the ALSA outputs and the DSD modes each accepts (native DSD\n"
            "                           formats, DoP), to choose a --driver or DefaultASIODriverName\n"
            "  --help                   show this text\n"
@@ -51,7 +58,8 @@ constexpr const char* kSummary =
     "quellwave-cli - Quellwave without a window: a DSD64 player engine that up-converts 16/24-bit\n"
     "44 100 Hz WAV files to DSD64 and plays DSF/DSDIFF files bit-exactly.\n"
     "\n"
-    "Commands: info, convert, play, drives, toc, rip, eject, load, outputs. Run \"quellwave-cli --help\" for "
+    "Commands: info, convert, play, drives, toc, rip, eject, load, check, outputs. Run \"quellwave-cli "
+    "--help\" for "
     "their usage.\n";
 
 } // namespace
@@ -95,6 +103,8 @@ int main(int argc, char** argv) {
         return RunEject(operands);
     if (command == "load")
         return RunLoad(operands);
+    if (command == "check")
+        return RunCheck(operands);
     std::fprintf(stderr, "quellwave-cli: unknown command \"%s\"\n\n%s", command.c_str(), UsageText());
     return 2;
 }

@@ -1,6 +1,7 @@
 // Runs "quellwave-cli toc/rip/eject/load" on a mixed CUE/BIN disc mapped to a letter, and checks the
 // results against what independent tools read from the same image: cd-info's table of contents and
 // cd-paranoia's raw extraction.
+#include "CdToneDisc.h"
 #include "DiscImageBuilder.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -206,6 +208,93 @@ TEST_F(CdCommandsTest, EjectAndLoadAnswerForCdDrivesOnly) {
                           Case{"eject VV", 2}, Case{"toc Q", 1}}) {
         std::string out, err;
         EXPECT_EQ(Cli(c.args, out, err), c.status) << c.args << ": " << err;
+    }
+}
+
+TEST_F(CdCommandsTest, CheckStoresAConditionOrSaysWhyNot) {
+    struct Case {
+        const char* name;
+        std::string profile; // values under the drive's profile key
+        int status;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases = {
+        {"clean",
+         "",
+         0,
+         {"result 0 (checked, read condition stored)\n", "grade 1\n", "buffer 65536 bytes\n",
+          "status 0, reader status 0\n"}},
+        {"inaccurate",
+         "\"CddaAccurate\"=dword:00000000\n",
+         0,
+         {"result 0 ", "grade 1\n", "buffer 1048576 bytes\n", "overlap-corrected"}},
+        {"noisy", "\"Noise\"=dword:00000078\n", 1, {"result 2 (failed)\n", "status 12,"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(dir_ / "machine.reg", std::ios::app)
+            << "\n[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives\\V]\n"
+            << c.profile;
+        std::filesystem::remove(dir_ / "user.reg");
+        std::string out, err;
+        EXPECT_EQ(Cli("check V", out, err), c.status) << err;
+        for (const std::string& line : c.lines)
+            EXPECT_NE(out.find(line), std::string::npos) << "missing \"" << line << "\" in\n" << out;
+        SetUp();
+    }
+    std::string out, err;
+    EXPECT_EQ(Cli("check", out, err), 2);
+    EXPECT_EQ(Cli("check Q", out, err), 1);
+}
+
+// "play --cd" through the real binary: the recording decoded is the image's audio from the chosen track
+// on, and the position lines renumber at each boundary.
+TEST_F(CdCommandsTest, PlayCdRecordsTheDiscFromTheChosenTrackOn) {
+    const std::array<std::uint32_t, 5> tracks = {40, 75, 60, 90, 50};
+    cdtone::WriteDisc(dir_, tracks);
+    disctest::WriteText(dir_ / "machine.reg", "Windows Registry Editor Version 5.00\n\n"
+                                              "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+                                              "\"V\"=\"image:" +
+                                                  (dir_ / "tones.cue").string() + "\"\n");
+    std::string out, err;
+    ASSERT_EQ(Cli("play --cd V --track 3 --driver dsf:out.dsf", out, err), 0) << err;
+    std::vector<std::pair<unsigned, unsigned>> firsts; // track, ms of its first position line
+    std::istringstream lines(out);
+    std::string word;
+    unsigned track = 0, ms = 0;
+    while (lines >> word) {
+        if (word == "position" && lines >> track >> ms && (firsts.empty() || firsts.back().first != track))
+            firsts.emplace_back(track, ms);
+    }
+    EXPECT_NE(out.find("end\n"), std::string::npos);
+    ASSERT_EQ(firsts.size(), 3u) << out;
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(firsts[i].first, 3 + i);
+        EXPECT_LE(firsts[i].second, 12u) << "time carried over at the boundary";
+    }
+    const dsdtest::DsfStream stream = dsdtest::ReadDsf(dir_ / "out.dsf");
+    ASSERT_TRUE(stream.valid) << stream.error;
+    const auto segments = stream.Segments();
+    ASSERT_EQ(segments.size(), 1u);
+    const double frames = (tracks[2] + tracks[3] + tracks[4]) * double{cdtone::kFramesPerSector};
+    for (int channel = 0; channel < 2; ++channel) {
+        const std::vector<float> y = cdtone::Decode(stream, segments[0], channel);
+        ASSERT_GE(y.size(), static_cast<std::size_t>(frames));
+        const cdtone::Fit fit = cdtone::FitTones(y, 2205, static_cast<std::size_t>(frames) - 2205);
+        EXPECT_GT(fit.SnrDb(), 90.0) << "channel " << channel;
+        EXPECT_NEAR(fit.level1, cdtone::kLevel1[channel], 0.005);
+        EXPECT_NEAR(fit.level2, cdtone::kLevel2[channel], 0.005);
+        std::printf("[ measured ] quellwave-cli play --cd, channel %d: SNR %.1f dB\n", channel, fit.SnrDb());
+    }
+
+    struct Bad {
+        const char* args;
+        int status;
+    };
+    for (const Bad& b :
+         {Bad{"play --cd V --track 6 --driver null", 1}, Bad{"play --cd V a.wav", 1},
+          Bad{"play --track 2 a.wav", 1}, Bad{"play --cd 7", 1}, Bad{"play --cd Q --driver null", 2}}) {
+        EXPECT_EQ(Cli(b.args, out, err), b.status) << b.args << ": " << err;
     }
 }
 

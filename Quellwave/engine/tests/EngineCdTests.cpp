@@ -4,82 +4,21 @@
 // departure from one steady fit of the whole recording.
 #include "EngineFixture.h"
 
-#include "DsdDecimator.h"
+#include "CdToneDisc.h"
 #include "Platform/DriveTable.h"
 #include "Platform/Registry.h"
 #include "Platform/VirtualDrive.h"
 
 #include <array>
 #include <cmath>
-#include <numbers>
 
 namespace enginetest {
 namespace {
 
-constexpr double kFrequency1 = 997.0;
-constexpr double kFrequency2 = 3001.0;
-// Levels of the two tones on the left and the right (fractions of full scale).
-constexpr std::array<double, 2> kLevel1 = {0.5, 0.25};
-constexpr std::array<double, 2> kLevel2 = {0.25, 0.5};
+using namespace cdtone;
+
 // Track lengths in sectors (75 per second): all different, so what played tells which tracks played.
 constexpr std::array<std::uint32_t, 5> kTracks = {60, 90, 75, 100, 80};
-constexpr std::uint32_t kFramesPerSector = 588;
-
-double Tone(double frequency, double frame) {
-    return std::sin(2 * std::numbers::pi * frequency * frame / 44100.0);
-}
-
-// One channel's least-squares fit to c + a1 sin + b1 cos (tone 1) + a2 sin + b2 cos (tone 2).
-struct Fit {
-    std::array<double, 5> coefficients{};
-    double level1 = 0, level2 = 0, signal = 0, residual = 0;
-
-    double At(std::size_t k) const {
-        const double x = static_cast<double>(k);
-        return coefficients[0] + coefficients[1] * Tone(kFrequency1, x) +
-               coefficients[2] * Tone(kFrequency1, x + 44100.0 / kFrequency1 / 4) +
-               coefficients[3] * Tone(kFrequency2, x) +
-               coefficients[4] * Tone(kFrequency2, x + 44100.0 / kFrequency2 / 4);
-    }
-    double SnrDb() const { return 10 * std::log10(signal / residual); }
-};
-
-Fit FitTones(const std::vector<float>& y, std::size_t from, std::size_t to) {
-    std::array<std::array<double, 6>, 5> m{}; // normal equations with the right-hand side in column 5
-    for (std::size_t k = from; k < to; ++k) {
-        const double x = static_cast<double>(k);
-        const std::array<double, 5> basis = {
-            1.0, Tone(kFrequency1, x), Tone(kFrequency1, x + 44100.0 / kFrequency1 / 4), Tone(kFrequency2, x),
-            Tone(kFrequency2, x + 44100.0 / kFrequency2 / 4)};
-        for (int i = 0; i < 5; ++i) {
-            for (int j = 0; j < 5; ++j)
-                m[i][j] += basis[i] * basis[j];
-            m[i][5] += basis[i] * y[k];
-        }
-    }
-    for (int p = 0; p < 5; ++p) {
-        for (int r = p + 1; r < 5; ++r) {
-            const double f = m[r][p] / m[p][p];
-            for (int c = p; c < 6; ++c)
-                m[r][c] -= f * m[p][c];
-        }
-    }
-    Fit fit;
-    for (int p = 4; p >= 0; --p) {
-        double v = m[p][5];
-        for (int c = p + 1; c < 5; ++c)
-            v -= m[p][c] * fit.coefficients[c];
-        fit.coefficients[p] = v / m[p][p];
-    }
-    fit.level1 = std::hypot(fit.coefficients[1], fit.coefficients[2]);
-    fit.level2 = std::hypot(fit.coefficients[3], fit.coefficients[4]);
-    for (std::size_t k = from; k < to; ++k) {
-        const double e = y[k] - fit.At(k);
-        fit.residual += e * e;
-        fit.signal += (fit.At(k) - fit.coefficients[0]) * (fit.At(k) - fit.coefficients[0]);
-    }
-    return fit;
-}
 
 class EngineCdTest : public EngineFixture {
 protected:
@@ -92,26 +31,7 @@ protected:
     void TearDown() override { ::unsetenv("QUELLWAVE_SYSFS_BLOCK"); }
 
     void MakeDisc() {
-        std::uint32_t sectors = 0;
-        std::string cue = "FILE \"tones.bin\" BINARY\n";
-        for (std::size_t t = 0; t < kTracks.size(); ++t) {
-            char line[80];
-            std::snprintf(line, sizeof line, "  TRACK %02zu AUDIO\n    INDEX 01 %02u:%02u:%02u\n", t + 1,
-                          sectors / 4500, sectors / 75 % 60, sectors % 75);
-            cue += line;
-            sectors += kTracks[t];
-        }
-        std::vector<std::uint8_t> bin;
-        for (std::uint32_t n = 0; n < sectors * kFramesPerSector; ++n) {
-            for (int c = 0; c < 2; ++c) {
-                const double v = kLevel1[c] * Tone(kFrequency1, n) + kLevel2[c] * Tone(kFrequency2, n);
-                const auto s = static_cast<std::int16_t>(std::lround(v * 32767));
-                bin.push_back(static_cast<std::uint8_t>(s & 0xFF));
-                bin.push_back(static_cast<std::uint8_t>((s >> 8) & 0xFF));
-            }
-        }
-        wavtest::WriteFile(dir_ / "tones.bin", bin);
-        std::ofstream(dir_ / "tones.cue") << cue;
+        cdtone::WriteDisc(dir_.path, kTracks);
         platform::HKEY key = nullptr;
         ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, 0,
                                            platform::KEY_ALL_ACCESS, &key, nullptr),
@@ -136,16 +56,6 @@ protected:
         EXPECT_LE(static_cast<double>(run.count), frames / 512 + kMostBlocksAhead);
     }
     static constexpr double kMostBlocksAhead = 32 + 11 + 2;
-
-    // Decodes one channel of the non-silent run to 44.1 kHz.
-    static std::vector<float> Decode(const dsdtest::DsfStream& stream, const dsdtest::Run& run, int channel) {
-        mervane::DsdDecimator decimator(44100);
-        std::vector<float> out(run.count * 4096 * 8 / 64);
-        for (std::size_t b = 0; b < run.count; ++b)
-            decimator.Process(stream.blocks[run.first + b].bytes.data() + 4096 * channel, 4096,
-                              out.data() + b * 512);
-        return out;
-    }
 };
 
 TEST_F(EngineCdTest, TracksPlayOnWithoutAGapRenumberedByTimeAndEnd) {
