@@ -1,8 +1,12 @@
-// The whole playback path: a WAV file through the engine (reader thread, fades, up-conversion, rings,
-// output thread) to the "null" driver, which takes blocks at the DSD64 rate as a DAC would. Playback is
-// therefore real time; what is measured is the processor time the process spends per second of audio,
-// and its peak resident memory. Run one case per process for a clean memory figure:
+// The whole playback path: a WAV file (or an audio CD from a virtual drive) through the engine (reader
+// thread, fades, up-conversion, rings, output thread) to the "null" driver, which takes blocks at the DSD64
+// rate as a DAC would. Playback is therefore real time; what is measured is the processor time the process
+// spends per second of audio, and its peak resident memory. Run one case per process for a clean memory
+// figure:
 //   PlaybackBench --benchmark_filter=PlayWav/16
+// The CD cases read a CUE/BIN image through the virtual drive and the CD library (its reader thread,
+// overlap correction when the drive does not promise an accurate stream) on top of the WAV path's work:
+//   PlaybackBench --benchmark_filter=PlayCd
 #include "CPlaybackEngine.h"
 
 #include "Platform/MessageTarget.h"
@@ -105,6 +109,89 @@ void PlayWav(benchmark::State& state) {
     state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
     state.counters["peak_rss_MiB"] = PeakRssMiB();
 }
+
+// A 5-track disc image of the same chord, mapped to V in a registry of its own; the drive's transport and
+// accuracy as the case asks.
+std::filesystem::path WriteChordDisc(double seconds, bool passThrough, bool accurate) {
+    const auto dir = std::filesystem::temp_directory_path() / "qw-playback-bench-cd";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "sys");
+    const auto sectors = static_cast<std::uint32_t>(seconds * 75);
+    std::ofstream bin(dir / "chord.bin", std::ios::binary);
+    std::vector<std::uint8_t> b;
+    const double scale = 32767 * 0.5 / 3;
+    for (std::uint32_t n = 0; n < sectors * 588; ++n) {
+        const double t = n / 44100.0;
+        const double v =
+            std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277.18 * t) + std::sin(2 * M_PI * 329.63 * t);
+        const auto s = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::lround(v * scale)));
+        Put(b, s, 2), Put(b, s, 2);
+        if (b.size() >= 44100 * 4 || n + 1 == sectors * 588) {
+            bin.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+            b.clear();
+        }
+    }
+    std::ofstream cue(dir / "chord.cue");
+    cue << "FILE \"chord.bin\" BINARY\n";
+    for (std::uint32_t t = 0; t < 5; ++t) {
+        const std::uint32_t at = sectors / 5 * t;
+        char line[80];
+        std::snprintf(line, sizeof line, "  TRACK %02u AUDIO\n    INDEX 01 %02u:%02u:%02u\n", t + 1,
+                      at / 4500, at / 75 % 60, at % 75);
+        cue << line;
+    }
+    std::ofstream reg(dir / "machine.reg");
+    reg << "Windows Registry Editor Version 5.00\n\n"
+        << "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n\"V\"=\"image:"
+        << (dir / "chord.cue").string()
+        << "\"\n\n[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives\\V]\n\"CddaAccurate\"=dword:0000000"
+        << (accurate ? 1 : 0) << "\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orva Corporation\\Tarnix\\Corvex]\n"
+        << "\"Cdrom_Mode\"=\"" << (passThrough ? "ASPI" : "RAW") << "\"\n";
+    return dir;
+}
+
+void PlayCd(benchmark::State& state) {
+    const bool passThrough = state.range(0) != 0;
+    const bool accurate = state.range(1) != 0;
+    const double seconds = static_cast<double>(state.range(2));
+    const auto dir = WriteChordDisc(seconds, passThrough, accurate);
+    setenv("QUELLWAVE_REGISTRY_DIR", dir.c_str(), 1);
+    setenv("QUELLWAVE_SYSFS_BLOCK", (dir / "sys").c_str(), 1);
+    double cpu = 0;
+    double audio = 0;
+    for (auto _ : state) {
+        platform::MessageQueue window;
+        CPlaybackEngine engine;
+        engine.SetDriverNameOverride("null");
+        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorMessageName));
+        if (engine.OpenDrive('V') != 1 || engine.SelectTrack(1, 0) != 1) {
+            state.SkipWithError("the disc image was not opened");
+            break;
+        }
+        const double before = ProcessCpuSeconds();
+        if (engine.Play() != 1) {
+            state.SkipWithError("the null driver did not open");
+            break;
+        }
+        while (window.Wait().msg != WM_PLAYER_END) {
+        }
+        cpu += ProcessCpuSeconds() - before;
+        audio += seconds;
+    }
+    std::filesystem::remove_all(dir);
+    state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
+    state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
+    state.counters["peak_rss_MiB"] = PeakRssMiB();
+}
+
+BENCHMARK(PlayCd)
+    ->ArgNames({"passthrough", "accurate", "seconds"})
+    ->Args({0, 1, 20})
+    ->Args({1, 0, 20})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kSecond);
 
 BENCHMARK(PlayWav)
     ->ArgNames({"bits", "seconds"})
