@@ -1,0 +1,128 @@
+#include "CSettingDialog.h"
+
+#include "AboutBox.h"
+#include "CFolderBrowserDialog.h"
+#include "CRegistrySection.h"
+#include "DialogSupport.h"
+#include "FolderChooser.h"
+#include "ResourceIds.h"
+#include "Settings.h"
+
+#include "Platform/DriveTable.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+CRegistrySection NoticeSection() {
+    CRegistrySection section;
+    section.SetNames(kCompanyName, kProductName, "Settings");
+    return section;
+}
+
+} // namespace
+
+CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialog(parent), browser_(browser) {
+    setObjectName(QStringLiteral("CSettingDialog"));
+    setWindowTitle(ui::Text(resid::kStrSettingsCaption));
+
+    m_driveList = new QComboBox(this);
+    ui::SetControlId(m_driveList, kIdDriveList);
+    folder_ = new QLineEdit(this);
+    ui::SetControlId(folder_, kIdFolder);
+    auto* browse = ui::MakeButton(this, kIdBrowse, ui::Text(resid::kStrSettingsBrowse));
+    auto* about = ui::MakeButton(this, kIdAbout, ui::Text(resid::kStrSettingsAbout));
+    showNotice_ = ui::MakeCheckBox(this, kIdShowNotice, ui::Text(resid::kStrSettingsShowNotice));
+    auto* ok = ui::MakeButton(this, ui::IDOK, ui::Text(resid::kStrOk));
+    ok->setDefault(true);
+    auto* cancel = ui::MakeButton(this, ui::IDCANCEL, ui::Text(resid::kStrCancel));
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(ui::Text(resid::kStrSettingsDrive), this), 0, 0);
+    grid->addWidget(m_driveList, 0, 1, 1, 2, Qt::AlignLeft);
+    grid->addWidget(new QLabel(ui::Text(resid::kStrSettingsFolder), this), 1, 0);
+    grid->addWidget(folder_, 1, 1);
+    grid->addWidget(browse, 1, 2);
+    grid->addWidget(showNotice_, 2, 0, 1, 3);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnMinimumWidth(1, ui::DluX(this, 140));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(about);
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addSpacing(ui::DluY(this, 6));
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(browse, &QPushButton::clicked, this, &CSettingDialog::OnBrowse);
+    connect(about, &QPushButton::clicked, this, &CSettingDialog::OnAbout);
+    connect(ok, &QPushButton::clicked, this, &CSettingDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &CSettingDialog::reject);
+    OnInitDialog();
+}
+
+CSettingDialog::~CSettingDialog() = default;
+
+void CSettingDialog::OnInitDialog() {
+    // The notice is shown unless a non-zero NoDispNext says otherwise (the user's value first, then the
+    // machine's, as at start-up).
+    DWORD noDispNext = 0;
+    showNotice_->setChecked(true);
+    if (NoticeSection().ReadDWORDUserThenMachine("NoDispNext", &noDispNext) && noDispNext != 0)
+        showNotice_->setChecked(false);
+
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        if (platform::GetDriveType(letter) == platform::DRIVE_CDROM)
+            m_driveList->addItem(QStringLiteral("%1:").arg(QChar(letter)), int(letter));
+    }
+    DWORD drive = 0;
+    if (!ReadDrive(&drive))
+        m_driveList->setCurrentIndex(m_driveList->count() > 0 ? 0 : -1);
+    else
+        m_driveList->setCurrentIndex(m_driveList->findData(int(drive))); // -1: the drive is gone
+    folder_->clear();
+}
+
+void CSettingDialog::OnBrowse() {
+    QtFolderBrowser ownBrowser(this);
+    FolderBrowser& browser = browser_ != nullptr ? *browser_ : ownBrowser;
+    // The home folder stands where the first fixed disk's root stood: where a listener's music is.
+    std::string folder;
+    if (ChooseFolder(browser, &folder, false, QDir::homePath().toStdString(), kBrowseCaption, kBrowseTitle))
+        folder_->setText(QString::fromStdString(folder));
+}
+
+void CSettingDialog::OnAbout() {
+    if (aboutRunner_) {
+        aboutRunner_();
+        return;
+    }
+    AboutBox about(nullptr);
+    about.exec();
+}
+
+void CSettingDialog::accept() {
+    const QString folder = folder_->text();
+    if (!folder.isEmpty())
+        WriteFolder(folder.toStdString());
+    if (m_driveList->currentIndex() >= 0)
+        WriteDrive(static_cast<DWORD>(m_driveList->currentData().toInt()));
+    const DWORD noDispNext = showNotice_->isChecked() ? 0 : 1;
+    NoticeSection().WriteDWORD("NoDispNext", &noDispNext, false);
+    done(ui::IDOK);
+}
+
+void CSettingDialog::reject() {
+    done(ui::IDCANCEL);
+}

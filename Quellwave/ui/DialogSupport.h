@@ -1,0 +1,31 @@
+// What the dialogs built in code share: their texts by string id from the resource chain, buttons and
+// statics that carry their control ids, and the results their modal loops end with (IDOK 1, IDCANCEL 2, as
+// the window that runs them compares them). UI thread only.
+#pragma once
+
+#include "ControlNotify.h"
+
+#include <QString>
+
+class QCheckBox;
+class QDialog;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace ui {
+
+// String `id` of the resource chain (resource module, skin, program); empty when none has it.
+QString Text(unsigned id);
+
+// A push button / check box / static with its control id and text.
+QPushButton* MakeButton(QWidget* parent, int id, const QString& text);
+QCheckBox* MakeCheckBox(QWidget* parent, int id, const QString& text);
+QLabel* MakeStatic(QWidget* parent, int id, const QString& text = {});
+
+// Converts dialog units to pixels for the dialog's font, as the other platform lays out its templates:
+// a horizontal unit is a quarter of the average character width, a vertical one an eighth of the height.
+int DluX(const QWidget* dialog, int units);
+int DluY(const QWidget* dialog, int units);
+
+} // namespace ui

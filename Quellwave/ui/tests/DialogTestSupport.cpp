@@ -1,0 +1,137 @@
+#include "DialogTestSupport.h"
+
+#include "DiscImageBuilder.h"
+#include "ResourceModules.h"
+
+#include "Platform/DriveTable.h"
+#include "Platform/Registry.h"
+#include "Platform/Text.h"
+
+#include <QAbstractButton>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <vector>
+
+namespace uitest {
+
+namespace {
+
+platform::HKEY Root(bool user) {
+    return user ? platform::HKEY_CURRENT_USER : platform::HKEY_LOCAL_MACHINE;
+}
+
+void Put(bool user, const std::string& keyPath, const std::string& name, DWORD type,
+         const std::vector<BYTE>& data) {
+    platform::HKEY key = nullptr;
+    ASSERT_EQ(platform::RegCreateKeyEx(Root(user), keyPath, 0, platform::KEY_ALL_ACCESS, &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(platform::RegSetValueEx(key, name, type, data.data(), static_cast<DWORD>(data.size())),
+              ERROR_SUCCESS);
+    platform::RegCloseKey(key);
+}
+
+std::optional<std::vector<BYTE>> Get(const std::string& keyPath, const std::string& name, DWORD* type) {
+    platform::HKEY key = nullptr;
+    if (platform::RegOpenKeyEx(platform::HKEY_CURRENT_USER, keyPath, platform::KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    std::vector<BYTE> data(4096);
+    DWORD size = static_cast<DWORD>(data.size());
+    const LONG result = platform::RegQueryValueEx(key, name, type, data.data(), &size);
+    platform::RegCloseKey(key);
+    if (result != ERROR_SUCCESS)
+        return std::nullopt;
+    data.resize(size);
+    return data;
+}
+
+} // namespace
+
+void DialogTest::SetUp() {
+    static std::atomic<int> serial{0};
+    dir_ = std::filesystem::temp_directory_path() /
+           ("qw-dialogs-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_ / "sys");
+    ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);
+    ASSERT_EQ(setenv("QUELLWAVE_SYSFS_BLOCK", (dir_ / "sys").c_str(), 1), 0);
+    static const bool loaded = TheResources().LoadResourceModule(kStringResourceModule, QW_PROGRAM_DIR);
+    ASSERT_TRUE(loaded) << "the built resource module is beside the program";
+}
+
+void DialogTest::TearDown() {
+    unsetenv("QUELLWAVE_REGISTRY_DIR");
+    unsetenv("QUELLWAVE_SYSFS_BLOCK");
+    std::filesystem::remove_all(dir_);
+}
+
+void DialogTest::PutDword(bool user, const std::string& keyPath, const std::string& name, DWORD value) {
+    Put(user, keyPath, name, platform::REG_DWORD,
+        {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)});
+}
+
+void DialogTest::PutString(bool user, const std::string& keyPath, const std::string& name,
+                           const std::string& text) {
+    std::vector<BYTE> bytes;
+    for (char16_t unit : platform::Utf8ToUtf16(text)) {
+        bytes.push_back(BYTE(unit & 0xFF));
+        bytes.push_back(BYTE(unit >> 8));
+    }
+    bytes.insert(bytes.end(), {0, 0});
+    Put(user, keyPath, name, platform::REG_SZ, bytes);
+}
+
+std::optional<DWORD> DialogTest::UserDword(const std::string& keyPath, const std::string& name) {
+    DWORD type = 0;
+    const auto data = Get(keyPath, name, &type);
+    if (!data || type != platform::REG_DWORD || data->size() != 4)
+        return std::nullopt;
+    return DWORD((*data)[0]) | DWORD((*data)[1]) << 8 | DWORD((*data)[2]) << 16 | DWORD((*data)[3]) << 24;
+}
+
+std::optional<std::string> DialogTest::UserString(const std::string& keyPath, const std::string& name) {
+    DWORD type = 0;
+    const auto data = Get(keyPath, name, &type);
+    if (!data || type != platform::REG_SZ)
+        return std::nullopt;
+    std::u16string units;
+    for (std::size_t i = 0; i + 1 < data->size(); i += 2) {
+        const char16_t unit = char16_t((*data)[i] | (*data)[i + 1] << 8);
+        if (unit == 0)
+            break;
+        units.push_back(unit);
+    }
+    return platform::Utf16ToUtf8(units);
+}
+
+void DialogTest::MapDrive(char letter, const std::string& device) {
+    PutString(false, platform::kDrivesKey, std::string(1, letter), device);
+}
+
+std::filesystem::path DialogTest::MakeDisc(const std::string& name,
+                                           std::initializer_list<std::uint32_t> lengths) {
+    std::uint32_t total = 0;
+    std::string cue = "FILE \"" + name + ".bin\" BINARY\n";
+    int track = 1;
+    for (std::uint32_t length : lengths) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\n    INDEX 01 %02u:%02u:%02u\n", track++,
+                      total / 4500, total / 75 % 60, total % 75);
+        cue += line;
+        total += length;
+    }
+    disctest::WriteBytes(dir_ / (name + ".bin"), disctest::BuildFile(5, std::string(total, 'a'), 0));
+    disctest::WriteText(dir_ / (name + ".cue"), cue);
+    return dir_ / (name + ".cue");
+}
+
+void Click(QWidget* parent, int id) {
+    auto* button = ui::FindControl<QAbstractButton>(parent, id);
+    ASSERT_NE(button, nullptr) << "control " << id;
+    button->click();
+}
+
+} // namespace uitest
