@@ -76,6 +76,8 @@ inline constexpr unsigned kStrNoPlayableFiles = 260, kStrSomeFilesRefused = 264,
 // open files, disc mode, file mode, volume down, volume up, volume dial.
 inline constexpr unsigned kStrTipFirst = 300, kStrTipLast = 316;
 inline constexpr unsigned kStrFileFilter = 600, kStrFileDialogTitle = 601;
+// The filter when DSD files play too (useRFMode = 1).
+inline constexpr unsigned kStrDsdFileFilter = 602;
 
 // Texts of the dialogs built in code.
 inline constexpr unsigned kStrSettingsCaption = 700, kStrSettingsDrive = 701, kStrSettingsFolder = 702;

@@ -1,0 +1,139 @@
+#include "CWavFileSelectDialog.h"
+
+#include "DialogSupport.h"
+#include "ResourceIds.h"
+#include "Settings.h"
+
+#include <QAbstractItemView>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QListView>
+#include <QPushButton>
+#include <QTreeView>
+
+CWavFileSelectDialog::CWavFileSelectDialog(bool open, const QString& defaultExtension,
+                                           const QString& fileName, DWORD flags, const QString& filter,
+                                           QWidget* parent)
+    : QFileDialog(parent) {
+    setObjectName(QStringLiteral("CWavFileSelectDialog"));
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    if (open)
+        setFileMode((flags & OFN_ALLOWMULTISELECT) != 0 ? QFileDialog::ExistingFiles
+                                                        : QFileDialog::ExistingFile);
+    setOption(QFileDialog::ReadOnly, (flags & OFN_HIDEREADONLY) != 0);
+    setDefaultSuffix(defaultExtension);
+    const QStringList filters = NameFilters(filter);
+    if (!filters.isEmpty())
+        setNameFilters(filters);
+    if (!fileName.isEmpty() && !fileName.contains(u'*') && !fileName.contains(u'?'))
+        selectFile(fileName);
+    OnInitDialog();
+}
+
+CWavFileSelectDialog::~CWavFileSelectDialog() = default;
+
+QString CWavFileSelectDialog::PlayListFilter() {
+    if (ReadRFMode()) {
+        if (QString dsd = ui::Text(resid::kStrDsdFileFilter); !dsd.isEmpty())
+            return dsd;
+    }
+    return ui::Text(resid::kStrFileFilter);
+}
+
+QStringList CWavFileSelectDialog::NameFilters(const QString& filter) {
+    const QStringList parts = filter.split(u'|');
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString text = parts[i].trimmed();
+        QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
+        for (QString& pattern : patterns)
+            pattern = pattern.trimmed();
+        patterns.removeAll(QString());
+        if (text.isEmpty() || patterns.isEmpty())
+            continue;
+        const QString joined = patterns.join(u' ');
+        // Qt reads the patterns from the last brackets of the text, so they must be the real ones.
+        if (text.endsWith(QStringLiteral("(%1)").arg(joined)))
+            out << text;
+        else if (text.endsWith(QStringLiteral("(%1)").arg(patterns.join(u';'))))
+            out << text.left(text.lastIndexOf(u'(')) + QStringLiteral("(%1)").arg(joined);
+        else
+            out << QStringLiteral("%1 (%2)").arg(text, joined);
+    }
+    return out;
+}
+
+void CWavFileSelectDialog::OnInitDialog() {
+    setWindowTitle(ui::Text(resid::kStrFileDialogTitle));
+    // The standard buttons go; the dialog's own pair and the select-all button take their place in a row
+    // of their own under the dialog.
+    auto* standard = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    auto* grid = qobject_cast<QGridLayout*>(layout());
+    if (standard == nullptr || grid == nullptr)
+        return;
+    standard->hide();
+    const QPushButton* standardOk = standard->button(QDialogButtonBox::Open)
+                                        ? standard->button(QDialogButtonBox::Open)
+                                        : standard->button(QDialogButtonBox::Save);
+    auto* selectAll = ui::MakeButton(this, kIdSelectAll, ui::Text(resid::kStrSelectAll));
+    auto* ok =
+        ui::MakeButton(this, ui::IDOK, standardOk != nullptr ? standardOk->text() : ui::Text(resid::kStrOk));
+    ok->setDefault(true);
+    auto* cancel = ui::MakeButton(this, ui::IDCANCEL, ui::Text(resid::kStrCancel));
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(selectAll);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    grid->addLayout(row, grid->rowCount(), 0, 1, grid->columnCount());
+
+    connect(selectAll, &QPushButton::clicked, this, &CWavFileSelectDialog::SelectAllFiles);
+    connect(ok, &QPushButton::clicked, this, &CWavFileSelectDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &CWavFileSelectDialog::reject);
+}
+
+void CWavFileSelectDialog::SelectAllFiles() {
+    // The view the dialog shows (list or detail); both share one model and one selection.
+    QAbstractItemView* view = findChild<QListView*>(QStringLiteral("listView"));
+    if (auto* tree = findChild<QTreeView*>(QStringLiteral("treeView")); tree != nullptr && tree->isVisible())
+        view = tree;
+    if (view == nullptr || view->model() == nullptr || view->selectionModel() == nullptr)
+        return;
+    if (fileMode() != QFileDialog::ExistingFiles)
+        return; // one file at most: there is nothing to select all of
+    QAbstractItemModel* model = view->model();
+    const QModelIndex folder = view->rootIndex();
+    QItemSelection selection;
+    for (int row = 0; row < model->rowCount(folder); ++row) {
+        const QModelIndex item = model->index(row, 0, folder);
+        // Files the filter does not take are hidden, or shown disabled where the dialog greys them out.
+        if (!(model->flags(item) & Qt::ItemIsEnabled))
+            continue;
+        const QFileInfo info(model->data(item, QFileSystemModel::FilePathRole).toString());
+        if (!info.isFile())
+            continue;
+        selection.select(item, item);
+    }
+    view->selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->setFocus();
+}
+
+std::vector<std::string> CWavFileSelectDialog::SelectedPaths() const {
+    std::vector<std::string> paths;
+    if (result() != ui::IDOK)
+        return paths;
+    for (const QString& file : selectedFiles())
+        paths.push_back(file.toStdString());
+    return paths;
+}
+
+void CWavFileSelectDialog::accept() {
+    QFileDialog::accept();
+}
+
+void CWavFileSelectDialog::reject() {
+    QFileDialog::done(ui::IDCANCEL);
+}

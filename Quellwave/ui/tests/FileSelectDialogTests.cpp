@@ -1,0 +1,159 @@
+// The file selection dialog: its filter from the resource module's form, the select-all button over a
+// real folder, what OK and Cancel return, and the buttons it shows in place of the standard ones.
+#include "CDialogAlphaBlend.h"
+#include "CWavFileSelectDialog.h"
+#include "DialogSupport.h"
+#include "DialogTestSupport.h"
+#include "ResourceIds.h"
+
+#include <QAbstractButton>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
+#include <QListView>
+#include <QTest>
+
+#include <algorithm>
+#include <fstream>
+
+namespace {
+
+constexpr DWORD kPlayListFlags = CWavFileSelectDialog::OFN_HIDEREADONLY |
+                                 CWavFileSelectDialog::OFN_ALLOWMULTISELECT |
+                                 CWavFileSelectDialog::OFN_FILEMUSTEXIST;
+
+TEST(FileSelectFilterTest, ResourceFormBecomesQtNameFilters) {
+    struct Case {
+        const char* name;
+        QString filter;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        {"string 600",
+         "WAV files (*.wav)|*.wav|All files (*.*)|*.*||",
+         {"WAV files (*.wav)", "All files (*.*)"}},
+        {"patterns with ';' in text and list",
+         "WAV and DSD files (*.wav;*.dsf;*.dff)|*.wav;*.dsf;*.dff||",
+         {"WAV and DSD files (*.wav *.dsf *.dff)"}},
+        {"text without patterns gets them", "Music|*.wav; *.WAV|", {"Music (*.wav *.WAV)"}},
+        {"text unlike its patterns keeps them visible", "Songs (*.mp3)|*.wav||", {"Songs (*.mp3) (*.wav)"}},
+        {"no pattern list", "WAV files", {}},
+        {"empty text or patterns dropped", "|*.wav|Nothing||Music|*.wav||", {"Music (*.wav)"}},
+        {"empty", "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CWavFileSelectDialog::NameFilters(c.filter), c.expected);
+    }
+}
+
+class FileSelectDialogTest : public uitest::DialogTest {
+protected:
+    void Touch(const std::string& name) {
+        std::filesystem::create_directories((dir_ / "music" / name).parent_path());
+        std::ofstream(dir_ / "music" / name) << "RIFF";
+    }
+    QString Music() const { return QString::fromStdString((dir_ / "music").string()); }
+
+    // Runs the dialog over the folder; once its files are listed, presses the buttons in order.
+    int Run(CWavFileSelectDialog& dialog, int listed, std::vector<int> presses) {
+        dialog.setDirectory(Music());
+        uitest::WhenShown<CWavFileSelectDialog>([listed, presses](CWavFileSelectDialog* shown) {
+            auto* view = shown->findChild<QListView*>(QStringLiteral("listView"));
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == listed; }, 5000))
+                << "listed " << view->model()->rowCount(view->rootIndex());
+            for (int id : presses)
+                uitest::Click(shown, id);
+            if (shown->isVisible())
+                uitest::Click(shown, ui::IDCANCEL); // never leave the test waiting
+        });
+        return dialog.exec();
+    }
+
+    std::vector<std::string> Paths(std::initializer_list<const char*> names) const {
+        std::vector<std::string> paths;
+        for (const char* name : names)
+            paths.push_back((dir_ / "music" / name).string());
+        return paths;
+    }
+    static std::vector<std::string> Sorted(std::vector<std::string> paths) {
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+};
+
+TEST_F(FileSelectDialogTest, SelectAllPicksEveryWavOfTheFolderAndNothingElse) {
+    for (const char* name : {"b.wav", "a.wav", "LOUD.WAV", "notes.txt", "cover.png", "track.dsf"})
+        Touch(name);
+    Touch("sub folder.wav/inner.wav");
+    Touch("other/x.wav");
+    CWavFileSelectDialog dialog(true, "wav", "*.wav", kPlayListFlags, CWavFileSelectDialog::PlayListFilter());
+    // Listed: the three WAV files and the two folders (files the filter leaves out are hidden).
+    EXPECT_EQ(Run(dialog, 5, {CWavFileSelectDialog::kIdSelectAll, ui::IDOK}), ui::IDOK);
+    EXPECT_EQ(Sorted(dialog.SelectedPaths()), Paths({"LOUD.WAV", "a.wav", "b.wav"}));
+}
+
+TEST_F(FileSelectDialogTest, WithDsdFilesPlayingTheFilterTakesDsfAndDff) {
+    PutDword(false, "Software\\Orva Corporation\\Quellwave", "useRFMode", 1);
+    for (const char* name : {"a.wav", "b.dsf", "c.dff", "d.txt"})
+        Touch(name);
+    CWavFileSelectDialog dialog(true, "wav", "*.wav", kPlayListFlags, CWavFileSelectDialog::PlayListFilter());
+    EXPECT_EQ(Run(dialog, 3, {CWavFileSelectDialog::kIdSelectAll, ui::IDOK}), ui::IDOK);
+    EXPECT_EQ(Sorted(dialog.SelectedPaths()), Paths({"a.wav", "b.dsf", "c.dff"}));
+}
+
+TEST_F(FileSelectDialogTest, FolderOfFoldersSelectsNothing) {
+    Touch("one/a.wav");
+    Touch("two/b.wav");
+    CWavFileSelectDialog dialog(true, "wav", "*.wav", kPlayListFlags, CWavFileSelectDialog::PlayListFilter());
+    int selected = -1;
+    dialog.setDirectory(Music());
+    uitest::WhenShown<CWavFileSelectDialog>([&](CWavFileSelectDialog* shown) {
+        auto* view = shown->findChild<QListView*>(QStringLiteral("listView"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 2; }, 5000));
+        uitest::Click(shown, CWavFileSelectDialog::kIdSelectAll);
+        selected = int(view->selectionModel()->selectedRows().size());
+        uitest::Click(shown, ui::IDOK); // nothing chosen: OK does not end the dialog
+        EXPECT_TRUE(shown->isVisible());
+        uitest::Click(shown, ui::IDCANCEL);
+    });
+    EXPECT_EQ(dialog.exec(), ui::IDCANCEL);
+    EXPECT_EQ(selected, 0);
+    EXPECT_TRUE(dialog.SelectedPaths().empty());
+}
+
+TEST_F(FileSelectDialogTest, CancelReturnsNothingEvenWithFilesSelected) {
+    for (const char* name : {"a.wav", "b.wav"})
+        Touch(name);
+    CWavFileSelectDialog dialog(true, "wav", "*.wav", kPlayListFlags, CWavFileSelectDialog::PlayListFilter());
+    CDialogAlphaBlend overlay(&dialog);
+    dialog.setDirectory(Music());
+    uitest::WhenShown<CWavFileSelectDialog>([](CWavFileSelectDialog* shown) {
+        auto* view = shown->findChild<QListView*>(QStringLiteral("listView"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 2; }, 5000));
+        uitest::Click(shown, CWavFileSelectDialog::kIdSelectAll);
+        EXPECT_EQ(view->selectionModel()->selectedRows().size(), 2);
+        uitest::Click(shown, ui::IDCANCEL);
+    });
+    EXPECT_EQ(overlay.exec(), ui::IDCANCEL);
+    EXPECT_TRUE(dialog.SelectedPaths().empty());
+}
+
+TEST_F(FileSelectDialogTest, OwnButtonsStandInForTheStandardOnes) {
+    CWavFileSelectDialog dialog(true, "wav", "*.wav", kPlayListFlags, CWavFileSelectDialog::PlayListFilter());
+    dialog.show();
+    auto* standard = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    ASSERT_NE(standard, nullptr);
+    EXPECT_FALSE(standard->isVisible());
+    for (int id : {ui::IDOK, ui::IDCANCEL, CWavFileSelectDialog::kIdSelectAll}) {
+        auto* button = ui::FindControl<QAbstractButton>(&dialog, id);
+        ASSERT_NE(button, nullptr) << id;
+        EXPECT_TRUE(button->isVisible()) << id;
+    }
+    EXPECT_EQ(dialog.windowTitle(), ui::Text(resid::kStrFileDialogTitle));
+    EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFiles);
+    EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
+    dialog.hide();
+}
+
+} // namespace
