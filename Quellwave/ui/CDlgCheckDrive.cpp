@@ -1,0 +1,159 @@
+#include "CDlgCheckDrive.h"
+
+#include "CDiscPilot.h"
+#include "DialogSupport.h"
+#include "ResourceIds.h"
+#include "ResourceModules.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+class DiscPilotCheckController : public DriveCheckController {
+public:
+    bool SetDrive(unsigned char letter) override { return pilot_.SetDrive(letter); }
+    bool CheckDrive() override { return pilot_.CheckDrive() != 0; }
+    bool IsOpenDrive() const override { return pilot_.IsOpenDrive(); }
+    long GetDriveCheckProgress(int& percent) const override { return pilot_.GetDriveCheckProgress(percent); }
+    long StopDriveCheck() override { return pilot_.StopDriveCheck(); }
+
+private:
+    CDiscPilot pilot_;
+};
+
+void DefaultMessageBox(QWidget* owner, const QString& text, UINT style) {
+    QMessageBox box(owner);
+    box.setWindowTitle(TheResources().ApplicationTitle());
+    box.setText(text);
+    box.setIcon(style == CDlgCheckDrive::MB_ICONINFORMATION   ? QMessageBox::Information
+                : style == CDlgCheckDrive::MB_ICONEXCLAMATION ? QMessageBox::Warning
+                                                              : QMessageBox::NoIcon);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+} // namespace
+
+std::unique_ptr<DriveCheckController> MakeDiscPilotCheckController() {
+    return std::make_unique<DiscPilotCheckController>();
+}
+
+CDlgCheckDrive::CDlgCheckDrive(unsigned letter, QWidget* parent,
+                               std::unique_ptr<DriveCheckController> controller)
+    : QDialog(parent), controller_(controller ? std::move(controller) : MakeDiscPilotCheckController()),
+      messageBox_(DefaultMessageBox) {
+    setObjectName(QStringLiteral("CDlgCheckDrive"));
+    controller_->SetDrive(static_cast<unsigned char>(letter));
+    driveText_ = QStringLiteral("%1:").arg(QChar(char16_t(letter)));
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(kPollMs);
+    connect(timer_, &QTimer::timeout, this, &CDlgCheckDrive::OnTimer);
+
+    setWindowTitle(ui::Text(resid::kStrCheckCaption));
+    auto* intro = new QLabel(ui::Text(resid::kStrCheckIntro), this);
+    intro->setWordWrap(true);
+    auto* driveLabel = new QLabel(ui::Text(resid::kStrCheckDrive), this);
+    auto* drive = ui::MakeStatic(this, kIdDrive, driveText_);
+    progress_ = new QProgressBar(this);
+    ui::SetControlId(progress_, kIdProgress);
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    start_ = ui::MakeButton(this, kIdStart, ui::Text(resid::kStrCheckStart));
+    start_->setDefault(true);
+    cancel_ = ui::MakeButton(this, ui::IDCANCEL, ui::Text(resid::kStrCancel));
+
+    auto* driveRow = new QHBoxLayout;
+    driveRow->addWidget(driveLabel);
+    driveRow->addWidget(drive);
+    driveRow->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(start_);
+    buttons->addWidget(cancel_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(intro);
+    layout->addLayout(driveRow);
+    layout->addWidget(progress_);
+    layout->addSpacing(ui::DluY(this, 4));
+    layout->addLayout(buttons);
+    setFixedWidth(ui::DluX(this, 220));
+
+    connect(start_, &QPushButton::clicked, this, &CDlgCheckDrive::OnStart);
+    connect(cancel_, &QPushButton::clicked, this, &CDlgCheckDrive::reject);
+    OnInitDialog();
+}
+
+CDlgCheckDrive::~CDlgCheckDrive() = default;
+
+void CDlgCheckDrive::OnInitDialog() {
+    // Tool tips are on for every widget here; the drive text is set in the constructor.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+}
+
+bool CDlgCheckDrive::Polling() const noexcept {
+    return timer_->isActive();
+}
+
+int CDlgCheckDrive::StartCheck() {
+    if (!controller_->CheckDrive())
+        return static_cast<int>(E_FAIL);
+    timer_->start();
+    return 0;
+}
+
+int CDlgCheckDrive::StopCheck() {
+    controller_->StopDriveCheck();
+    timer_->stop();
+    return 0;
+}
+
+void CDlgCheckDrive::OnStart() {
+    if (StartCheck() < 0)
+        return; // still ready: the listener may press Start again
+    start_->setEnabled(false);
+    cancel_->setEnabled(true);
+    cancel_->setFocus();
+}
+
+void CDlgCheckDrive::OnTimer() {
+    if (!controller_->IsOpenDrive())
+        return;
+    int percent = 0;
+    if (controller_->GetDriveCheckProgress(percent) < 0)
+        return; // read again on the next tick
+    unsigned message = 0;
+    UINT style = MB_OK;
+    if (percent == 100) {
+        message = resid::kStrCheckDone;
+        style = MB_ICONINFORMATION;
+    } else if (percent < 0) {
+        message = resid::kStrCheckFailed;
+        style = MB_ICONEXCLAMATION;
+    }
+    progress_->setValue(std::clamp(percent, 0, 100));
+    if (message != 0) {
+        timer_->stop();
+        ShowMessage(ui::Text(message), style);
+        done(ui::IDOK);
+    }
+}
+
+void CDlgCheckDrive::reject() {
+    StopCheck();
+    ShowMessage(ui::Text(resid::kStrCheckCancelled), MB_OK);
+    done(ui::IDOK);
+}
+
+void CDlgCheckDrive::ShowMessage(const QString& text, UINT style) {
+    if (messageBox_)
+        messageBox_(this, text, style);
+}
