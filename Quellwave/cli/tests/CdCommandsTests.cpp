@@ -119,9 +119,7 @@ TEST_F(CdCommandsTest, TocAgreesWithCdInfo) {
     EXPECT_EQ(leadOut, start);
     EXPECT_EQ(ours.size(), kDisc.size());
 
-    if (!Have("cd-info")) {
-        GTEST_SKIP() << "cd-info (libcdio-utils) is not installed: scripts/setup installs it";
-    }
+    ASSERT_TRUE(Have("cd-info")) << "cd-info (libcdio-utils) is missing: scripts/setup installs it";
     ASSERT_EQ(Shell("cd-info --no-header --no-cddb --cue-file disc.cue", out, err), 0) << err;
     std::map<int, std::pair<std::uint32_t, std::string>> theirs;
     std::istringstream info(out);
@@ -142,7 +140,7 @@ TEST_F(CdCommandsTest, TocAgreesWithCdInfo) {
 }
 
 TEST_F(CdCommandsTest, RipOfEveryAudioTrackEqualsCdParanoia) {
-    const bool paranoia = Have("cd-paranoia");
+    ASSERT_TRUE(Have("cd-paranoia")) << "cd-paranoia (libcdio-utils) is missing: scripts/setup installs it";
     std::uint32_t start = 0;
     for (std::size_t i = 0; i < kDisc.size(); start += kDisc[i].sectors, ++i) {
         if (kDisc[i].kind != 'a') {
@@ -158,17 +156,12 @@ TEST_F(CdCommandsTest, RipOfEveryAudioTrackEqualsCdParanoia) {
         ASSERT_EQ(bytes.size(), 44 + data);
         EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
         EXPECT_TRUE(std::equal(bytes.begin() + 44, bytes.end(), image_.begin() + std::size_t{start} * 2352));
-        if (paranoia) {
-            const std::string raw = "p" + std::to_string(i + 1) + ".raw";
-            ASSERT_EQ(Shell("cd-paranoia -d disc.cue -r " + std::to_string(i + 1) + " " + raw, out, err), 0)
-                << err;
-            const auto theirs = FileBytes(dir_ / raw);
-            EXPECT_TRUE(theirs.size() == data && std::equal(bytes.begin() + 44, bytes.end(), theirs.begin()))
-                << "track " << i + 1;
-        }
-    }
-    if (!paranoia) {
-        GTEST_SKIP() << "cd-paranoia is not installed: scripts/setup installs it";
+        const std::string raw = "p" + std::to_string(i + 1) + ".raw";
+        ASSERT_EQ(Shell("cd-paranoia -d disc.cue -r " + std::to_string(i + 1) + " " + raw, out, err), 0)
+            << err;
+        const auto theirs = FileBytes(dir_ / raw);
+        EXPECT_TRUE(theirs.size() == data && std::equal(bytes.begin() + 44, bytes.end(), theirs.begin()))
+            << "track " << i + 1;
     }
 }
 

@@ -133,8 +133,7 @@ TEST_F(CliTest, ConvertWritesOneBlockPerInputUnit) {
 }
 
 TEST_F(CliTest, ConvertKeepsEveryUnitInItsPlace) {
-    if (!Have("ffmpeg"))
-        GTEST_SKIP() << "ffmpeg not installed";
+    ASSERT_TRUE(Have("ffmpeg")) << "ffmpeg is missing: scripts/setup installs it";
     // Silence with a loud 1 kHz burst in unit 0 (the converter's priming unit), in unit 17 (the second
     // 16-unit chunk) and in the last 100 frames (the padded final unit).
     constexpr std::size_t kFrames = 20 * 512 + 100;
