@@ -1,6 +1,5 @@
 #include "Chanterel/CChanterel.h"
 
-#include "Platform/OutputControl.h"
 #include "Mixer.h"
 
 #include <algorithm>
@@ -37,6 +36,18 @@ CChanterel::CChanterel(chanterel::MixerOpener openMixer, std::function<void(cons
 
 CChanterel::~CChanterel() = default;
 
+void CChanterel::SetOutput(platform::OutputLevelTarget* output) {
+    std::lock_guard lock(mutex_);
+    output_ = output;
+    boundGeneration_ = ~std::uint64_t{0};
+    element_ = nullptr;
+    mixer_.reset();
+    if (initialized_) {
+        Follow();
+        PublishSoftwareGain();
+    }
+}
+
 bool CChanterel::Initialize(bool readDeviceLevel, bool readDeviceMute) {
     std::lock_guard lock(mutex_);
     initialized_ = true;
@@ -59,10 +70,10 @@ bool CChanterel::Uninitialize(bool /*restoreDevice*/) {
     return wasInitialized;
 }
 
-void CChanterel::Follow() const {
-    if (!initialized_ || platform::CurrentOutputGeneration() == boundGeneration_)
+void CChanterel::Follow() {
+    if (!initialized_ || !output_ || output_->CurrentOutputGeneration() == boundGeneration_)
         return;
-    const platform::OutputInfo info = platform::CurrentOutput();
+    const platform::OutputInfo info = output_->CurrentOutput();
     boundGeneration_ = info.generation;
     element_ = nullptr;
     mixer_.reset();
@@ -102,7 +113,7 @@ void CChanterel::Follow() const {
     }
 }
 
-bool CChanterel::ApplyLevel(float level) const {
+bool CChanterel::ApplyLevel(float level) {
     if (!element_)
         return true;
     long rawMin = 0, rawMax = 0;
@@ -118,7 +129,7 @@ bool CChanterel::ApplyLevel(float level) const {
                             std::lround(static_cast<double>(level) * static_cast<double>(rawMax - rawMin)));
 }
 
-bool CChanterel::ApplyMute(bool mute) const {
+bool CChanterel::ApplyMute(bool mute) {
     if (!element_)
         return true;
     if (element_->HasSwitch())
@@ -131,7 +142,7 @@ bool CChanterel::ApplyMute(bool mute) const {
     return ApplyLevel(levels_[0]);
 }
 
-float CChanterel::ReadLevel(int channel) const {
+float CChanterel::ReadLevel(int channel) {
     const float kept = levels_[static_cast<std::size_t>(channel)];
     long rawMin = 0, rawMax = 0, raw = 0;
     if (!element_->RawRange(&rawMin, &rawMax) || !element_->GetRaw(channel, &raw))
@@ -147,15 +158,16 @@ float CChanterel::ReadLevel(int channel) const {
     return static_cast<float>(std::clamp(double(raw - rawMin) / double(rawMax - rawMin), 0.0, 1.0));
 }
 
-void CChanterel::PublishSoftwareGain() const {
+void CChanterel::PublishSoftwareGain() {
     const float level = levels_[0];
     double gain = 0.0;
     if (!muted_ && level > 0.0f)
         gain = std::pow(10.0, (static_cast<double>(level) - 1.0) * kSoftwareRangeDb / 20.0);
-    platform::SetSoftwareGain(static_cast<float>(gain));
+    if (output_)
+        output_->SetSoftwareGain(static_cast<float>(gain));
 }
 
-float CChanterel::GetRFPlaybackLevel(long channel) const {
+float CChanterel::GetRFPlaybackLevel(long channel) {
     std::lock_guard lock(mutex_);
     if (!initialized_ || channel < 0 || channel >= kChannelCount)
         return 0.0f;
@@ -181,7 +193,7 @@ bool CChanterel::SetRFPlayBackLevelALL(float level) {
     return true;
 }
 
-bool CChanterel::GetRFPlaybackMute() const {
+bool CChanterel::GetRFPlaybackMute() {
     std::lock_guard lock(mutex_);
     if (!initialized_)
         return false;

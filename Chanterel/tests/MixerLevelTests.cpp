@@ -1,8 +1,8 @@
 // The level and mute acting on a DAC's mixer element (a fake card), on the PCM preview's gain, and kept as
 // state when there is nothing to act on.
 #include "Chanterel/CChanterel.h"
-#include "Platform/OutputControl.h"
 #include "Mixer.h"
+#include "Platform/OutputLevelTarget.h"
 
 #include <gtest/gtest.h>
 
@@ -92,21 +92,35 @@ public:
     std::map<std::string, std::unique_ptr<FakeElement>> elements;
 };
 
+// The output device as the level control sees it: what is open, and the gain it was given.
+class FakeOutput final : public platform::OutputLevelTarget {
+public:
+    platform::OutputInfo CurrentOutput() const override { return info; }
+    std::uint64_t CurrentOutputGeneration() const noexcept override { return info.generation; }
+    void SetSoftwareGain(float g) noexcept override { gain = g; }
+
+    // As a driver being opened, or closed (OutputKind::None).
+    void Open(platform::OutputKind kind, int card, const std::string& deviceName) {
+        const std::uint64_t generation = info.generation + 1;
+        info = {kind, "hw:" + std::to_string(card) + ",0", card, deviceName, generation};
+    }
+    void Close() { info = {platform::OutputKind::None, "", -1, "", info.generation + 1}; }
+
+    platform::OutputInfo info;
+    float gain = 1.0f;
+};
+
 class MixerLevelTest : public ::testing::Test {
 protected:
-    void TearDown() override {
-        platform::WithdrawOutput(generation_);
-        platform::SetSoftwareGain(1.0f);
-    }
     FakeElement* AddElement(const std::string& name, std::unique_ptr<FakeElement> e) {
         auto* raw = e.get();
         mixer_.order.push_back(name);
         mixer_.elements[name] = std::move(e);
         return raw;
     }
-    // Publishes an output as a driver would, then makes and initialises the control.
+    // Opens an output as a driver would, then makes the control, hands it the output and initialises it.
     void Open(platform::OutputKind kind, int card, const std::string& deviceName, bool readDevice = false) {
-        generation_ = platform::PublishOutput(kind, "hw:" + std::to_string(card) + ",0", card, deviceName);
+        output_.Open(kind, card, deviceName);
         chanterel_ = std::make_unique<CChanterel>(
             [this](int cardIndex, std::string* error) -> std::unique_ptr<chanterel::Mixer> {
                 cardsOpened_.push_back(cardIndex);
@@ -121,6 +135,7 @@ protected:
                 return m;
             },
             [this](const std::string& text) { reports_.push_back(text); });
+        chanterel_->SetOutput(&output_);
         ASSERT_TRUE(chanterel_->Initialize(readDevice, readDevice));
     }
 
@@ -128,7 +143,7 @@ protected:
     bool failOpen_ = false;
     std::vector<int> cardsOpened_;
     std::vector<std::string> reports_;
-    std::uint64_t generation_ = 0;
+    FakeOutput output_;
     std::unique_ptr<CChanterel> chanterel_;
 };
 
@@ -250,7 +265,7 @@ TEST_F(MixerLevelTest, APluginWithoutACardIsReportedAndFileOutputsAreNot) {
     EXPECT_EQ(reports_.size(), 1u);
     EXPECT_TRUE(cardsOpened_.empty());
 
-    platform::WithdrawOutput(generation_); // now nothing (a file or null output) is open
+    output_.Close(); // now nothing (a file or null output) is open
     reports_.clear();
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.4f));
     EXPECT_EQ(chanterel_->GetRFPlaybackLevel(1), 0.4f);
@@ -259,15 +274,15 @@ TEST_F(MixerLevelTest, APluginWithoutACardIsReportedAndFileOutputsAreNot) {
 
 TEST_F(MixerLevelTest, ThePreviewGetsTheLevelAsAGainInDecibelsAndMuteAsSilence) {
     Open(platform::OutputKind::PcmPreview, -1, "");
-    EXPECT_FLOAT_EQ(platform::SoftwareGain(), 1.0f);
+    EXPECT_FLOAT_EQ(output_.gain, 1.0f);
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.5f));
-    EXPECT_NEAR(20 * std::log10(platform::SoftwareGain()), -30.0, 0.01);
+    EXPECT_NEAR(20 * std::log10(output_.gain), -30.0, 0.01);
     ASSERT_TRUE(chanterel_->SetRFPlaybackMute(true));
-    EXPECT_EQ(platform::SoftwareGain(), 0.0f);
+    EXPECT_EQ(output_.gain, 0.0f);
     ASSERT_TRUE(chanterel_->SetRFPlaybackMute(false));
-    EXPECT_NEAR(20 * std::log10(platform::SoftwareGain()), -30.0, 0.01);
+    EXPECT_NEAR(20 * std::log10(output_.gain), -30.0, 0.01);
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.0f));
-    EXPECT_EQ(platform::SoftwareGain(), 0.0f);
+    EXPECT_EQ(output_.gain, 0.0f);
     EXPECT_TRUE(reports_.empty());
 }
 
@@ -276,10 +291,28 @@ TEST_F(MixerLevelTest, ANewOutputIsFollowed) {
     Open(platform::OutputKind::NativeDsd, 5, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.5f));
     // The driver is reopened on another card: the control binds to that card's mixer on its next call.
-    platform::WithdrawOutput(generation_);
-    generation_ = platform::PublishOutput(platform::OutputKind::Dop, "hw:6,0", 6, "");
+    output_.Close();
+    output_.Open(platform::OutputKind::Dop, 6, "");
     ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.5f));
     EXPECT_EQ(cardsOpened_, (std::vector<int>{5, 6}));
+}
+
+TEST_F(MixerLevelTest, WithoutAnOutputTheLevelIsStateUntilOneIsHandedOver) {
+    AddElement("PCM", std::make_unique<FakeElement>(-10000, 0, 100, true));
+    Open(platform::OutputKind::NativeDsd, 7, "");
+    chanterel_->SetOutput(nullptr); // the card's mixer is let go
+    ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.5f));
+    EXPECT_EQ(chanterel_->GetRFPlaybackLevel(0), 0.5f);
+    EXPECT_EQ(cardsOpened_, std::vector<int>{7});
+
+    // A preview handed over later gets the kept level as its gain at once; a card is bound again.
+    FakeOutput preview;
+    preview.Open(platform::OutputKind::PcmPreview, -1, "");
+    chanterel_->SetOutput(&preview);
+    EXPECT_NEAR(20 * std::log10(preview.gain), -30.0, 0.01);
+    chanterel_->SetOutput(&output_);
+    ASSERT_TRUE(chanterel_->SetRFPlayBackLevelALL(0.25f));
+    EXPECT_EQ(cardsOpened_, (std::vector<int>{7, 7}));
 }
 
 } // namespace

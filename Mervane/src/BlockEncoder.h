@@ -23,6 +23,9 @@ public:
     std::size_t BlockBytes() const noexcept { return FramesPerBlock() * FrameBytes(); }
     // out holds BlockBytes() bytes.
     virtual void Encode(const std::uint8_t* left, const std::uint8_t* right, std::uint8_t* out) noexcept = 0;
+    // The gain an encoder with a software level applies from its next block on; others ignore it. Any
+    // thread; lock-free.
+    virtual void SetGain(float /*gain*/) noexcept {}
 };
 
 // Our blocks carry the earliest sample in bit 0 of each byte; ALSA's DSD formats and DoP carry it in bit 7.

@@ -30,7 +30,14 @@ bool CDSDASIO::OpenDriver(const char16_t* name) {
     CloseDriver();
     const std::string utf8 = name ? platform::Utf16ToUtf8(name) : std::string();
     lastOpenError_.clear();
-    driver_ = mervane::OpenDsdDriver(utf8, &lastOpenError_);
+    auto driver = mervane::OpenDsdDriver(utf8, &lastOpenError_);
+    if (driver) {
+        std::lock_guard lock(outputMutex_);
+        driver_ = std::move(driver);
+        driver_->SetSoftwareGain(softwareGain_.load());
+        output_ = driver_->Describe();
+        output_.generation = generation_.fetch_add(1) + 1;
+    }
     faulted_ = false;
     lastWriteErrno_.store(0);
     resetRequest.store(false);
@@ -49,8 +56,32 @@ bool CDSDASIO::CloseDriver() {
     bool ok = true;
     if (driver_) {
         ok = driver_->Close();
-        driver_.reset();
+        std::unique_ptr<mervane::DsdDriver> closed;
+        {
+            std::lock_guard lock(outputMutex_);
+            closedUnderruns_ += driver_->Underruns();
+            closed = std::move(driver_);
+            output_ = platform::OutputInfo{};
+            output_.generation = generation_.fetch_add(1) + 1;
+        }
     }
     open.store(false);
     return ok;
+}
+
+platform::OutputInfo CDSDASIO::CurrentOutput() const {
+    std::lock_guard lock(outputMutex_);
+    return output_;
+}
+
+void CDSDASIO::SetSoftwareGain(float gain) noexcept {
+    softwareGain_.store(gain);
+    std::lock_guard lock(outputMutex_);
+    if (driver_)
+        driver_->SetSoftwareGain(gain);
+}
+
+std::uint64_t CDSDASIO::Underruns() const noexcept {
+    std::lock_guard lock(outputMutex_);
+    return closedUnderruns_ + (driver_ ? driver_->Underruns() : 0);
 }

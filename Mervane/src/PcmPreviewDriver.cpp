@@ -20,7 +20,7 @@ void PcmPreviewEncoder::Encode(const std::uint8_t* left, const std::uint8_t* rig
     left_.Process(left, DsdDriver::kChannelBlockBytes, leftOut_.data());
     right_.Process(right, DsdDriver::kChannelBlockBytes, rightOut_.data());
     const std::size_t frames = FramesPerBlock();
-    const float target = SoftwareGain();
+    const float target = target_.load(std::memory_order_relaxed);
     const float from = gain_ < 0 ? target : gain_;
     gain_ = target;
     for (std::size_t i = 0; i < frames; ++i) {

@@ -6,12 +6,13 @@
 #include "PcmDevice.h"
 #include "StreamDriver.h"
 
+#include <atomic>
 #include <optional>
 
 namespace mervane {
 
 // Decimates each block to 88 200 or 44 100 Hz and writes it as 24-bit (S32_LE or S24_3LE) or 16-bit
-// (S16_LE, with triangular dither) samples, scaled by the level control's SoftwareGain (ramped across a
+// (S16_LE, with triangular dither) samples, scaled by the gain the level control sets (ramped across a
 // block so that level changes do not click). Mute is a gain of 0.
 class PcmPreviewEncoder final : public BlockEncoder {
 public:
@@ -20,13 +21,15 @@ public:
     unsigned Rate() const noexcept override { return rate_; }
     std::size_t FramesPerBlock() const noexcept override;
     void Encode(const std::uint8_t* left, const std::uint8_t* right, std::uint8_t* out) noexcept override;
+    void SetGain(float gain) noexcept override { target_.store(gain, std::memory_order_relaxed); }
 
 private:
     PcmFormat format_;
     unsigned rate_;
     DsdDecimator left_, right_;
     std::vector<float> leftOut_, rightOut_;
-    float gain_ = -1.0f; // the gain at the end of the last block; negative before the first
+    std::atomic<float> target_{1.0f}; // the gain the level control asks for
+    float gain_ = -1.0f;              // the gain at the end of the last block; negative before the first
     std::uint32_t dither_ = 0x9E3779B9u;
 };
 

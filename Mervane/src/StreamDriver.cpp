@@ -25,9 +25,19 @@ bool StreamDriver::Start(std::string* error) {
     frames_.assign(encoder_->BlockBytes(), 0);
     silence_.assign(kChannelBlockBytes, kDsdSilenceByte);
     lastEngineWrite_ = std::chrono::steady_clock::now();
-    generation_ = PublishOutput(kind_, pcmName_, device_->Card(), device_->DeviceName());
+    card_ = device_->Card();
+    deviceName_ = device_->DeviceName();
     keeper_ = std::thread([this] { KeepAlive(); });
     return true;
+}
+
+platform::OutputInfo StreamDriver::Describe() const {
+    platform::OutputInfo info;
+    info.kind = kind_;
+    info.pcmName = pcmName_;
+    info.card = card_;
+    info.deviceName = deviceName_;
+    return info;
 }
 
 bool StreamDriver::Lose() noexcept {
@@ -51,7 +61,6 @@ bool StreamDriver::WriteFrames(const std::uint8_t* data, std::size_t frames) noe
         if (n == -EPIPE) {
             // The device ran dry: a gap the listener heard. Restart it and carry on with this block.
             underruns_.fetch_add(1);
-            CountUnderrun();
             if (device_->Prepare() < 0)
                 return Lose();
             continue;
@@ -67,7 +76,6 @@ bool StreamDriver::WriteFrames(const std::uint8_t* data, std::size_t frames) noe
             if (r < 0 && device_->Prepare() < 0)
                 return Lose();
             underruns_.fetch_add(1);
-            CountUnderrun();
             continue;
         }
         // -ENODEV (unplugged), -EBADFD, -EIO, ...: nothing more can be written.
@@ -121,10 +129,6 @@ bool StreamDriver::Close() noexcept {
     wake_.notify_all();
     if (keeper_.joinable())
         keeper_.join();
-    if (generation_ != 0) {
-        WithdrawOutput(generation_);
-        generation_ = 0;
-    }
     if (!lost_.load() && !frames_.empty())
         device_->Drain();
     device_.reset();

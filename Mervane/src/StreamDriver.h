@@ -5,7 +5,6 @@
 #include "BlockEncoder.h"
 #include "Mervane/DsdDriver.h"
 #include "PcmDevice.h"
-#include "Platform/OutputControl.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,12 +18,7 @@
 
 namespace mervane {
 
-// The process-wide record of the open output lives below both this library and the level control.
-using platform::CountUnderrun;
 using platform::OutputKind;
-using platform::PublishOutput;
-using platform::SoftwareGain;
-using platform::WithdrawOutput;
 
 // Writes are paced by the device: WriteBlock returns once the device buffer has room for the block. When
 // the engine writes nothing for kIdleBefore (paused, stopped, between tracks), a keeper thread writes
@@ -56,7 +50,9 @@ public:
     // Stops the keeper, plays out what is queued and closes the device. False when the device was lost.
     bool Close() noexcept override;
 
-    std::uint64_t Underruns() const noexcept { return underruns_.load(); }
+    platform::OutputInfo Describe() const override;
+    void SetSoftwareGain(float gain) noexcept override { encoder_->SetGain(gain); }
+    std::uint64_t Underruns() const noexcept override { return underruns_.load(); }
     std::uint64_t SilentBlocks() const noexcept { return silentBlocks_.load(); }
     bool Lost() const noexcept { return lost_.load(); }
     const BlockEncoder& Encoder() const noexcept { return *encoder_; }
@@ -73,7 +69,9 @@ private:
     std::unique_ptr<BlockEncoder> encoder_;
     OutputKind kind_;
     std::string pcmName_;
-    std::uint64_t generation_ = 0;
+    // The device's card and own name, as Start found them (the device is gone after Close).
+    int card_ = -1;
+    std::string deviceName_;
 
     std::mutex mutex_; // one writer at a time: the output thread or the keeper
     std::condition_variable wake_;

@@ -333,12 +333,10 @@ protected:
 };
 
 TEST_F(DeviceFaultTest, AnUnderrunIsRecoveredCountedAndTheBlockStillArrivesWhole) {
-    const auto before = platform::TotalUnderruns();
     state_.writeErrors = {-EPIPE};
     ASSERT_TRUE(Write());
     ASSERT_TRUE(Write());
     EXPECT_EQ(driver_->Underruns(), 1u);
-    EXPECT_EQ(platform::TotalUnderruns() - before, 1u);
     EXPECT_EQ(state_.prepares, 1);
     const auto once = ExpectedNative({{left_, right_}}, 1, false);
     ASSERT_EQ(state_.written.size(), 2 * once.size());

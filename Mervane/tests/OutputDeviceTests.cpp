@@ -179,4 +179,69 @@ TEST_F(OutputDeviceTest, RegisteredDriversAreFoundByPrefixBeforeTheBuiltInOnes) 
     EXPECT_EQ(blocks, 1);
 }
 
+// A driver that says what it is, keeps the gain it was given and has had `underruns` underruns.
+class DescribedDriver final : public mervane::DsdDriver {
+public:
+    DescribedDriver(platform::OutputKind kind, std::string pcm, std::uint64_t underruns)
+        : kind_(kind), pcm_(std::move(pcm)), underruns_(underruns) {}
+    bool WriteBlock(const std::uint8_t*, const std::uint8_t*) noexcept override { return true; }
+    bool Close() noexcept override { return true; }
+    platform::OutputInfo Describe() const override { return {kind_, pcm_, 4, "Fake DAC", 99}; }
+    void SetSoftwareGain(float gain) noexcept override { gain_ = gain; }
+    std::uint64_t Underruns() const noexcept override { return underruns_; }
+
+    static inline float gain_ = -1.0f; // the last gain any of them was given
+private:
+    platform::OutputKind kind_;
+    std::string pcm_;
+    std::uint64_t underruns_;
+};
+
+TEST_F(OutputDeviceTest, DescribesTheOpenDriverToTheLevelControlAndPassesItsGainOn) {
+    mervane::RegisterDsdDriver("described:", [](std::string_view rest, std::string*) {
+        const auto kind = rest == "dop" ? platform::OutputKind::Dop : platform::OutputKind::NativeDsd;
+        return std::make_unique<DescribedDriver>(kind, "hw:4," + std::string(rest), rest == "dop" ? 2 : 3);
+    });
+    platform::OutputLevelTarget& target = *device_;
+    EXPECT_EQ(target.CurrentOutput().kind, platform::OutputKind::None);
+    target.SetSoftwareGain(0.25f); // before any driver: kept for the next one
+    std::uint64_t generation = target.CurrentOutputGeneration();
+
+    struct Step {
+        const char* name;
+        platform::OutputKind kind;
+        const char* pcm;
+        std::uint64_t underruns; // of every driver opened so far
+    };
+    const Step steps[] = {
+        {"described:alsa", platform::OutputKind::NativeDsd, "hw:4,alsa", 3},
+        {"described:dop", platform::OutputKind::Dop, "hw:4,dop", 5},
+        {"null", platform::OutputKind::None, "", 5},
+        {"described:dop", platform::OutputKind::Dop, "hw:4,dop", 7},
+    };
+    for (const Step& step : steps) {
+        DescribedDriver::gain_ = -1.0f;
+        ASSERT_TRUE(Open(step.name)) << step.name;
+        const platform::OutputInfo info = target.CurrentOutput();
+        EXPECT_EQ(info.kind, step.kind) << step.name;
+        EXPECT_EQ(info.pcmName, step.pcm) << step.name;
+        // The device counts the generations, whatever the driver says: closing the last driver and
+        // opening this one each changed it.
+        EXPECT_GT(info.generation, generation) << step.name;
+        EXPECT_EQ(target.CurrentOutputGeneration(), info.generation) << step.name;
+        generation = info.generation;
+        if (step.kind != platform::OutputKind::None) {
+            EXPECT_EQ(DescribedDriver::gain_, 0.25f) << step.name;
+        }
+        EXPECT_EQ(device_->Underruns(), step.underruns) << step.name;
+    }
+    target.SetSoftwareGain(0.5f); // reaches the open driver at once
+    EXPECT_EQ(DescribedDriver::gain_, 0.5f);
+
+    ASSERT_TRUE(device_->CloseDriver());
+    EXPECT_EQ(target.CurrentOutput().kind, platform::OutputKind::None);
+    EXPECT_GT(target.CurrentOutputGeneration(), generation);
+    EXPECT_EQ(device_->Underruns(), 7u);
+}
+
 } // namespace

@@ -4,7 +4,6 @@
 #include "DecimatorCoefficients.h"
 #include "DsdDecimator.h"
 #include "DsdTestSupport.h"
-#include "Platform/OutputControl.h"
 #include "PcmPreviewDriver.h"
 
 #include "Zentrafold/ZentrafoldConverter.h"
@@ -188,19 +187,18 @@ TEST(DecimatorCost, BlockByBlockEqualsOneGoAndItsCpuPerSecondOfAudioIsStated) {
 class PcmPreviewCaptureTest : public ::testing::Test {
 protected:
     PcmPreviewCaptureTest() : capture_({"preview"}) {}
-    ~PcmPreviewCaptureTest() override { platform::SetSoftwareGain(1.0f); }
 
     // Plays the round-trip DSD of a 1 kHz sine through "pcm:preview" at the given gain; returns the left
     // channel of what reached ALSA as +/-1.0 samples.
     std::vector<float> Play(float gain, mervane::PcmFormat* format) {
         std::vector<std::uint8_t> left;
         RoundTrip(0.5, 88200, 40, &left);
-        platform::SetSoftwareGain(gain);
         std::string error;
         auto driver = mervane::OpenDsdDriver("pcm:preview", &error);
         EXPECT_NE(driver, nullptr) << error;
         if (!driver)
             return {};
+        driver->SetSoftwareGain(gain);
         for (std::size_t at = 0; at < left.size(); at += mervane::DsdDriver::kChannelBlockBytes)
             EXPECT_TRUE(driver->WriteBlock(left.data() + at, left.data() + at));
         EXPECT_TRUE(driver->Close());

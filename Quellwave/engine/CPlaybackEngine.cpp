@@ -193,6 +193,8 @@ HRESULT CPlaybackEngine::Initialize(platform::MessageTarget* window, UINT driver
     }
     if (!levelSelector_)
         return E_FAIL;
+    // The level follows whichever driver the output device has open, and sets the preview's gain on it.
+    levelSelector_->SetOutput(outputProcessor_.GetDSDASIO(0));
     if (!levelSelector_->Initialize(true, true)) {
         levelSelector_.reset();
         return E_FAIL;

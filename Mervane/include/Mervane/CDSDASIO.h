@@ -1,14 +1,17 @@
-// The DSD output device: one driver, opened by name, fed one block per channel per write.
+// The DSD output device: one driver, opened by name, fed one block per channel per write. It describes the
+// driver open now to the level control, and passes the level control's software gain on to it.
 #pragma once
 
 #include "Mervane/DsdDriver.h"
+#include "Platform/OutputLevelTarget.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
-class CDSDASIO {
+class CDSDASIO : public platform::OutputLevelTarget {
 public:
     // Channel and work tables hold this many pointers: left, right and four further device channels.
     static constexpr int kTableEntries = 6;
@@ -17,7 +20,7 @@ public:
     static constexpr std::int64_t kPositionPerBlock = 512;
 
     CDSDASIO() noexcept = default;
-    virtual ~CDSDASIO();
+    ~CDSDASIO() override;
     CDSDASIO(const CDSDASIO&) = delete;
     CDSDASIO& operator=(const CDSDASIO&) = delete;
 
@@ -48,14 +51,31 @@ public:
     // gave none or nothing failed since OpenDriver. Any thread.
     int LastWriteErrno() const noexcept { return lastWriteErrno_.load(); }
 
+    // The driver open now as it describes itself, with a generation that changes at every open and close
+    // (OutputKind::None while nothing is open). Any thread.
+    platform::OutputInfo CurrentOutput() const override;
+    std::uint64_t CurrentOutputGeneration() const noexcept override { return generation_.load(); }
+    // Kept for every driver opened later, and handed to the open one. Any thread.
+    void SetSoftwareGain(float gain) noexcept override;
+    // Underruns recovered by every driver this device has opened so far. Any thread.
+    std::uint64_t Underruns() const noexcept;
+
     // Read and written directly by the engine (any thread):
     std::atomic<bool> open{false};         // a driver is open
     std::atomic<bool> started{false};      // a block has been written since the engine last cleared it
     std::atomic<bool> resetRequest{false}; // the device asks for a reset (it failed or was lost)
 
 private:
+    // Replaced only under outputMutex_, so that any thread may describe the driver or set its gain; the
+    // output thread writes to it without the lock (OpenDriver and CloseDriver never run beside a write).
     std::unique_ptr<mervane::DsdDriver> driver_;
     bool faulted_ = false; // a write failed; cleared by OpenDriver
     std::atomic<int> lastWriteErrno_{0};
     std::string lastOpenError_;
+
+    mutable std::mutex outputMutex_; // held for a copy or a store, never across I/O
+    platform::OutputInfo output_;
+    std::uint64_t closedUnderruns_ = 0; // of the drivers closed so far
+    std::atomic<std::uint64_t> generation_{0};
+    std::atomic<float> softwareGain_{1.0f};
 };

@@ -4,6 +4,8 @@
 // blocks at the DSD64 rate and discards them.
 #pragma once
 
+#include "Platform/OutputLevelTarget.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +34,15 @@ public:
     // (a device that was unplugged or reset). A recording cannot be reopened: that would start the file
     // afresh and lose what it holds.
     virtual bool Reopenable() const noexcept { return true; }
+    // What this output is, for the level control: an ALSA output's kind, PCM name, card and device name;
+    // OutputKind::None for one without a level of its own (a recording, the null sink). The generation
+    // is left to the device that opened the driver. Any thread.
+    virtual platform::OutputInfo Describe() const { return {}; }
+    // The gain (0.0 .. 1.0) a driver with a software level (the PCM preview) applies from its next block
+    // on; the others ignore it. Any thread; lock-free.
+    virtual void SetSoftwareGain(float /*gain*/) noexcept {}
+    // Underruns recovered so far (the device ran dry and was restarted). Any thread.
+    virtual std::uint64_t Underruns() const noexcept { return 0; }
 
     // Finishes the stream (a recording gets its final header). Blocks on I/O. Returns false when that
     // failed. The driver accepts no blocks afterwards.

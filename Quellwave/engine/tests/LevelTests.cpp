@@ -14,9 +14,9 @@ class MockChanterel : public CChanterel {
 public:
     MOCK_METHOD(bool, Initialize, (bool, bool), (override));
     MOCK_METHOD(bool, Uninitialize, (bool), (override));
-    MOCK_METHOD(float, GetRFPlaybackLevel, (long), (const, override));
+    MOCK_METHOD(float, GetRFPlaybackLevel, (long), (override));
     MOCK_METHOD(bool, SetRFPlayBackLevelALL, (float), (override));
-    MOCK_METHOD(bool, GetRFPlaybackMute, (), (const, override));
+    MOCK_METHOD(bool, GetRFPlaybackMute, (), (override));
     MOCK_METHOD(bool, SetRFPlaybackMute, (bool), (override));
 };
 

@@ -2,7 +2,6 @@
 // pause and a resume in the first, then what reached ALSA read back.
 #include "AlsaCapture.h"
 #include "EngineFixture.h"
-#include "Platform/OutputControl.h"
 
 #include <gtest/gtest.h>
 
@@ -47,7 +46,8 @@ protected:
     std::uint64_t PlayWithPauseAndTrackChange(const std::string& driver) {
         const std::string a = ConstantWav("a.wav", 16, 8.0, kLoud);
         const std::string b = ConstantWav("b.wav", 24, 1.0, kLoud);
-        const auto underruns = platform::TotalUnderruns();
+        const CDSDASIO& device = *engine_.OutputProcessor().GetDSDASIO(0);
+        const auto underruns = device.Underruns();
         EXPECT_EQ(Start(driver), S_OK);
         PlayFiles({a, b});
         EXPECT_TRUE(
@@ -61,7 +61,7 @@ protected:
         EXPECT_TRUE(WaitForEnd());
         engine_.Shutdown();
         EXPECT_EQ(Count(driverError_), 0u);
-        return platform::TotalUnderruns() - underruns;
+        return device.Underruns() - underruns;
     }
 
     // Every second of both files is there at its level, and the stream starts and ends in silence.
