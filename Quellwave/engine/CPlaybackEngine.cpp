@@ -276,7 +276,7 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
             fileList_.push_back(path);
             trackLengths_.push_back(static_cast<std::uint32_t>(waveSource_.LengthMs()));
             waveSource_.Close();
-        } else if (rfMode_ && dsdSource_.Open(path.c_str(), 1, 1)) {
+        } else if (rfMode_.load() && dsdSource_.Open(path.c_str(), 1, 1)) {
             fileList_.push_back(path);
             // A header may declare more than 2^32 ms (about 3 TB of samples): such a length is capped
             // rather than wrapped to a short one.
@@ -480,7 +480,7 @@ HRESULT CPlaybackEngine::SetLevel(float level) {
     if (!levelSelector_)
         return E_FAIL;
     levelSelector_->SetRFPlaybackMute(false);
-    if (level == currentLevel_)
+    if (level == currentLevel_.load())
         return S_OK;
     if (!levelSelector_->SetRFPlayBackLevelALL(level))
         return E_FAIL;

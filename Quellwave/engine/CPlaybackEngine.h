@@ -142,8 +142,8 @@ public:
     // 0 off, 1 repeat the current track, 2 repeat all; the window writes it directly.
     std::int32_t RepeatMode() const noexcept { return repeatMode_.load(); }
     void SetRepeatMode(std::int32_t mode) noexcept { repeatMode_.store(mode); }
-    float CurrentLevel() const noexcept { return currentLevel_; }
-    bool RFMode() const noexcept { return rfMode_; }
+    float CurrentLevel() const noexcept { return currentLevel_.load(); }
+    bool RFMode() const noexcept { return rfMode_.load(); }
 
     // The driver name the engine opens: the override, else the stored setting, else "auto" when nothing
     // is stored; empty when the stored value is not a string.
@@ -208,7 +208,7 @@ private:
     std::atomic<std::int32_t> sourceKind_{0};
     CDsdFileSource dsdSource_;
     std::unique_ptr<CChanterel> levelSelector_;
-    float currentLevel_ = 0.0f;
+    std::atomic<float> currentLevel_{0.0f}; // written by the UI thread, read by any
     UINT driverErrorMessage_ = 0;
 
     // Makes Pause's test-and-clear of the idle event atomic with the output thread's end of playback and
@@ -218,7 +218,7 @@ private:
 
     std::optional<std::string> driverNameOverride_;
     std::optional<bool> rfModeOverride_;
-    bool rfMode_ = false;
+    std::atomic<bool> rfMode_{false}; // written by Initialize and OpenFiles, read by any thread
     std::function<std::unique_ptr<CChanterel>()> levelSelectorFactory_;
     ChunkProducer chunks_;       // reader thread only
     DsdChunkProducer dsdChunks_; // reader thread only
