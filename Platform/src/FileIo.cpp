@@ -1,6 +1,7 @@
 #include "Platform/FileIo.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -77,6 +78,115 @@ int CreateDeleteOnCloseFile(const std::filesystem::path& dir, const char* prefix
         errno = ENOMEM;
         return -1;
     }
+}
+
+int CreateFileForWriting(const char* path, bool readToo, unsigned permissions) noexcept {
+    if (path == nullptr) {
+        errno = ENOENT;
+        return -1;
+    }
+    return ::open(path, O_CLOEXEC | (readToo ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC,
+                  static_cast<mode_t>(permissions));
+}
+
+namespace {
+
+ReadFileError FromErrno(int error) noexcept {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return ReadFileError::NoSuchFile;
+    case EISDIR:
+        return ReadFileError::IsDirectory;
+    case EACCES:
+    case EPERM:
+        return ReadFileError::PermissionDenied;
+    case ENXIO:
+    case ENODEV:
+        return ReadFileError::NotRegularFile;
+    default:
+        return ReadFileError::Unreadable;
+    }
+}
+
+ReadFileError FromMode(mode_t mode) noexcept {
+    if (S_ISDIR(mode)) {
+        return ReadFileError::IsDirectory;
+    }
+    return S_ISREG(mode) ? ReadFileError::None : ReadFileError::NotRegularFile;
+}
+
+} // namespace
+
+int OpenRegularFileForReading(const char* path, ReadFileError* error, std::uint64_t* size) noexcept {
+    ReadFileError dummy = ReadFileError::None;
+    ReadFileError& result = error ? *error : dummy;
+    result = ReadFileError::None;
+    if (path == nullptr) {
+        result = ReadFileError::NoSuchFile;
+        return -1;
+    }
+    // Look before opening: opening a FIFO waits for a writer, and opening a device may act on it.
+    struct stat before {};
+    if (::stat(path, &before) != 0) {
+        result = FromErrno(errno);
+        return -1;
+    }
+    if ((result = FromMode(before.st_mode)) != ReadFileError::None) {
+        return -1;
+    }
+    // The path may have been replaced since: open without waiting and look again at what was opened.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        result = FromErrno(errno);
+        return -1;
+    }
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0) {
+        result = ReadFileError::Unreadable;
+    } else {
+        result = FromMode(opened.st_mode);
+    }
+    const int flags = result == ReadFileError::None ? ::fcntl(fd, F_GETFL) : -1;
+    if (result == ReadFileError::None && (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
+        result = ReadFileError::Unreadable;
+    }
+    if (result != ReadFileError::None) {
+        ::close(fd);
+        return -1;
+    }
+    if (size) {
+        *size = static_cast<std::uint64_t>(opened.st_size);
+    }
+    return fd;
+}
+
+std::int64_t SeekFile(int fd, std::int64_t distance, SeekOrigin origin) noexcept {
+    const int whence = origin == SeekOrigin::Begin     ? SEEK_SET
+                       : origin == SeekOrigin::Current ? SEEK_CUR
+                                                       : SEEK_END;
+    const off_t moved = ::lseek(fd, static_cast<off_t>(distance), whence);
+    return moved < 0 ? -1 : static_cast<std::int64_t>(moved);
+}
+
+std::int64_t FileSize(int fd) noexcept {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+bool TruncateFile(int fd, std::uint64_t size) noexcept {
+    return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+
+bool SyncFile(int fd) noexcept {
+    return ::fsync(fd) == 0;
+}
+
+bool CloseFile(int fd) noexcept {
+    return ::close(fd) == 0;
 }
 
 bool FreeBytesForCaller(const std::filesystem::path& path, std::uint64_t& bytes) noexcept {

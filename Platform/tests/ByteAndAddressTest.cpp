@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -146,6 +147,89 @@ TEST_F(FileIoTest, ShortTransfersAreContinuedAndFailuresReported) {
     EXPECT_FALSE(WriteFully(-1, &byte, 1));
     EXPECT_FALSE(WriteFullyAt(-1, &byte, 1, 0));
     EXPECT_EQ(ReadFullyAt(-1, &byte, 1, 0), -1);
+}
+
+TEST_F(FileIoTest, CreatingSeekingSizingTruncatingAndClosing) {
+    const std::filesystem::path made = path_.string() + ".made";
+    std::filesystem::remove(made);
+    const mode_t mask = ::umask(022);
+    int fd = CreateFileForWriting(made.c_str(), true, 0640);
+    ::umask(mask);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(std::filesystem::status(made).permissions(), std::filesystem::perms::owner_read |
+                                                               std::filesystem::perms::owner_write |
+                                                               std::filesystem::perms::group_read);
+    ASSERT_TRUE(WriteFully(fd, "0123456789", 10));
+    EXPECT_EQ(FileSize(fd), 10);
+
+    struct Move {
+        std::int64_t distance;
+        SeekOrigin origin;
+        std::int64_t at; // -1: refused
+    };
+    for (const Move& m :
+         {Move{3, SeekOrigin::Begin, 3}, Move{2, SeekOrigin::Current, 5}, Move{-4, SeekOrigin::End, 6},
+          Move{-7, SeekOrigin::Current, -1}, Move{20, SeekOrigin::Begin, 20}}) {
+        EXPECT_EQ(SeekFile(fd, m.distance, m.origin), m.at) << m.distance;
+    }
+    ASSERT_TRUE(TruncateFile(fd, 4));
+    EXPECT_EQ(FileSize(fd), 4);
+    EXPECT_TRUE(SyncFile(fd));
+    EXPECT_TRUE(CloseFile(fd));
+
+    // Creating again empties the file; a write-only descriptor cannot be read.
+    fd = CreateFileForWriting(made.c_str(), false);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(FileSize(fd), 0);
+    char byte = 0;
+    EXPECT_EQ(ReadFully(fd, &byte, 1), -1);
+    EXPECT_TRUE(CloseFile(fd));
+    std::filesystem::remove(made);
+
+    errno = 0;
+    EXPECT_EQ(CreateFileForWriting((path_ / "no-folder" / "x").c_str(), false), -1);
+    EXPECT_EQ(errno, ENOTDIR);
+    EXPECT_EQ(SeekFile(-1, 0, SeekOrigin::Begin), -1);
+    EXPECT_EQ(FileSize(-1), -1);
+    EXPECT_FALSE(TruncateFile(-1, 0));
+    EXPECT_FALSE(SyncFile(-1));
+    EXPECT_FALSE(CloseFile(-1));
+}
+
+TEST_F(FileIoTest, OnlyRegularFilesAreOpenedForReading) {
+    ASSERT_TRUE(WriteFully(fd_, "abc", 3));
+    const std::filesystem::path fifo = path_.string() + ".fifo";
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        ReadFileError error;
+    };
+    const Case cases[] = {
+        {path_.string(), ReadFileError::None},
+        {path_.string() + ".missing", ReadFileError::NoSuchFile},
+        {(path_ / "below-a-file").string(), ReadFileError::NoSuchFile},
+        {path_.parent_path().string(), ReadFileError::IsDirectory},
+        {fifo.string(), ReadFileError::NotRegularFile}, // refused without waiting for a writer
+        {"/dev/null", ReadFileError::NotRegularFile},
+    };
+    for (const Case& c : cases) {
+        ReadFileError error = ReadFileError::Unreadable;
+        std::uint64_t size = 99;
+        const int fd = OpenRegularFileForReading(c.path.c_str(), &error, &size);
+        EXPECT_EQ(error, c.error) << c.path;
+        EXPECT_EQ(fd >= 0, c.error == ReadFileError::None) << c.path;
+        if (fd >= 0) {
+            EXPECT_EQ(size, 3u);
+            char back[3] = {};
+            EXPECT_EQ(ReadFully(fd, back, 3), 3); // blocking again, from the start
+            CloseFile(fd);
+        } else {
+            EXPECT_EQ(size, 99u) << c.path;
+        }
+    }
+    EXPECT_EQ(OpenRegularFileForReading(nullptr, nullptr, nullptr), -1);
+    std::filesystem::remove(fifo);
 }
 
 } // namespace

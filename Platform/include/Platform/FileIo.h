@@ -25,6 +25,37 @@ bool WriteFullyAt(int fd, const void* data, std::size_t size, std::uint64_t offs
 // descriptor, or -1 with errno set. Any thread.
 int CreateDeleteOnCloseFile(const std::filesystem::path& dir, const char* prefix) noexcept;
 
+// Creates path, or empties the file it names, for writing (and reading too when readToo); a new file gets
+// permissions less the umask. Returns the descriptor, or -1 with errno set.
+int CreateFileForWriting(const char* path, bool readToo, unsigned permissions = 0666) noexcept;
+
+// Why a file to be read could not be opened.
+enum class ReadFileError {
+    None,
+    NoSuchFile,       // the path or one of its folders does not exist
+    IsDirectory,      // the path names a folder
+    PermissionDenied, // the file or a folder on its path may not be read
+    NotRegularFile,   // a FIFO, a device, a socket: reading it could block for ever
+    Unreadable,       // any other failure to open or examine it
+};
+// Opens path read-only as a blocking descriptor, but only when it is a regular file (after following
+// symbolic links): anything else is refused before it is opened, and the open itself never waits for a
+// writer. Returns the descriptor and stores the file's size, or -1 with *error set. error and size may be
+// null.
+int OpenRegularFileForReading(const char* path, ReadFileError* error, std::uint64_t* size) noexcept;
+
+enum class SeekOrigin { Begin, Current, End };
+// Moves the file position; returns the new position, or -1 with errno set.
+std::int64_t SeekFile(int fd, std::int64_t distance, SeekOrigin origin) noexcept;
+// The file's size in bytes, or -1 with errno set.
+std::int64_t FileSize(int fd) noexcept;
+// Cuts the file (or extends it with zeros) to size bytes. False with errno set on failure.
+bool TruncateFile(int fd, std::uint64_t size) noexcept;
+// Puts the file's data on the disk. False with errno set on failure.
+bool SyncFile(int fd) noexcept;
+// Closes the descriptor. False with errno set when the close reported an error (data may be lost).
+bool CloseFile(int fd) noexcept;
+
 // The bytes of the file system holding path that the calling user may still write (statvfs). False with
 // errno set when the file system cannot be asked.
 bool FreeBytesForCaller(const std::filesystem::path& path, std::uint64_t& bytes) noexcept;
