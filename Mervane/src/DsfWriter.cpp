@@ -1,9 +1,7 @@
 #include "Mervane/DsfWriter.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "Platform/ByteOrder.h"
+#include "Platform/FileIo.h"
 
 namespace {
 
@@ -11,15 +9,8 @@ constexpr std::uint64_t kDsdChunkBytes = 28;
 constexpr std::uint64_t kFmtChunkBytes = 52;
 constexpr std::uint64_t kDataHeaderBytes = 12;
 
-void Put32(std::uint8_t* p, std::uint32_t v) noexcept {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-void Put64(std::uint8_t* p, std::uint64_t v) noexcept {
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using platform::WriteLe32;
+using platform::WriteLe64;
 
 // The whole 92-byte header for a stream of the given number of blocks.
 void BuildHeader(std::uint8_t (&h)[DsfWriter::kHeaderBytes], std::uint64_t blocks) noexcept {
@@ -28,26 +19,26 @@ void BuildHeader(std::uint8_t (&h)[DsfWriter::kHeaderBytes], std::uint64_t block
     std::uint8_t* p = h;
     // "DSD " chunk: its size, the total file size, no metadata.
     p[0] = 'D', p[1] = 'S', p[2] = 'D', p[3] = ' ';
-    Put64(p + 4, kDsdChunkBytes);
-    Put64(p + 12, DsfWriter::kHeaderBytes + dataBytes);
-    Put64(p + 20, 0);
+    WriteLe64(p + 4, kDsdChunkBytes);
+    WriteLe64(p + 12, DsfWriter::kHeaderBytes + dataBytes);
+    WriteLe64(p + 20, 0);
     p += kDsdChunkBytes;
     // "fmt " chunk: version 1, raw DSD, stereo layout, two channels, DSD64, LSB first.
     p[0] = 'f', p[1] = 'm', p[2] = 't', p[3] = ' ';
-    Put64(p + 4, kFmtChunkBytes);
-    Put32(p + 12, 1);
-    Put32(p + 16, 0);
-    Put32(p + 20, 2);
-    Put32(p + 24, 2);
-    Put32(p + 28, DsfWriter::kSampleRate);
-    Put32(p + 32, 1);
-    Put64(p + 36, samplesPerChannel);
-    Put32(p + 44, DsfWriter::kChannelBlockBytes);
-    Put32(p + 48, 0);
+    WriteLe64(p + 4, kFmtChunkBytes);
+    WriteLe32(p + 12, 1);
+    WriteLe32(p + 16, 0);
+    WriteLe32(p + 20, 2);
+    WriteLe32(p + 24, 2);
+    WriteLe32(p + 28, DsfWriter::kSampleRate);
+    WriteLe32(p + 32, 1);
+    WriteLe64(p + 36, samplesPerChannel);
+    WriteLe32(p + 44, DsfWriter::kChannelBlockBytes);
+    WriteLe32(p + 48, 0);
     p += kFmtChunkBytes;
     // "data" chunk: its size counts its own 12-byte header.
     p[0] = 'd', p[1] = 'a', p[2] = 't', p[3] = 'a';
-    Put64(p + 4, kDataHeaderBytes + dataBytes);
+    WriteLe64(p + 4, kDataHeaderBytes + dataBytes);
 }
 
 } // namespace
@@ -57,29 +48,17 @@ DsfWriter::~DsfWriter() {
 }
 
 bool DsfWriter::WriteAt(const std::uint8_t* bytes, std::size_t count, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t put = ::pwrite(fd_, bytes + done, count - done, static_cast<off_t>(offset + done));
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (put == 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
+    return platform::WriteFullyAt(fd_, bytes, count, offset);
 }
 
 bool DsfWriter::Create(const std::string& path) {
     Close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd_ = platform::CreateFileForWriting(path.c_str(), false, 0644);
     if (fd_ < 0)
         return false;
     blocks_ = 0;
     if (!Flush()) {
-        ::close(fd_);
+        platform::CloseFile(fd_);
         fd_ = -1;
         return false;
     }
@@ -92,7 +71,7 @@ bool DsfWriter::WriteBlock(const std::uint8_t* block) {
     const std::uint64_t offset = kHeaderBytes + blocks_ * kBlockBytes;
     if (!WriteAt(block, kBlockBytes, offset)) {
         // Drop a partly written block so the data stays a whole number of blocks.
-        (void)::ftruncate(fd_, static_cast<off_t>(offset));
+        (void)platform::TruncateFile(fd_, offset);
         return false;
     }
     ++blocks_;
@@ -108,14 +87,14 @@ bool DsfWriter::Flush() {
 }
 
 bool DsfWriter::Sync() {
-    return Flush() && ::fsync(fd_) == 0;
+    return Flush() && platform::SyncFile(fd_);
 }
 
 bool DsfWriter::Close() {
     if (fd_ < 0)
         return true;
     const bool flushed = Flush();
-    const bool closed = ::close(fd_) == 0;
+    const bool closed = platform::CloseFile(fd_);
     fd_ = -1;
     return flushed && closed;
 }

@@ -1,5 +1,7 @@
 #include "CDsdFileSource.h"
 
+#include "Platform/ByteOrder.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -7,14 +9,8 @@
 
 namespace {
 
-std::uint32_t Le32(const unsigned char* p) noexcept {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::uint64_t Le64(const unsigned char* p) noexcept {
-    return static_cast<std::uint64_t>(Le32(p)) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
-}
+using platform::ReadLe32;
+using platform::ReadLe64;
 
 // DSDIFF stores the earliest sample of a byte in bit 7; the device blocks want it in bit 0.
 constexpr std::array<std::uint8_t, 256> MakeBitReversal() {
@@ -243,16 +239,16 @@ DsdOpenError CDsdFileSource::ParseDsf() {
     unsigned char record[48];
     if (stream_.Read(record, sizeof record) != sizeof record)
         return DsdOpenError::TruncatedHeader;
-    format_.chunkSize = Le64(record);
-    format_.formatVersion = Le32(record + 8);
-    format_.formatId = Le32(record + 12);
-    format_.channelType = Le32(record + 16);
-    format_.channelCount = Le32(record + 20);
-    format_.samplingFrequency = Le32(record + 24);
-    format_.bitsPerSample = Le32(record + 28);
-    format_.sampleCount = Le64(record + 32);
-    format_.blockSizePerChannel = Le32(record + 40);
-    format_.reserved = Le32(record + 44);
+    format_.chunkSize = ReadLe64(record);
+    format_.formatVersion = ReadLe32(record + 8);
+    format_.formatId = ReadLe32(record + 12);
+    format_.channelType = ReadLe32(record + 16);
+    format_.channelCount = ReadLe32(record + 20);
+    format_.samplingFrequency = ReadLe32(record + 24);
+    format_.bitsPerSample = ReadLe32(record + 28);
+    format_.sampleCount = ReadLe64(record + 32);
+    format_.blockSizePerChannel = ReadLe32(record + 40);
+    format_.reserved = ReadLe32(record + 44);
 
     if (format_.chunkSize != 52)
         return DsdOpenError::BadFormatSize;
@@ -277,7 +273,7 @@ DsdOpenError CDsdFileSource::ParseDsf() {
     if (stream_.Read(size, sizeof size) != sizeof size)
         return DsdOpenError::TruncatedHeader;
     // The size counts the chunk's own 12-byte header; a smaller one would wrap to an endless payload.
-    const std::uint64_t chunkSize = Le64(size);
+    const std::uint64_t chunkSize = ReadLe64(size);
     if (chunkSize < 12)
         return DsdOpenError::BadDataSize;
     dataBytes_ = chunkSize - 12;

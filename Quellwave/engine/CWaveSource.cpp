@@ -1,14 +1,13 @@
 #include "CWaveSource.h"
 
 #include "InputFile.h"
+#include "Platform/ByteOrder.h"
 #include "Platform/FileIo.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <unistd.h>
 
 namespace {
 
@@ -22,13 +21,9 @@ constexpr unsigned char kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
                                              0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 std::uint16_t Le16(const unsigned char* p) noexcept {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+    return static_cast<std::uint16_t>(platform::ReadLe16(p));
 }
-
-std::uint32_t Le32(const unsigned char* p) noexcept {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
+using platform::ReadLe32;
 
 // Chunk identifiers are four printable ASCII characters. Used to tell whether a writer left out the pad
 // byte after an odd-sized chunk.
@@ -110,7 +105,7 @@ CWaveSource::~CWaveSource() {
 
 void CWaveSource::Close() noexcept {
     if (fileHandle_ >= 0) {
-        ::close(fileHandle_);
+        platform::CloseFile(fileHandle_);
         fileHandle_ = -1;
     }
 }
@@ -198,7 +193,7 @@ WaveOpenError CWaveSource::ParseHeader(std::uint64_t fileSize) {
             return WaveOpenError::Unreadable;
         if (headerGot != static_cast<std::int64_t>(sizeof header))
             return WaveOpenError::TruncatedHeader;
-        const std::uint32_t size = Le32(header + 4);
+        const std::uint32_t size = ReadLe32(header + 4);
         const std::uint64_t body = position + sizeof header;
 
         if (std::memcmp(header, "data", 4) == 0) {
@@ -213,7 +208,8 @@ WaveOpenError CWaveSource::ParseHeader(std::uint64_t fileSize) {
                 return WaveOpenError::EmptyData;
             if (body > std::numeric_limits<std::uint32_t>::max())
                 return WaveOpenError::DataOffsetTooLarge;
-            if (::lseek(fileHandle_, static_cast<off_t>(body), SEEK_SET) < 0)
+            if (platform::SeekFile(fileHandle_, static_cast<std::int64_t>(body),
+                                   platform::SeekOrigin::Begin) < 0)
                 return WaveOpenError::Unreadable;
             dataSize_ = usable;
             dataOffset_ = static_cast<std::uint32_t>(body);
@@ -253,7 +249,7 @@ WaveOpenError CWaveSource::ParseFormat(std::uint64_t at, std::uint32_t formatSiz
     }
     if (Le16(format + 2) != 2)
         return WaveOpenError::NotStereo;
-    if (Le32(format + 4) != 44100)
+    if (ReadLe32(format + 4) != 44100)
         return WaveOpenError::Not44100;
     const std::uint16_t bits = Le16(format + 14);
     if (bits != 16 && bits != 24)
@@ -282,10 +278,11 @@ bool CWaveSource::Read(void* buffer, std::uint32_t byteCount) {
 bool CWaveSource::Seek(std::uint64_t byteOffset) {
     if (fileHandle_ < 0)
         return false;
-    constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     if (byteOffset > kMaxOffset - dataOffset_)
         return false;
-    const off_t moved = ::lseek(fileHandle_, static_cast<off_t>(dataOffset_ + byteOffset), SEEK_SET);
+    const std::int64_t moved = platform::SeekFile(
+        fileHandle_, static_cast<std::int64_t>(dataOffset_ + byteOffset), platform::SeekOrigin::Begin);
     if (moved < 0)
         return false;
     readPosition_ = static_cast<std::uint64_t>(moved) - dataOffset_;

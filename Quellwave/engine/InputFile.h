@@ -1,17 +1,12 @@
 // Opening a file the player reads (a WAV, DSF or DSDIFF file), with the reason when it cannot be read.
 #pragma once
 
+#include "Platform/FileIo.h"
+
 #include <cstdint>
 
 // Why an input file could not be opened.
-enum class InputFileError {
-    None,
-    NoSuchFile,       // the path or one of its folders does not exist
-    IsDirectory,      // the path names a folder
-    PermissionDenied, // the file or a folder on its path may not be read
-    NotRegularFile,   // a FIFO, a device, a socket: reading it could block for ever
-    Unreadable,       // any other failure to open or examine it
-};
+using InputFileError = platform::ReadFileError;
 
 // Short fixed English text, e.g. "no such file"; never null.
 const char* InputFileErrorText(InputFileError error) noexcept;
@@ -20,4 +15,6 @@ const char* InputFileErrorText(InputFileError error) noexcept;
 // symbolic links): anything else is refused before it is opened, and the open itself never waits for a
 // writer. Returns the descriptor and stores the file's size, or -1 with *error set. error and size may be
 // null. Never throws.
-int OpenInputFile(const char* path, InputFileError* error, std::uint64_t* size) noexcept;
+inline int OpenInputFile(const char* path, InputFileError* error, std::uint64_t* size) noexcept {
+    return platform::OpenRegularFileForReading(path, error, size);
+}
