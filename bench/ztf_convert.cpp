@@ -3,6 +3,7 @@
 // overload statistics (resets, bursts, samples whose fed-back error was limited) and the longest run of
 // identical output bytes per channel, the stuck-output check. Exit status: 0 on success, 1 on bad input or an
 // output that stuck (a run of identical bytes over 1 ms).
+#include "Platform/ByteOrder.h"
 #include "Zentrafold/ZentrafoldConverter.h"
 
 #include <algorithm>
@@ -16,12 +17,8 @@
 
 namespace {
 
-std::uint32_t Le32(const unsigned char* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint16_t Le16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
+using platform::ReadLe16;
+using platform::ReadLe32;
 
 struct Wav {
     int bits = 0;
@@ -36,15 +33,15 @@ bool ReadWav(const char* path, Wav& wav) {
         return false;
     bool haveFormat = false;
     for (std::size_t at = 12; at + 8 <= file.size();) {
-        const std::uint32_t size = Le32(file.data() + at + 4);
+        const std::uint32_t size = ReadLe32(file.data() + at + 4);
         const std::size_t body = at + 8;
         const std::size_t avail = std::min<std::size_t>(size, file.size() - body);
         if (std::memcmp(file.data() + at, "fmt ", 4) == 0 && avail >= 16) {
             const unsigned char* f = file.data() + body;
-            const std::uint16_t tag = Le16(f);
-            if ((tag != 1 && tag != 0xFFFE) || Le16(f + 2) != 2 || Le32(f + 4) != 44100)
+            const std::uint16_t tag = ReadLe16(f);
+            if ((tag != 1 && tag != 0xFFFE) || ReadLe16(f + 2) != 2 || ReadLe32(f + 4) != 44100)
                 return false;
-            wav.bits = Le16(f + 14);
+            wav.bits = ReadLe16(f + 14);
             if (wav.bits != 16 && wav.bits != 24)
                 return false;
             haveFormat = true;

@@ -2,6 +2,7 @@
 
 #include "Settings.h"
 
+#include "Platform/FileIo.h"
 #include "Platform/Paths.h"
 
 #include <cerrno>
@@ -78,21 +79,6 @@ void AppendUtf8(char32_t value, std::string& out) {
 void AppendUnit(char16_t unit, std::string& out) {
     out += static_cast<char>(unit & 0xFF);
     out += static_cast<char>(unit >> 8);
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // The folder made when it is missing; an existing folder is fine. False when the path is not a folder
@@ -205,7 +191,7 @@ bool WritePlaylistFile(const fs::path& file, const TrackList& list,
     bool written = true;
     for (std::size_t offset = 0; written && offset < bytes.size(); offset += kWriteBlock) {
         const std::size_t size = std::min(kWriteBlock, bytes.size() - offset);
-        written = WriteAll(fd, bytes.data() + offset, size);
+        written = platform::WriteFully(fd, bytes.data() + offset, size);
         if (written && afterEachBlock) {
             afterEachBlock(offset + size);
         }
