@@ -1,0 +1,133 @@
+#include "CBGDialog.h"
+
+#include "ResourceModules.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+
+namespace app {
+
+CBGDialog::CBGDialog(PlayerServices& services, PlayerOptions options, QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint),
+      panel_(services, this, std::move(options), this) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAutoFillBackground(false);
+    opacitySupported_ = QGuiApplication::platformName() != QLatin1String("offscreen");
+}
+
+CBGDialog::~CBGDialog() = default;
+
+void CBGDialog::OnInitDialog() {
+    fadeLevel_ = 0;
+    ApplyFade();
+    fadeIn_.start(kFadePeriodMs, this);
+    setWindowIcon(ResourceIcon(kIconProgram));
+    setWindowTitle(TheResources().ApplicationTitle());
+    panel_.OnInitDialog();
+    CentrePanel();
+    showFullScreen();
+}
+
+void CBGDialog::ApplyFade() {
+    // Platforms without window opacity (the offscreen one) show the window at once.
+    if (opacitySupported_)
+        setWindowOpacity(fadeLevel_ / 255.0);
+}
+
+void CBGDialog::CentrePanel() {
+    panel_.move((width() - panel_.width()) / 2, (height() - panel_.height()) / 2);
+}
+
+void CBGDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    CentrePanel();
+}
+
+void CBGDialog::paintEvent(QPaintEvent*) {
+    QPainter(this).fillRect(rect(), Qt::black);
+}
+
+void CBGDialog::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == fadeIn_.timerId())
+        OnTimer(kFadeTimer);
+    else if (event->timerId() == fadeOut_.timerId())
+        OnTimer(kFadeOutTimer);
+    else
+        QDialog::timerEvent(event);
+}
+
+void CBGDialog::OnTimer(int id) {
+    if (id == kFadeTimer) {
+        fadeLevel_ += kFadeStep;
+        if (fadeLevel_ >= 255) {
+            fadeLevel_ = 255;
+            fadeIn_.stop();
+        }
+        ApplyFade();
+    } else if (id == kFadeOutTimer) {
+        fadeLevel_ -= kFadeStep;
+        if (fadeLevel_ <= 0) {
+            fadeLevel_ = 0;
+            fadeOut_.stop();
+            ApplyFade();
+            Finish(1);
+            return;
+        }
+        ApplyFade();
+    }
+}
+
+void CBGDialog::StartFadeOut() {
+    fadeIn_.stop();
+    fadeOut_.start(kFadePeriodMs, this);
+}
+
+void CBGDialog::EndNow() {
+    Finish(1);
+}
+
+void CBGDialog::Finish(int result) {
+    if (finished_)
+        return;
+    finished_ = true;
+    fadeIn_.stop();
+    fadeOut_.stop();
+    panel_.OnClose();
+    done(result);
+}
+
+void CBGDialog::Minimise() {
+    showMinimized();
+}
+
+void CBGDialog::RestoreAndRaise() {
+    if (isMinimized())
+        showFullScreen();
+    raise();
+    activateWindow();
+}
+
+void CBGDialog::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        panel_.PausePlaying();
+    QDialog::changeEvent(event);
+}
+
+void CBGDialog::closeEvent(QCloseEvent* event) {
+    // Closed by the desktop (its window menu or a close request): the program ends at once, without fade.
+    event->accept();
+    Finish(1);
+}
+
+void CBGDialog::keyPressEvent(QKeyEvent* event) {
+    // A dialog would close on Esc; the main window ends only by its close button or the desktop.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace app

@@ -1,0 +1,66 @@
+// The main window: a captionless, full-screen black window that fades in when it opens and out when the
+// program ends, with the player panel centred in it. Its modal loop (exec) is the program's life: it ends
+// with 1 after the fade out, or at once when the window is closed by the desktop or after a driver error.
+// UI thread only.
+#pragma once
+
+#include "CPlayerDialog.h"
+
+#include <QBasicTimer>
+#include <QDialog>
+
+namespace app {
+
+class CBGDialog : public QDialog, public PlayerHost {
+    Q_OBJECT
+
+public:
+    static constexpr int kFadeTimer = 100;
+    static constexpr int kFadeOutTimer = 101;
+    static constexpr int kFadeStep = 20;
+    static constexpr int kFadePeriodMs = 10;
+
+    CBGDialog(PlayerServices& services, PlayerOptions options = {}, QWidget* parent = nullptr);
+    ~CBGDialog() override;
+
+    // Shows the window full screen (transparent, fading in) and starts the panel.
+    void OnInitDialog();
+
+    // PlayerHost.
+    void StartFadeOut() override;
+    void EndNow() override;
+    void Minimise() override;
+
+    // One tick of the window's fade timers (the timers call it; tests step it directly).
+    void OnTimer(int id);
+    bool FadingIn() const { return fadeIn_.isActive(); }
+    bool FadingOut() const { return fadeOut_.isActive(); }
+    int FadeLevel() const noexcept { return fadeLevel_; }
+
+    CPlayerDialog& Panel() noexcept { return panel_; }
+
+    // Brings the window to the front, restored when it was minimised (a second copy's request).
+    void RestoreAndRaise();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void ApplyFade();
+    void CentrePanel();
+    void Finish(int result);
+
+    int fadeLevel_ = 0;
+    CPlayerDialog panel_;
+    QBasicTimer fadeIn_;
+    QBasicTimer fadeOut_;
+    bool finished_ = false;
+    bool opacitySupported_ = true;
+};
+
+} // namespace app

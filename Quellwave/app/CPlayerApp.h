@@ -1,0 +1,61 @@
+// The program's start and end: the working folder, the resource module and the skin, the load monitor,
+// the single instance, the start-up notice, the command line, the power and load warnings, then the main
+// window's modal loop, and the release of everything in the reverse order. UI thread only.
+#pragma once
+
+#include "CBGDialog.h"
+#include "CProcessLoadMonitor.h"
+#include "PlayerServices.h"
+#include "SingleInstance.h"
+#include "SystemEvents.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace app {
+
+struct StartContext {
+    std::vector<std::string> arguments;    // without the program's own name and this port's options
+    std::optional<std::string> driverName; // the output for this run (--driver), else the setting's
+    std::filesystem::path programFolder;   // resources, skins and dial images are found here
+    std::filesystem::path startFolder;     // relative file arguments are taken from here
+    QString socketPath = InstanceSocketPath();
+    bool changeFolder = true; // make the program's folder the current one
+};
+
+// Whether the start-up notice is shown: NoDispNext (user, else machine) missing or 0.
+bool StartupNoticeWanted();
+
+class CPlayerApp {
+public:
+    // events: the power and device event source (null: none); not owned, must outlive the app.
+    CPlayerApp(PlayerServices& services, SystemEventSource* events);
+    ~CPlayerApp();
+    CPlayerApp(const CPlayerApp&) = delete;
+    CPlayerApp& operator=(const CPlayerApp&) = delete;
+
+    // Everything before the main window. False when the program ends here: another copy runs (it got the
+    // files), the single instance failed, or the notice was cancelled.
+    bool Prepare(const StartContext& context);
+    // Makes and starts the main window and connects the single instance and the events to it.
+    CBGDialog& CreateMainWindow();
+    // Runs the main window's modal loop, then releases the window, the skin and the monitor. Returns the
+    // modal loop's result.
+    int Run();
+
+    CBGDialog* MainWindow() noexcept { return window_.get(); }
+    SingleInstance* Instance() noexcept { return instance_.get(); }
+
+private:
+    PlayerServices& services_;
+    SystemEventSource* events_;
+    StartContext context_;
+    std::unique_ptr<CProcessLoadMonitor> monitor_;
+    std::unique_ptr<SingleInstance> instance_;
+    std::unique_ptr<CBGDialog> window_;
+};
+
+} // namespace app

@@ -1,0 +1,202 @@
+// The player panel: a 1024 x 768 child of the main window carrying the transport and mode buttons, the
+// volume dial, the display panel and the playback engine. It plays a disc (disc mode) or the track list of
+// PlayList.txt (file mode), answers the engine's messages, the keys, the mouse wheel and the media keys,
+// the registered messages, power and device events, and runs the fade, battery, load and digit-entry
+// timers.
+//
+// Everything reaches the panel as a posted message (platform::MessageTarget): the engine's threads, the
+// controls, the event sources and the panel itself post, and the UI thread dispatches them in the order
+// they were posted. Posting never allocates and never blocks, so the engine's output thread may post.
+// Every other member runs on the UI thread.
+#pragma once
+
+#include "CPlaybackEngine.h"
+#include "CProcessLoadMonitor.h"
+#include "PlayerMessages.h"
+#include "PlayerServices.h"
+#include "TrackList.h"
+
+#include "Platform/MessageTarget.h"
+
+#include <QBasicTimer>
+#include <QImage>
+#include <QWidget>
+
+#include <array>
+#include <map>
+#include <mutex>
+#include <optional>
+
+class CDialCtrl;
+class CLEDDialog;
+class PlayCtrlButton;
+class QSocketNotifier;
+class TransparentBitmapStatic;
+
+namespace app {
+
+// What the panel asks of the main window around it.
+class PlayerHost {
+public:
+    virtual ~PlayerHost() = default;
+    // Starts the main window's fade out, at whose end the program ends.
+    virtual void StartFadeOut() = 0;
+    // Ends the main window's modal loop at once (no fade).
+    virtual void EndNow() = 0;
+    virtual void Minimise() = 0;
+};
+
+struct PlayerOptions {
+    // The output driver for this run instead of DefaultASIODriverName (the setting is left as it is).
+    std::optional<std::string> driverName;
+};
+
+class CPlayerDialog : public QWidget, public platform::MessageTarget, public TrackListWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int kWidth = 1024;
+    static constexpr int kHeight = 768;
+    static constexpr std::size_t kQueueCapacity = 4096;
+    static constexpr unsigned kMaxTrackTable = 255;
+
+    CPlayerDialog(PlayerServices& services, PlayerHost* host, PlayerOptions options = {},
+                  QWidget* parent = nullptr);
+    ~CPlayerDialog() override;
+
+    // The panel's start: controls, engine, drive, track list, mode, timers, repeat and volume.
+    void OnInitDialog();
+    // What the panel does when the main window closes: stop, close the sources, release the sleep inhibit.
+    void OnClose();
+
+    // Any thread. False when the queue is full (the message is dropped, as a full window queue would).
+    bool post(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    // Dispatches the messages posted so far (and any they post in turn); returns how many. The notifier
+    // does this when the event loop runs; tests call it to step the panel deterministically.
+    int DispatchPostedMessages();
+    // The window procedure: handles one message at once.
+    void WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
+    // One tick of a panel timer (the QBasicTimers call it; tests step it directly).
+    void OnTimer(int id);
+    bool TimerActive(int id) const;
+
+    // Operations of the panel (the commands of the buttons and keys post to these).
+    void PausePlaying();
+    void PlayPause();
+    void Stop() override;
+    void Previous();
+    void Next();
+    void DigitEntry(unsigned digit);
+    void CancelEntry();
+    void Repeat();
+    void VolumeStep(int delta);
+    void EnterDiscMode();
+    void EnterFileMode();
+    void ReloadPlaylist();
+    // Handles a key as the panel's key filter does; true when the key goes no further.
+    bool HandleKey(int qtKey, Qt::KeyboardModifiers modifiers);
+    void OnAppCommand(unsigned command);
+
+    // TrackListWindow.
+    TrackList EnterFileMode(const TrackList& list) override;
+    void ShowMessage(UINT stringId) override;
+    void SetWaitCursor(bool waiting) override;
+    void Repaint() override;
+
+    // State, for the main window and tests.
+    CPlaybackEngine& Engine() noexcept { return engine_; }
+    CLEDDialog* Display() const noexcept { return display_; }
+    CDialCtrl* Dial() const noexcept { return dial_; }
+    unsigned CurrentTrack() const noexcept { return currentTrack_; }
+    unsigned TrackCount() const noexcept { return trackCount_; }
+    bool Started() const noexcept { return started_; }
+    bool DiscMode() const noexcept { return discMode_; }
+    unsigned Entry() const noexcept { return entry_; }
+    unsigned PlaybackDrive() const noexcept { return drive_; }
+    const TrackList& Tracks() const noexcept { return trackList_; }
+    bool PanelVisible() const noexcept { return panelVisible_; }
+    int PanelFadeLevel() const noexcept { return panelFade_; }
+    unsigned LastLoad() const noexcept { return lastLoad_; }
+    bool ScreenSaverFlag() const noexcept { return screenSaverFlag_; }
+    std::uint32_t TrackLength(unsigned track) const;
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct ControlSpec;
+    void SetUpControls();
+    void OnCommand(unsigned id);
+    void OnPlaySelectedTrack(WPARAM track);
+    void OnDriverError();
+    void OnPosition(WPARAM ms, LPARAM track);
+    void OnPowerBroadcast(WPARAM event);
+    void OnDeviceChange(WPARAM event, LPARAM change);
+    void OnNeedDriveCheck(WPARAM index);
+    void OnDialMoved(WPARAM wParam);
+    void ToggleMute();
+    void SwitchMode();
+    void EjectOrOpen();
+    void Settings();
+    void CloseCommand();
+    void FadePanelOut();
+    void FadePanelInIfHidden();
+    void ApplyPanelFade();
+    // Processes the position messages already posted, leaving the others queued in order: what a pause
+    // shows must include every position the engine reported before it halted.
+    void DrainPositions();
+    void LoadTrackLengths();
+    void ShowStoppedDisplay();
+    void ShowButton(int id, bool show);
+    void StartTimer(int id, int periodMs);
+    void KillTimer(int id);
+    void LoadCheck();
+    void BatteryCheck();
+    bool EnginePlaying() const noexcept { return engine_.Playing() == 1; }
+
+    PlayerServices& services_;
+    PlayerHost* host_;
+    PlayerOptions options_;
+
+    UINT queryCancelAutoPlay_ = 0;
+    CDialCtrl* dial_ = nullptr;
+    CPlaybackEngine engine_;
+    unsigned currentTrack_ = 1;
+    unsigned trackCount_ = 0;
+    std::array<std::uint32_t, kMaxTrackTable> lengths_{};
+    bool started_ = false;
+    bool discMode_ = true;
+    TrackList trackList_;
+    unsigned drive_ = 0;
+    bool screenSaverFlag_ = false;
+    CLEDDialog* display_ = nullptr;
+    int panelFade_ = 0;
+    bool panelVisible_ = false;
+    bool cursorHidden_ = false;
+    std::unique_ptr<CProcessLoadMonitor> loadMonitor_;
+    LoadThresholds thresholds_{kPlaybackOverloadValue, 2};
+    unsigned lastLoad_ = 0;
+    unsigned entry_ = 0;
+    bool driveCheckOpen_ = false;
+    bool closed_ = false;
+    QImage face_;
+    int faceScale_ = 0;
+
+    std::map<int, QWidget*> controls_;
+    std::map<int, QBasicTimer> timers_;
+
+    // The posted-message queue: a fixed ring so that posting never allocates, and an event descriptor the
+    // notifier watches to wake the UI thread.
+    mutable std::mutex queueLock_;
+    std::array<platform::Message, kQueueCapacity> queue_{};
+    std::size_t queueHead_ = 0;
+    std::size_t queueSize_ = 0;
+    int wakeFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+};
+
+} // namespace app

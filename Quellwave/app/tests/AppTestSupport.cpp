@@ -1,0 +1,173 @@
+#include "AppTestSupport.h"
+
+#include "ControlNotify.h"
+#include "PlaylistFile.h"
+#include "ResourceModules.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTest>
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+namespace apptest {
+
+namespace {
+
+// One application object for the whole test program, on the offscreen platform, in the program's folder
+// so the built skin, resource module and dial images are found as the program finds them.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "AppTests";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+        std::filesystem::current_path(QW_PROGRAM_DIR);
+        TheResources().LoadResourceModule(kStringResourceModule, QW_PROGRAM_DIR);
+        TheResources().ChooseSkin(std::filesystem::path(QW_PROGRAM_DIR) / "skin");
+    }
+    void TearDown() override {
+        TheResources().ReleaseSkin();
+        TheResources().ReleaseResourceModule();
+        delete app_;
+    }
+
+private:
+    QApplication* app_ = nullptr;
+};
+
+[[maybe_unused]] const auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+platform::HKEY CreateKey(platform::HKEY root, const std::string& key) {
+    platform::HKEY handle = nullptr;
+    EXPECT_EQ(platform::RegCreateKeyEx(root, key, platform::REG_OPTION_NON_VOLATILE, platform::KEY_ALL_ACCESS,
+                                       &handle, nullptr),
+              ERROR_SUCCESS);
+    return handle;
+}
+
+} // namespace
+
+void SetDword(platform::HKEY root, const std::string& key, const std::string& name, DWORD value) {
+    platform::HKEY handle = CreateKey(root, key);
+    const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
+                           static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
+    EXPECT_EQ(platform::RegSetValueEx(handle, name, platform::REG_DWORD, bytes, 4), ERROR_SUCCESS);
+    platform::RegCloseKey(handle);
+}
+
+void SetString(platform::HKEY root, const std::string& key, const std::string& name,
+               const std::string& value) {
+    platform::HKEY handle = CreateKey(root, key);
+    EXPECT_EQ(platform::RegSetValueEx(handle, name, platform::REG_SZ,
+                                      reinterpret_cast<const BYTE*>(value.c_str()),
+                                      static_cast<DWORD>(value.size() + 1)),
+              ERROR_SUCCESS);
+    platform::RegCloseKey(handle);
+}
+
+std::optional<DWORD> GetUserDword(const std::string& key, const std::string& name) {
+    platform::HKEY handle = nullptr;
+    if (platform::RegOpenKeyEx(platform::HKEY_CURRENT_USER, key, platform::KEY_READ, &handle) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    BYTE data[4] = {};
+    DWORD size = 4;
+    DWORD type = 0;
+    const LONG result = platform::RegQueryValueEx(handle, name, &type, data, &size);
+    platform::RegCloseKey(handle);
+    if (result != ERROR_SUCCESS || size != 4)
+        return std::nullopt;
+    return static_cast<DWORD>(data[0] | data[1] << 8 | data[2] << 16 | static_cast<DWORD>(data[3]) << 24);
+}
+
+std::string WriteWav(const std::filesystem::path& path, double seconds) {
+    wavtest::WavShape shape;
+    const auto frames = static_cast<std::size_t>(seconds * 44100);
+    shape.data.reserve(frames * 4);
+    for (std::size_t i = 0; i < frames * 2; ++i)
+        wavtest::Put(shape.data, 600, 2);
+    wavtest::WriteFile(path, wavtest::BuildWav(shape));
+    return path.string();
+}
+
+bool Pump(app::CPlayerDialog& panel, const std::function<bool()>& done, unsigned timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        panel.DispatchPostedMessages();
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+void Settle(app::CPlayerDialog& panel) {
+    QCoreApplication::processEvents();
+    while (panel.DispatchPostedMessages() > 0) {
+    }
+}
+
+void PlayerFixture::SetUp() {
+    ASSERT_FALSE(dir_.path.empty());
+    // Never the settings, play list or running copy of the person running the tests.
+    setenv("QUELLWAVE_REGISTRY_DIR", (dir_.path / "registry").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir_.path / "data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", dir_.path.c_str(), 1);
+    std::filesystem::create_directories(dir_.path / "registry");
+    // No machine drive table of the person's own: a letter the tests do not map is no drive.
+    SetString(platform::HKEY_LOCAL_MACHINE, "Software\\Orva Corporation\\Drives", "Z", dir_.path.string());
+}
+
+void PlayerFixture::TearDown() {
+    window_.reset();
+    unsetenv("QUELLWAVE_REGISTRY_DIR");
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_RUNTIME_DIR");
+}
+
+void PlayerFixture::StartFiles(const std::vector<std::string>& files, const std::string& driver) {
+    ASSERT_TRUE(WritePlaylist(files));
+    SetDword(platform::HKEY_CURRENT_USER, "Software\\Orva Corporation\\Quellwave\\Settings", "DefaultMode",
+             1);
+    StartWindow(driver);
+}
+
+void PlayerFixture::StartWindow(const std::string& driver) {
+    app::PlayerOptions options;
+    options.driverName = driver;
+    window_ = std::make_unique<app::CBGDialog>(services_, options);
+    window_->OnInitDialog();
+    Settle(Panel());
+}
+
+void PlayerFixture::Key(int key, Qt::KeyboardModifiers modifiers) {
+    // Sent as events (Qt Test has no text for the media keys); the release goes where the press went.
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QCoreApplication::sendEvent(&Panel(), &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QCoreApplication::sendEvent(&Panel(), &release);
+    Settle(Panel());
+}
+
+void PlayerFixture::Command(unsigned id) {
+    Panel().post(ui::WM_COMMAND, id, 0);
+    Settle(Panel());
+}
+
+void PlayerFixture::Click(int controlId) {
+    QWidget* control = ui::FindControl(&Panel(), controlId);
+    ASSERT_NE(control, nullptr) << controlId;
+    ASSERT_TRUE(control->isVisible()) << controlId;
+    QTest::mouseClick(control, Qt::LeftButton, Qt::NoModifier, control->rect().center());
+    Settle(Panel());
+}
+
+} // namespace apptest

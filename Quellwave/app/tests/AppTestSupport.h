@@ -1,0 +1,168 @@
+// Shared by the player window tests: one application object on the offscreen platform with the built
+// resources and dial images, services that record what the window asks of the desktop and answer at once,
+// a scripted machine for the load and battery checks, and a fixture that starts the real main window
+// against a scratch registry and play list with the engine writing to a given driver.
+#pragma once
+
+#include "CBGDialog.h"
+#include "CLEDDialog.h"
+#include "PlayerServices.h"
+#include "WavBuilder.h"
+
+#include "Platform/Registry.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace apptest {
+
+class ScriptedProbe final : public platform::SystemProbe {
+public:
+    void WalkProcesses(const std::function<bool(DWORD, std::uint64_t)>& visit) override {
+        for (const auto& [pid, time] : processes)
+            if (!visit(pid, time))
+                return;
+    }
+    DWORD CurrentProcessId() override { return 1; }
+    DWORD ProcessorCount() override { return 1; }
+    DWORD TickCount() override { return now; }
+    std::optional<DWORD> MaxProcessorState() override { return maxState; }
+    bool GetPowerStatus(platform::PowerStatus* status) override {
+        if (power)
+            *status = *power;
+        return power.has_value();
+    }
+    // interval ms pass in which process pid uses the given share of the one processor.
+    void Run(DWORD interval, DWORD pid, double share) {
+        now += interval;
+        processes[pid] += static_cast<std::uint64_t>(share * interval * 10'000);
+    }
+
+    std::map<DWORD, std::uint64_t> processes = {{1, 0}, {200, 0}, {300, 0}};
+    DWORD now = 1000;
+    std::optional<DWORD> maxState = 100;
+    std::optional<platform::PowerStatus> power;
+};
+
+struct Box {
+    unsigned text;
+    unsigned caption;
+    UINT style;
+};
+
+class RecordingServices final : public app::PlayerServices {
+public:
+    void MessageBox(QWidget*, unsigned textId, unsigned captionId, UINT style) override {
+        boxes.push_back({textId, captionId, style});
+    }
+    bool ScreenSaverActive() override { return screenSaver; }
+    void SetScreenSaverActive(bool active) override { screenSaver = active; }
+    void SetExecutionState(DWORD flags) override { executionState = flags; }
+    DWORD TickCount() override {
+        // Each look at the clock lets the scripted time of an operation pass.
+        const DWORD now = tick;
+        tick += tickStep;
+        return now;
+    }
+    platform::SystemProbe& Probe() override { return probe; }
+    app::TrayState GetTrayState(unsigned char letter) override {
+        trayAsked.push_back(letter);
+        return trayState;
+    }
+    bool RunSettings(QWidget*) override {
+        ++settingsRuns;
+        if (settingsAction)
+            settingsAction();
+        return settingsOk;
+    }
+    bool RunFileSelect(QWidget*, bool, std::vector<std::string>* paths) override {
+        ++fileSelectRuns;
+        if (!fileSelection)
+            return false;
+        *paths = *fileSelection;
+        return true;
+    }
+    void RunDriveCheck(QWidget*, unsigned letter, UINT) override {
+        driveChecks.push_back(letter);
+        if (duringDriveCheck)
+            duringDriveCheck();
+    }
+    void RunAbout(QWidget*) override { ++aboutRuns; }
+    bool RunStartupNotice() override {
+        ++noticeRuns;
+        return noticeContinues;
+    }
+    void ShowHelp() override { ++helpRuns; }
+
+    std::size_t BoxesWith(unsigned text) const {
+        std::size_t n = 0;
+        for (const Box& b : boxes)
+            n += b.text == text;
+        return n;
+    }
+
+    std::vector<Box> boxes;
+    bool screenSaver = false;
+    DWORD executionState = 0;
+    DWORD tick = 10'000;
+    DWORD tickStep = 0;
+    ScriptedProbe probe;
+    app::TrayState trayState = app::TrayState::Unknown;
+    std::vector<unsigned char> trayAsked;
+    int settingsRuns = 0;
+    bool settingsOk = false;
+    std::function<void()> settingsAction;
+    int fileSelectRuns = 0;
+    std::optional<std::vector<std::string>> fileSelection;
+    std::vector<unsigned> driveChecks;
+    std::function<void()> duringDriveCheck;
+    int aboutRuns = 0;
+    int noticeRuns = 0;
+    bool noticeContinues = true;
+    int helpRuns = 0;
+};
+
+// Registry values for a test (the scratch registry of the fixture).
+void SetDword(platform::HKEY root, const std::string& key, const std::string& name, DWORD value);
+void SetString(platform::HKEY root, const std::string& key, const std::string& name,
+               const std::string& value);
+std::optional<DWORD> GetUserDword(const std::string& key, const std::string& name);
+
+// A stereo 16-bit WAV of `seconds` of a quiet constant level.
+std::string WriteWav(const std::filesystem::path& path, double seconds);
+
+// Runs the event loop and the window's posted messages until done() holds or timeoutMs passes.
+bool Pump(app::CPlayerDialog& panel, const std::function<bool()>& done, unsigned timeoutMs = 20000);
+// Dispatches whatever is posted now (and runs pending events once).
+void Settle(app::CPlayerDialog& panel);
+
+class PlayerFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts the main window in file mode with the given files (PlayList.txt) and output driver.
+    void StartFiles(const std::vector<std::string>& files, const std::string& driver = "null");
+    // Starts the main window with the settings as they stand.
+    void StartWindow(const std::string& driver = "null");
+
+    app::CPlayerDialog& Panel() { return window_->Panel(); }
+    CLEDDialog& Display() { return *Panel().Display(); }
+    void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    void Command(unsigned id);
+    void Click(int controlId);
+    bool Playing() { return Panel().Engine().Playing() == 1; }
+
+    wavtest::ScratchDir dir_;
+    RecordingServices services_;
+    std::unique_ptr<app::CBGDialog> window_;
+};
+
+} // namespace apptest

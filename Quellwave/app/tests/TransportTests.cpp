@@ -1,0 +1,300 @@
+// The real main window driven with keys, clicks and timers against the null output: digit entry,
+// previous and next, repeat, volume, mute, media keys, the load refusal and the driver error.
+#include "AppTestSupport.h"
+
+#include "CDialCtrl.h"
+#include "ControlNotify.h"
+#include "PlayerMessages.h"
+#include "ResourceIds.h"
+
+#include <QTest>
+
+namespace apptest {
+namespace {
+
+using namespace app;
+
+constexpr char kSettingsKey[] = "Software\\Orva Corporation\\Quellwave\\Settings";
+
+class TransportTest : public PlayerFixture {
+protected:
+    // count tracks, all the same 20-second file (enough never to end during a test).
+    void StartTracks(unsigned count) {
+        const std::string wav = WriteWav(dir_ / "tone.wav", 20.0);
+        StartFiles(std::vector<std::string>(count, wav));
+        ASSERT_EQ(Panel().TrackCount(), count);
+    }
+    // Plays track 1 and pauses it, then lets the display hold `ms` as the elapsed time, as a position
+    // message from the engine would.
+    void PausedAt(unsigned ms) {
+        Key(Qt::Key_F6);
+        ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+        Key(Qt::Key_F6);
+        ASSERT_FALSE(Playing());
+        ASSERT_TRUE(Panel().Started());
+        Panel().post(WM_PLAYER_POSITION, ms, Panel().CurrentTrack());
+        Settle(Panel());
+        ASSERT_EQ(Display().LastTime(), ms);
+    }
+};
+
+TEST_F(TransportTest, DigitEntryKeepsTheLastThreeDigitsAndPlaysAnExistingTrack) {
+    StartTracks(240);
+    struct Case {
+        std::vector<int> keys;
+        unsigned shown;
+    };
+    const std::vector<Case> cases = {
+        {{Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4}, 234},
+        {{Qt::Key_7}, 7},
+        {{Qt::Key_0, Qt::Key_5}, 5},
+        {{Qt::Key_9, Qt::Key_9, Qt::Key_9, Qt::Key_0}, 990},
+    };
+    for (const Case& c : cases) {
+        for (int key : c.keys)
+            Key(key);
+        EXPECT_TRUE(Display().EntryMode());
+        EXPECT_EQ(Panel().Entry(), c.shown);
+        EXPECT_TRUE(Panel().TimerActive(kTimerEntry));
+        Key(Qt::Key_Escape);
+        EXPECT_EQ(Panel().Entry(), 0u);
+        EXPECT_FALSE(Display().EntryMode());
+    }
+    for (int key : {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4})
+        Key(key);
+    Panel().OnTimer(kTimerEntry); // the 2-second timer
+    Settle(Panel());
+    EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    EXPECT_EQ(Panel().CurrentTrack(), 234u);
+    EXPECT_EQ(Display().TrackNumber(), 234u);
+    EXPECT_FALSE(Display().EntryMode());
+}
+
+TEST_F(TransportTest, AnEntryBeyondTheLastTrackPlaysNothingAndDisappears) {
+    StartTracks(12);
+    for (int key : {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4})
+        Key(key);
+    EXPECT_EQ(Panel().Entry(), 234u);
+    Key(Qt::Key_Return);
+    EXPECT_FALSE(Playing());
+    EXPECT_FALSE(Panel().Started());
+    EXPECT_FALSE(Display().EntryMode());
+    EXPECT_EQ(Display().TrackNumber(), 12u) << "the stopped display shows the track count again";
+}
+
+TEST_F(TransportTest, PreviousStepsBackEarlyInATrackAndRestartsLater) {
+    StartTracks(12);
+    struct Case {
+        unsigned elapsedMs;
+        unsigned expectedTrack;
+    };
+    for (const Case& c : {Case{2000, 12}, Case{45000, 1}, Case{2999, 12}, Case{3000, 1}}) {
+        Key(Qt::Key_F7); // stop: track 1
+        PausedAt(c.elapsedMs);
+        Click(kCmdPrevious);
+        EXPECT_EQ(Panel().CurrentTrack(), c.expectedTrack) << c.elapsedMs;
+        EXPECT_EQ(Display().LastTime(), 0u);
+        EXPECT_FALSE(Playing()) << "paused stays paused";
+    }
+    // Stopped, it always steps back, showing the track's length.
+    Key(Qt::Key_F7);
+    Panel().post(WM_PLAYER_POSITION, 45000, 1);
+    Settle(Panel());
+    Key(Qt::Key_F7);
+    Click(kCmdPrevious);
+    EXPECT_EQ(Panel().CurrentTrack(), 12u);
+    EXPECT_EQ(Display().LastTime(), Panel().TrackLength(12));
+}
+
+TEST_F(TransportTest, NextWrapsAndKeepsPlaying) {
+    StartTracks(3);
+    Click(kCmdPlay);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    for (unsigned expected : {2u, 3u, 1u}) {
+        Key(Qt::Key_Right, Qt::ControlModifier);
+        EXPECT_EQ(Panel().CurrentTrack(), expected);
+        EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); })) << expected;
+    }
+    Key(Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(Panel().CurrentTrack(), 3u) << "at the start of track 1 previous goes to the last";
+    // Without Ctrl the arrows only end an entry.
+    Key(Qt::Key_Right);
+    EXPECT_EQ(Panel().CurrentTrack(), 3u);
+    Key(Qt::Key_F7);
+    EXPECT_FALSE(Playing());
+    EXPECT_EQ(Panel().CurrentTrack(), 1u);
+    EXPECT_FALSE(Panel().Started());
+}
+
+TEST_F(TransportTest, RepeatCyclesOffAllOneAndStoresEach) {
+    StartTracks(2);
+    for (DWORD expected : {2u, 1u, 0u, 2u}) {
+        Click(kCmdRepeat);
+        EXPECT_EQ(Panel().Engine().RepeatMode(), static_cast<std::int32_t>(expected));
+        EXPECT_EQ(GetUserDword(kSettingsKey, "Repeat"), expected);
+    }
+}
+
+TEST_F(TransportTest, RepeatIsReadBackAtStartAndStrangeValuesMeanOff) {
+    for (const auto& [stored, mode] : std::vector<std::pair<DWORD, int>>{{1, 1}, {2, 2}, {7, 0}}) {
+        window_.reset();
+        SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "Repeat", stored);
+        StartTracks(1);
+        EXPECT_EQ(Panel().Engine().RepeatMode(), mode) << stored;
+    }
+}
+
+TEST_F(TransportTest, VolumeStepsClampAndReachTheEngine) {
+    StartTracks(1);
+    struct Case {
+        unsigned start;
+        int key;
+        int presses;
+        unsigned expected;
+    };
+    const std::vector<Case> cases = {
+        {100, Qt::Key_F10, 1, 100}, {0, Qt::Key_F9, 2, 0},     {50, Qt::Key_F10, 3, 53},
+        {50, Qt::Key_F9, 1, 49},    {99, Qt::Key_F10, 3, 100},
+    };
+    for (const Case& c : cases) {
+        Panel().Dial()->SetValue(c.start);
+        Settle(Panel());
+        for (int i = 0; i < c.presses; ++i)
+            Key(c.key);
+        EXPECT_EQ(Panel().Dial()->GetValue(), c.expected) << c.start << " " << c.presses;
+        float level = -1;
+        ASSERT_EQ(Panel().Engine().GetLevel(&level), S_OK);
+        EXPECT_NEAR(level, c.expected / 100.0f, 0.006f);
+    }
+    // The held long-push buttons and the wheel step the same way.
+    Panel().Dial()->SetValue(40);
+    Settle(Panel());
+    Panel().post(ui::WM_LONG_PUSH_REPEAT, kCmdVolumeUp, 0);
+    Panel().post(ui::WM_LONG_PUSH_REPEAT, kCmdVolumeUp, 0);
+    Settle(Panel());
+    EXPECT_EQ(Panel().Dial()->GetValue(), 42u);
+    QWheelEvent down(QPointF(500, 500), QPointF(500, 500), QPoint(), QPoint(0, -120), Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&Panel(), &down);
+    Settle(Panel());
+    EXPECT_EQ(Panel().Dial()->GetValue(), 41u);
+}
+
+TEST_F(TransportTest, F8TwiceLeavesTheMuteStateAsItWas) {
+    StartTracks(1);
+    for (bool initial : {false, true}) {
+        Panel().Engine().SetMute(initial);
+        Panel().Dial()->SetMuting(initial);
+        Key(Qt::Key_F8);
+        EXPECT_EQ(Panel().Engine().GetMute(), !initial);
+        EXPECT_EQ(Panel().Dial()->IsMuting(), !initial);
+        Key(Qt::Key_F8);
+        EXPECT_EQ(Panel().Engine().GetMute(), initial);
+        EXPECT_EQ(Panel().Dial()->IsMuting(), initial);
+    }
+}
+
+TEST_F(TransportTest, MediaKeysFollowThePlayState) {
+    StartTracks(3);
+    struct Case {
+        int key;
+        bool playingAfter;
+        unsigned trackAfter;
+    };
+    const std::vector<Case> cases = {
+        {Qt::Key_MediaPause, false, 1},           // not started: nothing
+        {Qt::Key_MediaPlay, true, 1},             // starts
+        {Qt::Key_MediaPlay, true, 1},             // running: nothing
+        {Qt::Key_MediaTogglePlayPause, false, 1}, // pauses
+        {Qt::Key_MediaPause, true, 1},            // paused: plays on
+        {Qt::Key_MediaNext, true, 2},
+        {Qt::Key_MediaPrevious, true, 1},
+        {Qt::Key_MediaStop, false, 1},
+    };
+    for (const Case& c : cases) {
+        Key(c.key);
+        Pump(
+            Panel(), [&] { return Playing() == c.playingAfter; }, 5000);
+        EXPECT_EQ(Playing(), c.playingAfter) << c.key;
+        EXPECT_EQ(Panel().CurrentTrack(), c.trackAfter) << c.key;
+    }
+    // Play with an entry typed plays that track.
+    Key(Qt::Key_3);
+    Key(Qt::Key_MediaPlay);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    EXPECT_EQ(Panel().CurrentTrack(), 3u);
+}
+
+TEST_F(TransportTest, PlayUnderLoadIsRefusedWithItsMessage) {
+    StartTracks(2);
+    // Another process keeps the machine's one processor 80 % busy for two load checks.
+    for (int i = 0; i < 2; ++i) {
+        services_.probe.Run(5000, 300, 0.8);
+        Panel().OnTimer(kTimerLoad);
+    }
+    ASSERT_GT(Panel().LastLoad(), 30u);
+    Click(kCmdPlay);
+    EXPECT_EQ(services_.BoxesWith(resid::kStrOverloadRefused), 1u);
+    EXPECT_FALSE(Playing());
+    EXPECT_FALSE(Panel().Started());
+    // Once the load is gone, play starts.
+    services_.probe.Run(5000, 300, 0.0);
+    Panel().OnTimer(kTimerLoad);
+    Click(kCmdPlay);
+    EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+}
+
+TEST_F(TransportTest, SustainedLoadWhilePlayingPausesWithItsMessage) {
+    StartTracks(1);
+    Click(kCmdPlay);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    for (int i = 0; i < 3; ++i) {
+        services_.probe.Run(5000, 300, 0.9);
+        Panel().OnTimer(kTimerLoad);
+    }
+    EXPECT_FALSE(Playing());
+    EXPECT_TRUE(Panel().Started()) << "paused, not stopped";
+    EXPECT_EQ(services_.BoxesWith(resid::kStrOverloadPaused), 1u);
+}
+
+TEST_F(TransportTest, TheScreenSaverIsOffOnlyWhilePlaying) {
+    StartTracks(1);
+    services_.screenSaver = true;
+    Click(kCmdPlay);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    EXPECT_FALSE(services_.screenSaver);
+    Click(kCmdPause);
+    EXPECT_TRUE(services_.screenSaver);
+    Click(kCmdPlay);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    window_->EndNow();
+    EXPECT_TRUE(services_.screenSaver) << "closing while playing switches it back on";
+    EXPECT_EQ(services_.executionState, ES_CONTINUOUS);
+}
+
+TEST_F(TransportTest, ADriverErrorShowsItsMessageAndTheWindowStaysUsableInRFMode) {
+    SetDword(platform::HKEY_LOCAL_MACHINE, "Software\\Orva Corporation\\Quellwave", "useRFMode", 1);
+    const std::string wav = WriteWav(dir_ / "tone.wav", 2.0);
+    StartFiles({wav, wav}, "dsf:" + (dir_ / "no-such-folder" / "out.dsf").string());
+    ASSERT_TRUE(Pump(Panel(), [&] { return services_.BoxesWith(resid::kStrDriverMissing) == 1; }));
+    EXPECT_EQ(window_->result(), 0) << "the window stays open";
+    Click(kCmdPlay);
+    EXPECT_FALSE(Playing());
+    Click(kCmdNext);
+    EXPECT_EQ(Panel().CurrentTrack(), 2u);
+    Click(kCmdRepeat);
+    EXPECT_EQ(Panel().Engine().RepeatMode(), 2);
+}
+
+TEST_F(TransportTest, ADriverErrorEndsTheProgramOutsideRFMode) {
+    const std::string wav = WriteWav(dir_ / "tone.wav", 2.0);
+    window_ = nullptr;
+    StartFiles({wav}, "dsf:" + (dir_ / "no-such-folder" / "out.dsf").string());
+    ASSERT_TRUE(Pump(Panel(), [&] { return services_.BoxesWith(resid::kStrDriverMissing) == 1; }));
+    EXPECT_EQ(window_->result(), 1);
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(services_.executionState, ES_CONTINUOUS);
+}
+
+} // namespace
+} // namespace apptest
