@@ -117,8 +117,10 @@ void CWavFileSelectDialog::SelectAllFiles() {
             continue;
         selection.select(item, item);
     }
-    view->selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    // The focus goes to the files first: the file name field shows the selected names only while it does
+    // not have the focus itself.
     view->setFocus();
+    view->selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 std::vector<std::string> CWavFileSelectDialog::SelectedPaths() const {

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
+#include <QLineEdit>
 #include <QListView>
 #include <QTest>
 
@@ -133,6 +134,11 @@ TEST_F(FileSelectDialogTest, CancelReturnsNothingEvenWithFilesSelected) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 2; }, 5000));
         uitest::Click(shown, CWavFileSelectDialog::kIdSelectAll);
         EXPECT_EQ(view->selectionModel()->selectedRows().size(), 2);
+        auto* name = shown->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        // The file name field shows what was selected.
+        EXPECT_TRUE(name->text() == "\"a.wav\" \"b.wav\"" || name->text() == "\"b.wav\" \"a.wav\"")
+            << name->text().toStdString();
         uitest::Click(shown, ui::IDCANCEL);
     });
     EXPECT_EQ(overlay.exec(), ui::IDCANCEL);
