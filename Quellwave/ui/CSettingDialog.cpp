@@ -34,8 +34,8 @@ CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialo
     setObjectName(QStringLiteral("CSettingDialog"));
     setWindowTitle(ui::Text(resid::kStrSettingsCaption));
 
-    m_driveList = new QComboBox(this);
-    ui::SetControlId(m_driveList, kIdDriveList);
+    driveList_ = new QComboBox(this);
+    ui::SetControlId(driveList_, kIdDriveList);
     folder_ = new QLineEdit(this);
     ui::SetControlId(folder_, kIdFolder);
     auto* browse = ui::MakeButton(this, kIdBrowse, ui::Text(resid::kStrSettingsBrowse));
@@ -47,7 +47,7 @@ CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialo
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(ui::Text(resid::kStrSettingsDrive), this), 0, 0);
-    grid->addWidget(m_driveList, 0, 1, 1, 2, Qt::AlignLeft);
+    grid->addWidget(driveList_, 0, 1, 1, 2, Qt::AlignLeft);
     grid->addWidget(new QLabel(ui::Text(resid::kStrSettingsFolder), this), 1, 0);
     grid->addWidget(folder_, 1, 1);
     grid->addWidget(browse, 1, 2);
@@ -84,13 +84,13 @@ void CSettingDialog::OnInitDialog() {
 
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         if (platform::GetDriveType(letter) == platform::DRIVE_CDROM)
-            m_driveList->addItem(QStringLiteral("%1:").arg(QChar(letter)), int(letter));
+            driveList_->addItem(QStringLiteral("%1:").arg(QChar(letter)), int(letter));
     }
     DWORD drive = 0;
     if (!ReadDrive(&drive))
-        m_driveList->setCurrentIndex(m_driveList->count() > 0 ? 0 : -1);
+        driveList_->setCurrentIndex(driveList_->count() > 0 ? 0 : -1);
     else
-        m_driveList->setCurrentIndex(m_driveList->findData(int(drive))); // -1: the drive is gone
+        driveList_->setCurrentIndex(driveList_->findData(int(drive))); // -1: the drive is gone
     folder_->clear();
 }
 
@@ -116,8 +116,8 @@ void CSettingDialog::accept() {
     const QString folder = folder_->text();
     if (!folder.isEmpty())
         WriteFolder(folder.toStdString());
-    if (m_driveList->currentIndex() >= 0)
-        WriteDrive(static_cast<DWORD>(m_driveList->currentData().toInt()));
+    if (driveList_->currentIndex() >= 0)
+        WriteDrive(static_cast<DWORD>(driveList_->currentData().toInt()));
     const DWORD noDispNext = showNotice_->isChecked() ? 0 : 1;
     NoticeSection().WriteDWORD("NoDispNext", &noDispNext, false);
     done(ui::IDOK);

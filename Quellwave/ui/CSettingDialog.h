@@ -49,7 +49,7 @@ private:
     void OnBrowse();
     void OnAbout();
 
-    QComboBox* m_driveList = nullptr;
+    QComboBox* driveList_ = nullptr;
     QLineEdit* folder_ = nullptr;
     QCheckBox* showNotice_ = nullptr;
     FolderBrowser* browser_ = nullptr;

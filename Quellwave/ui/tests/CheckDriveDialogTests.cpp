@@ -142,19 +142,6 @@ TEST_F(CheckDriveDialogTest, EndsWithItsMessageOnlyAtOneHundredOrAFailure) {
     }
 }
 
-TEST_F(CheckDriveDialogTest, PollsEveryHundredMilliseconds) {
-    ScriptedController* controller = nullptr;
-    auto dialog = Make(controller);
-    dialog->open();
-    uitest::Click(dialog.get(), CDlgCheckDrive::kIdStart);
-    const int before = controller->reads;
-    QTest::qWait(1000);
-    const int reads = controller->reads - before;
-    EXPECT_GE(reads, 7);
-    EXPECT_LE(reads, 11);
-    dialog->reject();
-}
-
 TEST_F(CheckDriveDialogTest, StartThatFailsLeavesTheDialogReady) {
     ScriptedController* controller = nullptr;
     auto dialog = Make(controller);
@@ -205,14 +192,6 @@ TEST_F(CheckDriveDialogTest, CancelStopsTheCheckSaysSoAndEndsWithIdOk) {
         EXPECT_EQ(shown_[0].text, ui::Text(resid::kStrCheckCancelled));
         EXPECT_EQ(shown_[0].style, CDlgCheckDrive::MB_OK);
     }
-}
-
-TEST_F(CheckDriveDialogTest, AutoPlayQueryIdIsKept) {
-    ScriptedController* controller = nullptr;
-    auto dialog = Make(controller);
-    EXPECT_EQ(dialog->AutoPlayQueryMessage(), 0u);
-    dialog->SetAutoPlayQueryMessage(0xC123);
-    EXPECT_EQ(dialog->AutoPlayQueryMessage(), 0xC123u);
 }
 
 // The dialog's own CDiscPilot controller, with each poll's time and answer and the progress at the stop

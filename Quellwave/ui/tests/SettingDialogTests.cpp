@@ -191,15 +191,6 @@ TEST_F(SettingDialogTest, BrowseAsksForALocalFolderAndTakesOnlyAChoosableAnswer)
     }
 }
 
-TEST_F(SettingDialogTest, AboutButtonRunsTheAboutBox) {
-    CSettingDialog dialog;
-    int runs = 0;
-    dialog.SetAboutRunner([&] { ++runs; });
-    uitest::Click(&dialog, CSettingDialog::kIdAbout);
-    EXPECT_EQ(runs, 1);
-    EXPECT_EQ(UserDword(kSettings, "NoDispNext"), std::nullopt) << "the about box stores nothing";
-}
-
 TEST_F(SettingDialogTest, RunsInsideTheOverlayAndReturnsIdOk) {
     MapDrive('V', "image:" + MakeDisc("v", {300}).string());
     CSettingDialog dialog;
