@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScreen>
 
 namespace app {
 
@@ -26,6 +27,9 @@ void CBGDialog::OnInitDialog() {
     setWindowIcon(ResourceIcon(kIconProgram));
     setWindowTitle(TheResources().ApplicationTitle());
     panel_.OnInitDialog();
+    // The whole screen even where no window manager honours the full-screen request.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        setGeometry(screen->geometry());
     CentrePanel();
     showFullScreen();
 }

@@ -1,24 +1,18 @@
 #include "CPlayerApp.h"
 
-#include "CRegistrySection.h"
 #include "CommandLine.h"
+#include "ControlNotify.h"
 #include "PlayerMessages.h"
 #include "ResourceIds.h"
 #include "ResourceModules.h"
 #include "Settings.h"
+#include "StartupNotice.h"
 
 #include <chrono>
 #include <system_error>
 #include <thread>
 
 namespace app {
-
-bool StartupNoticeWanted() {
-    CRegistrySection section;
-    section.SetNames(kCompanyName, kProductName, "Settings");
-    DWORD value = 0;
-    return !section.ReadDWORDUserThenMachine("NoDispNext", &value) || value == 0;
-}
 
 CPlayerApp::CPlayerApp(PlayerServices& services, SystemEventSource* events)
     : services_(services), events_(events) {}
@@ -27,7 +21,6 @@ CPlayerApp::~CPlayerApp() {
     if (events_ != nullptr)
         events_->Stop();
     window_.reset();
-    TheResources().ReleaseSkin();
 }
 
 bool CPlayerApp::Prepare(const StartContext& context) {
@@ -90,6 +83,8 @@ CBGDialog& CPlayerApp::CreateMainWindow() {
     }
     if (events_ != nullptr)
         events_->Start(&window->Panel());
+    if (context_.play)
+        window->Panel().post(ui::WM_COMMAND, kCmdPlay, 0);
     return *window;
 }
 

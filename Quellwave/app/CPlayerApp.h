@@ -20,14 +20,12 @@ namespace app {
 struct StartContext {
     std::vector<std::string> arguments;    // without the program's own name and this port's options
     std::optional<std::string> driverName; // the output for this run (--driver), else the setting's
+    bool play = false;                     // start playing once the window is up (--play)
     std::filesystem::path programFolder;   // resources, skins and dial images are found here
     std::filesystem::path startFolder;     // relative file arguments are taken from here
     QString socketPath = InstanceSocketPath();
     bool changeFolder = true; // make the program's folder the current one
 };
-
-// Whether the start-up notice is shown: NoDispNext (user, else machine) missing or 0.
-bool StartupNoticeWanted();
 
 class CPlayerApp {
 public:

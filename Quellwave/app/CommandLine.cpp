@@ -27,6 +27,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
         const std::string& arg = argv[i];
         if (arg == "--driver" && i + 1 < argv.size()) {
             line.driverName = argv[++i];
+        } else if (arg == "--play") {
+            line.play = true;
         } else if (arg.rfind("--driver=", 0) == 0) {
             line.driverName = arg.substr(9);
         } else {

@@ -1,21 +1,21 @@
 #include "PlayerServices.h"
 
-#include "CRegistrySection.h"
+#include "AboutBox.h"
+#include "CDialogAlphaBlend.h"
+#include "CDlgCheckDrive.h"
+#include "CSettingDialog.h"
+#include "CWavFileSelectDialog.h"
+#include "ControlNotify.h"
+#include "HelpFile.h"
 #include "PlayerMessages.h"
-#include "ResourceIds.h"
 #include "ResourceModules.h"
-#include "Settings.h"
+#include "StartupNotice.h"
 
 #include "Platform/DriveTable.h"
 #include "Platform/VirtualDrive.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
-#include <QFileDialog>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QUrl>
 
 #include <fcntl.h>
 #include <linux/cdrom.h>
@@ -64,49 +64,43 @@ public:
         return TrayState::Unknown;
     }
 
-    bool RunSettings(QWidget*) override { return false; }
+    bool RunSettings(QWidget* owner) override {
+        CSettingDialog settings(owner);
+        CDialogAlphaBlend overlay(&settings, owner);
+        return overlay.exec() == ui::IDOK;
+    }
 
-    bool RunFileSelect(QWidget* owner, bool rfMode, std::vector<std::string>* paths) override {
-        const QString filter =
-            rfMode ? QStringLiteral("WAV, DSF, DSDIFF (*.wav *.dsf *.dff)") : QStringLiteral("WAV (*.wav)");
-        const QStringList chosen =
-            QFileDialog::getOpenFileNames(owner, ResourceString(resid::kStrFileDialogTitle), QString(),
-                                          filter, nullptr, QFileDialog::DontUseNativeDialog);
-        if (chosen.isEmpty())
+    bool RunFileSelect(QWidget* owner, bool, std::vector<std::string>* paths) override {
+        CWavFileSelectDialog files(true, QStringLiteral("wav"), QStringLiteral("*.wav"),
+                                   CWavFileSelectDialog::OFN_HIDEREADONLY |
+                                       CWavFileSelectDialog::OFN_ALLOWMULTISELECT |
+                                       CWavFileSelectDialog::OFN_FILEMUSTEXIST,
+                                   CWavFileSelectDialog::PlayListFilter(), owner);
+        CDialogAlphaBlend overlay(&files, owner);
+        if (overlay.exec() != ui::IDOK)
             return false;
-        paths->clear();
-        for (const QString& path : chosen)
-            paths->push_back(path.toStdString());
+        *paths = files.SelectedPaths();
         return true;
     }
 
-    void RunDriveCheck(QWidget*, unsigned, UINT) override {}
+    void RunDriveCheck(QWidget* owner, unsigned letter, UINT queryCancelAutoPlay) override {
+        CDlgCheckDrive check(letter, owner);
+        check.SetAutoPlayQueryMessage(queryCancelAutoPlay);
+        CDialogAlphaBlend overlay(&check, owner);
+        overlay.exec();
+    }
 
     void RunAbout(QWidget* owner) override {
-        QMessageBox::about(owner, ResourceString(kStringAppTitle), ResourceString(kStringAppTitle));
+        AboutBox about(owner, QCoreApplication::applicationDirPath().toStdString());
+        about.exec();
     }
 
     bool RunStartupNotice() override {
-        QMessageBox box(QMessageBox::Information, ResourceString(resid::kStrNoticeCaption),
-                        ResourceString(resid::kStrNoticeBody));
-        QPushButton* go = box.addButton(ResourceString(resid::kStrNoticeContinue), QMessageBox::AcceptRole);
-        box.addButton(ResourceString(resid::kStrNoticeQuit), QMessageBox::RejectRole);
-        auto* dontShow = new QCheckBox(ResourceString(resid::kStrNoticeDontShow));
-        box.setCheckBox(dontShow);
-        QObject::connect(dontShow, &QCheckBox::toggled, [](bool ticked) {
-            CRegistrySection section;
-            section.SetNames(kCompanyName, kProductName, "Settings");
-            const DWORD value = ticked ? 1 : 0;
-            section.WriteDWORD("NoDispNext", &value, true);
-        });
-        box.exec();
-        return box.clickedButton() == go;
+        StartupNotice notice;
+        return notice.exec() != ui::IDCANCEL;
     }
 
-    void ShowHelp() override {
-        const QString page = QCoreApplication::applicationFilePath() + QStringLiteral(".html");
-        QDesktopServices::openUrl(QUrl::fromLocalFile(page));
-    }
+    void ShowHelp() override { ShowHelpFile(); }
 
 private:
     platform::LinuxSystemProbe probe_;

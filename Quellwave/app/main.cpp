@@ -1,4 +1,4 @@
-// quellwave: the player window. "quellwave [--driver NAME] [FILE.wav ...] [/cdplay -X]"
+// quellwave: the player window. "quellwave [--driver NAME] [--play] [FILE.wav ...] [/cdplay -X]"
 #include "CPlayerApp.h"
 #include "CommandLine.h"
 
@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     app::StartContext context;
     context.arguments = line.args;
     context.driverName = line.driverName;
+    context.play = line.play;
     context.programFolder = QApplication::applicationDirPath().toStdString();
     std::error_code ignored;
     context.startFolder = std::filesystem::current_path(ignored);

@@ -1,0 +1,222 @@
+// Start-up: the command line's files and "/cdplay", the start-up notice, the warnings, and the single
+// instance handing a second start's files to the running copy.
+#include "AppTestSupport.h"
+
+#include "CPlayerApp.h"
+#include "CommandLine.h"
+#include "ControlNotify.h"
+#include "PlaylistFile.h"
+#include "ResourceIds.h"
+#include "Settings.h"
+
+#include <QLocalServer>
+
+#include <fstream>
+
+namespace apptest {
+namespace {
+
+using namespace app;
+
+constexpr char kSettingsKey[] = "Software\\Orva Corporation\\Quellwave\\Settings";
+
+class StartupTest : public PlayerFixture {
+protected:
+    void SetUp() override {
+        PlayerFixture::SetUp();
+        std::filesystem::create_directories(dir_.path / "music");
+    }
+    StartContext Context(std::vector<std::string> args) {
+        StartContext context;
+        context.arguments = std::move(args);
+        context.driverName = "null";
+        context.programFolder = QW_PROGRAM_DIR;
+        context.startFolder = dir_.path / "music";
+        context.socketPath = QString::fromStdString((dir_.path / "instance").string());
+        context.changeFolder = false;
+        return context;
+    }
+    void NoNotice() { SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "NoDispNext", 1); }
+};
+
+TEST_F(StartupTest, CdPlayTakesTheLetterAfterTheDash) {
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<char> letter;
+    };
+    const std::vector<Case> cases = {
+        {{"/cdplay", "-d"}, 'd'},
+        {{"/cdplay -E"}, 'E'},
+        {{"x.wav", "/cdplay", "-f"}, 'f'},
+        {{"/cdplay"}, std::nullopt},
+        {{"/cdplay", "-"}, std::nullopt},
+        {{"/cdplay", "-7"}, std::nullopt},
+        {{"-d"}, std::nullopt},
+        {{"/CDPLAY", "-d"}, std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CdPlayLetter(c.args), c.letter) << c.args.front();
+
+    EXPECT_TRUE(ApplyCdPlay({"/cdplay", "-d"}));
+    DWORD drive = 0;
+    ASSERT_TRUE(ReadDrive(&drive));
+    EXPECT_EQ(drive, static_cast<DWORD>('d')) << "stored in its own case";
+    EXPECT_EQ(ReadMode(), 0u);
+}
+
+TEST_F(StartupTest, FilesAreTheExistingAudioFilesMadeAbsoluteWithTheirCaseKept) {
+    const auto music = dir_.path / "music";
+    WriteWav(music / "Song One.WAV", 0.1);
+    WriteWav(music / "two.wav", 0.1);
+    std::ofstream(music / "Three.dsf") << "x";
+    std::filesystem::create_directories(music / "folder.wav");
+    struct Case {
+        std::vector<std::string> args;
+        bool rfMode;
+        std::vector<std::string> files;
+    };
+    const std::string one = (music / "Song One.WAV").string(), two = (music / "two.wav").string();
+    const std::string three = (music / "Three.dsf").string();
+    const std::vector<Case> cases = {
+        {{"Song One.WAV", "two.wav"}, false, {one, two}},
+        {{two, "missing.wav", "folder.wav", "Three.dsf"}, false, {two}},
+        {{"Three.dsf", "./two.wav"}, true, {three, two}},
+        {{"song one.wav"}, false, {}}, // the case of a name matters on this file system
+        {{"/cdplay", "-d"}, false, {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CommandLineFiles(c.args, c.rfMode, music), c.files) << c.args.front();
+}
+
+TEST_F(StartupTest, MissingFilesLeaveThePlayListAndModeAlone) {
+    ASSERT_TRUE(WritePlaylist({"/keep/me.wav"}));
+    WriteMode(0);
+    EXPECT_FALSE(TakeOverFiles({"gone.wav"}, false, dir_.path));
+    TrackList list;
+    ASSERT_TRUE(ReadPlaylist(&list));
+    EXPECT_EQ(list, TrackList{"/keep/me.wav"});
+    EXPECT_EQ(ReadMode(), 0u);
+}
+
+TEST_F(StartupTest, TheNoticeIsShownUnlessNoDispNextSaysNot) {
+    struct Case {
+        std::optional<DWORD> user, machine;
+        int runs;
+    };
+    const std::vector<Case> cases = {
+        {std::nullopt, std::nullopt, 1},
+        {std::nullopt, 1, 0},
+        {0, 1, 1},
+        {1, std::nullopt, 0},
+        {0, std::nullopt, 1},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(dir_.path / "registry");
+        std::filesystem::create_directories(dir_.path / "registry");
+        if (c.user)
+            SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "NoDispNext", *c.user);
+        if (c.machine)
+            SetDword(platform::HKEY_LOCAL_MACHINE, kSettingsKey, "NoDispNext", *c.machine);
+        RecordingServices services;
+        CPlayerApp player(services, nullptr);
+        EXPECT_TRUE(player.Prepare(Context({})));
+        EXPECT_EQ(services.noticeRuns, c.runs);
+    }
+    RecordingServices quitting;
+    quitting.noticeContinues = false;
+    CPlayerApp player(quitting, nullptr);
+    EXPECT_FALSE(player.Prepare(Context({}))) << "Quit on the notice ends the program";
+}
+
+TEST_F(StartupTest, WarningsForALimitedProcessorAndALoadedMachine) {
+    NoNotice();
+    RecordingServices services;
+    services.probe.maxState = 50;
+    CPlayerApp player(services, nullptr);
+    ASSERT_TRUE(player.Prepare(Context({})));
+    EXPECT_EQ(services.BoxesWith(resid::kStrPowerLimited), 1u);
+    EXPECT_EQ(services.BoxesWith(resid::kStrOverloadAtStart), 0u);
+}
+
+TEST_F(StartupTest, CdPlayAndAFileStartInFileModeWithTheLetterKept) {
+    NoNotice();
+    const std::string wav = WriteWav(dir_.path / "music" / "a.wav", 0.2);
+    CPlayerApp player(services_, nullptr);
+    ASSERT_TRUE(player.Prepare(Context({"/cdplay", "-e", "a.wav"})));
+    EXPECT_EQ(ReadMode(), 1u);
+    DWORD drive = 0;
+    ASSERT_TRUE(ReadDrive(&drive));
+    EXPECT_EQ(drive, static_cast<DWORD>('e'));
+    CBGDialog& window = player.CreateMainWindow();
+    EXPECT_FALSE(window.Panel().DiscMode());
+    EXPECT_EQ(window.Panel().Tracks(), TrackList{wav});
+}
+
+TEST_F(StartupTest, ASecondStartWithFilesHandsThemToTheRunningCopy) {
+    NoNotice();
+    const auto music = dir_.path / "music";
+    const std::string first = WriteWav(music / "first.wav", 20);
+    const std::string a = WriteWav(music / "Alpha.wav", 0.5), b = WriteWav(music / "beta.WAV", 0.5);
+    ASSERT_TRUE(WritePlaylist({first}));
+    WriteMode(1);
+
+    CPlayerApp running(services_, nullptr);
+    ASSERT_TRUE(running.Prepare(Context({})));
+    CPlayerDialog& panel = running.CreateMainWindow().Panel();
+    ASSERT_EQ(panel.Tracks(), TrackList{first});
+    panel.post(ui::WM_COMMAND, kCmdPlay, 0);
+    ASSERT_TRUE(Pump(panel, [&] { return panel.Engine().Playing() == 1; }));
+
+    // A start without files only brings the running copy to the front: playing, it plays on; minimised
+    // (which paused it), it is restored.
+    for (bool minimised : {false, true}) {
+        if (minimised) {
+            running.MainWindow()->showMinimized();
+            Settle(panel);
+            EXPECT_EQ(panel.Engine().Playing(), 0) << "minimising pauses";
+        }
+        {
+            RecordingServices second;
+            CPlayerApp copy(second, nullptr);
+            EXPECT_FALSE(copy.Prepare(Context({"/cdplay", "-d", "nothing.wav"})));
+            EXPECT_EQ(second.noticeRuns, 0) << "a second copy shows nothing of its own";
+        }
+        ASSERT_TRUE(Pump(panel, [&] { return !running.MainWindow()->isMinimized(); }));
+        Pump(
+            panel, [] { return false; }, 200);
+        EXPECT_EQ(panel.Engine().Playing(), minimised ? 0 : 1);
+        EXPECT_TRUE(panel.Started());
+        EXPECT_EQ(panel.Tracks(), TrackList{first});
+    }
+
+    // With files: the running copy stops, switches to file mode and loads exactly those.
+    panel.post(ui::WM_COMMAND, kCmdToDiscMode, 0);
+    Settle(panel);
+    ASSERT_TRUE(panel.DiscMode());
+    {
+        RecordingServices second;
+        CPlayerApp copy(second, nullptr);
+        EXPECT_FALSE(copy.Prepare(Context({"Alpha.wav", b})));
+    }
+    ASSERT_TRUE(Pump(panel, [&] { return !panel.DiscMode(); }));
+    EXPECT_EQ(panel.Tracks(), (TrackList{a, b}));
+    EXPECT_EQ(panel.TrackCount(), 2u);
+    EXPECT_FALSE(panel.Started());
+    EXPECT_EQ(panel.Engine().Playing(), 0);
+    EXPECT_EQ(ReadMode(), 1u);
+}
+
+TEST_F(StartupTest, ASocketLeftBehindIsTakenOver) {
+    const QString path = QString::fromStdString((dir_.path / "instance").string());
+    {
+        // A file where the socket would be, with nobody listening.
+        std::ofstream(path.toStdString()) << "";
+    }
+    SingleInstance instance(path);
+    EXPECT_EQ(instance.Take(), SingleInstance::Claim::First);
+    SingleInstance other(path);
+    EXPECT_EQ(other.Take(), SingleInstance::Claim::Running);
+}
+
+} // namespace
+} // namespace apptest

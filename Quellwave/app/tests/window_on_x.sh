@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The program on a real X display (Xvfb): started with two WAV files it shows its full-screen window, plays
+# both to the dsf: output after F6, and ends cleanly with its fade when its close button is clicked.
+# Usage: window_on_x.sh PROGRAM   (run under xvfb-run -s "-screen 0 1280x1024x24")
+set -euo pipefail
+program=$1
+work=$(mktemp -d)
+trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+export QUELLWAVE_REGISTRY_DIR="$work/registry" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work"
+mkdir -p "$QUELLWAVE_REGISTRY_DIR"
+cat > "$QUELLWAVE_REGISTRY_DIR/user.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Orva Corporation\Quellwave\Settings]
+"NoDispNext"=dword:00000001
+REG
+# Two 1.5-second tones, 440 Hz and 1 kHz.
+/usr/bin/python3 - "$work" <<'PY'
+import math, struct, sys, wave
+for name, freq in (("a.wav", 440.0), ("b.wav", 1000.0)):
+    with wave.open(f"{sys.argv[1]}/{name}", "wb") as w:
+        w.setnchannels(2); w.setsampwidth(2); w.setframerate(44100)
+        frames = bytearray()
+        for n in range(int(1.5 * 44100)):
+            s = int(0.3 * 32767 * math.sin(2 * math.pi * freq * n / 44100))
+            frames += struct.pack("<hh", s, s)
+        w.writeframes(bytes(frames))
+PY
+cd "$work"
+start=$(date +%s%N)
+"$program" --driver "dsf:$work/out.dsf" a.wav b.wav &
+pid=$!
+window=""
+for _ in $(seq 200); do
+    window=$(xdotool search --onlyvisible --class quellwave 2>/dev/null | head -1 || true)
+    [ -n "$window" ] && break
+    sleep 0.05
+done
+[ -n "$window" ] || { echo "no window"; exit 1; }
+shown=$(date +%s%N)
+eval "$(xdotool getwindowgeometry --shell "$window")"
+echo "window shown after $(( (shown - start) / 1000000 )) ms at ${WIDTH}x${HEIGHT}+${X}+${Y}"
+[ "$WIDTH" = 1280 ] && [ "$HEIGHT" = 1024 ] || { echo "not full screen"; exit 1; }
+sleep 0.5
+xdotool windowfocus --sync "$window" key F6
+# Both tracks play in 3 s; the output drains and the play list ends.
+sleep 5
+# The close button sits at (992, 16, 16 x 16) of the panel, which is centred on the screen.
+xdotool mousemove --sync $(( (1280 - 1024) / 2 + 1000 )) $(( (1024 - 768) / 2 + 24 )) click 1
+clicked=$(date +%s%N)
+for _ in $(seq 200); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+done
+if kill -0 "$pid" 2>/dev/null; then echo "still running after the close button"; exit 1; fi
+rc=0
+wait "$pid" || rc=$?
+echo "ended with $rc, $(( ($(date +%s%N) - clicked) / 1000000 )) ms after the click"
+[ "$rc" = 0 ]
+# What reached the output, decoded: both tones, each for about its 1.5 s, the lower one first.
+ffmpeg -v error -i "$work/out.dsf" -ac 1 -ar 44100 -f s16le "$work/out.raw"
+/usr/bin/python3 - "$work/out.raw" <<'PY'
+import sys
+import numpy as np
+pcm = np.fromfile(sys.argv[1], dtype="<i2").astype(np.float64) / 32768
+block = 4410  # 0.1 s
+found = []
+for i in range(0, len(pcm) - block, block):
+    part = pcm[i:i + block]
+    if np.sqrt(np.mean(part ** 2)) < 0.05:
+        continue
+    spectrum = np.abs(np.fft.rfft(part * np.hanning(block)))
+    found.append(round(np.argmax(spectrum) * 44100 / block))
+print("tones by 0.1 s:", found)
+low = [i for i, f in enumerate(found) if abs(f - 440) <= 20]
+high = [i for i, f in enumerate(found) if abs(f - 1000) <= 20]
+sys.exit(0 if len(low) >= 12 and len(high) >= 12 and max(low) < min(high) else 1)
+PY
