@@ -189,6 +189,38 @@ bool CloseFile(int fd) noexcept {
     return ::close(fd) == 0;
 }
 
+int CreateUniqueFile(char* pathTemplate) noexcept {
+    return ::mkostemp(pathTemplate, O_CLOEXEC);
+}
+
+unsigned NewFilePermissions() noexcept {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666u & ~static_cast<unsigned>(mask);
+}
+
+bool SetFilePermissions(int fd, unsigned permissions) noexcept {
+    return ::fchmod(fd, static_cast<mode_t>(permissions)) == 0;
+}
+
+bool RemoveFile(const char* path) noexcept {
+    return ::unlink(path) == 0;
+}
+
+bool SyncFolder(const std::filesystem::path& folder) noexcept {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+bool StandardErrorIsTerminal() noexcept {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
 bool FreeBytesForCaller(const std::filesystem::path& path, std::uint64_t& bytes) noexcept {
     struct statvfs info {};
     if (::statvfs(path.c_str(), &info) != 0) {

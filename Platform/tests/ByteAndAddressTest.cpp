@@ -232,5 +232,45 @@ TEST_F(FileIoTest, OnlyRegularFilesAreOpenedForReading) {
     std::filesystem::remove(fifo);
 }
 
+TEST_F(FileIoTest, UniqueFilesArePrivateUntilGivenTheirPermissions) {
+    namespace fs = std::filesystem;
+    const fs::path folder = path_.string() + ".d";
+    fs::create_directories(folder);
+    std::string first = (folder / "a.XXXXXX").string();
+    std::string second = first;
+    const int a = CreateUniqueFile(first.data());
+    const int b = CreateUniqueFile(second.data());
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.find("XXXXXX"), std::string::npos);
+    EXPECT_EQ(fs::status(first).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+    const mode_t mask = ::umask(027);
+    const unsigned permissions = NewFilePermissions();
+    ::umask(mask);
+    EXPECT_EQ(permissions, 0640u);
+    EXPECT_EQ(NewFilePermissions(), 0666u & ~static_cast<unsigned>(mask)); // the umask is left as it was
+    ASSERT_TRUE(SetFilePermissions(a, permissions));
+    EXPECT_EQ(fs::status(first).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_TRUE(CloseFile(a));
+    EXPECT_TRUE(CloseFile(b));
+
+    EXPECT_TRUE(SyncFolder(folder));
+    EXPECT_FALSE(SyncFolder(folder / "missing"));
+    EXPECT_FALSE(SyncFolder(first)); // a file is not a folder
+    EXPECT_TRUE(RemoveFile(first.c_str()));
+    EXPECT_FALSE(fs::exists(first));
+    errno = 0;
+    EXPECT_FALSE(RemoveFile(first.c_str()));
+    EXPECT_EQ(errno, ENOENT);
+    std::string bad = (folder / "missing" / "x.XXXXXX").string();
+    EXPECT_EQ(CreateUniqueFile(bad.data()), -1);
+    std::string noPattern = (folder / "x").string();
+    EXPECT_EQ(CreateUniqueFile(noPattern.data()), -1);
+    fs::remove_all(folder);
+}
+
 } // namespace
 } // namespace platform

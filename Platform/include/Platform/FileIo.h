@@ -56,6 +56,22 @@ bool SyncFile(int fd) noexcept;
 // Closes the descriptor. False with errno set when the close reported an error (data may be lost).
 bool CloseFile(int fd) noexcept;
 
+// Creates a new file named after pathTemplate, whose last six characters "XXXXXX" are replaced in place
+// to make the name unique; opened for reading and writing, readable by its owner only. Returns the
+// descriptor, or -1 with errno set.
+int CreateUniqueFile(char* pathTemplate) noexcept;
+// The permission bits a new file gets: 0666 less the process's umask.
+unsigned NewFilePermissions() noexcept;
+// Gives the open file these permission bits. False with errno set on failure.
+bool SetFilePermissions(int fd, unsigned permissions) noexcept;
+// Removes the file's name. Safe to call from a signal handler. False with errno set on failure.
+bool RemoveFile(const char* path) noexcept;
+// Puts the folder's entries on the disk, so that a file renamed into it keeps its new name after a power
+// loss. False when the folder cannot be opened or synced.
+bool SyncFolder(const std::filesystem::path& folder) noexcept;
+// Whether the process's standard error is a terminal (a progress bar may be drawn there).
+bool StandardErrorIsTerminal() noexcept;
+
 // The bytes of the file system holding path that the calling user may still write (statvfs). False with
 // errno set when the file system cannot be asked.
 bool FreeBytesForCaller(const std::filesystem::path& path, std::uint64_t& bytes) noexcept;
