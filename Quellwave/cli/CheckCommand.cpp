@@ -3,13 +3,13 @@
 
 #include "CDiscPilot.h"
 #include "DiscPilotDiagnostics.h"
+#include "Platform/FileIo.h"
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -27,7 +27,7 @@ void PrintMessage(void*, const char* text, const char* caption) {
 }
 
 void ShowBar(int percent, int& shown) {
-    if (isatty(STDERR_FILENO) != 1 || percent == shown)
+    if (!platform::StandardErrorIsTerminal() || percent == shown)
         return;
     constexpr int kWidth = 40;
     const int filled = percent * kWidth / 100;
@@ -39,7 +39,7 @@ void ShowBar(int percent, int& shown) {
 }
 
 void ClearBar(int shown) {
-    if (isatty(STDERR_FILENO) == 1 && shown >= 0)
+    if (platform::StandardErrorIsTerminal() && shown >= 0)
         std::fputs("\r\033[K", stderr);
 }
 

@@ -1,13 +1,13 @@
 #include "CliSupport.h"
 
+#include "Platform/FileIo.h"
+
 #include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace {
 
@@ -19,8 +19,8 @@ struct sigaction gPreviousActions[3];
 
 extern "C" void RemoveTemporaryOutputAndExit(int signal) {
     if (gTemporaryPath[0] != '\0')
-        ::unlink(gTemporaryPath);
-    ::_exit(128 + signal);
+        platform::RemoveFile(gTemporaryPath);
+    std::_Exit(128 + signal);
 }
 
 } // namespace
@@ -62,10 +62,11 @@ TemporaryOutput::~TemporaryOutput() {
 bool TemporaryOutput::Create(const std::filesystem::path& target, const char* tag, std::string* error) {
     Discard();
     // Renaming over a device or a folder would replace it: only a regular file (or nothing) is replaced.
-    struct stat existing {};
-    const bool exists = ::stat(target.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
-        *error = S_ISDIR(existing.st_mode) ? "is a directory" : "not a regular file";
+    std::error_code statusError;
+    const std::filesystem::file_status existing = std::filesystem::status(target, statusError);
+    const bool exists = !statusError && std::filesystem::exists(existing);
+    if (exists && !std::filesystem::is_regular_file(existing)) {
+        *error = std::filesystem::is_directory(existing) ? "is a directory" : "not a regular file";
         return false;
     }
     const std::filesystem::path folder =
@@ -90,7 +91,7 @@ bool TemporaryOutput::Create(const std::filesystem::path& target, const char* ta
     for (int s : kCleanupSignals)
         sigaddset(&block, s);
     sigprocmask(SIG_BLOCK, &block, &previous);
-    const int fd = ::mkstemp(name.data());
+    const int fd = platform::CreateUniqueFile(name.data());
     const int savedErrno = errno;
     if (fd >= 0)
         std::memcpy(gTemporaryPath, name.c_str(), name.size() + 1);
@@ -100,17 +101,12 @@ bool TemporaryOutput::Create(const std::filesystem::path& target, const char* ta
         Release();
         return false;
     }
-    // mkstemp makes the file private; the finished file gets the target's permissions, or a new file's.
-    mode_t mode = 0;
-    if (exists) {
-        mode = existing.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::fchmod(fd, mode);
-    ::close(fd);
+    // A unique file is private; the finished file gets the target's permissions, or a new file's.
+    const unsigned mode = exists
+                              ? static_cast<unsigned>(existing.permissions() & std::filesystem::perms::mask)
+                              : platform::NewFilePermissions();
+    platform::SetFilePermissions(fd, mode);
+    platform::CloseFile(fd);
     target_ = target;
     path_ = name;
     return true;
@@ -133,7 +129,7 @@ bool TemporaryOutput::Commit(std::string* error) {
 
 void TemporaryOutput::Discard() noexcept {
     if (!path_.empty())
-        ::unlink(path_.c_str());
+        platform::RemoveFile(path_.c_str());
     path_.clear();
     Release();
 }

@@ -3,6 +3,7 @@
 
 #include "CWaveSource.h"
 #include "Mervane/DsfWriter.h"
+#include "Platform/FileIo.h"
 #include "Zentrafold/Zentrafold.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -23,7 +23,7 @@ constexpr std::uint32_t kBlockBytes = DsfWriter::kBlockBytes;
 // A one-line bar redrawn in place, only when a person is watching standard error.
 class Progress {
 public:
-    explicit Progress(std::uint64_t total) : total_(total), shown_(isatty(STDERR_FILENO) == 1) {}
+    explicit Progress(std::uint64_t total) : total_(total), shown_(platform::StandardErrorIsTerminal()) {}
     void Update(std::uint64_t done) {
         if (!shown_ || total_ == 0)
             return;

@@ -8,6 +8,7 @@
 #include "Settings.h"
 
 #include "Mervane/DsdDriver.h"
+#include "Platform/FileIo.h"
 #include "Platform/MessageTarget.h"
 
 #include <csignal>
@@ -15,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -121,7 +121,7 @@ std::string Clock(std::uint32_t ms) {
 // The live line on standard error, only when a person is watching it.
 class ProgressLine {
 public:
-    ProgressLine() : shown_(isatty(STDERR_FILENO) == 1) {}
+    ProgressLine() : shown_(platform::StandardErrorIsTerminal()) {}
     void Show(std::uint32_t track, std::uint32_t tracks, std::uint32_t ms, std::uint32_t lengthMs) {
         if (!shown_)
             return;

@@ -3,6 +3,9 @@
 
 #include "CDiscPilot.h"
 #include "DiscPilotDiagnostics.h"
+#include "Platform/ByteOrder.h"
+#include "Platform/CdAddress.h"
+#include "Platform/FileIo.h"
 
 #include <array>
 #include <csignal>
@@ -11,23 +14,21 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr std::uint32_t kSectorBytes = 2352;
-constexpr std::uint32_t kPieceSectors = 75; // one second of audio per GetData
+constexpr std::uint32_t kSectorBytes = platform::kCdSectorBytes;
+constexpr std::uint32_t kPieceSectors = platform::kCdFramesPerSecond; // one second of audio per GetData
 
 // The temporary file's name, for the signal handler: it may only call async-signal-safe functions.
 char gTemporaryPath[4096];
 
 extern "C" void RemoveTemporaryAndExit(int) {
     if (gTemporaryPath[0] != '\0') {
-        ::unlink(gTemporaryPath);
+        platform::RemoveFile(gTemporaryPath);
     }
-    ::_exit(130);
+    std::_Exit(130);
 }
 
 // The 44-byte header of a 16-bit stereo 44 100 Hz PCM WAV file holding dataBytes of samples.
@@ -35,8 +36,10 @@ std::array<unsigned char, 44> WaveHeader(std::uint32_t dataBytes) {
     std::array<unsigned char, 44> h{};
     const auto text = [&h](std::size_t at, const char* s) { std::memcpy(h.data() + at, s, 4); };
     const auto le = [&h](std::size_t at, std::uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            h[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
+        if (bytes == 4) {
+            platform::WriteLe32(h.data() + at, value);
+        } else {
+            platform::WriteLe16(h.data() + at, value);
         }
     };
     text(0, "RIFF");
@@ -56,7 +59,7 @@ std::array<unsigned char, 44> WaveHeader(std::uint32_t dataBytes) {
 }
 
 void ShowProgress(std::uint64_t done, std::uint64_t total, int& shown) {
-    if (isatty(STDERR_FILENO) != 1 || total == 0) {
+    if (!platform::StandardErrorIsTerminal() || total == 0) {
         return;
     }
     const int percent = static_cast<int>(done * 100 / total);
@@ -115,15 +118,13 @@ int RunRip(const std::vector<std::string>& args) {
     }
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
+    const int fd = platform::CreateUniqueFile(name.data());
     if (fd < 0) {
         return Fail(outPath.string() + ": cannot create a file beside it: " + std::strerror(errno));
     }
     std::memcpy(gTemporaryPath, name.data(), name.size());
-    // mkstemp makes the file private; the finished file gets the permissions a new file would have.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    // A unique file is private; the finished file gets the permissions a new file would have.
+    platform::SetFilePermissions(fd, platform::NewFilePermissions());
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         std::signal(signal, RemoveTemporaryAndExit);
     }
@@ -132,12 +133,12 @@ int RunRip(const std::vector<std::string>& args) {
         if (file != nullptr) {
             std::fclose(file);
         }
-        ::unlink(gTemporaryPath);
+        platform::RemoveFile(gTemporaryPath);
         gTemporaryPath[0] = '\0';
         return Fail(message);
     };
     if (file == nullptr) {
-        ::close(fd);
+        platform::CloseFile(fd);
         return abandon(outPath.string() + ": cannot write: " + std::strerror(errno));
     }
     const std::array<unsigned char, 44> header = WaveHeader(static_cast<std::uint32_t>(total));
@@ -174,7 +175,7 @@ int RunRip(const std::vector<std::string>& args) {
                        " of " + std::to_string(entry.length) + " sectors (reader status " +
                        std::to_string(counts.status) + ")");
     }
-    if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0) {
+    if (std::fflush(file) != 0 || !platform::SyncFile(::fileno(file))) {
         return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
     }
     if (std::fclose(file) != 0) {

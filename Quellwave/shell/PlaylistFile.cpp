@@ -7,13 +7,10 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -178,13 +175,14 @@ TrackList DecodePlaylist(std::string_view bytes) {
 bool WritePlaylistFile(const fs::path& file, const TrackList& list,
                        const std::function<void(std::size_t)>& afterEachBlock) {
     const std::string bytes = EncodePlaylist(list);
-    mode_t mode = 0600;
-    struct stat old {};
-    if (::stat(file.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
+    unsigned mode = 0600;
+    std::error_code statusError;
+    const fs::file_status old = fs::status(file, statusError);
+    if (!statusError && fs::exists(old)) {
+        mode = static_cast<unsigned>(old.permissions() & fs::perms::mask);
     }
     std::string temp = file.string() + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    const int fd = platform::CreateUniqueFile(temp.data());
     if (fd < 0) {
         return false;
     }
@@ -196,18 +194,14 @@ bool WritePlaylistFile(const fs::path& file, const TrackList& list,
             afterEachBlock(offset + size);
         }
     }
-    written = written && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temp.c_str(), file.c_str()) != 0) {
-        ::unlink(temp.c_str());
+    written = written && platform::SetFilePermissions(fd, mode) && platform::SyncFile(fd);
+    const bool closed = platform::CloseFile(fd);
+    if (!written || !closed || std::rename(temp.c_str(), file.c_str()) != 0) {
+        platform::RemoveFile(temp.c_str());
         return false;
     }
     // The rename itself must reach the disk too, or a power loss could bring back the old name.
-    const int folder = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    platform::SyncFolder(file.parent_path());
     return true;
 }
 
