@@ -5,8 +5,6 @@
 #include "reader/ReadPlanning.h"
 #include "transport/CommandBlock.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -54,7 +52,7 @@ struct FileCloser {
     int fd;
     ~FileCloser() {
         if (fd >= 0) {
-            ::close(fd);
+            platform::CloseFile(fd);
         }
     }
 };

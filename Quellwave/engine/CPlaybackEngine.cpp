@@ -2,6 +2,7 @@
 
 #include "Settings.h"
 
+#include "Platform/CdAddress.h"
 #include "Platform/Text.h"
 
 #include <algorithm>
@@ -95,7 +96,7 @@ public:
     }
 
 private:
-    static constexpr std::uint64_t kSectorBytes = 2352;
+    static constexpr std::uint64_t kSectorBytes = platform::kCdSectorBytes;
 
     // The exact sector count behind a length in ms (ms = sectors × 40 / 3, truncated); 0 for no track.
     std::uint64_t TrackSectors(std::uint32_t track) const {
