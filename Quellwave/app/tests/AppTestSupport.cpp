@@ -64,9 +64,16 @@ void SetDword(platform::HKEY root, const std::string& key, const std::string& na
 void SetString(platform::HKEY root, const std::string& key, const std::string& name,
                const std::string& value) {
     platform::HKEY handle = CreateKey(root, key);
+    // String data is UTF-16LE with its terminator, as the registry keeps it (ASCII here).
+    std::string wide;
+    for (char ch : value) {
+        wide.push_back(ch);
+        wide.push_back('\0');
+    }
+    wide.append(2, '\0');
     EXPECT_EQ(platform::RegSetValueEx(handle, name, platform::REG_SZ,
-                                      reinterpret_cast<const BYTE*>(value.c_str()),
-                                      static_cast<DWORD>(value.size() + 1)),
+                                      reinterpret_cast<const BYTE*>(wide.data()),
+                                      static_cast<DWORD>(wide.size())),
               ERROR_SUCCESS);
     platform::RegCloseKey(handle);
 }
@@ -122,8 +129,9 @@ void PlayerFixture::SetUp() {
     setenv("XDG_DATA_HOME", (dir_.path / "data").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", dir_.path.c_str(), 1);
     std::filesystem::create_directories(dir_.path / "registry");
-    // No machine drive table of the person's own: a letter the tests do not map is no drive.
-    SetString(platform::HKEY_LOCAL_MACHINE, "Software\\Orva Corporation\\Drives", "Z", dir_.path.string());
+    // None of the machine's own optical drives: only the letters a test maps are drives.
+    std::filesystem::create_directories(dir_.path / "sysblock");
+    setenv("QUELLWAVE_SYSFS_BLOCK", (dir_.path / "sysblock").c_str(), 1);
 }
 
 void PlayerFixture::TearDown() {
@@ -131,6 +139,7 @@ void PlayerFixture::TearDown() {
     unsetenv("QUELLWAVE_REGISTRY_DIR");
     unsetenv("XDG_DATA_HOME");
     unsetenv("XDG_RUNTIME_DIR");
+    unsetenv("QUELLWAVE_SYSFS_BLOCK");
 }
 
 void PlayerFixture::StartFiles(const std::vector<std::string>& files, const std::string& driver) {

@@ -74,7 +74,7 @@ public:
     platform::SystemProbe& Probe() override { return probe; }
     app::TrayState GetTrayState(unsigned char letter) override {
         trayAsked.push_back(letter);
-        return trayState;
+        return trayQuery ? trayQuery(letter) : trayState;
     }
     bool RunSettings(QWidget*) override {
         ++settingsRuns;
@@ -115,6 +115,7 @@ public:
     DWORD tickStep = 0;
     ScriptedProbe probe;
     app::TrayState trayState = app::TrayState::Unknown;
+    std::function<app::TrayState(unsigned char)> trayQuery;
     std::vector<unsigned char> trayAsked;
     int settingsRuns = 0;
     bool settingsOk = false;
