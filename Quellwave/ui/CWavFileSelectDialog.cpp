@@ -51,7 +51,12 @@ QStringList CWavFileSelectDialog::NameFilters(const QString& filter) {
         QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
         for (QString& pattern : patterns)
             pattern = pattern.trimmed();
-        patterns.removeAll(QString());
+        // Qt separates patterns by spaces and finds them inside the last brackets: a pattern holding
+        // either cannot be handed on.
+        patterns.removeIf([](const QString& pattern) {
+            return pattern.isEmpty() || pattern.contains(u'(') || pattern.contains(u')') ||
+                   pattern.contains(u' ') || pattern.contains(u'\t');
+        });
         if (text.isEmpty() || patterns.isEmpty())
             continue;
         const QString joined = patterns.join(u' ');

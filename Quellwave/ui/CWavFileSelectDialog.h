@@ -34,8 +34,8 @@ public:
     // play (useRFMode = 1).
     static QString PlayListFilter();
     // "text|patterns|text|patterns||" as Qt's name filters ("text (patterns)", patterns separated by
-    // spaces). Pairs with an empty pattern list are dropped; text that already ends with the patterns in
-    // brackets is kept as it is.
+    // spaces). Patterns holding brackets or blanks are left out, and pairs left without patterns dropped;
+    // text that already ends with the patterns in brackets is kept as it is.
     static QStringList NameFilters(const QString& filter);
 
     // Selects every file (not folder) shown in the current folder, adding to the selection; gives the file

@@ -39,6 +39,7 @@ TEST(FileSelectFilterTest, ResourceFormBecomesQtNameFilters) {
         {"text unlike its patterns keeps them visible", "Songs (*.mp3)|*.wav||", {"Songs (*.mp3) (*.wav)"}},
         {"no pattern list", "WAV files", {}},
         {"empty text or patterns dropped", "|*.wav|Nothing||Music|*.wav||", {"Music (*.wav)"}},
+        {"patterns Qt cannot take left out", "Odd|(x);a b;*.wav|Worse|*.(|", {"Odd (*.wav)"}},
         {"empty", "", {}},
     };
     for (const Case& c : cases) {
