@@ -123,8 +123,10 @@ TEST_F(CheckDriveDialogTest, EndsWithItsMessageOnlyAtOneHundredOrAFailure) {
         dialog->open();
         uitest::Click(dialog.get(), CDlgCheckDrive::kIdStart);
         EXPECT_FALSE(ui::FindControl(dialog.get(), CDlgCheckDrive::kIdStart)->isEnabled());
-        const std::size_t ticks = c.script.size() + 2;
-        QTest::qWait(int(ticks) * CDlgCheckDrive::kPollMs + 50);
+        // Until every scripted answer was read (and the dialog ended, where it should).
+        const int reads = int(c.script.size());
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return controller->reads >= reads && (!c.message || result >= 0); }, 5000));
         EXPECT_EQ(bar->value(), c.bar);
         if (c.message) {
             ASSERT_EQ(shown_.size(), 1u) << "one message, once";
@@ -140,6 +142,18 @@ TEST_F(CheckDriveDialogTest, EndsWithItsMessageOnlyAtOneHundredOrAFailure) {
             dialog->reject();
         }
     }
+}
+
+TEST_F(CheckDriveDialogTest, PollsEveryHundredMilliseconds) {
+    ScriptedController* controller = nullptr;
+    auto dialog = Make(controller);
+    dialog->open();
+    uitest::Click(dialog.get(), CDlgCheckDrive::kIdStart);
+    QTest::qWait(1000);
+    // Ten ticks a second; a busy machine may delay a tick or two, never add one.
+    EXPECT_GE(controller->reads, 7);
+    EXPECT_LE(controller->reads, 10);
+    dialog->reject();
 }
 
 TEST_F(CheckDriveDialogTest, StartThatFailsLeavesTheDialogReady) {
@@ -256,16 +270,22 @@ TEST_F(CheckDriveVirtualTest, StartRunsTheCheckToItsFinishedMessage) {
             [](CDlgCheckDrive* d) { uitest::Click(d, CDlgCheckDrive::kIdStart); });
         EXPECT_EQ(dialog.exec(), ui::IDOK);
         EXPECT_EQ(ui::FindControl<QProgressBar>(&dialog, CDlgCheckDrive::kIdProgress)->value(), 100);
-        ASSERT_GE(recorder->polls.size(), 2u) << "polled while the check ran";
+        // The virtual disc's check takes 0.3 to 0.6 s here, so the bar is seen part-way (30 to 41 %) before
+        // 100; a tick delayed by a busy machine may first find it finished, so only the end is required.
+        ASSERT_FALSE(recorder->polls.empty());
         std::string seen;
         for (std::size_t i = 0; i < recorder->polls.size(); ++i) {
             const auto& [at, percent] = recorder->polls[i];
-            seen += std::to_string(percent) + " ";
-            if (i == 0)
+            if (i == 0) {
+                seen += std::to_string(percent) + " ";
                 continue;
+            }
             EXPECT_GE(percent, recorder->polls[i - 1].second) << "the bar never goes back";
-            EXPECT_GE(at - recorder->polls[i - 1].first, std::chrono::milliseconds(90))
-                << "one poll per 100 ms";
+            seen += "(+" +
+                    std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       at - recorder->polls[i - 1].first)
+                                       .count()) +
+                    " ms) " + std::to_string(percent) + " ";
         }
         EXPECT_EQ(recorder->polls.back().second, 100) << seen;
         std::fprintf(stderr, "drive check progress at each poll: %s\n", seen.c_str());
