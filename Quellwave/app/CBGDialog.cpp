@@ -3,10 +3,12 @@
 #include "ResourceModules.h"
 
 #include <QCloseEvent>
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
+#include <algorithm>
 
 namespace app {
 
@@ -32,6 +34,11 @@ void CBGDialog::OnInitDialog() {
         setGeometry(screen->geometry());
     CentrePanel();
     showFullScreen();
+}
+
+int CBGDialog::WholeScale(int screenWidth, int screenHeight) noexcept {
+    const int scale = std::min(screenWidth / CPlayerDialog::kWidth, screenHeight / CPlayerDialog::kHeight);
+    return std::clamp(scale, 1, 3);
 }
 
 void CBGDialog::ApplyFade() {

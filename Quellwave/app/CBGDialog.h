@@ -39,6 +39,11 @@ public:
 
     CPlayerDialog& Panel() noexcept { return panel_; }
 
+    // The whole factor (1..3) by which the panel is drawn on a screen of this size in pixels, so that it
+    // fills as much of the screen as it can while every picture stays crisp (the artwork exists at 1x, 2x
+    // and 3x).
+    static int WholeScale(int screenWidth, int screenHeight) noexcept;
+
     // Brings the window to the front, restored when it was minimised (a second copy's request).
     void RestoreAndRaise();
 

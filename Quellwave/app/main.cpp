@@ -3,12 +3,35 @@
 #include "CommandLine.h"
 
 #include <QApplication>
+#include <QScreen>
+
+#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
 
+namespace {
+// On a screen of two or three times the panel's size the program starts again with Qt's scale factor set
+// to that whole number: the panel then fills the screen with the artwork drawn for that scale, never
+// stretched. Returns only when nothing needs to change.
+void ScaleToScreen(char** argv) {
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+        return;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QSize pixels = screen->geometry().size() * screen->devicePixelRatio();
+    const int scale = app::CBGDialog::WholeScale(pixels.width(), pixels.height());
+    if (scale <= 1 || screen->devicePixelRatio() >= scale)
+        return;
+    qputenv("QT_SCALE_FACTOR", QByteArray::number(static_cast<double>(scale) / screen->devicePixelRatio()));
+    ::execv("/proc/self/exe", argv);
+}
+} // namespace
+
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    ScaleToScreen(argv);
     QApplication::setApplicationName(QStringLiteral("quellwave"));
 
     std::vector<std::string> raw;

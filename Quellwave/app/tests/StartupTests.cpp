@@ -220,3 +220,21 @@ TEST_F(StartupTest, ASocketLeftBehindIsTakenOver) {
 
 } // namespace
 } // namespace apptest
+
+namespace apptest {
+namespace {
+
+TEST(WholeScale, ThePanelGrowsByWholeFactorsUpToThree) {
+    struct Case {
+        int width, height, scale;
+    };
+    const Case cases[] = {
+        {1024, 768, 1},  {1366, 768, 1},  {1920, 1080, 1}, {2048, 1536, 2}, {2560, 1440, 1},
+        {2560, 1600, 2}, {3840, 2160, 2}, {3072, 2304, 3}, {7680, 4320, 3}, {800, 600, 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(app::CBGDialog::WholeScale(c.width, c.height), c.scale) << c.width << "x" << c.height;
+}
+
+} // namespace
+} // namespace apptest

@@ -296,5 +296,28 @@ TEST_F(TransportTest, ADriverErrorEndsTheProgramOutsideRFMode) {
     EXPECT_EQ(services_.executionState, ES_CONTINUOUS);
 }
 
+TEST_F(TransportTest, TheCloseButtonPausesAndEndsTheProgramAfterAThirteenStepFade) {
+    StartTracks(1);
+    for (int i = 0; i < 13; ++i)
+        window_->OnTimer(CBGDialog::kFadeTimer);
+    ASSERT_EQ(window_->FadeLevel(), 255);
+    EXPECT_FALSE(window_->FadingIn());
+    Click(kCmdPlay);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    Click(kCmdClose);
+    EXPECT_FALSE(Playing());
+    EXPECT_TRUE(window_->FadingOut());
+    for (int i = 0; i < 12; ++i)
+        window_->OnTimer(CBGDialog::kFadeOutTimer);
+    EXPECT_EQ(window_->result(), 0) << "still fading";
+    EXPECT_EQ(window_->FadeLevel(), 15);
+    window_->OnTimer(CBGDialog::kFadeOutTimer);
+    EXPECT_EQ(window_->FadeLevel(), 0);
+    EXPECT_EQ(window_->result(), 1);
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_FALSE(Panel().Engine().SourceOpen()) << "the sources are closed";
+    EXPECT_EQ(services_.executionState, ES_CONTINUOUS);
+}
+
 } // namespace
 } // namespace apptest
