@@ -61,6 +61,10 @@ protected:
 
 TEST_F(ScreenshotTest, TheMainWindowInEachState) {
     StartWindow();
+    // The fade in, done.
+    for (int i = 0; i < 13; ++i)
+        Panel().OnTimer(kTimerFadeIn);
+    ASSERT_EQ(Panel().PanelFadeLevel(), 255);
     ASSERT_TRUE(Panel().DiscMode());
     ASSERT_EQ(Panel().TrackCount(), 12u);
     QImage stopped = Shot("window-disc-stopped.png");
