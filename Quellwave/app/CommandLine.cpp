@@ -95,4 +95,12 @@ bool TakeOverFiles(const std::vector<std::string>& args, bool rfMode,
     return true;
 }
 
+InstanceRequest ParseInstanceRequest(std::string_view line) noexcept {
+    if (line == "raise\n")
+        return InstanceRequest::Raise;
+    if (line == "reload\n")
+        return InstanceRequest::Reload;
+    return InstanceRequest::None;
+}
+
 } // namespace app

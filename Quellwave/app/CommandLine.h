@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace app {
@@ -35,5 +36,11 @@ TrackList CommandLineFiles(const std::vector<std::string>& args, bool rfMode,
 // whether there were any (nothing is written otherwise).
 bool TakeOverFiles(const std::vector<std::string>& args, bool rfMode,
                    const std::filesystem::path& startFolder);
+
+// What a second copy asks of the running one, one request a line: "raise\n" (come to the front) or
+// "reload\n" (come to the front and reload PlayList.txt). Anything else is no request.
+enum class InstanceRequest { None, Raise, Reload };
+inline constexpr std::size_t kMaxRequestLine = 64;
+InstanceRequest ParseInstanceRequest(std::string_view line) noexcept;
 
 } // namespace app

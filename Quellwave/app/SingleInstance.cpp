@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "CommandLine.h"
+
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -78,19 +80,16 @@ void SingleInstance::OnConnection() {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         const auto handle = [this, socket] {
             while (socket->canReadLine()) {
-                const QByteArray line = socket->readLine(64);
-                if (line == kRaise.toByteArray()) {
-                    if (onRaise)
-                        onRaise();
-                } else if (line == kReload.toByteArray()) {
-                    if (onRaise)
-                        onRaise();
-                    if (onReload)
-                        onReload();
-                }
+                const QByteArray line = socket->readLine(kMaxRequestLine);
+                const InstanceRequest request =
+                    ParseInstanceRequest(std::string_view(line.data(), line.size()));
+                if (request != InstanceRequest::None && onRaise)
+                    onRaise();
+                if (request == InstanceRequest::Reload && onReload)
+                    onReload();
             }
             // A peer that sends no line end within a line's room is not one of ours.
-            if (socket->bytesAvailable() > 64)
+            if (socket->bytesAvailable() > static_cast<qint64>(kMaxRequestLine))
                 socket->abort();
         };
         connect(socket, &QLocalSocket::readyRead, this, handle);

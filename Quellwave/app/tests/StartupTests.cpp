@@ -224,6 +224,18 @@ TEST_F(StartupTest, ASocketLeftBehindIsTakenOver) {
 namespace apptest {
 namespace {
 
+TEST(InstanceRequests, OnlyTheTwoLinesAreRequests) {
+    using app::InstanceRequest;
+    const std::pair<const char*, InstanceRequest> cases[] = {
+        {"raise\n", InstanceRequest::Raise},        {"reload\n", InstanceRequest::Reload},
+        {"raise", InstanceRequest::None},           {"RAISE\n", InstanceRequest::None},
+        {"reload\r\n", InstanceRequest::None},      {"", InstanceRequest::None},
+        {"raise\nreload\n", InstanceRequest::None},
+    };
+    for (const auto& [line, request] : cases)
+        EXPECT_EQ(app::ParseInstanceRequest(line), request) << line;
+}
+
 TEST(WholeScale, ThePanelGrowsByWholeFactorsUpToThree) {
     struct Case {
         int width, height, scale;
