@@ -173,6 +173,17 @@ void CPlayerDialog::DrainPositions() {
         OnPosition(m.wParam, m.lParam);
 }
 
+void CPlayerDialog::RemoveQueued(UINT msg) {
+    std::lock_guard lock(queueLock_);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < queueSize_; ++i) {
+        const platform::Message m = queue_[(queueHead_ + i) % kQueueCapacity];
+        if (m.msg != msg)
+            queue_[(queueHead_ + kept++) % kQueueCapacity] = m;
+    }
+    queueSize_ = kept;
+}
+
 void CPlayerDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     const RegisteredMessages& reg = Registered();
     switch (msg) {
@@ -830,6 +841,8 @@ void CPlayerDialog::OnNeedDriveCheck(WPARAM index) {
         return;
     driveCheckOpen_ = true;
     services_.RunDriveCheck(this, 'A' + static_cast<unsigned>(index), queryCancelAutoPlay_);
+    // Requests made while the check was open are dropped, whether or not the check's own loop got to them.
+    RemoveQueued(Registered().needDriveCheck);
     update();
     driveCheckOpen_ = false;
 }

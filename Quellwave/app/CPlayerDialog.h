@@ -149,6 +149,8 @@ private:
     // Processes the position messages already posted, leaving the others queued in order: what a pause
     // shows must include every position the engine reported before it halted.
     void DrainPositions();
+    // Takes every queued message of this kind out of the queue.
+    void RemoveQueued(UINT msg);
     void LoadTrackLengths();
     void ShowStoppedDisplay();
     void ShowButton(int id, bool show);
