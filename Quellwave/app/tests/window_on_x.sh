@@ -4,6 +4,8 @@
 # Usage: window_on_x.sh PROGRAM   (run under xvfb-run -s "-screen 0 1280x1024x24")
 set -euo pipefail
 program=$1
+# Under the address sanitizer: what the system's D-Bus library keeps is not ours to report.
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 work=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 export QUELLWAVE_REGISTRY_DIR="$work/registry" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work"
