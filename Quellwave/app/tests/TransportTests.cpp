@@ -194,6 +194,22 @@ TEST_F(TransportTest, F8TwiceLeavesTheMuteStateAsItWas) {
     }
 }
 
+TEST_F(TransportTest, VolumeAndMuteChangedElsewhereReachTheDial) {
+    StartTracks(1);
+    Panel().post(Registered().volumeVolChange, 30, 0);
+    Settle(Panel());
+    EXPECT_EQ(Panel().Dial()->GetValue(), 30u);
+    float level = -1;
+    ASSERT_EQ(Panel().Engine().GetLevel(&level), S_OK);
+    EXPECT_NEAR(level, 0.30f, 0.006f) << "the dial's notice sets the engine's level";
+    for (bool mute : {true, false}) {
+        Panel().Engine().SetMute(mute);
+        Panel().post(Registered().volumeMuteChange, 0, 0);
+        Settle(Panel());
+        EXPECT_EQ(Panel().Dial()->IsMuting(), mute);
+    }
+}
+
 TEST_F(TransportTest, MediaKeysFollowThePlayState) {
     StartTracks(3);
     struct Case {
