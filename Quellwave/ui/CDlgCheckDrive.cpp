@@ -13,7 +13,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <QApplication>
+#include <QPointer>
+
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -40,6 +44,27 @@ void DefaultMessageBox(QWidget* owner, const QString& text, UINT style) {
     box.exec();
 }
 
+// The dialog on screen, which shows the check's own messages; UI thread only.
+QPointer<CDlgCheckDrive> g_openDialog;
+// Set while a message of the check is on its way to the screen or shown: the check tries each read
+// condition in turn and would say the same thing once for each, so the ones arriving meanwhile are dropped.
+std::atomic<bool> g_checkMessagePending{false};
+
+// Called on the check's thread: hands the message to the UI thread without waiting for it, so a check
+// that is being stopped (the dialog's end waits for it) never waits on the window.
+void PostCheckMessage(void*, const char* text, const char* caption) {
+    if (qApp == nullptr || g_checkMessagePending.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        qApp,
+        [text = QString::fromUtf8(text), caption = QString::fromUtf8(caption)] {
+            if (g_openDialog)
+                g_openDialog->ShowCheckMessage(text, caption);
+            g_checkMessagePending = false;
+        },
+        Qt::QueuedConnection);
+}
+
 } // namespace
 
 std::unique_ptr<DriveCheckController> MakeDiscPilotCheckController() {
@@ -51,6 +76,8 @@ CDlgCheckDrive::CDlgCheckDrive(unsigned letter, QWidget* parent,
     : QDialog(parent), controller_(controller ? std::move(controller) : MakeDiscPilotCheckController()),
       messageBox_(DefaultMessageBox) {
     setObjectName(QStringLiteral("CDlgCheckDrive"));
+    g_openDialog = this;
+    CDiscPilot::SetMessageBoxHandler(PostCheckMessage, nullptr);
     controller_->SetDrive(static_cast<unsigned char>(letter));
     driveText_ = QStringLiteral("%1:").arg(QChar(char16_t(letter)));
 
@@ -151,6 +178,19 @@ void CDlgCheckDrive::reject() {
     StopCheck();
     ShowMessage(ui::Text(resid::kStrCheckCancelled), MB_OK);
     done(ui::IDOK);
+}
+
+void CDlgCheckDrive::ShowCheckMessage(const QString& text, const QString& caption) {
+    if (!defaultMessageBox_) {
+        ShowMessage(text, MB_ICONEXCLAMATION);
+        return;
+    }
+    QMessageBox box(this);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    box.setIcon(QMessageBox::Warning);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
 }
 
 void CDlgCheckDrive::ShowMessage(const QString& text, UINT style) {

@@ -2,7 +2,8 @@
 // dialog's own controller object, a progress bar (5007, 0..100) follows it, polled every 100 ms, and a
 // message box closes the dialog when the check has finished (string 232) or failed (231). Cancel (IDCANCEL,
 // or closing the window) stops the check (the check puts the drive's stored read condition back as it was)
-// and says so (230). The modal loop always ends with IDOK. The drive text ("D:") is control 5008.
+// and says so (230). The modal loop always ends with IDOK. The drive text ("D:") is control 5008. While a
+// dialog is open, the check's own message (its temporary file could not be made) is shown over it once.
 //
 // The other platform's dialog also answered the shell's AutoPlay query while open, so that a disc put in
 // for the check did not start another program; desktops here start nothing of the kind for a program's
@@ -67,7 +68,13 @@ public:
 
     void SetAutoPlayQueryMessage(UINT message) noexcept { autoPlayQuery_ = message; }
     UINT AutoPlayQueryMessage() const noexcept { return autoPlayQuery_; }
-    void SetMessageBoxRunner(MessageBoxRunner runner) { messageBox_ = std::move(runner); }
+    void SetMessageBoxRunner(MessageBoxRunner runner) {
+        messageBox_ = std::move(runner);
+        defaultMessageBox_ = false;
+    }
+    // A message of the check itself (its temporary file could not be made), handed over from the check's
+    // thread: a warning box with the check's caption, or the runner given above. UI thread only.
+    void ShowCheckMessage(const QString& text, const QString& caption);
 
     // Starts the check and the 100 ms poll: 0, or E_FAIL when the check did not start.
     virtual int StartCheck();
@@ -92,6 +99,7 @@ private:
     QString driveText_;
     UINT autoPlayQuery_ = 0;
     MessageBoxRunner messageBox_;
+    bool defaultMessageBox_ = true;
     QPushButton* start_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QProgressBar* progress_ = nullptr;

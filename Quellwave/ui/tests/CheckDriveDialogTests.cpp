@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <fstream>
@@ -345,6 +346,49 @@ TEST_F(CheckDriveVirtualTest, DefaultMessageBoxIsShownAndClosedByTheListener) {
     });
     EXPECT_EQ(dialog.exec(), ui::IDOK);
     EXPECT_EQ(text, ui::Text(resid::kStrCheckCancelled));
+}
+
+TEST_F(CheckDriveVirtualTest, ATemporaryFileThatCannotBeMadeIsShownOnceOverTheDialog) {
+    // A file where the temporary folder should be: nothing can be created in it, so every read condition
+    // the check tries fails the same way; the listener is told once, in a box with the check's caption.
+    std::ofstream(dir_ / "not-a-folder") << "x";
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string saved = oldTmp != nullptr ? oldTmp : "";
+    setenv("TMPDIR", (dir_ / "not-a-folder").c_str(), 1);
+    std::vector<std::pair<QString, QString>> boxes; // caption, text
+    {
+        CDlgCheckDrive dialog('V');
+        uitest::WhenShown<CDlgCheckDrive>([&](CDlgCheckDrive* d) {
+            // Each box is closed as it shows; the dialog's own ending message is one of them.
+            auto* closer = new QTimer(d);
+            closer->setInterval(5);
+            QObject::connect(closer, &QTimer::timeout, [&boxes] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (box == nullptr || !box->isVisible())
+                    return;
+                boxes.emplace_back(box->windowTitle(), box->text());
+                box->button(QMessageBox::Ok)->click();
+            });
+            closer->start();
+            uitest::Click(d, CDlgCheckDrive::kIdStart);
+        });
+        EXPECT_EQ(dialog.exec(), ui::IDOK);
+    }
+    if (oldTmp != nullptr)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    const QString checkCaption = QString::fromUtf8("\u30a8\u30e9\u30fc");
+    ASSERT_EQ(boxes.size(), 2u) << "the check's message once, and the dialog's failed message";
+    const auto checks = std::count_if(boxes.begin(), boxes.end(), [&](const auto& b) {
+        return b.first == checkCaption && !b.second.isEmpty();
+    });
+    const auto failed = std::count_if(boxes.begin(), boxes.end(), [](const auto& b) {
+        return b.second == ui::Text(resid::kStrCheckFailed);
+    });
+    EXPECT_EQ(checks, 1);
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(Checked(), 0) << "nothing is stored for a check that could not read";
 }
 
 } // namespace
