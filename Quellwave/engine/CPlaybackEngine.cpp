@@ -328,6 +328,9 @@ int CPlaybackEngine::OpenDrive(unsigned char letter) {
 
 int CPlaybackEngine::CloseDrive() {
     if (sourceOpen_ && isCD_) {
+        // The reader thread may be inside the drive's GetData: closing the drive under it would free what
+        // it reads. Playback ends first, with its fade-out.
+        Pause();
         drive_.CloseDrive();
         sourceOpen_ = false;
         isCD_ = false;

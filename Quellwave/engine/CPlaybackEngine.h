@@ -98,9 +98,11 @@ public:
     // letter. 1 with the disc open (is CD, source open), 0 with no source. Blocks on the drive. Only while
     // not playing.
     int OpenDrive(unsigned char letter);
-    // Closes an open CD (blocking until its reading stopped). Returns 1. Only while not playing.
+    // Closes an open CD, ending its playback first (Pause) and blocking until its reading stopped.
+    // Returns 1.
     int CloseDrive();
-    // Closes an open CD, then ejects the tray of the letter's drive; true when that was done.
+    // Closes an open CD (as CloseDrive), then ejects the tray of the letter's drive; true when that was
+    // done.
     bool EjectDisc(unsigned char letter);
     // Loads the tray of the letter's drive; true when that was done.
     bool LoadDisc(unsigned char letter);

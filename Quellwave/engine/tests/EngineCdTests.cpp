@@ -208,5 +208,23 @@ TEST_F(EngineCdTest, OpeningFilesOrAnotherLetterClosesTheDisc) {
     EXPECT_EQ(engine_.OpenDrive('V'), 1);
 }
 
+TEST_F(EngineCdTest, EjectingWhilePlayingEndsThePlaybackFirst) {
+    StartRecording();
+    ASSERT_EQ(engine_.OpenDrive('V'), 1);
+    ASSERT_EQ(engine_.SelectTrack(1, 0), 1);
+    ASSERT_EQ(engine_.Play(), 1);
+    ASSERT_TRUE(WaitUntil([](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.lParam == 2; }));
+    EXPECT_TRUE(engine_.EjectDisc('V'));
+    EXPECT_EQ(engine_.Playing(), 0);
+    EXPECT_FALSE(engine_.SourceOpen());
+    const dsdtest::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    ASSERT_EQ(stream.Segments().size(), 1u);
+    const auto& last = stream.blocks[stream.Segments()[0].first + stream.Segments()[0].count - 1];
+    EXPECT_NEAR(last.LeftDensity(), 0.5, 0.01) << "faded out";
+    EXPECT_LT(stream.Segments()[0].count, 240u) << "stopped inside track 2";
+    EXPECT_TRUE(engine_.LoadDisc('V'));
+}
+
 } // namespace
 } // namespace enginetest
