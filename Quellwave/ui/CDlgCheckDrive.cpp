@@ -46,21 +46,20 @@ void DefaultMessageBox(QWidget* owner, const QString& text, UINT style) {
 
 // The dialog on screen, which shows the check's own messages; UI thread only.
 QPointer<CDlgCheckDrive> g_openDialog;
-// Set while a message of the check is on its way to the screen or shown: the check tries each read
-// condition in turn and would say the same thing once for each, so the ones arriving meanwhile are dropped.
-std::atomic<bool> g_checkMessagePending{false};
+// Set once a message of the check was handed over, until the next check starts: the check tries each read
+// condition in turn and would say the same thing once for each, so only the first is shown.
+std::atomic<bool> g_checkMessageHandedOver{false};
 
 // Called on the check's thread: hands the message to the UI thread without waiting for it, so a check
 // that is being stopped (the dialog's end waits for it) never waits on the window.
 void PostCheckMessage(void*, const char* text, const char* caption) {
-    if (qApp == nullptr || g_checkMessagePending.exchange(true))
+    if (qApp == nullptr || g_checkMessageHandedOver.exchange(true))
         return;
     QMetaObject::invokeMethod(
         qApp,
         [text = QString::fromUtf8(text), caption = QString::fromUtf8(caption)] {
             if (g_openDialog)
                 g_openDialog->ShowCheckMessage(text, caption);
-            g_checkMessagePending = false;
         },
         Qt::QueuedConnection);
 }
@@ -131,6 +130,7 @@ bool CDlgCheckDrive::Polling() const noexcept {
 }
 
 int CDlgCheckDrive::StartCheck() {
+    g_checkMessageHandedOver = false;
     if (!controller_->CheckDrive())
         return static_cast<int>(E_FAIL);
     timer_->start();
