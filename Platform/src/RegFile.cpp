@@ -1,6 +1,7 @@
 #include "RegFile.h"
 
 #include "Platform/ByteOrder.h"
+#include "Platform/Registry.h"
 #include "Platform/Text.h"
 
 #include <algorithm>
@@ -11,10 +12,6 @@
 namespace platform::reg {
 
 namespace {
-
-constexpr DWORD kTypeSz = 1;
-constexpr DWORD kTypeBinary = 3;
-constexpr DWORD kTypeDword = 4;
 
 // Root names the editor writes. Other roots would not import, so they mark a file as damaged.
 constexpr std::array<std::string_view, 5> kRootNames = {
@@ -339,19 +336,19 @@ private:
             if (!TrimRight(rest.substr(textPos)).empty()) {
                 return Fail(lineNumber, "text after a quoted string");
             }
-            type = kTypeSz;
+            type = REG_SZ;
             data = Utf16Bytes(text);
         } else if (StartsWithNoCase(rest, "dword:")) {
             DWORD number = 0;
             if (!ParseHexNumber(TrimRight(rest.substr(6)), number)) {
                 return Fail(lineNumber, "bad dword data");
             }
-            type = kTypeDword;
+            type = REG_DWORD;
             data.assign(4, 0);
             WriteLe32(data.data(), number);
         } else if (StartsWithNoCase(rest, "hex")) {
             rest.remove_prefix(3);
-            type = kTypeBinary;
+            type = REG_BINARY;
             if (!rest.empty() && rest.front() == '(') {
                 const std::size_t close = rest.find(')');
                 if (close == std::string_view::npos || !ParseHexNumber(rest.substr(1, close - 1), type)) {
@@ -450,14 +447,14 @@ void AppendValue(std::string& out, const Value& value) {
     out.push_back('=');
     char buffer[32];
     std::string text;
-    if (value.type == kTypeDword && value.data.size() == 4) {
+    if (value.type == REG_DWORD && value.data.size() == 4) {
         const DWORD number = ReadLe32(value.data.data());
         std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
         out += buffer;
-    } else if (value.type == kTypeSz && SzAsText(value.data, text)) {
+    } else if (value.type == REG_SZ && SzAsText(value.data, text)) {
         AppendQuoted(out, text);
     } else {
-        if (value.type == kTypeBinary) {
+        if (value.type == REG_BINARY) {
             out += "hex:";
         } else {
             std::snprintf(buffer, sizeof buffer, "hex(%x):", value.type);

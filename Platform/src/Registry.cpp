@@ -1,11 +1,11 @@
 #include "Platform/Registry.h"
 
 #include "Platform/FileIo.h"
+#include "Platform/Paths.h"
 #include "Platform/Text.h"
 #include "RegFile.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,22 +118,8 @@ fs::path RootFile(int root) {
     if (root == kMachineRoot) {
         return "/etc/quellwave/machine.reg";
     }
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') {
-        return fs::path(config) / "quellwave" / fileName;
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') {
-        return fs::path(home) / ".config" / "quellwave" / fileName;
-    }
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
-        return fs::path(found->pw_dir) / ".config" / "quellwave" / fileName;
-    }
-    return {};
+    const fs::path config = ConfigDir();
+    return config.empty() ? fs::path{} : config / "quellwave" / fileName;
 }
 
 // ---- Handles -------------------------------------------------------------------------------------------
