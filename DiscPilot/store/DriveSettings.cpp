@@ -16,19 +16,7 @@ using namespace platform;
 
 namespace {
 
-// Closes a key on every path out of a function.
-class KeyHolder {
-public:
-    KeyHolder() = default;
-    ~KeyHolder() { RegCloseKey(key_); }
-    KeyHolder(const KeyHolder&) = delete;
-    KeyHolder& operator=(const KeyHolder&) = delete;
-    HKEY* Out() noexcept { return &key_; }
-    HKEY Get() const noexcept { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
+using KeyHolder = RegKeyHolder;
 
 // The machine key is opened through create, so an administrator finds it in place after the first run;
 // when the machine root cannot be written the key may be missing, and every value keeps its default.
@@ -45,15 +33,7 @@ bool ReadString(HKEY key, const char* name, DWORD maxBytes, std::string& text) {
     if (RegQueryValueEx(key, name, &type, data.data(), &size) != ERROR_SUCCESS || type != REG_SZ) {
         return false;
     }
-    std::u16string units;
-    for (DWORD i = 0; i + 1 < size; i += 2) {
-        const auto unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-        if (unit == u'\0') {
-            break;
-        }
-        units.push_back(unit);
-    }
-    text = Utf16ToUtf8(units);
+    text = RegStringFromData(data.data(), size);
     return true;
 }
 

@@ -69,16 +69,9 @@ std::map<char, std::string> RegistryMappings() {
         if (RegQueryValueEx(key, name, &type, data.data(), &size) != ERROR_SUCCESS) {
             continue;
         }
-        std::u16string text;
-        for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-            text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
-        }
-        while (!text.empty() && text.back() == u'\0') {
-            text.pop_back();
-        }
+        std::string text = RegStringFromData(data.data(), std::min<std::size_t>(size, data.size()));
         if (!text.empty()) {
-            mappings[static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])))] =
-                Utf16ToUtf8(text);
+            mappings[static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])))] = std::move(text);
         }
     }
     RegCloseKey(key);

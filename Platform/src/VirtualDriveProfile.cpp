@@ -61,11 +61,8 @@ class ProfileValues {
 public:
     explicit ProfileValues(char letter)
         : keyPath_(std::string("Software\\Orva Corporation\\Drives\\") + letter) {
-        open_ = RegOpenKeyEx(HKEY_LOCAL_MACHINE, keyPath_, KEY_READ, &key_) == ERROR_SUCCESS;
+        open_ = RegOpenKeyEx(HKEY_LOCAL_MACHINE, keyPath_, KEY_READ, key_.Out()) == ERROR_SUCCESS;
     }
-    ~ProfileValues() { RegCloseKey(key_); }
-    ProfileValues(const ProfileValues&) = delete;
-    ProfileValues& operator=(const ProfileValues&) = delete;
 
     bool Open() const noexcept { return open_; }
     bool Ok() const noexcept { return error_.empty(); }
@@ -89,14 +86,7 @@ public:
             Fail(name, "must be a string");
             return false;
         }
-        std::u16string text;
-        for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-            text.push_back(static_cast<char16_t>(ReadLe16(data.data() + i)));
-        }
-        while (!text.empty() && text.back() == u'\0') {
-            text.pop_back();
-        }
-        out = Utf16ToUtf8(text);
+        out = RegStringFromData(data.data(), data.size());
         return true;
     }
 
@@ -121,16 +111,11 @@ public:
 
 private:
     bool Query(std::string_view name, DWORD& type, std::vector<BYTE>& data) {
-        DWORD size = 0;
-        if (RegQueryValueEx(key_, name, &type, nullptr, &size) != ERROR_SUCCESS) {
-            return false;
-        }
-        data.resize(size);
-        return RegQueryValueEx(key_, name, &type, data.data(), &size) == ERROR_SUCCESS;
+        return RegQueryValueData(key_.Get(), name, &type, &data);
     }
 
     std::string keyPath_;
-    HKEY key_ = nullptr;
+    RegKeyHolder key_;
     bool open_ = false;
     std::string error_;
 };

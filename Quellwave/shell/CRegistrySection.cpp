@@ -1,6 +1,7 @@
 #include "CRegistrySection.h"
 
-#include "RegistryValues.h"
+#include "Platform/Registry.h"
+#include "Platform/Text.h"
 
 #include <cstring>
 #include <vector>
@@ -22,7 +23,7 @@ bool CRegistrySection::EnumerationRead(HKEY root, std::string_view name, std::ve
     HKEY key = nullptr;
     if (RegOpenKeyEx(root, KeyPath(), KEY_READ, &key) != ERROR_SUCCESS)
         return false;
-    KeyCloser closer(key);
+    RegKeyHolder closer(key);
     DWORD valueCount = 0;
     DWORD longestName = 0;
     DWORD longestData = 0;
@@ -51,7 +52,7 @@ bool CRegistrySection::ReadDwordFrom(HKEY root, std::string_view name, DWORD* va
     std::vector<BYTE> data;
     if (!EnumerationRead(root, name, &data))
         return false;
-    *value = DwordFromData(data.data(), data.size());
+    *value = RegDwordFromData(data.data(), data.size());
     return true;
 }
 
@@ -71,7 +72,7 @@ bool CRegistrySection::ReadString(std::string_view name, std::string* value) con
     std::vector<BYTE> data;
     if (!EnumerationRead(HKEY_LOCAL_MACHINE, name, &data))
         return false;
-    *value = StringFromData(data.data(), data.size());
+    *value = RegStringFromData(data.data(), data.size());
     return true;
 }
 
@@ -103,7 +104,7 @@ bool CRegistrySection::WriteDWORD(std::string_view name, const DWORD* value, boo
     }
     if (result != ERROR_SUCCESS)
         return false;
-    KeyCloser closer(key);
+    RegKeyHolder closer(key);
     BYTE bytes[4];
     std::memcpy(bytes, value, sizeof bytes);
     const bool set = RegSetValueEx(key, name, REG_DWORD, bytes, sizeof bytes) == ERROR_SUCCESS;

@@ -1,6 +1,7 @@
 #include "Settings.h"
 
-#include "RegistryValues.h"
+#include "Platform/Registry.h"
+#include "Platform/Text.h"
 
 #include <cstring>
 #include <vector>
@@ -9,29 +10,20 @@ using namespace platform;
 
 namespace {
 
-// Queries a value's data: first its size, then the data into size + 1 zeroed bytes. The registry type is not
-// examined, as the stored type of these values was never checked.
+// Queries a value's data. The registry type is not examined, as the stored type of these values was never
+// checked.
 bool QueryData(HKEY root, const char* keyPath, std::string_view name, std::vector<BYTE>* data) {
-    HKEY key = nullptr;
-    if (RegOpenKeyEx(root, keyPath, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    RegKeyHolder key;
+    if (RegOpenKeyEx(root, keyPath, KEY_QUERY_VALUE, key.Out()) != ERROR_SUCCESS)
         return false;
-    KeyCloser closer(key);
-    DWORD size = 0;
-    if (RegQueryValueEx(key, name, nullptr, nullptr, &size) != ERROR_SUCCESS)
-        return false;
-    std::vector<BYTE> buffer(size + 1, 0);
-    if (RegQueryValueEx(key, name, nullptr, buffer.data(), &size) != ERROR_SUCCESS)
-        return false;
-    buffer.resize(size);
-    *data = std::move(buffer);
-    return true;
+    return RegQueryValueData(key.Get(), name, nullptr, data);
 }
 
 bool ReadDwordValue(HKEY root, const char* keyPath, std::string_view name, DWORD* value) {
     std::vector<BYTE> data;
     if (!QueryData(root, keyPath, name, &data))
         return false;
-    *value = DwordFromData(data.data(), data.size());
+    *value = RegDwordFromData(data.data(), data.size());
     return true;
 }
 
@@ -42,7 +34,7 @@ bool ReadStringValue(HKEY root, const char* keyPath, std::string_view name, std:
     // The data must fit a 260-character buffer with room left for its terminator.
     if (data.size() >= 2 * kSettingStringChars)
         return false;
-    *value = StringFromData(data.data(), data.size());
+    *value = RegStringFromData(data.data(), data.size());
     return true;
 }
 
@@ -51,7 +43,7 @@ bool WriteValue(const char* keyPath, std::string_view name, DWORD type, const BY
     if (RegCreateKeyEx(HKEY_CURRENT_USER, keyPath, REG_OPTION_NON_VOLATILE, KEY_WRITE, &key, nullptr) !=
         ERROR_SUCCESS)
         return false;
-    KeyCloser closer(key);
+    RegKeyHolder closer(key);
     return RegSetValueEx(key, name, type, data, size) == ERROR_SUCCESS;
 }
 
@@ -130,7 +122,7 @@ StoredValue ASIODriverNameStored() {
     HKEY key = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kAsioSettingsKey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return StoredValue::Missing;
-    KeyCloser closer(key);
+    RegKeyHolder closer(key);
     DWORD type = 0;
     DWORD size = 0;
     if (RegQueryValueEx(key, "DefaultASIODriverName", &type, nullptr, &size) != ERROR_SUCCESS)

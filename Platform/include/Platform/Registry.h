@@ -29,6 +29,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -76,11 +77,36 @@ LONG RegCreateKeyEx(HKEY root, std::string_view subKey, DWORD options, REGSAM ac
 // Closes a handle from RegOpenKeyEx/RegCreateKeyEx. Closing a root or a null handle is harmless.
 LONG RegCloseKey(HKEY key);
 
+// Closes the key it holds on every path out of a scope: one opened into Out(), or one handed over.
+class RegKeyHolder {
+public:
+    RegKeyHolder() = default;
+    explicit RegKeyHolder(HKEY key) noexcept : key_(key) {}
+    ~RegKeyHolder() { RegCloseKey(key_); }
+    RegKeyHolder(const RegKeyHolder&) = delete;
+    RegKeyHolder& operator=(const RegKeyHolder&) = delete;
+    HKEY* Out() noexcept { return &key_; }
+    HKEY Get() const noexcept { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
 // Queries a value. type and data may be null. *dataSize is in: the buffer's size in bytes, out: the value's
 // size. With data null only the size is reported; with a buffer too small ERROR_MORE_DATA and the size.
 // Strings (REG_SZ) are stored as UTF-16LE code units, two bytes each, exactly as they were set (a string
 // read from a .reg file has no terminator).
 LONG RegQueryValueEx(HKEY key, std::string_view valueName, DWORD* type, BYTE* data, DWORD* dataSize);
+
+// A value's type (type may be null) and all its data, its size asked for first. False when the value
+// cannot be read.
+bool RegQueryValueData(HKEY key, std::string_view valueName, DWORD* type, std::vector<BYTE>* data);
+// Stored string data (UTF-16LE code units) as UTF-8, ending at the first NUL or at the end of the data; an
+// odd last byte is ignored.
+std::string RegStringFromData(const BYTE* data, std::size_t size);
+// The first four bytes of a value's data as a little-endian DWORD; shorter data is zero-extended rather
+// than read past.
+DWORD RegDwordFromData(const BYTE* data, std::size_t size) noexcept;
 
 // Sets a value, replacing any value of the same name (whose name's case is then kept). Needs KEY_SET_VALUE.
 // Blocks on the root's lock; the file is rewritten before it returns (not when nothing changed).
