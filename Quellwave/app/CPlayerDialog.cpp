@@ -35,7 +35,7 @@ namespace {
 
 enum class Kind { Button, LongPush, Picture, Dial };
 
-struct Spec {
+struct ControlPlan {
     int id;
     Kind kind;
     QRect rect;
@@ -48,7 +48,7 @@ constexpr std::array<unsigned, 6> kRound = {4037, 4036, 4037, 4037, 4038, 4038};
 constexpr std::array<unsigned, 6> kNone = {};
 
 // The panel's controls at their client positions. The mode-dependent ones are shown by the mode entries.
-const std::array<Spec, 31> kControls = {{
+const std::array<ControlPlan, 31> kControls = {{
     {1, Kind::Button, {992, 16, 16, 16}, {4046, 4048, 4046, 4046, 4047, 4047}, 301, true},
     {5018, Kind::Button, {974, 16, 16, 16}, {4049, 4051, 4049, 4049, 4050, 4050}, 300, true},
     {5028, Kind::Picture, {432, 55, 162, 16}, kNone, 0, true},
@@ -242,36 +242,36 @@ void CPlayerDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 void CPlayerDialog::SetUpControls() {
     const ui::BitmapLoader loader = ui::DefaultBitmapLoader();
     const int scale = ui::ScaleForPixelRatio(devicePixelRatioF());
-    for (const Spec& spec : kControls) {
+    for (const ControlPlan& plan : kControls) {
         QWidget* control = nullptr;
-        switch (spec.kind) {
+        switch (plan.kind) {
         case Kind::Button:
         case Kind::LongPush: {
-            PlayCtrlButton* button = spec.kind == Kind::LongPush ? new CLongPushButton(spec.id, this)
-                                                                 : new PlayCtrlButton(spec.id, this);
+            PlayCtrlButton* button = plan.kind == Kind::LongPush ? new CLongPushButton(plan.id, this)
+                                                                 : new PlayCtrlButton(plan.id, this);
             button->MakeOwnerDraw();
-            const auto& b = spec.bitmaps;
+            const auto& b = plan.bitmaps;
             button->LoadBitmaps(b[0], b[1], b[2], b[3], b[4], b[5]);
             button->setFocusPolicy(Qt::NoFocus);
             control = button;
             break;
         }
         case Kind::Picture: {
-            auto* picture = new TransparentBitmapStatic(spec.id, this);
-            picture->SetBitmap(loader(static_cast<unsigned>(spec.id), scale));
+            auto* picture = new TransparentBitmapStatic(plan.id, this);
+            picture->SetBitmap(loader(static_cast<unsigned>(plan.id), scale));
             control = picture;
             break;
         }
         case Kind::Dial:
-            dial_ = new CDialCtrl(spec.id, this);
+            dial_ = new CDialCtrl(plan.id, this);
             control = dial_;
             break;
         }
-        control->setGeometry(spec.rect);
-        control->setVisible(spec.visible);
-        if (spec.tooltip != 0)
-            control->setToolTip(ResourceString(spec.tooltip));
-        controls_[spec.id] = control;
+        control->setGeometry(plan.rect);
+        control->setVisible(plan.visible);
+        if (plan.tooltip != 0)
+            control->setToolTip(ResourceString(plan.tooltip));
+        controls_[plan.id] = control;
     }
     for (int id : kUnusedPictures) {
         auto* picture = new TransparentBitmapStatic(id, this);
