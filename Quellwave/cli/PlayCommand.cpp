@@ -166,6 +166,9 @@ int RunPlay(const std::vector<std::string>& args) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
 
+    // The engine's threads post to the queue until the engine is gone, so the queue is made first and
+    // outlives it.
+    platform::MessageQueue window;
     // Opening a recording creates its file afresh: it must not be one of the files to play, under any
     // name. Checked before anything is opened.
     CPlaybackEngine engine;
@@ -209,7 +212,6 @@ int RunPlay(const std::vector<std::string>& args) {
         return kExitNothingPlayable;
     }
 
-    platform::MessageQueue window;
     const UINT driverError = platform::RegisterMessageName(kLoadDriverErrorMessageName);
     if (options.rfMode)
         engine.SetRFModeOverride(true);
