@@ -155,12 +155,12 @@ def decimate_to_44k(bits):
     """Low-passes the +/-1 stream at 20.4 kHz and decimates it to 44.1 kHz, circularly in the frequency
     domain; the first and last 50 ms are not trustworthy (wrap-around) and are left to the caller to skip."""
     n = len(bits) // 128 * 128
-    spec = np.fft.rfft(bits[:n])
+    spectrum = np.fft.rfft(bits[:n])
     m = n // 64
     f = np.arange(m // 2 + 1) * DSD_RATE / n
     lo, hi = 20400.0, 21600.0
     mask = np.where(f <= lo, 1.0, np.where(f >= hi, 0.0, 0.5 + 0.5 * np.cos(np.pi * (f - lo) / (hi - lo))))
-    return np.fft.irfft(spec[: m // 2 + 1] * mask, m) / 64.0
+    return np.fft.irfft(spectrum[: m // 2 + 1] * mask, m) / 64.0
 
 
 def find_delay(x, y, limit=4096):
