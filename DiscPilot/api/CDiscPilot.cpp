@@ -268,11 +268,3 @@ long CDiscPilot::GetDriveCheckProgress(int& percent) const {
 CDiscPilot::CheckDriveResult CDiscPilot::GetDriveCheckError() const {
     return Load(checkResult_);
 }
-
-namespace discpilot {
-
-const cddaCReaderHolder* ControllerDiagnostics::Holder(const CDiscPilot& controller) noexcept {
-    return controller.reader_;
-}
-
-} // namespace discpilot

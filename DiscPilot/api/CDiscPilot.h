@@ -15,7 +15,6 @@
 
 namespace discpilot {
 struct cddaCReaderHolder;
-class ControllerDiagnostics;
 } // namespace discpilot
 
 class DISCPILOT_API CDiscPilot {
@@ -88,9 +87,12 @@ public:
     using MessageBoxHandler = void (*)(void* context, const char* text, const char* caption);
     static void SetMessageBoxHandler(MessageBoxHandler handler, void* context);
 
-private:
-    friend class discpilot::ControllerDiagnostics;
+    // Read-only views for diagnostic tools: what the library makes of a drive letter, the open drive's
+    // table of contents, the running read's counts and the last check's findings (DiscPilotDiagnostics.h).
+    // A member of the controller so that the library exports nothing beside it.
+    class Diagnostics;
 
+private:
     // A volume handle: null is the invalid handle.
     using VolumeHandle = void*;
 

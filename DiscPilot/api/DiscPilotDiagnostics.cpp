@@ -10,9 +10,9 @@
 #include <cstring>
 #include <iterator>
 
-namespace discpilot {
+using namespace discpilot;
 
-int ProbeDrive(char letter, DriveProbe& probe) noexcept {
+int CDiscPilot::Diagnostics::ProbeDrive(char letter, DriveProbe& probe) noexcept {
     try {
         cddaCDevice device(kKindAspi);
         if (const int result = device.OpenTransport(letter); result != kTransportOk) {
@@ -38,8 +38,8 @@ int ProbeDrive(char letter, DriveProbe& probe) noexcept {
     }
 }
 
-bool GetDiscToc(const CDiscPilot& controller, DiscToc& toc) noexcept {
-    const cddaCReaderHolder* holder = ControllerDiagnostics::Holder(controller);
+bool CDiscPilot::Diagnostics::GetDiscToc(const CDiscPilot& controller, DiscToc& toc) noexcept {
+    const cddaCReaderHolder* holder = controller.reader_;
     if (holder == nullptr) {
         return false;
     }
@@ -56,8 +56,8 @@ bool GetDiscToc(const CDiscPilot& controller, DiscToc& toc) noexcept {
     return true;
 }
 
-bool GetReadCounts(const CDiscPilot& controller, ReadCounts& counts) noexcept {
-    const cddaCReaderHolder* holder = ControllerDiagnostics::Holder(controller);
+bool CDiscPilot::Diagnostics::GetReadCounts(const CDiscPilot& controller, ReadCounts& counts) noexcept {
+    const cddaCReaderHolder* holder = controller.reader_;
     if (holder == nullptr) {
         return false;
     }
@@ -71,8 +71,8 @@ bool GetReadCounts(const CDiscPilot& controller, ReadCounts& counts) noexcept {
     return true;
 }
 
-bool GetCheckSummary(const CDiscPilot& controller, CheckSummary& summary) noexcept {
-    const cddaCReaderHolder* holder = ControllerDiagnostics::Holder(controller);
+bool CDiscPilot::Diagnostics::GetCheckSummary(const CDiscPilot& controller, CheckSummary& summary) noexcept {
+    const cddaCReaderHolder* holder = controller.reader_;
     if (holder == nullptr || holder->checkBusy.load() || holder->lastReport.done == 0) {
         return false;
     }
@@ -97,5 +97,3 @@ bool GetCheckSummary(const CDiscPilot& controller, CheckSummary& summary) noexce
     summary.realignments = r.realignments;
     return true;
 }
-
-} // namespace discpilot

@@ -30,10 +30,4 @@ struct cddaCReaderHolder {
     ReadCondition lastCondition;
 };
 
-// Reaches the controller's reader for the diagnostics of DiscPilotDiagnostics.h.
-class ControllerDiagnostics {
-public:
-    static const cddaCReaderHolder* Holder(const ::CDiscPilot& controller) noexcept;
-};
-
 } // namespace discpilot

@@ -80,7 +80,7 @@ protected:
 
 ReadCounts Counts(const CDiscPilot& pilot) {
     ReadCounts counts;
-    EXPECT_TRUE(GetReadCounts(pilot, counts));
+    EXPECT_TRUE(CDiscPilot::Diagnostics::GetReadCounts(pilot, counts));
     return counts;
 }
 
@@ -482,7 +482,7 @@ TEST_F(ReaderTest, AVendorReadModeIsUndoneWhenTheDriveCloses) {
         ASSERT_TRUE(pilot.GetData(pcm.data(), static_cast<unsigned long>(pcm.size())));
         EXPECT_EQ(std::memcmp(pcm.data(), Sector(kDataSectors), pcm.size()), 0);
         ReadCounts counts;
-        ASSERT_TRUE(GetReadCounts(pilot, counts));
+        ASSERT_TRUE(CDiscPilot::Diagnostics::GetReadCounts(pilot, counts));
         EXPECT_EQ(counts.readMode, 0x11280000u) << "READ(10) after the density switch, samples swapped";
         EXPECT_EQ(BlockLength('P'), 2352);
     }

@@ -109,7 +109,7 @@ int RunCheck(const std::vector<std::string>& args) {
 
     const CDiscPilot::CheckDriveResult result = pilot.GetDriveCheckError();
     discpilot::CheckSummary summary;
-    const bool known = discpilot::GetCheckSummary(pilot, summary);
+    const bool known = CDiscPilot::Diagnostics::GetCheckSummary(pilot, summary);
     std::printf("result %d (%s)\n", static_cast<int>(result), ResultText(result));
     if (known) {
         std::printf("grade %d\n", summary.grade);

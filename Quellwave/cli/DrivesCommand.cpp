@@ -38,7 +38,7 @@ std::string Trimmed(std::string text) {
 // what it calls itself, and the read command its vendor gets. Empty with a reason when it cannot open it.
 std::string DiscPilotFields(char letter, std::string& why) {
     discpilot::DriveProbe probe;
-    if (const int result = discpilot::ProbeDrive(letter, probe); result != 0) {
+    if (const int result = CDiscPilot::Diagnostics::ProbeDrive(letter, probe); result != 0) {
         why = "DiscPilot cannot open the drive (" + std::to_string(result) + ")";
         return {};
     }

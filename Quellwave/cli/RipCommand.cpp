@@ -97,7 +97,7 @@ int RunRip(const std::vector<std::string>& args) {
         return Fail(std::string(1, static_cast<char>(letter)) + ": no audio disc can be read in this drive");
     }
     discpilot::DiscToc toc;
-    if (!discpilot::GetDiscToc(pilot, toc) || track > static_cast<unsigned long>(toc.count)) {
+    if (!CDiscPilot::Diagnostics::GetDiscToc(pilot, toc) || track > static_cast<unsigned long>(toc.count)) {
         return Fail("track " + args[1] + ": the disc has " + std::to_string(toc.count) + " tracks");
     }
     const discpilot::DiscTrack& entry = toc.tracks[track - 1];
@@ -156,7 +156,7 @@ int RunRip(const std::vector<std::string>& args) {
     while (done < total) {
         const auto piece = static_cast<unsigned long>(std::min<std::uint64_t>(pcm.size(), total - done));
         pilot.GetData(pcm.data(), piece);
-        discpilot::GetReadCounts(pilot, counts);
+        CDiscPilot::Diagnostics::GetReadCounts(pilot, counts);
         if (counts.lastDelivered > 0 &&
             std::fwrite(pcm.data(), 1, counts.lastDelivered, file) != counts.lastDelivered) {
             return abandon(outPath.string() + ": write failed: " + std::strerror(errno));

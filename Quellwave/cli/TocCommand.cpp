@@ -27,7 +27,7 @@ int RunToc(const std::vector<std::string>& args) {
         return 1;
     }
     discpilot::DiscToc toc;
-    if (!discpilot::GetDiscToc(pilot, toc)) {
+    if (!CDiscPilot::Diagnostics::GetDiscToc(pilot, toc)) {
         std::fprintf(stderr, "quellwave-cli: %c: the table of contents cannot be read\n", letter);
         return 1;
     }

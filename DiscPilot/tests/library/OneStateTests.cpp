@@ -82,17 +82,17 @@ TEST_F(OneStateTest, TrayOpenedByTheProgramIsSeenByTheLibrarysReads) {
         SCOPED_TRACE(c.mode);
         SetMachineString("Cdrom_Mode", c.mode);
         discpilot::DriveProbe probe;
-        ASSERT_EQ(discpilot::ProbeDrive('v', probe), 0);
+        ASSERT_EQ(CDiscPilot::Diagnostics::ProbeDrive('v', probe), 0);
         EXPECT_EQ(probe.passThrough, c.passThrough);
         EXPECT_STREQ(probe.vendor, "QUELLWAV");
         EXPECT_EQ(probe.unitReady, 0);
 
         ASSERT_EQ(drive_->Eject(), 0);
-        ASSERT_EQ(discpilot::ProbeDrive('V', probe), 0);
+        ASSERT_EQ(CDiscPilot::Diagnostics::ProbeDrive('V', probe), 0);
         EXPECT_EQ(probe.unitReady, c.noMedium);
 
         ASSERT_EQ(drive_->Load(), 0);
-        ASSERT_EQ(discpilot::ProbeDrive('V', probe), 0);
+        ASSERT_EQ(CDiscPilot::Diagnostics::ProbeDrive('V', probe), 0);
         EXPECT_EQ(probe.unitReady, 0);
     }
 }
@@ -101,21 +101,21 @@ TEST_F(OneStateTest, FaultArmedByTheProgramIsSpentByTheLibrary) {
     SetMachineString("Cdrom_Mode", "ASPI");
     drive_->ArmNotReady(1);
     discpilot::DriveProbe probe;
-    ASSERT_EQ(discpilot::ProbeDrive('V', probe), 0);
+    ASSERT_EQ(CDiscPilot::Diagnostics::ProbeDrive('V', probe), 0);
     EXPECT_EQ(probe.unitReady, 509); // 2/04/01: becoming ready
     // The library's command used the one armed answer up: the program's next command finds the drive ready.
     EXPECT_TRUE(ReadyHere());
 
     drive_->ArmNotReady(1);
     EXPECT_FALSE(ReadyHere());
-    ASSERT_EQ(discpilot::ProbeDrive('V', probe), 0);
+    ASSERT_EQ(CDiscPilot::Diagnostics::ProbeDrive('V', probe), 0);
     EXPECT_EQ(probe.unitReady, 0);
 }
 
 TEST_F(OneStateTest, LetterWithoutADriveIsNotProbed) {
     discpilot::DriveProbe probe;
     probe.hostAdapter = 77;
-    EXPECT_EQ(discpilot::ProbeDrive('Q', probe), 502);
+    EXPECT_EQ(CDiscPilot::Diagnostics::ProbeDrive('Q', probe), 502);
     EXPECT_EQ(probe.hostAdapter, 77);
 }
 
