@@ -14,10 +14,13 @@
 #include <QVBoxLayout>
 
 #include <QApplication>
+#include <QEvent>
 #include <QPointer>
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <optional>
 
 namespace {
 
@@ -50,18 +53,55 @@ QPointer<CDlgCheckDrive> g_openDialog;
 // condition in turn and would say the same thing once for each, so only the first is shown.
 std::atomic<bool> g_checkMessageHandedOver{false};
 
+// The check's message waiting for the UI thread, and the object on the UI thread that takes it. The check's
+// thread leaves the message here under the lock and posts a plain event; the receiver takes it under the
+// same lock. Qt's event queue orders the two as well, but inside Qt, where ThreadSanitizer cannot see it:
+// this way everything our code hands over is ordered by a lock it can check.
+struct CheckMessage {
+    QString text;
+    QString caption;
+};
+std::mutex g_pendingLock;
+std::optional<CheckMessage> g_pendingMessage;
+
+class CheckMessageReceiver final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    void customEvent(QEvent*) override {
+        std::optional<CheckMessage> message;
+        {
+            std::lock_guard lock(g_pendingLock);
+            message.swap(g_pendingMessage);
+        }
+        if (message && g_openDialog)
+            g_openDialog->ShowCheckMessage(message->text, message->caption);
+    }
+};
+
+// Created on the UI thread with the first dialog; lives as long as the application object.
+std::atomic<QObject*> g_messageReceiver{nullptr};
+
+void EnsureMessageReceiver() {
+    if (g_messageReceiver.load() != nullptr || qApp == nullptr)
+        return;
+    auto* receiver = new CheckMessageReceiver(qApp);
+    QObject::connect(receiver, &QObject::destroyed, [] { g_messageReceiver = nullptr; });
+    g_messageReceiver = receiver;
+}
+
 // Called on the check's thread: hands the message to the UI thread without waiting for it, so a check
 // that is being stopped (the dialog's end waits for it) never waits on the window.
 void PostCheckMessage(void*, const char* text, const char* caption) {
-    if (qApp == nullptr || g_checkMessageHandedOver.exchange(true))
+    QObject* receiver = g_messageReceiver.load();
+    if (receiver == nullptr || g_checkMessageHandedOver.exchange(true))
         return;
-    QMetaObject::invokeMethod(
-        qApp,
-        [text = QString::fromUtf8(text), caption = QString::fromUtf8(caption)] {
-            if (g_openDialog)
-                g_openDialog->ShowCheckMessage(text, caption);
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard lock(g_pendingLock);
+        g_pendingMessage = CheckMessage{QString::fromUtf8(text), QString::fromUtf8(caption)};
+    }
+    QCoreApplication::postEvent(receiver, new QEvent(QEvent::User));
 }
 
 } // namespace
@@ -76,6 +116,7 @@ CDlgCheckDrive::CDlgCheckDrive(unsigned letter, QWidget* parent,
       messageBox_(DefaultMessageBox) {
     setObjectName(QStringLiteral("CDlgCheckDrive"));
     g_openDialog = this;
+    EnsureMessageReceiver();
     CDiscPilot::SetMessageBoxHandler(PostCheckMessage, nullptr);
     controller_->SetDrive(static_cast<unsigned char>(letter));
     driveText_ = QStringLiteral("%1:").arg(QChar(char16_t(letter)));
