@@ -5,9 +5,13 @@
 #include "Platform/Text.h"
 #include "Platform/VirtualDrive.h"
 
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -288,6 +292,30 @@ std::unique_ptr<ScsiPassThrough> OpenScsiPassThrough(char letter, std::string& e
 KernelDriveModel ReadKernelDriveModel(const std::string& device) {
     const auto folder = SysBlock() / std::filesystem::path(device).filename() / "device";
     return {ReadFirstLine(folder / "vendor"), ReadFirstLine(folder / "model"), ReadFirstLine(folder / "rev")};
+}
+
+TrayStatus ReadTrayStatus(char letter) {
+    const DriveEntry entry = FindDrive(letter);
+    if (entry.type != DRIVE_CDROM)
+        return TrayStatus::Unknown;
+    if (entry.IsImage()) {
+        std::string error;
+        const auto drive = VirtualDrive::ForLetter(entry.letter, entry.ImagePath(), error);
+        if (!drive)
+            return TrayStatus::Unknown;
+        return drive->TrayOpen() ? TrayStatus::Open : TrayStatus::Closed;
+    }
+    // O_NONBLOCK opens the device even with no disc in it.
+    const int fd = ::open(entry.device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return TrayStatus::Unknown;
+    const int status = ::ioctl(fd, CDROM_DRIVE_STATUS, CDSL_CURRENT);
+    ::close(fd);
+    if (status == CDS_TRAY_OPEN)
+        return TrayStatus::Open;
+    if (status == CDS_NO_DISC || status == CDS_DISC_OK)
+        return TrayStatus::Closed;
+    return TrayStatus::Unknown;
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "Platform/FileIo.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -228,6 +229,17 @@ bool FreeBytesForCaller(const std::filesystem::path& path, std::uint64_t& bytes)
     }
     bytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     return true;
+}
+
+std::string MemoryFilePath(const void* data, std::size_t size) noexcept {
+    static const int fd = ::memfd_create("memory_file", MFD_CLOEXEC);
+    if (fd < 0 || ::ftruncate(fd, 0) != 0 || !WriteFullyAt(fd, data, size, 0))
+        return {};
+    try {
+        return "/proc/self/fd/" + std::to_string(fd);
+    } catch (...) {
+        return {};
+    }
 }
 
 } // namespace platform

@@ -65,6 +65,12 @@ struct KernelDriveModel {
 };
 KernelDriveModel ReadKernelDriveModel(const std::string& device);
 
+// Whether the tray of the drive behind a letter is open: the virtual drive's tray, or what the kernel
+// reports for a Linux drive. Unknown where the drive cannot tell or the letter is no CD drive. Never waits
+// for a disc to spin up.
+enum class TrayStatus { Unknown, Open, Closed };
+TrayStatus ReadTrayStatus(char letter);
+
 // Opens the CD device behind a letter: the Linux device or the letter's virtual drive. Returns null with
 // a message in error (naming the letter and the cause) when the letter is not a CD drive or cannot be
 // opened. Blocks while the device opens.

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 namespace platform {
 
@@ -75,5 +76,10 @@ bool StandardErrorIsTerminal() noexcept;
 // The bytes of the file system holding path that the calling user may still write (statvfs). False with
 // errno set when the file system cannot be asked.
 bool FreeBytesForCaller(const std::filesystem::path& path, std::uint64_t& bytes) noexcept;
+
+// A path under which the given bytes open as a regular file that lives in memory only, never on disk
+// (fuzz targets run the real open/read/seek path on their input this way). Each call replaces the bytes
+// of the process's one memory file and returns its path; empty when it cannot be written. One thread.
+std::string MemoryFilePath(const void* data, std::size_t size) noexcept;
 
 } // namespace platform
