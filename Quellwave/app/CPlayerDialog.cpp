@@ -22,9 +22,6 @@
 #include <QSocketNotifier>
 #include <QToolTip>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <numeric>
 #include <stdexcept>
@@ -97,9 +94,8 @@ CPlayerDialog::CPlayerDialog(PlayerServices& services, PlayerHost* host, PlayerO
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     loadMonitor_ = std::make_unique<CProcessLoadMonitor>(services_.Probe());
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ >= 0) {
-        notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+    if (wake_.Valid()) {
+        notifier_ = new QSocketNotifier(wake_.Descriptor(), QSocketNotifier::Read, this);
         connect(notifier_, &QSocketNotifier::activated, this, [this] { DispatchPostedMessages(); });
     }
     qApp->installEventFilter(this);
@@ -111,8 +107,6 @@ CPlayerDialog::~CPlayerDialog() {
     engine_.Shutdown();
     if (notifier_ != nullptr)
         notifier_->setEnabled(false);
-    if (wakeFd_ >= 0)
-        ::close(wakeFd_);
 }
 
 // ---- Posted messages --------------------------------------------------------------------------------------
@@ -125,19 +119,12 @@ bool CPlayerDialog::post(UINT msg, WPARAM wParam, LPARAM lParam) {
         queue_[(queueHead_ + queueSize_) % kQueueCapacity] = {msg, wParam, lParam};
         ++queueSize_;
     }
-    if (wakeFd_ >= 0) {
-        const std::uint64_t one = 1;
-        // A full counter only means the UI thread has a wake-up pending already.
-        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
-    }
+    wake_.Signal();
     return true;
 }
 
 int CPlayerDialog::DispatchPostedMessages() {
-    if (wakeFd_ >= 0) {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
-    }
+    wake_.Drain();
     int dispatched = 0;
     for (;;) {
         platform::Message m;

@@ -17,6 +17,7 @@
 #include "TrackList.h"
 
 #include "Platform/MessageTarget.h"
+#include "Platform/WakeSignal.h"
 
 #include <QBasicTimer>
 #include <QImage>
@@ -197,7 +198,7 @@ private:
     std::array<platform::Message, kQueueCapacity> queue_{};
     std::size_t queueHead_ = 0;
     std::size_t queueSize_ = 0;
-    int wakeFd_ = -1;
+    platform::WakeSignal wake_;
     QSocketNotifier* notifier_ = nullptr;
 };
 

@@ -12,15 +12,9 @@
 #include "StartupNotice.h"
 
 #include "Platform/DriveTable.h"
-#include "Platform/VirtualDrive.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
-
-#include <fcntl.h>
-#include <linux/cdrom.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace app {
 
@@ -42,25 +36,14 @@ public:
     platform::SystemProbe& Probe() override { return probe_; }
 
     TrayState GetTrayState(unsigned char letter) override {
-        const platform::DriveEntry entry = platform::FindDrive(static_cast<char>(letter));
-        if (entry.type != platform::DRIVE_CDROM)
-            return TrayState::Unknown;
-        if (entry.IsImage()) {
-            std::string error;
-            const auto drive = platform::VirtualDrive::ForLetter(entry.letter, entry.ImagePath(), error);
-            if (!drive)
-                return TrayState::Unknown;
-            return drive->TrayOpen() ? TrayState::Open : TrayState::Closed;
-        }
-        const int fd = ::open(entry.device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return TrayState::Unknown;
-        const int status = ::ioctl(fd, CDROM_DRIVE_STATUS, CDSL_CURRENT);
-        ::close(fd);
-        if (status == CDS_TRAY_OPEN)
+        switch (platform::ReadTrayStatus(static_cast<char>(letter))) {
+        case platform::TrayStatus::Open:
             return TrayState::Open;
-        if (status == CDS_NO_DISC || status == CDS_DISC_OK)
+        case platform::TrayStatus::Closed:
             return TrayState::Closed;
+        case platform::TrayStatus::Unknown:
+            break;
+        }
         return TrayState::Unknown;
     }
 

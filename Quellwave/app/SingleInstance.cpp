@@ -2,12 +2,12 @@
 
 #include "CommandLine.h"
 
+#include "Platform/Process.h"
+
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-
-#include <unistd.h>
 
 namespace app {
 
@@ -22,7 +22,7 @@ QString InstanceSocketPath() {
     if (!runtime.isEmpty() && QDir(QString::fromLocal8Bit(runtime)).exists())
         return QString::fromLocal8Bit(runtime) + QLatin1Char('/') + QLatin1String(kInstanceName);
     return QDir::tempPath() + QLatin1Char('/') + QLatin1String(kInstanceName) + QLatin1Char('-') +
-           QString::number(::getuid());
+           QString::number(platform::UserId());
 }
 
 SingleInstance::SingleInstance(QString socketPath, QObject* parent)

@@ -2,10 +2,10 @@
 #include "CPlayerApp.h"
 #include "CommandLine.h"
 
+#include "Platform/Process.h"
+
 #include <QApplication>
 #include <QScreen>
-
-#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
@@ -25,7 +25,7 @@ void ScaleToScreen(char** argv) {
     if (scale <= 1 || screen->devicePixelRatio() >= scale)
         return;
     qputenv("QT_SCALE_FACTOR", QByteArray::number(static_cast<double>(scale) / screen->devicePixelRatio()));
-    ::execv("/proc/self/exe", argv);
+    platform::RestartProgram(argv);
 }
 } // namespace
 
