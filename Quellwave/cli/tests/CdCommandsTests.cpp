@@ -2,12 +2,12 @@
 // results against what independent tools read from the same image: cd-info's table of contents and
 // cd-paranoia's raw extraction.
 #include "CdToneDisc.h"
+#include "CliHarness.h"
 #include "DiscImageBuilder.h"
 
-#include <gtest/gtest.h>
+#include "Platform/Process.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <array>
 #include <cstdlib>
@@ -29,7 +29,7 @@ const std::vector<Track> kDisc = {{'1', 150}, {'a', 1200}, {'a', 1}, {'a', 613},
 class CdCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() / ("qw-cdcli-" + std::to_string(::getpid()));
+        dir_ = std::filesystem::temp_directory_path() / ("qw-cdcli-" + std::to_string(platform::ProcessId()));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "sys");
         std::string kinds, cue = "FILE \"disc.bin\" BINARY\n";
@@ -52,25 +52,18 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
     int Shell(const std::string& command, std::string& out, std::string& err) {
-        const std::string line = "cd '" + dir_.string() + "' && QUELLWAVE_REGISTRY_DIR='" + dir_.string() +
-                                 "' QUELLWAVE_SYSFS_BLOCK='" + (dir_ / "sys").string() + "' " + command +
-                                 " >'" + (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() +
-                                 "' </dev/null";
-        const int raw = std::system(line.c_str());
-        std::stringstream o, e;
-        o << std::ifstream(dir_ / "out").rdbuf();
-        e << std::ifstream(dir_ / "err").rdbuf();
-        out = o.str();
-        err = e.str();
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        using clitest::Quote;
+        const auto r = clitest::Shell("cd " + Quote(dir_) + " && QUELLWAVE_REGISTRY_DIR=" + Quote(dir_) +
+                                          " QUELLWAVE_SYSFS_BLOCK=" + Quote(dir_ / "sys") + " " + command,
+                                      dir_);
+        out = r.out;
+        err = r.err;
+        return r.status;
     }
     int Cli(const std::string& args, std::string& out, std::string& err) {
         return Shell(std::string("'") + QW_CLI_PATH + "' " + args, out, err);
     }
-    bool Have(const char* tool) {
-        std::string out, err;
-        return Shell(std::string("command -v ") + tool, out, err) == 0;
-    }
+    static bool Have(const char* tool) { return clitest::Have(tool); }
     std::vector<unsigned char> FileBytes(const std::filesystem::path& path) {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -1,6 +1,9 @@
 // Runs the real quellwave-cli on generated files and checks what a user sees: lines, exit status, files.
+#include "CliHarness.h"
 #include "DsdTestSupport.h"
 #include "WavBuilder.h"
+
+#include "Platform/Process.h"
 
 #include <gtest/gtest.h>
 
@@ -9,42 +12,20 @@
 #include <csignal>
 #include <cstdio>
 #include <numbers>
-#include <sys/wait.h>
 
 using namespace wavtest;
 
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Quote(const std::filesystem::path& path) {
-    const std::string s = path.string();
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using clitest::Have;
+using clitest::Quote;
+using clitest::RunResult;
 
 class CliTest : public ::testing::Test {
 protected:
     // Runs a shell command, collecting its exit status and both output streams.
-    RunResult Shell(const std::string& command) {
-        const auto out = dir_ / "out", err = dir_ / "err";
-        const int raw =
-            std::system((command + " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null").c_str());
-        const Bytes o = ReadFileBytes(out), e = ReadFileBytes(err);
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {o.begin(), o.end()}, {e.begin(), e.end()}};
-    }
-    RunResult Run(const std::vector<std::string>& args) {
-        std::string command = Quote(QW_CLI_PATH);
-        for (const auto& a : args)
-            command += " " + Quote(a);
-        return Shell(command);
-    }
-    bool Have(const char* tool) { return Shell(std::string("command -v ") + tool).status == 0; }
+    RunResult Shell(const std::string& command) { return clitest::Shell(command, dir_.path); }
+    RunResult Run(const std::vector<std::string>& args) { return Shell(clitest::CliCommand(args)); }
     std::string Write(const std::string& name, const WavShape& shape) {
         WriteFile(dir_ / name, BuildWav(shape));
         return (dir_ / name).string();
@@ -319,9 +300,9 @@ TEST_F(PlayTest, InterruptFadesOutAndExitsWith130) {
     while (std::fgets(line, sizeof line, p)) {
         EXPECT_NE(std::string(line), "end\n");
     }
-    const int raw = ::pclose(p);
-    ASSERT_TRUE(WIFEXITED(raw));
-    EXPECT_EQ(WEXITSTATUS(raw), 130);
+    const platform::ExitStatus ended = platform::DecodeExitStatus(::pclose(p));
+    ASSERT_TRUE(ended.exited);
+    EXPECT_EQ(ended.code, 130);
 
     const auto stream = dsdtest::ReadDsf(Dsf());
     ASSERT_TRUE(stream.valid) << stream.error;

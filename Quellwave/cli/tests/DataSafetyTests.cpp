@@ -1,48 +1,34 @@
 // The real quellwave-cli never loses a file: inputs are never overwritten, a failed or interrupted convert
 // leaves the old output as it was and no temporary file, a recording ended by a signal is complete, and
 // files that are not regular files are refused at once.
+#include "CliHarness.h"
 #include "DsdTestSupport.h"
 #include "WavBuilder.h"
+
+#include "Platform/Process.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace wavtest;
 
 namespace {
 
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using clitest::Quote;
+using Result = clitest::RunResult;
 
 class DataSafetyTest : public ::testing::Test {
 protected:
     // Runs quellwave-cli under sh with `prefix` in front (limits, traps), never reading the user's
     // settings, and never waiting more than a minute on it.
     Result Cli(const std::vector<std::string>& args, const std::string& prefix = "") {
-        std::string command = prefix + " QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path.string()) +
-                              " timeout 60 " + Quote(QW_CLI_PATH);
-        for (const auto& a : args)
-            command += " " + Quote(a);
-        const std::string out = (dir_ / "stdout").string(), err = (dir_ / "stderr").string();
-        const int raw = std::system(
-            ("sh -c " + Quote(command + " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null")).c_str());
-        const Bytes o = ReadFileBytes(out), e = ReadFileBytes(err);
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {o.begin(), o.end()}, {e.begin(), e.end()}};
+        std::string command = prefix + " QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " timeout 60 " +
+                              clitest::CliCommand(args);
+        return clitest::Shell("sh -c " + Quote(command), dir_.path);
     }
     std::string Wav(const std::string& name, double seconds) {
         WavShape s;
@@ -58,26 +44,10 @@ protected:
                 names.push_back(entry.path().filename().string());
         return names;
     }
-    // Starts a command in the background; returns its pid.
-    pid_t Spawn(const std::vector<std::string>& args) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::setenv("QUELLWAVE_REGISTRY_DIR", dir_.path.c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>(QW_CLI_PATH)};
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            std::freopen("/dev/null", "w", stdout);
-            std::freopen("/dev/null", "w", stderr);
-            ::execv(QW_CLI_PATH, argv.data());
-            ::_exit(127);
-        }
-        return pid;
-    }
-    static int WaitStatus(pid_t pid) {
-        int raw = 0;
-        ::waitpid(pid, &raw, 0);
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    // Starts quellwave-cli in the background with the scratch settings, its output thrown away.
+    platform::ChildProcess Spawn(const std::vector<std::string>& args) {
+        return platform::ChildProcess::Start(QW_CLI_PATH, args,
+                                             {"QUELLWAVE_REGISTRY_DIR=" + dir_.path.string()}, true);
     }
     // Polls until done() holds, for at most 30 s.
     static bool Eventually(const std::function<bool()>& done) {
@@ -160,19 +130,19 @@ TEST_F(DataSafetyTest, AnInterruptedConvertRemovesItsTemporaryFile) {
     const Bytes old = Pattern(3000);
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         WriteFile(out, old);
-        const pid_t pid = Spawn({"convert", in, out});
+        platform::ChildProcess child = Spawn({"convert", in, out});
         ASSERT_TRUE(Eventually([&] { return !Leftovers(dir_.path).empty(); })) << "no temporary file";
-        ASSERT_EQ(::kill(pid, signal), 0);
-        EXPECT_EQ(WaitStatus(pid), 128 + signal);
+        ASSERT_TRUE(child.Signal(signal));
+        EXPECT_EQ(child.Wait().Code(), 128 + signal);
         EXPECT_EQ(Leftovers(dir_.path), std::vector<std::string>{}) << signal;
         EXPECT_EQ(ReadFileBytes(out), old) << signal;
     }
     // SIGKILL cannot be caught: only the clearly named temporary file may remain, never a half target.
     WriteFile(out, old);
-    const pid_t pid = Spawn({"convert", in, out});
+    platform::ChildProcess child = Spawn({"convert", in, out});
     ASSERT_TRUE(Eventually([&] { return !Leftovers(dir_.path).empty(); }));
-    ::kill(pid, SIGKILL);
-    WaitStatus(pid);
+    child.Signal(SIGKILL);
+    child.Wait();
     EXPECT_EQ(ReadFileBytes(out), old);
 }
 
@@ -180,14 +150,14 @@ TEST_F(DataSafetyTest, ARecordingEndedBySigtermOrSighupSaysHowMuchItHolds) {
     const std::string in = Wav("long.wav", 120.0);
     for (int signal : {SIGTERM, SIGHUP}) {
         const std::string out = (dir_ / ("rec" + std::to_string(signal) + ".dsf")).string();
-        const pid_t pid = Spawn({"play", "--driver", "dsf:" + out, in});
+        platform::ChildProcess child = Spawn({"play", "--driver", "dsf:" + out, in});
         // Some audio beyond the priming silence has been recorded.
         ASSERT_TRUE(Eventually([&] {
             std::error_code ec;
             return std::filesystem::file_size(out, ec) > 92 + 200u * 8192 && !ec;
         }));
-        ASSERT_EQ(::kill(pid, signal), 0);
-        EXPECT_EQ(WaitStatus(pid), 128 + signal);
+        ASSERT_TRUE(child.Signal(signal));
+        EXPECT_EQ(child.Wait().Code(), 128 + signal);
         const auto stream = dsdtest::ReadDsf(out);
         EXPECT_TRUE(stream.valid) << stream.error; // the header counts exactly the blocks in the file
         EXPECT_GT(stream.blocks.size(), 200u);

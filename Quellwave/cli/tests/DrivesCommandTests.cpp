@@ -1,10 +1,11 @@
 // Runs "quellwave-cli drives" against a registry and a kernel device list of the test's own: the lines a
 // user sees for a virtual drive with its registry identity, a drive that cannot be opened, and a folder
 // (/proc: a kernel file system, so "fixed" on every machine).
-#include <gtest/gtest.h>
+#include "CliHarness.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
+#include "Platform/Process.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -17,7 +18,8 @@ namespace {
 class DrivesCommandTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() / ("qw-drives-" + std::to_string(::getpid()));
+        dir_ =
+            std::filesystem::temp_directory_path() / ("qw-drives-" + std::to_string(platform::ProcessId()));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "sys" / "sr0");
         std::ofstream(dir_ / "a.bin", std::ios::binary) << std::string(2352 * 10, '\0');
@@ -35,16 +37,13 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
     int Run(std::string& out, std::string& err) {
-        const std::string command = "QUELLWAVE_REGISTRY_DIR='" + dir_.string() + "' QUELLWAVE_SYSFS_BLOCK='" +
-                                    (dir_ / "sys").string() + "' '" QW_CLI_PATH "' drives >'" +
-                                    (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() + "'";
-        const int raw = std::system(command.c_str());
-        std::stringstream o, e;
-        o << std::ifstream(dir_ / "out").rdbuf();
-        e << std::ifstream(dir_ / "err").rdbuf();
-        out = o.str();
-        err = e.str();
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        using clitest::Quote;
+        const auto r = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_) + " QUELLWAVE_SYSFS_BLOCK=" +
+                                          Quote(dir_ / "sys") + " " + clitest::CliCommand({"drives"}),
+                                      dir_);
+        out = r.out;
+        err = r.err;
+        return r.status;
     }
     std::filesystem::path dir_;
 };

@@ -1,37 +1,20 @@
 // Runs the real quellwave-cli info on generated DSF and DSDIFF files, mixed with WAV files, and checks
 // the lines a user sees and the exit status.
+#include "CliHarness.h"
 #include "DsdBuilder.h"
 #include "WavBuilder.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 namespace {
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 class InfoDsdTest : public ::testing::Test {
 protected:
-    struct Result {
-        int status = -1;
-        std::string out, err;
-    };
+    using Result = clitest::RunResult;
 
-    Result Info(const std::vector<std::string>& paths) {
-        std::string command = Quote(QW_CLI_PATH) + " info";
-        for (const auto& p : paths)
-            command += " " + Quote(p);
-        const auto out = dir_ / "out", err = dir_ / "err";
-        const int raw = std::system(
-            (command + " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null").c_str());
-        const wavtest::Bytes o = wavtest::ReadFileBytes(out), e = wavtest::ReadFileBytes(err);
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {o.begin(), o.end()}, {e.begin(), e.end()}};
+    Result Info(std::vector<std::string> paths) {
+        paths.insert(paths.begin(), "info");
+        return clitest::Shell(clitest::CliCommand(paths), dir_.path);
     }
 
     std::string Write(const std::string& name, const dsdfile::Bytes& bytes) {

@@ -1,5 +1,6 @@
 // "play" with DSF and DSDIFF files: the real quellwave-cli recording through the "dsf:" driver, the
 // recording compared byte for byte with the input, and what happens to DSD files outside RF mode.
+#include "CliHarness.h"
 #include "DsdBuilder.h"
 #include "DsdTestSupport.h"
 #include "WavBuilder.h"
@@ -8,37 +9,22 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <sys/wait.h>
 
 namespace {
 
 using dsdfile::Bytes;
 
-std::string Quote(const std::filesystem::path& path) {
-    std::string q = "'";
-    for (char c : path.string())
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-struct RunResult {
-    int status = -1;
-    std::string out, err;
-};
+using clitest::Quote;
+using clitest::RunResult;
 
 class PlayDsdTest : public ::testing::Test {
 protected:
     // Runs "quellwave-cli play ARGS" with the settings kept in the scratch folder.
     RunResult Play(const std::vector<std::string>& args) {
-        std::string command =
-            "QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " " + Quote(QW_CLI_PATH) + " play";
-        for (const auto& a : args)
-            command += " " + Quote(a);
-        const auto out = dir_ / "stdout", err = dir_ / "stderr";
-        const int raw =
-            std::system((command + " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null").c_str());
-        const Bytes o = wavtest::ReadFileBytes(out), e = wavtest::ReadFileBytes(err);
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {o.begin(), o.end()}, {e.begin(), e.end()}};
+        std::vector<std::string> line{"play"};
+        line.insert(line.end(), args.begin(), args.end());
+        return clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " " + clitest::CliCommand(line),
+                              dir_.path);
     }
     std::string Write(const std::string& name, const Bytes& bytes) {
         wavtest::WriteFile(dir_ / name, bytes);

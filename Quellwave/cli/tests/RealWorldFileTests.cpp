@@ -1,23 +1,17 @@
 // Files laid out as other programs write them, through the real quellwave-cli: each is accepted with the
 // length of the audio it really holds, or refused with a reason, and plays to its real end.
+#include "CliHarness.h"
 #include "DsdBuilder.h"
 #include "DsdTestSupport.h"
 #include "WavBuilder.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 using namespace wavtest;
 
 namespace {
 
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using clitest::Quote;
 
 struct Chunk {
     Chunk(std::string i, Bytes b, bool p = true, std::optional<std::uint32_t> s = {})
@@ -75,12 +69,10 @@ struct Case {
 class RealWorldFileTest : public ::testing::Test {
 protected:
     std::pair<int, std::string> Cli(const std::string& args) {
-        const std::string out = (dir_ / "stdout").string();
-        const int raw = std::system(("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path.string()) + " timeout 120 " +
-                                     Quote(QW_CLI_PATH) + " " + args + " >" + Quote(out) + " 2>/dev/null")
-                                        .c_str());
-        const Bytes o = ReadFileBytes(out);
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(o.begin(), o.end())};
+        const auto r = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " timeout 120 " +
+                                          Quote(QW_CLI_PATH) + " " + args,
+                                      dir_.path);
+        return {r.status, r.out};
     }
     bool Ffmpeg(const std::string& args) {
         return std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -ac 2 -ar 44100 " +
@@ -150,7 +142,7 @@ TEST_F(RealWorldFileTest, WavLayoutsOfOtherWriters) {
         {"header-only.wav", "rejected (no audio data)", 0},
         {"data-before-fmt.wav", "rejected (no format chunk before the data)", 0},
     };
-    if (std::system("command -v ffmpeg >/dev/null") == 0) {
+    if (clitest::Have("ffmpeg")) {
         const auto at = [&](const char* name) { return Quote((dir_ / name).string()); };
         ASSERT_TRUE(Ffmpeg("-c:a pcm_s16le -metadata title=abcde " + at("ff-list16.wav")));
         ASSERT_TRUE(Ffmpeg("-c:a pcm_s24le " + at("ff-24.wav")));
