@@ -5,6 +5,7 @@
 // The image sits in the page cache after the first pass, so this measures DiscPilot, not a disc.
 //   DiscPilotBench [--benchmark_filter=...]
 #include "CDiscPilot.h"
+#include "Platform/Process.h"
 #include "Platform/Registry.h"
 
 #include <benchmark/benchmark.h>
@@ -16,8 +17,6 @@
 #include <fstream>
 #include <random>
 #include <string>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -25,18 +24,11 @@ namespace {
 constexpr std::uint32_t kSectors = 75 * 600; // ten minutes
 constexpr std::uint32_t kSectorBytes = 2352;
 
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // The image, the drive mapping and the drive settings, in a folder of the benchmark's own.
 const std::filesystem::path& Folder() {
     static const std::filesystem::path dir = [] {
-        const auto d =
-            std::filesystem::temp_directory_path() / ("qw-discpilot-bench-" + std::to_string(::getpid()));
+        const auto d = std::filesystem::temp_directory_path() /
+                       ("qw-discpilot-bench-" + std::to_string(platform::ProcessId()));
         std::filesystem::create_directories(d);
         std::vector<char> sector(kSectorBytes);
         std::mt19937 random(7);
@@ -78,7 +70,7 @@ void Extract(benchmark::State& state, char letter, const char* mode, bool accura
     std::vector<unsigned char> pcm(75 * kSectorBytes);
     double cpu = 0, wall = 0, audio = 0;
     for (auto _ : state) {
-        const double cpu0 = ProcessCpuSeconds();
+        const double cpu0 = platform::ProcessCpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
         pilot.SetPosition(1, 0);
         for (std::uint32_t s = 0; s < kSectors; s += 75) {
@@ -86,7 +78,7 @@ void Extract(benchmark::State& state, char letter, const char* mode, bool accura
         }
         benchmark::DoNotOptimize(pcm.data());
         wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        cpu += ProcessCpuSeconds() - cpu0;
+        cpu += platform::ProcessCpuSeconds() - cpu0;
         audio += kSectors / 75.0;
     }
     state.counters["x_real_time"] = audio / wall;

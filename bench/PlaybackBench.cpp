@@ -10,6 +10,7 @@
 #include "CPlaybackEngine.h"
 
 #include "Platform/MessageTarget.h"
+#include "Platform/Process.h"
 
 #include <benchmark/benchmark.h>
 
@@ -19,23 +20,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
 
 namespace {
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double PeakRssMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
-}
 
 void Put(std::vector<std::uint8_t>& b, std::uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i)
@@ -94,20 +81,20 @@ void PlayWav(benchmark::State& state) {
             state.SkipWithError("the benchmark file was not accepted");
             break;
         }
-        const double before = ProcessCpuSeconds();
+        const double before = platform::ProcessCpuSeconds();
         if (engine.Play() != 1) {
             state.SkipWithError("the null driver did not open");
             break;
         }
         while (window.Wait().msg != WM_PLAYER_END) {
         }
-        cpu += ProcessCpuSeconds() - before;
+        cpu += platform::ProcessCpuSeconds() - before;
         audio += seconds;
     }
     std::remove(path.c_str());
     state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
     state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
-    state.counters["peak_rss_MiB"] = PeakRssMiB();
+    state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
 }
 
 // A 5-track disc image of the same chord, mapped to V in a registry of its own; the drive's transport and
@@ -168,20 +155,20 @@ void PlayCd(benchmark::State& state) {
             state.SkipWithError("the disc image was not opened");
             break;
         }
-        const double before = ProcessCpuSeconds();
+        const double before = platform::ProcessCpuSeconds();
         if (engine.Play() != 1) {
             state.SkipWithError("the null driver did not open");
             break;
         }
         while (window.Wait().msg != WM_PLAYER_END) {
         }
-        cpu += ProcessCpuSeconds() - before;
+        cpu += platform::ProcessCpuSeconds() - before;
         audio += seconds;
     }
     std::filesystem::remove_all(dir);
     state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
     state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
-    state.counters["peak_rss_MiB"] = PeakRssMiB();
+    state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
 }
 
 BENCHMARK(PlayCd)

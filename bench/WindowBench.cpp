@@ -17,8 +17,6 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>

@@ -9,8 +9,6 @@
 #include <filesystem>
 #include <string>
 
-#include <unistd.h>
-
 using fuzzdrive::ScriptedReader;
 using namespace discpilot;
 

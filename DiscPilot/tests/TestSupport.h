@@ -4,12 +4,11 @@
 
 #include "DiscImageBuilder.h"
 #include "Platform/DriveTable.h"
+#include "Platform/Process.h"
 #include "Platform/Registry.h"
 #include "Platform/Text.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -25,7 +24,7 @@ protected:
     void SetUp() override {
         static std::atomic<int> serial{0};
         dir_ = std::filesystem::temp_directory_path() /
-               ("qw-discpilot-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+               ("qw-discpilot-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(serial++));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "sys");
         ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);

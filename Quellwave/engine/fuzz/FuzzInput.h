@@ -6,15 +6,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
+
+#include "Platform/FileIo.h"
 
 // A path that opens the fuzz input as a file; empty when the memory file cannot be written.
 inline std::string FuzzInputPath(const std::uint8_t* data, std::size_t size) {
-    static const int fd = memfd_create("fuzz_input", MFD_CLOEXEC);
-    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
-        return {};
-    return "/proc/self/fd/" + std::to_string(fd);
+    return platform::MemoryFilePath(data, size);
 }
 
 inline void Check(bool condition) {

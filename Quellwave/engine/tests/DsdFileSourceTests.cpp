@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <algorithm>
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace dsdfile;
 using Elements = std::vector<std::uint32_t>;
@@ -263,11 +263,13 @@ TEST_F(DsdSeekTest, RepeatedSeekWithoutGetKeepsWhatWasRead) {
     const std::string path = Write("a.dsf", BuildDsf(shape));
     ASSERT_TRUE(source_.Open(path.c_str(), 1, 1));
     ASSERT_TRUE(source_.Seek(10));
-    const int fd = ::open(path.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    const Bytes zeros(4096 * 2, 0);
-    ASSERT_EQ(::pwrite(fd, zeros.data(), zeros.size(), 92), static_cast<ssize_t>(zeros.size()));
-    ::close(fd);
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        const Bytes zeros(4096 * 2, 0);
+        file.seekp(92);
+        file.write(reinterpret_cast<const char*>(zeros.data()), static_cast<std::streamsize>(zeros.size()));
+        ASSERT_TRUE(file.flush()) << "the samples could not be changed on disk";
+    }
 
     ASSERT_TRUE(source_.Seek(10));
     Elements l(4), r(4);

@@ -1,6 +1,8 @@
 #include "CWaveSource.h"
 #include "WavBuilder.h"
 
+#include "Platform/Process.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -105,9 +107,7 @@ TEST_F(WaveSourceTest, EveryTruncatedHeaderIsRejected) {
 }
 
 TEST_F(WaveSourceTest, FailedOpensCloseTheFile) {
-    const auto descriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-    };
+    const auto descriptors = [] { return platform::OpenDescriptorCount(); };
     ASSERT_TRUE(Open(BuildWav(Good())));
     const auto before = descriptors();
     for (int i = 0; i < 20; ++i)

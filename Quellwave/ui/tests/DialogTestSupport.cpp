@@ -4,12 +4,11 @@
 #include "ResourceModules.h"
 
 #include "Platform/DriveTable.h"
+#include "Platform/Process.h"
 #include "Platform/Registry.h"
 #include "Platform/Text.h"
 
 #include <QAbstractButton>
-
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -53,7 +52,7 @@ std::optional<std::vector<BYTE>> Get(const std::string& keyPath, const std::stri
 void DialogTest::SetUp() {
     static std::atomic<int> serial{0};
     dir_ = std::filesystem::temp_directory_path() /
-           ("qw-dialogs-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+           ("qw-dialogs-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(serial++));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_ / "sys");
     ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);

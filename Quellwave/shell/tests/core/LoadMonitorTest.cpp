@@ -3,6 +3,7 @@
 #include "CProcessLoadMonitor.h"
 #include "TempFolder.h"
 
+#include "Platform/Process.h"
 #include "Platform/Registry.h"
 
 #include <gtest/gtest.h>
@@ -13,9 +14,6 @@
 #include <map>
 #include <thread>
 #include <vector>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -254,19 +252,20 @@ TEST(LoadMonitor, Thresholds) {
 // the other processes of a shared build machine neither start nor end under the measurement. On an idle
 // two-processor machine the reading is about 50; on a busy one it is the share the burner really got.
 TEST(LoadMonitor, ProcessBurningAProcessorOnThisMachine) {
-    const pid_t burner = fork();
-    ASSERT_GE(burner, 0);
-    if (burner == 0) {
+    platform::ChildProcess burnerProcess = platform::ChildProcess::Fork([] {
         volatile std::uint64_t spin = 0;
         for (;;) {
             spin = spin + 1;
         }
-    }
+        return 0;
+    });
+    ASSERT_TRUE(burnerProcess.Started());
+    const int burner = burnerProcess.Id();
     TempFolder proc;
-    std::filesystem::create_directory_symlink("/proc/" + std::to_string(burner),
+    std::filesystem::create_directory_symlink(platform::ProcessInfoFolder(burner),
                                               proc / std::to_string(burner));
-    std::filesystem::create_directory_symlink("/proc/" + std::to_string(getpid()),
-                                              proc / std::to_string(getpid()));
+    std::filesystem::create_directory_symlink(platform::ProcessInfoFolder(platform::ProcessId()),
+                                              proc / std::to_string(platform::ProcessId()));
 
     platform::LinuxSystemProbe probe({proc.Path(), "/sys"});
     CProcessLoadMonitor monitor(probe);
@@ -291,13 +290,14 @@ TEST(LoadMonitor, ProcessBurningAProcessorOnThisMachine) {
     const DWORD repeat = monitor.RepeatCount();
 
     // Another process starts: the run of comparable samples begins again.
-    const pid_t newcomer = fork();
-    ASSERT_GE(newcomer, 0);
-    if (newcomer == 0) {
-        pause();
-        _exit(0);
-    }
-    std::filesystem::create_directory_symlink("/proc/" + std::to_string(newcomer),
+    platform::ChildProcess newcomerProcess = platform::ChildProcess::Fork([] {
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
+        return 0;
+    });
+    ASSERT_TRUE(newcomerProcess.Started());
+    const int newcomer = newcomerProcess.Id();
+    std::filesystem::create_directory_symlink(platform::ProcessInfoFolder(newcomer),
                                               proc / std::to_string(newcomer));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const unsigned loadAfterStart = monitor.Sample();
@@ -305,9 +305,9 @@ TEST(LoadMonitor, ProcessBurningAProcessorOnThisMachine) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     monitor.Sample();
     const DWORD repeatAfterNext = monitor.RepeatCount();
-    for (pid_t child : {burner, newcomer}) {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+    for (platform::ChildProcess* child : {&burnerProcess, &newcomerProcess}) {
+        child->Signal(SIGKILL);
+        child->Wait();
     }
     EXPECT_EQ(loadAfterStart, 0u);
     EXPECT_EQ(repeatAfterStart, 0u);

@@ -2,15 +2,14 @@
 #include "PlaylistFile.h"
 #include "TempFolder.h"
 
+#include "Platform/Process.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -117,20 +116,18 @@ TEST(PlaylistFile, KillDuringTheWriteLeavesTheOldFileIntact) {
     for (int i = 0; i < 2000; ++i) {
         big.push_back("/m/a long folder name to fill the blocks/track " + std::to_string(i) + ".wav");
     }
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    platform::ChildProcess child = platform::ChildProcess::Fork([&] {
         // Killed for real once the third block is on disk: the file is neither finished nor renamed.
         WritePlaylistFile(file, big, [](std::size_t written) {
             if (written >= 3 * 4096) {
                 raise(SIGKILL);
             }
         });
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the writer was not killed midway";
+        return 0;
+    });
+    ASSERT_TRUE(child.Started());
+    const platform::ExitStatus ended = child.Wait();
+    ASSERT_TRUE(!ended.exited && ended.signal == SIGKILL) << "the writer was not killed midway";
 
     EXPECT_EQ(ReadBytes(file), oldBytes);
     TrackList read;
