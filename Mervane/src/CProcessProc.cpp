@@ -21,7 +21,7 @@ bool CProcessProc::UnlockProcess() const {
 }
 
 bool CProcessProc::Setup(int frames, float baseRate, bool /*dsd*/) {
-    return frames > 0 && baseRate == 44100.0f;
+    return frames > 0 && baseRate == kBaseRate;
 }
 
 void CProcessProc::Release() {
@@ -30,7 +30,7 @@ void CProcessProc::Release() {
 }
 
 bool CProcessProc::SetRate(float baseRate) {
-    return baseRate == 44100.0f;
+    return baseRate == kBaseRate;
 }
 
 bool CProcessProc::Enable(bool enable) {

@@ -18,6 +18,8 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 // DSD64 bytes per second of one channel: 2 822 400 / 8.
 constexpr std::uint64_t kDsdBytesPerSecond = 352800;
+// The DSD file source counts 4-byte elements per channel: 88 200 a second.
+constexpr std::uint64_t kDsdElementsPerSecond = kDsdBytesPerSecond / 4;
 
 // Elapsed ms of a count of played bytes (both channels).
 std::uint32_t PlayedMs(std::uint64_t playedBytes) noexcept {
@@ -399,9 +401,9 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
             return 0;
         playedBytes_ = PlayedBytesForMs(offsetMs);
         lastReportedMs_ = 0;
-        // 88 200 elements (of 4 bytes) per channel per second. A position past the end fails and leaves
-        // nothing to read: the track then plays silence and ends by its elapsed time at once.
-        dsdSource_.Seek((std::uint64_t{offsetMs} * (705600 / 8)) / 1000);
+        // The source counts 4-byte elements per channel. A position past the end fails and leaves nothing
+        // to read: the track then plays silence and ends by its elapsed time at once.
+        dsdSource_.Seek((std::uint64_t{offsetMs} * kDsdElementsPerSecond) / 1000);
         return 1;
     }
     const std::uint32_t bytesPerSample = waveSource_.BytesPerSample();
@@ -611,9 +613,9 @@ void CPlaybackEngine::WriteSilentBlocks(CDSDASIO* device, int count) {
 }
 
 void CPlaybackEngine::OutputThread() {
-    outputProcessor_.Setup(static_cast<int>(kUnitFrames), 44100.0f, true);
+    outputProcessor_.Setup(static_cast<int>(kUnitFrames), CProcessProc::kBaseRate, true);
     outputProcessor_.Enable(true);
-    outputProcessor_.SetRate(44100.0f);
+    outputProcessor_.SetRate(CProcessProc::kBaseRate);
 
     CDSDASIO* device = outputProcessor_.GetDSDASIO(0);
     bool opened = false;
@@ -632,17 +634,18 @@ void CPlaybackEngine::OutputThread() {
     driverReady_->Set();
 
     // Everything the streaming loop touches is made here, before the first block.
-    silentBuffers_.assign(12, {});
-    for (std::size_t i = 0; i < 6; ++i) {
+    constexpr std::size_t kEntries = CDSDASIO::kTableEntries;
+    silentBuffers_.assign(2 * kEntries, {});
+    for (std::size_t i = 0; i < kEntries; ++i) {
         silentChannels_[i] = silentBuffers_[i].data();
-        silentWork_[i] = silentBuffers_[6 + i].data();
+        silentWork_[i] = silentBuffers_[kEntries + i].data();
     }
     std::vector<std::array<std::uint8_t, kDsdChannelBytes>> blockBuffers(3);
     blockBuffers[2].fill(kDsdSilenceByte);
-    std::array<std::uint8_t*, 6> channels{};
+    std::array<std::uint8_t*, kEntries> channels{};
     channels[0] = blockBuffers[0].data();
     channels[1] = blockBuffers[1].data();
-    for (std::size_t i = 2; i < 6; ++i)
+    for (std::size_t i = 2; i < kEntries; ++i)
         channels[i] = blockBuffers[2].data();
 
     device->started = false;

@@ -190,7 +190,7 @@ private:
     CProcessProc outputProcessor_;
     std::array<CSampleRing, 6> rings_;
     std::unique_ptr<std::array<std::array<std::uint8_t, kDsdChannelBytes>, 6>> workBuffers_;
-    std::array<std::uint8_t*, 6> workTable_{};
+    std::array<std::uint8_t*, CDSDASIO::kTableEntries> workTable_{};
     std::int64_t devicePosition_ = 0; // output thread
     std::mutex ringLock_;
     std::atomic<std::uint64_t> playedBytes_{0};
@@ -226,8 +226,8 @@ private:
     DsdChunkProducer dsdChunks_; // reader thread only
     // Silent blocks: six channel and six work buffers of the DSD silence byte, made by the output thread.
     std::vector<std::array<std::uint8_t, kDsdChannelBytes>> silentBuffers_;
-    std::array<std::uint8_t*, 6> silentChannels_{};
-    std::array<std::uint8_t*, 6> silentWork_{};
+    std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentChannels_{};
+    std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentWork_{};
     std::unique_ptr<WaveReader> waveReader_;
     // The CD controller. The UI thread opens, positions and closes it; the output thread reads track
     // lengths and positions it at a track end (never while the reader thread reads); the reader thread

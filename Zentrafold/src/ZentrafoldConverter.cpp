@@ -309,7 +309,7 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
             s.s2[i] = s2[i];
         }
         s.rng = rng;
-        s.samples += 8 * 8 * kUnitFrames;
+        s.samples += kOversampling * kUnitFrames; // DSD samples per channel in one unit
         KeepHistory(s.in4, kHistory4);
     }
 }

@@ -7,6 +7,9 @@
 
 class CProcessProc {
 public:
+    // The only PCM base rate the processor takes: that of CD audio.
+    static constexpr float kBaseRate = 44100.0f;
+
     CProcessProc() noexcept = default;
     virtual ~CProcessProc();
     CProcessProc(const CProcessProc&) = delete;
