@@ -612,12 +612,7 @@ void CPlaybackEngine::WriteSilentBlocks(CDSDASIO* device, int count) {
     }
 }
 
-void CPlaybackEngine::OutputThread() {
-    outputProcessor_.Setup(static_cast<int>(kUnitFrames), CProcessProc::kBaseRate, true);
-    outputProcessor_.Enable(true);
-    outputProcessor_.SetRate(CProcessProc::kBaseRate);
-
-    CDSDASIO* device = outputProcessor_.GetDSDASIO(0);
+bool CPlaybackEngine::OpenOutputDevice(CDSDASIO* device) {
     bool opened = false;
     if (device != nullptr) {
         const std::u16string name = platform::Utf8ToUtf16(DriverName());
@@ -628,12 +623,49 @@ void CPlaybackEngine::OutputThread() {
     if (!opened) {
         driverFailed_->Set();
         Post(driverErrorMessage_, 0, 0);
+        return false;
+    }
+    driverReady_->Set();
+    return true;
+}
+
+void CPlaybackEngine::WriteRingBlock(CDSDASIO* device, std::uint8_t* const* channels, bool& resetSeen) {
+    {
+        std::lock_guard lock(ringLock_);
+        rings_[0].Read(reinterpret_cast<CSampleRing::Element*>(channels[0]), kBlockElements);
+        rings_[1].Read(reinterpret_cast<CSampleRing::Element*>(channels[1]), kBlockElements);
+    }
+    if (device->resetRequest) {
+        if (!resetSeen) {
+            resetSeen = true;
+            Post(WM_COMMAND, kStopCommandId, 0);
+            device->AcknowledgeReset();
+            device->resetRequest = false;
+        }
+    } else if (!resetSeen) {
+        device->WriteBlock(devicePosition_, channels, workTable_.data());
+    }
+    devicePosition_ += CDSDASIO::kPositionPerBlock;
+    if (!trackChangePending_) {
+        playedBytes_ += kDsdBlockBytes;
+        PositionCheck();
+    }
+}
+
+void CPlaybackEngine::OutputThread() {
+    outputProcessor_.Setup(static_cast<int>(kUnitFrames), CProcessProc::kBaseRate, true);
+    outputProcessor_.Enable(true);
+    outputProcessor_.SetRate(CProcessProc::kBaseRate);
+
+    CDSDASIO* device = outputProcessor_.GetDSDASIO(0);
+    if (!OpenOutputDevice(device)) {
         outputProcessor_.Release();
         return;
     }
-    driverReady_->Set();
 
-    // Everything the streaming loop touches is made here, before the first block.
+    // Everything the streaming loop touches is made here, before the first block: silent channel and work
+    // tables for the silent blocks, and the left and right block buffers with every further channel of the
+    // table pointing at silence.
     constexpr std::size_t kEntries = CDSDASIO::kTableEntries;
     silentBuffers_.assign(2 * kEntries, {});
     for (std::size_t i = 0; i < kEntries; ++i) {
@@ -661,32 +693,13 @@ void CPlaybackEngine::OutputThread() {
             WriteSilentBlocks(device, kEdgeSilentBlocks);
             playing_ = 1;
         }
-        CSampleRing& left = rings_[0];
-        CSampleRing& right = rings_[1];
+        const CSampleRing& left = rings_[0];
+        const CSampleRing& right = rings_[1];
         if (left.Readable() >= kBlockElements && right.Readable() >= kBlockElements && !left.Overflowed() &&
             !right.Overflowed()) {
             blockBuffers[0].fill(0);
             blockBuffers[1].fill(0);
-            {
-                std::lock_guard lock(ringLock_);
-                left.Read(reinterpret_cast<CSampleRing::Element*>(channels[0]), kBlockElements);
-                right.Read(reinterpret_cast<CSampleRing::Element*>(channels[1]), kBlockElements);
-            }
-            if (device->resetRequest) {
-                if (!resetSeen) {
-                    resetSeen = true;
-                    Post(WM_COMMAND, kStopCommandId, 0);
-                    device->AcknowledgeReset();
-                    device->resetRequest = false;
-                }
-            } else if (!resetSeen) {
-                device->WriteBlock(devicePosition_, channels.data(), workTable_.data());
-            }
-            devicePosition_ += CDSDASIO::kPositionPerBlock;
-            if (!trackChangePending_) {
-                playedBytes_ += kDsdBlockBytes;
-                PositionCheck();
-            }
+            WriteRingBlock(device, channels.data(), resetSeen);
         } else if (endOfData_) {
             WriteSilentBlocks(device, kEdgeSilentBlocks);
             EndOfTrack();

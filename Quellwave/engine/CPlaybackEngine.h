@@ -161,6 +161,10 @@ private:
 
     void ReaderThread();
     void OutputThread();
+    // The output thread's steps: opening the device (false, with the failure posted, when it cannot be
+    // opened), and writing one block from the rings (or its silence while a device reset is pending).
+    bool OpenOutputDevice(CDSDASIO* device);
+    void WriteRingBlock(CDSDASIO* device, std::uint8_t* const* channels, bool& resetSeen);
     // Reader thread: waits until rings 0 and 1 can take a block. False when the thread must quit, or when
     // a stop is requested and mayDrop allows the rest of the chunk to be dropped.
     bool WaitForRoom(bool mayDrop);
