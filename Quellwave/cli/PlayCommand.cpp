@@ -151,41 +151,21 @@ void Line(const char* format, unsigned long a = 0, unsigned long b = 0) {
     std::fflush(stdout);
 }
 
-} // namespace
-
-int RunPlay(const std::vector<std::string>& args) {
-    PlayOptions options;
-    if (const int status = ParseArguments(args, &options); status >= 0)
-        return status;
-
-    // From here on every polite way of ending the program fades out and lets the engine finish the output, so
-    // a recording's header says how much audio it holds.
+// From here on every polite way of ending the program fades out and lets the engine finish the output,
+// so a recording's header says how much audio it holds.
+void CatchEndingSignals() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
+}
 
-    // The engine's threads post to the queue until the engine is gone, so the queue is made first and
-    // outlives it.
-    platform::MessageQueue window;
-    // Opening a recording creates its file afresh: it must not be one of the files to play, under any
-    // name. Checked before anything is opened.
-    CPlaybackEngine engine;
-    if (options.driverGiven)
-        engine.SetDriverNameOverride(options.driver);
-    const std::string recording = RecordingPath(engine.DriverName());
-    for (const std::string& path : options.paths) {
-        if (!recording.empty() && SameFile(path, recording))
-            return BadArguments("the recording \"" + recording + "\" is " + path +
-                                ", one of the files to play");
-    }
-
-    // Name every path that will be skipped and why; the engine skips them silently. The tests are the
-    // engine's: WAV first, then DSF/DSDIFF, which play only in RF mode.
-    const bool rfMode = options.rfMode || ReadRFMode();
-    std::size_t playable = options.cd != 0 ? 1 : 0;
-    for (const std::string& path : options.paths) {
+// Names every path that will be skipped and why (the engine skips them silently) and returns how many
+// will play. The tests are the engine's: WAV first, then DSF/DSDIFF, which play only in RF mode.
+std::size_t CountPlayable(const std::vector<std::string>& paths, bool rfMode) {
+    std::size_t playable = 0;
+    for (const std::string& path : paths) {
         CWaveSource probe;
         if (probe.Open(path.c_str())) {
             ++playable;
@@ -207,18 +187,12 @@ int RunPlay(const std::vector<std::string>& args) {
         }
         std::fprintf(stderr, "quellwave-cli: %s: rejected (%s)\n", path.c_str(), reason);
     }
-    if (playable == 0) {
-        std::fputs("quellwave-cli: nothing to play\n", stderr);
-        return kExitNothingPlayable;
-    }
+    return playable;
+}
 
-    const UINT driverError = platform::RegisterMessageName(kLoadDriverErrorMessageName);
-    if (options.rfMode)
-        engine.SetRFModeOverride(true);
-    engine.SetRepeatMode(options.repeat);
-    if (FAILED(engine.Initialize(&window, driverError)))
-        std::fputs("quellwave-cli: the level control is not available\n", stderr);
-
+// Opens the disc or the files and selects the first track. Returns -1 when something will play, else
+// the exit status.
+int OpenSource(CPlaybackEngine& engine, const PlayOptions& options) {
     std::uint32_t firstTrack = 1;
     if (options.cd != 0) {
         if (engine.OpenDrive(options.cd) == 0) {
@@ -234,21 +208,34 @@ int RunPlay(const std::vector<std::string>& args) {
         std::fputs("quellwave-cli: nothing to play\n", stderr);
         return kExitNothingPlayable;
     }
-    const auto driverFailed = [&] {
-        const std::string name = engine.DriverName();
-        std::fprintf(stderr,
-                     "quellwave-cli: cannot open the output driver \"%s\" (%s).\n"
-                     "Choose one with --driver NAME, NAME being %s, or store it as DefaultASIODriverName\n"
-                     "under HKEY_LOCAL_MACHINE\\%s (see README.md, \"Choosing the output\").\n",
-                     name.c_str(), engine.DriverOpenError().c_str(), mervane::DsdDriverNamesText(),
-                     kAsioSettingsKey);
-        return kExitNoDriver;
-    };
     engine.SelectTrack(firstTrack, 0);
+    return -1;
+}
 
-    if (engine.Play() == 0)
-        return driverFailed();
+int DriverFailed(const CPlaybackEngine& engine) {
+    const std::string name = engine.DriverName();
+    std::fprintf(stderr,
+                 "quellwave-cli: cannot open the output driver \"%s\" (%s).\n"
+                 "Choose one with --driver NAME, NAME being %s, or store it as DefaultASIODriverName\n"
+                 "under HKEY_LOCAL_MACHINE\\%s (see README.md, \"Choosing the output\").\n",
+                 name.c_str(), engine.DriverOpenError().c_str(), mervane::DsdDriverNamesText(),
+                 kAsioSettingsKey);
+    return kExitNoDriver;
+}
 
+int DeviceFailed(CPlaybackEngine& engine) {
+    const CDSDASIO* device = engine.OutputProcessor().GetDSDASIO(0);
+    const int error = device ? device->LastWriteErrno() : 0;
+    if (error != 0)
+        std::fprintf(stderr, "quellwave-cli: the output failed: %s\n", ErrnoText(error).c_str());
+    else
+        std::fputs("quellwave-cli: the output device failed and asked for a reset\n", stderr);
+    return kExitDeviceFailed;
+}
+
+// Prints the engine's messages while it plays, until the end, a failure or a signal; returns the exit
+// status.
+int ReportUntilEnd(CPlaybackEngine& engine, platform::MessageQueue& window, UINT driverError) {
     ProgressLine progress;
     const std::uint32_t tracks = engine.GetTrackCount();
     for (;;) {
@@ -276,16 +263,52 @@ int RunPlay(const std::vector<std::string>& args) {
         } else if (message->msg == WM_COMMAND && message->wParam == kStopCommandId) {
             engine.Pause();
             progress.Clear();
-            const CDSDASIO* device = engine.OutputProcessor().GetDSDASIO(0);
-            const int error = device ? device->LastWriteErrno() : 0;
-            if (error != 0)
-                std::fprintf(stderr, "quellwave-cli: the output failed: %s\n", ErrnoText(error).c_str());
-            else
-                std::fputs("quellwave-cli: the output device failed and asked for a reset\n", stderr);
-            return kExitDeviceFailed;
+            return DeviceFailed(engine);
         } else if (message->msg == driverError) {
             progress.Clear();
-            return driverFailed();
+            return DriverFailed(engine);
         }
     }
+}
+
+} // namespace
+
+int RunPlay(const std::vector<std::string>& args) {
+    PlayOptions options;
+    if (const int status = ParseArguments(args, &options); status >= 0)
+        return status;
+    CatchEndingSignals();
+
+    // The engine's threads post to the queue until the engine is gone, so the queue is made first and
+    // outlives it.
+    platform::MessageQueue window;
+    // Opening a recording creates its file afresh: it must not be one of the files to play, under any
+    // name. Checked before anything is opened.
+    CPlaybackEngine engine;
+    if (options.driverGiven)
+        engine.SetDriverNameOverride(options.driver);
+    const std::string recording = RecordingPath(engine.DriverName());
+    for (const std::string& path : options.paths) {
+        if (!recording.empty() && SameFile(path, recording))
+            return BadArguments("the recording \"" + recording + "\" is " + path +
+                                ", one of the files to play");
+    }
+
+    const bool rfMode = options.rfMode || ReadRFMode();
+    if ((options.cd != 0 ? 1 : 0) + CountPlayable(options.paths, rfMode) == 0) {
+        std::fputs("quellwave-cli: nothing to play\n", stderr);
+        return kExitNothingPlayable;
+    }
+
+    const UINT driverError = platform::RegisterMessageName(kLoadDriverErrorMessageName);
+    if (options.rfMode)
+        engine.SetRFModeOverride(true);
+    engine.SetRepeatMode(options.repeat);
+    if (FAILED(engine.Initialize(&window, driverError)))
+        std::fputs("quellwave-cli: the level control is not available\n", stderr);
+    if (const int status = OpenSource(engine, options); status >= 0)
+        return status;
+    if (engine.Play() == 0)
+        return DriverFailed(engine);
+    return ReportUntilEnd(engine, window, driverError);
 }
