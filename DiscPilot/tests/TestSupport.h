@@ -4,15 +4,13 @@
 
 #include "DiscImageBuilder.h"
 #include "Platform/DriveTable.h"
-#include "Platform/Process.h"
 #include "Platform/Registry.h"
-#include "Platform/Text.h"
+#include "RegistrySandbox.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace dptest {
@@ -22,47 +20,18 @@ namespace dptest {
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<int> serial{0};
-        dir_ = std::filesystem::temp_directory_path() /
-               ("qw-discpilot-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(serial++));
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_ / "sys");
-        ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);
-        ASSERT_EQ(setenv("QUELLWAVE_SYSFS_BLOCK", (dir_ / "sys").c_str(), 1), 0);
+        sandbox_.emplace("discpilot");
+        dir_ = sandbox_->Path();
     }
-    void TearDown() override {
-        unsetenv("QUELLWAVE_REGISTRY_DIR");
-        unsetenv("QUELLWAVE_SYSFS_BLOCK");
-        std::filesystem::remove_all(dir_);
-    }
+    void TearDown() override { sandbox_.reset(); }
 
+    using Sandbox = platformtest::RegistrySandbox;
     static void SetString(platform::HKEY root, const std::string& path, const std::string& name,
                           const std::string& text) {
-        platform::HKEY key = nullptr;
-        ASSERT_EQ(platform::RegCreateKeyEx(root, path, 0, platform::KEY_ALL_ACCESS, &key, nullptr),
-                  ERROR_SUCCESS);
-        const std::u16string units = platform::Utf8ToUtf16(text);
-        std::string bytes;
-        for (char16_t u : units) {
-            bytes.push_back(static_cast<char>(u & 0xFF));
-            bytes.push_back(static_cast<char>(u >> 8));
-        }
-        bytes.append(2, '\0');
-        ASSERT_EQ(platform::RegSetValueEx(key, name, platform::REG_SZ,
-                                          reinterpret_cast<const BYTE*>(bytes.data()),
-                                          static_cast<DWORD>(bytes.size())),
-                  ERROR_SUCCESS);
-        platform::RegCloseKey(key);
+        Sandbox::SetString(root, path, name, text);
     }
-
     static void SetDword(platform::HKEY root, const std::string& path, const std::string& name, DWORD value) {
-        platform::HKEY key = nullptr;
-        ASSERT_EQ(platform::RegCreateKeyEx(root, path, 0, platform::KEY_ALL_ACCESS, &key, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(
-            platform::RegSetValueEx(key, name, platform::REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-            ERROR_SUCCESS);
-        platform::RegCloseKey(key);
+        Sandbox::SetDword(root, path, name, value);
     }
 
     // The machine-wide DiscPilot key.
@@ -94,6 +63,7 @@ protected:
                  value);
     }
 
+    std::optional<platformtest::RegistrySandbox> sandbox_;
     std::filesystem::path dir_;
 };
 

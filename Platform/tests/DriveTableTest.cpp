@@ -4,6 +4,7 @@
 #include "Platform/Registry.h"
 
 #include "DiscImageBuilder.h"
+#include "RegistrySandbox.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 
 using namespace platform;
 using ::testing::HasSubstr;
@@ -22,34 +24,21 @@ namespace {
 class DriveTableTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = std::filesystem::temp_directory_path() /
-               ("qw-dt-" + std::to_string(::getpid()) + "-" + info->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_ / "sys");
-        ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);
-        ASSERT_EQ(setenv("QUELLWAVE_SYSFS_BLOCK", (dir_ / "sys").c_str(), 1), 0);
+        sandbox_.emplace("dt");
+        dir_ = sandbox_->Path();
     }
-    void TearDown() override {
-        unsetenv("QUELLWAVE_REGISTRY_DIR");
-        unsetenv("QUELLWAVE_SYSFS_BLOCK");
-        std::filesystem::remove_all(dir_);
-    }
+    void TearDown() override { sandbox_.reset(); }
     void AddKernelDevice(const std::string& name) {
         std::filesystem::create_directories(dir_ / "sys" / name);
     }
+    // A mapping as a hand-written file may hold it: the string without its terminating zero.
     void Map(const std::string& letter, const std::string& device) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kDrivesKey, 0, KEY_ALL_ACCESS, &key, nullptr),
-                  ERROR_SUCCESS);
         std::vector<BYTE> data;
         for (char c : device) {
             data.push_back(static_cast<BYTE>(c));
             data.push_back(0);
         }
-        ASSERT_EQ(RegSetValueEx(key, letter, REG_SZ, data.data(), static_cast<DWORD>(data.size())),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
+        platformtest::RegistrySandbox::SetValue(HKEY_LOCAL_MACHINE, kDrivesKey, letter, REG_SZ, data);
     }
     std::string Letters() {
         std::string text;
@@ -58,6 +47,7 @@ protected:
         }
         return text;
     }
+    std::optional<platformtest::RegistrySandbox> sandbox_;
     std::filesystem::path dir_;
 };
 

@@ -4,14 +4,11 @@
 #include "ResourceModules.h"
 
 #include "Platform/DriveTable.h"
-#include "Platform/Process.h"
 #include "Platform/Registry.h"
 #include "Platform/Text.h"
 
 #include <QAbstractButton>
 
-#include <atomic>
-#include <cstdlib>
 #include <vector>
 
 namespace uitest {
@@ -20,16 +17,6 @@ namespace {
 
 platform::HKEY Root(bool user) {
     return user ? platform::HKEY_CURRENT_USER : platform::HKEY_LOCAL_MACHINE;
-}
-
-void Put(bool user, const std::string& keyPath, const std::string& name, DWORD type,
-         const std::vector<BYTE>& data) {
-    platform::HKEY key = nullptr;
-    ASSERT_EQ(platform::RegCreateKeyEx(Root(user), keyPath, 0, platform::KEY_ALL_ACCESS, &key, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(platform::RegSetValueEx(key, name, type, data.data(), static_cast<DWORD>(data.size())),
-              ERROR_SUCCESS);
-    platform::RegCloseKey(key);
 }
 
 std::optional<std::vector<BYTE>> Get(const std::string& keyPath, const std::string& name, DWORD* type) {
@@ -50,37 +37,23 @@ std::optional<std::vector<BYTE>> Get(const std::string& keyPath, const std::stri
 } // namespace
 
 void DialogTest::SetUp() {
-    static std::atomic<int> serial{0};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qw-dialogs-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(serial++));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_ / "sys");
-    ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);
-    ASSERT_EQ(setenv("QUELLWAVE_SYSFS_BLOCK", (dir_ / "sys").c_str(), 1), 0);
+    sandbox_.emplace("dialogs");
+    dir_ = sandbox_->Path();
     static const bool loaded = TheResources().LoadResourceModule(kStringResourceModule, QW_PROGRAM_DIR);
     ASSERT_TRUE(loaded) << "the built resource module is beside the program";
 }
 
 void DialogTest::TearDown() {
-    unsetenv("QUELLWAVE_REGISTRY_DIR");
-    unsetenv("QUELLWAVE_SYSFS_BLOCK");
-    std::filesystem::remove_all(dir_);
+    sandbox_.reset();
 }
 
 void DialogTest::PutDword(bool user, const std::string& keyPath, const std::string& name, DWORD value) {
-    Put(user, keyPath, name, platform::REG_DWORD,
-        {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)});
+    platformtest::RegistrySandbox::SetDword(Root(user), keyPath, name, value);
 }
 
 void DialogTest::PutString(bool user, const std::string& keyPath, const std::string& name,
                            const std::string& text) {
-    std::vector<BYTE> bytes;
-    for (char16_t unit : platform::Utf8ToUtf16(text)) {
-        bytes.push_back(BYTE(unit & 0xFF));
-        bytes.push_back(BYTE(unit >> 8));
-    }
-    bytes.insert(bytes.end(), {0, 0});
-    Put(user, keyPath, name, platform::REG_SZ, bytes);
+    platformtest::RegistrySandbox::SetString(Root(user), keyPath, name, text);
 }
 
 std::optional<DWORD> DialogTest::UserDword(const std::string& keyPath, const std::string& name) {

@@ -6,6 +6,7 @@
 #include "ControlNotify.h"
 
 #include "Platform/Types.h"
+#include "RegistrySandbox.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -37,6 +38,7 @@ protected:
     // Writes a CUE/BIN image of audio tracks of these lengths (sectors) and returns the CUE's path.
     std::filesystem::path MakeDisc(const std::string& name, std::initializer_list<std::uint32_t> lengths);
 
+    std::optional<platformtest::RegistrySandbox> sandbox_;
     std::filesystem::path dir_;
 };
 

@@ -1,0 +1,74 @@
+// A test's own registry and kernel drive list: a fresh folder that holds both registry roots and stands
+// for /sys/block while the sandbox lives, so tests neither read nor change the user's settings, and
+// process-wide state keyed by paths (the virtual drives) starts anew in each one. Shared by the tests of
+// every library that reads the registry or the drive table.
+#pragma once
+
+#include "Platform/Process.h"
+#include "Platform/Registry.h"
+#include "Platform/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace platformtest {
+
+class RegistrySandbox {
+public:
+    // tag names the folder ("qw-<tag>-<process>-<serial>") so a left-over one tells whose it was.
+    explicit RegistrySandbox(const std::string& tag) {
+        static std::atomic<int> serial{0};
+        dir_ = std::filesystem::temp_directory_path() /
+               ("qw-" + tag + "-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(serial++));
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_ / "sys");
+        EXPECT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);
+        EXPECT_EQ(setenv("QUELLWAVE_SYSFS_BLOCK", (dir_ / "sys").c_str(), 1), 0);
+    }
+    ~RegistrySandbox() {
+        unsetenv("QUELLWAVE_REGISTRY_DIR");
+        unsetenv("QUELLWAVE_SYSFS_BLOCK");
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    RegistrySandbox(const RegistrySandbox&) = delete;
+    RegistrySandbox& operator=(const RegistrySandbox&) = delete;
+
+    const std::filesystem::path& Path() const { return dir_; }
+
+    // Writes one value as an installer or an earlier run would, creating the key.
+    static void SetValue(platform::HKEY root, const std::string& path, const std::string& name, DWORD type,
+                         const std::vector<BYTE>& data) {
+        platform::HKEY key = nullptr;
+        ASSERT_EQ(platform::RegCreateKeyEx(root, path, 0, platform::KEY_ALL_ACCESS, &key, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(platform::RegSetValueEx(key, name, type, data.data(), static_cast<DWORD>(data.size())),
+                  ERROR_SUCCESS);
+        platform::RegCloseKey(key);
+    }
+    // A string value: UTF-16LE with its terminating zero, as the registry stores REG_SZ.
+    static void SetString(platform::HKEY root, const std::string& path, const std::string& name,
+                          const std::string& text) {
+        std::vector<BYTE> bytes;
+        for (char16_t unit : platform::Utf8ToUtf16(text)) {
+            bytes.push_back(BYTE(unit & 0xFF));
+            bytes.push_back(BYTE(unit >> 8));
+        }
+        bytes.insert(bytes.end(), {0, 0});
+        SetValue(root, path, name, platform::REG_SZ, bytes);
+    }
+    static void SetDword(platform::HKEY root, const std::string& path, const std::string& name, DWORD value) {
+        SetValue(root, path, name, platform::REG_DWORD,
+                 {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)});
+    }
+
+private:
+    std::filesystem::path dir_;
+};
+
+} // namespace platformtest
