@@ -521,6 +521,20 @@ LONG CopyName(const std::string& source, std::string* name, DWORD* nameChars) {
 
 constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 
+// The start of opening or creating a sub-key: the base key read, and the sub-key's full path split into
+// names below the root.
+LONG OpenSubKeyRequest(HKEY root, std::string_view subKey, RegistryKey& base,
+                       std::shared_ptr<const reg::Document>& doc, const reg::Key*& key,
+                       std::vector<std::string>& path) {
+    if (const LONG status = OpenForRead(root, base, doc, key); status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (SplitSubKey(subKey, base, path) != ERROR_SUCCESS) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 // ---- The interface -------------------------------------------------------------------------------------
@@ -533,12 +547,9 @@ LONG RegOpenKeyEx(HKEY root, std::string_view subKey, REGSAM access, HKEY* resul
     RegistryKey base;
     std::shared_ptr<const reg::Document> doc;
     const reg::Key* key = nullptr;
-    if (const LONG status = OpenForRead(root, base, doc, key); status != ERROR_SUCCESS) {
-        return status;
-    }
     std::vector<std::string> path;
-    if (SplitSubKey(subKey, base, path) != ERROR_SUCCESS) {
-        return ERROR_INVALID_PARAMETER;
+    if (const LONG status = OpenSubKeyRequest(root, subKey, base, doc, key, path); status != ERROR_SUCCESS) {
+        return status;
     }
     for (std::size_t i = base.path.size(); i < path.size(); ++i) {
         key = key->FindSubKey(path[i]);
@@ -560,12 +571,9 @@ LONG RegCreateKeyEx(HKEY root, std::string_view subKey, DWORD /*options*/, REGSA
     RegistryKey base;
     std::shared_ptr<const reg::Document> doc;
     const reg::Key* key = nullptr;
-    if (const LONG status = OpenForRead(root, base, doc, key); status != ERROR_SUCCESS) {
-        return status;
-    }
     std::vector<std::string> path;
-    if (SplitSubKey(subKey, base, path) != ERROR_SUCCESS) {
-        return ERROR_INVALID_PARAMETER;
+    if (const LONG status = OpenSubKeyRequest(root, subKey, base, doc, key, path); status != ERROR_SUCCESS) {
+        return status;
     }
     // An existing key opens without a write, so that read-only roots can still be opened this way.
     const reg::Key* existing = Resolve(*doc, base.root, path);
