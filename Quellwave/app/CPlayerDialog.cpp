@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <numeric>
 #include <stdexcept>
+#include <utility>
 
 namespace app {
 
@@ -873,26 +874,23 @@ bool CPlayerDialog::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
         ToggleMute();
         CancelEntry();
         return true;
-    case Qt::Key_MediaNext:
-        OnAppCommand(APPCOMMAND_MEDIA_NEXTTRACK);
-        return true;
-    case Qt::Key_MediaPrevious:
-        OnAppCommand(APPCOMMAND_MEDIA_PREVIOUSTRACK);
-        return true;
-    case Qt::Key_MediaStop:
-        OnAppCommand(APPCOMMAND_MEDIA_STOP);
-        return true;
-    case Qt::Key_MediaTogglePlayPause:
-        OnAppCommand(APPCOMMAND_MEDIA_PLAY_PAUSE);
-        return true;
-    case Qt::Key_MediaPlay:
-        OnAppCommand(APPCOMMAND_MEDIA_PLAY);
-        return true;
-    case Qt::Key_MediaPause:
-        OnAppCommand(APPCOMMAND_MEDIA_PAUSE);
-        return true;
     default:
         break;
+    }
+    // Media keys are the system's media commands, as the keyboard's driver would send them.
+    static constexpr std::pair<int, unsigned> kMediaKeys[] = {
+        {Qt::Key_MediaNext, APPCOMMAND_MEDIA_NEXTTRACK},
+        {Qt::Key_MediaPrevious, APPCOMMAND_MEDIA_PREVIOUSTRACK},
+        {Qt::Key_MediaStop, APPCOMMAND_MEDIA_STOP},
+        {Qt::Key_MediaTogglePlayPause, APPCOMMAND_MEDIA_PLAY_PAUSE},
+        {Qt::Key_MediaPlay, APPCOMMAND_MEDIA_PLAY},
+        {Qt::Key_MediaPause, APPCOMMAND_MEDIA_PAUSE},
+    };
+    for (const auto& [mediaKey, command] : kMediaKeys) {
+        if (key == mediaKey) {
+            OnAppCommand(command);
+            return true;
+        }
     }
     if (key >= Qt::Key_0 && key <= Qt::Key_9) {
         DigitEntry(static_cast<unsigned>(key - Qt::Key_0));
