@@ -10,6 +10,7 @@
 #include "Mervane/DsdDriver.h"
 #include "Platform/FileIo.h"
 #include "Platform/MessageTarget.h"
+#include "Platform/Text.h"
 
 #include <csignal>
 #include <cstdio>
@@ -68,11 +69,10 @@ int ParseArguments(const std::vector<std::string>& args, PlayOptions* options) {
                 if (!ParseDriveLetter(value, options->cd))
                     return BadArguments("--cd takes a drive letter, not \"" + value + "\"");
             } else {
-                char* end = nullptr;
-                const unsigned long track = std::strtoul(value.c_str(), &end, 10);
-                if (value.empty() || *end != '\0' || track < 1 || track > 99)
+                const auto track = platform::ParseInteger<std::uint32_t>(value);
+                if (!track || *track < 1 || *track > 99)
                     return BadArguments("--track takes a track number 1..99, not \"" + value + "\"");
-                options->firstTrack = static_cast<std::uint32_t>(track);
+                options->firstTrack = *track;
             }
         } else if (a == "--driver" || a == "--repeat") {
             if (i + 1 >= args.size())

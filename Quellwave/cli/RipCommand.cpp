@@ -6,6 +6,7 @@
 #include "Platform/ByteOrder.h"
 #include "Platform/CdAddress.h"
 #include "Platform/FileIo.h"
+#include "Platform/Text.h"
 
 #include <array>
 #include <csignal>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,10 +85,9 @@ int Fail(const std::string& message) {
 
 int RunRip(const std::vector<std::string>& args) {
     unsigned char letter = 0;
-    char* end = nullptr;
-    const unsigned long track = args.size() == 3 ? std::strtoul(args[1].c_str(), &end, 10) : 0;
-    if (args.size() != 3 || !ParseDriveLetter(args[0], letter) || end == args[1].c_str() || *end != '\0' ||
-        track == 0) {
+    const auto parsed = args.size() == 3 ? platform::ParseInteger<unsigned long>(args[1]) : std::nullopt;
+    const unsigned long track = parsed.value_or(0);
+    if (args.size() != 3 || !ParseDriveLetter(args[0], letter) || track == 0) {
         std::fputs("usage: quellwave-cli rip LETTER TRACK OUT.wav\n", stderr);
         return 2;
     }
