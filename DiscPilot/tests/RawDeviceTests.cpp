@@ -337,7 +337,10 @@ platform::CdTocEntry Entry(BYTE track, BYTE control, BYTE m, BYTE s, BYTE f) {
     return e;
 }
 
-TEST(RawMultiSessionTest, AudioSessionEndsOneHundredFiftySecondsBeforeTheDataTrack) {
+// Attaching reads the drive settings: in a registry of the test's own.
+class RawMultiSessionTest : public dptest::RegistryTest {};
+
+TEST_F(RawMultiSessionTest, AudioSessionEndsOneHundredFiftySecondsBeforeTheDataTrack) {
     auto device = std::make_unique<TocOnlyDevice>();
     device->toc_.firstTrack = 1;
     device->toc_.lastTrack = 3;
@@ -358,7 +361,7 @@ TEST(RawMultiSessionTest, AudioSessionEndsOneHundredFiftySecondsBeforeTheDataTra
     EXPECT_EQ(ParseToc(reply).last, 2);
 }
 
-TEST(RawMultiSessionTest, LeadOutUnderOneHundredFiftySecondsBecomesZero) {
+TEST_F(RawMultiSessionTest, LeadOutUnderOneHundredFiftySecondsBecomesZero) {
     auto device = std::make_unique<TocOnlyDevice>();
     device->toc_.firstTrack = 1;
     device->toc_.lastTrack = 2;
@@ -369,7 +372,7 @@ TEST(RawMultiSessionTest, LeadOutUnderOneHundredFiftySecondsBecomesZero) {
     EXPECT_EQ(raw.LastReadableLba(), 40 - 151);
 }
 
-TEST(RawMultiSessionTest, SingleSessionKeepsItsLeadOut) {
+TEST_F(RawMultiSessionTest, SingleSessionKeepsItsLeadOut) {
     auto device = std::make_unique<TocOnlyDevice>();
     device->toc_.firstTrack = 1;
     device->toc_.lastTrack = 2;

@@ -16,14 +16,17 @@
 namespace dptest {
 
 // Every fixture gets a fresh folder, so the process-wide virtual drives (one per letter and image path)
-// are created anew with the profile the test wrote.
+// are created anew with the profile the test wrote. The folder is there from the fixture's construction to
+// its destruction: members of a derived fixture that read or store settings as they are made or closed use
+// it too. A SetUp called again within a test (after TearDown) starts a fresh folder.
 class RegistryTest : public ::testing::Test {
 protected:
+    RegistryTest() { Renew(); }
     void SetUp() override {
-        sandbox_.emplace("discpilot");
-        dir_ = sandbox_->Path();
+        if (setUp_)
+            Renew();
+        setUp_ = true;
     }
-    void TearDown() override { sandbox_.reset(); }
 
     using Sandbox = platformtest::RegistrySandbox;
     static void SetString(platform::HKEY root, const std::string& path, const std::string& name,
@@ -65,6 +68,14 @@ protected:
 
     std::optional<platformtest::RegistrySandbox> sandbox_;
     std::filesystem::path dir_;
+
+private:
+    void Renew() {
+        sandbox_.reset();
+        sandbox_.emplace("discpilot");
+        dir_ = sandbox_->Path();
+    }
+    bool setUp_ = false;
 };
 
 } // namespace dptest

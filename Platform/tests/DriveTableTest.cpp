@@ -27,7 +27,6 @@ protected:
         sandbox_.emplace("dt");
         dir_ = sandbox_->Path();
     }
-    void TearDown() override { sandbox_.reset(); }
     void AddKernelDevice(const std::string& name) {
         std::filesystem::create_directories(dir_ / "sys" / name);
     }

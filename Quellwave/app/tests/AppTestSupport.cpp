@@ -2,6 +2,7 @@
 
 #include "ControlNotify.h"
 #include "PlaylistFile.h"
+#include "RegistrySandbox.h"
 #include "ResourceModules.h"
 
 #include <QApplication>
@@ -29,6 +30,8 @@ public:
         app_ = new QApplication(argc, argv);
         std::filesystem::current_path(QW_PROGRAM_DIR);
         TheResources().LoadResourceModule(kStringResourceModule, QW_PROGRAM_DIR);
+        // Choosing the skin stores its name: in a registry of the program's own, never the user's.
+        platformtest::RegistrySandbox registry("apptests");
         TheResources().ChooseSkin(std::filesystem::path(QW_PROGRAM_DIR) / "skin");
     }
     void TearDown() override {
