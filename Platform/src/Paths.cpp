@@ -73,6 +73,22 @@ fs::path ProgramDir() {
     return ProgramPath().parent_path();
 }
 
+fs::path ProgramDataDirFor(const fs::path& program) {
+    const fs::path folder = program.parent_path();
+    if (folder.filename() == "bin") {
+        const fs::path shared = folder.parent_path() / "share" / program.filename();
+        std::error_code error;
+        if (fs::is_directory(shared, error)) {
+            return shared;
+        }
+    }
+    return folder;
+}
+
+fs::path ProgramDataDir() {
+    return ProgramDataDirFor(ProgramPath());
+}
+
 fs::path TempDir() {
     if (fs::path dir = AbsoluteFromEnvironment("TMPDIR"); !dir.empty()) {
         return dir;

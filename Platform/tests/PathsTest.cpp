@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -70,6 +72,48 @@ TEST(ProgramPathTest, NamesThisTestProgram) {
     EXPECT_TRUE(fs::is_regular_file(path));
     EXPECT_EQ(path.filename(), fs::path(program_invocation_short_name));
     EXPECT_EQ(ProgramDir(), path.parent_path());
+}
+
+// Where a program finds its data, in trees laid out in a fresh temporary folder.
+TEST(ProgramDataDirTest, SharedFolderOfAnInstalledProgramElseTheProgramsOwn) {
+    struct Case {
+        const char* what;
+        std::vector<const char*> folders; // made under the temporary root
+        const char* program;              // relative to the root
+        const char* expected;             // relative to the root
+        const char* file = nullptr;       // a plain file made under the root, if any
+    };
+    const Case cases[] = {
+        {"installed under a prefix",
+         {"usr/bin", "usr/share/quellwave"},
+         "usr/bin/quellwave",
+         "usr/share/quellwave"},
+        {"build tree: no shared folder", {"build/bin"}, "build/bin/quellwave", "build/bin"},
+        {"another program's shared folder only", {"p/bin", "p/share/other"}, "p/bin/quellwave", "p/bin"},
+        {"not in a bin folder", {"opt/q", "opt/share/quellwave"}, "opt/q/quellwave", "opt/q"},
+        {"shared name is a file, not a folder",
+         {"p/bin", "p/share"},
+         "p/bin/quellwave",
+         "p/bin",
+         "p/share/quellwave"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path root = fs::temp_directory_path() / ("qw-datadir-" + std::to_string(getpid()));
+        fs::remove_all(root);
+        for (const char* folder : c.folders) {
+            fs::create_directories(root / folder);
+        }
+        if (c.file != nullptr) {
+            std::FILE* file = std::fopen((root / c.file).c_str(), "w");
+            ASSERT_NE(file, nullptr);
+            std::fclose(file);
+        }
+        EXPECT_EQ(ProgramDataDirFor(root / c.program), root / c.expected);
+        fs::remove_all(root);
+    }
+    EXPECT_EQ(ProgramDataDirFor({}), fs::path());
+    EXPECT_EQ(ProgramDataDir(), ProgramDir()) << "a test program has no shared folder";
 }
 
 } // namespace

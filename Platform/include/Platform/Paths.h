@@ -20,6 +20,15 @@ std::filesystem::path ProgramDir();
 // Full path of the running program's executable; empty when it cannot be found.
 std::filesystem::path ProgramPath();
 
+// The folder that holds the files a program loads at run time (resource module, skins, pictures, help
+// page): "<prefix>/share/<name>" for a program installed as "<prefix>/bin/<name>" when that folder exists,
+// else the program's own folder (a build tree, or a portable copy with everything beside the program).
+// Always found relative to the program, so an installed tree works wherever it is moved. Empty for an
+// empty path.
+std::filesystem::path ProgramDataDirFor(const std::filesystem::path& program);
+// The same for the running program.
+std::filesystem::path ProgramDataDir();
+
 // The folder for temporary files: $TMPDIR when it is an absolute path, else /tmp. Not created.
 std::filesystem::path TempDir();
 
