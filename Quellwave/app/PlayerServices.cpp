@@ -13,7 +13,6 @@
 
 #include "Platform/DriveTable.h"
 
-#include <QCoreApplication>
 #include <QMessageBox>
 
 namespace app {
@@ -74,7 +73,7 @@ public:
     }
 
     void RunAbout(QWidget* owner) override {
-        AboutBox about(owner, QCoreApplication::applicationDirPath().toStdString());
+        AboutBox about(owner);
         about.exec();
     }
 

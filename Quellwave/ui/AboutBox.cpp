@@ -38,7 +38,7 @@ AboutBox::AboutBox(QWidget* parent, std::filesystem::path programFolder) : QDial
     setAutoFillBackground(true);
     titleFont_ = font();
     titleFont_.setPointSizeF(14.0);
-    OnInitDialog(programFolder.empty() ? platform::ProgramDir() : programFolder);
+    OnInitDialog(programFolder.empty() ? platform::ProgramDataDir() : programFolder);
 }
 
 AboutBox::~AboutBox() = default;

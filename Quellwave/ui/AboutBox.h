@@ -20,7 +20,7 @@ public:
     static constexpr int kIdPicture2 = 1057;
     static constexpr int kIdPictures = 505; // the picture panel
 
-    // programFolder: where Version.txt is read from; empty means the running program's folder.
+    // programFolder: where Version.txt is read from; empty means the running program's data folder.
     explicit AboutBox(QWidget* parent = nullptr, std::filesystem::path programFolder = {});
     ~AboutBox() override;
 

@@ -19,7 +19,10 @@ std::filesystem::path HelpFilePath(const std::filesystem::path& program) {
 }
 
 void ShowHelpFile() {
-    const std::filesystem::path page = HelpFilePath(platform::ProgramPath());
+    // The page is kept with the program's other files: beside it, or in the shared folder of an installed
+    // tree.
+    const std::filesystem::path page =
+        HelpFilePath(platform::ProgramDataDir() / platform::ProgramPath().filename());
     if (page.empty())
         return;
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page.string())));

@@ -1,5 +1,6 @@
 // The program's help: a page named after the program with ".html" added (quellwave -> quellwave.html),
-// installed beside it and opened with the desktop's viewer.
+// kept with the program's other files (beside it, or in <prefix>/share/quellwave when installed) and opened
+// with the desktop's viewer.
 #pragma once
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 // replaced. Empty for an empty path.
 std::filesystem::path HelpFilePath(const std::filesystem::path& program);
 
-// Opens the running program's help page with the desktop's viewer (through Qt, which runs xdg-open on a
-// desktop). A missing page is the viewer's to report. Returns at once; UI thread only.
+// Opens the running program's help page (HelpFilePath of the program's name in its data folder) with the
+// desktop's viewer (through Qt, which runs xdg-open on a desktop). A missing page is the viewer's to report.
+// Returns at once; UI thread only.
 void ShowHelpFile();
