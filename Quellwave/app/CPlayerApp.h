@@ -21,7 +21,7 @@ struct StartContext {
     std::vector<std::string> arguments;    // without the program's own name and this port's options
     std::optional<std::string> driverName; // the output for this run (--driver), else the setting's
     bool play = false;                     // start playing once the window is up (--play)
-    std::filesystem::path programFolder;   // resources, skins and dial images are found here
+    std::filesystem::path programFolder;   // resources, skins and dial images are found here (data folder)
     std::filesystem::path startFolder;     // relative file arguments are taken from here
     QString socketPath = InstanceSocketPath();
     bool changeFolder = true; // make the program's folder the current one

@@ -29,6 +29,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
             line.driverName = argv[++i];
         } else if (arg == "--play") {
             line.play = true;
+        } else if (arg == "--check-install") {
+            line.checkInstall = true;
         } else if (arg.rfind("--driver=", 0) == 0) {
             line.driverName = arg.substr(9);
         } else {

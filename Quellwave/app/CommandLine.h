@@ -1,7 +1,8 @@
 // What the player takes from its command line: the audio files to play (every argument that ends in
 // ".wav", or also ".dsf"/".dff" when DSD files play, and names an existing file; made absolute against the
 // folder the program was started in, the case of the path kept) and "/cdplay -X", which makes drive X the
-// playback drive in disc mode. The options of this port (--driver NAME, --play) are read here too.
+// playback drive in disc mode. The options of this port (--driver NAME, --play, --check-install) are read
+// here too.
 #pragma once
 
 #include "TrackList.h"
@@ -18,6 +19,7 @@ struct CommandLine {
     std::vector<std::string> args;         // without the program's own name
     std::optional<std::string> driverName; // --driver NAME
     bool play = false;                     // --play: start playing once the window is up
+    bool checkInstall = false;             // --check-install: check the program's files, open no window
 };
 
 // Splits off this port's own options; everything else stays in args, in order.

@@ -1,13 +1,18 @@
-// quellwave: the player window. "quellwave [--driver NAME] [--play] [FILE.wav ...] [/cdplay -X]"
+// quellwave: the player window. "quellwave [--driver NAME] [--play] [FILE.wav ...] [/cdplay -X]";
+// "quellwave --check-install" checks the files it loads and ends.
 #include "CPlayerApp.h"
 #include "CommandLine.h"
+#include "InstallCheck.h"
 
+#include "Platform/Paths.h"
 #include "Platform/Process.h"
 
 #include <QApplication>
 #include <QScreen>
 
+#include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace {
@@ -30,20 +35,29 @@ void ScaleToScreen(char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The install check opens no window: it runs without a display too.
+    if (std::find(argv + 1, argv + argc, std::string_view("--check-install")) != argv + argc &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    ScaleToScreen(argv);
-    QApplication::setApplicationName(QStringLiteral("quellwave"));
-
     std::vector<std::string> raw;
     for (int i = 1; i < argc; ++i)
         raw.emplace_back(argv[i]);
     const app::CommandLine line = app::ParseCommandLine(raw);
+    // The resource module, skins, dial images, help page and Version.txt: beside the program in a build
+    // tree, in <prefix>/share/quellwave when installed.
+    const std::filesystem::path dataFolder = platform::ProgramDataDir();
+    if (line.checkInstall)
+        return app::ReportInstall(app::CheckInstall(dataFolder, platform::ProgramPath().filename().string()));
+
+    ScaleToScreen(argv);
+    QApplication::setApplicationName(QStringLiteral("quellwave"));
 
     app::StartContext context;
     context.arguments = line.args;
     context.driverName = line.driverName;
     context.play = line.play;
-    context.programFolder = QApplication::applicationDirPath().toStdString();
+    context.programFolder = dataFolder;
     std::error_code ignored;
     context.startFolder = std::filesystem::current_path(ignored);
 
