@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build's CPack configuration into a scratch folder and checks what
+# apt will see: name, version from Version.txt, the Qt 6 and ALSA dependencies, the maintainer scripts,
+# the files (no /etc file: the postinst writes the settings), and that the unpacked programs run.
+# Usage: deb_package.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 || {
+    cat "$work/cpack.log"; fail "cpack"; }
+version=$(head -1 "$build/bin/Version.txt")
+deb="$work/out/quellwave_${version}_$(dpkg --print-architecture).deb"
+[ -f "$deb" ] || fail "no $deb in: $(ls "$work/out")"
+
+[ "$(dpkg-deb -f "$deb" Package)" = quellwave ] || fail "package name"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version is not Version.txt's $version"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+names=$(sed 's/ ([^)]*)//g; s/, /\n/g' <<<"$depends")
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libasound2 libc6 libstdc++6 qt6-qpa-plugins; do
+    grep -qxF "$package" <<<"$names" || fail "no dependency on $package"
+done
+if grep -Eq 'quellwave|libDiscPilot|libPlatform' <<<"$depends"; then fail "depends on its own libraries"; fi
+
+dpkg-deb -e "$deb" "$work/control"
+for script in postinst postrm; do
+    [ -x "$work/control/$script" ] || fail "$script missing or not executable"
+    sh -n "$work/control/$script" || fail "$script does not parse"
+done
+grep -q '/etc/quellwave/machine.reg' "$work/control/postinst" || fail "postinst does not write the settings"
+grep -q '^activate-noawait ldconfig$' "$work/control/triggers" || fail "no ldconfig trigger"
+
+dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files.txt"
+if grep -q '^\./etc/' "$work/files.txt"; then fail "the package carries $(grep '^\./etc/' "$work/files.txt")"; fi
+for file in ./usr/bin/quellwave ./usr/bin/quellwave-cli ./usr/share/quellwave/QuellwaveRes.rcc \
+            ./usr/share/quellwave/machine.reg ./usr/share/applications/quellwave.desktop \
+            ./usr/share/man/man1/quellwave-cli.1.gz; do
+    grep -qx "$file" "$work/files.txt" || fail "missing $file"
+done
+grep -Eq '^\./usr/lib/[^/]+/libDiscPilot\.so$' "$work/files.txt" || fail "missing libDiscPilot.so"
+
+# Unpacked anywhere, the programs run from the package's tree alone, stripped of debugging information.
+dpkg-deb -x "$deb" "$work/root"
+if readelf -S "$work/root/usr/bin/quellwave" | grep -q '\.debug_info'; then fail "quellwave not stripped"; fi
+"$work/root/usr/bin/quellwave-cli" --help | grep -q "^usage: quellwave-cli" || fail "unpacked quellwave-cli --help"
+echo "package $(basename "$deb"): $(wc -l <"$work/files.txt") entries, $(stat -c %s "$deb") bytes"
