@@ -81,3 +81,18 @@ bool TestSystemEventSource::MediaRemoved(char letter) {
 bool TestSystemEventSource::DeviceChanged(WPARAM event, const DeviceChange& change) {
     return Post(WM_DEVICECHANGE, event, EncodeDeviceChange(change));
 }
+
+SystemEventSources::SystemEventSources(std::initializer_list<SystemEventSource*> sources)
+    : sources_(sources) {}
+
+bool SystemEventSources::Start(platform::MessageTarget* window) {
+    bool any = false;
+    for (SystemEventSource* source : sources_)
+        any = source->Start(window) || any;
+    return any;
+}
+
+void SystemEventSources::Stop() {
+    for (SystemEventSource* source : sources_)
+        source->Stop();
+}

@@ -8,7 +8,9 @@
 #include "Platform/MessageTarget.h"
 #include "Platform/Types.h"
 
+#include <initializer_list>
 #include <mutex>
+#include <vector>
 
 inline constexpr UINT WM_QUERYENDSESSION = 0x0011;
 inline constexpr UINT WM_POWERBROADCAST = 0x0218;
@@ -72,4 +74,17 @@ private:
 
     std::mutex mutex_;
     platform::MessageTarget* window_ = nullptr;
+};
+
+// Several sources started and stopped together, so that the window takes one. Not owned; each must stay
+// until Stop. Start is true when any of them watches something.
+class SystemEventSources final : public SystemEventSource {
+public:
+    SystemEventSources(std::initializer_list<SystemEventSource*> sources);
+
+    bool Start(platform::MessageTarget* window) override;
+    void Stop() override;
+
+private:
+    std::vector<SystemEventSource*> sources_;
 };
