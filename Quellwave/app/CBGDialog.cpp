@@ -121,8 +121,10 @@ void CBGDialog::RestoreAndRaise() {
 }
 
 void CBGDialog::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::WindowStateChange && isMinimized())
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
         panel_.PausePlaying();
+        panel_.NoteStateChange();
+    }
     QDialog::changeEvent(event);
 }
 

@@ -140,7 +140,32 @@ int CPlayerDialog::DispatchPostedMessages() {
         WindowProc(m.msg, m.wParam, m.lParam);
         ++dispatched;
     }
+    NoteStateChange();
     return dispatched;
+}
+
+PlayerState CPlayerDialog::State() const {
+    PlayerState state;
+    // A play the engine has accepted counts from then on, not from when its output begins: a track change
+    // while playing is no pause to those who follow the panel.
+    const bool playing = EnginePlaying() || (started_ && engine_.StartIsPending());
+    state.transport = playing    ? PlayerState::Transport::Playing
+                      : started_ ? PlayerState::Transport::Paused
+                                 : PlayerState::Transport::Stopped;
+    state.discMode = discMode_;
+    state.sourceOpen = engine_.SourceOpen();
+    state.track = currentTrack_;
+    state.trackCount = state.sourceOpen ? trackCount_ : 0;
+    state.volume = dial_ != nullptr ? dial_->GetValue() : 0;
+    return state;
+}
+
+void CPlayerDialog::NoteStateChange() {
+    const PlayerState now = State();
+    if (now == announced_)
+        return;
+    announced_ = now;
+    emit StateChanged();
 }
 
 void CPlayerDialog::DrainPositions() {
@@ -955,7 +980,9 @@ bool CPlayerDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == window()) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (HandleKey(key->key(), key->modifiers()))
+        const bool handled = HandleKey(key->key(), key->modifiers());
+        NoteStateChange();
+        if (handled)
             return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -1017,6 +1044,12 @@ void CPlayerDialog::timerEvent(QTimerEvent* event) {
 }
 
 void CPlayerDialog::OnTimer(int id) {
+    OnTimerTick(id);
+    // The battery and load checks may stop or pause playback.
+    NoteStateChange();
+}
+
+void CPlayerDialog::OnTimerTick(int id) {
     switch (id) {
     case kTimerFadeIn:
         panelFade_ += 20;

@@ -47,6 +47,19 @@ public:
     virtual void Minimise() = 0;
 };
 
+// What the panel shows of its transport, for those who follow it from outside (the session bus, the sleep
+// inhibit): compared as a whole, so a change of any part is a change.
+struct PlayerState {
+    enum class Transport { Stopped, Playing, Paused };
+    Transport transport = Transport::Stopped;
+    bool discMode = true;
+    bool sourceOpen = false;
+    unsigned track = 0;      // the current track, 1-based
+    unsigned trackCount = 0; // 0 when no source is open
+    unsigned volume = 0;     // the dial, 0..100
+    bool operator==(const PlayerState&) const = default;
+};
+
 struct PlayerOptions {
     // The output driver for this run instead of DefaultASIODriverName (the setting is left as it is).
     std::optional<std::string> driverName;
@@ -120,6 +133,15 @@ public:
     unsigned LastLoad() const noexcept { return lastLoad_; }
     bool ScreenSaverFlag() const noexcept { return screenSaverFlag_; }
     std::uint32_t TrackLength(unsigned track) const;
+    PlayerState State() const;
+    // Emits StateChanged when the state differs from what was last announced. The panel calls it after
+    // each batch of messages, key and timer tick; whoever changes the panel's state directly calls it too.
+    void NoteStateChange();
+
+signals:
+    // The panel's state (State()) differs from what it was when this was last emitted. Emitted on the UI
+    // thread once the messages, the key or the timer tick that changed it have been handled.
+    void StateChanged();
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -160,6 +182,7 @@ private:
     void LoadCheck();
     void BatteryCheck();
     bool EnginePlaying() const noexcept { return engine_.Playing() == 1; }
+    void OnTimerTick(int id);
 
     PlayerServices& services_;
     PlayerHost* host_;
@@ -188,6 +211,7 @@ private:
     bool closed_ = false;
     QImage face_;
     int faceScale_ = 0;
+    PlayerState announced_;
 
     std::map<int, QWidget*> controls_;
     std::map<int, QBasicTimer> timers_;

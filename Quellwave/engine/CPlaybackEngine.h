@@ -136,6 +136,8 @@ public:
 
     // State the window reads (any thread; values may change right after).
     std::int32_t Playing() const noexcept { return playing_.load(); }
+    // Play has started the reader and the output has not begun yet (Playing still 0). Any thread.
+    bool StartIsPending() const;
     bool SourceOpen() const noexcept { return sourceOpen_.load(); }
     bool IsCD() const noexcept { return isCD_.load(); }
     std::uint32_t CurrentTrack() const noexcept { return currentTrack_.load(); }
@@ -176,7 +178,6 @@ private:
     bool OpenDsdFile(const std::string& path);
     // Play's last step: honour a pending Pause, or start the reader. Called with stateLock_ held.
     void StartOrHonourPause();
-    bool StartIsPending() const;
     // Nothing plays, starts or drains: the output thread waits for a start.
     bool Idle() const;
     void Post(UINT msg, WPARAM wParam, LPARAM lParam);
