@@ -9,6 +9,7 @@
 #include "HelpFile.h"
 #include "PlayerMessages.h"
 #include "ResourceModules.h"
+#include "SleepInhibitor.h"
 #include "StartupNotice.h"
 
 #include "Platform/DriveTable.h"
@@ -21,6 +22,8 @@ namespace {
 
 class DesktopServices final : public PlayerServices {
 public:
+    explicit DesktopServices(SleepInhibitor* inhibitor) : inhibitor_(inhibitor) {}
+
     void MessageBox(QWidget* owner, unsigned textId, unsigned captionId, UINT style) override {
         const QMessageBox::Icon icon = style == MB_ICONHAND ? QMessageBox::Critical : QMessageBox::Warning;
         QMessageBox box(icon, ResourceString(captionId), ResourceString(textId), QMessageBox::Ok, owner);
@@ -30,7 +33,11 @@ public:
     // execution state instead.
     bool ScreenSaverActive() override { return false; }
     void SetScreenSaverActive(bool) override {}
-    void SetExecutionState(DWORD flags) override { executionState_ = flags; }
+    // The system stays awake through logind's sleep inhibitor, held while the player plays.
+    void SetExecutionState(DWORD flags) override {
+        if (inhibitor_ != nullptr)
+            inhibitor_->SetExecutionState(flags);
+    }
     DWORD TickCount() override { return probe_.TickCount(); }
     platform::SystemProbe& Probe() override { return probe_; }
 
@@ -85,14 +92,14 @@ public:
     void ShowHelp() override { ShowHelpFile(); }
 
 private:
+    SleepInhibitor* inhibitor_;
     platform::LinuxSystemProbe probe_;
-    DWORD executionState_ = ES_CONTINUOUS;
 };
 
 } // namespace
 
-std::unique_ptr<PlayerServices> MakeDesktopServices() {
-    return std::make_unique<DesktopServices>();
+std::unique_ptr<PlayerServices> MakeDesktopServices(SleepInhibitor* inhibitor) {
+    return std::make_unique<DesktopServices>(inhibitor);
 }
 
 } // namespace app

@@ -47,8 +47,11 @@ public:
     virtual void ShowHelp() = 0;
 };
 
+class SleepInhibitor;
+
 // The services of a desktop session: Qt message boxes with the resource strings, the real clock and
-// machine, and the dialogs.
-std::unique_ptr<PlayerServices> MakeDesktopServices();
+// machine, and the dialogs. The execution state goes to inhibitor when there is one (not owned; it must
+// outlive the services).
+std::unique_ptr<PlayerServices> MakeDesktopServices(SleepInhibitor* inhibitor = nullptr);
 
 } // namespace app

@@ -2,7 +2,10 @@
 // "quellwave --check-install" checks the files it loads and ends.
 #include "CPlayerApp.h"
 #include "CommandLine.h"
+#include "DesktopEventSources.h"
 #include "InstallCheck.h"
+#include "MprisService.h"
+#include "SleepInhibitor.h"
 
 #include "Platform/Paths.h"
 #include "Platform/Process.h"
@@ -61,11 +64,22 @@ int main(int argc, char** argv) {
     std::error_code ignored;
     context.startFolder = std::filesystem::current_path(ignored);
 
-    const auto services = app::MakeDesktopServices();
-    app::CPlayerApp player(*services, nullptr);
+    // The desktop around the player: logind (sleep inhibit, suspend and resume), udev (media changes) and
+    // the session bus (MPRIS2). Each is left out where it is not there; the player runs without it.
+    const QDBusConnection logind = app::LogindBus();
+    app::SleepInhibitor inhibitor(logind);
+    app::LogindSleepEvents sleepEvents(logind);
+    app::UdevMediaEvents mediaEvents;
+    SystemEventSources events({&sleepEvents, &mediaEvents});
+
+    const auto services = app::MakeDesktopServices(&inhibitor);
+    app::CPlayerApp player(*services, &events);
     if (!player.Prepare(context))
         return 0;
-    player.CreateMainWindow();
+    app::CBGDialog& window = player.CreateMainWindow();
+    inhibitor.Follow(window.Panel());
+    app::MprisService mpris(window, QDBusConnection::sessionBus());
+    mpris.Start();
     player.Run();
     return 0;
 }
