@@ -64,7 +64,11 @@ public:
     }
     bool ScreenSaverActive() override { return screenSaver; }
     void SetScreenSaverActive(bool active) override { screenSaver = active; }
-    void SetExecutionState(DWORD flags) override { executionState = flags; }
+    void SetExecutionState(DWORD flags) override {
+        executionState = flags;
+        if (onExecutionState)
+            onExecutionState(flags);
+    }
     DWORD TickCount() override {
         // Each look at the clock lets the scripted time of an operation pass.
         const DWORD now = tick;
@@ -111,6 +115,7 @@ public:
     std::vector<Box> boxes;
     bool screenSaver = false;
     DWORD executionState = 0;
+    std::function<void(DWORD)> onExecutionState;
     DWORD tick = 10'000;
     DWORD tickStep = 0;
     ScriptedProbe probe;

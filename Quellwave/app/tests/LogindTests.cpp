@@ -1,0 +1,217 @@
+// The sleep inhibitor and suspend and resume against a stand-in logind on a private bus: the stand-in
+// hands out the write end of a pipe for each Inhibit, as logind hands out a descriptor, and sees by the
+// read end whether the player still holds it.
+#include "AppTestSupport.h"
+#include "PrivateBus.h"
+
+#include "DesktopEventSources.h"
+#include "PlayerMessages.h"
+#include "SleepInhibitor.h"
+
+#include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVirtualObject>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <mutex>
+
+namespace apptest {
+namespace {
+
+using namespace app;
+using Transport = PlayerState::Transport;
+
+constexpr char kPath[] = "/org/freedesktop/login1";
+constexpr char kManager[] = "org.freedesktop.login1.Manager";
+
+class StandInLogind final : public QDBusVirtualObject {
+public:
+    ~StandInLogind() override {
+        for (int fd : readEnds_)
+            ::close(fd);
+    }
+
+    QString introspect(const QString&) const override {
+        return QStringLiteral("<interface name=\"org.freedesktop.login1.Manager\">"
+                              "<method name=\"Inhibit\"><arg type=\"s\" direction=\"in\"/>"
+                              "<arg type=\"s\" direction=\"in\"/><arg type=\"s\" direction=\"in\"/>"
+                              "<arg type=\"s\" direction=\"in\"/><arg type=\"h\" direction=\"out\"/></method>"
+                              "<signal name=\"PrepareForSleep\"><arg type=\"b\"/></signal></interface>");
+    }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.interface() != QLatin1String(kManager) || message.member() != QLatin1String("Inhibit"))
+            return false;
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("pipe")));
+            return true;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            QStringList args;
+            for (const QVariant& arg : message.arguments())
+                args << arg.toString();
+            calls_.push_back(args);
+            readEnds_.push_back(ends[0]);
+        }
+        // The reply carries its own copy of the write end; once the caller closes its copy the read end
+        // hangs up.
+        connection.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(ends[1]))));
+        ::close(ends[1]);
+        return true;
+    }
+
+    // Inhibitors whose descriptor someone still holds.
+    int Held() const {
+        std::lock_guard lock(mutex_);
+        int held = 0;
+        for (int fd : readEnds_) {
+            pollfd p{fd, POLLIN, 0};
+            held += ::poll(&p, 1, 0) == 0;
+        }
+        return held;
+    }
+    std::vector<QStringList> Calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<int> readEnds_;
+    std::vector<QStringList> calls_;
+};
+
+class LogindTest : public PlayerFixture {
+protected:
+    void SetUp() override {
+        if (QString(QW_DBUS_DAEMON).isEmpty())
+            GTEST_SKIP() << "dbus-daemon missing: run scripts/setup";
+        PlayerFixture::SetUp();
+        ASSERT_FALSE(bus_.Address().isEmpty()) << "dbus-daemon did not start";
+        logindSide_ = bus_.Connect(QStringLiteral("standin-logind"));
+        ASSERT_TRUE(logindSide_.registerVirtualObject(QString::fromLatin1(kPath), &standIn_));
+        ASSERT_TRUE(logindSide_.registerService(QStringLiteral("org.freedesktop.login1")));
+        // The player finds "logind" where the environment points it, as the program does.
+        qputenv("QUELLWAVE_LOGIND_BUS", bus_.Address().toUtf8());
+        inhibitor_ = std::make_unique<SleepInhibitor>(LogindBus());
+        sleepEvents_ = std::make_unique<LogindSleepEvents>(LogindBus());
+        services_.onExecutionState = [this](DWORD flags) { inhibitor_->SetExecutionState(flags); };
+    }
+    void TearDown() override {
+        window_.reset();
+        sleepEvents_.reset();
+        inhibitor_.reset();
+        qunsetenv("QUELLWAVE_LOGIND_BUS");
+        QDBusConnection::disconnectFromBus(QStringLiteral("quellwave-logind"));
+        logindSide_.unregisterObject(QString::fromLatin1(kPath));
+        QDBusConnection::disconnectFromBus(QStringLiteral("standin-logind"));
+        PlayerFixture::TearDown();
+    }
+    void StartTracks() {
+        const std::string wav = WriteWav(dir_ / "tone.wav", 20.0);
+        StartFiles({wav, wav});
+        inhibitor_->Follow(Panel());
+        ASSERT_TRUE(sleepEvents_->Start(&Panel()));
+    }
+    // Waits until the player and the stand-in agree that an inhibitor is held (or not).
+    bool HeldIs(bool held) {
+        return Pump(Panel(), [&] { return inhibitor_->Held() == held && standIn_.Held() == (held ? 1 : 0); });
+    }
+    void PrepareForSleep(bool sleeping) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            QString::fromLatin1(kPath), QString::fromLatin1(kManager), QStringLiteral("PrepareForSleep"));
+        signal << sleeping;
+        ASSERT_TRUE(logindSide_.send(signal));
+    }
+
+    PrivateBus bus_;
+    StandInLogind standIn_;
+    QDBusConnection logindSide_{QStringLiteral("unconnected")};
+    std::unique_ptr<SleepInhibitor> inhibitor_;
+    std::unique_ptr<LogindSleepEvents> sleepEvents_;
+};
+
+TEST_F(LogindTest, AnInhibitorIsHeldExactlyWhilePlaying) {
+    StartTracks();
+    EXPECT_TRUE(HeldIs(false));
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        Transport transport;
+        bool held;
+    };
+    const std::vector<Step> steps = {
+        {"play", [&] { Key(Qt::Key_F6); }, Transport::Playing, true},
+        {"next while playing", [&] { Key(Qt::Key_Right, Qt::ControlModifier); }, Transport::Playing, true},
+        {"pause", [&] { Key(Qt::Key_F6); }, Transport::Paused, false},
+        {"resume", [&] { Key(Qt::Key_F6); }, Transport::Playing, true},
+        {"stop", [&] { Key(Qt::Key_F7); }, Transport::Stopped, false},
+        {"play again", [&] { Key(Qt::Key_F6); }, Transport::Playing, true},
+        {"close the window", [&] { Panel().post(WM_CLOSE, 0, 0); }, Transport::Stopped, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        // Playing means the output has begun (a pause before it begins is no pause to the window).
+        EXPECT_TRUE(Pump(Panel(), [&] {
+            return Panel().State().transport == step.transport &&
+                   Playing() == (step.transport == Transport::Playing);
+        }));
+        EXPECT_TRUE(HeldIs(step.held)) << "player " << inhibitor_->Held() << ", stand-in " << standIn_.Held();
+    }
+    // One request per start of playback (a track change while playing keeps the one it has), each as
+    // logind's manual asks for a player's.
+    const std::vector<QStringList> calls = standIn_.Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    for (const QStringList& call : calls)
+        EXPECT_EQ(call, QStringList({"sleep:idle", "Quellwave", "Playing audio", "block"}));
+}
+
+TEST_F(LogindTest, PrepareForSleepStopsAsTheSuspendHandlingDoesAndTheResumedPlayerPlaysOn) {
+    StartTracks();
+    Key(Qt::Key_Right, Qt::ControlModifier);
+    Key(Qt::Key_F6);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing() && Panel().CurrentTrack() == 2; }));
+    ASSERT_TRUE(HeldIs(true));
+
+    PrepareForSleep(true);
+    EXPECT_TRUE(Pump(Panel(), [&] { return Panel().State().transport == Transport::Stopped; }));
+    EXPECT_FALSE(Panel().Started());
+    EXPECT_EQ(Panel().CurrentTrack(), 1u);
+    EXPECT_TRUE(HeldIs(false));
+
+    PrepareForSleep(false);
+    Settle(Panel());
+    EXPECT_EQ(Panel().State().transport, Transport::Stopped);
+    Key(Qt::Key_F6);
+    EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    EXPECT_TRUE(HeldIs(true));
+}
+
+TEST_F(LogindTest, WithoutLogindThePlayerPlaysAndHoldsNothing) {
+    // The name is gone: Inhibit fails, and the player plays on without an inhibitor.
+    ASSERT_TRUE(logindSide_.unregisterService(QStringLiteral("org.freedesktop.login1")));
+    StartTracks();
+    Key(Qt::Key_F6);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    Key(Qt::Key_Right, Qt::ControlModifier);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing() && Panel().CurrentTrack() == 2; }));
+    Settle(Panel());
+    EXPECT_FALSE(inhibitor_->Held());
+    EXPECT_TRUE(standIn_.Calls().empty());
+    // No bus at all.
+    SleepInhibitor offBus{QDBusConnection(QStringLiteral("no-such-connection"))};
+    offBus.SetExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    offBus.SetPlaying(true);
+    EXPECT_FALSE(offBus.Held());
+    LogindSleepEvents offBusEvents{QDBusConnection(QStringLiteral("no-such-connection"))};
+    EXPECT_FALSE(offBusEvents.Start(&Panel()));
+}
+
+} // namespace
+} // namespace apptest

@@ -1,0 +1,244 @@
+// The player on a private session bus as an MPRIS2 player, driven by a real client (playerctl) against the
+// real main window playing generated WAV files to the null output, and a virtual disc for disc mode.
+#include "AppTestSupport.h"
+#include "PrivateBus.h"
+
+#include "CDialCtrl.h"
+#include "MprisService.h"
+#include "PlayerMessages.h"
+
+#include "Platform/DriveTable.h"
+
+#include <QDBusObjectPath>
+#include <QUrl>
+
+#include <fstream>
+
+namespace apptest {
+namespace {
+
+using namespace app;
+
+constexpr char kSettingsKey[] = "Software\\Orva Corporation\\Quellwave\\Settings";
+using Transport = PlayerState::Transport;
+
+class MprisTest : public PlayerFixture {
+protected:
+    void SetUp() override {
+        if (QString(QW_DBUS_DAEMON).isEmpty() || QString(QW_PLAYERCTL).isEmpty())
+            GTEST_SKIP() << "dbus-daemon or playerctl missing: run scripts/setup";
+        PlayerFixture::SetUp();
+        ASSERT_FALSE(bus_.Address().isEmpty()) << "dbus-daemon did not start";
+    }
+    void TearDown() override {
+        mpris_.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("mpris-player"));
+        PlayerFixture::TearDown();
+    }
+    // Three tracks of files named one.wav, two.wav, three.wav.
+    void StartTracks() {
+        std::vector<std::string> files;
+        for (const char* name : {"one.wav", "two.wav", "three.wav"})
+            files.push_back(WriteWav(dir_ / name, 20.0));
+        StartFiles(files);
+        ASSERT_EQ(Panel().TrackCount(), 3u);
+        StartService();
+    }
+    void StartService() {
+        mpris_ = std::make_unique<MprisService>(*window_, bus_.Connect(QStringLiteral("mpris-player")));
+        ASSERT_TRUE(mpris_->Start());
+    }
+    ClientRun Playerctl(const QStringList& args) {
+        return RunClient(bus_, QStringLiteral(QW_PLAYERCTL),
+                         QStringList{QStringLiteral("-p"), QStringLiteral("quellwave")} + args,
+                         [this] { Settle(Panel()); });
+    }
+    QString Ask(const QStringList& args) {
+        const ClientRun run = Playerctl(args);
+        EXPECT_EQ(run.exitCode, 0) << args.join(' ').toStdString() << ": " << run.err.toStdString();
+        return run.out;
+    }
+
+    PrivateBus bus_;
+    std::unique_ptr<MprisService> mpris_;
+};
+
+TEST_F(MprisTest, PlayerctlCommandsActOnTheWindowAndItsStatusFollows) {
+    StartTracks();
+    EXPECT_EQ(Ask({"status"}), "Stopped");
+    struct Step {
+        const char* command;
+        Transport transport;
+        unsigned track;
+        const char* status;
+    };
+    const std::vector<Step> steps = {
+        {"play-pause", Transport::Playing, 1, "Playing"},
+        {"next", Transport::Playing, 2, "Playing"},
+        {"next", Transport::Playing, 3, "Playing"},
+        // Within the first three seconds of a track, previous goes to the track before.
+        {"previous", Transport::Playing, 2, "Playing"},
+        {"play-pause", Transport::Paused, 2, "Paused"},
+        {"pause", Transport::Paused, 2, "Paused"}, // stays paused (the pause key would resume)
+        {"play", Transport::Playing, 2, "Playing"},
+        {"play", Transport::Playing, 2, "Playing"}, // already playing: nothing
+        {"stop", Transport::Stopped, 1, "Stopped"},
+        {"pause", Transport::Stopped, 1, "Stopped"}, // nothing to pause
+        {"play", Transport::Playing, 1, "Playing"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.command);
+        Ask({step.command});
+        EXPECT_TRUE(Pump(Panel(), [&] {
+            // Playing means the output has begun (a pause before it begins is no pause to the window).
+            const PlayerState state = Panel().State();
+            return state.transport == step.transport && state.track == step.track &&
+                   Playing() == (step.transport == Transport::Playing);
+        }));
+        EXPECT_EQ(Ask({"status"}), step.status);
+    }
+}
+
+TEST_F(MprisTest, MetadataNamesTheCurrentFileWithItsLengthAndPlace) {
+    StartTracks();
+    const QStringList format = {
+        "metadata", "--format",
+        "{{mpris:trackid}}|{{xesam:trackNumber}}|{{xesam:title}}|{{xesam:url}}|{{mpris:length}}"};
+    const QString url = QUrl::fromLocalFile(QString::fromStdString((dir_ / "two.wav").string())).toString();
+    Ask({"next"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().CurrentTrack() == 2; }));
+    const QStringList fields = Ask(format).split('|');
+    ASSERT_EQ(fields.size(), 5) << fields.join('|').toStdString();
+    // An object path, which the client prints quoted.
+    EXPECT_EQ(fields[0], "'/org/quellwave/track/2'");
+    EXPECT_EQ(fields[1], "2");
+    EXPECT_EQ(fields[2], "two.wav");
+    EXPECT_EQ(fields[3], url);
+    // The 20-second file in microseconds, as the window measured it.
+    EXPECT_EQ(fields[4].toLongLong(), static_cast<qlonglong>(Panel().TrackLength(2)) * 1000);
+    EXPECT_NEAR(fields[4].toDouble(), 20e6, 0.05e6);
+}
+
+TEST_F(MprisTest, VolumeMapsToTheDialBothWays) {
+    StartTracks();
+    struct Case {
+        const char* set;
+        unsigned dial;
+    };
+    const std::vector<Case> cases = {{"0.5", 50}, {"0.0", 0}, {"1.0", 100}, {"0.333", 33}, {"1.7", 100}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.set);
+        Ask({"volume", c.set});
+        EXPECT_TRUE(Pump(Panel(), [&] { return Panel().Dial()->GetValue() == c.dial; }));
+        float level = -1.0f;
+        Panel().Engine().GetLevel(&level);
+        EXPECT_NEAR(level, c.dial / 100.0f, 0.006f);
+        EXPECT_NEAR(Ask({"volume"}).toDouble(), c.dial / 100.0, 1e-6);
+    }
+    // The window's own volume keys show on the bus.
+    Ask({"volume", "0.5"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().Dial()->GetValue() == 50; }));
+    Key(Qt::Key_F10);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().Dial()->GetValue() == 51; }));
+    EXPECT_NEAR(Ask({"volume"}).toDouble(), 0.51, 1e-6);
+}
+
+TEST_F(MprisTest, ChangesMadeAtTheWindowReachAFollowingClient) {
+    StartTracks();
+    QProcess follower;
+    follower.setProcessEnvironment(bus_.ClientEnvironment());
+    follower.start(QStringLiteral(QW_PLAYERCTL), {"-p", "quellwave", "--follow", "metadata", "--format",
+                                                  "{{status}} {{xesam:trackNumber}}"});
+    ASSERT_TRUE(follower.waitForStarted(10000));
+    QStringList lines;
+    const auto sees = [&](const QString& line) {
+        return Pump(Panel(), [&] {
+            follower.waitForReadyRead(1);
+            while (follower.canReadLine())
+                lines << QString::fromUtf8(follower.readLine()).trimmed();
+            return lines.contains(line);
+        });
+    };
+    // The follower prints the state it finds, then every change it is told of.
+    EXPECT_TRUE(sees("Stopped 1"));
+    Key(Qt::Key_F6); // the window's play key
+    EXPECT_TRUE(sees("Playing 1"));
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    Key(Qt::Key_Right, Qt::ControlModifier); // its next key
+    EXPECT_TRUE(sees("Playing 2"));
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    Key(Qt::Key_F6);
+    EXPECT_TRUE(sees("Paused 2"));
+    Key(Qt::Key_F7);
+    EXPECT_TRUE(sees("Stopped 1"));
+    follower.kill();
+    follower.waitForFinished(5000);
+}
+
+TEST_F(MprisTest, TheCapabilitiesTellWhetherThereIsAnythingToPlay) {
+    StartFiles({(dir_ / "missing.wav").string()});
+    ASSERT_EQ(Panel().TrackCount(), 0u);
+    StartService();
+    EXPECT_FALSE(mpris_->CanPlay());
+    EXPECT_FALSE(mpris_->CanPause());
+    EXPECT_FALSE(mpris_->CanGoNext());
+    EXPECT_FALSE(mpris_->CanGoPrevious());
+    EXPECT_EQ(mpris_->Metadata().value("mpris:trackid").value<QDBusObjectPath>().path(),
+              "/org/mpris/MediaPlayer2/TrackList/NoTrack");
+    EXPECT_EQ(Ask({"status"}), "Stopped");
+    // The client believes the player: it does not even ask.
+    const ClientRun play = Playerctl({"play"});
+    EXPECT_NE(play.exitCode, 0);
+    Settle(Panel());
+    EXPECT_EQ(Panel().State().transport, Transport::Stopped);
+
+    // Files that open make all of it possible, and the client then plays.
+    const std::string wav = WriteWav(dir_ / "one.wav", 5.0);
+    window_->Panel().EnterFileMode(TrackList{wav});
+    Settle(Panel());
+    ASSERT_EQ(Panel().TrackCount(), 1u);
+    EXPECT_TRUE(mpris_->CanPlay());
+    EXPECT_TRUE(mpris_->CanGoNext());
+    Ask({"play"});
+    EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+}
+
+TEST_F(MprisTest, ADiscsTrackIsCalledByItsNumberAndHasNoAddress) {
+    // A virtual disc of two 3-second tracks in drive V.
+    const std::filesystem::path cue = dir_.path / "disc.cue";
+    std::vector<char> bin(2 * 3 * 75 * 2352, 0);
+    std::ofstream(dir_.path / "disc.bin", std::ios::binary)
+        .write(bin.data(), static_cast<std::streamsize>(bin.size()));
+    std::ofstream(cue) << "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                          "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n";
+    SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "V", "image:" + cue.string());
+    SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultMode", 0);
+    SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
+    StartWindow();
+    ASSERT_TRUE(Panel().DiscMode());
+    ASSERT_EQ(Panel().TrackCount(), 2u);
+    StartService();
+    Ask({"next"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().CurrentTrack() == 2; }));
+    EXPECT_EQ(Ask({"metadata", "xesam:title"}), "Track 2");
+    EXPECT_EQ(Ask({"metadata", "mpris:length"}).toLongLong(), 3'000'000);
+    const ClientRun url = Playerctl({"metadata", "xesam:url"});
+    EXPECT_TRUE(url.out.isEmpty()) << url.out.toStdString();
+}
+
+TEST_F(MprisTest, WithoutABusOrItsNameThePlayerRunsWithoutTheService) {
+    StartFiles({WriteWav(dir_ / "one.wav", 5.0)});
+    MprisService offBus(*window_, QDBusConnection(QStringLiteral("no-such-connection")));
+    EXPECT_FALSE(offBus.Start());
+    // Another player holds the name already.
+    QDBusConnection other = bus_.Connect(QStringLiteral("mpris-other"));
+    ASSERT_TRUE(other.registerService(QString::fromLatin1(MprisService::kServiceName)));
+    MprisService second(*window_, bus_.Connect(QStringLiteral("mpris-player")));
+    EXPECT_FALSE(second.Start());
+    QDBusConnection::disconnectFromBus(QStringLiteral("mpris-other"));
+    Key(Qt::Key_F6);
+    EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+}
+
+} // namespace
+} // namespace apptest
