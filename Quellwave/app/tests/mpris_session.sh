@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The program itself on a session bus of its own (run under dbus-run-session): started with two WAV files
+# on the offscreen platform, it answers playerctl as an MPRIS2 player - play-pause, next, previous,
+# metadata, volume, stop, status - and ends when asked to quit over the bus.
+# Usage: dbus-run-session -- mpris_session.sh PROGRAM
+set -euo pipefail
+program=$1
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export QT_QPA_PLATFORM=offscreen
+work=$(mktemp -d)
+pid=""
+trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+export QUELLWAVE_REGISTRY_DIR="$work/registry" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work"
+mkdir -p "$QUELLWAVE_REGISTRY_DIR"
+cat > "$QUELLWAVE_REGISTRY_DIR/user.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Orva Corporation\Quellwave\Settings]
+"NoDispNext"=dword:00000001
+REG
+# Two 10-second tones.
+/usr/bin/python3 - "$work" <<'PY'
+import math, struct, sys, wave
+for name, freq in (("first.wav", 440.0), ("second.wav", 1000.0)):
+    with wave.open(f"{sys.argv[1]}/{name}", "wb") as w:
+        w.setnchannels(2); w.setsampwidth(2); w.setframerate(44100)
+        one = b"".join(struct.pack("<hh", s, s) for s in
+                       (int(0.3 * 32767 * math.sin(2 * math.pi * freq * n / 44100)) for n in range(44100)))
+        w.writeframes(one * 10)
+PY
+cd "$work"
+"$program" --driver null first.wav second.wav &
+pid=$!
+
+pc() { playerctl -p quellwave "$@"; }
+# Waits up to 10 s until `pc ARGS` prints the expected text.
+expect() {
+    local want=$1; shift
+    local got=""
+    for _ in $(seq 200); do
+        got=$(pc "$@" 2>/dev/null || true)
+        [ "$got" = "$want" ] && return 0
+        sleep 0.05
+    done
+    echo "playerctl $*: '$got', expected '$want'"
+    exit 1
+}
+
+expect Stopped status
+pc play-pause
+expect Playing status
+expect "1 first.wav" metadata --format '{{xesam:trackNumber}} {{xesam:title}}'
+pc next
+expect "2 second.wav" metadata --format '{{xesam:trackNumber}} {{xesam:title}}'
+expect "file://$work/second.wav" metadata xesam:url
+expect Playing status
+pc previous
+expect "1 first.wav" metadata --format '{{xesam:trackNumber}} {{xesam:title}}'
+pc volume 0.5
+expect 0.500000 volume
+# The window takes a pause only once the output has begun (a pause pressed in the moment between play and
+# the first sound is not one, for its own keys as for the bus): give the restarted track that moment.
+sleep 1
+pc play-pause
+expect Paused status
+pc stop
+expect Stopped status
+echo "playerctl drove the player: play-pause, next, previous, metadata, volume, stop"
+
+# Quit: the window fades out and the program ends by itself.
+dbus-send --session --type=method_call --dest=org.mpris.MediaPlayer2.quellwave /org/mpris/MediaPlayer2 \
+    org.mpris.MediaPlayer2.Quit
+for _ in $(seq 200); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+done
+if kill -0 "$pid" 2>/dev/null; then
+    echo "still running after Quit"
+    exit 1
+fi
+status=0
+wait "$pid" || status=$?
+pid=""
+[ "$status" = 0 ] || { echo "ended with $status"; exit 1; }
+echo "ended on Quit"
