@@ -49,9 +49,10 @@ protected:
         ASSERT_TRUE(mpris_->Start());
     }
     ClientRun Playerctl(const QStringList& args) {
-        return RunClient(bus_, QStringLiteral(QW_PLAYERCTL),
-                         QStringList{QStringLiteral("-p"), QStringLiteral("quellwave")} + args,
-                         [this] { Settle(Panel()); });
+        std::vector<std::string> argv = {"-p", "quellwave"};
+        for (const QString& arg : args)
+            argv.push_back(arg.toStdString());
+        return RunClient(bus_, QW_PLAYERCTL, argv, [this] { Settle(Panel()); });
     }
     QString Ask(const QStringList& args) {
         const ClientRun run = Playerctl(args);
@@ -145,18 +146,20 @@ TEST_F(MprisTest, VolumeMapsToTheDialBothWays) {
 
 TEST_F(MprisTest, ChangesMadeAtTheWindowReachAFollowingClient) {
     StartTracks();
-    QProcess follower;
-    follower.setProcessEnvironment(bus_.ClientEnvironment());
-    follower.start(QStringLiteral(QW_PLAYERCTL), {"-p", "quellwave", "--follow", "metadata", "--format",
-                                                  "{{status}} {{xesam:trackNumber}}"});
-    ASSERT_TRUE(follower.waitForStarted(10000));
-    QStringList lines;
-    const auto sees = [&](const QString& line) {
+    ChildProcess follower;
+    ASSERT_TRUE(follower.Start({QW_PLAYERCTL, "-p", "quellwave", "--follow", "metadata", "--format",
+                                "{{status}} {{xesam:trackNumber}}"},
+                               {bus_.SessionEnv()}));
+    // Each line is looked for after the one seen before it, so a state seen earlier does not count again.
+    std::size_t seen = 0;
+    const auto sees = [&](const std::string& line) {
         return Pump(Panel(), [&] {
-            follower.waitForReadyRead(1);
-            while (follower.canReadLine())
-                lines << QString::fromUtf8(follower.readLine()).trimmed();
-            return lines.contains(line);
+            follower.Read(1);
+            const std::size_t at = follower.out.find(line + "\n", seen);
+            if (at == std::string::npos)
+                return false;
+            seen = at + line.size() + 1;
+            return true;
         });
     };
     // The follower prints the state it finds, then every change it is told of.
@@ -171,8 +174,7 @@ TEST_F(MprisTest, ChangesMadeAtTheWindowReachAFollowingClient) {
     EXPECT_TRUE(sees("Paused 2"));
     Key(Qt::Key_F7);
     EXPECT_TRUE(sees("Stopped 1"));
-    follower.kill();
-    follower.waitForFinished(5000);
+    follower.Kill();
 }
 
 TEST_F(MprisTest, TheCapabilitiesTellWhetherThereIsAnythingToPlay) {
