@@ -1,6 +1,5 @@
 // The sleep inhibitor and suspend and resume against a stand-in logind on a private bus: the stand-in
-// hands out the write end of a pipe for each Inhibit, as logind hands out a descriptor, and sees by the
-// read end whether the player still holds it.
+// hands out a descriptor for each Inhibit, as logind does, and counts the descriptors still open.
 #include "AppTestSupport.h"
 #include "PrivateBus.h"
 
@@ -8,14 +7,15 @@
 #include "PlayerMessages.h"
 #include "SleepInhibitor.h"
 
+#include "Platform/FileIo.h"
+#include "Platform/Process.h"
+
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVirtualObject>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <filesystem>
 #include <mutex>
 
 namespace apptest {
@@ -27,11 +27,13 @@ using Transport = PlayerState::Transport;
 constexpr char kPath[] = "/org/freedesktop/login1";
 constexpr char kManager[] = "org.freedesktop.login1.Manager";
 
+// Hands out, for each Inhibit, a descriptor of a file of its own (inhibitor-N in its folder) and keeps none
+// itself; an inhibitor is held while some descriptor of this process still refers to its file. The player
+// runs in this process, so the descriptors it holds are among those.
 class StandInLogind final : public QDBusVirtualObject {
 public:
-    ~StandInLogind() override {
-        for (int fd : readEnds_)
-            ::close(fd);
+    explicit StandInLogind(std::filesystem::path folder) : folder_(std::move(folder)) {
+        std::filesystem::create_directories(folder_);
     }
 
     QString introspect(const QString&) const override {
@@ -45,34 +47,42 @@ public:
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.interface() != QLatin1String(kManager) || message.member() != QLatin1String("Inhibit"))
             return false;
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0) {
-            connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("pipe")));
-            return true;
-        }
+        std::filesystem::path file;
         {
             std::lock_guard lock(mutex_);
             QStringList args;
             for (const QVariant& arg : message.arguments())
                 args << arg.toString();
             calls_.push_back(args);
-            readEnds_.push_back(ends[0]);
+            file = folder_ / ("inhibitor-" + std::to_string(calls_.size()));
+            files_.push_back(file);
         }
-        // The reply carries its own copy of the write end; once the caller closes its copy the read end
-        // hangs up.
-        connection.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(ends[1]))));
-        ::close(ends[1]);
+        const int fd = platform::CreateFileForWriting(file.c_str(), false);
+        if (fd < 0) {
+            connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("no file")));
+            return true;
+        }
+        // The reply carries a copy of the descriptor; this one is closed at once.
+        connection.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(fd))));
+        platform::CloseFile(fd);
         return true;
     }
 
-    // Inhibitors whose descriptor someone still holds.
+    // Inhibitors whose file some descriptor of this process still refers to.
     int Held() const {
-        std::lock_guard lock(mutex_);
-        int held = 0;
-        for (int fd : readEnds_) {
-            pollfd p{fd, POLLIN, 0};
-            held += ::poll(&p, 1, 0) == 0;
+        std::vector<std::filesystem::path> files;
+        {
+            std::lock_guard lock(mutex_);
+            files = files_;
         }
+        std::vector<std::filesystem::path> open;
+        std::error_code error;
+        const auto fds = platform::ProcessInfoFolder(platform::ProcessId()) / "fd";
+        for (const auto& entry : std::filesystem::directory_iterator(fds, error))
+            open.push_back(std::filesystem::read_symlink(entry.path(), error));
+        int held = 0;
+        for (const auto& file : files)
+            held += std::find(open.begin(), open.end(), file) != open.end();
         return held;
     }
     std::vector<QStringList> Calls() const {
@@ -81,8 +91,9 @@ public:
     }
 
 private:
+    const std::filesystem::path folder_;
     mutable std::mutex mutex_;
-    std::vector<int> readEnds_;
+    std::vector<std::filesystem::path> files_;
     std::vector<QStringList> calls_;
 };
 
@@ -129,8 +140,8 @@ protected:
         ASSERT_TRUE(logindSide_.send(signal));
     }
 
-    PrivateBus bus_;
-    StandInLogind standIn_;
+    PrivateBus bus_{dir_.path};
+    StandInLogind standIn_{dir_.path / "logind"};
     QDBusConnection logindSide_{QStringLiteral("unconnected")};
     std::unique_ptr<SleepInhibitor> inhibitor_;
     std::unique_ptr<LogindSleepEvents> sleepEvents_;

@@ -60,7 +60,7 @@ protected:
         return run.out;
     }
 
-    PrivateBus bus_;
+    PrivateBus bus_{dir_.path};
     std::unique_ptr<MprisService> mpris_;
 };
 
@@ -146,16 +146,16 @@ TEST_F(MprisTest, VolumeMapsToTheDialBothWays) {
 
 TEST_F(MprisTest, ChangesMadeAtTheWindowReachAFollowingClient) {
     StartTracks();
-    ChildProcess follower;
-    ASSERT_TRUE(follower.Start({QW_PLAYERCTL, "-p", "quellwave", "--follow", "metadata", "--format",
-                                "{{status}} {{xesam:trackNumber}}"},
-                               {bus_.SessionEnv()}));
+    BusClient follower(
+        bus_, QW_PLAYERCTL,
+        {"-p", "quellwave", "--follow", "metadata", "--format", "{{status}} {{xesam:trackNumber}}"});
+    ASSERT_TRUE(follower.Started());
     // Each line is looked for after the one seen before it, so a state seen earlier does not count again.
     std::size_t seen = 0;
     const auto sees = [&](const std::string& line) {
         return Pump(Panel(), [&] {
-            follower.Read(1);
-            const std::size_t at = follower.out.find(line + "\n", seen);
+            const std::string out = follower.Out();
+            const std::size_t at = out.find(line + "\n", seen);
             if (at == std::string::npos)
                 return false;
             seen = at + line.size() + 1;
@@ -174,7 +174,7 @@ TEST_F(MprisTest, ChangesMadeAtTheWindowReachAFollowingClient) {
     EXPECT_TRUE(sees("Paused 2"));
     Key(Qt::Key_F7);
     EXPECT_TRUE(sees("Stopped 1"));
-    follower.Kill();
+    follower.Stop();
 }
 
 TEST_F(MprisTest, TheCapabilitiesTellWhetherThereIsAnythingToPlay) {
