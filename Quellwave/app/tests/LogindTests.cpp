@@ -101,7 +101,7 @@ class LogindTest : public PlayerFixture {
 protected:
     void SetUp() override {
         if (QString(QW_DBUS_DAEMON).isEmpty())
-            GTEST_SKIP() << "dbus-daemon missing: run scripts/setup";
+            FAIL() << "dbus-daemon missing: run scripts/setup";
         PlayerFixture::SetUp();
         ASSERT_FALSE(bus_.Address().isEmpty()) << "dbus-daemon did not start";
         logindSide_ = bus_.Connect(QStringLiteral("standin-logind"));

@@ -26,7 +26,7 @@ class MprisTest : public PlayerFixture {
 protected:
     void SetUp() override {
         if (QString(QW_DBUS_DAEMON).isEmpty() || QString(QW_PLAYERCTL).isEmpty())
-            GTEST_SKIP() << "dbus-daemon or playerctl missing: run scripts/setup";
+            FAIL() << "dbus-daemon or playerctl missing: run scripts/setup";
         PlayerFixture::SetUp();
         ASSERT_FALSE(bus_.Address().isEmpty()) << "dbus-daemon did not start";
     }
