@@ -5,29 +5,9 @@
 # Usage: dbus-run-session -- mpris_session.sh PROGRAM
 set -euo pipefail
 program=$1
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export QT_QPA_PLATFORM=offscreen
-work=$(mktemp -d)
-pid=""
-trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
-export QUELLWAVE_REGISTRY_DIR="$work/registry" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work"
-mkdir -p "$QUELLWAVE_REGISTRY_DIR"
-cat > "$QUELLWAVE_REGISTRY_DIR/user.reg" <<'REG'
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\Software\Orva Corporation\Quellwave\Settings]
-"NoDispNext"=dword:00000001
-REG
-# Two 10-second tones.
-/usr/bin/python3 - "$work" <<'PY'
-import math, struct, sys, wave
-for name, freq in (("first.wav", 440.0), ("second.wav", 1000.0)):
-    with wave.open(f"{sys.argv[1]}/{name}", "wb") as w:
-        w.setnchannels(2); w.setsampwidth(2); w.setframerate(44100)
-        one = b"".join(struct.pack("<hh", s, s) for s in
-                       (int(0.3 * 32767 * math.sin(2 * math.pi * freq * n / 44100)) for n in range(44100)))
-        w.writeframes(one * 10)
-PY
+source "$(dirname "$0")/program_sandbox.sh"
+make_tones 10 first.wav:440 second.wav:1000
 cd "$work"
 "$program" --driver null first.wav second.wav &
 pid=$!

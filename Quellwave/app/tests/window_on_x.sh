@@ -4,30 +4,9 @@
 # Usage: window_on_x.sh PROGRAM   (run under xvfb-run -s "-screen 0 1280x1024x24")
 set -euo pipefail
 program=$1
-# Under the address sanitizer: what the system's D-Bus library keeps is not ours to report.
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-work=$(mktemp -d)
-trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-export QUELLWAVE_REGISTRY_DIR="$work/registry" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work"
-mkdir -p "$QUELLWAVE_REGISTRY_DIR"
-cat > "$QUELLWAVE_REGISTRY_DIR/user.reg" <<'REG'
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\Software\Orva Corporation\Quellwave\Settings]
-"NoDispNext"=dword:00000001
-REG
+source "$(dirname "$0")/program_sandbox.sh"
 # Two 1.5-second tones, 440 Hz and 1 kHz.
-/usr/bin/python3 - "$work" <<'PY'
-import math, struct, sys, wave
-for name, freq in (("a.wav", 440.0), ("b.wav", 1000.0)):
-    with wave.open(f"{sys.argv[1]}/{name}", "wb") as w:
-        w.setnchannels(2); w.setsampwidth(2); w.setframerate(44100)
-        frames = bytearray()
-        for n in range(int(1.5 * 44100)):
-            s = int(0.3 * 32767 * math.sin(2 * math.pi * freq * n / 44100))
-            frames += struct.pack("<hh", s, s)
-        w.writeframes(bytes(frames))
-PY
+make_tones 1.5 a.wav:440 b.wav:1000
 cd "$work"
 start=$(date +%s%N)
 "$program" --driver "dsf:$work/out.dsf" a.wav b.wav &

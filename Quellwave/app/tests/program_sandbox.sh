@@ -1,0 +1,31 @@
+# Sourced by the scripts that run the program itself: a scratch folder that holds the program's settings
+# (the start-up notice already dismissed), play list and instance socket, removed on exit, and generated
+# stereo tones to play. Defines `work`, and `pid` for the program the script starts (killed on exit).
+# Under the address sanitizer: what the system's D-Bus library keeps is not ours to report.
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+work=$(mktemp -d)
+pid=""
+trap 'if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
+export QUELLWAVE_REGISTRY_DIR="$work/registry" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work"
+mkdir -p "$QUELLWAVE_REGISTRY_DIR"
+cat > "$QUELLWAVE_REGISTRY_DIR/user.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Orva Corporation\Quellwave\Settings]
+"NoDispNext"=dword:00000001
+REG
+
+# make_tones SECONDS NAME:HZ ...: 16-bit 44.1 kHz stereo sine tones at -10 dBFS in $work.
+make_tones() {
+    /usr/bin/python3 - "$work" "$@" <<'PY'
+import math, struct, sys, wave
+folder, seconds = sys.argv[1], float(sys.argv[2])
+for spec in sys.argv[3:]:
+    name, freq = spec.split(":")
+    with wave.open(f"{folder}/{name}", "wb") as w:
+        w.setnchannels(2); w.setsampwidth(2); w.setframerate(44100)
+        w.writeframes(b"".join(struct.pack("<hh", s, s) for s in
+                               (int(0.3 * 32767 * math.sin(2 * math.pi * float(freq) * n / 44100))
+                                for n in range(int(seconds * 44100)))))
+PY
+}
