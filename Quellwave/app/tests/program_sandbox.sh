@@ -20,8 +20,8 @@ make_tones() {
     /usr/bin/python3 - "$work" "$@" <<'PY'
 import math, struct, sys, wave
 folder, seconds = sys.argv[1], float(sys.argv[2])
-for spec in sys.argv[3:]:
-    name, freq = spec.split(":")
+for tone in sys.argv[3:]:
+    name, freq = tone.split(":")
     with wave.open(f"{folder}/{name}", "wb") as w:
         w.setnchannels(2); w.setsampwidth(2); w.setframerate(44100)
         w.writeframes(b"".join(struct.pack("<hh", s, s) for s in
