@@ -181,7 +181,9 @@ private:
     void KillTimer(int id);
     void LoadCheck();
     void BatteryCheck();
-    bool EnginePlaying() const noexcept { return engine_.Playing() == 1; }
+    // Playing, or a Play accepted whose first sound has not reached the output yet: the reader is at work
+    // then too, so a pause, a track change or a close must stop it before the source changes under it.
+    bool EnginePlaying() const noexcept { return engine_.Playing() == 1 || engine_.StartIsPending(); }
     void OnTimerTick(int id);
 
     PlayerServices& services_;
