@@ -52,6 +52,50 @@ std::size_t MessageQueue::Size() const {
     return queue_.size();
 }
 
+MessageRing::MessageRing(std::size_t capacity) : capacity_(capacity), slots_(new Message[capacity]) {}
+
+bool MessageRing::post(UINT msg, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard lock(mutex_);
+    if (size_ == capacity_) {
+        return false;
+    }
+    slots_[(head_ + size_) % capacity_] = Message{msg, wParam, lParam};
+    ++size_;
+    return true;
+}
+
+std::optional<Message> MessageRing::TryGet() {
+    std::lock_guard lock(mutex_);
+    if (size_ == 0) {
+        return std::nullopt;
+    }
+    const Message message = slots_[head_];
+    head_ = (head_ + 1) % capacity_;
+    --size_;
+    return message;
+}
+
+std::vector<Message> MessageRing::Take(UINT msg) {
+    std::vector<Message> taken;
+    std::lock_guard lock(mutex_);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < size_; ++i) {
+        const Message message = slots_[(head_ + i) % capacity_];
+        if (message.msg == msg) {
+            taken.push_back(message);
+        } else {
+            slots_[(head_ + kept++) % capacity_] = message;
+        }
+    }
+    size_ = kept;
+    return taken;
+}
+
+std::size_t MessageRing::Size() const {
+    std::lock_guard lock(mutex_);
+    return size_;
+}
+
 namespace {
 
 constexpr UINT kFirstRegisteredMessage = 0xC000;

@@ -49,6 +49,34 @@ TEST(MessageQueueTest, ConcurrentPostersKeepTheirOwnOrder) {
 }
 
 // Names are process-wide; each test uses its own so that the order of tests does not matter.
+// The ring refuses what does not fit, keeps its order across the wrap at the end of its slots, and taking
+// one kind out leaves the others where they were.
+TEST(MessageRingTest, FixedCapacityKeepsOrderAcrossTheWrapAndWhatIsTaken) {
+    MessageRing ring(4);
+    EXPECT_EQ(ring.Capacity(), 4u);
+    // Move the start to the last slot so that what follows wraps.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(ring.post(1, 0, 0));
+        ASSERT_TRUE(ring.TryGet().has_value());
+    }
+    const std::vector<Message> posted = {{10, 1, -1}, {20, 2, -2}, {10, 3, -3}, {30, 4, -4}};
+    for (const Message& m : posted) {
+        EXPECT_TRUE(ring.post(m.msg, m.wParam, m.lParam));
+    }
+    EXPECT_FALSE(ring.post(40, 5, -5)) << "a full ring must refuse";
+    EXPECT_EQ(ring.Size(), 4u);
+
+    EXPECT_EQ(ring.Take(10), (std::vector<Message>{posted[0], posted[2]}));
+    EXPECT_TRUE(ring.Take(99).empty());
+    EXPECT_TRUE(ring.post(50, 6, -6)) << "what was taken frees its slots";
+    std::vector<Message> rest;
+    while (const std::optional<Message> m = ring.TryGet()) {
+        rest.push_back(*m);
+    }
+    EXPECT_EQ(rest, (std::vector<Message>{posted[1], posted[3], {50, 6, -6}}));
+    EXPECT_EQ(ring.Size(), 0u);
+}
+
 TEST(RegisterMessageNameTest, SameNameInAnyAsciiCaseGivesTheSameId) {
     const UINT id = RegisterMessageName("QwTestPlaySelectedTrack");
     EXPECT_GE(id, 0xC000u);

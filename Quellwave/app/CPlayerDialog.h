@@ -8,6 +8,10 @@
 // controls, the event sources and the panel itself post, and the UI thread dispatches them in the order
 // they were posted. Posting never allocates and never blocks, so the engine's output thread may post.
 // Every other member runs on the UI thread.
+//
+// Its start, close, commands and message handlers are in CPlayerDialog.cpp, the two modes in
+// CPlayerDialogModes.cpp, the keys and the mouse in CPlayerDialogKeys.cpp, the timers and fades in
+// CPlayerDialogTimers.cpp; the controls and their places in PlayerControls.
 #pragma once
 
 #include "CPlaybackEngine.h"
@@ -25,7 +29,6 @@
 
 #include <array>
 #include <map>
-#include <mutex>
 #include <optional>
 
 class CDialCtrl;
@@ -151,8 +154,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct ControlSpec;
-    void SetUpControls();
     void OnCommand(unsigned id);
     void OnPlaySelectedTrack(WPARAM track);
     void OnDriverError();
@@ -172,9 +173,10 @@ private:
     // Processes the position messages already posted, leaving the others queued in order: what a pause
     // shows must include every position the engine reported before it halted.
     void DrainPositions();
-    // Takes every queued message of this kind out of the queue.
-    void RemoveQueued(UINT msg);
     void LoadTrackLengths();
+    // File mode with list: shows the file-mode controls and has the engine open list (the panel's own list
+    // or one LoadTrackList hands over); when it opens, PlayList.txt is written and the lengths are read.
+    void OpenFileList(const TrackList& list);
     void ShowStoppedDisplay();
     void ShowButton(int id, bool show);
     void StartTimer(int id, int periodMs);
@@ -220,10 +222,7 @@ private:
 
     // The posted-message queue: a fixed ring so that posting never allocates, and an event descriptor the
     // notifier watches to wake the UI thread.
-    mutable std::mutex queueLock_;
-    std::array<platform::Message, kQueueCapacity> queue_{};
-    std::size_t queueHead_ = 0;
-    std::size_t queueSize_ = 0;
+    platform::MessageRing queue_{kQueueCapacity};
     platform::WakeSignal wake_;
     QSocketNotifier* notifier_ = nullptr;
 };

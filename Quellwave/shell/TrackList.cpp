@@ -101,46 +101,46 @@ void SortTrackList(TrackList* list) {
     *list = std::move(sorted);
 }
 
-bool LoadTrackList(TrackList* list, TrackListWindow& window, bool rfMode) {
-    SortTrackList(list);
-    if (list->size() > kMaxTracks) {
+TrackList LoadTrackList(TrackList list, TrackListWindow& window, bool rfMode) {
+    SortTrackList(&list);
+    if (list.size() > kMaxTracks) {
         window.ShowMessage(kStringTooManyFiles);
-        list->resize(kMaxTracks);
+        list.resize(kMaxTracks);
     }
-    const bool playable = std::any_of(list->begin(), list->end(),
+    const bool playable = std::any_of(list.begin(), list.end(),
                                       [&](const std::string& path) { return IsPlayableName(path, rfMode); });
-    const std::size_t count = list->size();
+    const std::size_t count = list.size();
     if (playable) {
-        *list = window.EnterFileMode(*list);
+        list = window.EnterFileMode(list);
     }
-    if (!list->empty()) {
-        if (list->size() != count) {
+    if (!list.empty()) {
+        if (list.size() != count) {
             window.ShowMessage(kStringSomeFilesRefused);
         }
         window.Repaint();
-        return true;
+        return list;
     }
     if (playable) {
         window.ShowMessage(kStringAllFilesRefused);
-        WritePlaylist(*list);
+        WritePlaylist(list);
     }
     window.Repaint();
-    return false;
+    return list;
 }
 
-bool DropFiles(const std::vector<std::string>& items, TrackList* list, TrackListWindow& window, bool rfMode) {
+TrackList DropFiles(const std::vector<std::string>& items, TrackListWindow& window, bool rfMode) {
     window.Stop();
-    list->clear();
+    TrackList list;
     window.SetWaitCursor(true);
     for (const std::string& item : items) {
         std::error_code error;
         if (fs::is_directory(fs::path(item), error)) {
-            AddFolder(item, false, list, rfMode);
+            AddFolder(item, false, &list, rfMode);
         } else {
-            list->push_back(item);
+            list.push_back(item);
         }
     }
-    const bool loaded = LoadTrackList(list, window, rfMode);
+    list = LoadTrackList(std::move(list), window, rfMode);
     window.SetWaitCursor(false);
-    return loaded;
+    return list;
 }

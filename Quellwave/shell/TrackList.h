@@ -24,7 +24,8 @@ class TrackListWindow {
 public:
     virtual ~TrackListWindow() = default;
     // Enters file mode with list: the engine opens it and, when it opened, PlayList.txt is written and
-    // DefaultMode becomes 1. Returns the files the engine accepted, in order (empty when it opened none).
+    // DefaultMode becomes 1. Returns the files the engine accepted, in order (empty when it opened none);
+    // the window keeps no list of its own from this (LoadTrackList's caller keeps what it returns).
     virtual TrackList EnterFileMode(const TrackList& list) = 0;
     // Shows the message box with the text of stringId and an OK button; returns when it is dismissed.
     virtual void ShowMessage(UINT stringId) = 0;
@@ -52,12 +53,14 @@ void SortTrackList(TrackList* list);
 // folding of ASCII, Latin-1, Greek and Cyrillic letters.
 bool PathLessNoCase(std::string_view a, std::string_view b);
 
-// Sorts *list, keeps the first 255 (with message 266 when there were more), hands it to the engine through
-// the window when it holds a playable entry and takes back the files the engine accepted. Message 264 when
+// Sorts list, keeps the first 255 (with message 266 when there were more) and, when it holds a playable
+// entry, hands it to the engine through the window and keeps the files the engine accepted. Message 264 when
 // some were left out; message 260 and an emptied PlayList.txt when none was. A list without any playable
-// entry stays as it is and is not opened. True when a non-empty list remains.
-bool LoadTrackList(TrackList* list, TrackListWindow& window, bool rfMode);
+// entry is kept as it is (sorted and limited) and is not opened. Returns the list kept, which the caller
+// holds from then on: empty when nothing remains.
+TrackList LoadTrackList(TrackList list, TrackListWindow& window, bool rfMode);
 
 // A drop of items (full paths) on the panel: stops playback, makes a new list of them (a folder adds its
-// files without subfolders, anything else is taken unchanged whatever its name) and loads it.
-bool DropFiles(const std::vector<std::string>& items, TrackList* list, TrackListWindow& window, bool rfMode);
+// files without subfolders, anything else is taken unchanged whatever its name) and loads it. Returns the
+// list LoadTrackList kept.
+TrackList DropFiles(const std::vector<std::string>& items, TrackListWindow& window, bool rfMode);

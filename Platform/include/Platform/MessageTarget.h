@@ -6,9 +6,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -45,6 +47,29 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<Message> queue_;
+};
+
+// A thread-safe FIFO of posted messages whose capacity is fixed when it is made: posting never allocates
+// and holds the lock only for a copy, so a real-time thread may post. When it is full a message is refused
+// (post returns false), as a full window queue drops it. Every member may be called from any thread.
+class MessageRing final : public MessageTarget {
+public:
+    explicit MessageRing(std::size_t capacity);
+
+    bool post(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    // Takes the oldest message if there is one.
+    std::optional<Message> TryGet();
+    // Takes every queued message with this id out of the ring, oldest first; the others keep their order.
+    std::vector<Message> Take(UINT msg);
+    std::size_t Size() const;
+    std::size_t Capacity() const noexcept { return capacity_; }
+
+private:
+    mutable std::mutex mutex_;
+    const std::size_t capacity_;
+    const std::unique_ptr<Message[]> slots_;
+    std::size_t head_ = 0;
+    std::size_t size_ = 0;
 };
 
 // Process-wide id for a message name, as window messages are registered by name: the same name (compared

@@ -72,7 +72,8 @@ TEST_F(TrackListTest, DroppedFolderGivesItsWavFilesSortedWithoutSubfolders) {
         music_.Put(name);
     }
     fs::create_directory(music_ / "folder.wav"); // a folder is never a track, whatever its name
-    EXPECT_TRUE(DropFiles({music_.Path().string()}, &list_, window_, false));
+    list_ = DropFiles({music_.Path().string()}, window_, false);
+    EXPECT_FALSE(list_.empty());
 
     const TrackList expected = {In("a.wav"), In("B.WAV"), In("x.Wav")};
     EXPECT_EQ(list_, expected);
@@ -86,7 +87,8 @@ TEST_F(TrackListTest, DroppedFilesAreTakenWhateverTheirNames) {
     const std::string wav = music_.Put("z.wav").string();
     // The engine leaves out what it cannot play; the listener hears about it once.
     window_.accept = [](const std::string& path) { return IsPlayableName(path, false); };
-    EXPECT_TRUE(DropFiles({wav, text, "/gone/missing.wav"}, &list_, window_, false));
+    list_ = DropFiles({wav, text, "/gone/missing.wav"}, window_, false);
+    EXPECT_FALSE(list_.empty());
     EXPECT_EQ(window_.opened.at(0), (TrackList{"/gone/missing.wav", text, wav}));
     EXPECT_EQ(list_, (TrackList{"/gone/missing.wav", wav}));
     EXPECT_EQ(window_.messages, std::vector<UINT>{kStringSomeFilesRefused});
@@ -99,7 +101,8 @@ TEST_F(TrackListTest, ThreeHundredFilesKeepTheFirst255InSortedOrder) {
         std::snprintf(name, sizeof name, "/m/track %03d.wav", i);
         items.push_back(name);
     }
-    EXPECT_TRUE(DropFiles(items, &list_, window_, false));
+    list_ = DropFiles(items, window_, false);
+    EXPECT_FALSE(list_.empty());
     EXPECT_EQ(window_.messages, std::vector<UINT>{kStringTooManyFiles});
     ASSERT_EQ(list_.size(), kMaxTracks);
     EXPECT_EQ(list_.front(), "/m/track 000.wav");
@@ -114,7 +117,8 @@ TEST_F(TrackListTest, LimitIs255) {
         for (std::size_t i = 0; i < size; ++i) {
             list.push_back("/m/" + std::to_string(1000 + i) + ".wav");
         }
-        EXPECT_TRUE(LoadTrackList(&list, window, false));
+        list = LoadTrackList(list, window, false);
+        EXPECT_FALSE(list.empty());
         EXPECT_EQ(window.messages.size(), size > kMaxTracks ? 1u : 0u) << size;
         EXPECT_EQ(list.size(), std::min(size, kMaxTracks));
         EXPECT_EQ(list.back(), "/m/" + std::to_string(1000 + list.size() - 1) + ".wav");
@@ -124,7 +128,8 @@ TEST_F(TrackListTest, LimitIs255) {
 TEST_F(TrackListTest, OnlyNonWavFilesOpenNothingAndSayNothing) {
     ASSERT_TRUE(WritePlaylist({"/kept/old.wav"}));
     const std::string text = music_.Put("readme.txt").string();
-    EXPECT_TRUE(DropFiles({text, "/m/cover.jpg"}, &list_, window_, false));
+    list_ = DropFiles({text, "/m/cover.jpg"}, window_, false);
+    EXPECT_FALSE(list_.empty());
     EXPECT_TRUE(window_.opened.empty());
     EXPECT_TRUE(window_.messages.empty());
     TrackList stored;
@@ -133,7 +138,8 @@ TEST_F(TrackListTest, OnlyNonWavFilesOpenNothingAndSayNothing) {
 
     // An empty drop (an empty folder) leaves an empty list and no message either.
     fs::create_directory(music_ / "empty");
-    EXPECT_FALSE(DropFiles({(music_ / "empty").string()}, &list_, window_, false));
+    list_ = DropFiles({(music_ / "empty").string()}, window_, false);
+    EXPECT_TRUE(list_.empty());
     EXPECT_TRUE(list_.empty());
     EXPECT_TRUE(window_.messages.empty());
 }
@@ -142,7 +148,8 @@ TEST_F(TrackListTest, AllFilesRefusedEmptiesThePlaylistFile) {
     ASSERT_TRUE(WritePlaylist({"/kept/old.wav"}));
     window_.accept = [](const std::string&) { return false; };
     TrackList list = {"/m/broken.wav", "/m/other.wave"};
-    EXPECT_FALSE(LoadTrackList(&list, window_, false));
+    list = LoadTrackList(list, window_, false);
+    EXPECT_TRUE(list.empty());
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(window_.messages, std::vector<UINT>{kStringAllFilesRefused});
     EXPECT_EQ(ReadBytes(PlaylistFolder() / kPlaylistFileName), "");
@@ -159,14 +166,15 @@ TEST_F(TrackListTest, DsdFilesJoinTheListOnlyInRfMode) {
     for (const Case& c : {Case{false, {In("c.wav")}}, Case{true, {In("a.dsf"), In("b.DFF"), In("c.wav")}}}) {
         RecordingWindow window;
         TrackList list;
-        EXPECT_TRUE(DropFiles({music_.Path().string()}, &list, window, c.rfMode));
+        list = DropFiles({music_.Path().string()}, window, c.rfMode);
+        EXPECT_FALSE(list.empty());
         EXPECT_EQ(list, c.expected) << "rfMode " << c.rfMode;
     }
     // A dropped DSD file alone opens the engine only in RF mode.
     for (bool rfMode : {false, true}) {
         RecordingWindow window;
         TrackList list;
-        DropFiles({In("a.dsf")}, &list, window, rfMode);
+        DropFiles({In("a.dsf")}, window, rfMode);
         EXPECT_EQ(window.opened.size(), rfMode ? 1u : 0u) << "rfMode " << rfMode;
     }
 }

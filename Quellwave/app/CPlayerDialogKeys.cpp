@@ -1,0 +1,153 @@
+// The player panel: the keys, the media keys, the mouse and the wheel.
+#include "CPlayerDialog.h"
+
+#include "CLEDDialog.h"
+#include "ControlNotify.h"
+
+#include <QKeyEvent>
+
+#include <utility>
+
+namespace app {
+
+bool CPlayerDialog::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
+    const RegisteredMessages& reg = Registered();
+    switch (key) {
+    case Qt::Key_Space:
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        post(reg.playSelectedTrack, entry_, 0);
+        return true;
+    case Qt::Key_Escape:
+        CancelEntry();
+        if (started_)
+            display_->ShowTrack(currentTrack_);
+        return true;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (modifiers & Qt::ControlModifier)
+            post(ui::WM_COMMAND, key == Qt::Key_Left ? kCmdPrevious : kCmdNext, 0);
+        CancelEntry();
+        return true;
+    case Qt::Key_F6:
+    case Qt::Key_F7:
+    case Qt::Key_F9:
+    case Qt::Key_F10: {
+        const unsigned command = key == Qt::Key_F6   ? kCmdPlay
+                                 : key == Qt::Key_F7 ? kCmdStop
+                                 : key == Qt::Key_F9 ? kCmdVolumeDown
+                                                     : kCmdVolumeUp;
+        post(ui::WM_COMMAND, command, 0);
+        CancelEntry();
+        return true;
+    }
+    case Qt::Key_F8:
+        ToggleMute();
+        CancelEntry();
+        return true;
+    default:
+        break;
+    }
+    // Media keys are the system's media commands, as the keyboard's driver would send them.
+    static constexpr std::pair<int, unsigned> kMediaKeys[] = {
+        {Qt::Key_MediaNext, APPCOMMAND_MEDIA_NEXTTRACK},
+        {Qt::Key_MediaPrevious, APPCOMMAND_MEDIA_PREVIOUSTRACK},
+        {Qt::Key_MediaStop, APPCOMMAND_MEDIA_STOP},
+        {Qt::Key_MediaTogglePlayPause, APPCOMMAND_MEDIA_PLAY_PAUSE},
+        {Qt::Key_MediaPlay, APPCOMMAND_MEDIA_PLAY},
+        {Qt::Key_MediaPause, APPCOMMAND_MEDIA_PAUSE},
+    };
+    for (const auto& [mediaKey, command] : kMediaKeys) {
+        if (key == mediaKey) {
+            OnAppCommand(command);
+            return true;
+        }
+    }
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
+        DigitEntry(static_cast<unsigned>(key - Qt::Key_0));
+        return true;
+    }
+    CancelEntry();
+    if (started_)
+        display_->ShowTrack(currentTrack_);
+    FadePanelInIfHidden();
+    return false;
+}
+
+void CPlayerDialog::OnAppCommand(unsigned command) {
+    const RegisteredMessages& reg = Registered();
+    const bool running = EnginePlaying();
+    switch (command) {
+    case APPCOMMAND_MEDIA_NEXTTRACK:
+        post(ui::WM_COMMAND, kCmdNext, 0);
+        break;
+    case APPCOMMAND_MEDIA_PREVIOUSTRACK:
+        post(ui::WM_COMMAND, kCmdPrevious, 0);
+        break;
+    case APPCOMMAND_MEDIA_STOP:
+        post(ui::WM_COMMAND, kCmdStop, 0);
+        break;
+    case APPCOMMAND_MEDIA_PLAY_PAUSE:
+        if (running)
+            post(ui::WM_COMMAND, kCmdPause, 0);
+        else if (!started_ && entry_ != 0)
+            post(reg.playSelectedTrack, entry_, 0);
+        else
+            post(ui::WM_COMMAND, kCmdPlay, 0);
+        break;
+    case APPCOMMAND_MEDIA_PLAY:
+        if (running)
+            break;
+        if (entry_ != 0)
+            post(reg.playSelectedTrack, entry_, 0);
+        else
+            post(ui::WM_COMMAND, kCmdPlay, 0);
+        break;
+    case APPCOMMAND_MEDIA_PAUSE:
+        if (running)
+            post(ui::WM_COMMAND, kCmdPause, 0);
+        else if (started_)
+            post(ui::WM_COMMAND, kCmdPlay, 0);
+        break;
+    default:
+        CancelEntry();
+        if (started_)
+            display_->ShowTrack(currentTrack_);
+        FadePanelInIfHidden();
+        return;
+    }
+    CancelEntry();
+}
+
+bool CPlayerDialog::eventFilter(QObject* watched, QEvent* event) {
+    // Every key pressed anywhere in the main window comes here first, as the panel's message filter sees
+    // it before the control that has the focus. A handled key goes no further; an unhandled one may come
+    // by again on its way up to the parents, and what is done for it is the same done twice.
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == window()) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool handled = HandleKey(key->key(), key->modifiers());
+        NoteStateChange();
+        if (handled)
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CPlayerDialog::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        CancelEntry();
+    QWidget::mousePressEvent(event);
+}
+
+void CPlayerDialog::wheelEvent(QWheelEvent* event) {
+    const int delta = event->angleDelta().y();
+    if (delta > 0)
+        post(ui::WM_COMMAND, kCmdVolumeUp, 0);
+    else if (delta < 0)
+        post(ui::WM_COMMAND, kCmdVolumeDown, 0);
+    event->accept();
+}
+
+} // namespace app

@@ -1,0 +1,112 @@
+// The player panel: disc mode and file mode, which controls each shows and the track lengths.
+#include "CPlayerDialog.h"
+
+#include "CLEDDialog.h"
+#include "PlayerControls.h"
+#include "PlaylistFile.h"
+#include "ResourceModules.h"
+#include "Settings.h"
+
+#include <QApplication>
+
+#include <algorithm>
+
+namespace app {
+
+void CPlayerDialog::ShowButton(int id, bool show) {
+    if (const auto it = controls_.find(id); it != controls_.end())
+        it->second->setVisible(show);
+}
+
+void CPlayerDialog::LoadTrackLengths() {
+    trackCount_ = engine_.GetTrackCount();
+    for (unsigned n = 1; n <= std::min<unsigned>(trackCount_, kMaxTrackTable); ++n) {
+        std::uint32_t ms = 0;
+        if (engine_.GetTrackLength(n, &ms))
+            lengths_[n - 1] = ms;
+    }
+    currentTrack_ = 1;
+    ShowStoppedDisplay();
+}
+
+void CPlayerDialog::EnterDiscMode() {
+    discMode_ = true;
+    display_->ShowBanner(0);
+    display_->SetSourceIndicator(1);
+    for (int id : kDiscModeControls)
+        ShowButton(id, true);
+    for (int id : kFileModeControls)
+        ShowButton(id, false);
+    update();
+    const auto letter = static_cast<unsigned char>(drive_);
+    if (letter == 0 || engine_.OpenDrive(letter) != 1) {
+        trackCount_ = 0;
+        display_->ShowBanner(2);
+        return;
+    }
+    {
+        CDiscPilot pilot;
+        if (pilot.SetDrive(letter) && !pilot.IsDriveChecked() && letter >= 'A')
+            post(Registered().needDriveCheck, static_cast<WPARAM>(letter - 'A'), 0);
+    }
+    LoadTrackLengths();
+    WriteMode(0);
+}
+
+void CPlayerDialog::EnterFileMode() {
+    OpenFileList(trackList_);
+}
+
+void CPlayerDialog::OpenFileList(const TrackList& list) {
+    discMode_ = false;
+    for (int id : kFileModeControls)
+        ShowButton(id, true);
+    for (int id : kDiscModeControls)
+        ShowButton(id, false);
+    update();
+    display_->SetSourceIndicator(2);
+    display_->ShowBanner(0);
+    if (engine_.OpenFiles(list) != 1) {
+        // No source: commands must see an empty one, not the count of what was open before.
+        trackCount_ = 0;
+        display_->ShowBanner(3);
+        update();
+        return;
+    }
+    WritePlaylist(list);
+    WriteMode(1);
+    LoadTrackLengths();
+    update();
+}
+
+TrackList CPlayerDialog::EnterFileMode(const TrackList& list) {
+    OpenFileList(list);
+    TrackList accepted;
+    if (engine_.SourceOpen() && !engine_.IsCD())
+        engine_.GetFileList(&accepted);
+    return accepted;
+}
+
+void CPlayerDialog::ReloadPlaylist() {
+    Stop();
+    TrackList stored;
+    ReadPlaylist(&stored);
+    trackList_ = LoadTrackList(std::move(stored), *this, engine_.RFMode());
+}
+
+void CPlayerDialog::ShowMessage(UINT stringId) {
+    services_.MessageBox(this, stringId, kStringAppTitle, MB_ICONEXCLAMATION);
+}
+
+void CPlayerDialog::SetWaitCursor(bool waiting) {
+    if (waiting)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void CPlayerDialog::Repaint() {
+    update();
+}
+
+} // namespace app
