@@ -18,11 +18,10 @@ namespace {
 
 using KeyHolder = RegKeyHolder;
 
-// The machine key is opened through create, so an administrator finds it in place after the first run;
-// when the machine root cannot be written the key may be missing, and every value keeps its default.
+// The machine key is only read: reading the transport settings never writes the machine file, which an
+// administrator may have written by hand. A missing key leaves every value at its default.
 bool OpenMachineKey(KeyHolder& key) {
-    return RegCreateKeyEx(HKEY_LOCAL_MACHINE, kMachineKey, REG_OPTION_NON_VOLATILE, KEY_READ, key.Out(),
-                          nullptr) == ERROR_SUCCESS;
+    return RegOpenKeyEx(HKEY_LOCAL_MACHINE, kMachineKey, KEY_READ, key.Out()) == ERROR_SUCCESS;
 }
 
 // A string value as text, cut at its first NUL; false when missing, not a string or longer than maxBytes.

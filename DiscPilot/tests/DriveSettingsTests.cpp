@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 namespace discpilot {
 namespace {
@@ -46,11 +50,19 @@ TEST_F(MachineSettingsTest, MarginIsReadOnlyFromAFourByteDword) {
     EXPECT_EQ(ReadMarginLba(), 100u);
 }
 
-TEST_F(MachineSettingsTest, ReadingCreatesTheMachineKey) {
+TEST_F(MachineSettingsTest, ReadingNeverWritesTheMachineFile) {
+    // No file: none is made. A hand-written file without the key: it keeps every byte.
     ReadMarginLba();
-    HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kMachineKey, KEY_READ, &key), ERROR_SUCCESS);
-    RegCloseKey(key);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "machine.reg"));
+    const std::string hand =
+        "Windows Registry Editor Version 5.00\r\n\r\n; by hand\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\r\n\"V\"=\"/dev/sr0\"\r\n";
+    disctest::WriteText(dir_ / "machine.reg", hand);
+    EXPECT_EQ(ReadCdromMode(), kCdromModeRaw);
+    EXPECT_EQ(ReadAspiTimeOut(), kDefaultAspiTimeOutMs);
+    EXPECT_EQ(ReadMarginLba(), kDefaultMarginLba);
+    std::ifstream in(dir_ / "machine.reg", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), hand);
 }
 
 class DriveStoreTest : public dptest::RegistryTest {

@@ -201,7 +201,9 @@ void ReportDamage(const fs::path& file, const Signature& signature, const reg::P
             return;
         }
     }
-    std::fprintf(stderr, "quellwave: registry file %s is damaged at line %zu (%s); it reads as empty\n",
+    std::fprintf(stderr,
+                 "quellwave: registry file %s is damaged at line %zu (%s); it reads as empty and is left "
+                 "as it is until it is mended\n",
                  file.c_str(), error.line, error.reason.c_str());
 }
 
@@ -230,6 +232,11 @@ LoadResult LoadFile(const fs::path& file) {
     close(fd);
     if (readFailed) {
         result.state = LoadState::Unreadable;
+        return result;
+    }
+    if (st.st_size == 0) {
+        // A file emptied by hand (or made with touch) is an empty registry, not a damaged one.
+        result.state = LoadState::Ok;
         return result;
     }
     reg::ParseError error;
@@ -352,29 +359,6 @@ private:
 
 thread_local std::vector<RootLock::HeldLock> RootLock::tHeld;
 
-// Keeps a damaged file's bytes as "<file>.damaged" (or ".damaged.N", never replacing one).
-bool SetAside(const fs::path& file) {
-    for (int i = 0; i < 1000; ++i) {
-        std::string target = file.string() + ".damaged";
-        if (i > 0) {
-            target += '.' + std::to_string(i);
-        }
-        // A hard link keeps the bytes under the new name without a moment where neither name exists;
-        // the rewrite then replaces the original name.
-        if (link(file.c_str(), target.c_str()) == 0) {
-            return true;
-        }
-        if (errno == EEXIST) {
-            continue;
-        }
-        std::error_code ec;
-        if (!fs::exists(fs::symlink_status(target, ec))) {
-            return rename(file.c_str(), target.c_str()) == 0;
-        }
-    }
-    return false;
-}
-
 // Writes a temporary file beside the target, makes it durable and renames it over the target, so that
 // readers see either the old file or the new one in full.
 bool WriteAtomically(const fs::path& file, int root, std::string_view text, Signature& signature) {
@@ -422,6 +406,11 @@ template <class Change> LONG Modify(int root, Change&& change) {
         // Never replace a file whose contents we could not see.
         return ERROR_ACCESS_DENIED;
     }
+    if (loaded.state == LoadState::Damaged) {
+        // Nor one we could not understand: it is most likely hand-written with a slip, and rewriting it
+        // would drop everything it holds.
+        return ERROR_BADDB;
+    }
     bool changed = false;
     const LONG result = change(loaded.doc->GetRoot(RootName(root)), changed);
     if (result != ERROR_SUCCESS || !changed) {
@@ -430,9 +419,6 @@ template <class Change> LONG Modify(int root, Change&& change) {
     const std::string text = reg::WriteDocument(*loaded.doc);
     if (text.size() > reg::kMaxFileBytes) {
         return ERROR_OUTOFMEMORY;
-    }
-    if (loaded.state == LoadState::Damaged && !SetAside(file)) {
-        return ERROR_ACCESS_DENIED;
     }
     const std::int64_t writtenAt = NowNs();
     Signature signature;

@@ -543,36 +543,67 @@ TEST_F(RegistryTest, AWindowsEditorExportInUtf16IsRead) {
     RegCloseKey(key);
 }
 
-TEST_F(RegistryTest, ADamagedFileIsReportedOnceReadsEmptyAndIsKeptAside) {
-    const std::string damaged = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Keep]\n"
-                                "\"a\"=dword:00000001\n\"b\"=\"bad \\q escape\"\n";
-    WriteFile(UserFile(), damaged);
+TEST_F(RegistryTest, ADamagedFileIsReportedOnceByLineReadsEmptyAndIsNeverReplaced) {
+    // A hand-written file with one slip, in either root: every change that would rewrite it is refused,
+    // so nothing it holds is lost, and the report names the line to mend.
+    const std::string damaged =
+        "Windows Registry Editor Version 5.00\n\n; my drives\n[HKEY_CURRENT_USER\\Keep]\n"
+        "\"a\"=dword:00000001\n\"b\"=\"bad \\q escape\"\n";
+    const std::string machine = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orva "
+                                "Corporation\\Drives]\n\"V\"=\"image:/a.cue\"\n\"W\"=\"image:/b.cue\"\n\n[\n";
+    struct Case {
+        HKEY root;
+        std::filesystem::path file;
+        std::string text;
+        const char* line;
+    };
+    for (const Case& c : {Case{HKEY_CURRENT_USER, UserFile(), damaged, "line 6"},
+                          Case{HKEY_LOCAL_MACHINE, dir_ / "machine.reg", machine, "line 7"}}) {
+        WriteFile(c.file, c.text);
+        ::testing::internal::CaptureStderr();
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyEx(c.root, "Keep", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(RegOpenKeyEx(c.root, "Software", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(RegCreateKeyEx(c.root, "Fresh", 0, KEY_ALL_ACCESS, &key, nullptr), ERROR_BADDB);
+        EXPECT_EQ(key, nullptr);
+        EXPECT_EQ(SetDword(c.root, "n", 7), ERROR_BADDB);
+        EXPECT_EQ(RegWithLock(c.root, [&] { return SetDword(c.root, "n", 7); }), ERROR_BADDB);
+        const std::string report = ::testing::internal::GetCapturedStderr();
+        EXPECT_THAT(report, HasSubstr(c.file.string()));
+        EXPECT_THAT(report, HasSubstr(c.line));
+        EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
+        EXPECT_EQ(ReadFile(c.file), c.text);
+        EXPECT_FALSE(std::filesystem::exists(c.file.string() + ".damaged"));
 
+        // Once mended, the file is written as usual.
+        WriteFile(c.file, "Windows Registry Editor Version 5.00\n");
+        EXPECT_EQ(SetDword(c.root, "n", 8), ERROR_SUCCESS);
+        EXPECT_THAT(ReadFile(c.file), HasSubstr("\"n\"=dword:00000008\n"));
+    }
+}
+
+TEST_F(RegistryTest, AnEmptyFileIsAnEmptyRootAndOpeningWhatExistsWritesNothing) {
+    WriteFile(UserFile(), "");
     ::testing::internal::CaptureStderr();
     HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Keep", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Keep", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
-    const std::string report = ::testing::internal::GetCapturedStderr();
-    EXPECT_THAT(report, HasSubstr(UserFile().string()));
-    EXPECT_THAT(report, HasSubstr("line 5"));
-    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1);
+    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "A", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    HKEY created = Create(HKEY_CURRENT_USER, "A\\B");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(SetDword(created, "n", 1), ERROR_SUCCESS);
+    RegCloseKey(created);
 
-    HKEY fresh = Create(HKEY_CURRENT_USER, "Fresh");
-    ASSERT_EQ(SetDword(fresh, "n", 7), ERROR_SUCCESS);
-    EXPECT_EQ(ReadFile(dir_ / "user.reg.damaged"), damaged);
-    EXPECT_EQ(QueryDword(fresh, "n"), 7u);
-
-    // Damaged again: the first copy stays, the second goes beside it.
-    const std::string second = "not a registry file";
-    WriteFile(UserFile(), second);
-    ::testing::internal::CaptureStderr();
-    ASSERT_EQ(SetDword(fresh, "n", 8), ERROR_KEY_DELETED); // the damaged file reads empty
-    ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "n", 8), ERROR_SUCCESS);
-    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("line 1"));
-    EXPECT_EQ(ReadFile(dir_ / "user.reg.damaged"), damaged);
-    EXPECT_EQ(ReadFile(dir_ / "user.reg.damaged.1"), second);
-    EXPECT_THAT(ReadFile(UserFile()), HasSubstr("[HKEY_CURRENT_USER]\n\"n\"=dword:00000008\n"));
-    RegCloseKey(fresh);
+    // A hand-written file keeps every byte (comments, spacing, CRLF) through opens, creates of keys that
+    // exist and sets of a value to what it holds.
+    const std::string hand = "Windows Registry Editor Version 5.00\r\n\r\n; written by hand\r\n"
+                             "[HKEY_CURRENT_USER\\A\\B]\r\n\"n\"=dword:00000001\r\n";
+    WriteFile(UserFile(), hand);
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "a\\b", 0, KEY_ALL_ACCESS, &key, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    EXPECT_EQ(SetDword(key, "N", 1), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(ReadFile(UserFile()), hand);
 }
 
 TEST_F(RegistryTest, RegWithLockIsReentrantAndMakesReadThenWriteAtomicAcrossThreads) {

@@ -13,10 +13,12 @@
 //
 // All functions are thread-safe and may be used by several processes at once: every change takes an
 // exclusive file lock, re-reads the file when another writer changed it, and replaces the file atomically.
-// Reads see the file as it is at the time of the call. A damaged file is reported once on standard error
-// and reads as empty; before it is written anew it is kept as "<name>.damaged" (".damaged.1", ... when
-// that exists). A file that exists but cannot be read is never replaced: changes fail with
-// ERROR_ACCESS_DENIED. A change that would make the file larger than 64 MiB fails with ERROR_OUTOFMEMORY.
+// Reads see the file as it is at the time of the call. An empty file (0 bytes) is an empty root. A damaged
+// file is reported once on standard error, naming its line, and reads as empty; it is never replaced:
+// changes fail with ERROR_BADDB until it is mended. A file that exists but cannot be read is never
+// replaced either: changes fail with ERROR_ACCESS_DENIED. A change that would make the file larger than
+// 64 MiB fails with ERROR_OUTOFMEMORY. A change that changes nothing (creating a key that exists, setting
+// a value to what it holds) does not write the file.
 //
 // Handles name a key by its path. A handle whose key was deleted answers ERROR_KEY_DELETED; if a key of
 // the same path is created again, the old handle refers to the new key. Invalid or closed handles give
