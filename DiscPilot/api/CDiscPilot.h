@@ -55,8 +55,11 @@ public:
     // only when no drive is open.
     bool GetData(unsigned char* buffer, unsigned long bytes);
 
-    // Open the volume of a letter, lock it (up to 20 × 500 ms), dismount, allow removal, then eject or load
-    // the tray. 0 when the volume cannot be opened, else 1 once it is closed again, whatever the tray did.
+    // Open the volume of a letter (a CD drive for reading, a drive of removable media for reading and
+    // writing), lock it (up to 20 × 500 ms), dismount, allow removal, then eject or load the tray. 0 when
+    // the volume cannot be opened, or when it was locked and the drive then refused a step (the kernel
+    // keeps the tray shut while another program has the drive open); else 1 once it is closed again (a
+    // lock never obtained stops the sequence without an answer).
     int EjectVolume(unsigned char letter);
     int InsertVolume(unsigned char letter);
     // Always 0.

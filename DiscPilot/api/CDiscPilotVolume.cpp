@@ -24,12 +24,13 @@ platform::CdDevice* Device(void* volume) {
 
 CDiscPilot::VolumeHandle CDiscPilot::OpenVolume(unsigned char letter) {
     const UINT type = platform::GetDriveType(static_cast<char>(letter));
-    // Only removable and CD drives have a volume to eject; the CD device is the same for both accesses.
+    // Only removable and CD drives have a volume to eject: a CD drive is opened for reading, a drive of
+    // removable media for reading and writing.
     if (type != platform::DRIVE_REMOVABLE && type != platform::DRIVE_CDROM) {
         return nullptr;
     }
     std::string error;
-    std::unique_ptr<platform::CdDevice> device = platform::OpenCdDevice(static_cast<char>(letter), error);
+    std::unique_ptr<platform::CdDevice> device = platform::OpenVolumeDevice(static_cast<char>(letter), error);
     return device.release();
 }
 
@@ -78,15 +79,19 @@ int CDiscPilot::IsAudioCD(VolumeHandle volume) {
     return type == platform::kCdDiskAudio || type == platform::kCdDiskMixed ? 1 : 0;
 }
 
+// The tray sequences. A lock that is never obtained stops a sequence quietly (the caller learns only that
+// the volume opened). Once the volume is locked, though, a step the drive refuses is a failure: another
+// program's ordinary open does not stop the lock, yet the kernel then keeps the tray shut, and that must
+// not read as an eject.
 int CDiscPilot::EjectVolume(unsigned char letter) {
     VolumeHandle volume = OpenVolume(letter);
     if (volume == nullptr) {
         return 0;
     }
-    if (LockVolume(volume) && DismountVolume(volume) && PreventRemovalOfVolume(volume, 0)) {
-        AutoEjectVolume(volume);
-    }
-    return CloseVolume(volume);
+    const bool refused =
+        LockVolume(volume) != 0 &&
+        !(DismountVolume(volume) && PreventRemovalOfVolume(volume, 0) && AutoEjectVolume(volume));
+    return CloseVolume(volume) != 0 && !refused ? 1 : 0;
 }
 
 int CDiscPilot::InsertVolume(unsigned char letter) {
@@ -94,10 +99,10 @@ int CDiscPilot::InsertVolume(unsigned char letter) {
     if (volume == nullptr) {
         return 0;
     }
-    if (LockVolume(volume) && DismountVolume(volume) && PreventRemovalOfVolume(volume, 0)) {
-        AutoInsertVolume(volume);
-    }
-    return CloseVolume(volume);
+    const bool refused =
+        LockVolume(volume) != 0 &&
+        !(DismountVolume(volume) && PreventRemovalOfVolume(volume, 0) && AutoInsertVolume(volume));
+    return CloseVolume(volume) != 0 && !refused ? 1 : 0;
 }
 
 int CDiscPilot::IsAudioCDInserted(unsigned char letter) {

@@ -206,22 +206,21 @@ int OpenAspiDevice(cddaCAspiDevice& device, char letter) {
     if (device.Kind() != kKindAspi) {
         return kTransportUnsupported;
     }
-    // A letter missing from the table, or whose entry no device answers to any more (the drive was
-    // replaced since the table was built), gets one rebuild of the table.
+    // The drive is reached where it was identified: another adapter answering with the same strings is
+    // another drive of the same model. A letter missing from the table, or whose address no longer holds
+    // that drive (it was moved or replaced since the table was built), gets one rebuild of the table.
     for (const bool rebuild : {false, true}) {
         DriveIdentity entry;
         if (!cddaCDriveTable::Get(device.Kind(), rebuild).Find(upper, entry)) {
             continue;
         }
-        for (int adapter = 0; adapter < device.AdapterCount(); ++adapter) {
-            device.Select(upper, adapter, entry.target);
-            DriveInquiry inquiry;
-            if (device.Inquiry(inquiry) == kTransportOk && std::strcmp(inquiry.vendor, entry.vendor) == 0 &&
-                std::strcmp(inquiry.product, entry.product) == 0 &&
-                std::strcmp(inquiry.revision, entry.revision) == 0) {
-                device.HostAdapterInquiry();
-                return kTransportOk;
-            }
+        device.Select(upper, entry.hostAdapter, entry.target);
+        DriveInquiry inquiry;
+        if (device.Inquiry(inquiry) == kTransportOk && std::strcmp(inquiry.vendor, entry.vendor) == 0 &&
+            std::strcmp(inquiry.product, entry.product) == 0 &&
+            std::strcmp(inquiry.revision, entry.revision) == 0) {
+            device.HostAdapterInquiry();
+            return kTransportOk;
         }
     }
     device.Select(0, 0, 0);

@@ -54,10 +54,10 @@ private:
 };
 
 // Opens the pass-through transport for a letter after identification: looks the letter up in the drive
-// table (building it anew once when the letter is missing: a drive may have been added since), then
-// asks every adapter at the entry's target and takes the first whose vendor, product and revision equal
-// the entry's, fetching its maximum transfer length. 502 for a letter outside A..Z, 506 when the letter
-// or a matching device is not found, 503 for kinds without a pass-through.
+// table (building it anew once when the letter is missing or its address no longer answers with the
+// entry's vendor, product and revision: a drive may have been added or moved since), takes the device
+// at the entry's host adapter and target, and fetches its maximum transfer length. 502 for a letter
+// outside A..Z, 506 when the letter or its device is not found, 503 for kinds without a pass-through.
 int OpenAspiDevice(cddaCAspiDevice& device, char letter);
 
 } // namespace discpilot

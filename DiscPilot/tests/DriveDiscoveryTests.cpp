@@ -1,6 +1,8 @@
 // Drive discovery against the virtual drive: identification by letter in either case, the drive table,
 // opening the pass-through transport, the Cdrom_Mode choice between the transports and the vendor table.
 #include "TestSupport.h"
+#include "api/CDiscPilot.h"
+#include "api/DiscPilotDiagnostics.h"
 #include "drives/DriveDiscovery.h"
 #include "drives/VendorTable.h"
 #include "store/DriveSettings.h"
@@ -124,6 +126,37 @@ TEST_F(DriveDiscoveryTest, OpeningThePassThroughTransportMatchesTheDriveAndItsTr
     EXPECT_EQ(OpenAspiDevice(other, 'K'), 506); // not in the table, not even after rebuilding
     EXPECT_EQ(OpenAspiDevice(other, '#'), 502);
     EXPECT_EQ(other.TestUnitReady(), 506);
+}
+
+TEST_F(DriveDiscoveryTest, TwoDrivesOfOneModelAreEachReachedAtTheirOwnAddress) {
+    // The same model (the default identity) on two adapters at the same target, with different discs.
+    AddVirtualDrive('V', 300);
+    AddVirtualDrive('W', 450);
+    for (const char letter : {'V', 'W'}) {
+        SetProfile(letter, "HostAdapter", DWORD{letter == 'W' ? 1u : 0u});
+        SetProfile(letter, "Target", DWORD{0});
+    }
+    for (const char* mode : {"ASPI", "ASPI&RAW"}) {
+        SCOPED_TRACE(mode);
+        SetMachineString("Cdrom_Mode", mode);
+        cddaCDriveTable::Get(kKindAspi, true);
+        for (const auto& [letter, sectors] : {std::pair{'V', 300u}, std::pair{'W', 450u}}) {
+            SCOPED_TRACE(letter);
+            cddaCAspiDevice device(kKindAspi);
+            ASSERT_EQ(OpenAspiDevice(device, letter), 0);
+            EXPECT_EQ(device.HostAdapter(), letter == 'W' ? 1 : 0);
+            EXPECT_EQ(device.Target(), 0);
+            CDiscPilot pilot;
+            ASSERT_TRUE(pilot.SetDrive(static_cast<unsigned char>(letter)));
+            unsigned long ms = 0;
+            ASSERT_TRUE(pilot.GetTrackLength(1, ms));
+            EXPECT_EQ(ms, sectors * 40 / 3) << "the disc of the drive at this letter";
+            discpilot::DriveProbe probe;
+            ASSERT_EQ(CDiscPilot::Diagnostics::ProbeDrive(letter, probe), 0);
+            EXPECT_TRUE(probe.passThrough);
+            EXPECT_EQ(probe.hostAdapter, letter == 'W' ? 1 : 0);
+        }
+    }
 }
 
 TEST_F(DriveDiscoveryTest, DriveAddedAfterTheTableWasBuiltIsFoundWhenOpened) {

@@ -7,6 +7,8 @@
 #include "reader/cddaCReader.h"
 #include "store/DriveSettings.h"
 
+#include "Platform/VirtualDrive.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -422,6 +424,40 @@ TEST_F(ReaderTest, EjectAndLoadMoveTheTrayOfTheVirtualDrive) {
     std::vector<BYTE> pcm(2352);
     ASSERT_TRUE(pilot.GetData(pcm.data(), 2352));
     EXPECT_EQ(std::memcmp(pcm.data(), Sector(kDataSectors), 2352), 0);
+}
+
+TEST_F(ReaderTest, ATrayTheKernelKeepsShutIsNoEjectAndRemovableDrivesOpenForWriting) {
+    MakeMixedDisc('V');
+    SetProfile('V', "HeldOpen", DWORD{1});
+    std::string error;
+    const auto drive = platform::VirtualDrive::ForLetter('V', dir_ / "mixed.cue", error);
+    ASSERT_TRUE(drive) << error;
+    CDiscPilot pilot;
+    // Another program's ordinary open: the volume locks, but the tray stays locked and shut.
+    EXPECT_EQ(pilot.EjectVolume('V'), 0);
+    EXPECT_FALSE(drive->TrayOpen());
+    EXPECT_EQ(pilot.InsertVolume('V'), 0);
+    drive->SetHeldOpen(false);
+    EXPECT_EQ(pilot.EjectVolume('V'), 1);
+    EXPECT_TRUE(drive->TrayOpen());
+    drive->SetHeldOpen(true);
+    EXPECT_EQ(pilot.InsertVolume('V'), 0) << "the tray lock cannot be released";
+    drive->SetHeldOpen(false);
+    EXPECT_EQ(pilot.InsertVolume('V'), 1);
+    EXPECT_FALSE(drive->TrayOpen());
+
+    // A drive of removable media (type 2): its volume opens (for reading and writing) and ejects, but it
+    // is no CD drive to read from.
+    MakeMixedDisc('R');
+    SetProfile('R', "DriveType", DWORD{2});
+    EXPECT_EQ(platform::GetDriveType('R'), platform::DRIVE_REMOVABLE);
+    const auto removable = platform::VirtualDrive::ForLetter('R', dir_ / "mixed.cue", error);
+    ASSERT_TRUE(removable) << error;
+    EXPECT_EQ(pilot.EjectVolume('R'), 1);
+    EXPECT_TRUE(removable->TrayOpen());
+    EXPECT_EQ(pilot.InsertVolume('R'), 1);
+    EXPECT_FALSE(removable->TrayOpen());
+    EXPECT_FALSE(pilot.SetDrive('R'));
 }
 
 TEST_F(ReaderTest, ABusyVolumeIsLockedByRetryingEveryHalfSecondForTenSeconds) {

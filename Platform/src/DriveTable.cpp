@@ -171,6 +171,15 @@ std::vector<DriveEntry> ListDrives() {
     std::vector<DriveEntry> drives;
     for (const auto& [letter, device] : mappings) {
         drives.push_back({letter, device, DeviceType(device)});
+        if (drives.back().IsImage()) {
+            // A virtual drive may stand for a drive of removable media; a profile that does not load
+            // leaves it a CD drive, whose opening then names the fault.
+            VirtualDriveProfile profile;
+            std::string error;
+            if (LoadVirtualDriveProfile(letter, profile, error) && profile.driveType == DRIVE_REMOVABLE) {
+                drives.back().type = DRIVE_REMOVABLE;
+            }
+        }
     }
     return drives;
 }
@@ -227,9 +236,13 @@ UINT GetPathDriveType(const std::filesystem::path& path) {
 
 namespace {
 
-// Letters of virtual drives sit on target ids by letter, on a host adapter of their own.
-ScsiAddress VirtualAddress(char letter) {
-    return {0, 0, Upper(letter) - 'A', 0};
+// Letters of virtual drives sit on target ids by letter, on host adapter 0, unless their profile places
+// them.
+ScsiAddress VirtualAddress(char letter, const VirtualDriveProfile& profile) {
+    const int target = profile.target == VirtualDriveProfile::kTargetByLetter
+                           ? Upper(letter) - 'A'
+                           : static_cast<int>(profile.target);
+    return {static_cast<int>(profile.hostAdapter), 0, target, 0};
 }
 
 std::shared_ptr<VirtualDrive> OpenVirtual(const DriveEntry& entry, std::string& error) {
@@ -272,6 +285,34 @@ std::unique_ptr<CdDevice> OpenCdDevice(char letter, std::string& error) {
     return device;
 }
 
+std::unique_ptr<CdDevice> OpenVolumeDevice(char letter, std::string& error) {
+    const DriveEntry entry = FindDrive(letter);
+    if (entry.type == DRIVE_CDROM) {
+        return OpenCdDevice(letter, error);
+    }
+    if (entry.type != DRIVE_REMOVABLE) {
+        CheckCdLetter(entry, error);
+        return nullptr;
+    }
+    if (entry.IsImage()) {
+        auto drive = OpenVirtual(entry, error);
+        return drive ? MakeVirtualCdDevice(std::move(drive)) : nullptr;
+    }
+    // A folder stands for the medium mounted on it.
+    std::string device = entry.device;
+    std::error_code ec;
+    struct stat st {};
+    if (std::filesystem::is_directory(device, ec) && ::stat(device.c_str(), &st) == 0) {
+        device = "/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    }
+    std::string why;
+    auto volume = OpenLinuxRemovableVolume(device, why);
+    if (!volume) {
+        error = std::string("drive ") + entry.letter + ": " + why;
+    }
+    return volume;
+}
+
 std::unique_ptr<ScsiPassThrough> OpenScsiPassThrough(char letter, std::string& error) {
     const DriveEntry entry = FindDrive(letter);
     if (!CheckCdLetter(entry, error)) {
@@ -279,7 +320,11 @@ std::unique_ptr<ScsiPassThrough> OpenScsiPassThrough(char letter, std::string& e
     }
     if (entry.IsImage()) {
         auto drive = OpenVirtual(entry, error);
-        return drive ? MakeVirtualScsiPassThrough(std::move(drive), VirtualAddress(entry.letter)) : nullptr;
+        if (!drive) {
+            return nullptr;
+        }
+        const ScsiAddress address = VirtualAddress(entry.letter, drive->Profile());
+        return MakeVirtualScsiPassThrough(std::move(drive), address);
     }
     std::string why;
     auto device = OpenLinuxScsiPassThrough(entry.device, why);

@@ -257,7 +257,75 @@ private:
     bool locked_ = false;
 };
 
+// A drive of removable media that is no CD drive (a card reader, a USB disk): opened for reading and
+// writing, it answers the volume and tray controls; the CD controls are not its to answer.
+class LinuxRemovableVolume final : public CdDevice {
+public:
+    LinuxRemovableVolume(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    ~LinuxRemovableVolume() override { ::close(fd_); }
+    LinuxRemovableVolume(const LinuxRemovableVolume&) = delete;
+    LinuxRemovableVolume& operator=(const LinuxRemovableVolume&) = delete;
+
+    int GetDiskType(DWORD& type) override {
+        type = 0;
+        return ENOTTY;
+    }
+    int ReadToc(CdToc&) override { return ENOTTY; }
+    int GetLastSession(CdSessionInfo&) override { return ENOTTY; }
+    int ReadAudio(LONG, DWORD, BYTE*) override { return ENOTTY; }
+    int ReadPosition(CdQPosition&) override { return ENOTTY; }
+    int ReadCatalogue(CdQText&) override { return ENOTTY; }
+    int ReadIsrc(BYTE, CdQText&) override { return ENOTTY; }
+
+    int Lock() override {
+        if (locked_) {
+            return 0;
+        }
+        // As for a CD drive: an exclusive open fails while a file system of the medium is mounted.
+        const int fd = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+        if (fd < 0) {
+            return Errno();
+        }
+        ::close(fd_);
+        fd_ = fd;
+        locked_ = true;
+        return 0;
+    }
+    int Dismount() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            return Errno();
+        }
+        std::ifstream in("/proc/self/mountinfo");
+        std::ostringstream text;
+        text << in.rdbuf();
+        return linuxcd::MountinfoNamesDevice(text.str(), major(st.st_rdev), minor(st.st_rdev)) ? EBUSY : 0;
+    }
+    // The SCSI disk driver's door lock and its start-stop eject and load.
+    int PreventRemoval(bool prevent) override {
+        constexpr unsigned long kDoorLock = 0x5380;
+        constexpr unsigned long kDoorUnlock = 0x5381;
+        return ::ioctl(fd_, prevent ? kDoorLock : kDoorUnlock, 0) < 0 ? Errno() : 0;
+    }
+    int Eject() override { return ::ioctl(fd_, CDROMEJECT, 0) < 0 ? Errno() : 0; }
+    int Load() override { return ::ioctl(fd_, CDROMCLOSETRAY, 0) < 0 ? Errno() : 0; }
+
+private:
+    std::string path_;
+    int fd_;
+    bool locked_ = false;
+};
+
 } // namespace
+
+std::unique_ptr<CdDevice> OpenLinuxRemovableVolume(const std::string& path, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open " + path + " for reading and writing: " + std::strerror(errno);
+        return nullptr;
+    }
+    return std::make_unique<LinuxRemovableVolume>(path, fd);
+}
 
 std::unique_ptr<CdDevice> OpenLinuxCdDevice(const std::string& path, std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -140,13 +140,16 @@ int VirtualDrive::Lock() {
 
 int VirtualDrive::PreventRemoval(bool prevent) {
     const std::lock_guard lock(mutex_);
+    if (!prevent && profile_.heldOpen) {
+        return EBUSY; // the kernel keeps the tray locked while another handle is open
+    }
     preventRemoval_ = prevent;
     return kNoError;
 }
 
 int VirtualDrive::Eject() {
     const std::lock_guard lock(mutex_);
-    if (preventRemoval_) {
+    if (preventRemoval_ || profile_.heldOpen) {
         return EBUSY;
     }
     trayOpen_ = true;
@@ -158,6 +161,11 @@ int VirtualDrive::Load() {
     const std::lock_guard lock(mutex_);
     trayOpen_ = false;
     return kNoError;
+}
+
+void VirtualDrive::SetHeldOpen(bool held) {
+    const std::lock_guard lock(mutex_);
+    profile_.heldOpen = held;
 }
 
 bool VirtualDrive::TrayOpen() const {

@@ -179,6 +179,10 @@ bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::str
     values.Dword("NotReadyCommands", profile.notReadyCommands);
     values.Dword("StaleCache", profile.staleCacheSectors);
     values.Dword("BusyLocks", profile.busyLocks);
+    values.Flag("HeldOpen", profile.heldOpen);
+    values.Dword("HostAdapter", profile.hostAdapter);
+    values.Dword("Target", profile.target);
+    values.Dword("DriveType", profile.driveType);
     values.Dword("Noise", profile.noisePerMille);
     std::string list;
     std::string why;
@@ -190,6 +194,15 @@ bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::str
     }
     if (values.Ok() && profile.noisePerMille > 1000) {
         values.Fail("Noise", "more than 1000 per mille");
+    }
+    if (values.Ok() && profile.hostAdapter > 15) {
+        values.Fail("HostAdapter", "must be 0..15");
+    }
+    if (values.Ok() && profile.target != VirtualDriveProfile::kTargetByLetter && profile.target > 15) {
+        values.Fail("Target", "must be 0..15");
+    }
+    if (values.Ok() && profile.driveType != 2 && profile.driveType != 5) {
+        values.Fail("DriveType", "must be 2 (removable) or 5 (CD)");
     }
     if (values.Ok() && profile.maxSpeed == 0) {
         values.Fail("MaxSpeed", "must be at least 1");

@@ -1,8 +1,10 @@
 #include "CdCommands.h"
 
 #include "CDiscPilot.h"
+#include "Platform/DriveTable.h"
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -15,7 +17,15 @@ int RunTray(const std::vector<std::string>& args, bool eject) {
     CDiscPilot pilot;
     const int opened = eject ? pilot.EjectVolume(letter) : pilot.InsertVolume(letter);
     if (opened == 0) {
-        std::fprintf(stderr, "quellwave-cli: %c: not a CD drive, or its volume cannot be opened\n", letter);
+        std::string error;
+        if (platform::OpenVolumeDevice(static_cast<char>(letter), error))
+            std::fprintf(stderr,
+                         "quellwave-cli: %c: the drive refused to %s its tray (another program may "
+                         "have it open)\n",
+                         letter, eject ? "open" : "close");
+        else
+            std::fprintf(stderr, "quellwave-cli: %c: not a CD drive, or its volume cannot be opened\n",
+                         letter);
         return 1;
     }
     return 0;

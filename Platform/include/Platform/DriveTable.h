@@ -76,11 +76,19 @@ TrayStatus ReadTrayStatus(char letter);
 // opened. Blocks while the device opens.
 std::unique_ptr<CdDevice> OpenCdDevice(char letter, std::string& error);
 
+// Opens the volume behind a letter for its volume and tray controls: a CD drive as OpenCdDevice does
+// (for reading), a drive of removable media (DRIVE_REMOVABLE: a block device, the folder it is mounted
+// on, or a virtual drive of that type) for reading and writing. Null with a message for any other type
+// or when the device cannot be opened so.
+std::unique_ptr<CdDevice> OpenVolumeDevice(char letter, std::string& error);
+
 // Opens SCSI pass-through to the drive behind a letter; as OpenCdDevice.
 std::unique_ptr<ScsiPassThrough> OpenScsiPassThrough(char letter, std::string& error);
 
 // The Linux implementations, opened by device path ("/dev/sr0"); null with a message on failure.
 std::unique_ptr<CdDevice> OpenLinuxCdDevice(const std::string& path, std::string& error);
 std::unique_ptr<ScsiPassThrough> OpenLinuxScsiPassThrough(const std::string& path, std::string& error);
+// A block device of removable media, opened for reading and writing.
+std::unique_ptr<CdDevice> OpenLinuxRemovableVolume(const std::string& path, std::string& error);
 
 } // namespace platform

@@ -42,6 +42,14 @@ struct VirtualDriveProfile {
     bool cddaAccurate = true;
     bool isrc = true;
     bool upc = true;
+    // Where the drive sits on the pass-through bus: "HostAdapter" and "Target" (DWORD, 0..15). Without
+    // them the drive sits at adapter 0, target = letter − 'A'.
+    static constexpr DWORD kTargetByLetter = 0xFFFFFFFF;
+    DWORD hostAdapter = 0;
+    DWORD target = kTargetByLetter;
+    // "DriveType" (DWORD): 5, a CD drive (the default), or 2, a drive of removable media that holds the
+    // image: its volume can be opened, locked and ejected, but it is no CD drive to read from.
+    DWORD driveType = 5;
 
     // Faults.
     bool refuseReadCd = false;    // "RefuseReadCd": READ CD answers 5/20/00
@@ -49,6 +57,10 @@ struct VirtualDriveProfile {
     DWORD notReadyCommands = 0;   // "NotReadyCommands": the first N commands answer 2/04/01
     DWORD staleCacheSectors = 0;  // "StaleCache": the last N sectors of a read are cached (see below)
     DWORD busyLocks = 0;          // "BusyLocks": the first N volume locks fail as busy (files open on it)
+    // "HeldOpen": another program has the drive open (an ordinary open, which does not stop a volume
+    // lock). While it does, the tray lock cannot be released and the tray cannot be opened: the kernel
+    // refuses both while another handle is open.
+    bool heldOpen = false;
     // "Noise": in every sector read from the disc, N of each 1000 samples get a random high byte, drawn
     // anew for every read (a drive that never reads the same audio twice alike). 0..1000.
     DWORD noisePerMille = 0;
@@ -124,6 +136,8 @@ public:
     // Test hook: the next `commands` commands (INQUIRY and REQUEST SENSE excepted) answer 2/04/01 and CD
     // device reads fail with EIO, as with the profile's NotReadyCommands, counted from now. Thread-safe.
     void ArmNotReady(DWORD commands);
+    // Test hook: another program opens the drive (true) or closes it again, as the profile's HeldOpen.
+    void SetHeldOpen(bool held);
     // Test hook: adds a read error, as one entry of the profile's ReadErrors, from now on. Thread-safe.
     void ArmReadError(const VirtualDriveProfile::ReadError& error);
 
