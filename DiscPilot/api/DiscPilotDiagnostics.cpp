@@ -81,6 +81,7 @@ bool CDiscPilot::Diagnostics::GetCheckSummary(const CDiscPilot& controller, Chec
     summary.done = r.done;
     summary.success = r.success;
     summary.status = r.status;
+    summary.notStored = r.status == kStatusNotStored ? 1 : 0;
     summary.readerStatus = holder->reader.Status();
     summary.grade = r.grade;
     summary.speedMultiple = r.speedMultiple;

@@ -49,9 +49,10 @@ struct ReadCounts {
 
 // What the controller's last drive check found, for a report to the user (quellwave-cli check).
 struct CheckSummary {
-    int done = 0;    // the check ran to its end (not stopped)
-    int success = 0; // a read condition was found and stored
-    int status = 0;  // the check's own outcome (0, 12 comparison errors, 21 probe failed, ...)
+    int done = 0;      // the check ran to its end (not stopped)
+    int success = 0;   // a read condition was found and stored
+    int status = 0;    // the check's own outcome (0, 12 comparison errors, 21 probe failed, ...)
+    int notStored = 0; // the check found a condition but could not write it to the user's settings
     int readerStatus = 0;
     int grade = 0;            // 1 (both passes identical) .. 10; 0 without success
     double speedMultiple = 0; // the first pass's speed as a multiple of 1x

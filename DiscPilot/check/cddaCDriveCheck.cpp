@@ -266,9 +266,12 @@ void cddaCDriveCheck::Run(CheckReport& report, int seconds) {
         Abandon(saved);
         return;
     }
-    const bool valid = r_.condition_.valid != 0;
-    if (valid) {
-        Store(r_.Identity(), r_.condition_, false);
+    bool valid = r_.condition_.valid != 0;
+    if (valid && !(stored_ && Store(r_.Identity(), r_.condition_, false) == 1)) {
+        // A condition that later opens cannot find is no result: the drive stays unchecked.
+        valid = false;
+        report.status = kStatusNotStored;
+        r_.status_ = kStatusNotStored;
     }
     report.done = 1;
     report.success = valid ? 1 : 0;
@@ -338,6 +341,10 @@ bool cddaCDriveCheck::BufferProbe() {
     const DWORD onDisc = r_.lastReadableLba_ >= lba ? r_.lastReadableLba_ - lba + 1 : 1;
 
     DWORD size = 0;
+    // The largest transfer a read of this probe has delivered so far. Only a size that was read may be
+    // stored: later opens of the model read with it, and a size the drive never delivered would make
+    // every read of theirs fail.
+    DWORD delivered = 0;
     bool stopped = false;
     for (DWORD k = 1; k <= 16 && !stopped; k *= 2) {
         r_.progress_ = r_.progress_.load() + 0.2;
@@ -347,13 +354,13 @@ bool cddaCDriveCheck::BufferProbe() {
         try {
             buffer.resize(std::size_t{sectors} * kSectorBytes);
         } catch (const std::bad_alloc&) {
-            size = (k - 1) * kProbeUnit;
+            size = delivered;
             break;
         }
         for (int switches = 0;; ++switches) {
             // Stored before reading: a drive that hangs the machine on this size leaves the last size
             // that worked behind.
-            r_.condition_.bufferSize = k == 1 ? kProbeUnit / 2 : (k - 1) * kProbeUnit;
+            r_.condition_.bufferSize = delivered == 0 ? kProbeUnit / 2 : delivered;
             Store(r_.Identity(), r_.condition_, true);
             const int result = r_.ReadAudio(r_.readMode_.load(), lba, sectors, buffer.data());
             if (result == kTransportInvalidCommand) {
@@ -369,10 +376,11 @@ bool cddaCDriveCheck::BufferProbe() {
                 if (r_.TestUnitReady() != kTransportOk) {
                     return false;
                 }
-                size = (k - 1) * kProbeUnit;
+                size = delivered;
                 stopped = true;
                 break;
             }
+            delivered = k * kProbeUnit;
             if (r_.driveBufferKB_ > 0 && k * kProbeUnit >= r_.driveBufferKB_ * 1024) {
                 size = k * kProbeUnit;
                 stopped = true;
@@ -390,7 +398,7 @@ bool cddaCDriveCheck::BufferProbe() {
         size = kProbeUnit / 2;
     }
     r_.condition_.bufferSize = size;
-    Store(r_.Identity(), r_.condition_, true);
+    stored_ = Store(r_.Identity(), r_.condition_, true) == 1;
     r_.SetReadSpeed(rememberedSpeed);
     return true;
 }

@@ -82,8 +82,8 @@ private:
     void SetStage(int stage);
     // 1 when every audio track's ISRC reads valid and no two are equal.
     int IsrcTest();
-    // Finds the largest transfer the drive takes and stores it; false when a read failed and the drive
-    // then reported not ready.
+    // Finds the largest transfer the drive delivers and stores it (stored_ says whether that worked);
+    // false when a read failed and the drive then reported not ready.
     bool BufferProbe();
     // Reads the check track twice under the applied condition and compares the passes; the report gets
     // the counters, the status and the speed multiple (0 when the condition failed).
@@ -98,6 +98,7 @@ private:
     cddaCReader& r_;
     std::vector<BYTE> first_, second_;
     double passProgress_ = 0.0;
+    bool stored_ = false; // the probe's buffer size reached the settings
 };
 
 } // namespace discpilot

@@ -40,6 +40,7 @@ enum ReaderStatus : int {
     kStatusUnaligned = 16,   // check: the two passes could not be aligned
     kStatusIsrcUnread = 17,  // check: ISRC unreadable
     kStatusIsrcInvalid = 18, // check: ISRC not valid
+    kStatusNotStored = 19,   // check: the result could not be written to the settings
     kStatusNoMemory = 20,    // memory exhausted
     kStatusProbeFailed = 21, // check: buffer probe failed
     kStatusTempFile = 22,    // check: temporary file write or read failed

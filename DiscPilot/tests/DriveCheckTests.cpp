@@ -3,6 +3,7 @@
 // the grade and the order in which conditions are tried.
 #include "TestSupport.h"
 #include "api/CDiscPilot.h"
+#include "api/DiscPilotDiagnostics.h"
 #include "check/cddaCDriveCheck.h"
 #include "reader/cddaCReader.h"
 #include "store/DriveSettings.h"
@@ -13,6 +14,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -145,6 +147,8 @@ const DriveCase kDriveCases[] = {
     {"InaccurateTakesAMegabyte", "ASPI", {{"CddaAccurate", 0}}, 1, kStatusOk, 1048576, 1, 0},
     {"InaccurateBufferBound", "ASPI", {{"CddaAccurate", 0}, {"BufferKB", 256}}, 1, kStatusOk, 262144, 1, 0},
     {"A128KReadFails", "ASPI", {{"CddaAccurate", 0}, {"MaxTransfer", 65536}}, 1, kStatusOk, 65536, 1, 0},
+    // The 256 KB read fails: what is stored is the 128 KB the drive delivered, not the untried 192 KB.
+    {"A256KReadFails", "ASPI", {{"CddaAccurate", 0}, {"MaxTransfer", 200000}}, 1, kStatusOk, 131072, 1, 0},
     {"NeverReadsTwiceAlike", "ASPI", {{"Noise", 120}}, 0, kStatusCheckErrors, 65536, 0, 0},
     {"NeverReadsTwiceAlikeRaw",
      "RAW",
@@ -226,6 +230,88 @@ TEST_F(DriveCheckTest, ADriveNotReadyDuringTheProbeEndsWithResultOne) {
     EXPECT_EQ(pilot.IsDriveChecked(), 0);
     drive->ArmNotReady(0);
     pilot.CloseDrive();
+}
+
+// A drive that drops out (not ready) after a read longer than it can take, as drives that reset on an
+// oversized transfer do.
+class ResettingReader final : public cddaCReader {
+public:
+    ResettingReader(DWORD limitBytes) : cddaCReader(kKindAspi), limit_(limitBytes) {}
+    ~ResettingReader() override { Release(); }
+    int ReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer) override {
+        if (std::uint64_t{count} * kSectorBytes > limit_) {
+            dropped_ = true;
+            return kTransportNotReady;
+        }
+        return cddaCReader::ReadAudio(readMode, lba, count, buffer);
+    }
+    int TestUnitReady() override { return dropped_ ? kTransportNotReady : cddaCReader::TestUnitReady(); }
+
+private:
+    DWORD limit_;
+    bool dropped_ = false;
+};
+
+TEST_F(DriveCheckTest, AProbeThatFailsBeyondTheSecondStepLeavesOnlyASizeThatWasRead) {
+    struct Case {
+        DWORD limitBytes; // the drive drops out on a longer read
+        DWORD stored;     // the buffer size left in the settings
+    };
+    // Reads of 26, 52, 105, 211 and 422 sectors: each limit lets the steps before it through.
+    for (const Case& c : {Case{100000, 65536}, Case{200000, 131072}, Case{400000, 262144}}) {
+        SCOPED_TRACE(c.limitBytes);
+        MakeDisc({400, 900, 650, 300});
+        SetMachineString("Cdrom_Mode", "ASPI");
+        SetProfile('V', "CddaAccurate", DWORD{0});
+        // A condition stored by an earlier check keeps the model key (and the probe's size) in place.
+        {
+            cddaCReader first(kKindAspi);
+            ASSERT_EQ(first.Open('V', false), 1);
+            ASSERT_EQ(RunCheck(first).success, 1);
+        }
+        ResettingReader reader(c.limitBytes);
+        ASSERT_EQ(reader.Open('V', false), 1);
+        const CheckReport report = RunCheck(reader);
+        EXPECT_EQ(report.done, 1);
+        EXPECT_EQ(report.status, kStatusProbeFailed);
+        EXPECT_EQ(StoredBufferSize(reader), c.stored);
+        // What a later open reads with is a transfer the drive delivered.
+        cddaCReader again(kKindAspi);
+        ASSERT_EQ(again.Open('V', false), 1);
+        EXPECT_EQ(again.Condition().bufferSize, c.stored);
+        TearDown();
+        SetUp(); // a fresh settings folder for the next case
+    }
+}
+
+TEST_F(DriveCheckTest, AConditionThatCannotBeStoredIsNoSuccess) {
+    MakeDisc({300, 500, 200});
+    SetProfile('V', "Isrc", DWORD{0});
+    for (const char* mode : {"RAW", "ASPI"}) {
+        SCOPED_TRACE(mode);
+        SetMachineString("Cdrom_Mode", mode);
+        std::filesystem::remove(dir_ / "user.reg");
+        CDiscPilot pilot;
+        ASSERT_TRUE(pilot.SetDrive('V'));
+        // A slip made by hand in the user's settings: the file is never rewritten, so nothing is stored.
+        disctest::WriteText(dir_ / "user.reg",
+                            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\n");
+        ASSERT_EQ(pilot.CheckDrive(), 1);
+        int percent = 0;
+        for (const auto until = Deadline();
+             Before(until) && pilot.GetDriveCheckProgress(percent) == 0 && percent >= 0 && percent < 100;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(percent, -1);
+        EXPECT_EQ(pilot.GetDriveCheckError(), CDiscPilot::CheckDriveFailed);
+        EXPECT_EQ(pilot.IsDriveChecked(), 0);
+        CheckSummary summary;
+        ASSERT_TRUE(CDiscPilot::Diagnostics::GetCheckSummary(pilot, summary));
+        EXPECT_EQ(summary.success, 0);
+        EXPECT_EQ(summary.notStored, 1);
+        EXPECT_EQ(summary.status, kStatusNotStored);
+        pilot.CloseDrive();
+    }
 }
 
 TEST_F(DriveCheckTest, ProgressRunsToOneHundredOnlyWithTheResultInPlace) {
