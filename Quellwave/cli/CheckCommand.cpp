@@ -2,8 +2,10 @@
 #include "CdCommands.h"
 
 #include "CDiscPilot.h"
+#include "CliSupport.h"
 #include "DiscPilotDiagnostics.h"
 #include "Platform/FileIo.h"
+#include "Platform/Registry.h"
 
 #include <chrono>
 #include <csignal>
@@ -43,7 +45,9 @@ void ClearBar(int shown) {
         std::fputs("\r\033[K", stderr);
 }
 
-const char* ResultText(CDiscPilot::CheckDriveResult result) {
+const char* ResultText(CDiscPilot::CheckDriveResult result, bool notStored) {
+    if (notStored)
+        return "checked, but the read condition could not be stored";
     switch (result) {
     case CDiscPilot::CheckDriveSucceeded:
         return "checked, read condition stored";
@@ -65,7 +69,7 @@ int RunCheck(const std::vector<std::string>& args) {
     }
     CDiscPilot pilot;
     if (!pilot.SetDrive(letter)) {
-        std::fprintf(stderr, "quellwave-cli check: no audio disc can be read in drive %c\n", letter);
+        std::fprintf(stderr, "quellwave-cli check: %s\n", NoDiscText(letter).c_str());
         return 1;
     }
     CDiscPilot::SetMessageBoxHandler(PrintMessage, nullptr);
@@ -110,7 +114,13 @@ int RunCheck(const std::vector<std::string>& args) {
     const CDiscPilot::CheckDriveResult result = pilot.GetDriveCheckError();
     discpilot::CheckSummary summary;
     const bool known = CDiscPilot::Diagnostics::GetCheckSummary(pilot, summary);
-    std::printf("result %d (%s)\n", static_cast<int>(result), ResultText(result));
+    const bool notStored = known && summary.notStored != 0;
+    if (notStored)
+        std::fprintf(stderr,
+                     "quellwave-cli check: the result could not be stored in %s: the settings cannot be "
+                     "written there, so drive %c stays unchecked\n",
+                     platform::RegistryFilePath(platform::HKEY_CURRENT_USER).c_str(), letter);
+    std::printf("result %d (%s)\n", static_cast<int>(result), ResultText(result, notStored));
     if (known) {
         std::printf("grade %d\n", summary.grade);
         std::printf("speed %dx (read at %.1fx)\n", summary.speed, summary.speedMultiple);

@@ -1,5 +1,6 @@
 #include "CliSupport.h"
 
+#include "Platform/DriveTable.h"
 #include "Platform/FileIo.h"
 
 #include <cctype>
@@ -141,4 +142,13 @@ void TemporaryOutput::Release() noexcept {
     for (std::size_t i = 0; i < 3; ++i)
         sigaction(kCleanupSignals[i], &gPreviousActions[i], nullptr);
     handlersInstalled_ = false;
+}
+
+std::string NoDiscText(unsigned char letter) {
+    std::string error;
+    if (platform::GetDriveType(static_cast<char>(letter)) == platform::DRIVE_CDROM &&
+        !platform::OpenCdDevice(static_cast<char>(letter), error) && !error.empty()) {
+        return error;
+    }
+    return std::string("drive ") + static_cast<char>(letter) + ": no audio disc can be read in this drive";
 }

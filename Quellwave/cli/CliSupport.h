@@ -18,6 +18,12 @@ bool SameFile(const std::string& a, const std::string& b);
 // An errno value as lower-case English text, e.g. "no space left on device".
 std::string ErrnoText(int error);
 
+// Why the CD controller could not open the drive behind a letter, for a user: the drive's own complaint
+// when the letter is a CD drive whose device cannot be opened at all (a virtual drive's CUE sheet refused
+// at its line: "drive V: /path/disc.cue:4: ..."), else "drive V: no audio disc can be read in this
+// drive". Opens and closes the letter's device.
+std::string NoDiscText(unsigned char letter);
+
 // A private file beside the target, named ".<target name>.<tag>-XXXXXX", that becomes the target only by
 // Commit: the target is never a half file. Until then SIGINT, SIGTERM and SIGHUP remove the file and end
 // the process (status 128 + the signal); after SIGKILL only the clearly named temporary file can remain.

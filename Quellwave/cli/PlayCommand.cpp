@@ -196,7 +196,7 @@ int OpenSource(CPlaybackEngine& engine, const PlayOptions& options) {
     std::uint32_t firstTrack = 1;
     if (options.cd != 0) {
         if (engine.OpenDrive(options.cd) == 0) {
-            std::fprintf(stderr, "quellwave-cli: no audio disc can be read in drive %c\n", options.cd);
+            std::fprintf(stderr, "quellwave-cli: %s\n", NoDiscText(options.cd).c_str());
             return kExitNothingPlayable;
         }
         const std::uint32_t count = engine.GetTrackCount();

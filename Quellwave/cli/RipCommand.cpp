@@ -2,6 +2,7 @@
 #include "CdCommands.h"
 
 #include "CDiscPilot.h"
+#include "CliSupport.h"
 #include "DiscPilotDiagnostics.h"
 #include "Platform/ByteOrder.h"
 #include "Platform/CdAddress.h"
@@ -95,7 +96,7 @@ int RunRip(const std::vector<std::string>& args) {
 
     CDiscPilot pilot;
     if (!pilot.SetDrive(letter)) {
-        return Fail(std::string(1, static_cast<char>(letter)) + ": no audio disc can be read in this drive");
+        return Fail(NoDiscText(letter));
     }
     discpilot::DiscToc toc;
     if (!CDiscPilot::Diagnostics::GetDiscToc(pilot, toc) || track > static_cast<unsigned long>(toc.count)) {

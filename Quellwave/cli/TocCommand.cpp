@@ -1,6 +1,7 @@
 #include "CdCommands.h"
 
 #include "CDiscPilot.h"
+#include "CliSupport.h"
 #include "DiscPilotDiagnostics.h"
 
 #include <cctype>
@@ -23,7 +24,7 @@ int RunToc(const std::vector<std::string>& args) {
     }
     CDiscPilot pilot;
     if (!pilot.SetDrive(letter)) {
-        std::fprintf(stderr, "quellwave-cli: %c: no audio disc can be read in this drive\n", letter);
+        std::fprintf(stderr, "quellwave-cli: %s\n", NoDiscText(letter).c_str());
         return 1;
     }
     discpilot::DiscToc toc;
