@@ -4,15 +4,23 @@
 // spends per second of audio, and its peak resident memory. Run one case per process for a clean memory
 // figure:
 //   PlaybackBench --benchmark_filter=PlayWav/16
+// The PCM file cases play a FLAC of the same chord (decoded, resampled to 44 100 Hz, then the WAV path):
+//   PlaybackBench --benchmark_filter=PlayFlac
+// and convert it as "quellwave-cli convert" does (decode, resample, up-convert, no output pacing), as a
+// multiple of real time:
+//   PlaybackBench --benchmark_filter=ConvertFlac
 // The CD cases read a CUE/BIN image through the virtual drive and the CD library (its reader thread,
 // overlap correction when the drive does not promise an accurate stream) on top of the WAV path's work:
 //   PlaybackBench --benchmark_filter=PlayCd
+#include "CPcmFileSource.h"
 #include "CPlaybackEngine.h"
+#include "Zentrafold/Zentrafold.h"
 
 #include "Platform/MessageTarget.h"
 #include "Platform/Process.h"
 
 #include <benchmark/benchmark.h>
+#include <sndfile.h>
 
 #include <cmath>
 #include <cstdio>
@@ -95,6 +103,100 @@ void PlayWav(benchmark::State& state) {
     state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
     state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
     state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
+}
+
+// The chord as a FLAC file of the given rate and bits, written a second at a time.
+std::string WriteChordFlac(int rate, int bits, double seconds) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() /
+         ("qw-playback-bench-" + std::to_string(rate) + "-" + std::to_string(bits) + ".flac"))
+            .string();
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = SF_FORMAT_FLAC | (bits == 16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        return {};
+    std::vector<double> second(static_cast<std::size_t>(rate) * 2);
+    const auto frames = static_cast<long>(seconds * rate);
+    for (long done = 0; done < frames;) {
+        const long n = std::min<long>(rate, frames - done);
+        for (long i = 0; i < n; ++i) {
+            const double t = static_cast<double>(done + i) / rate;
+            const double v = (std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277.18 * t) +
+                              std::sin(2 * M_PI * 329.63 * t)) *
+                             0.5 / 3;
+            second[static_cast<std::size_t>(2 * i)] = second[static_cast<std::size_t>(2 * i + 1)] = v;
+        }
+        sf_writef_double(file, second.data(), n);
+        done += n;
+    }
+    sf_close(file);
+    return path;
+}
+
+void PlayFlac(benchmark::State& state) {
+    const int rate = static_cast<int>(state.range(0));
+    const int bits = static_cast<int>(state.range(1));
+    const double seconds = static_cast<double>(state.range(2));
+    const std::string path = WriteChordFlac(rate, bits, seconds);
+    double cpu = 0;
+    double audio = 0;
+    for (auto _ : state) {
+        platform::MessageQueue window;
+        CPlaybackEngine engine;
+        engine.SetDriverNameOverride("null");
+        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorMessageName));
+        if (engine.OpenFiles({path}) != 1 || engine.SelectTrack(1, 0) != 1) {
+            state.SkipWithError("the benchmark file was not accepted");
+            break;
+        }
+        const double before = platform::ProcessCpuSeconds();
+        if (engine.Play() != 1) {
+            state.SkipWithError("the null driver did not open");
+            break;
+        }
+        while (window.Wait().msg != WM_PLAYER_END) {
+        }
+        cpu += platform::ProcessCpuSeconds() - before;
+        audio += seconds;
+    }
+    std::remove(path.c_str());
+    state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
+    state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
+    state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
+}
+
+void ConvertFlac(benchmark::State& state) {
+    const int rate = static_cast<int>(state.range(0));
+    const double seconds = static_cast<double>(state.range(1));
+    const std::string path = WriteChordFlac(rate, 24, seconds);
+    std::vector<std::uint8_t> pcm(512 * 16 * CPcmFileSource::kOutputFrameBytes);
+    double audio = 0;
+    double cpu = 0;
+    for (auto _ : state) {
+        const double before = platform::ProcessCpuSeconds();
+        CPcmFileSource source;
+        if (!source.Open(path.c_str())) {
+            state.SkipWithError("the benchmark file was not accepted");
+            break;
+        }
+        source.ReadFrames(pcm.data(), 512);
+        ZtfDirectConvertInitialBuffer24(pcm.data());
+        while (source.ReadFrames(pcm.data(), 512 * 16) > 0) {
+            unsigned char* out = nullptr;
+            unsigned int size = 0;
+            ZtfDirectConvertBuffer24(pcm.data(), 16, &out, &size);
+            benchmark::DoNotOptimize(out);
+        }
+        cpu += platform::ProcessCpuSeconds() - before;
+        audio += seconds;
+    }
+    std::remove(path.c_str());
+    // Against the clock, and against the processor time used (the figure on an otherwise idle core).
+    state.counters["x_real_time"] = benchmark::Counter(audio, benchmark::Counter::kIsRate);
+    state.counters["x_real_time_per_cpu_s"] = cpu > 0 ? audio / cpu : 0;
 }
 
 // A 5-track disc image of the same chord, mapped to V in a registry of its own; the drive's transport and
@@ -187,6 +289,22 @@ BENCHMARK(PlayWav)
     ->Iterations(1)
     ->UseRealTime()
     ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kSecond);
+
+BENCHMARK(PlayFlac)
+    ->ArgNames({"rate", "bits", "seconds"})
+    ->Args({96000, 24, 20})
+    ->Args({44100, 16, 20})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kSecond);
+
+BENCHMARK(ConvertFlac)
+    ->ArgNames({"rate", "seconds"})
+    ->Args({96000, 60})
+    ->Iterations(1)
+    ->UseRealTime()
     ->Unit(benchmark::kSecond);
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "CliSupport.h"
 #include "Commands.h"
 
+#include "CPcmFileSource.h"
 #include "CWaveSource.h"
+#include "FileProbe.h"
 #include "Mervane/DsfWriter.h"
 #include "Platform/FileIo.h"
 #include "Zentrafold/Zentrafold.h"
@@ -57,6 +59,79 @@ int Fail(const std::string& message) {
     return 1;
 }
 
+// Converts a file of the PCM file source (44 100 Hz packed 24-bit after its resampling) as the WAV path
+// does: the first unit primes the converter, then every further unit and one unit of silence after the
+// last one become one block each.
+int ConvertPcmFile(CPcmFileSource& pcm, const std::string& inPath, const std::string& outPath) {
+    constexpr std::uint32_t unitBytes = kUnitFrames * CPcmFileSource::kOutputFrameBytes;
+    constexpr std::size_t chunkFrames = std::size_t{kUnitFrames} * kUnitsPerChunk;
+    TemporaryOutput temporary;
+    std::string why;
+    if (!temporary.Create(outPath, "convert", &why))
+        return Fail(outPath + ": " + why);
+    DsfWriter writer;
+    if (!writer.Create(temporary.Path()))
+        return Fail(outPath + ": cannot create: " + ErrnoText(errno));
+    const std::uint64_t expectedFrames = pcm.Frames() * CPcmFileSource::kOutputRate / pcm.SampleRate();
+    Progress progress(expectedFrames / kUnitFrames + 1);
+    const auto abandon = [&](const std::string& message) {
+        progress.Finish();
+        writer.Close();
+        temporary.Discard();
+        return Fail(message);
+    };
+    std::vector<std::uint8_t> samples(std::size_t{unitBytes} * kUnitsPerChunk, 0);
+    if (pcm.ReadFrames(samples.data(), kUnitFrames) == 0)
+        return abandon(inPath + ": no audio could be decoded");
+    if (ZtfDirectConvertInitialBuffer24(samples.data()) != 0)
+        return abandon("the converter refused its first unit");
+    const auto convert = [&](std::uint32_t units) {
+        unsigned char* dsd = nullptr;
+        unsigned int dsdSize = 0;
+        if (ZtfDirectConvertBuffer24(samples.data(), static_cast<int>(units), &dsd, &dsdSize) != 0 ||
+            dsd == nullptr || dsdSize != units * kBlockBytes)
+            return std::string("the converter failed");
+        for (std::uint32_t b = 0; b < units; ++b) {
+            if (!writer.WriteBlock(dsd + std::size_t{b} * kBlockBytes))
+                return outPath + ": write failed: " + ErrnoText(errno);
+        }
+        return std::string();
+    };
+    std::uint64_t unitsDone = 0;
+    for (bool ended = false; !ended;) {
+        const std::size_t got = pcm.ReadFrames(samples.data(), chunkFrames);
+        auto units = static_cast<std::uint32_t>((got + kUnitFrames - 1) / kUnitFrames);
+        bool extraSilentUnit = false;
+        if (got < chunkFrames) {
+            // The input is over: one unit of silence pushes its last unit out of the converter.
+            ended = true;
+            if (units < kUnitsPerChunk)
+                ++units;
+            else
+                extraSilentUnit = true;
+        }
+        if (const std::string failure = convert(units); !failure.empty())
+            return abandon(failure);
+        if (extraSilentUnit) {
+            std::fill(samples.begin(), samples.end(), 0);
+            if (const std::string failure = convert(1); !failure.empty())
+                return abandon(failure);
+        }
+        unitsDone += units;
+        progress.Update(unitsDone);
+    }
+    progress.Finish();
+    if (pcm.EarlyEndMs() != CPcmFileSource::kNoEarlyEnd)
+        std::fprintf(stderr,
+                     "quellwave-cli: %s: the audio ends early, at %u ms: the file is damaged or cut\n",
+                     inPath.c_str(), pcm.EarlyEndMs());
+    if (!writer.Sync() || !writer.Close())
+        return abandon(outPath + ": write failed: " + ErrnoText(errno));
+    if (!temporary.Commit(&why))
+        return Fail(outPath + ": " + why);
+    return 0;
+}
+
 } // namespace
 
 int RunConvert(const std::vector<std::string>& args) {
@@ -71,8 +146,12 @@ int RunConvert(const std::vector<std::string>& args) {
         return Fail(outPath + ": is the input file");
 
     CWaveSource wave;
-    if (!wave.Open(inPath.c_str()))
-        return Fail(inPath + ": rejected (" + WaveOpenErrorText(wave.LastOpenError()) + ")");
+    if (!wave.Open(inPath.c_str())) {
+        CPcmFileSource pcm;
+        if (!pcm.Open(inPath.c_str()))
+            return Fail(inPath + ": rejected (" + ProbeFile(inPath).reason + ")");
+        return ConvertPcmFile(pcm, inPath, outPath);
+    }
     const std::uint32_t bytesPerSample = wave.BytesPerSample();
     const bool is16 = bytesPerSample == 2;
     const std::uint32_t unitBytes = kUnitFrames * 2 * bytesPerSample;

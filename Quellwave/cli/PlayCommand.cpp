@@ -2,9 +2,9 @@
 #include "CliSupport.h"
 #include "Commands.h"
 
-#include "CDsdFileSource.h"
+#include "FileProbe.h"
+
 #include "CPlaybackEngine.h"
-#include "CWaveSource.h"
 #include "Settings.h"
 
 #include "Mervane/DsdDriver.h"
@@ -162,30 +162,20 @@ void CatchEndingSignals() {
 }
 
 // Names every path that will be skipped and why (the engine skips them silently) and returns how many
-// will play. The tests are the engine's: WAV first, then DSF/DSDIFF, which play only in RF mode.
+// will play. The tests are the engine's: WAV first, then DSF/DSDIFF, which play only in RF mode, then
+// every other PCM file.
 std::size_t CountPlayable(const std::vector<std::string>& paths, bool rfMode) {
     std::size_t playable = 0;
     for (const std::string& path : paths) {
-        CWaveSource probe;
-        if (probe.Open(path.c_str())) {
+        const FileProbe probe = ProbeFile(path);
+        std::string reason = probe.reason;
+        if (probe.kind == FileProbe::Kind::Dsd && !rfMode)
+            reason = "DSD file: needs --rf-mode or useRFMode = 1";
+        else if (probe.kind != FileProbe::Kind::Rejected) {
             ++playable;
             continue;
         }
-        CDsdFileSource dsd;
-        const char* reason = nullptr;
-        if (dsd.Open(path.c_str(), 1, 1)) {
-            if (rfMode) {
-                ++playable;
-                continue;
-            }
-            reason = "DSD file: needs --rf-mode or useRFMode = 1";
-        } else if (dsd.LastOpenError() != DsdOpenError::NotDsd &&
-                   dsd.LastOpenError() != DsdOpenError::Unreadable) {
-            reason = DsdOpenErrorText(dsd.LastOpenError());
-        } else {
-            reason = WaveOpenErrorText(probe.LastOpenError());
-        }
-        std::fprintf(stderr, "quellwave-cli: %s: rejected (%s)\n", path.c_str(), reason);
+        std::fprintf(stderr, "quellwave-cli: %s: rejected (%s)\n", path.c_str(), reason.c_str());
     }
     return playable;
 }

@@ -51,6 +51,19 @@ private:
     CWaveSource& source_;
 };
 
+// The PCM file source as the chunk producers' reader: already 44 100 Hz packed 24-bit stereo.
+class CPlaybackEngine::PcmFileReader final : public PcmReader {
+public:
+    explicit PcmFileReader(CPcmFileSource& source) : source_(source) {}
+    void ReadPcm(void* buffer, std::uint32_t byteCount) override {
+        if (!source_.Read(buffer, byteCount) && !source_.IsOpen())
+            std::memset(buffer, 0, byteCount);
+    }
+
+private:
+    CPcmFileSource& source_;
+};
+
 // The CD as the chunk producers' PCM reader: the disc is one continuous stream from the selected track on.
 // It also follows the track boundaries in that stream, so that a track that is to repeat ends in silence
 // (as a file does) instead of running on into the next track while the output plays out what it holds.
@@ -117,6 +130,7 @@ private:
 
 CPlaybackEngine::CPlaybackEngine()
     : waveReader_(std::make_unique<WaveReader>(waveSource_)),
+      pcmReader_(std::make_unique<PcmFileReader>(pcmSource_)),
       cdReader_(std::make_unique<CdReader>(drive_, repeatMode_)) {}
 
 CPlaybackEngine::~CPlaybackEngine() {
@@ -286,6 +300,11 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
             trackLengths_.push_back(static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(dsdSource_.LengthMs(), std::numeric_limits<std::uint32_t>::max())));
             dsdSource_.Close();
+        } else if (pcmSource_.Open(path.c_str())) {
+            fileList_.push_back(path);
+            trackLengths_.push_back(static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(pcmSource_.LengthMs(), std::numeric_limits<std::uint32_t>::max())));
+            pcmSource_.Close();
         }
     }
     if (fileList_.empty())
@@ -296,8 +315,25 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
     if (waveSource_.Open(fileList_.front().c_str()))
         sourceKind_ = waveSource_.BytesPerSample() == 2 ? kSourceWave16 : kSourceWave24;
     else
-        OpenDsdFile(fileList_.front());
+        OpenOtherFile(fileList_.front());
     return 1;
+}
+
+bool CPlaybackEngine::OpenOtherFile(const std::string& path) {
+    if (rfMode_.load() && OpenDsdFile(path))
+        return true;
+    if (!pcmSource_.Open(path.c_str()))
+        return false;
+    sourceKind_ = kSourcePcmFile;
+    return true;
+}
+
+bool CPlaybackEngine::PlayingTrackLength(std::uint32_t* ms) const {
+    if (!GetTrackLength(currentTrack_, ms))
+        return false;
+    if (!isCD_ && sourceKind_ == kSourcePcmFile)
+        *ms = std::min(*ms, pcmSource_.EarlyEndMs());
+    return true;
 }
 
 bool CPlaybackEngine::OpenDsdFile(const std::string& path) {
@@ -313,6 +349,7 @@ int CPlaybackEngine::CloseFiles() {
         trackLengths_.clear();
         waveSource_.Close();
         dsdSource_.Close();
+        pcmSource_.Close();
         sourceOpen_ = false;
     }
     return 1;
@@ -392,15 +429,20 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
     }
     waveSource_.Close();
     dsdSource_.Close();
+    pcmSource_.Close();
     currentTrack_ = track;
     if (track == 0 || track > fileList_.size())
         throw std::invalid_argument("CPlaybackEngine::SelectTrack: no such track");
     const std::string& path = fileList_[track - 1];
     if (!waveSource_.Open(path.c_str())) {
-        if (!OpenDsdFile(path))
+        if (!OpenOtherFile(path))
             return 0;
         playedBytes_ = PlayedBytesForMs(offsetMs);
         lastReportedMs_ = 0;
+        if (sourceKind_ == kSourcePcmFile) {
+            pcmSource_.SeekMs(offsetMs);
+            return 1;
+        }
         // The source counts 4-byte elements per channel. A position past the end fails and leaves nothing
         // to read: the track then plays silence and ends by its elapsed time at once.
         dsdSource_.Seek((std::uint64_t{offsetMs} * kDsdElementsPerSecond) / 1000);
@@ -559,8 +601,11 @@ void CPlaybackEngine::ReaderThread() {
         const bool cd = isCD_;
         const std::int32_t kind = sourceKind_;
         const bool dsd = !cd && (kind == kSourceDsf || kind == kSourceDsdiff);
-        const std::uint32_t bytesPerSample = !cd && kind == kSourceWave24 ? 3 : 2;
-        PcmReader& pcm = cd ? static_cast<PcmReader&>(*cdReader_) : *waveReader_;
+        const bool pcmFile = !cd && kind == kSourcePcmFile;
+        const std::uint32_t bytesPerSample = !cd && (kind == kSourceWave24 || pcmFile) ? 3 : 2;
+        PcmReader& pcm = cd        ? static_cast<PcmReader&>(*cdReader_)
+                         : pcmFile ? static_cast<PcmReader&>(*pcmReader_)
+                                   : *waveReader_;
         DsdChunk chunk;
         if (first) {
             chunk = dsd ? dsdChunks_.FirstChunk(dsdSource_) : chunks_.FirstChunk(pcm, bytesPerSample);
@@ -714,7 +759,7 @@ void CPlaybackEngine::OutputThread() {
 void CPlaybackEngine::PositionCheck() {
     const std::uint32_t ms = PlayedMs(playedBytes_);
     std::uint32_t length = 0;
-    if (!GetTrackLength(currentTrack_, &length))
+    if (!PlayingTrackLength(&length))
         return;
     if (ms > length && isCD_) {
         // The disc is read on without a break: the next track's audio is already flowing, so only the

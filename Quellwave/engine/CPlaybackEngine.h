@@ -5,6 +5,7 @@
 #pragma once
 
 #include "CDsdFileSource.h"
+#include "CPcmFileSource.h"
 #include "CSampleRing.h"
 #include "CWaveSource.h"
 #include "SamplePipeline.h"
@@ -49,6 +50,8 @@ public:
     static constexpr std::int32_t kSourceWave24 = 1;
     static constexpr std::int32_t kSourceDsf = 2;
     static constexpr std::int32_t kSourceDsdiff = 3;
+    // Any other PCM file (FLAC, AIFF, another rate...), resampled to 44 100 Hz 24-bit by the PCM source.
+    static constexpr std::int32_t kSourcePcmFile = 4;
     // Ring shape: 32 768 elements (131 072 bytes) each; one block's channel is 1024 elements.
     static constexpr std::int32_t kRingCapacity = 32768;
     static constexpr std::int32_t kRingDefaultRead = 4096;
@@ -87,9 +90,9 @@ public:
     int Shutdown();
 
     // Replaces the source with the acceptable files among paths (UTF-8), in order; the others are skipped
-    // silently. WAV files are always acceptable; DSF and DSDIFF files only in RF mode (the override, else
-    // useRFMode = 1, read now). Returns 1 with track 1 current, or 0 (no source) when none is acceptable.
-    // Reads each file's header. Only while not playing.
+    // silently. WAV files and every other PCM file the PCM source takes are always acceptable; DSF and
+    // DSDIFF files only in RF mode (the override, else useRFMode = 1, read now). Returns 1 with track 1
+    // current, or 0 (no source) when none is acceptable. Reads each file's header. Only while not playing.
     int OpenFiles(const std::vector<std::string>& paths);
     // Closes a file source. Returns 1.
     int CloseFiles();
@@ -160,6 +163,7 @@ public:
 private:
     class WaveReader;
     class CdReader;
+    class PcmFileReader;
 
     void ReaderThread();
     void OutputThread();
@@ -176,6 +180,12 @@ private:
     // Opens a file the wave source rejected as a DSD file and sets the source kind. False when it cannot
     // be opened.
     bool OpenDsdFile(const std::string& path);
+    // Opens a file neither the wave source nor (in RF mode) the DSD source takes: as a DSD file (when
+    // RF mode allows) or else with the PCM file source; sets the source kind. False when neither opens it.
+    bool OpenOtherFile(const std::string& path);
+    // The length of a track, shortened to where its audio really ended when a PCM file turned out damaged
+    // or cut while it played.
+    bool PlayingTrackLength(std::uint32_t* ms) const;
     // Play's last step: honour a pending Pause, or start the reader. Called with stateLock_ held.
     void StartOrHonourPause();
     // Nothing plays, starts or drains: the output thread waits for a start.
@@ -214,6 +224,7 @@ private:
     std::atomic<std::int32_t> repeatMode_{0};
     std::atomic<std::int32_t> sourceKind_{0};
     CDsdFileSource dsdSource_;
+    CPcmFileSource pcmSource_;
     std::unique_ptr<CChanterel> levelSelector_;
     std::atomic<float> currentLevel_{0.0f}; // written by the UI thread, read by any
     UINT driverErrorMessage_ = 0;
@@ -234,6 +245,7 @@ private:
     std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentChannels_{};
     std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentWork_{};
     std::unique_ptr<WaveReader> waveReader_;
+    std::unique_ptr<PcmFileReader> pcmReader_;
     // The CD controller. The UI thread opens, positions and closes it; the output thread reads track
     // lengths and positions it at a track end (never while the reader thread reads); the reader thread
     // takes its PCM. Mutable: asking for counts and lengths goes through its non-const members.

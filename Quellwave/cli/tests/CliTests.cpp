@@ -65,8 +65,13 @@ TEST_F(CliTest, InfoPrintsOneExactLinePerPath) {
         {Write("b c.wav", Shape(24, 22050, [](WavShape& s) { s.tag = 0xFFFE; })), "wav24 length_ms=500"},
         {Write("d.wav", Shape(16, 9, [](WavShape& s) { s.declaredDataSize = ~0u; })),
          "wav16 length_ms=0"}, // the 9 frames the file holds, not what the header declares
-        {Write("e.wav", Shape(16, 9, [](WavShape& s) { s.rate = 48000; })), "rejected (not 44 100 Hz)"},
-        {Write("f.wav", Shape(16, 9, [](WavShape& s) { s.channels = 1; })), "rejected (not stereo)"},
+        // Other rates and mono go to the PCM file source, which describes them in full.
+        {Write("e.wav", Shape(16, 9, [](WavShape& s) { s.rate = 48000; })),
+         "wav rate=48000 bits=16 channels=2 length_ms=0"},
+        {Write("f.wav", Shape(16, 9, [](WavShape& s) { s.channels = 1; })),
+         "wav rate=44100 bits=16 channels=1 length_ms=0"},
+        {Write("g.wav", Shape(16, 9, [](WavShape& s) { s.channels = 3; })),
+         "rejected (more than 2 channels)"},
         {Write("h.wav", Shape(16, 9, [](WavShape& s) { s.formatSize = 257; })),
          "rejected (too large format chunk)"},
         {Write("i.wav", Shape(16, 0)), "rejected (no audio data)"},
@@ -154,10 +159,10 @@ TEST_F(CliTest, ConvertKeepsEveryUnitInItsPlace) {
 TEST_F(CliTest, ConvertFailuresLeaveNoOutput) {
     const std::string good = Write("a.wav", Shape(16, 1000));
     const Bytes before = ReadFileBytes(good);
-    RunResult r = Run({"convert", Write("m.wav", Shape(16, 9, [](WavShape& s) { s.channels = 1; })),
+    RunResult r = Run({"convert", Write("m.wav", Shape(16, 9, [](WavShape& s) { s.channels = 3; })),
                        (dir_ / "m.dsf").string()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("rejected (not stereo)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("rejected (more than 2 channels)"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir_ / "m.dsf"));
     EXPECT_EQ(Run({"convert", good, (dir_ / "no-dir" / "x.dsf").string()}).status, 1);
     if (std::filesystem::exists("/dev/full")) {
@@ -229,12 +234,12 @@ TEST_F(PlayTest, WrongArgumentsExitWithOne) {
 }
 
 TEST_F(PlayTest, NothingPlayableExitsWithTwoNamingEachPath) {
-    const std::string mono = Write("mono.wav", Shape(16, 100, [](WavShape& s) { s.channels = 1; }));
+    const std::string three = Write("three.wav", Shape(16, 100, [](WavShape& s) { s.channels = 3; }));
     const std::string missing = (dir_ / "missing.wav").string();
-    const RunResult r = Play({"--driver", "dsf:" + Dsf(), mono, missing});
+    const RunResult r = Play({"--driver", "dsf:" + Dsf(), three, missing});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find(mono + ": rejected (not stereo)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(three + ": rejected (more than 2 channels)"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(missing + ": rejected (no such file)"), std::string::npos) << r.err;
 }
 

@@ -1,0 +1,80 @@
+#include "FileProbe.h"
+
+#include "CDsdFileSource.h"
+#include "CPcmFileSource.h"
+#include "CWaveSource.h"
+
+namespace {
+
+// A tag value as one token of the info line: in double quotes, with quotes and backslashes escaped and
+// control characters shown as spaces.
+std::string Quoted(const std::string& value) {
+    std::string out = "\"";
+    for (const char c : value) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    }
+    return out + "\"";
+}
+
+std::string DescribePcm(const CPcmFileSource& pcm) {
+    std::string line = pcm.FormatName() + " rate=" + std::to_string(pcm.SampleRate());
+    if (pcm.Bits() != 0)
+        line += " bits=" + std::to_string(pcm.Bits());
+    line += " channels=" + std::to_string(pcm.Channels()) + " length_ms=" + std::to_string(pcm.LengthMs());
+    const PcmTags& tags = pcm.Tags();
+    if (!tags.title.empty())
+        line += " title=" + Quoted(tags.title);
+    if (!tags.artist.empty())
+        line += " artist=" + Quoted(tags.artist);
+    if (!tags.album.empty())
+        line += " album=" + Quoted(tags.album);
+    return line;
+}
+
+} // namespace
+
+FileProbe ProbeFile(const std::string& path) {
+    FileProbe probe;
+    CWaveSource wave;
+    if (wave.Open(path.c_str())) {
+        probe.kind = FileProbe::Kind::Wave;
+        probe.description = "wav" + std::to_string(wave.BytesPerSample() * 8) +
+                            " length_ms=" + std::to_string(wave.LengthMs());
+        return probe;
+    }
+    // DSD files play only with useRFMode = 1, whatever the setting is now: the line says so.
+    CDsdFileSource dsd;
+    if (dsd.Open(path.c_str(), 1, 1)) {
+        probe.kind = FileProbe::Kind::Dsd;
+        probe.description = std::string(dsd.IsDsdiff() ? "dsdiff" : "dsf") +
+                            " length_ms=" + std::to_string(dsd.LengthMs()) + " rf_mode=required";
+        return probe;
+    }
+    const DsdOpenError dsdError = dsd.LastOpenError();
+    if (dsdError != DsdOpenError::NotDsd && dsdError != DsdOpenError::Unreadable) {
+        probe.reason = DsdOpenErrorText(dsdError);
+        return probe;
+    }
+    CPcmFileSource pcm;
+    if (pcm.Open(path.c_str())) {
+        probe.kind = FileProbe::Kind::PcmFile;
+        probe.description = DescribePcm(pcm);
+        return probe;
+    }
+    // The reason of the reader the file was meant for: the WAV reader's for a RIFF file it refused and
+    // for anything no decoder recognises (a text file is "not RIFF"), the decoder's for the rest (a
+    // damaged FLAC, a six-channel WAV).
+    const WaveOpenError waveError = wave.LastOpenError();
+    const PcmOpenError pcmError = pcm.LastOpenError();
+    const bool pcmRefusal =
+        pcmError == PcmOpenError::TooManyChannels || pcmError == PcmOpenError::RateOutOfRange;
+    const bool riff = waveError != WaveOpenError::NotRiff;
+    if (pcmRefusal ||
+        (!riff && pcmError != PcmOpenError::NotRecognised && pcmError != PcmOpenError::Unreadable))
+        probe.reason = PcmOpenErrorText(pcmError);
+    else
+        probe.reason = WaveOpenErrorText(waveError);
+    return probe;
+}

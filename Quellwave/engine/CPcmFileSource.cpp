@@ -1,0 +1,373 @@
+#include "CPcmFileSource.h"
+
+#include "InputFile.h"
+#include "Platform/FileIo.h"
+
+#include <sndfile.h>
+#include <soxr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Input frames decoded per step: at 384 kHz about 11 ms, far less than the 186 ms a steady chunk lasts,
+// so a read never waits on much more decoding than the audio it returns.
+constexpr std::size_t kDecodeFrames = 4096;
+// Output frames produced per resampler call.
+constexpr std::size_t kOutputPieceFrames = 4096;
+
+std::string MajorName(int format) {
+    switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+        return "wav";
+    case SF_FORMAT_AIFF:
+        return "aiff";
+    case SF_FORMAT_FLAC:
+        return "flac";
+    case SF_FORMAT_CAF:
+        return "caf";
+    case SF_FORMAT_W64:
+        return "w64";
+    case SF_FORMAT_RF64:
+        return "rf64";
+    case SF_FORMAT_OGG:
+        return "ogg";
+    default:
+        break;
+    }
+    SF_FORMAT_INFO info{};
+    info.format = format & SF_FORMAT_TYPEMASK;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.extension != nullptr)
+        return info.extension;
+    return "pcm";
+}
+
+std::uint32_t SubtypeBits(int format, bool* isFloat) {
+    *isFloat = false;
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_ALAC_16:
+        return 16;
+    case SF_FORMAT_ALAC_20:
+        return 20;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_ALAC_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_ALAC_32:
+        return 32;
+    case SF_FORMAT_FLOAT:
+        *isFloat = true;
+        return 32;
+    case SF_FORMAT_DOUBLE:
+        *isFloat = true;
+        return 64;
+    default:
+        return 0;
+    }
+}
+
+PcmOpenError FromFileError(InputFileError error) {
+    switch (error) {
+    case InputFileError::NoSuchFile:
+        return PcmOpenError::NoSuchFile;
+    case InputFileError::IsDirectory:
+        return PcmOpenError::IsDirectory;
+    case InputFileError::PermissionDenied:
+        return PcmOpenError::PermissionDenied;
+    case InputFileError::NotRegularFile:
+        return PcmOpenError::NotRegularFile;
+    default:
+        return PcmOpenError::Unreadable;
+    }
+}
+
+PcmOpenError FromDecoderError(int error) {
+    switch (error) {
+    case SF_ERR_UNRECOGNISED_FORMAT:
+        return PcmOpenError::NotRecognised;
+    case SF_ERR_SYSTEM:
+        return PcmOpenError::Unreadable;
+    case SF_ERR_UNSUPPORTED_ENCODING:
+        return PcmOpenError::NotSupported;
+    default:
+        return PcmOpenError::Malformed;
+    }
+}
+
+// Packed 24-bit little-endian, as the pipeline's store: floor(x * 2^23) clamped to the range.
+void Store24(double x, std::uint8_t* out) noexcept {
+    const double scaled = std::floor(x * 8388608.0);
+    const auto v = static_cast<std::int32_t>(std::clamp(scaled, -8388608.0, 8388607.0));
+    out[0] = static_cast<std::uint8_t>(v);
+    out[1] = static_cast<std::uint8_t>(v >> 8);
+    out[2] = static_cast<std::uint8_t>(v >> 16);
+}
+
+std::string Text(SNDFILE* file, int type) {
+    const char* s = sf_get_string(file, type);
+    return s ? std::string(s) : std::string();
+}
+
+} // namespace
+
+const char* PcmOpenErrorText(PcmOpenError error) noexcept {
+    switch (error) {
+    case PcmOpenError::None:
+        return "ok";
+    case PcmOpenError::Unreadable:
+        return "unreadable";
+    case PcmOpenError::NoSuchFile:
+        return InputFileErrorText(InputFileError::NoSuchFile);
+    case PcmOpenError::IsDirectory:
+        return InputFileErrorText(InputFileError::IsDirectory);
+    case PcmOpenError::PermissionDenied:
+        return InputFileErrorText(InputFileError::PermissionDenied);
+    case PcmOpenError::NotRegularFile:
+        return InputFileErrorText(InputFileError::NotRegularFile);
+    case PcmOpenError::NotRecognised:
+        return "not a known audio format";
+    case PcmOpenError::Malformed:
+        return "damaged file";
+    case PcmOpenError::NotSupported:
+        return "unsupported encoding";
+    case PcmOpenError::TooManyChannels:
+        return "more than 2 channels";
+    case PcmOpenError::RateOutOfRange:
+        return "rate outside 8 000 to 384 000 Hz";
+    case PcmOpenError::EmptyData:
+        return "no audio data";
+    case PcmOpenError::ResamplerFailed:
+        return "the resampler cannot be set up";
+    }
+    return "unknown";
+}
+
+bool ReadPcmFileTags(const char* path, PcmTags* tags) {
+    if (path == nullptr || tags == nullptr)
+        return false;
+    InputFileError error = InputFileError::None;
+    const int fd = OpenInputFile(path, &error, nullptr);
+    if (fd < 0)
+        return false;
+    SF_INFO info{};
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    if (file != nullptr) {
+        tags->title = Text(file, SF_STR_TITLE);
+        tags->artist = Text(file, SF_STR_ARTIST);
+        tags->album = Text(file, SF_STR_ALBUM);
+        sf_close(file);
+    }
+    platform::CloseFile(fd);
+    return file != nullptr;
+}
+
+CPcmFileSource::CPcmFileSource() = default;
+
+CPcmFileSource::~CPcmFileSource() {
+    Close();
+}
+
+void CPcmFileSource::Close() noexcept {
+    if (resampler_ != nullptr) {
+        soxr_delete(resampler_);
+        resampler_ = nullptr;
+    }
+    if (file_ != nullptr) {
+        sf_close(file_);
+        file_ = nullptr;
+    }
+    if (fd_ >= 0) {
+        platform::CloseFile(fd_);
+        fd_ = -1;
+    }
+}
+
+std::uint64_t CPcmFileSource::LengthMs() const noexcept {
+    return rate_ == 0 ? 0 : frames_ * 1000 / rate_;
+}
+
+bool CPcmFileSource::Open(const char* path) {
+    Close();
+    lastDetail_.clear();
+    if (path == nullptr) {
+        lastError_ = PcmOpenError::Unreadable;
+        return false;
+    }
+    InputFileError fileError = InputFileError::None;
+    fd_ = OpenInputFile(path, &fileError, nullptr);
+    if (fd_ < 0) {
+        lastError_ = FromFileError(fileError);
+        return false;
+    }
+    lastError_ = Setup();
+    if (lastError_ != PcmOpenError::None) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+PcmOpenError CPcmFileSource::Setup() {
+    SF_INFO info{};
+    file_ = sf_open_fd(fd_, SFM_READ, &info, SF_FALSE);
+    if (file_ == nullptr) {
+        const int error = sf_error(nullptr);
+        lastDetail_ = sf_strerror(nullptr);
+        return FromDecoderError(error);
+    }
+    if (info.channels < 1 || info.channels > 2)
+        return PcmOpenError::TooManyChannels;
+    if (info.samplerate < static_cast<int>(kMinRate) || info.samplerate > static_cast<int>(kMaxRate))
+        return PcmOpenError::RateOutOfRange;
+    if (info.frames <= 0)
+        return PcmOpenError::EmptyData;
+    channels_ = static_cast<std::uint32_t>(info.channels);
+    rate_ = static_cast<std::uint32_t>(info.samplerate);
+    frames_ = static_cast<std::uint64_t>(info.frames);
+    bool isFloat = false;
+    bits_ = SubtypeBits(info.format, &isFloat);
+    formatName_ = MajorName(info.format) + (isFloat ? "-float" : "");
+    tags_.title = Text(file_, SF_STR_TITLE);
+    tags_.artist = Text(file_, SF_STR_ARTIST);
+    tags_.album = Text(file_, SF_STR_ALBUM);
+
+    try {
+        in_.assign(kDecodeFrames * channels_, 0.0);
+        out_.assign(kOutputPieceFrames * channels_, 0.0);
+    } catch (const std::bad_alloc&) {
+        return PcmOpenError::Unreadable;
+    }
+    if (rate_ != kOutputRate) {
+        soxr_error_t error = nullptr;
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        resampler_ = soxr_create(rate_, kOutputRate, channels_, &error, &io, &quality, &runtime);
+        if (resampler_ == nullptr || error != nullptr) {
+            if (error != nullptr)
+                lastDetail_ = error;
+            return PcmOpenError::ResamplerFailed;
+        }
+    }
+    inFrames_ = inUsed_ = 0;
+    inputPosition_ = outputFrames_ = 0;
+    inputDone_ = flushed_ = false;
+    earlyEndMs_ = kNoEarlyEnd;
+    return PcmOpenError::None;
+}
+
+bool CPcmFileSource::SeekMs(std::uint32_t ms) {
+    if (file_ == nullptr)
+        return false;
+    const std::uint64_t frame = std::uint64_t{ms} * rate_ / 1000;
+    inFrames_ = inUsed_ = 0;
+    outputFrames_ = std::uint64_t{ms} * kOutputRate / 1000;
+    flushed_ = false;
+    earlyEndMs_ = kNoEarlyEnd;
+    if (resampler_ != nullptr)
+        soxr_clear(resampler_);
+    if (frame >= frames_ || sf_seek(file_, static_cast<sf_count_t>(frame), SEEK_SET) < 0) {
+        inputPosition_ = frames_;
+        inputDone_ = true;
+        flushed_ = true;
+        return false;
+    }
+    inputPosition_ = frame;
+    inputDone_ = false;
+    return true;
+}
+
+void CPcmFileSource::EndEarly() noexcept {
+    const std::uint64_t ms = inputPosition_ * 1000 / rate_;
+    earlyEndMs_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, kNoEarlyEnd - 1));
+}
+
+bool CPcmFileSource::Decode() {
+    if (inputDone_)
+        return false;
+    // Never ask for more than the header announced: a read past it would fail and count as an early end.
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(kDecodeFrames, frames_ > inputPosition_ ? frames_ - inputPosition_ : 0));
+    const sf_count_t got = want == 0 ? 0 : sf_readf_double(file_, in_.data(), static_cast<sf_count_t>(want));
+    if (got <= 0) {
+        inputDone_ = true;
+        if (inputPosition_ < frames_)
+            EndEarly();
+        return false;
+    }
+    inFrames_ = static_cast<std::size_t>(got);
+    inUsed_ = 0;
+    inputPosition_ += static_cast<std::uint64_t>(got);
+    if (static_cast<std::size_t>(got) < want) {
+        // A damaged or cut file: what was decoded plays, and the audio ends after it.
+        inputDone_ = true;
+        EndEarly();
+    } else if (inputPosition_ >= frames_) {
+        inputDone_ = true;
+    }
+    return true;
+}
+
+bool CPcmFileSource::Read(void* buffer, std::uint32_t byteCount) {
+    if (file_ == nullptr)
+        return false;
+    std::memset(buffer, 0, byteCount);
+    return ReadFrames(buffer, byteCount / kOutputFrameBytes) > 0;
+}
+
+std::size_t CPcmFileSource::ReadFrames(void* buffer, std::size_t frames) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::memset(bytes, 0, frames * kOutputFrameBytes);
+    if (file_ == nullptr)
+        return 0;
+    std::size_t done = 0;
+    while (done < frames) {
+        const std::size_t want = std::min(frames - done, kOutputPieceFrames);
+        const double* samples = nullptr;
+        std::size_t got = 0;
+        if (resampler_ == nullptr) {
+            if (inUsed_ == inFrames_ && !Decode())
+                break;
+            got = std::min(want, inFrames_ - inUsed_);
+            samples = in_.data() + inUsed_ * channels_;
+            inUsed_ += got;
+        } else {
+            while (got == 0 && !flushed_) {
+                if (inUsed_ == inFrames_ && !inputDone_)
+                    Decode();
+                std::size_t used = 0;
+                if (inUsed_ < inFrames_) {
+                    soxr_process(resampler_, in_.data() + inUsed_ * channels_, inFrames_ - inUsed_, &used,
+                                 out_.data(), want, &got);
+                    inUsed_ += used;
+                } else {
+                    // The input is over: a null input lets the resampler give out what its filter holds.
+                    soxr_process(resampler_, nullptr, 0, nullptr, out_.data(), want, &got);
+                    if (got == 0)
+                        flushed_ = true;
+                }
+            }
+            if (got == 0)
+                break;
+            samples = out_.data();
+        }
+        std::uint8_t* at = bytes + done * kOutputFrameBytes;
+        for (std::size_t f = 0; f < got; ++f) {
+            const double left = samples[f * channels_];
+            const double right = channels_ == 2 ? samples[f * channels_ + 1] : left;
+            Store24(left, at);
+            Store24(right, at + 3);
+            at += kOutputFrameBytes;
+        }
+        done += got;
+    }
+    outputFrames_ += done;
+    return done;
+}
