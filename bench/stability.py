@@ -28,8 +28,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 INPUTS = [
     ("sine 20 Hz 0 dBFS", ["--kind", "sine", "--freq", "20", "--level", "0"]),
     ("sine 1 kHz 0 dBFS", ["--kind", "sine", "--freq", "1000", "--level", "0"]),
+    ("sine 5 kHz 0 dBFS", ["--kind", "sine", "--freq", "5000", "--level", "0"]),
     ("sine 10 kHz 0 dBFS", ["--kind", "sine", "--freq", "10000", "--level", "0"]),
+    ("sine 15 kHz 0 dBFS", ["--kind", "sine", "--freq", "15000", "--level", "0"]),
     ("sine 19 kHz 0 dBFS", ["--kind", "sine", "--freq", "19000", "--level", "0"]),
+    ("sine 20 kHz 0 dBFS", ["--kind", "sine", "--freq", "20000", "--level", "0"]),
     ("square 50 Hz 0 dBFS", ["--kind", "square", "--freq", "50", "--level", "0", "--bits", "16"]),
     ("square 1 kHz 0 dBFS", ["--kind", "square", "--freq", "1000", "--level", "0", "--bits", "16"]),
     ("clipped noise -3 dBFS rms", ["--kind", "noise", "--level", "-3", "--bits", "16"]),
@@ -58,10 +61,12 @@ def main():
         resets, bursts, longest = int(m.group(1)), int(m.group(2)), float(m.group(3))
         lim = re.search(r"limited samples (\d+)", out)
         limited = int(lim.group(1)) if lim else 0
+        look = re.search(r"redid \d+ channel bytes \(([\d.]+) per ms", out)
+        redone = float(look.group(1)) if look else 0.0
         run_us = max(float(r.group(2)), float(r.group(4)))
         ok = run.returncode == 0 and resets == 0 and limited == 0 and longest <= 1000.0
-        line = "%-28s resets %6d  limited %6d  bursts %6d  longest burst %7.1f us  longest identical-byte run %6.1f us" % (
-            name, resets, limited, bursts, longest, run_us)
+        line = ("%-28s resets %d  limited %d  bursts %d  longest burst %.1f us  look-ahead %.2f/ms  "
+                "longest identical-byte run %.1f us") % (name, resets, limited, bursts, longest, redone, run_us)
         bits = measure.read_dsf_channel(dsf, 0, 1.0, int((args.seconds - 2) * measure.DSD_RATE))
         line += "  DC %.2e" % bits.mean()
         if name == "silence":

@@ -144,6 +144,9 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(stats.resets), static_cast<unsigned long long>(stats.bursts),
                 static_cast<double>(stats.longestBurstSamples) * 1e6 / 2822400.0,
                 static_cast<unsigned long long>(stats.limited));
+    std::printf("look-ahead redid %llu channel bytes (%.2f per ms per channel)\n",
+                static_cast<unsigned long long>(stats.redone),
+                static_cast<double>(stats.redone) / (2.0 * static_cast<double>(blocks) * 512.0 / 44.1));
     std::printf(
         "longest run of identical bytes: left %llu (%.1f us), right %llu (%.1f us)\n",
         static_cast<unsigned long long>(longestRun[0]), static_cast<double>(longestRun[0]) * usPerByte,

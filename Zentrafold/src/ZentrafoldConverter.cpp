@@ -28,9 +28,11 @@ constexpr int kHistory4 = 1;
 // Group delay of the chain in DSD64 samples: each linear-phase stage delays by half its length at its own
 // output rate, and the linear interpolator by one input sample (8 outputs).
 constexpr int kChainDelay = (kPhase1 - 1) * 32 + (kPhase2 - 1) * 16 + (kTaps3 - 1) / 2 * 8 + 8;
+// The modulator holds its output back by one look-ahead window (kRedoBytes below) before it is final.
+constexpr int kHoldBack = 64;
 // PCM frames held back in front of the chain so that the whole latency stays just under one unit: the
 // Initial call's output then covers only the silence before the stream and can be dropped.
-constexpr int kDelayFrames = kUnitFrames - (kChainDelay + kOversampling - 1) / kOversampling;
+constexpr int kDelayFrames = kUnitFrames - (kChainDelay + kHoldBack + kOversampling - 1) / kOversampling;
 static_assert(kDelayFrames >= 0);
 
 constexpr int kSections = static_cast<int>(coef::kNtf.size());
@@ -40,16 +42,29 @@ constexpr int kSections = static_cast<int>(coef::kNtf.size());
 // order out of its stable region.
 constexpr double kInputLimit = 0.52;
 
-// In normal operation |quantiser input| stays near 1 (in simulation under 1.5 even for full-scale squares
-// and clipped noise), so the quantisation error stays within +/-1. Above kLimitLevel the loop is leaving its
-// stable region: the error fed back is limited to what a quantiser input of kLimitLevel gives (+/-1), which
-// keeps every section's state bounded and lets the loop settle by itself instead of being restarted.
+// Look-ahead. The loop runs with the plain sign quantiser while |quantiser input| stays under kRedoLevel,
+// which it does nearly always below -3 dBFS. A byte in which a channel passes it is taken back with the
+// kRedoBytes before it: from the state at the start of that window, kPaths candidate bit sequences are
+// grown one sample at a time (each path's two continuations, the kPaths cheapest kept), the cost being the
+// quantisation error energy plus a steep charge for every sample above kRedoLevel, and the cheapest path
+// replaces the plain decisions. Choosing bits up to 64 samples before the trouble keeps an aggressive
+// noise shaper stable at full scale; output bytes are held back by the window so that a redo can still
+// change them.
+constexpr double kRedoLevel = 1.8;
+constexpr int kRedoBytes = 8; // window of a redo, the current byte included; also the output hold-back
+constexpr int kPaths = 4;
+constexpr double kOverLevelCost = 1e3;
+static_assert(kRedoBytes * 8 == kHoldBack && kHoldBack <= 64, "a path's decisions fit one 64-bit word");
+
+// Should a redo still leave the loop above kLimitLevel (no input tried so far does), the error fed back is
+// limited to what a quantiser input of kLimitLevel gives, which keeps every section's state bounded and lets
+// the loop settle by itself. Last resort, should limiting ever fail to hold the loop: above
+// kOverloadLimit the channel is reset.
 constexpr double kLimitLevel = 2.0;
-// Last resort, should limiting ever fail to hold the loop: above this the channel is reset.
 constexpr double kOverloadLimit = 4.0;
 
 // TPDF dither of +/-2^-26 peak (relative to full modulation), held for eight samples, keeps silence free of
-// idle tones; its in-band share (about -165 dBFS) stays about 20 dB under the modulator's own floor.
+// idle tones; its in-band share (about -165 dBFS) stays well under the modulator's own floor.
 constexpr double kDitherStep = 1.0 / (1 << 26) / 65536.0;
 
 constexpr double kScale16 = 0.5 / 32768.0; // PCM full scale is 50 % modulation
@@ -57,6 +72,36 @@ constexpr double kScale24 = 0.5 / 8388608.0;
 
 constexpr V2 Splat(double v) {
     return V2{v, v};
+}
+
+} // namespace
+
+namespace {
+
+// One channel's loop state, for the look-ahead, which runs on one channel at a time.
+struct Lane {
+    double s1[kSections];
+    double s2[kSections];
+};
+
+inline double Feedback(const Lane& l, double u) noexcept {
+    double y = u;
+    for (int i = 0; i < kSections; ++i)
+        y += l.s1[i];
+    return y;
+}
+
+// The section update of the main loop, for one channel.
+inline void Update(Lane& l, double e) noexcept {
+    double prefix = 0.0;
+    for (int i = 0; i < kSections; ++i) {
+        const auto& c = coef::kNtf[i];
+        const double wIn = e + prefix;
+        const double old = l.s1[i];
+        prefix += old;
+        l.s1[i] = (l.s2[i] - c.a1 * old) + (c.b1 - c.a1) * wIn;
+        l.s2[i] = (c.b2 - c.a2) * wIn - c.a2 * old;
+    }
 }
 
 } // namespace
@@ -69,12 +114,26 @@ struct Converter::State {
     alignas(64) std::array<V2, kHistory4 + 8 * kUnitFrames> in4;
     V2 s1[kSections];
     V2 s2[kSections];
+    // The last kRedoBytes bytes, indexed by byte number modulo kRedoBytes: the loop state at the start of
+    // each, its input (the interpolator's two points and the dither) and the bytes not yet given out.
+    struct Past {
+        V2 s1[kSections];
+        V2 s2[kSections];
+        V2 prev, step, dither;
+    };
+    Past past[kRedoBytes];
+    unsigned char pending[2][kRedoBytes];
+    std::uint64_t bytes; // bytes per channel decided since the stream started
     std::uint64_t rng;
     std::uint64_t samples; // DSD64 samples produced since the stream started
     std::uint64_t burstStart;
     std::uint64_t lastOverload;
     OverloadStats overloads;
     std::array<unsigned char, kBlockBytes> scratch;
+
+    // Decides the current byte and the kRedoBytes - 1 before it again for one channel (see kRedoLevel),
+    // rewrites their pending bytes and states, and leaves the state after the current byte in `now`.
+    void Redo(int lane, Lane& now) noexcept;
 };
 
 namespace {
@@ -168,6 +227,10 @@ void Converter::Reset() noexcept {
         s.s1[i] = Splat(0.0);
         s.s2[i] = Splat(0.0);
     }
+    for (auto& p : s.past)
+        p = State::Past{};
+    std::memset(s.pending, 0x69, sizeof s.pending); // DSD silence
+    s.bytes = 0;
     s.rng = 0x9E3779B97F4A7C15ULL;
     s.samples = 0;
     s.burstStart = 0;
@@ -185,11 +248,13 @@ constexpr std::uint64_t kBurstGap = 2822; // 1 ms of DSD64
 
 void NoteOverload(Converter::OverloadStats& stats, std::uint64_t& burstStart, std::uint64_t& lastOverload,
                   std::uint64_t at, int limitedChannels, int resetChannels) noexcept {
-    if (stats.limited == 0 || at - lastOverload > kBurstGap) {
+    // A look-ahead window can note a sample before one noted already; it belongs to the same burst.
+    if (stats.limited == 0 || at > lastOverload + kBurstGap) {
         ++stats.bursts;
         burstStart = at;
     }
-    lastOverload = at;
+    lastOverload = std::max(lastOverload, at);
+    burstStart = std::min(burstStart, at);
     stats.limited += static_cast<std::uint64_t>(limitedChannels);
     stats.resets += static_cast<std::uint64_t>(resetChannels);
     stats.longestBurstSamples = std::max(stats.longestBurstSamples, at - burstStart);
@@ -198,7 +263,100 @@ void NoteOverload(Converter::OverloadStats& stats, std::uint64_t& burstStart, st
 } // namespace
 
 int Converter::LatencySamples() noexcept {
-    return kDelayFrames * kOversampling + kChainDelay;
+    return kDelayFrames * kOversampling + kChainDelay + kHoldBack;
+}
+
+void Converter::State::Redo(int lane, Lane& now) noexcept {
+    ++overloads.redone;
+    const std::uint64_t first = bytes >= kRedoBytes - 1 ? bytes - (kRedoBytes - 1) : 0;
+    const int length = static_cast<int>(bytes - first + 1) * 8;
+    auto input = [&](int t) {
+        const Past& p = past[(first + static_cast<unsigned>(t) / 8) % kRedoBytes];
+        const double x = p.prev[lane] + p.step[lane] * static_cast<double>(t % 8);
+        return std::min(std::max(x, -kInputLimit), kInputLimit) + p.dither[lane];
+    };
+    Lane start;
+    {
+        const Past& p = past[first % kRedoBytes];
+        for (int i = 0; i < kSections; ++i) {
+            start.s1[i] = p.s1[i][lane];
+            start.s2[i] = p.s2[i][lane];
+        }
+    }
+
+    struct Path {
+        Lane state;
+        double cost;
+        std::uint64_t bits; // bit t: sample t of the window is +1
+    };
+    Path paths[kPaths];
+    Path next[kPaths];
+    paths[0] = Path{start, 0.0, 0};
+    int live = 1;
+    for (int t = 0; t < length; ++t) {
+        const double u = input(t);
+        double y[kPaths];
+        double cost[2 * kPaths]; // candidate 2p continues path p with +1, 2p + 1 with -1
+        for (int p = 0; p < live; ++p) {
+            y[p] = Feedback(paths[p].state, u);
+            const double over = std::abs(y[p]) - kRedoLevel;
+            const double charge = over > 0.0 ? kOverLevelCost * over * over : 0.0;
+            cost[2 * p] = paths[p].cost + (1.0 - y[p]) * (1.0 - y[p]) + charge;
+            cost[2 * p + 1] = paths[p].cost + (-1.0 - y[p]) * (-1.0 - y[p]) + charge;
+        }
+        // The cheapest candidates in order (the earlier one on a tie), so next[0] is the best path.
+        const int keep = std::min(2 * live, kPaths);
+        bool taken[2 * kPaths] = {};
+        for (int j = 0; j < keep; ++j) {
+            int best = -1;
+            for (int c = 0; c < 2 * live; ++c)
+                if (!taken[c] && (best < 0 || cost[c] < cost[best]))
+                    best = c;
+            taken[best] = true;
+            const int p = best / 2;
+            const double v = best % 2 == 0 ? 1.0 : -1.0;
+            next[j] = paths[p];
+            Update(next[j].state, v - y[p]);
+            next[j].cost = cost[best];
+            if (v > 0.0)
+                next[j].bits |= std::uint64_t{1} << t;
+        }
+        for (int j = 0; j < keep; ++j)
+            paths[j] = next[j];
+        live = keep;
+    }
+
+    // Replays the cheapest path as the main loop would have run it, with the limiter as the last guard.
+    const std::uint64_t bits = paths[0].bits;
+    Lane state = start;
+    for (int t = 0; t < length; ++t) {
+        const std::uint64_t byte = first + static_cast<unsigned>(t) / 8;
+        if (t % 8 == 0 && t > 0) {
+            Past& p = past[byte % kRedoBytes];
+            for (int i = 0; i < kSections; ++i) {
+                p.s1[i][lane] = state.s1[i];
+                p.s2[i][lane] = state.s2[i];
+            }
+        }
+        const double y = Feedback(state, input(t));
+        const bool positive = (bits >> t) & 1;
+        const double v = positive ? 1.0 : -1.0;
+        unsigned char& out = pending[lane][byte % kRedoBytes];
+        const auto mask = static_cast<unsigned char>(1u << (t % 8));
+        out = static_cast<unsigned char>(positive ? (out | mask) : (out & ~mask));
+        double e = v - y;
+        const bool limited = std::abs(y) > kLimitLevel;
+        const bool runaway = std::abs(y) > kOverloadLimit;
+        if (limited) {
+            e = v - std::min(std::max(y, -kLimitLevel), kLimitLevel);
+            NoteOverload(overloads, burstStart, lastOverload, byte * 8 + static_cast<unsigned>(t % 8), 1,
+                         runaway ? 1 : 0);
+        }
+        Update(state, e);
+        if (runaway)
+            state = Lane{};
+    }
+    now = state;
 }
 
 void Converter::Initial(const void* pcm, PcmFormat format) noexcept {
@@ -235,7 +393,6 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
         const V2 one = Splat(1.0);
         const V2 upper = Splat(kInputLimit);
         const V2 lower = Splat(-kInputLimit);
-        const V2 limit = Splat(kLimitLevel);
         unsigned char* left = out;
         unsigned char* right = out + kChannelBytes;
         for (int n = 0; n < 8 * kUnitFrames; ++n) {
@@ -249,8 +406,18 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
                                  static_cast<double>(static_cast<std::int64_t>((r >> 32) & 0xFFFF) -
                                                      static_cast<std::int64_t>(r >> 48))} *
                               kDitherStep;
+            const int slot = static_cast<int>(s.bytes % kRedoBytes);
+            State::Past& past = s.past[slot];
+            for (int i = 0; i < kSections; ++i) {
+                past.s1[i] = s1[i];
+                past.s2[i] = s2[i];
+            }
+            past.prev = prev;
+            past.step = step;
+            past.dither = dither;
             unsigned leftByte = 0;
             unsigned rightByte = 0;
+            V2 peak = Splat(0.0);
             for (int k = 0; k < 8; ++k) {
                 const V2 u = __builtin_ia32_minpd(
                                  __builtin_ia32_maxpd(prev + step * static_cast<double>(k), lower), upper) +
@@ -258,29 +425,22 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
                 // Running sums of the first states (each section's input is e plus the sum of the first
                 // states before it) and the feedback sum y, sharing their partial sums. The tree is the
                 // shortest path from the states to the next decision; the input joins it as one more leaf.
-                static_assert(kSections == 5, "the feedback tree below is written for five sections");
+                static_assert(kSections == 6, "the feedback tree below is written for six sections");
                 V2 prefix[kSections];
                 prefix[0] = Splat(0.0);
                 prefix[1] = s1[0];
                 prefix[2] = s1[0] + s1[1];
                 prefix[3] = prefix[2] + s1[2];
                 prefix[4] = prefix[2] + (s1[2] + s1[3]);
-                const V2 y = prefix[4] + (u + s1[4]);
+                prefix[5] = prefix[4] + s1[4];
+                const V2 y = prefix[4] + ((s1[4] + s1[5]) + u);
                 const V2 v = (V2)(((M2)y & (M2)signMask) | (M2)one);
                 const M2 positive = (M2)y >= 0;
                 leftByte |= static_cast<unsigned>(positive[0] & 1) << k;
                 rightByte |= static_cast<unsigned>(positive[1] & 1) << k;
-                V2 e = v - y;
-                // Tested off the critical path; the limiting itself runs only when it is needed.
-                const M2 over = (M2)(y > kLimitLevel) | (M2)(y < -kLimitLevel);
-                M2 runaway = M2{0, 0};
-                if (over[0] | over[1]) [[unlikely]] {
-                    e = v - __builtin_ia32_minpd(__builtin_ia32_maxpd(y, -limit), limit);
-                    runaway = (M2)(y > kOverloadLimit) | (M2)(y < -kOverloadLimit);
-                    NoteOverload(s.overloads, s.burstStart, s.lastOverload, s.samples + 8 * n + k,
-                                 static_cast<int>((over[0] & 1) + (over[1] & 1)),
-                                 static_cast<int>((runaway[0] & 1) + (runaway[1] & 1)));
-                }
+                const V2 e = v - y;
+                // Off the critical path: how far the loop went, for the decision to redo this byte.
+                peak = __builtin_ia32_maxpd(peak, (V2)((M2)y & ~(M2)signMask));
                 // Section i sees wIn = e + prefix[i] and gives wOut = wIn + s1[i]; written in wIn and the old
                 // s1 alone, its update has the part known before e computed in parallel, leaving an add, a
                 // multiply and an add between this decision and the states of the next.
@@ -291,18 +451,30 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
                     s1[i] = (s2[i] - c.a1 * old) + (c.b1 - c.a1) * wIn;
                     s2[i] = (c.b2 - c.a2) * wIn - c.a2 * old;
                 }
-                if (runaway[0] | runaway[1]) [[unlikely]] {
-                    // Limiting did not hold the loop: restart the channel from rest. Its output keeps the
-                    // bit just decided, so the stream continues without a gap.
-                    const V2 keep = (V2)~runaway;
+            }
+            // The byte leaving the window is final.
+            left[n] = s.pending[0][slot];
+            right[n] = s.pending[1][slot];
+            s.pending[0][slot] = static_cast<unsigned char>(leftByte);
+            s.pending[1][slot] = static_cast<unsigned char>(rightByte);
+            const M2 redo = (M2)(peak > kRedoLevel);
+            if (redo[0] | redo[1]) [[unlikely]] {
+                for (int lane = 0; lane < 2; ++lane) {
+                    if (redo[lane] == 0)
+                        continue;
+                    Lane state;
                     for (int i = 0; i < kSections; ++i) {
-                        s1[i] = (V2)((M2)s1[i] & (M2)keep);
-                        s2[i] = (V2)((M2)s2[i] & (M2)keep);
+                        state.s1[i] = s1[i][lane];
+                        state.s2[i] = s2[i][lane];
+                    }
+                    s.Redo(lane, state);
+                    for (int i = 0; i < kSections; ++i) {
+                        s1[i][lane] = state.s1[i];
+                        s2[i][lane] = state.s2[i];
                     }
                 }
             }
-            left[n] = static_cast<unsigned char>(leftByte);
-            right[n] = static_cast<unsigned char>(rightByte);
+            ++s.bytes;
         }
         for (int i = 0; i < kSections; ++i) {
             s.s1[i] = s1[i];

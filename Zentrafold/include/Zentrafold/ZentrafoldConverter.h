@@ -44,17 +44,20 @@ public:
     // Clears all state to silence (as a fresh converter), without feeding any frames.
     void Reset() noexcept;
 
-    // What the modulator's overload detector saw since the last Reset/Initial. An overload is a channel
-    // sample at which the loop left its normal range and its fed-back error was limited; a reset (the last
-    // resort, when limiting did not hold the loop) restarts the channel from rest, which is audible. A burst
-    // is a run of overloads less than 1 ms apart; its length is how long the loop took to settle again.
-    // Every input tried so far leaves all counts at 0: full-scale sines, squares, clipped noise and
-    // full-scale random samples.
+    // What the modulator's overload detector saw since the last Reset/Initial. The loop keeps itself in
+    // range by deciding a stretch of output again, with several candidate bit sequences, when it comes near
+    // the edge (`redone` counts those stretches); loud passages need that a few times per millisecond. An
+    // overload is a channel sample at which the loop still left its normal range and its fed-back error was
+    // limited; a reset (the last resort, when limiting did not hold the loop) restarts the channel from
+    // rest, which is audible. A burst is a run of overloads less than 1 ms apart; its length is how long the
+    // loop took to settle again. Every input tried so far leaves all overload counts at 0: full-scale sines,
+    // squares and clipped noise.
     struct OverloadStats {
         std::uint64_t resets = 0;              // channel resets
         std::uint64_t bursts = 0;              // separate overload episodes
         std::uint64_t longestBurstSamples = 0; // DSD64 samples from first to last overload of the worst burst
         std::uint64_t limited = 0;             // channel samples whose fed-back error was limited
+        std::uint64_t redone = 0;              // channel bytes at which the look-ahead decided again
     };
     OverloadStats Overloads() const noexcept;
 
