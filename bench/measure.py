@@ -1,15 +1,25 @@
 #!/usr/bin/python3
-"""Measures a DSD64 DSF file: in-band SNR, THD, THD+N, SFDR, DC and ultrasonic noise.
+"""Measures a DSF file of any DSD rate: in-band SNR, THD, THD+N, SFDR, DC, ultrasonic noise and, given the
+WAV it was made from, the noise the converter added; given the conversion command too, the speed.
 
-    measure.py FILE.dsf [--freq 997] [--skip 1.0] [--channel 0] [--no-raw] [--wav INPUT.wav]
+    measure.py FILE.dsf [--freq 997] [--skip 1.0] [--channel 0] [--no-raw] [--no-ffmpeg] [--wav INPUT.wav]
+               [--convert 'COMMAND {in} {out}'] [--row NAME]
+
+One table row per command: with --convert the DSF is first made from --wav by COMMAND, run pinned to core 1
+(taskset -c 1) and nice'd, and its processor time (user + system) gives the speed in multiples of real
+time; --row then prints one line, the same figures for any converter and rate, e.g.
+
+    measure.py out.dsf --wav tone.wav --no-ffmpeg --row "DSD128 -6 dBFS" \
+        --convert 'build/default/bench/ztf-convert --rate 128 {in} {out}'
 
 Two independent decodings:
   * ffmpeg (-f f32le -ar 352800): the file decoded by a third-party DSD decoder, analysed with a 2^20-point
     7-term Blackman-Harris FFT after skipping the first --skip seconds. ffmpeg's level convention is
     measured on the file itself (its tone level against the raw bits' tone level) and printed, and every
     ffmpeg figure is corrected by it.
-  * raw: the DSF's bits read directly as +/-1 (full modulation) and analysed at 2.8224 MHz with a 2^23-point
-    FFT; no decoder filter is involved, so this is the reference for the 20-40 kHz and 40-100 kHz bands.
+  * raw: the DSF's bits read directly as +/-1 (full modulation) and analysed at the file's rate with a
+    2^23-point FFT; no decoder filter is involved, so this is the reference for THD and for the 20-40 kHz and
+    40-100 kHz bands.
 
   * added (with --wav, the WAV the DSF was made from): the noise the converter adds. The raw bits are
     low-passed at 20.4 kHz and decimated to 44.1 kHz (in the frequency domain, a cosine roll-off from 20.4 to
@@ -22,6 +32,7 @@ Levels: "dBFM" is relative to a sine of full modulation (amplitude 1.0 of the +/
 relative to PCM full scale, which the converter maps to 50 % modulation, so dBFS = dBFM + 6.02.
 """
 import argparse
+import os
 import struct
 import subprocess
 import sys
@@ -47,10 +58,20 @@ def spectrum(x, rate):
     return p, rate / n
 
 
+def dsf_rate(path):
+    """The DSF's sampling frequency (2 822 400 for DSD64, 5 644 800 for DSD128, 11 289 600 for DSD256)."""
+    with open(path, "rb") as f:
+        head = f.read(92)
+    if len(head) < 92 or head[:4] != b"DSD " or head[28:32] != b"fmt ":
+        sys.exit("%s: not a DSF file" % path)
+    return struct.unpack_from("<I", head, 28 + 28)[0]
+
+
 def read_dsf_channel(path, channel, skip_s, seconds):
+    """`seconds` samples (a count, despite the name) of one channel from skip_s seconds on, as +/-1."""
+    rate = dsf_rate(path)
     with open(path, "rb") as f:
         data = f.read()
-    assert data[:4] == b"DSD " and data[28:32] == b"fmt "
     channels = struct.unpack_from("<I", data, 28 + 24)[0]
     block = struct.unpack_from("<I", data, 28 + 44)[0]
     lsb_first = struct.unpack_from("<I", data, 28 + 32)[0] == 1
@@ -58,7 +79,7 @@ def read_dsf_channel(path, channel, skip_s, seconds):
     raw = np.frombuffer(data, dtype=np.uint8, offset=start)
     nblocks = len(raw) // (block * channels)
     raw = raw[: nblocks * block * channels].reshape(nblocks, channels, block)[:, channel, :].reshape(-1)
-    first = int(skip_s * DSD_RATE) // 8
+    first = int(skip_s * rate) // 8
     need = (seconds + 7) // 8
     seg = raw[first: first + need]
     bits = np.unpackbits(seg, bitorder="little" if lsb_first else "big")
@@ -151,16 +172,17 @@ def read_wav(path):
     return v.reshape(frames, channels) / float(1 << (bits - 1))
 
 
-def decimate_to_44k(bits):
+def decimate_to_44k(bits, rate=DSD_RATE):
     """Low-passes the +/-1 stream at 20.4 kHz and decimates it to 44.1 kHz, circularly in the frequency
     domain; the first and last 50 ms are not trustworthy (wrap-around) and are left to the caller to skip."""
-    n = len(bits) // 128 * 128
+    factor = int(rate // 44100)
+    n = len(bits) // (2 * factor) * (2 * factor)
     spectrum = np.fft.rfft(bits[:n])
-    m = n // 64
-    f = np.arange(m // 2 + 1) * DSD_RATE / n
+    m = n // factor
+    f = np.arange(m // 2 + 1) * rate / n
     lo, hi = 20400.0, 21600.0
     mask = np.where(f <= lo, 1.0, np.where(f >= hi, 0.0, 0.5 + 0.5 * np.cos(np.pi * (f - lo) / (hi - lo))))
-    return np.fft.irfft(spectrum[: m // 2 + 1] * mask, m) / 64.0
+    return np.fft.irfft(spectrum[: m // 2 + 1] * mask, m) / factor
 
 
 def find_delay(x, y, limit=4096):
@@ -203,7 +225,7 @@ def converter_added(dsf, wav, channel, skip_s):
     """Measures the noise the converter added to `wav` in the DSF made from it."""
     x = read_wav(wav)[:, channel]
     bits = read_dsf_channel(dsf, channel, 0.0, 1 << 62)
-    y = decimate_to_44k(bits)
+    y = decimate_to_44k(bits, dsf_rate(dsf))
     first = int(skip_s * 44100)
     rows = 1 << 17
     if len(y) < first + rows + 2205:
@@ -214,6 +236,18 @@ def converter_added(dsf, wav, channel, skip_s):
     band = p[int(np.ceil(20 / binhz)): int(20000 / binhz) + 1]
     print("[added] input delay %d frames; noise the converter adds, 20 Hz-20 kHz: %.2f dBFM (%.2f dBFS), "
           "largest line %.2f dBFM" % (delay, db(band.sum() / 0.5), db(band.sum() / 0.125), db(band.max() / 0.5)))
+    return db(band.sum() / 0.5)
+
+
+def convert_timed(command, wav, dsf):
+    """Runs the conversion command (its {in} and {out} replaced by the WAV and the DSF) pinned to core 1 and
+    nice'd, and returns the processor seconds (user + system) it took."""
+    argv = [a.replace("{in}", wav).replace("{out}", dsf) for a in command.split()]
+    pid = subprocess.Popen(["taskset", "-c", "1", "nice"] + argv, stdout=subprocess.DEVNULL).pid
+    _, status, usage = os.wait4(pid, 0)
+    if status != 0:
+        sys.exit("conversion failed: %s" % " ".join(argv))
+    return usage.ru_utime + usage.ru_stime
 
 
 def main():
@@ -223,34 +257,58 @@ def main():
     ap.add_argument("--skip", type=float, default=1.0)
     ap.add_argument("--channel", type=int, default=0)
     ap.add_argument("--no-raw", action="store_true")
+    ap.add_argument("--no-ffmpeg", action="store_true", help="skip the ffmpeg decoding")
     ap.add_argument("--wav", default=None, help="the WAV the DSF was made from: measure the noise the converter adds")
+    ap.add_argument("--convert", default=None, metavar="COMMAND",
+                    help="first make the DSF from --wav with COMMAND ({in} and {out} stand for the files), "
+                         "timed on one core; e.g. 'build/default/bench/ztf-convert --rate 128 {in} {out}'")
+    ap.add_argument("--row", default=None, metavar="NAME",
+                    help="end with one table row: NAME, added in-band noise, THD, 20-40 kHz, 40-100 kHz, speed")
     args = ap.parse_args()
 
-    n_ff = 1 << 20
-    x = ffmpeg_decode(args.dsf, args.channel)
-    first = int(args.skip * 352800)
-    if len(x) < first + n_ff:
-        sys.exit("file too short: need %.1f s" % ((first + n_ff) / 352800))
-    seg = x[first: first + n_ff]
-    p_ff, bin_ff = spectrum(seg, 352800)
-    r_ff = analyse(p_ff, bin_ff, args.freq, 10)
+    cpu = None
+    if args.convert:
+        if not args.wav:
+            sys.exit("--convert needs --wav")
+        cpu = convert_timed(args.convert, args.wav, args.dsf)
+        audio = len(read_wav(args.wav)) / 44100.0
+        print("[speed] %.2f s of audio in %.3f s of processor time: %.1fx real time" % (audio, cpu, audio / cpu))
+    rate = dsf_rate(args.dsf)
 
     gain = 1.0
+    r_raw = None
     if not args.no_raw:
         n_raw = 1 << 23
         bits = read_dsf_channel(args.dsf, args.channel, args.skip, n_raw)
         if len(bits) < n_raw:
-            sys.exit("file too short for the raw analysis: need %.1f s" % (args.skip + n_raw / DSD_RATE))
-        p_raw, bin_raw = spectrum(bits[:n_raw], DSD_RATE)
-        r_raw = analyse(p_raw, bin_raw, r_ff["freq"], 10)
-        print("[raw] DC %.3g (of full modulation)" % bits[:n_raw].mean())
+            sys.exit("file too short for the raw analysis: need %.1f s" % (args.skip + n_raw / rate))
+        p_raw, bin_raw = spectrum(bits[:n_raw], rate)
+        r_raw = analyse(p_raw, bin_raw, args.freq, 10)
+        print("[raw] %d Hz; DC %.3g (of full modulation)" % (rate, bits[:n_raw].mean()))
         report("raw", r_raw, 1.0)
-        gain = np.sqrt(r_ff["fund"] / r_raw["fund"]) if r_raw["fund"] > 1e-20 else 1.0
-        print("[ffmpeg] level convention: ffmpeg output = %.4f x modulation (%.2f dB)" % (gain, 20 * np.log10(gain)))
-    print("[ffmpeg] DC %.3g (of full modulation)" % (seg.mean() / gain))
-    report("ffmpeg", r_ff, gain)
-    if args.wav:
-        converter_added(args.dsf, args.wav, args.channel, args.skip)
+    if not args.no_ffmpeg:
+        n_ff = 1 << 20
+        x = ffmpeg_decode(args.dsf, args.channel)
+        first = int(args.skip * 352800)
+        if len(x) < first + n_ff:
+            sys.exit("file too short: need %.1f s" % ((first + n_ff) / 352800))
+        seg = x[first: first + n_ff]
+        p_ff, bin_ff = spectrum(seg, 352800)
+        r_ff = analyse(p_ff, bin_ff, r_raw["freq"] if r_raw else args.freq, 10)
+        if r_raw is not None and r_raw["fund"] > 1e-20:
+            gain = np.sqrt(r_ff["fund"] / r_raw["fund"])
+            print("[ffmpeg] level convention: ffmpeg output = %.4f x modulation (%.2f dB)" % (gain, 20 * np.log10(gain)))
+        print("[ffmpeg] DC %.3g (of full modulation)" % (seg.mean() / gain))
+        report("ffmpeg", r_ff, gain)
+    added = converter_added(args.dsf, args.wav, args.channel, args.skip) if args.wav else None
+    if args.row:
+        def cell(v, fmt="%.1f"):
+            return "-" if v is None else fmt % v
+        thd = db(r_raw["harm"] / r_raw["fund"]) if r_raw and r_raw["harm"] > 0 else None
+        print("| %s | %s | %s | %s | %s | %s |" % (
+            args.row, cell(added), cell(thd),
+            cell(db(r_raw["b20_40"] / 0.5) if r_raw else None), cell(db(r_raw["b40_100"] / 0.5) if r_raw else None),
+            cell(len(read_wav(args.wav)) / 44100.0 / cpu if cpu else None, "%.1fx")))
 
 
 if __name__ == "__main__":

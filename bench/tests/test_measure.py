@@ -50,15 +50,17 @@ class ReadWav(unittest.TestCase):
 
 
 class Decimation(unittest.TestCase):
-    def test_audio_passes_and_ultrasound_is_removed(self):
-        n = 64 * 22050
-        t = np.arange(n) / measure.DSD_RATE
-        for hz, gain in [(997.0, 1.0), (19000.0, 1.0), (24000.0, 0.0), (30000.0, 0.0), (700000.0, 0.0)]:
-            with self.subTest(hz=hz):
-                y = measure.decimate_to_44k(0.5 * np.sin(2 * np.pi * hz * t))
-                expect = gain * 0.5 * np.sin(2 * np.pi * hz * np.arange(len(y)) / 44100.0)
-                # Away from the ends, where the circular filtering wraps around.
-                np.testing.assert_allclose(y[2205:-2205], expect[2205:-2205], atol=1e-9)
+    def test_audio_passes_and_ultrasound_is_removed_at_every_rate(self):
+        for rate in [measure.DSD_RATE, 2 * measure.DSD_RATE, 4 * measure.DSD_RATE]:
+            n = rate // 44100 * 22050
+            t = np.arange(n) / rate
+            for hz, gain in [(997.0, 1.0), (19000.0, 1.0), (24000.0, 0.0), (30000.0, 0.0), (700000.0, 0.0)]:
+                with self.subTest(rate=rate, hz=hz):
+                    y = measure.decimate_to_44k(0.5 * np.sin(2 * np.pi * hz * t), rate)
+                    self.assertEqual(len(y), 22050)
+                    expect = gain * 0.5 * np.sin(2 * np.pi * hz * np.arange(len(y)) / 44100.0)
+                    # Away from the ends, where the circular filtering wraps around.
+                    np.testing.assert_allclose(y[2205:-2205], expect[2205:-2205], atol=1e-9)
 
 
 class Fit(unittest.TestCase):
