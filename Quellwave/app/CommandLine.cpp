@@ -9,18 +9,6 @@
 
 namespace app {
 
-namespace {
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-    if (text.size() < suffix.size())
-        return false;
-    return std::equal(suffix.begin(), suffix.end(), text.end() - static_cast<std::ptrdiff_t>(suffix.size()),
-                      [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) ==
-                                 std::tolower(static_cast<unsigned char>(b));
-                      });
-}
-} // namespace
-
 CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
     CommandLine line;
     for (std::size_t i = 0; i < argv.size(); ++i) {
@@ -72,9 +60,7 @@ TrackList CommandLineFiles(const std::vector<std::string>& args, bool rfMode,
                            const std::filesystem::path& startFolder) {
     TrackList files;
     for (const std::string& arg : args) {
-        const bool named = EndsWithNoCase(arg, ".wav") ||
-                           (rfMode && (EndsWithNoCase(arg, ".dsf") || EndsWithNoCase(arg, ".dff")));
-        if (!named)
+        if (!IsListedFileName(arg, rfMode))
             continue;
         std::filesystem::path path(arg);
         if (path.is_relative())

@@ -1,5 +1,6 @@
 // What the player takes from its command line: the audio files to play (every argument that ends in
-// ".wav", or also ".dsf"/".dff" when DSD files play, and names an existing file; made absolute against the
+// ".wav" or another PCM file's extension (IsListedFileName), or also ".dsf"/".dff" when DSD files play, and
+// names an existing file; made absolute against the
 // folder the program was started in, the case of the path kept) and "/cdplay -X", which makes drive X the
 // playback drive in disc mode. The options of this port (--driver NAME, --play, --check-install) are read
 // here too.

@@ -47,13 +47,29 @@ std::u16string SortKey(std::string_view path) {
 
 } // namespace
 
+namespace {
+
+// The PCM files beside WAV that the engine decodes and resamples, by their extensions without the dot.
+constexpr std::string_view kPcmFileExtensions[] = {"flac", "aif", "aiff", "aifc", "caf", "w64", "rf64"};
+
+bool EndsWithPcmExtension(std::string_view path, bool withDot) {
+    for (const std::string_view extension : kPcmFileExtensions) {
+        if (EndsWithNoCase(path, extension) &&
+            (!withDot || (path.size() > extension.size() && path[path.size() - extension.size() - 1] == '.')))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool IsListedFileName(std::string_view path, bool rfMode) {
-    return EndsWithNoCase(path, ".wav") ||
+    return EndsWithNoCase(path, ".wav") || EndsWithPcmExtension(path, true) ||
            (rfMode && (EndsWithNoCase(path, ".dsf") || EndsWithNoCase(path, ".dff")));
 }
 
 bool IsPlayableName(std::string_view path, bool rfMode) {
-    return EndsWithNoCase(path, "wav") || EndsWithNoCase(path, "wave") ||
+    return EndsWithNoCase(path, "wav") || EndsWithNoCase(path, "wave") || EndsWithPcmExtension(path, false) ||
            (rfMode && (EndsWithNoCase(path, "dsf") || EndsWithNoCase(path, "dff")));
 }
 

@@ -36,11 +36,12 @@ public:
     virtual void Repaint() = 0;
 };
 
-// True when the last four characters of path are ".wav" without regard to case, or, with rfMode, ".dsf"
-// or ".dff": the files a folder contributes to a list.
+// True when path ends, without regard to case, in ".wav" or another PCM file's extension (".flac",
+// ".aif", ".aiff", ".aifc", ".caf", ".w64", ".rf64"), or, with rfMode, ".dsf" or ".dff": the files a folder
+// contributes to a list and the command line names.
 bool IsListedFileName(std::string_view path, bool rfMode);
-// True when path ends in "wav" or "wave" without regard to case, or, with rfMode, in "dsf" or "dff": a
-// list holding such an entry is handed to the engine.
+// True when path ends in "wav" or "wave" or another PCM file's extension without its dot, without regard
+// to case, or, with rfMode, in "dsf" or "dff": a list holding such an entry is handed to the engine.
 bool IsPlayableName(std::string_view path, bool rfMode);
 
 // Appends folder's files that IsListedFileName takes, in the order the file system lists them. A subfolder

@@ -69,6 +69,9 @@ TEST_F(StartupTest, FilesAreTheExistingAudioFilesMadeAbsoluteWithTheirCaseKept) 
     WriteWav(music / "Song One.WAV", 0.1);
     WriteWav(music / "two.wav", 0.1);
     std::ofstream(music / "Three.dsf") << "x";
+    std::ofstream(music / "Four.FLAC") << "x";
+    std::ofstream(music / "five.aiff") << "x";
+    std::ofstream(music / "six.ogg") << "x";
     std::filesystem::create_directories(music / "folder.wav");
     struct Case {
         std::vector<std::string> args;
@@ -83,6 +86,10 @@ TEST_F(StartupTest, FilesAreTheExistingAudioFilesMadeAbsoluteWithTheirCaseKept) 
         {{"Three.dsf", "./two.wav"}, true, {three, two}},
         {{"song one.wav"}, false, {}}, // the case of a name matters on this file system
         {{"/cdplay", "-d"}, false, {}},
+        // FLAC, AIFF and the other PCM files by their extension in any case; not what no reader takes.
+        {{"Four.FLAC", "five.aiff", "six.ogg"},
+         false,
+         {(music / "Four.FLAC").string(), (music / "five.aiff").string()}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(CommandLineFiles(c.args, c.rfMode, music), c.files) << c.args.front();

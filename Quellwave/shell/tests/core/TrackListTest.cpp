@@ -198,6 +198,19 @@ TEST(TrackListNames, WhichNamesCount) {
         {"/m/a.mp3", false, false, false, false},
         {"wav", false, true, false, true},
         {"", false, false, false, false},
+        // The other PCM files play whatever the RF mode.
+        {"/m/a.flac", true, true, true, true},
+        {"/m/B.FLAC", true, true, true, true},
+        {"/m/c.Aif", true, true, true, true},
+        {"/m/d.aiff", true, true, true, true},
+        {"/m/e.AIFC", true, true, true, true},
+        {"/m/f.caf", true, true, true, true},
+        {"/m/g.w64", true, true, true, true},
+        {"/m/h.rf64", true, true, true, true},
+        {"/m/aflac", false, true, false, true}, // as for "awav": the hand-over test looks at the letters only
+        {"flac", false, true, false, true},
+        {"/m/a.flac.txt", false, false, false, false},
+        {"/m/a.ogg", false, false, false, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsListedFileName(c.path, false), c.listed) << c.path;
