@@ -196,6 +196,16 @@ QString MprisService::PlaybackStatus() const {
     return QStringLiteral("Stopped");
 }
 
+const PcmTags& MprisService::TagsOf(const std::string& path) const {
+    // Read once per track: the metadata is asked for on every property read and change signal.
+    if (path != taggedPath_) {
+        taggedPath_ = path;
+        taggedTags_ = PcmTags{};
+        ReadFileTags(path.c_str(), &taggedTags_);
+    }
+    return taggedTags_;
+}
+
 QVariantMap MprisService::Metadata() const {
     QVariantMap metadata;
     if (!window_ || window_->Panel().State().trackCount == 0) {
@@ -216,7 +226,15 @@ QVariantMap MprisService::Metadata() const {
         panel.Engine().GetFileList(&files);
         if (track >= 1 && track <= files.size()) {
             const QString path = QString::fromStdString(files[track - 1]);
-            title = QFileInfo(path).fileName();
+            const PcmTags& tags = TagsOf(files[track - 1]);
+            // The file's own title, else its name without the extension.
+            title =
+                tags.title.empty() ? QFileInfo(path).completeBaseName() : QString::fromStdString(tags.title);
+            if (!tags.artist.empty())
+                metadata.insert(QStringLiteral("xesam:artist"),
+                                QStringList{QString::fromStdString(tags.artist)});
+            if (!tags.album.empty())
+                metadata.insert(QStringLiteral("xesam:album"), QString::fromStdString(tags.album));
             metadata.insert(QStringLiteral("xesam:url"),
                             QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
         }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "CBGDialog.h"
+#include "FileTags.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -59,11 +60,15 @@ private:
     // The player interface's properties that change, by name.
     QVariantMap ChangingProperties() const;
     void OnStateChanged();
+    // The tags of a track's file, read when the track changes.
+    const PcmTags& TagsOf(const std::string& path) const;
 
     QPointer<CBGDialog> window_;
     QDBusConnection bus_;
     bool started_ = false;
     QVariantMap announced_;
+    mutable std::string taggedPath_;
+    mutable PcmTags taggedTags_;
 };
 
 } // namespace app

@@ -1,6 +1,7 @@
 // The player on a private session bus as an MPRIS2 player, driven by a real client (playerctl) against the
 // real main window playing generated WAV files to the null output, and a virtual disc for disc mode.
 #include "AppTestSupport.h"
+#include "PcmBuilder.h"
 #include "PrivateBus.h"
 
 #include "CDialCtrl.h"
@@ -113,11 +114,36 @@ TEST_F(MprisTest, MetadataNamesTheCurrentFileWithItsLengthAndPlace) {
     // An object path, which the client prints quoted.
     EXPECT_EQ(fields[0], "'/org/quellwave/track/2'");
     EXPECT_EQ(fields[1], "2");
-    EXPECT_EQ(fields[2], "two.wav");
+    EXPECT_EQ(fields[2], "two"); // untitled: the file name without its extension
     EXPECT_EQ(fields[3], url);
     // The 20-second file in microseconds, as the window measured it.
     EXPECT_EQ(fields[4].toLongLong(), static_cast<qlonglong>(Panel().TrackLength(2)) * 1000);
     EXPECT_NEAR(fields[4].toDouble(), 20e6, 0.05e6);
+}
+
+TEST_F(MprisTest, MetadataCarriesTheTagsOfATaggedFlac) {
+    pcmtest::PcmShape shape;
+    shape.seconds = 3;
+    shape.title = "Ombra mai fu";
+    shape.artist = "Ensemble Ö";
+    shape.album = "Arias, Vol. 2";
+    const std::string flac = (dir_ / "01 largo.flac").string();
+    ASSERT_TRUE(pcmtest::WritePcm(flac, shape));
+    StartFiles({flac, WriteWav(dir_ / "plain.wav", 2.0)});
+    ASSERT_EQ(Panel().TrackCount(), 2u);
+    StartService();
+    const QStringList fields =
+        Ask({"metadata", "--format", "{{xesam:title}}|{{xesam:artist}}|{{xesam:album}}|{{mpris:length}}"})
+            .split('|');
+    ASSERT_EQ(fields.size(), 4) << fields.join('|').toStdString();
+    EXPECT_EQ(fields[0], QString::fromStdString(shape.title));
+    EXPECT_EQ(fields[1], QString::fromStdString(shape.artist));
+    EXPECT_EQ(fields[2], QString::fromStdString(shape.album));
+    EXPECT_EQ(fields[3].toLongLong(), 3000000);
+    // The untagged WAV after it: its name, and no artist or album left over from the FLAC.
+    Ask({"next"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().CurrentTrack() == 2; }));
+    EXPECT_EQ(Ask({"metadata", "--format", "{{xesam:title}}|{{xesam:artist}}|{{xesam:album}}"}), "plain||");
 }
 
 TEST_F(MprisTest, VolumeMapsToTheDialBothWays) {

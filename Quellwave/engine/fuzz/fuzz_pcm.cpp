@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to CPcmFileSource as a file (FLAC, AIFF, CAF, W64, RF64, WAV and whatever else the
 // decoder recognises): Open must reject with a reason or accept a file within the rules, and an accepted
-// file must read, end and seek without fault. The tag reader runs on the same bytes.
+// file must read, end and seek without fault. The tag readers (the decoder's and the ID3 parser) run on
+// the same bytes.
 #include "CPcmFileSource.h"
+#include "FileTags.h"
 #include "FuzzInput.h"
 
 #include <cstdint>
@@ -14,6 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     PcmTags tags;
     ReadPcmFileTags(path.c_str(), &tags);
+    // The same bytes as an ID3 tag on its own, and as a file (a DSF's tag is found through its header).
+    PcmTags id3;
+    ParseId3Tag(data, size, &id3);
+    PcmTags any;
+    ReadFileTags(path.c_str(), &any);
 
     CPcmFileSource source;
     if (!source.Open(path.c_str())) {
