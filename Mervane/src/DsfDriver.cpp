@@ -31,6 +31,14 @@ bool DsfDriver::WriteBlock(const std::uint8_t* left, const std::uint8_t* right) 
         return false;
     }
     dirty_ = true;
+    // The header also follows the audio itself, once per second of it: a recording runs many times
+    // faster than real time, and one cut off by SIGKILL then still says how much it holds, within about
+    // a second of audio.
+    if (++blocksSinceFlush_ >= kBlocksPerSecondOfAudio) {
+        writer_.Flush();
+        dirty_ = false;
+        blocksSinceFlush_ = 0;
+    }
     return true;
 }
 
@@ -41,6 +49,7 @@ void DsfDriver::FlushLoop() {
         if (dirty_ && !closing_) {
             writer_.Flush();
             dirty_ = false;
+            blocksSinceFlush_ = 0;
         }
     }
 }

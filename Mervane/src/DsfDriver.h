@@ -12,9 +12,10 @@
 
 namespace mervane {
 
-// Accepts blocks as fast as they come (it has no clock). A helper thread brings the file's header up to
-// date once a second while blocks arrive, so a recording cut off by a crash still opens with nearly
-// everything in it; Close writes the final header.
+// Accepts blocks as fast as they come (it has no clock). The file's header is brought up to date after
+// every second of audio written, and by a helper thread once a second of wall-clock time while blocks
+// arrive, so a recording cut off by a crash still opens with nearly everything in it; Close writes the
+// final header.
 class DsfDriver final : public DsdDriver {
 public:
     DsfDriver() = default;
@@ -38,6 +39,9 @@ private:
     DsfWriter writer_;
     bool dirty_ = false;
     bool closing_ = false;
+    // Blocks written since the header was last brought up to date; one second of DSD64 is 86.1 blocks.
+    static constexpr int kBlocksPerSecondOfAudio = 86;
+    int blocksSinceFlush_ = 0;
     bool failed_ = false;
     std::atomic<int> failureErrno_{0};
     std::array<std::uint8_t, DsfWriter::kBlockBytes> block_{};

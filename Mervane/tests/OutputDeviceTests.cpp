@@ -120,6 +120,23 @@ TEST_F(OutputDeviceTest, DsfDriverRecordsExactlyTheBlocksInOrder) {
     }
 }
 
+TEST_F(OutputDeviceTest, DsfHeaderFollowsTheAudioWrittenNotTheClock) {
+    // Recording runs many times faster than real time: a header kept up to date once a second of
+    // wall-clock time would, after a SIGKILL, lose most of what was written. It must lag the audio by
+    // about a second of audio at most, however fast the blocks come.
+    ASSERT_TRUE(Open("dsf:" + Path("fast.dsf")));
+    constexpr int kBlocks = 1000;       // 11.6 s of audio, written in far less than a second
+    constexpr int kSecondOfBlocks = 87; // 2 822 400 / 32 768 = 86.1 blocks
+    for (int i = 0; i < kBlocks; ++i)
+        ASSERT_TRUE(Write(0x69, 0x96));
+    const Bytes f = ReadAll(Path("fast.dsf"));
+    ASSERT_GE(f.size(), 92u);
+    const std::uint64_t headerBlocks = Le(f, 64, 8) / 32768;
+    EXPECT_GE(headerBlocks, static_cast<std::uint64_t>(kBlocks - kSecondOfBlocks));
+    EXPECT_EQ(Le(f, 84, 8), 12u + headerBlocks * 8192); // the two sizes agree
+    proc_.Release();
+}
+
 TEST_F(OutputDeviceTest, DsfHeaderCatchesUpWhileTheDriverIsStillOpen) {
     ASSERT_TRUE(Open("dsf:" + Path("live.dsf")));
     for (int i = 0; i < 5; ++i)

@@ -51,7 +51,9 @@ bool CChunkStream::SkipPadByte(std::uint64_t size) {
     if (size % 2 == 0)
         return true;
     const std::int64_t end = Tell();
-    if (end < 0)
+    // A chunk that ends at the largest offset a file can have has no room for a pad byte, nor for a
+    // chunk after it (and the padded position would not be representable).
+    if (end < 0 || end == std::numeric_limits<std::int64_t>::max())
         return false;
     // An odd-sized chunk is followed by a pad byte. Some writers leave it out: when the padded position
     // holds no chunk identifier but the unpadded one does, the pad is taken to be missing.

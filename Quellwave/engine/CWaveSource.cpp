@@ -34,6 +34,17 @@ bool PlausibleChunkId(const unsigned char* id) noexcept {
     return true;
 }
 
+// Identifiers of the chunks WAV writers put before and around the audio.
+bool KnownChunkId(const unsigned char* id) noexcept {
+    static constexpr const char* kKnown[] = {"data", "fmt ", "LIST", "JUNK", "junk", "fact", "bext", "id3 ",
+                                             "ID3 ", "cue ", "PAD ", "smpl", "inst", "iXML", "acid", "cart",
+                                             "PEAK", "DISP", "labl", "plst", "umid", "axml", "ds64", "FLLR"};
+    for (const char* known : kKnown)
+        if (std::memcmp(id, known, 4) == 0)
+            return true;
+    return false;
+}
+
 // ReadFully's result as a count, with -1 kept for a failed first read.
 long ReadFully(int fd, void* buffer, std::size_t count) {
     const std::int64_t got = platform::ReadFully(fd, buffer, count);
@@ -151,14 +162,26 @@ std::uint64_t CWaveSource::NextChunkOffset(std::uint64_t end, std::uint32_t size
                                            std::uint64_t fileSize) const {
     if (size % 2 == 0)
         return end;
-    // An odd-sized chunk is followed by a pad byte. Some writers leave it out: when the padded position
-    // holds no chunk identifier but the unpadded one does, the pad is taken to be missing.
-    unsigned char id[4];
-    const auto idAt = [&](std::uint64_t at) {
-        return at + 4 <= fileSize && platform::ReadFullyAt(fileHandle_, id, 4, at) == 4 &&
-               PlausibleChunkId(id);
+    // An odd-sized chunk is followed by a pad byte. Some writers leave it out. Printable bytes alone do
+    // not tell the two apart (after an unpadded chunk, the padded position reads the next identifier's
+    // last three letters and its size's low byte), so the position that holds a chunk header is chosen:
+    // an identifier this reader knows first, else a printable one whose chunk fits in the file.
+    enum class Header { None, Plausible, Known };
+    const auto headerAt = [&](std::uint64_t at) {
+        unsigned char header[8];
+        if (at + 8 > fileSize || platform::ReadFullyAt(fileHandle_, header, 8, at) != 8 ||
+            !PlausibleChunkId(header))
+            return Header::None;
+        if (KnownChunkId(header))
+            return Header::Known;
+        return at + 8 + ReadLe32(header + 4) <= fileSize ? Header::Plausible : Header::None;
     };
-    if (!idAt(end + 1) && idAt(end))
+    const Header padded = headerAt(end + 1), unpadded = headerAt(end);
+    if (padded == Header::Known)
+        return end + 1;
+    if (unpadded == Header::Known)
+        return end;
+    if (padded == Header::None && unpadded == Header::Plausible)
         return end;
     return end + 1;
 }

@@ -115,6 +115,10 @@ TEST_F(RealWorldFileTest, WavLayoutsOfOtherWriters) {
     const std::vector<std::pair<std::string, std::vector<Chunk>>> built = {
         {"odd-padded.wav", {Format(16), {"LIST", {1, 2, 3}}, {"junk", {1, 2, 3, 4, 5}}, data16}},
         {"odd-unpadded.wav", {Format(16), {"LIST", {1, 2, 3}, false}, {"COMT", {9}, false}, data16}},
+        // The data size's low byte is printable ('d'), so the padded position looks like an identifier
+        // too ("atad"); only the unpadded one holds a real chunk header.
+        {"odd-unpadded-printable.wav", {Format(16), {"COMT", {9}, false}, {"data", Pattern(176484)}}},
+        {"odd-padded-printable.wav", {Format(16), {"COMT", {9}}, {"data", Pattern(176484)}}},
         {"bext-first.wav", {{"bext", Bytes(602, 0x20)}, {"JUNK", Bytes(28)}, Format(24), data24}},
         {"six-between.wav",
          {Format(16),
@@ -139,6 +143,8 @@ TEST_F(RealWorldFileTest, WavLayoutsOfOtherWriters) {
     std::vector<Case> cases = {
         {"odd-padded.wav", "wav16 length_ms=1000", 87},
         {"odd-unpadded.wav", "wav16 length_ms=1000", 87},
+        {"odd-unpadded-printable.wav", "wav16 length_ms=1000", 87},
+        {"odd-padded-printable.wav", "wav16 length_ms=1000", 87},
         {"bext-first.wav", "wav24 length_ms=500", 44},
         {"six-between.wav", "wav16 length_ms=1000", 87},
         {"pipe-size.wav", "wav16 length_ms=1000", 87},

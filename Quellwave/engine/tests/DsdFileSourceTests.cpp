@@ -4,7 +4,11 @@
 #include "DsdBuilder.h"
 #include "WavBuilder.h"
 
+#include "Platform/FileIo.h"
+
 #include <gtest/gtest.h>
+
+#include <limits>
 
 #include <fstream>
 
@@ -381,6 +385,20 @@ TEST_F(DsdRejectionTest, DsdiffHeadersOtherThanUncompressedStereoDsd64) {
     // No CMPR chunk is uncompressed.
     EXPECT_TRUE(
         source_.Open(Write("ok.dff", dff([](DsdiffShape& s) { s.compression.reset(); })).c_str(), 1, 1));
+}
+
+TEST_F(DsdRejectionTest, AnOddChunkEndingAtTheLargestOffsetIsRefusedWithoutOverflow) {
+    // The unknown chunk's data starts at offset 44; this odd size ends it at INT64_MAX, where the pad byte
+    // would lie past any offset. A memory file lets the seek get there (a disk file system refuses such
+    // an offset earlier), so the walk really reaches the pad byte's test.
+    const DsdiffShape base = Dsdiff(400);
+    DsdiffShape shape = base;
+    shape.foreignChunkSize = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) - 44;
+    const Bytes dff = BuildDsdiff(shape);
+    const std::string path = platform::MemoryFilePath(dff.data(), dff.size());
+    ASSERT_FALSE(path.empty());
+    EXPECT_FALSE(source_.Open(path.c_str(), 1, 1));
+    EXPECT_EQ(source_.LastOpenError(), DsdOpenError::NoPropertyChunk);
 }
 
 TEST_F(DsdRejectionTest, EveryTruncationOfTheHeaderIsRefused) {
