@@ -31,11 +31,13 @@ std::vector<unsigned char> MusicLikePcm(int units, zentrafold::PcmFormat format)
     return pcm;
 }
 
+// state.range(0): the rate's multiple of DSD64 (1, 2 or 4).
 void ConvertStereo(benchmark::State& state, zentrafold::PcmFormat format) {
     constexpr int kUnits = 16;
+    const auto rate = static_cast<zentrafold::DsdRate>(state.range(0));
     const auto pcm = MusicLikePcm(kUnits + 1, format);
-    std::vector<unsigned char> out(kUnits * zentrafold::kBlockBytes);
-    zentrafold::Converter converter;
+    std::vector<unsigned char> out(kUnits * zentrafold::BlockBytes(rate));
+    zentrafold::Converter converter(rate);
     converter.Initial(pcm.data(), format);
     for (auto _ : state) {
         converter.Convert(pcm.data() + zentrafold::UnitBytes(format), kUnits, format, out.data());
@@ -54,7 +56,7 @@ void BM_Convert24(benchmark::State& state) {
     ConvertStereo(state, zentrafold::PcmFormat::kInt24);
 }
 
-BENCHMARK(BM_Convert16)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Convert24)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Convert16)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Convert24)->ArgName("dsd64x")->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -3,7 +3,7 @@
 output never sticks, that the loop never leaves its normal range (no resets, no limited samples), and that
 silence carries no idle tone (no in-band line above -170 dBFS).
 
-    stability.py BUILD_DIR [--seconds 60] [--keep DIR]
+    stability.py BUILD_DIR [--seconds 60] [--rate 64|128|256] [--keep DIR]
 
 For each input it writes a WAV with tone.py, converts it with BUILD_DIR/bench/ztf-convert (the library alone)
 and reads the tool's statistics: overload resets, samples whose fed-back error was limited, bursts
@@ -44,6 +44,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
     ap.add_argument("--seconds", type=float, default=60.0)
+    ap.add_argument("--rate", default="64", choices=["64", "128", "256"], help="DSD64, DSD128 or DSD256")
     ap.add_argument("--keep", default=None, help="directory to keep the WAV/DSF files in")
     args = ap.parse_args()
     tool = os.path.join(args.build, "bench", "ztf-convert")
@@ -54,7 +55,7 @@ def main():
         dsf = os.path.join(work, "out.dsf")
         subprocess.run([sys.executable, os.path.join(HERE, "tone.py"), wav, "--seconds", str(args.seconds)] + opts,
                        check=True)
-        run = subprocess.run([tool, wav, dsf], stdout=subprocess.PIPE, text=True)
+        run = subprocess.run([tool, "--rate", args.rate, wav, dsf], stdout=subprocess.PIPE, text=True)
         out = run.stdout
         m = re.search(r"overload resets (\d+), bursts (\d+), longest burst ([\d.]+) us", out)
         r = re.search(r"left (\d+) \(([\d.]+) us\), right (\d+) \(([\d.]+) us\)", out)
@@ -67,13 +68,15 @@ def main():
         ok = run.returncode == 0 and resets == 0 and limited == 0 and longest <= 1000.0
         line = ("%-28s resets %d  limited %d  bursts %d  longest burst %.1f us  look-ahead %.2f/ms  "
                 "longest identical-byte run %.1f us") % (name, resets, limited, bursts, longest, redone, run_us)
-        bits = measure.read_dsf_channel(dsf, 0, 1.0, int((args.seconds - 2) * measure.DSD_RATE))
+        rate = measure.dsf_rate(dsf)
+        # At most three 2^23-sample stretches (3 s of DSD64, under 1 s of DSD256), to bound the memory.
+        bits = measure.read_dsf_channel(dsf, 0, 1.0, min(int((args.seconds - 2) * rate), 3 << 23))
         line += "  DC %.2e" % bits.mean()
         if name == "silence":
             worst = -999.0
             n = 1 << 23
             for start in range(0, len(bits) - n + 1, n):
-                p, binhz = measure.spectrum(bits[start:start + n], measure.DSD_RATE)
+                p, binhz = measure.spectrum(bits[start:start + n], rate)
                 band = p[int(np.ceil(20 / binhz)): int(20000 / binhz) + 1]
                 worst = max(worst, 10 * np.log10(band.max() / 0.125))
                 floor = 10 * np.log10(band.sum() / 0.125)

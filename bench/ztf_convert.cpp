@@ -1,5 +1,6 @@
-// ztf-convert IN.wav OUT.dsf: converts a 44.1 kHz stereo 16/24-bit WAV to DSD64 with Zentrafold alone (the
-// library the player uses, called as the engine calls it) and writes a DSF file. Prints the modulator's
+// ztf-convert [--rate 64|128|256] IN.wav OUT.dsf: converts a 44.1 kHz stereo 16/24-bit WAV to DSD64 (or
+// DSD128, DSD256) with Zentrafold alone (the library the player uses, called as the engine calls it) and
+// writes a DSF file. Prints the modulator's
 // overload statistics (resets, bursts, samples whose fed-back error was limited) and the longest run of
 // identical output bytes per channel, the stuck-output check. Exit status: 0 on success, 1 on bad input or an
 // output that stuck (a run of identical bytes over 1 ms).
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 namespace {
@@ -64,9 +66,10 @@ void Put64(std::vector<unsigned char>& v, std::uint64_t x) {
         v.push_back(static_cast<unsigned char>(x >> (8 * i)));
 }
 
-// DSF: our block layout (4096 bytes of the left channel, then 4096 of the right, LSB first) is DSF's own.
-std::vector<unsigned char> DsfHeader(std::uint64_t blocks) {
-    const std::uint64_t dataBytes = blocks * zentrafold::kBlockBytes;
+// DSF: blocks of 4096 bytes of the left channel, then 4096 of the right, LSB first: our DSD64 block layout
+// (a DSD128 or DSD256 unit is written as two or four of these).
+std::vector<unsigned char> DsfHeader(std::uint64_t blocks, zentrafold::DsdRate rate) {
+    const std::uint64_t dataBytes = blocks * zentrafold::BlockBytes(rate);
     std::vector<unsigned char> h;
     h.insert(h.end(), {'D', 'S', 'D', ' '});
     Put64(h, 28);
@@ -74,13 +77,13 @@ std::vector<unsigned char> DsfHeader(std::uint64_t blocks) {
     Put64(h, 0);
     h.insert(h.end(), {'f', 'm', 't', ' '});
     Put64(h, 52);
-    Put32(h, 1);       // format version
-    Put32(h, 0);       // raw DSD
-    Put32(h, 2);       // stereo
-    Put32(h, 2);       // channels
-    Put32(h, 2822400); // sampling frequency
-    Put32(h, 1);       // bits per sample: LSB first
-    Put64(h, blocks * zentrafold::kChannelBytes * 8);
+    Put32(h, 1);                                                        // format version
+    Put32(h, 0);                                                        // raw DSD
+    Put32(h, 2);                                                        // stereo
+    Put32(h, 2);                                                        // channels
+    Put32(h, static_cast<std::uint32_t>(zentrafold::SampleRate(rate))); // sampling frequency
+    Put32(h, 1);                                                        // bits per sample: LSB first
+    Put64(h, blocks * zentrafold::ChannelBytes(rate) * 8);
     Put32(h, zentrafold::kChannelBytes);
     Put32(h, 0);
     h.insert(h.end(), {'d', 'a', 't', 'a'});
@@ -91,8 +94,20 @@ std::vector<unsigned char> DsfHeader(std::uint64_t blocks) {
 } // namespace
 
 int main(int argc, char** argv) {
+    auto rate = zentrafold::DsdRate::kDsd64;
+    if (argc == 5 && std::strcmp(argv[1], "--rate") == 0) {
+        const std::string r = argv[2];
+        if (r == "128")
+            rate = zentrafold::DsdRate::kDsd128;
+        else if (r == "256")
+            rate = zentrafold::DsdRate::kDsd256;
+        else if (r != "64")
+            argc = 0;
+        argv += 2;
+        argc = argc == 0 ? 0 : 3;
+    }
     if (argc != 3) {
-        std::cerr << "usage: ztf-convert IN.wav OUT.dsf\n";
+        std::cerr << "usage: ztf-convert [--rate 64|128|256] IN.wav OUT.dsf\n";
         return 1;
     }
     Wav wav;
@@ -100,6 +115,8 @@ int main(int argc, char** argv) {
         std::cerr << "ztf-convert: " << argv[1] << ": not a 44.1 kHz stereo 16/24-bit PCM WAV\n";
         return 1;
     }
+    const std::size_t blockBytes = zentrafold::BlockBytes(rate);
+    const std::size_t channelBytes = zentrafold::ChannelBytes(rate);
     const auto format = wav.bits == 16 ? zentrafold::PcmFormat::kInt16 : zentrafold::PcmFormat::kInt24;
     const std::size_t unitBytes = zentrafold::UnitBytes(format);
     // Whole units, then one unit of silence so the last frames leave the converter's latency.
@@ -108,25 +125,30 @@ int main(int argc, char** argv) {
 
     const std::uint64_t blocks = units - 1;
     std::ofstream out(argv[2], std::ios::binary);
-    const auto header = DsfHeader(blocks);
+    const auto header = DsfHeader(blocks, rate);
     out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
 
-    zentrafold::Converter converter;
+    zentrafold::Converter converter(rate);
     converter.Initial(wav.data.data(), format);
-    std::vector<unsigned char> dsd(16 * zentrafold::kBlockBytes);
+    std::vector<unsigned char> dsd(16 * blockBytes);
     std::uint64_t longestRun[2] = {0, 0};
     std::uint64_t run[2] = {0, 0};
     int last[2] = {-1, -1};
     for (std::size_t u = 1; u < units; u += 16) {
         const int n = static_cast<int>(std::min<std::size_t>(16, units - u));
         converter.Convert(wav.data.data() + u * unitBytes, n, format, dsd.data());
-        out.write(reinterpret_cast<const char*>(dsd.data()),
-                  static_cast<std::streamsize>(n) * zentrafold::kBlockBytes);
+        for (int b = 0; b < n; ++b) {
+            const unsigned char* block = dsd.data() + static_cast<std::size_t>(b) * blockBytes;
+            for (std::size_t at = 0; at < channelBytes; at += zentrafold::kChannelBytes)
+                for (std::size_t ch = 0; ch < 2; ++ch)
+                    out.write(reinterpret_cast<const char*>(block + ch * channelBytes + at),
+                              zentrafold::kChannelBytes);
+        }
         for (int b = 0; b < n; ++b)
-            for (int ch = 0; ch < 2; ++ch) {
+            for (std::size_t ch = 0; ch < 2; ++ch) {
                 const unsigned char* half =
-                    dsd.data() + b * zentrafold::kBlockBytes + ch * zentrafold::kChannelBytes;
-                for (int i = 0; i < zentrafold::kChannelBytes; ++i) {
+                    dsd.data() + static_cast<std::size_t>(b) * blockBytes + ch * channelBytes;
+                for (std::size_t i = 0; i < channelBytes; ++i) {
                     run[ch] = half[i] == last[ch] ? run[ch] + 1 : 1;
                     last[ch] = half[i];
                     longestRun[ch] = std::max(longestRun[ch], run[ch]);
@@ -138,15 +160,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     const auto stats = converter.Overloads();
-    const double usPerByte = 8e6 / 2822400.0;
+    const double usPerByte = 8e6 / zentrafold::SampleRate(rate);
     std::printf("blocks %llu\n", static_cast<unsigned long long>(blocks));
     std::printf("overload resets %llu, bursts %llu, longest burst %.1f us, limited samples %llu\n",
                 static_cast<unsigned long long>(stats.resets), static_cast<unsigned long long>(stats.bursts),
-                static_cast<double>(stats.longestBurstSamples) * 1e6 / 2822400.0,
+                static_cast<double>(stats.longestBurstSamples) * 1e6 / zentrafold::SampleRate(rate),
                 static_cast<unsigned long long>(stats.limited));
     std::printf("look-ahead redid %llu channel bytes (%.2f per ms per channel)\n",
                 static_cast<unsigned long long>(stats.redone),
                 static_cast<double>(stats.redone) / (2.0 * static_cast<double>(blocks) * 512.0 / 44.1));
+    std::printf("rate %d Hz\n", zentrafold::SampleRate(rate));
     std::printf(
         "longest run of identical bytes: left %llu (%.1f us), right %llu (%.1f us)\n",
         static_cast<unsigned long long>(longestRun[0]), static_cast<double>(longestRun[0]) * usPerByte,

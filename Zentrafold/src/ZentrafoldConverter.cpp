@@ -120,20 +120,26 @@ struct Converter::State {
         V2 s1[kSections];
         V2 s2[kSections];
         V2 prev, step, dither;
+        int offset; // of the byte's first sample from prev, in steps
     };
     Past past[kRedoBytes];
     unsigned char pending[2][kRedoBytes];
     std::uint64_t bytes; // bytes per channel decided since the stream started
     std::uint64_t rng;
-    std::uint64_t samples; // DSD64 samples produced since the stream started
+    std::uint64_t samples; // samples per channel produced since the stream started
     std::uint64_t burstStart;
     std::uint64_t lastOverload;
     OverloadStats overloads;
-    std::array<unsigned char, kBlockBytes> scratch;
+    std::array<unsigned char, kBlockBytes * 4> scratch; // the Initial call's output at any rate
 
     // Decides the current byte and the kRedoBytes - 1 before it again for one channel (see kRedoLevel),
     // rewrites their pending bytes and states, and leaves the state after the current byte in `now`.
     void Redo(int lane, Lane& now) noexcept;
+
+    // The modulator over one unit of the x8 chain's output (in4), kMultiple bytes per point and channel.
+    template <int kMultiple> void Modulate(unsigned char* out) noexcept;
+
+    int multiple = 1; // of DSD64
 };
 
 namespace {
@@ -210,7 +216,8 @@ inline std::uint64_t NextRandom(std::uint64_t& s) noexcept {
 
 } // namespace
 
-Converter::Converter() : state_(std::make_unique<State>()) {
+Converter::Converter(DsdRate rate) : state_(std::make_unique<State>()) {
+    state_->multiple = RateMultiple(rate);
     Reset();
 }
 
@@ -244,12 +251,12 @@ Converter::OverloadStats Converter::Overloads() const noexcept {
 
 namespace {
 
-constexpr std::uint64_t kBurstGap = 2822; // 1 ms of DSD64
+constexpr std::uint64_t kBurstGap = 2822; // 1 ms of DSD64, times the rate's multiple
 
 void NoteOverload(Converter::OverloadStats& stats, std::uint64_t& burstStart, std::uint64_t& lastOverload,
-                  std::uint64_t at, int limitedChannels, int resetChannels) noexcept {
+                  std::uint64_t gap, std::uint64_t at, int limitedChannels, int resetChannels) noexcept {
     // A look-ahead window can note a sample before one noted already; it belongs to the same burst.
-    if (stats.limited == 0 || at > lastOverload + kBurstGap) {
+    if (stats.limited == 0 || at > lastOverload + gap) {
         ++stats.bursts;
         burstStart = at;
     }
@@ -262,8 +269,13 @@ void NoteOverload(Converter::OverloadStats& stats, std::uint64_t& burstStart, st
 
 } // namespace
 
-int Converter::LatencySamples() noexcept {
-    return kDelayFrames * kOversampling + kChainDelay + kHoldBack;
+int Converter::LatencySamples(DsdRate rate) noexcept {
+    // Every stage's delay scales with the rate except the hold-back, which is a number of output samples.
+    return (kDelayFrames * kOversampling + kChainDelay) * RateMultiple(rate) + kHoldBack;
+}
+
+DsdRate Converter::Rate() const noexcept {
+    return static_cast<DsdRate>(state_->multiple);
 }
 
 void Converter::State::Redo(int lane, Lane& now) noexcept {
@@ -272,7 +284,7 @@ void Converter::State::Redo(int lane, Lane& now) noexcept {
     const int length = static_cast<int>(bytes - first + 1) * 8;
     auto input = [&](int t) {
         const Past& p = past[(first + static_cast<unsigned>(t) / 8) % kRedoBytes];
-        const double x = p.prev[lane] + p.step[lane] * static_cast<double>(t % 8);
+        const double x = p.prev[lane] + p.step[lane] * static_cast<double>(p.offset + t % 8);
         return std::min(std::max(x, -kInputLimit), kInputLimit) + p.dither[lane];
     };
     Lane start;
@@ -349,8 +361,8 @@ void Converter::State::Redo(int lane, Lane& now) noexcept {
         const bool runaway = std::abs(y) > kOverloadLimit;
         if (limited) {
             e = v - std::min(std::max(y, -kLimitLevel), kLimitLevel);
-            NoteOverload(overloads, burstStart, lastOverload, byte * 8 + static_cast<unsigned>(t % 8), 1,
-                         runaway ? 1 : 0);
+            NoteOverload(overloads, burstStart, lastOverload, kBurstGap * static_cast<unsigned>(multiple),
+                         byte * 8 + static_cast<unsigned>(t % 8), 1, runaway ? 1 : 0);
         }
         Update(state, e);
         if (runaway)
@@ -359,81 +371,65 @@ void Converter::State::Redo(int lane, Lane& now) noexcept {
     now = state;
 }
 
-void Converter::Initial(const void* pcm, PcmFormat format) noexcept {
-    Reset();
-    Convert(pcm, 1, format, state_->scratch.data());
-}
-
-void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsigned char* out) noexcept {
-    State& s = *state_;
-    const auto* bytes = static_cast<const unsigned char*>(pcm);
-    for (int unit = 0; unit < unitCount; ++unit, bytes += UnitBytes(format), out += kBlockBytes) {
-        // The unit enters behind the frames still held back; the oldest unit's worth goes on.
-        Decode(bytes, format, s.delay.data() + kDelayFrames);
-        std::memcpy(s.in1.data() + kHistory1, s.delay.data(), sizeof(V2) * kUnitFrames);
-        std::memmove(s.delay.data(), s.delay.data() + kUnitFrames, sizeof(V2) * kDelayFrames);
-
-        HalfBand(coef::kStage1, s.in1.data() + kHistory1, kUnitFrames, s.in2.data() + kHistory2);
-        HalfBand(coef::kStage2, s.in2.data() + kHistory2, 2 * kUnitFrames, s.in3.data() + kHistory3);
-        Stage3(s.in3.data() + kHistory3, 4 * kUnitFrames, s.in4.data() + kHistory4);
-        KeepHistory(s.in1, kHistory1);
-        KeepHistory(s.in2, kHistory2);
-        KeepHistory(s.in3, kHistory3);
-
-        // Error-feedback loop: y = u + (NTF - 1) e with e = v - y, so v = u + NTF e. With monic sections in
-        // transposed direct form, (NTF - 1) e at time n is the sum of the first states, known before e(n).
-        V2 s1[kSections];
-        V2 s2[kSections];
-        for (int i = 0; i < kSections; ++i) {
-            s1[i] = s.s1[i];
-            s2[i] = s.s2[i];
-        }
-        std::uint64_t rng = s.rng;
-        const V2 signMask = (V2)M2{INT64_MIN, INT64_MIN};
-        const V2 one = Splat(1.0);
-        const V2 upper = Splat(kInputLimit);
-        const V2 lower = Splat(-kInputLimit);
-        unsigned char* left = out;
-        unsigned char* right = out + kChannelBytes;
-        for (int n = 0; n < 8 * kUnitFrames; ++n) {
-            const V2 prev = s.in4[n];
-            const V2 step = (s.in4[n + 1] - prev) * 0.125;
+template <int kMultiple> void Converter::State::Modulate(unsigned char* out) noexcept {
+    // Error-feedback loop: y = u + (NTF - 1) e with e = v - y, so v = u + NTF e. With monic sections in
+    // transposed direct form, (NTF - 1) e at time n is the sum of the first states, known before e(n).
+    V2 x1[kSections]; // the states s1 and s2, in registers
+    V2 x2[kSections];
+    for (int i = 0; i < kSections; ++i) {
+        x1[i] = s1[i];
+        x2[i] = s2[i];
+    }
+    std::uint64_t seed = rng;
+    const V2 signMask = (V2)M2{INT64_MIN, INT64_MIN};
+    const V2 one = Splat(1.0);
+    const V2 upper = Splat(kInputLimit);
+    const V2 lower = Splat(-kInputLimit);
+    unsigned char* left = out;
+    unsigned char* right = out + kChannelBytes * kMultiple;
+    for (int n = 0; n < 8 * kUnitFrames; ++n) {
+        const V2 prev = in4[n];
+        // The linear stage: kMultiple bytes of eight samples between two points of the x8 chain.
+        const V2 step = (in4[n + 1] - prev) * (0.125 / kMultiple);
+        for (int j = 0; j < kMultiple; ++j) {
             // One dither value per eight samples: its job is to break up idle patterns, which a value held
             // for 2.8 us does as well as a fresh one per sample, at an eighth of the cost.
-            const std::uint64_t r = NextRandom(rng);
+            const std::uint64_t r = NextRandom(seed);
             const V2 dither = V2{static_cast<double>(static_cast<std::int64_t>(r & 0xFFFF) -
                                                      static_cast<std::int64_t>((r >> 16) & 0xFFFF)),
                                  static_cast<double>(static_cast<std::int64_t>((r >> 32) & 0xFFFF) -
                                                      static_cast<std::int64_t>(r >> 48))} *
                               kDitherStep;
-            const int slot = static_cast<int>(s.bytes % kRedoBytes);
-            State::Past& past = s.past[slot];
+            const int slot = static_cast<int>(bytes % kRedoBytes);
+            Past& entry = past[slot];
             for (int i = 0; i < kSections; ++i) {
-                past.s1[i] = s1[i];
-                past.s2[i] = s2[i];
+                entry.s1[i] = x1[i];
+                entry.s2[i] = x2[i];
             }
-            past.prev = prev;
-            past.step = step;
-            past.dither = dither;
+            entry.prev = prev;
+            entry.step = step;
+            entry.offset = 8 * j;
+            entry.dither = dither;
             unsigned leftByte = 0;
             unsigned rightByte = 0;
             V2 peak = Splat(0.0);
             for (int k = 0; k < 8; ++k) {
-                const V2 u = __builtin_ia32_minpd(
-                                 __builtin_ia32_maxpd(prev + step * static_cast<double>(k), lower), upper) +
-                             dither;
+                const V2 u =
+                    __builtin_ia32_minpd(
+                        __builtin_ia32_maxpd(prev + step * static_cast<double>(8 * j + k), lower), upper) +
+                    dither;
                 // Running sums of the first states (each section's input is e plus the sum of the first
                 // states before it) and the feedback sum y, sharing their partial sums. The tree is the
                 // shortest path from the states to the next decision; the input joins it as one more leaf.
                 static_assert(kSections == 6, "the feedback tree below is written for six sections");
                 V2 prefix[kSections];
                 prefix[0] = Splat(0.0);
-                prefix[1] = s1[0];
-                prefix[2] = s1[0] + s1[1];
-                prefix[3] = prefix[2] + s1[2];
-                prefix[4] = prefix[2] + (s1[2] + s1[3]);
-                prefix[5] = prefix[4] + s1[4];
-                const V2 y = prefix[4] + ((s1[4] + s1[5]) + u);
+                prefix[1] = x1[0];
+                prefix[2] = x1[0] + x1[1];
+                prefix[3] = prefix[2] + x1[2];
+                prefix[4] = prefix[2] + (x1[2] + x1[3]);
+                prefix[5] = prefix[4] + x1[4];
+                const V2 y = prefix[4] + ((x1[4] + x1[5]) + u);
                 const V2 v = (V2)(((M2)y & (M2)signMask) | (M2)one);
                 const M2 positive = (M2)y >= 0;
                 leftByte |= static_cast<unsigned>(positive[0] & 1) << k;
@@ -447,16 +443,16 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
                 for (int i = 0; i < kSections; ++i) {
                     const auto& c = coef::kNtf[i];
                     const V2 wIn = e + prefix[i];
-                    const V2 old = s1[i];
-                    s1[i] = (s2[i] - c.a1 * old) + (c.b1 - c.a1) * wIn;
-                    s2[i] = (c.b2 - c.a2) * wIn - c.a2 * old;
+                    const V2 old = x1[i];
+                    x1[i] = (x2[i] - c.a1 * old) + (c.b1 - c.a1) * wIn;
+                    x2[i] = (c.b2 - c.a2) * wIn - c.a2 * old;
                 }
             }
             // The byte leaving the window is final.
-            left[n] = s.pending[0][slot];
-            right[n] = s.pending[1][slot];
-            s.pending[0][slot] = static_cast<unsigned char>(leftByte);
-            s.pending[1][slot] = static_cast<unsigned char>(rightByte);
+            left[n * kMultiple + j] = pending[0][slot];
+            right[n * kMultiple + j] = pending[1][slot];
+            pending[0][slot] = static_cast<unsigned char>(leftByte);
+            pending[1][slot] = static_cast<unsigned char>(rightByte);
             const M2 redo = (M2)(peak > kRedoLevel);
             if (redo[0] | redo[1]) [[unlikely]] {
                 for (int lane = 0; lane < 2; ++lane) {
@@ -464,24 +460,60 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
                         continue;
                     Lane state;
                     for (int i = 0; i < kSections; ++i) {
-                        state.s1[i] = s1[i][lane];
-                        state.s2[i] = s2[i][lane];
+                        state.s1[i] = x1[i][lane];
+                        state.s2[i] = x2[i][lane];
                     }
-                    s.Redo(lane, state);
+                    Redo(lane, state);
                     for (int i = 0; i < kSections; ++i) {
-                        s1[i][lane] = state.s1[i];
-                        s2[i][lane] = state.s2[i];
+                        x1[i][lane] = state.s1[i];
+                        x2[i][lane] = state.s2[i];
                     }
                 }
             }
-            ++s.bytes;
+            ++bytes;
         }
-        for (int i = 0; i < kSections; ++i) {
-            s.s1[i] = s1[i];
-            s.s2[i] = s2[i];
+    }
+    for (int i = 0; i < kSections; ++i) {
+        s1[i] = x1[i];
+        s2[i] = x2[i];
+    }
+    rng = seed;
+}
+
+void Converter::Initial(const void* pcm, PcmFormat format) noexcept {
+    Reset();
+    Convert(pcm, 1, format, state_->scratch.data());
+}
+
+void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsigned char* out) noexcept {
+    State& s = *state_;
+    const auto* bytes = static_cast<const unsigned char*>(pcm);
+    const std::size_t blockBytes = BlockBytes(Rate());
+    for (int unit = 0; unit < unitCount; ++unit, bytes += UnitBytes(format), out += blockBytes) {
+        // The unit enters behind the frames still held back; the oldest unit's worth goes on.
+        Decode(bytes, format, s.delay.data() + kDelayFrames);
+        std::memcpy(s.in1.data() + kHistory1, s.delay.data(), sizeof(V2) * kUnitFrames);
+        std::memmove(s.delay.data(), s.delay.data() + kUnitFrames, sizeof(V2) * kDelayFrames);
+
+        HalfBand(coef::kStage1, s.in1.data() + kHistory1, kUnitFrames, s.in2.data() + kHistory2);
+        HalfBand(coef::kStage2, s.in2.data() + kHistory2, 2 * kUnitFrames, s.in3.data() + kHistory3);
+        Stage3(s.in3.data() + kHistory3, 4 * kUnitFrames, s.in4.data() + kHistory4);
+        KeepHistory(s.in1, kHistory1);
+        KeepHistory(s.in2, kHistory2);
+        KeepHistory(s.in3, kHistory3);
+
+        switch (s.multiple) {
+        case 1:
+            s.Modulate<1>(out);
+            break;
+        case 2:
+            s.Modulate<2>(out);
+            break;
+        default:
+            s.Modulate<4>(out);
+            break;
         }
-        s.rng = rng;
-        s.samples += kOversampling * kUnitFrames; // DSD samples per channel in one unit
+        s.samples += static_cast<std::uint64_t>(kOversampling * kUnitFrames * s.multiple); // per channel
         KeepHistory(s.in4, kHistory4);
     }
 }

@@ -26,7 +26,7 @@ std::vector<unsigned char> ConvertStream(Converter& converter, const Signal& lef
         const int n = std::min(perCall, units - done);
         const auto pcm = MakePcm(left, right, static_cast<long>(done + 1) * kUnitFrames, n, format);
         const std::size_t at = out.size();
-        out.resize(at + static_cast<std::size_t>(n) * kBlockBytes);
+        out.resize(at + static_cast<std::size_t>(n) * BlockBytes(converter.Rate()));
         converter.Convert(pcm.data(), n, format, out.data() + at);
         done += n;
     }
@@ -300,6 +300,70 @@ TEST_F(ConverterStream, OutputBytesArePinned) {
         EXPECT_EQ(Fingerprint(out), c.expected) << c.name << ": 0x" << std::hex << Fingerprint(out);
     }
 }
+
+// DSD128 and DSD256: the same converter at two and four times the rate, checked as DSD64 is above.
+class ConverterRates : public ::testing::TestWithParam<DsdRate> {
+protected:
+    DsdRate rate_ = GetParam();
+    // 2^18 samples of each rate: 8 blocks at DSD64, fewer seconds at the higher rates.
+    Spectrum Analysed(const std::vector<unsigned char>& out, int channel) const {
+        const std::size_t skip = 2 * BlockBytes(rate_);
+        return Analyse(Unpack({out.begin() + static_cast<long>(skip), out.end()}, channel, false, rate_), 19,
+                       rate_);
+    }
+};
+
+TEST_P(ConverterRates, ToneIsCleanAndTheNoiseLeavesTheBandTo100kHz) {
+    Converter converter(rate_);
+    EXPECT_EQ(converter.Rate(), rate_);
+    const auto out = ConvertStream(converter, Sine(997, 0.5), Sine(3001, -0.5), 12, PcmFormat::kInt24);
+    ASSERT_EQ(out.size(), 12 * BlockBytes(rate_));
+    auto dbFm = [](double power) { return 10 * std::log10(power / 0.5); };
+    for (int channel = 0; channel < 2; ++channel) {
+        const auto s = Analysed(out, channel);
+        const double hz = channel == 0 ? 997 : 3001;
+        EXPECT_NEAR(DbFs(TonePower(s, hz)), -6.02, 0.01) << channel;
+        for (int h = 2; h <= 5; ++h)
+            EXPECT_LT(DbFs(TonePower(s, hz * h)), -150) << "harmonic " << h;
+        // The input's 24-bit rounding (about -146 dBFS) dominates the band: a broken loop shows far above it.
+        EXPECT_GT(10 * std::log10(TonePower(s, hz) / BandPower(s, 20, 20000, {hz})), 135);
+        // At DSD64 these bands carry about -75 and -35 dBFM; here the noise must stay 20 dB and more below.
+        EXPECT_LT(dbFm(BandPower(s, 20000, 40000)), -120) << channel;
+        EXPECT_LT(dbFm(BandPower(s, 40000, 100000)), -56) << channel;
+    }
+}
+
+TEST_P(ConverterRates, HardInputsNeverOverload) {
+    struct Case {
+        const char* name;
+        Signal left, right;
+        PcmFormat format;
+    };
+    for (const Case& c : {Case{"20 Hz sines", Sine(20, 1.0), Sine(20, -1.0), PcmFormat::kInt24},
+                          Case{"19 kHz sines", Sine(19000, 1.0), Sine(19000, -1.0), PcmFormat::kInt24},
+                          Case{"squares", Square(50, 1.0), Square(1000, -1.0), PcmFormat::kInt16}}) {
+        Converter converter(rate_);
+        ConvertStream(converter, c.left, c.right, 44, c.format);
+        const auto stats = converter.Overloads();
+        EXPECT_EQ(stats.resets, 0u) << c.name;
+        EXPECT_EQ(stats.limited, 0u) << c.name;
+    }
+}
+
+TEST_P(ConverterRates, SplittingCallsDoesNotChangeBytesAndTheLatencyStaysUnderAUnit) {
+    Converter whole(rate_);
+    Converter pieces(rate_);
+    const auto a = ConvertStream(whole, Sine(1234.5, 0.7), Square(300, 0.9), 12, PcmFormat::kInt16, 12);
+    const auto b = ConvertStream(pieces, Sine(1234.5, 0.7), Square(300, 0.9), 12, PcmFormat::kInt16, 5);
+    EXPECT_EQ(a, b);
+    EXPECT_LT(Converter::LatencySamples(rate_), kUnitFrames * kOversampling * RateMultiple(rate_));
+    EXPECT_GT(Converter::LatencySamples(rate_), Converter::LatencySamples() * (RateMultiple(rate_) - 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(HigherRates, ConverterRates, ::testing::Values(DsdRate::kDsd128, DsdRate::kDsd256),
+                         [](const ::testing::TestParamInfo<DsdRate>& p) {
+                             return p.param == DsdRate::kDsd128 ? "DSD128" : "DSD256";
+                         });
 
 class CInterface : public ::testing::Test {
 protected:

@@ -44,12 +44,15 @@ Signal Silence() {
     return [](long) { return 0.0; };
 }
 
-std::vector<double> Unpack(const std::vector<unsigned char>& blocks, int channel, bool msbFirst) {
+std::vector<double> Unpack(const std::vector<unsigned char>& blocks, int channel, bool msbFirst,
+                           DsdRate rate) {
+    const std::size_t blockBytes = BlockBytes(rate);
+    const std::size_t channelBytes = ChannelBytes(rate);
     std::vector<double> out;
     out.reserve(blocks.size() / 2 * 8);
-    for (std::size_t b = 0; b + kBlockBytes <= blocks.size(); b += kBlockBytes) {
-        const unsigned char* half = blocks.data() + b + static_cast<std::size_t>(channel) * kChannelBytes;
-        for (int i = 0; i < kChannelBytes; ++i)
+    for (std::size_t b = 0; b + blockBytes <= blocks.size(); b += blockBytes) {
+        const unsigned char* half = blocks.data() + b + static_cast<std::size_t>(channel) * channelBytes;
+        for (std::size_t i = 0; i < channelBytes; ++i)
             for (int k = 0; k < 8; ++k) {
                 const int bit = msbFirst ? 7 - k : k;
                 out.push_back((half[i] >> bit) & 1 ? 1.0 : -1.0);
@@ -87,7 +90,7 @@ void Fft(std::vector<std::complex<double>>& a) {
 
 } // namespace
 
-Spectrum Analyse(const std::vector<double>& samples, int log2Size) {
+Spectrum Analyse(const std::vector<double>& samples, int log2Size, DsdRate rate) {
     const std::size_t n = std::size_t{1} << log2Size;
     // 7-term Blackman-Harris: side lobes below -180 dB, so the loud noise above the audio band cannot leak
     // into the band being measured.
@@ -107,7 +110,7 @@ Spectrum Analyse(const std::vector<double>& samples, int log2Size) {
     }
     Fft(a);
     Spectrum s;
-    s.binHz = 2822400.0 / static_cast<double>(n);
+    s.binHz = SampleRate(rate) / static_cast<double>(n);
     s.power.resize(n / 2);
     // A sine of amplitude A gives a peak |X| = A sumW / 2 and its bins sum to (A/2)^2 sumW2 n / ... ; scale
     // so that the bins of a sine sum to A^2/2 (and white noise to its power in the band).

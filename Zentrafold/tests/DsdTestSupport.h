@@ -23,16 +23,17 @@ Signal Silence();
 
 // One channel of a run of DSD blocks as +/-1.0 samples, earliest first; `msbFirst` reads the bytes the
 // wrong way round (to show that the order matters).
-std::vector<double> Unpack(const std::vector<unsigned char>& blocks, int channel, bool msbFirst = false);
+std::vector<double> Unpack(const std::vector<unsigned char>& blocks, int channel, bool msbFirst = false,
+                           DsdRate rate = DsdRate::kDsd64);
 
 struct Spectrum {
     double binHz = 0;
     std::vector<double> power; // per bin, as the power of a sine of that amplitude (amplitude^2 / 2)
 };
 
-// Power spectrum of the first 2^log2Size samples at 2 822 400 Hz under a 7-term Blackman-Harris window,
-// normalised so that a sine of amplitude A shows A^2/2 summed over its bins.
-Spectrum Analyse(const std::vector<double>& samples, int log2Size);
+// Power spectrum of the first 2^log2Size samples at the rate (2 822 400 Hz for DSD64) under a 7-term
+// Blackman-Harris window, normalised so that a sine of amplitude A shows A^2/2 summed over its bins.
+Spectrum Analyse(const std::vector<double>& samples, int log2Size, DsdRate rate = DsdRate::kDsd64);
 
 // Summed power of the bins in [lowHz, highHz], leaving out +/-guardBins around each listed frequency.
 double BandPower(const Spectrum& spectrum, double lowHz, double highHz,

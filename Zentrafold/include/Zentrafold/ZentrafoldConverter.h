@@ -1,5 +1,6 @@
-// One PCM -> DSD64 up-converter: a x64 interpolator followed by a one-bit sigma-delta modulator, with all of
-// its state, so that several can run at once. The four C functions of Zentrafold.h drive one of these.
+// One PCM -> DSD up-converter (DSD64, DSD128 or DSD256): a x64, x128 or x256 interpolator followed by a
+// one-bit sigma-delta modulator with a look-ahead quantiser, with all of its state, so that several can run
+// at once. The four C functions of Zentrafold.h drive one of these at DSD64.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,27 @@ inline constexpr int kBlockBytes = 8192;   // DSD bytes per unit: left channel, 
 inline constexpr int kChannelBytes = 4096; // DSD bytes per channel per unit
 inline constexpr int kOversampling = 64;   // DSD64 samples per PCM frame
 
+// Output rates, as multiples of DSD64 (2 822 400 Hz). At DSD128 and DSD256 a unit of 512 frames gives two
+// or four times the bytes, in the same layout: all of the left channel, then all of the right.
+enum class DsdRate {
+    kDsd64 = 1,
+    kDsd128 = 2,
+    kDsd256 = 4,
+};
+constexpr int RateMultiple(DsdRate rate) noexcept {
+    return static_cast<int>(rate);
+}
+constexpr int SampleRate(DsdRate rate) noexcept {
+    return 2822400 * RateMultiple(rate);
+}
+// DSD bytes per unit, and per channel per unit, at the rate.
+constexpr std::size_t BlockBytes(DsdRate rate) noexcept {
+    return static_cast<std::size_t>(kBlockBytes) * static_cast<std::size_t>(RateMultiple(rate));
+}
+constexpr std::size_t ChannelBytes(DsdRate rate) noexcept {
+    return static_cast<std::size_t>(kChannelBytes) * static_cast<std::size_t>(RateMultiple(rate));
+}
+
 enum class PcmFormat {
     kInt16, // 2 bytes per sample, little-endian, 4 bytes per stereo frame
     kInt24, // 3 bytes per sample, packed little-endian, 6 bytes per stereo frame
@@ -25,8 +47,9 @@ constexpr std::size_t UnitBytes(PcmFormat format) noexcept {
 
 class Converter {
 public:
-    // Allocates the whole working state (about 150 KB) and resets it to silence. Throws std::bad_alloc only.
-    Converter();
+    // A converter to `rate` (DSD64 unless asked). Allocates the whole working state (about 150 KB) and
+    // resets it to silence. Throws std::bad_alloc only.
+    explicit Converter(DsdRate rate = DsdRate::kDsd64);
     ~Converter();
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
@@ -35,10 +58,13 @@ public:
     // 512 frames (one unit of `format` at `pcm`) without producing output. Allocates nothing.
     void Initial(const void* pcm, PcmFormat format) noexcept;
 
+    // The rate the converter was made for.
+    DsdRate Rate() const noexcept;
+
     // Continues the stream with unitCount units of PCM at `pcm` and writes unitCount DSD blocks to `out`
-    // (unitCount x kBlockBytes bytes, caller-owned). The output lags the input by a fixed latency of just
-    // under one unit, so the first block after Initial carries the Initial frames. Allocates nothing; one
-    // thread at a time.
+    // (unitCount x BlockBytes(Rate()) bytes, caller-owned). The output lags the input by a fixed latency of
+    // just under one unit, so the first block after Initial carries the Initial frames. Allocates nothing;
+    // one thread at a time.
     void Convert(const void* pcm, int unitCount, PcmFormat format, unsigned char* out) noexcept;
 
     // Clears all state to silence (as a fresh converter), without feeding any frames.
@@ -55,14 +81,14 @@ public:
     struct OverloadStats {
         std::uint64_t resets = 0;              // channel resets
         std::uint64_t bursts = 0;              // separate overload episodes
-        std::uint64_t longestBurstSamples = 0; // DSD64 samples from first to last overload of the worst burst
+        std::uint64_t longestBurstSamples = 0; // samples from first to last overload of the worst burst
         std::uint64_t limited = 0;             // channel samples whose fed-back error was limited
         std::uint64_t redone = 0;              // channel bytes at which the look-ahead decided again
     };
     OverloadStats Overloads() const noexcept;
 
-    // The fixed delay from PCM input to DSD output, in DSD64 samples.
-    static int LatencySamples() noexcept;
+    // The fixed delay from PCM input to DSD output, in samples of `rate`.
+    static int LatencySamples(DsdRate rate = DsdRate::kDsd64) noexcept;
 
 private:
     struct State;
