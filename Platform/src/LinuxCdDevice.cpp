@@ -100,6 +100,27 @@ public:
         }
     }
 
+    int DriveStatus(CdDriveStatus& status) override {
+        status = CdDriveStatus::NoInfo;
+        const int result = ::ioctl(fd_, CDROM_DRIVE_STATUS, CDSL_CURRENT);
+        switch (result) {
+        case CDS_NO_DISC:
+            status = CdDriveStatus::NoDisc;
+            return 0;
+        case CDS_TRAY_OPEN:
+            status = CdDriveStatus::TrayOpen;
+            return 0;
+        case CDS_DRIVE_NOT_READY:
+            status = CdDriveStatus::NotReady;
+            return 0;
+        case CDS_DISC_OK:
+            status = CdDriveStatus::DiscOk;
+            return 0;
+        default:
+            return result < 0 ? Errno() : 0;
+        }
+    }
+
     int ReadToc(CdToc& toc) override {
         toc = {};
         cdrom_tochdr header{};

@@ -10,6 +10,7 @@ public:
     explicit VirtualCdDevice(std::shared_ptr<VirtualDrive> drive) : drive_(std::move(drive)) {}
 
     int GetDiskType(DWORD& type) override { return drive_->GetDiskType(type); }
+    int DriveStatus(CdDriveStatus& status) override { return drive_->DriveStatus(status); }
     int ReadToc(CdToc& toc) override { return drive_->ReadToc(toc); }
     int GetLastSession(CdSessionInfo& info) override { return drive_->GetLastSession(info); }
     int ReadAudio(LONG lba, DWORD count, BYTE* buffer) override {

@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace platform {
 
@@ -36,12 +38,81 @@ bool KnownDensity(BYTE density) noexcept {
     return density <= 0x04 || density == 0x81 || density == 0x82;
 }
 
+// The sectors an audio read command asks for: READ CD, READ(10) and the vendor reads. False for any
+// other command.
+bool ReadExtent(const BYTE* cdb, LONG& lba, DWORD& count) {
+    switch (cdb[0]) {
+    case mmc::kReadCd:
+        lba = static_cast<LONG>(ReadBe32(cdb + 2));
+        count = ReadBe24(cdb + 6);
+        return true;
+    case mmc::kRead10:
+    case mmc::kVendorReadCdda10:
+        lba = static_cast<LONG>(ReadBe32(cdb + 2));
+        count = ReadBe16(cdb + 7);
+        return true;
+    case mmc::kVendorReadCdda12:
+        lba = static_cast<LONG>(ReadBe32(cdb + 2));
+        count = ReadBe32(cdb + 6);
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 VirtualDrive::VirtualDrive(DiscLayout disc, VirtualDriveProfile profile)
     : disc_(std::move(disc)), profile_(std::move(profile)) {
     profile_.maxSpeed = std::clamp<DWORD>(profile_.maxSpeed, 1, kMaxSpeedMultiple);
     currentSpeedKBs_ = profile_.maxSpeed * kKBsPerSpeed;
+    readyAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(profile_.spinUpMs);
+}
+
+bool VirtualDrive::SpinningUp() const {
+    return profile_.spinUpMs != 0 && std::chrono::steady_clock::now() < readyAt_;
+}
+
+int VirtualDrive::SeekShift(LONG lba) {
+    const bool seek = afterSeek_ || lba != position_;
+    afterSeek_ = false;
+    const DWORD steps = profile_.seekJitterBytes / 2;
+    if (!seek || steps == 0) {
+        return 0;
+    }
+    auto next = [this] {
+        seekState_ ^= seekState_ << 13;
+        seekState_ ^= seekState_ >> 17;
+        seekState_ ^= seekState_ << 5;
+        return seekState_;
+    };
+    if (next() % 100 >= profile_.seekJitterPercent) {
+        return 0;
+    }
+    const int magnitude = static_cast<int>(next() % steps + 1) * 2;
+    return (next() & 1) != 0 ? magnitude : -magnitude;
+}
+
+bool VirtualDrive::HangsAt(LONG lba, DWORD count) {
+    for (auto& hang : profile_.hangReads) {
+        if (hang.lba >= lba && hang.lba < lba + static_cast<LONG>(count) &&
+            (hang.times == 0 || hang.used < hang.times)) {
+            ++hang.used;
+            return true;
+        }
+    }
+    return false;
+}
+
+void VirtualDrive::Log(const char* format, long a, long b) {
+    if (profile_.commandLog.empty()) {
+        return;
+    }
+    if (FILE* file = std::fopen(profile_.commandLog.c_str(), "a")) {
+        std::fprintf(file, format, a, b);
+        std::fputc('\n', file);
+        std::fclose(file);
+    }
 }
 
 VirtualDrive::~VirtualDrive() {
@@ -124,7 +195,7 @@ bool VirtualDrive::MediaCheck(Reply& reply) {
 
 bool VirtualDrive::BecomingReady() {
     ++commandsSeen_;
-    return commandsSeen_ <= profile_.notReadyCommands;
+    return commandsSeen_ <= profile_.notReadyCommands || SpinningUp();
 }
 
 int VirtualDrive::Execute(const ScsiCommand& cmd, ScsiAnswer& answer) {
@@ -142,7 +213,26 @@ int VirtualDrive::Execute(const ScsiCommand& cmd, ScsiAnswer& answer) {
     ScsiCommand padded = cmd;
     std::fill(padded.cdb.begin() + cmd.cdbLength, padded.cdb.end(), BYTE{0});
 
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    LONG lba = 0;
+    DWORD count = 0;
+    const bool read = ReadExtent(padded.cdb.data(), lba, count);
+    if (read) {
+        Log("READ %ld %ld", lba, static_cast<long>(count));
+    } else if (padded.cdb[0] == mmc::kSeek6 || padded.cdb[0] == mmc::kSeek10) {
+        Log("SEEK %ld", padded.cdb[0] == mmc::kSeek6 ? static_cast<long>(((padded.cdb[1] & 0x1F) << 16) |
+                                                                         ReadBe16(padded.cdb.data() + 2))
+                                                     : static_cast<long>(ReadBe32(padded.cdb.data() + 2)));
+    } else {
+        Log("CMD %02lX", padded.cdb[0]);
+    }
+    if (read && HangsAt(lba, count)) {
+        // A drive that stops answering: nothing comes back before the transport gives up.
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(cmd.timeoutMs));
+        answer.error = ETIMEDOUT;
+        return answer.error;
+    }
     Reply reply;
     Dispatch(padded, reply);
     if (cmd.direction == ScsiDirection::In) {
@@ -282,6 +372,10 @@ void VirtualDrive::StartStopUnit(const ScsiCommand& cmd, Reply& reply) {
         trayOpen_ = true;
         cache_.clear();
     } else if (loadEject && start) {
+        if (trayOpen_) {
+            readyAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(profile_.spinUpMs);
+            afterSeek_ = true;
+        }
         trayOpen_ = false;
     }
 }
@@ -301,6 +395,7 @@ void VirtualDrive::Seek(const ScsiCommand& cmd, Reply& reply) {
         return;
     }
     position_ = lba;
+    afterSeek_ = true;
 }
 
 void VirtualDrive::SetCdSpeed(const ScsiCommand& cmd) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace platform {
 
@@ -14,11 +15,21 @@ constexpr int kNoError = 0;
 
 } // namespace
 
+int VirtualDrive::DriveStatus(CdDriveStatus& status) {
+    const std::lock_guard lock(mutex_);
+    status = trayOpen_ ? CdDriveStatus::TrayOpen
+                       : (SpinningUp() ? CdDriveStatus::NotReady : CdDriveStatus::DiscOk);
+    return kNoError;
+}
+
 int VirtualDrive::GetDiskType(DWORD& type) {
     const std::lock_guard lock(mutex_);
     type = 0;
     if (trayOpen_) {
         return ENOMEDIUM;
+    }
+    if (SpinningUp()) {
+        return EIO; // the disc cannot be looked at before it turns
     }
     for (const DiscTrack& track : disc_.tracks) {
         type |= track.mode == CueTrackMode::Audio ? kCdDiskAudio : kCdDiskData;
@@ -31,6 +42,9 @@ int VirtualDrive::ReadToc(CdToc& toc) {
     toc = {};
     if (trayOpen_) {
         return ENOMEDIUM;
+    }
+    if (SpinningUp()) {
+        return EIO;
     }
     toc.firstTrack = static_cast<BYTE>(disc_.tracks.front().number);
     toc.lastTrack = static_cast<BYTE>(disc_.tracks.back().number);
@@ -56,7 +70,7 @@ int VirtualDrive::GetLastSession(CdSessionInfo& info) {
 }
 
 int VirtualDrive::ReadAudio(LONG lba, DWORD count, BYTE* buffer) {
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (trayOpen_) {
         return ENOMEDIUM;
     }
@@ -65,6 +79,13 @@ int VirtualDrive::ReadAudio(LONG lba, DWORD count, BYTE* buffer) {
     }
     if (buffer == nullptr || !OnDisc(lba, count)) {
         return EINVAL;
+    }
+    Log("READ %ld %ld", lba, static_cast<long>(count));
+    if (HangsAt(lba, count)) {
+        const DWORD hangMs = profile_.hangMs;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(hangMs));
+        return ETIMEDOUT;
     }
     if (BecomingReady()) {
         return EIO;
@@ -159,6 +180,10 @@ int VirtualDrive::Eject() {
 
 int VirtualDrive::Load() {
     const std::lock_guard lock(mutex_);
+    if (trayOpen_) {
+        readyAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(profile_.spinUpMs);
+        afterSeek_ = true;
+    }
     trayOpen_ = false;
     return kNoError;
 }

@@ -159,6 +159,21 @@ bool ParseReadErrorList(std::string_view text, std::vector<VirtualDriveProfile::
     return true;
 }
 
+bool ParseHangList(std::string_view text, std::vector<VirtualDriveProfile::Hang>& out, std::string& error) {
+    out.clear();
+    for (std::string_view entry : Entries(text)) {
+        const auto fields = Split(entry, ":");
+        long long lba = 0, times = 0;
+        if ((fields.size() != 1 && fields.size() != 2) || !ParseLong(fields[0], 10, 0, kMaxLba, lba) ||
+            (fields.size() == 2 && !ParseLong(fields[1], 10, 0, 0xFFFFFFFF, times))) {
+            error = "\"" + std::string(entry) + "\" is not LBA[:TIMES]";
+            return false;
+        }
+        out.push_back({static_cast<LONG>(lba), static_cast<DWORD>(times), 0});
+    }
+    return true;
+}
+
 bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::string& error) {
     ProfileValues values(letter);
     if (!values.Open()) {
@@ -184,6 +199,11 @@ bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::str
     values.Dword("Target", profile.target);
     values.Dword("DriveType", profile.driveType);
     values.Dword("Noise", profile.noisePerMille);
+    values.Dword("SpinUpMs", profile.spinUpMs);
+    values.Dword("SeekJitter", profile.seekJitterBytes);
+    values.Dword("SeekJitterPercent", profile.seekJitterPercent);
+    values.Dword("HangMs", profile.hangMs);
+    values.String("CommandLog", profile.commandLog);
     std::string list;
     std::string why;
     if (values.String("Jitter", list) && !ParseJitterList(list, profile.jitter, why)) {
@@ -191,6 +211,15 @@ bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::str
     }
     if (values.String("ReadErrors", list) && !ParseReadErrorList(list, profile.readErrors, why)) {
         values.Fail("ReadErrors", why);
+    }
+    if (values.String("HangReads", list) && !ParseHangList(list, profile.hangReads, why)) {
+        values.Fail("HangReads", why);
+    }
+    if (values.Ok() && profile.seekJitterBytes > kMaxShift) {
+        values.Fail("SeekJitter", "more than 1048576 bytes");
+    }
+    if (values.Ok() && profile.seekJitterPercent > 100) {
+        values.Fail("SeekJitterPercent", "more than 100 per cent");
     }
     if (values.Ok() && profile.noisePerMille > 1000) {
         values.Fail("Noise", "more than 1000 per mille");

@@ -127,6 +127,9 @@ DWORD VirtualDrive::ReadRawSectors(LONG lba, DWORD count, std::vector<BYTE>& out
             break;
         }
     }
+    if (const int seekShift = SeekShift(lba); shift == 0) {
+        shift = seekShift;
+    }
     DWORD delivered = 0;
     for (; delivered < count; ++delivered) {
         const LONG sector = lba + static_cast<LONG>(delivered);

@@ -12,6 +12,7 @@
 #include "Platform/CdAddress.h"
 #include "Platform/Types.h"
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ inline constexpr DWORD kCdDiskData = 2;
 inline constexpr DWORD kCdDiskMixed = kCdDiskAudio | kCdDiskData;
 
 inline constexpr BYTE kCdLeadOutTrack = 0xAA;
+
+// What the drive says about itself and its tray (the drive status control).
+enum class CdDriveStatus { NoInfo, NoDisc, TrayOpen, NotReady, DiscOk };
 
 struct CdTocEntry {
     BYTE track = 0;      // 1..99, or kCdLeadOutTrack
@@ -80,6 +84,11 @@ public:
 
     // Which track kinds the disc holds: kCdDiskAudio, kCdDiskData or kCdDiskMixed.
     virtual int GetDiskType(DWORD& type) = 0;
+    // Whether a disc is in and ready; ENOTTY when the device cannot tell.
+    virtual int DriveStatus(CdDriveStatus& status) {
+        status = CdDriveStatus::NoInfo;
+        return ENOTTY;
+    }
     virtual int ReadToc(CdToc& toc) = 0;
     virtual int GetLastSession(CdSessionInfo& info) = 0;
     // Reads `count` raw CD-DA sectors of 2352 bytes from `lba` into buffer (count * 2352 bytes, caller

@@ -18,6 +18,7 @@
 #include "Platform/ScsiPassThrough.h"
 #include "Platform/Types.h"
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -86,6 +87,31 @@ struct VirtualDriveProfile {
         DWORD used = 0;
     };
     std::vector<ReadError> readErrors;
+
+    // "SpinUpMs": after the drive is created and after every tray close, for this long every command but
+    // INQUIRY and REQUEST SENSE answers 2/04/01 ("becoming ready"), the device controls' drive status is
+    // "not ready" and their reads fail with EIO.
+    DWORD spinUpMs = 0;
+    // "SeekJitter": the first read after a seek (a read that does not start where the last one ended)
+    // returns its data shifted by a random even number of bytes, 2 .. this bound, earlier or later;
+    // "SeekJitterPercent" of such reads are shifted (default 50). 0: no seek jitter.
+    DWORD seekJitterBytes = 0;
+    DWORD seekJitterPercent = 50;
+
+    // "HangReads" (string): "LBA[:TIMES]" entries. A read whose sectors include LBA hangs until its time-out
+    // (the command's own through pass-through, "HangMs" through the device controls) and fails with
+    // ETIMEDOUT, for the first TIMES such reads (every one when TIMES is 0 or absent).
+    struct Hang {
+        LONG lba = 0;
+        DWORD times = 0;
+        DWORD used = 0;
+    };
+    std::vector<Hang> hangReads;
+    DWORD hangMs = 1000;
+
+    // "CommandLog" (string): a file to which every command is appended as one line: "READ LBA COUNT" for
+    // audio reads (both interfaces), "SEEK LBA", or "CMD XX" with the operation code in hex.
+    std::string commandLog;
 };
 
 // Reads the profile of a letter from the machine registry; missing values keep their defaults. Returns
@@ -97,6 +123,7 @@ bool ParseJitterList(std::string_view text, std::vector<VirtualDriveProfile::Jit
                      std::string& error);
 bool ParseReadErrorList(std::string_view text, std::vector<VirtualDriveProfile::ReadError>& out,
                         std::string& error);
+bool ParseHangList(std::string_view text, std::vector<VirtualDriveProfile::Hang>& out, std::string& error);
 
 class VirtualDrive {
 public:
@@ -120,6 +147,7 @@ public:
 
     // The CD device controls (CdDevice.h), answered from the same state.
     int GetDiskType(DWORD& type);
+    int DriveStatus(CdDriveStatus& status);
     int ReadToc(CdToc& toc);
     int GetLastSession(CdSessionInfo& info);
     int ReadAudio(LONG lba, DWORD count, BYTE* buffer);
@@ -164,6 +192,14 @@ private:
     bool MediaCheck(Reply& reply);
     // Counts a command against the profile's not-ready period; true while the drive is becoming ready.
     bool BecomingReady();
+    // True while the drive spins up after its creation or a tray close (the profile's spinUpMs).
+    bool SpinningUp() const;
+    // The seek jitter fault's shift for a read from lba: 0 unless the read follows a seek.
+    int SeekShift(LONG lba);
+    // True (and counted) when a read of these sectors is to hang.
+    bool HangsAt(LONG lba, DWORD count);
+    // Appends one line to the profile's command log, when it names one.
+    void Log(const char* format, long a = 0, long b = 0);
 
     // The command handlers, one per command (or pair of six- and ten-byte forms).
     void Dispatch(const ScsiCommand& cmd, Reply& reply);
@@ -201,7 +237,10 @@ private:
     LONG position_ = 0;
     std::array<BYTE, kSenseBytes> lastSense_{};
     std::map<LONG, std::vector<BYTE>> cache_;
-    std::uint32_t noiseState_ = 0x2545F491u; // the noise fault's generator (xorshift)
+    std::uint32_t noiseState_ = 0x2545F491u;          // the noise fault's generator (xorshift)
+    std::uint32_t seekState_ = 0x9E3779B9u;           // the seek jitter fault's generator (xorshift)
+    std::chrono::steady_clock::time_point readyAt_{}; // spinning up until then
+    bool afterSeek_ = true;                           // the next read follows a seek
 };
 
 // CdDevice and ScsiPassThrough views of a virtual drive (VirtualCdDevice.cpp, VirtualScsiPassThrough.cpp).
