@@ -7,6 +7,7 @@
 #include "check/cddaCDriveCheck.h"
 #include "store/DriveSettings.h"
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <system_error>
@@ -126,9 +127,28 @@ bool CDiscPilot::SetPosition(unsigned long track, unsigned long ms) {
     if (reader_ == nullptr) {
         return false;
     }
-    const DWORD offset = static_cast<DWORD>(ms) * 3u / 40u;
-    reader_->reader.SetupRange(static_cast<int>(track), static_cast<int>(trackCount_),
-                               static_cast<long>(offset));
+    DWORD offset = static_cast<DWORD>(ms) * 3u / 40u;
+    // The range holds audio tracks only: a data track chosen gives way to the next audio track, and the
+    // range ends before the next data track (the drive refuses to read one as audio).
+    discpilot::cddaCReader& reader = reader_->reader;
+    const auto& tracks = reader.Tracks();
+    const auto isData = [&tracks](unsigned long number) {
+        return number >= 1 && number <= tracks.size() && tracks[number - 1].IsData();
+    };
+    unsigned long first = track;
+    while (first < trackCount_ && isData(first)) {
+        ++first;
+        offset = 0;
+    }
+    unsigned long last = first;
+    while (last < trackCount_ && !isData(last + 1) && !isData(first)) {
+        ++last;
+    }
+    if (first != track && isData(first)) {
+        last = trackCount_; // nothing audio follows: the set-up refuses the range as before
+    }
+    reader.SetupRange(static_cast<int>(first), static_cast<int>(std::max(first, last)),
+                      static_cast<long>(offset));
     return true;
 }
 

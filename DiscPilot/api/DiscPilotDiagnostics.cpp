@@ -68,7 +68,34 @@ bool CDiscPilot::Diagnostics::GetReadCounts(const CDiscPilot& controller, ReadCo
     counts.fetches = holder->reader.FetchCount();
     counts.lastDelivered = holder->lastDelivered.load();
     counts.readMode = holder->reader.ReadModeInUse();
+    counts.unreadable = holder->reader.UnreadableCount();
+    counts.plain = holder->reader.Plain();
+    counts.endedAt = holder->reader.EndedAt();
     return true;
+}
+
+bool CDiscPilot::Diagnostics::SetSecureReading(CDiscPilot& controller, bool secure) noexcept {
+    cddaCReaderHolder* holder = controller.reader_;
+    if (holder == nullptr) {
+        return false;
+    }
+    holder->reader.SetSecure(secure);
+    return true;
+}
+
+int CDiscPilot::Diagnostics::GetUnreadableSpans(const CDiscPilot& controller, UnreadableSpan* spans,
+                                                int capacity) noexcept {
+    const cddaCReaderHolder* holder = controller.reader_;
+    if (holder == nullptr || spans == nullptr || capacity <= 0) {
+        return 0;
+    }
+    UnreadableRange ranges[64];
+    const std::size_t n = holder->reader.UnreadableRanges(
+        ranges, std::min<std::size_t>(std::size(ranges), static_cast<std::size_t>(capacity)));
+    for (std::size_t i = 0; i < n; ++i) {
+        spans[i] = {ranges[i].lba, ranges[i].count};
+    }
+    return static_cast<int>(n);
 }
 
 bool CDiscPilot::Diagnostics::GetCheckSummary(const CDiscPilot& controller, CheckSummary& summary) noexcept {

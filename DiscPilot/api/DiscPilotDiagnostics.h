@@ -45,6 +45,15 @@ struct ReadCounts {
     int fetches = 0;                 // slots produced
     std::uint64_t lastDelivered = 0; // bytes the last GetData copied
     std::uint32_t readMode = 0;      // the audio read command in use
+    int unreadable = 0;              // sectors that could not be read and were delivered as silence
+    bool plain = false;              // the range is read without overlap correction
+    std::uint32_t endedAt = 0;       // the sector where a read that ended early stopped
+};
+
+// A run of sectors of the current range that could not be read (delivered as silence).
+struct UnreadableSpan {
+    std::uint32_t lba = 0;
+    std::uint32_t count = 0;
 };
 
 // What the controller's last drive check found, for a report to the user (quellwave-cli check).
@@ -77,6 +86,14 @@ public:
     static bool GetDiscToc(const CDiscPilot& controller, discpilot::DiscToc& toc) noexcept;
     // false when the controller has no drive open.
     static bool GetReadCounts(const CDiscPilot& controller, discpilot::ReadCounts& counts) noexcept;
+    // Secure reading for the controller's open drive (a rip): overlap correction, a verified start of every
+    // range and cache defeat, whatever the stored read condition says. Takes effect at the next
+    // SetPosition. false when no drive is open. Only while no range is being read.
+    static bool SetSecureReading(CDiscPilot& controller, bool secure) noexcept;
+    // Copies up to capacity runs of unreadable sectors of the current range (in disc order) and returns
+    // how many it copied; 0 without an open drive. Any thread.
+    static int GetUnreadableSpans(const CDiscPilot& controller, discpilot::UnreadableSpan* spans,
+                                  int capacity) noexcept;
     // false when no drive is open or no check has finished on it. Any thread.
     static bool GetCheckSummary(const CDiscPilot& controller, discpilot::CheckSummary& summary) noexcept;
 };

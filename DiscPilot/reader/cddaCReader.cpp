@@ -18,9 +18,36 @@ constexpr DWORD kLeadOut = 0xAA;
 // Sectors between a read and the one that flushes the drive's cache before it.
 constexpr DWORD kCacheDefeatDistance = 1000;
 
-// How long Open waits for a drive that is still becoming ready (spinning up after a disc was inserted).
-constexpr int kReadyPolls = 200;
-constexpr auto kReadyPollInterval = std::chrono::milliseconds(100);
+// How long the reader waits for a drive that is still becoming ready (spinning up after a disc was
+// inserted): four polls a second for 30 s.
+constexpr int kReadyPolls = 120;
+constexpr auto kReadyPollInterval = std::chrono::milliseconds(250);
+
+// Reads of a range's start that may be made before two in a row agree.
+constexpr int kVerifyReads = 8;
+
+// The longest run of unreadable sectors that is bridged with silence: three seconds of audio. A longer
+// one ends the range (the disc, or the drive, has given up there).
+constexpr DWORD kLongestUnreadableRun = 3 * 75;
+
+// Runs of unreadable sectors kept for the caller's report per range (the count goes on beyond).
+constexpr std::size_t kUnreadableRangesKept = 256;
+
+// Whether two reads of the same sectors carry the same audio: the low bytes equal but for a few, and the
+// high bytes too, allowing for a drive whose reads differ in a few high bytes. A read that landed off by
+// even one sample differs in nearly every byte.
+// Compared sector by sector, so that a few sectors answered from a stale cache cannot hide in a long read.
+bool ReadsAgree(const BYTE* a, const BYTE* b, std::size_t size) noexcept {
+    for (std::size_t at = 0; at < size; at += kSectorBytes) {
+        const std::size_t n = std::min<std::size_t>(kSectorBytes, size - at);
+        const ByteDifferences d = CountDifferences(a + at, b + at, n);
+        const std::size_t samples = n / 2;
+        if (d.lowDiffer * 100 >= samples || d.highDiffer * 10 >= samples) {
+            return false;
+        }
+    }
+    return true;
+}
 
 DWORD MsfFrames(const BYTE* msf) noexcept {
     return (static_cast<DWORD>(msf[0]) * 60 + msf[1]) * 75 + msf[2];
@@ -46,15 +73,34 @@ cddaCReader::~cddaCReader() {
     CloseTransport();
 }
 
-void cddaCReader::WaitUntilReady() {
-    // A drive spinning up answers "becoming ready" to everything; reading the TOC then would fail and the
-    // disc would look unreadable. Give it the time a drive takes to spin up.
-    for (int poll = 0; poll < kReadyPolls; ++poll) {
-        const int result = TestUnitReady();
-        if (result != kTransportNotReady) {
-            return;
+int cddaCReader::WaitUntilReady(const cddaCRingBuffer* ring) {
+    // A drive spinning up answers "becoming ready" to everything; reading then would fail and the disc
+    // would look unreadable. Give it the time a drive takes to spin up.
+    int result = TestUnitReady();
+    for (int poll = 0; poll < kReadyPolls && result == kTransportNotReady; ++poll) {
+        if (ring != nullptr && ring->Stopped()) {
+            break;
         }
         std::this_thread::sleep_for(kReadyPollInterval);
+        result = TestUnitReady();
+    }
+    return result;
+}
+
+std::size_t cddaCReader::UnreadableRanges(UnreadableRange* out, std::size_t capacity) const {
+    const std::lock_guard lock(unreadableMutex_);
+    const std::size_t n = std::min(capacity, unreadable_.size());
+    std::copy_n(unreadable_.begin(), n, out);
+    return n;
+}
+
+void cddaCReader::NoteUnreadable(DWORD lba) {
+    ++unreadableCount_;
+    const std::lock_guard lock(unreadableMutex_);
+    if (!unreadable_.empty() && unreadable_.back().lba + unreadable_.back().count == lba) {
+        ++unreadable_.back().count;
+    } else if (unreadable_.size() < unreadable_.capacity()) {
+        unreadable_.push_back({lba, 1}); // within the room reserved at set-up: no allocation here
     }
 }
 
@@ -68,7 +114,7 @@ int cddaCReader::Open(char letter, bool forceOverlap) {
     tracks_.clear();
     trackCount_ = 0;
     densityChanged_ = false;
-    WaitUntilReady();
+    WaitUntilReady(nullptr);
     if (ReadTableOfContents() != 0) {
         status_ = kStatusNoToc;
         return 0;
@@ -77,9 +123,10 @@ int cddaCReader::Open(char letter, bool forceOverlap) {
 
     condition_ = ReadCondition{};
     condition_.valid = 1;
-    // A drive that does not promise an accurate stream is read with overlap correction until the drive
-    // check has shown otherwise: reading it plainly would pass its jitter on as clicks.
-    condition_.accurate = cddaAccurate_ ? 1 : 0;
+    // Until the drive check has measured the drive, it is read plainly (accurate), unless it says itself
+    // that its stream is not accurate: then overlap correction keeps its jitter from becoming clicks. The
+    // device controls cannot tell either way, so there the plain default holds.
+    condition_.accurate = (ActiveTransport() == kActiveRaw || cddaAccurate_) ? 1 : 0;
     condition_.cddaCommands = 1;
     condition_.speed = static_cast<WORD>(maxSpeed_);
     condition_.overlap = 5;
@@ -323,11 +370,20 @@ int cddaCReader::SetupRange(int first, int last, long offset) {
         range = std::make_shared<Range>(static_cast<std::size_t>(transferSize_), slotCount_);
         reference_ = std::make_unique<BYTE[]>(kSectorBytes);
         cacheDefeat_ = std::make_unique<BYTE[]>(kSectorBytes);
+        verify_ = std::make_unique<BYTE[]>(static_cast<std::size_t>(transferSize_));
+        const std::lock_guard lock(unreadableMutex_);
+        unreadable_.clear();
+        unreadable_.reserve(kUnreadableRangesKept);
     } catch (const std::bad_alloc&) {
         status_ = kStatusNoMemory;
         reference_.reset();
+        verify_.reset();
         return 0;
     }
+    plain_ = condition_.accurate != 0 && !secure_;
+    ending_ = false;
+    unreadableCount_ = 0;
+    badRun_ = 0;
 
     speedInForce_ = SetReadSpeed(condition_.speed);
     currentSpeed_ = speedInForce_;
@@ -359,10 +415,17 @@ void cddaCReader::ReaderThread() {
         return;
     }
     nextLba_ = rangeStart_;
+    // A drive spinning up after a disc went in fails every read until it turns: wait for it first.
+    if (const int ready = WaitUntilReady(&range->ring); IsNotReady(ready)) {
+        status_ = kStatusNotReady;
+        range->ring.End();
+        return;
+    }
     std::size_t remaining = std::size_t{rangeLength_} * kSectorBytes;
     while (remaining > 0) {
         const long produced = FetchSlot(remaining);
         if (produced <= 0) {
+            endedAt_ = nextLba_;
             break;
         }
         remaining -= std::min(remaining, static_cast<std::size_t>(produced));
@@ -370,8 +433,7 @@ void cddaCReader::ReaderThread() {
     range->ring.End();
 }
 
-int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, int& failures, int& seekErrors,
-                                  bool defeatCache) {
+int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, Attempt& attempt, bool defeatCache) {
     const std::shared_ptr<Range> range = CurrentRange();
     for (;;) {
         if (!range || range->ring.Stopped()) {
@@ -381,12 +443,25 @@ int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, int& fai
             // The overlap must come from the disc, not from the drive's cache of the previous read: a
             // cached answer repeats that read's jitter, and the data after it would not join up. One
             // sector read far away makes the drive drop what it kept.
+            // A read that fails may leave the cache as it was: then another sector far away is read.
             const DWORD far = lba > rangeStart_ + 2 * kCacheDefeatDistance ? rangeStart_ : lastReadableLba_;
-            ReadAudio(readMode_, far, 1, cacheDefeat_.get());
+            const DWORD elsewhere = far > kCacheDefeatDistance / 4 ? far - kCacheDefeatDistance / 4 : far + 1;
+            for (const DWORD at : {far, elsewhere, lastReadableLba_ / 2}) {
+                if (ReadAudio(readMode_, at, 1, cacheDefeat_.get()) == kTransportOk) {
+                    break;
+                }
+            }
         }
         const int result = ReadAudio(readMode_, lba, count, buffer);
         if (result == kTransportOk) {
             return 0;
+        }
+        if (result == kTransportNotReady && !attempt.waited) {
+            // Becoming ready again (a disc just went in): wait, then read again.
+            attempt.waited = true;
+            if (WaitUntilReady(&range->ring) == kTransportOk) {
+                continue;
+            }
         }
         if (IsNotReady(result)) {
             status_ = kStatusNotReady;
@@ -396,10 +471,19 @@ int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, int& fai
             status_ = kStatusPlaying;
             return -1;
         }
-        if (result == kTransportSeekError) {
-            if (++seekErrors >= 3) {
-                status_ = kStatusReadFailed;
+        if (result == kTransportTimedOut) {
+            // A drive that stopped answering is asked once more; a second time-out ends the range, so
+            // that no caller waits much longer than twice the time-out.
+            if (++attempt.timeouts >= 2) {
+                status_ = kStatusTimedOut;
                 return -1;
+            }
+            ++retryCount_;
+            continue;
+        }
+        if (result == kTransportSeekError) {
+            if (++attempt.seekErrors >= 3) {
+                return -2;
             }
             int seek = Seek10(lba);
             if (seek == kTransportInvalidCommand) {
@@ -407,6 +491,10 @@ int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, int& fai
             }
             if (IsNotReady(seek)) {
                 status_ = kStatusNotReady;
+                return -1;
+            }
+            if (seek == kTransportTimedOut) {
+                status_ = kStatusTimedOut;
                 return -1;
             }
             if (seek != kTransportOk) {
@@ -421,17 +509,82 @@ int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, int& fai
             }
             continue;
         }
+        if (!attempt.waited && TestUnitReady() == kTransportNotReady) {
+            // The device controls report a drive that is spinning up only as a failed read.
+            attempt.waited = true;
+            if (WaitUntilReady(&range->ring) == kTransportOk) {
+                continue;
+            }
+            status_ = kStatusNotReady;
+            return -1;
+        }
         ++retryCount_;
-        if (++failures >= 4) {
+        if (++attempt.failures >= 4) {
             // From the fourth failure on, every retry is made one speed lower.
             if (currentSpeed_ <= 1) {
-                status_ = kStatusReadFailed;
-                return -1;
+                return -2;
             }
             const int speed = SetReadSpeed(currentSpeed_ - 1);
             currentSpeed_ = speed < 0 ? 1 : speed;
         }
     }
+}
+
+int cddaCReader::ReadSectorBySector(DWORD lba, DWORD count, BYTE* buffer, DWORD& good) {
+    good = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        good = i;
+        BYTE* sector = buffer + std::size_t{i} * kSectorBytes;
+        Attempt attempt;
+        const int result = ReadWithRecovery(lba + i, 1, sector, attempt, false);
+        if (result == -1) {
+            return -1;
+        }
+        if (result == 0) {
+            badRun_ = 0;
+            continue;
+        }
+        // A scratch: this sector is silence, and reading goes on with the next one. A sector of the
+        // overlap (before the next one to deliver) was delivered already: it is not counted again.
+        std::memset(sector, 0, kSectorBytes);
+        if (lba + i < nextLba_) {
+            continue;
+        }
+        NoteUnreadable(lba + i);
+        if (++badRun_ > kLongestUnreadableRun) {
+            // What came before the run is still delivered; the range ends at the run.
+            good = i + 1 - std::min<DWORD>(badRun_, i + 1);
+            status_ = kStatusReadFailed;
+            return -1;
+        }
+    }
+    // The speed fall-back was for the sectors that failed; the rest of the disc is read as before.
+    const int speed = SetReadSpeed(condition_.speed);
+    currentSpeed_ = speed < 0 ? currentSpeed_ : speed;
+    return 0;
+}
+
+int cddaCReader::VerifyStart(DWORD lba, DWORD count, BYTE* buffer) {
+    // The first read of a range follows a seek, where drives land off most; it has no earlier read to be
+    // matched against. It is read again (from the disc, not the drive's cache) until two reads in a row
+    // agree, so that a start off by a few bytes or a whole sector is caught before anything is delivered.
+    const std::size_t bytes = std::size_t{count} * kSectorBytes;
+    for (int read = 1; read < kVerifyReads; ++read) {
+        Attempt attempt;
+        const int result = ReadWithRecovery(lba, count, verify_.get(), attempt, true);
+        if (result == -1) {
+            return -1;
+        }
+        if (result == -2) {
+            return 0; // the first read stands; the second could not be made
+        }
+        if (ReadsAgree(buffer, verify_.get(), bytes)) {
+            return 0;
+        }
+        ++realignCount_;
+        std::memcpy(buffer, verify_.get(), bytes);
+    }
+    return 0;
 }
 
 bool cddaCReader::SwitchReadMode() {
@@ -468,6 +621,9 @@ long cddaCReader::FetchSlot(std::size_t wanted) {
     if (slot == nullptr || status_ == kStatusNotReady) {
         return 0;
     }
+    if (ending_) {
+        return -1; // the slot before delivered what came before a run of unreadable sectors
+    }
     BYTE* buffer = slot->data.get();
     const std::size_t slotSize = range->ring.SlotSize();
 
@@ -484,12 +640,26 @@ long cddaCReader::FetchSlot(std::size_t wanted) {
     DWORD c = std::min({slotSectors, wantedSectors, available});
     lastChunk_ = c >= wantedSectors;
 
-    int failures = 0, seekErrors = 0;
+    Attempt recovery;
     std::size_t offset = 0;
     std::size_t readBytes = std::size_t{c} * kSectorBytes;
     bool done = false;
-    if (condition_.accurate != 0 && ReadAudio(readMode_, nextLba_, c, buffer) == kTransportOk) {
-        done = true; // an accurate drive's plain read needs no matching
+    if (plain_) {
+        // An accurate drive's plain read needs no matching; it is retried where it is, so that playback
+        // reads nowhere but at the playing position.
+        const int result = ReadWithRecovery(nextLba_, c, buffer, recovery, false);
+        if (result == -1) {
+            return -1;
+        }
+        DWORD good = c;
+        if (result == -2 && ReadSectorBySector(nextLba_, c, buffer, good) != 0) {
+            if (status_ != kStatusReadFailed || good == 0) {
+                return -1;
+            }
+            ending_ = true;
+            readBytes = std::size_t{good} * kSectorBytes;
+        }
+        done = true;
     }
     for (int attempt = 0; !done; ++attempt) {
         if (attempt >= kOverlapAttempts) {
@@ -511,12 +681,36 @@ long cddaCReader::FetchSlot(std::size_t wanted) {
         c = std::min({slotSectors, actualOverlap + wantedSectors, actualOverlap + available});
         lastChunk_ = c >= actualOverlap + wantedSectors;
         readBytes = std::size_t{c} * kSectorBytes;
-        if (ReadWithRecovery(readLba, c, buffer, failures, seekErrors, !firstFetch_) != 0) {
+        const int result = ReadWithRecovery(readLba, c, buffer, recovery, !firstFetch_);
+        if (result == -1) {
             return -1;
         }
-        if (firstFetch_) {
+        if (result == -2) {
+            // Unreadable sectors: read one by one, the unreadable ones as silence. The data is taken as
+            // read, without matching (the reference may lie in what could not be read).
+            DWORD good = c;
+            if (ReadSectorBySector(readLba, c, buffer, good) != 0) {
+                if (status_ != kStatusReadFailed || good <= actualOverlap) {
+                    return -1;
+                }
+                ending_ = true;
+                readBytes = std::size_t{good} * kSectorBytes;
+            }
+            offset = std::size_t{actualOverlap} * kSectorBytes;
             done = true;
             break;
+        }
+        if (firstFetch_) {
+            if (VerifyStart(readLba, c, buffer) != 0) {
+                return -1;
+            }
+            done = true;
+            break;
+        }
+        if (lastChunk_ && readLba + c > lastReadableLba_ && VerifyStart(readLba, c, buffer) != 0) {
+            // The disc's last sectors have nothing after them to be matched against: the read that
+            // reaches them is confirmed by a second one, as a range's first read is.
+            return -1;
         }
         const ReferenceMatch match = FindReference(reference_.get(), referenceLength_, buffer, readBytes,
                                                    static_cast<int>(actualOverlap));
@@ -552,7 +746,9 @@ long cddaCReader::FetchSlot(std::size_t wanted) {
     range->ring.Commit(offset, produced, preEmphasis, ((readMode_.load() >> 24) & 0x0F) != 0);
     firstFetch_ = false;
     const std::size_t left = wanted - produced;
-    nextLba_ = rangeStart_ + rangeLength_ - static_cast<DWORD>(left / kSectorBytes);
+    // The sector holding the first byte still wanted: a slot that ended a few bytes short of a sector
+    // (its read landed late) is completed by reading that sector again, not by silence.
+    nextLba_ = rangeStart_ + rangeLength_ - static_cast<DWORD>((left + kSectorBytes - 1) / kSectorBytes);
     ++fetchCount_;
     return static_cast<long>(produced);
 }

@@ -45,6 +45,13 @@ enum ReaderStatus : int {
     kStatusProbeFailed = 21, // check: buffer probe failed
     kStatusTempFile = 22,    // check: temporary file write or read failed
     kStatusBadOffset = 23,   // start offset outside the range
+    kStatusTimedOut = 24,    // the drive stopped answering: a command timed out twice
+};
+
+// A run of sectors that could not be read and were delivered as silence.
+struct UnreadableRange {
+    DWORD lba = 0;
+    DWORD count = 0;
 };
 
 struct TrackEntry {
@@ -112,6 +119,18 @@ public:
     int JitterCount() const noexcept { return jitterCount_.load(); }
     int FetchCount() const noexcept { return fetchCount_.load(); }
     int RetryCount() const noexcept { return retryCount_.load(); }
+    // Sectors of the current range that could not be read and were delivered as silence, and the runs
+    // they form (at most `capacity` of them are kept; the count goes on).
+    int UnreadableCount() const noexcept { return unreadableCount_.load(); }
+    // The sector at which the current range's reading ended early (valid when the status says so).
+    DWORD EndedAt() const noexcept { return endedAt_.load(); }
+    std::size_t UnreadableRanges(UnreadableRange* out, std::size_t capacity) const;
+    // Secure reading: every range is read with overlap correction, a verified start and cache defeat,
+    // whatever the stored condition says (a rip). Takes effect at the next range set-up.
+    void SetSecure(bool secure) noexcept { secure_ = secure; }
+    bool Secure() const noexcept { return secure_; }
+    // The current range is read without overlap correction.
+    bool Plain() const noexcept { return plain_.load(); }
     // Slot boundaries where the last delivered sector was found away from where it was expected.
     int RealignCount() const noexcept { return realignCount_.load(); }
     bool NoJitter() const noexcept { return noJitter_.load(); }
@@ -147,12 +166,31 @@ private:
     void ReaderThread();
     // Fills one slot with up to `wanted` bytes; the bytes produced, 0 at the end, −1 on failure.
     long FetchSlot(std::size_t wanted);
-    // One read at lba for count sectors with the fall-backs of a fetch; 0, or −1 with the status set.
-    // defeatCache first reads one sector elsewhere, so that the drive cannot answer from its cache.
-    int ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, int& failures, int& seekErrors,
-                         bool defeatCache);
+    // What one read has been through so far: the retry budget of a fetch.
+    struct Attempt {
+        int failures = 0;
+        int seekErrors = 0;
+        int timeouts = 0;
+        bool waited = false; // waited once for a drive becoming ready
+    };
+    // One read at lba for count sectors with the fall-backs of a fetch; 0, −1 with the status set when
+    // the range must end, or −2 when the sectors could not be read after the retries and the speed
+    // fall-back (status untouched: the caller decides). defeatCache first reads one sector elsewhere,
+    // so that the drive cannot answer from its cache.
+    int ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, Attempt& attempt, bool defeatCache);
+    // Reads count sectors one by one after a read of them failed: a sector that stays unreadable becomes
+    // silence and is counted. 0, or −1 with the status set (the range ends: a fatal failure, or a burst
+    // of unreadable sectors longer than the reader bridges).
+    // good: on failure, the sectors before the run of unreadable ones that ended the range.
+    int ReadSectorBySector(DWORD lba, DWORD count, BYTE* buffer, DWORD& good);
+    void NoteUnreadable(DWORD lba);
+    // The verified start of an overlap-corrected range: the first read (in buffer) is read again until
+    // two reads in a row agree. 0, or −1 with the status set.
+    int VerifyStart(DWORD lba, DWORD count, BYTE* buffer);
     bool SwitchReadMode();
-    void WaitUntilReady();
+    // Polls TEST UNIT READY a few times a second while the drive reports that it is becoming ready, for
+    // up to 30 s or until the range is released; returns the last answer.
+    int WaitUntilReady(const cddaCRingBuffer* ring);
     void ApplyRawSessionLimit();
 
     std::thread thread_;
@@ -181,6 +219,15 @@ private:
     DWORD rangeLength_ = 0;
     std::unique_ptr<BYTE[]> reference_;
     std::unique_ptr<BYTE[]> cacheDefeat_; // one sector for the read that flushes the drive's cache
+    std::unique_ptr<BYTE[]> verify_;      // one slot for the reads that confirm a range's first read
+    bool secure_ = false;
+    std::atomic<bool> plain_{false}; // this range is read without overlap correction (an accurate drive)
+    DWORD badRun_ = 0;               // unreadable sectors in a row
+    bool ending_ = false;            // the range ends at the next fetch (a run of unreadable sectors began)
+    std::atomic<int> unreadableCount_{0};
+    std::atomic<DWORD> endedAt_{0};
+    mutable std::mutex unreadableMutex_; // guards unreadable_
+    std::vector<UnreadableRange> unreadable_;
     std::size_t referenceLength_ = 0;
     bool lastChunk_ = false;
     bool fullToc_ = false;

@@ -93,32 +93,41 @@ TEST_F(RawDeviceTest, ZeroSectorsReadNothing) {
     EXPECT_TRUE(requests_->empty());
 }
 
-TEST_F(RawDeviceTest, NearTheEndAFailingRequestIsRetriedSectorBySectorAndZeroFilledFromTheFailure) {
+// Near the end a failing request is retried sector by sector, so the sectors before the failure arrive;
+// the failure itself is reported (never silence passed off as a success): the reader retries it, and
+// counts it as unreadable only when it stays so.
+TEST_F(RawDeviceTest, NearTheEndAFailingRequestIsRetriedSectorBySectorAndTheFailureReported) {
     SetProfile('V', "ReadErrors", "997:3/11/00"); // sector 997 never reads
     Open();
     std::vector<BYTE> buffer(40 * 2352, 0xEE);
-    ASSERT_EQ(raw_->ReadAudio(0xBE0010, 960, 40, buffer.data()), 0);
+    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 960, 40, buffer.data()), EIO);
     Requests expected{{960, 32}, {992, 8}};
     for (LONG lba = 992; lba <= 997; ++lba) {
         expected.emplace_back(lba, 1);
     }
     EXPECT_EQ(*requests_, expected);
     EXPECT_TRUE(SectorsMatchImage(buffer, 960, 960, 37));
-    EXPECT_TRUE(SectorsAreZero(buffer, 37, 3));
 }
 
-TEST_F(RawDeviceTest, AfterTheFailingSectorLaterRequestsAreNotReadAndTheirSectorsAreSilence) {
+TEST_F(RawDeviceTest, ATransientFailureNearTheEndReadsOnTheRetry) {
+    SetProfile('V', "ReadErrors", "990:3/11/00:1"); // fails once
+    Open();
+    std::vector<BYTE> buffer(40 * 2352, 0xEE);
+    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 960, 40, buffer.data()), 0);
+    EXPECT_TRUE(SectorsMatchImage(buffer, 960, 960, 40));
+}
+
+TEST_F(RawDeviceTest, AfterTheFailingSectorLaterRequestsAreNotRead) {
     SetProfile('V', "ReadErrors", "960:3/11/00"); // sector 960
     Open();
     std::vector<BYTE> buffer(50 * 2352, 0xEE);
-    ASSERT_EQ(raw_->ReadAudio(0xBE0010, 950, 50, buffer.data()), 0);
+    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 950, 50, buffer.data()), EIO);
     Requests expected{{950, 32}};
     for (LONG lba = 950; lba <= 960; ++lba) {
         expected.emplace_back(lba, 1);
     }
     EXPECT_EQ(*requests_, expected);
     EXPECT_TRUE(SectorsMatchImage(buffer, 950, 950, 10));
-    EXPECT_TRUE(SectorsAreZero(buffer, 10, 40));
 }
 
 TEST_F(RawDeviceTest, FailureBeforeTheMarginReturnsTheDevicesError) {
@@ -138,9 +147,8 @@ TEST_F(RawDeviceTest, TheMarginComesFromTheMachineSetting) {
     EXPECT_EQ(raw_->LastReadableLba(), 999);
     std::vector<BYTE> buffer(32 * 2352);
     EXPECT_EQ(raw_->ReadAudio(0xBE0010, 944, 32, buffer.data()), EIO); // ends at 975, before 989
-    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 960, 32, buffer.data()), 0);   // ends at 991
+    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 960, 32, buffer.data()), EIO); // ends at 991: sector by sector
     EXPECT_TRUE(SectorsMatchImage(buffer, 960, 960, 15));
-    EXPECT_TRUE(SectorsAreZero(buffer, 15, 17));
 }
 
 TEST_F(RawDeviceTest, MarginNotSmallerThanTheDiscRetriesEverywhere) {

@@ -183,7 +183,12 @@ INSTANTIATE_TEST_SUITE_P(Faults, ReaderFaultTest, ::testing::ValuesIn(kFaultCase
 TEST_F(ReaderTest, AReadThatCannotSucceedEndsWithStatusAndKeepsWhatWasRead) {
     MakeMixedDisc();
     SetMachineString("Cdrom_Mode", "ASPI");
-    SetProfile('V', "ReadErrors", "1000:3/11/00");
+    // Four seconds of sectors that never read: longer than the reader bridges with silence.
+    std::string errors;
+    for (int lba = 1000; lba < 1300; ++lba) {
+        errors += std::to_string(lba) + ":3/11/00 ";
+    }
+    SetProfile('V', "ReadErrors", errors);
     for (DWORD accurate : {1u, 0u}) {
         StoreCondition('V', accurate);
         CDiscPilot pilot;

@@ -189,9 +189,20 @@ int cddaCRawDevice::TestUnitReady() {
     if (!device_) {
         return kTransportNoDevice;
     }
+    // The drive's own status tells a drive still spinning up from an empty one; a device that cannot
+    // tell is asked what the disc holds.
+    platform::CdDriveStatus status = platform::CdDriveStatus::NoInfo;
+    if (device_->DriveStatus(status) == 0) {
+        if (status == platform::CdDriveStatus::NotReady) {
+            return kTransportNotReady;
+        }
+        if (status == platform::CdDriveStatus::NoDisc || status == platform::CdDriveStatus::TrayOpen) {
+            return kTransportNoMedium;
+        }
+    }
     DWORD type = 0;
     if (const int result = device_->GetDiskType(type); result != 0) {
-        return result;
+        return result == ENOMEDIUM ? kTransportNoMedium : result;
     }
     // A mixed disc (audio and data) is as ready for audio reading as an audio-only one.
     return (type & platform::kCdDiskAudio) != 0 ? kTransportOk : kTransportNoMedium;
@@ -310,8 +321,13 @@ int cddaCRawDevice::ReadAudio(DWORD, DWORD lba, DWORD count, BYTE* buffer) {
             done += n;
             continue;
         }
+        if (result == ETIMEDOUT) {
+            return kTransportTimedOut;
+        }
         // Drives often cannot read the very last sectors before the lead-out; only there is a failure
-        // retried sector by sector and the unreadable rest delivered as silence.
+        // retried sector by sector, so that the sectors before the one that fails are delivered. The
+        // failure itself is reported: the reader retries it, and what stays unreadable it counts and
+        // delivers as silence, as anywhere else on the disc.
         const LONG last = LastReadableLba();
         const LONG margin = static_cast<LONG>(std::min<DWORD>(marginLba_, 0x7FFFFFFF));
         const LONG limit = margin < last ? last - margin : last;
@@ -320,12 +336,9 @@ int cddaCRawDevice::ReadAudio(DWORD, DWORD lba, DWORD count, BYTE* buffer) {
         }
         for (DWORD i = 0; i < n; ++i) {
             std::fill(request.begin(), request.begin() + kSectorBytes, 0);
-            if (device_->ReadAudio(from + static_cast<LONG>(i), 1, request.data()) != 0) {
-                // Everything from the failing sector on is silence, the sectors of later requests
-                // included: the caller gets a success and must not find stale bytes there.
-                std::memset(buffer + std::size_t{done + i} * kSectorBytes, 0,
-                            std::size_t{count - done - i} * kSectorBytes);
-                return kTransportOk;
+            if (const int one = device_->ReadAudio(from + static_cast<LONG>(i), 1, request.data());
+                one != 0) {
+                return one == ETIMEDOUT ? kTransportTimedOut : one;
             }
             std::memcpy(buffer + std::size_t{done + i} * kSectorBytes, request.data(), kSectorBytes);
         }

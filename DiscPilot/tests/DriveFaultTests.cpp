@@ -1,0 +1,541 @@
+// The reader against drives that behave as real ones do, end to end through the controller on the virtual
+// drive, through both transports: a drive spinning up, a seek that lands off, a scratch, a transient error
+// near the disc's end, a drive that stops answering, mixed discs, and what playback reads on an accurate
+// drive. Then the secure read of a rip, bit-exact under every fault alone and all together.
+#include "TestSupport.h"
+#include "api/CDiscPilot.h"
+#include "api/DiscPilotDiagnostics.h"
+#include "reader/cddaCReader.h"
+#include "store/DriveSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace discpilot {
+namespace {
+
+std::string Msf(std::uint32_t sectors) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", sectors / 4500, sectors / 75 % 60, sectors % 75);
+    return text;
+}
+
+struct Read {
+    long lba = 0, count = 0;
+};
+
+class DriveFaultTest : public dptest::RegistryTest {
+protected:
+    // Maps the letter to a disc of the given tracks ('a' audio, '1' data, with their sector counts).
+    void MakeDisc(char letter, const std::vector<std::pair<char, std::uint32_t>>& tracks) {
+        std::string kinds, cue = "FILE \"disc.bin\" BINARY\n";
+        starts_.clear();
+        lengths_.clear();
+        for (std::size_t i = 0; i < tracks.size(); ++i) {
+            const auto at = static_cast<std::uint32_t>(kinds.size());
+            char line[96];
+            std::snprintf(line, sizeof line, "  TRACK %02zu %s\n    INDEX 01 %s\n", i + 1,
+                          tracks[i].first == 'a' ? "AUDIO" : "MODE1/2352", Msf(at).c_str());
+            cue += line;
+            kinds += std::string(tracks[i].second, tracks[i].first);
+            starts_.push_back(at);
+            lengths_.push_back(tracks[i].second);
+        }
+        image_ = disctest::BuildFile(17, kinds, 0);
+        disctest::WriteBytes(dir_ / "disc.bin", image_);
+        disctest::WriteText(dir_ / "disc.cue", cue);
+        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, std::string(1, letter),
+                  "image:" + (dir_ / "disc.cue").string());
+    }
+
+    // Three audio tracks of lengths that end inside slots.
+    void MakeThreeTracks(char letter = 'V') { MakeDisc(letter, {{'a', 1400}, {'a', 950}, {'a', 1210}}); }
+
+    static void StoreCondition(char letter, DWORD accurate) {
+        cddaCReader reader(kKindAspi);
+        ASSERT_EQ(reader.Open(letter, false), 1) << "status " << reader.Status();
+        ReadCondition condition;
+        condition.valid = 1;
+        condition.cddaCommands = 1;
+        condition.accurate = accurate;
+        condition.speed = static_cast<WORD>(reader.MaxSpeed());
+        condition.overlap = 5;
+        ASSERT_EQ(Store(reader.Identity(), condition, false), 1);
+    }
+
+    void LogCommands(char letter) { SetProfile(letter, "CommandLog", (dir_ / "commands.log").string()); }
+    std::vector<Read> LoggedReads() const {
+        std::vector<Read> reads;
+        std::ifstream in(dir_ / "commands.log");
+        std::string word;
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream fields(line);
+            Read r;
+            if (fields >> word && word == "READ" && fields >> r.lba >> r.count) {
+                reads.push_back(r);
+            }
+        }
+        return reads;
+    }
+
+    // Reads `sectors` sectors from the controller's current range in pieces as the engine asks for them.
+    static std::vector<BYTE> Take(CDiscPilot& pilot, std::size_t sectors, std::size_t* delivered = nullptr) {
+        std::vector<BYTE> pcm(sectors * 2352, 0xEE);
+        std::size_t at = 0;
+        while (at < pcm.size()) {
+            const std::size_t piece = std::min<std::size_t>(pcm.size() - at, 32768);
+            EXPECT_TRUE(pilot.GetData(pcm.data() + at, static_cast<unsigned long>(piece)));
+            ReadCounts counts;
+            EXPECT_TRUE(CDiscPilot::Diagnostics::GetReadCounts(pilot, counts));
+            at += counts.lastDelivered;
+            if (counts.lastDelivered < piece) {
+                break;
+            }
+        }
+        if (delivered != nullptr) {
+            *delivered = at;
+        }
+        return pcm;
+    }
+    static ReadCounts Counts(const CDiscPilot& pilot) {
+        ReadCounts counts;
+        EXPECT_TRUE(CDiscPilot::Diagnostics::GetReadCounts(pilot, counts));
+        return counts;
+    }
+
+    // Sectors [from, from + n) of the image as the drive holds them.
+    std::vector<BYTE> Image(std::uint32_t from, std::uint32_t n) const {
+        return {image_.begin() + std::size_t{from} * 2352, image_.begin() + std::size_t{from + n} * 2352};
+    }
+    // Where two equally long blocks first differ, in sectors (their length when equal).
+    static std::size_t FirstBadSector(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
+        const std::size_t n = std::min(a.size(), b.size());
+        return static_cast<std::size_t>(std::mismatch(a.begin(), a.begin() + n, b.begin()).first -
+                                        a.begin()) /
+               2352;
+    }
+
+    disctest::Bytes image_;
+    std::vector<std::uint32_t> starts_, lengths_;
+};
+
+class TransportTest : public DriveFaultTest, public ::testing::WithParamInterface<const char*> {};
+INSTANTIATE_TEST_SUITE_P(Transports, TransportTest, ::testing::Values("RAW", "ASPI"),
+                         [](const auto& testCase) { return std::string(testCase.param); });
+
+TEST_P(TransportTest, ADriveSpinningUpIsWaitedForAtOpenAndAfterATrayClose) {
+    MakeThreeTracks();
+    SetMachineString("Cdrom_Mode", GetParam());
+    SetProfile('V', "SpinUpMs", 1200);
+    for (int round = 0; round < 2; ++round) {
+        CDiscPilot pilot;
+        ASSERT_TRUE(pilot.SetDrive('V')) << "round " << round;
+        ASSERT_TRUE(pilot.SetPosition(2, 0));
+        const auto pcm = Take(pilot, lengths_[1]);
+        EXPECT_EQ(FirstBadSector(pcm, Image(starts_[1], lengths_[1])), lengths_[1]) << "round " << round;
+        EXPECT_EQ(Counts(pilot).status, kStatusOk);
+        // A media change: the tray opens and closes, and the drive spins up again.
+        EXPECT_EQ(pilot.EjectVolume('V'), 1);
+        EXPECT_EQ(pilot.InsertVolume('V'), 1);
+    }
+}
+
+TEST_P(TransportTest, ADriveSpinningUpWhileARangeIsSetUpIsWaitedForBeforeTheFirstRead) {
+    MakeThreeTracks();
+    SetMachineString("Cdrom_Mode", GetParam());
+    SetProfile('V', "SpinUpMs", 1000);
+    CDiscPilot pilot;
+    ASSERT_TRUE(pilot.SetDrive('V'));
+    // The tray is cycled under an open controller: the next range meets a drive that is not ready yet.
+    CDiscPilot tray;
+    EXPECT_EQ(tray.EjectVolume('V'), 1);
+    EXPECT_EQ(tray.InsertVolume('V'), 1);
+    ASSERT_TRUE(pilot.SetPosition(1, 0));
+    const auto pcm = Take(pilot, lengths_[0]);
+    EXPECT_EQ(FirstBadSector(pcm, Image(0, lengths_[0])), lengths_[0]);
+    EXPECT_EQ(Counts(pilot).status, kStatusOk);
+}
+
+struct ReadKind {
+    const char* name;
+    const char* mode;
+    int accurate; // stored condition's accurate flag; -1 nothing stored
+    bool secure;
+};
+const ReadKind kReadKinds[] = {
+    {"PlainRaw", "RAW", -1, false},  {"PlainPassThrough", "ASPI", -1, false},
+    {"OverlapRaw", "RAW", 0, false}, {"OverlapPassThrough", "ASPI", 0, false},
+    {"SecureRaw", "RAW", 1, true},   {"SecurePassThrough", "ASPI", -1, true},
+};
+
+class ReadKindTest : public DriveFaultTest, public ::testing::WithParamInterface<ReadKind> {
+protected:
+    void Open(CDiscPilot& pilot) {
+        const ReadKind& k = GetParam();
+        SetMachineString("Cdrom_Mode", k.mode);
+        if (k.accurate >= 0) {
+            StoreCondition('V', static_cast<DWORD>(k.accurate));
+        }
+        ASSERT_TRUE(pilot.SetDrive('V'));
+        ASSERT_TRUE(CDiscPilot::Diagnostics::SetSecureReading(pilot, k.secure));
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Kinds, ReadKindTest, ::testing::ValuesIn(kReadKinds),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST_P(ReadKindTest, AnUnreadableSectorIsSilenceAndTheReadGoesOnBitExactly) {
+    MakeThreeTracks();
+    const std::uint32_t bad = starts_[1] + 500;
+    SetProfile('V', "ReadErrors", std::to_string(bad) + ":3/11/00");
+    CDiscPilot pilot;
+    Open(pilot);
+    ASSERT_TRUE(pilot.SetPosition(2, 0));
+    const std::uint32_t sectors = lengths_[1] + lengths_[2];
+    std::size_t delivered = 0;
+    const auto pcm = Take(pilot, sectors, &delivered);
+    EXPECT_EQ(delivered, std::size_t{sectors} * 2352) << "status " << Counts(pilot).status;
+    auto expected = Image(starts_[1], sectors);
+    std::fill_n(expected.begin() + std::size_t{bad - starts_[1]} * 2352, 2352, BYTE{0});
+    EXPECT_EQ(FirstBadSector(pcm, expected), sectors);
+    const ReadCounts counts = Counts(pilot);
+    EXPECT_EQ(counts.status, kStatusOk);
+    EXPECT_EQ(counts.unreadable, 1);
+    UnreadableSpan spans[4];
+    ASSERT_EQ(CDiscPilot::Diagnostics::GetUnreadableSpans(pilot, spans, 4), 1);
+    EXPECT_EQ(spans[0].lba, bad);
+    EXPECT_EQ(spans[0].count, 1u);
+}
+
+TEST_P(ReadKindTest, ABurstOfUnreadableSectorsLongerThanThreeSecondsEndsTheRange) {
+    MakeThreeTracks();
+    const std::uint32_t from = starts_[1] + 100;
+    std::string errors;
+    for (std::uint32_t lba = from; lba < from + 240; ++lba) {
+        errors += std::to_string(lba) + ":3/11/00 ";
+    }
+    SetProfile('V', "ReadErrors", errors);
+    CDiscPilot pilot;
+    Open(pilot);
+    ASSERT_TRUE(pilot.SetPosition(2, 0));
+    std::size_t delivered = 0;
+    const auto pcm = Take(pilot, lengths_[1], &delivered);
+    EXPECT_EQ(Counts(pilot).status, kStatusReadFailed);
+    EXPECT_LT(delivered, std::size_t{lengths_[1]} * 2352);
+    EXPECT_GE(delivered, std::size_t{100} * 2352);
+    const auto expected = Image(starts_[1], 100);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), pcm.begin())) << "what came before is kept";
+}
+
+TEST_P(ReadKindTest, ATransientErrorNearTheDiscsEndIsRetriedNotSilenced) {
+    MakeThreeTracks();
+    const std::uint32_t last = starts_[2] + lengths_[2] - 1;
+    SetProfile('V', "ReadErrors",
+               std::to_string(last - 40) + ":3/11/00:1, " + std::to_string(last) + ":3/11/00:2");
+    CDiscPilot pilot;
+    Open(pilot);
+    ASSERT_TRUE(pilot.SetPosition(3, 0));
+    const auto pcm = Take(pilot, lengths_[2]);
+    EXPECT_EQ(FirstBadSector(pcm, Image(starts_[2], lengths_[2])), lengths_[2]);
+    const ReadCounts counts = Counts(pilot);
+    EXPECT_EQ(counts.unreadable, 0);
+    if (counts.plain) {
+        EXPECT_GE(counts.retries, 1) << "the failure was seen and read again";
+    }
+}
+
+TEST_P(ReadKindTest, AReadThatHangsIsAskedOnceMoreThenTheRangeEnds) {
+    MakeThreeTracks();
+    SetMachineString("ASPITimeOut", "300");
+    SetProfile('V', "HangMs", 300);
+    // The sector that always hangs lies beyond what reading track 1 reads ahead.
+    const std::uint32_t once = starts_[0] + 300, always = starts_[2] + 600;
+    SetProfile('V', "HangReads", std::to_string(once) + ":1, " + std::to_string(always));
+    LogCommands('V');
+    CDiscPilot pilot;
+    Open(pilot);
+    // A read that hangs once: asked again, and everything arrives.
+    ASSERT_TRUE(pilot.SetPosition(1, 0));
+    const auto first = Take(pilot, lengths_[0]);
+    EXPECT_EQ(FirstBadSector(first, Image(0, lengths_[0])), lengths_[0]);
+    EXPECT_EQ(Counts(pilot).status, kStatusOk);
+    // One that always hangs: the second time-out ends the range, with its status.
+    ASSERT_TRUE(pilot.SetPosition(3, 0));
+    std::size_t delivered = 0;
+    Take(pilot, lengths_[2], &delivered);
+    EXPECT_EQ(Counts(pilot).status, kStatusTimedOut);
+    EXPECT_LT(delivered, std::size_t{lengths_[2]} * 2352);
+    const auto reads = LoggedReads();
+    const auto hung = std::count_if(reads.begin(), reads.end(), [always](const Read& r) {
+        return r.lba <= always && always < r.lba + r.count;
+    });
+    EXPECT_EQ(hung, 2) << "one read and one retry of the sectors that hang";
+}
+
+// The first read of a range lands off (the read that follows a seek): caught where it happens in every
+// overlap-corrected read, whatever the shift.
+TEST_P(TransportTest, AFirstReadThatLandsOffIsReadAgainUntilTwoReadsAgree) {
+    MakeThreeTracks();
+    SetMachineString("Cdrom_Mode", GetParam());
+    std::string jitter;
+    const int shifts[] = {4, -4, 1176, -1176, 2352, -2352, 2};
+    for (int i = 0; i < 3; ++i) {
+        jitter +=
+            std::to_string(starts_[static_cast<std::size_t>(i)]) + ":" + std::to_string(shifts[i]) + ":1 ";
+    }
+    SetProfile('V', "Jitter", jitter);
+    StoreCondition('V', 0);
+    for (int round = 0; round < 2; ++round) {
+        CDiscPilot pilot;
+        ASSERT_TRUE(pilot.SetDrive('V'));
+        // Last track first: reading a track reads ahead into the next, which would take the shift.
+        for (std::size_t t = 3; t-- > 0;) {
+            ASSERT_TRUE(pilot.SetPosition(t + 1, 0));
+            const auto pcm = Take(pilot, lengths_[t]);
+            EXPECT_EQ(FirstBadSector(pcm, Image(starts_[t], lengths_[t])), lengths_[t]) << "track " << t + 1;
+            if (round == 0) {
+                EXPECT_GE(Counts(pilot).realignments, 1) << "track " << t + 1;
+            }
+        }
+        // The second round: the next shifts, each once more at the tracks' starts.
+        jitter.clear();
+        for (int i = 0; i < 3; ++i) {
+            jitter += std::to_string(starts_[static_cast<std::size_t>(i)]) + ":" +
+                      std::to_string(shifts[i + 3]) + ":1 ";
+        }
+        pilot.CloseDrive();
+        SetProfile('V', "Jitter", jitter);
+        const std::filesystem::path cue = dir_ / "again.cue";
+        std::filesystem::copy_file(dir_ / "disc.cue", cue, std::filesystem::copy_options::overwrite_existing);
+        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "V", "image:" + cue.string());
+    }
+}
+
+TEST_P(TransportTest, RandomSeekJitterIsCorrectedWhenReadingSecurely) {
+    MakeThreeTracks();
+    SetMachineString("Cdrom_Mode", GetParam());
+    SetProfile('V', "SeekJitter", 1176);
+    SetProfile('V', "SeekJitterPercent", 50);
+    CDiscPilot pilot;
+    ASSERT_TRUE(pilot.SetDrive('V'));
+    ASSERT_TRUE(CDiscPilot::Diagnostics::SetSecureReading(pilot, true));
+    for (std::size_t t = 0; t < 3; ++t) {
+        ASSERT_TRUE(pilot.SetPosition(t + 1, 0));
+        const auto pcm = Take(pilot, lengths_[t]);
+        EXPECT_EQ(FirstBadSector(pcm, Image(starts_[t], lengths_[t])), lengths_[t]) << "track " << t + 1;
+    }
+}
+
+// Without a stored condition a drive is read plainly unless it says itself that its stream is not
+// accurate; the device controls cannot say, so there the drive is read plainly.
+TEST_F(DriveFaultTest, WhatIsReadPlainlyWithoutAStoredCondition) {
+    struct Case {
+        const char* mode;
+        DWORD claimsAccurate;
+        int stored; // -1 nothing
+        bool plain;
+    };
+    MakeThreeTracks();
+    for (const Case& c : {Case{"RAW", 1, -1, true}, Case{"RAW", 0, -1, true}, Case{"ASPI", 1, -1, true},
+                          Case{"ASPI", 0, -1, false}, Case{"ASPI", 1, 0, false}, Case{"RAW", 1, 0, false},
+                          Case{"ASPI", 0, 1, true}}) {
+        SetUp(); // a fresh registry and drive for each case
+        MakeThreeTracks();
+        SetMachineString("Cdrom_Mode", c.mode);
+        SetProfile('V', "CddaAccurate", c.claimsAccurate);
+        if (c.stored >= 0) {
+            StoreCondition('V', static_cast<DWORD>(c.stored));
+        }
+        CDiscPilot pilot;
+        ASSERT_TRUE(pilot.SetDrive('V'));
+        ASSERT_TRUE(pilot.SetPosition(1, 0));
+        Take(pilot, 10);
+        EXPECT_EQ(Counts(pilot).plain, c.plain)
+            << c.mode << " claims " << c.claimsAccurate << " stored " << c.stored;
+    }
+}
+
+// One minute of playback: a drive read plainly is read only where it plays, one read after the other; a
+// drive whose check stored overlap correction re-reads the overlaps (and defeats its cache).
+TEST_P(TransportTest, PlaybackReadsOnlyAtThePlayingPositionOnAnAccurateDrive) {
+    MakeDisc('V', {{'a', 4600}, {'a', 900}});
+    SetMachineString("Cdrom_Mode", GetParam());
+    for (int stored : {-1, 0}) {
+        SetUp();
+        MakeDisc('V', {{'a', 4600}, {'a', 900}});
+        SetMachineString("Cdrom_Mode", GetParam());
+        LogCommands('V'); // before the drive is first opened: the log is part of its profile
+        if (stored >= 0) {
+            StoreCondition('V', 0);
+        }
+        CDiscPilot pilot;
+        ASSERT_TRUE(pilot.SetDrive('V'));
+        std::filesystem::remove(dir_ / "commands.log");
+        ASSERT_TRUE(pilot.SetPosition(1, 0));
+        const auto pcm = Take(pilot, 4500); // one minute
+        EXPECT_EQ(FirstBadSector(pcm, Image(0, 4500)), 4500u);
+        pilot.CloseDrive();
+        int seeks = 0, overlaps = 0, far = 0;
+        long end = 0, played = 0; // where the last read ended, and the furthest read at the playing position
+        const auto reads = LoggedReads();
+        EXPECT_GT(reads.size(), 10u);
+        for (const Read& r : reads) {
+            if (r.lba != end) {
+                ++seeks;
+            }
+            const bool away = r.lba > 5500 - 50 || r.lba + 1000 < played;
+            if (away) {
+                ++far;
+            } else {
+                if (r.lba < played) {
+                    ++overlaps; // read again behind what was read before
+                }
+                played = std::max(played, r.lba + r.count);
+            }
+            end = r.lba + r.count;
+        }
+        std::printf("[ measured ] %s, %s: %d seeks, %d overlap re-reads, %d reads away from the position in "
+                    "one minute of playback\n",
+                    GetParam(), stored < 0 ? "nothing stored (plain)" : "overlap stored", seeks, overlaps,
+                    far);
+        if (stored < 0) {
+            EXPECT_EQ(seeks, 0) << "every read follows the one before";
+            EXPECT_EQ(overlaps, 0);
+            EXPECT_EQ(far, 0);
+        } else {
+            EXPECT_GT(overlaps, 0);
+        }
+    }
+}
+
+// A mixed disc: a range holds audio tracks only; a data track chosen gives way to the next audio track.
+TEST_P(TransportTest, RangesSkipDataTracksAndEndBeforeThem) {
+    MakeDisc('V', {{'1', 300}, {'a', 500}, {'a', 420}, {'1', 200}, {'a', 600}});
+    SetMachineString("Cdrom_Mode", GetParam());
+    CDiscPilot pilot;
+    ASSERT_TRUE(pilot.SetDrive('V'));
+    // Track 1 is data: the read starts at track 2 and ends where track 4 (data) begins.
+    ASSERT_TRUE(pilot.SetPosition(1, 5000));
+    std::size_t delivered = 0;
+    const auto pcm = Take(pilot, 500 + 420 + 100, &delivered);
+    EXPECT_EQ(delivered, std::size_t{500 + 420} * 2352);
+    EXPECT_EQ(FirstBadSector(pcm, Image(300, 920)), 920u);
+    EXPECT_EQ(Counts(pilot).status, kStatusOk);
+    ASSERT_TRUE(pilot.SetPosition(4, 0));
+    const auto last = Take(pilot, 600, &delivered);
+    EXPECT_EQ(delivered, std::size_t{600} * 2352);
+    EXPECT_EQ(FirstBadSector(last, Image(1420, 600)), 600u);
+}
+
+// What a rip reads (secure: overlap-corrected, a verified start, cache defeat): every track of a
+// three-track disc bit-exact under each fault alone and all together, through both transports, with and
+// without a stored condition, with and without the drive claiming an accurate stream.
+struct Fault {
+    const char* name;
+    // Filled in from the disc's layout: the profile values.
+    std::vector<std::pair<std::string, std::string>> (*strings)(const std::vector<std::uint32_t>& starts,
+                                                                std::uint32_t lastLba);
+    std::vector<std::pair<std::string, DWORD>> dwords;
+};
+
+std::vector<std::pair<std::string, std::string>> NoStrings(const std::vector<std::uint32_t>&, std::uint32_t) {
+    return {};
+}
+std::vector<std::pair<std::string, std::string>> StartJitter(const std::vector<std::uint32_t>& starts,
+                                                             std::uint32_t) {
+    // ±1 frame and ±half a sector, at the first read of each track.
+    return {{"Jitter", std::to_string(starts[0]) + ":4:1, " + std::to_string(starts[1]) + ":-1176:1, " +
+                           std::to_string(starts[2]) + ":1176:1, " + std::to_string(starts[0] + 1) +
+                           ":-4:1"}};
+}
+std::vector<std::pair<std::string, std::string>> ErrorsAtTheEnd(const std::vector<std::uint32_t>&,
+                                                                std::uint32_t last) {
+    std::string errors;
+    for (std::uint32_t lba = last - 95; lba <= last; lba += 19) {
+        errors += std::to_string(lba) + ":3/11/00:2 ";
+    }
+    return {{"ReadErrors", errors}};
+}
+std::vector<std::pair<std::string, std::string>> Everything(const std::vector<std::uint32_t>& starts,
+                                                            std::uint32_t last) {
+    auto all = StartJitter(starts, last);
+    const auto errors = ErrorsAtTheEnd(starts, last);
+    all.insert(all.end(), errors.begin(), errors.end());
+    return all;
+}
+
+const Fault kFaults[] = {
+    {"Clean", NoStrings, {}},
+    {"FirstReadJitter", StartJitter, {}},
+    {"SpinUp", NoStrings, {{"SpinUpMs", 3000}}},
+    {"ErrorsInTheLast100Sectors", ErrorsAtTheEnd, {}},
+    {"StaleCache", NoStrings, {{"StaleCache", 4}}},
+    {"AllTogether", Everything, {{"SpinUpMs", 3000}, {"StaleCache", 4}}},
+};
+
+struct SecureCase {
+    const Fault* fault;
+    const char* mode;
+    bool stored;
+    DWORD claimsAccurate;
+};
+
+std::vector<SecureCase> SecureCases() {
+    std::vector<SecureCase> cases;
+    for (const Fault& f : kFaults) {
+        for (const char* mode : {"RAW", "ASPI"}) {
+            for (bool stored : {false, true}) {
+                for (DWORD claim : {1u, 0u}) {
+                    cases.push_back({&f, mode, stored, claim});
+                }
+            }
+        }
+    }
+    return cases;
+}
+
+class SecureReadTest : public DriveFaultTest, public ::testing::WithParamInterface<SecureCase> {};
+INSTANTIATE_TEST_SUITE_P(Matrix, SecureReadTest, ::testing::ValuesIn(SecureCases()),
+                         [](const auto& testCase) {
+                             const SecureCase& c = testCase.param;
+                             return std::string(c.fault->name) + "_" + c.mode +
+                                    (c.stored ? "_Stored" : "_Unchecked") +
+                                    (c.claimsAccurate != 0 ? "_ClaimsAccurate" : "_NoClaim");
+                         });
+
+TEST_P(SecureReadTest, EveryTrackIsBitExact) {
+    const SecureCase& c = GetParam();
+    MakeThreeTracks();
+    SetMachineString("Cdrom_Mode", c.mode);
+    for (const auto& [name, text] : c.fault->strings(starts_, starts_[2] + lengths_[2] - 1)) {
+        SetProfile('V', name, text);
+    }
+    for (const auto& [name, value] : c.fault->dwords) {
+        SetProfile('V', name, value);
+    }
+    SetProfile('V', "CddaAccurate", c.claimsAccurate);
+    if (c.stored) {
+        StoreCondition('V', 1); // a stored plain condition: a rip reads securely all the same
+    }
+    CDiscPilot pilot;
+    ASSERT_TRUE(pilot.SetDrive('V'));
+    ASSERT_TRUE(CDiscPilot::Diagnostics::SetSecureReading(pilot, true));
+    for (std::size_t t = 0; t < 3; ++t) {
+        ASSERT_TRUE(pilot.SetPosition(t + 1, 0));
+        const auto pcm = Take(pilot, lengths_[t]);
+        EXPECT_EQ(FirstBadSector(pcm, Image(starts_[t], lengths_[t])), lengths_[t]) << "track " << t + 1;
+        const ReadCounts counts = Counts(pilot);
+        EXPECT_EQ(counts.status, kStatusOk) << "track " << t + 1;
+        EXPECT_EQ(counts.unreadable, 0) << "track " << t + 1;
+        EXPECT_FALSE(counts.plain);
+    }
+}
+
+} // namespace
+} // namespace discpilot
