@@ -2,6 +2,8 @@
 
 #include "Settings.h"
 
+#include "DiscPilotDiagnostics.h"
+
 #include "Platform/CdAddress.h"
 #include "Platform/Text.h"
 
@@ -360,6 +362,12 @@ int CPlaybackEngine::OpenDrive(unsigned char letter) {
     CloseDrive();
     if (!drive_.SetDrive(letter))
         return 0;
+    cdDataTracks_.clear();
+    discpilot::DiscToc toc;
+    if (CDiscPilot::Diagnostics::GetDiscToc(drive_, toc)) {
+        for (int i = 0; i < toc.count; ++i)
+            cdDataTracks_.push_back(toc.tracks[i].data);
+    }
     isCD_ = true;
     sourceOpen_ = true;
     return 1;
@@ -386,12 +394,32 @@ bool CPlaybackEngine::LoadDisc(unsigned char letter) {
     return drive_.InsertVolume(letter) != 0;
 }
 
+bool CPlaybackEngine::IsDataTrack(std::uint32_t track) const {
+    return track >= 1 && track <= cdDataTracks_.size() && cdDataTracks_[track - 1];
+}
+
+std::uint32_t CPlaybackEngine::AudioTrackFrom(std::uint32_t track) const {
+    unsigned long count = 0;
+    if (!drive_.GetTrackNum(count))
+        return 0;
+    for (std::uint32_t t = std::max<std::uint32_t>(track, 1); t <= count; ++t) {
+        if (!IsDataTrack(t))
+            return t;
+    }
+    return 0;
+}
+
 std::uint32_t CPlaybackEngine::GetTrackCount() const {
     if (!sourceOpen_)
         return 0;
     if (isCD_) {
         unsigned long count = 0;
-        return drive_.GetTrackNum(count) ? static_cast<std::uint32_t>(count) : 0;
+        if (!drive_.GetTrackNum(count))
+            return 0;
+        // Data tracks after the last audio track (a disc with a data session) are not part of the album.
+        while (count > 0 && IsDataTrack(static_cast<std::uint32_t>(count)))
+            --count;
+        return static_cast<std::uint32_t>(count);
     }
     return static_cast<std::uint32_t>(fileList_.size());
 }
@@ -421,6 +449,11 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
     if (!sourceOpen_)
         return 0;
     if (isCD_) {
+        // A data track holds no audio: the next audio track plays instead, from its start.
+        if (const std::uint32_t audio = AudioTrackFrom(track); audio != 0 && audio != track) {
+            track = audio;
+            offsetMs = 0;
+        }
         currentTrack_ = track;
         lastReportedMs_ = 0;
         playedBytes_ = PlayedBytesForMs(offsetMs);
@@ -768,7 +801,8 @@ void CPlaybackEngine::PositionCheck() {
         currentTrack_ += 1;
         const std::uint32_t carried = ms - length;
         playedBytes_ = PlayedBytesForMs(carried);
-        if (currentTrack_ > GetTrackCount() || repeatMode_ == 1) {
+        // A data track ends the read (a range never holds one): the next audio track starts anew.
+        if (currentTrack_ > GetTrackCount() || repeatMode_ == 1 || IsDataTrack(currentTrack_)) {
             stopRequest_ = true;
             trackChangePending_ = true;
             return;
@@ -804,9 +838,12 @@ void CPlaybackEngine::EndOfTrack() {
     std::uint32_t track = 0;
     if (repeatMode_ == 1)
         track = currentTrack_ - 1;
-    else if (isCD_)
-        track = repeatMode_ == 2 ? 1 : 0; // within the disc the position check already moved on
-    else if (currentTrack_ <= GetTrackCount())
+    else if (isCD_) {
+        // Within the disc the position check already moved on; it stops at a data track, after which
+        // the next audio track plays.
+        const std::uint32_t next = currentTrack_ <= GetTrackCount() ? AudioTrackFrom(currentTrack_) : 0;
+        track = next != 0 ? next : (repeatMode_ == 2 ? 1 : 0);
+    } else if (currentTrack_ <= GetTrackCount())
         track = currentTrack_;
     else if (repeatMode_ == 2)
         track = 1;

@@ -159,6 +159,8 @@ public:
     std::string DriverOpenError() const;
     // The output processor, for its device's flags (a device reset request is raised there).
     CProcessProc& OutputProcessor() noexcept { return outputProcessor_; }
+    // The CD controller, for what a front end reports about the disc's read (its diagnostics).
+    const CDiscPilot& CdDrive() const noexcept { return drive_; }
 
 private:
     class WaveReader;
@@ -251,4 +253,10 @@ private:
     // takes its PCM. Mutable: asking for counts and lengths goes through its non-const members.
     mutable CDiscPilot drive_;
     std::unique_ptr<CdReader> cdReader_;
+    // Which tracks of the open disc are data (index track − 1): the CD plays its audio tracks only.
+    // Written by OpenDrive while nothing plays; read by any thread.
+    std::vector<bool> cdDataTracks_;
+    bool IsDataTrack(std::uint32_t track) const;
+    // The first audio track from track on; 0 when none follows.
+    std::uint32_t AudioTrackFrom(std::uint32_t track) const;
 };

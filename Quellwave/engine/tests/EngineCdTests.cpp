@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cmath>
+#include <fstream>
 
 namespace enginetest {
 namespace {
@@ -224,6 +225,98 @@ TEST_F(EngineCdTest, EjectingWhilePlayingEndsThePlaybackFirst) {
     EXPECT_NEAR(last.LeftDensity(), 0.5, 0.01) << "faded out";
     EXPECT_LT(stream.Segments()[0].count, 240u) << "stopped inside track 2";
     EXPECT_TRUE(engine_.LoadDisc('V'));
+}
+
+// A scratch in track 3 (one sector the drive never reads) is a moment of silence there; the disc plays
+// on, tracks 4 and 5 are their own audio, and the positions renumber at the boundaries on time.
+TEST_F(EngineCdTest, AnUnreadableSectorIsAMomentOfSilenceAndTheDiscPlaysOn) {
+    StartRecording();
+    ASSERT_EQ(engine_.OpenDrive('V'), 1);
+    std::string error;
+    const auto drive = platform::VirtualDrive::ForLetter('V', dir_ / "tones.cue", error);
+    ASSERT_TRUE(drive) << error;
+    const std::uint32_t track3 = kTracks[0] + kTracks[1];
+    drive->ArmReadError({static_cast<LONG>(track3 + 20), 3, 0x11, 0, 0, 0});
+    ASSERT_EQ(engine_.SelectTrack(3, 0), 1);
+    ASSERT_EQ(engine_.Play(), 1);
+    ASSERT_TRUE(WaitForEnd());
+    const dsdtest::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> firsts; // track, ms
+    for (const auto& m : Positions()) {
+        if (firsts.empty() || firsts.back().first != m.lParam)
+            firsts.emplace_back(static_cast<std::uint32_t>(m.lParam), static_cast<std::uint32_t>(m.wParam));
+    }
+    ASSERT_EQ(firsts.size(), 3u);
+    EXPECT_EQ(firsts[1].first, 4u);
+    EXPECT_EQ(firsts[2].first, 5u);
+    EXPECT_LE(firsts[1].second, 12u);
+    EXPECT_LE(firsts[2].second, 12u);
+    const auto segments = stream.Segments();
+    ASSERT_EQ(segments.size(), 1u);
+    const double frames = (kTracks[2] + kTracks[3] + kTracks[4]) * double{kFramesPerSector};
+    ExpectLasts(segments[0], frames);
+    // From a little after the scratch to the end, the tones hold steadily: tracks 4 and 5 sound.
+    const auto from = static_cast<std::size_t>((20 + 10) * double{kFramesPerSector});
+    for (int channel = 0; channel < 2; ++channel) {
+        const std::vector<float> y = Decode(stream, segments[0], channel);
+        ASSERT_GE(y.size(), static_cast<std::size_t>(frames));
+        const Fit fit = FitTones(y, from, static_cast<std::size_t>(frames) - 2205);
+        EXPECT_GT(fit.SnrDb(), 90.0) << "channel " << channel;
+        EXPECT_NEAR(fit.level1, kLevel1[channel], 0.005);
+    }
+}
+
+// A mixed disc: data tracks hold no audio. The disc mode counts the tracks up to the last audio one; a
+// data track chosen or reached gives way to the next audio track.
+TEST_F(EngineCdTest, DataTracksAreSkipped) {
+    std::string cue = "FILE \"tones.bin\" BINARY\n";
+    std::uint32_t at = 0;
+    for (std::size_t t = 0; t < kTracks.size(); ++t) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  TRACK %02zu %s\n    INDEX 01 %02u:%02u:%02u\n", t + 1,
+                      t == 1 || t == 4 ? "MODE1/2352" : "AUDIO", at / 4500, at / 75 % 60, at % 75);
+        cue += line;
+        at += kTracks[t];
+    }
+    std::ofstream(dir_ / "mixed.cue") << cue;
+    platform::HKEY key = nullptr;
+    ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, 0,
+                                       platform::KEY_ALL_ACCESS, &key, nullptr),
+              ERROR_SUCCESS);
+    std::string value;
+    for (char ch : "image:" + (dir_ / "mixed.cue").string()) {
+        value.push_back(ch);
+        value.push_back('\0');
+    }
+    value.append(2, '\0');
+    ASSERT_EQ(platform::RegSetValueEx(key, "M", platform::REG_SZ, reinterpret_cast<const BYTE*>(value.data()),
+                                      static_cast<DWORD>(value.size())),
+              ERROR_SUCCESS);
+    platform::RegCloseKey(key);
+
+    StartRecording();
+    ASSERT_EQ(engine_.OpenDrive('M'), 1);
+    EXPECT_EQ(engine_.GetTrackCount(), 4u) << "the data track at the end is not counted";
+    ASSERT_EQ(engine_.SelectTrack(1, 0), 1);
+    ASSERT_EQ(engine_.Play(), 1);
+    ASSERT_TRUE(WaitForEnd());
+    const dsdtest::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    std::vector<std::uint32_t> tracks;
+    for (const auto& m : Positions()) {
+        if (tracks.empty() || tracks.back() != static_cast<std::uint32_t>(m.lParam))
+            tracks.push_back(static_cast<std::uint32_t>(m.lParam));
+    }
+    EXPECT_EQ(tracks, (std::vector<std::uint32_t>{1, 3, 4}));
+    // Track 1, then tracks 3 and 4 in one run: each start faded in.
+    const auto segments = stream.Segments();
+    ASSERT_EQ(segments.size(), 2u);
+    ExpectLasts(segments[0], kTracks[0] * double{kFramesPerSector});
+    ExpectLasts(segments[1], (kTracks[2] + kTracks[3]) * double{kFramesPerSector});
+    // A data track chosen plays the next audio track.
+    ASSERT_EQ(engine_.SelectTrack(2, 0), 1);
+    EXPECT_EQ(engine_.CurrentTrack(), 3u);
 }
 
 } // namespace
