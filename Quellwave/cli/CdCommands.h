@@ -15,8 +15,10 @@ int RunToc(const std::vector<std::string>& args);
 
 // "rip LETTER TRACK OUT.wav": reads one audio track into a 16-bit stereo 44 100 Hz WAV file, written to a
 // temporary file beside OUT.wav and renamed over it only when complete (an interrupted rip leaves no
-// file behind). A progress bar on standard error when it is a terminal; at the end a line with the
-// reader's jitter corrections, realignments and retries. 1 also when the read ended short.
+// file behind). Read securely (overlap correction, a confirmed start, cache defeat) whatever the stored
+// read condition says. A progress bar on standard error when it is a terminal; at the end one line per run
+// of unreadable sectors (written as silence) and a line with the reader's jitter corrections, realignments
+// and retries. 1 also when the read ended short; 5 when the file is complete but holds unreadable sectors.
 int RunRip(const std::vector<std::string>& args);
 
 // "eject LETTER" and "load LETTER": lock, dismount and release the volume, then open or close the tray.

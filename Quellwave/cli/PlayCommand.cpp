@@ -1,4 +1,5 @@
 #include "CdCommands.h"
+#include "CdReport.h"
 #include "CliSupport.h"
 #include "Commands.h"
 
@@ -225,10 +226,58 @@ int DeviceFailed(CPlaybackEngine& engine) {
 
 // Prints the engine's messages while it plays, until the end, a failure or a signal; returns the exit
 // status.
+// What the disc's read met while it plays: unreadable sectors (played as silence) and a read that ended
+// early, each said once on standard error.
+class CdReadReport {
+public:
+    explicit CdReadReport(const CPlaybackEngine& engine)
+        : cd_(engine.IsCD()), drive_(engine.CdDrive()), unreadable_(drive_) {}
+    void Poll(ProgressLine& progress) { Look(progress, false); }
+    void Finish(ProgressLine& progress) { Look(progress, true); }
+
+private:
+    void Look(ProgressLine& progress, bool finish) {
+        if (!cd_)
+            return;
+        const std::vector<std::string> lines = unreadable_.Take(finish);
+        if (!lines.empty())
+            progress.Clear();
+        for (const std::string& line : lines)
+            std::fprintf(stderr, "quellwave-cli: %s\n", line.c_str());
+        discpilot::ReadCounts counts;
+        if (!CDiscPilot::Diagnostics::GetReadCounts(drive_, counts))
+            return;
+        const bool failed = counts.status != 0 && counts.status != 11;
+        if (failed && !failureShown_) {
+            progress.Clear();
+            discpilot::DiscToc toc;
+            std::string where;
+            if (CDiscPilot::Diagnostics::GetDiscToc(drive_, toc)) {
+                for (int t = 0; t < toc.count; ++t) {
+                    const discpilot::DiscTrack& track = toc.tracks[t];
+                    if (counts.endedAt >= track.start && counts.endedAt - track.start < track.length)
+                        where = " at " + TrackTime(counts.endedAt - track.start) + " of track " +
+                                std::to_string(track.number);
+                }
+            }
+            std::fprintf(stderr, "quellwave-cli: the disc's read ended%s: %s; the rest plays as silence\n",
+                         where.c_str(), ReaderStatusText(counts.status).c_str());
+        }
+        failureShown_ = failed;
+    }
+
+    bool cd_;
+    const CDiscPilot& drive_;
+    UnreadableReporter unreadable_;
+    bool failureShown_ = false;
+};
+
 int ReportUntilEnd(CPlaybackEngine& engine, platform::MessageQueue& window, UINT driverError) {
     ProgressLine progress;
+    CdReadReport cdRead(engine);
     const std::uint32_t tracks = engine.GetTrackCount();
     for (;;) {
+        cdRead.Poll(progress);
         if (interrupted) {
             // Through the engine, so the stream ends with its fade-out and trailing silence.
             engine.Pause();
@@ -248,6 +297,7 @@ int ReportUntilEnd(CPlaybackEngine& engine, platform::MessageQueue& window, UINT
             progress.Show(track, tracks, ms, length);
         } else if (message->msg == WM_PLAYER_END) {
             progress.Clear();
+            cdRead.Finish(progress);
             Line("end\n");
             return kExitPlayed;
         } else if (message->msg == WM_COMMAND && message->wParam == kStopCommandId) {

@@ -1,5 +1,6 @@
 // "rip": one audio track of a disc into a WAV file, read through the CD library's controller.
 #include "CdCommands.h"
+#include "CdReport.h"
 
 #include "CDiscPilot.h"
 #include "CliSupport.h"
@@ -9,6 +10,7 @@
 #include "Platform/FileIo.h"
 #include "Platform/Text.h"
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdio>
@@ -23,6 +25,9 @@ namespace {
 
 constexpr std::uint32_t kSectorBytes = platform::kCdSectorBytes;
 constexpr std::uint32_t kPieceSectors = platform::kCdFramesPerSecond; // one second of audio per GetData
+
+// The exit status of a rip that is complete but holds silence where the disc could not be read.
+constexpr int kExitReadWithErrors = 5;
 
 // The temporary file's name, for the signal handler: it may only call async-signal-safe functions.
 char gTemporaryPath[4096];
@@ -148,6 +153,9 @@ int RunRip(const std::vector<std::string>& args) {
         return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
     }
 
+    // A rip is read securely whatever the drive's stored condition says: every sector is read twice where
+    // it joins the one before, and the range's start is confirmed.
+    CDiscPilot::Diagnostics::SetSecureReading(pilot, true);
     if (!pilot.SetPosition(track, 0)) {
         return abandon("the drive closed");
     }
@@ -173,9 +181,23 @@ int RunRip(const std::vector<std::string>& args) {
         std::fputc('\n', stderr);
     }
     if (done < total) {
-        return abandon("track " + args[1] + ": the read ended after " + std::to_string(done / kSectorBytes) +
-                       " of " + std::to_string(entry.length) + " sectors (reader status " +
-                       std::to_string(counts.status) + ")");
+        const auto sectors = static_cast<std::uint32_t>(done / kSectorBytes);
+        return abandon("track " + args[1] + ": the read ended after " + std::to_string(sectors) + " of " +
+                       std::to_string(entry.length) + " sectors, at " + TrackTime(sectors) + ": " +
+                       ReaderStatusText(counts.status));
+    }
+    // The runs of this track that could not be read (the reader may have read on into the next track).
+    discpilot::UnreadableSpan spans[64];
+    const int found = CDiscPilot::Diagnostics::GetUnreadableSpans(pilot, spans, 64);
+    std::vector<discpilot::UnreadableSpan> inTrack;
+    std::uint32_t unreadable = 0;
+    for (int i = 0; i < found; ++i) {
+        const std::uint32_t from = std::max(spans[i].lba, entry.start);
+        const std::uint32_t to = std::min(spans[i].lba + spans[i].count, entry.start + entry.length);
+        if (from < to) {
+            inTrack.push_back({from, to - from});
+            unreadable += to - from;
+        }
     }
     if (std::fflush(file) != 0 || !platform::SyncFile(::fileno(file))) {
         return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
@@ -190,8 +212,16 @@ int RunRip(const std::vector<std::string>& args) {
                        ": cannot rename the finished file into place: " + std::strerror(errno));
     }
     gTemporaryPath[0] = '\0';
+    for (const std::string& line : UnreadableLines(toc, inTrack.data(), static_cast<int>(inTrack.size()))) {
+        std::printf("%s\n", line.c_str());
+    }
     std::printf("track %lu: %llu sectors, jitter corrections %d, realignments %d, retries %d\n", track,
                 static_cast<unsigned long long>(entry.length), counts.jitterCorrections, counts.realignments,
                 counts.retries);
+    if (unreadable > 0) {
+        std::fprintf(stderr, "quellwave-cli: track %lu: read with errors: %u %s written as silence\n", track,
+                     unreadable, unreadable == 1 ? "sector" : "sectors");
+        return kExitReadWithErrors;
+    }
     return 0;
 }

@@ -80,9 +80,75 @@ protected:
         return names;
     }
 
+    // Writes machine.reg with V mapped to the disc and these values in its drive profile.
+    void WriteDriveProfile(const std::string& values, const std::string& cue = "disc.cue") {
+        disctest::WriteText(dir_ / "machine.reg",
+                            "Windows Registry Editor Version 5.00\n\n"
+                            "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+                            "\"V\"=\"image:" +
+                                (dir_ / cue).string() +
+                                "\"\n\n[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives\\V]\n" +
+                                values);
+    }
+    std::vector<unsigned char> TrackBytes(std::size_t track) const {
+        std::uint32_t start = 0;
+        for (std::size_t i = 0; i + 1 < track; ++i)
+            start += kDisc[i].sectors;
+        return {image_.begin() + std::size_t{start} * 2352,
+                image_.begin() + std::size_t{start + kDisc[track - 1].sectors} * 2352};
+    }
+
     std::filesystem::path dir_;
     disctest::Bytes image_;
 };
+
+// A scratch: one sector of track 2 (LBA 700, 550 sectors into the track) never reads. The rip is complete
+// with silence there, names the place, and says so in its exit status; every other sector is exact.
+TEST_F(CdCommandsTest, RipOfAScratchedTrackWritesSilenceThereNamesItAndExitsFive) {
+    for (const char* mode : {"RAW", "ASPI"}) {
+        WriteDriveProfile("\"ReadErrors\"=\"700:3/11/00\"\n\n"
+                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orva Corporation\\Tarnix\\Corvex]\n"
+                          "\"Cdrom_Mode\"=\"" +
+                          std::string(mode) + "\"\n");
+        std::string out, err;
+        EXPECT_EQ(Cli("rip V 2 t2.wav", out, err), 5) << mode << ": " << err;
+        EXPECT_NE(out.find("track 2: 1 sector unreadable at 00:07.25 (silence)\n"), std::string::npos) << out;
+        EXPECT_NE(err.find("track 2: read with errors: 1 sector written as silence"), std::string::npos)
+            << err;
+        auto expected = TrackBytes(2);
+        std::fill_n(expected.begin() + 550 * 2352, 2352, 0);
+        const auto bytes = FileBytes(dir_ / "t2.wav");
+        ASSERT_EQ(bytes.size(), 44 + expected.size()) << mode;
+        EXPECT_TRUE(std::equal(bytes.begin() + 44, bytes.end(), expected.begin())) << mode;
+        // The other tracks know nothing of it.
+        EXPECT_EQ(Cli("rip V 4 t4.wav", out, err), 0) << mode << ": " << err;
+        const auto four = FileBytes(dir_ / "t4.wav");
+        const auto expectedFour = TrackBytes(4);
+        ASSERT_EQ(four.size(), 44 + expectedFour.size());
+        EXPECT_TRUE(std::equal(four.begin() + 44, four.end(), expectedFour.begin())) << mode;
+    }
+}
+
+// A drive still spinning up when the command starts, under the default transport (the device controls):
+// the rip waits for it and is exact.
+TEST_F(CdCommandsTest, RipWaitsForADriveThatIsSpinningUp) {
+    WriteDriveProfile("\"SpinUpMs\"=dword:000005dc\n"); // 1.5 s
+    std::string out, err;
+    ASSERT_EQ(Cli("rip V 2 t2.wav", out, err), 0) << err;
+    const auto bytes = FileBytes(dir_ / "t2.wav");
+    const auto expected = TrackBytes(2);
+    ASSERT_EQ(bytes.size(), 44 + expected.size());
+    EXPECT_TRUE(std::equal(bytes.begin() + 44, bytes.end(), expected.begin()));
+}
+
+// A drive that stops answering: the rip ends after one retry and says why in words.
+TEST_F(CdCommandsTest, ADriveThatStopsAnsweringEndsTheRipWithASentence) {
+    WriteDriveProfile("\"HangReads\"=\"400\"\n\"HangMs\"=dword:000000c8\n");
+    std::string out, err;
+    EXPECT_EQ(Cli("rip V 2 t2.wav", out, err), 1);
+    EXPECT_NE(err.find("the drive stopped answering"), std::string::npos) << err;
+    EXPECT_EQ(err.find("reader status"), std::string::npos) << err;
+}
 
 TEST_F(CdCommandsTest, TocAgreesWithCdInfo) {
     std::string out, err;
@@ -159,14 +225,11 @@ TEST_F(CdCommandsTest, RipOfEveryAudioTrackEqualsCdParanoia) {
 }
 
 TEST_F(CdCommandsTest, FailedRipsLeaveNoFileBehind) {
-    // A read error that never clears: the reader gives up after its retries.
-    disctest::WriteText(dir_ / "machine.reg",
-                        "Windows Registry Editor Version 5.00\n\n"
-                        "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
-                        "\"V\"=\"image:" +
-                            (dir_ / "disc.cue").string() +
-                            "\"\n\n[HKEY_LOCAL_MACHINE\\Software\\Orva "
-                            "Corporation\\Drives\\V]\n\"ReadErrors\"=\"700:3/11/00\"\n");
+    // Four seconds of read errors that never clear: the reader gives up there.
+    std::string errors;
+    for (int lba = 700; lba < 1000; ++lba)
+        errors += std::to_string(lba) + ":3/11/00 ";
+    WriteDriveProfile("\"ReadErrors\"=\"" + errors + "\"\n");
     disctest::WriteBytes(dir_ / "keep.wav", {1, 2, 3});
     struct Case {
         std::string args;
@@ -174,9 +237,11 @@ TEST_F(CdCommandsTest, FailedRipsLeaveNoFileBehind) {
         const char* message;
     };
     for (const Case& c :
-         {Case{"rip V 2 keep.wav", 1, "the read ended after"}, Case{"rip V 1 keep.wav", 1, "data track"},
-          Case{"rip V 9 keep.wav", 1, "the disc has 5 tracks"}, Case{"rip Q 2 keep.wav", 1, "no audio disc"},
-          Case{"rip V two keep.wav", 2, "usage"}, Case{"rip V 2", 2, "usage"}}) {
+         {Case{"rip V 2 keep.wav", 1, "the read ended after"},
+          Case{"rip V 2 keep.wav", 1, ": the disc could not be read there"},
+          Case{"rip V 1 keep.wav", 1, "data track"}, Case{"rip V 9 keep.wav", 1, "the disc has 5 tracks"},
+          Case{"rip Q 2 keep.wav", 1, "no audio disc"}, Case{"rip V two keep.wav", 2, "usage"},
+          Case{"rip V 2", 2, "usage"}}) {
         std::string out, err;
         EXPECT_EQ(Cli(c.args, out, err), c.status) << c.args;
         EXPECT_NE(err.find(c.message), std::string::npos) << c.args << ": " << err;
@@ -272,6 +337,21 @@ TEST_F(CdCommandsTest, PlayCdRecordsTheDiscFromTheChosenTrackOn) {
         EXPECT_NEAR(fit.level2, cdtone::kLevel2[channel], 0.005);
         std::printf("[ measured ] quellwave-cli play --cd, channel %d: SNR %.1f dB\n", channel, fit.SnrDb());
     }
+
+    // A scratch in track 3 is played as silence and named on standard error; playback goes on.
+    disctest::WriteText(dir_ / "machine.reg",
+                        "Windows Registry Editor Version 5.00\n\n"
+                        "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+                        "\"V\"=\"image:" +
+                            (dir_ / "tones.cue").string() +
+                            "\"\n\n[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives\\V]\n"
+                            "\"ReadErrors\"=\"" +
+                            std::to_string(tracks[0] + tracks[1] + 30) + ":3/11/00\"\n");
+    ASSERT_EQ(Cli("play --cd V --track 3 --driver null", out, err), 0) << err;
+    EXPECT_NE(err.find("quellwave-cli: track 3: 1 sector unreadable at 00:00.30 (silence)\n"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(out.find("position 5 "), std::string::npos) << out;
 
     struct Bad {
         const char* args;
