@@ -11,6 +11,11 @@ int TransferSize(DWORD storedBufferSize, DWORD maxTransferLength, DWORD driveBuf
     int size = 0;
     if (storedBufferSize != 0) {
         size = static_cast<int>(storedBufferSize * 0.95);
+        // A stored size (from another adapter, or a damaged record) never goes beyond what this
+        // transport carries in one request: every read would fail.
+        if (maxTransferLength != 0 && static_cast<double>(size) > maxTransferLength * 0.95) {
+            size = static_cast<int>(maxTransferLength * 0.95);
+        }
     } else if (maxTransferLength < 65536) {
         size = kDefaultTransferSize; // unknown (0) as well
     } else if (maxTransferLength > 1048576) {

@@ -15,7 +15,8 @@ inline constexpr int kRingBytes = 1048576;
 inline constexpr int kMinSlots = 3;
 inline constexpr int kMaxSlots = 8;
 
-// Bytes per ring slot: 95 % of a stored buffer size when there is one, else of the transport's maximum
+// Bytes per ring slot: 95 % of a stored buffer size when there is one (but no more than 95 % of the
+// transport's maximum transfer length when that is known), else of the transport's maximum
 // transfer length (below 64 KB or unknown gives 62 259, above 1 MB gives 996 147); then no more than 95 %
 // of the drive's own buffer when it reports one (driveBufferKB > 0).
 int TransferSize(DWORD storedBufferSize, DWORD maxTransferLength, DWORD driveBufferKB) noexcept;

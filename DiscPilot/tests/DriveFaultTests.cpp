@@ -414,6 +414,29 @@ TEST_P(TransportTest, PlaybackReadsOnlyAtThePlayingPositionOnAnAccurateDrive) {
     }
 }
 
+// A stored buffer size larger than the transport carries (stored through another adapter, or damaged)
+// is cut to the transport's limit: the drive is still read.
+TEST_F(DriveFaultTest, AStoredBufferSizeIsCappedAtTheTransportsTransferLimit) {
+    MakeThreeTracks();
+    SetMachineString("Cdrom_Mode", "ASPI");
+    SetProfile('V', "MaxTransfer", 131072);
+    {
+        cddaCReader reader(kKindAspi);
+        ASSERT_EQ(reader.Open('V', false), 1);
+        ReadCondition condition = reader.Condition();
+        condition.bufferSize = 1048576;
+        ASSERT_EQ(Store(reader.Identity(), condition, true), 1);
+    }
+    cddaCReader reader(kKindAspi);
+    ASSERT_EQ(reader.Open('V', false), 1);
+    EXPECT_EQ(reader.Condition().bufferSize, 1048576u);
+    ASSERT_EQ(reader.SetupRange(1, 1, 0), 1);
+    EXPECT_EQ(reader.TransferSizeBytes(), 124518);
+    std::vector<BYTE> pcm(std::size_t{lengths_[0]} * 2352);
+    EXPECT_EQ(reader.Deliver(pcm.data(), pcm.size()), pcm.size());
+    EXPECT_EQ(FirstBadSector(pcm, Image(0, lengths_[0])), lengths_[0]);
+}
+
 // A mixed disc: a range holds audio tracks only; a data track chosen gives way to the next audio track.
 TEST_P(TransportTest, RangesSkipDataTracksAndEndBeforeThem) {
     MakeDisc('V', {{'1', 300}, {'a', 500}, {'a', 420}, {'1', 200}, {'a', 600}});
