@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 namespace platform {
 
@@ -198,20 +199,46 @@ UINT GetDriveType(char letter) {
     return FindDrive(letter).type;
 }
 
-UINT GetPathDriveType(const std::filesystem::path& path) {
-    struct statfs fs {};
-    struct stat st {};
-    if (::statfs(path.c_str(), &fs) != 0 || ::stat(path.c_str(), &st) != 0) {
-        return DRIVE_NO_ROOT_DIR;
+namespace {
+
+constexpr unsigned long kFuseMagic = 0x65735546;
+
+// The file system type of the mount whose device is dev, from the process's mount table ("" when it is not
+// listed).
+std::string MountType(dev_t dev) {
+    std::ifstream table("/proc/self/mountinfo");
+    const std::string wanted = std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+    std::string line;
+    std::string found;
+    while (std::getline(table, line)) {
+        // id parent major:minor root mount-point options [optional fields] - type source super-options
+        std::istringstream fields(line);
+        std::string id, parent, device;
+        if (!(fields >> id >> parent >> device) || device != wanted)
+            continue;
+        const auto separator = line.find(" - ");
+        if (separator == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(separator + 3));
+        rest >> found; // the last mount of the device is the one in effect
     }
-    switch (static_cast<unsigned long>(fs.f_type)) {
+    return found;
+}
+
+} // namespace
+
+UINT ClassifyFileSystem(unsigned long magic, std::string_view mountType, bool removableDevice) {
+    switch (magic & 0xFFFFFFFFul) {
     case 0x6969:     // NFS
     case 0x517B:     // SMB
     case 0xFF534D42: // CIFS
     case 0xFE534D42: // SMB2
     case 0x01021997: // 9P
     case 0x5346414F: // AFS
+    case 0x6B414653: // kernel AFS
     case 0x73757245: // CODA
+    case 0x00C36400: // Ceph
+    case 0x564C:     // NCP
         return DRIVE_REMOTE;
     case 0x9660:     // ISO 9660
     case 0x15013346: // UDF
@@ -219,19 +246,35 @@ UINT GetPathDriveType(const std::filesystem::path& path) {
     case 0x01021994: // tmpfs
     case 0x858458F6: // ramfs
         return DRIVE_RAMDISK;
+    case kFuseMagic:
+        // A FUSE file system on a block device ("fuseblk": NTFS, exFAT) is a disk; one without (sshfs,
+        // rclone, the desktop's network shares) reaches its files over the network or from nowhere local.
+        if (mountType != "fuseblk")
+            return DRIVE_REMOTE;
+        break;
     default:
         break;
     }
+    return removableDevice ? DRIVE_REMOVABLE : DRIVE_FIXED;
+}
+
+UINT GetPathDriveType(const std::filesystem::path& path) {
+    struct statfs fs {};
+    struct stat st {};
+    if (::statfs(path.c_str(), &fs) != 0 || ::stat(path.c_str(), &st) != 0) {
+        return DRIVE_NO_ROOT_DIR;
+    }
+    const auto magic = static_cast<unsigned long>(fs.f_type);
     // The block device the file system sits on says whether it can be removed; a partition's own folder
     // has no "removable" file, its disk's folder does.
     const auto sysDevice = std::filesystem::path("/sys/dev/block") /
                            (std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)));
     std::error_code ec;
     const auto real = std::filesystem::canonical(sysDevice, ec);
-    if (!ec && (ReadsOne(real / "removable") || ReadsOne(real.parent_path() / "removable"))) {
-        return DRIVE_REMOVABLE;
-    }
-    return DRIVE_FIXED;
+    const bool removable =
+        !ec && (ReadsOne(real / "removable") || ReadsOne(real.parent_path() / "removable"));
+    return ClassifyFileSystem(magic, (magic & 0xFFFFFFFFul) == kFuseMagic ? MountType(st.st_dev) : "",
+                              removable);
 }
 
 namespace {

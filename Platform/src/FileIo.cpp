@@ -194,6 +194,16 @@ int CreateUniqueFile(char* pathTemplate) noexcept {
     return ::mkostemp(pathTemplate, O_CLOEXEC);
 }
 
+int CreateUnnamedFile(const std::filesystem::path& folder) noexcept {
+    return ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+}
+
+bool GiveName(int fd, const std::filesystem::path& path) noexcept {
+    // The descriptor's own entry in /proc names the unnamed file; linkat follows it to the file.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 unsigned NewFilePermissions() noexcept {
     const mode_t mask = ::umask(0);
     ::umask(mask);

@@ -141,6 +141,35 @@ TEST(PathDriveType, MissingPathsHaveNoRootAndKernelFileSystemsAreNamed) {
     EXPECT_EQ(GetPathDriveType("/proc"), DRIVE_FIXED);
 }
 
+TEST(PathDriveType, OnlyDisksThatStayAreFixed) {
+    struct Case {
+        unsigned long magic;
+        const char* mountType;
+        bool removable;
+        UINT type;
+    };
+    for (const Case& c : {
+             Case{0xEF53, "ext4", false, DRIVE_FIXED},
+             Case{0xEF53, "ext4", true, DRIVE_REMOVABLE}, // a USB stick
+             Case{0x4D44, "vfat", true, DRIVE_REMOVABLE}, // an SD card
+             Case{0x9660, "iso9660", false, DRIVE_CDROM},
+             Case{0x15013346, "udf", true, DRIVE_CDROM},
+             Case{0x6969, "nfs4", false, DRIVE_REMOTE},
+             Case{0xFE534D42, "smb3", false, DRIVE_REMOTE},
+             Case{0x00C36400, "ceph", false, DRIVE_REMOTE},
+             Case{0x65735546, "fuse.sshfs", false, DRIVE_REMOTE}, // network mounts through FUSE
+             Case{0x65735546, "fuse.rclone", false, DRIVE_REMOTE},
+             Case{0x65735546, "fuse.gvfsd-fuse", false, DRIVE_REMOTE},
+             Case{0x65735546, "", false, DRIVE_REMOTE},
+             Case{0x65735546, "fuseblk", false, DRIVE_FIXED},    // NTFS on an inner disk
+             Case{0x65735546, "fuseblk", true, DRIVE_REMOVABLE}, // exFAT on a USB disk
+             Case{0x01021994, "tmpfs", false, DRIVE_RAMDISK},
+         }) {
+        EXPECT_EQ(ClassifyFileSystem(c.magic, c.mountType, c.removable), c.type)
+            << std::hex << c.magic << " " << c.mountType << " removable " << c.removable;
+    }
+}
+
 } // namespace
 
 namespace {

@@ -1,12 +1,20 @@
 #include "FolderChooser.h"
 
-#include "Platform/LocalFolder.h"
+#include "Platform/DriveTable.h"
+
+#include <filesystem>
+#include <system_error>
 
 bool IsChoosableFolder(const std::string& folder) {
     if (folder.empty() || folder.find_first_of("\"*<>?|") != std::string::npos) {
         return false;
     }
-    return platform::IsLocalFolder(folder);
+    // Only a folder on a fixed local disk: a removable or optical disc may be gone at the next start, a
+    // network share (FUSE mounts included) may stall the player or be away, a RAM disk empties itself.
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        return false;
+    return platform::GetPathDriveType(folder) == platform::DRIVE_FIXED;
 }
 
 bool ChooseFolder(FolderBrowser& browser, std::string* folder, bool allowNewFolder,

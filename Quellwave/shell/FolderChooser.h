@@ -21,8 +21,9 @@ public:
     virtual std::optional<std::string> Browse(const Request& request) = 0;
 };
 
-// A folder the listener may choose: an existing folder (links followed) on a local file system; folders on
-// network file systems cannot be chosen. Paths holding one of the characters " * < > ? | are refused.
+// A folder the listener may choose: an existing folder (links followed) on a fixed local disk; folders on
+// removable or optical discs, RAM disks and network file systems (FUSE mounts without a disk under them
+// included) cannot be chosen. Paths holding one of the characters " * < > ? | are refused.
 bool IsChoosableFolder(const std::string& folder);
 
 // Lets the listener choose a folder through browser. True with *folder set to the choice when one was

@@ -4,6 +4,7 @@
 
 #include "Platform/FileIo.h"
 #include "Platform/Paths.h"
+#include "Platform/Process.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -134,6 +135,11 @@ std::string PathFromFileText(std::u16string_view text) {
 
 std::string EncodePlaylist(const TrackList& list) {
     std::string bytes;
+    // A leading byte-order mark is read as one, so a first path that begins with that character gets one
+    // in front of it to keep it.
+    if (!list.empty() && list.front().starts_with("\xEF\xBB\xBF")) {
+        AppendUnit(u'\xFEFF', bytes);
+    }
     for (const std::string& path : list) {
         if (path.find('\n') != std::string::npos) {
             continue;
@@ -151,7 +157,12 @@ TrackList DecodePlaylist(std::string_view bytes) {
     TrackList list;
     std::u16string line;
     bool open = false; // a line has begun and not yet ended
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    // Editors that save UTF-16 put a byte-order mark in front; it is no part of the first path.
+    const std::size_t start = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                                      static_cast<unsigned char>(bytes[1]) == 0xFE
+                                  ? 2
+                                  : 0;
+    for (std::size_t i = start; i + 1 < bytes.size(); i += 2) {
         const char16_t unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
         if (unit == u'\n') {
@@ -181,8 +192,17 @@ bool WritePlaylistFile(const fs::path& file, const TrackList& list,
     if (!statusError && fs::exists(old)) {
         mode = static_cast<unsigned>(old.permissions() & fs::perms::mask);
     }
+    // The new contents go to a file without a name first, so a write that is interrupted (a kill, a crash,
+    // a full disk) leaves no half-written file behind; only the finished file gets a name, which the rename
+    // then puts in place of the old one. Where the file system cannot make such files, a named temporary
+    // file beside the target is written instead and removed on failure.
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
     std::string temp = file.string() + ".XXXXXX";
-    const int fd = platform::CreateUniqueFile(temp.data());
+    int fd = platform::CreateUnnamedFile(folder);
+    const bool unnamed = fd >= 0;
+    if (!unnamed) {
+        fd = platform::CreateUniqueFile(temp.data());
+    }
     if (fd < 0) {
         return false;
     }
@@ -195,9 +215,23 @@ bool WritePlaylistFile(const fs::path& file, const TrackList& list,
         }
     }
     written = written && platform::SetFilePermissions(fd, mode) && platform::SyncFile(fd);
+    bool named = !unnamed;
+    if (written && unnamed) {
+        // A name of its own for the finished file, then the rename over the old one.
+        for (int attempt = 0; attempt < 100 && !named; ++attempt) {
+            temp =
+                file.string() + "." + std::to_string(platform::ProcessId()) + "-" + std::to_string(attempt);
+            named = platform::GiveName(fd, temp);
+            if (!named && errno != EEXIST) {
+                break;
+            }
+        }
+    }
     const bool closed = platform::CloseFile(fd);
-    if (!written || !closed || std::rename(temp.c_str(), file.c_str()) != 0) {
-        platform::RemoveFile(temp.c_str());
+    if (!written || !named || !closed || std::rename(temp.c_str(), file.c_str()) != 0) {
+        if (named) {
+            platform::RemoveFile(temp.c_str());
+        }
         return false;
     }
     // The rename itself must reach the disk too, or a power loss could bring back the old name.

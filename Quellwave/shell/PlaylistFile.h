@@ -1,7 +1,8 @@
 // PlayList.txt: the per-user file that keeps the track list between runs and hands it to a running copy.
 // One path per line, each line the path and CR LF, in UTF-16 little-endian without a byte-order mark; no
-// header, no count. An empty list is an empty file. Every function here may be called from any thread; the
-// file functions block on the file system.
+// header, no count. A byte-order mark at the start (an editor's) is read as such, not as part of a path. An
+// empty list is an empty file. Every function here may be called from any thread; the file functions block on
+// the file system.
 #pragma once
 
 #include "TrackList.h"
@@ -26,8 +27,9 @@ bool WritePlaylist(const TrackList& list);
 // application-data folder or the file cannot be opened or read. No folder is created.
 bool ReadPlaylist(TrackList* list);
 
-// Writes list to file atomically: a temporary file beside it is written in full, made durable and renamed
-// over it, so a crash or a kill at any moment leaves either the old file or the new one, never a part.
+// Writes list to file atomically: a file without a name is written in full, made durable, named and renamed
+// over it, so a crash or a kill at any moment leaves either the old file or the new one, never a part, and
+// no temporary file.
 // Paths that hold a line feed cannot be stored as a line and are left out. afterEachBlock, when set, is
 // called after each 4096-byte block reaches the temporary file (tests use it to stop the writer midway).
 bool WritePlaylistFile(const std::filesystem::path& file, const TrackList& list,

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -50,10 +51,16 @@ DriveEntry FindDrive(char letter);
 // other block devices and folders, DRIVE_NO_ROOT_DIR for unmapped letters.
 UINT GetDriveType(char letter);
 
-// The type of the storage a path lives on: DRIVE_REMOTE (network file systems), DRIVE_CDROM (ISO 9660,
-// UDF), DRIVE_RAMDISK (tmpfs, ramfs), DRIVE_REMOVABLE (a block device the kernel marks removable),
-// DRIVE_FIXED otherwise; DRIVE_NO_ROOT_DIR when the path does not exist.
+// The type of the storage a path lives on: DRIVE_REMOTE (network file systems, and FUSE file systems that
+// sit on no block device, as network mounts through FUSE do), DRIVE_CDROM (ISO 9660, UDF), DRIVE_RAMDISK
+// (tmpfs, ramfs), DRIVE_REMOVABLE (a block device the kernel marks removable), DRIVE_FIXED otherwise;
+// DRIVE_NO_ROOT_DIR when the path does not exist.
 UINT GetPathDriveType(const std::filesystem::path& path);
+
+// The rule GetPathDriveType applies to a mounted file system: its statfs type number, its type as the
+// mount table lists it ("ext4", "fuse.sshfs", "fuseblk"; empty when unknown), and whether the block device
+// under it is removable.
+UINT ClassifyFileSystem(unsigned long magic, std::string_view mountType, bool removableDevice);
 
 // What the kernel lists for an optical drive's device ("/dev/sr0"): the first line of its sysfs vendor,
 // model and rev files, as they are (drives pad them with spaces). Empty where a file cannot be read.

@@ -61,6 +61,12 @@ bool CloseFile(int fd) noexcept;
 // to make the name unique; opened for reading and writing, readable by its owner only. Returns the
 // descriptor, or -1 with errno set.
 int CreateUniqueFile(char* pathTemplate) noexcept;
+// Creates a file without a name in folder, opened for writing, readable by its owner only: a process that
+// is killed before the file is given a name (GiveName) leaves nothing behind. Returns the descriptor, or -1
+// with errno set (EOPNOTSUPP and EISDIR where the file system cannot make such files).
+int CreateUnnamedFile(const std::filesystem::path& folder) noexcept;
+// Gives a file made by CreateUnnamedFile the name path, which must not exist yet. False with errno set.
+bool GiveName(int fd, const std::filesystem::path& path) noexcept;
 // The permission bits a new file gets: 0666 less the process's umask.
 unsigned NewFilePermissions() noexcept;
 // Gives the open file these permission bits. False with errno set on failure.

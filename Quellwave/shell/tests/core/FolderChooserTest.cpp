@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 
 class ScriptedBrowser final : public FolderBrowser {
@@ -39,6 +41,19 @@ TEST(FolderChooser, WhichFoldersMayBeChosen) {
     for (const Case& c : cases) {
         EXPECT_EQ(IsChoosableFolder(c.path), c.choosable) << c.path;
     }
+}
+
+TEST(FolderChooser, FoldersOffTheFixedDisksAreRefused) {
+    // A RAM disk is local but not a disk that stays; the other kinds (removable, optical, network, FUSE)
+    // are told apart by the same drive-type rule, whose table the platform tests cover.
+    if (!std::filesystem::is_directory("/dev/shm"))
+        GTEST_SKIP() << "no /dev/shm here";
+    const std::filesystem::path folder =
+        std::filesystem::path("/dev/shm") / ("qw-chooser-" + std::to_string(::getpid()));
+    std::filesystem::create_directory(folder);
+    EXPECT_FALSE(IsChoosableFolder(folder.string()));
+    EXPECT_FALSE(IsChoosableFolder("/dev/shm"));
+    std::filesystem::remove(folder);
 }
 
 TEST(FolderChooser, ChoiceIsCheckedAndCancelLeavesTheBufferAlone) {
