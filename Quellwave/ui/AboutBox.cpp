@@ -18,8 +18,9 @@ namespace {
 
 // The about box's fixed size in dialog units.
 constexpr int kWidthDlu = 230, kHeightDlu = 150;
-// Title colour: red 0x00, green 0x33, blue 0x99.
-const QColor kTitleColour(0x00, 0x33, 0x99);
+// The title in the display's amber, the copyright in the labels' grey.
+const QColor kTitleColour(0xFF, 0xB2, 0x3F);
+const QColor kCopyrightColour(0x8A, 0x8F, 0x96);
 
 QPixmap BitmapFor(const QWidget* widget, unsigned id) {
     const QImage image = ResourceBitmap(id, ui::ScaleForPixelRatio(widget->devicePixelRatioF()));
@@ -31,13 +32,11 @@ QPixmap BitmapFor(const QWidget* widget, unsigned id) {
 AboutBox::AboutBox(QWidget* parent, std::filesystem::path programFolder) : QDialog(parent) {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(ui::Text(resid::kStrAboutCaption));
-    // White behind everything, the statics included (they draw no background of their own).
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
+    // The panel's look, the statics included (they draw no background of their own).
+    ui::StyleDialog(this);
     setAutoFillBackground(true);
     titleFont_ = font();
-    titleFont_.setPointSizeF(14.0);
+    titleFont_.setPixelSize(font().pixelSize() * 4 / 3);
     OnInitDialog(programFolder.empty() ? platform::ProgramDataDir() : programFolder);
 }
 
@@ -69,7 +68,7 @@ void AboutBox::OnInitDialog(const std::filesystem::path& programFolder) {
     auto* copyright = new QLabel(ui::Text(resid::kStrAboutCopyright), this);
     copyright->setGeometry(versionLine->geometry().translated(0, ui::DluY(this, 10)));
     QPalette grey = copyright->palette();
-    grey.setColor(QPalette::WindowText, QColor(0x55, 0x59, 0x5E));
+    grey.setColor(QPalette::WindowText, kCopyrightColour);
     copyright->setPalette(grey);
 
     // The picture panel, below the version line and across the box.

@@ -77,6 +77,11 @@ double MarksHalfWedge(const QImage& marks) {
     return widest;
 }
 
+// The lit arc does not end in the pie's straight edge: over this many degrees around the knob's position it
+// fades out in steps, as the light of a real lamp ring would.
+constexpr double kGlowFadeDegrees = 6.0;
+constexpr int kGlowFadeSteps = 6;
+
 } // namespace
 
 CDialCtrl::CDialCtrl(int controlId, QWidget* parent, ui::NamedImageLoader loader)
@@ -187,6 +192,8 @@ void CDialCtrl::LoadImages() {
     glowMuting_ = load("indicator_glow_muting.png");
     marks_ = load("volume_dial_marks_7.png");
     marksHalfWedge_ = std::max(10.0, MarksHalfWedge(marks_) + 2.0);
+    // A move redraws the fade around the old and the new position too.
+    marksHalfWedge_ = std::max(marksHalfWedge_, kGlowFadeDegrees / 2 + 2.0);
     // The slit, the knob and the face never move: laid on one another once, they are one layer to draw.
     body_ = QImage();
     if (!slit_.isNull() || !knob_.isNull() || !face_.isNull()) {
@@ -232,9 +239,27 @@ void CDialCtrl::Compose(QPainter& painter, const QPainterPath* clip) const {
 
     DrawCentred(painter, glowOff_);
     painter.save();
-    painter.setClipPath(Pie(kBox, kScaleStart, position_),
-                        clip != nullptr ? Qt::IntersectClip : Qt::ReplaceClip);
-    DrawCentred(painter, muting_ ? glowMuting_ : glowOn_);
+    const QImage& lit = muting_ ? glowMuting_ : glowOn_;
+    const Qt::ClipOperation operation = clip != nullptr ? Qt::IntersectClip : Qt::ReplaceClip;
+    // Fully lit up to where the fade begins, half of it before the position and half after (never before
+    // the scale's start).
+    const double fadeStart = std::max(0.0, position_ - kGlowFadeDegrees / 2);
+    const double fadeEnd =
+        position_ > 0 ? std::min<double>(kMaxPosition, position_ + kGlowFadeDegrees / 2) : 0.0;
+    if (fadeStart > 0) {
+        painter.setClipPath(Pie(kBox, kScaleStart, fadeStart), operation);
+        DrawCentred(painter, lit);
+    }
+    const double step = (fadeEnd - fadeStart) / kGlowFadeSteps;
+    for (int i = 0; step > 0 && i < kGlowFadeSteps; ++i) {
+        if (clip != nullptr) {
+            painter.restore();
+            painter.save();
+        }
+        painter.setClipPath(Pie(kBox, kScaleStart + fadeStart + i * step, step), operation);
+        painter.setOpacity(1.0 - (i + 0.5) / kGlowFadeSteps);
+        DrawCentred(painter, lit);
+    }
     painter.restore();
 
     if (!body_.isNull())
@@ -315,6 +340,10 @@ void CDialCtrl::StartAnimation() {
 void CDialCtrl::OnTimer(int timerId) {
     if (timerId != kTimerId)
         return;
+    if (dragging_ && !watch_.PressStillHeld()) {
+        CancelDrag();
+        return;
+    }
     ++tickCount_;
     bool quiet = true;
     if (tickCount_ >= 5) {
@@ -362,11 +391,26 @@ void CDialCtrl::mousePressEvent(QMouseEvent* event) {
                 dragging_ = true;
                 if (QWidget::mouseGrabber() != this)
                     grabMouse();
+                watch_.Start();
             }
             setFocus(Qt::MouseFocusReason);
         }
     }
-    QWidget::mousePressEvent(event);
+    // The press is the dial's, on the ring or off it: the window behind must not take it as its own.
+    event->accept();
+}
+
+void CDialCtrl::CancelDrag() {
+    watch_.Stop();
+    if (QWidget::mouseGrabber() == this)
+        releaseMouse();
+    if (!dragging_)
+        return;
+    dragging_ = false;
+    timer_.stop();
+    target_ = position_;
+    tickCount_ = 0;
+    Notify();
 }
 
 void CDialCtrl::mouseMoveEvent(QMouseEvent* event) {
@@ -381,12 +425,13 @@ void CDialCtrl::mouseMoveEvent(QMouseEvent* event) {
             target_ = position;
         }
     }
-    QWidget::mouseMoveEvent(event);
+    event->accept();
 }
 
 void CDialCtrl::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && dragging_) {
         dragging_ = false;
+        watch_.Stop();
         if (QWidget::mouseGrabber() == this)
             releaseMouse();
         const QPointF point = event->position();
@@ -394,5 +439,5 @@ void CDialCtrl::mouseReleaseEvent(QMouseEvent* event) {
         target_ = PositionForAngle(lastAngle_, position_);
         StartAnimation();
     }
-    QWidget::mouseReleaseEvent(event);
+    event->accept();
 }

@@ -4,10 +4,14 @@
 //
 // The dial is drawn into a cached picture of its own: a full draw composes every layer, a move recomposes
 // only the wedge between the old and the new knob position, and a paint copies the cache to the screen. No
-// image is allocated while the knob turns. All members run on the UI thread.
+// image is allocated while the knob turns. Every press on the control stays in it (none reaches the window
+// behind), and a drag that is taken from it (a modal box opens, the window is deactivated, the grab goes
+// elsewhere) ends at once: the knob stops where it is and the grab is let go. All members run on the UI
+// thread.
 #pragma once
 
 #include "ImageSource.h"
+#include "InputState.h"
 
 #include <QBasicTimer>
 #include <QImage>
@@ -50,6 +54,10 @@ public:
     // The animation step, run by timer kTimerId every 25 ms; public so a test can step the animation
     // without waiting for real time. Other ids are ignored.
     void OnTimer(int timerId);
+
+    // Ends a drag without its release: the grab goes, the knob stops where it stands and the parent hears
+    // that value once.
+    void CancelDrag();
 
     // Draws the whole dial for the current position onto painter (box coordinates 0..236).
     void DrawItem(QPainter& painter);
@@ -114,4 +122,5 @@ private:
     QImage cache_;
     bool cacheValid_ = false;
     QBasicTimer timer_;
+    ui::PressWatch watch_{this, [this] { CancelDrag(); }};
 };

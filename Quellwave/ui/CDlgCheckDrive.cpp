@@ -38,6 +38,7 @@ private:
 
 void DefaultMessageBox(QWidget* owner, const QString& text, UINT style) {
     QMessageBox box(owner);
+    ui::StyleDialog(&box);
     box.setWindowTitle(TheResources().ApplicationTitle());
     box.setText(text);
     box.setIcon(style == CDlgCheckDrive::MB_ICONINFORMATION   ? QMessageBox::Information
@@ -115,6 +116,7 @@ CDlgCheckDrive::CDlgCheckDrive(unsigned letter, QWidget* parent,
     : QDialog(parent), controller_(controller ? std::move(controller) : MakeDiscPilotCheckController()),
       messageBox_(DefaultMessageBox) {
     setObjectName(QStringLiteral("CDlgCheckDrive"));
+    ui::StyleDialog(this);
     g_openDialog = this;
     EnsureMessageReceiver();
     CDiscPilot::SetMessageBoxHandler(PostCheckMessage, nullptr);
@@ -227,6 +229,7 @@ void CDlgCheckDrive::ShowCheckMessage(const QString& text, const QString& captio
         return;
     }
     QMessageBox box(this);
+    ui::StyleDialog(&box);
     box.setWindowTitle(caption);
     box.setText(text);
     box.setIcon(QMessageBox::Warning);

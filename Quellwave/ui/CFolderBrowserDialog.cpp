@@ -15,6 +15,7 @@
 CFolderBrowserDialog::CFolderBrowserDialog(const FolderBrowser::Request& request, QWidget* parent)
     : QDialog(parent), request_(request) {
     setObjectName(QStringLiteral("CFolderBrowserDialog"));
+    ui::StyleDialog(this);
     setWindowTitle(QString::fromStdString(request_.caption));
 
     model_ = new QFileSystemModel(this);

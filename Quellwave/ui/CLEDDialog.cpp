@@ -58,6 +58,9 @@ constexpr std::array<int, 11> kDigitElements{
     CLEDDialog::kSecondColon,   CLEDDialog::kSecondTens, CLEDDialog::kSecondUnits,
 };
 
+// How bright an unlit segment is against a lit one (the skin draws its unlit segments so too).
+constexpr double kUnlitShare = 0.07;
+
 // Bitmap id of digit 0 in each set.
 constexpr std::array<unsigned, 3> kDigitBase{4092, 359, 369};
 
@@ -80,7 +83,7 @@ bool CLEDDialog::CreatePanel(QWidget* owner) {
     }
     const QImage background = loader_(kBackgroundBitmap, scale);
     if (!background.isNull())
-        background_ = QPixmap::fromImage(background);
+        background_ = QPixmap::fromImage(ui::AtPixelRatio(background, devicePixelRatioF()));
     // Text on the panel (none in the default look) is drawn light blue on the background.
     QPalette colours = palette();
     colours.setColor(QPalette::WindowText, QColor(0x99, 0xCC, 0xFF));
@@ -131,7 +134,8 @@ const QImage& CLEDDialog::Digit(DigitSet set, unsigned digit) {
         digitScale_ = scale;
     }
     if (!digitLoaded_[set][digit]) {
-        digits_[set][digit] = ui::KeyedImage(loader_(kDigitBase[set] + digit, scale));
+        digits_[set][digit] =
+            ui::AtPixelRatio(ui::KeyedImage(loader_(kDigitBase[set] + digit, scale)), devicePixelRatioF());
         digitLoaded_[set][digit] = true;
     }
     return digits_[set][digit];
@@ -249,7 +253,9 @@ void CLEDDialog::ShowBanner(unsigned which) {
         for (int id : kBanners)
             Show(id, false);
     }
-    update();
+    // Shown at once: a disc spinning up or a file opening may hold the thread for a while, and the old
+    // read-out must not stay up meanwhile.
+    repaint();
 }
 
 void CLEDDialog::SetTime(unsigned milliseconds) {
@@ -273,7 +279,7 @@ void CLEDDialog::SetTime(unsigned milliseconds) {
     Show(kSecondColon, true);
     SetDigit(kSecondTens, kTimeSet, sec / 10, true);
     SetDigit(kSecondUnits, kTimeSet, sec % 10, true);
-    update();
+    repaint(); // at once, as the banner
 }
 
 void CLEDDialog::ShowTrack(unsigned number) {
@@ -298,7 +304,7 @@ void CLEDDialog::SetTrackDigits(unsigned number) {
     SetDigit(kTrackHundreds, kTrackSet, hundreds, hundreds > 0);
     SetDigit(kTrackTens, kTrackSet, tens, hundreds > 0 || tens > 0);
     SetDigit(kTrackUnits, kTrackUnitsSet, units, hundreds > 0 || tens > 0 || units > 0);
-    update();
+    repaint(); // at once, as the banner
 }
 
 void CLEDDialog::paintEvent(QPaintEvent* event) {
@@ -307,4 +313,29 @@ void CLEDDialog::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setClipRegion(event->region());
     painter.drawTiledPixmap(rect(), background_);
+    PaintUnlitPlaces(painter);
+}
+
+void CLEDDialog::PaintUnlitPlaces(QPainter& painter) {
+    QRegion banners;
+    for (int id : {kWideBanner, kBanner1, kBanner2, kBanner3, kBanner4}) {
+        if (const TransparentBitmapStatic* banner = Element(id); banner != nullptr && !banner->isHidden())
+            banners += banner->geometry();
+    }
+    painter.setOpacity(kUnlitShare);
+    for (int id : kDigitElements) {
+        const TransparentBitmapStatic* place = Element(id);
+        if (place == nullptr || !place->isHidden() || banners.intersects(place->geometry()))
+            continue;
+        // An "8" lights every segment; a colon's picture is both its dots.
+        QImage picture;
+        if (id == kFirstColon || id == kSecondColon)
+            picture = place->Bitmap();
+        else
+            picture =
+                Digit(id == kTrackUnits ? kTrackUnitsSet : (id <= kTrackUnits ? kTrackSet : kTimeSet), 8);
+        if (!picture.isNull())
+            painter.drawImage(QPointF(place->geometry().topLeft()), ui::KeyedImage(picture));
+    }
+    painter.setOpacity(1.0);
 }

@@ -109,6 +109,9 @@ private:
     void SetDigit(int element, DigitSet set, unsigned digit, bool show);
     void Show(int element, bool show);
     void LightLabels();
+    // The faint unlit segments of every digit place (and the colons) that shows nothing, as a real LED
+    // display shows them; none under a banner.
+    void PaintUnlitPlaces(QPainter& painter);
 
     ui::BitmapLoader loader_;
     QPixmap background_;

@@ -18,13 +18,28 @@ void CLongPushButton::mousePressEvent(QMouseEvent* event) {
             grabMouse();
             timer_.start(kTimerPeriodMs, this);
         }
+        watch_.Start();
     }
     PlayCtrlButton::mousePressEvent(event);
+}
+
+void CLongPushButton::CancelPress() {
+    watch_.Stop();
+    timer_.stop();
+    if (QWidget::mouseGrabber() == this)
+        releaseMouse();
+    pressed_ = false;
+    tickCount_ = 0;
+    setDown(false);
 }
 
 void CLongPushButton::OnTimer(int timerId) {
     if (timerId != kTimerId)
         return;
+    if (pressed_ && !watch_.PressStillHeld()) {
+        CancelPress();
+        return;
+    }
     if (tickCount_ < INT_MAX)
         ++tickCount_;
     if (pressed_ && tickCount_ > 1)
@@ -41,6 +56,7 @@ void CLongPushButton::timerEvent(QTimerEvent* event) {
 
 void CLongPushButton::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && pressed_) {
+        watch_.Stop();
         timer_.stop();
         if (QWidget::mouseGrabber() == this)
             releaseMouse();

@@ -1,9 +1,11 @@
 // A picture button with press-and-hold repetition: a short press posts one WM_COMMAND (control id,
 // BN_CLICKED) to the parent when the button comes up; holding it posts WM_LONG_PUSH_REPEAT (wParam = control
-// id) every 100 ms from the second timer tick on (at 200, 300, ... ms) and no command. The player window's
-// volume buttons are of this kind. UI thread only.
+// id) every 100 ms from the second timer tick on (at 200, 300, ... ms) and no command. A press that is taken
+// from the button (a modal box opens, the window is deactivated, the grab goes elsewhere) ends at once, with
+// no more repeats and no command. The player window's volume buttons are of this kind. UI thread only.
 #pragma once
 
+#include "InputState.h"
 #include "PlayCtrlButton.h"
 
 #include <QBasicTimer>
@@ -28,6 +30,9 @@ public:
     int TickCount() const noexcept { return tickCount_; }
     bool IsTimerRunning() const noexcept { return timer_.isActive(); }
 
+    // Ends a held press without a command: the timer stops, the grab goes, the button comes up.
+    void CancelPress();
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -41,4 +46,5 @@ private:
     // a second command.
     bool releasing_ = false;
     QBasicTimer timer_;
+    ui::PressWatch watch_{this, [this] { CancelPress(); }};
 };

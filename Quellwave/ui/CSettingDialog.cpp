@@ -32,6 +32,7 @@ CRegistrySection NoticeSection() {
 
 CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialog(parent), browser_(browser) {
     setObjectName(QStringLiteral("CSettingDialog"));
+    ui::StyleDialog(this);
     setWindowTitle(ui::Text(resid::kStrSettingsCaption));
 
     driveList_ = new QComboBox(this);

@@ -9,21 +9,29 @@
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QSplitter>
 #include <QTreeView>
+
+#include <algorithm>
 
 CWavFileSelectDialog::CWavFileSelectDialog(bool open, const QString& defaultExtension,
                                            const QString& fileName, DWORD flags, const QString& filter,
                                            QWidget* parent)
     : QFileDialog(parent) {
     setObjectName(QStringLiteral("CWavFileSelectDialog"));
+    ui::StyleDialog(this);
     setOption(QFileDialog::DontUseNativeDialog, true);
     setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     if (open)
         setFileMode((flags & OFN_ALLOWMULTISELECT) != 0 ? QFileDialog::ExistingFiles
                                                         : QFileDialog::ExistingFile);
-    setOption(QFileDialog::ReadOnly, (flags & OFN_HIDEREADONLY) != 0);
+    // OFN_HIDEREADONLY hides the "open as read-only" box, which this dialog never has, so the flag asks for
+    // nothing here. (Qt's ReadOnly option would instead forbid new folders, renaming and deleting.)
     setDefaultSuffix(defaultExtension);
     const QStringList filters = NameFilters(filter);
     if (!filters.isEmpty())
@@ -95,6 +103,26 @@ void CWavFileSelectDialog::OnInitDialog() {
     row->addWidget(cancel);
     grid->addLayout(row, grid->rowCount(), 0, 1, grid->columnCount());
 
+    // The detail view shows whole names, sizes, kinds and dates: the name takes the room that is left, the
+    // other columns as much as their contents need.
+    resize(1000, 640);
+    // The places beside the files get the room their names need, the files the rest.
+    if (auto* splitter = findChild<QSplitter*>(QStringLiteral("splitter")))
+        splitter->setSizes({fontMetrics().horizontalAdvance(QStringLiteral("Computer")) * 2, 1000});
+    if (auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = tree->header();
+        header->setStretchLastSection(false);
+        header->setMinimumSectionSize(header->fontMetrics().horizontalAdvance(QStringLiteral("0000 MB")));
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    // The file name field lists the selected files in the list's order, whatever order they were clicked in.
+    if (auto* list = findChild<QListView*>(QStringLiteral("listView"));
+        list != nullptr && list->selectionModel())
+        connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                &CWavFileSelectDialog::ListSelectionInOrder, Qt::QueuedConnection);
+
     connect(selectAll, &QPushButton::clicked, this, &CWavFileSelectDialog::SelectAllFiles);
     connect(ok, &QPushButton::clicked, this, &CWavFileSelectDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &CWavFileSelectDialog::reject);
@@ -126,6 +154,32 @@ void CWavFileSelectDialog::SelectAllFiles() {
     // not have the focus itself.
     view->setFocus();
     view->selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+void CWavFileSelectDialog::ListSelectionInOrder() {
+    auto* list = findChild<QListView*>(QStringLiteral("listView"));
+    auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (list == nullptr || name == nullptr || list->selectionModel() == nullptr || name->hasFocus())
+        return;
+    QModelIndexList rows = list->selectionModel()->selectedRows();
+    if (rows.size() < 2)
+        return;
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList names;
+    for (const QModelIndex& row : rows) {
+        if (!(list->model()->flags(row) & Qt::ItemIsEnabled))
+            continue;
+        const QFileInfo info(list->model()->data(row, QFileSystemModel::FilePathRole).toString());
+        if (info.isFile())
+            names << QStringLiteral("\"%1\"").arg(info.fileName());
+    }
+    const QString text = names.join(u' ');
+    if (!names.isEmpty() && name->text() != text) {
+        // Set quietly: the dialog would otherwise select again by the text.
+        const QSignalBlocker quiet(name);
+        name->setText(text);
+    }
 }
 
 std::vector<std::string> CWavFileSelectDialog::SelectedPaths() const {

@@ -49,4 +49,6 @@ public:
 
 private:
     void OnInitDialog();
+    // Rewrites the file name field with the selected files in the order the list shows them.
+    void ListSelectionInOrder();
 };

@@ -3,8 +3,10 @@
 #include "ResourceModules.h"
 
 #include <QCheckBox>
+#include <QFont>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 
 namespace ui {
@@ -31,6 +33,98 @@ QLabel* MakeStatic(QWidget* parent, int id, const QString& text) {
     auto* label = new QLabel(text, parent);
     SetControlId(label, id);
     return label;
+}
+
+namespace {
+
+// The panel's palette: metal #1C1E21 with its bevel (#3A3D42 above, #0B0C0D below), labels #8A8F96, text
+// #D6D9DD, the display's amber #FFB23F; a disabled text or glyph at 30 %.
+const char* const kDialogStyle = R"(
+* { font-family: "DejaVu Sans", "Noto Sans", sans-serif; font-size: %1px; }
+QDialog, QMessageBox, QFileDialog { background-color: #1C1E21; color: #D6D9DD; }
+QLabel { color: #D6D9DD; background: transparent; }
+QLabel:disabled { color: rgba(214, 217, 221, 77); }
+QPushButton {
+    color: #D6D9DD; padding: 0.35em 1.3em; min-width: 4.5em; min-height: 1.4em;
+    border: 1px solid #0B0C0D; border-top-color: #3A3D42; border-left-color: #3A3D42; border-radius: 0.55em;
+    background: qlineargradient(x1: 0, y1: 0, x2: 0, y2: 1, stop: 0 #30343A, stop: 1 #26292D);
+}
+QPushButton:hover { background: qlineargradient(x1: 0, y1: 0, x2: 0, y2: 1, stop: 0 #383C43, stop: 1 #2D3035); }
+QPushButton:pressed {
+    background: #202326; border-top-color: #0B0C0D; border-left-color: #0B0C0D; border-bottom-color: #3A3D42;
+    border-right-color: #3A3D42; padding-top: 0.4em; padding-bottom: 0.3em;
+}
+QPushButton:default, QPushButton:focus { border: 1px solid #FFB23F; }
+QPushButton:disabled { color: rgba(214, 217, 221, 77); background: #222528; border-color: #2A2D31; }
+QCheckBox, QRadioButton { color: #D6D9DD; spacing: 0.6em; background: transparent; }
+QCheckBox:disabled, QRadioButton:disabled { color: rgba(214, 217, 221, 77); }
+QCheckBox::indicator, QRadioButton::indicator {
+    width: 1em; height: 1em; background: #0B0C0D; border: 1px solid #3A3D42; border-radius: 0.2em;
+}
+QRadioButton::indicator { border-radius: 0.5em; }
+QCheckBox::indicator:hover, QRadioButton::indicator:hover { border-color: #8A8F96; }
+QCheckBox::indicator:checked, QRadioButton::indicator:checked {
+    background: qradialgradient(cx: 0.5, cy: 0.5, radius: 0.5, fx: 0.5, fy: 0.5,
+                                stop: 0 #FFB23F, stop: 0.55 #FFB23F, stop: 0.62 #0B0C0D, stop: 1 #0B0C0D);
+}
+QCheckBox::indicator:disabled { border-color: #2A2D31; }
+QLineEdit, QComboBox, QSpinBox {
+    color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42; border-radius: 0.25em;
+    padding: 0.2em 0.4em; selection-background-color: #FFB23F; selection-color: #0B0C0D;
+}
+QComboBox::drop-down { border: none; width: 1.2em; }
+QComboBox QAbstractItemView {
+    color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42;
+    selection-background-color: #3A3D42; selection-color: #FFB23F;
+}
+QTreeView, QListView, QTableView {
+    color: #D6D9DD; background: #0B0C0D; alternate-background-color: #111315; border: 1px solid #3A3D42;
+    selection-background-color: #3A3D42; selection-color: #FFB23F; outline: 0;
+}
+QHeaderView::section {
+    color: #8A8F96; background: #1C1E21; border: none; border-right: 1px solid #2A2D31;
+    border-bottom: 1px solid #3A3D42; padding: 0.2em 0.5em;
+}
+QProgressBar {
+    color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42; border-radius: 0.25em; text-align: center;
+}
+QProgressBar::chunk { background: #FFB23F; border-radius: 0.2em; }
+QGroupBox { color: #8A8F96; border: 1px solid #3A3D42; border-radius: 0.3em; margin-top: 0.8em; }
+QGroupBox::title { subcontrol-origin: margin; left: 0.6em; padding: 0 0.3em; }
+QToolButton { background: transparent; border: 1px solid transparent; border-radius: 0.25em; padding: 0.15em; }
+QToolButton:hover { border-color: #3A3D42; background: #26292D; }
+QScrollBar:vertical { background: #111315; width: 0.7em; margin: 0; }
+QScrollBar:horizontal { background: #111315; height: 0.7em; margin: 0; }
+QScrollBar::handle { background: #3A3D42; border-radius: 0.3em; min-height: 1.5em; min-width: 1.5em; }
+QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }
+QScrollBar::add-page, QScrollBar::sub-page { background: none; }
+QToolTip { color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42; }
+)";
+
+} // namespace
+
+void StyleDialog(QWidget* dialog) {
+    QPalette colours = dialog->palette();
+    colours.setColor(QPalette::Window, QColor(0x1C, 0x1E, 0x21));
+    colours.setColor(QPalette::WindowText, QColor(0xD6, 0xD9, 0xDD));
+    colours.setColor(QPalette::Base, QColor(0x0B, 0x0C, 0x0D));
+    colours.setColor(QPalette::AlternateBase, QColor(0x11, 0x13, 0x15));
+    colours.setColor(QPalette::Text, QColor(0xD6, 0xD9, 0xDD));
+    colours.setColor(QPalette::Button, QColor(0x2A, 0x2D, 0x31));
+    colours.setColor(QPalette::ButtonText, QColor(0xD6, 0xD9, 0xDD));
+    colours.setColor(QPalette::Highlight, QColor(0x3A, 0x3D, 0x42));
+    colours.setColor(QPalette::HighlightedText, QColor(0xFF, 0xB2, 0x3F));
+    colours.setColor(QPalette::Link, QColor(0xFF, 0xB2, 0x3F));
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        colours.setColor(QPalette::Disabled, role, QColor(0xD6, 0xD9, 0xDD, 77));
+    dialog->setPalette(colours);
+    dialog->setStyleSheet(QString::fromLatin1(kDialogStyle).arg(kDialogFontPx));
+    // The look's font from now on, so that what the dialog measures in its constructor is measured in it.
+    QFont font = dialog->font();
+    font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
+    font.setPixelSize(kDialogFontPx);
+    dialog->setFont(font);
+    dialog->ensurePolished();
 }
 
 int DluX(const QWidget* dialog, int units) {

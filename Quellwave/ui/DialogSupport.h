@@ -23,6 +23,13 @@ QPushButton* MakeButton(QWidget* parent, int id, const QString& text);
 QCheckBox* MakeCheckBox(QWidget* parent, int id, const QString& text);
 QLabel* MakeStatic(QWidget* parent, int id, const QString& text = {});
 
+// Gives a dialog (and everything in it) the panel's look: the dark metal, light text and amber accents,
+// skinned buttons and check boxes, and type that reads from a sofa (kDialogFontPx, scaled with the panel
+// like everything else: 25 pixels on a 1080-line screen). Call it first in the dialog's constructor: the
+// dialog's font, and so its dialog units, are those of the look afterwards.
+inline constexpr int kDialogFontPx = 18;
+void StyleDialog(QWidget* dialog);
+
 // Converts dialog units to pixels for the dialog's font, as the other platform lays out its templates:
 // a horizontal unit is a quarter of the average character width, a vertical one an eighth of the height.
 int DluX(const QWidget* dialog, int units);

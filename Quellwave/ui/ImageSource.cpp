@@ -1,5 +1,7 @@
 #include "ImageSource.h"
 
+#include <algorithm>
+
 #include "ResourceModules.h"
 
 #include <QDir>
@@ -75,6 +77,20 @@ QImage KeyedImage(const QImage& image, QRgb key) {
         }
     }
     return keyed.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+QImage AtPixelRatio(const QImage& image, qreal devicePixelRatio) {
+    if (image.isNull() || !(devicePixelRatio > 0) ||
+        qFuzzyCompare(image.devicePixelRatio(), devicePixelRatio))
+        return image;
+    const QSizeF logical = image.deviceIndependentSize();
+    const QSize pixels(std::max(1, qRound(logical.width() * devicePixelRatio)),
+                       std::max(1, qRound(logical.height() * devicePixelRatio)));
+    // Filtered in premultiplied form, so the transparent (keyed) pixels lend no colour to the edges.
+    QImage resampled = image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                           .scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    resampled.setDevicePixelRatio(devicePixelRatio);
+    return resampled;
 }
 
 } // namespace ui

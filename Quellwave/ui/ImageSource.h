@@ -39,4 +39,9 @@ int ScaleForPixelRatio(qreal devicePixelRatio) noexcept;
 // so keying twice changes nothing. A null image stays null.
 QImage KeyedImage(const QImage& image, QRgb key = kKeyColour);
 
+// The image resampled once, smoothly, to a device pixel ratio that is not its own (the panel scaled by 1.4
+// draws from the 2x artwork): every later draw is then a plain copy of whole pixels. Premultiplied ARGB32;
+// an image already at that ratio, or a null one, is returned as it is.
+QImage AtPixelRatio(const QImage& image, qreal devicePixelRatio);
+
 } // namespace ui

@@ -1,8 +1,8 @@
 #include "PlayCtrlButton.h"
 
 #include "ControlNotify.h"
+#include "InputState.h"
 
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -18,6 +18,9 @@ PlayCtrlButton::PlayCtrlButton(int controlId, QWidget* parent, ui::BitmapLoader 
     // Enter in the window is a transport key, never a click on whichever button is the default.
     setAutoDefault(false);
     connect(this, &QAbstractButton::clicked, this, [this] { OnClicked(); });
+    // The space bar held anywhere in the program keeps the hover look when the mouse leaves (the window's
+    // buttons never take the focus, so their own key events would never tell).
+    ui::WatchKeyboard();
 }
 
 PlayCtrlButton::~PlayCtrlButton() = default;
@@ -39,7 +42,7 @@ bool PlayCtrlButton::LoadBitmaps(unsigned normal, unsigned pressed, unsigned foc
         QImage bitmap = loader_(ids[i], scale);
         if (bitmap.isNull())
             return false;
-        bitmaps_[i] = ui::KeyedImage(bitmap);
+        bitmaps_[i] = ui::AtPixelRatio(ui::KeyedImage(bitmap), devicePixelRatioF());
     }
     resize(bitmaps_[kNormal].deviceIndependentSize().toSize());
     return true;
@@ -82,7 +85,7 @@ void PlayCtrlButton::mouseMoveEvent(QMouseEvent* event) {
     if (inside && !hover_) {
         hover_ = true;
         update();
-    } else if (!inside && hover_ && !spaceDown_) {
+    } else if (!inside && hover_ && !ui::KeyDown(Qt::Key_Space)) {
         hover_ = false;
         update();
     }
@@ -99,18 +102,6 @@ void PlayCtrlButton::mouseDoubleClickEvent(QMouseEvent* event) {
     QMouseEvent press(QEvent::MouseButtonPress, event->position(), event->scenePosition(),
                       event->globalPosition(), event->button(), event->buttons(), event->modifiers());
     mousePressEvent(&press);
-}
-
-void PlayCtrlButton::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Space && !event->isAutoRepeat())
-        spaceDown_ = true;
-    QPushButton::keyPressEvent(event);
-}
-
-void PlayCtrlButton::keyReleaseEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Space && !event->isAutoRepeat())
-        spaceDown_ = false;
-    QPushButton::keyReleaseEvent(event);
 }
 
 void PlayCtrlButton::OnClicked() {

@@ -46,8 +46,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void keyReleaseEvent(QKeyEvent* event) override;
 
     // Posts the command for a click; a long-push button posts its own and leaves out the mouse's click.
     virtual void OnClicked();
@@ -57,6 +55,4 @@ private:
     std::array<QImage, 6> bitmaps_{};
     bool hover_ = false;
     bool ownerDraw_ = false;
-    // The space bar is down on this button: dragging out of it then keeps the hover look.
-    bool spaceDown_ = false;
 };

@@ -17,6 +17,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // Text on the notice: red 0xC0, green 0xBB, blue 0xAC.
@@ -37,9 +39,9 @@ CRegistrySection NoticeSection() {
 
 StartupNotice::StartupNotice(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("StartupNotice"));
+    ui::StyleDialog(this);
     setWindowTitle(ui::Text(resid::kStrNoticeCaption));
     setWindowIcon(ResourceIcon(kIconProgram));
-    setFixedSize(kWidth, kHeight);
     helpRunner_ = ShowHelpFile;
 
     QPalette text = palette();
@@ -74,6 +76,11 @@ StartupNotice::StartupNotice(QWidget* parent) : QDialog(parent) {
     layout->addWidget(dontShow_);
     layout->addSpacing(18);
     layout->addLayout(buttons);
+    // The notice's size grows with its type (set for a sofa's distance), never below its frame's.
+    const int width = std::max(kWidth, kWidth * ui::kDialogFontPx / 12);
+    const int height =
+        layout->hasHeightForWidth() ? layout->heightForWidth(width) : layout->sizeHint().height();
+    setFixedSize(width, std::max(kHeight, height));
 
     connect(dontShow_, &QCheckBox::clicked, this, &StartupNotice::OnDontShowClicked);
     connect(help, &QPushButton::clicked, this, [this] {
@@ -124,6 +131,8 @@ void StartupNotice::DrawPiece(QPainter& painter, int piece, const QRectF& target
 
 void StartupNotice::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    // The frame's pieces are stretched, and come from a whole scale's artwork on a screen scaled by 1.4.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const qreal w = width(), bottom = height();
     // Each row: its left piece, the one-pixel-wide middle piece stretched over the gap (the same as
     // repeating it column by column), and its right piece.

@@ -56,6 +56,8 @@ void TransparentBitmapStatic::Rekey() {
         keyed_ = bitmap_;
     else
         keyed_ = ui::KeyedImage(bitmap_, key_);
+    // Drawn at the screen's own scale (a whole scale's artwork reduced for a panel scaled by 1.4).
+    keyed_ = ui::AtPixelRatio(keyed_, devicePixelRatioF());
 }
 
 void TransparentBitmapStatic::paintEvent(QPaintEvent*) {

@@ -232,6 +232,8 @@ void Digit(QPainter& p, int digit) {
         kAmber);
 }
 
+// Two dots as heavy as the digits' strokes (3.6 px tall), leaning with them as far as the 4-pixel cell
+// allows, with a softer bloom than the digits' (the cell cuts off whatever spreads further).
 void Colon(QPainter& p) {
     Lit(
         p, 4, 34,
@@ -239,11 +241,18 @@ void Colon(QPainter& p) {
             q.setPen(Qt::NoPen);
             q.setBrush(kAmber);
             const double lean = std::tan(6.0 * kPi / 180.0);
-            for (double y : {11.5, 23.0}) {
-                q.drawRect(QRectF(0.6 + (34 - y) * lean - 1.6, y - 1.6, 2.8, 3.2));
+            const double t = 3.6;
+            for (auto [y, left] : {std::pair{11.5, 0.55}, std::pair{23.0, 0.0}}) {
+                QPainterPath dot;
+                dot.moveTo(left + t * lean, y - t / 2);
+                dot.lineTo(left + t * lean + 3.05, y - t / 2);
+                dot.lineTo(left + 3.05, y + t / 2);
+                dot.lineTo(left, y + t / 2);
+                dot.closeSubpath();
+                q.drawPath(dot);
             }
         },
-        kAmber);
+        kAmber, 0.3);
 }
 
 // A word on the display, in the digits' lean.
@@ -503,8 +512,9 @@ std::vector<Picture> SkinPictures() {
 
 std::vector<Picture> ResourcePictures() {
     std::vector<Picture> out;
-    // The about box is white: a small plate of the player's front, then a line about what it does.
-    out.push_back({215, {}, 320, 96, Finish::kOpaque, Qt::white, [](QPainter& p) {
+    // The about box wears the panel's dark metal: a small plate of the player's front, then a line about
+    // what it does, both on the box's own colour.
+    out.push_back({215, {}, 320, 96, Finish::kOpaque, kMetal, [](QPainter& p) {
                        QPainterPath plate;
                        plate.addRoundedRect(QRectF(0.5, 0.5, 319, 95), 10, 10);
                        p.save();
@@ -532,12 +542,11 @@ std::vector<Picture> ResourcePictures() {
                        CentredText(p, QRectF(100, 56, 210, 18), QStringLiteral("DIRECT STREAM DIGITAL"),
                                    LabelFont(kLabelPx), kLabel);
                    }});
-    out.push_back({216, {}, 320, 28, Finish::kOpaque, Qt::white, [](QPainter& p) {
+    out.push_back({216, {}, 320, 28, Finish::kOpaque, kMetal, [](QPainter& p) {
                        QFont font = LabelFont(12.0);
                        font.setLetterSpacing(QFont::PercentageSpacing, 100);
                        CentredText(p, QRectF(0, 0, 320, 28),
-                                   QStringLiteral("CD, WAV, DSF and DSDIFF as DSD64"), font,
-                                   QColor(0x4A, 0x4E, 0x54));
+                                   QStringLiteral("CD, WAV, DSF and DSDIFF as DSD64"), font, kLabel);
                    }});
     return out;
 }

@@ -65,7 +65,6 @@ TEST_F(DialogScreenshots, EachDialog) {
             std::ofstream(dir_ / "Album" / name) << "RIFF";
         CWavFileSelectDialog files(true, "wav", "*.wav", 0x1204, CWavFileSelectDialog::PlayListFilter());
         files.setDirectory(QString::fromStdString((dir_ / "Album").string()));
-        files.resize(640, 420);
         files.show();
         auto* view = files.findChild<QListView*>(QStringLiteral("listView"));
         EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 4; }, 5000));

@@ -137,8 +137,15 @@ TEST_F(FileSelectDialogTest, CancelReturnsNothingEvenWithFilesSelected) {
         EXPECT_EQ(view->selectionModel()->selectedRows().size(), 2);
         auto* name = shown->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(name, nullptr);
-        // The file name field shows what was selected.
-        EXPECT_TRUE(name->text() == "\"a.wav\" \"b.wav\"" || name->text() == "\"b.wav\" \"a.wav\"")
+        // The file name field shows what was selected, in the list's order even when clicked the other way.
+        QTest::qWait(20);
+        EXPECT_EQ(name->text().toStdString(), "\"a.wav\" \"b.wav\"");
+        view->selectionModel()->clearSelection();
+        const QModelIndex root = view->rootIndex();
+        for (int row : {1, 0})
+            view->selectionModel()->select(view->model()->index(row, 0, root),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return name->text() == "\"a.wav\" \"b.wav\""; }, 1000))
             << name->text().toStdString();
         uitest::Click(shown, ui::IDCANCEL);
     });
@@ -161,6 +168,20 @@ TEST_F(FileSelectDialogTest, OwnButtonsStandInForTheStandardOnes) {
     EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFiles);
     EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
     dialog.hide();
+}
+
+TEST_F(FileSelectDialogTest, HidingTheReadOnlyBoxLeavesTheFolderWritable) {
+    // The player's flags hide a read-only box; they do not make the folder view read-only, so the dialog
+    // offers a new folder with or without the flag.
+    for (DWORD flags : {kPlayListFlags, kPlayListFlags & ~CWavFileSelectDialog::OFN_HIDEREADONLY}) {
+        SCOPED_TRACE(flags);
+        CWavFileSelectDialog dialog(true, "wav", "*.wav", flags, CWavFileSelectDialog::PlayListFilter());
+        dialog.setDirectory(Music());
+        EXPECT_FALSE(dialog.testOption(QFileDialog::ReadOnly));
+        auto* newFolder = dialog.findChild<QAbstractButton*>(QStringLiteral("newFolderButton"));
+        ASSERT_NE(newFolder, nullptr);
+        EXPECT_TRUE(newFolder->isEnabled());
+    }
 }
 
 } // namespace
