@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <algorithm>
+#include <cmath>
 
 namespace app {
 
@@ -36,9 +37,11 @@ void CBGDialog::OnInitDialog() {
     showFullScreen();
 }
 
-int CBGDialog::WholeScale(int screenWidth, int screenHeight) noexcept {
-    const int scale = std::min(screenWidth / CPlayerDialog::kWidth, screenHeight / CPlayerDialog::kHeight);
-    return std::clamp(scale, 1, 3);
+double CBGDialog::FitScale(int screenWidth, int screenHeight) noexcept {
+    const double fit =
+        std::min(double(screenWidth) / CPlayerDialog::kWidth, double(screenHeight) / CPlayerDialog::kHeight);
+    // Steps of 1/64 keep the panel's edges on whole pixels for the common screen sizes.
+    return std::clamp(std::floor(fit * 64.0) / 64.0, 1.0, 3.0);
 }
 
 void CBGDialog::ApplyFade() {

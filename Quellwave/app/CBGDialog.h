@@ -39,10 +39,11 @@ public:
 
     CPlayerDialog& Panel() noexcept { return panel_; }
 
-    // The whole factor (1..3) by which the panel is drawn on a screen of this size in pixels, so that it
-    // fills as much of the screen as it can while every picture stays crisp (the artwork exists at 1x, 2x
-    // and 3x).
-    static int WholeScale(int screenWidth, int screenHeight) noexcept;
+    // The factor (1..3, in steps of 1/64) by which the panel is drawn on a screen of this size in pixels:
+    // the largest with which it fits, so that it fills the screen edge to edge in height on a television
+    // (1.40625 on 1920 x 1080, 2.8125 on 3840 x 2160). The pictures are then drawn from the artwork made
+    // for the next whole scale above (2x, 3x), smoothly reduced, never enlarged from a smaller one.
+    static double FitScale(int screenWidth, int screenHeight) noexcept;
 
     // Brings the window to the front, restored when it was minimised (a second copy's request).
     void RestoreAndRaise();

@@ -8,6 +8,9 @@
 #include "Settings.h"
 #include "StartupNotice.h"
 
+#include <QApplication>
+#include <QWidget>
+
 #include <chrono>
 #include <system_error>
 #include <thread>
@@ -52,6 +55,8 @@ bool CPlayerApp::Prepare(const StartContext& context) {
 
     if (StartupNoticeWanted() && !services_.RunStartupNotice())
         return false;
+    if (endRequested_)
+        return false;
 
     TheResources().ChooseSkin(context_.programFolder / "skin");
 
@@ -67,7 +72,14 @@ bool CPlayerApp::Prepare(const StartContext& context) {
         services_.MessageBox(nullptr, resid::kStrOverloadAtStart, resid::kStrWarningCaption,
                              MB_ICONEXCLAMATION);
 
-    TakeOverFiles(context_.arguments, ReadRFMode(), context_.startFolder);
+    // A later start that handed its files over while the notice or a warning was up has written its list
+    // already: the later start wins, so this copy's own files are not written over it. Requests (and a stop
+    // signal) still on their way are taken in first.
+    QApplication::processEvents();
+    if (endRequested_)
+        return false;
+    if (!instance_->ReloadHeld())
+        TakeOverFiles(context_.arguments, ReadRFMode(), context_.startFolder);
     return true;
 }
 
@@ -78,14 +90,27 @@ CBGDialog& CPlayerApp::CreateMainWindow() {
     CBGDialog* window = window_.get();
     window->OnInitDialog();
     if (instance_) {
-        instance_->onRaise = [window] { window->RestoreAndRaise(); };
-        instance_->onReload = [window] { window->Panel().post(WM_RELOAD_PLAYLIST, 0, 0); };
+        // Requests held since the start are carried out now that the window exists.
+        instance_->SetHandlers([window] { window->RestoreAndRaise(); },
+                               [window] { window->Panel().post(WM_RELOAD_PLAYLIST, 0, 0); });
     }
     if (events_ != nullptr)
         events_->Start(&window->Panel());
     if (context_.play)
         window->Panel().post(ui::WM_COMMAND, kCmdPlay, 0);
     return *window;
+}
+
+void CPlayerApp::EndSession() {
+    endRequested_ = true;
+    if (window_) {
+        CPlayerDialog& panel = window_->Panel();
+        panel.post(WM_QUERYENDSESSION, 0, 0);
+        panel.post(ui::WM_COMMAND, kCmdClose, 0);
+        return;
+    }
+    if (QWidget* modal = QApplication::activeModalWidget())
+        modal->close();
 }
 
 int CPlayerApp::Run() {

@@ -44,6 +44,12 @@ public:
     // modal loop's result.
     int Run();
 
+    // The session ends or the program was told to stop: with the window up, the panel stops and closes as
+    // its close button does (fade, settings and play list written, sources closed) and the program ends by
+    // itself; before it, the start-up ends at the next step and an open notice or warning is closed.
+    void EndSession();
+    bool EndRequested() const noexcept { return endRequested_; }
+
     CBGDialog* MainWindow() noexcept { return window_.get(); }
     SingleInstance* Instance() noexcept { return instance_.get(); }
 
@@ -54,6 +60,7 @@ private:
     std::unique_ptr<CProcessLoadMonitor> monitor_;
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<CBGDialog> window_;
+    bool endRequested_ = false;
 };
 
 } // namespace app

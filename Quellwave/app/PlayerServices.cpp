@@ -6,9 +6,11 @@
 #include "CSettingDialog.h"
 #include "CWavFileSelectDialog.h"
 #include "ControlNotify.h"
+#include "DialogSupport.h"
 #include "HelpFile.h"
 #include "PlayerMessages.h"
 #include "ResourceModules.h"
+#include "ScreenSaver.h"
 #include "SleepInhibitor.h"
 #include "StartupNotice.h"
 
@@ -22,18 +24,22 @@ namespace {
 
 class DesktopServices final : public PlayerServices {
 public:
-    explicit DesktopServices(SleepInhibitor* inhibitor) : inhibitor_(inhibitor) {}
+    DesktopServices(SleepInhibitor* inhibitor, ScreenSaver* screenSaver)
+        : inhibitor_(inhibitor), screenSaver_(screenSaver) {}
 
     void MessageBox(QWidget* owner, unsigned textId, unsigned captionId, UINT style) override {
         const QMessageBox::Icon icon = style == MB_ICONHAND ? QMessageBox::Critical : QMessageBox::Warning;
         QMessageBox box(icon, ResourceString(captionId), ResourceString(textId), QMessageBox::Ok, owner);
+        ui::StyleDialog(&box);
         box.exec();
     }
-    // The session's screen saver is left to the desktop: the player keeps the display awake through its
-    // execution state instead.
-    bool ScreenSaverActive() override { return false; }
-    void SetScreenSaverActive(bool) override {}
-    // The system stays awake through logind's sleep inhibitor, held while the player plays.
+    // The session's screen saver, held off over the session bus while the player plays.
+    bool ScreenSaverActive() override { return screenSaver_ != nullptr && screenSaver_->Active(); }
+    void SetScreenSaverActive(bool active) override {
+        if (screenSaver_ != nullptr)
+            screenSaver_->SetActive(active);
+    }
+    // The system stays awake through logind's sleep inhibitor, held for the whole run.
     void SetExecutionState(DWORD flags) override {
         if (inhibitor_ != nullptr)
             inhibitor_->SetExecutionState(flags);
@@ -93,13 +99,14 @@ public:
 
 private:
     SleepInhibitor* inhibitor_;
+    ScreenSaver* screenSaver_;
     platform::LinuxSystemProbe probe_;
 };
 
 } // namespace
 
-std::unique_ptr<PlayerServices> MakeDesktopServices(SleepInhibitor* inhibitor) {
-    return std::make_unique<DesktopServices>(inhibitor);
+std::unique_ptr<PlayerServices> MakeDesktopServices(SleepInhibitor* inhibitor, ScreenSaver* screenSaver) {
+    return std::make_unique<DesktopServices>(inhibitor, screenSaver);
 }
 
 } // namespace app

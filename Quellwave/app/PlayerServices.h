@@ -47,11 +47,13 @@ public:
     virtual void ShowHelp() = 0;
 };
 
+class ScreenSaver;
 class SleepInhibitor;
 
 // The services of a desktop session: Qt message boxes with the resource strings, the real clock and
-// machine, and the dialogs. The execution state goes to inhibitor when there is one (not owned; it must
-// outlive the services).
-std::unique_ptr<PlayerServices> MakeDesktopServices(SleepInhibitor* inhibitor = nullptr);
+// machine, and the dialogs. The execution state goes to inhibitor and the screen saver's switch to
+// screenSaver when there are such (not owned; they must outlive the services).
+std::unique_ptr<PlayerServices> MakeDesktopServices(SleepInhibitor* inhibitor = nullptr,
+                                                    ScreenSaver* screenSaver = nullptr);
 
 } // namespace app

@@ -75,6 +75,31 @@ bool SingleInstance::Hand(bool reload) {
     return sent;
 }
 
+void SingleInstance::SetHandlers(std::function<void()> onRaise, std::function<void()> onReload) {
+    onRaise_ = std::move(onRaise);
+    onReload_ = std::move(onReload);
+    handlersSet_ = true;
+    const bool raise = heldRaise_;
+    const bool reload = heldReload_;
+    heldRaise_ = heldReload_ = false;
+    if (raise && onRaise_)
+        onRaise_();
+    if (reload && onReload_)
+        onReload_();
+}
+
+void SingleInstance::OnRequest(bool reload) {
+    if (!handlersSet_) {
+        heldRaise_ = true;
+        heldReload_ = heldReload_ || reload;
+        return;
+    }
+    if (onRaise_)
+        onRaise_();
+    if (reload && onReload_)
+        onReload_();
+}
+
 void SingleInstance::OnConnection() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -83,10 +108,8 @@ void SingleInstance::OnConnection() {
                 const QByteArray line = socket->readLine(kMaxRequestLine);
                 const InstanceRequest request =
                     ParseInstanceRequest(std::string_view(line.data(), line.size()));
-                if (request != InstanceRequest::None && onRaise)
-                    onRaise();
-                if (request == InstanceRequest::Reload && onReload)
-                    onReload();
+                if (request != InstanceRequest::None)
+                    OnRequest(request == InstanceRequest::Reload);
             }
             // A peer that sends no line end within a line's room is not one of ours.
             if (socket->bytesAvailable() > static_cast<qint64>(kMaxRequestLine))

@@ -39,12 +39,23 @@ public:
     // PlayList.txt (written before this is called). False when the request could not be delivered.
     bool Hand(bool reload);
 
-    // In the first copy: what to do for requests (run on the UI thread as they arrive).
-    std::function<void()> onRaise;
-    std::function<void()> onReload;
+    // In the first copy: what to do for requests, run on the UI thread as they arrive. Requests that
+    // arrive before the handlers are set (while the start-up notice or a warning is shown, before the
+    // window exists) are held and carried out, in order, when they are set.
+    void SetHandlers(std::function<void()> onRaise, std::function<void()> onReload);
+    // Whether a request to reload PlayList.txt has arrived and is still held: a later start has written its
+    // list, which the first copy must then not overwrite with its own.
+    bool ReloadHeld() const noexcept { return heldReload_; }
 
 private:
     void OnConnection();
+    void OnRequest(bool reload);
+
+    std::function<void()> onRaise_;
+    std::function<void()> onReload_;
+    bool handlersSet_ = false;
+    bool heldRaise_ = false;
+    bool heldReload_ = false;
 
     QString path_;
     QLocalServer* server_ = nullptr;

@@ -36,61 +36,58 @@ void SleepInhibitor::Follow(CPlayerDialog& panel) {
 }
 
 void SleepInhibitor::SetExecutionState(DWORD flags) {
-    flags_ = flags;
-    Update();
+    sleep_.wanted = (flags & ES_SYSTEM_REQUIRED) != 0;
+    Update(sleep_);
 }
 
 void SleepInhibitor::SetPlaying(bool playing) {
-    playing_ = playing;
-    Update();
+    idle_.wanted = playing;
+    Update(idle_);
 }
 
-bool SleepInhibitor::Wanted() const noexcept {
-    return playing_ && (flags_ & ES_SYSTEM_REQUIRED) != 0;
-}
-
-void SleepInhibitor::Update() {
-    if (!Wanted()) {
-        // Dropping the last copy of the descriptor closes it, and logind lets the machine sleep again.
-        lock_ = QDBusUnixFileDescriptor();
-        refused_ = false;
+void SleepInhibitor::Update(Lock& lock) {
+    if (!lock.wanted) {
+        // Dropping the last copy of the descriptor closes it, and logind lets the machine go again.
+        lock.fd = QDBusUnixFileDescriptor();
+        lock.refused = false;
         return;
     }
-    if (lock_.isValid() || asking_ || refused_ || !logind_.isConnected())
+    if (lock.fd.isValid() || lock.asking || lock.refused || !logind_.isConnected())
         return;
     QDBusMessage call =
         QDBusMessage::createMethodCall(QString::fromLatin1(kLogindService), QString::fromLatin1(kLogindPath),
                                        QString::fromLatin1(kManagerInterface), QStringLiteral("Inhibit"));
-    call << QStringLiteral("sleep:idle") << QStringLiteral("Quellwave") << QStringLiteral("Playing audio")
+    call << QString::fromLatin1(lock.what) << QStringLiteral("Quellwave") << QString::fromLatin1(lock.why)
          << QStringLiteral("block");
     // Asked without waiting: a slow or absent logind must not hold up the window. Play, pause and play
     // again before the answer comes make no second request; the answer decides by what is wanted then.
-    asking_ = true;
+    lock.asking = true;
     auto* watcher = new QDBusPendingCallWatcher(logind_.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
-        finished->deleteLater();
-        const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *finished;
-        const QDBusUnixFileDescriptor lock = reply.isError() ? QDBusUnixFileDescriptor() : reply.value();
-        OnReply(lock);
-        if (!lock.isValid() && !warned_) {
-            warned_ = true;
-            std::fprintf(stderr, "quellwave: no sleep inhibitor from logind: %s\n",
-                         reply.isError() ? qPrintable(reply.error().message())
-                                         : "no descriptor in the answer");
-        }
-    });
+    connect(
+        watcher, &QDBusPendingCallWatcher::finished, this, [this, &lock](QDBusPendingCallWatcher* finished) {
+            finished->deleteLater();
+            const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *finished;
+            const QDBusUnixFileDescriptor fd = reply.isError() ? QDBusUnixFileDescriptor() : reply.value();
+            OnReply(lock, fd);
+            if (!fd.isValid() && !warned_) {
+                warned_ = true;
+                std::fprintf(stderr, "quellwave: no %s inhibitor from logind: %s\n", lock.what,
+                             reply.isError() ? qPrintable(reply.error().message())
+                                             : "no descriptor in the answer");
+            }
+        });
 }
 
-void SleepInhibitor::OnReply(const QDBusUnixFileDescriptor& lock) {
-    asking_ = false;
-    if (!Wanted())
+void SleepInhibitor::OnReply(Lock& lock, const QDBusUnixFileDescriptor& fd) {
+    lock.asking = false;
+    if (!lock.wanted)
         return;
-    if (!lock.isValid()) {
-        // Not asked again before playback stops and starts anew: no request on every track change.
-        refused_ = true;
+    if (!fd.isValid()) {
+        // Not asked again before it is let go and wanted anew: no request on every track change.
+        lock.refused = true;
         return;
     }
-    lock_ = lock;
+    lock.fd = fd;
     // Otherwise the copy in the reply closes when it goes, which releases the inhibitor at once.
 }
 

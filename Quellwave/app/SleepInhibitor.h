@@ -1,7 +1,8 @@
-// Keeps the machine from sleeping while the player plays: a logind "sleep:idle" inhibitor in block mode,
-// taken when playback starts and let go (its descriptor closed) on pause and stop. It is held only while
-// the window asks for the system to stay awake (ES_SYSTEM_REQUIRED in its execution state, from its start
-// to its close) and the panel plays. Without logind the player plays on without it. UI thread only.
+// Keeps the machine awake for the player through logind's inhibitors, in block mode:
+// - "sleep" for the whole run: held while the window asks for the system to stay awake (ES_SYSTEM_REQUIRED
+//   in its execution state, from its start to its close), whatever plays;
+// - "idle" while the panel plays, so that the session is not taken for idle while music plays.
+// Each is let go by closing its descriptor. Without logind the player plays on without them. UI thread only.
 #pragma once
 
 #include "CPlayerDialog.h"
@@ -30,21 +31,26 @@ public:
     // The window's execution state (ES_* flags).
     void SetExecutionState(DWORD flags);
     void SetPlaying(bool playing);
-    // Whether an inhibitor's descriptor is held now.
-    bool Held() const noexcept { return lock_.isValid(); }
+    // Whether the sleep inhibitor's (the idle inhibitor's) descriptor is held now.
+    bool SleepHeld() const noexcept { return sleep_.fd.isValid(); }
+    bool IdleHeld() const noexcept { return idle_.fd.isValid(); }
 
 private:
-    bool Wanted() const noexcept;
-    void Update();
-    void OnReply(const QDBusUnixFileDescriptor& lock);
+    struct Lock {
+        const char* what; // logind's "what": "sleep" or "idle"
+        const char* why;
+        bool wanted = false;
+        bool asking = false;
+        bool refused = false;
+        QDBusUnixFileDescriptor fd;
+    };
+    void Update(Lock& lock);
+    void OnReply(Lock& lock, const QDBusUnixFileDescriptor& fd);
 
     QDBusConnection logind_;
-    DWORD flags_ = 0;
-    bool playing_ = false;
-    bool asking_ = false;
-    bool refused_ = false;
+    Lock sleep_{"sleep", "The player is running"};
+    Lock idle_{"idle", "Playing audio"};
     bool warned_ = false;
-    QDBusUnixFileDescriptor lock_;
 };
 
 } // namespace app

@@ -5,6 +5,8 @@
 #include "DesktopEventSources.h"
 #include "InstallCheck.h"
 #include "MprisService.h"
+#include "ScreenSaver.h"
+#include "SessionEnd.h"
 #include "SleepInhibitor.h"
 
 #include "Platform/Paths.h"
@@ -19,9 +21,9 @@
 #include <system_error>
 
 namespace {
-// On a screen of two or three times the panel's size the program starts again with Qt's scale factor set
-// to that whole number: the panel then fills the screen with the artwork drawn for that scale, never
-// stretched. Returns only when nothing needs to change.
+// On a screen larger than the panel the program starts again with Qt's scale factor set to the largest
+// factor with which the panel fits, so that it fills the screen in height; its pictures then come from the
+// artwork drawn for the next whole scale, smoothly reduced. Returns only when nothing needs to change.
 void ScaleToScreen(char** argv) {
     if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
         return;
@@ -29,10 +31,10 @@ void ScaleToScreen(char** argv) {
     if (screen == nullptr)
         return;
     const QSize pixels = screen->geometry().size() * screen->devicePixelRatio();
-    const int scale = app::CBGDialog::WholeScale(pixels.width(), pixels.height());
-    if (scale <= 1 || screen->devicePixelRatio() >= scale)
+    const double scale = app::CBGDialog::FitScale(pixels.width(), pixels.height());
+    if (scale <= 1.0 || screen->devicePixelRatio() >= scale)
         return;
-    qputenv("QT_SCALE_FACTOR", QByteArray::number(static_cast<double>(scale) / screen->devicePixelRatio()));
+    qputenv("QT_SCALE_FACTOR", QByteArray::number(scale / screen->devicePixelRatio(), 'g', 10));
     platform::RestartProgram(argv);
 }
 } // namespace
@@ -64,16 +66,21 @@ int main(int argc, char** argv) {
     std::error_code ignored;
     context.startFolder = std::filesystem::current_path(ignored);
 
-    // The desktop around the player: logind (sleep inhibit, suspend and resume), udev (media changes) and
-    // the session bus (MPRIS2). Each is left out where it is not there; the player runs without it.
+    // The desktop around the player: logind (sleep and idle inhibit, suspend and resume), udev (media
+    // changes) and the session bus (MPRIS2, the screen saver). Each is left out where it is not there; the
+    // player runs without it.
     const QDBusConnection logind = app::LogindBus();
     app::SleepInhibitor inhibitor(logind);
     app::LogindSleepEvents sleepEvents(logind);
     app::UdevMediaEvents mediaEvents;
     SystemEventSources events({&sleepEvents, &mediaEvents});
 
-    const auto services = app::MakeDesktopServices(&inhibitor);
+    app::ScreenSaver screenSaver(QDBusConnection::sessionBus());
+    const auto services = app::MakeDesktopServices(&inhibitor, &screenSaver);
     app::CPlayerApp player(*services, &events);
+    // The session's end and SIGTERM, SIGHUP and SIGINT close the player as its close button does.
+    app::SessionEnd sessionEnd([&player] { player.EndSession(); });
+    sessionEnd.Start();
     if (!player.Prepare(context))
         return 0;
     app::CBGDialog& window = player.CreateMainWindow();

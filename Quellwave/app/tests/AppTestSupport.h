@@ -61,9 +61,15 @@ class RecordingServices final : public app::PlayerServices {
 public:
     void MessageBox(QWidget*, unsigned textId, unsigned captionId, UINT style) override {
         boxes.push_back({textId, captionId, style});
+        if (duringBox)
+            duringBox();
     }
-    bool ScreenSaverActive() override { return screenSaver; }
-    void SetScreenSaverActive(bool active) override { screenSaver = active; }
+    bool ScreenSaverActive() override { return screenSaverQuery ? screenSaverQuery() : screenSaver; }
+    void SetScreenSaverActive(bool active) override {
+        screenSaver = active;
+        if (onScreenSaver)
+            onScreenSaver(active);
+    }
     void SetExecutionState(DWORD flags) override {
         executionState = flags;
         if (onExecutionState)
@@ -101,6 +107,8 @@ public:
     void RunAbout(QWidget*) override { ++aboutRuns; }
     bool RunStartupNotice() override {
         ++noticeRuns;
+        if (duringNotice)
+            duringNotice();
         return noticeContinues;
     }
     void ShowHelp() override { ++helpRuns; }
@@ -113,7 +121,11 @@ public:
     }
 
     std::vector<Box> boxes;
+    std::function<void()> duringBox;
     bool screenSaver = false;
+    // When set, the screen saver's switch goes there as well (a bus test's real screen saver).
+    std::function<bool()> screenSaverQuery;
+    std::function<void(bool)> onScreenSaver;
     DWORD executionState = 0;
     std::function<void(DWORD)> onExecutionState;
     DWORD tick = 10'000;
@@ -132,6 +144,7 @@ public:
     int aboutRuns = 0;
     int noticeRuns = 0;
     bool noticeContinues = true;
+    std::function<void()> duringNotice;
     int helpRuns = 0;
 };
 

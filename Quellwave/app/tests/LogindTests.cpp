@@ -1,5 +1,5 @@
-// The sleep inhibitor and suspend and resume against a stand-in logind on a private bus: the stand-in
-// hands out a descriptor for each Inhibit, as logind does, and counts the descriptors still open.
+// The sleep and idle inhibitors and suspend and resume against a stand-in logind on a private bus: the
+// stand-in hands out a descriptor for each Inhibit, as logind does, and counts the descriptors still open.
 #include "AppTestSupport.h"
 #include "PrivateBus.h"
 
@@ -129,9 +129,13 @@ protected:
         inhibitor_->Follow(Panel());
         ASSERT_TRUE(sleepEvents_->Start(&Panel()));
     }
-    // Waits until the player and the stand-in agree that an inhibitor is held (or not).
-    bool HeldIs(bool held) {
-        return Pump(Panel(), [&] { return inhibitor_->Held() == held && standIn_.Held() == (held ? 1 : 0); });
+    // Waits until the player and the stand-in agree on which inhibitors are held: the idle one while
+    // playing, the sleep one while the window runs.
+    bool HeldIs(bool idle, bool sleep = true) {
+        return Pump(Panel(), [&] {
+            return inhibitor_->IdleHeld() == idle && inhibitor_->SleepHeld() == sleep &&
+                   standIn_.Held() == int(idle) + int(sleep);
+        });
     }
     void PrepareForSleep(bool sleeping) {
         QDBusMessage signal = QDBusMessage::createSignal(
@@ -147,23 +151,25 @@ protected:
     std::unique_ptr<LogindSleepEvents> sleepEvents_;
 };
 
-TEST_F(LogindTest, AnInhibitorIsHeldExactlyWhilePlaying) {
+TEST_F(LogindTest, SleepIsInhibitedForTheRunAndIdleWhilePlaying) {
     StartTracks();
-    EXPECT_TRUE(HeldIs(false));
+    EXPECT_TRUE(HeldIs(false)) << "the window keeps the system awake from its start";
     struct Step {
         const char* what;
         std::function<void()> act;
         Transport transport;
-        bool held;
+        bool idle;
+        bool sleep;
     };
     const std::vector<Step> steps = {
-        {"play", [&] { Key(Qt::Key_F6); }, Transport::Playing, true},
-        {"next while playing", [&] { Key(Qt::Key_Right, Qt::ControlModifier); }, Transport::Playing, true},
-        {"pause", [&] { Key(Qt::Key_F6); }, Transport::Paused, false},
-        {"resume", [&] { Key(Qt::Key_F6); }, Transport::Playing, true},
-        {"stop", [&] { Key(Qt::Key_F7); }, Transport::Stopped, false},
-        {"play again", [&] { Key(Qt::Key_F6); }, Transport::Playing, true},
-        {"close the window", [&] { Panel().post(WM_CLOSE, 0, 0); }, Transport::Stopped, false},
+        {"play", [&] { Key(Qt::Key_F6); }, Transport::Playing, true, true},
+        {"next while playing", [&] { Key(Qt::Key_Right, Qt::ControlModifier); }, Transport::Playing, true,
+         true},
+        {"pause", [&] { Key(Qt::Key_F6); }, Transport::Paused, false, true},
+        {"resume", [&] { Key(Qt::Key_F6); }, Transport::Playing, true, true},
+        {"stop", [&] { Key(Qt::Key_F7); }, Transport::Stopped, false, true},
+        {"play again", [&] { Key(Qt::Key_F6); }, Transport::Playing, true, true},
+        {"close the window", [&] { Panel().post(WM_CLOSE, 0, 0); }, Transport::Stopped, false, false},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
@@ -173,14 +179,17 @@ TEST_F(LogindTest, AnInhibitorIsHeldExactlyWhilePlaying) {
             return Panel().State().transport == step.transport &&
                    Playing() == (step.transport == Transport::Playing);
         }));
-        EXPECT_TRUE(HeldIs(step.held)) << "player " << inhibitor_->Held() << ", stand-in " << standIn_.Held();
+        EXPECT_TRUE(HeldIs(step.idle, step.sleep))
+            << "player idle " << inhibitor_->IdleHeld() << " sleep " << inhibitor_->SleepHeld()
+            << ", stand-in " << standIn_.Held();
     }
-    // One request per start of playback (a track change while playing keeps the one it has), each as
-    // logind's manual asks for a player's.
+    // One sleep request for the run, one idle request per start of playback (a track change while playing
+    // keeps the one it has), each as logind's manual asks for a player's.
     const std::vector<QStringList> calls = standIn_.Calls();
-    ASSERT_EQ(calls.size(), 3u);
-    for (const QStringList& call : calls)
-        EXPECT_EQ(call, QStringList({"sleep:idle", "Quellwave", "Playing audio", "block"}));
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[0], QStringList({"sleep", "Quellwave", "The player is running", "block"}));
+    for (std::size_t i = 1; i < calls.size(); ++i)
+        EXPECT_EQ(calls[i], QStringList({"idle", "Quellwave", "Playing audio", "block"})) << i;
 }
 
 TEST_F(LogindTest, PrepareForSleepStopsAsTheSuspendHandlingDoesAndTheResumedPlayerPlaysOn) {
@@ -194,7 +203,7 @@ TEST_F(LogindTest, PrepareForSleepStopsAsTheSuspendHandlingDoesAndTheResumedPlay
     EXPECT_TRUE(Pump(Panel(), [&] { return Panel().State().transport == Transport::Stopped; }));
     EXPECT_FALSE(Panel().Started());
     EXPECT_EQ(Panel().CurrentTrack(), 1u);
-    EXPECT_TRUE(HeldIs(false));
+    EXPECT_TRUE(HeldIs(false)) << "stopped for the suspend, the window still runs";
 
     PrepareForSleep(false);
     Settle(Panel());
@@ -213,13 +222,15 @@ TEST_F(LogindTest, WithoutLogindThePlayerPlaysAndHoldsNothing) {
     Key(Qt::Key_Right, Qt::ControlModifier);
     ASSERT_TRUE(Pump(Panel(), [&] { return Playing() && Panel().CurrentTrack() == 2; }));
     Settle(Panel());
-    EXPECT_FALSE(inhibitor_->Held());
+    EXPECT_FALSE(inhibitor_->IdleHeld());
+    EXPECT_FALSE(inhibitor_->SleepHeld());
     EXPECT_TRUE(standIn_.Calls().empty());
     // No bus at all.
     SleepInhibitor offBus{QDBusConnection(QStringLiteral("no-such-connection"))};
     offBus.SetExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     offBus.SetPlaying(true);
-    EXPECT_FALSE(offBus.Held());
+    EXPECT_FALSE(offBus.IdleHeld());
+    EXPECT_FALSE(offBus.SleepHeld());
     LogindSleepEvents offBusEvents{QDBusConnection(QStringLiteral("no-such-connection"))};
     EXPECT_FALSE(offBusEvents.Start(&Panel()));
 }

@@ -7,11 +7,14 @@
 #include "ControlNotify.h"
 #include "PlaylistFile.h"
 #include "ResourceIds.h"
+#include "SessionEnd.h"
 #include "Settings.h"
 
 #include <QLocalServer>
 
 #include <fstream>
+
+#include <csignal>
 
 namespace apptest {
 namespace {
@@ -213,6 +216,71 @@ TEST_F(StartupTest, ASecondStartWithFilesHandsThemToTheRunningCopy) {
     EXPECT_EQ(ReadMode(), 1u);
 }
 
+TEST_F(StartupTest, AHandOverWhileTheNoticeOrAWarningIsUpIsCarriedOutOnceTheWindowExists) {
+    const auto music = dir_.path / "music";
+    const std::string own = WriteWav(music / "own.wav", 20);
+    const std::string later = WriteWav(music / "later.wav", 0.5);
+    struct Case {
+        const char* what;
+        bool notice;
+    };
+    for (const Case& c : {Case{"start-up notice", true}, Case{"processor warning", false}}) {
+        SCOPED_TRACE(c.what);
+        SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "NoDispNext", c.notice ? 0 : 1);
+        RecordingServices first;
+        first.probe.maxState = c.notice ? 100 : 50; // 50: the limited-processor warning
+        // While the first copy waits on the listener, a later start hands its file over.
+        const auto secondStart = [&] {
+            RecordingServices second;
+            CPlayerApp copy(second, nullptr);
+            EXPECT_FALSE(copy.Prepare(Context({"later.wav"})));
+        };
+        (c.notice ? first.duringNotice : first.duringBox) = secondStart;
+        CPlayerApp running(first, nullptr);
+        ASSERT_TRUE(running.Prepare(Context({"own.wav"})));
+        TrackList written;
+        ASSERT_TRUE(ReadPlaylist(&written));
+        EXPECT_EQ(written, TrackList{later}) << "the first copy wrote its list over the later one";
+        CPlayerDialog& panel = running.CreateMainWindow().Panel();
+        EXPECT_TRUE(Pump(
+            panel, [&] { return panel.Tracks() == TrackList{later}; }, 5000))
+            << "the later start's files were lost";
+        EXPECT_FALSE(panel.DiscMode());
+    }
+}
+
+TEST_F(StartupTest, TheStopSignalsCloseThePlayerAsItsCloseButtonDoes) {
+    NoNotice();
+    const std::string wav = WriteWav(dir_.path / "music" / "long.wav", 20);
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        CPlayerApp running(services_, nullptr);
+        ASSERT_TRUE(running.Prepare(Context({"long.wav"})));
+        CBGDialog& window = running.CreateMainWindow();
+        CPlayerDialog& panel = window.Panel();
+        SessionEnd end([&] { running.EndSession(); });
+        ASSERT_TRUE(end.Start());
+        panel.post(ui::WM_COMMAND, kCmdPlay, 0);
+        ASSERT_TRUE(Pump(panel, [&] { return panel.Engine().Playing() == 1; }));
+        ASSERT_EQ(::raise(signal), 0); // caught: this process goes on, the player ends
+        EXPECT_TRUE(Pump(
+            panel, [&] { return window.result() == 1; }, 5000))
+            << "the window did not end";
+        EXPECT_EQ(panel.Engine().Playing(), 0);
+        EXPECT_FALSE(panel.Engine().SourceOpen()) << "the sources are closed";
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_EQ(services_.executionState, ES_CONTINUOUS);
+    }
+    // Asked before the window exists, the start ends at its next step.
+    RecordingServices early;
+    CPlayerApp starting(early, nullptr);
+    SessionEnd end([&] { starting.EndSession(); });
+    ASSERT_TRUE(end.Start());
+    SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "NoDispNext", 0);
+    early.duringNotice = [] { ::raise(SIGTERM); };
+    EXPECT_FALSE(starting.Prepare(Context({"long.wav"})));
+}
+
 TEST_F(StartupTest, ASocketLeftBehindIsTakenOver) {
     const QString path = QString::fromStdString((dir_.path / "instance").string());
     {
@@ -243,16 +311,23 @@ TEST(InstanceRequests, OnlyTheTwoLinesAreRequests) {
         EXPECT_EQ(app::ParseInstanceRequest(line), request) << line;
 }
 
-TEST(WholeScale, ThePanelGrowsByWholeFactorsUpToThree) {
+TEST(FitScale, ThePanelGrowsByTheLargestFactorThatFitsUpToThree) {
     struct Case {
-        int width, height, scale;
+        int width, height;
+        double scale;
     };
     const Case cases[] = {
-        {1024, 768, 1},  {1366, 768, 1},  {1920, 1080, 1}, {2048, 1536, 2}, {2560, 1440, 1},
-        {2560, 1600, 2}, {3840, 2160, 2}, {3072, 2304, 3}, {7680, 4320, 3}, {800, 600, 1},
+        {1024, 768, 1.0},    {1366, 768, 1.0},       {1920, 1080, 1.40625}, {2048, 1536, 2.0},
+        {2560, 1440, 1.875}, {2560, 1600, 2.078125}, {3840, 2160, 2.8125},  {3072, 2304, 3.0},
+        {7680, 4320, 3.0},   {800, 600, 1.0},        {1280, 1024, 1.25},    {1080, 1920, 1.046875},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(app::CBGDialog::WholeScale(c.width, c.height), c.scale) << c.width << "x" << c.height;
+    for (const Case& c : cases) {
+        const double scale = app::CBGDialog::FitScale(c.width, c.height);
+        EXPECT_DOUBLE_EQ(scale, c.scale) << c.width << "x" << c.height;
+        // The panel fits, and fills the screen in one direction to within a pixel where it can grow.
+        EXPECT_LE(1024 * scale, c.width + 1e-9);
+        EXPECT_LE(768 * scale, c.height + 1e-9);
+    }
 }
 
 } // namespace

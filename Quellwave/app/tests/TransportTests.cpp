@@ -7,6 +7,7 @@
 #include "PlayerMessages.h"
 #include "ResourceIds.h"
 
+#include <QFile>
 #include <QTest>
 
 namespace apptest {
@@ -68,6 +69,27 @@ TEST_F(TransportTest, DigitEntryKeepsTheLastThreeDigitsAndPlaysAnExistingTrack) 
     EXPECT_EQ(Panel().CurrentTrack(), 234u);
     EXPECT_EQ(Display().TrackNumber(), 234u);
     EXPECT_FALSE(Display().EntryMode());
+}
+
+TEST_F(TransportTest, TheHelpPageTellsWhatATypedNumberDoesAfterThePause) {
+    // What the program does: a typed number left alone plays when the entry timer runs out.
+    StartTracks(5);
+    Key(Qt::Key_3);
+    ASSERT_TRUE(Display().EntryMode());
+    EXPECT_TRUE(Pump(
+        Panel(), [&] { return Playing(); }, 5000))
+        << "the real 2-second timer played nothing";
+    EXPECT_EQ(Panel().CurrentTrack(), 3u);
+    // What the page says about it: the digits' row of the key table.
+    QFile page(QStringLiteral(QW_PROGRAM_DIR "/quellwave.html"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(page.readAll());
+    const qsizetype row = html.indexOf(QStringLiteral("(also on the numeric pad)"));
+    ASSERT_GE(row, 0);
+    const QString digits = html.mid(row, html.indexOf(QStringLiteral("</tr>"), row) - row).simplified();
+    EXPECT_TRUE(digits.contains(QStringLiteral("without typing it plays"))) << digits.toStdString();
+    EXPECT_FALSE(digits.contains(QStringLiteral("without typing the number is dropped")))
+        << digits.toStdString();
 }
 
 TEST_F(TransportTest, AnEntryBeyondTheLastTrackPlaysNothingAndDisappears) {

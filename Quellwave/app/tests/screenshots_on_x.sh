@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Screenshots of the program itself on a real X display of the given size: the window in file and disc
+# mode, stopped and playing, and the dialogs over it (start-up notice, settings, about box, file selection,
+# drive check, a message box), as PNG files in OUTDIR named <size>-<what>.png. The checks only make sure
+# each picture was taken and is not blank; looking at them is for people.
+# Usage: xvfb-run -s "-screen 0 WxHx24" screenshots_on_x.sh PROGRAM OUTDIR
+set -euo pipefail
+program=$1
+out=$2
+mkdir -p "$out"
+source "$(dirname "$0")/program_sandbox.sh"
+make_tones 20 a.wav:440 b.wav:660
+cd "$work"
+size=$(xdpyinfo 2>/dev/null | awk '/dimensions:/ {print $2; exit}')
+[ -n "$size" ] || size=$(xwininfo -root | awk '/-geometry/ {sub(/\+.*/, "", $2); print $2}')
+W=${size%x*}
+H=${size#*x}
+# The panel's scale on this screen: the largest that fits, in steps of 1/64.
+scale=$(python3 -c "import math; print(max(1.0, min(3.0, math.floor(min($W / 1024, $H / 768) * 64) / 64)))")
+# Screen point of a panel point.
+at() { python3 -c "s=$scale; print(round(($W - 1024 * s) / 2 + $1 * s), round(($H - 768 * s) / 2 + $2 * s))"; }
+
+shot() {
+    sleep "${2:-0.8}"
+    ffmpeg -v error -y -f x11grab -video_size "${W}x${H}" -i "$DISPLAY" -frames:v 1 "$out/$size-$1.png"
+    python3 - "$out/$size-$1.png" <<'PY'
+import sys, zlib, struct
+data = open(sys.argv[1], "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
+PY
+    echo "shot $out/$size-$1.png"
+}
+window_of() {
+    for _ in $(seq 200); do
+        w=$(xdotool search --onlyvisible --class quellwave 2>/dev/null | head -1 || true)
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.05
+    done
+    echo "no window" >&2
+    exit 1
+}
+click() { xdotool mousemove --sync $(at "$1" "$2") click 1; }
+quit_program() {
+    kill -TERM "$pid" 2>/dev/null || true
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    pid=""
+}
+
+# 1. The start-up notice, before the window.
+sed -i 's/"NoDispNext"=dword:00000001/"NoDispNext"=dword:00000000/' "$QUELLWAVE_REGISTRY_DIR/user.reg"
+"$program" --driver null a.wav b.wav &
+pid=$!
+sleep 3
+shot notice 0.5
+xdotool key Return
+win=$(window_of)
+shot file-stopped
+xdotool windowfocus --sync "$win" key F6
+shot file-playing 1.5
+# The file selection over the panel (the open button, where the eject button is in disc mode).
+click 116 131
+shot dialog-file-select 1.5
+xdotool key Escape
+sleep 0.5
+# The settings, and the about box from them.
+click 820 111
+shot dialog-settings 1.2
+settings=$(xdotool getactivewindow)
+eval "$(xdotool getwindowgeometry --shell "$settings")"
+echo "settings at ${WIDTH}x${HEIGHT}+${X}+${Y}"
+xdotool key Escape
+sleep 0.3
+quit_program
+
+# 2. Disc mode with a disc image of three tracks in drive V: the drive check asks first.
+python3 - "$work" <<'PY'
+import math, struct, sys
+folder = sys.argv[1]
+frames = 44100 * 30
+with open(f"{folder}/disc.bin", "wb") as f:
+    for n in range(3 * frames):
+        s = int(0.25 * 32767 * math.sin(2 * math.pi * 440 * n / 44100))
+        f.write(struct.pack("<hh", s, s))
+with open(f"{folder}/disc.cue", "w") as f:
+    f.write('FILE "disc.bin" BINARY\n')
+    for t in range(3):
+        sectors = t * frames // 588
+        f.write(f"  TRACK {t + 1:02d} AUDIO\n    INDEX 01 {sectors // 4500:02d}:{sectors // 75 % 60:02d}:{sectors % 75:02d}\n")
+PY
+cat > "$QUELLWAVE_REGISTRY_DIR/machine.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]
+"V"="image:$work/disc.cue"
+REG
+cat > "$QUELLWAVE_REGISTRY_DIR/user.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Orva Corporation\Quellwave\Settings]
+"NoDispNext"=dword:00000001
+"DefaultMode"=dword:00000000
+"DefaultDrive"=dword:00000056
+REG
+"$program" --driver null &
+pid=$!
+win=$(window_of)
+shot disc-drive-check 2
+xdotool key Escape
+sleep 1
+shot disc-stopped
+xdotool windowfocus --sync "$win" key F6
+shot disc-playing 2
+# A typed track number on the display.
+xdotool windowfocus --sync "$win" key 3
+shot disc-entry 0.3
+quit_program
+echo "screenshots of $size in $out"
