@@ -14,8 +14,13 @@
 #include "Platform/DriveTable.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include <cerrno>
 #include <numeric>
@@ -37,6 +42,8 @@ CPlayerDialog::CPlayerDialog(PlayerServices& services, PlayerHost* host, PlayerO
     setFixedSize(kWidth, kHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
+    // Files and folders dropped on the panel become the play list.
+    setAcceptDrops(true);
     loadMonitor_ = std::make_unique<CProcessLoadMonitor>(services_.Probe());
     if (wake_.Valid()) {
         notifier_ = new QSocketNotifier(wake_.Descriptor(), QSocketNotifier::Read, this);
@@ -197,12 +204,10 @@ void CPlayerDialog::OnInitDialog() {
 
     if (IsFileMode(ReadMode())) {
         EnterFileMode();
-        // The list as the engine took it; a list that could not be opened at all stays in PlayList.txt
-        // (its files may be on a disk that is not there yet) instead of being emptied.
-        if (engine_.SourceOpen()) {
+        // The panel plays the list as the engine took it; PlayList.txt keeps every entry, also those whose
+        // files are not there now (a disk not mounted yet): only the listener's own changes rewrite it.
+        if (engine_.SourceOpen())
             engine_.GetFileList(&trackList_);
-            WritePlaylist(trackList_);
-        }
     } else {
         EnterDiscMode();
     }
@@ -626,14 +631,38 @@ void CPlayerDialog::OnNeedDriveCheck(WPARAM index) {
 void CPlayerDialog::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const int scale = ui::ScaleForPixelRatio(devicePixelRatioF());
-    if (face_.isNull() || faceScale_ != scale) {
-        face_ = ui::DefaultBitmapLoader()(resid::kPanelFace, scale);
+    if (face_.isNull() || faceScale_ != scale || face_.devicePixelRatio() != devicePixelRatioF()) {
+        // Resampled once to the screen's own scale (the 2x face on a panel scaled by 1.4).
+        face_ = ui::AtPixelRatio(ui::DefaultBitmapLoader()(resid::kPanelFace, scale), devicePixelRatioF());
         faceScale_ = scale;
     }
     if (face_.isNull())
         painter.fillRect(rect(), Qt::black);
     else
-        painter.drawImage(rect(), face_);
+        painter.drawImage(QPointF(0, 0), face_);
+}
+
+void CPlayerDialog::dragEnterEvent(QDragEnterEvent* event) {
+    // Files and folders from a file manager; nothing else is taken.
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            return;
+        }
+    }
+}
+
+void CPlayerDialog::dropEvent(QDropEvent* event) {
+    std::vector<std::string> items;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            items.push_back(QDir::cleanPath(url.toLocalFile()).toStdString());
+    }
+    if (items.empty())
+        return;
+    event->acceptProposedAction();
+    // A folder gives its playable files; the new list replaces the old one and is kept in PlayList.txt.
+    trackList_ = DropFiles(items, *this, engine_.RFMode());
 }
 
 } // namespace app

@@ -73,7 +73,6 @@ void CPlayerDialog::OpenFileList(const TrackList& list) {
         update();
         return;
     }
-    WritePlaylist(list);
     WriteMode(1);
     LoadTrackLengths();
     update();
@@ -82,8 +81,12 @@ void CPlayerDialog::OpenFileList(const TrackList& list) {
 TrackList CPlayerDialog::EnterFileMode(const TrackList& list) {
     OpenFileList(list);
     TrackList accepted;
-    if (engine_.SourceOpen() && !engine_.IsCD())
+    if (engine_.SourceOpen() && !engine_.IsCD()) {
+        // A list the listener chose (opened, dropped, handed over by a later start) is kept for the next
+        // start; entering file mode with the stored list rewrites nothing.
+        WritePlaylist(list);
         engine_.GetFileList(&accepted);
+    }
     return accepted;
 }
 
