@@ -76,6 +76,7 @@ bool CPlayerApp::Prepare(const StartContext& context) {
     // already: the later start wins, so this copy's own files are not written over it. Requests (and a stop
     // signal) still on their way are taken in first.
     QApplication::processEvents();
+    instance_->ReadArrivedRequests();
     if (endRequested_)
         return false;
     if (!instance_->ReloadHeld())

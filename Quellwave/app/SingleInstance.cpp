@@ -88,6 +88,19 @@ void SingleInstance::SetHandlers(std::function<void()> onRaise, std::function<vo
         onReload_();
 }
 
+void SingleInstance::ReadArrivedRequests(int waitMs) {
+    if (server_ == nullptr)
+        return;
+    bool timedOut = false;
+    while (server_->waitForNewConnection(0, &timedOut) && !timedOut) {
+    }
+    OnConnection();
+    for (QLocalSocket* socket : server_->findChildren<QLocalSocket*>()) {
+        if (!socket->canReadLine() && socket->bytesAvailable() == 0)
+            socket->waitForReadyRead(waitMs); // its readyRead handles the line
+    }
+}
+
 void SingleInstance::OnRequest(bool reload) {
     if (!handlersSet_) {
         heldRaise_ = true;

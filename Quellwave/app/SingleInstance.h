@@ -46,6 +46,9 @@ public:
     // Whether a request to reload PlayList.txt has arrived and is still held: a later start has written its
     // list, which the first copy must then not overwrite with its own.
     bool ReloadHeld() const noexcept { return heldReload_; }
+    // Takes in at once the requests that have reached the socket but not yet the event loop (a later start
+    // that handed over while no loop ran), waiting at most waitMs for each connection's line.
+    void ReadArrivedRequests(int waitMs = 200);
 
 private:
     void OnConnection();

@@ -37,6 +37,7 @@ public:
 
 private:
     struct Lock {
+        Lock(const char* whatToInhibit, const char* reason) : what(whatToInhibit), why(reason) {}
         const char* what; // logind's "what": "sleep" or "idle"
         const char* why;
         bool wanted = false;

@@ -89,18 +89,21 @@ ffmpeg -v error -i "$work/out.dsf" -ac 1 -ar 44100 -f s16le "$work/out.raw"
 import sys
 import numpy as np
 pcm = np.fromfile(sys.argv[1], dtype="<i2").astype(np.float64) / 32768
-block = 441  # 10 ms
-levels = np.array([np.sqrt(np.mean(pcm[i:i + block] ** 2)) for i in range(0, len(pcm) - block, block)])
-full = np.median(levels[levels > 0.05])
-loud = np.nonzero(levels > 0.9 * full)[0]
-last_loud = loud[-1]
-after = levels[last_loud:]
-quiet = np.nonzero(after < 0.02 * full)[0]
-assert len(quiet) > 0, "the recording never falls silent"
-fade = after[:quiet[0]]
-between = int(np.sum((fade > 0.1 * full) & (fade < 0.9 * full)))
-print(f"full level {full:.3f}; fade from 90 % to 2 % over {len(fade) * 10} ms, {between} steps of 10 ms in between")
-assert between >= 3, "the tone stops without a fade"
-assert np.all(after[quiet[0]:] < 0.05 * full), "sound after the fade"
+# The tone's level half-cycle by half-cycle (between zero crossings): a fade shows falling peaks before the
+# silence, a cut goes from full to nothing within one half-cycle.
+full = np.percentile(np.abs(pcm), 99.5)
+loud = np.nonzero(np.abs(pcm) > 0.5 * full)[0]
+end = loud[-1] + 1
+start = max(0, end - 44100 // 10)
+part = pcm[start:end + 441]
+signs = np.signbit(part)
+crossings = np.nonzero(signs[1:] != signs[:-1])[0] + 1
+peaks = [np.max(np.abs(part[a:b])) for a, b in zip(crossings[:-1], crossings[1:]) if b > a]
+between = [p for p in peaks if 0.15 * full < p < 0.85 * full]
+after = pcm[end + 441:]
+print(f"full level {full:.3f}; last half-cycle peaks: " + " ".join(f"{p / full:.2f}" for p in peaks[-8:]))
+print(f"{len(between)} half-cycles between 15 % and 85 % before the silence")
+assert len(between) >= 2, "the tone stops without a fade"
+assert len(after) == 0 or np.max(np.abs(after)) < 0.05 * full, "sound after the fade"
 PY
 echo "the recording ends with the fade-out"

@@ -11,12 +11,12 @@ mkdir -p "$out"
 source "$(dirname "$0")/program_sandbox.sh"
 make_tones 20 a.wav:440 b.wav:660
 cd "$work"
-size=$(xdpyinfo 2>/dev/null | awk '/dimensions:/ {print $2; exit}')
+size=$(xdpyinfo 2>/dev/null | awk '/dimensions:/ {print $2}' | head -1 || true)
 [ -n "$size" ] || size=$(xwininfo -root | awk '/-geometry/ {sub(/\+.*/, "", $2); print $2}')
 W=${size%x*}
 H=${size#*x}
 # The panel's scale on this screen: the largest that fits, in steps of 1/64.
-scale=$(python3 -c "import math; print(max(1.0, min(3.0, math.floor(min($W / 1024, $H / 768) * 64) / 64)))")
+scale=${PANEL_SCALE:-$(python3 -c "import math; print(max(1.0, min(3.0, math.floor(min($W / 1024, $H / 768) * 64) / 64)))")}
 # Screen point of a panel point.
 at() { python3 -c "s=$scale; print(round(($W - 1024 * s) / 2 + $1 * s), round(($H - 768 * s) / 2 + $2 * s))"; }
 
@@ -30,10 +30,16 @@ assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
 PY
     echo "shot $out/$size-$1.png"
 }
+# The program's full-screen window (not the notice's).
 window_of() {
     for _ in $(seq 200); do
-        w=$(xdotool search --onlyvisible --class quellwave 2>/dev/null | head -1 || true)
-        [ -n "$w" ] && { echo "$w"; return 0; }
+        for w in $(xdotool search --onlyvisible --class quellwave 2>/dev/null || true); do
+            geometry=$(xdotool getwindowgeometry --shell "$w" 2>/dev/null || true)
+            if echo "$geometry" | grep -qx "WIDTH=$W" && echo "$geometry" | grep -qx "HEIGHT=$H"; then
+                echo "$w"
+                return 0
+            fi
+        done
         sleep 0.05
     done
     echo "no window" >&2
@@ -67,9 +73,6 @@ sleep 0.5
 # The settings, and the about box from them.
 click 820 111
 shot dialog-settings 1.2
-settings=$(xdotool getactivewindow)
-eval "$(xdotool getwindowgeometry --shell "$settings")"
-echo "settings at ${WIDTH}x${HEIGHT}+${X}+${Y}"
 xdotool key Escape
 sleep 0.3
 quit_program
@@ -107,7 +110,10 @@ REG
 pid=$!
 win=$(window_of)
 shot disc-drive-check 2
+# Cancelled, the check says so in a message box.
 xdotool key Escape
+shot dialog-message-box 1
+xdotool key Return
 sleep 1
 shot disc-stopped
 xdotool windowfocus --sync "$win" key F6
