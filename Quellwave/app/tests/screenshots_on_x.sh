@@ -32,10 +32,12 @@ PY
 }
 # The program's full-screen window (not the notice's).
 window_of() {
-    for _ in $(seq 200); do
+    for _ in $(seq 400); do
+        WIDTH=0 HEIGHT=0
         for w in $(xdotool search --onlyvisible --class quellwave 2>/dev/null || true); do
-            geometry=$(xdotool getwindowgeometry --shell "$w" 2>/dev/null || true)
-            if echo "$geometry" | grep -qx "WIDTH=$W" && echo "$geometry" | grep -qx "HEIGHT=$H"; then
+            eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null | grep -E '^(WIDTH|HEIGHT)=' || true)"
+            # Full screen, to the pixel or two a fractional scale may round away.
+            if [ "${WIDTH:-0}" -ge $((W - 3)) ] && [ "${HEIGHT:-0}" -ge $((H - 3)) ]; then
                 echo "$w"
                 return 0
             fi
