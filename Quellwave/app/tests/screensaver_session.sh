@@ -20,7 +20,7 @@ trap 'kill $monitor $saver 2>/dev/null || true; if [ -n "$pid" ]; then kill -9 "
 for _ in $(seq 100); do grep -q ready "$work/standin.log" && break; sleep 0.05; done
 grep -q ready "$work/standin.log" || { echo "the stand-in screen saver did not start"; cat "$work/standin.log"; exit 1; }
 
-"$program" --driver "dsf:$work/out.dsf" a.wav &
+"$program" --driver "dsf:$work/out.dsf" a.wav 2> "$work/program.log" &
 pid=$!
 window=""
 for _ in $(seq 200); do
@@ -34,15 +34,17 @@ sleep 0.5
 # Waits up to 5 s for a line of the stand-in's log.
 saw() {
     for _ in $(seq 100); do grep -qx "$1" "$work/standin.log" && return 0; sleep 0.05; done
-    echo "the screen saver never heard '$1'; it heard:"; cat "$work/standin.log"; exit 1
+    echo "the screen saver never heard '$1'; it heard:"; cat "$work/standin.log"; cat "$work/program.log"; exit 1
 }
 key() { xdotool windowfocus --sync "$window" key "$1"; }
 key F6; saw "Inhibit 1 Quellwave"; echo "play: Inhibit"
 sleep 1 # a pause only counts once the output has begun
 key F6; saw "UnInhibit 1"; echo "pause: UnInhibit"
 key F6; saw "Inhibit 2 Quellwave"; echo "play: Inhibit"
-sleep 1
-key F7; saw "UnInhibit 2"; echo "stop: UnInhibit"
+sleep 2
+# The stop button (440, 237, 32 x 32 on the panel, which is scaled to fill the screen's height).
+xdotool mousemove --sync $(python3 -c "s = 1080 / 768; print(round((1920 - 1024 * s) / 2 + 456 * s), round(253 * s))") click 1
+saw "UnInhibit 2"; echo "stop: UnInhibit"
 key F6; saw "Inhibit 3 Quellwave"
 sleep 2
 echo "what dbus-monitor saw:"

@@ -26,8 +26,9 @@ sleep 0.5
 xdotool windowfocus --sync "$window" key F6
 # Both tracks play in 3 s; the output drains and the play list ends.
 sleep 5
-# The close button sits at (992, 16, 16 x 16) of the panel, which is centred on the screen.
-xdotool mousemove --sync $(( (1280 - 1024) / 2 + 1000 )) $(( (1024 - 768) / 2 + 24 )) click 1
+# The close button sits at (992, 16, 16 x 16) of the panel, which is scaled by 1.25 to fill the screen's
+# width (1280 x 960) and centred on it.
+xdotool mousemove --sync $(( (1280 - 1280) / 2 + 1000 * 5 / 4 )) $(( (1024 - 960) / 2 + 24 * 5 / 4 )) click 1
 clicked=$(date +%s%N)
 for _ in $(seq 200); do
     kill -0 "$pid" 2>/dev/null || break
