@@ -49,8 +49,8 @@ public:
     bool ScreenSaverActive() override { return false; }
     void SetScreenSaverActive(bool) override {}
     void SetExecutionState(DWORD) override {}
-    DWORD TickCount() override { return probe_.TickCount(); }
-    platform::SystemProbe& Probe() override { return probe_; }
+    DWORD TickCount() override { return probe_->TickCount(); }
+    platform::SystemProbe& Probe() override { return *probe_; }
     app::TrayState GetTrayState(unsigned char) override { return app::TrayState::Unknown; }
     bool RunSettings(QWidget*) override { return false; }
     bool RunFileSelect(QWidget*, bool, std::vector<std::string>*) override { return false; }
@@ -60,7 +60,7 @@ public:
     void ShowHelp() override {}
 
 private:
-    platform::LinuxSystemProbe probe_;
+    std::unique_ptr<platform::SystemProbe> probe_ = platform::OpenSystemProbe();
 };
 
 void WriteWav(const std::filesystem::path& path, double seconds) {

@@ -1,6 +1,7 @@
 // The Linux CD implementations without a drive: requests laid out as the kernel expects them, answers
 // read back into status and fixed sense, and clear errors for paths that are not CD drives.
-#include "../src/LinuxCdrom.h"
+#include "../src/linux/Cdrom.h"
+#include "../src/linux/LinuxDevices.h"
 
 #include "Platform/DriveTable.h"
 

@@ -1,5 +1,5 @@
 // The Linux system probe over trees the tests build, and once over this machine's own /proc.
-#include "Platform/SystemProbe.h"
+#include "../src/linux/LinuxSystemProbe.h"
 
 #include <gtest/gtest.h>
 

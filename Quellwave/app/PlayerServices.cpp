@@ -44,8 +44,8 @@ public:
         if (inhibitor_ != nullptr)
             inhibitor_->SetExecutionState(flags);
     }
-    DWORD TickCount() override { return probe_.TickCount(); }
-    platform::SystemProbe& Probe() override { return probe_; }
+    DWORD TickCount() override { return probe_->TickCount(); }
+    platform::SystemProbe& Probe() override { return *probe_; }
 
     TrayState GetTrayState(unsigned char letter) override {
         switch (platform::ReadTrayStatus(static_cast<char>(letter))) {
@@ -100,7 +100,7 @@ public:
 private:
     SleepInhibitor* inhibitor_;
     ScreenSaver* screenSaver_;
-    platform::LinuxSystemProbe probe_;
+    std::unique_ptr<platform::SystemProbe> probe_ = platform::OpenSystemProbe();
 };
 
 } // namespace

@@ -5,11 +5,9 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
-
-struct udev;
-struct udev_monitor;
 
 namespace platform {
 
@@ -20,7 +18,7 @@ using BlockDeviceEvent = std::map<std::string, std::string>;
 // One thread at a time.
 class BlockDeviceMonitor {
 public:
-    BlockDeviceMonitor() = default;
+    BlockDeviceMonitor();
     ~BlockDeviceMonitor();
     BlockDeviceMonitor(const BlockDeviceMonitor&) = delete;
     BlockDeviceMonitor& operator=(const BlockDeviceMonitor&) = delete;
@@ -35,8 +33,8 @@ public:
     std::optional<BlockDeviceEvent> Receive();
 
 private:
-    struct udev* udev_ = nullptr;
-    struct udev_monitor* monitor_ = nullptr;
+    struct Handles;
+    std::unique_ptr<Handles> handles_; // null while closed
 };
 
 } // namespace platform

@@ -1,6 +1,6 @@
 // The CD device: the operating system's own CD-ROM controls for one drive (table of contents, raw CD-DA
 // reads, the Q sub-channel, and the volume and tray controls). Implementations: linux (CD-ROM ioctls on a
-// /dev/sr* device, LinuxCdDevice.cpp) and virtual (the emulated drive, VirtualCdDevice.cpp). Open one
+// /dev/sr* device, linux/CdDevice.cpp) and virtual (the emulated drive, virtual/VirtualCdDevice.cpp). Open one
 // through OpenCdDevice (DriveTable.h).
 //
 // Every operation returns 0 on success or an errno value (ENOMEDIUM: no disc or tray open; EIO: the drive

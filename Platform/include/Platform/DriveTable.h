@@ -92,10 +92,4 @@ std::unique_ptr<CdDevice> OpenVolumeDevice(char letter, std::string& error);
 // Opens SCSI pass-through to the drive behind a letter; as OpenCdDevice.
 std::unique_ptr<ScsiPassThrough> OpenScsiPassThrough(char letter, std::string& error);
 
-// The Linux implementations, opened by device path ("/dev/sr0"); null with a message on failure.
-std::unique_ptr<CdDevice> OpenLinuxCdDevice(const std::string& path, std::string& error);
-std::unique_ptr<ScsiPassThrough> OpenLinuxScsiPassThrough(const std::string& path, std::string& error);
-// A block device of removable media, opened for reading and writing.
-std::unique_ptr<CdDevice> OpenLinuxRemovableVolume(const std::string& path, std::string& error);
-
 } // namespace platform

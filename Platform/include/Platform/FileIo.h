@@ -45,6 +45,9 @@ enum class ReadFileError {
 // null.
 int OpenRegularFileForReading(const char* path, ReadFileError* error, std::uint64_t* size) noexcept;
 
+// Opens path read-only (whatever kind of file it is). Returns the descriptor, or -1 with errno set.
+int OpenFileForReading(const char* path) noexcept;
+
 enum class SeekOrigin { Begin, Current, End };
 // Moves the file position; returns the new position, or -1 with errno set.
 std::int64_t SeekFile(int fd, std::int64_t distance, SeekOrigin origin) noexcept;

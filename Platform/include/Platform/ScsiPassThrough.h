@@ -1,5 +1,5 @@
 // SCSI pass-through: one command block to one device, with its data, status and sense, as an MMC drive
-// answers it. Implementations: linux (SG_IO on a /dev/sr* device, LinuxScsiPassThrough.cpp) and virtual
+// answers it. Implementations: linux (SG_IO on a /dev/sr* device, linux/ScsiPassThrough.cpp) and virtual
 // (the emulated drive, VirtualScsiPassThrough.cpp). Open one through OpenScsiPassThrough (DriveTable.h).
 #pragma once
 

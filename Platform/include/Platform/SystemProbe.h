@@ -1,5 +1,5 @@
 // What the player watches of the machine: the user CPU time of every process, the processor limit and the
-// power status. One narrow interface with a Linux implementation over /proc and /sys; the folders are
+// power status. One narrow interface (OpenSystemProbe gives this machine's); the folders it reads are
 // injectable so tests can point them at a tree of their own.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace platform {
@@ -37,35 +38,14 @@ public:
     virtual bool GetPowerStatus(PowerStatus* status) = 0;
 };
 
-struct LinuxSystemPaths {
+// Where the system publishes what the probe reads (the process and device trees); tests point them at a
+// tree of their own.
+struct SystemProbeFolders {
     std::filesystem::path proc = "/proc";
     std::filesystem::path sys = "/sys";
 };
 
-// Over /proc/<pid>/stat (kernel threads are left out: they are not programs and run no user time),
-// /sys/devices/system/cpu (online processors; cpufreq scaling_max_freq against cpuinfo_max_freq and
-// intel_pstate max_perf_pct, the lowest of them) and /sys/class/power_supply (batteries other than those of
-// devices such as mice; any online mains, USB or other external supply means on line).
-class LinuxSystemProbe final : public SystemProbe {
-public:
-    explicit LinuxSystemProbe(LinuxSystemPaths paths = {});
-
-    void WalkProcesses(const std::function<bool(DWORD pid, std::uint64_t userTime)>& visit) override;
-    DWORD CurrentProcessId() override;
-    DWORD ProcessorCount() override;
-    DWORD TickCount() override;
-    std::optional<DWORD> MaxProcessorState() override;
-    bool GetPowerStatus(PowerStatus* status) override;
-
-    // For tests over a tree of their own: the id that counts as this process, and the clock.
-    void SetCurrentProcessId(DWORD pid) { ownPid_ = pid; }
-    void SetClock(std::function<DWORD()> clock) { clock_ = std::move(clock); }
-
-private:
-    LinuxSystemPaths paths_;
-    std::optional<DWORD> ownPid_;
-    std::function<DWORD()> clock_;
-    std::uint64_t ticksPerSecond_;
-};
+// The probe of this machine, reading below folders.
+std::unique_ptr<SystemProbe> OpenSystemProbe(SystemProbeFolders folders = {});
 
 } // namespace platform

@@ -267,8 +267,8 @@ TEST(LoadMonitor, ProcessBurningAProcessorOnThisMachine) {
     std::filesystem::create_directory_symlink(platform::ProcessInfoFolder(platform::ProcessId()),
                                               proc / std::to_string(platform::ProcessId()));
 
-    platform::LinuxSystemProbe probe({proc.Path(), "/sys"});
-    CProcessLoadMonitor monitor(probe);
+    const std::unique_ptr<platform::SystemProbe> probe = platform::OpenSystemProbe({proc.Path(), "/sys"});
+    CProcessLoadMonitor monitor(*probe);
     const DWORD processors = monitor.ProcessorCount();
     clockid_t burnerClock;
     ASSERT_EQ(clock_getcpuclockid(burner, &burnerClock), 0);

@@ -1,4 +1,4 @@
-#include "Platform/SystemProbe.h"
+#include "LinuxSystemProbe.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -139,7 +139,11 @@ DWORD Percent(std::uint64_t part, std::uint64_t whole) {
 
 } // namespace
 
-LinuxSystemProbe::LinuxSystemProbe(LinuxSystemPaths paths) : paths_(std::move(paths)) {
+std::unique_ptr<SystemProbe> OpenSystemProbe(SystemProbeFolders folders) {
+    return std::make_unique<LinuxSystemProbe>(std::move(folders));
+}
+
+LinuxSystemProbe::LinuxSystemProbe(SystemProbeFolders paths) : paths_(std::move(paths)) {
     const long ticks = ::sysconf(_SC_CLK_TCK);
     ticksPerSecond_ = ticks > 0 ? static_cast<std::uint64_t>(ticks) : 100;
 }

@@ -3,7 +3,7 @@
 #include "Platform/FileIo.h"
 #include "Platform/Paths.h"
 #include "Platform/Text.h"
-#include "RegFile.h"
+#include "../RegFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,6 +1,7 @@
 // The CD device on Linux: the kernel's CD-ROM ioctls on /dev/sr*, and SG_IO on the same descriptor for
 // what no ioctl answers (session numbers, ISRC).
-#include "LinuxCdrom.h"
+#include "Cdrom.h"
+#include "LinuxDevices.h"
 
 #include "Platform/ByteOrder.h"
 #include "Platform/CueSheet.h"

@@ -1,5 +1,6 @@
 // Drive letters to devices, drive types, and opening the device behind a letter.
 #include "Platform/DriveTable.h"
+#include "LinuxDevices.h"
 
 #include "Platform/Registry.h"
 #include "Platform/Text.h"

@@ -4,21 +4,32 @@
 
 namespace platform {
 
+struct BlockDeviceMonitor::Handles {
+    udev* context = nullptr;
+    udev_monitor* monitor = nullptr;
+};
+
+BlockDeviceMonitor::BlockDeviceMonitor() = default;
+
 BlockDeviceMonitor::~BlockDeviceMonitor() {
     Close();
 }
 
 bool BlockDeviceMonitor::Open() {
     Close();
-    udev_ = udev_new();
-    if (udev_ == nullptr)
+    handles_ = std::make_unique<Handles>();
+    handles_->context = udev_new();
+    if (handles_->context == nullptr) {
+        handles_.reset();
         return false;
+    }
     // "udev" events are those udevd has processed: their properties include what its rules found out
     // (ID_CDROM_MEDIA and the like), which the kernel's own events lack.
-    monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
-    if (monitor_ == nullptr ||
-        udev_monitor_filter_add_match_subsystem_devtype(monitor_, "block", nullptr) < 0 ||
-        udev_monitor_enable_receiving(monitor_) < 0) {
+    udev_monitor*& monitor = handles_->monitor;
+    monitor = udev_monitor_new_from_netlink(handles_->context, "udev");
+    if (monitor == nullptr ||
+        udev_monitor_filter_add_match_subsystem_devtype(monitor, "block", nullptr) < 0 ||
+        udev_monitor_enable_receiving(monitor) < 0) {
         Close();
         return false;
     }
@@ -26,23 +37,24 @@ bool BlockDeviceMonitor::Open() {
 }
 
 void BlockDeviceMonitor::Close() noexcept {
-    if (monitor_ != nullptr)
-        udev_monitor_unref(monitor_);
-    if (udev_ != nullptr)
-        udev_unref(udev_);
-    monitor_ = nullptr;
-    udev_ = nullptr;
+    if (!handles_)
+        return;
+    if (handles_->monitor != nullptr)
+        udev_monitor_unref(handles_->monitor);
+    if (handles_->context != nullptr)
+        udev_unref(handles_->context);
+    handles_.reset();
 }
 
 int BlockDeviceMonitor::Descriptor() const noexcept {
-    return monitor_ != nullptr ? udev_monitor_get_fd(monitor_) : -1;
+    return handles_ ? udev_monitor_get_fd(handles_->monitor) : -1;
 }
 
 std::optional<BlockDeviceEvent> BlockDeviceMonitor::Receive() {
-    if (monitor_ == nullptr)
+    if (!handles_)
         return std::nullopt;
     // The monitor's socket is non-blocking: null here means nothing waits (or a message was not udev's).
-    udev_device* device = udev_monitor_receive_device(monitor_);
+    udev_device* device = udev_monitor_receive_device(handles_->monitor);
     if (device == nullptr)
         return std::nullopt;
     BlockDeviceEvent event;

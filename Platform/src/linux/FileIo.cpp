@@ -90,6 +90,14 @@ int CreateFileForWriting(const char* path, bool readToo, unsigned permissions) n
                   static_cast<mode_t>(permissions));
 }
 
+int OpenFileForReading(const char* path) noexcept {
+    if (path == nullptr) {
+        errno = ENOENT;
+        return -1;
+    }
+    return ::open(path, O_RDONLY | O_CLOEXEC);
+}
+
 namespace {
 
 ReadFileError FromErrno(int error) noexcept {

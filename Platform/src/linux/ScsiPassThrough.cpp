@@ -1,6 +1,7 @@
 // SCSI pass-through on Linux: SG_IO on the drive's block device (/dev/sr*), which the sr driver accepts
 // on a descriptor opened read-only and non-blocking (so an empty drive can be opened).
-#include "LinuxCdrom.h"
+#include "Cdrom.h"
+#include "LinuxDevices.h"
 
 #include "Platform/DriveTable.h"
 

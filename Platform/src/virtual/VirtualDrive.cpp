@@ -6,12 +6,10 @@
 // VirtualDriveReads.cpp, the CD device controls in VirtualDriveControls.cpp, the profile in
 // VirtualDriveProfile.cpp.
 #include "Platform/VirtualDrive.h"
+#include "Platform/FileIo.h"
 
 #include "Platform/MmcCommands.h"
 #include "VirtualDriveReply.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -117,7 +115,7 @@ void VirtualDrive::Log(const char* format, long a, long b) {
 
 VirtualDrive::~VirtualDrive() {
     for (int fd : fds_) {
-        ::close(fd);
+        CloseFile(fd);
     }
 }
 
@@ -125,7 +123,7 @@ std::shared_ptr<VirtualDrive> VirtualDrive::Create(DiscLayout disc, VirtualDrive
                                                    std::string& error) {
     std::shared_ptr<VirtualDrive> drive(new VirtualDrive(std::move(disc), std::move(profile)));
     for (const auto& path : drive->disc_.files) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = OpenFileForReading(path.c_str());
         if (fd < 0) {
             error = path.string() + ": " + std::strerror(errno);
             return nullptr;
