@@ -4,11 +4,12 @@
 #include "CDiscPilot.h"
 #include "CliSupport.h"
 #include "DiscPilotDiagnostics.h"
+#include "Platform/EndingSignals.h"
 #include "Platform/FileIo.h"
 #include "Platform/Registry.h"
 
+#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -17,10 +18,10 @@ namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
 
-volatile std::sig_atomic_t stopAsked = 0;
+std::atomic<bool> stopAsked{false};
 
 extern "C" void OnStop(int) {
-    stopAsked = 1;
+    stopAsked = true;
 }
 
 // The check's message box, on the command line: its caption and text on standard error.
@@ -73,11 +74,7 @@ int RunCheck(const std::vector<std::string>& args) {
         return 1;
     }
     CDiscPilot::SetMessageBoxHandler(PrintMessage, nullptr);
-    struct sigaction action {};
-    action.sa_handler = OnStop;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
+    const platform::EndingSignalCatcher catcher(OnStop);
 
     if (pilot.CheckDrive() == 0) {
         std::fprintf(stderr,

@@ -1,22 +1,19 @@
 #include "CliSupport.h"
 
 #include "Platform/DriveTable.h"
+#include "Platform/EndingSignals.h"
 #include "Platform/FileIo.h"
 
 #include <cctype>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
 
 namespace {
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
 // The temporary file's name for the signal handler, which may only call async-signal-safe functions.
 char gTemporaryPath[4096];
-struct sigaction gPreviousActions[3];
 
 extern "C" void RemoveTemporaryOutputAndExit(int signal) {
     if (gTemporaryPath[0] != '\0')
@@ -78,25 +75,16 @@ bool TemporaryOutput::Create(const std::filesystem::path& target, const char* ta
         return false;
     }
     // The name is published before the file exists, so a signal in between removes nothing of anyone's.
-    for (std::size_t i = 0; i < 3; ++i) {
-        struct sigaction action {};
-        action.sa_handler = RemoveTemporaryOutputAndExit;
-        sigemptyset(&action.sa_mask);
-        for (int s : kCleanupSignals)
-            sigaddset(&action.sa_mask, s);
-        sigaction(kCleanupSignals[i], &action, &gPreviousActions[i]);
+    catcher_.emplace(RemoveTemporaryOutputAndExit);
+    int fd = -1;
+    int savedErrno = 0;
+    {
+        const platform::EndingSignalsHeld held;
+        fd = platform::CreateUniqueFile(name.data());
+        savedErrno = errno;
+        if (fd >= 0)
+            std::memcpy(gTemporaryPath, name.c_str(), name.size() + 1);
     }
-    handlersInstalled_ = true;
-    sigset_t block, previous;
-    sigemptyset(&block);
-    for (int s : kCleanupSignals)
-        sigaddset(&block, s);
-    sigprocmask(SIG_BLOCK, &block, &previous);
-    const int fd = platform::CreateUniqueFile(name.data());
-    const int savedErrno = errno;
-    if (fd >= 0)
-        std::memcpy(gTemporaryPath, name.c_str(), name.size() + 1);
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (fd < 0) {
         *error = "cannot create a file beside it: " + ErrnoText(savedErrno);
         Release();
@@ -137,11 +125,7 @@ void TemporaryOutput::Discard() noexcept {
 
 void TemporaryOutput::Release() noexcept {
     gTemporaryPath[0] = '\0';
-    if (!handlersInstalled_)
-        return;
-    for (std::size_t i = 0; i < 3; ++i)
-        sigaction(kCleanupSignals[i], &gPreviousActions[i], nullptr);
-    handlersInstalled_ = false;
+    catcher_.reset();
 }
 
 std::string NoDiscText(unsigned char letter) {

@@ -2,7 +2,10 @@
 // that appears under its name only when it is complete.
 #pragma once
 
+#include "Platform/EndingSignals.h"
+
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,5 +54,5 @@ private:
 
     std::filesystem::path target_;
     std::string path_;
-    bool handlersInstalled_ = false;
+    std::optional<platform::EndingSignalCatcher> catcher_;
 };

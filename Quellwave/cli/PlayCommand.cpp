@@ -9,11 +9,12 @@
 #include "Settings.h"
 
 #include "Mervane/DsdDriver.h"
+#include "Platform/EndingSignals.h"
 #include "Platform/FileIo.h"
 #include "Platform/MessageTarget.h"
 #include "Platform/Text.h"
 
-#include <csignal>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +33,7 @@ constexpr int kExitInterrupted = 130;
 // How often the loop looks for Ctrl-C while no message comes.
 constexpr unsigned kInterruptPollMs = 50;
 
-volatile std::sig_atomic_t interrupted = 0;
+std::atomic<int> interrupted{0};
 
 extern "C" void OnInterrupt(int signal) {
     interrupted = signal;
@@ -150,16 +151,6 @@ private:
 void Line(const char* format, unsigned long a = 0, unsigned long b = 0) {
     std::printf(format, a, b);
     std::fflush(stdout);
-}
-
-// From here on every polite way of ending the program fades out and lets the engine finish the output,
-// so a recording's header says how much audio it holds.
-void CatchEndingSignals() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
 }
 
 // Names every path that will be skipped and why (the engine skips them silently) and returns how many
@@ -282,7 +273,7 @@ int ReportUntilEnd(CPlaybackEngine& engine, platform::MessageQueue& window, UINT
             // Through the engine, so the stream ends with its fade-out and trailing silence.
             engine.Pause();
             progress.Clear();
-            return interrupted == SIGINT ? kExitInterrupted : 128 + interrupted;
+            return platform::IsInterruptSignal(interrupted) ? kExitInterrupted : 128 + interrupted;
         }
         const auto message = window.WaitFor(kInterruptPollMs);
         if (!message)
@@ -317,7 +308,9 @@ int RunPlay(const std::vector<std::string>& args) {
     PlayOptions options;
     if (const int status = ParseArguments(args, &options); status >= 0)
         return status;
-    CatchEndingSignals();
+    // From here on every polite way of ending the program fades out and lets the engine finish the output,
+    // so a recording's header says how much audio it holds.
+    const platform::EndingSignalCatcher catcher(OnInterrupt);
 
     // The engine's threads post to the queue until the engine is gone, so the queue is made first and
     // outlives it.

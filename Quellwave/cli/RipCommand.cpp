@@ -12,7 +12,7 @@
 
 #include <algorithm>
 #include <array>
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,16 +28,6 @@ constexpr std::uint32_t kPieceSectors = platform::kCdFramesPerSecond; // one sec
 
 // The exit status of a rip that is complete but holds silence where the disc could not be read.
 constexpr int kExitReadWithErrors = 5;
-
-// The temporary file's name, for the signal handler: it may only call async-signal-safe functions.
-char gTemporaryPath[4096];
-
-extern "C" void RemoveTemporaryAndExit(int) {
-    if (gTemporaryPath[0] != '\0') {
-        platform::RemoveFile(gTemporaryPath);
-    }
-    std::_Exit(130);
-}
 
 // The 44-byte header of a 16-bit stereo 44 100 Hz PCM WAV file holding dataBytes of samples.
 std::array<unsigned char, 44> WaveHeader(std::uint32_t dataBytes) {
@@ -116,36 +106,22 @@ int RunRip(const std::vector<std::string>& args) {
         return Fail("track " + args[1] + " is too long for a WAV file");
     }
 
-    // Write beside the target and rename at the end: the target is never a half file.
-    std::string pattern =
-        (outPath.parent_path().empty() ? std::filesystem::path(".") : outPath.parent_path()) /
-        ("." + outPath.filename().string() + ".rip-XXXXXX");
-    if (pattern.size() >= sizeof gTemporaryPath) {
-        return Fail(outPath.string() + ": path too long");
+    // Write beside the target and rename at the end: the target is never a half file, and an ending
+    // signal removes the temporary one.
+    TemporaryOutput temporary;
+    std::string why;
+    if (!temporary.Create(outPath, "rip", &why)) {
+        return Fail(outPath.string() + ": " + why);
     }
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = platform::CreateUniqueFile(name.data());
-    if (fd < 0) {
-        return Fail(outPath.string() + ": cannot create a file beside it: " + std::strerror(errno));
-    }
-    std::memcpy(gTemporaryPath, name.data(), name.size());
-    // A unique file is private; the finished file gets the permissions a new file would have.
-    platform::SetFilePermissions(fd, platform::NewFilePermissions());
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        std::signal(signal, RemoveTemporaryAndExit);
-    }
-    FILE* file = ::fdopen(fd, "wb");
+    FILE* file = std::fopen(temporary.Path().c_str(), "wb");
     const auto abandon = [&](const std::string& message) {
         if (file != nullptr) {
             std::fclose(file);
         }
-        platform::RemoveFile(gTemporaryPath);
-        gTemporaryPath[0] = '\0';
+        temporary.Discard();
         return Fail(message);
     };
     if (file == nullptr) {
-        platform::CloseFile(fd);
         return abandon(outPath.string() + ": cannot write: " + std::strerror(errno));
     }
     const std::array<unsigned char, 44> header = WaveHeader(static_cast<std::uint32_t>(total));
@@ -207,11 +183,9 @@ int RunRip(const std::vector<std::string>& args) {
         return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
     }
     file = nullptr;
-    if (std::rename(gTemporaryPath, outPath.c_str()) != 0) {
-        return abandon(outPath.string() +
-                       ": cannot rename the finished file into place: " + std::strerror(errno));
+    if (!temporary.Commit(&why)) {
+        return Fail(outPath.string() + ": " + why);
     }
-    gTemporaryPath[0] = '\0';
     for (const std::string& line : UnreadableLines(toc, inTrack.data(), static_cast<int>(inTrack.size()))) {
         std::printf("%s\n", line.c_str());
     }
