@@ -2,6 +2,10 @@
 
 #include "drives/VendorTable.h"
 
+#include "Platform/ByteOrder.h"
+#include "Platform/CdAddress.h"
+#include "Platform/CdDevice.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -12,8 +16,6 @@
 namespace discpilot {
 
 namespace {
-
-constexpr DWORD kLeadOut = 0xAA;
 
 // Sectors between a read and the one that flushes the drive's cache before it.
 constexpr DWORD kCacheDefeatDistance = 1000;
@@ -50,7 +52,7 @@ bool ReadsAgree(const BYTE* a, const BYTE* b, std::size_t size) noexcept {
 }
 
 DWORD MsfFrames(const BYTE* msf) noexcept {
-    return (static_cast<DWORD>(msf[0]) * 60 + msf[1]) * 75 + msf[2];
+    return static_cast<DWORD>(platform::MsfToFrames(msf[0], msf[1], msf[2]));
 }
 
 bool IsNotReady(int result) noexcept {
@@ -186,7 +188,8 @@ int cddaCReader::ReadTableOfContents() {
     tracks_[0].adrControl = first.adrControl;
 
     for (int i = 1; i <= trackCount_; ++i) {
-        const DWORD track = i == trackCount_ ? kLeadOut : static_cast<DWORD>(firstTrack_ + i);
+        const DWORD track =
+            i == trackCount_ ? DWORD{platform::kCdLeadOutTrack} : static_cast<DWORD>(firstTrack_ + i);
         reply.fill(0);
         if (ReadToc(0, static_cast<int>(track), olderTocForm_, reply) != kTransportOk) {
             return -1;
@@ -266,13 +269,13 @@ void cddaCReader::ReadCapabilities() {
     }
     const BYTE* page = reply.data() + at;
     // A drive reporting less than 1× still reads at some speed; below 1 the speed fall-back has no room.
-    maxSpeed_ = std::max(1, (page[8] << 8 | page[9]) / 176);
-    currentSpeed_ = std::max(1, (page[14] << 8 | page[15]) / 176);
+    maxSpeed_ = std::max(1, static_cast<int>(platform::ReadBe16(page + 8)) / 176);
+    currentSpeed_ = std::max(1, static_cast<int>(platform::ReadBe16(page + 14)) / 176);
     isrcCapable_ = (page[5] & 0x20) != 0;
     cddaCommands_ = (page[5] & 0x01) != 0;
     cddaAccurate_ = (page[5] & 0x02) != 0;
     upcCapable_ = (page[5] & 0x40) != 0;
-    driveBufferKB_ = static_cast<DWORD>(page[12] << 8 | page[13]);
+    driveBufferKB_ = platform::ReadBe16(page + 12);
     readMode_ = kReadModeReadCd10;
 }
 
@@ -595,7 +598,7 @@ bool cddaCReader::SwitchReadMode() {
             std::array<BYTE, kModeBufferBytes> reply{};
             if (ModeSense(0x3F, false, reply) == kTransportOk && reply[3] >= 8) {
                 savedDensity_ = reply[4];
-                savedBlockLength_ = static_cast<WORD>(reply[10] << 8 | reply[11]);
+                savedBlockLength_ = static_cast<WORD>(platform::ReadBe16(reply.data() + 10));
             }
             densityChanged_ = true;
         }

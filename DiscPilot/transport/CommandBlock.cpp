@@ -161,8 +161,7 @@ CommandBlock BuildReadAudio(DWORD readMode, DWORD lba, DWORD count, BYTE* buffer
 }
 
 std::size_t ModePageOffset(const BYTE* reply, bool tenByte) noexcept {
-    return tenByte ? 8 + static_cast<std::size_t>(reply[6] << 8 | reply[7])
-                   : 4 + static_cast<std::size_t>(reply[3]);
+    return tenByte ? 8 + std::size_t{platform::ReadBe16(reply + 6)} : 4 + static_cast<std::size_t>(reply[3]);
 }
 
 TocAnswer ParseToc(const BYTE* reply) noexcept {
@@ -182,7 +181,7 @@ FullTocAnswer ParseFullToc(const BYTE* reply, std::size_t size) noexcept {
     answer.firstSession = reply[2];
     answer.lastSession = reply[3];
     // The data length counts the bytes after itself; never walk past what was transferred.
-    std::size_t end = 2 + static_cast<std::size_t>(reply[0] << 8 | reply[1]);
+    std::size_t end = 2 + std::size_t{platform::ReadBe16(reply + 0)};
     if (end > size) {
         end = size;
     }

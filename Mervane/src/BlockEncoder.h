@@ -1,6 +1,8 @@
 // Turning the engine's DSD64 blocks into the frames a PCM device takes.
 #pragma once
 
+#include "Platform/ByteOrder.h"
+
 #include "PcmDevice.h"
 
 #include <array>
@@ -28,17 +30,9 @@ public:
     virtual void SetGain(float /*gain*/) noexcept {}
 };
 
-// Our blocks carry the earliest sample in bit 0 of each byte; ALSA's DSD formats and DoP carry it in bit 7.
-inline constexpr std::array<std::uint8_t, 256> kBitReversed = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (unsigned v = 0; v < 256; ++v) {
-        unsigned r = 0;
-        for (unsigned bit = 0; bit < 8; ++bit)
-            r |= ((v >> bit) & 1u) << (7 - bit);
-        table[v] = static_cast<std::uint8_t>(r);
-    }
-    return table;
-}();
+// Our blocks carry the earliest sample in bit 0 of each byte; ALSA's DSD formats and DoP carry it in bit 7
+// (platform::kBitReversed turns one into the other).
+using platform::kBitReversed;
 
 // Native DSD: words of 1, 2 or 4 bytes per channel, each byte bit-reversed, the bytes of a word in time
 // order for _BE and in reverse for _LE.

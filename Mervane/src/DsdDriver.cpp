@@ -11,17 +11,14 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace mervane {
 
 namespace {
-
-constexpr std::string_view kDsfPrefix = "dsf:";
-constexpr std::string_view kAlsaPrefix = "alsa:";
-constexpr std::string_view kDopPrefix = "dop:";
-constexpr std::string_view kPcmPrefix = "pcm:";
 
 void SetError(std::string* error, std::string text) {
     if (error)
@@ -38,6 +35,49 @@ std::vector<Registered>& RegisteredDrivers() {
     static std::vector<Registered> drivers;
     return drivers;
 }
+
+std::unique_ptr<DsdDriver> OpenAuto(std::string_view, std::string*) {
+    auto system = AlsaOutputSystem();
+    std::string chosen;
+    auto driver = OpenAutoDriver(*system, &chosen);
+    std::fprintf(stderr, "output \"auto\": playing through %s\n", chosen.c_str());
+    return driver;
+}
+
+std::unique_ptr<DsdDriver> OpenNull(std::string_view, std::string*) {
+    return std::make_unique<NullDriver>();
+}
+
+std::unique_ptr<DsdDriver> OpenDsf(std::string_view rest, std::string* error) {
+    const std::string path(rest);
+    if (path.empty()) {
+        SetError(error, "\"dsf:\" needs a file path after the colon");
+        return nullptr;
+    }
+    auto driver = std::make_unique<DsfDriver>();
+    if (!driver->Open(path)) {
+        SetError(error, "cannot create " + path + ": " + std::strerror(errno));
+        return nullptr;
+    }
+    return driver;
+}
+
+// The drivers built in: a name that ends in ':' is a prefix (what follows goes to the opener), any other is
+// the whole name. Their order is the order DsdDriverNamesText lists them in.
+struct BuiltInDriver {
+    std::string_view name;
+    std::unique_ptr<DsdDriver> (*open)(std::string_view rest, std::string* error);
+    std::string_view shown;       // how the list shows the name
+    std::string_view description; // what the list says of it
+};
+constexpr BuiltInDriver kBuiltInDrivers[] = {
+    {"alsa:", OpenAlsaDriver, "alsa:PCM", "native DSD to an ALSA device, e.g. alsa:hw:1,0"},
+    {"dop:", OpenDopDriver, "dop:PCM", "DSD over PCM"},
+    {"pcm:", OpenPcmPreviewDriver, "pcm:PCM", "a PCM preview, e.g. pcm:default"},
+    {"auto", OpenAuto, "auto", "the first DSD card, else pcm:default, else null"},
+    {"dsf:", OpenDsf, "dsf:PATH", "record the stream as a DSF file"},
+    {"null", OpenNull, "null", "discard it at the DSD64 rate"},
+};
 
 } // namespace
 
@@ -67,33 +107,10 @@ std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* err
             *error = "the driver \"" + std::string(name) + "\" could not be opened";
         return driver;
     }
-    if (name == "null")
-        return std::make_unique<NullDriver>();
-    if (name == "auto") {
-        auto system = AlsaOutputSystem();
-        std::string chosen;
-        auto driver = OpenAutoDriver(*system, &chosen);
-        std::fprintf(stderr, "output \"auto\": playing through %s\n", chosen.c_str());
-        return driver;
-    }
-    if (name.starts_with(kAlsaPrefix))
-        return OpenAlsaDriver(name.substr(kAlsaPrefix.size()), error);
-    if (name.starts_with(kDopPrefix))
-        return OpenDopDriver(name.substr(kDopPrefix.size()), error);
-    if (name.starts_with(kPcmPrefix))
-        return OpenPcmPreviewDriver(name.substr(kPcmPrefix.size()), error);
-    if (name.starts_with(kDsfPrefix)) {
-        const std::string path(name.substr(kDsfPrefix.size()));
-        if (path.empty()) {
-            SetError(error, "\"dsf:\" needs a file path after the colon");
-            return nullptr;
-        }
-        auto driver = std::make_unique<DsfDriver>();
-        if (!driver->Open(path)) {
-            SetError(error, "cannot create " + path + ": " + std::strerror(errno));
-            return nullptr;
-        }
-        return driver;
+    for (const BuiltInDriver& builtIn : kBuiltInDrivers) {
+        const bool prefix = builtIn.name.ends_with(':');
+        if (prefix ? name.starts_with(builtIn.name) : name == builtIn.name)
+            return builtIn.open(prefix ? name.substr(builtIn.name.size()) : std::string_view{}, error);
     }
     SetError(error, name.empty() ? std::string("no driver name given")
                                  : "no driver named \"" + std::string(name) + "\"");
@@ -101,10 +118,17 @@ std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* err
 }
 
 const char* DsdDriverNamesText() noexcept {
-    return "\"alsa:PCM\" (native DSD to an ALSA device, e.g. alsa:hw:1,0), \"dop:PCM\" (DSD over PCM), "
-           "\"pcm:PCM\" "
-           "(a PCM preview, e.g. pcm:default), \"auto\" (the first DSD card, else pcm:default, else null), "
-           "\"dsf:PATH\" (record the stream as a DSF file) or \"null\" (discard it at the DSD64 rate)";
+    static const std::string text = [] {
+        std::string list;
+        const std::size_t count = std::size(kBuiltInDrivers);
+        for (std::size_t i = 0; i < count; ++i) {
+            const BuiltInDriver& d = kBuiltInDrivers[i];
+            list += i == 0 ? "" : i + 1 == count ? " or " : ", ";
+            list += "\"" + std::string(d.shown) + "\" (" + std::string(d.description) + ")";
+        }
+        return list;
+    }();
+    return text.c_str();
 }
 
 } // namespace mervane

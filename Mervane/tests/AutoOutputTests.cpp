@@ -1,11 +1,13 @@
 // "auto" and the output survey on made-up machines: cards whose devices take given formats.
 #include "FakePcmDevice.h"
+#include "Mervane/DsdDriver.h"
 #include "Mervane/OutputSurvey.h"
 #include "OutputSystem.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
 
 namespace mervanetest {
 namespace {
@@ -86,6 +88,22 @@ TEST(AutoOutput, TheChosenOutputDescribesItselfForTheLevelControl) {
     EXPECT_EQ(info.pcmName, "hw:3,0");
     EXPECT_EQ(info.deviceName, "Fake DAC");
     driver->Close();
+}
+
+// The names a user may give, as the command line's help and errors list them; every built-in driver once.
+TEST(BuiltInDrivers, NamesTextListsEachDriverOnceInItsOrder) {
+    EXPECT_STREQ(
+        mervane::DsdDriverNamesText(),
+        "\"alsa:PCM\" (native DSD to an ALSA device, e.g. alsa:hw:1,0), \"dop:PCM\" (DSD over PCM), "
+        "\"pcm:PCM\" (a PCM preview, e.g. pcm:default), \"auto\" (the first DSD card, else pcm:default, "
+        "else null), \"dsf:PATH\" (record the stream as a DSF file) or \"null\" (discard it at the DSD64 "
+        "rate)");
+    std::string error;
+    EXPECT_NE(mervane::OpenDsdDriver("null", &error), nullptr) << error;
+    EXPECT_EQ(mervane::OpenDsdDriver("nul", &error), nullptr);
+    EXPECT_EQ(error, "no driver named \"nul\"");
+    EXPECT_EQ(mervane::OpenDsdDriver("dsf:", &error), nullptr);
+    EXPECT_EQ(error, "\"dsf:\" needs a file path after the colon");
 }
 
 TEST(OutputSurvey, ListsWhatEachDeviceTakes) {

@@ -1,5 +1,6 @@
 #include "Platform/Text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace platform {
@@ -201,6 +202,16 @@ std::string FoldNoCase(std::string_view text) {
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     // One definition of equality for comparisons and for the folded keys that look-ups index by.
     return FoldNoCase(a) == FoldNoCase(b);
+}
+
+bool EndsWithAsciiNoCase(std::string_view text, std::string_view suffix) noexcept {
+    if (text.size() < suffix.size()) {
+        return false;
+    }
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    text.remove_prefix(text.size() - suffix.size());
+    return std::equal(text.begin(), text.end(), suffix.begin(),
+                      [&](char a, char b) { return lower(a) == lower(b); });
 }
 
 } // namespace platform

@@ -36,6 +36,20 @@ TEST(TextTest, Latin1MapsEveryByteToItsCodePoint) {
     EXPECT_EQ(Latin1ToUtf8(std::string_view("\0", 1)), std::string_view("\0", 1));
 }
 
+TEST(TextTest, EndsWithAsciiNoCaseFoldsAsciiLettersOnly) {
+    struct Case {
+        const char* text;
+        const char* suffix;
+        bool ends;
+    };
+    for (const Case& c :
+         {Case{"a.WAV", ".wav", true}, Case{"a.wav", ".WaV", true}, Case{"wav", ".wav", false},
+          Case{"x", "", true}, Case{"", "", true}, Case{"a.wav ", ".wav", false},
+          Case{"a.w\xC3\x81v", ".w\xC3\xA1v", false}, Case{"a.dff", ".DFF", true}}) {
+        EXPECT_EQ(EndsWithAsciiNoCase(c.text, c.suffix), c.ends) << c.text << " / " << c.suffix;
+    }
+}
+
 TEST(TextTest, EqualsNoCaseFoldsTheSupportedScripts) {
     EXPECT_TRUE(EqualsNoCase("SkinName", "SKINNAME"));
     EXPECT_TRUE(EqualsNoCase("caf\xC3\xA9", "CAF\xC3\x89"));           // e-acute

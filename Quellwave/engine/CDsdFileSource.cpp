@@ -13,18 +13,7 @@ using platform::ReadLe32;
 using platform::ReadLe64;
 
 // DSDIFF stores the earliest sample of a byte in bit 7; the device blocks want it in bit 0.
-constexpr std::array<std::uint8_t, 256> MakeBitReversal() {
-    std::array<std::uint8_t, 256> table{};
-    for (int i = 0; i < 256; ++i) {
-        int r = 0;
-        for (int bit = 0; bit < 8; ++bit)
-            if ((i & (1 << bit)) != 0)
-                r |= 0x80 >> bit;
-        table[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(r);
-    }
-    return table;
-}
-constexpr std::array<std::uint8_t, 256> kBitReversal = MakeBitReversal();
+using platform::kBitReversed;
 
 constexpr std::int64_t kMaxOffset = std::numeric_limits<std::int64_t>::max();
 
@@ -485,7 +474,7 @@ bool CDsdFileSource::FillDsdiff() {
         for (std::uint32_t c = 0; c < channels; ++c) {
             unsigned char element[4] = {kDsdSilence, kDsdSilence, kDsdSilence, kDsdSilence};
             for (std::uint32_t f = 0; f < framesHere; ++f)
-                element[f] = kBitReversal[frames[f * channels + c]];
+                element[f] = kBitReversed[frames[f * channels + c]];
             CSampleRing::Element value;
             std::memcpy(&value, element, sizeof value);
             rings_[dsdiffRing_[c]].PushOne(value);

@@ -13,19 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-char AsciiLower(char c) noexcept {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-    if (text.size() < suffix.size()) {
-        return false;
-    }
-    text.remove_prefix(text.size() - suffix.size());
-    return std::equal(text.begin(), text.end(), suffix.begin(),
-                      [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
-}
-
 // Lower-case folding of one UTF-16 code unit, for the letters whose case pairs are one code unit apart by
 // a fixed offset.
 char16_t FoldUnit(char16_t c) noexcept {
@@ -54,7 +41,7 @@ constexpr std::string_view kPcmFileExtensions[] = {"flac", "aif", "aiff", "aifc"
 
 bool EndsWithPcmExtension(std::string_view path, bool withDot) {
     for (const std::string_view extension : kPcmFileExtensions) {
-        if (EndsWithNoCase(path, extension) &&
+        if (platform::EndsWithAsciiNoCase(path, extension) &&
             (!withDot || (path.size() > extension.size() && path[path.size() - extension.size() - 1] == '.')))
             return true;
     }
@@ -64,13 +51,16 @@ bool EndsWithPcmExtension(std::string_view path, bool withDot) {
 } // namespace
 
 bool IsListedFileName(std::string_view path, bool rfMode) {
-    return EndsWithNoCase(path, ".wav") || EndsWithPcmExtension(path, true) ||
-           (rfMode && (EndsWithNoCase(path, ".dsf") || EndsWithNoCase(path, ".dff")));
+    return platform::EndsWithAsciiNoCase(path, ".wav") || EndsWithPcmExtension(path, true) ||
+           (rfMode &&
+            (platform::EndsWithAsciiNoCase(path, ".dsf") || platform::EndsWithAsciiNoCase(path, ".dff")));
 }
 
 bool IsPlayableName(std::string_view path, bool rfMode) {
-    return EndsWithNoCase(path, "wav") || EndsWithNoCase(path, "wave") || EndsWithPcmExtension(path, false) ||
-           (rfMode && (EndsWithNoCase(path, "dsf") || EndsWithNoCase(path, "dff")));
+    return platform::EndsWithAsciiNoCase(path, "wav") || platform::EndsWithAsciiNoCase(path, "wave") ||
+           EndsWithPcmExtension(path, false) ||
+           (rfMode &&
+            (platform::EndsWithAsciiNoCase(path, "dsf") || platform::EndsWithAsciiNoCase(path, "dff")));
 }
 
 void AddFolder(const std::string& folder, bool includeSubfolders, TrackList* list, bool rfMode) {

@@ -2,6 +2,7 @@
 // records and file headers (little-endian). The caller makes sure the bytes are there. Pure; any thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace platform {
@@ -50,5 +51,18 @@ constexpr void WriteLe64(std::uint8_t* p, std::uint64_t value) noexcept {
     WriteLe32(p, static_cast<std::uint32_t>(value));
     WriteLe32(p + 4, static_cast<std::uint32_t>(value >> 32));
 }
+
+// Each byte with its bits in the opposite order (bit 0 becomes bit 7): DSD bytes carry the earliest sample
+// in bit 0 in some formats and in bit 7 in others.
+inline constexpr std::array<std::uint8_t, 256> kBitReversed = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned v = 0; v < 256; ++v) {
+        unsigned r = 0;
+        for (unsigned bit = 0; bit < 8; ++bit)
+            r |= ((v >> bit) & 1u) << (7 - bit);
+        table[v] = static_cast<std::uint8_t>(r);
+    }
+    return table;
+}();
 
 } // namespace platform

@@ -25,6 +25,9 @@ bool IsValidUtf8(std::string_view text) noexcept;
 // Latin-1, Greek and Cyrillic letters; other characters compare exactly.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
+// True when text ends in suffix, ASCII letters compared without regard to case (file name extensions).
+bool EndsWithAsciiNoCase(std::string_view text, std::string_view suffix) noexcept;
+
 // The folded form that EqualsNoCase compares: EqualsNoCase(a, b) == (FoldNoCase(a) == FoldNoCase(b)).
 // Bytes that are not valid UTF-8 are kept as they are. Useful as a key for case-insensitive look-up.
 std::string FoldNoCase(std::string_view text);
