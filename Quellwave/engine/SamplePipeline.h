@@ -69,8 +69,9 @@ struct Envelope {
     void Apply(float* samples, std::uint32_t frames) noexcept;
 };
 
-// Where PCM comes from: the WAV reader now, the CD later. Reads fill the buffer completely, zero-filling
-// what they cannot read; a failed read therefore gives silence, as tracks end by elapsed time.
+// Where PCM comes from: a WAV file or the disc (the engine's readers over its sources). Reads fill the buffer
+// completely, zero-filling what they cannot read; a failed read therefore gives silence, as tracks end by
+// elapsed time.
 class PcmReader {
 public:
     virtual ~PcmReader() = default;
