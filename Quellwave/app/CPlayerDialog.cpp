@@ -361,6 +361,10 @@ void CPlayerDialog::Stop() {
     if (!engine_.SourceOpen())
         return;
     PausePlaying();
+    // A play that ended by itself (the end of the list) never went through the pause above, which lets
+    // the screen saver go; without this it stayed held off until the program ended.
+    if (screenSaverFlag_)
+        services_.SetScreenSaverActive(true);
     display_->SetPlayIndicator(3);
     currentTrack_ = 1;
     ShowStoppedDisplay();

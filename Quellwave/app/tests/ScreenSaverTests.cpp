@@ -116,6 +116,18 @@ TEST_F(ScreenSaverTest, HeldOffWhilePlayingAndLetGoAtPauseStopAndClose) {
                                            "UnInhibit 2", "Inhibit 3 Quellwave", "UnInhibit 3"}));
 }
 
+TEST_F(ScreenSaverTest, TheEndOfTheListLetsItGo) {
+    const std::string wav = WriteWav(dir_ / "short.wav", 2.0);
+    StartFiles({wav});
+    Key(Qt::Key_F6);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    ASSERT_TRUE(HeldIs(true));
+    // The list plays out by itself: no pause, no stop from the listener.
+    EXPECT_TRUE(Pump(Panel(), [&] { return Panel().State().transport == Transport::Stopped && !Playing(); }));
+    EXPECT_TRUE(HeldIs(false)) << standIn_.calls.join(QStringLiteral(", ")).toStdString();
+    EXPECT_EQ(standIn_.calls, (QStringList{"Inhibit 1 Quellwave", "UnInhibit 1"}));
+}
+
 TEST_F(ScreenSaverTest, WithoutTheServiceThePlayerPlaysOn) {
     ASSERT_TRUE(serviceSide_.unregisterService(QStringLiteral("org.freedesktop.ScreenSaver")));
     const std::string wav = WriteWav(dir_ / "tone.wav", 20.0);

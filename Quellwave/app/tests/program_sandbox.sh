@@ -15,17 +15,21 @@ Windows Registry Editor Version 5.00
 "NoDispNext"=dword:00000001
 REG
 
-# make_tones SECONDS NAME:HZ ...: 16-bit 44.1 kHz stereo sine tones at -10 dBFS in $work.
+# make_tones SECONDS NAME:HZ ...: 16-bit 44.1 kHz stereo sine tones at -10 dBFS in $work. A whole number of
+# hertz repeats every second, so one second is computed and written as often as needed (long tones stay quick).
 make_tones() {
     /usr/bin/python3 - "$work" "$@" <<'PY'
 import math, struct, sys, wave
 folder, seconds = sys.argv[1], float(sys.argv[2])
+frames = int(seconds * 44100)
 for tone in sys.argv[3:]:
     name, freq = tone.split(":")
+    second = b"".join(struct.pack("<hh", s, s) for s in
+                      (int(0.3 * 32767 * math.sin(2 * math.pi * int(freq) * n / 44100)) for n in range(44100)))
     with wave.open(f"{folder}/{name}", "wb") as w:
         w.setnchannels(2); w.setsampwidth(2); w.setframerate(44100)
-        w.writeframes(b"".join(struct.pack("<hh", s, s) for s in
-                               (int(0.3 * 32767 * math.sin(2 * math.pi * float(freq) * n / 44100))
-                                for n in range(int(seconds * 44100)))))
+        for _ in range(frames // 44100):
+            w.writeframes(second)
+        w.writeframes(second[:(frames % 44100) * 4])
 PY
 }

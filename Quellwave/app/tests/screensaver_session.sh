@@ -9,7 +9,9 @@ set -euo pipefail
 program=$1
 standin=$2
 source "$(dirname "$0")/program_sandbox.sh"
-make_tones 30 a.wav:440
+# The dsf: recorder has no clock: it takes the stream as fast as the converter makes it (tens of times real
+# time), so the tone is long enough to be still playing at every step below however fast the machine is.
+make_tones 600 a.wav:440
 cd "$work"
 
 dbus-monitor --session "interface='org.freedesktop.ScreenSaver'" > "$work/monitor.log" 2>&1 &
