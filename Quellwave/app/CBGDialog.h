@@ -5,6 +5,7 @@
 #pragma once
 
 #include "CPlayerDialog.h"
+#include "PanelDimmer.h"
 
 #include <QBasicTimer>
 #include <QDialog>
@@ -63,6 +64,8 @@ private:
 
     int fadeLevel_ = 0;
     CPlayerDialog panel_;
+    // Made after the panel, so its sheet lies over it.
+    ui::PanelDimmer dimmer_{this};
     QBasicTimer fadeIn_;
     QBasicTimer fadeOut_;
     bool finished_ = false;

@@ -38,13 +38,13 @@ private:
 
 void DefaultMessageBox(QWidget* owner, const QString& text, UINT style) {
     QMessageBox box(owner);
-    ui::StyleDialog(&box);
     box.setWindowTitle(TheResources().ApplicationTitle());
     box.setText(text);
     box.setIcon(style == CDlgCheckDrive::MB_ICONINFORMATION   ? QMessageBox::Information
                 : style == CDlgCheckDrive::MB_ICONEXCLAMATION ? QMessageBox::Warning
                                                               : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
+    ui::StyleDialog(&box);
     box.exec();
 }
 
@@ -229,11 +229,11 @@ void CDlgCheckDrive::ShowCheckMessage(const QString& text, const QString& captio
         return;
     }
     QMessageBox box(this);
-    ui::StyleDialog(&box);
     box.setWindowTitle(caption);
     box.setText(text);
     box.setIcon(QMessageBox::Warning);
     box.setStandardButtons(QMessageBox::Ok);
+    ui::StyleDialog(&box);
     box.exec();
 }
 

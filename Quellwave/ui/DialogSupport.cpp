@@ -6,8 +6,13 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPalette>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace ui {
 
@@ -38,10 +43,16 @@ QLabel* MakeStatic(QWidget* parent, int id, const QString& text) {
 namespace {
 
 // The panel's palette: metal #1C1E21 with its bevel (#3A3D42 above, #0B0C0D below), labels #8A8F96, text
-// #D6D9DD, the display's amber #FFB23F; a disabled text or glyph at 30 %.
+// #D6D9DD, the display's amber #FFB23F; a disabled text or glyph at 30 %. A dialog is a slightly lighter
+// plate than the panel it stands on, edged by the bevel's light line and a thin amber rule along its top,
+// so it reads as a card over the dimmed panel with or without a window manager's frame. Buttons carry
+// words only: the desktop theme's little icons belong to another look.
 const char* const kDialogStyle = R"(
-* { font-family: "DejaVu Sans", "Noto Sans", sans-serif; font-size: %1px; }
-QDialog, QMessageBox, QFileDialog { background-color: #1C1E21; color: #D6D9DD; }
+* { font-family: "DejaVu Sans", "Noto Sans", sans-serif; font-size: %1px; dialogbuttonbox-buttons-have-icons: 0; }
+QDialog, QMessageBox, QFileDialog {
+    background-color: #23262A; color: #D6D9DD;
+    border: 2px solid #3A3D42; border-top: 3px solid #B07A2A;
+}
 QLabel { color: #D6D9DD; background: transparent; }
 QLabel:disabled { color: rgba(214, 217, 221, 77); }
 QPushButton {
@@ -124,7 +135,53 @@ void StyleDialog(QWidget* dialog) {
     font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
     font.setPixelSize(kDialogFontPx);
     dialog->setFont(font);
+    // A message box's icon in the panel's own drawing instead of the desktop theme's.
+    if (auto* box = qobject_cast<QMessageBox*>(dialog);
+        box != nullptr && box->icon() != QMessageBox::NoIcon) {
+        const NoticeGlyph glyph =
+            box->icon() == QMessageBox::Critical ? NoticeGlyph::kStop
+            : box->icon() == QMessageBox::Information || box->icon() == QMessageBox::Question
+                ? NoticeGlyph::kInformation
+                : NoticeGlyph::kWarning;
+        box->setIconPixmap(NoticeIcon(glyph, kDialogFontPx * 2, box->devicePixelRatioF()));
+    }
     dialog->ensurePolished();
+}
+
+QPixmap NoticeIcon(NoticeGlyph glyph, int size, double pixelRatio) {
+    QPixmap picture(QSize(size, size) * pixelRatio);
+    picture.setDevicePixelRatio(pixelRatio);
+    picture.fill(Qt::transparent);
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor amber(0xFF, 0xB2, 0x3F);
+    const double s = size;
+    const double stroke = std::max(1.5, s / 14);
+    p.setPen(QPen(amber, stroke));
+    p.setBrush(Qt::NoBrush);
+    if (glyph == NoticeGlyph::kWarning) {
+        QPainterPath triangle;
+        triangle.moveTo(s / 2, stroke);
+        triangle.lineTo(s - stroke, s - stroke * 1.5);
+        triangle.lineTo(stroke, s - stroke * 1.5);
+        triangle.closeSubpath();
+        p.setPen(QPen(amber, stroke, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPath(triangle);
+    } else {
+        p.drawEllipse(QRectF(stroke, stroke, s - 2 * stroke, s - 2 * stroke));
+    }
+    // The mark inside: "i" for information, "!" for a warning or a stop.
+    p.setPen(Qt::NoPen);
+    p.setBrush(amber);
+    const double bar = s * 0.11;
+    const double x = s / 2 - bar / 2;
+    const bool information = glyph == NoticeGlyph::kInformation;
+    const double dotY = information ? s * 0.24 : (glyph == NoticeGlyph::kWarning ? s * 0.70 : s * 0.66);
+    const double barTop = information ? s * 0.40 : (glyph == NoticeGlyph::kWarning ? s * 0.34 : s * 0.24);
+    const double barBottom = information ? s * 0.76 : (glyph == NoticeGlyph::kWarning ? s * 0.62 : s * 0.58);
+    p.drawRoundedRect(QRectF(x, barTop, bar, barBottom - barTop), bar / 2, bar / 2);
+    p.drawEllipse(QRectF(x - bar * 0.1, dotY, bar * 1.2, bar * 1.2));
+    return picture;
 }
 
 int DluX(const QWidget* dialog, int units) {

@@ -5,6 +5,7 @@
 
 #include "ControlNotify.h"
 
+#include <QPixmap>
 #include <QString>
 
 class QCheckBox;
@@ -29,6 +30,11 @@ QLabel* MakeStatic(QWidget* parent, int id, const QString& text = {});
 // dialog's font, and so its dialog units, are those of the look afterwards.
 inline constexpr int kDialogFontPx = 18;
 void StyleDialog(QWidget* dialog);
+
+// The notice marks of the dialogs, drawn in the panel's amber line: a ring with an "i", a triangle or a
+// ring with an "!". `size` is in device-independent pixels.
+enum class NoticeGlyph { kInformation, kWarning, kStop };
+QPixmap NoticeIcon(NoticeGlyph glyph, int size, double pixelRatio = 1.0);
 
 // Converts dialog units to pixels for the dialog's font, as the other platform lays out its templates:
 // a horizontal unit is a quarter of the average character width, a vertical one an eighth of the height.

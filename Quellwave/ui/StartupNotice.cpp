@@ -49,7 +49,8 @@ StartupNotice::StartupNotice(QWidget* parent) : QDialog(parent) {
     text.setColor(QPalette::Text, kNoticeText);
 
     auto* icon = ui::MakeStatic(this, kIdIcon);
-    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
+    icon->setPixmap(
+        ui::NoticeIcon(ui::NoticeGlyph::kInformation, ui::kDialogFontPx * 2, devicePixelRatioF()));
     auto* body = ui::MakeStatic(this, 0, ui::Text(resid::kStrNoticeBody));
     body->setWordWrap(true);
     body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
