@@ -148,6 +148,11 @@ void StartupNotice::paintEvent(QPaintEvent*) {
     row(kLeft, kMiddle, kRight, w321_, w322_, middleTop, h320_, h320_);
     for (qreal y = middleTop - kUpperRowHeight; y > -kUpperRowHeight; y -= kUpperRowHeight)
         row(kLeft, kMiddle, kRight, w321_, w322_, y, kUpperRowHeight, kUpperRowHeight);
+    // Edged like the other dialogs: the bevel's light line round it and the amber rule along its top.
+    painter.setPen(QPen(QColor(0x3A, 0x3D, 0x42), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(1, 1, w - 2, bottom - 2));
+    painter.fillRect(QRectF(0, 0, w, 3), QColor(0xB0, 0x7A, 0x2A));
 }
 
 bool StartupNoticeWanted() {
