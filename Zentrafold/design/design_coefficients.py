@@ -2,7 +2,7 @@
 """Computes Zentrafold's filter and modulator coefficients and writes ZentrafoldCoefficients.h beside this
 script. The build does not run it: run it by hand after changing a design parameter and commit the header.
 
-    /usr/bin/python3 Zentrafold/design/design_coefficients.py [--report] [--optimise]
+    /usr/bin/python3 Zentrafold/design/design_coefficients.py [--report] [--optimise [--rate 64|128|256]]
 
 Interpolator, 44.1 kHz -> 2.8224 MHz (x64):
   three half-band x2 stages (Kaiser-windowed, so every other tap is exactly zero and the middle tap is 1/2),
@@ -19,11 +19,10 @@ Modulator: the noise-transfer function NTF(z) = prod(z - z_i) / prod(z - p_i), o
   is rebuilt from those without searching again. The kept order-12 design came from the previous order-10
   design with a sixth section added (zero at 30 kHz, pole pair of radius 0.9 at 60 kHz), searched with
   --hinf 1.6 --l1 4.5 --inband -157 --band2 -76 and refined with the limits as they stand below.
-DSD128 and DSD256: the converter runs the same sections, with the same look-ahead, at two or four times the
-  rate (the x8 linear stage becomes x16 or x32). In frequency the NTF stretches by the same factor, so its
-  zeros move to 7-76 kHz (DSD128) or 15-152 kHz (DSD256) and the noise rises only above 100 kHz (the NTF is
-  30 dB down at 100 kHz at DSD128, at 200 kHz at DSD256), while the loop, seeing the same input amplitudes
-  and a slower-moving input, is as stable as at DSD64. --report prints the noise it predicts at both rates.
+DSD128 and DSD256: each rate has its own NTF (order 10 at DSD128, order 8 at DSD256), searched the same way
+  at its own rate (--optimise --rate 128|256) under the same peak gain and l1 bound, so the loop is as stable
+  as at DSD64, and run with the same look-ahead. Their zeros cover the audio band and the noise rises only
+  above 100 kHz; --report prints each rate's predicted noise and runs its loop on the hard inputs at its rate.
 Look-ahead: a loop this aggressive (peak gain 1.62; an l1 norm of 4.3) leaves its stable region on full-scale
   input with the plain sign quantiser. The converter therefore watches |quantiser input|: a byte in which it
   passes REDO_LEVEL is decided again together with the REDO_BYTES - 1 bytes before it, by growing REDO_PATHS
@@ -85,6 +84,67 @@ NTF_POLES = [
     (0.8771005667231011, 128849.38636350221),
 ]
 
+# DSD128 and DSD256 (--rate 128, --rate 256): their own NTFs, found by the same search at their own rate with
+# the same peak gain and l1 bound, from the classic design (--from-start) with the limits below. The rate
+# leaves room a DSD64 loop does not have: at DSD128 an order-10 NTF puts the noise 12 dB lower in the audio
+# band and 45 dB lower at 40-100 kHz, at DSD256 order 8 is enough for the same in band and puts almost nothing
+# below 100 kHz; lower orders also keep the modulator fast at two and four times the samples.
+NTF128_ORDER = 10
+NTF128_INBAND_LIMIT_DBFM = -170.0
+NTF128_BAND2_LIMIT_DBFM = -110.0
+NTF128_ZEROS_HZ = [
+    1930.452844743134,
+    7737.696499443447,
+    16521.091069388298,
+    20494.038131441233,
+    92937.47222787509,
+]
+NTF128_POLES = [
+    (0.9965533055516377, 7.424061826378045e-08),
+    (0.9239690406177914, 0.0003815899648733281),
+    (0.8596860848532071, 100136.46734947),
+    (0.9541944830552322, 137161.72423771146),
+    (0.8176560654208874, 201230.32409309412),
+]
+NTF256_ORDER = 8
+NTF256_INBAND_LIMIT_DBFM = -176.0
+NTF256_BAND2_LIMIT_DBFM = -120.0
+NTF256_ZEROS_HZ = [
+    19702.31696107702,
+    26283.27354440569,
+    78885.48147108978,
+    96218.61074867587,
+]
+NTF256_POLES = [
+    (0.9956612983834845, 173433.61482286736),
+    (0.9795698788433194, 238244.7017754541),
+    (0.7271476532665868, 308833.545331325),
+    (0.8708282604436646, 483077.62141727365),
+]
+
+
+class Design:
+    """One rate's NTF: order, search limits and the kept zeros (Hz) and pole pairs (radius, Hz)."""
+
+    def __init__(self, multiple, order, inband, band2, zeros_hz, poles):
+        self.multiple = multiple
+        self.fs = FS_OUT * multiple
+        self.order = order
+        self.inband = inband
+        self.band2 = band2
+        self.hinf = NTF_HINF
+        self.l1 = NTF_L1
+        self.zeros_hz = zeros_hz
+        self.poles = poles
+
+
+def designs():
+    return {64: Design(1, NTF_ORDER, INBAND_LIMIT_DBFM, BAND2_LIMIT_DBFM, NTF_ZEROS_HZ, NTF_POLES),
+            128: Design(2, NTF128_ORDER, NTF128_INBAND_LIMIT_DBFM, NTF128_BAND2_LIMIT_DBFM, NTF128_ZEROS_HZ,
+                        NTF128_POLES),
+            256: Design(4, NTF256_ORDER, NTF256_INBAND_LIMIT_DBFM, NTF256_BAND2_LIMIT_DBFM, NTF256_ZEROS_HZ,
+                        NTF256_POLES)}
+
 
 def kaiser_halfband(taps, atten):
     assert taps % 4 == 3, "a half-band of length 4K-1 has an odd phase that is a whole-sample delay"
@@ -121,12 +181,12 @@ def stage3_filter():
     return h * 2  # gain 2 for the zero-stuffed input
 
 
-def starting_design(order, band_edge, hinf):
+def starting_design(order, band_edge, hinf, fs=FS_OUT):
     """The classic NTF the search starts from: zeros at the roots of the Legendre polynomial scaled to the
     audio band, poles of a Butterworth high-pass whose cut-off is found by bisection so that the peak gain is
     hinf."""
     x = np.polynomial.legendre.leggauss(order)[0]  # symmetric roots in (-1, 1)
-    w = np.unique(np.round(np.abs(x), 15)) * 2 * np.pi * band_edge / FS_OUT
+    w = np.unique(np.round(np.abs(x), 15)) * 2 * np.pi * band_edge / fs
     zeros = []
     for wi in w:
         zeros += [np.exp(1j * wi), np.exp(-1j * wi)] if wi > 0 else [1.0 + 0j]
@@ -135,21 +195,21 @@ def starting_design(order, band_edge, hinf):
     def poles_for(fc):
         return signal.butter(order, fc, "high", output="zpk")[1]
 
-    grid = np.linspace(0, FS_OUT / 2, 1 << 14)
+    grid = np.linspace(0, fs / 2, 1 << 14)
     lo, hi = 1e-4, 0.99
     for _ in range(80):
         mid = 0.5 * (lo + hi)
-        if np.max(np.abs(ntf_response(zeros, poles_for(mid), grid))) > hinf:
+        if np.max(np.abs(ntf_response(zeros, poles_for(mid), grid, fs))) > hinf:
             hi = mid
         else:
             lo = mid
     return zeros, poles_for(lo)
 
 
-def zpk_from(zeros_hz, poles):
+def zpk_from(zeros_hz, poles, fs=FS_OUT):
     """Zeros (unit circle, Hz) and pole pairs (radius, Hz) as arrays of complex conjugate pairs."""
-    z = [np.exp(2j * np.pi * f / FS_OUT) for f in zeros_hz]
-    p = [r * np.exp(2j * np.pi * f / FS_OUT) for r, f in poles]
+    z = [np.exp(2j * np.pi * f / fs) for f in zeros_hz]
+    p = [r * np.exp(2j * np.pi * f / fs) for r, f in poles]
     return np.array(z + [np.conj(v) for v in z]), np.array(p + [np.conj(v) for v in p])
 
 
@@ -160,15 +220,15 @@ def band_noise_dbfm(zeros, poles, lo, hi, points=400, fs=FS_OUT):
     return 10 * np.log10(share + 1e-300) + ERROR_DBFM
 
 
-def peak_gain(zeros, poles):
-    f = np.concatenate([np.linspace(0, 200000, 800), np.linspace(200000, FS_OUT / 2, 800)])
-    return np.max(np.abs(ntf_response(zeros, poles, f)))
+def peak_gain(zeros, poles, fs=FS_OUT):
+    f = np.concatenate([np.linspace(0, 200000, 800), np.linspace(200000, fs / 2, 800)])
+    return np.max(np.abs(ntf_response(zeros, poles, f, fs)))
 
 
-def l1_norm(zeros, poles, length=6000):
+def l1_norm(zeros, poles, fs=FS_OUT, length=None):
     """sum |h[n]| of the NTF's impulse response (h[0] = 1), through second-order sections: the expanded
     polynomial of poles clustered near z = 1 is too ill-conditioned to filter with."""
-    impulse = np.zeros(length)
+    impulse = np.zeros(length or int(6000 * fs / FS_OUT))  # the response has died away by then
     impulse[0] = 1.0
     return np.sum(np.abs(signal.sosfilt(sos_of(sections(zeros, poles)), impulse)))
 
@@ -177,34 +237,35 @@ def sos_of(secs):
     return np.array([[1.0, b1, b2, 1.0, a1, a2] for b1, b2, a1, a2 in secs])
 
 
-def optimise(order, start=None):
-    """Searches zeros and poles: the least predicted 40-100 kHz noise under the limits above, from `start`
-    (zeros in Hz, pole pairs) or from the classic design. The limits are quadratic penalties, steep enough
-    that the result meets them to a few hundredths of a dB. The search is local: where it ends depends on
-    where it starts, so a kept design can be refined by searching again from it."""
-    if start is None:
-        z0, p0 = starting_design(order, NTF_BAND_EDGE, NTF_HINF)
+def optimise(d, from_start=False):
+    """Searches zeros and poles of design `d` (a Design): the least predicted 40-100 kHz noise under its
+    limits, from its kept zeros and poles or (from_start) from the classic design. The limits are quadratic
+    penalties, steep enough that the result meets them to a few hundredths of a dB. The search is local:
+    where it ends depends on where it starts, so a kept design can be refined by searching again from it."""
+    fs = d.fs
+    if from_start or not d.zeros_hz:
+        z0, p0 = starting_design(d.order, NTF_BAND_EDGE, d.hinf, fs)
     else:
-        z0, p0 = zpk_from(*start)
-    zf = np.sort(np.angle([z for z in z0 if z.imag > 0])) * FS_OUT / (2 * np.pi)
+        z0, p0 = zpk_from(d.zeros_hz, d.poles, fs)
+    zf = np.sort(np.angle([z for z in z0 if z.imag > 0])) * fs / (2 * np.pi)
     pp = sorted([p for p in p0 if p.imag > 0], key=np.angle)
     # Radii through a logistic and pole frequencies through a logarithm keep every pole inside the circle.
     x0 = np.concatenate([zf, [np.log(abs(p) / (1 - abs(p))) for p in pp], [np.log(np.angle(p)) for p in pp]])
-    k = order // 2
+    k = d.order // 2
 
     def unpack(x):
         radii = 1 / (1 + np.exp(-x[k:2 * k]))
-        freqs = np.exp(x[2 * k:]) * FS_OUT / (2 * np.pi)
+        freqs = np.exp(x[2 * k:]) * fs / (2 * np.pi)
         return list(x[:k]), list(zip(radii, freqs))
 
     def cost(x):
-        z, p = zpk_from(*unpack(x))
-        over = [band_noise_dbfm(z, p, 1, 20000) - INBAND_LIMIT_DBFM,
-                band_noise_dbfm(z, p, 20000, 40000, 200) - BAND2_LIMIT_DBFM]
+        z, p = zpk_from(*unpack(x), fs)
+        over = [band_noise_dbfm(z, p, 1, 20000, fs=fs) - d.inband,
+                band_noise_dbfm(z, p, 20000, 40000, 200, fs=fs) - d.band2]
         penalty = 100 * sum(max(0.0, v) ** 2 for v in over)
-        penalty += 1e4 * max(0.0, 20 * np.log10(peak_gain(z, p) / NTF_HINF)) ** 2
-        penalty += 1e3 * max(0.0, l1_norm(z, p) - NTF_L1) ** 2
-        return band_noise_dbfm(z, p, 40000, 100000, 300) + penalty
+        penalty += 1e4 * max(0.0, 20 * np.log10(peak_gain(z, p, fs) / d.hinf)) ** 2
+        penalty += 1e3 * max(0.0, l1_norm(z, p, fs) - d.l1) ** 2
+        return band_noise_dbfm(z, p, 40000, 100000, 300, fs=fs) + penalty
 
     opts = dict(maxiter=20000, maxfev=20000, xatol=1e-6, fatol=1e-6, adaptive=True)
     x = optimize.minimize(cost, x0, method="Nelder-Mead", options=opts).x
@@ -302,19 +363,20 @@ def loop_run(secs, u, lookahead=True):
     return peak, redone
 
 
-def stability_inputs(samples=120000, seed=1):
+def stability_inputs(samples=120000, seed=1, fs=FS_OUT):
     """The hard inputs at the modulator (PCM full scale = 0.5 of full modulation): full-scale sines from
-    20 Hz to 20 kHz, a naive full-scale square with the interpolator's overshoot (limited at 0.52 as in the
-    converter) and white noise clipped at full scale."""
+    20 Hz to 20 kHz, a naive full-scale square with the interpolator's overshoot and white noise clipped at
+    full scale (both with their overshoot limited at 0.52, as in the converter)."""
     rng = np.random.default_rng(seed)
-    t = np.arange(samples) / FS_OUT
+    t = np.arange(samples) / fs
     out = [("sine %g Hz" % f, 0.5 * np.sin(2 * np.pi * f * t)) for f in (20, 1000, 10000, 19000)]
     square = np.where(np.mod(1000 * t, 1.0) < 0.5, 1.0, -1.0)
     # The square through a low-pass at 20 kHz: the interpolated signal rings past full scale at each edge.
-    b, a = signal.butter(8, 20000, fs=FS_OUT)
+    b, a = signal.butter(8, 20000, fs=fs)
     out.append(("square 1 kHz", np.clip(0.5 * signal.lfilter(b, a, square), -0.52, 0.52)))
-    held = np.repeat(np.clip(rng.standard_normal(samples // 64 + 1) * 10 ** (-3 / 20), -1, 1), 64)[:samples]
-    out.append(("clipped noise", 0.5 * signal.lfilter(b, a, held)))
+    hold = int(round(fs / FS_IN))  # one PCM sample
+    held = np.repeat(np.clip(rng.standard_normal(samples // hold + 1) * 10 ** (-3 / 20), -1, 1), hold)[:samples]
+    out.append(("clipped noise", np.clip(0.5 * signal.lfilter(b, a, held), -0.52, 0.52)))
     return [(name, x + rng.uniform(-1e-7, 1e-7, samples)) for name, x in out]
 
 
@@ -325,11 +387,19 @@ def fmt(values):
     return "\n".join(lines)
 
 
+def write_sections(out, name, secs):
+    out.write("inline constexpr std::array<Section, %d> %s = {{\n" % (len(secs), name))
+    for sec in secs:
+        out.write("    {%.17e, %.17e, %.17e, %.17e},\n" % sec)
+    out.write("}};\n")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--report", action="store_true", help="print the predicted responses")
     ap.add_argument("--optimise", action="store_true",
-                    help="search the NTF from the kept one and print NTF_ZEROS_HZ and NTF_POLES to keep")
+                    help="search the NTF of --rate from the kept one and print its zeros and poles to keep")
+    ap.add_argument("--rate", type=int, default=64, choices=[64, 128, 256], help="with --optimise: the rate")
     ap.add_argument("--from-start", action="store_true", help="with --optimise: start from the classic design")
     ap.add_argument("--inband", type=float, default=None, help="with --optimise: in-band limit, dBFM")
     ap.add_argument("--band2", type=float, default=None, help="with --optimise: 20-40 kHz limit, dBFM")
@@ -340,20 +410,22 @@ def main():
     h1 = kaiser_halfband(STAGE1_TAPS, STAGE1_ATTEN)
     h2 = kaiser_halfband(STAGE2_TAPS, STAGE2_ATTEN)
     h3 = stage3_filter()
-    zeros_hz, poles_rf = NTF_ZEROS_HZ, NTF_POLES
+    rates = designs()
     if args.optimise:
-        global INBAND_LIMIT_DBFM, BAND2_LIMIT_DBFM, NTF_HINF, NTF_L1
-        INBAND_LIMIT_DBFM = args.inband if args.inband is not None else INBAND_LIMIT_DBFM
-        BAND2_LIMIT_DBFM = args.band2 if args.band2 is not None else BAND2_LIMIT_DBFM
-        NTF_HINF = args.hinf if args.hinf is not None else NTF_HINF
-        NTF_L1 = args.l1 if args.l1 is not None else NTF_L1
-        start = None if args.from_start or not NTF_ZEROS_HZ else (NTF_ZEROS_HZ, NTF_POLES)
-        zeros_hz, poles_rf = optimise(NTF_ORDER, start)
-        print("NTF_ZEROS_HZ = [\n%s]" % "".join("    %.17g,\n" % f for f in zeros_hz))
-        print("NTF_POLES = [\n%s]" % "".join("    (%.17g, %.17g),\n" % p for p in poles_rf))
-    zeros, poles = zpk_from(zeros_hz, poles_rf)
-    assert len(zeros) == NTF_ORDER and len(poles) == NTF_ORDER
-    secs = sections(zeros, poles)
+        d = rates[args.rate]
+        d.inband = args.inband if args.inband is not None else d.inband
+        d.band2 = args.band2 if args.band2 is not None else d.band2
+        d.hinf = args.hinf if args.hinf is not None else d.hinf
+        d.l1 = args.l1 if args.l1 is not None else d.l1
+        d.zeros_hz, d.poles = optimise(d, args.from_start)
+        prefix = "NTF" if args.rate == 64 else "NTF%d" % args.rate
+        print("%s_ZEROS_HZ = [\n%s]" % (prefix, "".join("    %.17g,\n" % f for f in d.zeros_hz)))
+        print("%s_POLES = [\n%s]" % (prefix, "".join("    (%.17g, %.17g),\n" % p for p in d.poles)))
+    secs = {}
+    for rate, d in rates.items():
+        zeros, poles = zpk_from(d.zeros_hz, d.poles, d.fs)
+        assert len(zeros) == d.order and len(poles) == d.order
+        secs[rate] = sections(zeros, poles)
 
     # The even (non-trivial) phase of each half-band, scaled by 2 for the zero-stuffed input; only the first
     # half is stored because it is symmetric.
@@ -381,22 +453,25 @@ def main():
         print("stage 2 stop band: %.1f dB" % (20 * np.log10(resp(h2, 4 * FS_IN, fs2).max())))
         fs3 = np.linspace(152300, 176400, 2001)
         print("stage 3 stop band: %.1f dB" % (20 * np.log10(resp(h3, 8 * FS_IN, fs3).max() / 2)))
-        print("NTF order %d: peak gain %.3f, l1 norm %.3f, largest pole radius %.5f" % (
-            NTF_ORDER, peak_gain(zeros, poles), l1_norm(zeros, poles), max(r for r, _ in poles_rf)))
-        print("predicted noise: 20 Hz-20 kHz %.1f dBFM, 20-40 kHz %.1f dBFM, 40-100 kHz %.1f dBFM" % (
-            band_noise_dbfm(zeros, poles, 1, 20000), band_noise_dbfm(zeros, poles, 20000, 40000),
-            band_noise_dbfm(zeros, poles, 40000, 100000)))
-        for multiple in (2, 4):
-            fs = FS_OUT * multiple
-            print("the same NTF at DSD%d: 20 Hz-20 kHz %.1f dBFM, 20-40 kHz %.1f dBFM, 40-100 kHz %.1f dBFM" % (
-                64 * multiple, band_noise_dbfm(zeros, poles, 1, 20000, fs=fs),
-                band_noise_dbfm(zeros, poles, 20000, 40000, fs=fs), band_noise_dbfm(zeros, poles, 40000, 100000, fs=fs)))
-        print("loop simulation on the hard inputs (peak |quantiser input|; above 2.0 the converter limits):")
-        for name, u in stability_inputs():
-            plain, _ = loop_run(secs, u, lookahead=False)
-            peak, redone = loop_run(secs, u)
-            print("  %-14s plain quantiser %s; with look-ahead %.2f, redone %.2f per 1000 bytes" % (
-                name, "%.2f" % plain if plain < 1e3 else "runs away", peak, 8000.0 * redone / len(u)))
+        for rate, d in rates.items():
+            if args.optimise and rate != args.rate:
+                continue
+            zeros, poles = zpk_from(d.zeros_hz, d.poles, d.fs)
+            fs = d.fs
+            print("DSD%d, NTF order %d: peak gain %.3f, l1 norm %.3f, largest pole radius %.5f" % (
+                rate, d.order, peak_gain(zeros, poles, fs), l1_norm(zeros, poles, fs), max(r for r, _ in d.poles)))
+            print("  predicted noise: 20 Hz-20 kHz %.1f dBFM, 20-40 kHz %.1f dBFM, 40-100 kHz %.1f dBFM" % (
+                band_noise_dbfm(zeros, poles, 1, 20000, fs=fs), band_noise_dbfm(zeros, poles, 20000, 40000, fs=fs),
+                band_noise_dbfm(zeros, poles, 40000, 100000, fs=fs)))
+            print("  loop simulation on the hard inputs (peak |quantiser input|; above 2.0 the converter limits):")
+            for name, u in stability_inputs(120000 * d.multiple, fs=fs):
+                plain, _ = loop_run(secs[rate], u, lookahead=False)
+                peak, redone = loop_run(secs[rate], u)
+                print("    %-14s plain quantiser %s; with look-ahead %.2f, redone %.2f per 1000 bytes" % (
+                    name, "%.2f" % plain if plain < 1e3 else "runs away", peak, 8000.0 * redone / len(u)),
+                    flush=True)
+    if args.optimise:
+        return  # the header is written from the kept designs only
 
     here = os.path.dirname(os.path.abspath(__file__))
     with open(os.path.join(here, "ZentrafoldCoefficients.h"), "w") as out:
@@ -408,12 +483,13 @@ def main():
         out.write("inline constexpr std::array<double, %d> kStage2 = {\n%s\n};\n" % (len(p2), fmt(p2)))
         out.write("// x2 least-squares stage with droop compensation for the x8 linear stage (gain included).\n")
         out.write("inline constexpr std::array<double, %d> kStage3 = {\n%s\n};\n\n" % (len(h3), fmt(h3)))
-        out.write("// Noise-transfer function sections, each (1 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2).\n")
+        out.write("// Noise-transfer function sections, each (1 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2):\n")
+        out.write("// DSD64, DSD128 and DSD256.\n")
         out.write("struct Section {\n    double b1, b2, a1, a2;\n};\n")
-        out.write("inline constexpr std::array<Section, %d> kNtf = {{\n" % len(secs))
-        for s in secs:
-            out.write("    {%.17e, %.17e, %.17e, %.17e},\n" % s)
-        out.write("}};\n\n} // namespace zentrafold::coef\n")
+        write_sections(out, "kNtf", secs[64])
+        write_sections(out, "kNtf128", secs[128])
+        write_sections(out, "kNtf256", secs[256])
+        out.write("\n} // namespace zentrafold::coef\n")
 
 
 if __name__ == "__main__":

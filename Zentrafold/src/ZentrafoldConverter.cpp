@@ -35,7 +35,11 @@ constexpr int kHoldBack = 64;
 constexpr int kDelayFrames = kUnitFrames - (kChainDelay + kHoldBack + kOversampling - 1) / kOversampling;
 static_assert(kDelayFrames >= 0);
 
-constexpr int kSections = static_cast<int>(coef::kNtf.size());
+// Each rate has its own noise-transfer function (coef::kNtf at DSD64, kNtf128, kNtf256), of up to
+// kMaxSections second-order sections.
+constexpr int kMaxSections = 6;
+static_assert(coef::kNtf.size() <= kMaxSections && coef::kNtf128.size() <= kMaxSections &&
+              coef::kNtf256.size() <= kMaxSections);
 
 // The modulator input is limited to PCM full scale: only inter-sample peaks of the interpolated signal (a
 // square wave's ringing, clipped masters) reach beyond it, and those are what drive a one-bit loop of this
@@ -80,22 +84,28 @@ namespace {
 
 // One channel's loop state, for the look-ahead, which runs on one channel at a time.
 struct Lane {
-    double s1[kSections];
-    double s2[kSections];
+    double s1[kMaxSections];
+    double s2[kMaxSections];
 };
 
-inline double Feedback(const Lane& l, double u) noexcept {
+// A rate's noise-transfer function: its sections.
+struct Ntf {
+    const coef::Section* sections;
+    int count;
+};
+
+inline double Feedback(const Ntf& ntf, const Lane& l, double u) noexcept {
     double y = u;
-    for (int i = 0; i < kSections; ++i)
+    for (int i = 0; i < ntf.count; ++i)
         y += l.s1[i];
     return y;
 }
 
 // The section update of the main loop, for one channel.
-inline void Update(Lane& l, double e) noexcept {
+inline void Update(const Ntf& ntf, Lane& l, double e) noexcept {
     double prefix = 0.0;
-    for (int i = 0; i < kSections; ++i) {
-        const auto& c = coef::kNtf[i];
+    for (int i = 0; i < ntf.count; ++i) {
+        const auto& c = ntf.sections[i];
         const double wIn = e + prefix;
         const double old = l.s1[i];
         prefix += old;
@@ -112,13 +122,13 @@ struct Converter::State {
     alignas(64) std::array<V2, kHistory2 + 2 * kUnitFrames> in2;
     alignas(64) std::array<V2, kHistory3 + 4 * kUnitFrames> in3;
     alignas(64) std::array<V2, kHistory4 + 8 * kUnitFrames> in4;
-    V2 s1[kSections];
-    V2 s2[kSections];
+    V2 s1[kMaxSections];
+    V2 s2[kMaxSections];
     // The last kRedoBytes bytes, indexed by byte number modulo kRedoBytes: the loop state at the start of
     // each, its input (the interpolator's two points and the dither) and the bytes not yet given out.
     struct Past {
-        V2 s1[kSections];
-        V2 s2[kSections];
+        V2 s1[kMaxSections];
+        V2 s2[kMaxSections];
         V2 prev, step, dither;
         int offset; // of the byte's first sample from prev, in steps
     };
@@ -137,9 +147,11 @@ struct Converter::State {
     void Redo(int lane, Lane& now) noexcept;
 
     // The modulator over one unit of the x8 chain's output (in4), kMultiple bytes per point and channel.
-    template <int kMultiple> void Modulate(unsigned char* out) noexcept;
+    template <int kMultiple, std::size_t kSections>
+    void Modulate(const std::array<coef::Section, kSections>& sections, unsigned char* out) noexcept;
 
     int multiple = 1; // of DSD64
+    Ntf ntf{coef::kNtf.data(), static_cast<int>(coef::kNtf.size())};
 };
 
 namespace {
@@ -218,6 +230,10 @@ inline std::uint64_t NextRandom(std::uint64_t& s) noexcept {
 
 Converter::Converter(DsdRate rate) : state_(std::make_unique<State>()) {
     state_->multiple = RateMultiple(rate);
+    if (rate == DsdRate::kDsd128)
+        state_->ntf = Ntf{coef::kNtf128.data(), static_cast<int>(coef::kNtf128.size())};
+    else if (rate == DsdRate::kDsd256)
+        state_->ntf = Ntf{coef::kNtf256.data(), static_cast<int>(coef::kNtf256.size())};
     Reset();
 }
 
@@ -230,7 +246,7 @@ void Converter::Reset() noexcept {
     s.in2.fill(Splat(0.0));
     s.in3.fill(Splat(0.0));
     s.in4.fill(Splat(0.0));
-    for (int i = 0; i < kSections; ++i) {
+    for (int i = 0; i < kMaxSections; ++i) {
         s.s1[i] = Splat(0.0);
         s.s2[i] = Splat(0.0);
     }
@@ -290,7 +306,7 @@ void Converter::State::Redo(int lane, Lane& now) noexcept {
     Lane start;
     {
         const Past& p = past[first % kRedoBytes];
-        for (int i = 0; i < kSections; ++i) {
+        for (int i = 0; i < ntf.count; ++i) {
             start.s1[i] = p.s1[i][lane];
             start.s2[i] = p.s2[i][lane];
         }
@@ -310,7 +326,7 @@ void Converter::State::Redo(int lane, Lane& now) noexcept {
         double y[kPaths];
         double cost[2 * kPaths]; // candidate 2p continues path p with +1, 2p + 1 with -1
         for (int p = 0; p < live; ++p) {
-            y[p] = Feedback(paths[p].state, u);
+            y[p] = Feedback(ntf, paths[p].state, u);
             const double over = std::abs(y[p]) - kRedoLevel;
             const double charge = over > 0.0 ? kOverLevelCost * over * over : 0.0;
             cost[2 * p] = paths[p].cost + (1.0 - y[p]) * (1.0 - y[p]) + charge;
@@ -328,7 +344,7 @@ void Converter::State::Redo(int lane, Lane& now) noexcept {
             const int p = best / 2;
             const double v = best % 2 == 0 ? 1.0 : -1.0;
             next[j] = paths[p];
-            Update(next[j].state, v - y[p]);
+            Update(ntf, next[j].state, v - y[p]);
             next[j].cost = cost[best];
             if (v > 0.0)
                 next[j].bits |= std::uint64_t{1} << t;
@@ -345,12 +361,12 @@ void Converter::State::Redo(int lane, Lane& now) noexcept {
         const std::uint64_t byte = first + static_cast<unsigned>(t) / 8;
         if (t % 8 == 0 && t > 0) {
             Past& p = past[byte % kRedoBytes];
-            for (int i = 0; i < kSections; ++i) {
+            for (int i = 0; i < ntf.count; ++i) {
                 p.s1[i][lane] = state.s1[i];
                 p.s2[i][lane] = state.s2[i];
             }
         }
-        const double y = Feedback(state, input(t));
+        const double y = Feedback(ntf, state, input(t));
         const bool positive = (bits >> t) & 1;
         const double v = positive ? 1.0 : -1.0;
         unsigned char& out = pending[lane][byte % kRedoBytes];
@@ -364,19 +380,22 @@ void Converter::State::Redo(int lane, Lane& now) noexcept {
             NoteOverload(overloads, burstStart, lastOverload, kBurstGap * static_cast<unsigned>(multiple),
                          byte * 8 + static_cast<unsigned>(t % 8), 1, runaway ? 1 : 0);
         }
-        Update(state, e);
+        Update(ntf, state, e);
         if (runaway)
             state = Lane{};
     }
     now = state;
 }
 
-template <int kMultiple> void Converter::State::Modulate(unsigned char* out) noexcept {
+template <int kMultiple, std::size_t kSections>
+void Converter::State::Modulate(const std::array<coef::Section, kSections>& sections,
+                                unsigned char* out) noexcept {
+    constexpr int kCount = static_cast<int>(kSections);
     // Error-feedback loop: y = u + (NTF - 1) e with e = v - y, so v = u + NTF e. With monic sections in
     // transposed direct form, (NTF - 1) e at time n is the sum of the first states, known before e(n).
-    V2 x1[kSections]; // the states s1 and s2, in registers
-    V2 x2[kSections];
-    for (int i = 0; i < kSections; ++i) {
+    V2 x1[kCount]; // the states s1 and s2, in registers
+    V2 x2[kCount];
+    for (int i = 0; i < kCount; ++i) {
         x1[i] = s1[i];
         x2[i] = s2[i];
     }
@@ -402,7 +421,7 @@ template <int kMultiple> void Converter::State::Modulate(unsigned char* out) noe
                               kDitherStep;
             const int slot = static_cast<int>(bytes % kRedoBytes);
             Past& entry = past[slot];
-            for (int i = 0; i < kSections; ++i) {
+            for (int i = 0; i < kCount; ++i) {
                 entry.s1[i] = x1[i];
                 entry.s2[i] = x2[i];
             }
@@ -421,15 +440,23 @@ template <int kMultiple> void Converter::State::Modulate(unsigned char* out) noe
                 // Running sums of the first states (each section's input is e plus the sum of the first
                 // states before it) and the feedback sum y, sharing their partial sums. The tree is the
                 // shortest path from the states to the next decision; the input joins it as one more leaf.
-                static_assert(kSections == 6, "the feedback tree below is written for six sections");
-                V2 prefix[kSections];
+                static_assert(kSections >= 4 && kSections <= 6, "the feedback trees are for 4-6 sections");
+                V2 prefix[kCount];
                 prefix[0] = Splat(0.0);
                 prefix[1] = x1[0];
                 prefix[2] = x1[0] + x1[1];
                 prefix[3] = prefix[2] + x1[2];
-                prefix[4] = prefix[2] + (x1[2] + x1[3]);
-                prefix[5] = prefix[4] + x1[4];
-                const V2 y = prefix[4] + ((x1[4] + x1[5]) + u);
+                V2 y;
+                if constexpr (kSections == 6) {
+                    prefix[4] = prefix[2] + (x1[2] + x1[3]);
+                    prefix[5] = prefix[4] + x1[4];
+                    y = prefix[4] + ((x1[4] + x1[5]) + u);
+                } else if constexpr (kSections == 5) {
+                    prefix[4] = prefix[2] + (x1[2] + x1[3]);
+                    y = prefix[4] + (x1[4] + u);
+                } else {
+                    y = prefix[2] + ((x1[2] + x1[3]) + u);
+                }
                 const V2 v = (V2)(((M2)y & (M2)signMask) | (M2)one);
                 const M2 positive = (M2)y >= 0;
                 leftByte |= static_cast<unsigned>(positive[0] & 1) << k;
@@ -440,8 +467,8 @@ template <int kMultiple> void Converter::State::Modulate(unsigned char* out) noe
                 // Section i sees wIn = e + prefix[i] and gives wOut = wIn + s1[i]; written in wIn and the old
                 // s1 alone, its update has the part known before e computed in parallel, leaving an add, a
                 // multiply and an add between this decision and the states of the next.
-                for (int i = 0; i < kSections; ++i) {
-                    const auto& c = coef::kNtf[i];
+                for (std::size_t i = 0; i < kSections; ++i) {
+                    const auto& c = sections[i];
                     const V2 wIn = e + prefix[i];
                     const V2 old = x1[i];
                     x1[i] = (x2[i] - c.a1 * old) + (c.b1 - c.a1) * wIn;
@@ -459,12 +486,12 @@ template <int kMultiple> void Converter::State::Modulate(unsigned char* out) noe
                     if (redo[lane] == 0)
                         continue;
                     Lane state;
-                    for (int i = 0; i < kSections; ++i) {
+                    for (int i = 0; i < kCount; ++i) {
                         state.s1[i] = x1[i][lane];
                         state.s2[i] = x2[i][lane];
                     }
                     Redo(lane, state);
-                    for (int i = 0; i < kSections; ++i) {
+                    for (int i = 0; i < kCount; ++i) {
                         x1[i][lane] = state.s1[i];
                         x2[i][lane] = state.s2[i];
                     }
@@ -473,7 +500,7 @@ template <int kMultiple> void Converter::State::Modulate(unsigned char* out) noe
             ++bytes;
         }
     }
-    for (int i = 0; i < kSections; ++i) {
+    for (int i = 0; i < kCount; ++i) {
         s1[i] = x1[i];
         s2[i] = x2[i];
     }
@@ -504,13 +531,13 @@ void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsign
 
         switch (s.multiple) {
         case 1:
-            s.Modulate<1>(out);
+            s.Modulate<1>(coef::kNtf, out);
             break;
         case 2:
-            s.Modulate<2>(out);
+            s.Modulate<2>(coef::kNtf128, out);
             break;
         default:
-            s.Modulate<4>(out);
+            s.Modulate<4>(coef::kNtf256, out);
             break;
         }
         s.samples += static_cast<std::uint64_t>(kOversampling * kUnitFrames * s.multiple); // per channel

@@ -328,8 +328,8 @@ TEST_P(ConverterRates, ToneIsCleanAndTheNoiseLeavesTheBandTo100kHz) {
         // The input's 24-bit rounding (about -146 dBFS) dominates the band: a broken loop shows far above it.
         EXPECT_GT(10 * std::log10(TonePower(s, hz) / BandPower(s, 20, 20000, {hz})), 135);
         // At DSD64 these bands carry about -75 and -35 dBFM; here the noise must stay 20 dB and more below.
-        EXPECT_LT(dbFm(BandPower(s, 20000, 40000)), -120) << channel;
-        EXPECT_LT(dbFm(BandPower(s, 40000, 100000)), -56) << channel;
+        EXPECT_LT(dbFm(BandPower(s, 20000, 40000)), -100) << channel;
+        EXPECT_LT(dbFm(BandPower(s, 40000, 100000)), -70) << channel;
     }
 }
 
@@ -358,6 +358,15 @@ TEST_P(ConverterRates, SplittingCallsDoesNotChangeBytesAndTheLatencyStaysUnderAU
     EXPECT_EQ(a, b);
     EXPECT_LT(Converter::LatencySamples(rate_), kUnitFrames * kOversampling * RateMultiple(rate_));
     EXPECT_GT(Converter::LatencySamples(rate_), Converter::LatencySamples() * (RateMultiple(rate_) - 1));
+}
+
+TEST_P(ConverterRates, OutputBytesArePinned) {
+    // As at DSD64: each rate's bytes follow from its design and IEEE arithmetic alone. Taken from this
+    // converter when the DSD128 and DSD256 noise-transfer functions last changed.
+    Converter converter(rate_);
+    const auto out = ConvertStream(converter, Sine(20, 1.0), Square(1000, -1.0), 12, PcmFormat::kInt24);
+    const std::uint64_t expected = rate_ == DsdRate::kDsd128 ? 0x864553288ac58e98ULL : 0xbffed5ae48e10de5ULL;
+    EXPECT_EQ(Fingerprint(out), expected) << "0x" << std::hex << Fingerprint(out);
 }
 
 INSTANTIATE_TEST_SUITE_P(HigherRates, ConverterRates, ::testing::Values(DsdRate::kDsd128, DsdRate::kDsd256),
