@@ -12,7 +12,7 @@ int RunInfo(const std::vector<std::string>& args);
 // arguments.
 int RunConvert(const std::vector<std::string>& args);
 
-// "play [--driver NAME] [--repeat off|one|all] [--rf-mode] PATH...": plays the files through the engine,
+// "play [--driver NAME] [--repeat off|one|all] [--rf-mode] [--gapless] PATH...": plays the files through the engine,
 // one line per engine message on standard output. 0 played to the end, 1 bad arguments, 2 nothing
 // playable, 3 the output driver cannot be opened, 4 the device failed during play, 130 interrupted.
 int RunPlay(const std::vector<std::string>& args);

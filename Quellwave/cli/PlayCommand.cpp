@@ -43,6 +43,7 @@ struct PlayOptions {
     std::string driver;
     bool driverGiven = false;
     bool rfMode = false;
+    bool gapless = false;
     std::int32_t repeat = 0;
     std::vector<std::string> paths;
     unsigned char cd = 0;         // the drive letter of --cd, 0 for files
@@ -94,6 +95,8 @@ int ParseArguments(const std::vector<std::string>& args, PlayOptions* options) {
             }
         } else if (a == "--rf-mode") {
             options->rfMode = true;
+        } else if (a == "--gapless") {
+            options->gapless = true;
         } else {
             return BadArguments("unknown option \"" + a + "\"");
         }
@@ -336,6 +339,8 @@ int RunPlay(const std::vector<std::string>& args) {
     const UINT driverError = platform::RegisterMessageName(kLoadDriverErrorMessageName);
     if (options.rfMode)
         engine.SetRFModeOverride(true);
+    if (options.gapless)
+        engine.SetGaplessOverride(true);
     engine.SetRepeatMode(options.repeat);
     if (FAILED(engine.Initialize(&window, driverError)))
         std::fputs("quellwave-cli: the level control is not available\n", stderr);

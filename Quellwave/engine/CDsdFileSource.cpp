@@ -103,6 +103,14 @@ std::uint64_t CDsdFileSource::ElementsPerChannel() const noexcept {
     return format_.channelCount == 0 ? 0 : (totalSampleBytes_ / format_.channelCount + 3) / 4;
 }
 
+std::uint64_t CDsdFileSource::BytesLeftPerChannel() const noexcept {
+    if (!open_ || format_.channelCount == 0)
+        return 0;
+    const std::uint64_t perChannel = totalSampleBytes_ / format_.channelCount;
+    const std::uint64_t done = nextElement_ * 4; // never more than a channel's elements
+    return perChannel > done ? perChannel - done : 0;
+}
+
 bool CDsdFileSource::Open(const char* path, std::int32_t sizeFactorA, std::int32_t sizeFactorB) {
     if (open_)
         Close();
@@ -136,6 +144,7 @@ bool CDsdFileSource::Open(const char* path, std::int32_t sizeFactorA, std::int32
     sizeFactorA_ = sizeFactorA;
     sizeFactorB_ = sizeFactorB;
     positioned_ = false;
+    nextElement_ = 0;
     lastError_ = Detect();
     if (lastError_ != DsdOpenError::None) {
         stream_.Close();
@@ -520,6 +529,7 @@ bool CDsdFileSource::Seek(std::uint64_t position) {
     }
     lastSeekPosition_ = position;
     positioned_ = true;
+    nextElement_ = position;
     return true;
 }
 
@@ -549,5 +559,6 @@ int CDsdFileSource::Get(int count, std::uint32_t* const* destinations) {
         }
     }
     positioned_ = false;
+    nextElement_ += static_cast<std::uint64_t>(delivered);
     return delivered;
 }

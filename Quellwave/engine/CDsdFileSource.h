@@ -119,6 +119,10 @@ public:
     std::uint64_t LengthMs() const noexcept { return DsdLengthMs(totalSampleBytes_); }
     // Elements per channel: positions Seek accepts are below this.
     std::uint64_t ElementsPerChannel() const noexcept;
+    // Sample bytes of each channel that the next Gets will still deliver (after Open, the whole channel;
+    // after a Seek, from its position on). The last element of a channel whose bytes end inside it is
+    // completed with silence by Get: only the first bytes of it that this count still holds are samples.
+    std::uint64_t BytesLeftPerChannel() const noexcept;
     DsdOpenError LastOpenError() const noexcept { return lastError_; }
 
 private:
@@ -149,6 +153,7 @@ private:
     std::int32_t sizeFactorB_ = 32;
     bool positioned_ = false;
     std::uint64_t lastSeekPosition_ = 0;
+    std::uint64_t nextElement_ = 0; // element of each channel the next Get starts at
     std::array<CSampleRing, kRingCount> rings_;
     std::unique_ptr<std::mutex> sourceLock_;
     bool isDsdiff_ = false;

@@ -90,6 +90,9 @@ public:
     PcmOpenError LastOpenError() const noexcept { return lastError_; }
     const std::string& LastOpenDetail() const noexcept { return lastDetail_; }
 
+    // Where the next Read starts, in output frames from the start of the audio.
+    std::uint64_t DeliveredFrames() const noexcept { return outputFrames_; }
+
     // Where the audio ended early, in ms from the start of the track; kNoEarlyEnd while it has not. Any
     // thread may read it.
     std::uint32_t EarlyEndMs() const noexcept { return earlyEndMs_.load(); }

@@ -66,6 +66,69 @@ private:
     CPcmFileSource& source_;
 };
 
+// A gapless run's PCM: whichever file the sources hold, as packed 24-bit stereo (16-bit WAV samples widened,
+// which the up-converter takes exactly as it takes them at 16 bits), running on into the next file of the
+// list inside one read when the engine joins it.
+class CPlaybackEngine::JoinedPcmReader final : public PcmReader {
+public:
+    explicit JoinedPcmReader(CPlaybackEngine& engine)
+        : engine_(engine), narrow_(std::size_t{kSteadyChunkUnits} * kUnitFrames * 4) {}
+
+    void ReadPcm(void* buffer, std::uint32_t byteCount) override {
+        auto* bytes = static_cast<std::uint8_t*>(buffer);
+        std::memset(bytes, 0, byteCount);
+        std::uint32_t done = 0;
+        while (done < byteCount) {
+            done += ReadFromSource(bytes + done, byteCount - done);
+            if (done >= byteCount || !engine_.JoinNextTrack())
+                break;
+        }
+    }
+
+private:
+    static constexpr std::uint32_t kFrameBytes = 6;
+
+    // Up to byteCount bytes of whole frames from the file the sources hold; the count that holds audio.
+    std::uint32_t ReadFromSource(std::uint8_t* out, std::uint32_t byteCount) {
+        const std::uint32_t frames = byteCount / kFrameBytes;
+        switch (engine_.sourceKind_.load()) {
+        case kSourcePcmFile:
+            return static_cast<std::uint32_t>(engine_.pcmSource_.ReadFrames(out, frames)) * kFrameBytes;
+        case kSourceWave24: {
+            const std::uint64_t before = engine_.waveSource_.ReadPosition();
+            engine_.waveSource_.Read(out, frames * kFrameBytes);
+            return static_cast<std::uint32_t>(engine_.waveSource_.ReadPosition() - before);
+        }
+        default: {
+            const std::uint32_t wanted =
+                std::min<std::uint32_t>(frames, static_cast<std::uint32_t>(narrow_.size() / 4));
+            const std::uint64_t before = engine_.waveSource_.ReadPosition();
+            engine_.waveSource_.Read(narrow_.data(), wanted * 4);
+            const auto got = static_cast<std::uint32_t>((engine_.waveSource_.ReadPosition() - before) / 2);
+            for (std::uint32_t i = 0; i < got; ++i) {
+                out[3 * i] = 0;
+                out[3 * i + 1] = narrow_[2 * i];
+                out[3 * i + 2] = narrow_[2 * i + 1];
+            }
+            return got / 2 * kFrameBytes;
+        }
+        }
+    }
+
+    CPlaybackEngine& engine_;
+    std::vector<std::uint8_t> narrow_; // one steady chunk of 16-bit PCM
+};
+
+// A gapless run's DSD: the next file of the list follows in the same source.
+class CPlaybackEngine::DsdJoin final : public DsdContinuation {
+public:
+    explicit DsdJoin(CPlaybackEngine& engine) : engine_(engine) {}
+    bool Continue() override { return engine_.JoinNextTrack(); }
+
+private:
+    CPlaybackEngine& engine_;
+};
+
 // The CD as the chunk producers' PCM reader: the disc is one continuous stream from the selected track on.
 // It also follows the track boundaries in that stream, so that a track that is to repeat ends in silence
 // (as a file does) instead of running on into the next track while the output plays out what it holds.
@@ -133,6 +196,7 @@ private:
 CPlaybackEngine::CPlaybackEngine()
     : waveReader_(std::make_unique<WaveReader>(waveSource_)),
       pcmReader_(std::make_unique<PcmFileReader>(pcmSource_)),
+      joinedReader_(std::make_unique<JoinedPcmReader>(*this)), dsdJoin_(std::make_unique<DsdJoin>(*this)),
       cdReader_(std::make_unique<CdReader>(drive_, repeatMode_)) {}
 
 CPlaybackEngine::~CPlaybackEngine() {
@@ -145,6 +209,10 @@ void CPlaybackEngine::SetDriverNameOverride(std::string driverName) {
 
 void CPlaybackEngine::SetRFModeOverride(bool rfMode) {
     rfModeOverride_ = rfMode;
+}
+
+void CPlaybackEngine::SetGaplessOverride(bool gapless) {
+    gaplessOverride_ = gapless;
 }
 
 void CPlaybackEngine::SetLevelSelectorFactory(std::function<std::unique_ptr<CChanterel>()> factory) {
@@ -294,6 +362,7 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
         if (waveSource_.Open(path.c_str())) {
             fileList_.push_back(path);
             trackLengths_.push_back(static_cast<std::uint32_t>(waveSource_.LengthMs()));
+            trackJoinKinds_.push_back(kJoinPcm);
             waveSource_.Close();
         } else if (rfMode_.load() && dsdSource_.Open(path.c_str(), 1, 1)) {
             fileList_.push_back(path);
@@ -301,11 +370,13 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
             // rather than wrapped to a short one.
             trackLengths_.push_back(static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(dsdSource_.LengthMs(), std::numeric_limits<std::uint32_t>::max())));
+            trackJoinKinds_.push_back(std::max(dsdSource_.Format().samplingFrequency, kJoinPcm + 1));
             dsdSource_.Close();
         } else if (pcmSource_.Open(path.c_str())) {
             fileList_.push_back(path);
             trackLengths_.push_back(static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(pcmSource_.LengthMs(), std::numeric_limits<std::uint32_t>::max())));
+            trackJoinKinds_.push_back(kJoinPcm);
             pcmSource_.Close();
         }
     }
@@ -314,6 +385,7 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
     sourceOpen_ = true;
     isCD_ = false;
     currentTrack_ = 1;
+    readerTrack_ = 1;
     if (waveSource_.Open(fileList_.front().c_str()))
         sourceKind_ = waveSource_.BytesPerSample() == 2 ? kSourceWave16 : kSourceWave24;
     else
@@ -333,7 +405,8 @@ bool CPlaybackEngine::OpenOtherFile(const std::string& path) {
 bool CPlaybackEngine::PlayingTrackLength(std::uint32_t* ms) const {
     if (!GetTrackLength(currentTrack_, ms))
         return false;
-    if (!isCD_ && sourceKind_ == kSourcePcmFile)
+    // Once a gapless run has moved the sources on to a later file, the early end they know is that file's.
+    if (!isCD_ && sourceKind_ == kSourcePcmFile && readerTrack_ <= currentTrack_)
         *ms = std::min(*ms, pcmSource_.EarlyEndMs());
     return true;
 }
@@ -349,6 +422,7 @@ int CPlaybackEngine::CloseFiles() {
     if (sourceOpen_ && !isCD_) {
         fileList_.clear();
         trackLengths_.clear();
+        trackJoinKinds_.clear();
         waveSource_.Close();
         dsdSource_.Close();
         pcmSource_.Close();
@@ -455,6 +529,7 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
             offsetMs = 0;
         }
         currentTrack_ = track;
+        readerTrack_ = track;
         lastReportedMs_ = 0;
         playedBytes_ = PlayedBytesForMs(offsetMs);
         cdReader_->Start(track, offsetMs);
@@ -464,6 +539,7 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
     dsdSource_.Close();
     pcmSource_.Close();
     currentTrack_ = track;
+    readerTrack_ = track;
     if (track == 0 || track > fileList_.size())
         throw std::invalid_argument("CPlaybackEngine::SelectTrack: no such track");
     const std::string& path = fileList_[track - 1];
@@ -515,6 +591,7 @@ int CPlaybackEngine::Play() {
         if (!opened)
             return 0;
     }
+    gapless_ = gaplessOverride_ ? *gaplessOverride_ : ReadGaplessPlayback();
     std::lock_guard lock(stateLock_);
     StartOrHonourPause();
     return 1;
@@ -598,6 +675,63 @@ void CPlaybackEngine::Post(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 // ---- reader thread ---------------------------------------------------------------------------------
 
+bool CPlaybackEngine::JoinNextTrack() {
+    // A stop asks for this file's fade-out, and a track to repeat ends in silence as without gapless play.
+    if (joinFailed_ || stopRequest_ || repeatMode_ == 1)
+        return false;
+    const std::uint32_t from = readerTrack_;
+    const std::uint32_t to = from + 1;
+    if (from == 0 || to > fileList_.size() || trackJoinKinds_[to - 1] != trackJoinKinds_[from - 1])
+        return false;
+    const std::string& path = fileList_[to - 1];
+    waveSource_.Close();
+    dsdSource_.Close();
+    pcmSource_.Close();
+    bool opened = false;
+    if (trackJoinKinds_[to - 1] != kJoinPcm) {
+        opened = OpenDsdFile(path);
+    } else if (waveSource_.Open(path.c_str()) && waveSource_.Seek(0)) {
+        sourceKind_ = waveSource_.BytesPerSample() == 2 ? kSourceWave16 : kSourceWave24;
+        opened = true;
+    } else {
+        waveSource_.Close();
+        opened = pcmSource_.Open(path.c_str());
+        if (opened)
+            sourceKind_ = kSourcePcmFile;
+    }
+    if (!opened) {
+        // The file went away since the list was made: this run plays out the track it has, and the
+        // output moves on through End of track, which skips what cannot be opened.
+        joinFailed_ = true;
+        return false;
+    }
+    readerTrack_ = to;
+    return true;
+}
+
+std::uint32_t CPlaybackEngine::ReaderPositionMs() const {
+    std::uint64_t ms = 0;
+    switch (sourceKind_.load()) {
+    case kSourceWave16:
+    case kSourceWave24:
+        ms = waveSource_.ReadPosition() / (2 * std::uint64_t{waveSource_.BytesPerSample()}) * 1000 / 44100;
+        break;
+    case kSourcePcmFile:
+        ms = pcmSource_.DeliveredFrames() * 1000 / CPcmFileSource::kOutputRate;
+        break;
+    default: {
+        const std::uint64_t perChannel =
+            dsdSource_.Format().channelCount
+                ? dsdSource_.TotalSampleBytes() / dsdSource_.Format().channelCount
+                : 0;
+        const std::uint64_t rate = std::max<std::uint64_t>(dsdSource_.Format().samplingFrequency / 8, 1);
+        ms = (perChannel - std::min(perChannel, dsdSource_.BytesLeftPerChannel())) * 1000 / rate;
+        break;
+    }
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, std::numeric_limits<std::uint32_t>::max()));
+}
+
 bool CPlaybackEngine::WaitForRoom(bool mayDrop) {
     const auto hasRoom = [this] {
         for (int c = 0; c < 2; ++c) {
@@ -626,28 +760,41 @@ bool CPlaybackEngine::WaitForRoom(bool mayDrop) {
 void CPlaybackEngine::ReaderThread() {
     bool first = true;
     bool last = false;
+    bool joining = false; // this run is gapless: files follow one another inside its chunks
     for (;;) {
         if (platform::WaitAny({readerQuit_.get(), readerRun_.get()}) != 1)
             return;
         // The source kind is set with the track, before the run event that woke this thread. A CD is
-        // always 16-bit PCM, whatever the kind says.
+        // always 16-bit PCM, whatever the kind says. In a gapless run a join may change the kind, but only
+        // between files of one kind of run: PCM, always read as 24-bit, or DSD.
         const bool cd = isCD_;
+        if (first) {
+            joining = !cd && gapless_;
+            joinFailed_ = false;
+        }
         const std::int32_t kind = sourceKind_;
         const bool dsd = !cd && (kind == kSourceDsf || kind == kSourceDsdiff);
         const bool pcmFile = !cd && kind == kSourcePcmFile;
-        const std::uint32_t bytesPerSample = !cd && (kind == kSourceWave24 || pcmFile) ? 3 : 2;
+        const std::uint32_t bytesPerSample = !cd && (kind == kSourceWave24 || pcmFile || joining) ? 3 : 2;
         PcmReader& pcm = cd        ? static_cast<PcmReader&>(*cdReader_)
+                         : joining ? static_cast<PcmReader&>(*joinedReader_)
                          : pcmFile ? static_cast<PcmReader&>(*pcmReader_)
                                    : *waveReader_;
         DsdChunk chunk;
         if (first) {
-            chunk = dsd ? dsdChunks_.FirstChunk(dsdSource_) : chunks_.FirstChunk(pcm, bytesPerSample);
+            if (dsd)
+                chunk = joining ? dsdChunks_.FirstChunk(dsdSource_, *dsdJoin_)
+                                : dsdChunks_.FirstChunk(dsdSource_);
+            else
+                chunk = chunks_.FirstChunk(pcm, bytesPerSample);
             first = false;
         } else if (stopRequest_) {
             chunk = dsd ? dsdChunks_.FinalChunk() : chunks_.FinalChunk(pcm, bytesPerSample);
             last = true;
+        } else if (dsd) {
+            chunk = joining ? dsdChunks_.NextChunk(dsdSource_, *dsdJoin_) : dsdChunks_.NextChunk(dsdSource_);
         } else {
-            chunk = dsd ? dsdChunks_.NextChunk(dsdSource_) : chunks_.NextChunk(pcm, bytesPerSample);
+            chunk = chunks_.NextChunk(pcm, bytesPerSample);
         }
 
         const std::uint32_t blocks = chunk.data ? chunk.size / kDsdBlockBytes : 0;
@@ -811,6 +958,16 @@ void CPlaybackEngine::PositionCheck() {
         Post(WM_PLAYER_POSITION, carried, static_cast<LPARAM>(currentTrack_.load()));
         return;
     }
+    if (ms > length && readerTrack_ > currentTrack_) {
+        // Gapless: the reader ran on into the next file, whose audio is already flowing. As on a disc, only
+        // the number changes and the time carries over.
+        currentTrack_ += 1;
+        const std::uint32_t carried = ms - length;
+        playedBytes_ = PlayedBytesForMs(carried);
+        lastReportedMs_ = carried;
+        Post(WM_PLAYER_POSITION, carried, static_cast<LPARAM>(currentTrack_.load()));
+        return;
+    }
     if (ms > length) {
         // The track is over: the next step follows the drain, in End of track.
         currentTrack_ += 1;
@@ -825,9 +982,23 @@ void CPlaybackEngine::PositionCheck() {
     Post(WM_PLAYER_POSITION, ms, static_cast<LPARAM>(currentTrack_.load()));
 }
 
+void CPlaybackEngine::CatchUpWithReader() {
+    // The reader can be a file ahead of what was heard when a Pause drains a gapless run (the rest of a
+    // chunk is dropped at a stop): a resume goes on in the reader's file, so that is the track now, at the
+    // time its source has reached.
+    if (isCD_ || readerTrack_ <= currentTrack_)
+        return;
+    currentTrack_ = readerTrack_.load();
+    const std::uint32_t ms = ReaderPositionMs();
+    playedBytes_ = PlayedBytesForMs(ms);
+    lastReportedMs_ = ms;
+    Post(WM_PLAYER_POSITION, ms, static_cast<LPARAM>(currentTrack_.load()));
+}
+
 void CPlaybackEngine::EndOfTrack() {
     if (!trackChangePending_) {
         // A Pause ended this playback.
+        CatchUpWithReader();
         std::lock_guard lock(stateLock_);
         outputRun_->Reset();
         playing_ = 0;

@@ -72,6 +72,10 @@ public:
     // each time the driver is opened, and RF mode from useRFMode at Initialize and at each OpenFiles.
     void SetDriverNameOverride(std::string driverName);
     void SetRFModeOverride(bool rfMode);
+    // Gapless playback for this engine (else GaplessPlayback, read at each Play): consecutive files that
+    // are both PCM, or both DSD of one rate, follow each other without a fade or silence, through the same
+    // up-converter; the position messages then renumber the track at the join, as on a disc.
+    void SetGaplessOverride(bool gapless);
     // Replaces how Initialize makes the level selector (the default makes a CChanterel). A factory that
     // returns null stands for a selector that cannot be created.
     void SetLevelSelectorFactory(std::function<std::unique_ptr<CChanterel>()> factory);
@@ -151,6 +155,8 @@ public:
     void SetRepeatMode(std::int32_t mode) noexcept { repeatMode_.store(mode); }
     float CurrentLevel() const noexcept { return currentLevel_.load(); }
     bool RFMode() const noexcept { return rfMode_.load(); }
+    // Whether the last Play started gapless playback.
+    bool Gapless() const noexcept { return gapless_.load(); }
 
     // The driver name the engine opens: the override, else the stored setting, else "auto" when nothing
     // is stored; empty when the stored value is not a string.
@@ -166,6 +172,8 @@ private:
     class WaveReader;
     class CdReader;
     class PcmFileReader;
+    class JoinedPcmReader;
+    class DsdJoin;
 
     void ReaderThread();
     void OutputThread();
@@ -188,6 +196,14 @@ private:
     // The length of a track, shortened to where its audio really ended when a PCM file turned out damaged
     // or cut while it played.
     bool PlayingTrackLength(std::uint32_t* ms) const;
+    // Reader thread, in a gapless run: the source of the reader's track has delivered all it holds. Opens
+    // the next file of the list in its place when it joins on (both PCM, or both DSD of one rate, repeat
+    // of one track off, no stop requested); false, with the source left as it is, when it does not.
+    bool JoinNextTrack();
+    // Output thread, a Pause having drained: moves the track number on to the file the reader ran into.
+    void CatchUpWithReader();
+    // Milliseconds the reader's source has delivered of its file (reader idle).
+    std::uint32_t ReaderPositionMs() const;
     // Play's last step: honour a pending Pause, or start the reader. Called with stateLock_ held.
     void StartOrHonourPause();
     // Nothing plays, starts or drains: the output thread waits for a start.
@@ -238,6 +254,16 @@ private:
 
     std::optional<std::string> driverNameOverride_;
     std::optional<bool> rfModeOverride_;
+    std::optional<bool> gaplessOverride_;
+    std::atomic<bool> gapless_{false}; // written by Play on the UI thread, read by the reader
+    // The track whose file the sources hold: the current track, or in a gapless run a later one the reader
+    // has already run into. Written by SelectTrack and by the reader at a join; read by the output thread.
+    std::atomic<std::uint32_t> readerTrack_{0};
+    // What decides whether two neighbouring files join (index track - 1): kJoinPcm for every PCM file, the
+    // sampling rate for a DSD file. Written by OpenFiles while nothing plays.
+    static constexpr std::uint32_t kJoinPcm = 1;
+    std::vector<std::uint32_t> trackJoinKinds_;
+    bool joinFailed_ = false; // reader thread: the next file could not be opened, no more joins this run
     std::atomic<bool> rfMode_{false}; // written by Initialize and OpenFiles, read by any thread
     std::function<std::unique_ptr<CChanterel>()> levelSelectorFactory_;
     ChunkProducer chunks_;       // reader thread only
@@ -248,6 +274,8 @@ private:
     std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentWork_{};
     std::unique_ptr<WaveReader> waveReader_;
     std::unique_ptr<PcmFileReader> pcmReader_;
+    std::unique_ptr<JoinedPcmReader> joinedReader_;
+    std::unique_ptr<DsdJoin> dsdJoin_;
     // The CD controller. The UI thread opens, positions and closes it; the output thread reads track
     // lengths and positions it at a track end (never while the reader thread reads); the reader thread
     // takes its PCM. Mutable: asking for counts and lengths goes through its non-const members.

@@ -174,7 +174,8 @@ DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSamp
     return {out, out ? outSize : 0};
 }
 
-DsdChunkProducer::DsdChunkProducer() : buffer_(kSteadyChunkUnits * kDsdBlockBytes / 4) {}
+DsdChunkProducer::DsdChunkProducer()
+    : buffer_(kSteadyChunkUnits * kDsdBlockBytes / 4), scratch_(kDsdBlockBytes / 4) {}
 
 DsdChunk DsdChunkProducer::Produce(CDsdFileSource& source, std::uint32_t blocks) {
     auto* bytes = reinterpret_cast<std::uint8_t*>(buffer_.data());
@@ -201,4 +202,64 @@ DsdChunk DsdChunkProducer::FinalChunk() {
     auto* bytes = reinterpret_cast<std::uint8_t*>(buffer_.data());
     std::memset(bytes, kDsdSilenceByte, std::size_t{kDsdEdgeChunkBlocks} * kDsdBlockBytes);
     return {bytes, kDsdEdgeChunkBlocks * kDsdBlockBytes};
+}
+
+DsdChunk DsdChunkProducer::ProduceJoined(CDsdFileSource& source, std::uint32_t blocks,
+                                         DsdContinuation& next) {
+    auto* bytes = reinterpret_cast<std::uint8_t*>(buffer_.data());
+    std::memset(bytes, kDsdSilenceByte, std::size_t{blocks} * kDsdBlockBytes);
+    constexpr std::uint32_t kHalfElements = kDsdChannelBytes / 4;
+    const auto* scratch = reinterpret_cast<const std::uint8_t*>(scratch_.data());
+    std::uint32_t* const destinations[2] = {scratch_.data(), scratch_.data() + kHalfElements};
+    bool ended = false; // no file follows: the rest of the chunk stays silent
+    for (std::uint32_t b = 0; b < blocks && !ended; ++b) {
+        std::uint8_t* const halves[2] = {bytes + std::size_t{b} * kDsdBlockBytes,
+                                         bytes + std::size_t{b} * kDsdBlockBytes + kDsdChannelBytes};
+        std::uint32_t filled = carryBytes_;
+        for (int c = 0; c < 2; ++c)
+            std::memcpy(halves[c], carry_[static_cast<std::size_t>(c)].data(), carryBytes_);
+        carryBytes_ = 0;
+        while (filled < kDsdChannelBytes) {
+            const std::uint64_t left = source.BytesLeftPerChannel();
+            if (left == 0) {
+                if (!next.Continue()) {
+                    ended = true;
+                    break;
+                }
+                continue;
+            }
+            // Whole elements, never past the file's last one nor more than one past the block's end.
+            const std::uint32_t room = kDsdChannelBytes - filled;
+            const auto want = static_cast<int>(std::min<std::uint64_t>((room + 3) / 4, (left + 3) / 4));
+            const int got = source.Get(want, destinations);
+            if (got <= 0) {
+                // The file cannot be read on: what it still held is lost, the next file follows.
+                if (!next.Continue()) {
+                    ended = true;
+                    break;
+                }
+                continue;
+            }
+            const auto valid =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t(got) * 4, left));
+            const std::uint32_t here = std::min(valid, room);
+            for (int c = 0; c < 2; ++c)
+                std::memcpy(halves[c] + filled, scratch + std::size_t(c) * kDsdChannelBytes, here);
+            filled += here;
+            carryBytes_ = valid - here;
+            for (int c = 0; c < 2; ++c)
+                std::memcpy(carry_[static_cast<std::size_t>(c)].data(),
+                            scratch + std::size_t(c) * kDsdChannelBytes + here, carryBytes_);
+        }
+    }
+    return {bytes, blocks * kDsdBlockBytes};
+}
+
+DsdChunk DsdChunkProducer::FirstChunk(CDsdFileSource& source, DsdContinuation& next) {
+    carryBytes_ = 0;
+    return ProduceJoined(source, kDsdEdgeChunkBlocks, next);
+}
+
+DsdChunk DsdChunkProducer::NextChunk(CDsdFileSource& source, DsdContinuation& next) {
+    return ProduceJoined(source, kSteadyChunkUnits, next);
 }

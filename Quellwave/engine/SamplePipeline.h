@@ -6,6 +6,7 @@
 
 #include "Platform/Types.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -106,6 +107,16 @@ private:
     FloatBuffer floats_;
 };
 
+// Where a run of DSD files goes on when one ends without a break: the engine opens the next file of the list
+// in the same source.
+class DsdContinuation {
+public:
+    virtual ~DsdContinuation() = default;
+    // The source has delivered its last sample byte (or cannot read on). True when it now holds the next
+    // file, at its first sample byte; false when the run has no more files to join.
+    virtual bool Continue() = 0;
+};
+
 // Produces the chunks of a DSD file for the engine's reader thread: the file's own blocks, unconverted and
 // unfaded. Each chunk is pre-filled with the DSD silence byte, so whatever the file cannot deliver (its end,
 // a failed read) reaches the device as silence. The buffer is allocated once, at construction, and used by
@@ -121,9 +132,22 @@ public:
     // After a stop request: 10 silent blocks; the file is not read (DSD has no fade to play out).
     DsdChunk FinalChunk();
 
+    // The same chunks for files that follow one another without a break: the bytes of each channel run on
+    // from one file into the next inside a block, at whatever byte the first one ends (the silence that
+    // completes a file's last element is left out), and after the last file the blocks are silent. A
+    // FirstChunk starts the stream anew.
+    DsdChunk FirstChunk(CDsdFileSource& source, DsdContinuation& next);
+    DsdChunk NextChunk(CDsdFileSource& source, DsdContinuation& next);
+
 private:
     // Fills the first `blocks` blocks of the buffer from the source, after setting them to silence.
     DsdChunk Produce(CDsdFileSource& source, std::uint32_t blocks);
+    DsdChunk ProduceJoined(CDsdFileSource& source, std::uint32_t blocks, DsdContinuation& next);
 
     std::vector<std::uint32_t> buffer_; // kSteadyChunkUnits blocks; elements keep the halves aligned
+    // Joined runs: one block of each channel as the source delivers it, and the bytes of a delivery that
+    // did not fit the block they were read for (at most 3 per channel), which start the next block.
+    std::vector<std::uint32_t> scratch_;
+    std::array<std::array<std::uint8_t, 4>, 2> carry_{};
+    std::uint32_t carryBytes_ = 0;
 };

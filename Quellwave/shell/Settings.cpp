@@ -114,6 +114,15 @@ bool ReadRFMode() {
     return ReadDwordValue(HKEY_LOCAL_MACHINE, kProgramKey, "useRFMode", &value) && value == 1;
 }
 
+bool ReadGaplessPlayback() {
+    DWORD value = 0;
+    return ReadDwordValue(HKEY_CURRENT_USER, kSettingsKey, "GaplessPlayback", &value) && value == 1;
+}
+
+bool WriteGaplessPlayback(bool gapless) {
+    return WriteDwordValue(kSettingsKey, "GaplessPlayback", gapless ? 1 : 0);
+}
+
 bool ReadASIODriverName(std::string* driverName) {
     return ReadStringValue(HKEY_LOCAL_MACHINE, kAsioSettingsKey, "DefaultASIODriverName", driverName);
 }

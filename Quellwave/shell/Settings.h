@@ -50,6 +50,11 @@ constexpr DWORD RepeatModeFromSetting(DWORD stored) noexcept {
 // useRFMode (machine): DSD file playback; true only when the value is exactly 1.
 bool ReadRFMode();
 
+// GaplessPlayback: consecutive files of one kind follow each other without fades or silence; true only when
+// the value is exactly 1 (missing: 0, off).
+bool ReadGaplessPlayback();
+bool WriteGaplessPlayback(bool gapless);
+
 // DefaultASIODriverName (machine): name of the DSD output driver to open.
 bool ReadASIODriverName(std::string* driverName);
 

@@ -42,6 +42,7 @@ CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialo
     auto* browse = ui::MakeButton(this, kIdBrowse, ui::Text(resid::kStrSettingsBrowse));
     auto* about = ui::MakeButton(this, kIdAbout, ui::Text(resid::kStrSettingsAbout));
     showNotice_ = ui::MakeCheckBox(this, kIdShowNotice, ui::Text(resid::kStrSettingsShowNotice));
+    gapless_ = ui::MakeCheckBox(this, kIdGapless, ui::Text(resid::kStrSettingsGapless));
     auto* ok = ui::MakeButton(this, ui::IDOK, ui::Text(resid::kStrOk));
     ok->setDefault(true);
     auto* cancel = ui::MakeButton(this, ui::IDCANCEL, ui::Text(resid::kStrCancel));
@@ -53,6 +54,7 @@ CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialo
     grid->addWidget(folder_, 1, 1);
     grid->addWidget(browse, 1, 2);
     grid->addWidget(showNotice_, 2, 0, 1, 3);
+    grid->addWidget(gapless_, 3, 0, 1, 3);
     grid->setColumnStretch(1, 1);
     grid->setColumnMinimumWidth(1, ui::DluX(this, 140));
     auto* buttons = new QHBoxLayout;
@@ -82,6 +84,7 @@ void CSettingDialog::OnInitDialog() {
     showNotice_->setChecked(true);
     if (NoticeSection().ReadDWORDUserThenMachine("NoDispNext", &noDispNext) && noDispNext != 0)
         showNotice_->setChecked(false);
+    gapless_->setChecked(ReadGaplessPlayback());
 
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         if (platform::GetDriveType(letter) == platform::DRIVE_CDROM)
@@ -121,6 +124,7 @@ void CSettingDialog::accept() {
         WriteDrive(static_cast<DWORD>(driveList_->currentData().toInt()));
     const DWORD noDispNext = showNotice_->isChecked() ? 0 : 1;
     NoticeSection().WriteDWORD("NoDispNext", &noDispNext, false);
+    WriteGaplessPlayback(gapless_->isChecked());
     done(ui::IDOK);
 }
 

@@ -192,6 +192,22 @@ TEST_F(SettingsTest, RfModeIsOnOnlyForOne) {
     EXPECT_FALSE(ReadRFMode());
 }
 
+TEST_F(SettingsTest, GaplessPlaybackIsOffUnlessTheUserStoredOne) {
+    EXPECT_FALSE(ReadGaplessPlayback());
+    for (DWORD stored : {0u, 2u, 0x101u, 0xFFFFFFFFu}) {
+        PutDword(HKEY_CURRENT_USER, kSettingsKey, "GaplessPlayback", stored);
+        EXPECT_FALSE(ReadGaplessPlayback()) << stored;
+    }
+    ASSERT_TRUE(WriteGaplessPlayback(true));
+    EXPECT_TRUE(ReadGaplessPlayback());
+    EXPECT_NE(UserFileText().find("\"GaplessPlayback\"=dword:00000001"), std::string::npos) << UserFileText();
+    ASSERT_TRUE(WriteGaplessPlayback(false));
+    EXPECT_FALSE(ReadGaplessPlayback());
+    // A machine value does not count for a per-user setting.
+    PutDword(HKEY_LOCAL_MACHINE, kSettingsKey, "GaplessPlayback", 1);
+    EXPECT_FALSE(ReadGaplessPlayback());
+}
+
 TEST_F(SettingsTest, FixedKeyLookupIgnoresCase) {
     PutDword(HKEY_CURRENT_USER, "SOFTWARE\\orva corporation\\QUELLWAVE\\settings", "defaultmode", 1);
     EXPECT_EQ(ReadMode(), 1u);

@@ -25,6 +25,9 @@ QLineEdit* Folder(CSettingDialog& dialog) {
 QCheckBox* ShowNotice(CSettingDialog& dialog) {
     return ui::FindControl<QCheckBox>(&dialog, CSettingDialog::kIdShowNotice);
 }
+QCheckBox* Gapless(CSettingDialog& dialog) {
+    return ui::FindControl<QCheckBox>(&dialog, CSettingDialog::kIdGapless);
+}
 
 std::vector<std::pair<QString, int>> Items(QComboBox* list) {
     std::vector<std::pair<QString, int>> items;
@@ -115,20 +118,42 @@ TEST_F(SettingDialogTest, NoticeBoxFollowsTheUserValueThenTheMachineValue) {
     }
 }
 
+TEST_F(SettingDialogTest, GaplessBoxShowsTheStoredValue) {
+    struct Case {
+        const char* name;
+        std::optional<DWORD> stored;
+        bool ticked;
+    };
+    const Case cases[] = {{"missing", std::nullopt, false}, {"0", 0, false}, {"1", 1, true}, {"2", 2, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.stored)
+            PutDword(true, kSettings, "GaplessPlayback", *c.stored);
+        CSettingDialog dialog;
+        ASSERT_NE(Gapless(dialog), nullptr);
+        EXPECT_EQ(Gapless(dialog)->isChecked(), c.ticked);
+        TearDown();
+        SetUp();
+    }
+}
+
 TEST_F(SettingDialogTest, OkStoresTheChoicesAndCancelStoresNothing) {
     struct Case {
         const char* name;
         bool ok;
         QString folder;
         bool tickNotice;
+        bool tickGapless;
         std::optional<DWORD> drive;
         std::optional<std::string> storedFolder;
         std::optional<DWORD> noDispNext;
+        std::optional<DWORD> gapless;
     };
     const Case cases[] = {
-        {"ok", true, "/home/listener/Music", false, 'V', "/home/listener/Music", 1},
-        {"ok, notice shown, empty folder", true, "", true, 'V', std::nullopt, 0},
-        {"cancel", false, "/home/listener/Music", false, std::nullopt, std::nullopt, std::nullopt},
+        {"ok", true, "/home/listener/Music", false, true, 'V', "/home/listener/Music", 1, 1},
+        {"ok, notice shown, empty folder", true, "", true, false, 'V', std::nullopt, 0, 0},
+        {"cancel", false, "/home/listener/Music", false, true, std::nullopt, std::nullopt, std::nullopt,
+         std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -138,6 +163,7 @@ TEST_F(SettingDialogTest, OkStoresTheChoicesAndCancelStoresNothing) {
         Drives(dialog)->setCurrentIndex(1);
         Folder(dialog)->setText(c.folder);
         ShowNotice(dialog)->setChecked(c.tickNotice);
+        Gapless(dialog)->setChecked(c.tickGapless);
         int result = 0;
         QObject::connect(&dialog, &QDialog::finished, [&](int r) { result = r; });
         uitest::Click(&dialog, c.ok ? ui::IDOK : ui::IDCANCEL);
@@ -145,6 +171,7 @@ TEST_F(SettingDialogTest, OkStoresTheChoicesAndCancelStoresNothing) {
         EXPECT_EQ(UserDword(kSettings, "DefaultDrive"), c.drive);
         EXPECT_EQ(UserString(kSettings, "DefaultFolder"), c.storedFolder);
         EXPECT_EQ(UserDword(kSettings, "NoDispNext"), c.noDispNext);
+        EXPECT_EQ(UserDword(kSettings, "GaplessPlayback"), c.gapless);
         TearDown();
         SetUp();
     }

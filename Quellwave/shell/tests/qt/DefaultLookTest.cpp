@@ -135,7 +135,7 @@ TEST_F(DefaultLookTest, EveryTextTheWindowsShowIsThere) {
     for (unsigned id = kStrTipFirst; id <= kStrTipLast; ++id) {
         ids.push_back(id);
     }
-    for (unsigned id = kStrSettingsCaption; id <= kStrCancel; ++id) {
+    for (unsigned id = kStrSettingsCaption; id <= kStrSettingsGapless; ++id) {
         ids.push_back(id);
     }
     for (unsigned id = kStrCheckCaption; id <= kStrCheckStart; ++id) {
