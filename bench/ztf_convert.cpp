@@ -1,9 +1,10 @@
-// ztf-convert [--rate 64|128|256] IN.wav OUT.dsf: converts a 44.1 kHz stereo 16/24-bit WAV to DSD64 (or
-// DSD128, DSD256) with Zentrafold alone (the library the player uses, called as the engine calls it) and
-// writes a DSF file. Prints the modulator's
-// overload statistics (resets, bursts, samples whose fed-back error was limited) and the longest run of
-// identical output bytes per channel, the stuck-output check. Exit status: 0 on success, 1 on bad input or an
-// output that stuck (a run of identical bytes over 1 ms).
+// ztf-convert [--rate 64|128|256] [--land] IN.wav OUT.dsf: converts a 44.1 kHz stereo 16/24-bit WAV to DSD64
+// (or DSD128, DSD256) with Zentrafold alone (the library the player uses, called as the engine calls it) and
+// writes a DSF file; with --land the last unit (the silent one added after the input) goes through
+// ConvertFinal, so that the file ends on a landing and DSD silence bytes can follow it. Prints the
+// modulator's overload statistics (resets, bursts, samples whose fed-back error was limited) and the longest
+// run of identical output bytes per channel, the stuck-output check. Exit status: 0 on success, 1 on bad
+// input or an output that stuck (a run of identical bytes over 1 ms).
 #include "Platform/ByteOrder.h"
 #include "Zentrafold/ZentrafoldConverter.h"
 
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -28,8 +28,14 @@ struct Wav {
 };
 
 bool ReadWav(const char* path, Wav& wav) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // One read into a buffer of the file's size: growing a vector byte by byte cost a tenth of the run.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in)
+        return false;
+    std::vector<unsigned char> file(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size())))
+        return false;
     if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) != 0 ||
         std::memcmp(file.data() + 8, "WAVE", 4) != 0)
         return false;
@@ -95,21 +101,30 @@ std::vector<unsigned char> DsfHeader(std::uint64_t blocks, zentrafold::DsdRate r
 
 int main(int argc, char** argv) {
     auto rate = zentrafold::DsdRate::kDsd64;
-    if (argc == 5 && std::strcmp(argv[1], "--rate") == 0) {
-        const std::string r = argv[2];
-        if (r == "128")
-            rate = zentrafold::DsdRate::kDsd128;
-        else if (r == "256")
-            rate = zentrafold::DsdRate::kDsd256;
-        else if (r != "64")
-            argc = 0;
-        argv += 2;
-        argc = argc == 0 ? 0 : 3;
+    bool land = false;
+    bool usage = false;
+    int at = 1;
+    for (; at < argc && argv[at][0] == '-' && !usage; ++at) {
+        const std::string option = argv[at];
+        if (option == "--land") {
+            land = true;
+        } else if (option == "--rate" && at + 1 < argc) {
+            const std::string r = argv[++at];
+            if (r == "128")
+                rate = zentrafold::DsdRate::kDsd128;
+            else if (r == "256")
+                rate = zentrafold::DsdRate::kDsd256;
+            else if (r != "64")
+                usage = true;
+        } else {
+            usage = true;
+        }
     }
-    if (argc != 3) {
-        std::cerr << "usage: ztf-convert [--rate 64|128|256] IN.wav OUT.dsf\n";
+    if (usage || argc - at != 2) {
+        std::cerr << "usage: ztf-convert [--rate 64|128|256] [--land] IN.wav OUT.dsf\n";
         return 1;
     }
+    argv += at - 1;
     Wav wav;
     if (!ReadWav(argv[1], wav)) {
         std::cerr << "ztf-convert: " << argv[1] << ": not a 44.1 kHz stereo 16/24-bit PCM WAV\n";
@@ -131,19 +146,24 @@ int main(int argc, char** argv) {
     zentrafold::Converter converter(rate);
     converter.Initial(wav.data.data(), format);
     std::vector<unsigned char> dsd(16 * blockBytes);
+    std::vector<unsigned char> file(16 * blockBytes); // the chunk in the DSF's layout
     std::uint64_t longestRun[2] = {0, 0};
     std::uint64_t run[2] = {0, 0};
     int last[2] = {-1, -1};
     for (std::size_t u = 1; u < units; u += 16) {
         const int n = static_cast<int>(std::min<std::size_t>(16, units - u));
-        converter.Convert(wav.data.data() + u * unitBytes, n, format, dsd.data());
+        if (land && u + static_cast<std::size_t>(n) == units)
+            converter.ConvertFinal(wav.data.data() + u * unitBytes, n, format, dsd.data());
+        else
+            converter.Convert(wav.data.data() + u * unitBytes, n, format, dsd.data());
+        unsigned char* to = file.data();
         for (int b = 0; b < n; ++b) {
             const unsigned char* block = dsd.data() + static_cast<std::size_t>(b) * blockBytes;
-            for (std::size_t at = 0; at < channelBytes; at += zentrafold::kChannelBytes)
-                for (std::size_t ch = 0; ch < 2; ++ch)
-                    out.write(reinterpret_cast<const char*>(block + ch * channelBytes + at),
-                              zentrafold::kChannelBytes);
+            for (std::size_t off = 0; off < channelBytes; off += zentrafold::kChannelBytes)
+                for (std::size_t ch = 0; ch < 2; ++ch, to += zentrafold::kChannelBytes)
+                    std::memcpy(to, block + ch * channelBytes + off, zentrafold::kChannelBytes);
         }
+        out.write(reinterpret_cast<const char*>(file.data()), to - file.data());
         for (int b = 0; b < n; ++b)
             for (std::size_t ch = 0; ch < 2; ++ch) {
                 const unsigned char* half =

@@ -387,6 +387,24 @@ def fmt(values):
     return "\n".join(lines)
 
 
+# The landing's audio-band weighting (the converter's ConvertFinal): a Kaiser-windowed low-pass that passes
+# the audio band and holds the shaped noise above LAND_STOP_HZ down by LAND_ATTEN dB, so that the energy it
+# leaves is the audio-band error at the join, not noise; integer taps (summing to 2^20) keep the landing exact.
+LAND_CUTOFF_HZ = 30000.0
+LAND_STOP_HZ = 70000.0
+LAND_ATTEN = 120.0
+
+
+def land_weight(multiple):
+    fs = FS_OUT * multiple
+    width = 2 * np.pi * (LAND_STOP_HZ - LAND_CUTOFF_HZ) / fs
+    taps = int(np.ceil((LAND_ATTEN - 8) / (2.285 * width))) | 1
+    n = np.arange(taps) - (taps - 1) / 2
+    fc = (LAND_CUTOFF_HZ + LAND_STOP_HZ) / 2 / fs
+    h = 2 * fc * np.sinc(2 * fc * n) * np.kaiser(taps, signal.kaiser_beta(LAND_ATTEN))
+    return np.round(h / h.sum() * (1 << 20)).astype(np.int64)
+
+
 def write_sections(out, name, secs):
     out.write("inline constexpr std::array<Section, %d> %s = {{\n" % (len(secs), name))
     for sec in secs:
@@ -489,6 +507,13 @@ def main():
         write_sections(out, "kNtf", secs[64])
         write_sections(out, "kNtf128", secs[128])
         write_sections(out, "kNtf256", secs[256])
+        out.write("\n// The landing's audio-band weighting at DSD64, DSD128 and DSD256 (symmetric, integer taps).\n")
+        for name, multiple in (("kLandWeight", 1), ("kLandWeight128", 2), ("kLandWeight256", 4)):
+            w = land_weight(multiple)
+            out.write("inline constexpr std::array<int, %d> %s = {\n" % (len(w), name))
+            for i in range(0, len(w), 12):
+                out.write("    " + " ".join("%d," % v for v in w[i:i + 12]) + "\n")
+            out.write("};\n")
         out.write("\n} // namespace zentrafold::coef\n")
 
 

@@ -42,7 +42,7 @@ int Initial(const void* pcm, zentrafold::PcmFormat format) noexcept {
 }
 
 int Convert(const void* pcm, int unitCount, unsigned char** output, unsigned int* outputSize,
-            zentrafold::PcmFormat format) noexcept {
+            zentrafold::PcmFormat format, bool final = false) noexcept {
     if (output != nullptr)
         *output = nullptr;
     if (outputSize != nullptr)
@@ -59,7 +59,10 @@ int Convert(const void* pcm, int unitCount, unsigned char** output, unsigned int
             return -1;
         }
     }
-    shared->converter.Convert(pcm, unitCount, format, shared->output.data());
+    if (final)
+        shared->converter.ConvertFinal(pcm, unitCount, format, shared->output.data());
+    else
+        shared->converter.Convert(pcm, unitCount, format, shared->output.data());
     *output = shared->output.data();
     *outputSize = static_cast<unsigned int>(bytes);
     return 0;
@@ -85,6 +88,16 @@ int ZtfDirectConvertBuffer16(const void* pcm, int unitCount, unsigned char** out
 int ZtfDirectConvertBuffer24(const void* pcm, int unitCount, unsigned char** output,
                              unsigned int* outputSize) {
     return Convert(pcm, unitCount, output, outputSize, zentrafold::PcmFormat::kInt24);
+}
+
+int ZtfDirectConvertFinalBuffer16(const void* pcm, int unitCount, unsigned char** output,
+                                  unsigned int* outputSize) {
+    return Convert(pcm, unitCount, output, outputSize, zentrafold::PcmFormat::kInt16, true);
+}
+
+int ZtfDirectConvertFinalBuffer24(const void* pcm, int unitCount, unsigned char** output,
+                                  unsigned int* outputSize) {
+    return Convert(pcm, unitCount, output, outputSize, zentrafold::PcmFormat::kInt24, true);
 }
 
 } // extern "C"

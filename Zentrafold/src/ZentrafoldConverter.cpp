@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 
 namespace zentrafold {
@@ -73,6 +74,25 @@ constexpr double kDitherStep = 1.0 / (1 << 26) / 65536.0;
 
 constexpr double kScale16 = 0.5 / 32768.0; // PCM full scale is 50 % modulation
 constexpr double kScale24 = 0.5 / 8388608.0;
+
+// Landing (ConvertFinal). A stream that stops and goes on as the DSD silence pattern 0x69 steps wherever the
+// running sum of its bits, its charge, differs from the level the pattern continues: the loop's shaped
+// noise leaves a charge of up to a few samples at any instant, which the pattern never corrects, and a
+// decoder shows it as a click at the join (about -33 dBFS at DSD64). The last block therefore (1) measures
+// the charge's level over its first kLevelPoints points of the x8 chain, (2) moves it to the nearest level
+// the pattern can continue (an even number of samples, at most one sample away) with a smooth pulse in the
+// modulator's input, far below 20 Hz in effect and about -75 dBFS at its peak, and (3) chooses its last
+// kLandBits bits (times the rate) again so that the block followed by 0x69 bytes has the least energy
+// under an audio-band weighting (coef::kLandWeight: a low-pass that holds the shaped noise down by 120 dB, so
+// that what is left is the error in the audio band), by flipping single bits and pairs of bits up to
+// kLandPair apart while that lowers it.
+constexpr int kLevelPoints = 512;
+constexpr int kPulseEndPoints = 256; // points before the end at which the pulse is over
+constexpr int kLandBits = 512;
+constexpr int kLandPair = 16;
+constexpr int kLandMoves = 64; // bounds the search's time; one move or none is the rule
+constexpr int kLandHalf = static_cast<int>(coef::kLandWeight256.size() - 1) / 2; // at the largest rate
+constexpr unsigned char kSilenceByte = 0x69;
 
 constexpr V2 Splat(double v) {
     return V2{v, v};
@@ -146,9 +166,33 @@ struct Converter::State {
     // rewrites their pending bytes and states, and leaves the state after the current byte in `now`.
     void Redo(int lane, Lane& now) noexcept;
 
-    // The modulator over one unit of the x8 chain's output (in4), kMultiple bytes per point and channel.
+    // The modulator over points [first, last) of one unit of the x8 chain's output (in4), kMultiple bytes
+    // per point and channel. With kPulse, the byte's input is raised by pulse(byte) (see kLevelPoints).
+    struct Pulse {
+        V2 charge;           // samples of charge the pulse adds, per channel
+        std::uint64_t first; // first byte of the pulse
+        std::uint64_t count; // its length in bytes
+        double scale;        // 1 / the sum of the shape over the bytes, times 1/8 for a byte's samples
+    };
+    template <int kMultiple, std::size_t kSections, bool kPulse = false>
+    void Modulate(const std::array<coef::Section, kSections>& sections, unsigned char* out, int first,
+                  int last, const Pulse& pulse) noexcept;
+    // The x8 chain and the modulator over one unit; `land` ends its block as ConvertFinal describes.
+    void ConvertUnit(const unsigned char* pcm, PcmFormat format, unsigned char* out, bool land) noexcept;
     template <int kMultiple, std::size_t kSections>
-    void Modulate(const std::array<coef::Section, kSections>& sections, unsigned char* out) noexcept;
+    void ModulateLanding(const std::array<coef::Section, kSections>& sections, unsigned char* out) noexcept;
+    // Step (3) of the landing on one channel's block of `channelBytes` bytes.
+    void LandBits(unsigned char* channel, std::size_t channelBytes) noexcept;
+
+    // The landing's work space, for the largest rate.
+    static constexpr int kMaxLandBits = kLandBits * 4;
+    static constexpr int kMaxLandHalf = kLandHalf;
+    std::int64_t weight[2 * kMaxLandHalf + 1];                  // the audio-band weighting h
+    std::int64_t weightAuto[4 * kMaxLandHalf + 1];              // its autocorrelation
+    std::int64_t landBits[kMaxLandBits + 4 * kMaxLandHalf + 1]; // +/-1 over the free bits and around them
+    std::int64_t landError[kMaxLandBits + 2 * kMaxLandHalf + 1];
+    std::int64_t landGradient[kMaxLandBits];
+    int landHalf = 0;
 
     int multiple = 1; // of DSD64
     Ntf ntf{coef::kNtf.data(), static_cast<int>(coef::kNtf.size())};
@@ -234,6 +278,24 @@ Converter::Converter(DsdRate rate) : state_(std::make_unique<State>()) {
         state_->ntf = Ntf{coef::kNtf128.data(), static_cast<int>(coef::kNtf128.size())};
     else if (rate == DsdRate::kDsd256)
         state_->ntf = Ntf{coef::kNtf256.data(), static_cast<int>(coef::kNtf256.size())};
+    // The landing's weighting and its autocorrelation.
+    State& s = *state_;
+    const int* weight = rate == DsdRate::kDsd128   ? coef::kLandWeight128.data()
+                        : rate == DsdRate::kDsd256 ? coef::kLandWeight256.data()
+                                                   : coef::kLandWeight.data();
+    const int taps = rate == DsdRate::kDsd128   ? static_cast<int>(coef::kLandWeight128.size())
+                     : rate == DsdRate::kDsd256 ? static_cast<int>(coef::kLandWeight256.size())
+                                                : static_cast<int>(coef::kLandWeight.size());
+    s.landHalf = (taps - 1) / 2;
+    for (int i = 0; i < taps; ++i)
+        s.weight[i] = weight[i];
+    for (int d = -(taps - 1); d <= taps - 1; ++d) {
+        std::int64_t sum = 0;
+        for (int i = 0; i < taps; ++i)
+            if (i + d >= 0 && i + d < taps)
+                sum += s.weight[i] * s.weight[i + d];
+        s.weightAuto[d + 2 * s.landHalf] = sum;
+    }
     Reset();
 }
 
@@ -387,9 +449,9 @@ void Converter::State::Redo(int lane, Lane& now) noexcept {
     now = state;
 }
 
-template <int kMultiple, std::size_t kSections>
-void Converter::State::Modulate(const std::array<coef::Section, kSections>& sections,
-                                unsigned char* out) noexcept {
+template <int kMultiple, std::size_t kSections, bool kPulse>
+void Converter::State::Modulate(const std::array<coef::Section, kSections>& sections, unsigned char* out,
+                                int first, int last, [[maybe_unused]] const Pulse& pulse) noexcept {
     constexpr int kCount = static_cast<int>(kSections);
     // Error-feedback loop: y = u + (NTF - 1) e with e = v - y, so v = u + NTF e. With monic sections in
     // transposed direct form, (NTF - 1) e at time n is the sum of the first states, known before e(n).
@@ -406,7 +468,7 @@ void Converter::State::Modulate(const std::array<coef::Section, kSections>& sect
     const V2 lower = Splat(-kInputLimit);
     unsigned char* left = out;
     unsigned char* right = out + kChannelBytes * kMultiple;
-    for (int n = 0; n < 8 * kUnitFrames; ++n) {
+    for (int n = first; n < last; ++n) {
         const V2 prev = in4[n];
         // The linear stage: kMultiple bytes of eight samples between two points of the x8 chain.
         const V2 step = (in4[n + 1] - prev) * (0.125 / kMultiple);
@@ -414,11 +476,19 @@ void Converter::State::Modulate(const std::array<coef::Section, kSections>& sect
             // One dither value per eight samples: its job is to break up idle patterns, which a value held
             // for 2.8 us does as well as a fresh one per sample, at an eighth of the cost.
             const std::uint64_t r = NextRandom(seed);
-            const V2 dither = V2{static_cast<double>(static_cast<std::int64_t>(r & 0xFFFF) -
-                                                     static_cast<std::int64_t>((r >> 16) & 0xFFFF)),
-                                 static_cast<double>(static_cast<std::int64_t>((r >> 32) & 0xFFFF) -
-                                                     static_cast<std::int64_t>(r >> 48))} *
-                              kDitherStep;
+            V2 dither = V2{static_cast<double>(static_cast<std::int64_t>(r & 0xFFFF) -
+                                               static_cast<std::int64_t>((r >> 16) & 0xFFFF)),
+                           static_cast<double>(static_cast<std::int64_t>((r >> 32) & 0xFFFF) -
+                                               static_cast<std::int64_t>(r >> 48))} *
+                        kDitherStep;
+            if constexpr (kPulse) {
+                // Held for the byte like the dither, so that a redo sees it too.
+                const std::uint64_t b = bytes - pulse.first;
+                if (bytes >= pulse.first && b < pulse.count) {
+                    const double t = (static_cast<double>(b) + 0.5) / static_cast<double>(pulse.count);
+                    dither += pulse.charge * (t * t * (1.0 - t) * (1.0 - t) * pulse.scale);
+                }
+            }
             const int slot = static_cast<int>(bytes % kRedoBytes);
             Past& entry = past[slot];
             for (int i = 0; i < kCount; ++i) {
@@ -512,37 +582,179 @@ void Converter::Initial(const void* pcm, PcmFormat format) noexcept {
     Convert(pcm, 1, format, state_->scratch.data());
 }
 
+void Converter::State::ConvertUnit(const unsigned char* pcm, PcmFormat format, unsigned char* out,
+                                   bool land) noexcept {
+    // The unit enters behind the frames still held back; the oldest unit's worth goes on.
+    Decode(pcm, format, delay.data() + kDelayFrames);
+    std::memcpy(in1.data() + kHistory1, delay.data(), sizeof(V2) * kUnitFrames);
+    std::memmove(delay.data(), delay.data() + kUnitFrames, sizeof(V2) * kDelayFrames);
+
+    HalfBand(coef::kStage1, in1.data() + kHistory1, kUnitFrames, in2.data() + kHistory2);
+    HalfBand(coef::kStage2, in2.data() + kHistory2, 2 * kUnitFrames, in3.data() + kHistory3);
+    Stage3(in3.data() + kHistory3, 4 * kUnitFrames, in4.data() + kHistory4);
+    KeepHistory(in1, kHistory1);
+    KeepHistory(in2, kHistory2);
+    KeepHistory(in3, kHistory3);
+
+    constexpr int kPoints = 8 * kUnitFrames;
+    const Pulse none{};
+    switch (multiple) {
+    case 1:
+        land ? ModulateLanding<1>(coef::kNtf, out) : Modulate<1>(coef::kNtf, out, 0, kPoints, none);
+        break;
+    case 2:
+        land ? ModulateLanding<2>(coef::kNtf128, out) : Modulate<2>(coef::kNtf128, out, 0, kPoints, none);
+        break;
+    default:
+        land ? ModulateLanding<4>(coef::kNtf256, out) : Modulate<4>(coef::kNtf256, out, 0, kPoints, none);
+        break;
+    }
+    samples += static_cast<std::uint64_t>(kOversampling * kUnitFrames * multiple); // per channel
+    KeepHistory(in4, kHistory4);
+}
+
+namespace {
+
+// Where the running sum of a channel's bits (+1 or -1) before each sample stands on average, from the
+// block's start: its mean under a smooth window (t^2 (1 - t)^2), which averages the shaped noise's swings
+// away far better than a plain mean, whose abrupt ends let them through.
+double ChargeLevel(const unsigned char* channel, std::size_t bytes) noexcept {
+    std::int64_t charge = 0;
+    double sum = 0.0;
+    double weights = 0.0;
+    const double count = static_cast<double>(bytes * 8);
+    for (std::size_t i = 0; i < bytes; ++i)
+        for (int k = 0; k < 8; ++k) {
+            const double t = (static_cast<double>(i * 8) + k + 0.5) / count;
+            const double w = t * t * (1.0 - t) * (1.0 - t);
+            sum += w * static_cast<double>(charge);
+            weights += w;
+            charge += (channel[i] >> k) & 1 ? 1 : -1;
+        }
+    return sum / weights;
+}
+
+} // namespace
+
+template <int kMultiple, std::size_t kSections>
+void Converter::State::ModulateLanding(const std::array<coef::Section, kSections>& sections,
+                                       unsigned char* out) noexcept {
+    constexpr int kPoints = 8 * kUnitFrames;
+    const std::size_t channelBytes = ChannelBytes(static_cast<DsdRate>(kMultiple));
+    Modulate<kMultiple>(sections, out, 0, kLevelPoints, Pulse{});
+    // The pattern continues a level whose running sum before each of its bits averages to 0 from the
+    // byte's start; the block's own sum is even at its end (an even number of +/-1 bits). So the level to
+    // reach is the even number nearest to where the charge stands now, measured from the block's start.
+    Pulse pulse{};
+    for (int lane = 0; lane < 2; ++lane) {
+        const double level = ChargeLevel(out + static_cast<std::size_t>(lane) * channelBytes,
+                                         static_cast<std::size_t>(kLevelPoints * kMultiple));
+        pulse.charge[lane] = 2.0 * std::nearbyint(level / 2.0) - level;
+    }
+    pulse.first = bytes;
+    pulse.count = static_cast<std::uint64_t>((kPoints - kPulseEndPoints - kLevelPoints) * kMultiple);
+    double shape = 0.0;
+    for (std::uint64_t b = 0; b < pulse.count; ++b) {
+        const double t = (static_cast<double>(b) + 0.5) / static_cast<double>(pulse.count);
+        shape += t * t * (1.0 - t) * (1.0 - t);
+    }
+    pulse.scale = 1.0 / (8.0 * shape);
+    Modulate<kMultiple, kSections, true>(sections, out, kLevelPoints, kPoints, pulse);
+    LandBits(out, channelBytes);
+    LandBits(out + channelBytes, channelBytes);
+}
+
+void Converter::State::LandBits(unsigned char* channel, std::size_t channelBytes) noexcept {
+    // Free bits F = [end - free, end); the weighted signal E(n) = sum_i h(i) v(n - i) depends on them for n
+    // within `half` of F, and those E need v within 2 x half of F, the pattern's bits after the end included.
+    const int half = landHalf;
+    const int free = kLandBits * multiple;
+    const long end = static_cast<long>(channelBytes) * 8;
+    const long from = end - free - 2 * half; // v index 0
+    const int span = free + 4 * half + 1;
+    for (int i = 0; i < span; ++i) {
+        const long n = from + i;
+        const unsigned byte = n < end ? channel[n / 8] : kSilenceByte;
+        landBits[i] = (byte >> (n % 8)) & 1 ? 1 : -1;
+    }
+    // E over n = from + half .. end + half, stored from index 0.
+    const int errors = free + 2 * half + 1;
+    for (int j = 0; j < errors; ++j) {
+        std::int64_t e = 0;
+        for (int i = -half; i <= half; ++i)
+            e += weight[i + half] * landBits[j + half - i];
+        landError[j] = e;
+    }
+    // g_k = sum_n h(n - k) E(n) for the free bits k; flipping bit k by d = -2 v(k) changes the energy by
+    // 2 d g_k + d^2 r(0), and two bits k, l by the two terms plus 2 d_k d_l r(k - l).
+    const int firstFree = 2 * half; // index of F's first bit in landBits
+    for (int k = 0; k < free; ++k) {
+        std::int64_t g = 0;
+        for (int i = -half; i <= half; ++i)
+            g += weight[i + half] * landError[k + half + i];
+        landGradient[k] = g;
+    }
+    const std::int64_t* r = weightAuto + 2 * half; // r[d] for |d| <= 2 half
+    auto flip = [&](int k) {
+        const std::int64_t d = -2 * landBits[firstFree + k];
+        landBits[firstFree + k] = -landBits[firstFree + k];
+        const int lo = std::max(0, k - 2 * half);
+        const int hi = std::min(free - 1, k + 2 * half);
+        for (int l = lo; l <= hi; ++l)
+            landGradient[l] += d * r[l - k];
+    };
+    for (int move = 0; move < kLandMoves; ++move) {
+        std::int64_t best = 0;
+        int bestK = -1;
+        int bestL = -1;
+        for (int k = 0; k < free; ++k) {
+            const std::int64_t vk = landBits[firstFree + k];
+            const std::int64_t single = -4 * vk * landGradient[k] + 4 * r[0];
+            if (single < best) {
+                best = single;
+                bestK = k;
+                bestL = -1;
+            }
+            for (int l = k + 1; l < std::min(free, k + 1 + kLandPair); ++l) {
+                const std::int64_t vl = landBits[firstFree + l];
+                const std::int64_t pair =
+                    -4 * (vk * landGradient[k] + vl * landGradient[l]) + 8 * r[0] + 8 * vk * vl * r[l - k];
+                if (pair < best) {
+                    best = pair;
+                    bestK = k;
+                    bestL = l;
+                }
+            }
+        }
+        if (bestK < 0)
+            break;
+        flip(bestK);
+        if (bestL >= 0)
+            flip(bestL);
+    }
+    for (int k = 0; k < free; ++k) {
+        const long n = end - free + k;
+        auto& byte = channel[n / 8];
+        const auto mask = static_cast<unsigned char>(1u << (n % 8));
+        byte = static_cast<unsigned char>(landBits[firstFree + k] > 0 ? (byte | mask) : (byte & ~mask));
+    }
+}
+
 void Converter::Convert(const void* pcm, int unitCount, PcmFormat format, unsigned char* out) noexcept {
-    State& s = *state_;
     const auto* bytes = static_cast<const unsigned char*>(pcm);
     const std::size_t blockBytes = BlockBytes(Rate());
-    for (int unit = 0; unit < unitCount; ++unit, bytes += UnitBytes(format), out += blockBytes) {
-        // The unit enters behind the frames still held back; the oldest unit's worth goes on.
-        Decode(bytes, format, s.delay.data() + kDelayFrames);
-        std::memcpy(s.in1.data() + kHistory1, s.delay.data(), sizeof(V2) * kUnitFrames);
-        std::memmove(s.delay.data(), s.delay.data() + kUnitFrames, sizeof(V2) * kDelayFrames);
+    for (int unit = 0; unit < unitCount; ++unit, bytes += UnitBytes(format), out += blockBytes)
+        state_->ConvertUnit(bytes, format, out, false);
+}
 
-        HalfBand(coef::kStage1, s.in1.data() + kHistory1, kUnitFrames, s.in2.data() + kHistory2);
-        HalfBand(coef::kStage2, s.in2.data() + kHistory2, 2 * kUnitFrames, s.in3.data() + kHistory3);
-        Stage3(s.in3.data() + kHistory3, 4 * kUnitFrames, s.in4.data() + kHistory4);
-        KeepHistory(s.in1, kHistory1);
-        KeepHistory(s.in2, kHistory2);
-        KeepHistory(s.in3, kHistory3);
-
-        switch (s.multiple) {
-        case 1:
-            s.Modulate<1>(coef::kNtf, out);
-            break;
-        case 2:
-            s.Modulate<2>(coef::kNtf128, out);
-            break;
-        default:
-            s.Modulate<4>(coef::kNtf256, out);
-            break;
-        }
-        s.samples += static_cast<std::uint64_t>(kOversampling * kUnitFrames * s.multiple); // per channel
-        KeepHistory(s.in4, kHistory4);
-    }
+void Converter::ConvertFinal(const void* pcm, int unitCount, PcmFormat format, unsigned char* out) noexcept {
+    if (unitCount < 1)
+        return;
+    Convert(pcm, unitCount - 1, format, out);
+    const auto* last =
+        static_cast<const unsigned char*>(pcm) + UnitBytes(format) * static_cast<std::size_t>(unitCount - 1);
+    state_->ConvertUnit(last, format, out + BlockBytes(Rate()) * static_cast<std::size_t>(unitCount - 1),
+                        true);
 }
 
 } // namespace zentrafold

@@ -374,6 +374,86 @@ INSTANTIATE_TEST_SUITE_P(HigherRates, ConverterRates, ::testing::Values(DsdRate:
                              return p.param == DsdRate::kDsd128 ? "DSD128" : "DSD256";
                          });
 
+// The end of a stream: a tone faded out as the engine fades it, a unit of digital silence, then the DSD
+// silence pattern. Decoded, the join must not click.
+class ConverterLanding : public ::testing::TestWithParam<DsdRate> {
+protected:
+    static constexpr int kUnits = 14; // 3 of tone, 10 fading, 1 silent
+    DsdRate rate_ = GetParam();
+
+    // The engine's fade: a 3 ms exponential over the last 10 units before the silent one.
+    static double Faded(long n) {
+        const long fadeStart = 3L * kUnitFrames;
+        const double tone = 0.5 * std::sin(2 * M_PI * 997.0 * static_cast<double>(n) / 44100.0);
+        if (n >= (kUnits - 1) * static_cast<long>(kUnitFrames))
+            return 0.0;
+        return n < fadeStart ? tone : tone * std::exp(-static_cast<double>(n - fadeStart) / (44100 * 0.003));
+    }
+
+    // The stream (the Initial unit, then the rest with Convert, the last call ConvertFinal if `land`),
+    // with eight blocks of 0x69 after it.
+    std::vector<unsigned char> Stream(bool land) const {
+        Converter converter(rate_);
+        const auto first = MakePcm(Faded, Faded, 0, 1, PcmFormat::kInt24);
+        converter.Initial(first.data(), PcmFormat::kInt24);
+        const auto rest = MakePcm(Faded, Faded, kUnitFrames, kUnits - 1, PcmFormat::kInt24);
+        std::vector<unsigned char> out((kUnits - 1) * BlockBytes(rate_));
+        if (land)
+            converter.ConvertFinal(rest.data(), kUnits - 1, PcmFormat::kInt24, out.data());
+        else
+            converter.Convert(rest.data(), kUnits - 1, PcmFormat::kInt24, out.data());
+        out.resize(out.size() + 8 * BlockBytes(rate_), 0x69);
+        return out;
+    }
+
+    // Largest audio-band amplitude within 5 ms of the join, in dBFS: the left channel through a 20 kHz
+    // Blackman-windowed low-pass (4 kHz transition), sampled at 44.1 kHz.
+    double JoinPeakDbFs(const std::vector<unsigned char>& stream) const {
+        const auto bits = Unpack(stream, 0, false, rate_);
+        const double fs = SampleRate(rate_);
+        const long join = static_cast<long>((kUnits - 1) * ChannelBytes(rate_) * 8);
+        const int half = static_cast<int>(2.0 * fs / 4000.0);
+        std::vector<double> h(2 * static_cast<std::size_t>(half) + 1);
+        for (int i = -half; i <= half; ++i) {
+            const double x = 2 * 20000.0 / fs * i;
+            const double sinc = i == 0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
+            const double w = 0.42 + 0.5 * std::cos(M_PI * i / half) + 0.08 * std::cos(2 * M_PI * i / half);
+            h[static_cast<std::size_t>(i + half)] = 2 * 20000.0 / fs * sinc * w;
+        }
+        const long step = static_cast<long>(fs / 44100.0);
+        const long reach = static_cast<long>(0.005 * fs);
+        double peak = 0;
+        for (long n = join - reach; n <= join + reach; n += step) {
+            double y = 0;
+            for (int i = -half; i <= half; ++i)
+                y += h[static_cast<std::size_t>(i + half)] * bits[static_cast<std::size_t>(n - i)];
+            peak = std::max(peak, std::abs(y));
+        }
+        return 20 * std::log10(peak / 0.5);
+    }
+};
+
+TEST_P(ConverterLanding, TheJoinWithTheSilencePatternDoesNotClick) {
+    const auto plain = Stream(false);
+    const auto landed = Stream(true);
+    const double cut = JoinPeakDbFs(plain);
+    const double land = JoinPeakDbFs(landed);
+    // Cut off as it stands, the loop's charge steps at the join (-38 dBFS at DSD64, -55 at DSD256).
+    EXPECT_GT(cut, -65);
+    // Landed: -73 dBFS at DSD64, -85 at DSD128, -95 at DSD256.
+    EXPECT_LT(land, -65 - 10 * (RateMultiple(rate_) - 1)) << "cut off " << cut;
+    EXPECT_LT(land, cut - 25);
+    // Only the last block changes.
+    const std::size_t last = (kUnits - 2) * BlockBytes(rate_);
+    EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + static_cast<long>(last), landed.begin()));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllRates, ConverterLanding,
+                         ::testing::Values(DsdRate::kDsd64, DsdRate::kDsd128, DsdRate::kDsd256),
+                         [](const ::testing::TestParamInfo<DsdRate>& p) {
+                             return "DSD" + std::to_string(64 * RateMultiple(p.param));
+                         });
+
 class CInterface : public ::testing::Test {
 protected:
     std::vector<unsigned char> pcm16_ = MakePcm(Sine(440, 0.5), Sine(660, 0.5), 0, 17, PcmFormat::kInt16);
@@ -403,6 +483,25 @@ TEST_F(CInterface, MatchesTheConverterClass) {
     converter.Initial(pcm16_.data(), PcmFormat::kInt16);
     converter.Convert(pcm16_.data() + 2048, 16, PcmFormat::kInt16, direct.data());
     EXPECT_EQ(viaC, direct);
+}
+
+TEST_F(CInterface, FinalCallsMatchTheConverterClass) {
+    const std::vector<unsigned char> silent24(3 * 3072, 0);
+    ASSERT_EQ(ZtfDirectConvertInitialBuffer24(pcm24_.data()), 0);
+    ASSERT_EQ(ZtfDirectConvertFinalBuffer24(silent24.data(), 3, &output_, &size_), 0);
+    ASSERT_EQ(size_, 3u * 8192u);
+    const std::vector<unsigned char> viaC(output_, output_ + size_);
+    Converter converter;
+    std::vector<unsigned char> direct(3 * kBlockBytes);
+    converter.Initial(pcm24_.data(), PcmFormat::kInt24);
+    converter.ConvertFinal(silent24.data(), 3, PcmFormat::kInt24, direct.data());
+    EXPECT_EQ(viaC, direct);
+    const std::vector<unsigned char> silent16(2048, 0);
+    ASSERT_EQ(ZtfDirectConvertInitialBuffer16(pcm16_.data()), 0);
+    EXPECT_EQ(ZtfDirectConvertFinalBuffer16(silent16.data(), 1, &output_, &size_), 0);
+    EXPECT_EQ(size_, 8192u);
+    EXPECT_EQ(ZtfDirectConvertFinalBuffer16(silent16.data(), 0, &output_, &size_), -1);
+    EXPECT_EQ(output_, nullptr);
 }
 
 TEST_F(CInterface, BadArgumentsFailWithoutOutput) {

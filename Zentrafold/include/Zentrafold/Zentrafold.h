@@ -7,8 +7,9 @@
  *
  * The converter keeps its state between calls: every track start begins with an Initial call, which takes
  * the first 512 frames and primes the filters without producing output; Buffer calls then continue the same
- * stream. These four functions share one process-wide converter and must be called from one thread at a
- * time; the C++ class in ZentrafoldConverter.h holds an independent converter for other users.
+ * stream, and a Final call may end it. These functions share one process-wide converter and must be called
+ * from one thread at a time; the C++ class in ZentrafoldConverter.h holds an independent converter for other
+ * users.
  */
 #ifndef ZENTRAFOLD_ZENTRAFOLD_H
 #define ZENTRAFOLD_ZENTRAFOLD_H
@@ -25,8 +26,18 @@ int ZtfDirectConvertInitialBuffer24(const void* pcm);
 /* Converts unitCount x 512 frames. On return *output points to unitCount DSD blocks in the converter's own
  * buffer, valid until the next call, and *outputSize is unitCount x 8192. Returns 0, or -1 (with *output
  * null and *outputSize 0) for a null pointer or a unit count below 1. */
-int ZtfDirectConvertBuffer16(const void* pcm, int unitCount, unsigned char** output, unsigned int* outputSize);
-int ZtfDirectConvertBuffer24(const void* pcm, int unitCount, unsigned char** output, unsigned int* outputSize);
+int ZtfDirectConvertBuffer16(const void* pcm, int unitCount, unsigned char** output,
+                             unsigned int* outputSize);
+int ZtfDirectConvertBuffer24(const void* pcm, int unitCount, unsigned char** output,
+                             unsigned int* outputSize);
+
+/* Ends the stream: converts unitCount x 512 frames as the Buffer calls do, the last unit being silence, and
+ * lands the last block on the DSD silence pattern, so that 0x69 bytes can follow it without a click (see
+ * Converter::ConvertFinal). The next stream starts with an Initial call. Returns as the Buffer calls do. */
+int ZtfDirectConvertFinalBuffer16(const void* pcm, int unitCount, unsigned char** output,
+                                  unsigned int* outputSize);
+int ZtfDirectConvertFinalBuffer24(const void* pcm, int unitCount, unsigned char** output,
+                                  unsigned int* outputSize);
 
 #ifdef __cplusplus
 }

@@ -47,7 +47,7 @@ constexpr std::size_t UnitBytes(PcmFormat format) noexcept {
 
 class Converter {
 public:
-    // A converter to `rate` (DSD64 unless asked). Allocates the whole working state (about 150 KB) and
+    // A converter to `rate` (DSD64 unless asked). Allocates the whole working state (about 300 KB) and
     // resets it to silence. Throws std::bad_alloc only.
     explicit Converter(DsdRate rate = DsdRate::kDsd64);
     ~Converter();
@@ -66,6 +66,17 @@ public:
     // just under one unit, so the first block after Initial carries the Initial frames. Allocates nothing;
     // one thread at a time.
     void Convert(const void* pcm, int unitCount, PcmFormat format, unsigned char* out) noexcept;
+
+    // Ends the stream: converts unitCount units as Convert does, the last of which should be silence (a
+    // stream's fade-out ends in a unit of digital silence), and lands the last block on the DSD silence
+    // pattern, so that 0x69 bytes can follow it without a click. A modulator cut off anywhere leaves a
+    // charge of up to a few samples in its running sum that its following bits would have corrected; the
+    // pattern never does, and at the join that charge is an impulse (about -33 dBFS in the audio band at
+    // DSD64). Over the last block the converter therefore moves its charge to a level the pattern
+    // continues, slowly (under 20 Hz in effect, about -75 dBFS at its peak), and chooses its last bits
+    // again for the least audio-band energy at the join with the pattern. The held-back samples are then
+    // dropped: the next stream starts with Initial. Allocates nothing; one thread at a time.
+    void ConvertFinal(const void* pcm, int unitCount, PcmFormat format, unsigned char* out) noexcept;
 
     // Clears all state to silence (as a fresh converter), without feeding any frames.
     void Reset() noexcept;
