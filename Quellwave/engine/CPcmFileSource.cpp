@@ -289,8 +289,45 @@ void CPcmFileSource::EndEarly() noexcept {
     earlyEndMs_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, kNoEarlyEnd - 1));
 }
 
+bool CPcmFileSource::FollowOn() {
+    // Only a file decoded to its announced end: a damaged one ends the audio where it broke.
+    if (follower_ == nullptr || inputPosition_ < frames_ || earlyEndMs_ != kNoEarlyEnd)
+        return false;
+    const char* path = follower_->NextPath();
+    if (path == nullptr)
+        return false;
+    InputFileError fileError = InputFileError::None;
+    const int fd = OpenInputFile(path, &fileError, nullptr);
+    if (fd < 0)
+        return false;
+    SF_INFO info{};
+    SNDFILE* next = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    if (next == nullptr || info.channels != static_cast<int>(channels_) ||
+        info.samplerate != static_cast<int>(rate_) || info.frames <= 0) {
+        if (next != nullptr)
+            sf_close(next);
+        platform::CloseFile(fd);
+        return false;
+    }
+    sf_close(file_);
+    platform::CloseFile(fd_);
+    file_ = next;
+    fd_ = fd;
+    frames_ = static_cast<std::uint64_t>(info.frames);
+    bool isFloat = false;
+    bits_ = SubtypeBits(info.format, &isFloat);
+    formatName_ = MajorName(info.format) + (isFloat ? "-float" : "");
+    tags_.title = Text(file_, SF_STR_TITLE);
+    tags_.artist = Text(file_, SF_STR_ARTIST);
+    tags_.album = Text(file_, SF_STR_ALBUM);
+    inputPosition_ = outputFrames_ = 0;
+    inputDone_ = false;
+    follower_->Followed();
+    return true;
+}
+
 bool CPcmFileSource::Decode() {
-    if (inputDone_)
+    if (inputDone_ && !FollowOn())
         return false;
     // Never ask for more than the header announced: a read past it would fail and count as an early end.
     const std::size_t want = static_cast<std::size_t>(
@@ -340,7 +377,7 @@ std::size_t CPcmFileSource::ReadFrames(void* buffer, std::size_t frames) {
             inUsed_ += got;
         } else {
             while (got == 0 && !flushed_) {
-                if (inUsed_ == inFrames_ && !inputDone_)
+                if (inUsed_ == inFrames_ && (!inputDone_ || FollowOn()))
                     Decode();
                 std::size_t used = 0;
                 if (inUsed_ < inFrames_) {

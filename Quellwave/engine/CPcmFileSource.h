@@ -42,6 +42,17 @@ struct PcmTags {
 // AIFF text chunks). False when the decoder cannot open it. Blocks on file I/O; never throws.
 bool ReadPcmFileTags(const char* path, PcmTags* tags);
 
+// Asked by a source that has decoded all of its file: where decoding goes on without a break, through the
+// same resampler, so that the audio of two files of one rate runs on as one stream.
+class PcmFileFollower {
+public:
+    virtual ~PcmFileFollower() = default;
+    // The next file (UTF-8), or null when the audio ends with this one.
+    virtual const char* NextPath() = 0;
+    // The source now decodes that file (it has the same rate and channel count).
+    virtual void Followed() = 0;
+};
+
 // One open file at a time. Not thread-safe: one thread uses it at any moment, as the engine arranges
 // (the UI thread opens, tests and seeks it, the reader thread reads it).
 class CPcmFileSource {
@@ -74,6 +85,13 @@ public:
     // As Read, for frames output frames; returns how many frames hold audio (the rest are zero).
     std::size_t ReadFrames(void* buffer, std::size_t frames);
 
+    // While a follower is set (it must outlive the source or be unset), a file that has been decoded to its
+    // announced end is followed by the one the follower names, when that opens with this file's rate and
+    // channel count: its frames follow in the same read, and the position starts again at its start. The
+    // source then stands for that file (its format, length and tags). Otherwise the audio ends as without
+    // one. The follower is called on the thread that reads.
+    void SetFollower(PcmFileFollower* follower) noexcept { follower_ = follower; }
+
     // Moves to ms milliseconds into the audio and clears the resampler. False when closed or when the
     // decoder cannot seek there (reads then give silence).
     bool SeekMs(std::uint32_t ms);
@@ -101,6 +119,9 @@ private:
     PcmOpenError Setup();
     // Decodes the next piece of input into in_; false at the end of the input (or a decoding failure).
     bool Decode();
+    // At the end of a file's input: opens the follower's next file in its place. False when there is none
+    // or it does not match.
+    bool FollowOn();
     void EndEarly() noexcept;
 
     sf_private_tag* file_ = nullptr;
@@ -124,4 +145,5 @@ private:
     bool inputDone_ = false;          // the decoder has nothing more
     bool flushed_ = false;            // the resampler has given out its tail
     std::atomic<std::uint32_t> earlyEndMs_{kNoEarlyEnd};
+    PcmFileFollower* follower_ = nullptr;
 };

@@ -129,6 +129,17 @@ private:
     CPlaybackEngine& engine_;
 };
 
+// A gapless run's PCM file source: it decodes on into the next file of the list through the same resampler.
+class CPlaybackEngine::PcmFollow final : public PcmFileFollower {
+public:
+    explicit PcmFollow(CPlaybackEngine& engine) : engine_(engine) {}
+    const char* NextPath() override { return engine_.NextPcmFilePath(); }
+    void Followed() override { engine_.readerTrack_ += 1; }
+
+private:
+    CPlaybackEngine& engine_;
+};
+
 // The CD as the chunk producers' PCM reader: the disc is one continuous stream from the selected track on.
 // It also follows the track boundaries in that stream, so that a track that is to repeat ends in silence
 // (as a file does) instead of running on into the next track while the output plays out what it holds.
@@ -197,6 +208,7 @@ CPlaybackEngine::CPlaybackEngine()
     : waveReader_(std::make_unique<WaveReader>(waveSource_)),
       pcmReader_(std::make_unique<PcmFileReader>(pcmSource_)),
       joinedReader_(std::make_unique<JoinedPcmReader>(*this)), dsdJoin_(std::make_unique<DsdJoin>(*this)),
+      pcmFollow_(std::make_unique<PcmFollow>(*this)),
       cdReader_(std::make_unique<CdReader>(drive_, repeatMode_)) {}
 
 CPlaybackEngine::~CPlaybackEngine() {
@@ -362,7 +374,7 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
         if (waveSource_.Open(path.c_str())) {
             fileList_.push_back(path);
             trackLengths_.push_back(static_cast<std::uint32_t>(waveSource_.LengthMs()));
-            trackJoinKinds_.push_back(kJoinPcm);
+            trackJoinKinds_.push_back(kJoinWave);
             waveSource_.Close();
         } else if (rfMode_.load() && dsdSource_.Open(path.c_str(), 1, 1)) {
             fileList_.push_back(path);
@@ -370,13 +382,13 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
             // rather than wrapped to a short one.
             trackLengths_.push_back(static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(dsdSource_.LengthMs(), std::numeric_limits<std::uint32_t>::max())));
-            trackJoinKinds_.push_back(std::max(dsdSource_.Format().samplingFrequency, kJoinPcm + 1));
+            trackJoinKinds_.push_back(std::max(dsdSource_.Format().samplingFrequency, kJoinPcmFile + 1));
             dsdSource_.Close();
         } else if (pcmSource_.Open(path.c_str())) {
             fileList_.push_back(path);
             trackLengths_.push_back(static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(pcmSource_.LengthMs(), std::numeric_limits<std::uint32_t>::max())));
-            trackJoinKinds_.push_back(kJoinPcm);
+            trackJoinKinds_.push_back(kJoinPcmFile);
             pcmSource_.Close();
         }
     }
@@ -681,14 +693,15 @@ bool CPlaybackEngine::JoinNextTrack() {
         return false;
     const std::uint32_t from = readerTrack_;
     const std::uint32_t to = from + 1;
-    if (from == 0 || to > fileList_.size() || trackJoinKinds_[to - 1] != trackJoinKinds_[from - 1])
+    if (from == 0 || to > fileList_.size() ||
+        JoinClass(trackJoinKinds_[to - 1]) != JoinClass(trackJoinKinds_[from - 1]))
         return false;
     const std::string& path = fileList_[to - 1];
     waveSource_.Close();
     dsdSource_.Close();
     pcmSource_.Close();
     bool opened = false;
-    if (trackJoinKinds_[to - 1] != kJoinPcm) {
+    if (JoinClass(trackJoinKinds_[to - 1]) != kJoinWave) {
         opened = OpenDsdFile(path);
     } else if (waveSource_.Open(path.c_str()) && waveSource_.Seek(0)) {
         sourceKind_ = waveSource_.BytesPerSample() == 2 ? kSourceWave16 : kSourceWave24;
@@ -707,6 +720,16 @@ bool CPlaybackEngine::JoinNextTrack() {
     }
     readerTrack_ = to;
     return true;
+}
+
+const char* CPlaybackEngine::NextPcmFilePath() const {
+    if (joinFailed_ || stopRequest_ || repeatMode_ == 1)
+        return nullptr;
+    const std::uint32_t from = readerTrack_;
+    if (from == 0 || from >= fileList_.size() || trackJoinKinds_[from - 1] != kJoinPcmFile ||
+        trackJoinKinds_[from] != kJoinPcmFile)
+        return nullptr;
+    return fileList_[from].c_str();
 }
 
 std::uint32_t CPlaybackEngine::ReaderPositionMs() const {
@@ -771,6 +794,8 @@ void CPlaybackEngine::ReaderThread() {
         if (first) {
             joining = !cd && gapless_;
             joinFailed_ = false;
+            // The UI thread leaves the PCM file source alone while a run plays.
+            pcmSource_.SetFollower(joining ? pcmFollow_.get() : nullptr);
         }
         const std::int32_t kind = sourceKind_;
         const bool dsd = !cd && (kind == kSourceDsf || kind == kSourceDsdiff);

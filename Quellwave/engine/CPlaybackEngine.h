@@ -174,6 +174,7 @@ private:
     class PcmFileReader;
     class JoinedPcmReader;
     class DsdJoin;
+    class PcmFollow;
 
     void ReaderThread();
     void OutputThread();
@@ -200,6 +201,9 @@ private:
     // the next file of the list in its place when it joins on (both PCM, or both DSD of one rate, repeat
     // of one track off, no stop requested); false, with the source left as it is, when it does not.
     bool JoinNextTrack();
+    // Reader thread, in a gapless run: the next file, when the PCM file source is to decode on into it
+    // (both files are read by that source, and the run joins them); else null.
+    const char* NextPcmFilePath() const;
     // Output thread, a Pause having drained: moves the track number on to the file the reader ran into.
     void CatchUpWithReader();
     // Milliseconds the reader's source has delivered of its file (reader idle).
@@ -259,9 +263,14 @@ private:
     // The track whose file the sources hold: the current track, or in a gapless run a later one the reader
     // has already run into. Written by SelectTrack and by the reader at a join; read by the output thread.
     std::atomic<std::uint32_t> readerTrack_{0};
-    // What decides whether two neighbouring files join (index track - 1): kJoinPcm for every PCM file, the
-    // sampling rate for a DSD file. Written by OpenFiles while nothing plays.
-    static constexpr std::uint32_t kJoinPcm = 1;
+    // What decides whether two neighbouring files join (index track - 1): kJoinWave or kJoinPcmFile for a
+    // PCM file (by the source that reads it; any two PCM files join), the sampling rate for a DSD file.
+    // Written by OpenFiles while nothing plays.
+    static constexpr std::uint32_t kJoinWave = 1;
+    static constexpr std::uint32_t kJoinPcmFile = 2;
+    static constexpr std::uint32_t JoinClass(std::uint32_t kind) noexcept {
+        return kind <= kJoinPcmFile ? kJoinWave : kind;
+    }
     std::vector<std::uint32_t> trackJoinKinds_;
     bool joinFailed_ = false; // reader thread: the next file could not be opened, no more joins this run
     std::atomic<bool> rfMode_{false}; // written by Initialize and OpenFiles, read by any thread
@@ -276,6 +285,7 @@ private:
     std::unique_ptr<PcmFileReader> pcmReader_;
     std::unique_ptr<JoinedPcmReader> joinedReader_;
     std::unique_ptr<DsdJoin> dsdJoin_;
+    std::unique_ptr<PcmFollow> pcmFollow_;
     // The CD controller. The UI thread opens, positions and closes it; the output thread reads track
     // lengths and positions it at a track end (never while the reader thread reads); the reader thread
     // takes its PCM. Mutable: asking for counts and lengths goes through its non-const members.

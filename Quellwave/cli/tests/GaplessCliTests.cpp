@@ -27,7 +27,7 @@ constexpr std::size_t kStep = 44;    // windows start every millisecond
 // The three pieces of the tone, in frames at 44 100 Hz: none a whole number of conversion units.
 constexpr std::array<long, 3> kPieces = {17999, 20011, 18433};
 
-enum class Kind { Flac, Wav, Dsf };
+enum class Kind { Flac, Flac96, Wav, Dsf };
 
 struct Case {
     const char* name;
@@ -100,8 +100,8 @@ protected:
     pcmtest::PcmShape Piece(int format, long firstFrame, long frames) const {
         pcmtest::PcmShape shape;
         shape.format = format;
-        shape.rate = 44100;
-        shape.seconds = static_cast<double>(frames) / 44100.0;
+        shape.rate = rate_;
+        shape.seconds = static_cast<double>(frames) / rate_;
         shape.firstFrame = firstFrame;
         return shape;
     }
@@ -109,16 +109,18 @@ protected:
     // The three files of the case, in order.
     std::vector<std::string> MakePieces(Kind kind) {
         std::vector<std::string> paths;
+        if (kind == Kind::Flac96)
+            rate_ = 96000;
         if (kind != Kind::Dsf) {
             const int format =
-                kind == Kind::Flac ? SF_FORMAT_FLAC | SF_FORMAT_PCM_24 : SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+                kind != Kind::Wav ? SF_FORMAT_FLAC | SF_FORMAT_PCM_24 : SF_FORMAT_WAV | SF_FORMAT_PCM_24;
             long first = 0;
             for (std::size_t i = 0; i < kPieces.size(); ++i) {
                 paths.push_back(
-                    (dir_ / ("piece" + std::to_string(i) + (kind == Kind::Flac ? ".flac" : ".wav")))
-                        .string());
-                EXPECT_TRUE(pcmtest::WritePcm(paths.back(), Piece(format, first, kPieces[i])));
-                first += kPieces[i];
+                    (dir_ / ("piece" + std::to_string(i) + (kind != Kind::Wav ? ".flac" : ".wav"))).string());
+                EXPECT_TRUE(
+                    pcmtest::WritePcm(paths.back(), Piece(format, first, kPieces[i] * rate_ / 44100)));
+                first += kPieces[i] * rate_ / 44100;
             }
             return paths;
         }
@@ -171,6 +173,7 @@ protected:
     }
 
     wavtest::ScratchDir dir_;
+    int rate_ = 44100;
     std::array<dsdfile::Bytes, 2> expectedDsd_;
     std::string positions_;
 };
@@ -272,8 +275,8 @@ TEST_P(GaplessCliTest, WithoutGaplessEachFileIsASegmentBetweenSilentBlocks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Albums, GaplessCliTest,
-                         ::testing::Values(Case{"flac", Kind::Flac}, Case{"wav", Kind::Wav},
-                                           Case{"dsf", Kind::Dsf}),
+                         ::testing::Values(Case{"flac", Kind::Flac}, Case{"flac96", Kind::Flac96},
+                                           Case{"wav", Kind::Wav}, Case{"dsf", Kind::Dsf}),
                          [](const ::testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
 
 } // namespace

@@ -244,6 +244,73 @@ TEST_F(PcmFileTest, SeekLandsOnTheSameAudioAsPlayingThrough) {
     }
 }
 
+// A follower that names a fixed list of files, one after the other, and counts the files followed.
+class ListFollower : public PcmFileFollower {
+public:
+    explicit ListFollower(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+    const char* NextPath() override { return next_ < paths_.size() ? paths_[next_].c_str() : nullptr; }
+    void Followed() override { ++next_; }
+    std::size_t followed() const { return next_; }
+
+private:
+    std::vector<std::string> paths_;
+    std::size_t next_ = 0;
+};
+
+TEST_F(PcmFileTest, AFollowerRunsTheAudioOnIntoTheNextFileThroughTheSameResampler) {
+    struct Case {
+        const char* name;
+        int rate, secondRate, secondChannels;
+        std::size_t followed;
+    };
+    const Case cases[] = {
+        {"96 kHz into 96 kHz", 96000, 96000, 2, 2},
+        {"44.1 kHz into 44.1 kHz", 44100, 44100, 2, 2},
+        {"another rate ends the audio", 96000, 48000, 2, 0},
+        {"mono after stereo ends the audio", 96000, 96000, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // One tone in three files cut at frames that are no multiple of anything, and the tone whole.
+        PcmShape shape;
+        shape.rate = c.rate;
+        shape.seconds = 1.2;
+        const std::string whole = Write("whole.flac", shape);
+        const std::array<long, 4> cuts = {0, c.rate * 4 / 10 + 7, c.rate * 8 / 10 + 3, c.rate * 12 / 10};
+        std::vector<std::string> pieces;
+        for (std::size_t i = 0; i < 3; ++i) {
+            PcmShape piece = shape;
+            if (i > 0) {
+                piece.rate = c.secondRate;
+                piece.channels = c.secondChannels;
+            }
+            piece.firstFrame = cuts[i];
+            piece.seconds = static_cast<double>(cuts[i + 1] - cuts[i]) / c.rate;
+            pieces.push_back(Write("piece" + std::to_string(i) + ".flac", piece));
+        }
+        CPcmFileSource one, joined;
+        ASSERT_TRUE(one.Open(whole.c_str()));
+        ASSERT_TRUE(joined.Open(pieces[0].c_str()));
+        ListFollower follower({pieces[1], pieces[2]});
+        joined.SetFollower(&follower);
+        const auto all = Channel(ReadAll(one), 0);
+        const auto run = Channel(ReadAll(joined), 0);
+        EXPECT_EQ(follower.followed(), c.followed);
+        if (c.followed == 0) {
+            // The first file alone, its resampler's tail included.
+            EXPECT_NEAR(static_cast<double>(run.size()), static_cast<double>(cuts[1]) * 44100 / c.rate, 2.0);
+            continue;
+        }
+        ASSERT_EQ(run.size(), all.size());
+        double worst = 0;
+        for (std::size_t n = 0; n < all.size(); ++n)
+            worst = std::max(worst, std::abs(run[n] - all[n]));
+        // As the whole file to within a 24-bit step (the resampler is fed in other pieces).
+        EXPECT_LE(worst, 2.5 / 8388608.0);
+        EXPECT_EQ(joined.Frames(), static_cast<std::uint64_t>(cuts[3] - cuts[2]));
+    }
+}
+
 TEST_F(PcmFileTest, TagsAreReadFromEveryContainerThatCarriesThem) {
     for (const int format : {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
                              SF_FORMAT_WAV | SF_FORMAT_PCM_16}) {
