@@ -165,12 +165,14 @@ DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSamp
     std::fill(pcm_.begin(), pcm_.begin() + static_cast<long>(finalBytes), 0);
     floats_.Store(pcm_.data(), frames, code);
 
+    // The stream ends here and the device goes on with the silence byte: the final call lands the
+    // modulator on that pattern, so the join carries no click.
     unsigned char* out = nullptr;
     unsigned int outSize = 0;
     if (bytesPerSample == 2)
-        ZtfDirectConvertBuffer16(pcm_.data(), kFinalChunkUnits, &out, &outSize);
+        ZtfDirectConvertFinalBuffer16(pcm_.data(), kFinalChunkUnits, &out, &outSize);
     else
-        ZtfDirectConvertBuffer24(pcm_.data(), kFinalChunkUnits, &out, &outSize);
+        ZtfDirectConvertFinalBuffer24(pcm_.data(), kFinalChunkUnits, &out, &outSize);
     return {out, out ? outSize : 0};
 }
 
