@@ -546,7 +546,7 @@ std::vector<Picture> ResourcePictures() {
                        QFont font = LabelFont(12.0);
                        font.setLetterSpacing(QFont::PercentageSpacing, 100);
                        CentredText(p, QRectF(0, 0, 320, 28),
-                                   QStringLiteral("CD, WAV, DSF and DSDIFF as DSD64"), font, kLabel);
+                                   QStringLiteral("CDs, PCM files and DSD files in DSD"), font, kLabel);
                    }});
     return out;
 }

@@ -48,6 +48,23 @@ window_of() {
     exit 1
 }
 click() { xdotool mousemove --sync $(at "$1" "$2") click 1; }
+# Clicks in the program's smaller visible window (a dialog) at a fraction of its width and a distance in
+# panel points above its bottom edge.
+click_in_dialog() {
+    local X Y WIDTH HEIGHT found=""
+    # The root's own children, top to bottom: the first viewable one of the program that is not full screen.
+    for w in $(xwininfo -root -children | awk '/"quellwave"/ {print $1}'); do
+        xwininfo -id "$w" | grep -q "IsViewable" || continue
+        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null | grep -E '^(X|Y|WIDTH|HEIGHT)=' || true)"
+        if [ "${WIDTH:-0}" -lt $((W - 3)) ]; then
+            found="$X $Y $WIDTH $HEIGHT"
+            break
+        fi
+    done
+    [ -n "$found" ] || { echo "no dialog" >&2; exit 1; }
+    read -r X Y WIDTH HEIGHT <<< "$found"
+    xdotool mousemove --sync $(python3 -c "print(round($X + $WIDTH * $1), round($Y + $HEIGHT - $2 * $scale))") click 1
+}
 quit_program() {
     kill -TERM "$pid" 2>/dev/null || true
     for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
@@ -75,6 +92,11 @@ sleep 0.5
 # The settings, and the about box from them.
 click 820 111
 shot dialog-settings 1.2
+# Its "About Quellwave..." button, bottom left.
+click_in_dialog 0.15 26
+shot dialog-about 1
+xdotool key Escape
+sleep 0.3
 xdotool key Escape
 sleep 0.3
 quit_program

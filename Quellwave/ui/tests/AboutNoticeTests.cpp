@@ -181,16 +181,18 @@ TEST_F(AboutNoticeTest, FrameIsPaintedFromItsSixPieces) {
         QPoint source; // in the piece
     };
     const int midTop = h - bottom.height() - middle.height();
+    // Three pixels in from each edge: the outermost ones carry the dialogs' rim drawn over the pieces.
+    const int in = 3;
     const Probe probes[] = {
-        {"bottom-left corner", {0, h - 1}, &bottomLeft, {0, bottomLeft.height() - 1}},
+        {"bottom-left corner", {in, h - 1 - in}, &bottomLeft, {in, bottomLeft.height() - 1 - in}},
         {"bottom-right corner",
-         {w - 1, h - 1},
+         {w - 1 - in, h - 1 - in},
          &bottomRight,
-         {bottomRight.width() - 1, bottomRight.height() - 1}},
-        {"bottom edge", {w / 2, h - 1}, &bottom, {0, bottom.height() - 1}},
+         {bottomRight.width() - 1 - in, bottomRight.height() - 1 - in}},
+        {"bottom edge", {w / 2, h - 1 - in}, &bottom, {0, bottom.height() - 1 - in}},
         {"middle row's line", {w / 2, midTop + middle.height() - 12}, &middle, {0, middle.height() - 12}},
-        {"left edge of the middle row", {0, midTop + 5}, &left, {0, 5}},
-        {"right edge, upper rows", {w - 1, 10}, &right, {right.width() - 1, 10 % 3}},
+        {"left edge of the middle row", {in, midTop + 5}, &left, {in, 5}},
+        {"right edge, upper rows", {w - 1 - in, 10}, &right, {right.width() - 1 - in, 10 % 3}},
         {"upper rows repeat the top three lines", {w / 3, 4}, &middle, {0, (4 - midTop % 3 + 3) % 3}},
     };
     for (const Probe& p : probes) {
@@ -199,6 +201,9 @@ TEST_F(AboutNoticeTest, FrameIsPaintedFromItsSixPieces) {
             continue;
         EXPECT_EQ(QColor(shot.pixel(p.at)), QColor(p.from->pixel(p.source))) << p.name;
     }
+    // Edged like the other dialogs: the amber rule along the top, the bevel's line down the sides.
+    EXPECT_EQ(QColor(shot.pixel(w / 2, 1)), QColor(0xB0, 0x7A, 0x2A));
+    EXPECT_EQ(QColor(shot.pixel(1, h / 2)), QColor(0x3A, 0x3D, 0x42));
 }
 
 } // namespace
