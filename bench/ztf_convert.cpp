@@ -14,6 +14,8 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,20 +24,28 @@ namespace {
 using platform::ReadLe16;
 using platform::ReadLe32;
 
+// The whole file in one buffer, with room for the padding units after its samples.
 struct Wav {
     int bits = 0;
-    std::vector<unsigned char> data;
+    std::unique_ptr<unsigned char[]> file;
+    std::size_t capacity = 0;
+    std::size_t offset = 0; // of the samples in `file`
+    std::size_t size = 0;   // sample bytes
 };
 
-bool ReadWav(const char* path, Wav& wav) {
-    // One read into a buffer of the file's size: growing a vector byte by byte cost a tenth of the run.
+bool ReadWav(const char* path, std::size_t slack, Wav& wav) {
+    // One read into an uninitialised buffer of the file's size (and the padding's), used in place: growing
+    // a vector byte by byte, then copying the samples out of it, cost a tenth of the run.
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in)
         return false;
-    std::vector<unsigned char> file(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)));
+    const auto length = static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0));
+    wav.capacity = length + slack;
+    wav.file = std::make_unique_for_overwrite<unsigned char[]>(wav.capacity);
     in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size())))
+    if (!in.read(reinterpret_cast<char*>(wav.file.get()), static_cast<std::streamsize>(length)))
         return false;
+    const std::span<const unsigned char> file(wav.file.get(), length);
     if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) != 0 ||
         std::memcmp(file.data() + 8, "WAVE", 4) != 0)
         return false;
@@ -54,8 +64,8 @@ bool ReadWav(const char* path, Wav& wav) {
                 return false;
             haveFormat = true;
         } else if (std::memcmp(file.data() + at, "data", 4) == 0 && haveFormat) {
-            wav.data.assign(file.begin() + static_cast<long>(body),
-                            file.begin() + static_cast<long>(body + avail));
+            wav.offset = body;
+            wav.size = avail;
             return true;
         }
         at = body + size + (size & 1);
@@ -126,7 +136,7 @@ int main(int argc, char** argv) {
     }
     argv += at - 1;
     Wav wav;
-    if (!ReadWav(argv[1], wav)) {
+    if (!ReadWav(argv[1], 2 * zentrafold::UnitBytes(zentrafold::PcmFormat::kInt24), wav)) {
         std::cerr << "ztf-convert: " << argv[1] << ": not a 44.1 kHz stereo 16/24-bit PCM WAV\n";
         return 1;
     }
@@ -135,8 +145,9 @@ int main(int argc, char** argv) {
     const auto format = wav.bits == 16 ? zentrafold::PcmFormat::kInt16 : zentrafold::PcmFormat::kInt24;
     const std::size_t unitBytes = zentrafold::UnitBytes(format);
     // Whole units, then one unit of silence so the last frames leave the converter's latency.
-    const std::size_t units = (wav.data.size() + unitBytes - 1) / unitBytes + 1;
-    wav.data.resize(units * unitBytes, 0);
+    const std::size_t units = (wav.size + unitBytes - 1) / unitBytes + 1;
+    unsigned char* const pcm = wav.file.get() + wav.offset;
+    std::memset(pcm + wav.size, 0, units * unitBytes - wav.size); // within the slack
 
     const std::uint64_t blocks = units - 1;
     std::ofstream out(argv[2], std::ios::binary);
@@ -144,7 +155,7 @@ int main(int argc, char** argv) {
     out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
 
     zentrafold::Converter converter(rate);
-    converter.Initial(wav.data.data(), format);
+    converter.Initial(pcm, format);
     std::vector<unsigned char> dsd(16 * blockBytes);
     std::vector<unsigned char> file(16 * blockBytes); // the chunk in the DSF's layout
     std::uint64_t longestRun[2] = {0, 0};
@@ -153,9 +164,9 @@ int main(int argc, char** argv) {
     for (std::size_t u = 1; u < units; u += 16) {
         const int n = static_cast<int>(std::min<std::size_t>(16, units - u));
         if (land && u + static_cast<std::size_t>(n) == units)
-            converter.ConvertFinal(wav.data.data() + u * unitBytes, n, format, dsd.data());
+            converter.ConvertFinal(pcm + u * unitBytes, n, format, dsd.data());
         else
-            converter.Convert(wav.data.data() + u * unitBytes, n, format, dsd.data());
+            converter.Convert(pcm + u * unitBytes, n, format, dsd.data());
         unsigned char* to = file.data();
         for (int b = 0; b < n; ++b) {
             const unsigned char* block = dsd.data() + static_cast<std::size_t>(b) * blockBytes;
