@@ -2,18 +2,26 @@
 
 namespace mervane {
 
-std::optional<PcmFormat> ChooseNativeDsdFormat(PcmDevice& device) {
+std::optional<PcmFormat> ChooseNativeDsdFormat(PcmDevice& device, DsdRate rate) {
     for (PcmFormat format : kNativeDsdFormats) {
-        if (device.Accepts(format, DsdFrameRate(format)))
+        if (device.Accepts(format, DsdFrameRate(format, rate)))
             return format;
     }
     return std::nullopt;
 }
 
+DsdRateSet NativeDsdRates(PcmDevice& device) {
+    DsdRateSet rates = 0;
+    for (DsdRate rate : platform::kDsdRates)
+        if (ChooseNativeDsdFormat(device, rate))
+            rates |= platform::DsdRateBit(rate);
+    return rates;
+}
+
 std::unique_ptr<StreamDriver> StartNativeDsdDriver(std::unique_ptr<PcmDevice> device, std::string pcmName,
-                                                   std::string* error) {
-    const auto format = ChooseNativeDsdFormat(*device);
-    if (!format) {
+                                                   std::string* error, DsdRate rate) {
+    const DsdRateSet rates = NativeDsdRates(*device);
+    if (rates == 0) {
         if (error)
             *error =
                 "\"" + pcmName +
@@ -22,12 +30,18 @@ std::unique_ptr<StreamDriver> StartNativeDsdDriver(std::unique_ptr<PcmDevice> de
                 pcmName + "\"";
         return nullptr;
     }
-    return StartStreamDriver(std::move(device), std::make_unique<NativeDsdEncoder>(*format),
-                             OutputKind::NativeDsd, pcmName, error);
+    const auto format = ChooseNativeDsdFormat(*device, rate);
+    if (!format) {
+        if (error)
+            *error = RateRefusedText(pcmName, rate, rates);
+        return nullptr;
+    }
+    return StartStreamDriver(std::move(device), std::make_unique<NativeDsdEncoder>(*format, rate),
+                             OutputKind::NativeDsd, pcmName, error, rate, rates);
 }
 
-std::unique_ptr<DsdDriver> OpenAlsaDriver(std::string_view pcmName, std::string* error) {
-    return OpenNamedPcmDriver("alsa", "hw:1,0", pcmName, StartNativeDsdDriver, error);
+std::unique_ptr<DsdDriver> OpenAlsaDriver(std::string_view pcmName, std::string* error, DsdRate rate) {
+    return OpenNamedPcmDriver("alsa", "hw:1,0", pcmName, StartNativeDsdDriver, error, rate);
 }
 
 } // namespace mervane

@@ -1,4 +1,4 @@
-// "alsa:<pcm>": native DSD64 to a DAC through ALSA.
+// "alsa:<pcm>": native DSD to a DAC through ALSA, at DSD64, DSD128 or DSD256.
 #pragma once
 
 #include "PcmDevice.h"
@@ -12,16 +12,20 @@ namespace mervane {
 inline constexpr PcmFormat kNativeDsdFormats[] = {PcmFormat::DsdU32Be, PcmFormat::DsdU32Le,
                                                   PcmFormat::DsdU16Be, PcmFormat::DsdU16Le, PcmFormat::DsdU8};
 
-// The first native DSD format the device takes in two channels at the rate that carries DSD64; none when
-// it takes none of them (a PCM-only device).
-std::optional<PcmFormat> ChooseNativeDsdFormat(PcmDevice& device);
+// The first native DSD format the device takes in two channels at the frame rate that carries the DSD
+// rate; none when it takes none of them (a PCM-only device, or one that does not go that high).
+std::optional<PcmFormat> ChooseNativeDsdFormat(PcmDevice& device, DsdRate rate = DsdRate::kDsd64);
+// The DSD rates the device takes in some native format.
+DsdRateSet NativeDsdRates(PcmDevice& device);
 
-// Makes and starts the native DSD driver on an opened device. Null (with *error) when the device takes no
-// native DSD format or refuses its settings.
+// Makes and starts the native DSD driver on an opened device at rate. Null (with *error) when the device
+// takes no native DSD format, does not take the rate (the error names the rates it takes) or refuses its
+// settings.
 std::unique_ptr<StreamDriver> StartNativeDsdDriver(std::unique_ptr<PcmDevice> device, std::string pcmName,
-                                                   std::string* error);
+                                                   std::string* error, DsdRate rate = DsdRate::kDsd64);
 
 // Opens the ALSA PCM called pcmName and starts the native DSD driver on it.
-std::unique_ptr<DsdDriver> OpenAlsaDriver(std::string_view pcmName, std::string* error);
+std::unique_ptr<DsdDriver> OpenAlsaDriver(std::string_view pcmName, std::string* error,
+                                          DsdRate rate = DsdRate::kDsd64);
 
 } // namespace mervane

@@ -216,6 +216,10 @@ unsigned DsdFrameRate(PcmFormat format) noexcept {
     }
 }
 
+unsigned DsdFrameRate(PcmFormat format, platform::DsdRate rate) noexcept {
+    return DsdFrameRate(format) * static_cast<unsigned>(platform::DsdRateMultiple(rate));
+}
+
 std::unique_ptr<PcmDevice> OpenAlsaPcm(std::string_view name, std::string* error) {
     QuietAlsaLibrary();
     const std::string pcmName(name);

@@ -58,25 +58,75 @@ std::unique_ptr<OutputSystem> AlsaOutputSystem() {
     return std::make_unique<AlsaSystem>();
 }
 
-std::unique_ptr<DsdDriver> OpenAutoDriver(OutputSystem& system, std::string* chosen) {
+namespace {
+
+// The native DSD device "auto" takes: of those that take native DSD, the one whose highest rate is the
+// highest, the first in card order among equals. Each device is opened once; the one chosen stays open.
+struct NativeChoice {
+    std::unique_ptr<PcmDevice> device;
+    std::string name;
+    DsdRateSet rates = 0;
+};
+NativeChoice ChooseNativeDevice(OutputSystem& system) {
+    NativeChoice best;
     std::string error;
     for (const HardwarePcm& hw : system.PlaybackDevices()) {
         auto device = system.Open(hw.name, &error);
-        if (!device || !ChooseNativeDsdFormat(*device))
+        if (!device)
             continue;
-        if (auto driver = StartNativeDsdDriver(std::move(device), hw.name, &error)) {
-            *chosen = "alsa:" + hw.name;
+        const DsdRateSet rates = NativeDsdRates(*device);
+        if (rates == 0)
+            continue;
+        if (best.device && platform::DsdRateMultiple(*platform::HighestDsdRate(rates)) <=
+                               platform::DsdRateMultiple(*platform::HighestDsdRate(best.rates)))
+            continue;
+        best = {std::move(device), hw.name, rates};
+        if (platform::DsdRateSetHas(rates, DsdRate::kDsd256))
+            break; // nothing takes more
+    }
+    return best;
+}
+
+} // namespace
+
+std::unique_ptr<DsdDriver> OpenAutoDriver(OutputSystem& system, std::string* chosen, DsdRate rate,
+                                          std::string* error) {
+    std::string why;
+    if (NativeChoice native = ChooseNativeDevice(system); native.device) {
+        if (!platform::DsdRateSetHas(native.rates, rate)) {
+            if (error)
+                *error = RateRefusedText("alsa:" + native.name, rate, native.rates);
+            return nullptr;
+        }
+        if (auto driver = StartNativeDsdDriver(std::move(native.device), native.name, &why, rate)) {
+            *chosen = "alsa:" + native.name;
             return driver;
         }
     }
-    if (auto device = system.Open("default", &error)) {
-        if (auto driver = StartPcmPreviewDriver(std::move(device), "default", &error)) {
-            *chosen = "pcm:default";
-            return driver;
+    if (auto device = system.Open("default", &why)) {
+        if (ChoosePreviewFormat(*device)) {
+            if (rate != DsdRate::kDsd64) {
+                if (error)
+                    *error = RateRefusedText("pcm:default", rate, platform::DsdRateBit(DsdRate::kDsd64));
+                return nullptr;
+            }
+            if (auto driver = StartPcmPreviewDriver(std::move(device), "default", &why)) {
+                *chosen = "pcm:default";
+                return driver;
+            }
         }
     }
     *chosen = "null";
-    return std::make_unique<NullDriver>();
+    return std::make_unique<NullDriver>(rate);
+}
+
+DsdRateSet AutoDriverRates(OutputSystem& system) {
+    if (NativeChoice native = ChooseNativeDevice(system); native.device)
+        return native.rates;
+    std::string why;
+    if (auto device = system.Open("default", &why); device && ChoosePreviewFormat(*device))
+        return platform::DsdRateBit(DsdRate::kDsd64);
+    return platform::kAllDsdRates;
 }
 
 std::vector<OutputReport> SurveyOutputs(OutputSystem& system) {
@@ -94,6 +144,8 @@ std::vector<OutputReport> SurveyOutputs(OutputSystem& system) {
                 for (PcmFormat f : {PcmFormat::S32Le, PcmFormat::S24_3Le})
                     if (device->Accepts(f, DopEncoder::kRate))
                         r.dopFormats.push_back(PcmFormatName(f));
+                r.nativeRates = NativeDsdRates(*device);
+                r.dopRates = DopRates(*device);
             }
             if (const auto c = ChoosePreviewFormat(*device))
                 r.pcmFormat =

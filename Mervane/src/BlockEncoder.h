@@ -1,7 +1,8 @@
-// Turning the engine's DSD64 blocks into the frames a PCM device takes.
+// Turning the engine's DSD blocks into the frames a PCM device takes.
 #pragma once
 
 #include "Platform/ByteOrder.h"
+#include "Platform/DsdRate.h"
 
 #include "PcmDevice.h"
 
@@ -11,7 +12,7 @@
 
 namespace mervane {
 
-// Converts one block (kChannelBlockBytes bytes per channel of LSB-first DSD64) into FramesPerBlock()
+// Converts one block (kChannelBlockBytes bytes per channel of LSB-first DSD) into FramesPerBlock()
 // interleaved stereo frames of Format() at Rate(). Encoders may keep state from block to block (the DoP
 // marker phase, a filter's history): silence is encoded through the same call so that state runs on
 // unbroken. Encode never allocates; one thread calls it at a time.
@@ -35,37 +36,48 @@ public:
 using platform::kBitReversed;
 
 // Native DSD: words of 1, 2 or 4 bytes per channel, each byte bit-reversed, the bytes of a word in time
-// order for _BE and in reverse for _LE.
+// order for _BE and in reverse for _LE; at the DSD rate's frame rate (DSD64: 352 800 bytes, 176 400
+// 16-bit or 88 200 32-bit words a second; twice or four times that at DSD128 and DSD256).
 class NativeDsdEncoder final : public BlockEncoder {
 public:
-    explicit NativeDsdEncoder(PcmFormat format) noexcept : format_(format) {}
+    explicit NativeDsdEncoder(PcmFormat format, platform::DsdRate rate = platform::DsdRate::kDsd64) noexcept
+        : format_(format), rate_(rate) {}
     PcmFormat Format() const noexcept override { return format_; }
-    unsigned Rate() const noexcept override { return DsdFrameRate(format_); }
+    unsigned Rate() const noexcept override { return DsdFrameRate(format_, rate_); }
     std::size_t FramesPerBlock() const noexcept override;
     void Encode(const std::uint8_t* left, const std::uint8_t* right, std::uint8_t* out) noexcept override;
 
 private:
     PcmFormat format_;
+    platform::DsdRate rate_;
 };
 
-// DSD over PCM at 176 400 Hz: each sample holds two DSD bytes (earlier byte higher, earliest bit first)
-// under a marker byte that alternates 0x05 / 0xFA from frame to frame, in S32_LE (low byte zero) or
-// S24_3LE. The marker phase carries on across blocks, so a stream is never broken at a block boundary.
+// DSD over PCM at 176 400 Hz (DSD64), 352 800 Hz (DSD128) or 705 600 Hz (DSD256): each sample holds two DSD
+// bytes (earlier byte higher, earliest bit first) under a marker byte that alternates 0x05 / 0xFA from frame
+// to frame, in S32_LE (low byte zero) or S24_3LE. The marker phase carries on across blocks, so a stream is
+// never broken at a block boundary.
 class DopEncoder final : public BlockEncoder {
 public:
     static constexpr unsigned kRate = 176400;
     static constexpr std::uint8_t kMarkerA = 0x05;
     static constexpr std::uint8_t kMarkerB = 0xFA;
 
+    // The PCM frame rate that carries a DSD rate.
+    static constexpr unsigned RateFor(platform::DsdRate rate) noexcept {
+        return kRate * static_cast<unsigned>(platform::DsdRateMultiple(rate));
+    }
+
     // format: S32Le or S24_3Le.
-    explicit DopEncoder(PcmFormat format) noexcept : format_(format) {}
+    explicit DopEncoder(PcmFormat format, platform::DsdRate rate = platform::DsdRate::kDsd64) noexcept
+        : format_(format), rate_(rate) {}
     PcmFormat Format() const noexcept override { return format_; }
-    unsigned Rate() const noexcept override { return kRate; }
+    unsigned Rate() const noexcept override { return RateFor(rate_); }
     std::size_t FramesPerBlock() const noexcept override;
     void Encode(const std::uint8_t* left, const std::uint8_t* right, std::uint8_t* out) noexcept override;
 
 private:
     PcmFormat format_;
+    platform::DsdRate rate_;
     bool nextIsB_ = false; // the first frame of a stream carries 0x05
 };
 

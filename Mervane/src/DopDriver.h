@@ -9,14 +9,19 @@
 
 namespace mervane {
 
-// S32_LE if the device takes it at 176 400 Hz in two channels, else S24_3LE, else none.
-std::optional<PcmFormat> ChooseDopFormat(PcmDevice& device);
+// S32_LE if the device takes it in two channels at the PCM rate that carries the DSD rate (176 400 Hz for
+// DSD64, 352 800 for DSD128, 705 600 for DSD256), else S24_3LE, else none.
+std::optional<PcmFormat> ChooseDopFormat(PcmDevice& device, DsdRate rate = DsdRate::kDsd64);
+// The DSD rates the device can carry as DoP.
+DsdRateSet DopRates(PcmDevice& device);
 
-// Makes and starts the DoP driver on an opened device; null (with *error) when it takes neither format.
+// Makes and starts the DoP driver on an opened device at rate; null (with *error) when it takes neither
+// format at any rate, or not at this one (the error names the rates it takes).
 std::unique_ptr<StreamDriver> StartDopDriver(std::unique_ptr<PcmDevice> device, std::string pcmName,
-                                             std::string* error);
+                                             std::string* error, DsdRate rate = DsdRate::kDsd64);
 
 // Opens the ALSA PCM called pcmName and starts the DoP driver on it.
-std::unique_ptr<DsdDriver> OpenDopDriver(std::string_view pcmName, std::string* error);
+std::unique_ptr<DsdDriver> OpenDopDriver(std::string_view pcmName, std::string* error,
+                                         DsdRate rate = DsdRate::kDsd64);
 
 } // namespace mervane

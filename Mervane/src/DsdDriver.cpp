@@ -36,26 +36,27 @@ std::vector<Registered>& RegisteredDrivers() {
     return drivers;
 }
 
-std::unique_ptr<DsdDriver> OpenAuto(std::string_view, std::string*) {
+std::unique_ptr<DsdDriver> OpenAuto(std::string_view, std::string* error, DsdRate rate) {
     auto system = AlsaOutputSystem();
     std::string chosen;
-    auto driver = OpenAutoDriver(*system, &chosen);
-    std::fprintf(stderr, "output \"auto\": playing through %s\n", chosen.c_str());
+    auto driver = OpenAutoDriver(*system, &chosen, rate, error);
+    if (driver)
+        std::fprintf(stderr, "output \"auto\": playing through %s\n", chosen.c_str());
     return driver;
 }
 
-std::unique_ptr<DsdDriver> OpenNull(std::string_view, std::string*) {
-    return std::make_unique<NullDriver>();
+std::unique_ptr<DsdDriver> OpenNull(std::string_view, std::string*, DsdRate rate) {
+    return std::make_unique<NullDriver>(rate);
 }
 
-std::unique_ptr<DsdDriver> OpenDsf(std::string_view rest, std::string* error) {
+std::unique_ptr<DsdDriver> OpenDsf(std::string_view rest, std::string* error, DsdRate rate) {
     const std::string path(rest);
     if (path.empty()) {
         SetError(error, "\"dsf:\" needs a file path after the colon");
         return nullptr;
     }
     auto driver = std::make_unique<DsfDriver>();
-    if (!driver->Open(path)) {
+    if (!driver->Open(path, rate)) {
         SetError(error, "cannot create " + path + ": " + std::strerror(errno));
         return nullptr;
     }
@@ -66,7 +67,7 @@ std::unique_ptr<DsdDriver> OpenDsf(std::string_view rest, std::string* error) {
 // the whole name. Their order is the order DsdDriverNamesText lists them in.
 struct BuiltInDriver {
     std::string_view name;
-    std::unique_ptr<DsdDriver> (*open)(std::string_view rest, std::string* error);
+    std::unique_ptr<DsdDriver> (*open)(std::string_view rest, std::string* error, DsdRate rate);
     std::string_view shown;       // how the list shows the name
     std::string_view description; // what the list says of it
 };
@@ -86,7 +87,7 @@ void RegisterDsdDriver(std::string prefix, DsdDriverFactory factory) {
     RegisteredDrivers().push_back({std::move(prefix), std::move(factory)});
 }
 
-std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* error) {
+std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* error, DsdRate rate) {
     DsdDriverFactory factory;
     std::string_view rest;
     {
@@ -110,11 +111,44 @@ std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* err
     for (const BuiltInDriver& builtIn : kBuiltInDrivers) {
         const bool prefix = builtIn.name.ends_with(':');
         if (prefix ? name.starts_with(builtIn.name) : name == builtIn.name)
-            return builtIn.open(prefix ? name.substr(builtIn.name.size()) : std::string_view{}, error);
+            return builtIn.open(prefix ? name.substr(builtIn.name.size()) : std::string_view{}, error, rate);
     }
     SetError(error, name.empty() ? std::string("no driver name given")
                                  : "no driver named \"" + std::string(name) + "\"");
     return nullptr;
+}
+
+DsdRateSet ProbeDsdRates(std::string_view name, std::string* error) {
+    {
+        std::lock_guard lock(registryMutex);
+        for (const Registered& r : RegisteredDrivers())
+            if (name.starts_with(r.prefix))
+                return platform::kAllDsdRates;
+    }
+    if (name == "null" || name.starts_with("dsf:"))
+        return platform::kAllDsdRates;
+    auto system = AlsaOutputSystem();
+    if (name == "auto")
+        return AutoDriverRates(*system);
+    const auto pcmRates = [&](std::string_view pcmName, DsdRateSet (*rates)(PcmDevice&)) -> DsdRateSet {
+        if (pcmName.empty()) {
+            SetError(error, "no ALSA device name given");
+            return 0;
+        }
+        auto device = system->Open(std::string(pcmName), error);
+        return device ? rates(*device) : 0;
+    };
+    if (name.starts_with("alsa:"))
+        return pcmRates(name.substr(5), NativeDsdRates);
+    if (name.starts_with("dop:"))
+        return pcmRates(name.substr(4), DopRates);
+    if (name.starts_with("pcm:"))
+        return pcmRates(name.substr(4), [](PcmDevice& d) -> DsdRateSet {
+            return ChoosePreviewFormat(d) ? platform::DsdRateBit(DsdRate::kDsd64) : 0;
+        });
+    SetError(error, name.empty() ? std::string("no driver name given")
+                                 : "no driver named \"" + std::string(name) + "\"");
+    return 0;
 }
 
 const char* DsdDriverNamesText() noexcept {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 namespace mervane {
 
@@ -10,9 +11,11 @@ DsfDriver::~DsfDriver() {
     Close();
 }
 
-bool DsfDriver::Open(const std::string& path) {
-    if (!writer_.Create(path))
+bool DsfDriver::Open(const std::string& path, DsdRate rate) {
+    if (!writer_.Create(path, rate))
         return false;
+    path_ = path;
+    segment_ = 1;
     flusher_ = std::thread([this] { FlushLoop(); });
     return true;
 }
@@ -34,7 +37,7 @@ bool DsfDriver::WriteBlock(const std::uint8_t* left, const std::uint8_t* right) 
     // The header also follows the audio itself, once per second of it: a recording runs many times
     // faster than real time, and one cut off by SIGKILL then still says how much it holds, within about
     // a second of audio.
-    if (++blocksSinceFlush_ >= kBlocksPerSecondOfAudio) {
+    if (++blocksSinceFlush_ >= kBlocksPerSecondOfAudio * platform::DsdRateMultiple(writer_.Rate())) {
         writer_.Flush();
         dirty_ = false;
         blocksSinceFlush_ = 0;
@@ -52,6 +55,45 @@ void DsfDriver::FlushLoop() {
             blocksSinceFlush_ = 0;
         }
     }
+}
+
+std::string DsfDriver::SegmentPath(const std::string& path, int n) {
+    if (n <= 1)
+        return path;
+    const std::string suffix = "-" + std::to_string(n);
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
+        return path + suffix;
+    return path.substr(0, dot) + suffix + path.substr(dot);
+}
+
+DsdRate DsfDriver::Rate() const noexcept {
+    return writer_.Rate();
+}
+
+bool DsfDriver::ChangeRate(DsdRate rate) noexcept {
+    std::lock_guard lock(mutex_);
+    if (closing_ || failed_)
+        return false;
+    if (rate == writer_.Rate())
+        return true;
+    try {
+        const bool closed = writer_.Close();
+        const std::string next = SegmentPath(path_, segment_ + 1);
+        if (!closed || !writer_.Create(next, rate)) {
+            failed_ = true;
+            failureErrno_.store(errno);
+            return false;
+        }
+        ++segment_;
+    } catch (const std::bad_alloc&) {
+        failed_ = true;
+        return false;
+    }
+    dirty_ = false;
+    blocksSinceFlush_ = 0;
+    return true;
 }
 
 bool DsfDriver::Close() noexcept {

@@ -12,10 +12,12 @@
 
 namespace mervane {
 
-// Accepts blocks as fast as they come (it has no clock). The file's header is brought up to date after
-// every second of audio written, and by a helper thread once a second of wall-clock time while blocks
-// arrive, so a recording cut off by a crash still opens with nearly everything in it; Close writes the
-// final header.
+// Accepts blocks as fast as they come (it has no clock), at any DSD rate; the header says the rate. A DSF
+// file holds one rate only, so a change of rate closes the file and carries the recording on in the next
+// file of a numbered series beside it: "album.dsf", then "album-2.dsf", "album-3.dsf", ... The file's header
+// is brought up to date after every second of audio written, and by a helper thread once a second of
+// wall-clock time while blocks arrive, so a recording cut off by a crash still opens with nearly everything
+// in it; Close writes the final header.
 class DsfDriver final : public DsdDriver {
 public:
     DsfDriver() = default;
@@ -23,13 +25,19 @@ public:
     DsfDriver(const DsfDriver&) = delete;
     DsfDriver& operator=(const DsfDriver&) = delete;
 
-    // Creates the file and starts the header thread. False when the file cannot be created.
-    bool Open(const std::string& path);
+    // Creates the file at rate and starts the header thread. False when the file cannot be created.
+    bool Open(const std::string& path, DsdRate rate = DsdRate::kDsd64);
+    // The file the n-th stretch of one rate goes to (n = 1: path itself).
+    static std::string SegmentPath(const std::string& path, int n);
 
     bool WriteBlock(const std::uint8_t* left, const std::uint8_t* right) noexcept override;
     bool Close() noexcept override;
     int FailureErrno() const noexcept override { return failureErrno_.load(); }
     bool Reopenable() const noexcept override { return false; }
+    DsdRate Rate() const noexcept override;
+    // Finishes the file and goes on in the next file of the series, at rate. False (and failed, as a
+    // write failure is) when that file cannot be created.
+    bool ChangeRate(DsdRate rate) noexcept override;
 
 private:
     void FlushLoop();
@@ -39,9 +47,12 @@ private:
     DsfWriter writer_;
     bool dirty_ = false;
     bool closing_ = false;
-    // Blocks written since the header was last brought up to date; one second of DSD64 is 86.1 blocks.
+    // Blocks written since the header was last brought up to date; one second of DSD64 is 86.1 blocks,
+    // of DSD128 and DSD256 twice and four times that.
     static constexpr int kBlocksPerSecondOfAudio = 86;
     int blocksSinceFlush_ = 0;
+    std::string path_;
+    int segment_ = 1;
     bool failed_ = false;
     std::atomic<int> failureErrno_{0};
     std::array<std::uint8_t, DsfWriter::kBlockBytes> block_{};

@@ -13,7 +13,8 @@ using platform::WriteLe32;
 using platform::WriteLe64;
 
 // The whole 92-byte header for a stream of the given number of blocks.
-void BuildHeader(std::uint8_t (&h)[DsfWriter::kHeaderBytes], std::uint64_t blocks) noexcept {
+void BuildHeader(std::uint8_t (&h)[DsfWriter::kHeaderBytes], std::uint64_t blocks,
+                 platform::DsdRate rate) noexcept {
     const std::uint64_t dataBytes = blocks * DsfWriter::kBlockBytes;
     const std::uint64_t samplesPerChannel = blocks * DsfWriter::kChannelBlockBytes * 8;
     std::uint8_t* p = h;
@@ -23,14 +24,14 @@ void BuildHeader(std::uint8_t (&h)[DsfWriter::kHeaderBytes], std::uint64_t block
     WriteLe64(p + 12, DsfWriter::kHeaderBytes + dataBytes);
     WriteLe64(p + 20, 0);
     p += kDsdChunkBytes;
-    // "fmt " chunk: version 1, raw DSD, stereo layout, two channels, DSD64, LSB first.
+    // "fmt " chunk: version 1, raw DSD, stereo layout, two channels, the rate, LSB first.
     p[0] = 'f', p[1] = 'm', p[2] = 't', p[3] = ' ';
     WriteLe64(p + 4, kFmtChunkBytes);
     WriteLe32(p + 12, 1);
     WriteLe32(p + 16, 0);
     WriteLe32(p + 20, 2);
     WriteLe32(p + 24, 2);
-    WriteLe32(p + 28, DsfWriter::kSampleRate);
+    WriteLe32(p + 28, platform::DsdSampleRate(rate));
     WriteLe32(p + 32, 1);
     WriteLe64(p + 36, samplesPerChannel);
     WriteLe32(p + 44, DsfWriter::kChannelBlockBytes);
@@ -51,8 +52,9 @@ bool DsfWriter::WriteAt(const std::uint8_t* bytes, std::size_t count, std::uint6
     return platform::WriteFullyAt(fd_, bytes, count, offset);
 }
 
-bool DsfWriter::Create(const std::string& path) {
+bool DsfWriter::Create(const std::string& path, platform::DsdRate rate) {
     Close();
+    rate_ = rate;
     fd_ = platform::CreateFileForWriting(path.c_str(), false, 0644);
     if (fd_ < 0)
         return false;
@@ -82,7 +84,7 @@ bool DsfWriter::Flush() {
     if (fd_ < 0)
         return false;
     std::uint8_t header[kHeaderBytes];
-    BuildHeader(header, blocks_);
+    BuildHeader(header, blocks_, rate_);
     return WriteAt(header, sizeof header, 0);
 }
 

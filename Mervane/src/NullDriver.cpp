@@ -11,7 +11,7 @@ bool NullDriver::WriteBlock(const std::uint8_t* /*left*/, const std::uint8_t* /*
     if (sinceStart_ == 0) {
         start_ = now;
     } else {
-        const auto due = start_ + std::chrono::nanoseconds(BlockStartNs(sinceStart_));
+        const auto due = start_ + std::chrono::nanoseconds(BlockStartNs(sinceStart_, rate_));
         if (now > due + kMaxLateness) {
             ++underruns_;
             start_ = now;
@@ -22,6 +22,12 @@ bool NullDriver::WriteBlock(const std::uint8_t* /*left*/, const std::uint8_t* /*
     }
     ++sinceStart_;
     ++blocks_;
+    return true;
+}
+
+bool NullDriver::ChangeRate(DsdRate rate) noexcept {
+    rate_ = rate;
+    sinceStart_ = 0;
     return true;
 }
 

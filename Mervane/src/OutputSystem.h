@@ -29,10 +29,15 @@ public:
 // The real machine, through libasound.
 std::unique_ptr<OutputSystem> AlsaOutputSystem();
 
-// "auto": the first device of the first card that takes native DSD ("alsa:hw:C,D"), else the PCM preview
-// on "default", else "null". *chosen gets the name of what was opened (and, for the first two, the device
-// is opened only once). Never null: "null" always opens.
-std::unique_ptr<DsdDriver> OpenAutoDriver(OutputSystem& system, std::string* chosen);
+// "auto": of the devices that take native DSD ("alsa:hw:C,D"), the one that takes the highest rate (the
+// first of those in card order), else the PCM preview on "default", else "null". *chosen gets the name of
+// what was opened (and, for the first two, the device is opened only once). At DSD64 never null: "null"
+// always opens. At a higher rate null (with *error naming the rates it takes) when the device chosen does
+// not take it.
+std::unique_ptr<DsdDriver> OpenAutoDriver(OutputSystem& system, std::string* chosen,
+                                          DsdRate rate = DsdRate::kDsd64, std::string* error = nullptr);
+// The rates the output "auto" would open takes.
+DsdRateSet AutoDriverRates(OutputSystem& system);
 
 // The same survey as SurveyOutputs, on a given system.
 std::vector<OutputReport> SurveyOutputs(OutputSystem& system);

@@ -2,6 +2,8 @@
 // choice, underrun recovery and device loss can be exercised against a fake as well as against ALSA.
 #pragma once
 
+#include "Platform/DsdRate.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -29,8 +31,10 @@ std::size_t PcmFormatBytes(PcmFormat format) noexcept;
 // The name ALSA gives the format ("DSD_U32_BE", ...).
 const char* PcmFormatName(PcmFormat format) noexcept;
 // The frame rate at which a native DSD format carries DSD64 (2 822 400 one-bit samples a second): 88 200
-// words of 32 bits, 176 400 of 16, 352 800 bytes. 0 for a PCM format.
+// words of 32 bits, 176 400 of 16, 352 800 bytes; at another DSD rate that times its multiple. 0 for a
+// PCM format.
 unsigned DsdFrameRate(PcmFormat format) noexcept;
+unsigned DsdFrameRate(PcmFormat format, platform::DsdRate rate) noexcept;
 
 // One opened playback PCM, two channels, interleaved. Not thread-safe: the owner serialises calls.
 class PcmDevice {

@@ -76,8 +76,20 @@ std::unique_ptr<StreamDriver> StartPcmPreviewDriver(std::unique_ptr<PcmDevice> d
                              OutputKind::PcmPreview, pcmName, error);
 }
 
-std::unique_ptr<DsdDriver> OpenPcmPreviewDriver(std::string_view pcmName, std::string* error) {
-    return OpenNamedPcmDriver("pcm", "default", pcmName, StartPcmPreviewDriver, error);
+std::unique_ptr<DsdDriver> OpenPcmPreviewDriver(std::string_view pcmName, std::string* error, DsdRate rate) {
+    // The decimator is made for DSD64: other rates are refused rather than played at the wrong pitch.
+    if (rate != DsdRate::kDsd64) {
+        if (error)
+            *error =
+                RateRefusedText("pcm:" + std::string(pcmName), rate, platform::DsdRateBit(DsdRate::kDsd64));
+        return nullptr;
+    }
+    return OpenNamedPcmDriver(
+        "pcm", "default", pcmName,
+        [](std::unique_ptr<PcmDevice> device, std::string name, std::string* e, DsdRate) {
+            return StartPcmPreviewDriver(std::move(device), std::move(name), e);
+        },
+        error, rate);
 }
 
 } // namespace mervane

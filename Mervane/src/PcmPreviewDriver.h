@@ -45,7 +45,9 @@ std::optional<PcmChoice> ChoosePreviewFormat(PcmDevice& device);
 std::unique_ptr<StreamDriver> StartPcmPreviewDriver(std::unique_ptr<PcmDevice> device, std::string pcmName,
                                                     std::string* error);
 
-// Opens the ALSA PCM called pcmName and starts the preview on it.
-std::unique_ptr<DsdDriver> OpenPcmPreviewDriver(std::string_view pcmName, std::string* error);
+// Opens the ALSA PCM called pcmName and starts the preview on it. It decimates DSD64 only: any other rate
+// is refused (*error says so).
+std::unique_ptr<DsdDriver> OpenPcmPreviewDriver(std::string_view pcmName, std::string* error,
+                                                DsdRate rate = DsdRate::kDsd64);
 
 } // namespace mervane

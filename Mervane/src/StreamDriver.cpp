@@ -7,13 +7,16 @@ namespace mervane {
 namespace {
 // The byte the engine writes for silence: a zero-mean DSD pattern.
 constexpr std::uint8_t kDsdSilenceByte = 0x69;
-constexpr std::chrono::nanoseconds kBlockDuration{std::int64_t{DsdDriver::kChannelBlockBytes} * 8 *
-                                                  1'000'000'000 / 2'822'400};
+std::chrono::nanoseconds BlockDuration(DsdRate rate) noexcept {
+    return std::chrono::nanoseconds{std::int64_t{DsdDriver::kChannelBlockBytes} * 8 * 1'000'000'000 /
+                                    std::int64_t{platform::DsdSampleRate(rate)}};
+}
 } // namespace
 
 StreamDriver::StreamDriver(std::unique_ptr<PcmDevice> device, std::unique_ptr<BlockEncoder> encoder,
-                           OutputKind kind, std::string pcmName)
-    : device_(std::move(device)), encoder_(std::move(encoder)), kind_(kind), pcmName_(std::move(pcmName)) {}
+                           OutputKind kind, std::string pcmName, DsdRate rate, DsdRateSet rates)
+    : device_(std::move(device)), encoder_(std::move(encoder)), kind_(kind), pcmName_(std::move(pcmName)),
+      rate_(rate), rates_(rates), blockDuration_(BlockDuration(rate)) {}
 
 StreamDriver::~StreamDriver() {
     Close();
@@ -109,7 +112,7 @@ void StreamDriver::KeepAlive() {
         // At most the blocks the device played since the last look, plus one: a device that reports no
         // queue (a plugin without a clock) then gets silence at about the real rate, not as fast as it
         // takes it; a real device is topped up to half its buffer and never blocks the keeper.
-        auto budget = elapsed / kBlockDuration + 1;
+        auto budget = elapsed / blockDuration_ + 1;
         while (budget-- > 0 && !lost_.load() && device_->QueuedFrames() < device_->BufferFrames() / 2) {
             encoder_->Encode(silence_.data(), silence_.data(), frames_.data());
             if (!WriteFrames(frames_.data(), encoder_->FramesPerBlock()))
@@ -137,9 +140,10 @@ bool StreamDriver::Close() noexcept {
 
 std::unique_ptr<StreamDriver> StartStreamDriver(std::unique_ptr<PcmDevice> device,
                                                 std::unique_ptr<BlockEncoder> encoder, OutputKind kind,
-                                                std::string pcmName, std::string* error) {
-    auto driver =
-        std::make_unique<StreamDriver>(std::move(device), std::move(encoder), kind, std::move(pcmName));
+                                                std::string pcmName, std::string* error, DsdRate rate,
+                                                DsdRateSet rates) {
+    auto driver = std::make_unique<StreamDriver>(std::move(device), std::move(encoder), kind,
+                                                 std::move(pcmName), rate, rates);
     if (!driver->Start(error))
         return nullptr;
     return driver;
@@ -147,7 +151,7 @@ std::unique_ptr<StreamDriver> StartStreamDriver(std::unique_ptr<PcmDevice> devic
 
 std::unique_ptr<DsdDriver> OpenNamedPcmDriver(std::string_view prefix, std::string_view example,
                                               std::string_view pcmName, StartDriverFunction start,
-                                              std::string* error) {
+                                              std::string* error, DsdRate rate) {
     if (pcmName.empty()) {
         if (error)
             *error = "\"" + std::string(prefix) + ":\" needs an ALSA device name after the colon, e.g. " +
@@ -157,7 +161,12 @@ std::unique_ptr<DsdDriver> OpenNamedPcmDriver(std::string_view prefix, std::stri
     auto device = OpenAlsaPcm(pcmName, error);
     if (!device)
         return nullptr;
-    return start(std::move(device), std::string(pcmName), error);
+    return start(std::move(device), std::string(pcmName), error, rate);
+}
+
+std::string RateRefusedText(const std::string& pcmName, DsdRate rate, DsdRateSet taken) {
+    return "\"" + pcmName + "\" does not take " + platform::DsdRateName(rate) + "; it takes " +
+           platform::DsdRateSetText(taken);
 }
 
 } // namespace mervane

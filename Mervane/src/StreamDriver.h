@@ -34,8 +34,10 @@ public:
     // Resume attempts after a suspend, kKeeperTick apart, before the device counts as lost.
     static constexpr int kResumeAttempts = 200;
 
+    // rate: the DSD rate the encoder carries; rates: every rate the device takes (found by the opener).
     StreamDriver(std::unique_ptr<PcmDevice> device, std::unique_ptr<BlockEncoder> encoder, OutputKind kind,
-                 std::string pcmName);
+                 std::string pcmName, DsdRate rate = DsdRate::kDsd64,
+                 DsdRateSet rates = platform::DsdRateBit(DsdRate::kDsd64));
     ~StreamDriver() override;
     StreamDriver(const StreamDriver&) = delete;
     StreamDriver& operator=(const StreamDriver&) = delete;
@@ -51,6 +53,8 @@ public:
     bool Close() noexcept override;
 
     platform::OutputInfo Describe() const override;
+    DsdRate Rate() const noexcept override { return rate_; }
+    DsdRateSet Rates() const noexcept override { return rates_; }
     void SetSoftwareGain(float gain) noexcept override { encoder_->SetGain(gain); }
     std::uint64_t Underruns() const noexcept override { return underruns_.load(); }
     std::uint64_t SilentBlocks() const noexcept { return silentBlocks_.load(); }
@@ -69,6 +73,9 @@ private:
     std::unique_ptr<BlockEncoder> encoder_;
     OutputKind kind_;
     std::string pcmName_;
+    DsdRate rate_;
+    DsdRateSet rates_;
+    std::chrono::nanoseconds blockDuration_; // one block at rate_
     // The device's card and own name, as Start found them (the device is gone after Close).
     int card_ = -1;
     std::string deviceName_;
@@ -88,14 +95,19 @@ private:
 // Starts a stream driver for an opened device; null (with *error) when the device cannot be started.
 std::unique_ptr<StreamDriver> StartStreamDriver(std::unique_ptr<PcmDevice> device,
                                                 std::unique_ptr<BlockEncoder> encoder, OutputKind kind,
-                                                std::string pcmName, std::string* error);
+                                                std::string pcmName, std::string* error,
+                                                DsdRate rate = DsdRate::kDsd64,
+                                                DsdRateSet rates = platform::DsdRateBit(DsdRate::kDsd64));
 
-// Opens the ALSA PCM named after "<prefix>:" and hands it to start; an empty name is explained with an
-// example. Null (with *error) on failure.
+// Opens the ALSA PCM named after "<prefix>:" and hands it to start at rate; an empty name is explained
+// with an example. Null (with *error) on failure.
 using StartDriverFunction = std::unique_ptr<StreamDriver> (*)(std::unique_ptr<PcmDevice>, std::string,
-                                                              std::string*);
+                                                              std::string*, DsdRate);
 std::unique_ptr<DsdDriver> OpenNamedPcmDriver(std::string_view prefix, std::string_view example,
                                               std::string_view pcmName, StartDriverFunction start,
-                                              std::string* error);
+                                              std::string* error, DsdRate rate);
+
+// The error text for a device that does not take rate: names the rates it takes.
+std::string RateRefusedText(const std::string& pcmName, DsdRate rate, DsdRateSet taken);
 
 } // namespace mervane

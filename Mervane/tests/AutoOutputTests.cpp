@@ -18,9 +18,11 @@ class FakeSystem final : public mervane::OutputSystem {
 public:
     // A playback device; its formats are what it takes (DSD at the DSD64 frame rates, PCM at 88 200 and
     // 176 400 Hz).
-    void Add(const std::string& name, std::set<PcmFormat> formats, bool hardware = true) {
+    void Add(const std::string& name, std::set<PcmFormat> formats, bool hardware = true,
+             std::set<unsigned> dsdMultiples = {1}) {
         auto& s = states_[name];
         s.accepted = std::move(formats);
+        s.dsdMultiples = std::move(dsdMultiples);
         s.pcmRates = {88200, 176400};
         if (hardware)
             devices_.push_back({name, "fake " + name});
@@ -58,9 +60,10 @@ TEST(AutoOutput, TakesTheFirstCardWithNativeDsdSkippingPcmOnlyAndDopOnlyCards) {
     system.Add("hw:2,0", {PcmFormat::DsdU32Be});
     system.Add("default", {PcmFormat::S32Le}, false);
     EXPECT_EQ(Auto(system), "alsa:hw:1,0");
-    // The chosen device was opened once, not probed and reopened.
+    // Each device was opened once: the chosen one was not probed and reopened. Both take DSD64 only, so
+    // the first wins.
     EXPECT_EQ(std::count(system.opened_.begin(), system.opened_.end(), "hw:1,0"), 1);
-    EXPECT_EQ(std::count(system.opened_.begin(), system.opened_.end(), "hw:2,0"), 0);
+    EXPECT_EQ(std::count(system.opened_.begin(), system.opened_.end(), "hw:2,0"), 1);
 }
 
 TEST(AutoOutput, FallsBackToThePreviewOnDefaultAndThenToNull) {
@@ -121,6 +124,32 @@ TEST(OutputSurvey, ListsWhatEachDeviceTakes) {
     EXPECT_EQ(report[1].pcmFormat, "S32_LE at 88200 Hz");
     EXPECT_EQ(report[2].pcmName, "default");
     EXPECT_EQ(report[2].pcmFormat, "S16_LE at 88200 Hz");
+}
+
+} // namespace
+} // namespace mervanetest
+
+namespace mervanetest {
+namespace {
+
+TEST(AutoOutput, PrefersTheCardThatTakesTheHighestRate) {
+    FakeSystem system;
+    system.Add("hw:0,0", {PcmFormat::DsdU8});
+    system.Add("hw:1,0", {PcmFormat::DsdU32Be}, true, {1, 2, 4});
+    system.Add("hw:2,0", {PcmFormat::DsdU16Le}, true, {1, 2});
+    std::string chosen, error;
+    auto driver = mervane::OpenAutoDriver(system, &chosen, platform::DsdRate::kDsd256, &error);
+    ASSERT_NE(driver, nullptr) << error;
+    EXPECT_EQ(chosen, "alsa:hw:1,0");
+    EXPECT_EQ(driver->Rate(), platform::DsdRate::kDsd256);
+    driver->Close();
+    EXPECT_EQ(mervane::AutoDriverRates(system), platform::kAllDsdRates);
+
+    // Where no card takes the rate asked for, "auto" says what the best one takes.
+    FakeSystem lower;
+    lower.Add("hw:0,0", {PcmFormat::DsdU8}, true, {1, 2});
+    EXPECT_EQ(mervane::OpenAutoDriver(lower, &chosen, platform::DsdRate::kDsd256, &error), nullptr);
+    EXPECT_EQ(error, "\"alsa:hw:0,0\" does not take DSD256; it takes DSD64 and DSD128");
 }
 
 } // namespace

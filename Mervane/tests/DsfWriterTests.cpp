@@ -124,3 +124,32 @@ TEST_F(DsfWriterTest, FfmpegDecodesTheWholeStream) {
 }
 
 } // namespace
+
+namespace {
+
+// Higher rates: the header names the rate and ffmpeg reads the file at it.
+TEST_F(DsfWriterTest, HigherRatesAreNamedInTheHeaderAndDecodedAtThatRate) {
+    const struct {
+        platform::DsdRate rate;
+        std::uint32_t hz;
+    } cases[] = {{platform::DsdRate::kDsd128, 5644800}, {platform::DsdRate::kDsd256, 11289600}};
+    for (const auto& c : cases) {
+        const std::string path = (dir_ / ("r" + std::to_string(c.hz) + ".dsf")).string();
+        DsfWriter w;
+        ASSERT_TRUE(w.Create(path, c.rate));
+        for (int i = 0; i < 8; ++i)
+            ASSERT_TRUE(w.WriteBlock(Block(i).data()));
+        ASSERT_TRUE(w.Close());
+        std::ifstream in(path, std::ios::binary);
+        const Bytes f{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        ASSERT_EQ(f.size(), 92u + 8 * 8192);
+        EXPECT_EQ(f[56] | f[57] << 8 | f[58] << 16 | f[59] << 24, static_cast<int>(c.hz));
+        // The block size per channel stays 4096; the samples per channel count whole blocks.
+        EXPECT_EQ(f[72] | f[73] << 8, 4096);
+        // ffmpeg gives the rate of the DSD bytes of one channel: an eighth of the sample rate.
+        EXPECT_EQ(Capture("ffprobe -v error -show_entries stream=sample_rate -of default=nw=1 " + path),
+                  "sample_rate=" + std::to_string(c.hz / 8) + "\n");
+    }
+}
+
+} // namespace

@@ -31,6 +31,7 @@ public:
         int resumes = 0;
         int card = -1;
         std::set<unsigned> pcmRates{176400}; // rates the PCM formats are taken at
+        std::set<unsigned> dsdMultiples{1};  // the native formats are taken at these times their DSD64 rate
     };
 
     explicit FakePcmDevice(State* state) : s_(state) {}
@@ -87,7 +88,8 @@ public:
 private:
     bool Takes(PcmFormat format, unsigned rate) const {
         const unsigned native = mervane::DsdFrameRate(format);
-        const bool rateOk = native != 0 ? rate == native : s_->pcmRates.count(rate) != 0;
+        const bool rateOk = native != 0 ? rate % native == 0 && s_->dsdMultiples.count(rate / native) != 0
+                                        : s_->pcmRates.count(rate) != 0;
         return s_->accepted.count(format) != 0 && rateOk;
     }
     State* s_;

@@ -25,16 +25,29 @@ public:
     CDSDASIO& operator=(const CDSDASIO&) = delete;
 
     // Output thread. Writes entries 0 (left) and 1 (right) of channels, each kChannelBlockBytes of
-    // LSB-first DSD64; entries 2..5 and the work table are accepted and not read. Sets started. Blocks as
-    // long as the driver does. Returns false when no driver is open or the driver failed; a failure
-    // raises resetRequest, and so does every later write refused because of it, until OpenDriver. Does not
-    // allocate.
+    // LSB-first DSD at the rate the driver was opened at; entries 2..5 and the work table are accepted and
+    // not read. Sets started. Blocks as long as the driver does. Returns false when no driver is open or the
+    // driver failed; a failure raises resetRequest, and so does every later write refused because of it,
+    // until OpenDriver. Does not allocate.
     virtual bool WriteBlock(std::int64_t position, std::uint8_t* const* channels, std::uint8_t* const* work);
 
     // Closes any open driver and opens the one name selects (UTF-16; see mervane::OpenDsdDriver). True
     // when open; sets or clears open accordingly, and clears a failure and its reset request. Blocks on I/O.
     // Call it with the processor lock held (CProcessProc::LockProcess), never while another thread writes.
     virtual bool OpenDriver(const char16_t* name);
+    // The same at a DSD rate (OpenDriver opens at DSD64). Fails, with LastOpenError naming the rates the
+    // output takes, when it does not take this one.
+    bool OpenDriver(const char16_t* name, platform::DsdRate rate);
+
+    // Output thread, between blocks, with the processor lock held. Carries the open driver on at rate:
+    // in place when it can (a recording goes on in the next file of its series), else by opening it
+    // anew by its name at the rate. True when the driver runs at rate afterwards; on failure the driver
+    // is closed (or, for a recording, failed), LastOpenError says why and resetRequest is raised.
+    bool ChangeRate(platform::DsdRate rate);
+    // The rate the open driver runs at (DSD64 when none is open), and the rates its output takes (0 when
+    // none is open). Any thread.
+    platform::DsdRate Rate() const noexcept;
+    platform::DsdRateSet Rates() const noexcept;
 
     // Tells the device its reset request was seen; clearing resetRequest is the caller's part. A driver
     // that failed is closed here (finishing it) when it can be opened again, which clears open, so the
@@ -69,6 +82,7 @@ private:
     // Replaced only under outputMutex_, so that any thread may describe the driver or set its gain; the
     // output thread writes to it without the lock (OpenDriver and CloseDriver never run beside a write).
     std::unique_ptr<mervane::DsdDriver> driver_;
+    std::string name_;     // the name the open driver was opened by (UTF-8)
     bool faulted_ = false; // a write failed; cleared by OpenDriver
     std::atomic<int> lastWriteErrno_{0};
     std::string lastOpenError_;
@@ -78,4 +92,6 @@ private:
     std::uint64_t closedUnderruns_ = 0; // of the drivers closed so far
     std::atomic<std::uint64_t> generation_{0};
     std::atomic<float> softwareGain_{1.0f};
+    std::atomic<platform::DsdRate> rate_{platform::DsdRate::kDsd64};
+    std::atomic<platform::DsdRateSet> rates_{0};
 };

@@ -1,9 +1,11 @@
 // The narrow interface every DSD output driver implements, and the look-up of a driver by its name.
 // Drivers: "alsa:<pcm>" native DSD to a DAC, "dop:<pcm>" DSD over PCM, "pcm:<pcm>" a PCM preview, "auto"
 // the first of these the machine offers, "dsf:<path>" records the stream as a DSF file, "null" accepts
-// blocks at the DSD64 rate and discards them.
+// blocks at the stream's rate and discards them. A driver is opened at one DSD rate (DSD64, DSD128 or
+// DSD256) and says which rates its output takes.
 #pragma once
 
+#include "Platform/DsdRate.h"
 #include "Platform/OutputLevelTarget.h"
 
 #include <cstdint>
@@ -14,8 +16,11 @@
 
 namespace mervane {
 
-// One DSD64 stereo stream, fed one block at a time: 4096 bytes per channel, eight one-bit samples per
-// byte, earliest sample in bit 0.
+using platform::DsdRate;
+using platform::DsdRateSet;
+
+// One DSD stereo stream, fed one block at a time: 4096 bytes per channel at every rate (11.6 ms at DSD64,
+// 5.8 ms at DSD128, 2.9 ms at DSD256), eight one-bit samples per byte, earliest sample in bit 0.
 class DsdDriver {
 public:
     static constexpr std::uint32_t kChannelBlockBytes = 4096;
@@ -44,20 +49,35 @@ public:
     // Underruns recovered so far (the device ran dry and was restarted). Any thread.
     virtual std::uint64_t Underruns() const noexcept { return 0; }
 
+    // The rate the stream runs at now, and every rate the output takes (one of them). Any thread.
+    virtual DsdRate Rate() const noexcept { return DsdRate::kDsd64; }
+    virtual DsdRateSet Rates() const noexcept { return platform::kAllDsdRates; }
+    // Output thread, between blocks. Carries the stream on at another rate in place, when the driver can
+    // (a recording goes on in a new file, a clocked sink changes its clock); false when it cannot, and the
+    // caller then opens the driver anew at that rate. Blocks on I/O.
+    virtual bool ChangeRate(DsdRate /*rate*/) noexcept { return false; }
+
     // Finishes the stream (a recording gets its final header). Blocks on I/O. Returns false when that
     // failed. The driver accepts no blocks afterwards.
     virtual bool Close() noexcept = 0;
 };
 
-// Opens the driver a name selects: "alsa:<pcm>", "dop:<pcm>", "pcm:<pcm>" (an ALSA PCM name), "auto" (the
-// first card taking native DSD, else "pcm:default", else "null"; says on standard error which it took),
-// "dsf:<path>" (path in UTF-8, created or truncated) or "null". Returns null for any other name, or when
-// the driver cannot be opened; *error (when given) then says why. Blocks on I/O; any thread.
-std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* error = nullptr);
+// Opens the driver a name selects, at rate: "alsa:<pcm>", "dop:<pcm>", "pcm:<pcm>" (an ALSA PCM name),
+// "auto" (the first card taking native DSD, the one taking the highest rate first, else "pcm:default",
+// else "null"; says on standard error which it took), "dsf:<path>" (path in UTF-8, created or truncated)
+// or "null". Returns null for any other name, or when the driver cannot be opened or its output does not
+// take the rate; *error (when given) then says why, naming the rates it takes. Blocks on I/O; any thread.
+std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* error = nullptr,
+                                         DsdRate rate = DsdRate::kDsd64);
+
+// The rates the output a name selects takes, found by opening it (a recording is not created: "dsf:" and
+// "null" take every rate). 0 when it cannot be opened; *error then says why. Blocks on I/O; any thread.
+DsdRateSet ProbeDsdRates(std::string_view name, std::string* error = nullptr);
 
 // Makes OpenDsdDriver open names that start with prefix through factory, which gets the rest of the name
 // (and the error text to fill). For drivers that live outside this library, and for tests that need a
-// driver of their own. Registered prefixes are tried before the built-in names, the latest first.
+// driver of their own. Registered prefixes are tried before the built-in names, the latest first; their
+// drivers are handed blocks at whatever rate the stream runs (ChangeRate tells them of a change).
 // Thread-safe.
 using DsdDriverFactory = std::function<std::unique_ptr<DsdDriver>(std::string_view rest, std::string* error)>;
 void RegisterDsdDriver(std::string prefix, DsdDriverFactory factory);

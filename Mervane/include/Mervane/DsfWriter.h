@@ -1,5 +1,7 @@
-// Writes a DSD64 stereo stream as a DSF file, one 8192-byte DSD block at a time.
+// Writes a DSD stereo stream (DSD64, DSD128 or DSD256) as a DSF file, one 8192-byte DSD block at a time.
 #pragma once
+
+#include "Platform/DsdRate.h"
 
 #include <cstdint>
 #include <string>
@@ -14,8 +16,9 @@
 // results are bool and nothing throws.
 class DsfWriter {
 public:
-    // One block: 4096 bytes of the left channel, then 4096 of the right; eight one-bit DSD64 samples per
-    // byte, earliest sample in bit 0 (the DSF "LSB first" order, so bytes go to the file unchanged).
+    // One block: 4096 bytes of the left channel, then 4096 of the right; eight one-bit samples per byte,
+    // earliest sample in bit 0 (the DSF "LSB first" order, so bytes go to the file unchanged). The DSF
+    // block size per channel is 4096 at every rate.
     static constexpr std::uint32_t kBlockBytes = 8192;
     static constexpr std::uint32_t kChannelBlockBytes = 4096;
     static constexpr std::uint32_t kSampleRate = 2822400;
@@ -28,8 +31,8 @@ public:
     DsfWriter& operator=(const DsfWriter&) = delete;
 
     // Closes any open file, then creates or truncates path (UTF-8) and writes the header of an empty
-    // stream. False when the file cannot be created or written.
-    bool Create(const std::string& path);
+    // stream at rate (the header's sampling frequency). False when the file cannot be created or written.
+    bool Create(const std::string& path, platform::DsdRate rate = platform::DsdRate::kDsd64);
 
     // Appends one block (kBlockBytes bytes, read from block). False when no file is open, block is null
     // or the write fails; a failed write leaves the file at its previous whole-block length.
@@ -49,6 +52,7 @@ public:
     bool Close();
 
     bool IsOpen() const noexcept { return fd_ >= 0; }
+    platform::DsdRate Rate() const noexcept { return rate_; }
     std::uint64_t BlockCount() const noexcept { return blocks_; }
     // Samples per channel in the blocks written so far.
     std::uint64_t SampleCount() const noexcept { return blocks_ * kChannelBlockBytes * 8; }
@@ -58,4 +62,5 @@ private:
 
     int fd_ = -1;
     std::uint64_t blocks_ = 0;
+    platform::DsdRate rate_ = platform::DsdRate::kDsd64;
 };

@@ -1,6 +1,8 @@
 // What the machine's sound devices can take, for choosing an output name.
 #pragma once
 
+#include "Platform/DsdRate.h"
+
 #include <string>
 #include <vector>
 
@@ -12,6 +14,8 @@ struct OutputReport {
     std::vector<std::string> nativeFormats; // the native DSD formats it takes at the DSD64 frame rates
     std::vector<std::string> dopFormats;    // the formats it takes at 176 400 Hz that can carry DoP
     std::string pcmFormat;                  // the PCM preview's choice ("S32_LE at 88200 Hz"); empty: none
+    platform::DsdRateSet nativeRates = 0;   // the DSD rates it takes in some native format
+    platform::DsdRateSet dopRates = 0;      // the DSD rates it can carry as DoP
     std::string error;                      // why it could not be opened (busy, ...); empty when probed
 };
 
