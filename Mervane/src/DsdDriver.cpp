@@ -27,7 +27,7 @@ void SetError(std::string* error, std::string text) {
 
 struct Registered {
     std::string prefix;
-    DsdDriverFactory factory;
+    DsdDriverRateFactory factory;
 };
 
 std::mutex registryMutex;
@@ -83,12 +83,18 @@ constexpr BuiltInDriver kBuiltInDrivers[] = {
 } // namespace
 
 void RegisterDsdDriver(std::string prefix, DsdDriverFactory factory) {
+    RegisterDsdDriver(std::move(prefix), DsdDriverRateFactory([factory = std::move(factory)](
+                                                                  std::string_view rest, std::string* error,
+                                                                  DsdRate) { return factory(rest, error); }));
+}
+
+void RegisterDsdDriver(std::string prefix, DsdDriverRateFactory factory) {
     std::lock_guard lock(registryMutex);
     RegisteredDrivers().push_back({std::move(prefix), std::move(factory)});
 }
 
 std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* error, DsdRate rate) {
-    DsdDriverFactory factory;
+    DsdDriverRateFactory factory;
     std::string_view rest;
     {
         std::lock_guard lock(registryMutex);
@@ -103,7 +109,7 @@ std::unique_ptr<DsdDriver> OpenDsdDriver(std::string_view name, std::string* err
     }
     // Called outside the lock: opening may block on I/O.
     if (factory) {
-        auto driver = factory(rest, error);
+        auto driver = factory(rest, error, rate);
         if (!driver && error && error->empty())
             *error = "the driver \"" + std::string(name) + "\" could not be opened";
         return driver;

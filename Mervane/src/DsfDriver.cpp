@@ -1,5 +1,6 @@
 #include "DsfDriver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,6 +17,7 @@ bool DsfDriver::Open(const std::string& path, DsdRate rate) {
         return false;
     path_ = path;
     segment_ = 1;
+    onlySilence_ = true;
     flusher_ = std::thread([this] { FlushLoop(); });
     return true;
 }
@@ -26,6 +28,9 @@ bool DsfDriver::WriteBlock(const std::uint8_t* left, const std::uint8_t* right) 
         return false;
     std::memcpy(block_.data(), left, kChannelBlockBytes);
     std::memcpy(block_.data() + kChannelBlockBytes, right, kChannelBlockBytes);
+    if (onlySilence_)
+        onlySilence_ =
+            std::all_of(block_.begin(), block_.end(), [](std::uint8_t b) { return b == kSilenceByte; });
     if (!writer_.WriteBlock(block_.data())) {
         // The file stays a valid recording of what came before; later blocks are refused so that the
         // stream on disk never has a hole in it.
@@ -80,19 +85,24 @@ bool DsfDriver::ChangeRate(DsdRate rate) noexcept {
         return true;
     try {
         const bool closed = writer_.Close();
-        const std::string next = SegmentPath(path_, segment_ + 1);
+        // A file that holds nothing but the silence a device is primed with is started afresh at the new
+        // rate: there is nothing in it to keep, and the recording stays one file.
+        const std::string next =
+            onlySilence_ ? SegmentPath(path_, segment_) : SegmentPath(path_, segment_ + 1);
         if (!closed || !writer_.Create(next, rate)) {
             failed_ = true;
             failureErrno_.store(errno);
             return false;
         }
-        ++segment_;
+        if (!onlySilence_)
+            ++segment_;
     } catch (const std::bad_alloc&) {
         failed_ = true;
         return false;
     }
     dirty_ = false;
     blocksSinceFlush_ = 0;
+    onlySilence_ = true;
     return true;
 }
 

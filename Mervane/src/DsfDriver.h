@@ -14,7 +14,9 @@ namespace mervane {
 
 // Accepts blocks as fast as they come (it has no clock), at any DSD rate; the header says the rate. A DSF
 // file holds one rate only, so a change of rate closes the file and carries the recording on in the next
-// file of a numbered series beside it: "album.dsf", then "album-2.dsf", "album-3.dsf", ... The file's header
+// file of a numbered series beside it: "album.dsf", then "album-2.dsf", "album-3.dsf", ... A file that
+// holds only DSD silence so far (the priming of a freshly opened output) is started afresh at the new rate
+// instead. The file's header
 // is brought up to date after every second of audio written, and by a helper thread once a second of
 // wall-clock time while blocks arrive, so a recording cut off by a crash still opens with nearly everything
 // in it; Close writes the final header.
@@ -53,6 +55,8 @@ private:
     int blocksSinceFlush_ = 0;
     std::string path_;
     int segment_ = 1;
+    static constexpr std::uint8_t kSilenceByte = 0x69;
+    bool onlySilence_ = true; // every byte of the file's blocks so far is the silence byte
     bool failed_ = false;
     std::atomic<int> failureErrno_{0};
     std::array<std::uint8_t, DsfWriter::kBlockBytes> block_{};

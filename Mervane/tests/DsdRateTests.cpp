@@ -167,13 +167,32 @@ TEST_F(DsfSeriesTest, AChangeOfRateGoesOnInTheNextFileOfTheSeries) {
     EXPECT_FALSE(fs::exists(dir_ / "out-5.dsf"));
 }
 
+TEST_F(DsfSeriesTest, AFileOfNothingButSilenceStartsAfreshAtTheNewRate) {
+    CDSDASIO device;
+    const std::u16string name = u"dsf:" + (dir_ / "out.dsf").u16string();
+    ASSERT_TRUE(device.OpenDriver(name.c_str()));
+    Bytes silence(4096, 0x69), music(4096, 0x3C);
+    std::uint8_t* quiet[6] = {silence.data(), silence.data()};
+    std::uint8_t* loud[6] = {music.data(), music.data()};
+    for (int b = 0; b < 50; ++b)
+        ASSERT_TRUE(device.WriteBlock(0, quiet, nullptr));
+    ASSERT_TRUE(device.ChangeRate(DsdRate::kDsd256));
+    ASSERT_TRUE(device.WriteBlock(0, loud, nullptr));
+    ASSERT_TRUE(device.CloseDriver());
+    const Bytes f = Read(dir_ / "out.dsf");
+    ASSERT_EQ(f.size(), 92u + 8192);
+    EXPECT_EQ(Rate(f), 11289600u);
+    EXPECT_EQ(f[92], 0x3C);
+    EXPECT_FALSE(fs::exists(dir_ / "out-2.dsf"));
+}
+
 TEST_F(DsfSeriesTest, ARecordingThatCannotGoOnIsFailedNotStartedAfresh) {
     const fs::path sub = dir_ / "sub";
     fs::create_directory(sub);
     CDSDASIO device;
     const std::u16string name = u"dsf:" + (sub / "out.dsf").u16string();
     ASSERT_TRUE(device.OpenDriver(name.c_str()));
-    Bytes block(4096, 0x69);
+    Bytes block(4096, 0x55);
     std::uint8_t* channels[6] = {block.data(), block.data()};
     ASSERT_TRUE(device.WriteBlock(0, channels, nullptr));
     // The next file of the series cannot be created (a folder has its name): the first one is kept as

@@ -54,8 +54,8 @@ const char* DsdOpenErrorText(DsdOpenError error) noexcept {
         return "not raw DSD";
     case DsdOpenError::NotStereo:
         return "not stereo";
-    case DsdOpenError::NotDsd64:
-        return "not 2 822 400 Hz";
+    case DsdOpenError::UnsupportedRate:
+        return "not 2 822 400, 5 644 800 or 11 289 600 Hz";
     case DsdOpenError::NotOneBit:
         return "not 1 bit per sample";
     case DsdOpenError::BadBlockSize:
@@ -86,10 +86,11 @@ const char* DsdOpenErrorText(DsdOpenError error) noexcept {
     return "unknown";
 }
 
-std::uint64_t DsdLengthMs(std::uint64_t totalSampleBytes) noexcept {
-    // x * 1000 / 44 100 split into quotient and remainder so the product stays far below 2^64.
+std::uint64_t DsdLengthMs(std::uint64_t totalSampleBytes, platform::DsdRate rate) noexcept {
+    // x * 1000 / d split into quotient and remainder so the product stays far below 2^64.
     const std::uint64_t x = (totalSampleBytes / 8) / 2;
-    return (x / 44100) * 1000 + (x % 44100) * 1000 / 44100;
+    const std::uint64_t d = 44100 * static_cast<std::uint64_t>(platform::DsdRateMultiple(rate));
+    return (x / d) * 1000 + (x % d) * 1000 / d;
 }
 
 CDsdFileSource::CDsdFileSource() : sourceLock_(std::make_unique<std::mutex>()) {}
@@ -254,8 +255,8 @@ DsdOpenError CDsdFileSource::ParseDsf() {
         return DsdOpenError::NotRawDsd;
     if (format_.channelCount != 2)
         return DsdOpenError::NotStereo;
-    if (format_.samplingFrequency != kDsd64Rate)
-        return DsdOpenError::NotDsd64;
+    if (!platform::DsdRateFromSampleRate(format_.samplingFrequency))
+        return DsdOpenError::UnsupportedRate;
     if (format_.bitsPerSample != 1)
         return DsdOpenError::NotOneBit;
     if (format_.blockSizePerChannel != kDsfBlockBytes)
@@ -309,8 +310,8 @@ DsdOpenError CDsdFileSource::ParseDsdiff() {
         return DsdOpenError::TruncatedHeader;
     format_.bitsPerSample = 1;
     format_.blockSizePerChannel = 1;
-    if (format_.samplingFrequency != kDsd64Rate)
-        return DsdOpenError::NotDsd64;
+    if (!platform::DsdRateFromSampleRate(format_.samplingFrequency))
+        return DsdOpenError::UnsupportedRate;
     if (!stream_.EndChunk())
         return DsdOpenError::TruncatedHeader;
 

@@ -1,10 +1,12 @@
-// Reader of stereo DSD64 files in the DSF and DSDIFF formats: checks the header once, then delivers each
-// channel as 32-bit elements (four DSD bytes, earliest sample in bit 0 of the first byte, the layout of
-// a device block) through one ring per channel.
+// Reader of stereo DSD64, DSD128 and DSD256 files in the DSF and DSDIFF formats: checks the header once, then
+// delivers each channel as 32-bit elements (four DSD bytes, earliest sample in bit 0 of the first byte, the
+// layout of a device block) through one ring per channel.
 #pragma once
 
 #include "CChunkStream.h"
 #include "CSampleRing.h"
+
+#include "Platform/DsdRate.h"
 
 #include <array>
 #include <cstdint>
@@ -26,15 +28,15 @@ enum class DsdOpenError {
     BadSizeFactors,   // size factors outside 1..CDsdFileSource::kMaxSizeFactor
     OutOfMemory,      // the rings or the file buffer could not be allocated
     // DSF
-    NoFormatChunk, // "fmt " does not follow the 28-byte "DSD " chunk
-    BadFormatSize, // the format chunk is not 52 bytes
-    NotRawDsd,     // format identifier other than 0 (raw DSD)
-    NotStereo,     // channel count other than 2 (DSF or the DSDIFF CHNL chunk)
-    NotDsd64,      // sampling frequency other than 2 822 400 Hz (DSF or the DSDIFF FS chunk)
-    NotOneBit,     // bits per sample other than 1
-    BadBlockSize,  // block size per channel other than 4096
-    NoDataChunk,   // "data" does not follow the format chunk
-    BadDataSize,   // the data chunk is smaller than its own 12-byte header
+    NoFormatChunk,   // "fmt " does not follow the 28-byte "DSD " chunk
+    BadFormatSize,   // the format chunk is not 52 bytes
+    NotRawDsd,       // format identifier other than 0 (raw DSD)
+    NotStereo,       // channel count other than 2 (DSF or the DSDIFF CHNL chunk)
+    UnsupportedRate, // sampling frequency other than 2 822 400, 5 644 800 or 11 289 600 Hz (DSF or DSDIFF FS)
+    NotOneBit,       // bits per sample other than 1
+    BadBlockSize,    // block size per channel other than 4096
+    NoDataChunk,     // "data" does not follow the format chunk
+    BadDataSize,     // the data chunk is smaller than its own 12-byte header
     // DSDIFF
     NotDsdForm,       // the FRM8 form type is not "DSD "
     NoVersionChunk,   // no FVER chunk
@@ -50,9 +52,11 @@ enum class DsdOpenError {
 // Short fixed English text for an error, e.g. "not stereo"; never null.
 const char* DsdOpenErrorText(DsdOpenError error) noexcept;
 
-// Track length in milliseconds of totalSampleBytes bytes of two-channel DSD64:
-// ((bytes / 8) / 2) * 1000 / 44 100 in 64-bit integers, computed so that no size can overflow.
-std::uint64_t DsdLengthMs(std::uint64_t totalSampleBytes) noexcept;
+// Track length in milliseconds of totalSampleBytes bytes of two-channel DSD at rate (DSD64:
+// ((bytes / 8) / 2) * 1000 / 44 100; the higher rates divide by their multiple too) in 64-bit integers,
+// computed so that no size can overflow.
+std::uint64_t DsdLengthMs(std::uint64_t totalSampleBytes,
+                          platform::DsdRate rate = platform::DsdRate::kDsd64) noexcept;
 
 // The DSF format chunk after its identifier, little-endian in memory. A DSDIFF file fills the same record
 // from its own chunks (block size 1: its bytes are interleaved per channel).
@@ -85,7 +89,8 @@ public:
     CDsdFileSource(const CDsdFileSource&) = delete;
     CDsdFileSource& operator=(const CDsdFileSource&) = delete;
 
-    // Closes any open file, opens path (UTF-8) read-only and checks that it is a stereo DSD64 DSF or
+    // Closes any open file, opens path (UTF-8) read-only and checks that it is a stereo DSD64, DSD128 or
+    // DSD256 DSF or
     // uncompressed DSDIFF file. The sample bytes are the smaller of what the header declares and what the
     // file holds; a DSDIFF file's channels are put left and right by their CHNL identifiers. On success sizes
     // the file buffer for sizeFactorA blocks per channel per read and the eight rings for max(A, B) blocks (A
@@ -116,7 +121,11 @@ public:
     const DsdFormat& Format() const noexcept { return format_; }
     std::uint64_t TotalSampleBytes() const noexcept { return totalSampleBytes_; }
     std::uint64_t DataBytes() const noexcept { return dataBytes_; }
-    std::uint64_t LengthMs() const noexcept { return DsdLengthMs(totalSampleBytes_); }
+    std::uint64_t LengthMs() const noexcept { return DsdLengthMs(totalSampleBytes_, Rate()); }
+    // The file's rate (DSD64 when nothing is open).
+    platform::DsdRate Rate() const noexcept {
+        return platform::DsdRateFromSampleRate(format_.samplingFrequency).value_or(platform::DsdRate::kDsd64);
+    }
     // Elements per channel: positions Seek accepts are below this.
     std::uint64_t ElementsPerChannel() const noexcept;
     // Sample bytes of each channel that the next Gets will still deliver (after Open, the whole channel;

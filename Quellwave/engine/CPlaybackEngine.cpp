@@ -18,19 +18,25 @@
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
-// DSD64 bytes per second of one channel: 2 822 400 / 8.
-constexpr std::uint64_t kDsdBytesPerSecond = 352800;
-// The DSD file source counts 4-byte elements per channel: 88 200 a second.
-constexpr std::uint64_t kDsdElementsPerSecond = kDsdBytesPerSecond / 4;
 
-// Elapsed ms of a count of played bytes (both channels).
-std::uint32_t PlayedMs(std::uint64_t playedBytes) noexcept {
-    return static_cast<std::uint32_t>(((playedBytes / 2) * 1000) / kDsdBytesPerSecond);
+// Elapsed ms of a count of played bytes (both channels) at the rate: DSD64 has 352 800 bytes per second
+// of one channel (2 822 400 / 8), the higher rates two and four times that.
+std::uint32_t PlayedMs(std::uint64_t playedBytes, DsdRate rate) noexcept {
+    return static_cast<std::uint32_t>(((playedBytes / 2) * 1000) / platform::DsdBytesPerSecond(rate));
 }
 
 // The smallest played-bytes count, in whole stereo bytes, whose PlayedMs is ms.
-std::uint64_t PlayedBytesForMs(std::uint32_t ms) noexcept {
-    return ((std::uint64_t{ms} * kDsdBytesPerSecond + 999) / 1000) * 2;
+std::uint64_t PlayedBytesForMs(std::uint32_t ms, DsdRate rate) noexcept {
+    return ((std::uint64_t{ms} * platform::DsdBytesPerSecond(rate) + 999) / 1000) * 2;
+}
+
+// The DSD file source counts 4-byte elements per channel: 88 200 a second at DSD64.
+std::uint64_t DsdElementsPerSecond(DsdRate rate) noexcept {
+    return platform::DsdBytesPerSecond(rate) / 4;
+}
+
+int Multiple(DsdRate rate) noexcept {
+    return platform::DsdRateMultiple(rate);
 }
 
 bool IsSet(const std::unique_ptr<platform::Event>& event) noexcept {
@@ -279,7 +285,7 @@ HRESULT CPlaybackEngine::Initialize(platform::MessageTarget* window, UINT driver
     // Running threads use the rings; emptying them under their feet would tear blocks apart.
     if (!threadsRunning) {
         for (CSampleRing& ring : rings_)
-            ring.Create(kRingCapacity, kRingDefaultRead, kRingDefaultWrite, false);
+            ring.Create(kRingStorage, kRingDefaultRead, kRingDefaultWrite, false);
     }
     StartThreads();
 
@@ -398,10 +404,12 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
     isCD_ = false;
     currentTrack_ = 1;
     readerTrack_ = 1;
-    if (waveSource_.Open(fileList_.front().c_str()))
+    if (waveSource_.Open(fileList_.front().c_str())) {
         sourceKind_ = waveSource_.BytesPerSample() == 2 ? kSourceWave16 : kSourceWave24;
-    else
+        trackRate_ = PcmRate();
+    } else {
         OpenOtherFile(fileList_.front());
+    }
     return 1;
 }
 
@@ -411,6 +419,7 @@ bool CPlaybackEngine::OpenOtherFile(const std::string& path) {
     if (!pcmSource_.Open(path.c_str()))
         return false;
     sourceKind_ = kSourcePcmFile;
+    trackRate_ = PcmRate();
     return true;
 }
 
@@ -427,6 +436,7 @@ bool CPlaybackEngine::OpenDsdFile(const std::string& path) {
     if (!dsdSource_.Open(path.c_str(), 1, 1))
         return false;
     sourceKind_ = dsdSource_.IsDsdiff() ? kSourceDsdiff : kSourceDsf;
+    trackRate_ = dsdSource_.Rate();
     return true;
 }
 
@@ -543,7 +553,8 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
         currentTrack_ = track;
         readerTrack_ = track;
         lastReportedMs_ = 0;
-        playedBytes_ = PlayedBytesForMs(offsetMs);
+        trackRate_ = PcmRate();
+        playedBytes_ = PlayedBytesForMs(offsetMs, trackRate_);
         cdReader_->Start(track, offsetMs);
         return drive_.SetPosition(track, offsetMs) ? 1 : 0;
     }
@@ -558,7 +569,7 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
     if (!waveSource_.Open(path.c_str())) {
         if (!OpenOtherFile(path))
             return 0;
-        playedBytes_ = PlayedBytesForMs(offsetMs);
+        playedBytes_ = PlayedBytesForMs(offsetMs, trackRate_);
         lastReportedMs_ = 0;
         if (sourceKind_ == kSourcePcmFile) {
             pcmSource_.SeekMs(offsetMs);
@@ -566,12 +577,13 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
         }
         // The source counts 4-byte elements per channel. A position past the end fails and leaves nothing
         // to read: the track then plays silence and ends by its elapsed time at once.
-        dsdSource_.Seek((std::uint64_t{offsetMs} * kDsdElementsPerSecond) / 1000);
+        dsdSource_.Seek((std::uint64_t{offsetMs} * DsdElementsPerSecond(trackRate_)) / 1000);
         return 1;
     }
     const std::uint32_t bytesPerSample = waveSource_.BytesPerSample();
     sourceKind_ = bytesPerSample == 2 ? kSourceWave16 : kSourceWave24;
-    playedBytes_ = PlayedBytesForMs(offsetMs);
+    trackRate_ = PcmRate();
+    playedBytes_ = PlayedBytesForMs(offsetMs, trackRate_);
     lastReportedMs_ = 0;
     waveSource_.Seek(WaveDataOffsetForMs(offsetMs, bytesPerSample));
     return 1;
@@ -598,15 +610,54 @@ int CPlaybackEngine::Play() {
         // is idle (the output thread waits for a start that only this thread can give).
         const std::u16string name = platform::Utf8ToUtf16(DriverName());
         outputProcessor_.LockProcess();
-        const bool opened = device->OpenDriver(name.c_str());
+        const bool opened = device->OpenDriver(name.c_str(), trackRate_);
         outputProcessor_.UnlockProcess();
         if (!opened)
             return 0;
     }
     gapless_ = gaplessOverride_ ? *gaplessOverride_ : ReadGaplessPlayback();
+    if (Idle() && (isCD_ || (sourceKind_ != kSourceDsf && sourceKind_ != kSourceDsdiff))) {
+        // PCM plays at the rate asked for as far as the output takes it: the output may have been opened
+        // (or the setting changed) since the track was selected. The position carries over.
+        const DsdRate before = trackRate_;
+        trackRate_ = PcmRate();
+        playedBytes_ = PlayedBytesForMs(PlayedMs(playedBytes_, before), trackRate_);
+    }
+    if (!RateTaken(device))
+        return 0;
     std::lock_guard lock(stateLock_);
     StartOrHonourPause();
     return 1;
+}
+
+bool CPlaybackEngine::RateTaken(const CDSDASIO* device) {
+    const DsdRate rate = trackRate_;
+    const platform::DsdRateSet rates = device->Rates();
+    if (platform::DsdRateSetHas(rates, rate))
+        return true;
+    std::lock_guard lock(rateRefusalLock_);
+    rateRefusal_ = "the output \"" + DriverName() + "\" does not take " + platform::DsdRateName(rate) +
+                   "; it takes " + platform::DsdRateSetText(rates);
+    return false;
+}
+
+std::string CPlaybackEngine::RateRefusal() const {
+    std::lock_guard lock(rateRefusalLock_);
+    return rateRefusal_;
+}
+
+DsdRate CPlaybackEngine::PcmRate() const {
+    const DWORD setting = dsdRateOverride_ ? *dsdRateOverride_ : ReadDsdRate();
+    const DsdRate wanted = platform::DsdRateFromNumber(DsdRateFromSetting(setting)).value_or(DsdRate::kDsd64);
+    // The highest rate the output takes, up to the one asked for; DSD64 when nothing is open yet (the
+    // output thread opens the driver at start-up, before any track plays).
+    const CDSDASIO* device = outputProcessor_.GetDSDASIO(0);
+    const platform::DsdRateSet rates = device ? device->Rates() : 0;
+    return platform::HighestDsdRate(rates, wanted).value_or(DsdRate::kDsd64);
+}
+
+void CPlaybackEngine::SetDsdRateOverride(DWORD rate) {
+    dsdRateOverride_ = rate;
 }
 
 void CPlaybackEngine::StartOrHonourPause() {
@@ -755,11 +806,14 @@ std::uint32_t CPlaybackEngine::ReaderPositionMs() const {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, std::numeric_limits<std::uint32_t>::max()));
 }
 
-bool CPlaybackEngine::WaitForRoom(bool mayDrop) {
-    const auto hasRoom = [this] {
+bool CPlaybackEngine::WaitForRoom(bool mayDrop, DsdRate rate) {
+    // The rings hold about 0.37 s at every rate: at DSD64 a quarter of their storage, with the one slot
+    // that always stays empty, as if they were made that size.
+    const std::int32_t capacity = kRingCapacity * Multiple(rate);
+    const auto hasRoom = [this, capacity] {
         for (int c = 0; c < 2; ++c) {
             const CSampleRing& ring = rings_[static_cast<std::size_t>(c)];
-            if (!ring.Allocated() || !(ring.Empty() || ring.Free() > kBlockElements))
+            if (!ring.Allocated() || !(ring.Empty() || capacity - 1 - ring.Readable() > kBlockElements))
                 return false;
         }
         return true;
@@ -801,6 +855,7 @@ void CPlaybackEngine::ReaderThread() {
         const bool dsd = !cd && (kind == kSourceDsf || kind == kSourceDsdiff);
         const bool pcmFile = !cd && kind == kSourcePcmFile;
         const std::uint32_t bytesPerSample = !cd && (kind == kSourceWave24 || pcmFile || joining) ? 3 : 2;
+        const DsdRate rate = trackRate_;
         PcmReader& pcm = cd        ? static_cast<PcmReader&>(*cdReader_)
                          : joining ? static_cast<PcmReader&>(*joinedReader_)
                          : pcmFile ? static_cast<PcmReader&>(*pcmReader_)
@@ -808,25 +863,26 @@ void CPlaybackEngine::ReaderThread() {
         DsdChunk chunk;
         if (first) {
             if (dsd)
-                chunk = joining ? dsdChunks_.FirstChunk(dsdSource_, *dsdJoin_)
-                                : dsdChunks_.FirstChunk(dsdSource_);
+                chunk = joining ? dsdChunks_.FirstChunk(dsdSource_, *dsdJoin_, rate)
+                                : dsdChunks_.FirstChunk(dsdSource_, rate);
             else
-                chunk = chunks_.FirstChunk(pcm, bytesPerSample);
+                chunk = chunks_.FirstChunk(pcm, bytesPerSample, rate);
             first = false;
         } else if (stopRequest_) {
-            chunk = dsd ? dsdChunks_.FinalChunk() : chunks_.FinalChunk(pcm, bytesPerSample);
+            chunk = dsd ? dsdChunks_.FinalChunk(rate) : chunks_.FinalChunk(pcm, bytesPerSample, rate);
             last = true;
         } else if (dsd) {
-            chunk = joining ? dsdChunks_.NextChunk(dsdSource_, *dsdJoin_) : dsdChunks_.NextChunk(dsdSource_);
+            chunk = joining ? dsdChunks_.NextChunk(dsdSource_, *dsdJoin_, rate)
+                            : dsdChunks_.NextChunk(dsdSource_, rate);
         } else {
-            chunk = chunks_.NextChunk(pcm, bytesPerSample);
+            chunk = chunks_.NextChunk(pcm, bytesPerSample, rate);
         }
 
         const std::uint32_t blocks = chunk.data ? chunk.size / kDsdBlockBytes : 0;
         for (std::uint32_t b = 0; b < blocks; ++b) {
             // The rest of a chunk is dropped when a stop is requested, but never the final chunk's: it
             // carries the fade-out and the silence after it, and the output is draining to make room.
-            if (!WaitForRoom(!last))
+            if (!WaitForRoom(!last, rate))
                 break;
             const auto* block =
                 reinterpret_cast<const CSampleRing::Element*>(chunk.data + b * kDsdBlockBytes);
@@ -853,9 +909,11 @@ void CPlaybackEngine::ReaderThread() {
 
 void CPlaybackEngine::WriteSilentBlocks(CDSDASIO* device, int count) {
     // The silent buffers are made once per thread start, not per call; they are refilled here because a
-    // device may use its work buffers as scratch space.
+    // device may use its work buffers as scratch space. The silence lasts as long at every rate: count
+    // is in DSD64 blocks.
     for (auto& buffer : silentBuffers_)
         buffer.fill(kDsdSilenceByte);
+    count *= Multiple(device->Rate());
     for (int i = 0; i < count; ++i) {
         device->WriteBlock(devicePosition_, silentChannels_.data(), silentWork_.data());
         devicePosition_ += CDSDASIO::kPositionPerBlock;
@@ -939,6 +997,8 @@ void CPlaybackEngine::OutputThread() {
         if (platform::WaitAny({outputQuit_.get(), outputRun_.get()}) != 1)
             break;
         if (playing_ != 1) {
+            if (!SwitchRate(device))
+                resetSeen = true; // the device is failed: play out the rings without writing them
             devicePosition_ = 0;
             WriteSilentBlocks(device, kEdgeSilentBlocks);
             playing_ = 1;
@@ -961,8 +1021,30 @@ void CPlaybackEngine::OutputThread() {
     outputProcessor_.Release();
 }
 
+bool CPlaybackEngine::SwitchRate(CDSDASIO* device) {
+    const DsdRate rate = trackRate_;
+    if (device->Rate() == rate)
+        return true;
+    // A DAC needs a moment of silence to lock onto a new rate, and drops the first of what it is given
+    // while it does: the new stream starts with the same silence as a freshly opened device.
+    outputProcessor_.LockProcess();
+    const bool changed = device->ChangeRate(rate);
+    outputProcessor_.UnlockProcess();
+    if (!changed) {
+        // The device raised its reset request: the window is told to stop, and the rings drain unheard.
+        Post(WM_COMMAND, kStopCommandId, 0);
+        device->AcknowledgeReset();
+        device->resetRequest = false;
+        return false;
+    }
+    devicePosition_ = 0;
+    WriteSilentBlocks(device, kPrimingSilentBlocks);
+    return true;
+}
+
 void CPlaybackEngine::PositionCheck() {
-    const std::uint32_t ms = PlayedMs(playedBytes_);
+    const DsdRate rate = trackRate_;
+    const std::uint32_t ms = PlayedMs(playedBytes_, rate);
     std::uint32_t length = 0;
     if (!PlayingTrackLength(&length))
         return;
@@ -972,7 +1054,7 @@ void CPlaybackEngine::PositionCheck() {
         // ends through the drain like a file's.
         currentTrack_ += 1;
         const std::uint32_t carried = ms - length;
-        playedBytes_ = PlayedBytesForMs(carried);
+        playedBytes_ = PlayedBytesForMs(carried, rate);
         // A data track ends the read (a range never holds one): the next audio track starts anew.
         if (currentTrack_ > GetTrackCount() || repeatMode_ == 1 || IsDataTrack(currentTrack_)) {
             stopRequest_ = true;
@@ -988,7 +1070,7 @@ void CPlaybackEngine::PositionCheck() {
         // the number changes and the time carries over.
         currentTrack_ += 1;
         const std::uint32_t carried = ms - length;
-        playedBytes_ = PlayedBytesForMs(carried);
+        playedBytes_ = PlayedBytesForMs(carried, rate);
         lastReportedMs_ = carried;
         Post(WM_PLAYER_POSITION, carried, static_cast<LPARAM>(currentTrack_.load()));
         return;
@@ -1015,7 +1097,7 @@ void CPlaybackEngine::CatchUpWithReader() {
         return;
     currentTrack_ = readerTrack_.load();
     const std::uint32_t ms = ReaderPositionMs();
-    playedBytes_ = PlayedBytesForMs(ms);
+    playedBytes_ = PlayedBytesForMs(ms, trackRate_);
     lastReportedMs_ = ms;
     Post(WM_PLAYER_POSITION, ms, static_cast<LPARAM>(currentTrack_.load()));
 }
@@ -1053,6 +1135,16 @@ void CPlaybackEngine::EndOfTrack() {
         return;
     }
     SelectTrack(track, 0);
+    if (const CDSDASIO* device = outputProcessor_.GetDSDASIO(0); device && !RateTaken(device)) {
+        // The next file is at a rate the output does not take: it is not resampled, playback stops here.
+        Post(WM_PLAYER_RATE_REFUSED, static_cast<WPARAM>(currentTrack_.load()), 0);
+        Post(WM_PLAYER_END, 0, 0);
+        std::lock_guard lock(stateLock_);
+        outputRun_->Reset();
+        playing_ = 0;
+        idle_->Set();
+        return;
+    }
     Post(WM_PLAYER_POSITION, 0, static_cast<LPARAM>(currentTrack_.load()));
     // Play, on this thread. The driver is open (this thread opened it) and the device exists, so only
     // its last step remains; it runs under the state lock together with playing = 0, so that a Pause

@@ -32,6 +32,9 @@
 inline constexpr UINT WM_COMMAND = 0x0111;
 inline constexpr UINT WM_PLAYER_END = 0x0401;      // (0, 0): the last track ended and nothing follows
 inline constexpr UINT WM_PLAYER_POSITION = 0x0402; // (elapsed ms in the track, track number)
+// (track number, 0): the next track is at a DSD rate the output does not take, so playback ends before it
+// (WM_PLAYER_END follows); RateRefusal() names the rates the output takes.
+inline constexpr UINT WM_PLAYER_RATE_REFUSED = 0x0403;
 // WM_COMMAND's wParam when the device asks for a reset: the window's Stop command.
 inline constexpr WPARAM kStopCommandId = 1006;
 // Name of the registered message the window passes to Initialize as the driver error message.
@@ -52,13 +55,16 @@ public:
     static constexpr std::int32_t kSourceDsdiff = 3;
     // Any other PCM file (FLAC, AIFF, another rate...), resampled to 44 100 Hz 24-bit by the PCM source.
     static constexpr std::int32_t kSourcePcmFile = 4;
-    // Ring shape: 32 768 elements (131 072 bytes) each; one block's channel is 1024 elements.
+    // Ring shape: 32 768 elements (131 072 bytes) each at DSD64; one block's channel is 1024 elements. The
+    // storage holds four times that, so that DSD256 has as much read-ahead in time.
     static constexpr std::int32_t kRingCapacity = 32768;
+    static constexpr std::int32_t kRingStorage = kRingCapacity * 4;
     static constexpr std::int32_t kRingDefaultRead = 4096;
     static constexpr std::int32_t kRingDefaultWrite = 8192;
     static constexpr std::int32_t kBlockElements = kDsdChannelBytes / 4;
-    static constexpr int kPrimingSilentBlocks = 50;
-    static constexpr int kEdgeSilentBlocks = 20; // before each start and after each drain
+    // Silent blocks at DSD64; at DSD128 and DSD256 two and four times as many, so they last as long.
+    static constexpr int kPrimingSilentBlocks = 50; // at start-up, and after a change of rate
+    static constexpr int kEdgeSilentBlocks = 20;    // before each start and after each drain
 
     // Opens nothing and starts nothing.
     CPlaybackEngine();
@@ -76,6 +82,8 @@ public:
     // are both PCM, or both DSD of one rate, follow each other without a fade or silence, through the same
     // up-converter; the position messages then renumber the track at the join, as on a disc.
     void SetGaplessOverride(bool gapless);
+    // The DSD rate PCM is up-converted to (64, 128 or 256; anything else is 64), instead of DsdRate.
+    void SetDsdRateOverride(DWORD rate);
     // Replaces how Initialize makes the level selector (the default makes a CChanterel). A factory that
     // returns null stands for a selector that cannot be created.
     void SetLevelSelectorFactory(std::function<std::unique_ptr<CChanterel>()> factory);
@@ -157,6 +165,14 @@ public:
     bool RFMode() const noexcept { return rfMode_.load(); }
     // Whether the last Play started gapless playback.
     bool Gapless() const noexcept { return gapless_.load(); }
+    // The DSD rate of the current track: a DSD file's own, or for PCM the rate asked for (the override,
+    // else DsdRate), lowered to the highest the output takes. Any thread.
+    DsdRate TrackRate() const noexcept { return trackRate_.load(); }
+    // The rate PCM plays at now, as TrackRate would give it for a PCM track. Reads the setting.
+    DsdRate PcmRate() const;
+    // Why the last Play returned 0 because the output does not take the track's rate (naming the rates
+    // it takes); empty when that never happened. Any thread.
+    std::string RateRefusal() const;
 
     // The driver name the engine opens: the override, else the stored setting, else "auto" when nothing
     // is stored; empty when the stored value is not a string.
@@ -184,7 +200,13 @@ private:
     void WriteRingBlock(CDSDASIO* device, std::uint8_t* const* channels, bool& resetSeen);
     // Reader thread: waits until rings 0 and 1 can take a block. False when the thread must quit, or when
     // a stop is requested and mayDrop allows the rest of the chunk to be dropped.
-    bool WaitForRoom(bool mayDrop);
+    bool WaitForRoom(bool mayDrop, DsdRate rate);
+    // Output thread, before a start: carries the device on at the track's rate when it runs at another,
+    // with the priming silence a device gets when it is opened. False when the device failed to (the
+    // window is then told to stop, as at a device reset).
+    bool SwitchRate(CDSDASIO* device);
+    // Whether the device takes the current track's rate; sets RateRefusal when not.
+    bool RateTaken(const CDSDASIO* device);
     void WriteSilentBlocks(CDSDASIO* device, int count);
     void PositionCheck();
     void EndOfTrack();
@@ -273,6 +295,11 @@ private:
     }
     std::vector<std::uint32_t> trackJoinKinds_;
     bool joinFailed_ = false; // reader thread: the next file could not be opened, no more joins this run
+    std::optional<DWORD> dsdRateOverride_;
+    // Written by the UI thread (and by the output thread at a track change) while the reader is idle.
+    std::atomic<DsdRate> trackRate_{DsdRate::kDsd64};
+    mutable std::mutex rateRefusalLock_;
+    std::string rateRefusal_;
     std::atomic<bool> rfMode_{false}; // written by Initialize and OpenFiles, read by any thread
     std::function<std::unique_ptr<CChanterel>()> levelSelectorFactory_;
     ChunkProducer chunks_;       // reader thread only

@@ -1,6 +1,7 @@
 #include "SamplePipeline.h"
 
 #include "Zentrafold/Zentrafold.h"
+#include "Zentrafold/ZentrafoldConverter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -97,11 +98,45 @@ void Envelope::Apply(float* samples, std::uint32_t frames) noexcept {
         samples[f] = static_cast<float>(samples[f] * Step());
 }
 
+// The engine's rate and the up-converter's are the same multiples of DSD64.
+static_assert(static_cast<int>(zentrafold::DsdRate::kDsd128) == platform::DsdRateMultiple(DsdRate::kDsd128));
+static_assert(static_cast<int>(zentrafold::DsdRate::kDsd256) == platform::DsdRateMultiple(DsdRate::kDsd256));
+
 ChunkProducer::ChunkProducer()
     : pcm_(static_cast<std::size_t>(UnitBytes(3)) * std::max(kSteadyChunkUnits, kFinalChunkUnits), 0),
-      initial_(UnitBytes(3), 0), floats_(2, kEdgeChunkUnits * kUnitFrames) {}
+      initial_(UnitBytes(3), 0), floats_(2, kEdgeChunkUnits * kUnitFrames),
+      converters_{std::make_unique<zentrafold::Converter>(zentrafold::DsdRate::kDsd128),
+                  std::make_unique<zentrafold::Converter>(zentrafold::DsdRate::kDsd256)},
+      converted_(std::size_t{kDsdBlockBytes} * kMaxChunkBlocks), blocks_(converted_.size()) {}
 
-DsdChunk ChunkProducer::FirstChunk(PcmReader& reader, std::uint32_t bytesPerSample) {
+ChunkProducer::~ChunkProducer() = default;
+
+zentrafold::Converter& ChunkProducer::ConverterFor(DsdRate rate) noexcept {
+    return *converters_[rate == DsdRate::kDsd128 ? 0 : 1];
+}
+
+DsdChunk ChunkProducer::Convert(DsdRate rate, const std::uint8_t* pcm, std::uint32_t units,
+                                std::uint32_t bytesPerSample) {
+    const auto format = bytesPerSample == 2 ? zentrafold::PcmFormat::kInt16 : zentrafold::PcmFormat::kInt24;
+    const auto multiple = static_cast<std::size_t>(platform::DsdRateMultiple(rate));
+    ConverterFor(rate).Convert(pcm, static_cast<int>(units), format, converted_.data());
+    // A converted unit holds multiple x 4096 bytes of the left channel, then as many of the right: its
+    // k-th device block takes the k-th 4096 bytes of each.
+    const std::size_t channelBytes = kDsdChannelBytes * multiple;
+    std::uint8_t* out = blocks_.data();
+    for (std::uint32_t u = 0; u < units; ++u) {
+        const std::uint8_t* left = converted_.data() + std::size_t{u} * 2 * channelBytes;
+        const std::uint8_t* right = left + channelBytes;
+        for (std::size_t k = 0; k < multiple; ++k) {
+            std::memcpy(out, left + k * kDsdChannelBytes, kDsdChannelBytes);
+            std::memcpy(out + kDsdChannelBytes, right + k * kDsdChannelBytes, kDsdChannelBytes);
+            out += kDsdBlockBytes;
+        }
+    }
+    return {blocks_.data(), static_cast<std::uint32_t>(out - blocks_.data())};
+}
+
+DsdChunk ChunkProducer::FirstChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
     const std::uint32_t unitBytes = UnitBytes(bytesPerSample);
     const int code = FormatCode(bytesPerSample);
     const std::uint32_t frames = kEdgeChunkUnits * kUnitFrames;
@@ -122,6 +157,11 @@ DsdChunk ChunkProducer::FirstChunk(PcmReader& reader, std::uint32_t bytesPerSamp
 
     std::fill(initial_.begin(), initial_.end(), 0);
     std::memcpy(initial_.data(), pcm_.data(), unitBytes);
+    if (rate != DsdRate::kDsd64) {
+        ConverterFor(rate).Initial(initial_.data(), bytesPerSample == 2 ? zentrafold::PcmFormat::kInt16
+                                                                        : zentrafold::PcmFormat::kInt24);
+        return Convert(rate, pcm_.data() + unitBytes, kEdgeChunkUnits - 1, bytesPerSample);
+    }
     unsigned char* out = nullptr;
     unsigned int outSize = 0;
     if (bytesPerSample == 2) {
@@ -134,9 +174,11 @@ DsdChunk ChunkProducer::FirstChunk(PcmReader& reader, std::uint32_t bytesPerSamp
     return {out, out ? outSize : 0};
 }
 
-DsdChunk ChunkProducer::NextChunk(PcmReader& reader, std::uint32_t bytesPerSample) {
+DsdChunk ChunkProducer::NextChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
     // Straight from the source to the converter: steady play never touches the samples.
     reader.ReadPcm(pcm_.data(), kSteadyChunkUnits * UnitBytes(bytesPerSample));
+    if (rate != DsdRate::kDsd64)
+        return Convert(rate, pcm_.data(), kSteadyChunkUnits, bytesPerSample);
     unsigned char* out = nullptr;
     unsigned int outSize = 0;
     if (bytesPerSample == 2)
@@ -146,7 +188,7 @@ DsdChunk ChunkProducer::NextChunk(PcmReader& reader, std::uint32_t bytesPerSampl
     return {out, out ? outSize : 0};
 }
 
-DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample) {
+DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
     const std::uint32_t unitBytes = UnitBytes(bytesPerSample);
     const int code = FormatCode(bytesPerSample);
     const std::uint32_t frames = kEdgeChunkUnits * kUnitFrames;
@@ -164,6 +206,8 @@ DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSamp
     // out of the converter's filters.
     std::fill(pcm_.begin(), pcm_.begin() + static_cast<long>(finalBytes), 0);
     floats_.Store(pcm_.data(), frames, code);
+    if (rate != DsdRate::kDsd64)
+        return Convert(rate, pcm_.data(), kFinalChunkUnits, bytesPerSample);
 
     // The stream ends here and the device goes on with the silence byte: the final call lands the
     // modulator on that pattern, so the join carries no click.
@@ -177,7 +221,7 @@ DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSamp
 }
 
 DsdChunkProducer::DsdChunkProducer()
-    : buffer_(kSteadyChunkUnits * kDsdBlockBytes / 4), scratch_(kDsdBlockBytes / 4) {}
+    : buffer_(kMaxChunkBlocks * kDsdBlockBytes / 4), scratch_(kDsdBlockBytes / 4) {}
 
 DsdChunk DsdChunkProducer::Produce(CDsdFileSource& source, std::uint32_t blocks) {
     auto* bytes = reinterpret_cast<std::uint8_t*>(buffer_.data());
@@ -192,18 +236,25 @@ DsdChunk DsdChunkProducer::Produce(CDsdFileSource& source, std::uint32_t blocks)
     return {bytes, blocks * kDsdBlockBytes};
 }
 
-DsdChunk DsdChunkProducer::FirstChunk(CDsdFileSource& source) {
-    return Produce(source, kDsdEdgeChunkBlocks);
+namespace {
+std::uint32_t Blocks(std::uint32_t dsd64Blocks, DsdRate rate) noexcept {
+    return dsd64Blocks * static_cast<std::uint32_t>(platform::DsdRateMultiple(rate));
+}
+} // namespace
+
+DsdChunk DsdChunkProducer::FirstChunk(CDsdFileSource& source, DsdRate rate) {
+    return Produce(source, Blocks(kDsdEdgeChunkBlocks, rate));
 }
 
-DsdChunk DsdChunkProducer::NextChunk(CDsdFileSource& source) {
-    return Produce(source, kSteadyChunkUnits);
+DsdChunk DsdChunkProducer::NextChunk(CDsdFileSource& source, DsdRate rate) {
+    return Produce(source, Blocks(kSteadyChunkUnits, rate));
 }
 
-DsdChunk DsdChunkProducer::FinalChunk() {
+DsdChunk DsdChunkProducer::FinalChunk(DsdRate rate) {
+    const std::uint32_t blocks = Blocks(kDsdEdgeChunkBlocks, rate);
     auto* bytes = reinterpret_cast<std::uint8_t*>(buffer_.data());
-    std::memset(bytes, kDsdSilenceByte, std::size_t{kDsdEdgeChunkBlocks} * kDsdBlockBytes);
-    return {bytes, kDsdEdgeChunkBlocks * kDsdBlockBytes};
+    std::memset(bytes, kDsdSilenceByte, std::size_t{blocks} * kDsdBlockBytes);
+    return {bytes, blocks * kDsdBlockBytes};
 }
 
 DsdChunk DsdChunkProducer::ProduceJoined(CDsdFileSource& source, std::uint32_t blocks,
@@ -257,11 +308,11 @@ DsdChunk DsdChunkProducer::ProduceJoined(CDsdFileSource& source, std::uint32_t b
     return {bytes, blocks * kDsdBlockBytes};
 }
 
-DsdChunk DsdChunkProducer::FirstChunk(CDsdFileSource& source, DsdContinuation& next) {
+DsdChunk DsdChunkProducer::FirstChunk(CDsdFileSource& source, DsdContinuation& next, DsdRate rate) {
     carryBytes_ = 0;
-    return ProduceJoined(source, kDsdEdgeChunkBlocks, next);
+    return ProduceJoined(source, Blocks(kDsdEdgeChunkBlocks, rate), next);
 }
 
-DsdChunk DsdChunkProducer::NextChunk(CDsdFileSource& source, DsdContinuation& next) {
-    return ProduceJoined(source, kSteadyChunkUnits, next);
+DsdChunk DsdChunkProducer::NextChunk(CDsdFileSource& source, DsdContinuation& next, DsdRate rate) {
+    return ProduceJoined(source, Blocks(kSteadyChunkUnits, rate), next);
 }

@@ -4,6 +4,7 @@
 
 #include "CDsdFileSource.h"
 
+#include "Platform/DsdRate.h"
 #include "Platform/Types.h"
 
 #include <array>
@@ -11,8 +12,15 @@
 #include <memory>
 #include <vector>
 
-// Sizes every part of the pipeline agrees on.
-inline constexpr std::uint32_t kUnitFrames = 512;       // one conversion unit -> one DSD block
+namespace zentrafold {
+class Converter;
+}
+
+using platform::DsdRate;
+
+// Sizes every part of the pipeline agrees on. A block keeps its 4096 bytes per channel at every rate, so a
+// unit of PCM becomes one block at DSD64, two at DSD128 and four at DSD256.
+inline constexpr std::uint32_t kUnitFrames = 512;       // one conversion unit -> one DSD64 block
 inline constexpr std::uint32_t kDsdBlockBytes = 8192;   // left 4096 bytes, then right 4096 bytes
 inline constexpr std::uint32_t kDsdChannelBytes = 4096; // one channel of a block
 inline constexpr std::uint8_t kDsdSilenceByte = 0x69;   // DSD idle pattern, density one half
@@ -20,7 +28,9 @@ inline constexpr std::uint32_t kSteadyChunkUnits = 16;  // NextChunk
 inline constexpr std::uint32_t kEdgeChunkUnits = 10;    // units read by FirstChunk and FinalChunk
 inline constexpr std::uint32_t kFinalChunkUnits = 11;   // FinalChunk's output: faded units + a silent one
 inline constexpr double kFadeSeconds = 0.003;
-inline constexpr std::uint32_t kDsdEdgeChunkBlocks = 10; // DSD files: first and final chunk
+inline constexpr std::uint32_t kDsdEdgeChunkBlocks = 10; // DSD files: first and final chunk, at DSD64
+// The most blocks a chunk holds: a steady chunk of DSD256.
+inline constexpr std::uint32_t kMaxChunkBlocks = kSteadyChunkUnits * 4;
 
 // Sample format codes of the float buffer's conversions.
 inline constexpr int kSampleFormat16 = 16; // 16-bit little-endian
@@ -86,25 +96,39 @@ struct DsdChunk {
     std::uint32_t size = 0;
 };
 
-// Produces the PCM chunks for the engine's reader thread and feeds the up-converter. The up-converter is
-// process-wide and stateful, so one producer at a time, on one thread. Buffers are allocated once, at
-// construction.
+// Produces the PCM chunks for the engine's reader thread and feeds the up-converter. DSD64 goes through
+// the process-wide, stateful up-converter, so one producer at a time, on one thread; DSD128 and DSD256 go
+// through converters of the producer's own. Buffers and converters are allocated once, at construction.
+// A track keeps one rate from its FirstChunk to its FinalChunk.
 class ChunkProducer {
 public:
     ChunkProducer();
+    ~ChunkProducer();
+    ChunkProducer(const ChunkProducer&) = delete;
+    ChunkProducer& operator=(const ChunkProducer&) = delete;
 
     // Start of a track or of a resumed play: 10 units read, faded in over 3 ms, the first unit primes the
-    // converter, the other nine become nine blocks.
-    DsdChunk FirstChunk(PcmReader& reader, std::uint32_t bytesPerSample);
-    // Steady play: 16 units straight to the converter, 16 blocks.
-    DsdChunk NextChunk(PcmReader& reader, std::uint32_t bytesPerSample);
-    // After a stop request: 10 units faded out over 3 ms, then one unit of digital silence: 11 blocks.
-    DsdChunk FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample);
+    // converter, the other nine become nine blocks (at DSD64; two or four per unit above it).
+    DsdChunk FirstChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate = DsdRate::kDsd64);
+    // Steady play: 16 units straight to the converter, 16 blocks at DSD64.
+    DsdChunk NextChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate = DsdRate::kDsd64);
+    // After a stop request: 10 units faded out over 3 ms, then one unit of digital silence: 11 blocks at
+    // DSD64.
+    DsdChunk FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate = DsdRate::kDsd64);
 
 private:
+    // DSD128 and DSD256: converts units of PCM with the rate's own converter and lays the result out as
+    // device blocks (4096 bytes of the left channel, then 4096 of the right).
+    DsdChunk Convert(DsdRate rate, const std::uint8_t* pcm, std::uint32_t units,
+                     std::uint32_t bytesPerSample);
+    zentrafold::Converter& ConverterFor(DsdRate rate) noexcept;
+
     std::vector<std::uint8_t> pcm_;     // sized for the largest read: 11 units of 24-bit PCM
     std::vector<std::uint8_t> initial_; // the first unit, handed to the Initial call
     FloatBuffer floats_;
+    std::array<std::unique_ptr<zentrafold::Converter>, 2> converters_; // DSD128, DSD256
+    std::vector<std::uint8_t> converted_; // a converter's output: a unit's left channel, then its right
+    std::vector<std::uint8_t> blocks_;    // the chunk, as device blocks
 };
 
 // Where a run of DSD files goes on when one ends without a break: the engine opens the next file of the list
@@ -125,26 +149,27 @@ class DsdChunkProducer {
 public:
     DsdChunkProducer();
 
-    // Start of a track or of a resumed play: 10 blocks from the source.
-    DsdChunk FirstChunk(CDsdFileSource& source);
-    // Steady play: 16 blocks from the source.
-    DsdChunk NextChunk(CDsdFileSource& source);
-    // After a stop request: 10 silent blocks; the file is not read (DSD has no fade to play out).
-    DsdChunk FinalChunk();
+    // Start of a track or of a resumed play: 10 blocks from the source (at DSD64; the chunks of a
+    // DSD128 or DSD256 file hold two or four times the blocks, so they last as long).
+    DsdChunk FirstChunk(CDsdFileSource& source, DsdRate rate = DsdRate::kDsd64);
+    // Steady play: 16 blocks from the source at DSD64.
+    DsdChunk NextChunk(CDsdFileSource& source, DsdRate rate = DsdRate::kDsd64);
+    // After a stop request: 10 silent blocks at DSD64; the file is not read (DSD has no fade to play out).
+    DsdChunk FinalChunk(DsdRate rate = DsdRate::kDsd64);
 
     // The same chunks for files that follow one another without a break: the bytes of each channel run on
     // from one file into the next inside a block, at whatever byte the first one ends (the silence that
     // completes a file's last element is left out), and after the last file the blocks are silent. A
     // FirstChunk starts the stream anew.
-    DsdChunk FirstChunk(CDsdFileSource& source, DsdContinuation& next);
-    DsdChunk NextChunk(CDsdFileSource& source, DsdContinuation& next);
+    DsdChunk FirstChunk(CDsdFileSource& source, DsdContinuation& next, DsdRate rate = DsdRate::kDsd64);
+    DsdChunk NextChunk(CDsdFileSource& source, DsdContinuation& next, DsdRate rate = DsdRate::kDsd64);
 
 private:
     // Fills the first `blocks` blocks of the buffer from the source, after setting them to silence.
     DsdChunk Produce(CDsdFileSource& source, std::uint32_t blocks);
     DsdChunk ProduceJoined(CDsdFileSource& source, std::uint32_t blocks, DsdContinuation& next);
 
-    std::vector<std::uint32_t> buffer_; // kSteadyChunkUnits blocks; elements keep the halves aligned
+    std::vector<std::uint32_t> buffer_; // kMaxChunkBlocks blocks; elements keep the halves aligned
     // Joined runs: one block of each channel as the source delivers it, and the bytes of a delivery that
     // did not fit the block they were read for (at most 3 per channel), which start the next block.
     std::vector<std::uint32_t> scratch_;

@@ -109,6 +109,16 @@ bool WriteRepeat(DWORD repeat) {
     return WriteDwordValue(kSettingsKey, "Repeat", repeat);
 }
 
+DWORD ReadDsdRate() {
+    DWORD value = 64;
+    ReadDwordValue(HKEY_CURRENT_USER, kSettingsKey, "DsdRate", &value);
+    return DsdRateFromSetting(value);
+}
+
+bool WriteDsdRate(DWORD rate) {
+    return WriteDwordValue(kSettingsKey, "DsdRate", rate);
+}
+
 bool ReadRFMode() {
     DWORD value = 0;
     return ReadDwordValue(HKEY_LOCAL_MACHINE, kProgramKey, "useRFMode", &value) && value == 1;

@@ -81,6 +81,10 @@ DsdRateSet ProbeDsdRates(std::string_view name, std::string* error = nullptr);
 // Thread-safe.
 using DsdDriverFactory = std::function<std::unique_ptr<DsdDriver>(std::string_view rest, std::string* error)>;
 void RegisterDsdDriver(std::string prefix, DsdDriverFactory factory);
+// The same for a factory that opens its driver at the rate asked for.
+using DsdDriverRateFactory =
+    std::function<std::unique_ptr<DsdDriver>(std::string_view rest, std::string* error, DsdRate rate)>;
+void RegisterDsdDriver(std::string prefix, DsdDriverRateFactory factory);
 
 // The names OpenDsdDriver knows, for help texts.
 const char* DsdDriverNamesText() noexcept;

@@ -338,7 +338,7 @@ TEST_F(DsdRejectionTest, DsfHeadersOtherThanStereoDsd64OneBit) {
     const DsfShape base = Dsf(4096);
     const auto dsf = [&](void (*change)(DsfShape&)) { return With(base, BuildDsf, change); };
     ExpectRejected({
-        {"5 644 800 Hz", dsf([](DsfShape& s) { s.rate = 5644800; }), DsdOpenError::NotDsd64},
+        {"8 467 200 Hz", dsf([](DsfShape& s) { s.rate = 8467200; }), DsdOpenError::UnsupportedRate},
         {"one channel", dsf([](DsfShape& s) { s.channels.pop_back(); }), DsdOpenError::NotStereo},
         {"block size 2048", dsf([](DsfShape& s) { s.blockSize = 2048; }), DsdOpenError::BadBlockSize},
         {"8 bits per sample", dsf([](DsfShape& s) { s.bits = 8; }), DsdOpenError::NotOneBit},
@@ -367,7 +367,7 @@ TEST_F(DsdRejectionTest, DsdiffHeadersOtherThanUncompressedStereoDsd64) {
         {"no CHNL", dff([](DsdiffShape& s) { s.withChannels = false; }), DsdOpenError::NoChannelChunk},
         {"no FS, no CHNL", dff([](DsdiffShape& s) { s.withRate = false, s.withChannels = false; }),
          DsdOpenError::NoRateChunk},
-        {"5 644 800 Hz", dff([](DsdiffShape& s) { s.rate = 5644800; }), DsdOpenError::NotDsd64},
+        {"8 467 200 Hz", dff([](DsdiffShape& s) { s.rate = 8467200; }), DsdOpenError::UnsupportedRate},
         {"one channel", dff([](DsdiffShape& s) { s.channels.pop_back(); }), DsdOpenError::NotStereo},
         {"no FVER", dff([](DsdiffShape& s) { s.withVersion = false; }), DsdOpenError::NoVersionChunk},
         {"form DST", dff([](DsdiffShape& s) { s.formType = "DST "; }), DsdOpenError::NotDsdForm},

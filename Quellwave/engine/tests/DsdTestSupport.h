@@ -74,9 +74,9 @@ inline std::uint64_t Le(const std::vector<std::uint8_t>& b, std::size_t at, int 
     return v;
 }
 
-// Parses a stereo DSD64 LSB-first DSF file with 4096-byte blocks per channel, checking the header
-// against the file's size.
-inline DsfStream ReadDsf(const std::filesystem::path& path) {
+// Parses a stereo LSB-first DSF file at the given sample rate (DSD64 unless asked) with 4096-byte blocks
+// per channel, checking the header against the file's size.
+inline DsfStream ReadDsf(const std::filesystem::path& path, std::uint64_t sampleRate = 2822400) {
     DsfStream s;
     std::ifstream in(path, std::ios::binary);
     const std::vector<std::uint8_t> f{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -86,7 +86,7 @@ inline DsfStream ReadDsf(const std::filesystem::path& path) {
         s.error = "not a DSF file";
         return s;
     }
-    if (Le(f, 12, 8) != f.size() || Le(f, 52, 4) != 2 || Le(f, 56, 4) != 2822400 || Le(f, 60, 4) != 1 ||
+    if (Le(f, 12, 8) != f.size() || Le(f, 52, 4) != 2 || Le(f, 56, 4) != sampleRate || Le(f, 60, 4) != 1 ||
         Le(f, 72, 4) != 4096) {
         s.error = "unexpected header fields";
         return s;

@@ -1,10 +1,16 @@
 // The engine end to end through the ALSA outputs, each captured by ALSA's file plugin: two tracks with a
 // pause and a resume in the first, then what reached ALSA read back.
 #include "AlsaCapture.h"
+#include "AlsaDriver.h"
+#include "DopDriver.h"
+#include "DsdBuilder.h"
 #include "EngineFixture.h"
+
+#include "Mervane/DsdDriver.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -137,6 +143,173 @@ TEST_F(EngineOutputTest, PcmPreviewThroughAlsa) {
     // linear-phase low-pass overshoots a step by about 9 % (Gibbs). Anything beyond that would be a fault.
     EXPECT_LT(peak, kLoud * 1.15);
 }
+
+} // namespace
+} // namespace enginetest
+
+// ---- DSD128 and DSD256 through ALSA --------------------------------------------------------------
+
+namespace enginetest {
+namespace {
+
+using mervane::PcmFormat;
+using platform::DsdRate;
+
+// The capture's file name carries the rate and format ALSA was configured with ("%r", "%f"), so a stream
+// opened at the wrong rate lands in a file of another name.
+class RateCapture {
+public:
+    RateCapture() {
+        std::string t = (std::filesystem::temp_directory_path() / "qwrate-XXXXXX").string();
+        if (::mkdtemp(t.data()) == nullptr)
+            ADD_FAILURE() << "mkdtemp";
+        dir_ = t;
+        std::ofstream conf(dir_ / "asound.conf");
+        conf << "pcm.dac { type file slave { pcm { type null } } file \"" << (dir_ / "dac-%r-%f.raw").string()
+             << "\" format \"raw\" }\n";
+        conf.close();
+        ::setenv("ALSA_CONFIG_PATH", (dir_ / "asound.conf").c_str(), 1);
+    }
+    ~RateCapture() { std::filesystem::remove_all(dir_); }
+    RateCapture(const RateCapture&) = delete;
+    RateCapture& operator=(const RateCapture&) = delete;
+
+    std::vector<std::uint8_t> Bytes(unsigned rate, const char* format) const {
+        std::ifstream in(dir_ / ("dac-" + std::to_string(rate) + "-" + format + ".raw"), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::filesystem::path dir_;
+};
+
+// "only-NAME:PCM" opens PCM (native DSD, or DoP for the PCM formats) claiming to take only the format NAME,
+// at the rate the engine asks for.
+void RegisterSingleFormatOutputs() {
+    static const bool registered = [] {
+        for (PcmFormat format :
+             {PcmFormat::DsdU32Be, PcmFormat::DsdU32Le, PcmFormat::DsdU16Be, PcmFormat::DsdU16Le,
+              PcmFormat::DsdU8, PcmFormat::S32Le, PcmFormat::S24_3Le}) {
+            mervane::RegisterDsdDriver(
+                std::string("only-") + mervane::PcmFormatName(format) + ":",
+                mervane::DsdDriverRateFactory([format](std::string_view pcmName, std::string* error,
+                                                       DsdRate rate) {
+                    auto pcm = mervane::OpenAlsaPcm(pcmName, error);
+                    if (!pcm)
+                        return std::unique_ptr<mervane::DsdDriver>();
+                    auto device = std::make_unique<mervanetest::OnlyFormats>(std::move(pcm),
+                                                                             std::set<PcmFormat>{format});
+                    const bool dop = mervane::DsdFrameRate(format) == 0;
+                    std::unique_ptr<mervane::DsdDriver> driver =
+                        dop ? mervane::StartDopDriver(std::move(device), std::string(pcmName), error, rate)
+                            : mervane::StartNativeDsdDriver(std::move(device), std::string(pcmName), error,
+                                                            rate);
+                    return driver;
+                }));
+        }
+        return true;
+    }();
+    (void)registered;
+}
+
+struct AlsaRateCase {
+    PcmFormat format;
+    DsdRate rate;
+};
+
+class EngineAlsaRateTest : public EngineFixture, public ::testing::WithParamInterface<AlsaRateCase> {
+protected:
+    void TearDown() override { engine_.Shutdown(); }
+    RateCapture capture_;
+};
+
+// Splits a capture into each channel's DSD bytes in time order, earliest sample in bit 0 (as in the file),
+// checking the DoP markers on the way.
+struct Decoded {
+    std::vector<std::uint8_t> left, right;
+    std::size_t brokenMarkers = 0;
+};
+Decoded Decode(const std::vector<std::uint8_t>& raw, PcmFormat format) {
+    Decoded d;
+    if (format == PcmFormat::S32Le || format == PcmFormat::S24_3Le) {
+        const std::size_t sample = format == PcmFormat::S32Le ? 4 : 3;
+        for (std::size_t at = 0, frame = 0; at + 2 * sample <= raw.size(); at += 2 * sample, ++frame) {
+            const std::uint8_t marker = frame % 2 == 0 ? 0x05 : 0xFA;
+            for (int c = 0; c < 2; ++c) {
+                const std::uint8_t* s = raw.data() + at + static_cast<std::size_t>(c) * sample;
+                const std::uint8_t* top = s + sample - 3; // the three significant bytes, low first
+                d.brokenMarkers += top[2] != marker || (sample == 4 && s[0] != 0);
+                auto& out = c == 0 ? d.left : d.right;
+                out.push_back(Reverse(top[1]));
+                out.push_back(Reverse(top[0]));
+            }
+        }
+        return d;
+    }
+    const std::size_t word = mervane::PcmFormatBytes(format);
+    const bool little = format == PcmFormat::DsdU32Le || format == PcmFormat::DsdU16Le;
+    for (std::size_t at = 0; at + 2 * word <= raw.size(); at += 2 * word)
+        for (int c = 0; c < 2; ++c)
+            for (std::size_t i = 0; i < word; ++i) {
+                const std::size_t from =
+                    at + static_cast<std::size_t>(c) * word + (little ? word - 1 - i : i);
+                (c == 0 ? d.left : d.right).push_back(Reverse(raw[from]));
+            }
+    return d;
+}
+
+TEST_P(EngineAlsaRateTest, ADsfFileReachesTheDacBitExactlyAtItsRate) {
+    const auto [format, rate] = GetParam();
+    RegisterSingleFormatOutputs();
+    // 200 ms of distinct bytes, starting with a byte that is not silence.
+    const std::size_t perChannel = static_cast<std::size_t>(platform::DsdBytesPerSecond(rate)) / 5;
+    dsdfile::DsfShape shape;
+    shape.rate = platform::DsdSampleRate(rate);
+    shape.channels = {dsdfile::ChannelPattern(perChannel, 5), dsdfile::ChannelPattern(perChannel, 6)};
+    shape.channels[0][0] = 0x01, shape.channels[1][0] = 0x02;
+    wavtest::WriteFile(dir_ / "a.dsf", dsdfile::BuildDsf(shape));
+    engine_.SetRFModeOverride(true);
+    ASSERT_EQ(Start(std::string("only-") + mervane::PcmFormatName(format) + ":dac"), S_OK);
+    PlayFiles({(dir_ / "a.dsf").string()});
+    ASSERT_TRUE(WaitForEnd());
+    engine_.Shutdown();
+    EXPECT_EQ(Count(driverError_), 0u);
+
+    const bool dop = mervane::DsdFrameRate(format) == 0;
+    const unsigned frameRate = dop ? mervane::DopEncoder::RateFor(rate) : mervane::DsdFrameRate(format, rate);
+    const auto raw = capture_.Bytes(frameRate, mervane::PcmFormatName(format));
+    ASSERT_FALSE(raw.empty()) << "nothing captured at " << frameRate << " Hz";
+    const Decoded d = Decode(raw, format);
+    EXPECT_EQ(d.brokenMarkers, 0u);
+    // Silence, the file, silence.
+    const auto start = std::find_if(d.left.begin(), d.left.end(), [](std::uint8_t b) { return b != 0x69; });
+    ASSERT_NE(start, d.left.end());
+    const auto offset = static_cast<std::size_t>(start - d.left.begin());
+    ASSERT_GE(d.left.size(), offset + perChannel);
+    EXPECT_TRUE(std::equal(shape.channels[0].begin(), shape.channels[0].end(),
+                           d.left.begin() + static_cast<long>(offset)));
+    EXPECT_TRUE(std::equal(shape.channels[1].begin(), shape.channels[1].end(),
+                           d.right.begin() + static_cast<long>(offset)));
+    EXPECT_TRUE(std::all_of(d.left.begin() + static_cast<long>(offset + perChannel), d.left.end(),
+                            [](std::uint8_t b) { return b == 0x69; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(HigherRates, EngineAlsaRateTest,
+                         ::testing::Values(AlsaRateCase{PcmFormat::DsdU32Be, DsdRate::kDsd128},
+                                           AlsaRateCase{PcmFormat::DsdU32Be, DsdRate::kDsd256},
+                                           AlsaRateCase{PcmFormat::DsdU32Le, DsdRate::kDsd128},
+                                           AlsaRateCase{PcmFormat::DsdU32Le, DsdRate::kDsd256},
+                                           AlsaRateCase{PcmFormat::DsdU16Be, DsdRate::kDsd256},
+                                           AlsaRateCase{PcmFormat::DsdU16Le, DsdRate::kDsd128},
+                                           AlsaRateCase{PcmFormat::DsdU8, DsdRate::kDsd128},
+                                           AlsaRateCase{PcmFormat::DsdU8, DsdRate::kDsd256},
+                                           AlsaRateCase{PcmFormat::S32Le, DsdRate::kDsd128},
+                                           AlsaRateCase{PcmFormat::S32Le, DsdRate::kDsd256},
+                                           AlsaRateCase{PcmFormat::S24_3Le, DsdRate::kDsd256}),
+                         [](const ::testing::TestParamInfo<AlsaRateCase>& p) {
+                             std::string name = std::string(mervane::PcmFormatName(p.param.format)) +
+                                                platform::DsdRateName(p.param.rate);
+                             std::replace(name.begin(), name.end(), '_', 'x');
+                             return name;
+                         });
 
 } // namespace
 } // namespace enginetest
