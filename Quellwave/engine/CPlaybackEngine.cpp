@@ -284,8 +284,10 @@ HRESULT CPlaybackEngine::Initialize(platform::MessageTarget* window, UINT driver
     }
     // Running threads use the rings; emptying them under their feet would tear blocks apart.
     if (!threadsRunning) {
-        for (CSampleRing& ring : rings_)
-            ring.Create(kRingStorage, kRingDefaultRead, kRingDefaultWrite, false);
+        // Rings 0 and 1 carry the channels; the others are made as they always were and stay empty.
+        for (std::size_t r = 0; r < rings_.size(); ++r)
+            rings_[r].Create(r < 2 ? kRingStorage : kRingCapacity, kRingDefaultRead, kRingDefaultWrite,
+                             false);
     }
     StartThreads();
 
@@ -807,13 +809,13 @@ std::uint32_t CPlaybackEngine::ReaderPositionMs() const {
 }
 
 bool CPlaybackEngine::WaitForRoom(bool mayDrop, DsdRate rate) {
-    // The rings hold about 0.37 s at every rate: at DSD64 a quarter of their storage, with the one slot
-    // that always stays empty, as if they were made that size.
+    // The rings hold about 0.37 s at every rate: at DSD64 a quarter of their storage, counted as a ring of
+    // that size counts its free elements (its one always-empty slot among them).
     const std::int32_t capacity = kRingCapacity * Multiple(rate);
     const auto hasRoom = [this, capacity] {
         for (int c = 0; c < 2; ++c) {
             const CSampleRing& ring = rings_[static_cast<std::size_t>(c)];
-            if (!ring.Allocated() || !(ring.Empty() || capacity - 1 - ring.Readable() > kBlockElements))
+            if (!ring.Allocated() || !(ring.Empty() || capacity - ring.Readable() > kBlockElements))
                 return false;
         }
         return true;
