@@ -5,14 +5,18 @@
 #include "CWaveSource.h"
 #include "FileProbe.h"
 #include "Mervane/DsfWriter.h"
+#include "Platform/DsdRate.h"
 #include "Platform/FileIo.h"
+#include "Platform/Text.h"
 #include "Zentrafold/Zentrafold.h"
+#include "Zentrafold/ZentrafoldConverter.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -59,10 +63,78 @@ int Fail(const std::string& message) {
     return 1;
 }
 
+using platform::DsdRate;
+
+// The up-converter at the rate asked for, writing DSF blocks: DSD64 through the four C functions, DSD128
+// and DSD256 through a converter of that rate, whose units of two or four blocks' worth are cut into DSF
+// blocks of 4096 bytes per channel.
+class UnitConverter {
+public:
+    UnitConverter(DsdRate rate, bool is16) : rate_(rate), is16_(is16) {
+        if (rate_ != DsdRate::kDsd64) {
+            converter_ = std::make_unique<zentrafold::Converter>(static_cast<zentrafold::DsdRate>(rate_));
+            converted_.resize(std::size_t{kBlockBytes} * kUnitsPerChunk *
+                              static_cast<std::size_t>(platform::DsdRateMultiple(rate_)));
+        }
+    }
+    bool Initial(const std::uint8_t* pcm) {
+        if (converter_) {
+            converter_->Initial(pcm, Format());
+            return true;
+        }
+        return (is16_ ? ZtfDirectConvertInitialBuffer16(pcm) : ZtfDirectConvertInitialBuffer24(pcm)) == 0;
+    }
+    // Converts units (at most kUnitsPerChunk) and appends their blocks; empty, or what failed.
+    std::string Convert(std::uint8_t* pcm, std::uint32_t units, DsfWriter& writer,
+                        const std::string& outPath) {
+        const auto writeFailed = [&] { return outPath + ": write failed: " + ErrnoText(errno); };
+        if (!converter_) {
+            unsigned char* dsd = nullptr;
+            unsigned int dsdSize = 0;
+            const int result = is16_ ? ZtfDirectConvertBuffer16(pcm, static_cast<int>(units), &dsd, &dsdSize)
+                                     : ZtfDirectConvertBuffer24(pcm, static_cast<int>(units), &dsd, &dsdSize);
+            if (result != 0 || dsd == nullptr || dsdSize != units * kBlockBytes)
+                return "the converter failed";
+            for (std::uint32_t b = 0; b < units; ++b)
+                if (!writer.WriteBlock(dsd + std::size_t{b} * kBlockBytes))
+                    return writeFailed();
+            return {};
+        }
+        converter_->Convert(pcm, static_cast<int>(units), Format(), converted_.data());
+        const auto multiple = static_cast<std::size_t>(platform::DsdRateMultiple(rate_));
+        const std::size_t channel = std::size_t{DsfWriter::kChannelBlockBytes} * multiple;
+        std::vector<std::uint8_t>& block = block_;
+        block.resize(kBlockBytes);
+        for (std::uint32_t u = 0; u < units; ++u) {
+            const std::uint8_t* left = converted_.data() + std::size_t{u} * 2 * channel;
+            for (std::size_t k = 0; k < multiple; ++k) {
+                std::memcpy(block.data(), left + k * DsfWriter::kChannelBlockBytes,
+                            DsfWriter::kChannelBlockBytes);
+                std::memcpy(block.data() + DsfWriter::kChannelBlockBytes,
+                            left + channel + k * DsfWriter::kChannelBlockBytes,
+                            DsfWriter::kChannelBlockBytes);
+                if (!writer.WriteBlock(block.data()))
+                    return writeFailed();
+            }
+        }
+        return {};
+    }
+
+private:
+    zentrafold::PcmFormat Format() const noexcept {
+        return is16_ ? zentrafold::PcmFormat::kInt16 : zentrafold::PcmFormat::kInt24;
+    }
+    DsdRate rate_;
+    bool is16_;
+    std::unique_ptr<zentrafold::Converter> converter_;
+    std::vector<std::uint8_t> converted_;
+    std::vector<std::uint8_t> block_;
+};
+
 // Converts a file of the PCM file source (44 100 Hz packed 24-bit after its resampling) as the WAV path
 // does: the first unit primes the converter, then every further unit and one unit of silence after the
 // last one become one block each.
-int ConvertPcmFile(CPcmFileSource& pcm, const std::string& inPath, const std::string& outPath) {
+int ConvertPcmFile(CPcmFileSource& pcm, const std::string& inPath, const std::string& outPath, DsdRate rate) {
     constexpr std::uint32_t unitBytes = kUnitFrames * CPcmFileSource::kOutputFrameBytes;
     constexpr std::size_t chunkFrames = std::size_t{kUnitFrames} * kUnitsPerChunk;
     TemporaryOutput temporary;
@@ -70,8 +142,9 @@ int ConvertPcmFile(CPcmFileSource& pcm, const std::string& inPath, const std::st
     if (!temporary.Create(outPath, "convert", &why))
         return Fail(outPath + ": " + why);
     DsfWriter writer;
-    if (!writer.Create(temporary.Path()))
+    if (!writer.Create(temporary.Path(), rate))
         return Fail(outPath + ": cannot create: " + ErrnoText(errno));
+    UnitConverter converter(rate, false);
     const std::uint64_t expectedFrames = pcm.Frames() * CPcmFileSource::kOutputRate / pcm.SampleRate();
     Progress progress(expectedFrames / kUnitFrames + 1);
     const auto abandon = [&](const std::string& message) {
@@ -83,19 +156,10 @@ int ConvertPcmFile(CPcmFileSource& pcm, const std::string& inPath, const std::st
     std::vector<std::uint8_t> samples(std::size_t{unitBytes} * kUnitsPerChunk, 0);
     if (pcm.ReadFrames(samples.data(), kUnitFrames) == 0)
         return abandon(inPath + ": no audio could be decoded");
-    if (ZtfDirectConvertInitialBuffer24(samples.data()) != 0)
+    if (!converter.Initial(samples.data()))
         return abandon("the converter refused its first unit");
     const auto convert = [&](std::uint32_t units) {
-        unsigned char* dsd = nullptr;
-        unsigned int dsdSize = 0;
-        if (ZtfDirectConvertBuffer24(samples.data(), static_cast<int>(units), &dsd, &dsdSize) != 0 ||
-            dsd == nullptr || dsdSize != units * kBlockBytes)
-            return std::string("the converter failed");
-        for (std::uint32_t b = 0; b < units; ++b) {
-            if (!writer.WriteBlock(dsd + std::size_t{b} * kBlockBytes))
-                return outPath + ": write failed: " + ErrnoText(errno);
-        }
-        return std::string();
+        return converter.Convert(samples.data(), units, writer, outPath);
     };
     std::uint64_t unitsDone = 0;
     for (bool ended = false; !ended;) {
@@ -134,7 +198,29 @@ int ConvertPcmFile(CPcmFileSource& pcm, const std::string& inPath, const std::st
 
 } // namespace
 
-int RunConvert(const std::vector<std::string>& args) {
+int RunConvert(const std::vector<std::string>& allArgs) {
+    // --dsd-rate N (64, 128 or 256) may come anywhere before "--"; the rest are the two paths.
+    DsdRate rate = DsdRate::kDsd64;
+    std::vector<std::string> args;
+    for (std::size_t i = 0; i < allArgs.size(); ++i) {
+        if (allArgs[i] == "--") {
+            args.insert(args.end(), allArgs.begin() + static_cast<long>(i) + 1, allArgs.end());
+            break;
+        }
+        if (allArgs[i] == "--dsd-rate") {
+            const auto value = i + 1 < allArgs.size() ? platform::ParseInteger<unsigned>(allArgs[i + 1])
+                                                      : std::optional<unsigned>();
+            const auto parsed = value ? platform::DsdRateFromNumber(*value) : std::nullopt;
+            if (!parsed) {
+                std::fprintf(stderr, "quellwave-cli convert: --dsd-rate takes 64, 128 or 256\n");
+                return 2;
+            }
+            rate = *parsed;
+            ++i;
+            continue;
+        }
+        args.push_back(allArgs[i]);
+    }
     if (args.size() != 2) {
         std::fputs(UsageText(), stderr);
         return 2;
@@ -150,7 +236,7 @@ int RunConvert(const std::vector<std::string>& args) {
         CPcmFileSource pcm;
         if (!pcm.Open(inPath.c_str()))
             return Fail(inPath + ": rejected (" + ProbeFile(inPath).reason + ")");
-        return ConvertPcmFile(pcm, inPath, outPath);
+        return ConvertPcmFile(pcm, inPath, outPath, rate);
     }
     const std::uint32_t bytesPerSample = wave.BytesPerSample();
     const bool is16 = bytesPerSample == 2;
@@ -169,8 +255,9 @@ int RunConvert(const std::vector<std::string>& args) {
     if (!temporary.Create(outPath, "convert", &why))
         return Fail(outPath + ": " + why);
     DsfWriter writer;
-    if (!writer.Create(temporary.Path()))
+    if (!writer.Create(temporary.Path(), rate))
         return Fail(outPath + ": cannot create: " + ErrnoText(errno));
+    UnitConverter converter(rate, is16);
     Progress progress(units);
     const auto abandon = [&](const std::string& message) {
         progress.Finish();
@@ -190,8 +277,7 @@ int RunConvert(const std::vector<std::string>& args) {
         if (!wave.Read(pcm.data(), firstBytes))
             return abandon(inPath + ": read failed at the start of the samples");
         bytesDone = firstBytes;
-        if ((is16 ? ZtfDirectConvertInitialBuffer16(pcm.data())
-                  : ZtfDirectConvertInitialBuffer24(pcm.data())) != 0)
+        if (!converter.Initial(pcm.data()))
             return abandon("the converter refused its first unit");
     }
 
@@ -204,17 +290,9 @@ int RunConvert(const std::vector<std::string>& args) {
         std::fill(pcm.begin(), pcm.end(), 0);
         if (chunkBytes > 0 && !wave.Read(pcm.data(), chunkBytes))
             return abandon(inPath + ": read failed at byte " + std::to_string(bytesDone) + " of the samples");
-        unsigned char* dsd = nullptr;
-        unsigned int dsdSize = 0;
-        const int result =
-            is16 ? ZtfDirectConvertBuffer16(pcm.data(), static_cast<int>(chunkUnits), &dsd, &dsdSize)
-                 : ZtfDirectConvertBuffer24(pcm.data(), static_cast<int>(chunkUnits), &dsd, &dsdSize);
-        if (result != 0 || dsd == nullptr || dsdSize != chunkUnits * kBlockBytes)
-            return abandon("the converter failed");
-        for (std::uint32_t b = 0; b < chunkUnits; ++b) {
-            if (!writer.WriteBlock(dsd + std::size_t{b} * kBlockBytes))
-                return abandon(outPath + ": write failed: " + ErrnoText(errno));
-        }
+        if (const std::string failure = converter.Convert(pcm.data(), chunkUnits, writer, outPath);
+            !failure.empty())
+            return abandon(failure);
         unitsDone += chunkUnits;
         bytesDone += chunkBytes;
         progress.Update(unitsDone);

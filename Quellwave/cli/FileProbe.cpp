@@ -50,6 +50,9 @@ FileProbe ProbeFile(const std::string& path) {
         probe.kind = FileProbe::Kind::Dsd;
         probe.description = std::string(dsd.IsDsdiff() ? "dsdiff" : "dsf") +
                             " length_ms=" + std::to_string(dsd.LengthMs()) + " rf_mode=required";
+        // DSD64 lines stay as they always were; the higher rates say theirs.
+        if (dsd.Rate() != platform::DsdRate::kDsd64)
+            probe.description += std::string(" rate=") + platform::DsdRateName(dsd.Rate());
         return probe;
     }
     const DsdOpenError dsdError = dsd.LastOpenError();

@@ -1,6 +1,7 @@
 #include "OutputsCommand.h"
 
 #include "Mervane/OutputSurvey.h"
+#include "Platform/DsdRate.h"
 
 #include <cstdio>
 
@@ -41,6 +42,14 @@ int RunOutputs(const std::vector<std::string>& args) {
             else
                 std::printf("    DoP:         %-28s --driver dop:%s  (only if the DAC decodes DoP)\n",
                             Join(r.dopFormats).c_str(), r.pcmName.c_str());
+            if (r.nativeRates != 0 || r.dopRates != 0) {
+                std::string rates;
+                if (r.nativeRates != 0)
+                    rates += platform::DsdRateSetText(r.nativeRates) + " native";
+                if (r.dopRates != 0)
+                    rates += (rates.empty() ? "" : "; ") + platform::DsdRateSetText(r.dopRates) + " as DoP";
+                std::printf("    DSD rates:   %s\n", rates.c_str());
+            }
         }
         if (r.pcmFormat.empty())
             std::printf("    PCM preview: no\n");
@@ -50,6 +59,7 @@ int RunOutputs(const std::vector<std::string>& args) {
     }
     std::printf(
         "Put the chosen name in DefaultASIODriverName, or use \"auto\": the first card with native DSD,\n"
-        "else pcm:default, else null.\n");
+        "else pcm:default, else null.\n"
+        "Of the cards with native DSD, \"auto\" takes the one that takes the highest rate.\n");
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "Settings.h"
 
 #include "Mervane/DsdDriver.h"
+#include "Platform/DsdRate.h"
 #include "Platform/EndingSignals.h"
 #include "Platform/FileIo.h"
 #include "Platform/MessageTarget.h"
@@ -44,6 +45,7 @@ struct PlayOptions {
     bool driverGiven = false;
     bool rfMode = false;
     bool gapless = false;
+    DWORD dsdRate = 0; // --dsd-rate, 0 when not given
     std::int32_t repeat = 0;
     std::vector<std::string> paths;
     unsigned char cd = 0;         // the drive letter of --cd, 0 for files
@@ -77,6 +79,14 @@ int ParseArguments(const std::vector<std::string>& args, PlayOptions* options) {
                     return BadArguments("--track takes a track number 1..99, not \"" + value + "\"");
                 options->firstTrack = *track;
             }
+        } else if (a == "--dsd-rate") {
+            if (i + 1 >= args.size())
+                return BadArguments(a + " needs a value");
+            const std::string& value = args[++i];
+            const auto number = platform::ParseInteger<unsigned>(value);
+            if (!number || !platform::DsdRateFromNumber(*number))
+                return BadArguments("--dsd-rate takes 64, 128 or 256, not \"" + value + "\"");
+            options->dsdRate = *number;
         } else if (a == "--driver" || a == "--repeat") {
             if (i + 1 >= args.size())
                 return BadArguments(a + " needs a value");
@@ -289,6 +299,10 @@ int ReportUntilEnd(CPlaybackEngine& engine, platform::MessageQueue& window, UINT
             std::uint32_t length = 0;
             engine.GetTrackLength(track, &length);
             progress.Show(track, tracks, ms, length);
+        } else if (message->msg == WM_PLAYER_RATE_REFUSED) {
+            progress.Clear();
+            std::fprintf(stderr, "quellwave-cli: track %u not played: %s\n",
+                         static_cast<unsigned>(message->wParam), engine.RateRefusal().c_str());
         } else if (message->msg == WM_PLAYER_END) {
             progress.Clear();
             cdRead.Finish(progress);
@@ -341,12 +355,19 @@ int RunPlay(const std::vector<std::string>& args) {
         engine.SetRFModeOverride(true);
     if (options.gapless)
         engine.SetGaplessOverride(true);
+    if (options.dsdRate != 0)
+        engine.SetDsdRateOverride(options.dsdRate);
     engine.SetRepeatMode(options.repeat);
     if (FAILED(engine.Initialize(&window, driverError)))
         std::fputs("quellwave-cli: the level control is not available\n", stderr);
     if (const int status = OpenSource(engine, options); status >= 0)
         return status;
-    if (engine.Play() == 0)
+    if (engine.Play() == 0) {
+        if (const std::string refusal = engine.RateRefusal(); !refusal.empty()) {
+            std::fprintf(stderr, "quellwave-cli: %s\n", refusal.c_str());
+            return kExitNothingPlayable;
+        }
         return DriverFailed(engine);
+    }
     return ReportUntilEnd(engine, window, driverError);
 }

@@ -83,6 +83,7 @@ inline constexpr unsigned kStrDsdFileFilter = 602;
 inline constexpr unsigned kStrSettingsCaption = 700, kStrSettingsDrive = 701, kStrSettingsFolder = 702;
 inline constexpr unsigned kStrSettingsBrowse = 703, kStrSettingsAbout = 704, kStrSettingsShowNotice = 705;
 inline constexpr unsigned kStrOk = 706, kStrCancel = 707, kStrSettingsGapless = 708;
+inline constexpr unsigned kStrSettingsDsdRate = 709;
 inline constexpr unsigned kStrCheckCaption = 710, kStrCheckIntro = 711, kStrCheckDrive = 712;
 inline constexpr unsigned kStrCheckStart = 713;
 inline constexpr unsigned kStrNoticeCaption = 720, kStrNoticeBody = 721, kStrNoticeDontShow = 722;

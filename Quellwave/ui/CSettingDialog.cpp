@@ -43,6 +43,10 @@ CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialo
     auto* about = ui::MakeButton(this, kIdAbout, ui::Text(resid::kStrSettingsAbout));
     showNotice_ = ui::MakeCheckBox(this, kIdShowNotice, ui::Text(resid::kStrSettingsShowNotice));
     gapless_ = ui::MakeCheckBox(this, kIdGapless, ui::Text(resid::kStrSettingsGapless));
+    dsdRate_ = new QComboBox(this);
+    ui::SetControlId(dsdRate_, kIdDsdRate);
+    for (int rate : {64, 128, 256})
+        dsdRate_->addItem(QStringLiteral("DSD%1").arg(rate), rate);
     auto* ok = ui::MakeButton(this, ui::IDOK, ui::Text(resid::kStrOk));
     ok->setDefault(true);
     auto* cancel = ui::MakeButton(this, ui::IDCANCEL, ui::Text(resid::kStrCancel));
@@ -55,6 +59,8 @@ CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialo
     grid->addWidget(browse, 1, 2);
     grid->addWidget(showNotice_, 2, 0, 1, 3);
     grid->addWidget(gapless_, 3, 0, 1, 3);
+    grid->addWidget(new QLabel(ui::Text(resid::kStrSettingsDsdRate), this), 4, 0);
+    grid->addWidget(dsdRate_, 4, 1, 1, 2, Qt::AlignLeft);
     grid->setColumnStretch(1, 1);
     grid->setColumnMinimumWidth(1, ui::DluX(this, 140));
     auto* buttons = new QHBoxLayout;
@@ -85,6 +91,7 @@ void CSettingDialog::OnInitDialog() {
     if (NoticeSection().ReadDWORDUserThenMachine("NoDispNext", &noDispNext) && noDispNext != 0)
         showNotice_->setChecked(false);
     gapless_->setChecked(ReadGaplessPlayback());
+    dsdRate_->setCurrentIndex(dsdRate_->findData(static_cast<int>(ReadDsdRate())));
 
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         if (platform::GetDriveType(letter) == platform::DRIVE_CDROM)
@@ -125,6 +132,7 @@ void CSettingDialog::accept() {
     const DWORD noDispNext = showNotice_->isChecked() ? 0 : 1;
     NoticeSection().WriteDWORD("NoDispNext", &noDispNext, false);
     WriteGaplessPlayback(gapless_->isChecked());
+    WriteDsdRate(static_cast<DWORD>(dsdRate_->currentData().toInt()));
     done(ui::IDOK);
 }
 

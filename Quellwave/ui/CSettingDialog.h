@@ -1,6 +1,7 @@
 // The settings dialog: the CD drive for disc playback (every letter the drive table maps to a CD drive,
 // virtual drives included), the folder for file playback with the folder chooser, whether the start-up
-// notice is shown, whether consecutive tracks play without a gap, and a button that opens the about box. It
+// notice is shown, whether consecutive tracks play without a gap, the DSD rate PCM is up-converted to, and a
+// button that opens the about box. It
 // starts from the settings store and writes back on OK only: OK ends it with IDOK after storing, Cancel (or
 // closing it) with IDCANCEL and nothing stored. Values that cannot be written are not reported. Made on the
 // caller's stack for one run, usually inside CDialogAlphaBlend. UI thread only.
@@ -25,6 +26,7 @@ public:
     static constexpr int kIdAbout = 5009;
     static constexpr int kIdShowNotice = 5010;
     static constexpr int kIdGapless = 5011;
+    static constexpr int kIdDsdRate = 5012; // DSD64, DSD128, DSD256: the DsdRate setting
 
     // The caption and instruction of the folder chooser, as the program has always shown them.
     static constexpr const char* kBrowseCaption = "Foder Path";
@@ -39,8 +41,8 @@ public:
     // overlay.
     void SetAboutRunner(std::function<void()> runner) { aboutRunner_ = std::move(runner); }
 
-    // Stores the folder (when not empty), the selected drive (when one is), the notice setting and the
-    // gapless setting, then ends with IDOK.
+    // Stores the folder (when not empty), the selected drive (when one is), the notice setting, the
+    // gapless setting and the DSD rate, then ends with IDOK.
     void accept() override;
     // Ends with IDCANCEL, storing nothing.
     void reject() override;
@@ -54,6 +56,7 @@ private:
     QLineEdit* folder_ = nullptr;
     QCheckBox* showNotice_ = nullptr;
     QCheckBox* gapless_ = nullptr;
+    QComboBox* dsdRate_ = nullptr;
     FolderBrowser* browser_ = nullptr;
     std::function<void()> aboutRunner_;
 };

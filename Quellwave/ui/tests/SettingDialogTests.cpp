@@ -29,6 +29,10 @@ QCheckBox* Gapless(CSettingDialog& dialog) {
     return ui::FindControl<QCheckBox>(&dialog, CSettingDialog::kIdGapless);
 }
 
+QComboBox* DsdRate(CSettingDialog& dialog) {
+    return ui::FindControl<QComboBox>(&dialog, CSettingDialog::kIdDsdRate);
+}
+
 std::vector<std::pair<QString, int>> Items(QComboBox* list) {
     std::vector<std::pair<QString, int>> items;
     for (int i = 0; i < list->count(); ++i)
@@ -132,6 +136,39 @@ TEST_F(SettingDialogTest, GaplessBoxShowsTheStoredValue) {
         CSettingDialog dialog;
         ASSERT_NE(Gapless(dialog), nullptr);
         EXPECT_EQ(Gapless(dialog)->isChecked(), c.ticked);
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(SettingDialogTest, DsdRateChoiceShowsTheStoredRateAndOkStoresTheOneChosen) {
+    struct Case {
+        const char* name;
+        std::optional<DWORD> stored;
+        QString shown;
+    };
+    const Case cases[] = {{"missing", std::nullopt, "DSD64"},
+                          {"128", 128, "DSD128"},
+                          {"256", 256, "DSD256"},
+                          {"100", 100, "DSD64"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.stored)
+            PutDword(true, kSettings, "DsdRate", *c.stored);
+        CSettingDialog dialog;
+        ASSERT_NE(DsdRate(dialog), nullptr);
+        EXPECT_EQ(Items(DsdRate(dialog)),
+                  (std::vector<std::pair<QString, int>>{{"DSD64", 64}, {"DSD128", 128}, {"DSD256", 256}}));
+        EXPECT_EQ(DsdRate(dialog)->currentText(), c.shown);
+        TearDown();
+        SetUp();
+    }
+    for (const bool ok : {false, true}) {
+        SCOPED_TRACE(ok ? "ok" : "cancel");
+        CSettingDialog dialog;
+        DsdRate(dialog)->setCurrentIndex(2);
+        uitest::Click(&dialog, ok ? ui::IDOK : ui::IDCANCEL);
+        EXPECT_EQ(UserDword(kSettings, "DsdRate"), ok ? std::optional<DWORD>(256) : std::nullopt);
         TearDown();
         SetUp();
     }

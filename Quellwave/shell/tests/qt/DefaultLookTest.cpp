@@ -58,6 +58,8 @@ std::vector<Size> SkinBitmaps() {
                                            {kMarkVolumeDown, 16, 16, true},
                                            {kMarkVolumeUp, 16, 16, true},
                                            {kPictureBottom, 109, 57, true},
+                                           {kPictureBottomDsd128, 109, 57, true},
+                                           {kPictureBottomDsd256, 109, 57, true},
                                            {kPanelFace, 1024, 768, false},
                                            {kDisplayBackground, 472, 80, false},
                                            {kPlayIndicatorA, 33, 19, true},
