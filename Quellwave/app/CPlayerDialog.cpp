@@ -579,6 +579,8 @@ void CPlayerDialog::CloseCommand() {
 
 void CPlayerDialog::OnPosition(WPARAM ms, LPARAM track) {
     display_->SetPlayIndicator(2);
+    // The badge below the dial names the DSD rate playing.
+    ShowRateBadge(controls_, engine_.TrackRate(), ui::ScaleForPixelRatio(devicePixelRatioF()));
     display_->SetTime(static_cast<unsigned>(ms));
     const auto number = static_cast<unsigned>(track);
     if (number != currentTrack_)

@@ -4,6 +4,7 @@
 #include "CLongPushButton.h"
 #include "ImageSource.h"
 #include "PlayCtrlButton.h"
+#include "ResourceIds.h"
 #include "ResourceModules.h"
 #include "TransparentBitmapStatic.h"
 
@@ -113,6 +114,35 @@ PanelControls CreatePanelControls(QWidget& parent) {
     tips.setColor(QPalette::ToolTipText, QColor(0xED, 0xEC, 0xED));
     QToolTip::setPalette(tips);
     return made;
+}
+
+unsigned RateBadgeBitmap(platform::DsdRate rate) noexcept {
+    switch (rate) {
+    case platform::DsdRate::kDsd128:
+        return resid::kPictureBottomDsd128;
+    case platform::DsdRate::kDsd256:
+        return resid::kPictureBottomDsd256;
+    case platform::DsdRate::kDsd64:
+        break;
+    }
+    return resid::kPictureBottom;
+}
+
+void ShowRateBadge(const std::map<int, QWidget*>& controls, platform::DsdRate rate, int scale) {
+    const auto it = controls.find(static_cast<int>(resid::kPictureBottom));
+    auto* badge = it == controls.end() ? nullptr : qobject_cast<TransparentBitmapStatic*>(it->second);
+    if (badge == nullptr)
+        return;
+    const unsigned wanted = RateBadgeBitmap(rate);
+    const QVariant shown = badge->property("rateBadge");
+    if (shown.isValid() ? shown.toUInt() == wanted : wanted == resid::kPictureBottom)
+        return;
+    const ui::BitmapLoader loader = ui::DefaultBitmapLoader();
+    QImage image = loader(wanted, scale);
+    if (image.isNull())
+        image = loader(resid::kPictureBottom, scale);
+    badge->SetBitmap(image);
+    badge->setProperty("rateBadge", wanted);
 }
 
 } // namespace app

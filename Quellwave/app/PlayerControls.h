@@ -3,6 +3,8 @@
 // of the mode-dependent ones show is the panel's business (kDiscModeControls, kFileModeControls).
 #pragma once
 
+#include "Platform/DsdRate.h"
+
 #include <array>
 #include <map>
 
@@ -24,5 +26,11 @@ struct PanelControls {
 // Creates every control of the panel as a child of parent (which owns them), at its place, visible as the
 // panel starts; sets the tooltips' colours.
 PanelControls CreatePanelControls(QWidget& parent);
+
+// The bitmap of the rate badge (picture 1054) for a rate: 1054 at DSD64, its DSD128 and DSD256 siblings.
+unsigned RateBadgeBitmap(platform::DsdRate rate) noexcept;
+// Shows the badge of rate in picture 1054 of controls, loaded at scale; a skin without that badge keeps
+// the DSD64 one. Does nothing when the badge shown is already that rate's.
+void ShowRateBadge(const std::map<int, QWidget*>& controls, platform::DsdRate rate, int scale);
 
 } // namespace app

@@ -398,15 +398,30 @@ std::vector<Picture> SkinPictures() {
         font.setLetterSpacing(QFont::PercentageSpacing, 145);
         CentredText(p, QRectF(0, 0, 162, 16), QStringLiteral("QUELLWAVE"), font, QColor(0xAE, 0xB3, 0xBA));
     });
-    metal(1054, 109, 57, [](QPainter& p) {
-        p.setPen(QPen(WithAlpha(kLabel, 0.55), 1.0));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(QRectF(4.5, 4.5, 100, 48), 8, 8);
-        QFont big = LabelFont(22.0, true);
-        big.setLetterSpacing(QFont::PercentageSpacing, 112);
-        CentredText(p, QRectF(8, 7, 93, 24), QStringLiteral("DSD64"), big, kGlyph);
-        CentredText(p, QRectF(8, 33, 93, 14), QStringLiteral("2.8224 MHz"), LabelFont(kLabelPx), kLabel);
-    });
+    // The rate badge below the dial: DSD64, and its siblings for the rate playing when it is higher. The
+    // longer names are set a little tighter so that they sit in the same frame.
+    struct RateBadge {
+        unsigned id;
+        const char* name;
+        const char* frequency;
+        int spacing;
+    };
+    for (const RateBadge& badge :
+         {RateBadge{1054, "DSD64", "2.8224 MHz", 112}, RateBadge{1058, "DSD128", "5.6448 MHz", 100},
+          RateBadge{1059, "DSD256", "11.2896 MHz", 100}}) {
+        const QString name = QString::fromLatin1(badge.name);
+        const QString frequency = QString::fromLatin1(badge.frequency);
+        const int spacing = badge.spacing;
+        metal(badge.id, 109, 57, [name, frequency, spacing](QPainter& p) {
+            p.setPen(QPen(WithAlpha(kLabel, 0.55), 1.0));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(QRectF(4.5, 4.5, 100, 48), 8, 8);
+            QFont big = LabelFont(22.0, true);
+            big.setLetterSpacing(QFont::PercentageSpacing, spacing);
+            CentredText(p, QRectF(8, 7, 93, 24), name, big, kGlyph);
+            CentredText(p, QRectF(8, 33, 93, 14), frequency, LabelFont(kLabelPx), kLabel);
+        });
+    }
 
     // The panel's face: brushed metal with the display's window and the dial's well cut into it.
     out.push_back({4052, {}, 1024, 768, Finish::kOpaque, kMetal, [](QPainter& p) {

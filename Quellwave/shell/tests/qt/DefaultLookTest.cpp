@@ -137,7 +137,7 @@ TEST_F(DefaultLookTest, EveryTextTheWindowsShowIsThere) {
     for (unsigned id = kStrTipFirst; id <= kStrTipLast; ++id) {
         ids.push_back(id);
     }
-    for (unsigned id = kStrSettingsCaption; id <= kStrSettingsGapless; ++id) {
+    for (unsigned id = kStrSettingsCaption; id <= kStrSettingsDsdRate; ++id) {
         ids.push_back(id);
     }
     for (unsigned id = kStrCheckCaption; id <= kStrCheckStart; ++id) {

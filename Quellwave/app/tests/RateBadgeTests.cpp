@@ -1,0 +1,62 @@
+// The badge below the dial names the DSD rate playing: the DSD64 picture, or its DSD128 and DSD256 siblings
+// from the default look, in the real main window against the null output.
+#include "AppTestSupport.h"
+
+#include "ControlNotify.h"
+#include "ImageSource.h"
+#include "PlayerControls.h"
+#include "PlayerMessages.h"
+#include "ResourceIds.h"
+#include "TransparentBitmapStatic.h"
+
+namespace apptest {
+namespace {
+
+using namespace app;
+
+constexpr char kSettingsKey[] = "Software\\Orva Corporation\\Quellwave\\Settings";
+
+class RateBadgeTest : public PlayerFixture {
+protected:
+    QImage Badge() {
+        auto* badge = qobject_cast<TransparentBitmapStatic*>(
+            ui::FindControl(&Panel(), static_cast<int>(resid::kPictureBottom)));
+        return badge ? badge->Bitmap() : QImage();
+    }
+    static QImage Bitmap(unsigned id) { return ui::DefaultBitmapLoader()(id, 1); }
+};
+
+TEST_F(RateBadgeTest, TheDefaultLookHasABadgeForEveryRateAndEachDiffers) {
+    const QImage dsd64 = Bitmap(resid::kPictureBottom);
+    const QImage dsd128 = Bitmap(resid::kPictureBottomDsd128);
+    const QImage dsd256 = Bitmap(resid::kPictureBottomDsd256);
+    ASSERT_FALSE(dsd64.isNull() || dsd128.isNull() || dsd256.isNull());
+    EXPECT_EQ(dsd128.size(), dsd64.size());
+    EXPECT_EQ(dsd256.size(), dsd64.size());
+    EXPECT_NE(dsd64, dsd128);
+    EXPECT_NE(dsd128, dsd256);
+    EXPECT_EQ(RateBadgeBitmap(platform::DsdRate::kDsd64), resid::kPictureBottom);
+    EXPECT_EQ(RateBadgeBitmap(platform::DsdRate::kDsd256), resid::kPictureBottomDsd256);
+}
+
+TEST_F(RateBadgeTest, PlayingShowsTheBadgeOfTheRateAndItStaysWhenStopped) {
+    for (const auto& [stored, id] :
+         {std::pair{DWORD{256}, resid::kPictureBottomDsd256},
+          std::pair{DWORD{128}, resid::kPictureBottomDsd128}, std::pair{DWORD{64}, resid::kPictureBottom}}) {
+        SCOPED_TRACE(stored);
+        SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DsdRate", stored);
+        StartFiles({WriteWav(dir_ / "tone.wav", 20.0)});
+        // Before anything plays the badge is the DSD64 one, as the panel was made.
+        EXPECT_EQ(Badge(), Bitmap(resid::kPictureBottom));
+        Click(kCmdPlay);
+        ASSERT_TRUE(Pump(Panel(), [&] { return Playing() && Badge() == Bitmap(id); }));
+        Click(kCmdStop);
+        EXPECT_FALSE(Playing());
+        EXPECT_EQ(Badge(), Bitmap(id));
+        TearDown();
+        SetUp();
+    }
+}
+
+} // namespace
+} // namespace apptest
