@@ -9,6 +9,9 @@
 // and convert it as "quellwave-cli convert" does (decode, resample, up-convert, no output pacing), as a
 // multiple of real time:
 //   PlaybackBench --benchmark_filter=ConvertFlac
+// The DSD rate cases play the chord as 16-bit WAV up-converted to DSD64, DSD128 or DSD256, and a DSF file
+// at each rate (its own bytes straight to the device), through the "null" driver clocked at the rate:
+//   PlaybackBench --benchmark_filter=PlayAtRate
 // The CD cases read a CUE/BIN image through the virtual drive and the CD library (its reader thread,
 // overlap correction when the drive does not promise an accurate stream) on top of the WAV path's work:
 //   PlaybackBench --benchmark_filter=PlayCd
@@ -272,6 +275,97 @@ void PlayCd(benchmark::State& state) {
     state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
     state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
 }
+
+// A DSF file of `seconds` at the rate (64, 128 or 256), holding a modulator-like pattern: what is measured
+// is moving the bytes, not what they say. Written a second at a time.
+std::string WriteDsf(int rateNumber, double seconds) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("qw-playback-bench-dsd" + std::to_string(rateNumber) + ".dsf"))
+                                 .string();
+    const std::uint32_t sampleRate = 2822400u / 64u * static_cast<std::uint32_t>(rateNumber);
+    const std::uint64_t blocks = static_cast<std::uint64_t>(seconds * sampleRate / 8 / 4096);
+    const std::uint64_t data = blocks * 8192;
+    std::vector<std::uint8_t> b{'D', 'S', 'D', ' '};
+    Put(b, 28, 4), Put(b, 0, 4);
+    Put(b, static_cast<std::uint32_t>(92 + data), 4),
+        Put(b, static_cast<std::uint32_t>((92 + data) >> 32), 4);
+    Put(b, 0, 4), Put(b, 0, 4);
+    for (char c : std::string("fmt "))
+        b.push_back(static_cast<std::uint8_t>(c));
+    Put(b, 52, 4), Put(b, 0, 4), Put(b, 1, 4), Put(b, 0, 4), Put(b, 2, 4), Put(b, 2, 4);
+    Put(b, sampleRate, 4), Put(b, 1, 4);
+    const std::uint64_t samples = blocks * 4096 * 8;
+    Put(b, static_cast<std::uint32_t>(samples), 4), Put(b, static_cast<std::uint32_t>(samples >> 32), 4);
+    Put(b, 4096, 4), Put(b, 0, 4);
+    for (char c : std::string("data"))
+        b.push_back(static_cast<std::uint8_t>(c));
+    Put(b, static_cast<std::uint32_t>(12 + data), 4),
+        Put(b, static_cast<std::uint32_t>((12 + data) >> 32), 4);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+    std::vector<std::uint8_t> block(8192);
+    std::uint32_t x = 0x2545F491u;
+    for (std::uint64_t n = 0; n < blocks; ++n) {
+        for (auto& byte : block) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            byte = static_cast<std::uint8_t>(x);
+        }
+        out.write(reinterpret_cast<const char*>(block.data()), std::streamsize(block.size()));
+    }
+    return path;
+}
+
+// args: source (0 the WAV chord, 1 a DSF file), rate (64, 128, 256), seconds.
+void PlayAtRate(benchmark::State& state) {
+    const bool dsf = state.range(0) == 1;
+    const int rate = static_cast<int>(state.range(1));
+    const double seconds = static_cast<double>(state.range(2));
+    const std::string path = dsf ? WriteDsf(rate, seconds) : WriteChord(16, seconds);
+    double cpu = 0;
+    double audio = 0;
+    for (auto _ : state) {
+        platform::MessageQueue window;
+        CPlaybackEngine engine;
+        engine.SetDriverNameOverride("null");
+        engine.SetRFModeOverride(true);
+        engine.SetDsdRateOverride(static_cast<DWORD>(rate));
+        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorMessageName));
+        if (engine.OpenFiles({path}) != 1 || engine.SelectTrack(1, 0) != 1) {
+            state.SkipWithError("the benchmark file was not accepted");
+            break;
+        }
+        const double before = platform::ProcessCpuSeconds();
+        if (engine.Play() != 1) {
+            state.SkipWithError("the null driver did not open");
+            break;
+        }
+        if (platform::DsdRateNumber(engine.TrackRate()) != rate) {
+            state.SkipWithError("the track does not play at the rate asked for");
+            break;
+        }
+        while (window.Wait().msg != WM_PLAYER_END) {
+        }
+        cpu += platform::ProcessCpuSeconds() - before;
+        audio += seconds;
+    }
+    std::remove(path.c_str());
+    state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
+    state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
+    state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
+}
+
+BENCHMARK(PlayAtRate)
+    ->ArgNames({"dsf", "rate", "seconds"})
+    ->Args({0, 64, 10})
+    ->Args({0, 128, 10})
+    ->Args({0, 256, 10})
+    ->Args({1, 64, 10})
+    ->Args({1, 128, 10})
+    ->Args({1, 256, 10})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kSecond);
 
 BENCHMARK(PlayCd)
     ->ArgNames({"passthrough", "accurate", "seconds"})
