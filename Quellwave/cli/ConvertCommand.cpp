@@ -199,27 +199,38 @@ int ConvertPcmFile(CPcmFileSource& pcm, const std::string& inPath, const std::st
 } // namespace
 
 int RunConvert(const std::vector<std::string>& allArgs) {
-    // --dsd-rate N (64, 128 or 256) may come anywhere before "--"; the rest are the two paths.
+    // --dsd-rate N (64, 128 or 256) may come anywhere before "--"; the rest are the two operands, and
+    // any other option is refused.
     DsdRate rate = DsdRate::kDsd64;
-    std::vector<std::string> args;
+    std::vector<std::string> rest;
     for (std::size_t i = 0; i < allArgs.size(); ++i) {
         if (allArgs[i] == "--") {
-            args.insert(args.end(), allArgs.begin() + static_cast<long>(i) + 1, allArgs.end());
+            rest.insert(rest.end(), allArgs.begin() + static_cast<long>(i), allArgs.end());
             break;
         }
-        if (allArgs[i] == "--dsd-rate") {
-            const auto value = i + 1 < allArgs.size() ? platform::ParseInteger<unsigned>(allArgs[i + 1])
-                                                      : std::optional<unsigned>();
-            const auto parsed = value ? platform::DsdRateFromNumber(*value) : std::nullopt;
-            if (!parsed) {
-                std::fprintf(stderr, "quellwave-cli convert: --dsd-rate takes 64, 128 or 256\n");
-                return 2;
-            }
-            rate = *parsed;
-            ++i;
+        if (allArgs[i] != "--dsd-rate") {
+            rest.push_back(allArgs[i]);
             continue;
         }
-        args.push_back(allArgs[i]);
+        const auto value = i + 1 < allArgs.size() ? platform::ParseInteger<unsigned>(allArgs[i + 1])
+                                                  : std::optional<unsigned>();
+        const auto parsed = value ? platform::DsdRateFromNumber(*value) : std::nullopt;
+        if (!parsed) {
+            std::fprintf(stderr, "quellwave-cli convert: --dsd-rate takes 64, 128 or 256\n");
+            return 2;
+        }
+        rate = *parsed;
+        ++i;
+    }
+    std::vector<std::string> args;
+    std::string bad;
+    if (!TakeOperands(rest, &args, &bad)) {
+        std::fprintf(
+            stderr,
+            "quellwave-cli convert: unknown option \"%s\" (put \"--\" before a path that starts with "
+            "'-')\n\n%s",
+            bad.c_str(), UsageText());
+        return 2;
     }
     if (args.size() != 2) {
         std::fputs(UsageText(), stderr);

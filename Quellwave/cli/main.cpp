@@ -91,6 +91,9 @@ int main(int argc, char** argv) {
         return RunDrives(argc - 2, argv + 2);
     if (command == "outputs")
         return RunOutputs(args);
+    // convert takes --dsd-rate N besides its operands, and refuses other options as the rest do.
+    if (command == "convert")
+        return RunConvert(args);
     // The other subcommands take operands only; "--" lets an operand start with '-'.
     std::vector<std::string> operands;
     std::string bad;
@@ -103,8 +106,6 @@ int main(int argc, char** argv) {
     }
     if (command == "info")
         return RunInfo(operands);
-    if (command == "convert")
-        return RunConvert(operands);
     if (command == "toc")
         return RunToc(operands);
     if (command == "rip")
