@@ -116,10 +116,13 @@ zentrafold::Converter& ChunkProducer::ConverterFor(DsdRate rate) noexcept {
 }
 
 DsdChunk ChunkProducer::Convert(DsdRate rate, const std::uint8_t* pcm, std::uint32_t units,
-                                std::uint32_t bytesPerSample) {
+                                std::uint32_t bytesPerSample, bool final) {
     const auto format = bytesPerSample == 2 ? zentrafold::PcmFormat::kInt16 : zentrafold::PcmFormat::kInt24;
     const auto multiple = static_cast<std::size_t>(platform::DsdRateMultiple(rate));
-    ConverterFor(rate).Convert(pcm, static_cast<int>(units), format, converted_.data());
+    if (final)
+        ConverterFor(rate).ConvertFinal(pcm, static_cast<int>(units), format, converted_.data());
+    else
+        ConverterFor(rate).Convert(pcm, static_cast<int>(units), format, converted_.data());
     // A converted unit holds multiple x 4096 bytes of the left channel, then as many of the right: its
     // k-th device block takes the k-th 4096 bytes of each.
     const std::size_t channelBytes = kDsdChannelBytes * multiple;
@@ -206,11 +209,10 @@ DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSamp
     // out of the converter's filters.
     std::fill(pcm_.begin(), pcm_.begin() + static_cast<long>(finalBytes), 0);
     floats_.Store(pcm_.data(), frames, code);
-    if (rate != DsdRate::kDsd64)
-        return Convert(rate, pcm_.data(), kFinalChunkUnits, bytesPerSample);
-
     // The stream ends here and the device goes on with the silence byte: the final call lands the
     // modulator on that pattern, so the join carries no click.
+    if (rate != DsdRate::kDsd64)
+        return Convert(rate, pcm_.data(), kFinalChunkUnits, bytesPerSample, true);
     unsigned char* out = nullptr;
     unsigned int outSize = 0;
     if (bytesPerSample == 2)

@@ -118,9 +118,10 @@ public:
 
 private:
     // DSD128 and DSD256: converts units of PCM with the rate's own converter and lays the result out as
-    // device blocks (4096 bytes of the left channel, then 4096 of the right).
-    DsdChunk Convert(DsdRate rate, const std::uint8_t* pcm, std::uint32_t units,
-                     std::uint32_t bytesPerSample);
+    // device blocks (4096 bytes of the left channel, then 4096 of the right). final: the stream's last
+    // units, landed on the silence pattern.
+    DsdChunk Convert(DsdRate rate, const std::uint8_t* pcm, std::uint32_t units, std::uint32_t bytesPerSample,
+                     bool final = false);
     zentrafold::Converter& ConverterFor(DsdRate rate) noexcept;
 
     std::vector<std::uint8_t> pcm_;     // sized for the largest read: 11 units of 24-bit PCM
