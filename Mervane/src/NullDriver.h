@@ -27,7 +27,7 @@ public:
 
     // Blocks accepted so far, and how often the writer was late enough to restart the clock.
     std::uint64_t BlockCount() const noexcept { return blocks_; }
-    std::uint64_t Underruns() const noexcept { return underruns_; }
+    std::uint64_t Underruns() const noexcept override { return underruns_; }
 
     // Time of block n after the start, in nanoseconds, exact (no accumulated rounding): n x 32 768 /
     // 2 822 400 s = n x 512 / 44 100 s at DSD64, divided by the rate's multiple above it.
