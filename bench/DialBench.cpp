@@ -7,8 +7,8 @@
 // wall-clock time is mostly waiting for a core.
 //   DialBench
 //   QT_SCALE_FACTOR=2.8125 DialBench
-#include "CDialCtrl.h"
-#include "TestSupport.h"
+#include "ui/CDialCtrl.h"
+#include "ui/tests/TestSupport.h"
 
 #include <QApplication>
 

@@ -15,9 +15,9 @@
 // The CD cases read a CUE/BIN image through the virtual drive and the CD library (its reader thread,
 // overlap correction when the drive does not promise an accurate stream) on top of the WAV path's work:
 //   PlaybackBench --benchmark_filter=PlayCd
-#include "CPcmFileSource.h"
-#include "CPlaybackEngine.h"
 #include "Zentrafold/Zentrafold.h"
+#include "engine/CPcmFileSource.h"
+#include "engine/CPlaybackEngine.h"
 
 #include "Platform/MessageTarget.h"
 #include "Platform/Process.h"

@@ -4,11 +4,11 @@
 // whole process's (with the engine's reader and output threads), each as a share of one core.
 //
 //   WindowBench [SECONDS]      (default 10 for each phase; QT_QPA_PLATFORM chooses the display)
-#include "CBGDialog.h"
-#include "PlayerServices.h"
-#include "PlaylistFile.h"
-#include "ResourceModules.h"
-#include "Settings.h"
+#include "app/CBGDialog.h"
+#include "app/PlayerServices.h"
+#include "shell/PlaylistFile.h"
+#include "shell/ResourceModules.h"
+#include "shell/Settings.h"
 
 #include "Platform/SystemProbe.h"
 

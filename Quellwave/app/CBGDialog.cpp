@@ -1,6 +1,6 @@
 #include "CBGDialog.h"
 
-#include "ResourceModules.h"
+#include "shell/ResourceModules.h"
 
 #include <QCloseEvent>
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "CPlayerDialog.h"
-#include "PanelDimmer.h"
+#include "ui/PanelDimmer.h"
 
 #include <QBasicTimer>
 #include <QDialog>

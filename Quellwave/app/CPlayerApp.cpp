@@ -1,12 +1,12 @@
 #include "CPlayerApp.h"
 
 #include "CommandLine.h"
-#include "ControlNotify.h"
 #include "PlayerMessages.h"
-#include "ResourceIds.h"
-#include "ResourceModules.h"
-#include "Settings.h"
-#include "StartupNotice.h"
+#include "shell/ResourceIds.h"
+#include "shell/ResourceModules.h"
+#include "shell/Settings.h"
+#include "ui/ControlNotify.h"
+#include "ui/StartupNotice.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -4,10 +4,10 @@
 #pragma once
 
 #include "CBGDialog.h"
-#include "CProcessLoadMonitor.h"
 #include "PlayerServices.h"
 #include "SingleInstance.h"
-#include "SystemEvents.h"
+#include "shell/CProcessLoadMonitor.h"
+#include "shell/SystemEvents.h"
 
 #include <filesystem>
 #include <memory>

@@ -14,11 +14,11 @@
 // CPlayerDialogTimers.cpp; the controls and their places in PlayerControls.
 #pragma once
 
-#include "CPlaybackEngine.h"
-#include "CProcessLoadMonitor.h"
 #include "PlayerMessages.h"
 #include "PlayerServices.h"
-#include "TrackList.h"
+#include "engine/CPlaybackEngine.h"
+#include "shell/CProcessLoadMonitor.h"
+#include "shell/TrackList.h"
 
 #include "Platform/MessageTarget.h"
 #include "Platform/WakeSignal.h"

@@ -1,8 +1,8 @@
 // The player panel: the keys, the media keys, the mouse and the wheel.
 #include "CPlayerDialog.h"
 
-#include "CLEDDialog.h"
-#include "ControlNotify.h"
+#include "ui/CLEDDialog.h"
+#include "ui/ControlNotify.h"
 
 #include <QKeyEvent>
 

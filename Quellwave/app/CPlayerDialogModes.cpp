@@ -1,11 +1,11 @@
 // The player panel: disc mode and file mode, which controls each shows and the track lengths.
 #include "CPlayerDialog.h"
 
-#include "CLEDDialog.h"
 #include "PlayerControls.h"
-#include "PlaylistFile.h"
-#include "ResourceModules.h"
-#include "Settings.h"
+#include "shell/PlaylistFile.h"
+#include "shell/ResourceModules.h"
+#include "shell/Settings.h"
+#include "ui/CLEDDialog.h"
 
 #include <QApplication>
 

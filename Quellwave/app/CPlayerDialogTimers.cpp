@@ -1,7 +1,7 @@
 // The player panel: its timers: the panel fades, the entry time-out, the load and battery checks.
 #include "CPlayerDialog.h"
 
-#include "ResourceIds.h"
+#include "shell/ResourceIds.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QTimerEvent>

@@ -1,7 +1,7 @@
 #include "CommandLine.h"
 
-#include "PlaylistFile.h"
-#include "Settings.h"
+#include "shell/PlaylistFile.h"
+#include "shell/Settings.h"
 
 #include <algorithm>
 #include <cctype>

@@ -6,7 +6,7 @@
 // here too.
 #pragma once
 
-#include "TrackList.h"
+#include "shell/TrackList.h"
 
 #include <filesystem>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "DesktopEventSources.h"
 
-#include "BlockDeviceMedia.h"
+#include "shell/BlockDeviceMedia.h"
 
 #include "Platform/DriveTable.h"
 

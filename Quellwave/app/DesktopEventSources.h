@@ -3,7 +3,7 @@
 // SystemEventSource; the program starts them both (SystemEventSources). UI thread only.
 #pragma once
 
-#include "SystemEvents.h"
+#include "shell/SystemEvents.h"
 
 #include "Platform/BlockDeviceMonitor.h"
 

@@ -1,9 +1,9 @@
 #include "InstallCheck.h"
 
-#include "AboutBox.h"
-#include "HelpFile.h"
-#include "ImageSource.h"
-#include "ResourceModules.h"
+#include "shell/ResourceModules.h"
+#include "ui/AboutBox.h"
+#include "ui/HelpFile.h"
+#include "ui/ImageSource.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "MprisService.h"
 
-#include "CDialCtrl.h"
-#include "ControlNotify.h"
 #include "PlayerMessages.h"
+#include "ui/CDialCtrl.h"
+#include "ui/ControlNotify.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "CBGDialog.h"
-#include "FileTags.h"
+#include "engine/FileTags.h"
 
 #include <QDBusConnection>
 #include <QObject>

@@ -1,12 +1,12 @@
 #include "PlayerControls.h"
 
-#include "CDialCtrl.h"
-#include "CLongPushButton.h"
-#include "ImageSource.h"
-#include "PlayCtrlButton.h"
-#include "ResourceIds.h"
-#include "ResourceModules.h"
-#include "TransparentBitmapStatic.h"
+#include "shell/ResourceIds.h"
+#include "shell/ResourceModules.h"
+#include "ui/CDialCtrl.h"
+#include "ui/CLongPushButton.h"
+#include "ui/ImageSource.h"
+#include "ui/PlayCtrlButton.h"
+#include "ui/TransparentBitmapStatic.h"
 
 #include <QToolTip>
 

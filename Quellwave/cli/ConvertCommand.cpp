@@ -1,8 +1,6 @@
 #include "CliSupport.h"
 #include "Commands.h"
 
-#include "CPcmFileSource.h"
-#include "CWaveSource.h"
 #include "FileProbe.h"
 #include "Mervane/DsfWriter.h"
 #include "Platform/DsdRate.h"
@@ -10,6 +8,8 @@
 #include "Platform/Text.h"
 #include "Zentrafold/Zentrafold.h"
 #include "Zentrafold/ZentrafoldConverter.h"
+#include "engine/CPcmFileSource.h"
+#include "engine/CWaveSource.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "FileProbe.h"
 
-#include "CDsdFileSource.h"
-#include "CPcmFileSource.h"
-#include "CWaveSource.h"
+#include "engine/CDsdFileSource.h"
+#include "engine/CPcmFileSource.h"
+#include "engine/CWaveSource.h"
 
 namespace {
 

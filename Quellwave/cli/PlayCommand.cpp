@@ -5,8 +5,8 @@
 
 #include "FileProbe.h"
 
-#include "CPlaybackEngine.h"
-#include "Settings.h"
+#include "engine/CPlaybackEngine.h"
+#include "shell/Settings.h"
 
 #include "Mervane/DsdDriver.h"
 #include "Platform/DsdRate.h"

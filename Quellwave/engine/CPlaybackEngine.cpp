@@ -1,6 +1,6 @@
 #include "CPlaybackEngine.h"
 
-#include "Settings.h"
+#include "shell/Settings.h"
 
 #include "DiscPilotDiagnostics.h"
 

@@ -2,8 +2,8 @@
 
 #include "DialogSupport.h"
 #include "ImageSource.h"
-#include "ResourceIds.h"
-#include "ResourceModules.h"
+#include "shell/ResourceIds.h"
+#include "shell/ResourceModules.h"
 
 #include "Platform/Paths.h"
 

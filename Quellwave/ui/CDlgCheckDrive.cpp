@@ -2,8 +2,8 @@
 
 #include "CDiscPilot.h"
 #include "DialogSupport.h"
-#include "ResourceIds.h"
-#include "ResourceModules.h"
+#include "shell/ResourceIds.h"
+#include "shell/ResourceModules.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "CFolderBrowserDialog.h"
 
 #include "DialogSupport.h"
-#include "ResourceIds.h"
+#include "shell/ResourceIds.h"
 
 #include <QDir>
 #include <QFileSystemModel>

@@ -4,7 +4,7 @@
 // holds for the selected folder. QtFolderBrowser runs it for ChooseFolder. UI thread only.
 #pragma once
 
-#include "FolderChooser.h"
+#include "shell/FolderChooser.h"
 
 #include <QDialog>
 

@@ -2,11 +2,11 @@
 
 #include "AboutBox.h"
 #include "CFolderBrowserDialog.h"
-#include "CRegistrySection.h"
 #include "DialogSupport.h"
-#include "FolderChooser.h"
-#include "ResourceIds.h"
-#include "Settings.h"
+#include "shell/CRegistrySection.h"
+#include "shell/FolderChooser.h"
+#include "shell/ResourceIds.h"
+#include "shell/Settings.h"
 
 #include "Platform/DriveTable.h"
 

@@ -1,8 +1,8 @@
 #include "CWavFileSelectDialog.h"
 
 #include "DialogSupport.h"
-#include "ResourceIds.h"
-#include "Settings.h"
+#include "shell/ResourceIds.h"
+#include "shell/Settings.h"
 
 #include <QAbstractItemView>
 #include <QDialogButtonBox>

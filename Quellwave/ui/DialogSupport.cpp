@@ -1,6 +1,6 @@
 #include "DialogSupport.h"
 
-#include "ResourceModules.h"
+#include "shell/ResourceModules.h"
 
 #include <QCheckBox>
 #include <QFont>

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ResourceModules.h"
+#include "shell/ResourceModules.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,12 +1,12 @@
 #include "StartupNotice.h"
 
-#include "CRegistrySection.h"
 #include "DialogSupport.h"
 #include "HelpFile.h"
 #include "ImageSource.h"
-#include "ResourceIds.h"
-#include "ResourceModules.h"
-#include "Settings.h"
+#include "shell/CRegistrySection.h"
+#include "shell/ResourceIds.h"
+#include "shell/ResourceModules.h"
+#include "shell/Settings.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 // Feeds arbitrary arguments (NUL-separated) to the command line's readers and arbitrary lines to the
 // single instance's request reader: none may crash, a "/cdplay" letter is always a letter, every file
 // taken is an absolute path that named something in its argument, and a request is one of the two lines.
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
 #include <cctype>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "AppTestSupport.h"
 
-#include "ControlNotify.h"
-#include "PlaylistFile.h"
 #include "RegistrySandbox.h"
-#include "ResourceModules.h"
+#include "shell/PlaylistFile.h"
+#include "shell/ResourceModules.h"
+#include "ui/ControlNotify.h"
 
 #include <QApplication>
 #include <QKeyEvent>

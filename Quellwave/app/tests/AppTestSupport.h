@@ -4,10 +4,10 @@
 // against a scratch registry and play list with the engine writing to a given driver.
 #pragma once
 
-#include "CBGDialog.h"
-#include "CLEDDialog.h"
-#include "PlayerServices.h"
-#include "WavBuilder.h"
+#include "app/CBGDialog.h"
+#include "app/PlayerServices.h"
+#include "engine/tests/WavBuilder.h"
+#include "ui/CLEDDialog.h"
 
 #include "Platform/Registry.h"
 

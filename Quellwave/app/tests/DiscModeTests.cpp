@@ -3,13 +3,13 @@
 // drives, suspend and resume, the end of the session).
 #include "AppTestSupport.h"
 
-#include "CDialCtrl.h"
-#include "ControlNotify.h"
-#include "PlayerMessages.h"
-#include "PlaylistFile.h"
-#include "Settings.h"
-#include "SystemEvents.h"
-#include "TransparentBitmapStatic.h"
+#include "app/PlayerMessages.h"
+#include "shell/PlaylistFile.h"
+#include "shell/Settings.h"
+#include "shell/SystemEvents.h"
+#include "ui/CDialCtrl.h"
+#include "ui/ControlNotify.h"
+#include "ui/TransparentBitmapStatic.h"
 
 #include "Platform/DriveTable.h"
 #include "Platform/VirtualDrive.h"

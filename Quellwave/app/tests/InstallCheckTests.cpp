@@ -1,7 +1,7 @@
 // The install check against the built tree, an empty folder and copies of the tree with one file spoiled.
 #include "AppTestSupport.h"
 
-#include "InstallCheck.h"
+#include "app/InstallCheck.h"
 
 #include <fstream>
 

@@ -3,9 +3,9 @@
 #include "AppTestSupport.h"
 #include "PrivateBus.h"
 
-#include "DesktopEventSources.h"
-#include "PlayerMessages.h"
-#include "SleepInhibitor.h"
+#include "app/DesktopEventSources.h"
+#include "app/PlayerMessages.h"
+#include "app/SleepInhibitor.h"
 
 #include "Platform/FileIo.h"
 #include "Platform/Process.h"

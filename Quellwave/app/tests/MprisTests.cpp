@@ -1,12 +1,12 @@
 // The player on a private session bus as an MPRIS2 player, driven by a real client (playerctl) against the
 // real main window playing generated WAV files to the null output, and a virtual disc for disc mode.
 #include "AppTestSupport.h"
-#include "PcmBuilder.h"
 #include "PrivateBus.h"
+#include "engine/tests/PcmBuilder.h"
 
-#include "CDialCtrl.h"
-#include "MprisService.h"
-#include "PlayerMessages.h"
+#include "app/MprisService.h"
+#include "app/PlayerMessages.h"
+#include "ui/CDialCtrl.h"
 
 #include "Platform/DriveTable.h"
 

@@ -3,7 +3,7 @@
 // rewritten), what rewrites it (a drop, the file selection), and files and folders dropped on the panel.
 #include "AppTestSupport.h"
 
-#include "PlaylistFile.h"
+#include "shell/PlaylistFile.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>

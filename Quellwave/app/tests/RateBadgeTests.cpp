@@ -2,12 +2,12 @@
 // from the default look, in the real main window against the null output.
 #include "AppTestSupport.h"
 
-#include "ControlNotify.h"
-#include "ImageSource.h"
-#include "PlayerControls.h"
-#include "PlayerMessages.h"
-#include "ResourceIds.h"
-#include "TransparentBitmapStatic.h"
+#include "app/PlayerControls.h"
+#include "app/PlayerMessages.h"
+#include "shell/ResourceIds.h"
+#include "ui/ControlNotify.h"
+#include "ui/ImageSource.h"
+#include "ui/TransparentBitmapStatic.h"
 
 namespace apptest {
 namespace {

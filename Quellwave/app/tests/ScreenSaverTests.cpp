@@ -3,7 +3,7 @@
 #include "AppTestSupport.h"
 #include "PrivateBus.h"
 
-#include "ScreenSaver.h"
+#include "app/ScreenSaver.h"
 
 #include <QDBusMessage>
 #include <QDBusVirtualObject>

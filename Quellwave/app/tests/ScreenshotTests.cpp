@@ -4,12 +4,12 @@
 // checks make sure each shows what it is named after.
 #include "AppTestSupport.h"
 
-#include "CDialogAlphaBlend.h"
-#include "CSettingDialog.h"
-#include "ControlNotify.h"
-#include "PlayerMessages.h"
-#include "PlaylistFile.h"
-#include "TransparentBitmapStatic.h"
+#include "app/PlayerMessages.h"
+#include "shell/PlaylistFile.h"
+#include "ui/CDialogAlphaBlend.h"
+#include "ui/CSettingDialog.h"
+#include "ui/ControlNotify.h"
+#include "ui/TransparentBitmapStatic.h"
 
 #include "Platform/DriveTable.h"
 

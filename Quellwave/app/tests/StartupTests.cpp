@@ -2,13 +2,13 @@
 // instance handing a second start's files to the running copy.
 #include "AppTestSupport.h"
 
-#include "CPlayerApp.h"
-#include "CommandLine.h"
-#include "ControlNotify.h"
-#include "PlaylistFile.h"
-#include "ResourceIds.h"
-#include "SessionEnd.h"
-#include "Settings.h"
+#include "app/CPlayerApp.h"
+#include "app/CommandLine.h"
+#include "app/SessionEnd.h"
+#include "shell/PlaylistFile.h"
+#include "shell/ResourceIds.h"
+#include "shell/Settings.h"
+#include "ui/ControlNotify.h"
 
 #include <QLocalServer>
 

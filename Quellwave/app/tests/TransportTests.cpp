@@ -2,10 +2,10 @@
 // previous and next, repeat, volume, mute, media keys, the load refusal and the driver error.
 #include "AppTestSupport.h"
 
-#include "CDialCtrl.h"
-#include "ControlNotify.h"
-#include "PlayerMessages.h"
-#include "ResourceIds.h"
+#include "app/PlayerMessages.h"
+#include "shell/ResourceIds.h"
+#include "ui/CDialCtrl.h"
+#include "ui/ControlNotify.h"
 
 #include <QFile>
 #include <QTest>

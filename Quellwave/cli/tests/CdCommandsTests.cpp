@@ -1,9 +1,9 @@
 // Runs "quellwave-cli toc/rip/eject/load" on a mixed CUE/BIN disc mapped to a letter, and checks the
 // results against what independent tools read from the same image: cd-info's table of contents and
 // cd-paranoia's raw extraction.
-#include "CdToneDisc.h"
 #include "CliHarness.h"
 #include "DiscImageBuilder.h"
+#include "engine/tests/CdToneDisc.h"
 
 #include "Platform/Process.h"
 

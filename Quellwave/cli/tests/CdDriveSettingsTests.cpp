@@ -2,8 +2,8 @@
 // against drives that are set up wrongly: a command that only reads never rewrites the machine file, a
 // slip in a settings file or a CUE sheet is named by its line whatever the command, and a drive check
 // whose result could not be stored says so.
-#include "CdToneDisc.h"
 #include "CliHarness.h"
+#include "engine/tests/CdToneDisc.h"
 
 #include "Platform/Process.h"
 

@@ -1,7 +1,7 @@
 // Runs the real quellwave-cli on generated files and checks what a user sees: lines, exit status, files.
 #include "CliHarness.h"
-#include "DsdTestSupport.h"
-#include "WavBuilder.h"
+#include "engine/tests/DsdTestSupport.h"
+#include "engine/tests/WavBuilder.h"
 
 #include "Platform/Process.h"
 

@@ -2,8 +2,8 @@
 // leaves the old output as it was and no temporary file, a recording ended by a signal is complete, and
 // files that are not regular files are refused at once.
 #include "CliHarness.h"
-#include "DsdTestSupport.h"
-#include "WavBuilder.h"
+#include "engine/tests/DsdTestSupport.h"
+#include "engine/tests/WavBuilder.h"
 
 #include "Platform/Process.h"
 

@@ -2,9 +2,9 @@
 // --dsd-rate asks for, "convert --dsd-rate", "info" naming the rate, and the option's refusals. The real
 // quellwave-cli, recording through the "dsf:" driver.
 #include "CliHarness.h"
-#include "DsdBuilder.h"
-#include "DsdTestSupport.h"
-#include "WavBuilder.h"
+#include "engine/tests/DsdBuilder.h"
+#include "engine/tests/DsdTestSupport.h"
+#include "engine/tests/WavBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,11 @@
 // one continuous tone: every 10 ms window across the joins fits a sine with a residual at least 90 dB
 // below it. Without it each file is a segment of its own between silent blocks, faded in, as always.
 #include "CliHarness.h"
-#include "DsdBuilder.h"
 #include "DsdDecimator.h"
-#include "DsdTestSupport.h"
-#include "PcmBuilder.h"
-#include "WavBuilder.h"
+#include "engine/tests/DsdBuilder.h"
+#include "engine/tests/DsdTestSupport.h"
+#include "engine/tests/PcmBuilder.h"
+#include "engine/tests/WavBuilder.h"
 
 #include <gtest/gtest.h>
 

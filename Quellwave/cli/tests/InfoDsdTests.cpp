@@ -1,8 +1,8 @@
 // Runs the real quellwave-cli info on generated DSF and DSDIFF files, mixed with WAV files, and checks
 // the lines a user sees and the exit status.
 #include "CliHarness.h"
-#include "DsdBuilder.h"
-#include "WavBuilder.h"
+#include "engine/tests/DsdBuilder.h"
+#include "engine/tests/WavBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // 44 100 Hz by an independent resampler (ffmpeg's), within a stated in-band noise.
 #include "CliHarness.h"
 #include "DsdDecimator.h"
-#include "DsdTestSupport.h"
-#include "PcmBuilder.h"
-#include "WavBuilder.h"
+#include "engine/tests/DsdTestSupport.h"
+#include "engine/tests/PcmBuilder.h"
+#include "engine/tests/WavBuilder.h"
 
 #include <gtest/gtest.h>
 

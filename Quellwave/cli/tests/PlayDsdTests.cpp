@@ -1,9 +1,9 @@
 // "play" with DSF and DSDIFF files: the real quellwave-cli recording through the "dsf:" driver, the
 // recording compared byte for byte with the input, and what happens to DSD files outside RF mode.
 #include "CliHarness.h"
-#include "DsdBuilder.h"
-#include "DsdTestSupport.h"
-#include "WavBuilder.h"
+#include "engine/tests/DsdBuilder.h"
+#include "engine/tests/DsdTestSupport.h"
+#include "engine/tests/WavBuilder.h"
 
 #include <gtest/gtest.h>
 

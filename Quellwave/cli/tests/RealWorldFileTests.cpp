@@ -1,9 +1,9 @@
 // Files laid out as other programs write them, through the real quellwave-cli: each is accepted with the
 // length of the audio it really holds, or refused with a reason, and plays to its real end.
 #include "CliHarness.h"
-#include "DsdBuilder.h"
-#include "DsdTestSupport.h"
-#include "WavBuilder.h"
+#include "engine/tests/DsdBuilder.h"
+#include "engine/tests/DsdTestSupport.h"
+#include "engine/tests/WavBuilder.h"
 
 #include <gtest/gtest.h>
 

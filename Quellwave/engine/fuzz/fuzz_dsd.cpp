@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to CDsdFileSource as a file: Open must reject or accept without fault, and an
 // accepted DSF or DSDIFF file must seek and deliver within its declared samples. The input lives in an
 // anonymous memory file so that the real open/read/seek path runs without touching the disk.
-#include "CDsdFileSource.h"
 #include "FuzzInput.h"
+#include "engine/CDsdFileSource.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 // decoder recognises): Open must reject with a reason or accept a file within the rules, and an accepted
 // file must read, end and seek without fault. The tag readers (the decoder's and the ID3 parser) run on
 // the same bytes.
-#include "CPcmFileSource.h"
-#include "FileTags.h"
 #include "FuzzInput.h"
+#include "engine/CPcmFileSource.h"
+#include "engine/FileTags.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to CWaveSource as a file: Open must reject or accept without fault, and an accepted
 // file must read and seek within the rules. The input lives in an anonymous memory file so that the real
 // open/read/seek path runs without touching the disk.
-#include "CWaveSource.h"
 #include "FuzzInput.h"
+#include "engine/CWaveSource.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // CDsdFileSource on generated DSF and DSDIFF files: what Get delivers per channel, element for element,
 // where Seek lands, and which headers are refused.
-#include "CDsdFileSource.h"
 #include "DsdBuilder.h"
 #include "WavBuilder.h"
+#include "engine/CDsdFileSource.h"
 
 #include "Platform/FileIo.h"
 

@@ -2,8 +2,8 @@
 // files, and whole playbacks recorded through the "dsf:" driver, compared byte for byte with the files.
 #include "DsdBuilder.h"
 #include "EngineFixture.h"
-#include "SamplePipeline.h"
-#include "Settings.h"
+#include "engine/SamplePipeline.h"
+#include "shell/Settings.h"
 
 #include "Platform/Registry.h"
 

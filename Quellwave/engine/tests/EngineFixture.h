@@ -2,9 +2,9 @@
 // instead of hanging when a broken engine never answers.
 #pragma once
 
-#include "CPlaybackEngine.h"
 #include "DsdTestSupport.h"
 #include "WavBuilder.h"
+#include "engine/CPlaybackEngine.h"
 
 #include <gtest/gtest.h>
 

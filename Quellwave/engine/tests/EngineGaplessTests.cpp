@@ -3,7 +3,7 @@
 // end with the fade and silence; the track numbers at the joins; and the stored setting.
 #include "DsdBuilder.h"
 #include "EngineFixture.h"
-#include "Settings.h"
+#include "shell/Settings.h"
 
 #include <sndfile.h>
 

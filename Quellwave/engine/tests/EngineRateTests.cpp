@@ -5,7 +5,7 @@
 #include "DsdBuilder.h"
 #include "DsfDriver.h"
 #include "EngineFixture.h"
-#include "SamplePipeline.h"
+#include "engine/SamplePipeline.h"
 
 #include "Mervane/DsdDriver.h"
 

@@ -1,9 +1,9 @@
 // Tags for the desktop: the ID3 tag of a DSF file in every version and text encoding a writer uses, damaged
 // tags refused without reading past them, and every other file's tags through the PCM decoder.
 #include "DsdBuilder.h"
-#include "FileTags.h"
 #include "PcmBuilder.h"
 #include "WavBuilder.h"
+#include "engine/FileTags.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The PCM file source: every format and rate decodes and resamples to 44 100 Hz with the tone's level,
 // phase and purity intact; refusals carry their reason; damaged and cut files end where their audio ends;
 // and the engine plays such files between ordinary WAVs.
-#include "CPcmFileSource.h"
 #include "EngineFixture.h"
 #include "PcmBuilder.h"
+#include "engine/CPcmFileSource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The PCM side of the pipeline: sample formats at their limits, the fade envelope, and the chunk
 // producers' block counts.
-#include "SamplePipeline.h"
+#include "engine/SamplePipeline.h"
 
 #include "DsdTestSupport.h"
 

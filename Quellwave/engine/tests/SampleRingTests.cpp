@@ -1,4 +1,4 @@
-#include "CSampleRing.h"
+#include "engine/CSampleRing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "CWaveSource.h"
 #include "WavBuilder.h"
+#include "engine/CWaveSource.h"
 
 #include "Platform/Process.h"
 

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the PlayList.txt reader. Whatever list it gives must survive a write and a
 // second read unchanged, and the second write must give the same bytes: otherwise a list the program
 // rewrites at start would drift from the one the listener made.
-#include "PlaylistFile.h"
+#include "shell/PlaylistFile.h"
 
 #include <cstdint>
 #include <cstdio>

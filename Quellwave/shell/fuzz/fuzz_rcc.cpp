@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the resource file check. Whatever it accepts is registered with Qt and every
 // file in it is listed and read, as the look-ups would: the sanitizers then catch any read the check
 // should have refused.
-#include "RccImage.h"
+#include "shell/RccImage.h"
 
 #include <QByteArray>
 #include <QDirIterator>

@@ -1,7 +1,7 @@
 // The player's settings as the program sees them: fixed-key accessors and registry sections, over a
 // registry kept in a temporary folder.
-#include "Settings.h"
-#include "CRegistrySection.h"
+#include "shell/Settings.h"
+#include "shell/CRegistrySection.h"
 
 #include "Platform/Registry.h"
 #include "Platform/Text.h"

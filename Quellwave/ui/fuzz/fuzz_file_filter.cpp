@@ -1,7 +1,7 @@
 // Feeds arbitrary text, as the resource module's filter string (ids 600 and 602) could hold it, to the file
 // dialog's filter conversion, and checks what Qt is then given: every entry is "text (patterns)" with
 // non-empty patterns.
-#include "CWavFileSelectDialog.h"
+#include "ui/CWavFileSelectDialog.h"
 
 #include <cstdint>
 #include <cstdlib>

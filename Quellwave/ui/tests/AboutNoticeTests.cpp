@@ -1,12 +1,12 @@
 // The about box's version line and pictures, the help page's name and opening, and the start-up notice:
 // what its check box stores, whether a start shows it, its buttons and its painted frame.
-#include "AboutBox.h"
-#include "DialogSupport.h"
 #include "DialogTestSupport.h"
-#include "HelpFile.h"
-#include "ResourceIds.h"
-#include "ResourceModules.h"
-#include "StartupNotice.h"
+#include "shell/ResourceIds.h"
+#include "shell/ResourceModules.h"
+#include "ui/AboutBox.h"
+#include "ui/DialogSupport.h"
+#include "ui/HelpFile.h"
+#include "ui/StartupNotice.h"
 
 #include "Platform/Paths.h"
 

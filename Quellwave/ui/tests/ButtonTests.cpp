@@ -1,8 +1,8 @@
 // The picture buttons: the bitmap each state paints, hover tracking, LoadBitmaps, and the long-push
 // button's command and repeat messages.
-#include "CLongPushButton.h"
-#include "ControlNotify.h"
 #include "TestSupport.h"
+#include "ui/CLongPushButton.h"
+#include "ui/ControlNotify.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,12 +1,12 @@
 // The drive check dialog: against a scripted controller for each way a check can end, and against a
 // virtual drive through the dialog's own CDiscPilot: a whole check, and one cancelled half-way that leaves
 // the drive's stored read condition as it was.
-#include "CDialogAlphaBlend.h"
 #include "CDiscPilot.h"
-#include "CDlgCheckDrive.h"
-#include "DialogSupport.h"
 #include "DialogTestSupport.h"
-#include "ResourceIds.h"
+#include "shell/ResourceIds.h"
+#include "ui/CDialogAlphaBlend.h"
+#include "ui/CDlgCheckDrive.h"
+#include "ui/DialogSupport.h"
 
 #include "Platform/DriveTable.h"
 #include "Platform/Registry.h"

@@ -1,8 +1,8 @@
 // The volume dial: value and position, the ring the mouse is taken on, the mapping of the release point,
 // the animation's pace and notifications, and what the painted dial lights.
-#include "CDialCtrl.h"
-#include "ControlNotify.h"
 #include "TestSupport.h"
+#include "ui/CDialCtrl.h"
+#include "ui/ControlNotify.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
 // The panel under a dialog and the marks in the dialogs: what a listener sees when a dialog opens over the
 // player (the panel dimmed until the last dialog is gone) and the program's own notice marks.
-#include "DialogSupport.h"
-#include "PanelDimmer.h"
+#include "ui/DialogSupport.h"
+#include "ui/PanelDimmer.h"
 
 #include <QApplication>
 #include <QDialog>

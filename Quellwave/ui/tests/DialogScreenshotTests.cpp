@@ -1,12 +1,12 @@
 // Renders each dialog with the built texts and pictures to PNG files under the build folder
 // (screenshots/dialog_*.png), for looking at: settings, the drive check half-way, the file selection, the
 // about box and the start-up notice. The checks only make sure each picture was really written.
-#include "AboutBox.h"
-#include "CDlgCheckDrive.h"
-#include "CSettingDialog.h"
-#include "CWavFileSelectDialog.h"
 #include "DialogTestSupport.h"
-#include "StartupNotice.h"
+#include "ui/AboutBox.h"
+#include "ui/CDlgCheckDrive.h"
+#include "ui/CSettingDialog.h"
+#include "ui/CWavFileSelectDialog.h"
+#include "ui/StartupNotice.h"
 
 #include <QDir>
 #include <QListView>

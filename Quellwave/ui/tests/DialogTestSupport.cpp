@@ -1,7 +1,7 @@
 #include "DialogTestSupport.h"
 
 #include "DiscImageBuilder.h"
-#include "ResourceModules.h"
+#include "shell/ResourceModules.h"
 
 #include "Platform/DriveTable.h"
 #include "Platform/Registry.h"

@@ -3,7 +3,7 @@
 // texts, and a way to act on a modal dialog once its loop runs.
 #pragma once
 
-#include "ControlNotify.h"
+#include "ui/ControlNotify.h"
 
 #include "Platform/Types.h"
 #include "RegistrySandbox.h"

@@ -1,10 +1,10 @@
 // The file selection dialog: its filter from the resource module's form, the select-all button over a
 // real folder, what OK and Cancel return, and the buttons it shows in place of the standard ones.
-#include "CDialogAlphaBlend.h"
-#include "CWavFileSelectDialog.h"
-#include "DialogSupport.h"
 #include "DialogTestSupport.h"
-#include "ResourceIds.h"
+#include "shell/ResourceIds.h"
+#include "ui/CDialogAlphaBlend.h"
+#include "ui/CWavFileSelectDialog.h"
+#include "ui/DialogSupport.h"
 
 #include <QAbstractButton>
 #include <QDialogButtonBox>

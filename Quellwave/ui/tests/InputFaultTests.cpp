@@ -2,12 +2,12 @@
 // or another grab takes away, presses on the dial that must stay in it, the display shown at once, and the
 // space bar held while the buttons have no focus. Mouse input goes through the window system's path
 // (QWindow events), where a modal box blocks the window behind it, as on a real screen.
-#include "CDialCtrl.h"
-#include "CLEDDialog.h"
-#include "CLongPushButton.h"
-#include "ControlNotify.h"
 #include "TestSupport.h"
-#include "TransparentBitmapStatic.h"
+#include "ui/CDialCtrl.h"
+#include "ui/CLEDDialog.h"
+#include "ui/CLongPushButton.h"
+#include "ui/ControlNotify.h"
+#include "ui/TransparentBitmapStatic.h"
 
 #include <QApplication>
 #include <QLineEdit>

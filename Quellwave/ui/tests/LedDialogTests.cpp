@@ -1,7 +1,7 @@
 // The display panel, read back as a listener would: which elements are shown and which digit each shows.
-#include "CLEDDialog.h"
 #include "TestSupport.h"
-#include "TransparentBitmapStatic.h"
+#include "ui/CLEDDialog.h"
+#include "ui/TransparentBitmapStatic.h"
 
 #include <gtest/gtest.h>
 

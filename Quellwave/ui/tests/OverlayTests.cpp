@@ -1,6 +1,6 @@
 // The dimming overlay: maximised, black and at 180/255 while the inner dialog runs above it; it returns
 // whatever the inner dialog returned.
-#include "CDialogAlphaBlend.h"
+#include "ui/CDialogAlphaBlend.h"
 
 #include <QTimer>
 

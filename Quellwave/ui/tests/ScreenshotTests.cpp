@@ -2,13 +2,13 @@
 // folder) to PNG files under the build folder (screenshots/): the dial at 0, 150 and 300 and muting, the
 // display panel in each mode, and the window's picture buttons in each look. They are for looking at; the
 // checks only make sure each picture is really there.
-#include "CDialCtrl.h"
-#include "CLEDDialog.h"
-#include "CLongPushButton.h"
-#include "ResourceIds.h"
-#include "ResourceModules.h"
 #include "TestSupport.h"
-#include "TransparentBitmapStatic.h"
+#include "shell/ResourceIds.h"
+#include "shell/ResourceModules.h"
+#include "ui/CDialCtrl.h"
+#include "ui/CLEDDialog.h"
+#include "ui/CLongPushButton.h"
+#include "ui/TransparentBitmapStatic.h"
 
 #include <QApplication>
 #include <QDir>

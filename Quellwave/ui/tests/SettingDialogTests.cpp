@@ -1,9 +1,9 @@
 // The settings dialog over a registry and drive table of the test's own: the drive list, where it starts
 // from, what OK stores and Cancel does not, the folder chooser and its window.
-#include "CDialogAlphaBlend.h"
-#include "CFolderBrowserDialog.h"
-#include "CSettingDialog.h"
 #include "DialogTestSupport.h"
+#include "ui/CDialogAlphaBlend.h"
+#include "ui/CFolderBrowserDialog.h"
+#include "ui/CSettingDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 // their id (QImage text "id") on a key-coloured border, so a test can tell which picture a control shows.
 #pragma once
 
-#include "ImageSource.h"
+#include "ui/ImageSource.h"
 
 #include "Platform/MessageTarget.h"
 

@@ -3,8 +3,8 @@
 #include "AlsaCapture.h"
 #include "AlsaDriver.h"
 #include "DopDriver.h"
-#include "DsdBuilder.h"
-#include "EngineFixture.h"
+#include "engine/tests/DsdBuilder.h"
+#include "engine/tests/EngineFixture.h"
 
 #include "Mervane/DsdDriver.h"
 

@@ -1,6 +1,6 @@
 // udev's block device events as the window's media change messages: which events count, which drive they
 // name, and what reaches the window's own decoding of the message.
-#include "BlockDeviceMedia.h"
+#include "shell/BlockDeviceMedia.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The folder chooser's rules, with a browser that answers as the listener would.
-#include "FolderChooser.h"
+#include "shell/FolderChooser.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>

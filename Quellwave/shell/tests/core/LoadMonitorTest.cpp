@@ -1,7 +1,7 @@
 // The load monitor over a scripted machine, and once over this machine's own /proc with a process that
 // burns a processor.
-#include "CProcessLoadMonitor.h"
 #include "TempFolder.h"
+#include "shell/CProcessLoadMonitor.h"
 
 #include "Platform/Process.h"
 #include "Platform/Registry.h"

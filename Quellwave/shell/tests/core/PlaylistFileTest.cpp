@@ -1,5 +1,5 @@
 // PlayList.txt: its exact bytes, the round trip of awkward paths, damaged files, and a writer that dies.
-#include "PlaylistFile.h"
+#include "shell/PlaylistFile.h"
 #include "TempFolder.h"
 
 #include "Platform/Process.h"

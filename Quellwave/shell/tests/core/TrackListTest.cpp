@@ -1,7 +1,7 @@
 // The track list: dropped files and folders, the sort, the 255 limit and what the listener is told.
-#include "TrackList.h"
-#include "PlaylistFile.h"
+#include "shell/TrackList.h"
 #include "TempFolder.h"
+#include "shell/PlaylistFile.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // and at 2x and 3x, keyed pictures have clean edges, and the modules sit where the program finds them.
 #include "QtTestApp.h"
 
-#include "ResourceIds.h"
-#include "ResourceModules.h"
-#include "Settings.h"
+#include "shell/ResourceIds.h"
+#include "shell/ResourceModules.h"
+#include "shell/Settings.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // stored name, broken files, the key colour and the scales.
 #include "QtTestApp.h"
 
-#include "RccImage.h"
-#include "ResourceModules.h"
-#include "Settings.h"
+#include "shell/RccImage.h"
+#include "shell/ResourceModules.h"
+#include "shell/Settings.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 //
 // quellwave-skin-sheet --preview PROGRAMDIR OUT.png [SCALE]: the player panel put together from the
 // modules and dial images in PROGRAMDIR.
-#include "ResourceModules.h"
+#include "shell/ResourceModules.h"
 
 #include <QDir>
 #include <QFileInfo>
