@@ -87,7 +87,7 @@ void PlayWav(benchmark::State& state) {
         platform::MessageQueue window;
         CPlaybackEngine engine;
         engine.SetDriverNameOverride("null");
-        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorMessageName));
+        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorName));
         if (engine.OpenFiles({path}) != 1 || engine.SelectTrack(1, 0) != 1) {
             state.SkipWithError("the benchmark file was not accepted");
             break;
@@ -150,7 +150,7 @@ void PlayFlac(benchmark::State& state) {
         platform::MessageQueue window;
         CPlaybackEngine engine;
         engine.SetDriverNameOverride("null");
-        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorMessageName));
+        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorName));
         if (engine.OpenFiles({path}) != 1 || engine.SelectTrack(1, 0) != 1) {
             state.SkipWithError("the benchmark file was not accepted");
             break;
@@ -255,7 +255,7 @@ void PlayCd(benchmark::State& state) {
         platform::MessageQueue window;
         CPlaybackEngine engine;
         engine.SetDriverNameOverride("null");
-        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorMessageName));
+        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorName));
         if (engine.OpenDrive('V') != 1 || engine.SelectTrack(1, 0) != 1) {
             state.SkipWithError("the disc image was not opened");
             break;
@@ -329,7 +329,7 @@ void PlayAtRate(benchmark::State& state) {
         engine.SetDriverNameOverride("null");
         engine.SetRFModeOverride(true);
         engine.SetDsdRateOverride(static_cast<DWORD>(rate));
-        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorMessageName));
+        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorName));
         if (engine.OpenFiles({path}) != 1 || engine.SelectTrack(1, 0) != 1) {
             state.SkipWithError("the benchmark file was not accepted");
             break;

@@ -98,7 +98,7 @@ CBGDialog& CPlayerApp::CreateMainWindow() {
     if (events_ != nullptr)
         events_->Start(&window->Panel());
     if (context_.play)
-        window->Panel().post(ui::WM_COMMAND, kCmdPlay, 0);
+        window->Panel().post(WM_COMMAND, kCmdPlay, 0);
     return *window;
 }
 
@@ -107,7 +107,7 @@ void CPlayerApp::EndSession() {
     if (window_) {
         CPlayerDialog& panel = window_->Panel();
         panel.post(WM_QUERYENDSESSION, 0, 0);
-        panel.post(ui::WM_COMMAND, kCmdClose, 0);
+        panel.post(WM_COMMAND, kCmdClose, 0);
         return;
     }
     if (QWidget* modal = QApplication::activeModalWidget())

@@ -112,7 +112,7 @@ void CPlayerDialog::DrainPositions() {
 void CPlayerDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     const RegisteredMessages& reg = Registered();
     switch (msg) {
-    case ui::WM_COMMAND:
+    case WM_COMMAND:
         OnCommand(ui::LOWORD(wParam));
         return;
     case WM_PLAYER_END:
@@ -121,10 +121,10 @@ void CPlayerDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PLAYER_POSITION:
         OnPosition(wParam, lParam);
         return;
-    case ui::WM_HSCROLL:
+    case WM_HSCROLL:
         OnDialMoved(wParam);
         return;
-    case ui::WM_LONG_PUSH_REPEAT:
+    case WM_LONG_PUSH_REPEAT:
         if (wParam == kCmdVolumeDown || wParam == kCmdVolumeUp)
             VolumeStep(wParam == kCmdVolumeUp ? 1 : -1);
         return;
@@ -166,7 +166,7 @@ void CPlayerDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void CPlayerDialog::OnInitDialog() {
     setWindowIcon(ResourceIcon(kIconProgram));
-    queryCancelAutoPlay_ = platform::RegisterMessageName("QueryCancelAutoPlay");
+    queryCancelAutoPlay_ = platform::RegisterMessageName(kQueryCancelAutoPlayName);
     PanelControls controls = CreatePanelControls(*this);
     controls_ = std::move(controls.byId);
     dial_ = controls.dial;

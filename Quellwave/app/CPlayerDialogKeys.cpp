@@ -27,7 +27,7 @@ bool CPlayerDialog::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
     case Qt::Key_Left:
     case Qt::Key_Right:
         if (modifiers & Qt::ControlModifier)
-            post(ui::WM_COMMAND, key == Qt::Key_Left ? kCmdPrevious : kCmdNext, 0);
+            post(WM_COMMAND, key == Qt::Key_Left ? kCmdPrevious : kCmdNext, 0);
         CancelEntry();
         return true;
     case Qt::Key_F6:
@@ -38,7 +38,7 @@ bool CPlayerDialog::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
                                  : key == Qt::Key_F7 ? kCmdStop
                                  : key == Qt::Key_F9 ? kCmdVolumeDown
                                                      : kCmdVolumeUp;
-        post(ui::WM_COMMAND, command, 0);
+        post(WM_COMMAND, command, 0);
         CancelEntry();
         return true;
     }
@@ -80,21 +80,21 @@ void CPlayerDialog::OnAppCommand(unsigned command) {
     const bool running = EnginePlaying();
     switch (command) {
     case APPCOMMAND_MEDIA_NEXTTRACK:
-        post(ui::WM_COMMAND, kCmdNext, 0);
+        post(WM_COMMAND, kCmdNext, 0);
         break;
     case APPCOMMAND_MEDIA_PREVIOUSTRACK:
-        post(ui::WM_COMMAND, kCmdPrevious, 0);
+        post(WM_COMMAND, kCmdPrevious, 0);
         break;
     case APPCOMMAND_MEDIA_STOP:
-        post(ui::WM_COMMAND, kCmdStop, 0);
+        post(WM_COMMAND, kCmdStop, 0);
         break;
     case APPCOMMAND_MEDIA_PLAY_PAUSE:
         if (running)
-            post(ui::WM_COMMAND, kCmdPause, 0);
+            post(WM_COMMAND, kCmdPause, 0);
         else if (!started_ && entry_ != 0)
             post(reg.playSelectedTrack, entry_, 0);
         else
-            post(ui::WM_COMMAND, kCmdPlay, 0);
+            post(WM_COMMAND, kCmdPlay, 0);
         break;
     case APPCOMMAND_MEDIA_PLAY:
         if (running)
@@ -102,13 +102,13 @@ void CPlayerDialog::OnAppCommand(unsigned command) {
         if (entry_ != 0)
             post(reg.playSelectedTrack, entry_, 0);
         else
-            post(ui::WM_COMMAND, kCmdPlay, 0);
+            post(WM_COMMAND, kCmdPlay, 0);
         break;
     case APPCOMMAND_MEDIA_PAUSE:
         if (running)
-            post(ui::WM_COMMAND, kCmdPause, 0);
+            post(WM_COMMAND, kCmdPause, 0);
         else if (started_)
-            post(ui::WM_COMMAND, kCmdPlay, 0);
+            post(WM_COMMAND, kCmdPlay, 0);
         break;
     default:
         CancelEntry();
@@ -144,9 +144,9 @@ void CPlayerDialog::mousePressEvent(QMouseEvent* event) {
 void CPlayerDialog::wheelEvent(QWheelEvent* event) {
     const int delta = event->angleDelta().y();
     if (delta > 0)
-        post(ui::WM_COMMAND, kCmdVolumeUp, 0);
+        post(WM_COMMAND, kCmdVolumeUp, 0);
     else if (delta < 0)
-        post(ui::WM_COMMAND, kCmdVolumeDown, 0);
+        post(WM_COMMAND, kCmdVolumeDown, 0);
     event->accept();
 }
 

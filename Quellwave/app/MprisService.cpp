@@ -148,7 +148,7 @@ void MprisService::Raise() {
 void MprisService::Quit() {
     // The panel's close button: the window fades out and the program ends.
     if (window_)
-        window_->Panel().post(ui::WM_COMMAND, kCmdClose, 0);
+        window_->Panel().post(WM_COMMAND, kCmdClose, 0);
 }
 
 void MprisService::PostAppCommand(unsigned command) {
@@ -258,7 +258,7 @@ void MprisService::SetVolume(double volume) {
     // What an outside volume change does to the dial, then what turning the dial to it does to the level.
     CPlayerDialog& panel = window_->Panel();
     panel.post(Registered().volumeVolChange, value, 0);
-    panel.post(ui::WM_HSCROLL, ui::MAKEWPARAM(ui::SB_THUMBPOSITION, value), 0);
+    panel.post(WM_HSCROLL, ui::MAKEWPARAM(ui::SB_THUMBPOSITION, value), 0);
 }
 
 qlonglong MprisService::Position() const {

@@ -1,21 +1,12 @@
-// The window messages of the player window beyond those of the engine and the controls: the reload
-// request of a second copy, the five messages registered by name (process-wide ids, registered in this
-// order before the first window exists), and the media-key commands.
+// The player window's ids beyond the messages themselves (shell/WindowMessages.h): the ids of the five
+// messages registered by name (process-wide, registered in this order before the first window exists),
+// the media-key commands, the panel's commands and timers.
 #pragma once
 
 #include "Platform/Types.h"
+#include "shell/WindowMessages.h"
 
 namespace app {
-
-inline constexpr UINT WM_CLOSE = 0x0010;
-inline constexpr UINT WM_RELOAD_PLAYLIST = 0x0464;
-inline constexpr UINT WM_APPCOMMAND = 0x0319;
-
-inline constexpr char kNeedDriveCheckName[] = "OrvaQuellwaveNeedDriveCheck";
-inline constexpr char kPlaySelectedTrackName[] = "OrvaQuellwavePlaySelectedTrack";
-inline constexpr char kLoadDriverErrorName[] = "OrvaQuellwaveLoadDriverError";
-inline constexpr char kVolumeMuteChangeName[] = "WM_MSG_ZEV_VOLUME_MUTE_CHANGE";
-inline constexpr char kVolumeVolChangeName[] = "WM_MSG_ZEV_VOLUME_VOL_CHANGE";
 
 struct RegisteredMessages {
     UINT needDriveCheck = 0;    // wParam = drive letter - 'A'

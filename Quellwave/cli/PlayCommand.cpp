@@ -350,7 +350,7 @@ int RunPlay(const std::vector<std::string>& args) {
         return kExitNothingPlayable;
     }
 
-    const UINT driverError = platform::RegisterMessageName(kLoadDriverErrorMessageName);
+    const UINT driverError = platform::RegisterMessageName(kLoadDriverErrorName);
     if (options.rfMode)
         engine.SetRFModeOverride(true);
     if (options.gapless)

@@ -17,6 +17,7 @@
 #include "Platform/MessageTarget.h"
 #include "Platform/Thread.h"
 #include "Platform/Types.h"
+#include "shell/WindowMessages.h"
 
 #include <array>
 #include <atomic>
@@ -28,17 +29,10 @@
 #include <string>
 #include <vector>
 
-// Messages the engine posts to its window.
-inline constexpr UINT WM_COMMAND = 0x0111;
-inline constexpr UINT WM_PLAYER_END = 0x0401;      // (0, 0): the last track ended and nothing follows
-inline constexpr UINT WM_PLAYER_POSITION = 0x0402; // (elapsed ms in the track, track number)
-// (track number, 0): the next track is at a DSD rate the output does not take, so playback ends before it
-// (WM_PLAYER_END follows); RateRefusal() names the rates the output takes.
-inline constexpr UINT WM_PLAYER_RATE_REFUSED = 0x0403;
+// The engine posts WM_PLAYER_END, WM_PLAYER_POSITION, WM_PLAYER_RATE_REFUSED and WM_COMMAND to its window
+// (shell/WindowMessages.h), and the registered kLoadDriverErrorName message the window passes to Initialize.
 // WM_COMMAND's wParam when the device asks for a reset: the window's Stop command.
 inline constexpr WPARAM kStopCommandId = 1006;
-// Name of the registered message the window passes to Initialize as the driver error message.
-inline constexpr char kLoadDriverErrorMessageName[] = "OrvaQuellwaveLoadDriverError";
 
 // The output opened when DefaultASIODriverName is not set at all: the installed settings' value.
 inline constexpr char kDefaultDriverName[] = "auto";

@@ -7,14 +7,11 @@
 
 #include "Platform/MessageTarget.h"
 #include "Platform/Types.h"
+#include "WindowMessages.h"
 
 #include <initializer_list>
 #include <mutex>
 #include <vector>
-
-inline constexpr UINT WM_QUERYENDSESSION = 0x0011;
-inline constexpr UINT WM_POWERBROADCAST = 0x0218;
-inline constexpr UINT WM_DEVICECHANGE = 0x0219;
 
 // WM_POWERBROADCAST's wParam.
 inline constexpr WPARAM PBT_APMSUSPEND = 0x0004;

@@ -160,7 +160,7 @@ void CDialCtrl::SetMuting(bool on) {
 
 void CDialCtrl::Notify() const {
     const auto value = static_cast<WORD>(GetValue() & 0xFFFF);
-    ui::NotifyParent(this, ui::WM_HSCROLL, ui::MAKEWPARAM(ui::SB_THUMBPOSITION, value), 0);
+    ui::NotifyParent(this, WM_HSCROLL, ui::MAKEWPARAM(ui::SB_THUMBPOSITION, value), 0);
 }
 
 void CDialCtrl::LoadImages() {

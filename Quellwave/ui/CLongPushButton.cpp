@@ -43,7 +43,7 @@ void CLongPushButton::OnTimer(int timerId) {
     if (tickCount_ < INT_MAX)
         ++tickCount_;
     if (pressed_ && tickCount_ > 1)
-        ui::NotifyParent(this, ui::WM_LONG_PUSH_REPEAT, static_cast<WPARAM>(ui::ControlId(this)), 0);
+        ui::NotifyParent(this, WM_LONG_PUSH_REPEAT, static_cast<WPARAM>(ui::ControlId(this)), 0);
 }
 
 void CLongPushButton::timerEvent(QTimerEvent* event) {
@@ -61,7 +61,7 @@ void CLongPushButton::mouseReleaseEvent(QMouseEvent* event) {
         if (QWidget::mouseGrabber() == this)
             releaseMouse();
         if (tickCount_ <= 1) {
-            ui::NotifyParent(this, ui::WM_COMMAND,
+            ui::NotifyParent(this, WM_COMMAND,
                              ui::MAKEWPARAM(static_cast<WORD>(ui::ControlId(this)), ui::BN_CLICKED), 0);
         }
         pressed_ = false;

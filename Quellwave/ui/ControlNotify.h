@@ -5,16 +5,14 @@
 
 #include "Platform/MessageTarget.h"
 #include "Platform/Types.h"
+#include "shell/WindowMessages.h"
 
 class QWidget;
 
 namespace ui {
 
-// Message and notification numbers the controls post, with their values on the original platform.
-inline constexpr UINT WM_COMMAND = 0x0111;
-inline constexpr UINT WM_HSCROLL = 0x0114;
-inline constexpr UINT WM_USER = 0x0400;
-inline constexpr UINT WM_LONG_PUSH_REPEAT = WM_USER + 300; // 0x052C, from a held long-push button
+// Notification numbers and codes the controls post with their messages (WM_COMMAND, WM_HSCROLL and
+// WM_LONG_PUSH_REPEAT, in shell/WindowMessages.h), with their values on the original platform.
 inline constexpr WORD SB_THUMBPOSITION = 4;
 inline constexpr WORD BN_CLICKED = 0;
 inline constexpr int IDOK = 1;

@@ -105,6 +105,6 @@ void PlayCtrlButton::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void PlayCtrlButton::OnClicked() {
-    ui::NotifyParent(this, ui::WM_COMMAND,
+    ui::NotifyParent(this, WM_COMMAND,
                      ui::MAKEWPARAM(static_cast<WORD>(ui::ControlId(this)), ui::BN_CLICKED), 0);
 }

@@ -170,7 +170,7 @@ void PlayerFixture::Key(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 void PlayerFixture::Command(unsigned id) {
-    Panel().post(ui::WM_COMMAND, id, 0);
+    Panel().post(WM_COMMAND, id, 0);
     Settle(Panel());
 }
 

@@ -174,7 +174,7 @@ TEST_F(StartupTest, ASecondStartWithFilesHandsThemToTheRunningCopy) {
     ASSERT_TRUE(running.Prepare(Context({})));
     CPlayerDialog& panel = running.CreateMainWindow().Panel();
     ASSERT_EQ(panel.Tracks(), TrackList{first});
-    panel.post(ui::WM_COMMAND, kCmdPlay, 0);
+    panel.post(WM_COMMAND, kCmdPlay, 0);
     ASSERT_TRUE(Pump(panel, [&] { return panel.Engine().Playing() == 1; }));
 
     // A start without files only brings the running copy to the front: playing, it plays on; minimised
@@ -200,7 +200,7 @@ TEST_F(StartupTest, ASecondStartWithFilesHandsThemToTheRunningCopy) {
     }
 
     // With files: the running copy stops, switches to file mode and loads exactly those.
-    panel.post(ui::WM_COMMAND, kCmdToDiscMode, 0);
+    panel.post(WM_COMMAND, kCmdToDiscMode, 0);
     Settle(panel);
     ASSERT_TRUE(panel.DiscMode());
     {
@@ -260,7 +260,7 @@ TEST_F(StartupTest, TheStopSignalsCloseThePlayerAsItsCloseButtonDoes) {
         CPlayerDialog& panel = window.Panel();
         SessionEnd end([&] { running.EndSession(); });
         ASSERT_TRUE(end.Start());
-        panel.post(ui::WM_COMMAND, kCmdPlay, 0);
+        panel.post(WM_COMMAND, kCmdPlay, 0);
         ASSERT_TRUE(Pump(panel, [&] { return panel.Engine().Playing() == 1; }));
         ASSERT_EQ(::raise(signal), 0); // caught: this process goes on, the player ends
         EXPECT_TRUE(Pump(

@@ -191,8 +191,8 @@ TEST_F(TransportTest, VolumeStepsClampAndReachTheEngine) {
     // The held long-push buttons and the wheel step the same way.
     Panel().Dial()->SetValue(40);
     Settle(Panel());
-    Panel().post(ui::WM_LONG_PUSH_REPEAT, kCmdVolumeUp, 0);
-    Panel().post(ui::WM_LONG_PUSH_REPEAT, kCmdVolumeUp, 0);
+    Panel().post(WM_LONG_PUSH_REPEAT, kCmdVolumeUp, 0);
+    Panel().post(WM_LONG_PUSH_REPEAT, kCmdVolumeUp, 0);
     Settle(Panel());
     EXPECT_EQ(Panel().Dial()->GetValue(), 42u);
     QWheelEvent down(QPointF(500, 500), QPointF(500, 500), QPoint(), QPoint(0, -120), Qt::NoButton,

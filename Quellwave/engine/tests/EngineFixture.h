@@ -104,7 +104,7 @@ protected:
 
     wavtest::ScratchDir dir_;
     platform::MessageQueue queue_;
-    const UINT driverError_ = platform::RegisterMessageName(kLoadDriverErrorMessageName);
+    const UINT driverError_ = platform::RegisterMessageName(kLoadDriverErrorName);
     CPlaybackEngine engine_;
     std::vector<Message> seen_;
 };

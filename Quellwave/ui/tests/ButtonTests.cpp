@@ -136,9 +136,9 @@ TEST_F(ButtonTest, ShortPressCommandsLongPressRepeats) {
         Mouse(button_, QEvent::MouseButtonRelease, QPoint(5, 5));
         EXPECT_EQ(repeats, c.repeatsAt);
         for (std::size_t i = 0; i < held; ++i)
-            EXPECT_EQ(parent_.messages[i], (Message{ui::WM_LONG_PUSH_REPEAT, 5039, 0}));
+            EXPECT_EQ(parent_.messages[i], (Message{WM_LONG_PUSH_REPEAT, 5039, 0}));
         const std::vector<Message> after(parent_.messages.begin() + long(held), parent_.messages.end());
-        const std::vector<Message> command{{ui::WM_COMMAND, ui::MAKEWPARAM(5039, ui::BN_CLICKED), 0}};
+        const std::vector<Message> command{{WM_COMMAND, ui::MAKEWPARAM(5039, ui::BN_CLICKED), 0}};
         EXPECT_EQ(after, c.command ? command : std::vector<Message>{});
         EXPECT_FALSE(button_->IsTimerRunning());
         EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
@@ -152,8 +152,8 @@ TEST_F(ButtonTest, RealTimerDoubleClickAndKeyboard) {
     Mouse(button_, QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton);
     QTest::qWait(650);
     Mouse(button_, QEvent::MouseButtonRelease, QPoint(5, 5));
-    EXPECT_GE(parent_.Count(ui::WM_LONG_PUSH_REPEAT), 1u);
-    EXPECT_EQ(parent_.Count(ui::WM_COMMAND), 0u);
+    EXPECT_GE(parent_.Count(WM_LONG_PUSH_REPEAT), 1u);
+    EXPECT_EQ(parent_.Count(WM_COMMAND), 0u);
     // A double click is a second press: two commands. Space on the focused button is one.
     parent_.messages.clear();
     Mouse(button_, QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton);
@@ -162,13 +162,13 @@ TEST_F(ButtonTest, RealTimerDoubleClickAndKeyboard) {
     Mouse(button_, QEvent::MouseButtonRelease, QPoint(5, 5));
     Key(button_, QEvent::KeyPress);
     Key(button_, QEvent::KeyRelease);
-    EXPECT_EQ(parent_.messages, std::vector<Message>(3, Message{ui::WM_COMMAND, 5039, 0}));
+    EXPECT_EQ(parent_.messages, std::vector<Message>(3, Message{WM_COMMAND, 5039, 0}));
     // A plain picture button answers its click the same way.
     PlayCtrlButton plain(1004, &parent_, StateBitmap);
     plain.show();
     parent_.messages.clear();
     QTest::mouseClick(&plain, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
-    EXPECT_EQ(parent_.messages, (std::vector<Message>{{ui::WM_COMMAND, 1004, 0}}));
+    EXPECT_EQ(parent_.messages, (std::vector<Message>{{WM_COMMAND, 1004, 0}}));
 }
 
 } // namespace

@@ -77,7 +77,7 @@ TEST_F(DialTest, SetValueClampsConvertsAndNotifiesOnce) {
         dial_->SetValue(value);
         EXPECT_EQ(dial_->Position(), position);
         EXPECT_EQ(dial_->GetValue(), reported);
-        EXPECT_EQ(parent_.messages, (std::vector<Message>{{ui::WM_HSCROLL, Thumb(reported), 0}}));
+        EXPECT_EQ(parent_.messages, (std::vector<Message>{{WM_HSCROLL, Thumb(reported), 0}}));
     }
     Place(98);
     EXPECT_EQ(dial_->GetValue(), 32u);
@@ -129,7 +129,7 @@ TEST_F(DialTest, ReleasePointSetsTheTarget) {
         EXPECT_EQ(dial_->Target(), c.target);
         Animate();
         EXPECT_EQ(dial_->Position(), c.target);
-        EXPECT_EQ(parent_.messages.back(), (Message{ui::WM_HSCROLL, Thumb(c.target / 3), 0}));
+        EXPECT_EQ(parent_.messages.back(), (Message{WM_HSCROLL, Thumb(c.target / 3), 0}));
     }
     // Released where the knob stays: still one notification, on the first tick.
     Place(150);
@@ -138,7 +138,7 @@ TEST_F(DialTest, ReleasePointSetsTheTarget) {
     std::vector<int> notified;
     EXPECT_EQ(Animate(&notified), 1);
     EXPECT_EQ(notified, std::vector<int>{1});
-    EXPECT_EQ(parent_.messages, (std::vector<Message>{{ui::WM_HSCROLL, Thumb(50), 0}}));
+    EXPECT_EQ(parent_.messages, (std::vector<Message>{{WM_HSCROLL, Thumb(50), 0}}));
 }
 
 TEST_F(DialTest, AnimationPaceAndNotifications) {
@@ -252,7 +252,7 @@ TEST_F(DialTest, WithoutImagesOrParentNothingFails) {
     CDialCtrl bare(7, &parent_, [](const QString&, int) { return QImage(); });
     bare.SetValue(50);
     EXPECT_EQ(bare.grab().size(), QSize(236, 236));
-    EXPECT_EQ(parent_.Count(ui::WM_HSCROLL), 1u);
+    EXPECT_EQ(parent_.Count(WM_HSCROLL), 1u);
     CDialCtrl orphan(9, nullptr, uitest::PaintedDialImages());
     orphan.SetValue(40);
     EXPECT_EQ(orphan.Position(), 120);

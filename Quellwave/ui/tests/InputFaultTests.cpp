@@ -27,10 +27,10 @@ class VolumeWindow : public uitest::RecordingParent {
 public:
     bool post(UINT msg, WPARAM wParam, LPARAM lParam) override {
         RecordingParent::post(msg, wParam, lParam);
-        if (msg == ui::WM_LONG_PUSH_REPEAT || msg == ui::WM_COMMAND) {
+        if (msg == WM_LONG_PUSH_REPEAT || msg == WM_COMMAND) {
             const int step = ui::LOWORD(wParam) == 5039 ? 1 : -1;
             volume = std::clamp(volume + step, 0, 100);
-        } else if (msg == ui::WM_HSCROLL) {
+        } else if (msg == WM_HSCROLL) {
             volume = ui::HIWORD(wParam);
         }
         return true;
@@ -118,12 +118,12 @@ protected:
     void HoldUntilRepeating() {
         Press(button_, QPoint(5, 5));
         ASSERT_TRUE(button_->IsPressed());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return window_.Count(ui::WM_LONG_PUSH_REPEAT) >= 2; }, 2000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window_.Count(WM_LONG_PUSH_REPEAT) >= 2; }, 2000));
     }
     void ExpectPressEnded(int volumeWhenLost) {
         QTest::qWait(450); // four repeats' worth of time
         EXPECT_EQ(window_.volume, volumeWhenLost) << "the volume went on moving without a hand on the mouse";
-        EXPECT_EQ(window_.Count(ui::WM_COMMAND), 0u) << "a lost press is no click";
+        EXPECT_EQ(window_.Count(WM_COMMAND), 0u) << "a lost press is no click";
         EXPECT_FALSE(button_->IsPressed());
         EXPECT_FALSE(button_->IsTimerRunning());
         EXPECT_FALSE(button_->isDown());
