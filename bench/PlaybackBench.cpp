@@ -33,6 +33,9 @@
 #include <string>
 #include <vector>
 
+using engine::CPcmFileSource;
+using engine::CPlaybackEngine;
+
 namespace {
 
 void Put(std::vector<std::uint8_t>& b, std::uint32_t v, int bytes) {

@@ -121,7 +121,7 @@ public:
     void Repaint() override;
 
     // State, for the main window and tests.
-    CPlaybackEngine& Engine() noexcept { return engine_; }
+    engine::CPlaybackEngine& Engine() noexcept { return engine_; }
     CLEDDialog* Display() const noexcept { return display_; }
     CDialCtrl* Dial() const noexcept { return dial_; }
     unsigned CurrentTrack() const noexcept { return currentTrack_; }
@@ -196,7 +196,7 @@ private:
 
     UINT queryCancelAutoPlay_ = 0;
     CDialCtrl* dial_ = nullptr;
-    CPlaybackEngine engine_;
+    engine::CPlaybackEngine engine_;
     unsigned currentTrack_ = 1;
     unsigned trackCount_ = 0;
     std::array<std::uint32_t, kMaxTrackTable> lengths_{};

@@ -12,6 +12,9 @@
 
 #include <cmath>
 
+using engine::PcmTags;
+using engine::ReadFileTags;
+
 namespace app {
 
 namespace {

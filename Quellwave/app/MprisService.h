@@ -61,14 +61,14 @@ private:
     QVariantMap ChangingProperties() const;
     void OnStateChanged();
     // The tags of a track's file, read when the track changes.
-    const PcmTags& TagsOf(const std::string& path) const;
+    const engine::PcmTags& TagsOf(const std::string& path) const;
 
     QPointer<CBGDialog> window_;
     QDBusConnection bus_;
     bool started_ = false;
     QVariantMap announced_;
     mutable std::string taggedPath_;
-    mutable PcmTags taggedTags_;
+    mutable engine::PcmTags taggedTags_;
 };
 
 } // namespace app

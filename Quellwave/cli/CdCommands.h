@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace cli {
+
 // Reads a drive letter argument: "D", "d" or "D:" all give 'D'. false for anything else.
 bool ParseDriveLetter(const std::string& text, unsigned char& letter);
 
@@ -31,3 +33,5 @@ int RunLoad(const std::vector<std::string>& args);
 // read condition was stored, 1 when the check failed or could not start, 130 when it was stopped
 // (Ctrl-C, SIGTERM, SIGHUP).
 int RunCheck(const std::vector<std::string>& args);
+
+} // namespace cli

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace cli {
+
 std::string ReaderStatusText(int status) {
     switch (status) {
     case 0:
@@ -94,3 +96,5 @@ std::vector<std::string> UnreadableReporter::Take(bool all) {
     seen_ = std::move(now);
     return lines;
 }
+
+} // namespace cli

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace cli {
+
 // The reader status of a read that ended early, as a sentence for a listener (what failed); empty for 0.
 std::string ReaderStatusText(int status);
 
@@ -34,3 +36,5 @@ private:
     std::vector<discpilot::UnreadableSpan> seen_;  // the runs at the last look
     std::vector<discpilot::UnreadableSpan> shown_; // the runs already given
 };
+
+} // namespace cli

@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+namespace cli {
+
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
@@ -133,3 +135,5 @@ int RunCheck(const std::vector<std::string>& args) {
     std::fflush(stdout);
     return result == CDiscPilot::CheckDriveSucceeded ? 0 : 1;
 }
+
+} // namespace cli

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <system_error>
 
+namespace cli {
+
 namespace {
 
 // The temporary file's name for the signal handler, which may only call async-signal-safe functions.
@@ -136,3 +138,5 @@ std::string NoDiscText(unsigned char letter) {
     }
     return std::string("drive ") + static_cast<char>(letter) + ": no audio disc can be read in this drive";
 }
+
+} // namespace cli

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace cli {
+
 // The operands of a subcommand that takes no options: every argument, except that a first "--" ends the
 // options and is dropped (so an operand may start with '-'). False when an argument before "--" looks
 // like an option ('-' and more); *bad then names it.
@@ -56,3 +58,5 @@ private:
     std::string path_;
     std::optional<platform::EndingSignalCatcher> catcher_;
 };
+
+} // namespace cli

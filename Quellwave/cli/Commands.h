@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace cli {
+
 // "info PATH...": one line per path; 0 when every path was accepted, 1 otherwise, 2 without paths.
 int RunInfo(const std::vector<std::string>& args);
 
@@ -12,10 +14,12 @@ int RunInfo(const std::vector<std::string>& args);
 // arguments.
 int RunConvert(const std::vector<std::string>& args);
 
-// "play [--driver NAME] [--repeat off|one|all] [--rf-mode] [--gapless] PATH...": plays the files through the engine,
-// one line per engine message on standard output. 0 played to the end, 1 bad arguments, 2 nothing
+// "play [--driver NAME] [--repeat off|one|all] [--rf-mode] [--gapless] PATH...": plays the files through the
+// engine, one line per engine message on standard output. 0 played to the end, 1 bad arguments, 2 nothing
 // playable, 3 the output driver cannot be opened, 4 the device failed during play, 130 interrupted.
 int RunPlay(const std::vector<std::string>& args);
 
 // Usage text for all subcommands.
 const char* UsageText();
+
+} // namespace cli

@@ -20,6 +20,11 @@
 #include <system_error>
 #include <vector>
 
+using engine::CPcmFileSource;
+using engine::CWaveSource;
+
+namespace cli {
+
 namespace {
 
 constexpr std::uint32_t kUnitFrames = 512;
@@ -317,3 +322,5 @@ int RunConvert(const std::vector<std::string>& allArgs) {
         return Fail(outPath + ": " + why);
     return 0;
 }
+
+} // namespace cli

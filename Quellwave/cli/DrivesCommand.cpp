@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+namespace cli {
+
 namespace {
 
 const char* TypeName(UINT type) {
@@ -97,3 +99,5 @@ int RunDrives(int argc, char** argv) {
     }
     return status;
 }
+
+} // namespace cli

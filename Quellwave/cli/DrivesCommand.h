@@ -1,6 +1,8 @@
 // "quellwave-cli drives": the drive letters this machine has, one line each.
 #pragma once
 
+namespace cli {
+
 // argc/argv are the arguments after the word "drives". Prints, for every mapped letter in order,
 //   L:<TAB>device<TAB>type<TAB>vendor<TAB>product<TAB>revision<TAB>
 //     transport<TAB>ha=N<TAB>target=N<TAB>vendor<TAB>product<TAB>revision<TAB>readmode=0xNNNNNN
@@ -11,3 +13,5 @@
 // not be asked, with the reason on standard error. Blocks while drives are opened and asked.
 // Returns 0, 1 when some CD drive could not be identified, 2 for wrong arguments.
 int RunDrives(int argc, char** argv);
+
+} // namespace cli

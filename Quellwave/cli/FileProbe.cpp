@@ -4,6 +4,19 @@
 #include "engine/CPcmFileSource.h"
 #include "engine/CWaveSource.h"
 
+using engine::CDsdFileSource;
+using engine::CPcmFileSource;
+using engine::CWaveSource;
+using engine::DsdOpenError;
+using engine::DsdOpenErrorText;
+using engine::PcmOpenError;
+using engine::PcmOpenErrorText;
+using engine::PcmTags;
+using engine::WaveOpenError;
+using engine::WaveOpenErrorText;
+
+namespace cli {
+
 namespace {
 
 // A tag value as one token of the info line: in double quotes, with quotes and backslashes escaped and
@@ -81,3 +94,5 @@ FileProbe ProbeFile(const std::string& path) {
         probe.reason = WaveOpenErrorText(waveError);
     return probe;
 }
+
+} // namespace cli

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace cli {
+
 struct FileProbe {
     enum class Kind { Rejected, Wave, Dsd, PcmFile };
     Kind kind = Kind::Rejected;
@@ -12,3 +14,5 @@ struct FileProbe {
 };
 
 FileProbe ProbeFile(const std::string& path);
+
+} // namespace cli

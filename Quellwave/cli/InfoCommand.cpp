@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace cli {
+
 int RunInfo(const std::vector<std::string>& args) {
     if (args.empty()) {
         std::fputs(UsageText(), stderr);
@@ -19,3 +21,5 @@ int RunInfo(const std::vector<std::string>& args) {
     }
     return allAccepted ? 0 : 1;
 }
+
+} // namespace cli

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+namespace cli {
+
 namespace {
 
 std::string Join(const std::vector<std::string>& items) {
@@ -63,3 +65,5 @@ int RunOutputs(const std::vector<std::string>& args) {
         "Of the cards with native DSD, \"auto\" takes the one that takes the highest rate.\n");
     return 0;
 }
+
+} // namespace cli

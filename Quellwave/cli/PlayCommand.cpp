@@ -22,6 +22,11 @@
 #include <string>
 #include <vector>
 
+using engine::CPlaybackEngine;
+using engine::kStopCommandId;
+
+namespace cli {
+
 namespace {
 
 constexpr int kExitPlayed = 0;
@@ -371,3 +376,5 @@ int RunPlay(const std::vector<std::string>& args) {
     }
     return ReportUntilEnd(engine, window, driverError);
 }
+
+} // namespace cli

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+namespace cli {
+
 namespace {
 
 constexpr std::uint32_t kSectorBytes = platform::kCdSectorBytes;
@@ -199,3 +201,5 @@ int RunRip(const std::vector<std::string>& args) {
     }
     return 0;
 }
+
+} // namespace cli

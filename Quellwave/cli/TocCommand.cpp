@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdio>
 
+namespace cli {
+
 bool ParseDriveLetter(const std::string& text, unsigned char& letter) {
     if (text.empty() || text.size() > 2 || (text.size() == 2 && text[1] != ':') ||
         std::isalpha(static_cast<unsigned char>(text[0])) == 0) {
@@ -42,3 +44,5 @@ int RunToc(const std::vector<std::string>& args) {
     std::printf("lead-out  %u\n", toc.lastReadableLba + 1);
     return 0;
 }
+
+} // namespace cli

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+namespace cli {
+
 namespace {
 
 int RunTray(const std::vector<std::string>& args, bool eject) {
@@ -40,3 +42,5 @@ int RunEject(const std::vector<std::string>& args) {
 int RunLoad(const std::vector<std::string>& args) {
     return RunTray(args, false);
 }
+
+} // namespace cli

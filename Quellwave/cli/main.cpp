@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace cli {
+
 const char* UsageText() {
     return "usage: quellwave-cli COMMAND [ARGS]\n"
            "\n"
@@ -74,48 +76,50 @@ constexpr const char* kSummary =
 
 } // namespace
 
+} // namespace cli
+
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs(kSummary, stdout);
+        std::fputs(cli::kSummary, stdout);
         return 0;
     }
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(UsageText(), stdout);
+        std::fputs(cli::UsageText(), stdout);
         return 0;
     }
     if (command == "play")
-        return RunPlay(args);
+        return cli::RunPlay(args);
     if (command == "drives")
-        return RunDrives(argc - 2, argv + 2);
+        return cli::RunDrives(argc - 2, argv + 2);
     if (command == "outputs")
-        return RunOutputs(args);
+        return cli::RunOutputs(args);
     // convert takes --dsd-rate N besides its operands, and refuses other options as the rest do.
     if (command == "convert")
-        return RunConvert(args);
+        return cli::RunConvert(args);
     // The other subcommands take operands only; "--" lets an operand start with '-'.
     std::vector<std::string> operands;
     std::string bad;
-    if (!TakeOperands(args, &operands, &bad)) {
+    if (!cli::TakeOperands(args, &operands, &bad)) {
         std::fprintf(stderr,
                      "quellwave-cli %s: unknown option \"%s\" (put \"--\" before a path that starts with "
                      "'-')\n\n%s",
-                     command.c_str(), bad.c_str(), UsageText());
+                     command.c_str(), bad.c_str(), cli::UsageText());
         return 2;
     }
     if (command == "info")
-        return RunInfo(operands);
+        return cli::RunInfo(operands);
     if (command == "toc")
-        return RunToc(operands);
+        return cli::RunToc(operands);
     if (command == "rip")
-        return RunRip(operands);
+        return cli::RunRip(operands);
     if (command == "eject")
-        return RunEject(operands);
+        return cli::RunEject(operands);
     if (command == "load")
-        return RunLoad(operands);
+        return cli::RunLoad(operands);
     if (command == "check")
-        return RunCheck(operands);
-    std::fprintf(stderr, "quellwave-cli: unknown command \"%s\"\n\n%s", command.c_str(), UsageText());
+        return cli::RunCheck(operands);
+    std::fprintf(stderr, "quellwave-cli: unknown command \"%s\"\n\n%s", command.c_str(), cli::UsageText());
     return 2;
 }

@@ -2,6 +2,8 @@
 
 #include "Platform/FileIo.h"
 
+namespace engine {
+
 CBasicFile::~CBasicFile() {
     if (handle_ >= 0)
         platform::CloseFile(handle_);
@@ -77,3 +79,5 @@ bool CBasicFile::Close() {
     handle_ = -1;
     return closed;
 }
+
+} // namespace engine

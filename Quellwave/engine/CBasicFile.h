@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace engine {
+
 // Access modes of CBasicFile::Open, with the values the system's files were opened with.
 inline constexpr DWORD GENERIC_READ = 0x80000000u;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
@@ -60,3 +62,5 @@ private:
     int handle_ = -1; // POSIX descriptor; -1 when closed
     InputFileError lastOpenError_ = InputFileError::None;
 };
+
+} // namespace engine

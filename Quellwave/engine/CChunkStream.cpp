@@ -4,6 +4,8 @@
 #include <limits>
 #include <stdexcept>
 
+namespace engine {
+
 bool CChunkStream::ReadUnsigned(std::uint64_t& value, int bytes) {
     unsigned char raw[8];
     if (Read(raw, static_cast<std::uint32_t>(bytes)) != static_cast<std::uint32_t>(bytes))
@@ -108,3 +110,5 @@ bool CChunkStream::EndChunk() {
     return Seek(static_cast<std::int64_t>(top.dataPosition + top.size), FILE_BEGIN) >= 0 &&
            SkipPadByte(top.size);
 }
+
+} // namespace engine

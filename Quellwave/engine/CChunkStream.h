@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <list>
 
+namespace engine {
+
 class CChunkStream : public CBasicFile {
 public:
     struct ChunkEntry {
@@ -61,3 +63,5 @@ private:
     bool sizes64_ = false;
     bool bigEndian_ = false;
 };
+
+} // namespace engine

@@ -7,6 +7,8 @@
 #include <limits>
 #include <new>
 
+namespace engine {
+
 namespace {
 
 using platform::ReadLe32;
@@ -563,3 +565,5 @@ int CDsdFileSource::Get(int count, std::uint32_t* const* destinations) {
     nextElement_ += static_cast<std::uint64_t>(delivered);
     return delivered;
 }
+
+} // namespace engine

@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 
+namespace engine {
+
 // Why the last Open failed, so a caller (the command-line tool) can name the reason; the engine only looks
 // at Open's result.
 enum class DsdOpenError {
@@ -170,3 +172,5 @@ private:
                                             1}; // DSDIFF: the ring (0 left, 1 right) of each stored channel
     DsdOpenError lastError_ = DsdOpenError::None;
 };
+
+} // namespace engine

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace engine {
+
 namespace {
 
 // Input frames decoded per step: at 384 kHz about 11 ms, far less than the 186 ms a steady chunk lasts,
@@ -408,3 +410,5 @@ std::size_t CPcmFileSource::ReadFrames(void* buffer, std::size_t frames) {
     outputFrames_ += done;
     return done;
 }
+
+} // namespace engine

@@ -11,6 +11,8 @@
 struct sf_private_tag;
 struct soxr;
 
+namespace engine {
+
 // Why the last Open failed.
 enum class PcmOpenError {
     None,
@@ -147,3 +149,5 @@ private:
     std::atomic<std::uint32_t> earlyEndMs_{kNoEarlyEnd};
     PcmFileFollower* follower_ = nullptr;
 };
+
+} // namespace engine

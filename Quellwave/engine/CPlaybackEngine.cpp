@@ -15,6 +15,8 @@
 #include <system_error>
 #include <thread>
 
+namespace engine {
+
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
@@ -1156,3 +1158,5 @@ void CPlaybackEngine::EndOfTrack() {
     playing_ = 0;
     StartOrHonourPause();
 }
+
+} // namespace engine

@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 // The engine posts WM_PLAYER_END, WM_PLAYER_POSITION, WM_PLAYER_RATE_REFUSED and WM_COMMAND to its window
 // (shell/WindowMessages.h), and the registered kLoadDriverErrorName message the window passes to Initialize.
 // WM_COMMAND's wParam when the device asks for a reset: the window's Stop command.
@@ -319,3 +321,5 @@ private:
     // The first audio track from track on; 0 when none follows.
     std::uint32_t AudioTrackFrom(std::uint32_t track) const;
 };
+
+} // namespace engine

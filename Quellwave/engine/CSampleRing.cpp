@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace engine {
+
 bool CSampleRing::Create(std::int32_t capacity, std::int32_t defaultRead, std::int32_t defaultWrite,
                          bool overwrite) {
     if (capacity <= 0 || capacity < defaultRead || capacity < defaultWrite)
@@ -75,3 +77,5 @@ bool CSampleRing::Read(Element* destination, std::int32_t count) noexcept {
     read_.store(next >= capacity_ ? next - capacity_ : next, std::memory_order_release);
     return true;
 }
+
+} // namespace engine

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace engine {
+
 // One element always stays empty, so read == write means empty and a full ring is never mistaken for an
 // empty one. The ring has no lock: one thread writes and one reads, and the engine pairs its rings under
 // its own lock. The pointers are atomics so that the counts one thread reads while the other moves them
@@ -57,3 +59,5 @@ private:
     bool overwrite_ = false;
     std::atomic<bool> overflowed_{false};
 };
+
+} // namespace engine

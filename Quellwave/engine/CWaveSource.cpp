@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 
+namespace engine {
+
 namespace {
 
 constexpr std::uint32_t kMaxFormatSize = 256;
@@ -311,3 +313,5 @@ bool CWaveSource::Seek(std::uint64_t byteOffset) {
     readPosition_ = static_cast<std::uint64_t>(moved) - dataOffset_;
     return true;
 }
+
+} // namespace engine

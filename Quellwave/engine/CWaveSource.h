@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace engine {
+
 // Why the last Open failed. Kept beside the source so a caller (the command-line tool, a dialog) can name
 // the reason; the engine itself only looks at Open's result.
 enum class WaveOpenError {
@@ -96,3 +98,5 @@ private:
     std::uint64_t readPosition_ = 0;
     WaveOpenError lastError_ = WaveOpenError::None;
 };
+
+} // namespace engine

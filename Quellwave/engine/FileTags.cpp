@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 namespace {
 
 // A tag larger than this is not one a player needs to read for three short texts.
@@ -154,3 +156,5 @@ bool ReadFileTags(const char* path, PcmTags* tags) {
     return ReadPcmFileTags(path, tags) &&
            (!tags->title.empty() || !tags->artist.empty() || !tags->album.empty());
 }
+
+} // namespace engine

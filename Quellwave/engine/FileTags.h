@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace engine {
+
 // Reads the tags of the file at path. False when the file has none that could be read. Blocks on file
 // I/O; never throws.
 bool ReadFileTags(const char* path, PcmTags* tags);
@@ -16,3 +18,5 @@ bool ReadFileTags(const char* path, PcmTags* tags);
 // frames. False when it is no such tag or holds none of the three; damaged input is refused, never read
 // past its end.
 bool ParseId3Tag(const std::uint8_t* data, std::size_t size, PcmTags* tags);
+
+} // namespace engine

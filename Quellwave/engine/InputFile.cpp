@@ -1,5 +1,7 @@
 #include "InputFile.h"
 
+namespace engine {
+
 const char* InputFileErrorText(InputFileError error) noexcept {
     switch (error) {
     case InputFileError::None:
@@ -17,3 +19,5 @@ const char* InputFileErrorText(InputFileError error) noexcept {
     }
     return "unreadable";
 }
+
+} // namespace engine

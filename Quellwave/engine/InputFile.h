@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace engine {
+
 // Why an input file could not be opened.
 using InputFileError = platform::ReadFileError;
 
@@ -18,3 +20,5 @@ const char* InputFileErrorText(InputFileError error) noexcept;
 inline int OpenInputFile(const char* path, InputFileError* error, std::uint64_t* size) noexcept {
     return platform::OpenRegularFileForReading(path, error, size);
 }
+
+} // namespace engine

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace engine {
+
 namespace {
 
 constexpr double kSampleRate = 44100.0;
@@ -318,3 +320,5 @@ DsdChunk DsdChunkProducer::FirstChunk(CDsdFileSource& source, DsdContinuation& n
 DsdChunk DsdChunkProducer::NextChunk(CDsdFileSource& source, DsdContinuation& next, DsdRate rate) {
     return ProduceJoined(source, Blocks(kSteadyChunkUnits, rate), next);
 }
+
+} // namespace engine

@@ -16,6 +16,8 @@ namespace zentrafold {
 class Converter;
 }
 
+namespace engine {
+
 using platform::DsdRate;
 
 // Sizes every part of the pipeline agrees on. A block keeps its 4096 bytes per channel at every rate, so a
@@ -177,3 +179,5 @@ private:
     std::array<std::array<std::uint8_t, 4>, 2> carry_{};
     std::uint32_t carryBytes_ = 0;
 };
+
+} // namespace engine

@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <string>
 
+using engine::CDsdFileSource;
+using engine::DsdFormat;
+using engine::DsdOpenError;
+
 namespace {
 
 // Gets until nothing comes; returns the elements delivered per channel.

@@ -9,6 +9,13 @@
 #include <cstdint>
 #include <string>
 
+using engine::CPcmFileSource;
+using engine::ParseId3Tag;
+using engine::PcmOpenError;
+using engine::PcmTags;
+using engine::ReadFileTags;
+using engine::ReadPcmFileTags;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = FuzzInputPath(data, size);
     if (path.empty())

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <string>
 
+using engine::CWaveSource;
+using engine::WaveOpenError;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = FuzzInputPath(data, size);
     if (path.empty())

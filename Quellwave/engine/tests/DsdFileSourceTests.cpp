@@ -14,6 +14,11 @@
 
 #include <algorithm>
 
+using engine::CDsdFileSource;
+using engine::DsdLengthMs;
+using engine::DsdOpenError;
+using engine::DsdOpenErrorText;
+
 using namespace dsdfile;
 using Elements = std::vector<std::uint32_t>;
 

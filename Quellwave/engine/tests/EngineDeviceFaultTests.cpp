@@ -6,6 +6,8 @@
 #include <chrono>
 #include <thread>
 
+using engine::kStopCommandId;
+
 namespace enginetest {
 namespace {
 

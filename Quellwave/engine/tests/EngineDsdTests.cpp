@@ -9,6 +9,14 @@
 
 #include <mutex>
 
+using engine::CDsdFileSource;
+using engine::CPlaybackEngine;
+using engine::DsdChunk;
+using engine::DsdChunkProducer;
+using engine::kDsdBlockBytes;
+using engine::kDsdChannelBytes;
+using engine::kDsdSilenceByte;
+
 namespace enginetest {
 namespace {
 

@@ -105,7 +105,7 @@ protected:
     wavtest::ScratchDir dir_;
     platform::MessageQueue queue_;
     const UINT driverError_ = platform::RegisterMessageName(kLoadDriverErrorName);
-    CPlaybackEngine engine_;
+    engine::CPlaybackEngine engine_;
     std::vector<Message> seen_;
 };
 

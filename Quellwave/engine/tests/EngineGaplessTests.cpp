@@ -9,6 +9,8 @@
 
 #include <numbers>
 
+using engine::CPlaybackEngine;
+
 namespace {
 
 using dsdtest::DsfStream;

@@ -3,6 +3,8 @@
 
 #include <thread>
 
+using engine::CPlaybackEngine;
+
 namespace enginetest {
 namespace {
 

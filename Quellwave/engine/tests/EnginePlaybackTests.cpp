@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <thread>
 
+using engine::kStopCommandId;
+
 namespace enginetest {
 namespace {
 

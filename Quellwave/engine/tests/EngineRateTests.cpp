@@ -9,6 +9,10 @@
 
 #include "Mervane/DsdDriver.h"
 
+using engine::CPlaybackEngine;
+using engine::kDsdChannelBytes;
+using engine::kDsdSilenceByte;
+
 namespace enginetest {
 namespace {
 

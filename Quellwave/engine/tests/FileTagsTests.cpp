@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+using engine::ParseId3Tag;
+using engine::PcmTags;
+using engine::ReadFileTags;
+
 namespace {
 
 using wavtest::Bytes;

@@ -11,6 +11,15 @@
 #include <fstream>
 #include <numbers>
 
+using engine::PcmFileFollower;
+
+using engine::CPcmFileSource;
+using engine::CPlaybackEngine;
+using engine::PcmOpenError;
+using engine::PcmOpenErrorText;
+using engine::PcmTags;
+using engine::ReadPcmFileTags;
+
 using pcmtest::PcmShape;
 
 namespace {

@@ -10,6 +10,16 @@
 #include <cstring>
 #include <vector>
 
+using engine::ChunkProducer;
+using engine::DsdChunk;
+using engine::Envelope;
+using engine::FloatBuffer;
+using engine::kDsdBlockBytes;
+using engine::kFadeSeconds;
+using engine::kSampleFormat16;
+using engine::kSampleFormat24;
+using engine::PcmReader;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -5,6 +5,8 @@
 #include <numeric>
 #include <vector>
 
+using engine::CSampleRing;
+
 namespace {
 
 using Element = CSampleRing::Element;

@@ -7,6 +7,12 @@
 
 #include <algorithm>
 
+using engine::CWaveSource;
+using engine::WaveDataOffsetForMs;
+using engine::WaveLengthMs;
+using engine::WaveOpenError;
+using engine::WaveOpenErrorText;
+
 using namespace wavtest;
 using E = WaveOpenError;
 
