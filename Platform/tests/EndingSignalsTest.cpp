@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <csignal>
+#include <signal.h>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -45,6 +47,39 @@ TEST(EndingSignals, CatchHoldAndRestore) {
     std::signal(SIGTERM, previous);
     EXPECT_TRUE(IsInterruptSignal(SIGINT));
     EXPECT_FALSE(IsInterruptSignal(SIGTERM));
+}
+
+// A caught signal may restart the blocking calls it interrupts, or make them fail, as the caller asks.
+TEST(EndingSignals, InterruptedCallsRestartOrFailAsAsked) {
+    for (const auto& [calls, restart] :
+         {std::pair{InterruptedCalls::Fail, false}, std::pair{InterruptedCalls::Restart, true}}) {
+        const EndingSignalCatcher catcher(Catch, calls);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction now {};
+            ASSERT_EQ(sigaction(signal, nullptr, &now), 0);
+            EXPECT_EQ((now.sa_flags & SA_RESTART) != 0, restart) << signal;
+        }
+    }
+}
+
+extern "C" void EndAtOnce(int signal) {
+    EndAsTheSignalWould(signal);
+}
+
+// A handler that gives up ends the program by the signal itself, even from inside the handler, where the
+// signal waits.
+TEST(EndingSignalsDeathTest, EndAsTheSignalWouldEndsByThatSignal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        EXPECT_EXIT(
+            {
+                const EndingSignalCatcher catcher(EndAtOnce);
+                std::raise(signal);
+                std::_Exit(0);
+            },
+            testing::KilledBySignal(signal), "")
+            << signal;
+    }
 }
 
 } // namespace

@@ -8,8 +8,14 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 
 class QSocketNotifier;
+
+namespace platform {
+class EndingSignalCatcher;
+class WakeSignal;
+} // namespace platform
 
 namespace app {
 
@@ -31,6 +37,8 @@ private:
     void Begin();
 
     std::function<void()> end_;
+    std::unique_ptr<platform::WakeSignal> wake_; // what the signal handler signals; the UI thread watches it
+    std::unique_ptr<platform::EndingSignalCatcher> catcher_;
     QSocketNotifier* notifier_ = nullptr;
     bool started_ = false;
     bool ending_ = false;

@@ -11,12 +11,18 @@ namespace platform {
 // _Exit). signal is the number of the signal that arrived.
 using EndingSignalHandler = void (*)(int signal);
 
+// What becomes of a blocking call (a read, a wait) that an ending signal interrupts: it fails (a command
+// line program's loop then sees the signal at once), or it goes on where it was once the handler has run
+// (a program whose event loop learns of the signal another way).
+enum class InterruptedCalls { Fail, Restart };
+
 // While it lives, handler runs when one of the ending signals arrives; the other ending signals wait while
 // it runs. What was installed before comes back when it ends or Restore is called. Not thread-safe: the
 // main thread installs and restores.
 class EndingSignalCatcher {
 public:
-    explicit EndingSignalCatcher(EndingSignalHandler handler);
+    explicit EndingSignalCatcher(EndingSignalHandler handler,
+                                 InterruptedCalls calls = InterruptedCalls::Fail);
     ~EndingSignalCatcher();
     EndingSignalCatcher(const EndingSignalCatcher&) = delete;
     EndingSignalCatcher& operator=(const EndingSignalCatcher&) = delete;
@@ -41,6 +47,10 @@ private:
     struct Mask;
     std::unique_ptr<Mask> previous_;
 };
+
+// From a handler (async-signal-safe): ends the program as signal would have ended it without a handler,
+// at once, so its parent sees the signal as the cause.
+[[noreturn]] void EndAsTheSignalWould(int signal) noexcept;
 
 // Whether signal is the interrupt (Ctrl-C), which programs report by exit status 130.
 bool IsInterruptSignal(int signal) noexcept;

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <signal.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -24,10 +25,12 @@ struct EndingSignalCatcher::Saved {
     struct sigaction previous[kCount];
 };
 
-EndingSignalCatcher::EndingSignalCatcher(EndingSignalHandler handler) : saved_(std::make_unique<Saved>()) {
+EndingSignalCatcher::EndingSignalCatcher(EndingSignalHandler handler, InterruptedCalls calls)
+    : saved_(std::make_unique<Saved>()) {
     struct sigaction action {};
     action.sa_handler = handler;
     action.sa_mask = EndingSet();
+    action.sa_flags = calls == InterruptedCalls::Restart ? SA_RESTART : 0;
     for (std::size_t i = 0; i < kCount; ++i)
         sigaction(kEndingSignals[i], &action, &saved_->previous[i]);
 }
@@ -55,6 +58,20 @@ EndingSignalsHeld::EndingSignalsHeld() : previous_(std::make_unique<Mask>()) {
 
 EndingSignalsHeld::~EndingSignalsHeld() {
     sigprocmask(SIG_SETMASK, &previous_->set, nullptr);
+}
+
+void EndAsTheSignalWould(int signal) noexcept {
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigaction(signal, &fallback, nullptr);
+    // Inside its handler the signal waits; let it through so the default action is taken now.
+    sigset_t just;
+    sigemptyset(&just);
+    sigaddset(&just, signal);
+    sigprocmask(SIG_UNBLOCK, &just, nullptr);
+    raise(signal);
+    // Only a signal whose default is to go on gets here.
+    _exit(128 + signal);
 }
 
 bool IsInterruptSignal(int signal) noexcept {
