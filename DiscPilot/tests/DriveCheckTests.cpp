@@ -66,8 +66,8 @@ protected:
             cue += line + Msf(total) + "\n";
             total += lengths[i];
         }
-        disctest::WriteBytes(dir_ / "check.bin", disctest::BuildFile(5, std::string(total, 'a'), 0));
-        disctest::WriteText(dir_ / "check.cue", cue);
+        testkit::WriteBytes(dir_ / "check.bin", testkit::BuildFile(5, std::string(total, 'a'), 0));
+        testkit::WriteText(dir_ / "check.cue", cue);
         SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, std::string(1, letter),
                   "image:" + (dir_ / "check.cue").string());
     }
@@ -294,8 +294,7 @@ TEST_F(DriveCheckTest, AConditionThatCannotBeStoredIsNoSuccess) {
         CDiscPilot pilot;
         ASSERT_TRUE(pilot.SetDrive('V'));
         // A slip made by hand in the user's settings: the file is never rewritten, so nothing is stored.
-        disctest::WriteText(dir_ / "user.reg",
-                            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\n");
+        testkit::WriteText(dir_ / "user.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\n");
         ASSERT_EQ(pilot.CheckDrive(), 1);
         int percent = 0;
         for (const auto until = Deadline();
@@ -377,7 +376,7 @@ TEST_F(DriveCheckTest, ATemporaryFileThatCannotBeMadeIsShownAndFailsEveryConditi
     MakeDisc({300, 500, 200});
     SetMachineString("Cdrom_Mode", "ASPI");
     // A file where the folder should be: its file system has room, but nothing can be created in it.
-    disctest::WriteText(dir_ / "not-a-folder", "x");
+    testkit::WriteText(dir_ / "not-a-folder", "x");
     setenv("TMPDIR", (dir_ / "not-a-folder").c_str(), 1);
     std::vector<std::pair<std::string, std::string>> shown;
     CDiscPilot::SetMessageBoxHandler(

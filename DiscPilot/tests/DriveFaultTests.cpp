@@ -48,9 +48,9 @@ protected:
             starts_.push_back(at);
             lengths_.push_back(tracks[i].second);
         }
-        image_ = disctest::BuildFile(17, kinds, 0);
-        disctest::WriteBytes(dir_ / "disc.bin", image_);
-        disctest::WriteText(dir_ / "disc.cue", cue);
+        image_ = testkit::BuildFile(17, kinds, 0);
+        testkit::WriteBytes(dir_ / "disc.bin", image_);
+        testkit::WriteText(dir_ / "disc.cue", cue);
         SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, std::string(1, letter),
                   "image:" + (dir_ / "disc.cue").string());
     }
@@ -122,7 +122,7 @@ protected:
                2352;
     }
 
-    disctest::Bytes image_;
+    testkit::Bytes image_;
     std::vector<std::uint32_t> starts_, lengths_;
 };
 

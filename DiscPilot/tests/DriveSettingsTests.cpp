@@ -57,7 +57,7 @@ TEST_F(MachineSettingsTest, ReadingNeverWritesTheMachineFile) {
     const std::string hand =
         "Windows Registry Editor Version 5.00\r\n\r\n; by hand\r\n"
         "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\r\n\"V\"=\"/dev/sr0\"\r\n";
-    disctest::WriteText(dir_ / "machine.reg", hand);
+    testkit::WriteText(dir_ / "machine.reg", hand);
     EXPECT_EQ(ReadCdromMode(), kCdromModeRaw);
     EXPECT_EQ(ReadAspiTimeOut(), kDefaultAspiTimeOutMs);
     EXPECT_EQ(ReadMarginLba(), kDefaultMarginLba);

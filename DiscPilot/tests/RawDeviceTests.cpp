@@ -51,7 +51,7 @@ protected:
 
     // Opens the raw transport on a virtual drive of kSectors audio sectors, recording its reads.
     void Open(char letter = 'V') {
-        image_ = disctest::ReadBytes(AddVirtualDrive(letter, kSectors));
+        image_ = testkit::ReadBytes(AddVirtualDrive(letter, kSectors));
         std::string error;
         auto device = platform::OpenCdDevice(letter, error);
         ASSERT_TRUE(device) << error;
@@ -74,7 +74,7 @@ protected:
         return true;
     }
 
-    disctest::Bytes image_;
+    testkit::Bytes image_;
     std::unique_ptr<cddaCRawDevice> raw_;
     std::shared_ptr<Requests> requests_;
 };
@@ -165,9 +165,9 @@ TEST_F(RawDeviceTest, TestUnitReadyFollowsTheDiskType) {
     EXPECT_EQ(raw_->TestUnitReady(), 0);
 
     // A data-only disc holds nothing to play.
-    disctest::WriteBytes(dir_ / "data.bin", disctest::BuildFile(1, std::string(300, '1'), 0));
-    disctest::WriteText(dir_ / "data.cue",
-                        "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    testkit::WriteBytes(dir_ / "data.bin", testkit::BuildFile(1, std::string(300, '1'), 0));
+    testkit::WriteText(dir_ / "data.cue",
+                       "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
     SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "X",
               "image:" + (dir_ / "data.cue").string());
     cddaCRawDevice data;
@@ -175,11 +175,11 @@ TEST_F(RawDeviceTest, TestUnitReadyFollowsTheDiskType) {
     EXPECT_EQ(data.TestUnitReady(), 510);
 
     // A mixed disc (data track, then audio) is ready for audio.
-    disctest::WriteBytes(dir_ / "mixed.bin",
-                         disctest::BuildFile(1, std::string(300, '1') + std::string(300, 'a'), 0));
-    disctest::WriteText(dir_ / "mixed.cue",
-                        "FILE \"mixed.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
-                        "  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n");
+    testkit::WriteBytes(dir_ / "mixed.bin",
+                        testkit::BuildFile(1, std::string(300, '1') + std::string(300, 'a'), 0));
+    testkit::WriteText(dir_ / "mixed.cue",
+                       "FILE \"mixed.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+                       "  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n");
     SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "Y",
               "image:" + (dir_ / "mixed.cue").string());
     cddaCRawDevice mixed;
@@ -240,12 +240,12 @@ class RawAgainstPassThroughTest : public RawDeviceTest {
 protected:
     void SetUp() override {
         RawDeviceTest::SetUp();
-        disctest::WriteBytes(dir_ / "three.bin", disctest::BuildFile(3, std::string(900, 'a'), 0));
-        disctest::WriteText(dir_ / "three.cue",
-                            "CATALOG 0123456789012\nFILE \"three.bin\" BINARY\n"
-                            "  TRACK 01 AUDIO\n    ISRC USRC17607839\n    INDEX 01 00:00:00\n"
-                            "  TRACK 02 AUDIO\n    FLAGS PRE\n    INDEX 01 00:02:00\n"
-                            "  TRACK 03 AUDIO\n    ISRC GBAYE0000001\n    INDEX 01 00:08:00\n");
+        testkit::WriteBytes(dir_ / "three.bin", testkit::BuildFile(3, std::string(900, 'a'), 0));
+        testkit::WriteText(dir_ / "three.cue",
+                           "CATALOG 0123456789012\nFILE \"three.bin\" BINARY\n"
+                           "  TRACK 01 AUDIO\n    ISRC USRC17607839\n    INDEX 01 00:00:00\n"
+                           "  TRACK 02 AUDIO\n    FLAGS PRE\n    INDEX 01 00:02:00\n"
+                           "  TRACK 03 AUDIO\n    ISRC GBAYE0000001\n    INDEX 01 00:08:00\n");
         SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "T",
                   "image:" + (dir_ / "three.cue").string());
         ASSERT_EQ(raw_.Open('T'), 0);

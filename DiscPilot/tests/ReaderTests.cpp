@@ -41,18 +41,18 @@ protected:
     void MakeMixedDisc(char letter = 'V') {
         const std::string kinds =
             std::string(kDataSectors, '1') + std::string(kTrack2 + kTrack3 + kTrack4, 'a');
-        image_ = disctest::BuildFile(11, kinds, 0);
-        disctest::WriteBytes(dir_ / "mixed.bin", image_);
-        disctest::WriteText(dir_ / "mixed.cue", "FILE \"mixed.bin\" BINARY\n"
-                                                "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
-                                                "  TRACK 02 AUDIO\n    INDEX 01 " +
-                                                    Msf(kDataSectors) +
-                                                    "\n"
-                                                    "  TRACK 03 AUDIO\n    INDEX 01 " +
-                                                    Msf(kDataSectors + kTrack2) +
-                                                    "\n"
-                                                    "  TRACK 04 AUDIO\n    INDEX 01 " +
-                                                    Msf(kDataSectors + kTrack2 + kTrack3) + "\n");
+        image_ = testkit::BuildFile(11, kinds, 0);
+        testkit::WriteBytes(dir_ / "mixed.bin", image_);
+        testkit::WriteText(dir_ / "mixed.cue", "FILE \"mixed.bin\" BINARY\n"
+                                               "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+                                               "  TRACK 02 AUDIO\n    INDEX 01 " +
+                                                   Msf(kDataSectors) +
+                                                   "\n"
+                                                   "  TRACK 03 AUDIO\n    INDEX 01 " +
+                                                   Msf(kDataSectors + kTrack2) +
+                                                   "\n"
+                                                   "  TRACK 04 AUDIO\n    INDEX 01 " +
+                                                   Msf(kDataSectors + kTrack2 + kTrack3) + "\n");
         SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, std::string(1, letter),
                   "image:" + (dir_ / "mixed.cue").string());
         starts_ = {0, kDataSectors, kDataSectors + kTrack2, kDataSectors + kTrack2 + kTrack3};
@@ -236,11 +236,11 @@ TEST_F(ReaderTest, PositionsAndLengthsTruncateAsMillisecondsDo) {
 TEST_F(ReaderTest, LongTrackLengthInMilliseconds) {
     // 22 050 sectors (4:54) is 294 000 ms. The file is sparse: only its length matters here.
     std::filesystem::path bin = dir_ / "long.bin";
-    disctest::WriteBytes(bin, disctest::BuildFile(3, "a", 0));
+    testkit::WriteBytes(bin, testkit::BuildFile(3, "a", 0));
     std::filesystem::resize_file(bin, std::uintmax_t{22050 + 1} * 2352);
-    disctest::WriteText(dir_ / "long.cue",
-                        "FILE \"long.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                        "  TRACK 02 AUDIO\n    INDEX 01 04:54:00\n");
+    testkit::WriteText(dir_ / "long.cue",
+                       "FILE \"long.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                       "  TRACK 02 AUDIO\n    INDEX 01 04:54:00\n");
     SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "W",
               "image:" + (dir_ / "long.cue").string());
     CDiscPilot pilot;
@@ -320,10 +320,10 @@ TEST_F(ReaderTest, PreEmphasisedTrackIsDeemphasisedOnDelivery) {
             bin.push_back(static_cast<BYTE>((v >> 8) & 0xFF));
         }
     }
-    disctest::WriteBytes(dir_ / "pre.bin", bin);
-    disctest::WriteText(dir_ / "pre.cue",
-                        "FILE \"pre.bin\" BINARY\n  TRACK 01 AUDIO\n    FLAGS PRE\n    INDEX 01 00:00:00\n"
-                        "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n");
+    testkit::WriteBytes(dir_ / "pre.bin", bin);
+    testkit::WriteText(dir_ / "pre.cue",
+                       "FILE \"pre.bin\" BINARY\n  TRACK 01 AUDIO\n    FLAGS PRE\n    INDEX 01 00:00:00\n"
+                       "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n");
     SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "P",
               "image:" + (dir_ / "pre.cue").string());
     CDiscPilot pilot;
@@ -349,9 +349,9 @@ TEST_F(ReaderTest, PreEmphasisedTrackIsDeemphasisedOnDelivery) {
 }
 
 TEST_F(ReaderTest, SetDriveRefusesWhatIsNoAudioDisc) {
-    disctest::WriteBytes(dir_ / "data.bin", disctest::BuildFile(5, std::string(300, '1'), 0));
-    disctest::WriteText(dir_ / "data.cue",
-                        "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    testkit::WriteBytes(dir_ / "data.bin", testkit::BuildFile(5, std::string(300, '1'), 0));
+    testkit::WriteText(dir_ / "data.cue",
+                       "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
     SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "X",
               "image:" + (dir_ / "data.cue").string());
     // A folder mapped to a letter: a drive, but no CD drive.
@@ -403,9 +403,9 @@ TEST_F(ReaderTest, NewPositionWhileConsumerWaitsReplacesTheRange) {
 
 TEST_F(ReaderTest, EjectAndLoadMoveTheTrayOfTheVirtualDrive) {
     MakeMixedDisc();
-    disctest::WriteBytes(dir_ / "data.bin", disctest::BuildFile(5, std::string(300, '1'), 0));
-    disctest::WriteText(dir_ / "data.cue",
-                        "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    testkit::WriteBytes(dir_ / "data.bin", testkit::BuildFile(5, std::string(300, '1'), 0));
+    testkit::WriteText(dir_ / "data.cue",
+                       "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
     SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "X",
               "image:" + (dir_ / "data.cue").string());
     CDiscPilot pilot;

@@ -2,10 +2,10 @@
 // folder), no kernel CD drives, and virtual drives on letters made from CUE/BIN images.
 #pragma once
 
-#include "DiscImageBuilder.h"
 #include "Platform/DriveTable.h"
 #include "Platform/Registry.h"
-#include "RegistrySandbox.h"
+#include "TestKit/DiscImage.h"
+#include "TestKit/RegistrySandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ protected:
         setUp_ = true;
     }
 
-    using Sandbox = platformtest::RegistrySandbox;
+    using Sandbox = testkit::RegistrySandbox;
     static void SetString(platform::HKEY root, const std::string& path, const std::string& name,
                           const std::string& text) {
         Sandbox::SetString(root, path, name, text);
@@ -46,9 +46,9 @@ protected:
     std::filesystem::path AddVirtualDrive(char letter, std::uint32_t sectors,
                                           const std::string& vendor = {}) {
         const std::string base = std::string("disc") + letter;
-        disctest::WriteBytes(dir_ / (base + ".bin"), disctest::BuildFile(7, std::string(sectors, 'a'), 0));
-        disctest::WriteText(dir_ / (base + ".cue"),
-                            "FILE \"" + base + ".bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+        testkit::WriteBytes(dir_ / (base + ".bin"), testkit::BuildFile(7, std::string(sectors, 'a'), 0));
+        testkit::WriteText(dir_ / (base + ".cue"),
+                           "FILE \"" + base + ".bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
         SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, std::string(1, letter),
                   "image:" + (dir_ / (base + ".cue")).string());
         if (!vendor.empty()) {
@@ -66,7 +66,7 @@ protected:
                  value);
     }
 
-    std::optional<platformtest::RegistrySandbox> sandbox_;
+    std::optional<testkit::RegistrySandbox> sandbox_;
     std::filesystem::path dir_;
 
 private:

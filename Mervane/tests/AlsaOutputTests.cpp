@@ -1,9 +1,10 @@
 // The ALSA outputs: the bytes that reach ALSA for native DSD and DoP (captured through ALSA's file plugin),
 // the choice of format against devices that take only some formats, and underruns and device loss.
-#include "AlsaCapture.h"
 #include "AlsaDriver.h"
 #include "DopDriver.h"
 #include "FakePcmDevice.h"
+#include "TestKit/AlsaCapture.h"
+#include "TestKit/OnlyFormats.h"
 
 #include "Mervane/CProcessProc.h"
 
@@ -16,6 +17,8 @@ namespace mervanetest {
 namespace {
 
 using mervane::PcmFormat;
+using testkit::AlsaCapture;
+using testkit::OnlyFormats;
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::size_t kBlock = mervane::DsdDriver::kChannelBlockBytes;
 

@@ -1,10 +1,10 @@
 // The PCM preview: the decimator's response (from its coefficients and through the code), a 1 kHz tone
 // converted to DSD64 by Zentrafold and decimated back, its cost, and what reaches ALSA with the level set.
-#include "AlsaCapture.h"
 #include "DecimatorCoefficients.h"
 #include "DsdDecimator.h"
-#include "DsdTestSupport.h"
 #include "PcmPreviewDriver.h"
+#include "TestKit/AlsaCapture.h"
+#include "TestKit/DsdAnalysis.h"
 
 #include "Zentrafold/ZentrafoldConverter.h"
 
@@ -19,7 +19,8 @@
 namespace mervanetest {
 namespace {
 
-namespace zt = zentrafold::test;
+namespace zt = testkit;
+using testkit::AlsaCapture;
 constexpr double kDsdRate = 2822400.0;
 
 // |H(f)| of one FIR at sample rate fs.

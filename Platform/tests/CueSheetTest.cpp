@@ -2,7 +2,7 @@
 // for sheets it cannot use.
 #include "Platform/CueSheet.h"
 
-#include "DiscImageBuilder.h"
+#include "TestKit/DiscImage.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -173,19 +173,19 @@ TEST_F(CueLayoutTest, RefusesADiscLongerThanTheAddressesGo) {
 TEST(CueImageLoad, ResolvesFilesBesideTheSheetAndNamesWhatIsMissing) {
     const auto dir = std::filesystem::temp_directory_path() / ("qw-cue-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir / "sub");
-    disctest::WriteBytes(dir / "sub" / "a b.bin", disctest::BuildFile(1, std::string(20, 'a'), 0));
-    disctest::WriteText(dir / "x.cue", "FILE \"sub/a b.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
+    testkit::WriteBytes(dir / "sub" / "a b.bin", testkit::BuildFile(1, std::string(20, 'a'), 0));
+    testkit::WriteText(dir / "x.cue", "FILE \"sub/a b.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
     DiscLayout layout;
     std::string error;
     ASSERT_TRUE(LoadCueImage(dir / "x.cue", layout, error)) << error;
     EXPECT_EQ(layout.leadOut, 20);
     EXPECT_EQ(layout.files.at(0), dir / "sub" / "a b.bin");
 
-    disctest::WriteText(dir / "y.cue", "FILE missing.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
+    testkit::WriteText(dir / "y.cue", "FILE missing.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
     EXPECT_FALSE(LoadCueImage(dir / "y.cue", layout, error));
     EXPECT_THAT(error, HasSubstr("missing.bin"));
-    disctest::WriteText(dir / "z.cue",
-                        "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n TRACK 02 DATA\n");
+    testkit::WriteText(dir / "z.cue",
+                       "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n TRACK 02 DATA\n");
     EXPECT_FALSE(LoadCueImage(dir / "z.cue", layout, error));
     EXPECT_THAT(error, HasSubstr("z.cue:4: track mode DATA is not supported"));
     EXPECT_FALSE(LoadCueImage(dir / "none.cue", layout, error));

@@ -3,8 +3,8 @@
 #include "Platform/DriveTable.h"
 #include "Platform/Registry.h"
 
-#include "DiscImageBuilder.h"
-#include "RegistrySandbox.h"
+#include "TestKit/DiscImage.h"
+#include "TestKit/RegistrySandbox.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -37,7 +37,7 @@ protected:
             data.push_back(static_cast<BYTE>(c));
             data.push_back(0);
         }
-        platformtest::RegistrySandbox::SetValue(HKEY_LOCAL_MACHINE, kDrivesKey, letter, REG_SZ, data);
+        testkit::RegistrySandbox::SetValue(HKEY_LOCAL_MACHINE, kDrivesKey, letter, REG_SZ, data);
     }
     std::string Letters() {
         std::string text;
@@ -46,7 +46,7 @@ protected:
         }
         return text;
     }
-    std::optional<platformtest::RegistrySandbox> sandbox_;
+    std::optional<testkit::RegistrySandbox> sandbox_;
     std::filesystem::path dir_;
 };
 
@@ -102,7 +102,7 @@ TEST_F(DriveTableTest, OpeningALetterSaysWhyItCannotBeUsed) {
     EXPECT_EQ(error, "drive D: cannot open /dev/sr7: No such file or directory");
     EXPECT_EQ(OpenScsiPassThrough('D', error), nullptr);
     EXPECT_EQ(error, "drive D: cannot open /dev/sr7: No such file or directory");
-    disctest::WriteText(dir_ / "bad.cue", "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:80\n");
+    testkit::WriteText(dir_ / "bad.cue", "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:80\n");
     Map("V", "image:" + (dir_ / "bad.cue").string());
     EXPECT_EQ(OpenCdDevice('V', error), nullptr);
     EXPECT_EQ(error, "drive V: " + (dir_ / "bad.cue").string() +
@@ -110,8 +110,8 @@ TEST_F(DriveTableTest, OpeningALetterSaysWhyItCannotBeUsed) {
 }
 
 TEST_F(DriveTableTest, AnImageLetterIsOneDriveForBothInterfaces) {
-    disctest::WriteBytes(dir_ / "a.bin", disctest::BuildFile(3, std::string(100, 'a'), 0));
-    disctest::WriteText(dir_ / "a.cue", "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
+    testkit::WriteBytes(dir_ / "a.bin", testkit::BuildFile(3, std::string(100, 'a'), 0));
+    testkit::WriteText(dir_ / "a.cue", "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
     Map("V", "image:" + (dir_ / "a.cue").string());
     std::string error;
     auto cd = OpenCdDevice('V', error);

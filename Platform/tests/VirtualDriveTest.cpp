@@ -5,7 +5,7 @@
 #include "Platform/DriveTable.h"
 #include "Platform/Registry.h"
 
-#include "DiscImageBuilder.h"
+#include "TestKit/DiscImage.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,9 +16,9 @@
 #include <regex>
 
 using namespace platform;
-using disctest::Bytes;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testkit::Bytes;
 
 namespace {
 
@@ -90,9 +90,9 @@ protected:
         std::filesystem::create_directories(dir_);
         ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);
         image_ =
-            disctest::BuildFile(7, std::string(800, 'a') + std::string(100, '1') + std::string(100, '2'), 0);
-        disctest::WriteBytes(dir_ / "disc.bin", image_);
-        disctest::WriteText(dir_ / "disc.cue", kSheet);
+            testkit::BuildFile(7, std::string(800, 'a') + std::string(100, '1') + std::string(100, '2'), 0);
+        testkit::WriteBytes(dir_ / "disc.bin", image_);
+        testkit::WriteText(dir_ / "disc.cue", kSheet);
     }
     void TearDown() override {
         unsetenv("QUELLWAVE_REGISTRY_DIR");
@@ -374,11 +374,11 @@ TEST_F(VirtualDriveTest, TocFormatsAnswerInTheLayoutsTheReaderParses) {
 }
 
 TEST_F(VirtualDriveTest, ImagesOfSeveralFilesWithPregapsPlaceAndReadEverySector) {
-    disctest::WriteBytes(dir_ / "one.bin", disctest::BuildFile(1, std::string(300, 'a'), 0));
-    disctest::WriteBytes(dir_ / "two.bin", disctest::BuildFile(2, std::string(200, 'a'), 0));
-    disctest::WriteText(dir_ / "multi.cue", "FILE one.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
-                                            "FILE two.bin BINARY\n TRACK 02 AUDIO\n  PREGAP 00:01:00\n"
-                                            "  INDEX 01 00:00:00\n");
+    testkit::WriteBytes(dir_ / "one.bin", testkit::BuildFile(1, std::string(300, 'a'), 0));
+    testkit::WriteBytes(dir_ / "two.bin", testkit::BuildFile(2, std::string(200, 'a'), 0));
+    testkit::WriteText(dir_ / "multi.cue", "FILE one.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
+                                           "FILE two.bin BINARY\n TRACK 02 AUDIO\n  PREGAP 00:01:00\n"
+                                           "  INDEX 01 00:00:00\n");
     DiscLayout layout;
     std::string error;
     ASSERT_TRUE(LoadCueImage(dir_ / "multi.cue", layout, error)) << error;
@@ -390,10 +390,10 @@ TEST_F(VirtualDriveTest, ImagesOfSeveralFilesWithPregapsPlaceAndReadEverySector)
     EXPECT_THAT(Bytes(toc.data.begin() + 24, toc.data.begin() + 28), ElementsAre(0, 0, 0x02, 0x3F)); // 575
     const Result across = In(ReadCdCdb(0xBE0010, 298, 80), 80 * kRaw);
     ExpectGood(across);
-    Bytes expected = disctest::BuildFile(1, std::string(300, 'a'), 0);
+    Bytes expected = testkit::BuildFile(1, std::string(300, 'a'), 0);
     expected.erase(expected.begin(), expected.begin() + 298 * kRaw);
     expected.insert(expected.end(), 75 * kRaw, 0); // the PREGAP reads as silence
-    const Bytes two = disctest::BuildFile(2, "aaa", 0);
+    const Bytes two = testkit::BuildFile(2, "aaa", 0);
     expected.insert(expected.end(), two.begin(), two.end());
     EXPECT_TRUE(across.data == expected);
 }

@@ -1,6 +1,6 @@
 // The converter as the engine and the C interface use it: block layout, stream continuity, restarts, and
 // what the decoded DSD sounds like.
-#include "DsdTestSupport.h"
+#include "TestKit/DsdAnalysis.h"
 #include "Zentrafold/Zentrafold.h"
 #include "Zentrafold/ZentrafoldConverter.h"
 
@@ -13,6 +13,8 @@
 #include <string>
 
 namespace zentrafold::test {
+
+using namespace testkit;
 namespace {
 
 // Converts `units` units of a stereo signal as the engine does: an Initial call with the first unit, then

@@ -1,11 +1,11 @@
 #include "AppTestSupport.h"
 
-#include "RegistrySandbox.h"
+#include "TestKit/QtApplication.h"
+#include "TestKit/RegistrySandbox.h"
 #include "shell/PlaylistFile.h"
 #include "shell/ResourceModules.h"
 #include "ui/ControlNotify.h"
 
-#include <QApplication>
 #include <QKeyEvent>
 #include <QTest>
 
@@ -17,34 +17,20 @@ namespace apptest {
 
 namespace {
 
-// One application object for the whole test program, on the offscreen platform, in the program's folder
-// so the built skin, resource module and dial images are found as the program finds them.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "AppTests";
-        static char* argv[] = {name, nullptr};
-        app_ = new QApplication(argc, argv);
+// The application (the kit's) works in the program's folder, so the built skin, resource module and dial
+// images are found as the program finds them.
+[[maybe_unused]] const bool gProgramSteps = testkit::AddQtApplicationSteps(
+    [] {
         std::filesystem::current_path(QW_PROGRAM_DIR);
         TheResources().LoadResourceModule(kStringResourceModule, QW_PROGRAM_DIR);
         // Choosing the skin stores its name: in a registry of the program's own, never the user's.
-        platformtest::RegistrySandbox registry("apptests");
+        testkit::RegistrySandbox registry("apptests");
         TheResources().ChooseSkin(std::filesystem::path(QW_PROGRAM_DIR) / "skin");
-    }
-    void TearDown() override {
+    },
+    [] {
         TheResources().ReleaseSkin();
         TheResources().ReleaseResourceModule();
-        delete app_;
-    }
-
-private:
-    QApplication* app_ = nullptr;
-};
-
-[[maybe_unused]] const auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    });
 
 platform::HKEY CreateKey(platform::HKEY root, const std::string& key) {
     platform::HKEY handle = nullptr;
@@ -97,12 +83,12 @@ std::optional<DWORD> GetUserDword(const std::string& key, const std::string& nam
 }
 
 std::string WriteWav(const std::filesystem::path& path, double seconds) {
-    wavtest::WavShape shape;
+    testkit::WavShape shape;
     const auto frames = static_cast<std::size_t>(seconds * 44100);
     shape.data.reserve(frames * 4);
     for (std::size_t i = 0; i < frames * 2; ++i)
-        wavtest::Put(shape.data, 600, 2);
-    wavtest::WriteFile(path, wavtest::BuildWav(shape));
+        testkit::PutLe(shape.data, 600, 2);
+    testkit::WriteBytes(path, testkit::BuildWav(shape));
     return path.string();
 }
 
@@ -126,15 +112,15 @@ void Settle(app::CPlayerDialog& panel) {
 }
 
 void PlayerFixture::SetUp() {
-    ASSERT_FALSE(dir_.path.empty());
+    ASSERT_FALSE(dir_.Path().empty());
     // Never the settings, play list or running copy of the person running the tests.
-    setenv("QUELLWAVE_REGISTRY_DIR", (dir_.path / "registry").c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir_.path / "data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", dir_.path.c_str(), 1);
-    std::filesystem::create_directories(dir_.path / "registry");
+    setenv("QUELLWAVE_REGISTRY_DIR", (dir_.Path() / "registry").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir_.Path() / "data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
+    std::filesystem::create_directories(dir_.Path() / "registry");
     // None of the machine's own optical drives: only the letters a test maps are drives.
-    std::filesystem::create_directories(dir_.path / "sysblock");
-    setenv("QUELLWAVE_SYSFS_BLOCK", (dir_.path / "sysblock").c_str(), 1);
+    std::filesystem::create_directories(dir_.Path() / "sysblock");
+    setenv("QUELLWAVE_SYSFS_BLOCK", (dir_.Path() / "sysblock").c_str(), 1);
 }
 
 void PlayerFixture::TearDown() {

@@ -4,9 +4,10 @@
 // against a scratch registry and play list with the engine writing to a given driver.
 #pragma once
 
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 #include "app/CBGDialog.h"
 #include "app/PlayerServices.h"
-#include "engine/tests/WavBuilder.h"
 #include "ui/CLEDDialog.h"
 
 #include "Platform/Registry.h"
@@ -179,7 +180,7 @@ protected:
     void Click(int controlId);
     bool Playing() { return Panel().Engine().Playing() == 1; }
 
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
     RecordingServices services_;
     std::unique_ptr<app::CBGDialog> window_;
 };

@@ -34,7 +34,7 @@ protected:
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultMode", 0);
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
     }
-    std::filesystem::path Cue() const { return dir_.path / "disc.cue"; }
+    std::filesystem::path Cue() const { return dir_.Path() / "disc.cue"; }
     // A quiet tone over the whole disc.
     void WriteDisc() {
         std::string cue = "FILE \"disc.bin\" BINARY\n";
@@ -49,7 +49,7 @@ protected:
         std::vector<char> bin(static_cast<std::size_t>(sectors) * 2352);
         for (std::size_t i = 0; i + 1 < bin.size(); i += 2)
             bin[i] = static_cast<char>((i / 4) % 64);
-        std::ofstream(dir_.path / "disc.bin", std::ios::binary)
+        std::ofstream(dir_.Path() / "disc.bin", std::ios::binary)
             .write(bin.data(), static_cast<std::streamsize>(bin.size()));
         std::ofstream(Cue()) << cue;
     }

@@ -25,8 +25,8 @@ TEST(InstallCheckTest, BuiltTreeHasEverythingAndAnEmptyFolderNothing) {
     // One resource module, at least one skin, the seven dial images, the help page and the version.
     EXPECT_GE(built.size(), 11u);
 
-    wavtest::ScratchDir empty;
-    const auto none = app::CheckInstall(empty.path, "quellwave");
+    testkit::ScratchFolder empty;
+    const auto none = app::CheckInstall(empty.Path(), "quellwave");
     EXPECT_EQ(Missing(none).size(), none.size()) << "nothing can be found in an empty folder";
     EXPECT_EQ(app::ReportInstall(none), 1);
 }
@@ -47,14 +47,14 @@ TEST(InstallCheckTest, EachSpoiledFileIsTheOneReported) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        wavtest::ScratchDir tree;
-        fs::copy(QW_PROGRAM_DIR, tree.path, fs::copy_options::recursive);
-        fs::remove(tree.path / "quellwave"); // the program itself is not needed
+        testkit::ScratchFolder tree;
+        fs::copy(QW_PROGRAM_DIR, tree.Path(), fs::copy_options::recursive);
+        fs::remove(tree.Path() / "quellwave"); // the program itself is not needed
         if (c.contents == nullptr)
-            fs::remove(tree.path / c.file);
+            fs::remove(tree.Path() / c.file);
         else
-            std::ofstream(tree.path / c.file, std::ios::trunc) << c.contents;
-        EXPECT_EQ(Missing(app::CheckInstall(tree.path, "quellwave")), std::vector<std::string>{c.missing});
+            std::ofstream(tree.Path() / c.file, std::ios::trunc) << c.contents;
+        EXPECT_EQ(Missing(app::CheckInstall(tree.Path(), "quellwave")), std::vector<std::string>{c.missing});
     }
 }
 

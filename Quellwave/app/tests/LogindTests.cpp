@@ -144,8 +144,8 @@ protected:
         ASSERT_TRUE(logindSide_.send(signal));
     }
 
-    PrivateBus bus_{dir_.path};
-    StandInLogind standIn_{dir_.path / "logind"};
+    PrivateBus bus_{dir_.Path()};
+    StandInLogind standIn_{dir_.Path() / "logind"};
     QDBusConnection logindSide_{QStringLiteral("unconnected")};
     std::unique_ptr<SleepInhibitor> inhibitor_;
     std::unique_ptr<LogindSleepEvents> sleepEvents_;

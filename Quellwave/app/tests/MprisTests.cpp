@@ -2,7 +2,7 @@
 // real main window playing generated WAV files to the null output, and a virtual disc for disc mode.
 #include "AppTestSupport.h"
 #include "PrivateBus.h"
-#include "engine/tests/PcmBuilder.h"
+#include "TestKit/PcmFiles.h"
 
 #include "app/MprisService.h"
 #include "app/PlayerMessages.h"
@@ -61,7 +61,7 @@ protected:
         return run.out;
     }
 
-    PrivateBus bus_{dir_.path};
+    PrivateBus bus_{dir_.Path()};
     std::unique_ptr<MprisService> mpris_;
 };
 
@@ -122,13 +122,13 @@ TEST_F(MprisTest, MetadataNamesTheCurrentFileWithItsLengthAndPlace) {
 }
 
 TEST_F(MprisTest, MetadataCarriesTheTagsOfATaggedFlac) {
-    pcmtest::PcmShape shape;
+    testkit::PcmShape shape;
     shape.seconds = 3;
     shape.title = "Ombra mai fu";
     shape.artist = "Ensemble Ö";
     shape.album = "Arias, Vol. 2";
     const std::string flac = (dir_ / "01 largo.flac").string();
-    ASSERT_TRUE(pcmtest::WritePcm(flac, shape));
+    ASSERT_TRUE(testkit::WritePcm(flac, shape));
     StartFiles({flac, WriteWav(dir_ / "plain.wav", 2.0)});
     ASSERT_EQ(Panel().TrackCount(), 2u);
     StartService();
@@ -233,9 +233,9 @@ TEST_F(MprisTest, TheCapabilitiesTellWhetherThereIsAnythingToPlay) {
 
 TEST_F(MprisTest, ADiscsTrackIsCalledByItsNumberAndHasNoAddress) {
     // A virtual disc of two 3-second tracks in drive V.
-    const std::filesystem::path cue = dir_.path / "disc.cue";
+    const std::filesystem::path cue = dir_.Path() / "disc.cue";
     std::vector<char> bin(2 * 3 * 75 * 2352, 0);
-    std::ofstream(dir_.path / "disc.bin", std::ios::binary)
+    std::ofstream(dir_.Path() / "disc.bin", std::ios::binary)
         .write(bin.data(), static_cast<std::streamsize>(bin.size()));
     std::ofstream(cue) << "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
                           "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n";

@@ -78,7 +78,7 @@ protected:
                     [&] { return saver_->Inhibited() == held && standIn_.Held() == (held ? 1u : 0u); });
     }
 
-    PrivateBus bus_{dir_.path};
+    PrivateBus bus_{dir_.Path()};
     StandInScreenSaver standIn_;
     QDBusConnection serviceSide_{QStringLiteral("unconnected")};
     std::unique_ptr<ScreenSaver> saver_;

@@ -36,11 +36,11 @@ protected:
             std::snprintf(line, sizeof line, "  TRACK %02u AUDIO\n    INDEX 01 %02u:00:00\n", t + 1, t);
             cue += line;
         }
-        std::ofstream(dir_.path / "disc.cue") << cue;
-        std::filesystem::resize_file((std::ofstream(dir_.path / "disc.bin"), dir_.path / "disc.bin"),
+        std::ofstream(dir_.Path() / "disc.cue") << cue;
+        std::filesystem::resize_file((std::ofstream(dir_.Path() / "disc.bin"), dir_.Path() / "disc.bin"),
                                      12ull * 60 * 75 * 2352);
         SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "V",
-                  "image:" + (dir_.path / "disc.cue").string());
+                  "image:" + (dir_.Path() / "disc.cue").string());
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "Repeat", 2);
     }
@@ -90,7 +90,7 @@ TEST_F(ScreenshotTest, TheMainWindowInEachState) {
     Key(Qt::Key_Escape);
 
     // File mode with a list whose files are gone: the banner of a list that cannot be opened.
-    ASSERT_TRUE(WritePlaylist({(dir_.path / "gone.wav").string()}));
+    ASSERT_TRUE(WritePlaylist({(dir_.Path() / "gone.wav").string()}));
     Click(kCmdToFileMode);
     ASSERT_FALSE(Panel().DiscMode());
     const QImage banner = Shot("window-file-banner.png");

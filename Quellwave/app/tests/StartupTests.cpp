@@ -27,15 +27,15 @@ class StartupTest : public PlayerFixture {
 protected:
     void SetUp() override {
         PlayerFixture::SetUp();
-        std::filesystem::create_directories(dir_.path / "music");
+        std::filesystem::create_directories(dir_.Path() / "music");
     }
     StartContext Context(std::vector<std::string> args) {
         StartContext context;
         context.arguments = std::move(args);
         context.driverName = "null";
         context.programFolder = QW_PROGRAM_DIR;
-        context.startFolder = dir_.path / "music";
-        context.socketPath = QString::fromStdString((dir_.path / "instance").string());
+        context.startFolder = dir_.Path() / "music";
+        context.socketPath = QString::fromStdString((dir_.Path() / "instance").string());
         context.changeFolder = false;
         return context;
     }
@@ -68,7 +68,7 @@ TEST_F(StartupTest, CdPlayTakesTheLetterAfterTheDash) {
 }
 
 TEST_F(StartupTest, FilesAreTheExistingAudioFilesMadeAbsoluteWithTheirCaseKept) {
-    const auto music = dir_.path / "music";
+    const auto music = dir_.Path() / "music";
     WriteWav(music / "Song One.WAV", 0.1);
     WriteWav(music / "two.wav", 0.1);
     std::ofstream(music / "Three.dsf") << "x";
@@ -101,7 +101,7 @@ TEST_F(StartupTest, FilesAreTheExistingAudioFilesMadeAbsoluteWithTheirCaseKept) 
 TEST_F(StartupTest, MissingFilesLeaveThePlayListAndModeAlone) {
     ASSERT_TRUE(WritePlaylist({"/keep/me.wav"}));
     WriteMode(0);
-    EXPECT_FALSE(TakeOverFiles({"gone.wav"}, false, dir_.path));
+    EXPECT_FALSE(TakeOverFiles({"gone.wav"}, false, dir_.Path()));
     TrackList list;
     ASSERT_TRUE(ReadPlaylist(&list));
     EXPECT_EQ(list, TrackList{"/keep/me.wav"});
@@ -121,8 +121,8 @@ TEST_F(StartupTest, TheNoticeIsShownUnlessNoDispNextSaysNot) {
         {0, std::nullopt, 1},
     };
     for (const Case& c : cases) {
-        std::filesystem::remove_all(dir_.path / "registry");
-        std::filesystem::create_directories(dir_.path / "registry");
+        std::filesystem::remove_all(dir_.Path() / "registry");
+        std::filesystem::create_directories(dir_.Path() / "registry");
         if (c.user)
             SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "NoDispNext", *c.user);
         if (c.machine)
@@ -150,7 +150,7 @@ TEST_F(StartupTest, WarningsForALimitedProcessorAndALoadedMachine) {
 
 TEST_F(StartupTest, CdPlayAndAFileStartInFileModeWithTheLetterKept) {
     NoNotice();
-    const std::string wav = WriteWav(dir_.path / "music" / "a.wav", 0.2);
+    const std::string wav = WriteWav(dir_.Path() / "music" / "a.wav", 0.2);
     CPlayerApp player(services_, nullptr);
     ASSERT_TRUE(player.Prepare(Context({"/cdplay", "-e", "a.wav"})));
     EXPECT_EQ(ReadMode(), 1u);
@@ -164,7 +164,7 @@ TEST_F(StartupTest, CdPlayAndAFileStartInFileModeWithTheLetterKept) {
 
 TEST_F(StartupTest, ASecondStartWithFilesHandsThemToTheRunningCopy) {
     NoNotice();
-    const auto music = dir_.path / "music";
+    const auto music = dir_.Path() / "music";
     const std::string first = WriteWav(music / "first.wav", 20);
     const std::string a = WriteWav(music / "Alpha.wav", 0.5), b = WriteWav(music / "beta.WAV", 0.5);
     ASSERT_TRUE(WritePlaylist({first}));
@@ -217,7 +217,7 @@ TEST_F(StartupTest, ASecondStartWithFilesHandsThemToTheRunningCopy) {
 }
 
 TEST_F(StartupTest, AHandOverWhileTheNoticeOrAWarningIsUpIsCarriedOutOnceTheWindowExists) {
-    const auto music = dir_.path / "music";
+    const auto music = dir_.Path() / "music";
     const std::string own = WriteWav(music / "own.wav", 20);
     const std::string later = WriteWav(music / "later.wav", 0.5);
     struct Case {
@@ -251,7 +251,7 @@ TEST_F(StartupTest, AHandOverWhileTheNoticeOrAWarningIsUpIsCarriedOutOnceTheWind
 
 TEST_F(StartupTest, TheStopSignalsCloseThePlayerAsItsCloseButtonDoes) {
     NoNotice();
-    const std::string wav = WriteWav(dir_.path / "music" / "long.wav", 20);
+    const std::string wav = WriteWav(dir_.Path() / "music" / "long.wav", 20);
     for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
         SCOPED_TRACE(signal);
         CPlayerApp running(services_, nullptr);
@@ -282,7 +282,7 @@ TEST_F(StartupTest, TheStopSignalsCloseThePlayerAsItsCloseButtonDoes) {
 }
 
 TEST_F(StartupTest, ASocketLeftBehindIsTakenOver) {
-    const QString path = QString::fromStdString((dir_.path / "instance").string());
+    const QString path = QString::fromStdString((dir_.Path() / "instance").string());
     {
         // A file where the socket would be, with nobody listening.
         std::ofstream(path.toStdString()) << "";

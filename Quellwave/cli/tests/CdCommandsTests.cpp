@@ -2,8 +2,8 @@
 // results against what independent tools read from the same image: cd-info's table of contents and
 // cd-paranoia's raw extraction.
 #include "CliHarness.h"
-#include "DiscImageBuilder.h"
-#include "engine/tests/CdToneDisc.h"
+#include "TestKit/DiscImage.h"
+#include "TestKit/ToneDisc.h"
 
 #include "Platform/Process.h"
 
@@ -41,13 +41,13 @@ protected:
             cue += line;
             kinds += std::string(kDisc[i].sectors, kDisc[i].kind);
         }
-        image_ = disctest::BuildFile(21, kinds, 0);
-        disctest::WriteBytes(dir_ / "disc.bin", image_);
-        disctest::WriteText(dir_ / "disc.cue", cue);
-        disctest::WriteText(dir_ / "machine.reg", "Windows Registry Editor Version 5.00\n\n"
-                                                  "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
-                                                  "\"V\"=\"image:" +
-                                                      (dir_ / "disc.cue").string() + "\"\n");
+        image_ = testkit::BuildFile(21, kinds, 0);
+        testkit::WriteBytes(dir_ / "disc.bin", image_);
+        testkit::WriteText(dir_ / "disc.cue", cue);
+        testkit::WriteText(dir_ / "machine.reg", "Windows Registry Editor Version 5.00\n\n"
+                                                 "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+                                                 "\"V\"=\"image:" +
+                                                     (dir_ / "disc.cue").string() + "\"\n");
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
@@ -82,13 +82,13 @@ protected:
 
     // Writes machine.reg with V mapped to the disc and these values in its drive profile.
     void WriteDriveProfile(const std::string& values, const std::string& cue = "disc.cue") {
-        disctest::WriteText(dir_ / "machine.reg",
-                            "Windows Registry Editor Version 5.00\n\n"
-                            "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
-                            "\"V\"=\"image:" +
-                                (dir_ / cue).string() +
-                                "\"\n\n[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives\\V]\n" +
-                                values);
+        testkit::WriteText(dir_ / "machine.reg",
+                           "Windows Registry Editor Version 5.00\n\n"
+                           "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+                           "\"V\"=\"image:" +
+                               (dir_ / cue).string() +
+                               "\"\n\n[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives\\V]\n" +
+                               values);
     }
     std::vector<unsigned char> TrackBytes(std::size_t track) const {
         std::uint32_t start = 0;
@@ -99,7 +99,7 @@ protected:
     }
 
     std::filesystem::path dir_;
-    disctest::Bytes image_;
+    testkit::Bytes image_;
 };
 
 // A scratch: one sector of track 2 (LBA 700, 550 sectors into the track) never reads. The rip is complete
@@ -230,7 +230,7 @@ TEST_F(CdCommandsTest, FailedRipsLeaveNoFileBehind) {
     for (int lba = 700; lba < 1000; ++lba)
         errors += std::to_string(lba) + ":3/11/00 ";
     WriteDriveProfile("\"ReadErrors\"=\"" + errors + "\"\n");
-    disctest::WriteBytes(dir_ / "keep.wav", {1, 2, 3});
+    testkit::WriteBytes(dir_ / "keep.wav", {1, 2, 3});
     struct Case {
         std::string args;
         int status;
@@ -302,11 +302,11 @@ TEST_F(CdCommandsTest, CheckStoresAConditionOrSaysWhyNot) {
 // on, and the position lines renumber at each boundary.
 TEST_F(CdCommandsTest, PlayCdRecordsTheDiscFromTheChosenTrackOn) {
     const std::array<std::uint32_t, 5> tracks = {40, 75, 60, 90, 50};
-    cdtone::WriteDisc(dir_, tracks);
-    disctest::WriteText(dir_ / "machine.reg", "Windows Registry Editor Version 5.00\n\n"
-                                              "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
-                                              "\"V\"=\"image:" +
-                                                  (dir_ / "tones.cue").string() + "\"\n");
+    testkit::cdtone::WriteDisc(dir_, tracks);
+    testkit::WriteText(dir_ / "machine.reg", "Windows Registry Editor Version 5.00\n\n"
+                                             "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+                                             "\"V\"=\"image:" +
+                                                 (dir_ / "tones.cue").string() + "\"\n");
     std::string out, err;
     ASSERT_EQ(Cli("play --cd V --track 3 --driver dsf:out.dsf", out, err), 0) << err;
     std::vector<std::pair<unsigned, unsigned>> firsts; // track, ms of its first position line
@@ -323,30 +323,31 @@ TEST_F(CdCommandsTest, PlayCdRecordsTheDiscFromTheChosenTrackOn) {
         EXPECT_EQ(firsts[i].first, 3 + i);
         EXPECT_LE(firsts[i].second, 12u) << "time carried over at the boundary";
     }
-    const dsdtest::DsfStream stream = dsdtest::ReadDsf(dir_ / "out.dsf");
+    const testkit::DsfStream stream = testkit::ReadDsf(dir_ / "out.dsf");
     ASSERT_TRUE(stream.valid) << stream.error;
     const auto segments = stream.Segments();
     ASSERT_EQ(segments.size(), 1u);
-    const double frames = (tracks[2] + tracks[3] + tracks[4]) * double{cdtone::kFramesPerSector};
+    const double frames = (tracks[2] + tracks[3] + tracks[4]) * double{testkit::cdtone::kFramesPerSector};
     for (int channel = 0; channel < 2; ++channel) {
-        const std::vector<float> y = cdtone::Decode(stream, segments[0], channel);
+        const std::vector<float> y = testkit::cdtone::Decode(stream, segments[0], channel);
         ASSERT_GE(y.size(), static_cast<std::size_t>(frames));
-        const cdtone::Fit fit = cdtone::FitTones(y, 2205, static_cast<std::size_t>(frames) - 2205);
+        const testkit::cdtone::Fit fit =
+            testkit::cdtone::FitTones(y, 2205, static_cast<std::size_t>(frames) - 2205);
         EXPECT_GT(fit.SnrDb(), 90.0) << "channel " << channel;
-        EXPECT_NEAR(fit.level1, cdtone::kLevel1[channel], 0.005);
-        EXPECT_NEAR(fit.level2, cdtone::kLevel2[channel], 0.005);
+        EXPECT_NEAR(fit.level1, testkit::cdtone::kLevel1[channel], 0.005);
+        EXPECT_NEAR(fit.level2, testkit::cdtone::kLevel2[channel], 0.005);
         std::printf("[ measured ] quellwave-cli play --cd, channel %d: SNR %.1f dB\n", channel, fit.SnrDb());
     }
 
     // A scratch in track 3 is played as silence and named on standard error; playback goes on.
-    disctest::WriteText(dir_ / "machine.reg",
-                        "Windows Registry Editor Version 5.00\n\n"
-                        "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
-                        "\"V\"=\"image:" +
-                            (dir_ / "tones.cue").string() +
-                            "\"\n\n[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives\\V]\n"
-                            "\"ReadErrors\"=\"" +
-                            std::to_string(tracks[0] + tracks[1] + 30) + ":3/11/00\"\n");
+    testkit::WriteText(dir_ / "machine.reg",
+                       "Windows Registry Editor Version 5.00\n\n"
+                       "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+                       "\"V\"=\"image:" +
+                           (dir_ / "tones.cue").string() +
+                           "\"\n\n[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives\\V]\n"
+                           "\"ReadErrors\"=\"" +
+                           std::to_string(tracks[0] + tracks[1] + 30) + ":3/11/00\"\n");
     ASSERT_EQ(Cli("play --cd V --track 3 --driver null", out, err), 0) << err;
     EXPECT_NE(err.find("quellwave-cli: track 3: 1 sector unreadable at 00:00.30 (silence)\n"),
               std::string::npos)

@@ -3,7 +3,7 @@
 // slip in a settings file or a CUE sheet is named by its line whatever the command, and a drive check
 // whose result could not be stored says so.
 #include "CliHarness.h"
-#include "engine/tests/CdToneDisc.h"
+#include "TestKit/ToneDisc.h"
 
 #include "Platform/Process.h"
 
@@ -29,7 +29,7 @@ protected:
                ("qw-cdsettings-" + std::to_string(platform::ProcessId()));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "sys");
-        cdtone::WriteDisc(dir_, kTracks);
+        testkit::cdtone::WriteDisc(dir_, kTracks);
     }
     void TearDown() override {
         std::error_code ec;

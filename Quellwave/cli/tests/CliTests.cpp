@@ -1,7 +1,8 @@
 // Runs the real quellwave-cli on generated files and checks what a user sees: lines, exit status, files.
 #include "CliHarness.h"
-#include "engine/tests/DsdTestSupport.h"
-#include "engine/tests/WavBuilder.h"
+#include "TestKit/DsfReadback.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 
 #include "Platform/Process.h"
 
@@ -11,9 +12,10 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <numbers>
 
-using namespace wavtest;
+using namespace testkit;
 
 namespace {
 
@@ -24,10 +26,10 @@ using clitest::RunResult;
 class CliTest : public ::testing::Test {
 protected:
     // Runs a shell command, collecting its exit status and both output streams.
-    RunResult Shell(const std::string& command) { return clitest::Shell(command, dir_.path); }
+    RunResult Shell(const std::string& command) { return clitest::Shell(command, dir_.Path()); }
     RunResult Run(const std::vector<std::string>& args) { return Shell(clitest::CliCommand(args)); }
     std::string Write(const std::string& name, const WavShape& shape) {
-        WriteFile(dir_ / name, BuildWav(shape));
+        WriteBytes(dir_ / name, BuildWav(shape));
         return (dir_ / name).string();
     }
     static WavShape Shape(std::uint16_t bits, std::size_t frames, void (*change)(WavShape&) = nullptr) {
@@ -52,14 +54,14 @@ protected:
             "duration_ts=" + std::to_string(blocks * 4096) + "\n");
     }
 
-    ScratchDir dir_;
+    ScratchFolder dir_;
 };
 
 TEST_F(CliTest, InfoPrintsOneExactLinePerPath) {
-    WriteFile(dir_ / "notes.txt", Bytes{'h', 'e', 'l', 'l', 'o'});
+    WriteBytes(dir_ / "notes.txt", Bytes{'h', 'e', 'l', 'l', 'o'});
     Bytes cut = BuildWav(Shape(16, 100));
     cut.resize(30);
-    WriteFile(dir_ / "cut.wav", cut);
+    WriteBytes(dir_ / "cut.wav", cut);
     const std::pair<std::string, std::string> files[] = {
         {Write("a.wav", Shape(16, 44100)), "wav16 length_ms=1000"},
         {Write("b c.wav", Shape(24, 22050, [](WavShape& s) { s.tag = 0xFFFE; })), "wav24 length_ms=500"},
@@ -78,7 +80,7 @@ TEST_F(CliTest, InfoPrintsOneExactLinePerPath) {
         {(dir_ / "notes.txt").string(), "rejected (not RIFF)"},
         {(dir_ / "cut.wav").string(), "rejected (truncated header)"},
         {(dir_ / "missing.wav").string(), "rejected (no such file)"},
-        {dir_.path.string(), "rejected (is a directory)"},
+        {dir_.Path().string(), "rejected (is a directory)"},
     };
     std::vector<std::string> args{"info"};
     std::string lines;
@@ -158,7 +160,7 @@ TEST_F(CliTest, ConvertKeepsEveryUnitInItsPlace) {
 
 TEST_F(CliTest, ConvertFailuresLeaveNoOutput) {
     const std::string good = Write("a.wav", Shape(16, 1000));
-    const Bytes before = ReadFileBytes(good);
+    const Bytes before = ReadBytes(good);
     RunResult r = Run({"convert", Write("m.wav", Shape(16, 9, [](WavShape& s) { s.channels = 3; })),
                        (dir_ / "m.dsf").string()});
     EXPECT_EQ(r.status, 1);
@@ -170,7 +172,7 @@ TEST_F(CliTest, ConvertFailuresLeaveNoOutput) {
     }
     // The output may not be the input under another name.
     EXPECT_EQ(Run({"convert", good, (dir_ / "." / "a.wav").string()}).status, 1);
-    EXPECT_EQ(ReadFileBytes(good), before);
+    EXPECT_EQ(ReadBytes(good), before);
 }
 
 // "play": the engine behind the command line, recorded through the "dsf:" driver.
@@ -179,7 +181,7 @@ protected:
     RunResult Play(const std::vector<std::string>& args) {
         // Never read the settings of the person running the tests.
         std::string command =
-            "QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " " + Quote(QW_CLI_PATH) + " play";
+            "QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " " + Quote(QW_CLI_PATH) + " play";
         for (const auto& a : args)
             command += " " + Quote(a);
         return Shell(command);
@@ -190,8 +192,8 @@ protected:
         s.bits = bits;
         const auto value = static_cast<std::uint32_t>(std::lround(level * ((1 << (bits - 1)) - 1)));
         for (std::size_t i = 0; i < static_cast<std::size_t>(seconds * 44100) * 2; ++i)
-            Put(s.data, value, bits / 8);
-        WriteFile(dir_ / name, BuildWav(s));
+            PutLe(s.data, value, bits / 8);
+        WriteBytes(dir_ / name, BuildWav(s));
         return (dir_ / name).string();
     }
     std::string Dsf() const { return (dir_ / "out.dsf").string(); }
@@ -204,7 +206,7 @@ TEST_F(PlayTest, TwoFilesPlayToTheEndAndTheRecordingHoldsThem) {
     EXPECT_EQ(r.out, "position 1 11\nposition 1 1010\nposition 2 0\nposition 2 11\nposition 2 1010\nend\n");
     EXPECT_EQ(r.err, ""); // no progress line when standard error is not a terminal
 
-    const auto stream = dsdtest::ReadDsf(Dsf());
+    const auto stream = testkit::ReadDsf(Dsf());
     ASSERT_TRUE(stream.valid) << stream.error;
     const auto runs = stream.Runs();
     ASSERT_EQ(runs.size(), 5u);
@@ -291,7 +293,7 @@ TEST_F(PlayTest, TheDriverOptionDoesNotTouchTheStoredSettings) {
 
 TEST_F(PlayTest, InterruptFadesOutAndExitsWith130) {
     const std::string a = Level("long.wav", 16, 120.0, 0.5);
-    const std::string command = "echo $$; exec env QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " " +
+    const std::string command = "echo $$; exec env QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " " +
                                 Quote(QW_CLI_PATH) + " play --driver " + Quote("dsf:" + Dsf()) + " " +
                                 Quote(a) + " 2>/dev/null";
     FILE* p = ::popen(command.c_str(), "r");
@@ -309,7 +311,7 @@ TEST_F(PlayTest, InterruptFadesOutAndExitsWith130) {
     ASSERT_TRUE(ended.exited);
     EXPECT_EQ(ended.code, 130);
 
-    const auto stream = dsdtest::ReadDsf(Dsf());
+    const auto stream = testkit::ReadDsf(Dsf());
     ASSERT_TRUE(stream.valid) << stream.error;
     const auto runs = stream.Runs();
     ASSERT_EQ(runs.size(), 3u);

@@ -2,8 +2,9 @@
 // leaves the old output as it was and no temporary file, a recording ended by a signal is complete, and
 // files that are not regular files are refused at once.
 #include "CliHarness.h"
-#include "engine/tests/DsdTestSupport.h"
-#include "engine/tests/WavBuilder.h"
+#include "TestKit/DsfReadback.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 
 #include "Platform/Process.h"
 
@@ -12,9 +13,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 
-using namespace wavtest;
+using namespace testkit;
 
 namespace {
 
@@ -26,14 +28,14 @@ protected:
     // Runs quellwave-cli under sh with `prefix` in front (limits, traps), never reading the user's
     // settings, and never waiting more than a minute on it.
     Result Cli(const std::vector<std::string>& args, const std::string& prefix = "") {
-        std::string command = prefix + " QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " timeout 60 " +
+        std::string command = prefix + " QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " timeout 60 " +
                               clitest::CliCommand(args);
-        return clitest::Shell("sh -c " + Quote(command), dir_.path);
+        return clitest::Shell("sh -c " + Quote(command), dir_.Path());
     }
     std::string Wav(const std::string& name, double seconds) {
         WavShape s;
         s.data = Pattern(static_cast<std::size_t>(seconds * 44100) * 4);
-        WriteFile(dir_ / name, BuildWav(s));
+        WriteBytes(dir_ / name, BuildWav(s));
         return (dir_ / name).string();
     }
     // Files whose names say they are temporary outputs.
@@ -47,7 +49,7 @@ protected:
     // Starts quellwave-cli in the background with the scratch settings, its output thrown away.
     platform::ChildProcess Spawn(const std::vector<std::string>& args) {
         return platform::ChildProcess::Start(QW_CLI_PATH, args,
-                                             {"QUELLWAVE_REGISTRY_DIR=" + dir_.path.string()}, true);
+                                             {"QUELLWAVE_REGISTRY_DIR=" + dir_.Path().string()}, true);
     }
     // Polls until done() holds, for at most 30 s.
     static bool Eventually(const std::function<bool()>& done) {
@@ -59,12 +61,12 @@ protected:
         return false;
     }
 
-    ScratchDir dir_;
+    ScratchFolder dir_;
 };
 
 TEST_F(DataSafetyTest, PlayNeverRecordsOverAFileItPlays) {
     const std::string a = Wav("a.wav", 0.2);
-    const Bytes before = ReadFileBytes(a);
+    const Bytes before = ReadBytes(a);
     std::filesystem::create_symlink(a, dir_ / "link.wav");
     std::filesystem::create_hard_link(a, dir_ / "hard.wav");
     for (const std::string& target :
@@ -72,7 +74,7 @@ TEST_F(DataSafetyTest, PlayNeverRecordsOverAFileItPlays) {
         const Result r = Cli({"play", "--driver", "dsf:" + target, a});
         EXPECT_EQ(r.status, 1) << target;
         EXPECT_NE(r.err.find("one of the files to play"), std::string::npos) << r.err;
-        EXPECT_EQ(ReadFileBytes(a), before) << target;
+        EXPECT_EQ(ReadBytes(a), before) << target;
     }
     // The same through the stored driver name.
     std::ofstream(dir_ / "machine.reg") << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\"
@@ -80,7 +82,7 @@ TEST_F(DataSafetyTest, PlayNeverRecordsOverAFileItPlays) {
                                            "\"DefaultASIODriverName\"=\"dsf:"
                                         << (dir_ / "link.wav").string() << "\"\n";
     EXPECT_EQ(Cli({"play", a}).status, 1);
-    EXPECT_EQ(ReadFileBytes(a), before);
+    EXPECT_EQ(ReadBytes(a), before);
 }
 
 TEST_F(DataSafetyTest, AFailedConvertKeepsTheOldOutputAndLeavesNoTemporaryFile) {
@@ -90,17 +92,17 @@ TEST_F(DataSafetyTest, AFailedConvertKeepsTheOldOutputAndLeavesNoTemporaryFile) 
     // Writes fail past a file size limit (a full disk as the program sees it), in KiB; at 1 KiB the first
     // block fails. (The limit also holds for the file standard error goes to: it must stay above 0.)
     for (const char* limit : {"200", "1"}) {
-        WriteFile(out, old);
+        WriteBytes(out, old);
         const Result r = Cli({"convert", in, out}, std::string("trap '' XFSZ; ulimit -f ") + limit + ";");
         EXPECT_EQ(r.status, 1) << limit;
         EXPECT_NE(r.err.find("file too large"), std::string::npos) << r.err;
-        EXPECT_EQ(ReadFileBytes(out), old) << limit;
-        EXPECT_EQ(Leftovers(dir_.path), std::vector<std::string>{}) << limit;
+        EXPECT_EQ(ReadBytes(out), old) << limit;
+        EXPECT_EQ(Leftovers(dir_.Path()), std::vector<std::string>{}) << limit;
     }
     // And the success: the target is replaced whole.
     ASSERT_EQ(Cli({"convert", in, out}).status, 0);
-    EXPECT_TRUE(dsdtest::ReadDsf(out).valid);
-    EXPECT_EQ(Leftovers(dir_.path), std::vector<std::string>{});
+    EXPECT_TRUE(testkit::ReadDsf(out).valid);
+    EXPECT_EQ(Leftovers(dir_.Path()), std::vector<std::string>{});
 }
 
 TEST_F(DataSafetyTest, AConvertOntoAFullDiskKeepsTheOldOutput) {
@@ -113,9 +115,9 @@ TEST_F(DataSafetyTest, AConvertOntoAFullDiskKeepsTheOldOutput) {
     const std::string in = Wav("in.wav", 1.0);
     const std::string out = (disk / "out.dsf").string();
     const Bytes old = Pattern(20000);
-    WriteFile(out, old);
+    WriteBytes(out, old);
     const Result r = Cli({"convert", in, out});
-    const Bytes after = ReadFileBytes(out);
+    const Bytes after = ReadBytes(out);
     const auto leftovers = Leftovers(disk);
     std::system(("umount " + Quote(disk.string())).c_str());
     EXPECT_EQ(r.status, 1);
@@ -129,21 +131,21 @@ TEST_F(DataSafetyTest, AnInterruptedConvertRemovesItsTemporaryFile) {
     const std::string out = (dir_ / "out.dsf").string();
     const Bytes old = Pattern(3000);
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        WriteFile(out, old);
+        WriteBytes(out, old);
         platform::ChildProcess child = Spawn({"convert", in, out});
-        ASSERT_TRUE(Eventually([&] { return !Leftovers(dir_.path).empty(); })) << "no temporary file";
+        ASSERT_TRUE(Eventually([&] { return !Leftovers(dir_.Path()).empty(); })) << "no temporary file";
         ASSERT_TRUE(child.Signal(signal));
         EXPECT_EQ(child.Wait().Code(), 128 + signal);
-        EXPECT_EQ(Leftovers(dir_.path), std::vector<std::string>{}) << signal;
-        EXPECT_EQ(ReadFileBytes(out), old) << signal;
+        EXPECT_EQ(Leftovers(dir_.Path()), std::vector<std::string>{}) << signal;
+        EXPECT_EQ(ReadBytes(out), old) << signal;
     }
     // SIGKILL cannot be caught: only the clearly named temporary file may remain, never a half target.
-    WriteFile(out, old);
+    WriteBytes(out, old);
     platform::ChildProcess child = Spawn({"convert", in, out});
-    ASSERT_TRUE(Eventually([&] { return !Leftovers(dir_.path).empty(); }));
+    ASSERT_TRUE(Eventually([&] { return !Leftovers(dir_.Path()).empty(); }));
     child.Signal(SIGKILL);
     child.Wait();
-    EXPECT_EQ(ReadFileBytes(out), old);
+    EXPECT_EQ(ReadBytes(out), old);
 }
 
 TEST_F(DataSafetyTest, ARecordingEndedBySigtermOrSighupSaysHowMuchItHolds) {
@@ -158,7 +160,7 @@ TEST_F(DataSafetyTest, ARecordingEndedBySigtermOrSighupSaysHowMuchItHolds) {
         }));
         ASSERT_TRUE(child.Signal(signal));
         EXPECT_EQ(child.Wait().Code(), 128 + signal);
-        const auto stream = dsdtest::ReadDsf(out);
+        const auto stream = testkit::ReadDsf(out);
         EXPECT_TRUE(stream.valid) << stream.error; // the header counts exactly the blocks in the file
         EXPECT_GT(stream.blocks.size(), 200u);
     }
@@ -171,7 +173,7 @@ TEST_F(DataSafetyTest, ARecordingOntoAFullDiskStopsAndSaysWhy) {
     Result r = Cli({"play", "--driver", "dsf:" + out, in}, "trap '' XFSZ; ulimit -f 1024;");
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("the output failed: file too large"), std::string::npos) << r.err;
-    EXPECT_TRUE(dsdtest::ReadDsf(out).valid); // what was recorded stays a whole, readable file
+    EXPECT_TRUE(testkit::ReadDsf(out).valid); // what was recorded stays a whole, readable file
 
     const std::filesystem::path disk = dir_ / "disk";
     std::filesystem::create_directory(disk);
@@ -180,7 +182,7 @@ TEST_F(DataSafetyTest, ARecordingOntoAFullDiskStopsAndSaysWhy) {
             0)
         GTEST_SKIP() << "no tmpfs can be mounted here";
     r = Cli({"play", "--driver", "dsf:" + (disk / "rec.dsf").string(), in});
-    const bool valid = dsdtest::ReadDsf(disk / "rec.dsf").valid;
+    const bool valid = testkit::ReadDsf(disk / "rec.dsf").valid;
     std::system(("umount " + Quote(disk.string())).c_str());
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("the output failed: no space left on device"), std::string::npos) << r.err;
@@ -217,10 +219,10 @@ TEST_F(DataSafetyTest, DoubleDashEndsTheOptionsOfEveryCommand) {
     Result r = Cli({"info", "-a.wav"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("unknown option \"-a.wav\""), std::string::npos) << r.err;
-    ASSERT_EQ(::chdir(dir_.path.c_str()), 0);
+    ASSERT_EQ(::chdir(dir_.Path().c_str()), 0);
     EXPECT_EQ(Cli({"info", "--", "-a.wav"}).out, "-a.wav: wav16 length_ms=100\n");
     EXPECT_EQ(Cli({"convert", "--", "-a.wav", "-a.dsf"}).status, 0);
-    EXPECT_TRUE(dsdtest::ReadDsf(dir_ / "-a.dsf").valid);
+    EXPECT_TRUE(testkit::ReadDsf(dir_ / "-a.dsf").valid);
     EXPECT_EQ(Cli({"play", "--driver", "null", "--", "-a.wav"}).status, 0);
 }
 

@@ -2,9 +2,10 @@
 // --dsd-rate asks for, "convert --dsd-rate", "info" naming the rate, and the option's refusals. The real
 // quellwave-cli, recording through the "dsf:" driver.
 #include "CliHarness.h"
-#include "engine/tests/DsdBuilder.h"
-#include "engine/tests/DsdTestSupport.h"
-#include "engine/tests/WavBuilder.h"
+#include "TestKit/DsdFiles.h"
+#include "TestKit/DsfReadback.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
 
@@ -14,44 +15,44 @@ namespace {
 
 using clitest::Quote;
 using clitest::RunResult;
-using dsdfile::Bytes;
+using testkit::Bytes;
 
 class DsdRateCliTest : public ::testing::Test {
 protected:
     RunResult Cli(const std::vector<std::string>& args) {
-        return clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " " + clitest::CliCommand(args),
-                              dir_.path);
+        return clitest::Shell(
+            "QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " " + clitest::CliCommand(args), dir_.Path());
     }
     std::string Write(const std::string& name, const Bytes& bytes) {
-        wavtest::WriteFile(dir_ / name, bytes);
+        testkit::WriteBytes(dir_ / name, bytes);
         return (dir_ / name).string();
     }
     // 16-bit stereo WAV of a constant level.
     std::string Wav(const std::string& name, double seconds, double level) {
-        wavtest::WavShape shape;
+        testkit::WavShape shape;
         const auto frames = static_cast<std::size_t>(std::llround(seconds * 44100));
         const auto value = static_cast<std::uint32_t>(std::lround(level * 32767));
         for (std::size_t i = 0; i < frames * 2; ++i)
-            wavtest::Put(shape.data, value, 2);
-        return Write(name, wavtest::BuildWav(shape));
+            testkit::PutLe(shape.data, value, 2);
+        return Write(name, testkit::BuildWav(shape));
     }
     std::string Out(const std::string& name = "out.dsf") const { return (dir_ / name).string(); }
 
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
 };
 
 TEST_F(DsdRateCliTest, ADsd256FileIsRecordedAtItsRateUnchanged) {
-    dsdfile::DsfShape shape;
+    testkit::DsfShape shape;
     shape.rate = 11289600;
     const std::size_t perChannel = 40 * 4096 + 123;
-    shape.channels = {dsdfile::ChannelPattern(perChannel, 3), dsdfile::ChannelPattern(perChannel, 4)};
-    const std::string in = Write("in.dsf", dsdfile::BuildDsf(shape));
+    shape.channels = {testkit::ChannelPattern(perChannel, 3), testkit::ChannelPattern(perChannel, 4)};
+    const std::string in = Write("in.dsf", testkit::BuildDsf(shape));
     EXPECT_EQ(Cli({"info", in}).out, in + ": dsf length_ms=116 rf_mode=required rate=DSD256\n");
 
     const RunResult r = Cli({"play", "--rf-mode", "--driver", "dsf:" + Out(), in});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "position 1 2\nend\n"); // the first block is 2.9 ms of DSD256
-    const auto stream = dsdtest::ReadDsf(Out(), 11289600);
+    const auto stream = testkit::ReadDsf(Out(), 11289600);
     ASSERT_TRUE(stream.valid) << stream.error;
     // 4 x (50 priming + 20 lead-in) silent blocks, then the file, then silence.
     Bytes left, right;
@@ -71,7 +72,7 @@ TEST_F(DsdRateCliTest, PlayAndConvertUpConvertWavToTheRateAsked) {
         SCOPED_TRACE(number);
         const RunResult played = Cli({"play", "--dsd-rate", number, "--driver", "dsf:" + Out(), wav});
         ASSERT_EQ(played.status, 0) << played.err;
-        const auto recorded = dsdtest::ReadDsf(Out(), hz);
+        const auto recorded = testkit::ReadDsf(Out(), hz);
         ASSERT_TRUE(recorded.valid) << recorded.error;
         const auto segments = recorded.Segments();
         ASSERT_FALSE(segments.empty());
@@ -79,7 +80,7 @@ TEST_F(DsdRateCliTest, PlayAndConvertUpConvertWavToTheRateAsked) {
 
         const RunResult converted = Cli({"convert", "--dsd-rate", number, wav, Out("c.dsf")});
         ASSERT_EQ(converted.status, 0) << converted.err;
-        const auto c = dsdtest::ReadDsf(Out("c.dsf"), hz);
+        const auto c = testkit::ReadDsf(Out("c.dsf"), hz);
         ASSERT_TRUE(c.valid) << c.error;
         // One unit of 512 frames per DSD64 block, two or four at the higher rates, plus the silent unit.
         const std::size_t units = (22050 + 511) / 512;
@@ -88,7 +89,7 @@ TEST_F(DsdRateCliTest, PlayAndConvertUpConvertWavToTheRateAsked) {
         if (clitest::Have("ffprobe")) {
             const RunResult probe = clitest::Shell(
                 "ffprobe -v error -show_entries stream=sample_rate -of default=nw=1 " + Quote(Out("c.dsf")),
-                dir_.path);
+                dir_.Path());
             EXPECT_EQ(probe.out, "sample_rate=" + std::to_string(hz / 8) + "\n");
         }
     }
@@ -112,7 +113,7 @@ TEST_F(DsdRateCliTest, Dsd64ConversionIsTheSameWithAndWithoutTheOption) {
     ASSERT_EQ(Cli({"convert", wav, Out("plain.dsf")}).status, 0);
     ASSERT_EQ(Cli({"convert", "--dsd-rate", "64", wav, Out("named.dsf")}).status, 0);
     const RunResult cmp =
-        clitest::Shell("cmp " + Quote(Out("plain.dsf")) + " " + Quote(Out("named.dsf")), dir_.path);
+        clitest::Shell("cmp " + Quote(Out("plain.dsf")) + " " + Quote(Out("named.dsf")), dir_.Path());
     EXPECT_EQ(cmp.status, 0) << cmp.out;
 }
 

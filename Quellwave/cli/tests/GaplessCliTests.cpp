@@ -4,10 +4,11 @@
 // below it. Without it each file is a segment of its own between silent blocks, faded in, as always.
 #include "CliHarness.h"
 #include "DsdDecimator.h"
-#include "engine/tests/DsdBuilder.h"
-#include "engine/tests/DsdTestSupport.h"
-#include "engine/tests/PcmBuilder.h"
-#include "engine/tests/WavBuilder.h"
+#include "TestKit/DsdFiles.h"
+#include "TestKit/DsfReadback.h"
+#include "TestKit/PcmFiles.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,7 @@ struct Case {
 };
 
 // The left channel of blocks decoded to 44 100 Hz.
-std::vector<double> DecodeLeft(const std::vector<dsdtest::Block>& blocks, std::size_t first,
+std::vector<double> DecodeLeft(const std::vector<testkit::Block>& blocks, std::size_t first,
                                std::size_t count) {
     mervane::DsdDecimator decimator(44100);
     std::vector<double> out;
@@ -92,13 +93,13 @@ SineFit FitSine(const std::vector<double>& x, std::size_t from, std::size_t n) {
 class GaplessCliTest : public ::testing::TestWithParam<Case> {
 protected:
     clitest::RunResult Cli(const std::string& args) {
-        return clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " timeout 120 " +
+        return clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " timeout 120 " +
                                   Quote(QW_CLI_PATH) + " " + args,
-                              dir_.path);
+                              dir_.Path());
     }
 
-    pcmtest::PcmShape Piece(int format, long firstFrame, long frames) const {
-        pcmtest::PcmShape shape;
+    testkit::PcmShape Piece(int format, long firstFrame, long frames) const {
+        testkit::PcmShape shape;
         shape.format = format;
         shape.rate = rate_;
         shape.seconds = static_cast<double>(frames) / rate_;
@@ -119,7 +120,7 @@ protected:
                 paths.push_back(
                     (dir_ / ("piece" + std::to_string(i) + (kind != Kind::Wav ? ".flac" : ".wav"))).string());
                 EXPECT_TRUE(
-                    pcmtest::WritePcm(paths.back(), Piece(format, first, kPieces[i] * rate_ / 44100)));
+                    testkit::WritePcm(paths.back(), Piece(format, first, kPieces[i] * rate_ / 44100)));
                 first += kPieces[i] * rate_ / 44100;
             }
             return paths;
@@ -131,13 +132,13 @@ protected:
         for (long n : kPieces)
             total += n;
         const std::string whole = (dir_ / "whole.wav").string();
-        EXPECT_TRUE(pcmtest::WritePcm(whole, Piece(SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0, total)));
+        EXPECT_TRUE(testkit::WritePcm(whole, Piece(SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0, total)));
         const std::string converted = (dir_ / "whole.dsf").string();
         const auto run = Cli("convert " + Quote(whole) + " " + Quote(converted));
         EXPECT_EQ(run.status, 0) << run.err;
-        const auto stream = dsdtest::ReadDsf(converted);
+        const auto stream = testkit::ReadDsf(converted);
         EXPECT_TRUE(stream.valid) << stream.error;
-        std::array<dsdfile::Bytes, 2> channels;
+        std::array<testkit::Bytes, 2> channels;
         for (const auto& block : stream.blocks)
             for (int c = 0; c < 2; ++c)
                 channels[c].insert(channels[c].end(), block.bytes.begin() + 4096 * c,
@@ -146,20 +147,20 @@ protected:
         const std::size_t end = channels[0].size() - 5001;
         for (std::size_t i = 0; i < 3; ++i) {
             const std::size_t from = cuts[i], to = i + 1 < 3 ? cuts[i + 1] : end;
-            dsdfile::DsfShape shape;
+            testkit::DsfShape shape;
             for (int c = 0; c < 2; ++c)
                 shape.channels.emplace_back(channels[c].begin() + static_cast<long>(from),
                                             channels[c].begin() + static_cast<long>(to));
             shape.padByte = 0x00; // not the silence byte: padding that reached the device would show
             paths.push_back((dir_ / ("piece" + std::to_string(i) + ".dsf")).string());
-            wavtest::WriteFile(paths.back(), dsdfile::BuildDsf(shape));
+            testkit::WriteBytes(paths.back(), testkit::BuildDsf(shape));
             expectedDsd_[0].insert(expectedDsd_[0].end(), shape.channels[0].begin(), shape.channels[0].end());
             expectedDsd_[1].insert(expectedDsd_[1].end(), shape.channels[1].begin(), shape.channels[1].end());
         }
         return paths;
     }
 
-    dsdtest::DsfStream Play(const std::vector<std::string>& paths, bool gapless) {
+    testkit::DsfStream Play(const std::vector<std::string>& paths, bool gapless) {
         const std::string recording = (dir_ / "played.dsf").string();
         std::string args = "play --rf-mode --driver " + Quote("dsf:" + recording);
         if (gapless)
@@ -169,12 +170,12 @@ protected:
         const auto played = Cli(args);
         EXPECT_EQ(played.status, 0) << played.err;
         positions_ = played.out;
-        return dsdtest::ReadDsf(recording);
+        return testkit::ReadDsf(recording);
     }
 
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
     int rate_ = 44100;
-    std::array<dsdfile::Bytes, 2> expectedDsd_;
+    std::array<testkit::Bytes, 2> expectedDsd_;
     std::string positions_;
 };
 
@@ -226,7 +227,7 @@ TEST_P(GaplessCliTest, WithGaplessTheRecordingIsOneContinuousTone) {
     if (c.kind == Kind::Dsf) {
         // DSD files pass unconverted: the recording holds exactly the three files' samples, one after the
         // other, none of their padding.
-        std::array<dsdfile::Bytes, 2> recorded;
+        std::array<testkit::Bytes, 2> recorded;
         for (std::size_t b = segments[0].first; b < segments[0].first + segments[0].count; ++b)
             for (int ch = 0; ch < 2; ++ch)
                 recorded[ch].insert(recorded[ch].end(), stream.blocks[b].bytes.begin() + 4096 * ch,

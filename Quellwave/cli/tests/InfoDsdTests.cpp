@@ -1,8 +1,9 @@
 // Runs the real quellwave-cli info on generated DSF and DSDIFF files, mixed with WAV files, and checks
 // the lines a user sees and the exit status.
 #include "CliHarness.h"
-#include "engine/tests/DsdBuilder.h"
-#include "engine/tests/WavBuilder.h"
+#include "TestKit/DsdFiles.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
 
@@ -14,45 +15,45 @@ protected:
 
     Result Info(std::vector<std::string> paths) {
         paths.insert(paths.begin(), "info");
-        return clitest::Shell(clitest::CliCommand(paths), dir_.path);
+        return clitest::Shell(clitest::CliCommand(paths), dir_.Path());
     }
 
-    std::string Write(const std::string& name, const dsdfile::Bytes& bytes) {
-        wavtest::WriteFile(dir_ / name, bytes);
+    std::string Write(const std::string& name, const testkit::Bytes& bytes) {
+        testkit::WriteBytes(dir_ / name, bytes);
         return (dir_ / name).string();
     }
 
-    static dsdfile::DsfShape Dsf(std::size_t bytesPerChannel, void (*change)(dsdfile::DsfShape&) = nullptr) {
-        dsdfile::DsfShape s;
-        s.channels = {dsdfile::ChannelPattern(bytesPerChannel, 1),
-                      dsdfile::ChannelPattern(bytesPerChannel, 2)};
+    static testkit::DsfShape Dsf(std::size_t bytesPerChannel, void (*change)(testkit::DsfShape&) = nullptr) {
+        testkit::DsfShape s;
+        s.channels = {testkit::ChannelPattern(bytesPerChannel, 1),
+                      testkit::ChannelPattern(bytesPerChannel, 2)};
         if (change)
             change(s);
         return s;
     }
-    static dsdfile::DsdiffShape Dsdiff(std::size_t bytesPerChannel,
-                                       void (*change)(dsdfile::DsdiffShape&) = nullptr) {
-        dsdfile::DsdiffShape s;
-        s.channels = {dsdfile::ChannelPattern(bytesPerChannel, 3),
-                      dsdfile::ChannelPattern(bytesPerChannel, 4)};
+    static testkit::DsdiffShape Dsdiff(std::size_t bytesPerChannel,
+                                       void (*change)(testkit::DsdiffShape&) = nullptr) {
+        testkit::DsdiffShape s;
+        s.channels = {testkit::ChannelPattern(bytesPerChannel, 3),
+                      testkit::ChannelPattern(bytesPerChannel, 4)};
         if (change)
             change(s);
         return s;
     }
 
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
 };
 
 TEST_F(InfoDsdTest, ReportsFormatLengthAndRfModeOrTheReason) {
-    using namespace dsdfile;
-    wavtest::WavShape wav;
-    wav.data = wavtest::Pattern(44100 * 4);
-    dsdfile::Bytes cutDsf = BuildDsf(Dsf(64));
+    using namespace testkit;
+    testkit::WavShape wav;
+    wav.data = testkit::Pattern(44100 * 4);
+    testkit::Bytes cutDsf = BuildDsf(Dsf(64));
     cutDsf.resize(50);
     // 352 800 bytes per channel are one second.
     const std::pair<std::string, std::string> files[] = {
         {Write("a.dsf", BuildDsf(Dsf(35280))), "dsf length_ms=100 rf_mode=required"},
-        {Write("b.wav", wavtest::BuildWav(wav)), "wav16 length_ms=1000"},
+        {Write("b.wav", testkit::BuildWav(wav)), "wav16 length_ms=1000"},
         {Write("c.dff", BuildDsdiff(Dsdiff(70560, [](DsdiffShape& s) { s.commentAfterProperties = true; }))),
          "dsdiff length_ms=200 rf_mode=required"},
         {Write("d.dsf", BuildDsf(Dsf(64, [](DsfShape& s) { s.rate = 8467200; }))),

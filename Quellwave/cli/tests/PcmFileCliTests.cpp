@@ -3,9 +3,10 @@
 // 44 100 Hz by an independent resampler (ffmpeg's), within a stated in-band noise.
 #include "CliHarness.h"
 #include "DsdDecimator.h"
-#include "engine/tests/DsdTestSupport.h"
-#include "engine/tests/PcmBuilder.h"
-#include "engine/tests/WavBuilder.h"
+#include "TestKit/DsfReadback.h"
+#include "TestKit/PcmFiles.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +18,10 @@
 namespace {
 
 using clitest::Quote;
-using pcmtest::PcmShape;
+using testkit::PcmShape;
 
 // The left channel of DSD blocks decoded to 44 100 Hz by the output's decimator.
-std::vector<double> DecodeLeft(const std::vector<dsdtest::Block>& blocks) {
+std::vector<double> DecodeLeft(const std::vector<testkit::Block>& blocks) {
     mervane::DsdDecimator decimator(44100);
     std::vector<double> out;
     std::vector<float> samples(4096 * 8 / 64);
@@ -130,11 +131,11 @@ struct Case {
 class PcmFileCliTest : public ::testing::TestWithParam<Case> {
 protected:
     clitest::RunResult Cli(const std::string& args) {
-        return clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " timeout 120 " +
+        return clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " timeout 120 " +
                                   Quote(QW_CLI_PATH) + " " + args,
-                              dir_.path);
+                              dir_.Path());
     }
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
 };
 
 TEST_P(PcmFileCliTest, InfoDescribesItAndConvertAndPlayMatchAnIndependentResampler) {
@@ -146,7 +147,7 @@ TEST_P(PcmFileCliTest, InfoDescribesItAndConvertAndPlayMatchAnIndependentResampl
     shape.channels = c.channels;
     shape.seconds = 2;
     const std::string path = (dir_ / c.name).string();
-    ASSERT_TRUE(pcmtest::WritePcm(path, shape));
+    ASSERT_TRUE(testkit::WritePcm(path, shape));
 
     const auto info = Cli("info " + Quote(path));
     EXPECT_EQ(info.status, 0);
@@ -160,7 +161,7 @@ TEST_P(PcmFileCliTest, InfoDescribesItAndConvertAndPlayMatchAnIndependentResampl
     const std::string dsf = (dir_ / "converted.dsf").string();
     const auto converted = Cli("convert " + Quote(path) + " " + Quote(dsf));
     ASSERT_EQ(converted.status, 0) << converted.err;
-    const auto convertedStream = dsdtest::ReadDsf(dsf);
+    const auto convertedStream = testkit::ReadDsf(dsf);
     ASSERT_TRUE(convertedStream.valid) << convertedStream.error;
     // One block per 512 frames at 44 100 Hz, plus the padded last one.
     EXPECT_NEAR(static_cast<double>(convertedStream.blocks.size()), 88200.0 / 512, 2.0);
@@ -171,11 +172,11 @@ TEST_P(PcmFileCliTest, InfoDescribesItAndConvertAndPlayMatchAnIndependentResampl
     const std::string recording = (dir_ / "played.dsf").string();
     const auto played = Cli("play --driver " + Quote("dsf:" + recording) + " " + Quote(path));
     ASSERT_EQ(played.status, 0) << played.err;
-    const auto playedStream = dsdtest::ReadDsf(recording);
+    const auto playedStream = testkit::ReadDsf(recording);
     ASSERT_TRUE(playedStream.valid) << playedStream.error;
     const auto segments = playedStream.Segments();
     ASSERT_EQ(segments.size(), 1u);
-    const std::vector<dsdtest::Block> track(
+    const std::vector<testkit::Block> track(
         playedStream.blocks.begin() + static_cast<long>(segments[0].first), playedStream.blocks.end());
     const Match playMatch = Compare(DecodeLeft(track), kRefFrom + 64, reference, kRefFrom, kCount);
 
@@ -224,37 +225,37 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Damaged and cut FLACs: info and play name a reason or play what is there, and never crash.
 TEST(PcmFileCliDamageTest, DamagedAndCutFlacsGiveAReasonOrTheirAudioNeverACrash) {
-    wavtest::ScratchDir dir;
+    testkit::ScratchFolder dir;
     PcmShape shape;
     shape.seconds = 2;
     const auto whole = dir / "whole.flac";
-    ASSERT_TRUE(pcmtest::WritePcm(whole, shape));
-    const auto bytes = wavtest::ReadFileBytes(whole);
+    ASSERT_TRUE(testkit::WritePcm(whole, shape));
+    const auto bytes = testkit::ReadBytes(whole);
     std::vector<std::string> paths;
     for (const std::size_t keep :
          {std::size_t{3}, std::size_t{20}, std::size_t{42}, std::size_t{200}, bytes.size() / 2}) {
         const auto p = dir / ("cut-" + std::to_string(keep) + ".flac");
-        wavtest::WriteFile(p, wavtest::Bytes(bytes.begin(), bytes.begin() + static_cast<long>(keep)));
+        testkit::WriteBytes(p, testkit::Bytes(bytes.begin(), bytes.begin() + static_cast<long>(keep)));
         paths.push_back(p.string());
     }
-    wavtest::Bytes scrambled = bytes;
+    testkit::Bytes scrambled = bytes;
     for (std::size_t i = 8; i < scrambled.size(); i += 97)
         scrambled[i] ^= 0x5A;
-    wavtest::WriteFile(dir / "scrambled.flac", scrambled);
+    testkit::WriteBytes(dir / "scrambled.flac", scrambled);
     paths.push_back((dir / "scrambled.flac").string());
     for (const std::string& p : paths) {
-        const auto info = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir.path) + " timeout 120 " +
+        const auto info = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir.Path()) + " timeout 120 " +
                                              Quote(QW_CLI_PATH) + " info " + Quote(p),
-                                         dir.path);
+                                         dir.Path());
         ASSERT_TRUE(info.status == 0 || info.status == 1) << p << ": " << info.status;
         EXPECT_EQ(info.out.rfind(p + ": ", 0), 0u) << info.out;
         if (info.status == 1) {
             EXPECT_NE(info.out.find("rejected ("), std::string::npos) << info.out;
             continue;
         }
-        const auto play = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir.path) + " timeout 120 " +
+        const auto play = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir.Path()) + " timeout 120 " +
                                              Quote(QW_CLI_PATH) + " play --driver null " + Quote(p),
-                                         dir.path);
+                                         dir.Path());
         EXPECT_EQ(play.status, 0) << p << ": " << play.err;
         EXPECT_NE(play.out.find("end\n"), std::string::npos) << p;
     }

@@ -1,9 +1,10 @@
 // "play" with DSF and DSDIFF files: the real quellwave-cli recording through the "dsf:" driver, the
 // recording compared byte for byte with the input, and what happens to DSD files outside RF mode.
 #include "CliHarness.h"
-#include "engine/tests/DsdBuilder.h"
-#include "engine/tests/DsdTestSupport.h"
-#include "engine/tests/WavBuilder.h"
+#include "TestKit/DsdFiles.h"
+#include "TestKit/DsfReadback.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@
 
 namespace {
 
-using dsdfile::Bytes;
+using testkit::Bytes;
 
 using clitest::Quote;
 using clitest::RunResult;
@@ -23,11 +24,11 @@ protected:
     RunResult Play(const std::vector<std::string>& args) {
         std::vector<std::string> line{"play"};
         line.insert(line.end(), args.begin(), args.end());
-        return clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " " + clitest::CliCommand(line),
-                              dir_.path);
+        return clitest::Shell(
+            "QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " " + clitest::CliCommand(line), dir_.Path());
     }
     std::string Write(const std::string& name, const Bytes& bytes) {
-        wavtest::WriteFile(dir_ / name, bytes);
+        testkit::WriteBytes(dir_ / name, bytes);
         return (dir_ / name).string();
     }
     std::string Recording() const { return (dir_ / "out.dsf").string(); }
@@ -35,7 +36,7 @@ protected:
     // The recording's left and right channels after the 50 priming and 20 lead-in blocks, which must
     // all be silent.
     std::pair<Bytes, Bytes> RecordedChannels() {
-        const auto stream = dsdtest::ReadDsf(Recording());
+        const auto stream = testkit::ReadDsf(Recording());
         EXPECT_TRUE(stream.valid) << stream.error;
         Bytes left, right;
         for (std::size_t b = 0; b < stream.blocks.size(); ++b) {
@@ -59,15 +60,15 @@ protected:
         EXPECT_EQ(loud, 0u);
     }
 
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
 };
 
 TEST_F(PlayDsdTest, ADsfFileIsRecordedUnchangedUpToItsSampleCount) {
-    dsdfile::DsfShape shape;
+    testkit::DsfShape shape;
     const std::size_t perChannel = 5 * 4096 + 1500; // the last block partly filled
-    shape.channels = {dsdfile::ChannelPattern(perChannel, 7), dsdfile::ChannelPattern(perChannel, 8)};
+    shape.channels = {testkit::ChannelPattern(perChannel, 7), testkit::ChannelPattern(perChannel, 8)};
     shape.padByte = 0x33; // beyond the sample count: must never be played
-    const std::string in = Write("in.dsf", dsdfile::BuildDsf(shape));
+    const std::string in = Write("in.dsf", testkit::BuildDsf(shape));
 
     const RunResult r = Play({"--rf-mode", "--driver", "dsf:" + Recording(), in});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -79,13 +80,13 @@ TEST_F(PlayDsdTest, ADsfFileIsRecordedUnchangedUpToItsSampleCount) {
 }
 
 TEST_F(PlayDsdTest, ADsdiffFileWithACommentIsRecordedBitReversed) {
-    dsdfile::DsdiffShape shape;
+    testkit::DsdiffShape shape;
     const std::size_t perChannel = 3 * 4096 + 800;
-    shape.channels = {dsdfile::ChannelPattern(perChannel, 9), dsdfile::ChannelPattern(perChannel, 10)};
+    shape.channels = {testkit::ChannelPattern(perChannel, 9), testkit::ChannelPattern(perChannel, 10)};
     shape.channels[0][0] = 0x01, shape.channels[0][1] = 0x69;
     shape.channels[1][0] = 0x69, shape.channels[1][1] = 0x01;
     shape.commentAfterProperties = true;
-    const std::string in = Write("in.dff", dsdfile::BuildDsdiff(shape));
+    const std::string in = Write("in.dff", testkit::BuildDsdiff(shape));
 
     const RunResult r = Play({"--rf-mode", "--driver", "dsf:" + Recording(), in});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -98,17 +99,17 @@ TEST_F(PlayDsdTest, ADsdiffFileWithACommentIsRecordedBitReversed) {
     EXPECT_EQ(right[1], 0x80);
     Bytes wantLeft, wantRight;
     for (std::size_t i = 0; i < perChannel; ++i) {
-        wantLeft.push_back(dsdfile::ReverseBits(shape.channels[0][i]));
-        wantRight.push_back(dsdfile::ReverseBits(shape.channels[1][i]));
+        wantLeft.push_back(testkit::ReverseBits(shape.channels[0][i]));
+        wantRight.push_back(testkit::ReverseBits(shape.channels[1][i]));
     }
     ExpectExactlyThenSilence(left, wantLeft);
     ExpectExactlyThenSilence(right, wantRight);
 }
 
 TEST_F(PlayDsdTest, WithoutRFModeDsdFilesAreNamedAndSkipped) {
-    dsdfile::DsfShape shape;
-    shape.channels = {dsdfile::ChannelPattern(4096, 1), dsdfile::ChannelPattern(4096, 2)};
-    const std::string dsf = Write("in.dsf", dsdfile::BuildDsf(shape));
+    testkit::DsfShape shape;
+    shape.channels = {testkit::ChannelPattern(4096, 1), testkit::ChannelPattern(4096, 2)};
+    const std::string dsf = Write("in.dsf", testkit::BuildDsf(shape));
     RunResult r = Play({"--driver", "dsf:" + Recording(), dsf});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
@@ -116,9 +117,9 @@ TEST_F(PlayDsdTest, WithoutRFModeDsdFilesAreNamedAndSkipped) {
         << r.err;
 
     // Beside a WAV file, only the WAV file plays.
-    wavtest::WavShape wav;
+    testkit::WavShape wav;
     wav.data = Bytes(static_cast<std::size_t>(0.2 * 44100) * 4, 0);
-    const std::string w = Write("a.wav", wavtest::BuildWav(wav));
+    const std::string w = Write("a.wav", testkit::BuildWav(wav));
     r = Play({"--driver", "dsf:" + Recording(), dsf, w});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "position 1 11\nend\n");
@@ -126,9 +127,9 @@ TEST_F(PlayDsdTest, WithoutRFModeDsdFilesAreNamedAndSkipped) {
 }
 
 TEST_F(PlayDsdTest, ABrokenDsdFileIsNamedWithItsReason) {
-    dsdfile::DsfShape shape;
-    shape.channels = {dsdfile::ChannelPattern(4096, 1)}; // one channel
-    const std::string mono = Write("mono.dsf", dsdfile::BuildDsf(shape));
+    testkit::DsfShape shape;
+    shape.channels = {testkit::ChannelPattern(4096, 1)}; // one channel
+    const std::string mono = Write("mono.dsf", testkit::BuildDsf(shape));
     const RunResult r = Play({"--rf-mode", "--driver", "dsf:" + Recording(), mono});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find(mono + ": rejected (not stereo)"), std::string::npos) << r.err;

@@ -1,13 +1,14 @@
 // Files laid out as other programs write them, through the real quellwave-cli: each is accepted with the
 // length of the audio it really holds, or refused with a reason, and plays to its real end.
 #include "CliHarness.h"
-#include "engine/tests/DsdBuilder.h"
-#include "engine/tests/DsdTestSupport.h"
-#include "engine/tests/WavBuilder.h"
+#include "TestKit/DsdFiles.h"
+#include "TestKit/DsfReadback.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
 
-using namespace wavtest;
+using namespace testkit;
 
 namespace {
 
@@ -27,35 +28,35 @@ Bytes Riff(const std::vector<Chunk>& chunks) {
     Bytes body{'W', 'A', 'V', 'E'};
     for (const Chunk& c : chunks) {
         body.insert(body.end(), c.id.begin(), c.id.end());
-        Put(body, c.size.value_or(static_cast<std::uint32_t>(c.body.size())), 4);
+        PutLe(body, c.size.value_or(static_cast<std::uint32_t>(c.body.size())), 4);
         body.insert(body.end(), c.body.begin(), c.body.end());
         if (c.pad && c.body.size() % 2 != 0)
             body.push_back(0);
     }
     Bytes out{'R', 'I', 'F', 'F'};
-    Put(out, static_cast<std::uint32_t>(body.size()), 4);
+    PutLe(out, static_cast<std::uint32_t>(body.size()), 4);
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }
 
 Chunk Format(std::uint16_t bits) {
     Bytes f;
-    Put(f, 1, 2), Put(f, 2, 2), Put(f, 44100, 4), Put(f, 44100u * bits / 4, 4), Put(f, bits / 4, 2),
-        Put(f, bits, 2);
+    PutLe(f, 1, 2), PutLe(f, 2, 2), PutLe(f, 44100, 4), PutLe(f, 44100u * bits / 4, 4), PutLe(f, bits / 4, 2),
+        PutLe(f, bits, 2);
     return {"fmt ", f};
 }
 
 // A DSDIFF file with an odd-sized chunk before the properties, with or without its pad byte.
-Bytes DsdiffWithOddChunk(const dsdfile::DsdiffShape& shape, bool pad) {
-    Bytes file = dsdfile::BuildDsdiff(shape);
+Bytes DsdiffWithOddChunk(const testkit::DsdiffShape& shape, bool pad) {
+    Bytes file = testkit::BuildDsdiff(shape);
     Bytes odd{'D', 'I', 'A', 'R'};
-    dsdfile::PutBe(odd, 5, 8);
+    testkit::PutBe(odd, 5, 8);
     odd.insert(odd.end(), {'n', 'o', 't', 'e', 's'});
     if (pad)
         odd.push_back(0);
     file.insert(file.begin() + 32, odd.begin(), odd.end()); // after the FVER chunk
     Bytes size;
-    dsdfile::PutBe(size, file.size() - 12, 8);
+    testkit::PutBe(size, file.size() - 12, 8);
     std::copy(size.begin(), size.end(), file.begin() + 4);
     return file;
 }
@@ -69,9 +70,9 @@ struct Case {
 class RealWorldFileTest : public ::testing::Test {
 protected:
     std::pair<int, std::string> Cli(const std::string& args) {
-        const auto r = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.path) + " timeout 120 " +
+        const auto r = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " timeout 120 " +
                                           Quote(QW_CLI_PATH) + " " + args,
-                                      dir_.path);
+                                      dir_.Path());
         return {r.status, r.out};
     }
     bool Ffmpeg(const std::string& args) {
@@ -92,7 +93,7 @@ protected:
         const auto [played, out] = Cli("play --rf-mode --driver " + Quote("dsf:" + rec) + " " + Quote(path));
         ASSERT_EQ(played, 0) << c.name;
         EXPECT_EQ(out.substr(out.size() - 4), "end\n") << c.name;
-        const auto stream = dsdtest::ReadDsf(rec);
+        const auto stream = testkit::ReadDsf(rec);
         ASSERT_TRUE(stream.valid) << c.name << ": " << stream.error;
         const auto segments = stream.Segments();
         ASSERT_EQ(segments.size(), 1u) << c.name;
@@ -106,7 +107,7 @@ protected:
             << c.name;
     }
 
-    ScratchDir dir_;
+    ScratchFolder dir_;
 };
 
 TEST_F(RealWorldFileTest, WavLayoutsOfOtherWriters) {
@@ -134,10 +135,10 @@ TEST_F(RealWorldFileTest, WavLayoutsOfOtherWriters) {
         {"data-before-fmt.wav", {data16, Format(16)}},
     };
     for (const auto& [name, chunks] : built)
-        WriteFile(dir_ / name, Riff(chunks));
+        WriteBytes(dir_ / name, Riff(chunks));
     Bytes cut = Riff({Format(16), data16});
     cut.resize(44 + 30001); // a download cut short, inside a frame
-    WriteFile(dir_ / "truncated.wav", cut);
+    WriteBytes(dir_ / "truncated.wav", cut);
 
     // 44 100 frames: 87 blocks (86.1); 22 050 frames: 44 blocks; the cut file: 7500 whole frames, 15 blocks.
     std::vector<Case> cases = {
@@ -169,21 +170,21 @@ TEST_F(RealWorldFileTest, WavLayoutsOfOtherWriters) {
 }
 
 TEST_F(RealWorldFileTest, DsdLayoutsOfOtherWriters) {
-    dsdfile::DsdiffShape dff;
-    dff.channels = {dsdfile::ChannelPattern(20000, 1), dsdfile::ChannelPattern(20000, 2)};
-    WriteFile(dir_ / "odd-padded.dff", DsdiffWithOddChunk(dff, true));
-    WriteFile(dir_ / "odd-unpadded.dff", DsdiffWithOddChunk(dff, false));
-    dsdfile::DsfShape dsf;
-    dsf.channels = {dsdfile::ChannelPattern(20000, 3), dsdfile::ChannelPattern(20000, 4)};
+    testkit::DsdiffShape dff;
+    dff.channels = {testkit::ChannelPattern(20000, 1), testkit::ChannelPattern(20000, 2)};
+    WriteBytes(dir_ / "odd-padded.dff", DsdiffWithOddChunk(dff, true));
+    WriteBytes(dir_ / "odd-unpadded.dff", DsdiffWithOddChunk(dff, false));
+    testkit::DsfShape dsf;
+    dsf.channels = {testkit::ChannelPattern(20000, 3), testkit::ChannelPattern(20000, 4)};
     dsf.sampleCount = ~0ull; // a header that claims forever
-    WriteFile(dir_ / "endless.dsf", dsdfile::BuildDsf(dsf));
+    WriteBytes(dir_ / "endless.dsf", testkit::BuildDsf(dsf));
     dsf.sampleCount.reset();
-    Bytes cut = dsdfile::BuildDsf(dsf);
+    Bytes cut = testkit::BuildDsf(dsf);
     cut.resize(92 + 8192 + 100); // one whole block per channel, then 100 bytes of the left
-    WriteFile(dir_ / "truncated.dsf", cut);
-    Bytes header = dsdfile::BuildDsf(dsf);
+    WriteBytes(dir_ / "truncated.dsf", cut);
+    Bytes header = testkit::BuildDsf(dsf);
     header.resize(92);
-    WriteFile(dir_ / "header-only.dsf", header);
+    WriteBytes(dir_ / "header-only.dsf", header);
 
     // 20 000 bytes per channel: 4.9 blocks, played as 5; the cut file holds one block.
     for (const Case& c : std::vector<Case>{

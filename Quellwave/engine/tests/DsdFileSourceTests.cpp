@@ -1,7 +1,8 @@
 // CDsdFileSource on generated DSF and DSDIFF files: what Get delivers per channel, element for element,
 // where Seek lands, and which headers are refused.
-#include "DsdBuilder.h"
-#include "WavBuilder.h"
+#include "TestKit/DsdFiles.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 #include "engine/CDsdFileSource.h"
 
 #include "Platform/FileIo.h"
@@ -19,7 +20,7 @@ using engine::DsdLengthMs;
 using engine::DsdOpenError;
 using engine::DsdOpenErrorText;
 
-using namespace dsdfile;
+using namespace testkit;
 using Elements = std::vector<std::uint32_t>;
 
 namespace {
@@ -47,7 +48,7 @@ Bytes Reversed(const Bytes& bytes) {
 class DsdSourceTest : public ::testing::Test {
 protected:
     std::string Write(const std::string& name, const Bytes& bytes) {
-        wavtest::WriteFile(dir_ / name, bytes);
+        testkit::WriteBytes(dir_ / name, bytes);
         return (dir_ / name).string();
     }
 
@@ -79,7 +80,7 @@ protected:
         return s;
     }
 
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
     CDsdFileSource source_;
 };
 
@@ -353,11 +354,11 @@ TEST_F(DsdRejectionTest, DsfHeadersOtherThanStereoDsd64OneBit) {
         {"no data", dsf([](DsfShape& s) { s.dataId4 = "DATA"; }), DsdOpenError::NoDataChunk},
         {"data size 11", dsf([](DsfShape& s) { s.dataChunkSize = 11; }), DsdOpenError::BadDataSize},
         {"text", Bytes{'h', 'e', 'l', 'l', 'o'}, DsdOpenError::NotDsd},
-        {"wav", wavtest::BuildWav({}), DsdOpenError::NotDsd},
+        {"wav", testkit::BuildWav({}), DsdOpenError::NotDsd},
     });
     EXPECT_FALSE(source_.Open((dir_ / "missing.dsf").string().c_str(), 1, 1));
     EXPECT_EQ(source_.LastOpenError(), DsdOpenError::NoSuchFile);
-    EXPECT_FALSE(source_.Open(dir_.path.c_str(), 1, 1));
+    EXPECT_FALSE(source_.Open(dir_.Path().c_str(), 1, 1));
     EXPECT_EQ(source_.LastOpenError(), DsdOpenError::IsDirectory);
     EXPECT_FALSE(source_.Open(Write("ok.dsf", BuildDsf(base)).c_str(), 0, 1));
     EXPECT_EQ(source_.LastOpenError(), DsdOpenError::BadSizeFactors);

@@ -4,10 +4,10 @@
 // departure from one steady fit of the whole recording.
 #include "EngineFixture.h"
 
-#include "CdToneDisc.h"
 #include "Platform/DriveTable.h"
 #include "Platform/Registry.h"
 #include "Platform/VirtualDrive.h"
+#include "TestKit/ToneDisc.h"
 
 #include <array>
 #include <cmath>
@@ -16,7 +16,7 @@
 namespace enginetest {
 namespace {
 
-using namespace cdtone;
+using namespace testkit::cdtone;
 
 // Track lengths in sectors (75 per second): all different, so what played tells which tracks played.
 constexpr std::array<std::uint32_t, 5> kTracks = {60, 90, 75, 100, 80};
@@ -32,7 +32,7 @@ protected:
     void TearDown() override { ::unsetenv("QUELLWAVE_SYSFS_BLOCK"); }
 
     void MakeDisc() {
-        cdtone::WriteDisc(dir_.path, kTracks);
+        testkit::cdtone::WriteDisc(dir_.Path(), kTracks);
         platform::HKEY key = nullptr;
         ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, 0,
                                            platform::KEY_ALL_ACCESS, &key, nullptr),
@@ -52,7 +52,7 @@ protected:
 
     // A run of sound lasts the frames played, and at most what the rings and the final chunk held when
     // the output found the end (the reader runs ahead of the output by up to a ring).
-    static void ExpectLasts(const dsdtest::Run& run, double frames) {
+    static void ExpectLasts(const testkit::Run& run, double frames) {
         EXPECT_GE(static_cast<double>(run.count), frames / 512);
         EXPECT_LE(static_cast<double>(run.count), frames / 512 + kMostBlocksAhead);
     }
@@ -71,7 +71,7 @@ TEST_F(EngineCdTest, TracksPlayOnWithoutAGapRenumberedByTimeAndEnd) {
     ASSERT_EQ(engine_.SelectTrack(3, 0), 1);
     ASSERT_EQ(engine_.Play(), 1);
     ASSERT_TRUE(WaitForEnd());
-    const dsdtest::DsfStream stream = Finish();
+    const testkit::DsfStream stream = Finish();
     ASSERT_TRUE(stream.valid) << stream.error;
     EXPECT_EQ(Count(WM_PLAYER_END), 1u);
 
@@ -134,7 +134,7 @@ TEST_F(EngineCdTest, RepeatOneSelectsTheTrackAgain) {
         [](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam == 0 && m.lParam == 3; }));
     engine_.SetRepeatMode(0);
     ASSERT_TRUE(WaitForEnd());
-    const dsdtest::DsfStream stream = Finish();
+    const testkit::DsfStream stream = Finish();
     ASSERT_TRUE(stream.valid) << stream.error;
     for (const auto& m : Positions())
         EXPECT_GE(m.lParam, 3) << "never before track 3";
@@ -167,7 +167,7 @@ TEST_F(EngineCdTest, AnUnreadableDiscPlaysSilenceForTheTrackLengthsAndEnds) {
     ASSERT_EQ(engine_.Play(), 1);
     ASSERT_TRUE(WaitForEnd());
     drive->ArmNotReady(0);
-    const dsdtest::DsfStream stream = Finish();
+    const testkit::DsfStream stream = Finish();
     ASSERT_TRUE(stream.valid) << stream.error;
     std::size_t converted = 0;
     for (const auto& block : stream.blocks) {
@@ -218,7 +218,7 @@ TEST_F(EngineCdTest, EjectingWhilePlayingEndsThePlaybackFirst) {
     EXPECT_TRUE(engine_.EjectDisc('V'));
     EXPECT_EQ(engine_.Playing(), 0);
     EXPECT_FALSE(engine_.SourceOpen());
-    const dsdtest::DsfStream stream = Finish();
+    const testkit::DsfStream stream = Finish();
     ASSERT_TRUE(stream.valid) << stream.error;
     ASSERT_EQ(stream.Segments().size(), 1u);
     const auto& last = stream.blocks[stream.Segments()[0].first + stream.Segments()[0].count - 1];
@@ -240,7 +240,7 @@ TEST_F(EngineCdTest, AnUnreadableSectorIsAMomentOfSilenceAndTheDiscPlaysOn) {
     ASSERT_EQ(engine_.SelectTrack(3, 0), 1);
     ASSERT_EQ(engine_.Play(), 1);
     ASSERT_TRUE(WaitForEnd());
-    const dsdtest::DsfStream stream = Finish();
+    const testkit::DsfStream stream = Finish();
     ASSERT_TRUE(stream.valid) << stream.error;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> firsts; // track, ms
     for (const auto& m : Positions()) {
@@ -301,7 +301,7 @@ TEST_F(EngineCdTest, DataTracksAreSkipped) {
     ASSERT_EQ(engine_.SelectTrack(1, 0), 1);
     ASSERT_EQ(engine_.Play(), 1);
     ASSERT_TRUE(WaitForEnd());
-    const dsdtest::DsfStream stream = Finish();
+    const testkit::DsfStream stream = Finish();
     ASSERT_TRUE(stream.valid) << stream.error;
     std::vector<std::uint32_t> tracks;
     for (const auto& m : Positions()) {

@@ -1,7 +1,8 @@
 // DSF and DSDIFF files through the engine: the DSD chunk producers on their own, which lists accept DSD
 // files, and whole playbacks recorded through the "dsf:" driver, compared byte for byte with the files.
-#include "DsdBuilder.h"
 #include "EngineFixture.h"
+#include "TestKit/DsdFiles.h"
+#include "TestKit/Scratch.h"
 #include "engine/SamplePipeline.h"
 #include "shell/Settings.h"
 
@@ -20,10 +21,10 @@ using engine::kDsdSilenceByte;
 namespace enginetest {
 namespace {
 
-using dsdfile::Bytes;
-using dsdfile::ChannelPattern;
-using dsdfile::DsdiffShape;
-using dsdfile::DsfShape;
+using testkit::Bytes;
+using testkit::ChannelPattern;
+using testkit::DsdiffShape;
+using testkit::DsfShape;
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 constexpr std::size_t kLeadIn = 50 + 20; // priming blocks, then the silent lead-in of the first play
@@ -31,7 +32,7 @@ constexpr std::size_t kLeadIn = 50 + 20; // priming blocks, then the silent lead
 Bytes Reversed(const Bytes& bytes) {
     Bytes r(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i)
-        r[i] = dsdfile::ReverseBits(bytes[i]);
+        r[i] = testkit::ReverseBits(bytes[i]);
     return r;
 }
 
@@ -55,7 +56,7 @@ std::size_t NotSilent(const Bytes& bytes, std::size_t from) {
 struct ChannelBytes {
     Bytes left, right;
 };
-ChannelBytes Channels(const std::vector<dsdtest::Block>& blocks, std::size_t first) {
+ChannelBytes Channels(const std::vector<testkit::Block>& blocks, std::size_t first) {
     ChannelBytes c;
     for (std::size_t b = first; b < blocks.size(); ++b) {
         const Bytes& bytes = blocks[b].bytes;
@@ -76,7 +77,7 @@ class DsdChunkTest : public ::testing::Test {
 protected:
     void Open(std::size_t bytesPerChannel) {
         shape_.channels = {ChannelPattern(bytesPerChannel, 1), ChannelPattern(bytesPerChannel, 2)};
-        wavtest::WriteFile(dir_ / "a.dsf", dsdfile::BuildDsf(shape_));
+        testkit::WriteBytes(dir_ / "a.dsf", testkit::BuildDsf(shape_));
         ASSERT_TRUE(source_.Open((dir_ / "a.dsf").string().c_str(), 1, 1));
     }
     // Appends the chunk's blocks to the two channel runs.
@@ -87,7 +88,7 @@ protected:
         }
     }
 
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
     DsfShape shape_;
     CDsdFileSource source_;
     DsdChunkProducer producer_;
@@ -176,7 +177,7 @@ protected:
         engine_.Shutdown(); // the threads post to recorder_, which goes first
     }
     std::string Write(const std::string& name, const Bytes& bytes) {
-        wavtest::WriteFile(dir_ / name, bytes);
+        testkit::WriteBytes(dir_ / name, bytes);
         return (dir_ / name).string();
     }
     static DsfShape Dsf(std::size_t bytesPerChannel, std::uint32_t seed) {
@@ -241,7 +242,7 @@ TEST_F(EngineDsdTest, DsfReachesTheDeviceUnchangedAndNothingBeyondItsSampleCount
     shape.padByte = 0x33;
     shape.extraBlocks = 1;
     const ChannelBytes got =
-        PlayOne(Write("a.dsf", dsdfile::BuildDsf(shape)), 0, CPlaybackEngine::kSourceDsf);
+        PlayOne(Write("a.dsf", testkit::BuildDsf(shape)), 0, CPlaybackEngine::kSourceDsf);
 
     EXPECT_EQ(FirstDifference(got.left, 0, shape.channels[0]), kNone);
     EXPECT_EQ(FirstDifference(got.right, 0, shape.channels[1]), kNone);
@@ -258,7 +259,7 @@ TEST_F(EngineDsdTest, DsdiffWithACommentReachesTheDeviceBitReversed) {
     shape.channels[1] = WithHead(shape.channels[1], {0x69, 0x01, 0xF0, 0x03});
     shape.commentAfterProperties = true;
     const ChannelBytes got =
-        PlayOne(Write("a.dff", dsdfile::BuildDsdiff(shape)), 0, CPlaybackEngine::kSourceDsdiff);
+        PlayOne(Write("a.dff", testkit::BuildDsdiff(shape)), 0, CPlaybackEngine::kSourceDsdiff);
 
     ASSERT_GE(got.left.size(), 4u);
     EXPECT_EQ(Bytes(got.left.begin(), got.left.begin() + 4), (Bytes{0x80, 0x96, 0x01, 0xF0}));
@@ -273,7 +274,7 @@ TEST_F(EngineDsdTest, AnOffsetStartsPlayAtThatElementAndTheReportsCountFromIt) {
     // 100 ms = 8820 elements = byte 35 280 of each channel, inside the ninth DSF block.
     const DsfShape dsf = Dsf(30 * kDsdChannelBytes, 31);
     const ChannelBytes got =
-        PlayOne(Write("a.dsf", dsdfile::BuildDsf(dsf)), 100, CPlaybackEngine::kSourceDsf);
+        PlayOne(Write("a.dsf", testkit::BuildDsf(dsf)), 100, CPlaybackEngine::kSourceDsf);
     EXPECT_EQ(FirstDifference(got.left, 0, Bytes(dsf.channels[0].begin() + 35280, dsf.channels[0].end())),
               kNone);
     EXPECT_EQ(FirstDifference(got.right, 0, Bytes(dsf.channels[1].begin() + 35280, dsf.channels[1].end())),
@@ -285,7 +286,7 @@ TEST_F(EngineDsdTest, AnOffsetStartsPlayAtThatElementAndTheReportsCountFromIt) {
 TEST_F(EngineDsdTest, AnOffsetIntoADsdiffFileStartsAtThatByteOfEachChannel) {
     const DsdiffShape dff = Dsdiff(30 * kDsdChannelBytes, 41);
     const ChannelBytes got =
-        PlayOne(Write("a.dff", dsdfile::BuildDsdiff(dff)), 100, CPlaybackEngine::kSourceDsdiff);
+        PlayOne(Write("a.dff", testkit::BuildDsdiff(dff)), 100, CPlaybackEngine::kSourceDsdiff);
     EXPECT_EQ(
         FirstDifference(got.left, 0, Reversed(Bytes(dff.channels[0].begin() + 35280, dff.channels[0].end()))),
         kNone);
@@ -296,9 +297,9 @@ TEST_F(EngineDsdTest, AnOffsetIntoADsdiffFileStartsAtThatByteOfEachChannel) {
 
 TEST_F(EngineDsdTest, DsdFilesJoinAListOnlyInRFMode) {
     const std::size_t perChannel = 50 * kDsdChannelBytes;
-    const std::string dsf = Write("a.dsf", dsdfile::BuildDsf(Dsf(perChannel, 1)));
+    const std::string dsf = Write("a.dsf", testkit::BuildDsf(Dsf(perChannel, 1)));
     const std::string wav = ConstantWav("b.wav", 16, 0.2, 0.5);
-    const std::string dff = Write("c.dff", dsdfile::BuildDsdiff(Dsdiff(perChannel / 2, 3)));
+    const std::string dff = Write("c.dff", testkit::BuildDsdiff(Dsdiff(perChannel / 2, 3)));
     const std::string junk = Write("d.txt", Bytes(200, 'x'));
     const std::vector<std::string> list = {dsf, wav, dff, junk};
 
@@ -332,7 +333,7 @@ TEST_F(EngineDsdTest, DsdFilesJoinAListOnlyInRFMode) {
 }
 
 TEST_F(EngineDsdTest, AListThatNoLongerOpensFailsTheSelection) {
-    const std::string dsf = Write("a.dsf", dsdfile::BuildDsf(Dsf(4 * kDsdChannelBytes, 1)));
+    const std::string dsf = Write("a.dsf", testkit::BuildDsf(Dsf(4 * kDsdChannelBytes, 1)));
     engine_.SetRFModeOverride(true);
     ASSERT_EQ(engine_.OpenFiles({dsf}), 1);
     std::filesystem::remove(dsf);
@@ -344,8 +345,8 @@ TEST_F(EngineDsdTest, AMixedListPlaysInOrderWithEachTracksSourceKind) {
     const DsfShape dsf = Dsf(perChannel, 51);
     const DsdiffShape dff = Dsdiff(perChannel, 61);
     const std::vector<std::string> list = {
-        ConstantWav("a.wav", 16, 0.3, 0.5), Write("b.dsf", dsdfile::BuildDsf(dsf)),
-        Write("c.dff", dsdfile::BuildDsdiff(dff)), ConstantWav("d.wav", 24, 0.3, -0.5)};
+        ConstantWav("a.wav", 16, 0.3, 0.5), Write("b.dsf", testkit::BuildDsf(dsf)),
+        Write("c.dff", testkit::BuildDsdiff(dff)), ConstantWav("d.wav", 24, 0.3, -0.5)};
     StartInRFMode();
     ASSERT_EQ(engine_.OpenFiles(list), 1);
     ASSERT_EQ(engine_.SelectTrack(1, 0), 1);
@@ -381,7 +382,7 @@ TEST_F(EngineDsdTest, AMixedListPlaysInOrderWithEachTracksSourceKind) {
 
 TEST_F(EngineDsdTest, RepeatOneReplaysADsdFileFromItsStart) {
     const DsfShape dsf = Dsf(5 * kDsdChannelBytes, 71);
-    const std::string path = Write("a.dsf", dsdfile::BuildDsf(dsf));
+    const std::string path = Write("a.dsf", testkit::BuildDsf(dsf));
     StartInRFMode();
     engine_.SetRepeatMode(1);
     ASSERT_EQ(engine_.OpenFiles({path}), 1);

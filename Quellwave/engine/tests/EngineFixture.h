@@ -2,8 +2,9 @@
 // instead of hanging when a broken engine never answers.
 #pragma once
 
-#include "DsdTestSupport.h"
-#include "WavBuilder.h"
+#include "TestKit/DsfReadback.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 #include "engine/CPlaybackEngine.h"
 
 #include <gtest/gtest.h>
@@ -23,21 +24,21 @@ inline constexpr unsigned kMessageTimeoutMs = 60000;
 class EngineFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(dir_.path.empty());
+        ASSERT_FALSE(dir_.Path().empty());
         // Never read the settings of the person running the tests.
-        ::setenv("QUELLWAVE_REGISTRY_DIR", dir_.path.c_str(), 1);
+        ::setenv("QUELLWAVE_REGISTRY_DIR", dir_.Path().c_str(), 1);
     }
 
     // A stereo WAV holding `seconds` of a constant level (fraction of full scale) on both channels.
     std::string ConstantWav(const std::string& name, std::uint16_t bits, double seconds, double level) {
-        wavtest::WavShape shape;
+        testkit::WavShape shape;
         shape.bits = bits;
         const auto frames = static_cast<std::size_t>(std::llround(seconds * 44100));
         const int bytes = bits / 8;
         const auto value = static_cast<std::int32_t>(std::lround(level * ((1 << (bits - 1)) - 1)));
         for (std::size_t i = 0; i < frames * 2; ++i)
-            wavtest::Put(shape.data, static_cast<std::uint32_t>(value), bytes);
-        wavtest::WriteFile(dir_ / name, wavtest::BuildWav(shape));
+            testkit::PutLe(shape.data, static_cast<std::uint32_t>(value), bytes);
+        testkit::WriteBytes(dir_ / name, testkit::BuildWav(shape));
         return (dir_ / name).string();
     }
 
@@ -71,11 +72,11 @@ protected:
         return WaitUntil([](const Message& m) { return m.msg == WM_PLAYER_END; });
     }
     // Ends the engine (the recording gets its final header) and reads what reached the device.
-    dsdtest::DsfStream Finish() {
+    testkit::DsfStream Finish() {
         engine_.Shutdown();
         while (auto m = queue_.TryGet())
             seen_.push_back(*m);
-        return dsdtest::ReadDsf(DsfPath());
+        return testkit::ReadDsf(DsfPath());
     }
     std::vector<Message> Positions() const {
         std::vector<Message> out;
@@ -102,7 +103,7 @@ protected:
         return true;
     }
 
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
     platform::MessageQueue queue_;
     const UINT driverError_ = platform::RegisterMessageName(kLoadDriverErrorName);
     engine::CPlaybackEngine engine_;

@@ -1,8 +1,8 @@
 // Gapless playback in the engine: files that join reach the device exactly as the same audio in one file
 // would, whatever mix of 16-bit WAV, 24-bit WAV and FLAC holds it; which neighbours join and which still
 // end with the fade and silence; the track numbers at the joins; and the stored setting.
-#include "DsdBuilder.h"
 #include "EngineFixture.h"
+#include "TestKit/DsdFiles.h"
 #include "shell/Settings.h"
 
 #include <sndfile.h>
@@ -13,8 +13,8 @@ using engine::CPlaybackEngine;
 
 namespace {
 
-using dsdtest::DsfStream;
 using platform::Message;
+using testkit::DsfStream;
 
 constexpr std::array<std::size_t, 3> kPieces = {17999, 20011, 18433};
 
@@ -48,15 +48,15 @@ protected:
             sf_close(file);
             return path;
         }
-        wavtest::WavShape shape;
+        testkit::WavShape shape;
         shape.bits = holder == Holder::Wav16 ? 16 : 24;
         for (std::size_t f = first; f < first + count; ++f)
             for (int c = 0; c < 2; ++c) {
                 const std::int32_t v = ToneAt(f, c);
-                wavtest::Put(shape.data, static_cast<std::uint32_t>(holder == Holder::Wav16 ? v : v * 256),
-                             shape.bits / 8);
+                testkit::PutLe(shape.data, static_cast<std::uint32_t>(holder == Holder::Wav16 ? v : v * 256),
+                               shape.bits / 8);
             }
-        wavtest::WriteFile(path, wavtest::BuildWav(shape));
+        testkit::WriteBytes(path, testkit::BuildWav(shape));
         return path;
     }
 
@@ -88,7 +88,7 @@ protected:
             }
             engine.Shutdown();
         }
-        return dsdtest::ReadDsf(recording);
+        return testkit::ReadDsf(recording);
     }
 
     std::vector<std::string> Pieces(const std::array<Holder, 3>& holders, const std::string& prefix) {
@@ -156,9 +156,9 @@ TEST_F(EngineGaplessTest, JoinedFilesReachTheDeviceAsTheSameAudioInOneFile) {
 TEST_F(EngineGaplessTest, OnlyFilesOfOneKindJoin) {
     // DSD files of a pattern that never holds the silence byte.
     auto dsf = [this](const std::string& name, std::size_t bytes, std::uint32_t seed) {
-        dsdfile::DsfShape shape;
-        shape.channels = {dsdfile::ChannelPattern(bytes, seed), dsdfile::ChannelPattern(bytes, seed + 1)};
-        wavtest::WriteFile(dir_ / name, dsdfile::BuildDsf(shape));
+        testkit::DsfShape shape;
+        shape.channels = {testkit::ChannelPattern(bytes, seed), testkit::ChannelPattern(bytes, seed + 1)};
+        testkit::WriteBytes(dir_ / name, testkit::BuildDsf(shape));
         return (dir_ / name).string();
     };
     const std::string a = Write("a.wav", Holder::Wav16, 0, 20000);

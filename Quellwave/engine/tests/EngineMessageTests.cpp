@@ -108,12 +108,12 @@ TEST_F(EngineMessageTest, PlayBeforeInitializeFailsWithoutWaiting) {
 class EngineFileListTest : public EngineFixture {};
 
 TEST_F(EngineFileListTest, OnlyTheAcceptablePathsMakeTheList) {
-    wavtest::WriteFile(dir_ / "text.wav", wavtest::Bytes{'n', 'o', 'p', 'e'});
+    testkit::WriteBytes(dir_ / "text.wav", testkit::Bytes{'n', 'o', 'p', 'e'});
     // Mono plays now (through the PCM file source); more than two channels never does.
-    wavtest::WavShape surround;
+    testkit::WavShape surround;
     surround.channels = 6;
-    surround.data = wavtest::Pattern(12000);
-    wavtest::WriteFile(dir_ / "mono.wav", wavtest::BuildWav(surround));
+    surround.data = testkit::Pattern(12000);
+    testkit::WriteBytes(dir_ / "mono.wav", testkit::BuildWav(surround));
     const std::string good = ConstantWav("good.wav", 24, 2.5, 0.1);
 
     ASSERT_EQ(engine_.OpenFiles({(dir_ / "text.wav").string(), (dir_ / "mono.wav").string(), good}), 1);

@@ -12,8 +12,8 @@ using engine::kStopCommandId;
 namespace enginetest {
 namespace {
 
-using dsdtest::Block;
-using Span = dsdtest::Run;
+using testkit::Block;
+using Span = testkit::Run;
 
 constexpr double kLoud = 0.5;         // input level of the test files
 constexpr double kHigh = 0.5 + 0.125; // one-density of +0.5 full scale at 50 % modulation

@@ -2,9 +2,9 @@
 // their own rate, a list that mixes rates played each at its own rate in order (the recording goes on in a
 // new file at every change), PCM up-converted to the rate asked for or the highest the output takes, and
 // the refusal of a file at a rate the output does not take.
-#include "DsdBuilder.h"
 #include "DsfDriver.h"
 #include "EngineFixture.h"
+#include "TestKit/DsdFiles.h"
 #include "engine/SamplePipeline.h"
 
 #include "Mervane/DsdDriver.h"
@@ -16,9 +16,9 @@ using engine::kDsdSilenceByte;
 namespace enginetest {
 namespace {
 
-using dsdfile::Bytes;
-using dsdfile::ChannelPattern;
 using platform::DsdRate;
+using testkit::Bytes;
+using testkit::ChannelPattern;
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
@@ -35,14 +35,14 @@ std::size_t LeadIn(DsdRate rate) {
 Bytes Reversed(const Bytes& bytes) {
     Bytes r(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i)
-        r[i] = dsdfile::ReverseBits(bytes[i]);
+        r[i] = testkit::ReverseBits(bytes[i]);
     return r;
 }
 
 struct ChannelBytes {
     Bytes left, right;
 };
-ChannelBytes Channels(const std::vector<dsdtest::Block>& blocks, std::size_t first) {
+ChannelBytes Channels(const std::vector<testkit::Block>& blocks, std::size_t first) {
     ChannelBytes c;
     for (std::size_t b = first; b < blocks.size(); ++b) {
         const Bytes& bytes = blocks[b].bytes;
@@ -111,18 +111,18 @@ class EngineRateTest : public EngineFixture {
 protected:
     void TearDown() override { engine_.Shutdown(); }
     std::string Write(const std::string& name, const Bytes& bytes) {
-        wavtest::WriteFile(dir_ / name, bytes);
+        testkit::WriteBytes(dir_ / name, bytes);
         return (dir_ / name).string();
     }
     // A DSF or DSDIFF file at rate holding bytesPerChannel distinct bytes per channel.
-    static dsdfile::DsfShape Dsf(DsdRate rate, std::size_t bytesPerChannel, std::uint32_t seed) {
-        dsdfile::DsfShape s;
+    static testkit::DsfShape Dsf(DsdRate rate, std::size_t bytesPerChannel, std::uint32_t seed) {
+        testkit::DsfShape s;
         s.rate = platform::DsdSampleRate(rate);
         s.channels = {ChannelPattern(bytesPerChannel, seed), ChannelPattern(bytesPerChannel, seed + 1)};
         return s;
     }
-    static dsdfile::DsdiffShape Dsdiff(DsdRate rate, std::size_t bytesPerChannel, std::uint32_t seed) {
-        dsdfile::DsdiffShape s;
+    static testkit::DsdiffShape Dsdiff(DsdRate rate, std::size_t bytesPerChannel, std::uint32_t seed) {
+        testkit::DsdiffShape s;
         s.rate = platform::DsdSampleRate(rate);
         s.channels = {ChannelPattern(bytesPerChannel, seed), ChannelPattern(bytesPerChannel, seed + 1)};
         return s;
@@ -132,10 +132,10 @@ protected:
         ASSERT_EQ(Start(driver.empty() ? "dsf:" + DsfPath() : driver), S_OK);
     }
     // The recording's n-th file (1: the path itself), read at rate.
-    dsdtest::DsfStream Recording(int n, DsdRate rate) const {
-        return dsdtest::ReadDsf(mervane::DsfDriver::SegmentPath(DsfPath(), n), platform::DsdSampleRate(rate));
+    testkit::DsfStream Recording(int n, DsdRate rate) const {
+        return testkit::ReadDsf(mervane::DsfDriver::SegmentPath(DsfPath(), n), platform::DsdSampleRate(rate));
     }
-    void ExpectPlayedExactly(const dsdtest::DsfStream& s, DsdRate rate, const Bytes& left,
+    void ExpectPlayedExactly(const testkit::DsfStream& s, DsdRate rate, const Bytes& left,
                              const Bytes& right) {
         ASSERT_TRUE(s.valid) << s.error;
         const auto runs = s.Runs();
@@ -165,11 +165,11 @@ TEST_P(EngineDsdFileRateTest, PlaysBitExactlyAtItsOwnRateWithPositionsInMillisec
     Bytes left, right;
     if (dsdiff) {
         const auto shape = Dsdiff(rate, perChannel, 7);
-        path = Write("a.dff", dsdfile::BuildDsdiff(shape));
+        path = Write("a.dff", testkit::BuildDsdiff(shape));
         left = Reversed(shape.channels[0]), right = Reversed(shape.channels[1]);
     } else {
         const auto shape = Dsf(rate, perChannel, 7);
-        path = Write("a.dsf", dsdfile::BuildDsf(shape));
+        path = Write("a.dsf", testkit::BuildDsf(shape));
         left = shape.channels[0], right = shape.channels[1];
     }
     StartRecordingInRFMode();
@@ -203,18 +203,18 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(EngineRateTest, AListMixingRatesPlaysEachAtItsOwnRateInOrder) {
     const DsdRate rates[] = {DsdRate::kDsd64, DsdRate::kDsd128, DsdRate::kDsd256};
     std::vector<std::string> paths;
-    std::vector<dsdfile::DsfShape> shapes;
-    std::vector<dsdfile::DsdiffShape> dffs;
+    std::vector<testkit::DsfShape> shapes;
+    std::vector<testkit::DsdiffShape> dffs;
     for (int i = 0; i < 3; ++i) {
         // About 150 ms each; the middle one a DSDIFF file.
         const std::size_t perChannel =
             static_cast<std::size_t>(platform::DsdBytesPerSecond(rates[i])) * 15 / 100;
         if (i == 1) {
             dffs.push_back(Dsdiff(rates[i], perChannel, 20));
-            paths.push_back(Write("b.dff", dsdfile::BuildDsdiff(dffs.back())));
+            paths.push_back(Write("b.dff", testkit::BuildDsdiff(dffs.back())));
         } else {
             shapes.push_back(Dsf(rates[i], perChannel, static_cast<std::uint32_t>(10 * i + 1)));
-            paths.push_back(Write(i == 0 ? "a.dsf" : "c.dsf", dsdfile::BuildDsf(shapes.back())));
+            paths.push_back(Write(i == 0 ? "a.dsf" : "c.dsf", testkit::BuildDsf(shapes.back())));
         }
     }
     StartRecordingInRFMode();
@@ -253,7 +253,7 @@ TEST_F(EngineRateTest, PcmIsUpConvertedToTheRateAskedForWithItsFadesAndSilencesL
         EXPECT_EQ(engine_.TrackRate(), rate);
         ASSERT_TRUE(WaitForEnd());
         engine_.Shutdown();
-        const auto s = dsdtest::ReadDsf(DsfPath(), platform::DsdSampleRate(rate));
+        const auto s = testkit::ReadDsf(DsfPath(), platform::DsdSampleRate(rate));
         ASSERT_TRUE(s.valid) << s.error;
         const auto runs = s.Runs();
         ASSERT_EQ(runs.size(), 3u);
@@ -283,7 +283,7 @@ TEST_F(EngineRateTest, PcmIsUpConvertedToTheRateAskedForWithItsFadesAndSilencesL
 TEST_F(EngineRateTest, PcmGoesAsHighAsTheOutputTakesAndAFileAboveItIsRefusedByName) {
     RegisterLimitedRecorder();
     const std::string wav = ConstantWav("a.wav", 24, 0.3, 0.25);
-    const std::string dsd256 = Write("b.dsf", dsdfile::BuildDsf(Dsf(DsdRate::kDsd256, 100000, 3)));
+    const std::string dsd256 = Write("b.dsf", testkit::BuildDsf(Dsf(DsdRate::kDsd256, 100000, 3)));
     engine_.SetDsdRateOverride(256);
     StartRecordingInRFMode("upto128:" + DsfPath());
     PlayFiles({wav, dsd256});
@@ -299,7 +299,7 @@ TEST_F(EngineRateTest, PcmGoesAsHighAsTheOutputTakesAndAFileAboveItIsRefusedByNa
     EXPECT_EQ(engine_.Play(), 0);
     EXPECT_EQ(engine_.Playing(), 0);
     engine_.Shutdown();
-    const auto s = dsdtest::ReadDsf(DsfPath(), platform::DsdSampleRate(DsdRate::kDsd128));
+    const auto s = testkit::ReadDsf(DsfPath(), platform::DsdSampleRate(DsdRate::kDsd128));
     ASSERT_TRUE(s.valid) << s.error;
     EXPECT_EQ(s.Segments().size(), 1u); // the WAV file, and nothing of the DSD256 file
 }

@@ -1,8 +1,9 @@
 // Tags for the desktop: the ID3 tag of a DSF file in every version and text encoding a writer uses, damaged
 // tags refused without reading past them, and every other file's tags through the PCM decoder.
-#include "DsdBuilder.h"
-#include "PcmBuilder.h"
-#include "WavBuilder.h"
+#include "TestKit/DsdFiles.h"
+#include "TestKit/PcmFiles.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 #include "engine/FileTags.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ using engine::ReadFileTags;
 
 namespace {
 
-using wavtest::Bytes;
+using testkit::Bytes;
 
 Bytes SyncSafe(std::uint32_t v) {
     return {static_cast<std::uint8_t>(v >> 21 & 0x7F), static_cast<std::uint8_t>(v >> 14 & 0x7F),
@@ -142,17 +143,17 @@ TEST(Id3Tag, DamagedTagsAreRefusedWithoutReadingPastThem) {
 }
 
 TEST(FileTags, ADsfsTagIsFoundThroughItsHeaderAndOtherFilesThroughTheDecoder) {
-    wavtest::ScratchDir dir;
-    dsdfile::DsfShape shape;
-    shape.channels = {dsdfile::ChannelPattern(4096, 1), dsdfile::ChannelPattern(4096, 2)};
-    Bytes dsf = dsdfile::BuildDsf(shape);
+    testkit::ScratchFolder dir;
+    testkit::DsfShape shape;
+    shape.channels = {testkit::ChannelPattern(4096, 1), testkit::ChannelPattern(4096, 2)};
+    Bytes dsf = testkit::BuildDsf(shape);
     const std::uint64_t at = dsf.size();
     const Bytes tag =
         Tag(4, {Frame(4, "TIT2", Text(3, Utf8("Spem in alium"))), Frame(4, "TPE1", Text(3, Utf8("Choir")))});
     dsf.insert(dsf.end(), tag.begin(), tag.end());
     for (int i = 0; i < 8; ++i)
         dsf[20 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(at >> (8 * i));
-    wavtest::WriteFile(dir / "tagged.dsf", dsf);
+    testkit::WriteBytes(dir / "tagged.dsf", dsf);
     PcmTags tags;
     ASSERT_TRUE(ReadFileTags((dir / "tagged.dsf").c_str(), &tags));
     EXPECT_EQ(tags.title, "Spem in alium");
@@ -161,25 +162,25 @@ TEST(FileTags, ADsfsTagIsFoundThroughItsHeaderAndOtherFilesThroughTheDecoder) {
     // A pointer past the end of the file, and none at all: no tags, no reading out of bounds.
     for (int i = 0; i < 8; ++i)
         dsf[20 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((at + 1000000) >> (8 * i));
-    wavtest::WriteFile(dir / "beyond.dsf", dsf);
-    const Bytes untagged = dsdfile::BuildDsf(shape);
-    wavtest::WriteFile(dir / "untagged.dsf", untagged);
+    testkit::WriteBytes(dir / "beyond.dsf", dsf);
+    const Bytes untagged = testkit::BuildDsf(shape);
+    testkit::WriteBytes(dir / "untagged.dsf", untagged);
     for (const char* name : {"beyond.dsf", "untagged.dsf", "missing.dsf"}) {
         PcmTags none;
         EXPECT_FALSE(ReadFileTags((dir / name).c_str(), &none)) << name;
     }
 
-    pcmtest::PcmShape flac;
+    testkit::PcmShape flac;
     flac.seconds = 0.1;
     flac.title = "Track";
     flac.album = "Album";
-    ASSERT_TRUE(pcmtest::WritePcm(dir / "tagged.flac", flac));
+    ASSERT_TRUE(testkit::WritePcm(dir / "tagged.flac", flac));
     PcmTags fromFlac;
     ASSERT_TRUE(ReadFileTags((dir / "tagged.flac").c_str(), &fromFlac));
     EXPECT_EQ(fromFlac.title, "Track");
     EXPECT_EQ(fromFlac.album, "Album");
     flac.title = flac.album = "";
-    ASSERT_TRUE(pcmtest::WritePcm(dir / "plain.flac", flac));
+    ASSERT_TRUE(testkit::WritePcm(dir / "plain.flac", flac));
     PcmTags plain;
     EXPECT_FALSE(ReadFileTags((dir / "plain.flac").c_str(), &plain));
 }

@@ -2,7 +2,8 @@
 // phase and purity intact; refusals carry their reason; damaged and cut files end where their audio ends;
 // and the engine plays such files between ordinary WAVs.
 #include "EngineFixture.h"
-#include "PcmBuilder.h"
+#include "TestKit/PcmFiles.h"
+#include "TestKit/Scratch.h"
 #include "engine/CPcmFileSource.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,7 @@ using engine::PcmOpenErrorText;
 using engine::PcmTags;
 using engine::ReadPcmFileTags;
 
-using pcmtest::PcmShape;
+using testkit::PcmShape;
 
 namespace {
 
@@ -85,7 +86,7 @@ struct FormatCase {
 
 class PcmFormatTest : public ::testing::TestWithParam<FormatCase> {
 protected:
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
 };
 
 TEST_P(PcmFormatTest, DecodesAndResamplesTheToneUnchanged) {
@@ -95,7 +96,7 @@ TEST_P(PcmFormatTest, DecodesAndResamplesTheToneUnchanged) {
     shape.rate = c.rate;
     shape.channels = c.channels;
     const auto path = dir_ / c.name;
-    ASSERT_TRUE(pcmtest::WritePcm(path, shape)) << c.name;
+    ASSERT_TRUE(testkit::WritePcm(path, shape)) << c.name;
 
     CPcmFileSource source;
     ASSERT_TRUE(source.Open(path.c_str())) << c.name << ": " << PcmOpenErrorText(source.LastOpenError());
@@ -151,10 +152,10 @@ class PcmFileTest : public ::testing::Test {
 protected:
     std::string Write(const std::string& name, const PcmShape& shape) {
         const auto path = dir_ / name;
-        EXPECT_TRUE(pcmtest::WritePcm(path, shape)) << name;
+        EXPECT_TRUE(testkit::WritePcm(path, shape)) << name;
         return path.string();
     }
-    wavtest::ScratchDir dir_;
+    testkit::ScratchFolder dir_;
 };
 
 TEST_F(PcmFileTest, RefusalsNameTheirReason) {
@@ -179,7 +180,7 @@ TEST_F(PcmFileTest, RefusalsNameTheirReason) {
         {Write("empty.wav", empty), PcmOpenError::EmptyData},
         {text.string(), PcmOpenError::NotRecognised},
         {(dir_ / "missing.flac").string(), PcmOpenError::NoSuchFile},
-        {dir_.path.string(), PcmOpenError::IsDirectory},
+        {dir_.Path().string(), PcmOpenError::IsDirectory},
     };
     for (const auto& c : cases) {
         CPcmFileSource source;
@@ -194,17 +195,17 @@ TEST_F(PcmFileTest, CutAndDamagedFlacsEndWhereTheirAudioEnds) {
     PcmShape shape;
     shape.seconds = 4;
     const std::string whole = Write("whole.flac", shape);
-    const auto bytes = wavtest::ReadFileBytes(whole);
+    const auto bytes = testkit::ReadBytes(whole);
     // Cut in half: the header still announces four seconds.
-    wavtest::WriteFile(dir_ / "cut.flac",
-                       wavtest::Bytes(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2)));
+    testkit::WriteBytes(dir_ / "cut.flac",
+                        testkit::Bytes(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2)));
     // Garbage over the middle of the frames.
-    wavtest::Bytes damaged = bytes;
+    testkit::Bytes damaged = bytes;
     for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 4096; ++i)
         damaged[i] = static_cast<std::uint8_t>(i * 7);
-    wavtest::WriteFile(dir_ / "damaged.flac", damaged);
+    testkit::WriteBytes(dir_ / "damaged.flac", damaged);
     // Nothing but the header.
-    wavtest::WriteFile(dir_ / "header.flac", wavtest::Bytes(bytes.begin(), bytes.begin() + 200));
+    testkit::WriteBytes(dir_ / "header.flac", testkit::Bytes(bytes.begin(), bytes.begin() + 200));
 
     for (const char* name : {"cut.flac", "damaged.flac", "header.flac"}) {
         CPcmFileSource source;
@@ -355,15 +356,15 @@ TEST_F(EnginePcmFileTest, FlacsPlayBetweenWavsEachForItsLengthAndACutOneEndsWith
     flac.channels = 1;
     flac.seconds = 1;
     const auto flacPath = dir_ / "tone.flac";
-    ASSERT_TRUE(pcmtest::WritePcm(flacPath, flac));
+    ASSERT_TRUE(testkit::WritePcm(flacPath, flac));
     PcmShape longer = flac;
     longer.seconds = 3;
     const auto longPath = dir_ / "long.flac";
-    ASSERT_TRUE(pcmtest::WritePcm(longPath, longer));
-    const auto bytes = wavtest::ReadFileBytes(longPath);
+    ASSERT_TRUE(testkit::WritePcm(longPath, longer));
+    const auto bytes = testkit::ReadBytes(longPath);
     const auto cutPath = dir_ / "cut.flac";
-    wavtest::WriteFile(cutPath,
-                       wavtest::Bytes(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 3)));
+    testkit::WriteBytes(cutPath,
+                        testkit::Bytes(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 3)));
     const std::string wav = ConstantWav("level.wav", 16, 1.0, 0.25);
 
     StartRecording();

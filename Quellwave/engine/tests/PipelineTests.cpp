@@ -2,7 +2,7 @@
 // producers' block counts.
 #include "engine/SamplePipeline.h"
 
-#include "DsdTestSupport.h"
+#include "TestKit/DsfReadback.h"
 
 #include <gtest/gtest.h>
 
@@ -161,13 +161,13 @@ TEST_P(ChunkProducerTest, TheFinalChunkFadesOutIntoSilence) {
     producer.FirstChunk(loud, bytesPerSample);
     DsdChunk c = producer.NextChunk(loud, bytesPerSample);
     ASSERT_EQ(c.size, 16 * kDsdBlockBytes);
-    EXPECT_GT(dsdtest::Density(c.data + 15 * kDsdBlockBytes, kDsdBlockBytes), 0.6);
+    EXPECT_GT(testkit::Density(c.data + 15 * kDsdBlockBytes, kDsdBlockBytes), 0.6);
     c = producer.FinalChunk(loud, bytesPerSample);
     ASSERT_EQ(c.size, 11 * kDsdBlockBytes);
     // Loud at the start of the chunk, silent from the second block on: the fade lasts a few ms.
-    EXPECT_GT(dsdtest::Density(c.data, 128), 0.6);
+    EXPECT_GT(testkit::Density(c.data, 128), 0.6);
     for (int b = 2; b < 11; ++b)
-        EXPECT_NEAR(dsdtest::Density(c.data + b * kDsdBlockBytes, kDsdBlockBytes), 0.5, 0.01) << b;
+        EXPECT_NEAR(testkit::Density(c.data + b * kDsdBlockBytes, kDsdBlockBytes), 0.5, 0.01) << b;
 }
 
 INSTANTIATE_TEST_SUITE_P(BothWidths, ChunkProducerTest, ::testing::Values(2u, 3u));

@@ -1,4 +1,5 @@
-#include "WavBuilder.h"
+#include "TestKit/Scratch.h"
+#include "TestKit/Wav.h"
 #include "engine/CWaveSource.h"
 
 #include "Platform/Process.h"
@@ -13,7 +14,7 @@ using engine::WaveLengthMs;
 using engine::WaveOpenError;
 using engine::WaveOpenErrorText;
 
-using namespace wavtest;
+using namespace testkit;
 using E = WaveOpenError;
 
 namespace {
@@ -21,7 +22,7 @@ namespace {
 class WaveSourceTest : public ::testing::Test {
 protected:
     bool Open(const Bytes& bytes) {
-        WriteFile(dir_ / "t.wav", bytes);
+        WriteBytes(dir_ / "t.wav", bytes);
         return source_.Open((dir_ / "t.wav").c_str());
     }
     static WavShape Good(void (*change)(WavShape&) = nullptr, std::size_t dataBytes = 32768 + 1000) {
@@ -40,7 +41,7 @@ protected:
         return ok;
     }
 
-    ScratchDir dir_;
+    ScratchFolder dir_;
     CWaveSource source_;
     Bytes buffer_ = Bytes(32768);
 };
@@ -90,7 +91,7 @@ TEST_F(WaveSourceTest, RejectedLayoutsNameTheirReason) {
         EXPECT_EQ(source_.LastOpenError(), expected);
     }
     const std::pair<const char*, E> paths[] = {
-        {nullptr, E::Unreadable}, {dir_.path.c_str(), E::IsDirectory}, {"/no/such.wav", E::NoSuchFile}};
+        {nullptr, E::Unreadable}, {dir_.Path().c_str(), E::IsDirectory}, {"/no/such.wav", E::NoSuchFile}};
     for (const auto& [path, expected] : paths) {
         EXPECT_FALSE(source_.Open(path));
         EXPECT_EQ(source_.LastOpenError(), expected) << (path ? path : "null");

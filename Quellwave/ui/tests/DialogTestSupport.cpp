@@ -1,6 +1,6 @@
 #include "DialogTestSupport.h"
 
-#include "DiscImageBuilder.h"
+#include "TestKit/DiscImage.h"
 #include "shell/ResourceModules.h"
 
 #include "Platform/DriveTable.h"
@@ -48,12 +48,12 @@ void DialogTest::TearDown() {
 }
 
 void DialogTest::PutDword(bool user, const std::string& keyPath, const std::string& name, DWORD value) {
-    platformtest::RegistrySandbox::SetDword(Root(user), keyPath, name, value);
+    testkit::RegistrySandbox::SetDword(Root(user), keyPath, name, value);
 }
 
 void DialogTest::PutString(bool user, const std::string& keyPath, const std::string& name,
                            const std::string& text) {
-    platformtest::RegistrySandbox::SetString(Root(user), keyPath, name, text);
+    testkit::RegistrySandbox::SetString(Root(user), keyPath, name, text);
 }
 
 std::optional<DWORD> DialogTest::UserDword(const std::string& keyPath, const std::string& name) {
@@ -95,8 +95,8 @@ std::filesystem::path DialogTest::MakeDisc(const std::string& name,
         cue += line;
         total += length;
     }
-    disctest::WriteBytes(dir_ / (name + ".bin"), disctest::BuildFile(5, std::string(total, 'a'), 0));
-    disctest::WriteText(dir_ / (name + ".cue"), cue);
+    testkit::WriteBytes(dir_ / (name + ".bin"), testkit::BuildFile(5, std::string(total, 'a'), 0));
+    testkit::WriteText(dir_ / (name + ".cue"), cue);
     return dir_ / (name + ".cue");
 }
 

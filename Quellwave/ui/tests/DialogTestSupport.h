@@ -6,7 +6,7 @@
 #include "ui/ControlNotify.h"
 
 #include "Platform/Types.h"
-#include "RegistrySandbox.h"
+#include "TestKit/RegistrySandbox.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -38,7 +38,7 @@ protected:
     // Writes a CUE/BIN image of audio tracks of these lengths (sectors) and returns the CUE's path.
     std::filesystem::path MakeDisc(const std::string& name, std::initializer_list<std::uint32_t> lengths);
 
-    std::optional<platformtest::RegistrySandbox> sandbox_;
+    std::optional<testkit::RegistrySandbox> sandbox_;
     std::filesystem::path dir_;
 };
 

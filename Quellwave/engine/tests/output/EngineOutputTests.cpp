@@ -1,9 +1,10 @@
 // The engine end to end through the ALSA outputs, each captured by ALSA's file plugin: two tracks with a
 // pause and a resume in the first, then what reached ALSA read back.
-#include "AlsaCapture.h"
 #include "AlsaDriver.h"
 #include "DopDriver.h"
-#include "engine/tests/DsdBuilder.h"
+#include "TestKit/AlsaCapture.h"
+#include "TestKit/DsdFiles.h"
+#include "TestKit/OnlyFormats.h"
 #include "engine/tests/EngineFixture.h"
 
 #include "Mervane/DsdDriver.h"
@@ -29,11 +30,11 @@ std::uint8_t Reverse(std::uint8_t b) {
 }
 
 // Rebuilds our LSB-first blocks from a stream of per-channel MSB-first bytes in time order.
-dsdtest::DsfStream Blocks(const std::vector<std::uint8_t>& left, const std::vector<std::uint8_t>& right) {
-    dsdtest::DsfStream s;
+testkit::DsfStream Blocks(const std::vector<std::uint8_t>& left, const std::vector<std::uint8_t>& right) {
+    testkit::DsfStream s;
     s.valid = left.size() == right.size() && left.size() % kBlockBytes == 0;
     for (std::size_t at = 0; s.valid && at < left.size(); at += kBlockBytes) {
-        dsdtest::Block b;
+        testkit::Block b;
         for (std::size_t i = 0; i < kBlockBytes; ++i)
             b.bytes.push_back(Reverse(left[at + i]));
         for (std::size_t i = 0; i < kBlockBytes; ++i)
@@ -71,7 +72,7 @@ protected:
     }
 
     // Every second of both files is there at its level, and the stream starts and ends in silence.
-    static void ExpectBothTracksAtTheirLevel(const dsdtest::DsfStream& s) {
+    static void ExpectBothTracksAtTheirLevel(const testkit::DsfStream& s) {
         ASSERT_TRUE(s.valid);
         ASSERT_GT(s.blocks.size(), 100u);
         EXPECT_TRUE(s.blocks.front().Silent());
@@ -86,7 +87,7 @@ protected:
         EXPECT_GE(s.Segments().size(), 3u);
     }
 
-    mervanetest::AlsaCapture capture_;
+    testkit::AlsaCapture capture_;
 };
 
 TEST_F(EngineOutputTest, NativeDsdThroughAlsa) {
@@ -195,8 +196,8 @@ void RegisterSingleFormatOutputs() {
                     auto pcm = mervane::OpenAlsaPcm(pcmName, error);
                     if (!pcm)
                         return std::unique_ptr<mervane::DsdDriver>();
-                    auto device = std::make_unique<mervanetest::OnlyFormats>(std::move(pcm),
-                                                                             std::set<PcmFormat>{format});
+                    auto device =
+                        std::make_unique<testkit::OnlyFormats>(std::move(pcm), std::set<PcmFormat>{format});
                     const bool dop = mervane::DsdFrameRate(format) == 0;
                     std::unique_ptr<mervane::DsdDriver> driver =
                         dop ? mervane::StartDopDriver(std::move(device), std::string(pcmName), error, rate)
@@ -261,11 +262,11 @@ TEST_P(EngineAlsaRateTest, ADsfFileReachesTheDacBitExactlyAtItsRate) {
     RegisterSingleFormatOutputs();
     // 200 ms of distinct bytes, starting with a byte that is not silence.
     const std::size_t perChannel = static_cast<std::size_t>(platform::DsdBytesPerSecond(rate)) / 5;
-    dsdfile::DsfShape shape;
+    testkit::DsfShape shape;
     shape.rate = platform::DsdSampleRate(rate);
-    shape.channels = {dsdfile::ChannelPattern(perChannel, 5), dsdfile::ChannelPattern(perChannel, 6)};
+    shape.channels = {testkit::ChannelPattern(perChannel, 5), testkit::ChannelPattern(perChannel, 6)};
     shape.channels[0][0] = 0x01, shape.channels[1][0] = 0x02;
-    wavtest::WriteFile(dir_ / "a.dsf", dsdfile::BuildDsf(shape));
+    testkit::WriteBytes(dir_ / "a.dsf", testkit::BuildDsf(shape));
     engine_.SetRFModeOverride(true);
     ASSERT_EQ(Start(std::string("only-") + mervane::PcmFormatName(format) + ":dac"), S_OK);
     PlayFiles({(dir_ / "a.dsf").string()});

@@ -1,6 +1,7 @@
 // The folder chooser's rules, with a browser that answers as the listener would.
 #include "shell/FolderChooser.h"
-#include "TempFolder.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/Scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ public:
 };
 
 TEST(FolderChooser, WhichFoldersMayBeChosen) {
-    TempFolder root;
+    testkit::ScratchFolder root;
     root.Put("file.wav");
     std::filesystem::create_directories(root / "Music/Album");
     std::filesystem::create_directory_symlink(root / "Music", root / "link");
@@ -57,7 +58,7 @@ TEST(FolderChooser, FoldersOffTheFixedDisksAreRefused) {
 }
 
 TEST(FolderChooser, ChoiceIsCheckedAndCancelLeavesTheBufferAlone) {
-    TempFolder root;
+    testkit::ScratchFolder root;
     std::filesystem::create_directory(root / "Music");
     ScriptedBrowser browser;
     std::string folder = "unchanged";

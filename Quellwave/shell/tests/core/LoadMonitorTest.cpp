@@ -1,6 +1,7 @@
 // The load monitor over a scripted machine, and once over this machine's own /proc with a process that
 // burns a processor.
-#include "TempFolder.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/Scratch.h"
 #include "shell/CProcessLoadMonitor.h"
 
 #include "Platform/Process.h"
@@ -261,7 +262,7 @@ TEST(LoadMonitor, ProcessBurningAProcessorOnThisMachine) {
     });
     ASSERT_TRUE(burnerProcess.Started());
     const int burner = burnerProcess.Id();
-    TempFolder proc;
+    testkit::ScratchFolder proc;
     std::filesystem::create_directory_symlink(platform::ProcessInfoFolder(burner),
                                               proc / std::to_string(burner));
     std::filesystem::create_directory_symlink(platform::ProcessInfoFolder(platform::ProcessId()),
@@ -329,7 +330,7 @@ TEST(LoadMonitor, ProcessBurningAProcessorOnThisMachine) {
 namespace {
 
 TEST(LoadThresholds, ReadFromTheMachineSectionOrDefaults) {
-    TempFolder registry;
+    testkit::ScratchFolder registry;
     setenv("QUELLWAVE_REGISTRY_DIR", registry.Path().c_str(), 1);
     EXPECT_EQ(ReadLoadThresholds(kPlaybackOverloadValue).load, 30u);
     EXPECT_EQ(ReadLoadThresholds(kStartupOverloadValue).load, 50u);

@@ -1,6 +1,7 @@
 // PlayList.txt: its exact bytes, the round trip of awkward paths, damaged files, and a writer that dies.
 #include "shell/PlaylistFile.h"
-#include "TempFolder.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/Scratch.h"
 
 #include "Platform/Process.h"
 
@@ -48,7 +49,7 @@ TEST(PlaylistFile, AwkwardPathsSurviveTheRoundTrip) {
     };
     EXPECT_EQ(DecodePlaylist(EncodePlaylist(list)), list);
 
-    TempFolder folder;
+    testkit::ScratchFolder folder;
     const fs::path file = folder / "PlayList.txt";
     ASSERT_TRUE(WritePlaylistFile(file, list));
     TrackList read = {"stale entry"};
@@ -93,7 +94,7 @@ TEST(PlaylistFile, ReadingTakesWhatOtherWritersLeave) {
 }
 
 TEST(PlaylistFile, FailedWriteKeepsTheOldFile) {
-    TempFolder folder;
+    testkit::ScratchFolder folder;
     const fs::path file = folder / "PlayList.txt";
     ASSERT_TRUE(WritePlaylistFile(file, {"/m/old.wav"}));
     // The target is now a folder that cannot be replaced by a file.
@@ -110,11 +111,11 @@ TEST(PlaylistFile, FailedWriteKeepsTheOldFile) {
 }
 
 TEST(PlaylistFile, KillDuringTheWriteLeavesTheOldFileIntact) {
-    TempFolder folder;
+    testkit::ScratchFolder folder;
     const fs::path file = folder / "PlayList.txt";
     const TrackList old = {"/m/old one.wav", "/m/old two.wav"};
     ASSERT_TRUE(WritePlaylistFile(file, old));
-    const std::string oldBytes = ReadBytes(file);
+    const std::string oldBytes = testkit::ReadText(file);
 
     TrackList big;
     for (int i = 0; i < 2000; ++i) {
@@ -133,7 +134,7 @@ TEST(PlaylistFile, KillDuringTheWriteLeavesTheOldFileIntact) {
     const platform::ExitStatus ended = child.Wait();
     ASSERT_TRUE(!ended.exited && ended.signal == SIGKILL) << "the writer was not killed midway";
 
-    EXPECT_EQ(ReadBytes(file), oldBytes);
+    EXPECT_EQ(testkit::ReadText(file), oldBytes);
     TrackList read;
     ASSERT_TRUE(ReadPlaylistFile(file, &read));
     EXPECT_EQ(read, old);
@@ -165,7 +166,7 @@ protected:
             unsetenv("XDG_DATA_HOME");
         }
     }
-    TempFolder data_;
+    testkit::ScratchFolder data_;
     std::optional<std::string> saved_;
 };
 
@@ -176,7 +177,7 @@ TEST_F(PlaylistLocationTest, WriteMakesTheFoldersAndReadFindsTheList) {
 
     ASSERT_TRUE(WritePlaylist({"/m/b.wav", "/m/a.wav"}));
     const fs::path file = data_ / "share/Orva Corporation/Quellwave/PlayList.txt";
-    EXPECT_EQ(ReadBytes(file), Le(u"/m/b.wav\r\n/m/a.wav\r\n"));
+    EXPECT_EQ(testkit::ReadText(file), Le(u"/m/b.wav\r\n/m/a.wav\r\n"));
     ASSERT_TRUE(ReadPlaylist(&list));
     EXPECT_EQ(list, (TrackList{"/m/b.wav", "/m/a.wav"}));
 

@@ -1,6 +1,7 @@
 // The track list: dropped files and folders, the sort, the 255 limit and what the listener is told.
 #include "shell/TrackList.h"
-#include "TempFolder.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/Scratch.h"
 #include "shell/PlaylistFile.h"
 
 #include <gtest/gtest.h>
@@ -60,8 +61,8 @@ protected:
     }
     std::string In(const std::string& name) const { return (music_ / name).string(); }
 
-    TempFolder data_;
-    TempFolder music_;
+    testkit::ScratchFolder data_;
+    testkit::ScratchFolder music_;
     RecordingWindow window_;
     TrackList list_ = {"/previous/list.wav"};
     std::optional<std::string> saved_;
@@ -152,7 +153,7 @@ TEST_F(TrackListTest, AllFilesRefusedEmptiesThePlaylistFile) {
     EXPECT_TRUE(list.empty());
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(window_.messages, std::vector<UINT>{kStringAllFilesRefused});
-    EXPECT_EQ(ReadBytes(PlaylistFolder() / kPlaylistFileName), "");
+    EXPECT_EQ(testkit::ReadText(PlaylistFolder() / kPlaylistFileName), "");
 }
 
 TEST_F(TrackListTest, DsdFilesJoinTheListOnlyInRfMode) {

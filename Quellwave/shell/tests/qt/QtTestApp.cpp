@@ -2,7 +2,6 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QGuiApplication>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -12,29 +11,6 @@
 #include <memory>
 
 namespace qwtest {
-namespace {
-
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        // ctest sets the offscreen platform; this covers running the binary by hand.
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        app_ = std::make_unique<QGuiApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "ShellQtTests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QGuiApplication> app_;
-};
-
-[[maybe_unused]] ::testing::Environment* const gEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-} // namespace
-
 void BuildModule(const std::filesystem::path& out, const ModuleFiles& files, const QStringList& rccOptions) {
     const std::filesystem::path stage = MakeTempDir("/tmp/qw-stage-XXXXXX");
     std::string qrc = "<!DOCTYPE RCC><RCC version=\"1.0\"><qresource prefix=\"/\">\n";

@@ -1,5 +1,4 @@
-// Shared by the Qt tests: a QGuiApplication for the whole run (icons and fonts need one), and modules
-// built with rcc from files the test describes.
+// Resource modules built with rcc from files the test describes, and the pictures put into them.
 #pragma once
 
 #include <QByteArray>

@@ -1,16 +1,17 @@
-// Test support: reading back what reached the device. DSF files as the "dsf:" driver writes them, cut into
+// Reading back what reached the device. DSF files as the "dsf:" driver writes them, cut into
 // blocks, and the density of one bits, which for a sigma-delta stream is 0.5 + signal / 4 (Zentrafold's full
 // scale is 50 % modulation) once averaged over a few dozen bytes.
 #pragma once
 
+#include "TestKit/Bytes.h"
+
 #include <bit>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-namespace dsdtest {
+namespace testkit {
 
 inline double Density(const std::uint8_t* bytes, std::size_t count) {
     std::uint64_t ones = 0;
@@ -67,19 +68,11 @@ struct DsfStream {
     }
 };
 
-inline std::uint64_t Le(const std::vector<std::uint8_t>& b, std::size_t at, int n) {
-    std::uint64_t v = 0;
-    for (int i = n - 1; i >= 0; --i)
-        v = v << 8 | b[at + static_cast<std::size_t>(i)];
-    return v;
-}
-
 // Parses a stereo LSB-first DSF file at the given sample rate (DSD64 unless asked) with 4096-byte blocks
 // per channel, checking the header against the file's size.
 inline DsfStream ReadDsf(const std::filesystem::path& path, std::uint64_t sampleRate = 2822400) {
     DsfStream s;
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<std::uint8_t> f{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const Bytes f = ReadBytes(path);
     if (f.size() < 92 || std::string(f.begin(), f.begin() + 4) != "DSD " ||
         std::string(f.begin() + 28, f.begin() + 32) != "fmt " ||
         std::string(f.begin() + 80, f.begin() + 84) != "data") {
@@ -104,4 +97,4 @@ inline DsfStream ReadDsf(const std::filesystem::path& path, std::uint64_t sample
     return s;
 }
 
-} // namespace dsdtest
+} // namespace testkit

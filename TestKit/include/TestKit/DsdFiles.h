@@ -1,5 +1,7 @@
-// Test support: DSF and DSDIFF files of a chosen shape, built in memory from per-channel sample bytes.
+// DSF and DSDIFF files of a chosen shape, built in memory from per-channel sample bytes.
 #pragma once
+
+#include "TestKit/Bytes.h"
 
 #include <cstdint>
 #include <cstring>
@@ -7,24 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace dsdfile {
-
-using Bytes = std::vector<std::uint8_t>;
-
-inline void PutLe(Bytes& b, std::uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-inline void PutBe(Bytes& b, std::uint64_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-inline void PutId(Bytes& b, const char* id) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(static_cast<std::uint8_t>(id[i]));
-}
+namespace testkit {
 
 struct DsfShape {
     std::vector<Bytes> channels; // sample bytes per channel, earliest sample in bit 0
@@ -194,4 +179,4 @@ inline std::uint8_t ReverseBits(std::uint8_t v) {
     return r;
 }
 
-} // namespace dsdfile
+} // namespace testkit

@@ -1,4 +1,4 @@
-// Test support: PCM files of every format the decoder writes (FLAC, AIFF, CAF, W64, RF64, float and
+// PCM files of every format the decoder writes (FLAC, AIFF, CAF, W64, RF64, float and
 // 32-bit WAV), made with the decoder library itself, holding a sine of a given level and frequency.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace pcmtest {
+namespace testkit {
 
 struct PcmShape {
     int format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
@@ -56,4 +56,4 @@ inline bool WritePcm(const std::filesystem::path& path, const PcmShape& s) {
     return written == frames;
 }
 
-} // namespace pcmtest
+} // namespace testkit

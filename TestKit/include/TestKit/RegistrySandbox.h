@@ -1,22 +1,22 @@
 // A test's own registry and kernel drive list: a fresh folder that holds both registry roots and stands
 // for /sys/block while the sandbox lives, so tests neither read nor change the user's settings, and
-// process-wide state keyed by paths (the virtual drives) starts anew in each one. Shared by the tests of
-// every library that reads the registry or the drive table.
+// process-wide state keyed by paths (the virtual drives) starts anew in each one. The variables it sets get
+// back the values they had when it ends.
 #pragma once
 
 #include "Platform/Process.h"
 #include "Platform/Registry.h"
 #include "Platform/Text.h"
+#include "TestKit/Environment.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-namespace platformtest {
+namespace testkit {
 
 class RegistrySandbox {
 public:
@@ -27,12 +27,10 @@ public:
                ("qw-" + tag + "-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(serial++));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "sys");
-        EXPECT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);
-        EXPECT_EQ(setenv("QUELLWAVE_SYSFS_BLOCK", (dir_ / "sys").c_str(), 1), 0);
+        environment_.Set("QUELLWAVE_REGISTRY_DIR", dir_.string());
+        environment_.Set("QUELLWAVE_SYSFS_BLOCK", (dir_ / "sys").string());
     }
     ~RegistrySandbox() {
-        unsetenv("QUELLWAVE_REGISTRY_DIR");
-        unsetenv("QUELLWAVE_SYSFS_BLOCK");
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
@@ -69,6 +67,7 @@ public:
 
 private:
     std::filesystem::path dir_;
+    EnvironmentGuard environment_;
 };
 
-} // namespace platformtest
+} // namespace testkit

@@ -3,17 +3,13 @@
 // pattern and header.
 #pragma once
 
-#include "Platform/CueSheet.h"
+#include "TestKit/Bytes.h"
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-namespace disctest {
-
-using Bytes = std::vector<std::uint8_t>;
+namespace testkit {
 
 // One sector of audio; seed separates files.
 inline Bytes AudioSector(std::uint32_t seed, std::uint32_t sector) {
@@ -43,21 +39,6 @@ inline Bytes DataSector(std::uint32_t lba, std::uint8_t mode) {
     return out;
 }
 
-inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline void WriteText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-inline Bytes ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // Sector kinds for one file, in order: 'a' audio, '1' mode 1, '2' mode 2. baseLba is the disc address of
 // the file's first sector (used for data headers).
 inline Bytes BuildFile(std::uint32_t seed, const std::string& kinds, std::uint32_t baseLba) {
@@ -70,4 +51,4 @@ inline Bytes BuildFile(std::uint32_t seed, const std::string& kinds, std::uint32
     return out;
 }
 
-} // namespace disctest
+} // namespace testkit

@@ -1,11 +1,15 @@
-#include "DsdTestSupport.h"
+#include "TestKit/DsdAnalysis.h"
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
 
-namespace zentrafold::test {
+namespace testkit {
+
+using zentrafold::DsdRate;
+using zentrafold::kUnitFrames;
+using zentrafold::PcmFormat;
 
 std::vector<unsigned char> MakePcm(const Signal& left, const Signal& right, long first, int units,
                                    PcmFormat format) {
@@ -158,4 +162,4 @@ double DbFs(double power) {
     return 10 * std::log10(power / 0.125);
 }
 
-} // namespace zentrafold::test
+} // namespace testkit

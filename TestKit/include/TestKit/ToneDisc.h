@@ -1,10 +1,10 @@
-// Test support for the CD path: a disc image of two steady tones (different on the two channels) that
+// For the CD path: a disc image of two steady tones (different on the two channels) that
 // run on across its track boundaries, decoding what reached the device back to 44.1 kHz, and a
 // least-squares fit of the two tones that measures how far a decoded recording departs from them.
 #pragma once
 
 #include "DsdDecimator.h"
-#include "DsdTestSupport.h"
+#include "TestKit/DsfReadback.h"
 
 #include <array>
 #include <cmath>
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace cdtone {
+namespace testkit::cdtone {
 
 inline constexpr double kFrequency1 = 997.0;
 inline constexpr double kFrequency2 = 3001.0;
@@ -107,7 +107,7 @@ inline void WriteDisc(const std::filesystem::path& dir, const std::array<std::ui
 }
 
 // Decodes one channel (0 left, 1 right) of a run of blocks to 44.1 kHz.
-inline std::vector<float> Decode(const dsdtest::DsfStream& stream, const dsdtest::Run& run, int channel) {
+inline std::vector<float> Decode(const DsfStream& stream, const Run& run, int channel) {
     mervane::DsdDecimator decimator(44100);
     std::vector<float> out(run.count * 4096 * 8 / 64);
     for (std::size_t b = 0; b < run.count; ++b)
@@ -116,4 +116,4 @@ inline std::vector<float> Decode(const dsdtest::DsfStream& stream, const dsdtest
     return out;
 }
 
-} // namespace cdtone
+} // namespace testkit::cdtone
