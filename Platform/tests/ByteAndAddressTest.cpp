@@ -5,6 +5,8 @@
 #include "Platform/FileIo.h"
 #include "Platform/Text.h"
 
+#include "TestKit/Scratch.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -91,15 +93,12 @@ TEST(ParseIntegerTest, WholeTextOnly) {
 class FileIoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        path_ = std::filesystem::temp_directory_path() / ("qw-fileio-" + std::to_string(::getpid()));
         fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         ASSERT_GE(fd_, 0);
     }
-    void TearDown() override {
-        ::close(fd_);
-        std::filesystem::remove(path_);
-    }
-    std::filesystem::path path_;
+    void TearDown() override { ::close(fd_); }
+    const testkit::ScratchFolder scratch_{"fileio"};
+    const std::filesystem::path path_ = scratch_ / "file";
     int fd_ = -1;
 };
 
@@ -151,7 +150,6 @@ TEST_F(FileIoTest, ShortTransfersAreContinuedAndFailuresReported) {
 
 TEST_F(FileIoTest, CreatingSeekingSizingTruncatingAndClosing) {
     const std::filesystem::path made = path_.string() + ".made";
-    std::filesystem::remove(made);
     const mode_t mask = ::umask(022);
     int fd = CreateFileForWriting(made.c_str(), true, 0640);
     ::umask(mask);
@@ -184,7 +182,6 @@ TEST_F(FileIoTest, CreatingSeekingSizingTruncatingAndClosing) {
     char byte = 0;
     EXPECT_EQ(ReadFully(fd, &byte, 1), -1);
     EXPECT_TRUE(CloseFile(fd));
-    std::filesystem::remove(made);
 
     errno = 0;
     EXPECT_EQ(CreateFileForWriting((path_ / "no-folder" / "x").c_str(), false), -1);
@@ -199,7 +196,6 @@ TEST_F(FileIoTest, CreatingSeekingSizingTruncatingAndClosing) {
 TEST_F(FileIoTest, OnlyRegularFilesAreOpenedForReading) {
     ASSERT_TRUE(WriteFully(fd_, "abc", 3));
     const std::filesystem::path fifo = path_.string() + ".fifo";
-    std::filesystem::remove(fifo);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     struct Case {
         std::string path;
@@ -229,7 +225,6 @@ TEST_F(FileIoTest, OnlyRegularFilesAreOpenedForReading) {
         }
     }
     EXPECT_EQ(OpenRegularFileForReading(nullptr, nullptr, nullptr), -1);
-    std::filesystem::remove(fifo);
 }
 
 TEST_F(FileIoTest, UniqueFilesArePrivateUntilGivenTheirPermissions) {
@@ -269,7 +264,6 @@ TEST_F(FileIoTest, UniqueFilesArePrivateUntilGivenTheirPermissions) {
     EXPECT_EQ(CreateUniqueFile(bad.data()), -1);
     std::string noPattern = (folder / "x").string();
     EXPECT_EQ(CreateUniqueFile(noPattern.data()), -1);
-    fs::remove_all(folder);
 }
 
 } // namespace

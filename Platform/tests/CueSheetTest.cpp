@@ -3,6 +3,7 @@
 #include "Platform/CueSheet.h"
 
 #include "TestKit/DiscImage.h"
+#include "TestKit/Scratch.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -171,26 +172,25 @@ TEST_F(CueLayoutTest, RefusesADiscLongerThanTheAddressesGo) {
 }
 
 TEST(CueImageLoad, ResolvesFilesBesideTheSheetAndNamesWhatIsMissing) {
-    const auto dir = std::filesystem::temp_directory_path() / ("qw-cue-" + std::to_string(::getpid()));
+    const testkit::ScratchFolder scratch("cue");
+    const std::filesystem::path& dir = scratch.Path();
     std::filesystem::create_directories(dir / "sub");
     testkit::WriteBytes(dir / "sub" / "a b.bin", testkit::BuildFile(1, std::string(20, 'a'), 0));
-    testkit::WriteText(dir / "x.cue", "FILE \"sub/a b.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
+    scratch.Put("x.cue", "FILE \"sub/a b.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
     DiscLayout layout;
     std::string error;
     ASSERT_TRUE(LoadCueImage(dir / "x.cue", layout, error)) << error;
     EXPECT_EQ(layout.leadOut, 20);
     EXPECT_EQ(layout.files.at(0), dir / "sub" / "a b.bin");
 
-    testkit::WriteText(dir / "y.cue", "FILE missing.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
+    scratch.Put("y.cue", "FILE missing.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
     EXPECT_FALSE(LoadCueImage(dir / "y.cue", layout, error));
     EXPECT_THAT(error, HasSubstr("missing.bin"));
-    testkit::WriteText(dir / "z.cue",
-                       "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n TRACK 02 DATA\n");
+    scratch.Put("z.cue", "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n TRACK 02 DATA\n");
     EXPECT_FALSE(LoadCueImage(dir / "z.cue", layout, error));
     EXPECT_THAT(error, HasSubstr("z.cue:4: track mode DATA is not supported"));
     EXPECT_FALSE(LoadCueImage(dir / "none.cue", layout, error));
     EXPECT_THAT(error, HasSubstr("none.cue"));
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -13,9 +13,6 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <optional>
-
 using namespace platform;
 using ::testing::HasSubstr;
 
@@ -23,21 +20,13 @@ namespace {
 
 class DriveTableTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        sandbox_.emplace("dt");
-        dir_ = sandbox_->Path();
-    }
     void AddKernelDevice(const std::string& name) {
         std::filesystem::create_directories(dir_ / "sys" / name);
     }
     // A mapping as a hand-written file may hold it: the string without its terminating zero.
     void Map(const std::string& letter, const std::string& device) {
-        std::vector<BYTE> data;
-        for (char c : device) {
-            data.push_back(static_cast<BYTE>(c));
-            data.push_back(0);
-        }
-        testkit::RegistrySandbox::SetValue(HKEY_LOCAL_MACHINE, kDrivesKey, letter, REG_SZ, data);
+        testkit::RegistrySandbox::SetValue(HKEY_LOCAL_MACHINE, kDrivesKey, letter, REG_SZ,
+                                           testkit::Utf16Le(Utf8ToUtf16(device)));
     }
     std::string Letters() {
         std::string text;
@@ -46,8 +35,8 @@ protected:
         }
         return text;
     }
-    std::optional<testkit::RegistrySandbox> sandbox_;
-    std::filesystem::path dir_;
+    const testkit::RegistrySandbox sandbox_{"dt"};
+    const std::filesystem::path dir_ = sandbox_.Path();
 };
 
 TEST_F(DriveTableTest, OpticalDrivesTakeLettersFromDInKernelOrderAroundMappedLetters) {
@@ -79,8 +68,8 @@ TEST_F(DriveTableTest, OnlySrAndDigitsNameAnOpticalDrive) {
 TEST_F(DriveTableTest, KernelDriveModelIsTheFirstLineOfEachFile) {
     const auto device = dir_ / "sys" / "sr1" / "device";
     std::filesystem::create_directories(device);
-    std::ofstream(device / "vendor") << "PLEXTOR \n";
-    std::ofstream(device / "model") << "CD-R   PX-W4824A\nsecond line\n";
+    testkit::WriteText(device / "vendor", "PLEXTOR \n");
+    testkit::WriteText(device / "model", "CD-R   PX-W4824A\nsecond line\n");
     const KernelDriveModel model = ReadKernelDriveModel("/dev/sr1");
     EXPECT_EQ(model.vendor, "PLEXTOR ");
     EXPECT_EQ(model.model, "CD-R   PX-W4824A");

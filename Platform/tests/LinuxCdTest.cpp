@@ -5,11 +5,12 @@
 
 #include "Platform/DriveTable.h"
 
+#include "TestKit/Scratch.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <fstream>
 
 using namespace platform;
 using ::testing::HasSubstr;
@@ -137,12 +138,10 @@ TEST(LinuxOpen, PathsThatAreNotCdDrivesGiveClearErrors) {
     EXPECT_THAT(error, HasSubstr("/dev/null is not a CD-ROM device: "));
     EXPECT_EQ(OpenLinuxScsiPassThrough("/dev/null", error), nullptr);
     EXPECT_THAT(error, HasSubstr("/dev/null does not take SCSI commands (SG_IO): "));
-    const auto file =
-        std::filesystem::temp_directory_path() / ("qw-not-a-device-" + std::to_string(::getpid()));
-    std::ofstream(file) << "x";
+    const testkit::ScratchFolder scratch("not-a-device");
+    const auto file = scratch.Put("file", "x");
     EXPECT_EQ(OpenLinuxScsiPassThrough(file.string(), error), nullptr);
     EXPECT_EQ(error, file.string() + " is not a device");
-    std::filesystem::remove(file);
 }
 
 } // namespace

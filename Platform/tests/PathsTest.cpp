@@ -1,11 +1,11 @@
 #include "Platform/Paths.h"
 
+#include "TestKit/Environment.h"
+#include "TestKit/Scratch.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,35 +17,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets the variables the folders depend on and puts back what was there before.
+// Each test sets the variables the folders depend on; the guard puts back what was there before.
 class PathsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (std::size_t i = 0; i < std::size(kVariables); ++i) {
-            if (const char* value = std::getenv(kVariables[i])) {
-                saved_[i] = value;
-            }
-        }
-    }
-
-    void TearDown() override {
-        for (std::size_t i = 0; i < std::size(kVariables); ++i) {
-            saved_[i] ? setenv(kVariables[i], saved_[i]->c_str(), 1) : unsetenv(kVariables[i]);
-        }
-    }
-
-    static constexpr const char* kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"};
-    std::optional<std::string> saved_[std::size(kVariables)];
+    testkit::EnvironmentGuard environment_;
 };
 
 TEST_F(PathsTest, AbsoluteXdgVariablesWinElseHomeIsUsed) {
-    setenv("HOME", "/home/listener", 1);
-    setenv("XDG_DATA_HOME", "/srv/data", 1);
-    setenv("XDG_CONFIG_HOME", "/srv/config", 1);
+    environment_.Set("HOME", "/home/listener");
+    environment_.Set("XDG_DATA_HOME", "/srv/data");
+    environment_.Set("XDG_CONFIG_HOME", "/srv/config");
     EXPECT_EQ(AppDataDir(), fs::path("/srv/data"));
     EXPECT_EQ(ConfigDir(), fs::path("/srv/config"));
-    unsetenv("XDG_DATA_HOME");
-    setenv("XDG_CONFIG_HOME", "relative/config", 1); // would land under the working folder: ignored
+    environment_.Unset("XDG_DATA_HOME");
+    environment_.Set("XDG_CONFIG_HOME", "relative/config"); // would land under the working folder: ignored
     EXPECT_EQ(AppDataDir(), fs::path("/home/listener/.local/share"));
     EXPECT_EQ(ConfigDir(), fs::path("/home/listener/.config"));
 }
@@ -56,12 +41,12 @@ TEST_F(PathsTest, MissingOrRelativeHomeFallsBackToTheUserDatabase) {
         GTEST_SKIP() << "this user has no home folder in the user database";
     }
     const fs::path home(entry->pw_dir);
-    unsetenv("XDG_DATA_HOME");
-    unsetenv("XDG_CONFIG_HOME");
-    unsetenv("HOME");
+    environment_.Unset("XDG_DATA_HOME");
+    environment_.Unset("XDG_CONFIG_HOME");
+    environment_.Unset("HOME");
     EXPECT_EQ(AppDataDir(), home / ".local/share");
     EXPECT_EQ(ConfigDir(), home / ".config");
-    setenv("HOME", "not/absolute", 1);
+    environment_.Set("HOME", "not/absolute");
     EXPECT_EQ(AppDataDir(), home / ".local/share")
         << "a relative HOME would put data under the working folder";
 }
@@ -99,18 +84,15 @@ TEST(ProgramDataDirTest, SharedFolderOfAnInstalledProgramElseTheProgramsOwn) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const fs::path root = fs::temp_directory_path() / ("qw-datadir-" + std::to_string(getpid()));
-        fs::remove_all(root);
+        const testkit::ScratchFolder scratch("datadir");
+        const fs::path& root = scratch.Path();
         for (const char* folder : c.folders) {
             fs::create_directories(root / folder);
         }
         if (c.file != nullptr) {
-            std::FILE* file = std::fopen((root / c.file).c_str(), "w");
-            ASSERT_NE(file, nullptr);
-            std::fclose(file);
+            scratch.Put(c.file);
         }
         EXPECT_EQ(ProgramDataDirFor(root / c.program), root / c.expected);
-        fs::remove_all(root);
     }
     EXPECT_EQ(ProgramDataDirFor({}), fs::path());
     EXPECT_EQ(ProgramDataDir(), ProgramDir()) << "a test program has no shared folder";

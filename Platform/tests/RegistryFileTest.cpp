@@ -2,6 +2,8 @@
 // writer produces reads back unchanged.
 #include "../src/RegFile.h"
 
+#include "TestKit/Bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -80,11 +82,8 @@ TEST(RegFileTest, Utf16WithUnpairedSurrogateIsDamagedAtItsLine) {
     std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"a\"=\"x";
     text.push_back(0xD800);
     text += u"\"\r\n";
-    std::string bytes = "\xFF\xFE";
-    for (const char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
+    const testkit::Bytes units = testkit::Utf16Le(u"\uFEFF" + text);
+    std::string bytes(units.begin(), units.end());
     Document doc;
     ParseError error;
     EXPECT_FALSE(ParseDocument(bytes, doc, error));

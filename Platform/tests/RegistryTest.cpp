@@ -2,6 +2,10 @@
 // and several threads and processes changing one root at once.
 #include "Platform/Registry.h"
 
+#include "TestKit/Bytes.h"
+#include "TestKit/Environment.h"
+#include "TestKit/Scratch.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,9 +17,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -29,26 +31,7 @@ namespace {
 constexpr const char* kChildVariable = "QW_REGISTRY_TEST_CHILD";
 constexpr int kIncrements = 200;
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<BYTE> Utf16(std::u16string_view text) {
-    std::vector<BYTE> bytes;
-    for (const char16_t unit : text) {
-        bytes.push_back(static_cast<BYTE>(unit & 0xFF));
-        bytes.push_back(static_cast<BYTE>(unit >> 8));
-    }
-    return bytes;
-}
+using testkit::Utf16Le;
 
 LONG SetDword(HKEY key, std::string_view name, DWORD value) {
     return RegSetValueEx(key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
@@ -121,17 +104,18 @@ const char* const kSettingsPath = "Software\\Orva Corporation\\Quellwave\\Settin
 void WriteValueSet() {
     HKEY key = Create(HKEY_CURRENT_USER, kSettingsPath);
     EXPECT_EQ(SetDword(key, "DefaultMode", 42), ERROR_SUCCESS);
-    EXPECT_EQ(SetBytes(key, "SkinName", REG_SZ, Utf16(u"Dunkel \"Nacht\" C:\\skins \u00e9\u043a\U0001D11E")),
-              ERROR_SUCCESS);
-    EXPECT_EQ(SetBytes(key, "", REG_SZ, Utf16(u"unnamed")), ERROR_SUCCESS);
-    EXPECT_EQ(SetBytes(key, "Cdrom_Mode", REG_SZ, Utf16(std::u16string(u"RAW\0", 4))), ERROR_SUCCESS);
+    EXPECT_EQ(
+        SetBytes(key, "SkinName", REG_SZ, Utf16Le(u"Dunkel \"Nacht\" C:\\skins \u00e9\u043a\U0001D11E")),
+        ERROR_SUCCESS);
+    EXPECT_EQ(SetBytes(key, "", REG_SZ, Utf16Le(u"unnamed")), ERROR_SUCCESS);
+    EXPECT_EQ(SetBytes(key, "Cdrom_Mode", REG_SZ, Utf16Le(std::u16string(u"RAW\0", 4))), ERROR_SUCCESS);
     EXPECT_EQ(SetBytes(key, "Empty", REG_BINARY, {}), ERROR_SUCCESS);
     std::vector<BYTE> big(100);
     for (std::size_t i = 0; i < big.size(); ++i) {
         big[i] = static_cast<BYTE>(255 - i);
     }
     EXPECT_EQ(SetBytes(key, "Drive Info", REG_BINARY, big), ERROR_SUCCESS);
-    EXPECT_EQ(SetBytes(key, "Multi", REG_MULTI_SZ, Utf16(std::u16string(u"a\0b\0\0", 5))), ERROR_SUCCESS);
+    EXPECT_EQ(SetBytes(key, "Multi", REG_MULTI_SZ, Utf16Le(std::u16string(u"a\0b\0\0", 5))), ERROR_SUCCESS);
     RegCloseKey(key);
 }
 
@@ -142,15 +126,15 @@ void VerifyValueSet() {
     const auto skin = Query(key, "SkinName");
     ASSERT_TRUE(skin);
     EXPECT_EQ(skin->first, REG_SZ);
-    EXPECT_EQ(skin->second, Utf16(u"Dunkel \"Nacht\" C:\\skins \u00e9\u043a\U0001D11E"));
-    EXPECT_EQ(Query(key, "")->second, Utf16(u"unnamed"));
-    EXPECT_EQ(Query(key, "Cdrom_Mode")->second, Utf16(std::u16string(u"RAW\0", 4)));
+    EXPECT_EQ(skin->second, Utf16Le(u"Dunkel \"Nacht\" C:\\skins \u00e9\u043a\U0001D11E"));
+    EXPECT_EQ(Query(key, "")->second, Utf16Le(u"unnamed"));
+    EXPECT_EQ(Query(key, "Cdrom_Mode")->second, Utf16Le(std::u16string(u"RAW\0", 4)));
     EXPECT_EQ(Query(key, "Empty")->first, REG_BINARY);
     EXPECT_TRUE(Query(key, "Empty")->second.empty());
     EXPECT_EQ(Query(key, "Drive Info")->second.size(), 100u);
     EXPECT_EQ(Query(key, "Drive Info")->second[99], 255 - 99);
     EXPECT_EQ(Query(key, "Multi")->first, REG_MULTI_SZ);
-    EXPECT_EQ(Query(key, "Multi")->second, Utf16(std::u16string(u"a\0b\0\0", 5)));
+    EXPECT_EQ(Query(key, "Multi")->second, Utf16Le(std::u16string(u"a\0b\0\0", 5)));
     RegCloseKey(key);
 }
 
@@ -174,23 +158,15 @@ LONG IncrementCounter() {
 
 } // namespace
 
-// Each test gets its own registry folder; nothing touches the real configuration.
+// Each test gets its own registry folder (and only the registry's files in it); nothing touches the real
+// configuration, and what a test changes in the environment is put back after it.
 class RegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qw-registry-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);
-    }
-    void TearDown() override {
-        unsetenv("QUELLWAVE_REGISTRY_DIR");
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
     std::filesystem::path UserFile() const { return dir_ / "user.reg"; }
 
-    std::filesystem::path dir_;
+    const testkit::ScratchFolder scratch_{"registry"};
+    const std::filesystem::path dir_ = scratch_.Path();
+    testkit::EnvironmentGuard environment_{"QUELLWAVE_REGISTRY_DIR", dir_.string()};
 };
 
 // Entry point of the child processes; skipped in an ordinary run.
@@ -229,7 +205,7 @@ TEST_F(RegistryTest, ValuesCrossToAnotherProcessAndBack) {
     ASSERT_EQ(WaitChild(writer), 0);
     VerifyValueSet();
 
-    const std::string text = ReadFile(UserFile());
+    const std::string text = testkit::ReadText(UserFile());
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n\n", 0), 0u);
     EXPECT_THAT(text, HasSubstr("[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\Orva "
                                 "Corporation]\n"));
@@ -242,9 +218,9 @@ TEST_F(RegistryTest, ValuesCrossToAnotherProcessAndBack) {
 }
 
 TEST_F(RegistryTest, StringReadFromAFileHasNoTerminator) {
-    WriteFile(UserFile(), "Windows Registry Editor Version 5.00\n\n"
-                          "[HKEY_CURRENT_USER\\Software\\Orva Corporation\\Quellwave\\Settings]\n"
-                          "\"SkinName\"=\"abc\"\n");
+    testkit::WriteText(UserFile(), "Windows Registry Editor Version 5.00\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Orva Corporation\\Quellwave\\Settings]\n"
+                                   "\"SkinName\"=\"abc\"\n");
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, kSettingsPath, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
     DWORD type = 0;
@@ -271,7 +247,7 @@ TEST_F(RegistryTest, NamesMatchWithoutCaseAndKeepTheirSpelling) {
     EXPECT_EQ(values, 1u);
     RegCloseKey(upper);
 
-    const std::string text = ReadFile(UserFile());
+    const std::string text = testkit::ReadText(UserFile());
     EXPECT_THAT(text,
                 HasSubstr("[HKEY_CURRENT_USER\\Software\\\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87\\Caf\xC3\xA9]"));
     EXPECT_THAT(text, HasSubstr("\"SkinName\"=dword:00000002"));
@@ -290,8 +266,9 @@ TEST_F(RegistryTest, CreateMakesTheWholeChainOnceAndOpenReportsMissingKeys) {
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
     RegCloseKey(key);
-    EXPECT_THAT(ReadFile(UserFile()), HasSubstr("[HKEY_CURRENT_USER\\A]\n\n[HKEY_CURRENT_USER\\A\\B]\n\n"
-                                                "[HKEY_CURRENT_USER\\A\\B\\C]\n\n"));
+    EXPECT_THAT(testkit::ReadText(UserFile()),
+                HasSubstr("[HKEY_CURRENT_USER\\A]\n\n[HKEY_CURRENT_USER\\A\\B]\n\n"
+                          "[HKEY_CURRENT_USER\\A\\B\\C]\n\n"));
 }
 
 TEST_F(RegistryTest, EnumerationKeepsCreationOrderAcrossRewritesAndProcesses) {
@@ -323,7 +300,7 @@ TEST_F(RegistryTest, EnumerationKeepsCreationOrderAcrossRewritesAndProcesses) {
     }
     EXPECT_THAT(names, ::testing::ElementsAre("Kzeta", "Kalpha"));
     RegCloseKey(key);
-    const std::string text = ReadFile(UserFile());
+    const std::string text = testkit::ReadText(UserFile());
     EXPECT_LT(text.find("\"zeta\""), text.find("\"mid\""));
     EXPECT_LT(text.find("\"mid\""), text.find("\"beta\""));
 }
@@ -348,7 +325,7 @@ TEST_F(RegistryTest, DeletedKeysTakeTheirSubtreeAndStaleHandlesSaySo) {
     EXPECT_EQ(RegQueryInfoKey(tarnix, &subKeys, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
     EXPECT_EQ(subKeys, 0u);
     RegCloseKey(tarnix);
-    EXPECT_THAT(ReadFile(UserFile()), ::testing::Not(HasSubstr("Corvex")));
+    EXPECT_THAT(testkit::ReadText(UserFile()), ::testing::Not(HasSubstr("Corvex")));
 }
 
 TEST_F(RegistryTest, SmallBuffersGetMoreDataAndTheNeededSize) {
@@ -413,8 +390,8 @@ TEST_F(RegistryTest, ReadOnlyHandlesRefuseChanges) {
 }
 
 TEST_F(RegistryTest, AnUnwritableRootRefusesChangesAndReadsEmpty) {
-    WriteFile(dir_ / "plain-file", "x");
-    ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", (dir_ / "plain-file" / "sub").c_str(), 1), 0);
+    testkit::WriteText(dir_ / "plain-file", "x");
+    environment_.Set("QUELLWAVE_REGISTRY_DIR", (dir_ / "plain-file" / "sub").string());
     HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS, &key, nullptr),
               ERROR_ACCESS_DENIED);
@@ -460,29 +437,22 @@ TEST_F(RegistryTest, MalformedArgumentsAreRefusedWithoutHarm) {
 TEST_F(RegistryTest, FileLocationFollowsTheEnvironmentAtEachCall) {
     EXPECT_EQ(RegistryFilePath(HKEY_CURRENT_USER), dir_ / "user.reg");
     EXPECT_EQ(RegistryFilePath(HKEY_LOCAL_MACHINE), dir_ / "machine.reg");
-    unsetenv("QUELLWAVE_REGISTRY_DIR");
-    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
-    const std::string savedConfig = oldConfig != nullptr ? oldConfig : "";
-    setenv("XDG_CONFIG_HOME", "/cfg/home", 1);
+    environment_.Unset("QUELLWAVE_REGISTRY_DIR");
+    environment_.Set("XDG_CONFIG_HOME", "/cfg/home");
     EXPECT_EQ(RegistryFilePath(HKEY_CURRENT_USER), "/cfg/home/quellwave/user.reg");
     EXPECT_EQ(RegistryFilePath(HKEY_LOCAL_MACHINE), "/etc/quellwave/machine.reg");
-    setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+    environment_.Set("XDG_CONFIG_HOME", "relative/ignored");
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] == '/') {
         EXPECT_EQ(RegistryFilePath(HKEY_CURRENT_USER),
                   std::filesystem::path(home) / ".config" / "quellwave" / "user.reg");
     }
-    if (oldConfig != nullptr) {
-        setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
-    } else {
-        unsetenv("XDG_CONFIG_HOME");
-    }
 }
 
 TEST_F(RegistryTest, TheMachineRootHasItsOwnFileAndOtherRootsInAFileSurvive) {
-    WriteFile(UserFile(), "Windows Registry Editor Version 5.00\n\n"
-                          "[HKEY_LOCAL_MACHINE\\Stray]\n\"keep\"=hex(2):25,00,00,00\n\n"
-                          "[HKEY_CURRENT_USER\\Mine]\n\"v\"=dword:00000001\n");
+    testkit::WriteText(UserFile(), "Windows Registry Editor Version 5.00\n\n"
+                                   "[HKEY_LOCAL_MACHINE\\Stray]\n\"keep\"=hex(2):25,00,00,00\n\n"
+                                   "[HKEY_CURRENT_USER\\Mine]\n\"v\"=dword:00000001\n");
     HKEY stray = nullptr;
     EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Stray", KEY_READ, &stray), ERROR_FILE_NOT_FOUND);
     HKEY machine = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orva Corporation\\Tarnix\\Corvex");
@@ -492,11 +462,11 @@ TEST_F(RegistryTest, TheMachineRootHasItsOwnFileAndOtherRootsInAFileSurvive) {
     ASSERT_EQ(SetDword(mine, "v", 2), ERROR_SUCCESS);
     RegCloseKey(mine);
 
-    const std::string user = ReadFile(UserFile());
+    const std::string user = testkit::ReadText(UserFile());
     EXPECT_THAT(user, HasSubstr("[HKEY_LOCAL_MACHINE\\Stray]\n\"keep\"=hex(2):25,00,00,00\n"));
     EXPECT_THAT(user, HasSubstr("\"v\"=dword:00000002"));
     EXPECT_THAT(user, ::testing::Not(HasSubstr("Corvex")));
-    const std::string machineText = ReadFile(dir_ / "machine.reg");
+    const std::string machineText = testkit::ReadText(dir_ / "machine.reg");
     EXPECT_THAT(machineText, HasSubstr("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orva Corporation\\Tarnix\\Corvex]\n"
                                        "\"MARGIN_LBA\"=dword:00000177\n"));
     EXPECT_THAT(machineText, ::testing::Not(HasSubstr("HKEY_CURRENT_USER")));
@@ -505,9 +475,9 @@ TEST_F(RegistryTest, TheMachineRootHasItsOwnFileAndOtherRootsInAFileSurvive) {
 TEST_F(RegistryTest, ChangesMadeByAnEditorAreSeenAndImportDeletionsApply) {
     HKEY key = Create(HKEY_CURRENT_USER, "Ext");
     ASSERT_EQ(SetDword(key, "a", 1), ERROR_SUCCESS);
-    WriteFile(UserFile(), "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Ext]\n"
-                          "\"a\"=dword:00000005\n\"b\"=dword:00000006\n\"b\"=-\n\n"
-                          "[HKEY_CURRENT_USER\\Ext\\Gone]\n\n[-HKEY_CURRENT_USER\\Ext\\Gone]\n");
+    testkit::WriteText(UserFile(), "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Ext]\n"
+                                   "\"a\"=dword:00000005\n\"b\"=dword:00000006\n\"b\"=-\n\n"
+                                   "[HKEY_CURRENT_USER\\Ext\\Gone]\n\n[-HKEY_CURRENT_USER\\Ext\\Gone]\n");
     EXPECT_EQ(QueryDword(key, "a"), 5u);
     EXPECT_FALSE(Query(key, "b"));
     HKEY gone = nullptr;
@@ -524,11 +494,7 @@ TEST_F(RegistryTest, AWindowsEditorExportInUtf16IsRead) {
         u"  44,56,44,52,41,4d,20,47,48,32,34,4e,53,44,31,20,31,2e,30,30\r\n"
         u"\"Name\"=\"\u00c4rger \u043a\U0001D11E\"\r\n"
         u"\"Count\"=dword:0000002a\r\n\r\n";
-    std::string bytes = "\xFF\xFE";
-    for (const BYTE b : Utf16(text)) {
-        bytes.push_back(static_cast<char>(b));
-    }
-    WriteFile(UserFile(), bytes);
+    testkit::WriteBytes(UserFile(), Utf16Le(u"\uFEFF" + text));
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER,
                            "Software\\Orva Corporation\\Tarnix\\Corvex\\D\\HL-DT-ST DVDRAM GH24NSD1 1.00",
@@ -538,7 +504,7 @@ TEST_F(RegistryTest, AWindowsEditorExportInUtf16IsRead) {
     ASSERT_TRUE(info);
     EXPECT_EQ(info->second.size(), 40u);
     EXPECT_EQ(info->second[39], 0x30);
-    EXPECT_EQ(Query(key, "Name")->second, Utf16(u"\u00c4rger \u043a\U0001D11E"));
+    EXPECT_EQ(Query(key, "Name")->second, Utf16Le(u"\u00c4rger \u043a\U0001D11E"));
     EXPECT_EQ(QueryDword(key, "Count"), 42u);
     RegCloseKey(key);
 }
@@ -559,7 +525,7 @@ TEST_F(RegistryTest, ADamagedFileIsReportedOnceByLineReadsEmptyAndIsNeverReplace
     };
     for (const Case& c : {Case{HKEY_CURRENT_USER, UserFile(), damaged, "line 6"},
                           Case{HKEY_LOCAL_MACHINE, dir_ / "machine.reg", machine, "line 7"}}) {
-        WriteFile(c.file, c.text);
+        testkit::WriteText(c.file, c.text);
         ::testing::internal::CaptureStderr();
         HKEY key = nullptr;
         EXPECT_EQ(RegOpenKeyEx(c.root, "Keep", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
@@ -572,18 +538,18 @@ TEST_F(RegistryTest, ADamagedFileIsReportedOnceByLineReadsEmptyAndIsNeverReplace
         EXPECT_THAT(report, HasSubstr(c.file.string()));
         EXPECT_THAT(report, HasSubstr(c.line));
         EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
-        EXPECT_EQ(ReadFile(c.file), c.text);
+        EXPECT_EQ(testkit::ReadText(c.file), c.text);
         EXPECT_FALSE(std::filesystem::exists(c.file.string() + ".damaged"));
 
         // Once mended, the file is written as usual.
-        WriteFile(c.file, "Windows Registry Editor Version 5.00\n");
+        testkit::WriteText(c.file, "Windows Registry Editor Version 5.00\n");
         EXPECT_EQ(SetDword(c.root, "n", 8), ERROR_SUCCESS);
-        EXPECT_THAT(ReadFile(c.file), HasSubstr("\"n\"=dword:00000008\n"));
+        EXPECT_THAT(testkit::ReadText(c.file), HasSubstr("\"n\"=dword:00000008\n"));
     }
 }
 
 TEST_F(RegistryTest, AnEmptyFileIsAnEmptyRootAndOpeningWhatExistsWritesNothing) {
-    WriteFile(UserFile(), "");
+    testkit::WriteText(UserFile(), "");
     ::testing::internal::CaptureStderr();
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "A", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
@@ -596,14 +562,14 @@ TEST_F(RegistryTest, AnEmptyFileIsAnEmptyRootAndOpeningWhatExistsWritesNothing) 
     // exist and sets of a value to what it holds.
     const std::string hand = "Windows Registry Editor Version 5.00\r\n\r\n; written by hand\r\n"
                              "[HKEY_CURRENT_USER\\A\\B]\r\n\"n\"=dword:00000001\r\n";
-    WriteFile(UserFile(), hand);
+    testkit::WriteText(UserFile(), hand);
     DWORD disposition = 0;
     ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "a\\b", 0, KEY_ALL_ACCESS, &key, &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
     EXPECT_EQ(SetDword(key, "N", 1), ERROR_SUCCESS);
     RegCloseKey(key);
-    EXPECT_EQ(ReadFile(UserFile()), hand);
+    EXPECT_EQ(testkit::ReadText(UserFile()), hand);
 }
 
 TEST_F(RegistryTest, RegWithLockIsReentrantAndMakesReadThenWriteAtomicAcrossThreads) {

@@ -1,11 +1,11 @@
 // The Linux system probe over trees the tests build, and once over this machine's own /proc.
 #include "../src/linux/LinuxSystemProbe.h"
 
+#include "TestKit/Scratch.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 
@@ -18,18 +18,7 @@ namespace {
 
 class SystemTree : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qw-probe-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    void Put(const std::string& name, const std::string& text) {
-        const fs::path file = root_ / name;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << text;
-    }
+    void Put(const std::string& name, const std::string& text) { scratch_.Put(name, text); }
     // A stat line with the given name, flags and user time in clock ticks.
     static std::string Stat(int pid, const std::string& name, std::uint64_t flags, std::uint64_t utime) {
         return std::to_string(pid) + " (" + name + ") S 1 2 3 0 -1 " + std::to_string(flags) + " 10 0 0 0 " +
@@ -45,7 +34,8 @@ protected:
         return seen;
     }
 
-    fs::path root_;
+    const testkit::ScratchFolder scratch_{"probe"};
+    const fs::path root_ = scratch_.Path();
 };
 
 TEST_F(SystemTree, WalkReadsUserTimeOfEveryReadableProcess) {

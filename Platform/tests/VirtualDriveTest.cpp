@@ -5,12 +5,12 @@
 #include "Platform/DriveTable.h"
 #include "Platform/Registry.h"
 
+#include "TestKit/Command.h"
 #include "TestKit/DiscImage.h"
+#include "TestKit/RegistrySandbox.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <regex>
@@ -44,6 +44,9 @@ constexpr const char* kSheet = "CATALOG 0123456789012\n"
 constexpr LONG kTrackStart[] = {0, 375, 600, 800, 900};
 constexpr LONG kLeadOut = 1000;
 
+using testkit::PutBe;
+using Sandbox = testkit::RegistrySandbox;
+
 std::vector<BYTE> Cdb(std::initializer_list<int> bytes) {
     std::vector<BYTE> cdb;
     for (int b : bytes) {
@@ -54,24 +57,27 @@ std::vector<BYTE> Cdb(std::initializer_list<int> bytes) {
 
 // The command blocks as the CD library lays them out for each read mode.
 std::vector<BYTE> ReadCdCdb(DWORD mode, LONG lba, DWORD count) {
-    const auto l = static_cast<DWORD>(lba);
-    return Cdb({0xBE, static_cast<int>((mode >> 8) & 0xFF), static_cast<int>(l >> 24),
-                static_cast<int>((l >> 16) & 0xFF), static_cast<int>((l >> 8) & 0xFF),
-                static_cast<int>(l & 0xFF), static_cast<int>(count >> 16),
-                static_cast<int>((count >> 8) & 0xFF), static_cast<int>(count & 0xFF),
-                static_cast<int>(mode & 0xFF), 0, 0});
+    Bytes cdb{0xBE, static_cast<BYTE>(mode >> 8)};
+    PutBe(cdb, static_cast<DWORD>(lba), 4);
+    PutBe(cdb, count, 3);
+    cdb.insert(cdb.end(), {static_cast<BYTE>(mode), 0, 0});
+    return cdb;
 }
 std::vector<BYTE> ReadTenCdb(DWORD mode, LONG lba, DWORD count) {
-    const auto l = static_cast<DWORD>(lba);
-    return Cdb({static_cast<int>((mode >> 16) & 0xFF), static_cast<int>((mode >> 8) & 0xFF), 0,
-                static_cast<int>((l >> 16) & 0xFF), static_cast<int>((l >> 8) & 0xFF),
-                static_cast<int>(l & 0xFF), 0, 0, static_cast<int>(count & 0xFF), 0});
+    Bytes cdb;
+    PutBe(cdb, mode >> 8, 2);
+    cdb.push_back(0);
+    PutBe(cdb, static_cast<DWORD>(lba), 3);
+    cdb.insert(cdb.end(), {0, 0, static_cast<BYTE>(count), 0});
+    return cdb;
 }
 std::vector<BYTE> VendorTwelveCdb(LONG lba, DWORD count) {
-    const auto l = static_cast<DWORD>(lba);
-    return Cdb({0xD8, 0, static_cast<int>(l >> 24), static_cast<int>((l >> 16) & 0xFF),
-                static_cast<int>((l >> 8) & 0xFF), static_cast<int>(l & 0xFF), 0, 0,
-                static_cast<int>((count >> 8) & 0xFF), static_cast<int>(count & 0xFF), 0, 0});
+    Bytes cdb{0xD8, 0};
+    PutBe(cdb, static_cast<DWORD>(lba), 4);
+    cdb.insert(cdb.end(), {0, 0});
+    PutBe(cdb, count, 2);
+    cdb.insert(cdb.end(), {0, 0});
+    return cdb;
 }
 
 struct Result {
@@ -83,22 +89,11 @@ struct Result {
 class VirtualDriveTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = std::filesystem::temp_directory_path() /
-               ("qw-vd-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" + info->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-        ASSERT_EQ(setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1), 0);
         image_ =
             testkit::BuildFile(7, std::string(800, 'a') + std::string(100, '1') + std::string(100, '2'), 0);
         testkit::WriteBytes(dir_ / "disc.bin", image_);
         testkit::WriteText(dir_ / "disc.cue", kSheet);
     }
-    void TearDown() override {
-        unsetenv("QUELLWAVE_REGISTRY_DIR");
-        std::filesystem::remove_all(dir_);
-    }
-
     void Open(VirtualDriveProfile profile = {}) {
         DiscLayout layout;
         std::string error;
@@ -156,11 +151,13 @@ protected:
     }
     static LONG SenseInformation(const Result& r) {
         EXPECT_NE(r.answer.sense[0] & 0x80, 0) << "VALID bit";
-        return static_cast<LONG>((DWORD{r.answer.sense[3]} << 24) | (r.answer.sense[4] << 16) |
-                                 (r.answer.sense[5] << 8) | r.answer.sense[6]);
+        return static_cast<LONG>(testkit::Be(Bytes(r.answer.sense.begin(), r.answer.sense.end()), 3, 4));
     }
 
-    std::filesystem::path dir_;
+    // A folder of the test's own that holds the image and the registry, new for every test so that the
+    // drives, known by their image's path, start anew.
+    const testkit::RegistrySandbox sandbox_{"vd"};
+    const std::filesystem::path dir_ = sandbox_.Path();
     Bytes image_;
     std::shared_ptr<VirtualDrive> drive_;
 };
@@ -276,14 +273,7 @@ struct CdInfoTrack {
 std::vector<CdInfoTrack> RunCdInfo(const std::filesystem::path& cue, std::string& output) {
     const std::string command =
         "cd-info --no-header --no-device-info -A --cue-file='" + cue.string() + "' 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        output += buffer;
-    }
-    if (pipe != nullptr) {
-        ::pclose(pipe);
-    }
+    output += testkit::CommandOutput(command);
     std::vector<CdInfoTrack> tracks;
     const std::regex line(R"(^\s*(\d+): \d\d:\d\d:\d\d\s+(\d+) (\w+)\s*(\w+)?\s*(\w+)?\s*(\w+)?\s*(\w+)?)");
     std::istringstream in(output);
@@ -318,7 +308,7 @@ TEST_F(VirtualDriveTest, TocAgreesWithCdInfoOnTheSameImage) {
     for (std::size_t i = 0; i < reference.size(); ++i) {
         const BYTE* d = toc.data.data() + 4 + i * 8;
         const int number = d[2] == 0xAA ? 170 : d[2];
-        const LONG lba = static_cast<LONG>((DWORD{d[4]} << 24) | (d[5] << 16) | (d[6] << 8) | d[7]);
+        const LONG lba = static_cast<LONG>(testkit::Be(toc.data, 4 + i * 8 + 4, 4));
         SCOPED_TRACE("cd-info track " + std::to_string(reference[i].number));
         EXPECT_EQ(number, reference[i].number);
         EXPECT_EQ(lba, reference[i].lsn);
@@ -401,44 +391,21 @@ TEST_F(VirtualDriveTest, ImagesOfSeveralFilesWithPregapsPlaceAndReadEverySector)
 // ---- identity, modes, position -------------------------------------------------------------------------
 
 TEST_F(VirtualDriveTest, InquiryAndCapabilitiesComeFromTheRegistryProfile) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "Software\\Orva Corporation\\Drives\\V", 0, KEY_ALL_ACCESS,
-                             &key, nullptr),
-              ERROR_SUCCESS);
+    // Strings as a hand-written file holds them: without their terminating zero.
+    const std::string profile = std::string(kDrivesKey) + "\\V";
     auto setString = [&](const char* name, std::u16string_view text) {
-        Bytes data;
-        for (char16_t c : text) {
-            data.push_back(static_cast<BYTE>(c));
-            data.push_back(static_cast<BYTE>(c >> 8));
-        }
-        ASSERT_EQ(RegSetValueEx(key, name, REG_SZ, data.data(), static_cast<DWORD>(data.size())),
-                  ERROR_SUCCESS);
-    };
-    auto setDword = [&](const char* name, DWORD value) {
-        ASSERT_EQ(RegSetValueEx(key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-                  ERROR_SUCCESS);
+        Sandbox::SetValue(HKEY_LOCAL_MACHINE, profile, name, REG_SZ, testkit::Utf16Le(text));
     };
     setString("Vendor", u"PHILIPS");
     setString("Product", u"CDD3610 CD-R/RW");
     setString("Revision", u"3.01");
-    setDword("MaxSpeed", 8);
-    setDword("BufferKB", 64);
-    setDword("CddaAccurate", 0);
-    setDword("Upc", 0);
+    Sandbox::SetDword(HKEY_LOCAL_MACHINE, profile, "MaxSpeed", 8);
+    Sandbox::SetDword(HKEY_LOCAL_MACHINE, profile, "BufferKB", 64);
+    Sandbox::SetDword(HKEY_LOCAL_MACHINE, profile, "CddaAccurate", 0);
+    Sandbox::SetDword(HKEY_LOCAL_MACHINE, profile, "Upc", 0);
     setString("\\", u"");
-    Bytes path;
-    const std::string mapping = "image:" + (dir_ / "disc.cue").string();
-    for (char c : mapping) {
-        path.push_back(static_cast<BYTE>(c));
-        path.push_back(0);
-    }
-    HKEY drives = nullptr;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kDrivesKey, 0, KEY_ALL_ACCESS, &drives, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueEx(drives, "V", REG_SZ, path.data(), static_cast<DWORD>(path.size())),
-              ERROR_SUCCESS);
-    RegCloseKey(drives);
-    RegCloseKey(key);
+    Sandbox::SetValue(HKEY_LOCAL_MACHINE, kDrivesKey, "V", REG_SZ,
+                      testkit::Utf16Le(Utf8ToUtf16("image:" + (dir_ / "disc.cue").string())));
 
     std::string error;
     auto scsi = OpenScsiPassThrough('v', error);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace testkit {
@@ -31,6 +32,14 @@ inline void PutBe(Bytes& b, std::uint64_t v, int bytes) {
 inline void PutId(Bytes& b, const char* id) {
     for (int i = 0; i < 4; ++i)
         b.push_back(static_cast<std::uint8_t>(id[i]));
+}
+
+// UTF-16 text as little-endian bytes without a terminator: the registry's strings and UTF-16 files.
+inline Bytes Utf16Le(std::u16string_view text) {
+    Bytes b;
+    for (const char16_t unit : text)
+        PutLe(b, unit, 2);
+    return b;
 }
 
 // Reads n bytes at `at` as an unsigned integer stored least (Le) or most (Be) significant byte first.

@@ -7,6 +7,7 @@
 #include "Platform/Process.h"
 #include "Platform/Registry.h"
 #include "Platform/Text.h"
+#include "TestKit/Bytes.h"
 #include "TestKit/Environment.h"
 
 #include <gtest/gtest.h>
@@ -52,13 +53,7 @@ public:
     // A string value: UTF-16LE with its terminating zero, as the registry stores REG_SZ.
     static void SetString(platform::HKEY root, const std::string& path, const std::string& name,
                           const std::string& text) {
-        std::vector<BYTE> bytes;
-        for (char16_t unit : platform::Utf8ToUtf16(text)) {
-            bytes.push_back(BYTE(unit & 0xFF));
-            bytes.push_back(BYTE(unit >> 8));
-        }
-        bytes.insert(bytes.end(), {0, 0});
-        SetValue(root, path, name, platform::REG_SZ, bytes);
+        SetValue(root, path, name, platform::REG_SZ, Utf16Le(platform::Utf8ToUtf16(text) + u'\0'));
     }
     static void SetDword(platform::HKEY root, const std::string& path, const std::string& name, DWORD value) {
         SetValue(root, path, name, platform::REG_DWORD,
