@@ -2,6 +2,7 @@
 // its results through the controller, its progress, stopping, and a temporary file that cannot be made;
 // the grade and the order in which conditions are tried.
 #include "TestSupport.h"
+#include "TestKit/Environment.h"
 #include "api/CDiscPilot.h"
 #include "api/DiscPilotDiagnostics.h"
 #include "check/cddaCDriveCheck.h"
@@ -13,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -40,18 +40,7 @@ bool Before(std::chrono::steady_clock::time_point deadline) {
 
 class DriveCheckTest : public dptest::RegistryTest {
 protected:
-    void SetUp() override {
-        dptest::RegistryTest::SetUp();
-        const char* tmp = std::getenv("TMPDIR");
-        savedTmp_ = tmp != nullptr ? tmp : "";
-        hadTmp_ = tmp != nullptr;
-    }
     void TearDown() override {
-        if (hadTmp_) {
-            setenv("TMPDIR", savedTmp_.c_str(), 1);
-        } else {
-            unsetenv("TMPDIR");
-        }
         CDiscPilot::SetMessageBoxHandler(nullptr, nullptr);
         dptest::RegistryTest::TearDown();
     }
@@ -90,8 +79,8 @@ protected:
         return report;
     }
 
-    std::string savedTmp_;
-    bool hadTmp_ = false;
+    // The tests point TMPDIR at folders of their own; it is put back after each.
+    testkit::EnvironmentGuard environment_;
 };
 
 struct DriveCase {
@@ -358,7 +347,7 @@ TEST_F(DriveCheckTest, FailedPreCheckWritesMinusOne) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        setenv("TMPDIR", c.tmp.c_str(), 1);
+        environment_.Set("TMPDIR", c.tmp);
         CDiscPilot pilot;
         ASSERT_TRUE(pilot.SetDrive('V'));
         EXPECT_EQ(pilot.CheckDrive(), 0);
@@ -377,7 +366,7 @@ TEST_F(DriveCheckTest, ATemporaryFileThatCannotBeMadeIsShownAndFailsEveryConditi
     SetMachineString("Cdrom_Mode", "ASPI");
     // A file where the folder should be: its file system has room, but nothing can be created in it.
     testkit::WriteText(dir_ / "not-a-folder", "x");
-    setenv("TMPDIR", (dir_ / "not-a-folder").c_str(), 1);
+    environment_.Set("TMPDIR", (dir_ / "not-a-folder").string());
     std::vector<std::pair<std::string, std::string>> shown;
     CDiscPilot::SetMessageBoxHandler(
         [](void* context, const char* text, const char* caption) {

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,7 +72,7 @@ protected:
     void LogCommands(char letter) { SetProfile(letter, "CommandLog", (dir_ / "commands.log").string()); }
     std::vector<Read> LoggedReads() const {
         std::vector<Read> reads;
-        std::ifstream in(dir_ / "commands.log");
+        std::istringstream in(testkit::ReadText(dir_ / "commands.log"));
         std::string word;
         for (std::string line; std::getline(in, line);) {
             std::istringstream fields(line);

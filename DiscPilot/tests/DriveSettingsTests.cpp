@@ -7,8 +7,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace discpilot {
@@ -61,8 +59,7 @@ TEST_F(MachineSettingsTest, ReadingNeverWritesTheMachineFile) {
     EXPECT_EQ(ReadCdromMode(), kCdromModeRaw);
     EXPECT_EQ(ReadAspiTimeOut(), kDefaultAspiTimeOutMs);
     EXPECT_EQ(ReadMarginLba(), kDefaultMarginLba);
-    std::ifstream in(dir_ / "machine.reg", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), hand);
+    EXPECT_EQ(testkit::ReadText(dir_ / "machine.reg"), hand);
 }
 
 class DriveStoreTest : public dptest::RegistryTest {

@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -79,64 +81,68 @@ protected:
     std::shared_ptr<Requests> requests_;
 };
 
-TEST_F(RawDeviceTest, ThirtyThreeSectorsAreOneThirtyTwoAndOneOneSectorRequest) {
-    Open();
-    std::vector<BYTE> buffer(33 * 2352, 0xEE);
-    ASSERT_EQ(raw_->ReadAudio(0xBE0010, 100, 33, buffer.data()), 0);
-    EXPECT_EQ(*requests_, (Requests{{100, 32}, {132, 1}}));
-    EXPECT_TRUE(SectorsMatchImage(buffer, 100, 100, 33));
-}
+// One audio read over the raw transport, with the drive's read errors ("" for none) and the machine's
+// margin (0 for not set); the requests that reach the device are checked when given.
+struct RawReadCase {
+    const char* name;
+    const char* readErrors;
+    DWORD margin, first, count;
+    int result;
+    std::optional<Requests> requests;
+    DWORD matching; // sectors from the first that arrive as the image holds them
+};
 
-TEST_F(RawDeviceTest, ZeroSectorsReadNothing) {
-    Open();
-    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 5, 0, nullptr), 0);
-    EXPECT_TRUE(requests_->empty());
-}
-
-// Near the end a failing request is retried sector by sector, so the sectors before the failure arrive;
-// the failure itself is reported (never silence passed off as a success): the reader retries it, and
-// counts it as unreadable only when it stays so.
-TEST_F(RawDeviceTest, NearTheEndAFailingRequestIsRetriedSectorBySectorAndTheFailureReported) {
-    SetProfile('V', "ReadErrors", "997:3/11/00"); // sector 997 never reads
-    Open();
-    std::vector<BYTE> buffer(40 * 2352, 0xEE);
-    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 960, 40, buffer.data()), EIO);
-    Requests expected{{960, 32}, {992, 8}};
-    for (LONG lba = 992; lba <= 997; ++lba) {
-        expected.emplace_back(lba, 1);
+Requests ThenOneByOne(Requests requests, LONG from, LONG to) {
+    for (LONG lba = from; lba <= to; ++lba) {
+        requests.emplace_back(lba, 1);
     }
-    EXPECT_EQ(*requests_, expected);
-    EXPECT_TRUE(SectorsMatchImage(buffer, 960, 960, 37));
+    return requests;
 }
 
-TEST_F(RawDeviceTest, ATransientFailureNearTheEndReadsOnTheRetry) {
-    SetProfile('V', "ReadErrors", "990:3/11/00:1"); // fails once
-    Open();
-    std::vector<BYTE> buffer(40 * 2352, 0xEE);
-    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 960, 40, buffer.data()), 0);
-    EXPECT_TRUE(SectorsMatchImage(buffer, 960, 960, 40));
-}
+class RawReadTest : public RawDeviceTest, public ::testing::WithParamInterface<RawReadCase> {};
 
-TEST_F(RawDeviceTest, AfterTheFailingSectorLaterRequestsAreNotRead) {
-    SetProfile('V', "ReadErrors", "960:3/11/00"); // sector 960
-    Open();
-    std::vector<BYTE> buffer(50 * 2352, 0xEE);
-    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 950, 50, buffer.data()), EIO);
-    Requests expected{{950, 32}};
-    for (LONG lba = 950; lba <= 960; ++lba) {
-        expected.emplace_back(lba, 1);
+// Near the end (the last 150 sectors unless the machine says otherwise) a failing request is retried
+// sector by sector, so the sectors before the failure arrive; the failure itself is reported (never
+// silence passed off as a success): the reader retries it, and counts it as unreadable only when it stays
+// so. Before the margin the device's error is the answer.
+TEST_P(RawReadTest, RequestsAndAnswer) {
+    const RawReadCase& c = GetParam();
+    if (c.margin != 0) {
+        SetDword(platform::HKEY_LOCAL_MACHINE, "SOFTWARE\\Orva Corporation\\Tarnix\\Corvex", "MARGIN_LBA",
+                 c.margin);
     }
-    EXPECT_EQ(*requests_, expected);
-    EXPECT_TRUE(SectorsMatchImage(buffer, 950, 950, 10));
+    if (*c.readErrors != '\0') {
+        SetProfile('V', "ReadErrors", c.readErrors);
+    }
+    Open();
+    std::vector<BYTE> buffer(std::size_t{c.count} * 2352, 0xEE);
+    EXPECT_EQ(raw_->ReadAudio(0xBE0010, c.first, c.count, c.count > 0 ? buffer.data() : nullptr), c.result);
+    if (c.requests) {
+        EXPECT_EQ(*requests_, *c.requests);
+    }
+    if (c.matching > 0) {
+        EXPECT_TRUE(SectorsMatchImage(buffer, c.first, c.first, c.matching));
+    }
 }
 
-TEST_F(RawDeviceTest, FailureBeforeTheMarginReturnsTheDevicesError) {
-    SetProfile('V', "ReadErrors", "100:3/11/00"); // sector 100
-    Open();
-    std::vector<BYTE> buffer(40 * 2352, 0xEE);
-    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 90, 40, buffer.data()), EIO);
-    EXPECT_EQ(*requests_, (Requests{{90, 32}}));
-}
+const RawReadCase kRawReads[] = {
+    {"ThirtyThreeSectorsAreOneThirtyTwoAndOneOneSectorRequest", "", 0, 100, 33, 0,
+     Requests{{100, 32}, {132, 1}}, 33},
+    {"ZeroSectorsReadNothing", "", 0, 5, 0, 0, Requests{}, 0},
+    // Sector 997 never reads.
+    {"NearTheEndAFailingRequestIsRetriedSectorBySectorAndTheFailureReported", "997:3/11/00", 0, 960, 40, EIO,
+     ThenOneByOne({{960, 32}, {992, 8}}, 992, 997), 37},
+    // Sector 990 fails once.
+    {"ATransientFailureNearTheEndReadsOnTheRetry", "990:3/11/00:1", 0, 960, 40, 0, std::nullopt, 40},
+    {"AfterTheFailingSectorLaterRequestsAreNotRead", "960:3/11/00", 0, 950, 50, EIO,
+     ThenOneByOne({{950, 32}}, 950, 960), 10},
+    {"FailureBeforeTheMarginReturnsTheDevicesError", "100:3/11/00", 0, 90, 40, EIO, Requests{{90, 32}}, 0},
+    // The limit is then the last readable sector itself: a request ending before it still fails.
+    {"MarginNotSmallerThanTheDiscRetriesEverywhere", "100:3/11/00", 5000, 90, 40, EIO, std::nullopt, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Reads, RawReadTest, ::testing::ValuesIn(kRawReads),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(RawDeviceTest, TheMarginComesFromTheMachineSetting) {
     // 999 is the last readable sector; with a margin of 10 the retry starts at requests reaching 989.
@@ -149,15 +155,6 @@ TEST_F(RawDeviceTest, TheMarginComesFromTheMachineSetting) {
     EXPECT_EQ(raw_->ReadAudio(0xBE0010, 944, 32, buffer.data()), EIO); // ends at 975, before 989
     EXPECT_EQ(raw_->ReadAudio(0xBE0010, 960, 32, buffer.data()), EIO); // ends at 991: sector by sector
     EXPECT_TRUE(SectorsMatchImage(buffer, 960, 960, 15));
-}
-
-TEST_F(RawDeviceTest, MarginNotSmallerThanTheDiscRetriesEverywhere) {
-    SetDword(platform::HKEY_LOCAL_MACHINE, "SOFTWARE\\Orva Corporation\\Tarnix\\Corvex", "MARGIN_LBA", 5000);
-    SetProfile('V', "ReadErrors", "100:3/11/00");
-    Open();
-    std::vector<BYTE> buffer(40 * 2352, 0xEE);
-    // The limit is then the last readable sector itself: a request ending before it still fails.
-    EXPECT_EQ(raw_->ReadAudio(0xBE0010, 90, 40, buffer.data()), EIO);
 }
 
 TEST_F(RawDeviceTest, TestUnitReadyFollowsTheDiskType) {

@@ -8,9 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <vector>
 
 namespace discpilot {
@@ -26,13 +24,8 @@ protected:
     }
 };
 
-std::vector<BYTE> FileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST_F(TransportTest, EachModeReadsTheDiscThroughTheInterface) {
-    const std::vector<BYTE> image = FileBytes(AddVirtualDrive('V', 300));
+    const std::vector<BYTE> image = testkit::ReadBytes(AddVirtualDrive('V', 300));
     cddaCDriveTable::Get(kKindAspi, true);
     ASSERT_EQ(image.size(), 300 * kSectorBytes);
     struct Case {

@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace {
@@ -22,8 +20,7 @@ protected:
     void SetUp() override {
         dptest::RegistryTest::SetUp();
         std::filesystem::path cue = AddVirtualDrive('V', kSectors);
-        std::ifstream bin(cue, std::ios::binary);
-        image_.assign(std::istreambuf_iterator<char>(bin), std::istreambuf_iterator<char>());
+        image_ = testkit::ReadBytes(cue);
         ASSERT_EQ(image_.size(), std::size_t{kSectors} * 2352);
         cue.replace_extension(".cue");
         std::string error;
