@@ -9,12 +9,13 @@
 #include "Mervane/DsdDriver.h"
 #include "NullDriver.h"
 #include "PcmPreviewDriver.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/Scratch.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 
 namespace mervanetest {
 namespace {
@@ -22,7 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using mervane::PcmFormat;
 using platform::DsdRate;
-using Bytes = std::vector<std::uint8_t>;
+using testkit::Bytes;
 
 TEST(DsdRates, NativeAndDopOpenAtTheFrameRateOfEachRate) {
     const struct {
@@ -116,20 +117,11 @@ TEST(DsdRates, TheNullSinkIsClockedAtTheStreamsRate) {
 
 class DsfSeriesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string t = (fs::temp_directory_path() / "qwrate-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        dir_ = t;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    static Bytes Read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
     static std::uint32_t Rate(const Bytes& f) {
-        return f.size() < 60 ? 0 : static_cast<std::uint32_t>(f[56] | f[57] << 8 | f[58] << 16 | f[59] << 24);
+        return f.size() < 60 ? 0 : static_cast<std::uint32_t>(testkit::Le(f, 56, 4));
     }
-    fs::path dir_;
+    const testkit::ScratchFolder scratch_{"rate"};
+    const fs::path dir_ = scratch_.Path();
 };
 
 TEST_F(DsfSeriesTest, AChangeOfRateGoesOnInTheNextFileOfTheSeries) {
@@ -157,7 +149,7 @@ TEST_F(DsfSeriesTest, AChangeOfRateGoesOnInTheNextFileOfTheSeries) {
     ASSERT_TRUE(device.CloseDriver());
     const char* files[] = {"out.dsf", "out-2.dsf", "out-3.dsf", "out-4.dsf"};
     for (int i = 0; i < 4; ++i) {
-        const Bytes f = Read(dir_ / files[i]);
+        const Bytes f = testkit::ReadBytes(dir_ / files[i]);
         const int multiple = platform::DsdRateMultiple(order[i]);
         ASSERT_EQ(f.size(), 92u + 9u * static_cast<unsigned>(multiple) * 8192) << files[i];
         EXPECT_EQ(Rate(f), platform::DsdSampleRate(order[i])) << files[i];
@@ -179,7 +171,7 @@ TEST_F(DsfSeriesTest, AFileOfNothingButSilenceStartsAfreshAtTheNewRate) {
     ASSERT_TRUE(device.ChangeRate(DsdRate::kDsd256));
     ASSERT_TRUE(device.WriteBlock(0, loud, nullptr));
     ASSERT_TRUE(device.CloseDriver());
-    const Bytes f = Read(dir_ / "out.dsf");
+    const Bytes f = testkit::ReadBytes(dir_ / "out.dsf");
     ASSERT_EQ(f.size(), 92u + 8192);
     EXPECT_EQ(Rate(f), 11289600u);
     EXPECT_EQ(f[92], 0x3C);
@@ -202,7 +194,7 @@ TEST_F(DsfSeriesTest, ARecordingThatCannotGoOnIsFailedNotStartedAfresh) {
     EXPECT_TRUE(device.resetRequest);
     EXPECT_FALSE(device.WriteBlock(0, channels, nullptr));
     device.CloseDriver();
-    EXPECT_EQ(Read(sub / "out.dsf").size(), 92u + 8192);
+    EXPECT_EQ(testkit::ReadBytes(sub / "out.dsf").size(), 92u + 8192);
 }
 
 } // namespace

@@ -1,37 +1,25 @@
 #include "Mervane/DsfWriter.h"
 
+#include "TestKit/Bytes.h"
+#include "TestKit/Command.h"
+#include "TestKit/Scratch.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-
-std::string Capture(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        for (int c; (c = std::fgetc(p)) != EOF;)
-            out += static_cast<char>(c);
-        ::pclose(p);
-    }
-    return out;
-}
+using testkit::Bytes;
+using testkit::CommandOutput;
+using testkit::Le;
 
 class DsfWriterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string t = (fs::temp_directory_path() / "qwdsf-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        dir_ = t;
-        ASSERT_TRUE(writer_.Create((dir_ / "out.dsf").string()));
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_TRUE(writer_.Create((dir_ / "out.dsf").string())); }
     // Distinct blocks, so order and placement show in the file.
     static Bytes Block(int index) {
         Bytes b(DsfWriter::kBlockBytes);
@@ -45,8 +33,7 @@ protected:
     }
     // Reads a file and checks every header field against a stream of `blocks` blocks.
     static Bytes ExpectHeader(const fs::path& path, std::uint64_t blocks) {
-        std::ifstream in(path, std::ios::binary);
-        const Bytes f{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const Bytes f = testkit::ReadBytes(path);
         EXPECT_GE(f.size(), 92u + blocks * 8192);
         if (f.size() < 92)
             return f;
@@ -67,16 +54,13 @@ protected:
                                            {72, 4, 4096},
                                            {76, 4, 0},
                                            {84, 8, 12 + blocks * 8192}};
-        for (const auto& [offset, size, value] : fields) {
-            std::uint64_t v = 0;
-            for (std::uint64_t i = size; i-- > 0;)
-                v = (v << 8) | f[offset + i];
-            EXPECT_EQ(v, value) << "field at " << offset;
-        }
+        for (const auto& [offset, size, value] : fields)
+            EXPECT_EQ(Le(f, offset, static_cast<int>(size)), value) << "field at " << offset;
         return f;
     }
 
-    fs::path dir_;
+    const testkit::ScratchFolder scratch_{"dsf"};
+    const fs::path dir_ = scratch_.Path();
     DsfWriter writer_;
 };
 
@@ -115,11 +99,11 @@ TEST_F(DsfWriterTest, FfmpegDecodesTheWholeStream) {
     const std::string path = (dir_ / "out.dsf").string();
     // ffprobe counts in bytes of one channel (eight DSD samples each).
     EXPECT_EQ(
-        Capture("ffprobe -v error -show_entries stream=codec_name,channels,duration_ts -of default=nw=1 " +
-                path),
+        CommandOutput(
+            "ffprobe -v error -show_entries stream=codec_name,channels,duration_ts -of default=nw=1 " + path),
         "codec_name=dsd_lsbf_planar\nchannels=2\nduration_ts=204800\n");
     // The decoder gives one 32-bit float per channel per DSD byte.
-    EXPECT_EQ(Capture("ffmpeg -v error -i " + path + " -f f32le -acodec pcm_f32le - | wc -c"),
+    EXPECT_EQ(CommandOutput("ffmpeg -v error -i " + path + " -f f32le -acodec pcm_f32le - | wc -c"),
               std::to_string(50 * 4096 * 2 * 4) + "\n");
 }
 
@@ -140,14 +124,13 @@ TEST_F(DsfWriterTest, HigherRatesAreNamedInTheHeaderAndDecodedAtThatRate) {
         for (int i = 0; i < 8; ++i)
             ASSERT_TRUE(w.WriteBlock(Block(i).data()));
         ASSERT_TRUE(w.Close());
-        std::ifstream in(path, std::ios::binary);
-        const Bytes f{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const Bytes f = testkit::ReadBytes(path);
         ASSERT_EQ(f.size(), 92u + 8 * 8192);
-        EXPECT_EQ(f[56] | f[57] << 8 | f[58] << 16 | f[59] << 24, static_cast<int>(c.hz));
+        EXPECT_EQ(Le(f, 56, 4), c.hz);
         // The block size per channel stays 4096; the samples per channel count whole blocks.
-        EXPECT_EQ(f[72] | f[73] << 8, 4096);
+        EXPECT_EQ(Le(f, 72, 2), 4096u);
         // ffmpeg gives the rate of the DSD bytes of one channel: an eighth of the sample rate.
-        EXPECT_EQ(Capture("ffprobe -v error -show_entries stream=sample_rate -of default=nw=1 " + path),
+        EXPECT_EQ(CommandOutput("ffprobe -v error -show_entries stream=sample_rate -of default=nw=1 " + path),
                   "sample_rate=" + std::to_string(c.hz / 8) + "\n");
     }
 }

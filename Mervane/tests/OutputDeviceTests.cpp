@@ -2,39 +2,27 @@
 // device's flags.
 #include "Mervane/CProcessProc.h"
 
+#include "TestKit/Bytes.h"
+#include "TestKit/Scratch.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-
-std::uint64_t Le(const Bytes& b, std::size_t at, int n) {
-    std::uint64_t v = 0;
-    for (int i = n - 1; i >= 0; --i)
-        v = v << 8 | b[at + static_cast<std::size_t>(i)];
-    return v;
-}
-
-Bytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testkit::Bytes;
+using testkit::Le;
+using testkit::ReadBytes;
 
 class OutputDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string t = (fs::temp_directory_path() / "qwdev-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        dir_ = t;
         device_ = proc_.GetDSDASIO(0);
         ASSERT_NE(device_, nullptr);
         for (int c = 0; c < CDSDASIO::kTableEntries; ++c) {
@@ -42,10 +30,7 @@ protected:
             table_[c] = buffers_[c].data();
         }
     }
-    void TearDown() override {
-        proc_.Release();
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { proc_.Release(); }
     bool Open(const std::string& name) {
         const std::u16string wide(name.begin(), name.end());
         proc_.LockProcess();
@@ -61,9 +46,9 @@ protected:
         position_ += CDSDASIO::kPositionPerBlock;
         return ok;
     }
-    std::string Path(const char* name) const { return (dir_ / name).string(); }
+    std::string Path(const char* name) const { return (scratch_ / name).string(); }
 
-    fs::path dir_;
+    const testkit::ScratchFolder scratch_{"dev"};
     CProcessProc proc_;
     CDSDASIO* device_ = nullptr;
     Bytes buffers_[CDSDASIO::kTableEntries];
@@ -106,7 +91,7 @@ TEST_F(OutputDeviceTest, DsfDriverRecordsExactlyTheBlocksInOrder) {
     proc_.Release();
     EXPECT_FALSE(device_->open.load());
 
-    const Bytes f = ReadAll(Path("a.dsf"));
+    const Bytes f = ReadBytes(Path("a.dsf"));
     ASSERT_EQ(f.size(), 92u + 3 * 8192);
     EXPECT_EQ(Le(f, 64, 8), 3u * 4096 * 8);  // samples per channel
     EXPECT_EQ(Le(f, 84, 8), 12u + 3 * 8192); // data chunk size
@@ -129,7 +114,7 @@ TEST_F(OutputDeviceTest, DsfHeaderFollowsTheAudioWrittenNotTheClock) {
     constexpr int kSecondOfBlocks = 87; // 2 822 400 / 32 768 = 86.1 blocks
     for (int i = 0; i < kBlocks; ++i)
         ASSERT_TRUE(Write(0x69, 0x96));
-    const Bytes f = ReadAll(Path("fast.dsf"));
+    const Bytes f = ReadBytes(Path("fast.dsf"));
     ASSERT_GE(f.size(), 92u);
     const std::uint64_t headerBlocks = Le(f, 64, 8) / 32768;
     EXPECT_GE(headerBlocks, static_cast<std::uint64_t>(kBlocks - kSecondOfBlocks));
@@ -146,7 +131,7 @@ TEST_F(OutputDeviceTest, DsfHeaderCatchesUpWhileTheDriverIsStillOpen) {
     std::uint64_t samples = 0;
     for (int i = 0; i < 100 && samples != 5u * 32768; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const Bytes f = ReadAll(Path("live.dsf"));
+        const Bytes f = ReadBytes(Path("live.dsf"));
         samples = f.size() >= 92 ? Le(f, 64, 8) : 0;
     }
     EXPECT_EQ(samples, 5u * 32768);
@@ -157,7 +142,7 @@ TEST_F(OutputDeviceTest, ReopeningFinishesTheFirstRecording) {
     ASSERT_TRUE(Open("dsf:" + Path("first.dsf")));
     ASSERT_TRUE(Write(1, 1));
     ASSERT_TRUE(Open("null"));
-    EXPECT_EQ(Le(ReadAll(Path("first.dsf")), 64, 8), 32768u);
+    EXPECT_EQ(Le(ReadBytes(Path("first.dsf")), 64, 8), 32768u);
     EXPECT_TRUE(Write(2, 2));
 }
 
