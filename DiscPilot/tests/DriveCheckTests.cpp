@@ -1,8 +1,8 @@
 // The drive check against virtual drives of known behaviour: what it stores, the buffer size it finds,
 // its results through the controller, its progress, stopping, and a temporary file that cannot be made;
 // the grade and the order in which conditions are tried.
-#include "TestSupport.h"
 #include "TestKit/Environment.h"
+#include "TestSupport.h"
 #include "api/CDiscPilot.h"
 #include "api/DiscPilotDiagnostics.h"
 #include "check/cddaCDriveCheck.h"
@@ -57,8 +57,7 @@ protected:
         }
         testkit::WriteBytes(dir_ / "check.bin", testkit::BuildFile(5, std::string(total, 'a'), 0));
         testkit::WriteText(dir_ / "check.cue", cue);
-        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, std::string(1, letter),
-                  "image:" + (dir_ / "check.cue").string());
+        Sandbox::MapImage(letter, dir_ / "check.cue");
     }
 
     static bool StoredCondition(cddaCReader& reader, ReadCondition& condition) {

@@ -50,8 +50,7 @@ protected:
         image_ = testkit::BuildFile(17, kinds, 0);
         testkit::WriteBytes(dir_ / "disc.bin", image_);
         testkit::WriteText(dir_ / "disc.cue", cue);
-        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, std::string(1, letter),
-                  "image:" + (dir_ / "disc.cue").string());
+        Sandbox::MapImage(letter, dir_ / "disc.cue");
     }
 
     // Three audio tracks of lengths that end inside slots.
@@ -312,7 +311,7 @@ TEST_P(TransportTest, AFirstReadThatLandsOffIsReadAgainUntilTwoReadsAgree) {
         SetProfile('V', "Jitter", jitter);
         const std::filesystem::path cue = dir_ / "again.cue";
         std::filesystem::copy_file(dir_ / "disc.cue", cue, std::filesystem::copy_options::overwrite_existing);
-        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "V", "image:" + cue.string());
+        Sandbox::MapImage('V', cue);
     }
 }
 

@@ -165,8 +165,7 @@ TEST_F(RawDeviceTest, TestUnitReadyFollowsTheDiskType) {
     testkit::WriteBytes(dir_ / "data.bin", testkit::BuildFile(1, std::string(300, '1'), 0));
     testkit::WriteText(dir_ / "data.cue",
                        "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
-    SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "X",
-              "image:" + (dir_ / "data.cue").string());
+    Sandbox::MapImage('X', dir_ / "data.cue");
     cddaCRawDevice data;
     ASSERT_EQ(data.Open('x'), 0);
     EXPECT_EQ(data.TestUnitReady(), 510);
@@ -177,8 +176,7 @@ TEST_F(RawDeviceTest, TestUnitReadyFollowsTheDiskType) {
     testkit::WriteText(dir_ / "mixed.cue",
                        "FILE \"mixed.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
                        "  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n");
-    SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "Y",
-              "image:" + (dir_ / "mixed.cue").string());
+    Sandbox::MapImage('Y', dir_ / "mixed.cue");
     cddaCRawDevice mixed;
     ASSERT_EQ(mixed.Open('Y'), 0);
     EXPECT_EQ(mixed.TestUnitReady(), 0);
@@ -243,8 +241,7 @@ protected:
                            "  TRACK 01 AUDIO\n    ISRC USRC17607839\n    INDEX 01 00:00:00\n"
                            "  TRACK 02 AUDIO\n    FLAGS PRE\n    INDEX 01 00:02:00\n"
                            "  TRACK 03 AUDIO\n    ISRC GBAYE0000001\n    INDEX 01 00:08:00\n");
-        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "T",
-                  "image:" + (dir_ / "three.cue").string());
+        Sandbox::MapImage('T', dir_ / "three.cue");
         ASSERT_EQ(raw_.Open('T'), 0);
         aspi_.Select('T', 0, 'T' - 'A');
     }

@@ -53,8 +53,7 @@ protected:
                                                    "\n"
                                                    "  TRACK 04 AUDIO\n    INDEX 01 " +
                                                    Msf(kDataSectors + kTrack2 + kTrack3) + "\n");
-        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, std::string(1, letter),
-                  "image:" + (dir_ / "mixed.cue").string());
+        Sandbox::MapImage(letter, dir_ / "mixed.cue");
         starts_ = {0, kDataSectors, kDataSectors + kTrack2, kDataSectors + kTrack2 + kTrack3};
         lengths_ = {kDataSectors, kTrack2, kTrack3, kTrack4};
     }
@@ -241,8 +240,7 @@ TEST_F(ReaderTest, LongTrackLengthInMilliseconds) {
     testkit::WriteText(dir_ / "long.cue",
                        "FILE \"long.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
                        "  TRACK 02 AUDIO\n    INDEX 01 04:54:00\n");
-    SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "W",
-              "image:" + (dir_ / "long.cue").string());
+    Sandbox::MapImage('W', dir_ / "long.cue");
     CDiscPilot pilot;
     ASSERT_TRUE(pilot.SetDrive('W'));
     unsigned long ms = 0;
@@ -270,7 +268,7 @@ TEST_F(ReaderTest, TransferSizeAndSlotCount) {
         const std::filesystem::path cue =
             dir_ / ("m" + std::to_string(c.maxTransfer) + "-" + std::to_string(c.bufferKB) + ".cue");
         std::filesystem::copy_file(dir_ / "mixed.cue", cue);
-        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "V", "image:" + cue.string());
+        Sandbox::MapImage('V', cue);
         cddaCReader reader(kKindAspi);
         ASSERT_EQ(reader.Open('V', false), 1);
         ASSERT_EQ(reader.SetupRange(2, 4, 0), 1);
@@ -324,8 +322,7 @@ TEST_F(ReaderTest, PreEmphasisedTrackIsDeemphasisedOnDelivery) {
     testkit::WriteText(dir_ / "pre.cue",
                        "FILE \"pre.bin\" BINARY\n  TRACK 01 AUDIO\n    FLAGS PRE\n    INDEX 01 00:00:00\n"
                        "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n");
-    SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "P",
-              "image:" + (dir_ / "pre.cue").string());
+    Sandbox::MapImage('P', dir_ / "pre.cue");
     CDiscPilot pilot;
     ASSERT_TRUE(pilot.SetDrive('P'));
     ASSERT_TRUE(pilot.SetPosition(1, 0));
@@ -352,8 +349,7 @@ TEST_F(ReaderTest, SetDriveRefusesWhatIsNoAudioDisc) {
     testkit::WriteBytes(dir_ / "data.bin", testkit::BuildFile(5, std::string(300, '1'), 0));
     testkit::WriteText(dir_ / "data.cue",
                        "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
-    SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "X",
-              "image:" + (dir_ / "data.cue").string());
+    Sandbox::MapImage('X', dir_ / "data.cue");
     // A folder mapped to a letter: a drive, but no CD drive.
     SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "M", dir_.string());
     for (const char* mode : {"RAW", "ASPI"}) {
@@ -406,8 +402,7 @@ TEST_F(ReaderTest, EjectAndLoadMoveTheTrayOfTheVirtualDrive) {
     testkit::WriteBytes(dir_ / "data.bin", testkit::BuildFile(5, std::string(300, '1'), 0));
     testkit::WriteText(dir_ / "data.cue",
                        "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
-    SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "X",
-              "image:" + (dir_ / "data.cue").string());
+    Sandbox::MapImage('X', dir_ / "data.cue");
     CDiscPilot pilot;
     EXPECT_EQ(pilot.IsAudioCDInserted('V'), 1) << "a mixed disc holds audio";
     EXPECT_EQ(pilot.IsAudioCDInserted('X'), 0) << "a data-only disc does not";

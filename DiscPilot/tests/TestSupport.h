@@ -49,8 +49,7 @@ protected:
         testkit::WriteBytes(dir_ / (base + ".bin"), testkit::BuildFile(7, std::string(sectors, 'a'), 0));
         testkit::WriteText(dir_ / (base + ".cue"),
                            "FILE \"" + base + ".bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
-        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, std::string(1, letter),
-                  "image:" + (dir_ / (base + ".cue")).string());
+        Sandbox::MapImage(letter, dir_ / (base + ".cue"));
         if (!vendor.empty()) {
             SetProfile(letter, "Vendor", vendor);
         }

@@ -4,6 +4,7 @@
 // back the values they had when it ends.
 #pragma once
 
+#include "Platform/DriveTable.h"
 #include "Platform/Process.h"
 #include "Platform/Registry.h"
 #include "Platform/Text.h"
@@ -58,6 +59,12 @@ public:
     static void SetDword(platform::HKEY root, const std::string& path, const std::string& name, DWORD value) {
         SetValue(root, path, name, platform::REG_DWORD,
                  {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)});
+    }
+
+    // Gives a drive letter to a CUE image (the mapping under the machine's drive key).
+    static void MapImage(char letter, const std::filesystem::path& cue) {
+        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, std::string(1, letter),
+                  platform::kImagePrefix + cue.string());
     }
 
 private:
