@@ -5,13 +5,12 @@
 
 #include "Platform/Registry.h"
 #include "Platform/Text.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/RegistrySandbox.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,49 +21,22 @@ namespace {
 
 class SettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qw-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("QUELLWAVE_REGISTRY_DIR", dir_.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("QUELLWAVE_REGISTRY_DIR");
-        fs::remove_all(dir_);
-    }
-
-    // Stores a value the way an installer or another program would, below either root.
-    static void Put(HKEY root, const std::string& keyPath, const std::string& name, DWORD type,
-                    const std::vector<BYTE>& data) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyEx(root, keyPath, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueEx(key, name, type, data.data(), static_cast<DWORD>(data.size())),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
-    }
-    static void PutDword(HKEY root, const std::string& keyPath, const std::string& name, DWORD value) {
-        Put(root, keyPath, name, REG_DWORD,
-            {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)});
-    }
+    static constexpr auto Put = testkit::RegistrySandbox::SetValue;
+    static constexpr auto PutDword = testkit::RegistrySandbox::SetDword;
+    // The UTF-16LE units of text without a terminator, for values whose exact size matters.
     static std::vector<BYTE> Utf16Bytes(const std::string& text) {
-        std::u16string units = Utf8ToUtf16(text);
         std::vector<BYTE> bytes;
-        for (char16_t u : units) {
+        for (char16_t u : Utf8ToUtf16(text)) {
             bytes.push_back(BYTE(u & 0xFF));
             bytes.push_back(BYTE(u >> 8));
         }
         return bytes;
     }
-    std::string UserFileText() const {
-        std::ifstream in(dir_ / "user.reg");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string UserFileText() const { return testkit::ReadText(dir_ / "user.reg"); }
 
     static constexpr char kSectionKey[] = "Software\\Orva Corporation\\Quellwave\\Settings";
-    fs::path dir_;
+    testkit::RegistrySandbox registry_{"settings"};
+    const fs::path& dir_ = registry_.Path();
 };
 
 TEST_F(SettingsTest, MissingValuesLeaveCallerDefaults) {
@@ -299,11 +271,11 @@ TEST_F(SettingsTest, SectionWriteCreatesTheWholeChain) {
 }
 
 TEST_F(SettingsTest, SettingsWrittenByHandInAFileAreRead) {
-    std::ofstream(dir_ / "user.reg")
-        << "Windows Registry Editor Version 5.00\n\n"
-           "[HKEY_CURRENT_USER\\Software\\Orva Corporation\\Quellwave\\Settings]\n"
-           "\"SkinName\"=\"Brushed \\\"Steel\\\"\"\n"
-           "\"Repeat\"=dword:00000002\n";
+    ASSERT_TRUE(testkit::WriteText(dir_ / "user.reg",
+                                   "Windows Registry Editor Version 5.00\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Orva Corporation\\Quellwave\\Settings]\n"
+                                   "\"SkinName\"=\"Brushed \\\"Steel\\\"\"\n"
+                                   "\"Repeat\"=dword:00000002\n"));
     std::string skin;
     ASSERT_TRUE(ReadSkinName(&skin));
     EXPECT_EQ(skin, "Brushed \"Steel\"");

@@ -1,6 +1,7 @@
 // The load monitor over a scripted machine, and once over this machine's own /proc with a process that
 // burns a processor.
 #include "TestKit/Bytes.h"
+#include "TestKit/RegistrySandbox.h"
 #include "TestKit/Scratch.h"
 #include "shell/CProcessLoadMonitor.h"
 
@@ -330,24 +331,16 @@ TEST(LoadMonitor, ProcessBurningAProcessorOnThisMachine) {
 namespace {
 
 TEST(LoadThresholds, ReadFromTheMachineSectionOrDefaults) {
-    testkit::ScratchFolder registry;
-    setenv("QUELLWAVE_REGISTRY_DIR", registry.Path().c_str(), 1);
+    testkit::RegistrySandbox registry("load");
     EXPECT_EQ(ReadLoadThresholds(kPlaybackOverloadValue).load, 30u);
     EXPECT_EQ(ReadLoadThresholds(kStartupOverloadValue).load, 50u);
     EXPECT_EQ(ReadLoadThresholds(kStartupOverloadValue).count, 2u);
 
-    platform::HKEY key = nullptr;
-    ASSERT_EQ(
-        platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, "Software\\Orva Corporation\\Quellwave\\App",
-                                 platform::REG_OPTION_NON_VOLATILE, platform::KEY_ALL_ACCESS, &key, nullptr),
-        ERROR_SUCCESS);
-    const BYTE seventy[4] = {70, 0, 0, 0};
-    ASSERT_EQ(platform::RegSetValueEx(key, "overloadvalue", platform::REG_DWORD, seventy, 4), ERROR_SUCCESS);
-    platform::RegCloseKey(key);
+    testkit::RegistrySandbox::SetDword(platform::HKEY_LOCAL_MACHINE,
+                                       "Software\\Orva Corporation\\Quellwave\\App", "overloadvalue", 70);
     const LoadThresholds read = ReadLoadThresholds(kPlaybackOverloadValue);
     EXPECT_EQ(read.load, 70u) << "names match without regard to case";
     EXPECT_EQ(read.count, 2u);
-    unsetenv("QUELLWAVE_REGISTRY_DIR");
 }
 
 } // namespace

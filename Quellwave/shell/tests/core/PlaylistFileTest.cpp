@@ -1,6 +1,7 @@
 // PlayList.txt: its exact bytes, the round trip of awkward paths, damaged files, and a writer that dies.
 #include "shell/PlaylistFile.h"
 #include "TestKit/Bytes.h"
+#include "TestKit/Environment.h"
 #include "TestKit/Scratch.h"
 
 #include "Platform/Process.h"
@@ -153,21 +154,8 @@ TEST(PlaylistFile, KillDuringTheWriteLeavesTheOldFileIntact) {
 // PlayList.txt in the data folder: where it lives and what happens without it.
 class PlaylistLocationTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("XDG_DATA_HOME")) {
-            saved_ = old;
-        }
-        setenv("XDG_DATA_HOME", (data_ / "share").c_str(), 1);
-    }
-    void TearDown() override {
-        if (saved_) {
-            setenv("XDG_DATA_HOME", saved_->c_str(), 1);
-        } else {
-            unsetenv("XDG_DATA_HOME");
-        }
-    }
     testkit::ScratchFolder data_;
-    std::optional<std::string> saved_;
+    testkit::EnvironmentGuard dataHome_{"XDG_DATA_HOME", (data_ / "share").string()};
 };
 
 TEST_F(PlaylistLocationTest, WriteMakesTheFoldersAndReadFindsTheList) {

@@ -1,6 +1,7 @@
 // The track list: dropped files and folders, the sort, the 255 limit and what the listener is told.
 #include "shell/TrackList.h"
 #include "TestKit/Bytes.h"
+#include "TestKit/Environment.h"
 #include "TestKit/Scratch.h"
 #include "shell/PlaylistFile.h"
 
@@ -8,7 +9,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,26 +46,13 @@ public:
 
 class TrackListTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("XDG_DATA_HOME")) {
-            saved_ = old;
-        }
-        setenv("XDG_DATA_HOME", (data_ / "share").c_str(), 1);
-    }
-    void TearDown() override {
-        if (saved_) {
-            setenv("XDG_DATA_HOME", saved_->c_str(), 1);
-        } else {
-            unsetenv("XDG_DATA_HOME");
-        }
-    }
     std::string In(const std::string& name) const { return (music_ / name).string(); }
 
     testkit::ScratchFolder data_;
+    testkit::EnvironmentGuard dataHome_{"XDG_DATA_HOME", (data_ / "share").string()};
     testkit::ScratchFolder music_;
     RecordingWindow window_;
     TrackList list_ = {"/previous/list.wav"};
-    std::optional<std::string> saved_;
 };
 
 TEST_F(TrackListTest, DroppedFolderGivesItsWavFilesSortedWithoutSubfolders) {

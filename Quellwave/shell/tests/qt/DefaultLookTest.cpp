@@ -1,17 +1,16 @@
 // The built default look: every resource id the windows use is there, at the size the layout gives it
 // and at 2x and 3x, keyed pictures have clean edges, and the modules sit where the program finds them.
-#include "QtTestApp.h"
-
 #include "shell/ResourceIds.h"
 #include "shell/ResourceModules.h"
 #include "shell/Settings.h"
+
+#include "TestKit/RegistrySandbox.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QImage>
 
-#include <cstdlib>
 #include <set>
 #include <vector>
 
@@ -102,15 +101,7 @@ bool NearKey(QRgb pixel) {
 
 class DefaultLookTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        registry_ = qwtest::MakeTempDir("/tmp/qw-look-XXXXXX");
-        setenv("QUELLWAVE_REGISTRY_DIR", registry_.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("QUELLWAVE_REGISTRY_DIR");
-        fs::remove_all(registry_);
-    }
-    fs::path registry_;
+    testkit::RegistrySandbox registry_{"look"};
 };
 
 TEST_F(DefaultLookTest, TheProgramFindsItsResourceModuleAndTheDefaultSkin) {

@@ -1,17 +1,19 @@
 // Resources by id over real resource files built with rcc: the look-up chain, the skin choice with its
 // stored name, broken files, the key colour and the scales.
-#include "QtTestApp.h"
+#include "ModuleBuilder.h"
 
 #include "shell/RccImage.h"
 #include "shell/ResourceModules.h"
 #include "shell/Settings.h"
 
+#include "TestKit/Bytes.h"
+#include "TestKit/Environment.h"
+#include "TestKit/Scratch.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
 
-#include <cstdlib>
-#include <fstream>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -32,14 +34,8 @@ QRgb PixelOf(const QImage& image) {
 class ResourceModulesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = qwtest::MakeTempDir("/tmp/qw-res-XXXXXX");
-        setenv("QUELLWAVE_REGISTRY_DIR", (dir_ / "registry").c_str(), 1);
         fs::create_directories(dir_ / "registry");
         fs::create_directories(dir_ / "skin");
-    }
-    void TearDown() override {
-        unsetenv("QUELLWAVE_REGISTRY_DIR");
-        fs::remove_all(dir_);
     }
 
     static ModuleFiles Skin(const char* name, unsigned rgb) {
@@ -51,7 +47,9 @@ protected:
         return name;
     }
 
-    fs::path dir_;
+    testkit::ScratchFolder scratch_{"res"};
+    const fs::path& dir_ = scratch_.Path();
+    testkit::EnvironmentGuard registry_{"QUELLWAVE_REGISTRY_DIR", (dir_ / "registry").string()};
 };
 
 TEST_F(ResourceModulesTest, LookUpGoesResourceModuleThenSkinThenProgram) {
@@ -106,7 +104,7 @@ TEST_F(ResourceModulesTest, WithoutAResourceModuleOnlyTheProgramsOwnStringsLoad)
         SCOPED_TRACE(c.what);
         fs::remove(dir_ / "QuellwaveRes.rcc");
         if (!c.bytes.isEmpty()) {
-            std::ofstream(dir_ / "QuellwaveRes.rcc", std::ios::binary).write(c.bytes.data(), c.bytes.size());
+            ASSERT_TRUE(testkit::WriteText(dir_ / "QuellwaveRes.rcc", c.bytes.toStdString()));
         }
         CResourceModules chain;
         EXPECT_FALSE(chain.LoadResourceModule(kStringResourceModule, dir_));
@@ -155,7 +153,7 @@ TEST_F(ResourceModulesTest, SkinChoiceFollowsTheStoredNameAndFallsBack) {
     BuildModule(dir_ / "skin" / "b.rcc", {{"strings/260.txt", Text("no name")}});
     BuildModule(dir_ / "skin" / "c.RCC", Skin("Broken", 0x000001));
     fs::resize_file(dir_ / "skin" / "c.RCC", fs::file_size(dir_ / "skin" / "c.RCC") - 30);
-    std::ofstream(dir_ / "skin" / "d.rcc") << "just text";
+    ASSERT_TRUE(testkit::WriteText(dir_ / "skin" / "d.rcc", "just text"));
     BuildModule(dir_ / "skin" / "e.rcc", Skin("Daylight", 0x000002));
     BuildModule(dir_ / "skin" / "f.rcc", Skin("Night", 0x000003));
     BuildModule(dir_ / "skin" / "g1.rcc", Skin("Twin", 0x000004));

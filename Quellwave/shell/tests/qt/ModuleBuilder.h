@@ -24,7 +24,4 @@ void BuildModule(const std::filesystem::path& out, const ModuleFiles& files,
 QByteArray SolidPng(int w, int h, unsigned rgb);
 QByteArray Png(const QImage& image);
 
-// A fresh temporary folder, removed by the caller.
-std::filesystem::path MakeTempDir(const char* prefix);
-
 } // namespace qwtest
