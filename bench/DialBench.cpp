@@ -7,8 +7,8 @@
 // wall-clock time is mostly waiting for a core.
 //   DialBench
 //   QT_SCALE_FACTOR=2.8125 DialBench
+#include "TestKit/RecordingParent.h"
 #include "ui/CDialCtrl.h"
-#include "ui/tests/TestSupport.h"
 
 #include <QApplication>
 
@@ -19,7 +19,7 @@
 
 namespace {
 
-std::unique_ptr<uitest::RecordingParent> window;
+std::unique_ptr<testkit::RecordingParent> window;
 CDialCtrl* dial = nullptr;
 
 void FullRepaint(benchmark::State& state) {
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_SCALE_FACTOR") == nullptr)
         setenv("QT_SCALE_FACTOR", "1.40625", 1);
     QApplication app(argc, argv);
-    window = std::make_unique<uitest::RecordingParent>();
+    window = std::make_unique<testkit::RecordingParent>();
     window->resize(1024, 768);
     dial = new CDialCtrl(5071, window.get(), ui::DialImagesIn(QStringLiteral(QW_PROGRAM_DIR "/Data/Image")));
     dial->move(394, 335);

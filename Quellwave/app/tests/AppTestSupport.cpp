@@ -9,7 +9,6 @@
 #include <QKeyEvent>
 #include <QTest>
 
-#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -32,40 +31,7 @@ namespace {
         TheResources().ReleaseResourceModule();
     });
 
-platform::HKEY CreateKey(platform::HKEY root, const std::string& key) {
-    platform::HKEY handle = nullptr;
-    EXPECT_EQ(platform::RegCreateKeyEx(root, key, platform::REG_OPTION_NON_VOLATILE, platform::KEY_ALL_ACCESS,
-                                       &handle, nullptr),
-              ERROR_SUCCESS);
-    return handle;
-}
-
 } // namespace
-
-void SetDword(platform::HKEY root, const std::string& key, const std::string& name, DWORD value) {
-    platform::HKEY handle = CreateKey(root, key);
-    const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
-                           static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
-    EXPECT_EQ(platform::RegSetValueEx(handle, name, platform::REG_DWORD, bytes, 4), ERROR_SUCCESS);
-    platform::RegCloseKey(handle);
-}
-
-void SetString(platform::HKEY root, const std::string& key, const std::string& name,
-               const std::string& value) {
-    platform::HKEY handle = CreateKey(root, key);
-    // String data is UTF-16LE with its terminator, as the registry keeps it (ASCII here).
-    std::string wide;
-    for (char ch : value) {
-        wide.push_back(ch);
-        wide.push_back('\0');
-    }
-    wide.append(2, '\0');
-    EXPECT_EQ(platform::RegSetValueEx(handle, name, platform::REG_SZ,
-                                      reinterpret_cast<const BYTE*>(wide.data()),
-                                      static_cast<DWORD>(wide.size())),
-              ERROR_SUCCESS);
-    platform::RegCloseKey(handle);
-}
 
 std::optional<DWORD> GetUserDword(const std::string& key, const std::string& name) {
     platform::HKEY handle = nullptr;
@@ -114,21 +80,17 @@ void Settle(app::CPlayerDialog& panel) {
 void PlayerFixture::SetUp() {
     ASSERT_FALSE(dir_.Path().empty());
     // Never the settings, play list or running copy of the person running the tests.
-    setenv("QUELLWAVE_REGISTRY_DIR", (dir_.Path() / "registry").c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir_.Path() / "data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
+    environment_.Set("QUELLWAVE_REGISTRY_DIR", (dir_.Path() / "registry").string());
+    environment_.Set("XDG_DATA_HOME", (dir_.Path() / "data").string());
+    environment_.Set("XDG_RUNTIME_DIR", dir_.Path().string());
     std::filesystem::create_directories(dir_.Path() / "registry");
     // None of the machine's own optical drives: only the letters a test maps are drives.
     std::filesystem::create_directories(dir_.Path() / "sysblock");
-    setenv("QUELLWAVE_SYSFS_BLOCK", (dir_.Path() / "sysblock").c_str(), 1);
+    environment_.Set("QUELLWAVE_SYSFS_BLOCK", (dir_.Path() / "sysblock").string());
 }
 
 void PlayerFixture::TearDown() {
     window_.reset();
-    unsetenv("QUELLWAVE_REGISTRY_DIR");
-    unsetenv("XDG_DATA_HOME");
-    unsetenv("XDG_RUNTIME_DIR");
-    unsetenv("QUELLWAVE_SYSFS_BLOCK");
 }
 
 void PlayerFixture::StartFiles(const std::vector<std::string>& files, const std::string& driver) {

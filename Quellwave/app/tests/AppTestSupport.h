@@ -4,6 +4,8 @@
 // against a scratch registry and play list with the engine writing to a given driver.
 #pragma once
 
+#include "TestKit/Environment.h"
+#include "TestKit/RegistrySandbox.h"
 #include "TestKit/Scratch.h"
 #include "TestKit/Wav.h"
 #include "app/CBGDialog.h"
@@ -150,9 +152,8 @@ public:
 };
 
 // Registry values for a test (the scratch registry of the fixture).
-void SetDword(platform::HKEY root, const std::string& key, const std::string& name, DWORD value);
-void SetString(platform::HKEY root, const std::string& key, const std::string& name,
-               const std::string& value);
+inline constexpr auto& SetDword = testkit::RegistrySandbox::SetDword;
+inline constexpr auto& SetString = testkit::RegistrySandbox::SetString;
 std::optional<DWORD> GetUserDword(const std::string& key, const std::string& name);
 
 // A stereo 16-bit WAV of `seconds` of a quiet constant level.
@@ -181,6 +182,7 @@ protected:
     bool Playing() { return Panel().Engine().Playing() == 1; }
 
     testkit::ScratchFolder dir_;
+    testkit::EnvironmentGuard environment_;
     RecordingServices services_;
     std::unique_ptr<app::CBGDialog> window_;
 };

@@ -10,6 +10,8 @@
 
 #include "Platform/DriveTable.h"
 #include "Platform/Registry.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/Environment.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -20,8 +22,6 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -244,10 +244,7 @@ protected:
         PutDword(false, std::string(platform::kDrivesKey) + "\\V", "CddaAccurate", 0);
     }
     std::string MachineSettings() const {
-        std::ifstream in(platform::RegistryFilePath(platform::HKEY_LOCAL_MACHINE));
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return testkit::ReadText(platform::RegistryFilePath(platform::HKEY_LOCAL_MACHINE));
     }
     static int Checked() {
         CDiscPilot pilot;
@@ -351,12 +348,10 @@ TEST_F(CheckDriveVirtualTest, DefaultMessageBoxIsShownAndClosedByTheListener) {
 TEST_F(CheckDriveVirtualTest, ATemporaryFileThatCannotBeMadeIsShownOnceOverTheDialog) {
     // A file where the temporary folder should be: nothing can be created in it, so every read condition
     // the check tries fails the same way; the listener is told once, in a box with the check's caption.
-    std::ofstream(dir_ / "not-a-folder") << "x";
-    const char* oldTmp = std::getenv("TMPDIR");
-    const std::string saved = oldTmp != nullptr ? oldTmp : "";
-    setenv("TMPDIR", (dir_ / "not-a-folder").c_str(), 1);
+    ASSERT_TRUE(testkit::WriteText(dir_ / "not-a-folder", "x"));
     std::vector<std::pair<QString, QString>> boxes; // caption, text
     {
+        const testkit::EnvironmentGuard tmp("TMPDIR", (dir_ / "not-a-folder").string());
         CDlgCheckDrive dialog('V');
         uitest::WhenShown<CDlgCheckDrive>([&](CDlgCheckDrive* d) {
             // Each box is closed as it shows; the dialog's own ending message is one of them.
@@ -374,10 +369,6 @@ TEST_F(CheckDriveVirtualTest, ATemporaryFileThatCannotBeMadeIsShownOnceOverTheDi
         });
         EXPECT_EQ(dialog.exec(), ui::IDOK);
     }
-    if (oldTmp != nullptr)
-        setenv("TMPDIR", saved.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
     const QString checkCaption = QString::fromUtf8("\u30a8\u30e9\u30fc");
     ASSERT_EQ(boxes.size(), 2u) << "the check's message once, and the dialog's failed message";
     const auto checks = std::count_if(boxes.begin(), boxes.end(), [&](const auto& b) {

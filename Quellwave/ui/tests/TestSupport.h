@@ -1,33 +1,17 @@
-// Shared by the control tests: a parent window that records what the controls post to it, and plain
+// Shared by the control tests: the kit's parent window that records what the controls post, and plain
 // pictures painted by the tests: the dial's layers as flat-coloured rings, and bitmaps by id tagged with
 // their id (QImage text "id") on a key-coloured border, so a test can tell which picture a control shows.
 #pragma once
 
 #include "ui/ImageSource.h"
 
-#include "Platform/MessageTarget.h"
+#include "TestKit/RecordingParent.h"
 
 #include <QColor>
-#include <QWidget>
-
-#include <vector>
 
 namespace uitest {
 
-class RecordingParent : public QWidget, public platform::MessageTarget {
-public:
-    bool post(UINT msg, WPARAM wParam, LPARAM lParam) override {
-        messages.push_back({msg, wParam, lParam});
-        return true;
-    }
-    std::size_t Count(UINT msg) const {
-        std::size_t n = 0;
-        for (const auto& m : messages)
-            n += m.msg == msg ? 1 : 0;
-        return n;
-    }
-    std::vector<platform::Message> messages;
-};
+using testkit::RecordingParent;
 
 inline const QColor kGlowOn(0xFF, 0xB2, 0x3F);
 inline const QColor kGlowOff(0x2A, 0x2C, 0x30);
