@@ -25,12 +25,7 @@ protected:
     static constexpr auto PutDword = testkit::RegistrySandbox::SetDword;
     // The UTF-16LE units of text without a terminator, for values whose exact size matters.
     static std::vector<BYTE> Utf16Bytes(const std::string& text) {
-        std::vector<BYTE> bytes;
-        for (char16_t u : Utf8ToUtf16(text)) {
-            bytes.push_back(BYTE(u & 0xFF));
-            bytes.push_back(BYTE(u >> 8));
-        }
-        return bytes;
+        return testkit::Utf16Le(Utf8ToUtf16(text));
     }
     std::string UserFileText() const { return testkit::ReadText(dir_ / "user.reg"); }
 

@@ -20,12 +20,8 @@ namespace {
 
 // UTF-16LE bytes of text given as UTF-16 code units.
 std::string Le(std::u16string_view text) {
-    std::string bytes;
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
+    const testkit::Bytes bytes = testkit::Utf16Le(text);
+    return {bytes.begin(), bytes.end()};
 }
 
 TEST(PlaylistFile, BytesAreUtf16LittleEndianLinesWithoutMark) {
