@@ -38,13 +38,6 @@ Elements Completed(Bytes bytes, std::size_t count) {
     return ToElements(bytes, count);
 }
 
-Bytes Reversed(const Bytes& bytes) {
-    Bytes r(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        r[i] = ReverseBits(bytes[i]);
-    return r;
-}
-
 class DsdSourceTest : public ::testing::Test {
 protected:
     std::string Write(const std::string& name, const Bytes& bytes) {
@@ -69,15 +62,9 @@ protected:
         return {left, right};
     }
 
-    static DsfShape Dsf(std::size_t bytesPerChannel) {
-        DsfShape s;
-        s.channels = {ChannelPattern(bytesPerChannel, 1), ChannelPattern(bytesPerChannel, 2)};
-        return s;
-    }
+    static DsfShape Dsf(std::size_t bytesPerChannel) { return StereoShape<DsfShape>(bytesPerChannel, 1); }
     static DsdiffShape Dsdiff(std::size_t bytesPerChannel) {
-        DsdiffShape s;
-        s.channels = {ChannelPattern(bytesPerChannel, 3), ChannelPattern(bytesPerChannel, 4)};
-        return s;
+        return StereoShape<DsdiffShape>(bytesPerChannel, 3);
     }
 
     testkit::ScratchFolder dir_;
@@ -170,8 +157,8 @@ TEST_F(DsdSourceTest, DsdiffDeinterleavesAndReversesEveryByte) {
     ASSERT_TRUE(source_.Seek(0));
     const auto [left, right] = Drain();
     ASSERT_EQ(left.size(), 3u * 1024 + 3);
-    EXPECT_EQ(left, ToElements(Reversed(shape.channels[0]), 3 * 1024 + 3));
-    EXPECT_EQ(right, ToElements(Reversed(shape.channels[1]), 3 * 1024 + 3));
+    EXPECT_EQ(left, ToElements(ReverseBits(shape.channels[0]), 3 * 1024 + 3));
+    EXPECT_EQ(right, ToElements(ReverseBits(shape.channels[1]), 3 * 1024 + 3));
     EXPECT_EQ(left[0] & 0xFF, 0x80u);
     EXPECT_EQ(right[0] & 0xFF, 0x96u);
 }
@@ -182,8 +169,8 @@ TEST_F(DsdSourceTest, DsdiffTailShorterThanAnElementIsCompletedWithSilence) {
         ASSERT_TRUE(source_.Open(Write("a.dff", BuildDsdiff(shape)).c_str(), 1, 1));
         EXPECT_EQ(source_.ElementsPerChannel(), 1025u);
         const auto [left, right] = Drain(300);
-        EXPECT_EQ(left, Completed(Reversed(shape.channels[0]), 1025)) << tail;
-        EXPECT_EQ(right, Completed(Reversed(shape.channels[1]), 1025)) << tail;
+        EXPECT_EQ(left, Completed(ReverseBits(shape.channels[0]), 1025)) << tail;
+        EXPECT_EQ(right, Completed(ReverseBits(shape.channels[1]), 1025)) << tail;
     }
 }
 
@@ -196,8 +183,8 @@ TEST_F(DsdSourceTest, DsdiffCutInsideAFrameGroupKeepsChannelsInStep) {
     EXPECT_EQ(source_.TotalSampleBytes(), 804u);
     const auto [left, right] = Drain();
     const auto first = [](const Bytes& b) { return Bytes(b.begin(), b.begin() + 402); };
-    EXPECT_EQ(left, Completed(first(Reversed(shape.channels[0])), 101));
-    EXPECT_EQ(right, Completed(first(Reversed(shape.channels[1])), 101));
+    EXPECT_EQ(left, Completed(first(ReverseBits(shape.channels[0])), 101));
+    EXPECT_EQ(right, Completed(first(ReverseBits(shape.channels[1])), 101));
 }
 
 TEST_F(DsdSourceTest, DsdiffChannelsArePlacedByTheirNames) {
@@ -220,8 +207,8 @@ TEST_F(DsdSourceTest, DsdiffChannelsArePlacedByTheirNames) {
             continue;
         }
         const auto [left, right] = Drain();
-        EXPECT_EQ(left, ToElements(Reversed(shape.channels[swapped ? 1 : 0]), 1024)) << first;
-        EXPECT_EQ(right, ToElements(Reversed(shape.channels[swapped ? 0 : 1]), 1024)) << first;
+        EXPECT_EQ(left, ToElements(ReverseBits(shape.channels[swapped ? 1 : 0]), 1024)) << first;
+        EXPECT_EQ(right, ToElements(ReverseBits(shape.channels[swapped ? 0 : 1]), 1024)) << first;
     }
 }
 
@@ -250,7 +237,7 @@ TEST_F(DsdSeekTest, DsdiffPositionsStartThere) {
     const DsdiffShape shape = Dsdiff(3 * 4096);
     ASSERT_TRUE(source_.Open(Write("a.dff", BuildDsdiff(shape)).c_str(), 1, 1));
     for (const std::uint64_t position : {0u, 7u, 1024u, 2049u, 3071u})
-        ExpectStartsAt(Reversed(shape.channels[0]), Reversed(shape.channels[1]), position);
+        ExpectStartsAt(ReverseBits(shape.channels[0]), ReverseBits(shape.channels[1]), position);
 }
 
 TEST_F(DsdSeekTest, PositionAtOrPastTheEndFails) {

@@ -5,13 +5,11 @@
 #include "EngineFixture.h"
 
 #include "Platform/DriveTable.h"
-#include "Platform/Registry.h"
 #include "Platform/VirtualDrive.h"
 #include "TestKit/ToneDisc.h"
 
 #include <array>
 #include <cmath>
-#include <fstream>
 
 namespace enginetest {
 namespace {
@@ -25,29 +23,14 @@ class EngineCdTest : public EngineFixture {
 protected:
     void SetUp() override {
         EngineFixture::SetUp();
-        std::filesystem::create_directories(dir_ / "sys");
-        ::setenv("QUELLWAVE_SYSFS_BLOCK", (dir_ / "sys").c_str(), 1);
-        MakeDisc();
-    }
-    void TearDown() override { ::unsetenv("QUELLWAVE_SYSFS_BLOCK"); }
-
-    void MakeDisc() {
         testkit::cdtone::WriteDisc(dir_.Path(), kTracks);
-        platform::HKEY key = nullptr;
-        ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, 0,
-                                           platform::KEY_ALL_ACCESS, &key, nullptr),
-                  ERROR_SUCCESS);
-        std::string value;
-        for (char ch : "image:" + (dir_ / "tones.cue").string()) {
-            value.push_back(ch);
-            value.push_back('\0');
-        }
-        value.append(2, '\0');
-        ASSERT_EQ(platform::RegSetValueEx(key, "V", platform::REG_SZ,
-                                          reinterpret_cast<const BYTE*>(value.data()),
-                                          static_cast<DWORD>(value.size())),
-                  ERROR_SUCCESS);
-        platform::RegCloseKey(key);
+        MapImage('V', "tones.cue");
+    }
+
+    // Maps the drive letter to the CUE sheet of that name in the scratch folder.
+    void MapImage(char letter, const std::string& cue) {
+        testkit::RegistrySandbox::SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey,
+                                            std::string(1, letter), "image:" + (dir_ / cue).string());
     }
 
     // A run of sound lasts the frames played, and at most what the rings and the final chunk held when
@@ -270,30 +253,9 @@ TEST_F(EngineCdTest, AnUnreadableSectorIsAMomentOfSilenceAndTheDiscPlaysOn) {
 // A mixed disc: data tracks hold no audio. The disc mode counts the tracks up to the last audio one; a
 // data track chosen or reached gives way to the next audio track.
 TEST_F(EngineCdTest, DataTracksAreSkipped) {
-    std::string cue = "FILE \"tones.bin\" BINARY\n";
-    std::uint32_t at = 0;
-    for (std::size_t t = 0; t < kTracks.size(); ++t) {
-        char line[96];
-        std::snprintf(line, sizeof line, "  TRACK %02zu %s\n    INDEX 01 %02u:%02u:%02u\n", t + 1,
-                      t == 1 || t == 4 ? "MODE1/2352" : "AUDIO", at / 4500, at / 75 % 60, at % 75);
-        cue += line;
-        at += kTracks[t];
-    }
-    std::ofstream(dir_ / "mixed.cue") << cue;
-    platform::HKEY key = nullptr;
-    ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, 0,
-                                       platform::KEY_ALL_ACCESS, &key, nullptr),
-              ERROR_SUCCESS);
-    std::string value;
-    for (char ch : "image:" + (dir_ / "mixed.cue").string()) {
-        value.push_back(ch);
-        value.push_back('\0');
-    }
-    value.append(2, '\0');
-    ASSERT_EQ(platform::RegSetValueEx(key, "M", platform::REG_SZ, reinterpret_cast<const BYTE*>(value.data()),
-                                      static_cast<DWORD>(value.size())),
-              ERROR_SUCCESS);
-    platform::RegCloseKey(key);
+    testkit::WriteText(dir_ / "mixed.cue",
+                       testkit::CueSheet("tones.bin", {kTracks.begin(), kTracks.end()}, {2, 5}));
+    MapImage('M', "mixed.cue");
 
     StartRecording();
     ASSERT_EQ(engine_.OpenDrive('M'), 1);

@@ -1,12 +1,8 @@
 // DSF and DSDIFF files through the engine: the DSD chunk producers on their own, which lists accept DSD
 // files, and whole playbacks recorded through the "dsf:" driver, compared byte for byte with the files.
 #include "EngineFixture.h"
-#include "TestKit/DsdFiles.h"
-#include "TestKit/Scratch.h"
 #include "engine/SamplePipeline.h"
 #include "shell/Settings.h"
-
-#include "Platform/Registry.h"
 
 #include <mutex>
 
@@ -16,55 +12,21 @@ using engine::DsdChunk;
 using engine::DsdChunkProducer;
 using engine::kDsdBlockBytes;
 using engine::kDsdChannelBytes;
-using engine::kDsdSilenceByte;
 
 namespace enginetest {
 namespace {
 
 using testkit::Bytes;
-using testkit::ChannelPattern;
+using testkit::Channels;
 using testkit::DsdiffShape;
 using testkit::DsfShape;
+using testkit::FirstDifference;
+using testkit::kNoDifference;
+using testkit::NotSilent;
+using testkit::ReverseBits;
+using testkit::StereoBytes;
 
-constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 constexpr std::size_t kLeadIn = 50 + 20; // priming blocks, then the silent lead-in of the first play
-
-Bytes Reversed(const Bytes& bytes) {
-    Bytes r(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        r[i] = testkit::ReverseBits(bytes[i]);
-    return r;
-}
-
-// Index of the first byte where got differs from want over want's length (or where got ends), else kNone.
-std::size_t FirstDifference(const Bytes& got, std::size_t from, const Bytes& want) {
-    for (std::size_t i = 0; i < want.size(); ++i)
-        if (from + i >= got.size() || got[from + i] != want[i])
-            return i;
-    return kNone;
-}
-
-// Bytes at or after from that are not the DSD silence byte.
-std::size_t NotSilent(const Bytes& bytes, std::size_t from) {
-    std::size_t n = 0;
-    for (std::size_t i = from; i < bytes.size(); ++i)
-        n += bytes[i] != kDsdSilenceByte;
-    return n;
-}
-
-// Each channel of the blocks from `first` on, as one run of bytes.
-struct ChannelBytes {
-    Bytes left, right;
-};
-ChannelBytes Channels(const std::vector<testkit::Block>& blocks, std::size_t first) {
-    ChannelBytes c;
-    for (std::size_t b = first; b < blocks.size(); ++b) {
-        const Bytes& bytes = blocks[b].bytes;
-        c.left.insert(c.left.end(), bytes.begin(), bytes.begin() + kDsdChannelBytes);
-        c.right.insert(c.right.end(), bytes.begin() + kDsdChannelBytes, bytes.end());
-    }
-    return c;
-}
 
 Bytes WithHead(Bytes pattern, std::initializer_list<std::uint8_t> head) {
     std::copy(head.begin(), head.end(), pattern.begin());
@@ -76,7 +38,7 @@ Bytes WithHead(Bytes pattern, std::initializer_list<std::uint8_t> head) {
 class DsdChunkTest : public ::testing::Test {
 protected:
     void Open(std::size_t bytesPerChannel) {
-        shape_.channels = {ChannelPattern(bytesPerChannel, 1), ChannelPattern(bytesPerChannel, 2)};
+        shape_.channels = testkit::StereoPattern(bytesPerChannel, 1);
         testkit::WriteBytes(dir_ / "a.dsf", testkit::BuildDsf(shape_));
         ASSERT_TRUE(source_.Open((dir_ / "a.dsf").string().c_str(), 1, 1));
     }
@@ -112,16 +74,16 @@ TEST_F(DsdChunkTest, ChunksCarryTheFileBlockAfterBlockAndTheFinalChunkReadsNothi
     ASSERT_EQ(left_.size(), 36 * kDsdChannelBytes);
     const Bytes want0(shape_.channels[0].begin(), shape_.channels[0].begin() + 36 * kDsdChannelBytes);
     const Bytes want1(shape_.channels[1].begin(), shape_.channels[1].begin() + 36 * kDsdChannelBytes);
-    EXPECT_EQ(FirstDifference(left_, 0, want0), kNone);
-    EXPECT_EQ(FirstDifference(right_, 0, want1), kNone);
+    EXPECT_EQ(FirstDifference(left_, want0), kNoDifference);
+    EXPECT_EQ(FirstDifference(right_, want1), kNoDifference);
 }
 
 TEST_F(DsdChunkTest, WhatTheFileCannotDeliverIsSilenceEvenInTheFirstChunk) {
     Open(kDsdChannelBytes + 2048); // one and a half blocks
     Take(producer_.FirstChunk(source_));
     ASSERT_EQ(left_.size(), 10 * kDsdChannelBytes);
-    EXPECT_EQ(FirstDifference(left_, 0, shape_.channels[0]), kNone);
-    EXPECT_EQ(FirstDifference(right_, 0, shape_.channels[1]), kNone);
+    EXPECT_EQ(FirstDifference(left_, shape_.channels[0]), kNoDifference);
+    EXPECT_EQ(FirstDifference(right_, shape_.channels[1]), kNoDifference);
     // Zero bytes would be a full-scale negative pulse on the DAC, not silence.
     EXPECT_EQ(NotSilent(left_, shape_.channels[0].size()), 0u);
     EXPECT_EQ(NotSilent(right_, shape_.channels[1].size()), 0u);
@@ -176,20 +138,6 @@ protected:
     void TearDown() override {
         engine_.Shutdown(); // the threads post to recorder_, which goes first
     }
-    std::string Write(const std::string& name, const Bytes& bytes) {
-        testkit::WriteBytes(dir_ / name, bytes);
-        return (dir_ / name).string();
-    }
-    static DsfShape Dsf(std::size_t bytesPerChannel, std::uint32_t seed) {
-        DsfShape s;
-        s.channels = {ChannelPattern(bytesPerChannel, seed), ChannelPattern(bytesPerChannel, seed + 1)};
-        return s;
-    }
-    static DsdiffShape Dsdiff(std::size_t bytesPerChannel, std::uint32_t seed) {
-        DsdiffShape s;
-        s.channels = {ChannelPattern(bytesPerChannel, seed), ChannelPattern(bytesPerChannel, seed + 1)};
-        return s;
-    }
     static std::uint32_t LengthMs(std::size_t bytesPerChannel) {
         return static_cast<std::uint32_t>(((bytesPerChannel * 2 / 8) / 2) * 1000 / 44100);
     }
@@ -199,7 +147,7 @@ protected:
         ASSERT_EQ(engine_.Initialize(&recorder_, driverError_), S_OK);
     }
     // Plays path from offsetMs to the end and returns both channels of everything after the lead-in.
-    ChannelBytes PlayOne(const std::string& path, std::uint32_t offsetMs, std::int32_t kind) {
+    StereoBytes PlayOne(const std::string& path, std::uint32_t offsetMs, std::int32_t kind) {
         StartInRFMode();
         EXPECT_EQ(engine_.OpenFiles({path}), 1);
         EXPECT_EQ(engine_.SelectTrack(1, offsetMs), 1);
@@ -217,14 +165,7 @@ protected:
         return Channels(stream.blocks, kLeadIn);
     }
     static void PutRFMode(DWORD value) {
-        using namespace platform;
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kProgramKey, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                 &key, nullptr),
-                  ERROR_SUCCESS);
-        const BYTE data[4] = {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)};
-        ASSERT_EQ(RegSetValueEx(key, "useRFMode", REG_DWORD, data, 4), ERROR_SUCCESS);
-        RegCloseKey(key);
+        testkit::RegistrySandbox::SetDword(platform::HKEY_LOCAL_MACHINE, kProgramKey, "useRFMode", value);
     }
     std::vector<std::string> Files() const {
         std::vector<std::string> files;
@@ -241,11 +182,10 @@ TEST_F(EngineDsdTest, DsfReachesTheDeviceUnchangedAndNothingBeyondItsSampleCount
     DsfShape shape = Dsf(3 * kDsdChannelBytes + 1000, 11);
     shape.padByte = 0x33;
     shape.extraBlocks = 1;
-    const ChannelBytes got =
-        PlayOne(Write("a.dsf", testkit::BuildDsf(shape)), 0, CPlaybackEngine::kSourceDsf);
+    const StereoBytes got = PlayOne(Write("a.dsf", testkit::BuildDsf(shape)), 0, CPlaybackEngine::kSourceDsf);
 
-    EXPECT_EQ(FirstDifference(got.left, 0, shape.channels[0]), kNone);
-    EXPECT_EQ(FirstDifference(got.right, 0, shape.channels[1]), kNone);
+    EXPECT_EQ(FirstDifference(got.left, shape.channels[0]), kNoDifference);
+    EXPECT_EQ(FirstDifference(got.right, shape.channels[1]), kNoDifference);
     // Silence after the samples: the rest of the partial block, the rest of the first chunk and the end.
     EXPECT_EQ(NotSilent(got.left, shape.channels[0].size()), 0u);
     EXPECT_EQ(NotSilent(got.right, shape.channels[1].size()), 0u);
@@ -258,14 +198,14 @@ TEST_F(EngineDsdTest, DsdiffWithACommentReachesTheDeviceBitReversed) {
     shape.channels[0] = WithHead(shape.channels[0], {0x01, 0x69, 0x80, 0x0F});
     shape.channels[1] = WithHead(shape.channels[1], {0x69, 0x01, 0xF0, 0x03});
     shape.commentAfterProperties = true;
-    const ChannelBytes got =
+    const StereoBytes got =
         PlayOne(Write("a.dff", testkit::BuildDsdiff(shape)), 0, CPlaybackEngine::kSourceDsdiff);
 
     ASSERT_GE(got.left.size(), 4u);
     EXPECT_EQ(Bytes(got.left.begin(), got.left.begin() + 4), (Bytes{0x80, 0x96, 0x01, 0xF0}));
     EXPECT_EQ(Bytes(got.right.begin(), got.right.begin() + 4), (Bytes{0x96, 0x80, 0x0F, 0xC0}));
-    EXPECT_EQ(FirstDifference(got.left, 0, Reversed(shape.channels[0])), kNone);
-    EXPECT_EQ(FirstDifference(got.right, 0, Reversed(shape.channels[1])), kNone);
+    EXPECT_EQ(FirstDifference(got.left, ReverseBits(shape.channels[0])), kNoDifference);
+    EXPECT_EQ(FirstDifference(got.right, ReverseBits(shape.channels[1])), kNoDifference);
     EXPECT_EQ(NotSilent(got.left, shape.channels[0].size()), 0u);
     EXPECT_EQ(NotSilent(got.right, shape.channels[1].size()), 0u);
 }
@@ -273,26 +213,25 @@ TEST_F(EngineDsdTest, DsdiffWithACommentReachesTheDeviceBitReversed) {
 TEST_F(EngineDsdTest, AnOffsetStartsPlayAtThatElementAndTheReportsCountFromIt) {
     // 100 ms = 8820 elements = byte 35 280 of each channel, inside the ninth DSF block.
     const DsfShape dsf = Dsf(30 * kDsdChannelBytes, 31);
-    const ChannelBytes got =
-        PlayOne(Write("a.dsf", testkit::BuildDsf(dsf)), 100, CPlaybackEngine::kSourceDsf);
-    EXPECT_EQ(FirstDifference(got.left, 0, Bytes(dsf.channels[0].begin() + 35280, dsf.channels[0].end())),
-              kNone);
-    EXPECT_EQ(FirstDifference(got.right, 0, Bytes(dsf.channels[1].begin() + 35280, dsf.channels[1].end())),
-              kNone);
+    const StereoBytes got = PlayOne(Write("a.dsf", testkit::BuildDsf(dsf)), 100, CPlaybackEngine::kSourceDsf);
+    EXPECT_EQ(FirstDifference(got.left, Bytes(dsf.channels[0].begin() + 35280, dsf.channels[0].end())),
+              kNoDifference);
+    EXPECT_EQ(FirstDifference(got.right, Bytes(dsf.channels[1].begin() + 35280, dsf.channels[1].end())),
+              kNoDifference);
     ASSERT_FALSE(Positions().empty());
     EXPECT_EQ(Positions().front(), (Message{WM_PLAYER_POSITION, 111, 1})); // 100 ms + one block
 }
 
 TEST_F(EngineDsdTest, AnOffsetIntoADsdiffFileStartsAtThatByteOfEachChannel) {
     const DsdiffShape dff = Dsdiff(30 * kDsdChannelBytes, 41);
-    const ChannelBytes got =
+    const StereoBytes got =
         PlayOne(Write("a.dff", testkit::BuildDsdiff(dff)), 100, CPlaybackEngine::kSourceDsdiff);
     EXPECT_EQ(
-        FirstDifference(got.left, 0, Reversed(Bytes(dff.channels[0].begin() + 35280, dff.channels[0].end()))),
-        kNone);
-    EXPECT_EQ(FirstDifference(got.right, 0,
-                              Reversed(Bytes(dff.channels[1].begin() + 35280, dff.channels[1].end()))),
-              kNone);
+        FirstDifference(got.left, ReverseBits(Bytes(dff.channels[0].begin() + 35280, dff.channels[0].end()))),
+        kNoDifference);
+    EXPECT_EQ(FirstDifference(got.right,
+                              ReverseBits(Bytes(dff.channels[1].begin() + 35280, dff.channels[1].end()))),
+              kNoDifference);
 }
 
 TEST_F(EngineDsdTest, DsdFilesJoinAListOnlyInRFMode) {
@@ -371,12 +310,12 @@ TEST_F(EngineDsdTest, AMixedListPlaysInOrderWithEachTracksSourceKind) {
     EXPECT_NEAR(stream.blocks[segments[0].first + 20].LeftDensity(), 0.625, 0.01);
     EXPECT_EQ(segments[1].count, 20u);
     EXPECT_EQ(segments[2].count, 20u);
-    const ChannelBytes b = Channels(stream.blocks, segments[1].first);
-    EXPECT_EQ(FirstDifference(b.left, 0, dsf.channels[0]), kNone);
-    EXPECT_EQ(FirstDifference(b.right, 0, dsf.channels[1]), kNone);
-    const ChannelBytes c = Channels(stream.blocks, segments[2].first);
-    EXPECT_EQ(FirstDifference(c.left, 0, Reversed(dff.channels[0])), kNone);
-    EXPECT_EQ(FirstDifference(c.right, 0, Reversed(dff.channels[1])), kNone);
+    const StereoBytes b = Channels(stream.blocks, segments[1].first);
+    EXPECT_EQ(FirstDifference(b.left, dsf.channels[0]), kNoDifference);
+    EXPECT_EQ(FirstDifference(b.right, dsf.channels[1]), kNoDifference);
+    const StereoBytes c = Channels(stream.blocks, segments[2].first);
+    EXPECT_EQ(FirstDifference(c.left, ReverseBits(dff.channels[0])), kNoDifference);
+    EXPECT_EQ(FirstDifference(c.right, ReverseBits(dff.channels[1])), kNoDifference);
     EXPECT_NEAR(stream.blocks[segments[3].first + 20].LeftDensity(), 0.375, 0.01);
 }
 
@@ -401,9 +340,9 @@ TEST_F(EngineDsdTest, RepeatOneReplaysADsdFileFromItsStart) {
     ASSERT_GE(segments.size(), 3u);
     for (const auto& s : segments) {
         EXPECT_EQ(s.count, 5u);
-        const ChannelBytes got = Channels(stream.blocks, s.first);
-        EXPECT_EQ(FirstDifference(got.left, 0, dsf.channels[0]), kNone) << "segment at " << s.first;
-        EXPECT_EQ(FirstDifference(got.right, 0, dsf.channels[1]), kNone) << "segment at " << s.first;
+        const StereoBytes got = Channels(stream.blocks, s.first);
+        EXPECT_EQ(FirstDifference(got.left, dsf.channels[0]), kNoDifference) << "segment at " << s.first;
+        EXPECT_EQ(FirstDifference(got.right, dsf.channels[1]), kNoDifference) << "segment at " << s.first;
     }
 }
 

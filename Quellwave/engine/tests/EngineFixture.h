@@ -1,8 +1,11 @@
-// Test support: an engine posting to a message queue, WAV files of a constant level, and waits that fail
-// instead of hanging when a broken engine never answers.
+// Test support: an engine posting to a message queue with a registry of its own, WAV files of a constant
+// level, DSF and DSDIFF files of distinct bytes, and waits that fail instead of hanging when a broken
+// engine never answers.
 #pragma once
 
+#include "TestKit/DsdFiles.h"
 #include "TestKit/DsfReadback.h"
+#include "TestKit/RegistrySandbox.h"
 #include "TestKit/Scratch.h"
 #include "TestKit/Wav.h"
 #include "engine/CPlaybackEngine.h"
@@ -23,23 +26,25 @@ inline constexpr unsigned kMessageTimeoutMs = 60000;
 
 class EngineFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_FALSE(dir_.Path().empty());
-        // Never read the settings of the person running the tests.
-        ::setenv("QUELLWAVE_REGISTRY_DIR", dir_.Path().c_str(), 1);
-    }
+    void SetUp() override { ASSERT_FALSE(dir_.Path().empty()); }
 
+    std::string Write(const std::string& name, const testkit::Bytes& bytes) {
+        testkit::WriteBytes(dir_ / name, bytes);
+        return (dir_ / name).string();
+    }
     // A stereo WAV holding `seconds` of a constant level (fraction of full scale) on both channels.
     std::string ConstantWav(const std::string& name, std::uint16_t bits, double seconds, double level) {
-        testkit::WavShape shape;
-        shape.bits = bits;
-        const auto frames = static_cast<std::size_t>(std::llround(seconds * 44100));
-        const int bytes = bits / 8;
-        const auto value = static_cast<std::int32_t>(std::lround(level * ((1 << (bits - 1)) - 1)));
-        for (std::size_t i = 0; i < frames * 2; ++i)
-            testkit::PutLe(shape.data, static_cast<std::uint32_t>(value), bytes);
-        testkit::WriteBytes(dir_ / name, testkit::BuildWav(shape));
-        return (dir_ / name).string();
+        return Write(name, testkit::ConstantWav(bits, seconds, level));
+    }
+    // DSF and DSDIFF files at a rate holding bytesPerChannel distinct bytes per channel.
+    static testkit::DsfShape Dsf(std::size_t bytesPerChannel, std::uint32_t seed,
+                                 platform::DsdRate rate = platform::DsdRate::kDsd64) {
+        return testkit::StereoShape<testkit::DsfShape>(bytesPerChannel, seed, platform::DsdSampleRate(rate));
+    }
+    static testkit::DsdiffShape Dsdiff(std::size_t bytesPerChannel, std::uint32_t seed,
+                                       platform::DsdRate rate = platform::DsdRate::kDsd64) {
+        return testkit::StereoShape<testkit::DsdiffShape>(bytesPerChannel, seed,
+                                                          platform::DsdSampleRate(rate));
     }
 
     std::string DsfPath() const { return (dir_ / "device.dsf").string(); }
@@ -103,6 +108,8 @@ protected:
         return true;
     }
 
+    // Never read the settings of the person running the tests, nor the machine's drives.
+    testkit::RegistrySandbox registry_{"engine"};
     testkit::ScratchFolder dir_;
     platform::MessageQueue queue_;
     const UINT driverError_ = platform::RegisterMessageName(kLoadDriverErrorName);

@@ -157,7 +157,7 @@ TEST_F(EngineGaplessTest, OnlyFilesOfOneKindJoin) {
     // DSD files of a pattern that never holds the silence byte.
     auto dsf = [this](const std::string& name, std::size_t bytes, std::uint32_t seed) {
         testkit::DsfShape shape;
-        shape.channels = {testkit::ChannelPattern(bytes, seed), testkit::ChannelPattern(bytes, seed + 1)};
+        shape.channels = testkit::StereoPattern(bytes, seed);
         testkit::WriteBytes(dir_ / name, testkit::BuildDsf(shape));
         return (dir_ / name).string();
     };

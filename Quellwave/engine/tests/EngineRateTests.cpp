@@ -4,23 +4,23 @@
 // the refusal of a file at a rate the output does not take.
 #include "DsfDriver.h"
 #include "EngineFixture.h"
-#include "TestKit/DsdFiles.h"
 #include "engine/SamplePipeline.h"
 
 #include "Mervane/DsdDriver.h"
 
 using engine::CPlaybackEngine;
-using engine::kDsdChannelBytes;
-using engine::kDsdSilenceByte;
 
 namespace enginetest {
 namespace {
 
 using platform::DsdRate;
 using testkit::Bytes;
-using testkit::ChannelPattern;
-
-constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+using testkit::Channels;
+using testkit::FirstDifference;
+using testkit::kNoDifference;
+using testkit::NotSilent;
+using testkit::ReverseBits;
+using testkit::StereoBytes;
 
 int Multiple(DsdRate rate) {
     return platform::DsdRateMultiple(rate);
@@ -30,41 +30,6 @@ int Multiple(DsdRate rate) {
 std::size_t LeadIn(DsdRate rate) {
     return static_cast<std::size_t>(
         (CPlaybackEngine::kPrimingSilentBlocks + CPlaybackEngine::kEdgeSilentBlocks) * Multiple(rate));
-}
-
-Bytes Reversed(const Bytes& bytes) {
-    Bytes r(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        r[i] = testkit::ReverseBits(bytes[i]);
-    return r;
-}
-
-struct ChannelBytes {
-    Bytes left, right;
-};
-ChannelBytes Channels(const std::vector<testkit::Block>& blocks, std::size_t first) {
-    ChannelBytes c;
-    for (std::size_t b = first; b < blocks.size(); ++b) {
-        const Bytes& bytes = blocks[b].bytes;
-        c.left.insert(c.left.end(), bytes.begin(), bytes.begin() + kDsdChannelBytes);
-        c.right.insert(c.right.end(), bytes.begin() + kDsdChannelBytes, bytes.end());
-    }
-    return c;
-}
-
-// Where got (from its start) first differs from want, else kNone.
-std::size_t FirstDifference(const Bytes& got, const Bytes& want) {
-    for (std::size_t i = 0; i < want.size(); ++i)
-        if (i >= got.size() || got[i] != want[i])
-            return i;
-    return kNone;
-}
-
-std::size_t NotSilent(const Bytes& bytes, std::size_t from) {
-    std::size_t n = 0;
-    for (std::size_t i = from; i < bytes.size(); ++i)
-        n += bytes[i] != kDsdSilenceByte;
-    return n;
 }
 
 // A driver that records like "dsf:" but whose output takes only some rates, as a DAC that stops at DSD128.
@@ -110,23 +75,6 @@ void RegisterLimitedRecorder() {
 class EngineRateTest : public EngineFixture {
 protected:
     void TearDown() override { engine_.Shutdown(); }
-    std::string Write(const std::string& name, const Bytes& bytes) {
-        testkit::WriteBytes(dir_ / name, bytes);
-        return (dir_ / name).string();
-    }
-    // A DSF or DSDIFF file at rate holding bytesPerChannel distinct bytes per channel.
-    static testkit::DsfShape Dsf(DsdRate rate, std::size_t bytesPerChannel, std::uint32_t seed) {
-        testkit::DsfShape s;
-        s.rate = platform::DsdSampleRate(rate);
-        s.channels = {ChannelPattern(bytesPerChannel, seed), ChannelPattern(bytesPerChannel, seed + 1)};
-        return s;
-    }
-    static testkit::DsdiffShape Dsdiff(DsdRate rate, std::size_t bytesPerChannel, std::uint32_t seed) {
-        testkit::DsdiffShape s;
-        s.rate = platform::DsdSampleRate(rate);
-        s.channels = {ChannelPattern(bytesPerChannel, seed), ChannelPattern(bytesPerChannel, seed + 1)};
-        return s;
-    }
     void StartRecordingInRFMode(const std::string& driver = {}) {
         engine_.SetRFModeOverride(true);
         ASSERT_EQ(Start(driver.empty() ? "dsf:" + DsfPath() : driver), S_OK);
@@ -142,9 +90,9 @@ protected:
         ASSERT_GE(runs.size(), 2u);
         EXPECT_TRUE(runs[0].silent);
         EXPECT_EQ(runs[0].count, LeadIn(rate));
-        const ChannelBytes got = Channels(s.blocks, LeadIn(rate));
-        EXPECT_EQ(FirstDifference(got.left, left), kNone);
-        EXPECT_EQ(FirstDifference(got.right, right), kNone);
+        const StereoBytes got = Channels(s.blocks, LeadIn(rate));
+        EXPECT_EQ(FirstDifference(got.left, left), kNoDifference);
+        EXPECT_EQ(FirstDifference(got.right, right), kNoDifference);
         EXPECT_EQ(NotSilent(got.left, left.size()), 0u);
         EXPECT_EQ(NotSilent(got.right, right.size()), 0u);
     }
@@ -164,11 +112,11 @@ TEST_P(EngineDsdFileRateTest, PlaysBitExactlyAtItsOwnRateWithPositionsInMillisec
     std::string path;
     Bytes left, right;
     if (dsdiff) {
-        const auto shape = Dsdiff(rate, perChannel, 7);
+        const auto shape = Dsdiff(perChannel, 7, rate);
         path = Write("a.dff", testkit::BuildDsdiff(shape));
-        left = Reversed(shape.channels[0]), right = Reversed(shape.channels[1]);
+        left = ReverseBits(shape.channels[0]), right = ReverseBits(shape.channels[1]);
     } else {
-        const auto shape = Dsf(rate, perChannel, 7);
+        const auto shape = Dsf(perChannel, 7, rate);
         path = Write("a.dsf", testkit::BuildDsf(shape));
         left = shape.channels[0], right = shape.channels[1];
     }
@@ -210,10 +158,10 @@ TEST_F(EngineRateTest, AListMixingRatesPlaysEachAtItsOwnRateInOrder) {
         const std::size_t perChannel =
             static_cast<std::size_t>(platform::DsdBytesPerSecond(rates[i])) * 15 / 100;
         if (i == 1) {
-            dffs.push_back(Dsdiff(rates[i], perChannel, 20));
+            dffs.push_back(Dsdiff(perChannel, 20, rates[i]));
             paths.push_back(Write("b.dff", testkit::BuildDsdiff(dffs.back())));
         } else {
-            shapes.push_back(Dsf(rates[i], perChannel, static_cast<std::uint32_t>(10 * i + 1)));
+            shapes.push_back(Dsf(perChannel, static_cast<std::uint32_t>(10 * i + 1), rates[i]));
             paths.push_back(Write(i == 0 ? "a.dsf" : "c.dsf", testkit::BuildDsf(shapes.back())));
         }
     }
@@ -235,8 +183,8 @@ TEST_F(EngineRateTest, AListMixingRatesPlaysEachAtItsOwnRateInOrder) {
     // the next file with the priming silence a DAC needs to lock onto the new rate.
     ExpectPlayedExactly(Recording(1, DsdRate::kDsd64), DsdRate::kDsd64, shapes[0].channels[0],
                         shapes[0].channels[1]);
-    ExpectPlayedExactly(Recording(2, DsdRate::kDsd128), DsdRate::kDsd128, Reversed(dffs[0].channels[0]),
-                        Reversed(dffs[0].channels[1]));
+    ExpectPlayedExactly(Recording(2, DsdRate::kDsd128), DsdRate::kDsd128, ReverseBits(dffs[0].channels[0]),
+                        ReverseBits(dffs[0].channels[1]));
     ExpectPlayedExactly(Recording(3, DsdRate::kDsd256), DsdRate::kDsd256, shapes[1].channels[0],
                         shapes[1].channels[1]);
     EXPECT_FALSE(std::filesystem::exists(mervane::DsfDriver::SegmentPath(DsfPath(), 4)));
@@ -283,7 +231,7 @@ TEST_F(EngineRateTest, PcmIsUpConvertedToTheRateAskedForWithItsFadesAndSilencesL
 TEST_F(EngineRateTest, PcmGoesAsHighAsTheOutputTakesAndAFileAboveItIsRefusedByName) {
     RegisterLimitedRecorder();
     const std::string wav = ConstantWav("a.wav", 24, 0.3, 0.25);
-    const std::string dsd256 = Write("b.dsf", testkit::BuildDsf(Dsf(DsdRate::kDsd256, 100000, 3)));
+    const std::string dsd256 = Write("b.dsf", testkit::BuildDsf(Dsf(100000, 3, DsdRate::kDsd256)));
     engine_.SetDsdRateOverride(256);
     StartRecordingInRFMode("upto128:" + DsfPath());
     PlayFiles({wav, dsd256});

@@ -23,8 +23,7 @@ Bytes SyncSafe(std::uint32_t v) {
 
 Bytes Be(std::uint32_t v, int n) {
     Bytes b;
-    for (int i = n - 1; i >= 0; --i)
-        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    testkit::PutBe(b, v, n);
     return b;
 }
 
@@ -145,7 +144,7 @@ TEST(Id3Tag, DamagedTagsAreRefusedWithoutReadingPastThem) {
 TEST(FileTags, ADsfsTagIsFoundThroughItsHeaderAndOtherFilesThroughTheDecoder) {
     testkit::ScratchFolder dir;
     testkit::DsfShape shape;
-    shape.channels = {testkit::ChannelPattern(4096, 1), testkit::ChannelPattern(4096, 2)};
+    shape.channels = testkit::StereoPattern(4096, 1);
     Bytes dsf = testkit::BuildDsf(shape);
     const std::uint64_t at = dsf.size();
     const Bytes tag =

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <numbers>
 
 using engine::PcmFileFollower;
@@ -168,8 +167,7 @@ TEST_F(PcmFileTest, RefusalsNameTheirReason) {
     fast.rate = 400000;
     PcmShape empty = slow;
     empty.rate = 48000, empty.seconds = 0;
-    const auto text = (dir_ / "notes.txt");
-    std::ofstream(text) << "hello, this is not audio at all\n";
+    const auto text = dir_.Put("notes.txt", "hello, this is not audio at all\n");
     const struct {
         std::string path;
         PcmOpenError error;

@@ -15,12 +15,15 @@ namespace testkit {
 class AlsaCapture {
 public:
     // Makes a folder with an ALSA configuration defining pcm.<name> for each name, capturing to
-    // <folder>/<name>.raw, and points ALSA_CONFIG_PATH at it for this process while it lives.
-    explicit AlsaCapture(const std::vector<std::string>& names) : dir_("alsa") {
+    // <folder>/<name><fileTag>.raw, and points ALSA_CONFIG_PATH at it for this process while it lives.
+    // The tag may hold ALSA's "%r" and "%f", which the plugin replaces by the rate and the format the
+    // stream was opened with, so that a stream opened wrongly lands in a file of another name.
+    explicit AlsaCapture(const std::vector<std::string>& names, const std::string& fileTag = "")
+        : dir_("alsa") {
         std::ofstream conf(dir_ / "asound.conf");
         for (const std::string& name : names)
-            conf << "pcm." << name << " { type file slave { pcm { type null } } file \"" << Path(name)
-                 << "\" format \"raw\" }\n";
+            conf << "pcm." << name << " { type file slave { pcm { type null } } file \""
+                 << Path(name + fileTag) << "\" format \"raw\" }\n";
         conf.close();
         environment_.Set("ALSA_CONFIG_PATH", (dir_ / "asound.conf").string());
     }

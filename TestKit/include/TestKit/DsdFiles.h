@@ -171,11 +171,33 @@ inline Bytes ChannelPattern(std::size_t count, std::uint32_t seed) {
     return b;
 }
 
+// Two channels of distinct bytes, from seed and seed + 1.
+inline std::vector<Bytes> StereoPattern(std::size_t bytesPerChannel, std::uint32_t seed) {
+    return {ChannelPattern(bytesPerChannel, seed), ChannelPattern(bytesPerChannel, seed + 1)};
+}
+
+// A DsfShape or DsdiffShape of two channels of distinct bytes at a rate.
+template <class Shape>
+Shape StereoShape(std::size_t bytesPerChannel, std::uint32_t seed, std::uint32_t rate = 2822400) {
+    Shape s;
+    s.channels = StereoPattern(bytesPerChannel, seed);
+    s.rate = rate;
+    return s;
+}
+
 inline std::uint8_t ReverseBits(std::uint8_t v) {
     std::uint8_t r = 0;
     for (int i = 0; i < 8; ++i)
         if (v & (1u << i))
             r = static_cast<std::uint8_t>(r | (0x80u >> i));
+    return r;
+}
+
+// Every byte with its bits in the other order: DSDIFF's order from DSF's and back.
+inline Bytes ReverseBits(const Bytes& bytes) {
+    Bytes r(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        r[i] = ReverseBits(bytes[i]);
     return r;
 }
 

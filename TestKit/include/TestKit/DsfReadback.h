@@ -97,4 +97,37 @@ inline DsfStream ReadDsf(const std::filesystem::path& path, std::uint64_t sample
     return s;
 }
 
+// Each channel of the blocks from `first` on, as one run of bytes in time order.
+struct StereoBytes {
+    Bytes left, right;
+};
+inline StereoBytes Channels(const std::vector<Block>& blocks, std::size_t first = 0) {
+    StereoBytes c;
+    for (std::size_t b = first; b < blocks.size(); ++b) {
+        const Bytes& bytes = blocks[b].bytes;
+        c.left.insert(c.left.end(), bytes.begin(), bytes.begin() + 4096);
+        c.right.insert(c.right.end(), bytes.begin() + 4096, bytes.end());
+    }
+    return c;
+}
+
+// Bytes at or after `from` that are not the DSD silence byte.
+inline std::size_t NotSilent(const Bytes& bytes, std::size_t from = 0) {
+    std::size_t n = 0;
+    for (std::size_t i = from; i < bytes.size(); ++i)
+        n += bytes[i] != 0x69;
+    return n;
+}
+
+inline constexpr std::size_t kNoDifference = static_cast<std::size_t>(-1);
+
+// Index into want of the first byte where got (read from `from`) differs from it or ends, else
+// kNoDifference.
+inline std::size_t FirstDifference(const Bytes& got, const Bytes& want, std::size_t from = 0) {
+    for (std::size_t i = 0; i < want.size(); ++i)
+        if (from + i >= got.size() || got[from + i] != want[i])
+            return i;
+    return kNoDifference;
+}
+
 } // namespace testkit

@@ -1,6 +1,7 @@
 // For the CD path: a disc image of two steady tones (different on the two channels) that
 // run on across its track boundaries, decoding what reached the device back to 44.1 kHz, and a
-// least-squares fit of the two tones that measures how far a decoded recording departs from them.
+// least-squares fit of the two tones that measures how far a decoded recording departs from them. Also a
+// CUE sheet of any track layout, and the left channel of any recording decoded.
 #pragma once
 
 #include "DsdDecimator.h"
@@ -13,8 +14,43 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <set>
 #include <string>
 #include <vector>
+
+namespace testkit {
+
+// A CUE sheet of one BIN file holding tracks of these lengths (sectors) one after the other; the tracks
+// numbered (from 1) in `data` are MODE1/2352 data tracks, the others audio.
+inline std::string CueSheet(const std::string& bin, const std::vector<std::uint32_t>& sectors,
+                            const std::set<std::size_t>& data = {}) {
+    std::string cue = "FILE \"" + bin + "\" BINARY\n";
+    std::uint32_t at = 0;
+    for (std::size_t t = 0; t < sectors.size(); ++t) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  TRACK %02zu %s\n    INDEX 01 %02u:%02u:%02u\n", t + 1,
+                      data.count(t + 1) != 0 ? "MODE1/2352" : "AUDIO", at / 4500, at / 75 % 60, at % 75);
+        cue += line;
+        at += sectors[t];
+    }
+    return cue;
+}
+
+// The left channel of `count` blocks from `first` on (to the end unless asked), decoded to 44.1 kHz by the
+// output's decimator.
+inline std::vector<double> DecodeLeft(const std::vector<Block>& blocks, std::size_t first = 0,
+                                      std::size_t count = static_cast<std::size_t>(-1)) {
+    mervane::DsdDecimator decimator(44100);
+    std::vector<double> out;
+    std::vector<float> samples(4096 * 8 / 64);
+    for (std::size_t b = first; b < blocks.size() && b - first < count; ++b) {
+        decimator.Process(blocks[b].bytes.data(), 4096, samples.data());
+        out.insert(out.end(), samples.begin(), samples.end());
+    }
+    return out;
+}
+
+} // namespace testkit
 
 namespace testkit::cdtone {
 
@@ -84,14 +120,8 @@ inline Fit FitTones(const std::vector<float>& y, std::size_t from, std::size_t t
 // Writes tones.bin and tones.cue in dir: tracks of these lengths (sectors), one continuous signal.
 inline void WriteDisc(const std::filesystem::path& dir, const std::array<std::uint32_t, 5>& tracks) {
     std::uint32_t sectors = 0;
-    std::string cue = "FILE \"tones.bin\" BINARY\n";
-    for (std::size_t t = 0; t < tracks.size(); ++t) {
-        char line[80];
-        std::snprintf(line, sizeof line, "  TRACK %02zu AUDIO\n    INDEX 01 %02u:%02u:%02u\n", t + 1,
-                      sectors / 4500, sectors / 75 % 60, sectors % 75);
-        cue += line;
-        sectors += tracks[t];
-    }
+    for (std::uint32_t t : tracks)
+        sectors += t;
     std::vector<char> bin;
     for (std::uint32_t n = 0; n < sectors * kFramesPerSector; ++n) {
         for (int c = 0; c < 2; ++c) {
@@ -103,7 +133,7 @@ inline void WriteDisc(const std::filesystem::path& dir, const std::array<std::ui
     }
     std::ofstream(dir / "tones.bin", std::ios::binary)
         .write(bin.data(), static_cast<std::streamsize>(bin.size()));
-    std::ofstream(dir / "tones.cue") << cue;
+    std::ofstream(dir / "tones.cue") << CueSheet("tones.bin", {tracks.begin(), tracks.end()});
 }
 
 // Decodes one channel (0 left, 1 right) of a run of blocks to 44.1 kHz.

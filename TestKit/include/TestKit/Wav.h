@@ -4,6 +4,7 @@
 
 #include "TestKit/Bytes.h"
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,6 +48,18 @@ inline Bytes BuildWav(const WavShape& s) {
     Bytes out;
     PutChunk(out, "RIFF", static_cast<std::uint32_t>(body.size()), body);
     return out;
+}
+
+// A 44.1 kHz stereo WAV holding `seconds` (rounded to whole frames) of one constant level on both
+// channels, a fraction of full scale: what the player makes of it is easy to tell from the recording.
+inline Bytes ConstantWav(std::uint16_t bits, double seconds, double level) {
+    WavShape shape;
+    shape.bits = bits;
+    const auto frames = static_cast<std::size_t>(std::llround(seconds * 44100));
+    const auto value = static_cast<std::int32_t>(std::lround(level * ((1 << (bits - 1)) - 1)));
+    for (std::size_t i = 0; i < frames * 2; ++i)
+        PutLe(shape.data, static_cast<std::uint32_t>(value), bits / 8);
+    return BuildWav(shape);
 }
 
 // Non-zero bytes that differ from their neighbours, so misplaced or zeroed reads show.

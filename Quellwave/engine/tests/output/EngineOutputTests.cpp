@@ -22,23 +22,53 @@ constexpr double kLoud = 0.5;         // input level of the test files
 constexpr double kHigh = 0.5 + 0.125; // one-density of +0.5 full scale
 constexpr std::size_t kBlockBytes = 4096;
 
-std::uint8_t Reverse(std::uint8_t b) {
-    std::uint8_t r = 0;
-    for (int i = 0; i < 8; ++i)
-        r |= static_cast<std::uint8_t>(((b >> i) & 1) << (7 - i));
-    return r;
+using mervane::PcmFormat;
+
+// Splits a capture into each channel's DSD bytes in time order, earliest sample in bit 0 (as in the file),
+// checking the DoP markers on the way.
+struct Decoded {
+    std::vector<std::uint8_t> left, right;
+    std::size_t brokenMarkers = 0;
+};
+Decoded Decode(const std::vector<std::uint8_t>& raw, PcmFormat format) {
+    Decoded d;
+    if (format == PcmFormat::S32Le || format == PcmFormat::S24_3Le) {
+        const std::size_t sample = format == PcmFormat::S32Le ? 4 : 3;
+        for (std::size_t at = 0, frame = 0; at + 2 * sample <= raw.size(); at += 2 * sample, ++frame) {
+            const std::uint8_t marker = frame % 2 == 0 ? 0x05 : 0xFA;
+            for (int c = 0; c < 2; ++c) {
+                const std::uint8_t* s = raw.data() + at + static_cast<std::size_t>(c) * sample;
+                const std::uint8_t* top = s + sample - 3; // the three significant bytes, low first
+                d.brokenMarkers += top[2] != marker || (sample == 4 && s[0] != 0);
+                auto& out = c == 0 ? d.left : d.right;
+                out.push_back(testkit::ReverseBits(top[1]));
+                out.push_back(testkit::ReverseBits(top[0]));
+            }
+        }
+        return d;
+    }
+    const std::size_t word = mervane::PcmFormatBytes(format);
+    const bool little = format == PcmFormat::DsdU32Le || format == PcmFormat::DsdU16Le;
+    for (std::size_t at = 0; at + 2 * word <= raw.size(); at += 2 * word)
+        for (int c = 0; c < 2; ++c)
+            for (std::size_t i = 0; i < word; ++i) {
+                const std::size_t from =
+                    at + static_cast<std::size_t>(c) * word + (little ? word - 1 - i : i);
+                (c == 0 ? d.left : d.right).push_back(testkit::ReverseBits(raw[from]));
+            }
+    return d;
 }
 
-// Rebuilds our LSB-first blocks from a stream of per-channel MSB-first bytes in time order.
+// Cuts each channel's bytes, earliest sample in bit 0, into the blocks of a recording.
 testkit::DsfStream Blocks(const std::vector<std::uint8_t>& left, const std::vector<std::uint8_t>& right) {
     testkit::DsfStream s;
     s.valid = left.size() == right.size() && left.size() % kBlockBytes == 0;
     for (std::size_t at = 0; s.valid && at < left.size(); at += kBlockBytes) {
         testkit::Block b;
-        for (std::size_t i = 0; i < kBlockBytes; ++i)
-            b.bytes.push_back(Reverse(left[at + i]));
-        for (std::size_t i = 0; i < kBlockBytes; ++i)
-            b.bytes.push_back(Reverse(right[at + i]));
+        b.bytes.assign(left.begin() + static_cast<long>(at),
+                       left.begin() + static_cast<long>(at + kBlockBytes));
+        b.bytes.insert(b.bytes.end(), right.begin() + static_cast<long>(at),
+                       right.begin() + static_cast<long>(at + kBlockBytes));
         s.blocks.push_back(std::move(b));
     }
     return s;
@@ -90,37 +120,29 @@ protected:
     testkit::AlsaCapture capture_;
 };
 
-TEST_F(EngineOutputTest, NativeDsdThroughAlsa) {
-    EXPECT_EQ(PlayWithPauseAndTrackChange("alsa:dac"), 0u);
-    // DSD_U32_BE (the null slave takes the first format tried): left word, right word.
+struct DsdOutputCase {
+    const char* name;
+    const char* driver;
+    PcmFormat format; // what the null slave takes first of those the output tries
+};
+
+class EngineDsdOutputTest : public EngineOutputTest, public ::testing::WithParamInterface<DsdOutputCase> {};
+
+// Native DSD (DSD_U32_BE: left word, right word) and DSD over PCM (S32_LE, whose markers must hold
+// through the pause and the track change).
+TEST_P(EngineDsdOutputTest, BothTracksReachAlsaAtTheirLevelThroughPauseAndTrackChange) {
+    EXPECT_EQ(PlayWithPauseAndTrackChange(GetParam().driver), 0u);
     const auto raw = capture_.Bytes("dac");
     ASSERT_EQ(raw.size() % 8, 0u);
-    std::vector<std::uint8_t> left, right;
-    for (std::size_t at = 0; at < raw.size(); at += 8) {
-        left.insert(left.end(), raw.begin() + static_cast<long>(at), raw.begin() + static_cast<long>(at + 4));
-        right.insert(right.end(), raw.begin() + static_cast<long>(at + 4),
-                     raw.begin() + static_cast<long>(at + 8));
-    }
-    ExpectBothTracksAtTheirLevel(Blocks(left, right));
+    const Decoded d = Decode(raw, GetParam().format);
+    EXPECT_EQ(d.brokenMarkers, 0u);
+    ExpectBothTracksAtTheirLevel(Blocks(d.left, d.right));
 }
 
-TEST_F(EngineOutputTest, DsdOverPcmThroughAlsaKeepsItsMarkersThroughPauseAndTrackChange) {
-    EXPECT_EQ(PlayWithPauseAndTrackChange("dop:dac"), 0u);
-    const auto raw = capture_.Bytes("dac"); // S32_LE
-    ASSERT_EQ(raw.size() % 8, 0u);
-    std::vector<std::uint8_t> left, right;
-    std::size_t broken = 0;
-    for (std::size_t at = 0, frame = 0; at < raw.size(); at += 8, ++frame) {
-        const std::uint8_t marker = frame % 2 == 0 ? 0x05 : 0xFA;
-        broken += raw[at + 3] != marker || raw[at + 7] != marker || raw[at] != 0 || raw[at + 4] != 0;
-        left.push_back(raw[at + 2]);
-        left.push_back(raw[at + 1]);
-        right.push_back(raw[at + 6]);
-        right.push_back(raw[at + 5]);
-    }
-    EXPECT_EQ(broken, 0u);
-    ExpectBothTracksAtTheirLevel(Blocks(left, right));
-}
+INSTANTIATE_TEST_SUITE_P(Alsa, EngineDsdOutputTest,
+                         ::testing::Values(DsdOutputCase{"NativeDsd", "alsa:dac", PcmFormat::DsdU32Be},
+                                           DsdOutputCase{"DsdOverPcm", "dop:dac", PcmFormat::S32Le}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(EngineOutputTest, PcmPreviewThroughAlsa) {
     EXPECT_EQ(PlayWithPauseAndTrackChange("pcm:dac"), 0u);
@@ -153,34 +175,7 @@ TEST_F(EngineOutputTest, PcmPreviewThroughAlsa) {
 namespace enginetest {
 namespace {
 
-using mervane::PcmFormat;
 using platform::DsdRate;
-
-// The capture's file name carries the rate and format ALSA was configured with ("%r", "%f"), so a stream
-// opened at the wrong rate lands in a file of another name.
-class RateCapture {
-public:
-    RateCapture() {
-        std::string t = (std::filesystem::temp_directory_path() / "qwrate-XXXXXX").string();
-        if (::mkdtemp(t.data()) == nullptr)
-            ADD_FAILURE() << "mkdtemp";
-        dir_ = t;
-        std::ofstream conf(dir_ / "asound.conf");
-        conf << "pcm.dac { type file slave { pcm { type null } } file \"" << (dir_ / "dac-%r-%f.raw").string()
-             << "\" format \"raw\" }\n";
-        conf.close();
-        ::setenv("ALSA_CONFIG_PATH", (dir_ / "asound.conf").c_str(), 1);
-    }
-    ~RateCapture() { std::filesystem::remove_all(dir_); }
-    RateCapture(const RateCapture&) = delete;
-    RateCapture& operator=(const RateCapture&) = delete;
-
-    std::vector<std::uint8_t> Bytes(unsigned rate, const char* format) const {
-        std::ifstream in(dir_ / ("dac-" + std::to_string(rate) + "-" + format + ".raw"), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    std::filesystem::path dir_;
-};
 
 // "only-NAME:PCM" opens PCM (native DSD, or DoP for the PCM formats) claiming to take only the format NAME,
 // at the rate the engine asks for.
@@ -219,43 +214,10 @@ struct AlsaRateCase {
 class EngineAlsaRateTest : public EngineFixture, public ::testing::WithParamInterface<AlsaRateCase> {
 protected:
     void TearDown() override { engine_.Shutdown(); }
-    RateCapture capture_;
+    // The capture's file name carries the rate and format ALSA was configured with, so a stream opened at
+    // the wrong rate lands in a file of another name.
+    testkit::AlsaCapture capture_{{"dac"}, "-%r-%f"};
 };
-
-// Splits a capture into each channel's DSD bytes in time order, earliest sample in bit 0 (as in the file),
-// checking the DoP markers on the way.
-struct Decoded {
-    std::vector<std::uint8_t> left, right;
-    std::size_t brokenMarkers = 0;
-};
-Decoded Decode(const std::vector<std::uint8_t>& raw, PcmFormat format) {
-    Decoded d;
-    if (format == PcmFormat::S32Le || format == PcmFormat::S24_3Le) {
-        const std::size_t sample = format == PcmFormat::S32Le ? 4 : 3;
-        for (std::size_t at = 0, frame = 0; at + 2 * sample <= raw.size(); at += 2 * sample, ++frame) {
-            const std::uint8_t marker = frame % 2 == 0 ? 0x05 : 0xFA;
-            for (int c = 0; c < 2; ++c) {
-                const std::uint8_t* s = raw.data() + at + static_cast<std::size_t>(c) * sample;
-                const std::uint8_t* top = s + sample - 3; // the three significant bytes, low first
-                d.brokenMarkers += top[2] != marker || (sample == 4 && s[0] != 0);
-                auto& out = c == 0 ? d.left : d.right;
-                out.push_back(Reverse(top[1]));
-                out.push_back(Reverse(top[0]));
-            }
-        }
-        return d;
-    }
-    const std::size_t word = mervane::PcmFormatBytes(format);
-    const bool little = format == PcmFormat::DsdU32Le || format == PcmFormat::DsdU16Le;
-    for (std::size_t at = 0; at + 2 * word <= raw.size(); at += 2 * word)
-        for (int c = 0; c < 2; ++c)
-            for (std::size_t i = 0; i < word; ++i) {
-                const std::size_t from =
-                    at + static_cast<std::size_t>(c) * word + (little ? word - 1 - i : i);
-                (c == 0 ? d.left : d.right).push_back(Reverse(raw[from]));
-            }
-    return d;
-}
 
 TEST_P(EngineAlsaRateTest, ADsfFileReachesTheDacBitExactlyAtItsRate) {
     const auto [format, rate] = GetParam();
@@ -264,7 +226,7 @@ TEST_P(EngineAlsaRateTest, ADsfFileReachesTheDacBitExactlyAtItsRate) {
     const std::size_t perChannel = static_cast<std::size_t>(platform::DsdBytesPerSecond(rate)) / 5;
     testkit::DsfShape shape;
     shape.rate = platform::DsdSampleRate(rate);
-    shape.channels = {testkit::ChannelPattern(perChannel, 5), testkit::ChannelPattern(perChannel, 6)};
+    shape.channels = testkit::StereoPattern(perChannel, 5);
     shape.channels[0][0] = 0x01, shape.channels[1][0] = 0x02;
     testkit::WriteBytes(dir_ / "a.dsf", testkit::BuildDsf(shape));
     engine_.SetRFModeOverride(true);
@@ -276,7 +238,8 @@ TEST_P(EngineAlsaRateTest, ADsfFileReachesTheDacBitExactlyAtItsRate) {
 
     const bool dop = mervane::DsdFrameRate(format) == 0;
     const unsigned frameRate = dop ? mervane::DopEncoder::RateFor(rate) : mervane::DsdFrameRate(format, rate);
-    const auto raw = capture_.Bytes(frameRate, mervane::PcmFormatName(format));
+    const auto raw =
+        capture_.Bytes("dac-" + std::to_string(frameRate) + "-" + mervane::PcmFormatName(format));
     ASSERT_FALSE(raw.empty()) << "nothing captured at " << frameRate << " Hz";
     const Decoded d = Decode(raw, format);
     EXPECT_EQ(d.brokenMarkers, 0u);
