@@ -5,8 +5,6 @@
 #include "TestKit/DiscImage.h"
 #include "TestKit/ToneDisc.h"
 
-#include "Platform/Process.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -14,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,34 +27,30 @@ const std::vector<Track> kDisc = {{'1', 150}, {'a', 1200}, {'a', 1}, {'a', 613},
 
 class CdCommandsTest : public ::testing::Test {
 protected:
+    // Also run again by a test to start over with a fresh disc and settings.
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() / ("qw-cdcli-" + std::to_string(platform::ProcessId()));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "sys");
-        std::string kinds, cue = "FILE \"disc.bin\" BINARY\n";
+        std::string kinds;
+        std::vector<std::uint32_t> sectors;
+        std::set<std::size_t> data;
         for (std::size_t i = 0; i < kDisc.size(); ++i) {
-            const auto at = static_cast<std::uint32_t>(kinds.size());
-            char line[96];
-            std::snprintf(line, sizeof line, "  TRACK %02zu %s\n    INDEX 01 %02u:%02u:%02u\n", i + 1,
-                          kDisc[i].kind == 'a' ? "AUDIO" : "MODE1/2352", at / 4500, at / 75 % 60, at % 75);
-            cue += line;
             kinds += std::string(kDisc[i].sectors, kDisc[i].kind);
+            sectors.push_back(kDisc[i].sectors);
+            if (kDisc[i].kind != 'a')
+                data.insert(i + 1);
         }
         image_ = testkit::BuildFile(21, kinds, 0);
         testkit::WriteBytes(dir_ / "disc.bin", image_);
-        testkit::WriteText(dir_ / "disc.cue", cue);
+        testkit::WriteText(dir_ / "disc.cue", testkit::CueSheet("disc.bin", sectors, data));
         testkit::WriteText(dir_ / "machine.reg", "Windows Registry Editor Version 5.00\n\n"
                                                  "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
                                                  "\"V\"=\"image:" +
                                                      (dir_ / "disc.cue").string() + "\"\n");
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     int Shell(const std::string& command, std::string& out, std::string& err) {
         using clitest::Quote;
-        const auto r = clitest::Shell("cd " + Quote(dir_) + " && QUELLWAVE_REGISTRY_DIR=" + Quote(dir_) +
-                                          " QUELLWAVE_SYSFS_BLOCK=" + Quote(dir_ / "sys") + " " + command,
-                                      dir_);
+        const auto r = clitest::Shell("cd " + Quote(dir_) + " && " + command, dir_);
         out = r.out;
         err = r.err;
         return r.status;
@@ -64,10 +59,6 @@ protected:
         return Shell(std::string("'") + QW_CLI_PATH + "' " + args, out, err);
     }
     static bool Have(const char* tool) { return clitest::Have(tool); }
-    std::vector<unsigned char> FileBytes(const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
     // Files in the folder other than the test's own: what a rip left behind.
     std::vector<std::string> Leftovers() {
         std::vector<std::string> names;
@@ -98,7 +89,9 @@ protected:
                 image_.begin() + std::size_t{start + kDisc[track - 1].sectors} * 2352};
     }
 
-    std::filesystem::path dir_;
+    // The disc, the program's settings and its kernel drive list, all in one folder of the test's own.
+    testkit::RegistrySandbox registry_{"cdcli"};
+    const std::filesystem::path dir_ = registry_.Path();
     testkit::Bytes image_;
 };
 
@@ -117,12 +110,12 @@ TEST_F(CdCommandsTest, RipOfAScratchedTrackWritesSilenceThereNamesItAndExitsFive
             << err;
         auto expected = TrackBytes(2);
         std::fill_n(expected.begin() + 550 * 2352, 2352, 0);
-        const auto bytes = FileBytes(dir_ / "t2.wav");
+        const auto bytes = testkit::ReadBytes(dir_ / "t2.wav");
         ASSERT_EQ(bytes.size(), 44 + expected.size()) << mode;
         EXPECT_TRUE(std::equal(bytes.begin() + 44, bytes.end(), expected.begin())) << mode;
         // The other tracks know nothing of it.
         EXPECT_EQ(Cli("rip V 4 t4.wav", out, err), 0) << mode << ": " << err;
-        const auto four = FileBytes(dir_ / "t4.wav");
+        const auto four = testkit::ReadBytes(dir_ / "t4.wav");
         const auto expectedFour = TrackBytes(4);
         ASSERT_EQ(four.size(), 44 + expectedFour.size());
         EXPECT_TRUE(std::equal(four.begin() + 44, four.end(), expectedFour.begin())) << mode;
@@ -135,7 +128,7 @@ TEST_F(CdCommandsTest, RipWaitsForADriveThatIsSpinningUp) {
     WriteDriveProfile("\"SpinUpMs\"=dword:000005dc\n"); // 1.5 s
     std::string out, err;
     ASSERT_EQ(Cli("rip V 2 t2.wav", out, err), 0) << err;
-    const auto bytes = FileBytes(dir_ / "t2.wav");
+    const auto bytes = testkit::ReadBytes(dir_ / "t2.wav");
     const auto expected = TrackBytes(2);
     ASSERT_EQ(bytes.size(), 44 + expected.size());
     EXPECT_TRUE(std::equal(bytes.begin() + 44, bytes.end(), expected.begin()));
@@ -210,7 +203,7 @@ TEST_F(CdCommandsTest, RipOfEveryAudioTrackEqualsCdParanoia) {
         ASSERT_EQ(Cli("rip V " + std::to_string(i + 1) + " " + wav, out, err), 0) << err;
         EXPECT_EQ(err, "") << "no progress bar when standard error is not a terminal";
         EXPECT_NE(out.find("jitter corrections 0, realignments 0, retries 0"), std::string::npos) << out;
-        const auto bytes = FileBytes(dir_ / wav);
+        const auto bytes = testkit::ReadBytes(dir_ / wav);
         const std::size_t data = std::size_t{kDisc[i].sectors} * 2352;
         ASSERT_EQ(bytes.size(), 44 + data);
         EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
@@ -218,7 +211,7 @@ TEST_F(CdCommandsTest, RipOfEveryAudioTrackEqualsCdParanoia) {
         const std::string raw = "p" + std::to_string(i + 1) + ".raw";
         ASSERT_EQ(Shell("cd-paranoia -d disc.cue -r " + std::to_string(i + 1) + " " + raw, out, err), 0)
             << err;
-        const auto theirs = FileBytes(dir_ / raw);
+        const auto theirs = testkit::ReadBytes(dir_ / raw);
         EXPECT_TRUE(theirs.size() == data && std::equal(bytes.begin() + 44, bytes.end(), theirs.begin()))
             << "track " << i + 1;
     }
@@ -245,7 +238,7 @@ TEST_F(CdCommandsTest, FailedRipsLeaveNoFileBehind) {
         std::string out, err;
         EXPECT_EQ(Cli(c.args, out, err), c.status) << c.args;
         EXPECT_NE(err.find(c.message), std::string::npos) << c.args << ": " << err;
-        EXPECT_EQ(FileBytes(dir_ / "keep.wav"), (std::vector<unsigned char>{1, 2, 3})) << c.args;
+        EXPECT_EQ(testkit::ReadBytes(dir_ / "keep.wav"), (std::vector<unsigned char>{1, 2, 3})) << c.args;
         EXPECT_EQ(Leftovers(), std::vector<std::string>{"keep.wav"}) << c.args;
     }
 }

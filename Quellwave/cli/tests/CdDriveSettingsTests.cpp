@@ -5,15 +5,11 @@
 #include "CliHarness.h"
 #include "TestKit/ToneDisc.h"
 
-#include "Platform/Process.h"
-
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,34 +20,20 @@ constexpr std::array<std::uint32_t, 5> kTracks = {40, 75, 60, 30, 20};
 
 class CdDriveSettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("qw-cdsettings-" + std::to_string(platform::ProcessId()));
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_ / "sys");
-        testkit::cdtone::WriteDisc(dir_, kTracks);
-    }
+    void SetUp() override { testkit::cdtone::WriteDisc(dir_, kTracks); }
+    // A test may take the folder's rights away; the sandbox can only remove it with them.
     void TearDown() override {
         std::error_code ec;
         std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(dir_, ec);
     }
 
     clitest::RunResult Cli(const std::string& args) {
         using clitest::Quote;
-        return clitest::Shell("cd " + Quote(dir_) + " && QUELLWAVE_REGISTRY_DIR=" + Quote(dir_) +
-                                  " QUELLWAVE_SYSFS_BLOCK=" + Quote(dir_ / "sys") + " timeout 120 '" +
-                                  QW_CLI_PATH + "' " + args,
-                              dir_);
+        return clitest::Shell("cd " + Quote(dir_) + " && timeout 120 '" + QW_CLI_PATH + "' " + args, dir_);
     }
-    std::string Read(const std::string& name) const {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string Read(const std::string& name) const { return testkit::ReadText(dir_ / name); }
     void Write(const std::string& name, const std::string& text) const {
-        std::ofstream(dir_ / name, std::ios::binary | std::ios::trunc) << text;
+        testkit::WriteText(dir_ / name, text);
     }
     // The machine file's section mapping V to the tone disc, and the transport setting when one is asked.
     std::string Drives(const std::string& mode) const {
@@ -64,7 +46,9 @@ protected:
         return text;
     }
 
-    std::filesystem::path dir_;
+    // The disc, the program's settings and its kernel drive list, all in one folder of the test's own.
+    testkit::RegistrySandbox registry_{"cdsettings"};
+    const std::filesystem::path dir_ = registry_.Path();
 };
 
 // The read-only commands, each of which reads the drive mappings and the transport settings.

@@ -3,17 +3,8 @@
 #include "Platform/Process.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace clitest {
-
-namespace {
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-} // namespace
 
 std::string Quote(const std::filesystem::path& path) {
     std::string q = "'";
@@ -32,12 +23,21 @@ std::string CliCommand(const std::vector<std::string>& args) {
 RunResult Shell(const std::string& command, const std::filesystem::path& scratch) {
     const auto out = scratch / "cli-stdout", err = scratch / "cli-stderr";
     const int raw = std::system((command + " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null").c_str());
-    return {platform::DecodeExitStatus(raw).Code(), ReadText(out), ReadText(err)};
+    return {platform::DecodeExitStatus(raw).Code(), testkit::ReadText(out), testkit::ReadText(err)};
 }
 
 bool Have(const std::string& tool) {
     return platform::DecodeExitStatus(std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()))
                .Code() == 0;
+}
+
+RunResult CliFixture::CliLine(const std::string& args) const {
+    return Shell("timeout 120 " + Quote(QW_CLI_PATH) + " " + args);
+}
+
+std::string CliFixture::Write(const std::string& name, const testkit::Bytes& bytes) const {
+    testkit::WriteBytes(dir_ / name, bytes);
+    return (dir_ / name).string();
 }
 
 } // namespace clitest

@@ -1,8 +1,8 @@
 // Runs the real quellwave-cli on generated files and checks what a user sees: lines, exit status, files.
 #include "CliHarness.h"
 #include "TestKit/DsfReadback.h"
-#include "TestKit/Scratch.h"
 #include "TestKit/Wav.h"
+#include "shell/Settings.h"
 
 #include "Platform/Process.h"
 
@@ -12,7 +12,6 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <numbers>
 
 using namespace testkit;
@@ -23,15 +22,10 @@ using clitest::Have;
 using clitest::Quote;
 using clitest::RunResult;
 
-class CliTest : public ::testing::Test {
+class CliTest : public clitest::CliFixture {
 protected:
-    // Runs a shell command, collecting its exit status and both output streams.
-    RunResult Shell(const std::string& command) { return clitest::Shell(command, dir_.Path()); }
-    RunResult Run(const std::vector<std::string>& args) { return Shell(clitest::CliCommand(args)); }
-    std::string Write(const std::string& name, const WavShape& shape) {
-        WriteBytes(dir_ / name, BuildWav(shape));
-        return (dir_ / name).string();
-    }
+    using CliFixture::Write;
+    std::string Write(const std::string& name, const WavShape& shape) { return Write(name, BuildWav(shape)); }
     static WavShape Shape(std::uint16_t bits, std::size_t frames, void (*change)(WavShape&) = nullptr) {
         WavShape s;
         s.bits = bits;
@@ -43,7 +37,7 @@ protected:
     // Converts and checks the DSF holds `blocks` blocks, by its size and by ffprobe.
     void ExpectConverted(const std::string& in, std::uint64_t blocks) {
         const std::string out = (dir_ / "o.dsf").string();
-        const RunResult r = Run({"convert", in, out});
+        const RunResult r = Cli({"convert", in, out});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, ""); // no progress bar when standard error is not a terminal
         EXPECT_EQ(std::filesystem::file_size(out), 92 + blocks * 8192);
@@ -53,8 +47,6 @@ protected:
             Shell("ffprobe -v error -show_entries stream=duration_ts -of default=nw=1 " + Quote(out)).out,
             "duration_ts=" + std::to_string(blocks * 4096) + "\n");
     }
-
-    ScratchFolder dir_;
 };
 
 TEST_F(CliTest, InfoPrintsOneExactLinePerPath) {
@@ -88,28 +80,28 @@ TEST_F(CliTest, InfoPrintsOneExactLinePerPath) {
         args.push_back(path);
         lines += path + ": " + line + "\n";
     }
-    RunResult r = Run(args);
+    RunResult r = Cli(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, lines);
     EXPECT_EQ(r.err, "");
     args.resize(4); // only the accepted ones
-    EXPECT_EQ(Run(args).status, 0);
+    EXPECT_EQ(Cli(args).status, 0);
 }
 
 TEST_F(CliTest, SummaryHelpAndWrongUse) {
-    RunResult r = Run({});
+    RunResult r = Cli({});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.find("info") != std::string::npos && r.out.find("convert") != std::string::npos);
-    r = Run({"--help"});
+    r = Cli({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("usage: quellwave-cli", 0), 0u);
-    r = Run({"play-everything"});
+    r = Cli({"play-everything"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("usage: quellwave-cli"), std::string::npos);
-    EXPECT_EQ(Run({"info"}).status, 2);
-    EXPECT_EQ(Run({"convert", "a.wav"}).status, 2);
-    EXPECT_EQ(Run({"convert", "a.wav", "b.dsf", "c"}).status, 2);
+    EXPECT_EQ(Cli({"info"}).status, 2);
+    EXPECT_EQ(Cli({"convert", "a.wav"}).status, 2);
+    EXPECT_EQ(Cli({"convert", "a.wav", "b.dsf", "c"}).status, 2);
 }
 
 TEST_F(CliTest, ConvertWritesOneBlockPerInputUnit) {
@@ -135,7 +127,7 @@ TEST_F(CliTest, ConvertKeepsEveryUnitInItsPlace) {
             s.data[first * 4 + i] = static_cast<std::uint8_t>(i % 2 ? v >> 8 : v);
         }
     const std::string out = (dir_ / "bursts.dsf").string();
-    ASSERT_EQ(Run({"convert", Write("bursts.wav", s), out}).status, 0);
+    ASSERT_EQ(Cli({"convert", Write("bursts.wav", s), out}).status, 0);
 
     // Left-channel RMS of the decoded stream over each block: ffmpeg gives 4096 stereo floats per block.
     std::vector<double> rms;
@@ -161,40 +153,30 @@ TEST_F(CliTest, ConvertKeepsEveryUnitInItsPlace) {
 TEST_F(CliTest, ConvertFailuresLeaveNoOutput) {
     const std::string good = Write("a.wav", Shape(16, 1000));
     const Bytes before = ReadBytes(good);
-    RunResult r = Run({"convert", Write("m.wav", Shape(16, 9, [](WavShape& s) { s.channels = 3; })),
+    RunResult r = Cli({"convert", Write("m.wav", Shape(16, 9, [](WavShape& s) { s.channels = 3; })),
                        (dir_ / "m.dsf").string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("rejected (more than 2 channels)"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir_ / "m.dsf"));
-    EXPECT_EQ(Run({"convert", good, (dir_ / "no-dir" / "x.dsf").string()}).status, 1);
+    EXPECT_EQ(Cli({"convert", good, (dir_ / "no-dir" / "x.dsf").string()}).status, 1);
     if (std::filesystem::exists("/dev/full")) {
-        EXPECT_EQ(Run({"convert", good, "/dev/full"}).status, 1);
+        EXPECT_EQ(Cli({"convert", good, "/dev/full"}).status, 1);
     }
     // The output may not be the input under another name.
-    EXPECT_EQ(Run({"convert", good, (dir_ / "." / "a.wav").string()}).status, 1);
+    EXPECT_EQ(Cli({"convert", good, (dir_ / "." / "a.wav").string()}).status, 1);
     EXPECT_EQ(ReadBytes(good), before);
 }
 
 // "play": the engine behind the command line, recorded through the "dsf:" driver.
 class PlayTest : public CliTest {
 protected:
-    RunResult Play(const std::vector<std::string>& args) {
-        // Never read the settings of the person running the tests.
-        std::string command =
-            "QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " " + Quote(QW_CLI_PATH) + " play";
-        for (const auto& a : args)
-            command += " " + Quote(a);
-        return Shell(command);
+    RunResult Play(std::vector<std::string> args) {
+        args.insert(args.begin(), "play");
+        return Cli(args);
     }
     // A stereo file of a constant level.
     std::string Level(const std::string& name, std::uint16_t bits, double seconds, double level) {
-        WavShape s;
-        s.bits = bits;
-        const auto value = static_cast<std::uint32_t>(std::lround(level * ((1 << (bits - 1)) - 1)));
-        for (std::size_t i = 0; i < static_cast<std::size_t>(seconds * 44100) * 2; ++i)
-            PutLe(s.data, value, bits / 8);
-        WriteBytes(dir_ / name, BuildWav(s));
-        return (dir_ / name).string();
+        return Write(name, ConstantWav(bits, seconds, level));
     }
     std::string Dsf() const { return (dir_ / "out.dsf").string(); }
 };
@@ -271,31 +253,28 @@ TEST_F(PlayTest, TheStoredDriverNameIsAutoOnlyWhenNothingIsStored) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("output \"auto\""), std::string::npos) << r.err;
     // A stored value that cannot name a driver keeps failing with its reason.
-    const std::pair<const char*, const char*> stored[] = {{"\"\"", "no driver name given"},
-                                                          {"dword:00000001", "not a string"}};
-    for (const auto& [value, reason] : stored) {
-        std::ofstream(dir_ / "machine.reg") << "Windows Registry Editor Version 5.00\n\n"
-                                               "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\DSD ASIO "
-                                               "Settings]\n\"DefaultASIODriverName\"="
-                                            << value << "\n";
-        r = Play({a});
-        EXPECT_EQ(r.status, 3) << value;
-        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
-    }
+    const auto machine = platform::HKEY_LOCAL_MACHINE;
+    RegistrySandbox::SetString(machine, kAsioSettingsKey, "DefaultASIODriverName", "");
+    r = Play({a});
+    EXPECT_EQ(r.status, 3) << "an empty string";
+    EXPECT_NE(r.err.find("no driver name given"), std::string::npos) << r.err;
+    RegistrySandbox::SetDword(machine, kAsioSettingsKey, "DefaultASIODriverName", 1);
+    r = Play({a});
+    EXPECT_EQ(r.status, 3) << "a number";
+    EXPECT_NE(r.err.find("not a string"), std::string::npos) << r.err;
 }
 
 TEST_F(PlayTest, TheDriverOptionDoesNotTouchTheStoredSettings) {
     const std::string a = Level("a.wav", 16, 0.2, 0.5);
     ASSERT_EQ(Play({"--driver", "dsf:" + Dsf(), "--rf-mode", a}).status, 0);
     for (const char* file : {"user.reg", "machine.reg"})
-        EXPECT_FALSE(std::filesystem::exists(dir_ / file)) << file;
+        EXPECT_FALSE(std::filesystem::exists(registry_.Path() / file)) << file;
 }
 
 TEST_F(PlayTest, InterruptFadesOutAndExitsWith130) {
     const std::string a = Level("long.wav", 16, 120.0, 0.5);
-    const std::string command = "echo $$; exec env QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " " +
-                                Quote(QW_CLI_PATH) + " play --driver " + Quote("dsf:" + Dsf()) + " " +
-                                Quote(a) + " 2>/dev/null";
+    const std::string command =
+        "echo $$; exec " + clitest::CliCommand({"play", "--driver", "dsf:" + Dsf(), a}) + " 2>/dev/null";
     FILE* p = ::popen(command.c_str(), "r");
     ASSERT_NE(p, nullptr);
     char line[128] = {};

@@ -3,8 +3,8 @@
 // files that are not regular files are refused at once.
 #include "CliHarness.h"
 #include "TestKit/DsfReadback.h"
-#include "TestKit/Scratch.h"
 #include "TestKit/Wav.h"
+#include "shell/Settings.h"
 
 #include "Platform/Process.h"
 
@@ -13,7 +13,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <thread>
 
 using namespace testkit;
@@ -23,20 +22,17 @@ namespace {
 using clitest::Quote;
 using Result = clitest::RunResult;
 
-class DataSafetyTest : public ::testing::Test {
+class DataSafetyTest : public clitest::CliFixture {
 protected:
-    // Runs quellwave-cli under sh with `prefix` in front (limits, traps), never reading the user's
-    // settings, and never waiting more than a minute on it.
-    Result Cli(const std::vector<std::string>& args, const std::string& prefix = "") {
-        std::string command = prefix + " QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " timeout 60 " +
-                              clitest::CliCommand(args);
-        return clitest::Shell("sh -c " + Quote(command), dir_.Path());
+    // Runs quellwave-cli under sh with `prefix` in front (limits, traps), never waiting more than a minute
+    // on it.
+    Result Cli(const std::vector<std::string>& args, const std::string& prefix = "") const {
+        return Shell("sh -c " + Quote(prefix + " timeout 60 " + clitest::CliCommand(args)));
     }
-    std::string Wav(const std::string& name, double seconds) {
+    std::string Wav(const std::string& name, double seconds) const {
         WavShape s;
         s.data = Pattern(static_cast<std::size_t>(seconds * 44100) * 4);
-        WriteBytes(dir_ / name, BuildWav(s));
-        return (dir_ / name).string();
+        return Write(name, BuildWav(s));
     }
     // Files whose names say they are temporary outputs.
     std::vector<std::string> Leftovers(const std::filesystem::path& folder) const {
@@ -46,10 +42,9 @@ protected:
                 names.push_back(entry.path().filename().string());
         return names;
     }
-    // Starts quellwave-cli in the background with the scratch settings, its output thrown away.
-    platform::ChildProcess Spawn(const std::vector<std::string>& args) {
-        return platform::ChildProcess::Start(QW_CLI_PATH, args,
-                                             {"QUELLWAVE_REGISTRY_DIR=" + dir_.Path().string()}, true);
+    // Starts quellwave-cli in the background, its output thrown away.
+    static platform::ChildProcess Spawn(const std::vector<std::string>& args) {
+        return platform::ChildProcess::Start(QW_CLI_PATH, args, {}, true);
     }
     // Polls until done() holds, for at most 30 s.
     static bool Eventually(const std::function<bool()>& done) {
@@ -60,8 +55,6 @@ protected:
         }
         return false;
     }
-
-    ScratchFolder dir_;
 };
 
 TEST_F(DataSafetyTest, PlayNeverRecordsOverAFileItPlays) {
@@ -77,10 +70,8 @@ TEST_F(DataSafetyTest, PlayNeverRecordsOverAFileItPlays) {
         EXPECT_EQ(ReadBytes(a), before) << target;
     }
     // The same through the stored driver name.
-    std::ofstream(dir_ / "machine.reg") << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\"
-                                           "Software\\Orva Corporation\\DSD ASIO Settings]\n"
-                                           "\"DefaultASIODriverName\"=\"dsf:"
-                                        << (dir_ / "link.wav").string() << "\"\n";
+    RegistrySandbox::SetString(platform::HKEY_LOCAL_MACHINE, kAsioSettingsKey, "DefaultASIODriverName",
+                               "dsf:" + (dir_ / "link.wav").string());
     EXPECT_EQ(Cli({"play", a}).status, 1);
     EXPECT_EQ(ReadBytes(a), before);
 }

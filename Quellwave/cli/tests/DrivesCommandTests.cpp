@@ -3,14 +3,10 @@
 // (/proc: a kernel file system, so "fixed" on every machine).
 #include "CliHarness.h"
 
-#include "Platform/Process.h"
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -18,9 +14,6 @@ namespace {
 class DrivesCommandTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ =
-            std::filesystem::temp_directory_path() / ("qw-drives-" + std::to_string(platform::ProcessId()));
-        std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "sys" / "sr0");
         std::ofstream(dir_ / "a.bin", std::ios::binary) << std::string(2352 * 10, '\0');
         std::ofstream(dir_ / "a.cue") << "FILE a.bin BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n";
@@ -34,18 +27,16 @@ protected:
                "[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives\\V]\n"
                "\"Vendor\"=\"PLEXTOR\"\n\"Product\"=\"CD-R   PX-W4824A\"\n\"Revision\"=\"1.04\"\n";
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     int Run(std::string& out, std::string& err) {
-        using clitest::Quote;
-        const auto r = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_) + " QUELLWAVE_SYSFS_BLOCK=" +
-                                          Quote(dir_ / "sys") + " " + clitest::CliCommand({"drives"}),
-                                      dir_);
+        const auto r = clitest::Shell(clitest::CliCommand({"drives"}), dir_);
         out = r.out;
         err = r.err;
         return r.status;
     }
-    std::filesystem::path dir_;
+    // The program's settings and its kernel drive list, in a folder of the test's own.
+    testkit::RegistrySandbox registry_{"drives"};
+    const std::filesystem::path dir_ = registry_.Path();
 };
 
 TEST_F(DrivesCommandTest, ListsEveryLetterWithDeviceTypeAndIdentity) {

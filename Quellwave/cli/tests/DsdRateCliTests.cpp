@@ -4,7 +4,6 @@
 #include "CliHarness.h"
 #include "TestKit/DsdFiles.h"
 #include "TestKit/DsfReadback.h"
-#include "TestKit/Scratch.h"
 #include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
@@ -17,35 +16,20 @@ using clitest::Quote;
 using clitest::RunResult;
 using testkit::Bytes;
 
-class DsdRateCliTest : public ::testing::Test {
+class DsdRateCliTest : public clitest::CliFixture {
 protected:
-    RunResult Cli(const std::vector<std::string>& args) {
-        return clitest::Shell(
-            "QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " " + clitest::CliCommand(args), dir_.Path());
-    }
-    std::string Write(const std::string& name, const Bytes& bytes) {
-        testkit::WriteBytes(dir_ / name, bytes);
-        return (dir_ / name).string();
-    }
     // 16-bit stereo WAV of a constant level.
-    std::string Wav(const std::string& name, double seconds, double level) {
-        testkit::WavShape shape;
-        const auto frames = static_cast<std::size_t>(std::llround(seconds * 44100));
-        const auto value = static_cast<std::uint32_t>(std::lround(level * 32767));
-        for (std::size_t i = 0; i < frames * 2; ++i)
-            testkit::PutLe(shape.data, value, 2);
-        return Write(name, testkit::BuildWav(shape));
+    std::string Wav(const std::string& name, double seconds, double level) const {
+        return Write(name, testkit::ConstantWav(16, seconds, level));
     }
     std::string Out(const std::string& name = "out.dsf") const { return (dir_ / name).string(); }
-
-    testkit::ScratchFolder dir_;
 };
 
 TEST_F(DsdRateCliTest, ADsd256FileIsRecordedAtItsRateUnchanged) {
     testkit::DsfShape shape;
     shape.rate = 11289600;
     const std::size_t perChannel = 40 * 4096 + 123;
-    shape.channels = {testkit::ChannelPattern(perChannel, 3), testkit::ChannelPattern(perChannel, 4)};
+    shape.channels = testkit::StereoPattern(perChannel, 3);
     const std::string in = Write("in.dsf", testkit::BuildDsf(shape));
     EXPECT_EQ(Cli({"info", in}).out, in + ": dsf length_ms=116 rf_mode=required rate=DSD256\n");
 
@@ -87,9 +71,8 @@ TEST_F(DsdRateCliTest, PlayAndConvertUpConvertWavToTheRateAsked) {
         EXPECT_EQ(c.blocks.size(), units * (hz / 2822400u));
         EXPECT_NEAR(c.blocks[c.blocks.size() / 2].RightDensity(), 0.625, 0.01);
         if (clitest::Have("ffprobe")) {
-            const RunResult probe = clitest::Shell(
-                "ffprobe -v error -show_entries stream=sample_rate -of default=nw=1 " + Quote(Out("c.dsf")),
-                dir_.Path());
+            const RunResult probe = Shell(
+                "ffprobe -v error -show_entries stream=sample_rate -of default=nw=1 " + Quote(Out("c.dsf")));
             EXPECT_EQ(probe.out, "sample_rate=" + std::to_string(hz / 8) + "\n");
         }
     }
@@ -112,8 +95,7 @@ TEST_F(DsdRateCliTest, Dsd64ConversionIsTheSameWithAndWithoutTheOption) {
     const std::string wav = Wav("a.wav", 0.3, 0.25);
     ASSERT_EQ(Cli({"convert", wav, Out("plain.dsf")}).status, 0);
     ASSERT_EQ(Cli({"convert", "--dsd-rate", "64", wav, Out("named.dsf")}).status, 0);
-    const RunResult cmp =
-        clitest::Shell("cmp " + Quote(Out("plain.dsf")) + " " + Quote(Out("named.dsf")), dir_.Path());
+    const RunResult cmp = Shell("cmp " + Quote(Out("plain.dsf")) + " " + Quote(Out("named.dsf")));
     EXPECT_EQ(cmp.status, 0) << cmp.out;
 }
 

@@ -3,11 +3,10 @@
 // one continuous tone: every 10 ms window across the joins fits a sine with a residual at least 90 dB
 // below it. Without it each file is a segment of its own between silent blocks, faded in, as always.
 #include "CliHarness.h"
-#include "DsdDecimator.h"
 #include "TestKit/DsdFiles.h"
 #include "TestKit/DsfReadback.h"
 #include "TestKit/PcmFiles.h"
-#include "TestKit/Scratch.h"
+#include "TestKit/ToneDisc.h"
 #include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
@@ -34,19 +33,6 @@ struct Case {
     const char* name;
     Kind kind;
 };
-
-// The left channel of blocks decoded to 44 100 Hz.
-std::vector<double> DecodeLeft(const std::vector<testkit::Block>& blocks, std::size_t first,
-                               std::size_t count) {
-    mervane::DsdDecimator decimator(44100);
-    std::vector<double> out;
-    std::vector<float> samples(4096 * 8 / 64);
-    for (std::size_t b = first; b < first + count; ++b) {
-        decimator.Process(blocks[b].bytes.data(), 4096, samples.data());
-        out.insert(out.end(), samples.begin(), samples.end());
-    }
-    return out;
-}
 
 // Least-squares fit of x[from, from + n) to c + a sin + b cos at kHz; the residual's power below the fitted
 // tone's, in dB (negative), and the tone's amplitude.
@@ -90,14 +76,8 @@ SineFit FitSine(const std::vector<double>& x, std::size_t from, std::size_t n) {
     return {10 * std::log10(residual / tone), std::hypot(q[1], q[2])};
 }
 
-class GaplessCliTest : public ::testing::TestWithParam<Case> {
+class GaplessCliTest : public clitest::CliFixture, public ::testing::WithParamInterface<Case> {
 protected:
-    clitest::RunResult Cli(const std::string& args) {
-        return clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " timeout 120 " +
-                                  Quote(QW_CLI_PATH) + " " + args,
-                              dir_.Path());
-    }
-
     testkit::PcmShape Piece(int format, long firstFrame, long frames) const {
         testkit::PcmShape shape;
         shape.format = format;
@@ -134,15 +114,12 @@ protected:
         const std::string whole = (dir_ / "whole.wav").string();
         EXPECT_TRUE(testkit::WritePcm(whole, Piece(SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0, total)));
         const std::string converted = (dir_ / "whole.dsf").string();
-        const auto run = Cli("convert " + Quote(whole) + " " + Quote(converted));
+        const auto run = CliLine("convert " + Quote(whole) + " " + Quote(converted));
         EXPECT_EQ(run.status, 0) << run.err;
         const auto stream = testkit::ReadDsf(converted);
         EXPECT_TRUE(stream.valid) << stream.error;
-        std::array<testkit::Bytes, 2> channels;
-        for (const auto& block : stream.blocks)
-            for (int c = 0; c < 2; ++c)
-                channels[c].insert(channels[c].end(), block.bytes.begin() + 4096 * c,
-                                   block.bytes.begin() + 4096 * (c + 1));
+        const auto [left, right] = testkit::Channels(stream.blocks);
+        const std::array<testkit::Bytes, 2> channels = {left, right};
         const std::array<std::size_t, 3> cuts = {0, 40001, 90003};
         const std::size_t end = channels[0].size() - 5001;
         for (std::size_t i = 0; i < 3; ++i) {
@@ -167,13 +144,12 @@ protected:
             args += " --gapless";
         for (const std::string& path : paths)
             args += " " + Quote(path);
-        const auto played = Cli(args);
+        const auto played = CliLine(args);
         EXPECT_EQ(played.status, 0) << played.err;
         positions_ = played.out;
         return testkit::ReadDsf(recording);
     }
 
-    testkit::ScratchFolder dir_;
     int rate_ = 44100;
     std::array<testkit::Bytes, 2> expectedDsd_;
     std::string positions_;
@@ -187,7 +163,7 @@ TEST_P(GaplessCliTest, WithGaplessTheRecordingIsOneContinuousTone) {
     ASSERT_TRUE(stream.valid) << stream.error;
     const auto segments = stream.Segments();
     ASSERT_EQ(segments.size(), 1u) << "silent blocks inside the album";
-    const auto decoded = DecodeLeft(stream.blocks, segments[0].first, segments[0].count);
+    const auto decoded = testkit::DecodeLeft(stream.blocks, segments[0].first, segments[0].count);
 
     // From 50 ms after the start (past a PCM file's fade-in and the decoder's own start) to 50 ms before
     // the end, which holds every join.
@@ -255,7 +231,7 @@ TEST_P(GaplessCliTest, WithoutGaplessEachFileIsASegmentBetweenSilentBlocks) {
         EXPECT_GE(gap, 40u + (c.kind == Kind::Dsf ? 10u : 0u)) << "between files " << i << " and " << i + 1;
     }
     for (std::size_t i = 0; i < segments.size(); ++i) {
-        const auto decoded = DecodeLeft(stream.blocks, segments[i].first, segments[i].count);
+        const auto decoded = testkit::DecodeLeft(stream.blocks, segments[i].first, segments[i].count);
         const SineFit steady = FitSine(decoded, 4410, kWindow);
         // The first 3 ms hold a PCM file's fade-in; a DSD file starts at once.
         double peak = 0;

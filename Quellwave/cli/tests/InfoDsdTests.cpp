@@ -2,31 +2,24 @@
 // the lines a user sees and the exit status.
 #include "CliHarness.h"
 #include "TestKit/DsdFiles.h"
-#include "TestKit/Scratch.h"
 #include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class InfoDsdTest : public ::testing::Test {
+class InfoDsdTest : public clitest::CliFixture {
 protected:
     using Result = clitest::RunResult;
 
     Result Info(std::vector<std::string> paths) {
         paths.insert(paths.begin(), "info");
-        return clitest::Shell(clitest::CliCommand(paths), dir_.Path());
-    }
-
-    std::string Write(const std::string& name, const testkit::Bytes& bytes) {
-        testkit::WriteBytes(dir_ / name, bytes);
-        return (dir_ / name).string();
+        return Cli(paths);
     }
 
     static testkit::DsfShape Dsf(std::size_t bytesPerChannel, void (*change)(testkit::DsfShape&) = nullptr) {
         testkit::DsfShape s;
-        s.channels = {testkit::ChannelPattern(bytesPerChannel, 1),
-                      testkit::ChannelPattern(bytesPerChannel, 2)};
+        s.channels = testkit::StereoPattern(bytesPerChannel, 1);
         if (change)
             change(s);
         return s;
@@ -34,14 +27,11 @@ protected:
     static testkit::DsdiffShape Dsdiff(std::size_t bytesPerChannel,
                                        void (*change)(testkit::DsdiffShape&) = nullptr) {
         testkit::DsdiffShape s;
-        s.channels = {testkit::ChannelPattern(bytesPerChannel, 3),
-                      testkit::ChannelPattern(bytesPerChannel, 4)};
+        s.channels = testkit::StereoPattern(bytesPerChannel, 3);
         if (change)
             change(s);
         return s;
     }
-
-    testkit::ScratchFolder dir_;
 };
 
 TEST_F(InfoDsdTest, ReportsFormatLengthAndRfModeOrTheReason) {

@@ -2,10 +2,9 @@
 // describes each, and both convert and play give DSD whose decoded audio matches the input resampled to
 // 44 100 Hz by an independent resampler (ffmpeg's), within a stated in-band noise.
 #include "CliHarness.h"
-#include "DsdDecimator.h"
 #include "TestKit/DsfReadback.h"
 #include "TestKit/PcmFiles.h"
-#include "TestKit/Scratch.h"
+#include "TestKit/ToneDisc.h"
 #include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
@@ -19,18 +18,6 @@ namespace {
 
 using clitest::Quote;
 using testkit::PcmShape;
-
-// The left channel of DSD blocks decoded to 44 100 Hz by the output's decimator.
-std::vector<double> DecodeLeft(const std::vector<testkit::Block>& blocks) {
-    mervane::DsdDecimator decimator(44100);
-    std::vector<double> out;
-    std::vector<float> samples(4096 * 8 / 64);
-    for (const auto& block : blocks) {
-        decimator.Process(block.bytes.data(), 4096, samples.data());
-        out.insert(out.end(), samples.begin(), samples.end());
-    }
-    return out;
-}
 
 // The left channel of a file resampled to 44 100 Hz by ffmpeg at its best settings.
 std::vector<double> FfmpegLeft(const std::string& path, int channels) {
@@ -128,15 +115,7 @@ struct Case {
     double minSnrDb;  // 16-bit inputs carry their own quantisation noise
 };
 
-class PcmFileCliTest : public ::testing::TestWithParam<Case> {
-protected:
-    clitest::RunResult Cli(const std::string& args) {
-        return clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " timeout 120 " +
-                                  Quote(QW_CLI_PATH) + " " + args,
-                              dir_.Path());
-    }
-    testkit::ScratchFolder dir_;
-};
+class PcmFileCliTest : public clitest::CliFixture, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(PcmFileCliTest, InfoDescribesItAndConvertAndPlayMatchAnIndependentResampler) {
     ASSERT_TRUE(clitest::Have("ffmpeg")) << "ffmpeg is missing: scripts/setup installs it";
@@ -149,7 +128,7 @@ TEST_P(PcmFileCliTest, InfoDescribesItAndConvertAndPlayMatchAnIndependentResampl
     const std::string path = (dir_ / c.name).string();
     ASSERT_TRUE(testkit::WritePcm(path, shape));
 
-    const auto info = Cli("info " + Quote(path));
+    const auto info = CliLine("info " + Quote(path));
     EXPECT_EQ(info.status, 0);
     EXPECT_EQ(info.out, path + ": " + c.info + "\n");
 
@@ -159,18 +138,18 @@ TEST_P(PcmFileCliTest, InfoDescribesItAndConvertAndPlayMatchAnIndependentResampl
     constexpr std::size_t kCount = 65536, kRefFrom = 11025;
 
     const std::string dsf = (dir_ / "converted.dsf").string();
-    const auto converted = Cli("convert " + Quote(path) + " " + Quote(dsf));
+    const auto converted = CliLine("convert " + Quote(path) + " " + Quote(dsf));
     ASSERT_EQ(converted.status, 0) << converted.err;
     const auto convertedStream = testkit::ReadDsf(dsf);
     ASSERT_TRUE(convertedStream.valid) << convertedStream.error;
     // One block per 512 frames at 44 100 Hz, plus the padded last one.
     EXPECT_NEAR(static_cast<double>(convertedStream.blocks.size()), 88200.0 / 512, 2.0);
-    const auto fromConvert = DecodeLeft(convertedStream.blocks);
+    const auto fromConvert = testkit::DecodeLeft(convertedStream.blocks);
     // The converter and the decimator delay the audio by a fixed amount; a tone's fit takes up the rest.
     const Match convertMatch = Compare(fromConvert, kRefFrom + 64, reference, kRefFrom, kCount);
 
     const std::string recording = (dir_ / "played.dsf").string();
-    const auto played = Cli("play --driver " + Quote("dsf:" + recording) + " " + Quote(path));
+    const auto played = CliLine("play --driver " + Quote("dsf:" + recording) + " " + Quote(path));
     ASSERT_EQ(played.status, 0) << played.err;
     const auto playedStream = testkit::ReadDsf(recording);
     ASSERT_TRUE(playedStream.valid) << playedStream.error;
@@ -178,7 +157,7 @@ TEST_P(PcmFileCliTest, InfoDescribesItAndConvertAndPlayMatchAnIndependentResampl
     ASSERT_EQ(segments.size(), 1u);
     const std::vector<testkit::Block> track(
         playedStream.blocks.begin() + static_cast<long>(segments[0].first), playedStream.blocks.end());
-    const Match playMatch = Compare(DecodeLeft(track), kRefFrom + 64, reference, kRefFrom, kCount);
+    const Match playMatch = Compare(testkit::DecodeLeft(track), kRefFrom + 64, reference, kRefFrom, kCount);
 
     std::printf("[ figures  ] %-34s convert: gain %+.4f dB, SNR %.1f dB; play: gain %+.4f dB, SNR %.1f dB\n",
                 c.info, convertMatch.gainDb, convertMatch.snrDb, playMatch.gainDb, playMatch.snrDb);
@@ -224,38 +203,35 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // Damaged and cut FLACs: info and play name a reason or play what is there, and never crash.
-TEST(PcmFileCliDamageTest, DamagedAndCutFlacsGiveAReasonOrTheirAudioNeverACrash) {
-    testkit::ScratchFolder dir;
+using PcmFileCliDamageTest = clitest::CliFixture;
+
+TEST_F(PcmFileCliDamageTest, DamagedAndCutFlacsGiveAReasonOrTheirAudioNeverACrash) {
     PcmShape shape;
     shape.seconds = 2;
-    const auto whole = dir / "whole.flac";
+    const auto whole = dir_ / "whole.flac";
     ASSERT_TRUE(testkit::WritePcm(whole, shape));
     const auto bytes = testkit::ReadBytes(whole);
     std::vector<std::string> paths;
     for (const std::size_t keep :
          {std::size_t{3}, std::size_t{20}, std::size_t{42}, std::size_t{200}, bytes.size() / 2}) {
-        const auto p = dir / ("cut-" + std::to_string(keep) + ".flac");
+        const auto p = dir_ / ("cut-" + std::to_string(keep) + ".flac");
         testkit::WriteBytes(p, testkit::Bytes(bytes.begin(), bytes.begin() + static_cast<long>(keep)));
         paths.push_back(p.string());
     }
     testkit::Bytes scrambled = bytes;
     for (std::size_t i = 8; i < scrambled.size(); i += 97)
         scrambled[i] ^= 0x5A;
-    testkit::WriteBytes(dir / "scrambled.flac", scrambled);
-    paths.push_back((dir / "scrambled.flac").string());
+    testkit::WriteBytes(dir_ / "scrambled.flac", scrambled);
+    paths.push_back((dir_ / "scrambled.flac").string());
     for (const std::string& p : paths) {
-        const auto info = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir.Path()) + " timeout 120 " +
-                                             Quote(QW_CLI_PATH) + " info " + Quote(p),
-                                         dir.Path());
+        const auto info = CliLine("info " + Quote(p));
         ASSERT_TRUE(info.status == 0 || info.status == 1) << p << ": " << info.status;
         EXPECT_EQ(info.out.rfind(p + ": ", 0), 0u) << info.out;
         if (info.status == 1) {
             EXPECT_NE(info.out.find("rejected ("), std::string::npos) << info.out;
             continue;
         }
-        const auto play = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir.Path()) + " timeout 120 " +
-                                             Quote(QW_CLI_PATH) + " play --driver null " + Quote(p),
-                                         dir.Path());
+        const auto play = CliLine("play --driver null " + Quote(p));
         EXPECT_EQ(play.status, 0) << p << ": " << play.err;
         EXPECT_NE(play.out.find("end\n"), std::string::npos) << p;
     }

@@ -3,7 +3,6 @@
 #include "CliHarness.h"
 #include "TestKit/DsdFiles.h"
 #include "TestKit/DsfReadback.h"
-#include "TestKit/Scratch.h"
 #include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +17,12 @@ using testkit::Bytes;
 using clitest::Quote;
 using clitest::RunResult;
 
-class PlayDsdTest : public ::testing::Test {
+class PlayDsdTest : public clitest::CliFixture {
 protected:
-    // Runs "quellwave-cli play ARGS" with the settings kept in the scratch folder.
-    RunResult Play(const std::vector<std::string>& args) {
-        std::vector<std::string> line{"play"};
-        line.insert(line.end(), args.begin(), args.end());
-        return clitest::Shell(
-            "QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " " + clitest::CliCommand(line), dir_.Path());
-    }
-    std::string Write(const std::string& name, const Bytes& bytes) {
-        testkit::WriteBytes(dir_ / name, bytes);
-        return (dir_ / name).string();
+    // Runs "quellwave-cli play ARGS".
+    RunResult Play(std::vector<std::string> args) {
+        args.insert(args.begin(), "play");
+        return Cli(args);
     }
     std::string Recording() const { return (dir_ / "out.dsf").string(); }
 
@@ -38,35 +31,23 @@ protected:
     std::pair<Bytes, Bytes> RecordedChannels() {
         const auto stream = testkit::ReadDsf(Recording());
         EXPECT_TRUE(stream.valid) << stream.error;
-        Bytes left, right;
-        for (std::size_t b = 0; b < stream.blocks.size(); ++b) {
-            const Bytes& bytes = stream.blocks[b].bytes;
-            if (b < 70) {
-                EXPECT_TRUE(stream.blocks[b].Silent()) << "block " << b;
-                continue;
-            }
-            left.insert(left.end(), bytes.begin(), bytes.begin() + 4096);
-            right.insert(right.end(), bytes.begin() + 4096, bytes.end());
-        }
-        return {left, right};
+        for (std::size_t b = 0; b < 70 && b < stream.blocks.size(); ++b)
+            EXPECT_TRUE(stream.blocks[b].Silent()) << "block " << b;
+        const auto channels = testkit::Channels(stream.blocks, 70);
+        return {channels.left, channels.right};
     }
     // The channel holds want from its start, then only silence.
     static void ExpectExactlyThenSilence(const Bytes& channel, const Bytes& want) {
         ASSERT_GE(channel.size(), want.size());
         EXPECT_TRUE(std::equal(want.begin(), want.end(), channel.begin()));
-        std::size_t loud = 0;
-        for (std::size_t i = want.size(); i < channel.size(); ++i)
-            loud += channel[i] != 0x69;
-        EXPECT_EQ(loud, 0u);
+        EXPECT_EQ(testkit::NotSilent(channel, want.size()), 0u);
     }
-
-    testkit::ScratchFolder dir_;
 };
 
 TEST_F(PlayDsdTest, ADsfFileIsRecordedUnchangedUpToItsSampleCount) {
     testkit::DsfShape shape;
     const std::size_t perChannel = 5 * 4096 + 1500; // the last block partly filled
-    shape.channels = {testkit::ChannelPattern(perChannel, 7), testkit::ChannelPattern(perChannel, 8)};
+    shape.channels = testkit::StereoPattern(perChannel, 7);
     shape.padByte = 0x33; // beyond the sample count: must never be played
     const std::string in = Write("in.dsf", testkit::BuildDsf(shape));
 
@@ -82,7 +63,7 @@ TEST_F(PlayDsdTest, ADsfFileIsRecordedUnchangedUpToItsSampleCount) {
 TEST_F(PlayDsdTest, ADsdiffFileWithACommentIsRecordedBitReversed) {
     testkit::DsdiffShape shape;
     const std::size_t perChannel = 3 * 4096 + 800;
-    shape.channels = {testkit::ChannelPattern(perChannel, 9), testkit::ChannelPattern(perChannel, 10)};
+    shape.channels = testkit::StereoPattern(perChannel, 9);
     shape.channels[0][0] = 0x01, shape.channels[0][1] = 0x69;
     shape.channels[1][0] = 0x69, shape.channels[1][1] = 0x01;
     shape.commentAfterProperties = true;
@@ -97,18 +78,13 @@ TEST_F(PlayDsdTest, ADsdiffFileWithACommentIsRecordedBitReversed) {
     EXPECT_EQ(left[1], 0x96);
     EXPECT_EQ(right[0], 0x96);
     EXPECT_EQ(right[1], 0x80);
-    Bytes wantLeft, wantRight;
-    for (std::size_t i = 0; i < perChannel; ++i) {
-        wantLeft.push_back(testkit::ReverseBits(shape.channels[0][i]));
-        wantRight.push_back(testkit::ReverseBits(shape.channels[1][i]));
-    }
-    ExpectExactlyThenSilence(left, wantLeft);
-    ExpectExactlyThenSilence(right, wantRight);
+    ExpectExactlyThenSilence(left, testkit::ReverseBits(shape.channels[0]));
+    ExpectExactlyThenSilence(right, testkit::ReverseBits(shape.channels[1]));
 }
 
 TEST_F(PlayDsdTest, WithoutRFModeDsdFilesAreNamedAndSkipped) {
     testkit::DsfShape shape;
-    shape.channels = {testkit::ChannelPattern(4096, 1), testkit::ChannelPattern(4096, 2)};
+    shape.channels = testkit::StereoPattern(4096, 1);
     const std::string dsf = Write("in.dsf", testkit::BuildDsf(shape));
     RunResult r = Play({"--driver", "dsf:" + Recording(), dsf});
     EXPECT_EQ(r.status, 2);

@@ -3,7 +3,6 @@
 #include "CliHarness.h"
 #include "TestKit/DsdFiles.h"
 #include "TestKit/DsfReadback.h"
-#include "TestKit/Scratch.h"
 #include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
@@ -67,14 +66,8 @@ struct Case {
     std::size_t audioBlocks; // blocks of audio the file really holds (0: refused)
 };
 
-class RealWorldFileTest : public ::testing::Test {
+class RealWorldFileTest : public clitest::CliFixture {
 protected:
-    std::pair<int, std::string> Cli(const std::string& args) {
-        const auto r = clitest::Shell("QUELLWAVE_REGISTRY_DIR=" + Quote(dir_.Path()) + " timeout 120 " +
-                                          Quote(QW_CLI_PATH) + " " + args,
-                                      dir_.Path());
-        return {r.status, r.out};
-    }
     bool Ffmpeg(const std::string& args) {
         return std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -ac 2 -ar 44100 " +
                             args + " </dev/null")
@@ -84,15 +77,15 @@ protected:
     // long as the file's own audio (plus the faded final chunk), not what its header claims.
     void Check(const Case& c) {
         const std::string path = (dir_ / c.name).string();
-        const auto [status, line] = Cli("info " + Quote(path));
-        EXPECT_EQ(line, path + ": " + c.expected + "\n") << c.name;
-        EXPECT_EQ(status, c.audioBlocks > 0 ? 0 : 1) << c.name;
+        const auto info = CliLine("info " + Quote(path));
+        EXPECT_EQ(info.out, path + ": " + c.expected + "\n") << c.name;
+        EXPECT_EQ(info.status, c.audioBlocks > 0 ? 0 : 1) << c.name;
         if (c.audioBlocks == 0)
             return;
         const std::string rec = (dir_ / "rec.dsf").string();
-        const auto [played, out] = Cli("play --rf-mode --driver " + Quote("dsf:" + rec) + " " + Quote(path));
-        ASSERT_EQ(played, 0) << c.name;
-        EXPECT_EQ(out.substr(out.size() - 4), "end\n") << c.name;
+        const auto played = CliLine("play --rf-mode --driver " + Quote("dsf:" + rec) + " " + Quote(path));
+        ASSERT_EQ(played.status, 0) << c.name;
+        EXPECT_EQ(played.out.substr(played.out.size() - 4), "end\n") << c.name;
         const auto stream = testkit::ReadDsf(rec);
         ASSERT_TRUE(stream.valid) << c.name << ": " << stream.error;
         const auto segments = stream.Segments();
@@ -106,8 +99,6 @@ protected:
         EXPECT_LE(segments[0].count, c.audioBlocks + kRingBlocks + kFinalChunkBlocks + kLateOutputBlocks)
             << c.name;
     }
-
-    ScratchFolder dir_;
 };
 
 TEST_F(RealWorldFileTest, WavLayoutsOfOtherWriters) {
@@ -171,11 +162,11 @@ TEST_F(RealWorldFileTest, WavLayoutsOfOtherWriters) {
 
 TEST_F(RealWorldFileTest, DsdLayoutsOfOtherWriters) {
     testkit::DsdiffShape dff;
-    dff.channels = {testkit::ChannelPattern(20000, 1), testkit::ChannelPattern(20000, 2)};
+    dff.channels = testkit::StereoPattern(20000, 1);
     WriteBytes(dir_ / "odd-padded.dff", DsdiffWithOddChunk(dff, true));
     WriteBytes(dir_ / "odd-unpadded.dff", DsdiffWithOddChunk(dff, false));
     testkit::DsfShape dsf;
-    dsf.channels = {testkit::ChannelPattern(20000, 3), testkit::ChannelPattern(20000, 4)};
+    dsf.channels = testkit::StereoPattern(20000, 3);
     dsf.sampleCount = ~0ull; // a header that claims forever
     WriteBytes(dir_ / "endless.dsf", testkit::BuildDsf(dsf));
     dsf.sampleCount.reset();
