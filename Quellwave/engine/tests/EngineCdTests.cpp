@@ -24,13 +24,7 @@ protected:
     void SetUp() override {
         EngineFixture::SetUp();
         testkit::cdtone::WriteDisc(dir_.Path(), kTracks);
-        MapImage('V', "tones.cue");
-    }
-
-    // Maps the drive letter to the CUE sheet of that name in the scratch folder.
-    void MapImage(char letter, const std::string& cue) {
-        testkit::RegistrySandbox::SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey,
-                                            std::string(1, letter), "image:" + (dir_ / cue).string());
+        testkit::RegistrySandbox::MapImage('V', dir_ / "tones.cue");
     }
 
     // A run of sound lasts the frames played, and at most what the rings and the final chunk held when
@@ -255,7 +249,7 @@ TEST_F(EngineCdTest, AnUnreadableSectorIsAMomentOfSilenceAndTheDiscPlaysOn) {
 TEST_F(EngineCdTest, DataTracksAreSkipped) {
     testkit::WriteText(dir_ / "mixed.cue",
                        testkit::CueSheet("tones.bin", {kTracks.begin(), kTracks.end()}, {2, 5}));
-    MapImage('M', "mixed.cue");
+    testkit::RegistrySandbox::MapImage('M', dir_ / "mixed.cue");
 
     StartRecording();
     ASSERT_EQ(engine_.OpenDrive('M'), 1);
