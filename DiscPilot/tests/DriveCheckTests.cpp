@@ -23,12 +23,6 @@
 namespace discpilot {
 namespace {
 
-std::string Msf(std::uint32_t sectors) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u", sectors / 4500, sectors / 75 % 60, sectors % 75);
-    return text;
-}
-
 // How long a test waits for a check before it gives up: far beyond what a check of the test discs takes,
 // even under the thread sanitizer on a loaded machine.
 std::chrono::steady_clock::time_point Deadline() {
@@ -47,16 +41,12 @@ protected:
 
     // Maps V to a disc of audio tracks of these lengths (sectors); the check reads the one before the last.
     void MakeDisc(const std::vector<std::uint32_t>& lengths, char letter = 'V') {
-        std::uint32_t total = 0;
-        std::string cue = "FILE \"check.bin\" BINARY\n";
-        for (std::size_t i = 0; i < lengths.size(); ++i) {
-            char line[64];
-            std::snprintf(line, sizeof line, "  TRACK %02zu AUDIO\n    INDEX 01 ", i + 1);
-            cue += line + Msf(total) + "\n";
-            total += lengths[i];
+        testkit::DiscTracks tracks;
+        for (const std::uint32_t length : lengths) {
+            tracks.emplace_back('a', length);
         }
-        testkit::WriteBytes(dir_ / "check.bin", testkit::BuildFile(5, std::string(total, 'a'), 0));
-        testkit::WriteText(dir_ / "check.cue", cue);
+        testkit::WriteBytes(dir_ / "check.bin", testkit::BuildFile(5, testkit::KindsOf(tracks), 0));
+        testkit::WriteText(dir_ / "check.cue", testkit::SheetOf("check.bin", tracks));
         Sandbox::MapImage(letter, dir_ / "check.cue");
     }
 
@@ -66,6 +56,16 @@ protected:
     static DWORD StoredBufferSize(cddaCReader& reader) {
         ReadCondition size;
         return LookUp(reader.Identity(), true, size) == 1 ? size.bufferSize : 0;
+    }
+
+    // Waits for the check the controller started to end (or give up at the deadline): its last progress.
+    static int ProgressAtTheEnd(CDiscPilot& pilot) {
+        int percent = 0;
+        for (const auto until = Deadline();
+             Before(until) && pilot.GetDriveCheckProgress(percent) == 0 && percent >= 0 && percent < 100;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return percent;
     }
 
     // Runs the check on a reader of its own, as the check thread does.
@@ -208,12 +208,7 @@ TEST_F(DriveCheckTest, ADriveNotReadyDuringTheProbeEndsWithResultOne) {
     ASSERT_TRUE(drive) << error;
     drive->ArmNotReady(100000);
     ASSERT_EQ(pilot.CheckDrive(), 1);
-    int percent = 0;
-    for (const auto until = Deadline();
-         Before(until) && pilot.GetDriveCheckProgress(percent) == 0 && percent >= 0 && percent < 100;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_EQ(percent, -1);
+    EXPECT_EQ(ProgressAtTheEnd(pilot), -1);
     EXPECT_EQ(pilot.GetDriveCheckError(), CDiscPilot::CheckDriveNotReady);
     EXPECT_EQ(pilot.IsDriveChecked(), 0);
     drive->ArmNotReady(0);
@@ -284,12 +279,7 @@ TEST_F(DriveCheckTest, AConditionThatCannotBeStoredIsNoSuccess) {
         // A slip made by hand in the user's settings: the file is never rewritten, so nothing is stored.
         testkit::WriteText(dir_ / "user.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\n");
         ASSERT_EQ(pilot.CheckDrive(), 1);
-        int percent = 0;
-        for (const auto until = Deadline();
-             Before(until) && pilot.GetDriveCheckProgress(percent) == 0 && percent >= 0 && percent < 100;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        EXPECT_EQ(percent, -1);
+        EXPECT_EQ(ProgressAtTheEnd(pilot), -1);
         EXPECT_EQ(pilot.GetDriveCheckError(), CDiscPilot::CheckDriveFailed);
         EXPECT_EQ(pilot.IsDriveChecked(), 0);
         CheckSummary summary;

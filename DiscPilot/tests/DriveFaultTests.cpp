@@ -2,6 +2,7 @@
 // drive, through both transports: a drive spinning up, a seek that lands off, a scratch, a transient error
 // near the disc's end, a drive that stops answering, mixed discs, and what playback reads on an accurate
 // drive. Then the secure read of a rip, bit-exact under every fault alone and all together.
+#include "StoredCondition.h"
 #include "TestSupport.h"
 #include "api/CDiscPilot.h"
 #include "api/DiscPilotDiagnostics.h"
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -20,12 +20,6 @@
 namespace discpilot {
 namespace {
 
-std::string Msf(std::uint32_t sectors) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u", sectors / 4500, sectors / 75 % 60, sectors % 75);
-    return text;
-}
-
 struct Read {
     long lba = 0, count = 0;
 };
@@ -33,40 +27,23 @@ struct Read {
 class DriveFaultTest : public dptest::RegistryTest {
 protected:
     // Maps the letter to a disc of the given tracks ('a' audio, '1' data, with their sector counts).
-    void MakeDisc(char letter, const std::vector<std::pair<char, std::uint32_t>>& tracks) {
-        std::string kinds, cue = "FILE \"disc.bin\" BINARY\n";
+    void MakeDisc(char letter, const testkit::DiscTracks& tracks) {
         starts_.clear();
         lengths_.clear();
-        for (std::size_t i = 0; i < tracks.size(); ++i) {
-            const auto at = static_cast<std::uint32_t>(kinds.size());
-            char line[96];
-            std::snprintf(line, sizeof line, "  TRACK %02zu %s\n    INDEX 01 %s\n", i + 1,
-                          tracks[i].first == 'a' ? "AUDIO" : "MODE1/2352", Msf(at).c_str());
-            cue += line;
-            kinds += std::string(tracks[i].second, tracks[i].first);
+        std::uint32_t at = 0;
+        for (const auto& [kind, sectors] : tracks) {
             starts_.push_back(at);
-            lengths_.push_back(tracks[i].second);
+            lengths_.push_back(sectors);
+            at += sectors;
         }
-        image_ = testkit::BuildFile(17, kinds, 0);
+        image_ = testkit::BuildFile(17, testkit::KindsOf(tracks), 0);
         testkit::WriteBytes(dir_ / "disc.bin", image_);
-        testkit::WriteText(dir_ / "disc.cue", cue);
+        testkit::WriteText(dir_ / "disc.cue", testkit::SheetOf("disc.bin", tracks));
         Sandbox::MapImage(letter, dir_ / "disc.cue");
     }
 
     // Three audio tracks of lengths that end inside slots.
     void MakeThreeTracks(char letter = 'V') { MakeDisc(letter, {{'a', 1400}, {'a', 950}, {'a', 1210}}); }
-
-    static void StoreCondition(char letter, DWORD accurate) {
-        cddaCReader reader(kKindAspi);
-        ASSERT_EQ(reader.Open(letter, false), 1) << "status " << reader.Status();
-        ReadCondition condition;
-        condition.valid = 1;
-        condition.cddaCommands = 1;
-        condition.accurate = accurate;
-        condition.speed = static_cast<WORD>(reader.MaxSpeed());
-        condition.overlap = 5;
-        ASSERT_EQ(Store(reader.Identity(), condition, false), 1);
-    }
 
     void LogCommands(char letter) { SetProfile(letter, "CommandLog", (dir_ / "commands.log").string()); }
     std::vector<Read> LoggedReads() const {
@@ -179,7 +156,7 @@ protected:
         const ReadKind& k = GetParam();
         SetMachineString("Cdrom_Mode", k.mode);
         if (k.accurate >= 0) {
-            StoreCondition('V', static_cast<DWORD>(k.accurate));
+            dptest::StoreCondition('V', static_cast<DWORD>(k.accurate));
         }
         ASSERT_TRUE(pilot.SetDrive('V'));
         ASSERT_TRUE(CDiscPilot::Diagnostics::SetSecureReading(pilot, k.secure));
@@ -288,7 +265,7 @@ TEST_P(TransportTest, AFirstReadThatLandsOffIsReadAgainUntilTwoReadsAgree) {
             std::to_string(starts_[static_cast<std::size_t>(i)]) + ":" + std::to_string(shifts[i]) + ":1 ";
     }
     SetProfile('V', "Jitter", jitter);
-    StoreCondition('V', 0);
+    dptest::StoreCondition('V', 0);
     for (int round = 0; round < 2; ++round) {
         CDiscPilot pilot;
         ASSERT_TRUE(pilot.SetDrive('V'));
@@ -348,7 +325,7 @@ TEST_F(DriveFaultTest, WhatIsReadPlainlyWithoutAStoredCondition) {
         SetMachineString("Cdrom_Mode", c.mode);
         SetProfile('V', "CddaAccurate", c.claimsAccurate);
         if (c.stored >= 0) {
-            StoreCondition('V', static_cast<DWORD>(c.stored));
+            dptest::StoreCondition('V', static_cast<DWORD>(c.stored));
         }
         CDiscPilot pilot;
         ASSERT_TRUE(pilot.SetDrive('V'));
@@ -370,7 +347,7 @@ TEST_P(TransportTest, PlaybackReadsOnlyAtThePlayingPositionOnAnAccurateDrive) {
         SetMachineString("Cdrom_Mode", GetParam());
         LogCommands('V'); // before the drive is first opened: the log is part of its profile
         if (stored >= 0) {
-            StoreCondition('V', 0);
+            dptest::StoreCondition('V', 0);
         }
         CDiscPilot pilot;
         ASSERT_TRUE(pilot.SetDrive('V'));
@@ -542,7 +519,7 @@ TEST_P(SecureReadTest, EveryTrackIsBitExact) {
     }
     SetProfile('V', "CddaAccurate", c.claimsAccurate);
     if (c.stored) {
-        StoreCondition('V', 1); // a stored plain condition: a rip reads securely all the same
+        dptest::StoreCondition('V', 1); // a stored plain condition: a rip reads securely all the same
     }
     CDiscPilot pilot;
     ASSERT_TRUE(pilot.SetDrive('V'));

@@ -1,6 +1,7 @@
 // The CD-DA reader end to end through the controller: every audio track of a mixed disc read bit-exactly
 // from the virtual drive, clean and with each drive fault alone and together, through both transports;
 // the boundaries of positioning, lengths, transfer sizes and range set-up; failures that end a read.
+#include "StoredCondition.h"
 #include "TestSupport.h"
 #include "api/CDiscPilot.h"
 #include "api/DiscPilotDiagnostics.h"
@@ -29,50 +30,21 @@ constexpr std::uint32_t kTrack2 = 1500;
 constexpr std::uint32_t kTrack3 = 1;
 constexpr std::uint32_t kTrack4 = 1333;
 
-std::string Msf(std::uint32_t sectors) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u", sectors / 4500, sectors / 75 % 60, sectors % 75);
-    return text;
-}
-
 class ReaderTest : public dptest::RegistryTest {
 protected:
     // Maps V to the mixed disc; returns the whole image.
     void MakeMixedDisc(char letter = 'V') {
-        const std::string kinds =
-            std::string(kDataSectors, '1') + std::string(kTrack2 + kTrack3 + kTrack4, 'a');
-        image_ = testkit::BuildFile(11, kinds, 0);
+        const testkit::DiscTracks tracks = {
+            {'1', kDataSectors}, {'a', kTrack2}, {'a', kTrack3}, {'a', kTrack4}};
+        image_ = testkit::BuildFile(11, testkit::KindsOf(tracks), 0);
         testkit::WriteBytes(dir_ / "mixed.bin", image_);
-        testkit::WriteText(dir_ / "mixed.cue", "FILE \"mixed.bin\" BINARY\n"
-                                               "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
-                                               "  TRACK 02 AUDIO\n    INDEX 01 " +
-                                                   Msf(kDataSectors) +
-                                                   "\n"
-                                                   "  TRACK 03 AUDIO\n    INDEX 01 " +
-                                                   Msf(kDataSectors + kTrack2) +
-                                                   "\n"
-                                                   "  TRACK 04 AUDIO\n    INDEX 01 " +
-                                                   Msf(kDataSectors + kTrack2 + kTrack3) + "\n");
+        testkit::WriteText(dir_ / "mixed.cue", testkit::SheetOf("mixed.bin", tracks));
         Sandbox::MapImage(letter, dir_ / "mixed.cue");
         starts_ = {0, kDataSectors, kDataSectors + kTrack2, kDataSectors + kTrack2 + kTrack3};
         lengths_ = {kDataSectors, kTrack2, kTrack3, kTrack4};
     }
 
     // Stores a read condition for the drive behind the letter, as a drive check would.
-    static void StoreCondition(char letter, DWORD accurate, WORD overlap = 5, DWORD bufferSize = 0) {
-        cddaCReader reader(kKindAspi);
-        ASSERT_EQ(reader.Open(letter, false), 1) << "status " << reader.Status();
-        ReadCondition condition;
-        condition.valid = 1;
-        condition.cddaCommands = 1;
-        condition.accurate = accurate;
-        condition.speed = static_cast<WORD>(reader.MaxSpeed());
-        condition.overlap = overlap;
-        condition.bufferSize = bufferSize;
-        ASSERT_EQ(Store(reader.Identity(), condition, false), 1);
-        ASSERT_EQ(Store(reader.Identity(), condition, true), 1);
-    }
-
     const BYTE* Sector(std::uint32_t lba) const { return image_.data() + std::size_t{lba} * 2352; }
 
     std::vector<BYTE> image_;
@@ -112,7 +84,7 @@ TEST_P(ReaderFaultTest, EveryAudioTrackReadsBitExactly) {
         SetProfile(c.letter, name, value);
     }
     if (c.accurate != 2) {
-        StoreCondition(c.letter, c.accurate);
+        dptest::StoreCondition(c.letter, c.accurate, true);
     }
     CDiscPilot pilot;
     ASSERT_TRUE(pilot.SetDrive(static_cast<unsigned char>(c.letter)));
@@ -189,7 +161,7 @@ TEST_F(ReaderTest, AReadThatCannotSucceedEndsWithStatusAndKeepsWhatWasRead) {
     }
     SetProfile('V', "ReadErrors", errors);
     for (DWORD accurate : {1u, 0u}) {
-        StoreCondition('V', accurate);
+        dptest::StoreCondition('V', accurate, true);
         CDiscPilot pilot;
         ASSERT_TRUE(pilot.SetDrive('V'));
         ASSERT_TRUE(pilot.SetPosition(2, 0));
@@ -536,7 +508,7 @@ TEST_F(ReaderTest, DriveCheckMembersAnswerBeforeAnyCheck) {
     ASSERT_TRUE(pilot.SetDrive('V'));
     EXPECT_EQ(pilot.IsDriveChecked(), 0);
     EXPECT_EQ(pilot.GetDriveCheckProgress(percent), E_FAIL);
-    StoreCondition('V', 1);
+    dptest::StoreCondition('V', 1, true);
     EXPECT_EQ(pilot.IsDriveChecked(), 1);
     EXPECT_EQ(pilot.GetDriveCheckError(), CDiscPilot::CheckDriveSucceeded);
 }

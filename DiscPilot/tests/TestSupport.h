@@ -47,8 +47,7 @@ protected:
                                           const std::string& vendor = {}) {
         const std::string base = std::string("disc") + letter;
         testkit::WriteBytes(dir_ / (base + ".bin"), testkit::BuildFile(7, std::string(sectors, 'a'), 0));
-        testkit::WriteText(dir_ / (base + ".cue"),
-                           "FILE \"" + base + ".bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+        testkit::WriteText(dir_ / (base + ".cue"), testkit::SheetOf(base + ".bin", {{'a', sectors}}));
         Sandbox::MapImage(letter, dir_ / (base + ".cue"));
         if (!vendor.empty()) {
             SetProfile(letter, "Vendor", vendor);

@@ -6,7 +6,9 @@
 #include "TestKit/Bytes.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testkit {
@@ -49,6 +51,42 @@ inline Bytes BuildFile(std::uint32_t seed, const std::string& kinds, std::uint32
         out.insert(out.end(), s.begin(), s.end());
     }
     return out;
+}
+
+// The tracks of a one-file disc, one after another: each of one sector kind (as for BuildFile) and a
+// length in sectors.
+using DiscTracks = std::vector<std::pair<char, std::uint32_t>>;
+
+// The sector kinds of the whole file, for BuildFile.
+inline std::string KindsOf(const DiscTracks& tracks) {
+    std::string kinds;
+    for (const auto& [kind, sectors] : tracks) {
+        kinds += std::string(sectors, kind);
+    }
+    return kinds;
+}
+
+// A disc address as a CUE sheet writes it: mm:ss:ff.
+inline std::string CueTime(std::uint32_t sectors) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", sectors / 4500, sectors / 75 % 60, sectors % 75);
+    return text;
+}
+
+// The CUE sheet of `file` holding the tracks.
+inline std::string SheetOf(const std::string& file, const DiscTracks& tracks) {
+    std::string sheet = "FILE \"" + file + "\" BINARY\n";
+    std::uint32_t at = 0;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "  TRACK %02zu %s\n    INDEX 01 ", i + 1,
+                      tracks[i].first == 'a'   ? "AUDIO"
+                      : tracks[i].first == '1' ? "MODE1/2352"
+                                               : "MODE2/2352");
+        sheet += line + CueTime(at) + "\n";
+        at += tracks[i].second;
+    }
+    return sheet;
 }
 
 } // namespace testkit
