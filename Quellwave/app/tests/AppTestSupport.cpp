@@ -33,21 +33,6 @@ namespace {
 
 } // namespace
 
-std::optional<DWORD> GetUserDword(const std::string& key, const std::string& name) {
-    platform::HKEY handle = nullptr;
-    if (platform::RegOpenKeyEx(platform::HKEY_CURRENT_USER, key, platform::KEY_READ, &handle) !=
-        ERROR_SUCCESS)
-        return std::nullopt;
-    BYTE data[4] = {};
-    DWORD size = 4;
-    DWORD type = 0;
-    const LONG result = platform::RegQueryValueEx(handle, name, &type, data, &size);
-    platform::RegCloseKey(handle);
-    if (result != ERROR_SUCCESS || size != 4)
-        return std::nullopt;
-    return static_cast<DWORD>(data[0] | data[1] << 8 | data[2] << 16 | static_cast<DWORD>(data[3]) << 24);
-}
-
 std::string WriteWav(const std::filesystem::path& path, double seconds) {
     testkit::WavShape shape;
     const auto frames = static_cast<std::size_t>(seconds * 44100);

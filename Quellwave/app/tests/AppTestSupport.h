@@ -6,6 +6,7 @@
 
 #include "TestKit/Environment.h"
 #include "TestKit/RegistrySandbox.h"
+#include "TestKit/RegistryValues.h"
 #include "TestKit/Scratch.h"
 #include "TestKit/Wav.h"
 #include "app/CBGDialog.h"
@@ -154,7 +155,7 @@ public:
 // Registry values for a test (the scratch registry of the fixture).
 inline constexpr auto& SetDword = testkit::RegistrySandbox::SetDword;
 inline constexpr auto& SetString = testkit::RegistrySandbox::SetString;
-std::optional<DWORD> GetUserDword(const std::string& key, const std::string& name);
+inline constexpr auto& GetUserDword = testkit::UserDword;
 
 // A stereo 16-bit WAV of `seconds` of a quiet constant level.
 std::string WriteWav(const std::filesystem::path& path, double seconds);

@@ -2,6 +2,8 @@
 // button, and the power and device events of the test source (media removed while playing, put back, other
 // drives, suspend and resume, the end of the session).
 #include "AppTestSupport.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/DiscImage.h"
 
 #include "app/PlayerMessages.h"
 #include "shell/PlaylistFile.h"
@@ -11,10 +13,7 @@
 #include "ui/ControlNotify.h"
 #include "ui/TransparentBitmapStatic.h"
 
-#include "Platform/DriveTable.h"
 #include "Platform/VirtualDrive.h"
-
-#include <fstream>
 
 namespace apptest {
 namespace {
@@ -30,28 +29,21 @@ protected:
     void SetUp() override {
         PlayerFixture::SetUp();
         WriteDisc();
-        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "V", "image:" + Cue().string());
+        testkit::RegistrySandbox::MapImage('V', Cue());
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultMode", 0);
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
     }
     std::filesystem::path Cue() const { return dir_.Path() / "disc.cue"; }
     // A quiet tone over the whole disc.
     void WriteDisc() {
-        std::string cue = "FILE \"disc.bin\" BINARY\n";
-        std::uint32_t sectors = 0;
-        for (std::size_t t = 0; t < kTracks.size(); ++t) {
-            char line[80];
-            std::snprintf(line, sizeof line, "  TRACK %02zu AUDIO\n    INDEX 01 %02u:%02u:%02u\n", t + 1,
-                          sectors / 4500, sectors / 75 % 60, sectors % 75);
-            cue += line;
-            sectors += kTracks[t];
-        }
-        std::vector<char> bin(static_cast<std::size_t>(sectors) * 2352);
+        testkit::DiscTracks tracks;
+        for (const std::uint32_t length : kTracks)
+            tracks.emplace_back('a', length);
+        std::string bin(testkit::KindsOf(tracks).size() * 2352, '\0');
         for (std::size_t i = 0; i + 1 < bin.size(); i += 2)
             bin[i] = static_cast<char>((i / 4) % 64);
-        std::ofstream(dir_.Path() / "disc.bin", std::ios::binary)
-            .write(bin.data(), static_cast<std::streamsize>(bin.size()));
-        std::ofstream(Cue()) << cue;
+        ASSERT_TRUE(testkit::WriteText(dir_.Path() / "disc.bin", bin));
+        ASSERT_TRUE(testkit::WriteText(Cue(), testkit::SheetOf("disc.bin", tracks)));
     }
     std::shared_ptr<platform::VirtualDrive> Drive() {
         std::string error;

@@ -1,9 +1,8 @@
 // The install check against the built tree, an empty folder and copies of the tree with one file spoiled.
 #include "AppTestSupport.h"
+#include "TestKit/Bytes.h"
 
 #include "app/InstallCheck.h"
-
-#include <fstream>
 
 namespace apptest {
 namespace {
@@ -50,10 +49,11 @@ TEST(InstallCheckTest, EachSpoiledFileIsTheOneReported) {
         testkit::ScratchFolder tree;
         fs::copy(QW_PROGRAM_DIR, tree.Path(), fs::copy_options::recursive);
         fs::remove(tree.Path() / "quellwave"); // the program itself is not needed
-        if (c.contents == nullptr)
+        if (c.contents == nullptr) {
             fs::remove(tree.Path() / c.file);
-        else
-            std::ofstream(tree.Path() / c.file, std::ios::trunc) << c.contents;
+        } else {
+            ASSERT_TRUE(testkit::WriteText(tree.Path() / c.file, c.contents));
+        }
         EXPECT_EQ(Missing(app::CheckInstall(tree.Path(), "quellwave")), std::vector<std::string>{c.missing});
     }
 }

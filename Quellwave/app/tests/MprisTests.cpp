@@ -2,18 +2,16 @@
 // real main window playing generated WAV files to the null output, and a virtual disc for disc mode.
 #include "AppTestSupport.h"
 #include "PrivateBus.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/DiscImage.h"
 #include "TestKit/PcmFiles.h"
 
 #include "app/MprisService.h"
 #include "app/PlayerMessages.h"
 #include "ui/CDialCtrl.h"
 
-#include "Platform/DriveTable.h"
-
 #include <QDBusObjectPath>
 #include <QUrl>
-
-#include <fstream>
 
 namespace apptest {
 namespace {
@@ -234,12 +232,9 @@ TEST_F(MprisTest, TheCapabilitiesTellWhetherThereIsAnythingToPlay) {
 TEST_F(MprisTest, ADiscsTrackIsCalledByItsNumberAndHasNoAddress) {
     // A virtual disc of two 3-second tracks in drive V.
     const std::filesystem::path cue = dir_.Path() / "disc.cue";
-    std::vector<char> bin(2 * 3 * 75 * 2352, 0);
-    std::ofstream(dir_.Path() / "disc.bin", std::ios::binary)
-        .write(bin.data(), static_cast<std::streamsize>(bin.size()));
-    std::ofstream(cue) << "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                          "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n";
-    SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "V", "image:" + cue.string());
+    ASSERT_TRUE(testkit::WriteText(dir_.Path() / "disc.bin", std::string(2 * 3 * 75 * 2352, '\0')));
+    ASSERT_TRUE(testkit::WriteText(cue, testkit::SheetOf("disc.bin", {{'a', 3 * 75}, {'a', 3 * 75}})));
+    testkit::RegistrySandbox::MapImage('V', cue);
     SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultMode", 0);
     SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
     StartWindow();

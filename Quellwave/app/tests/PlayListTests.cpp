@@ -2,6 +2,7 @@
 // (entries of files that are not there now stay; a byte-order mark is no part of the first path; nothing is
 // rewritten), what rewrites it (a drop, the file selection), and files and folders dropped on the panel.
 #include "AppTestSupport.h"
+#include "TestKit/Bytes.h"
 
 #include "shell/PlaylistFile.h"
 
@@ -11,7 +12,6 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include <fstream>
 #include <iterator>
 
 namespace apptest {
@@ -19,17 +19,12 @@ namespace {
 
 using namespace app;
 
-std::string Bytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class PlayListTest : public PlayerFixture {
 protected:
     std::filesystem::path ListFile() const { return PlaylistFolder() / kPlaylistFileName; }
     void StartWith(const std::string& bytes) {
         std::filesystem::create_directories(PlaylistFolder());
-        std::ofstream(ListFile(), std::ios::binary) << bytes;
+        ASSERT_TRUE(testkit::WriteText(ListFile(), bytes));
         SetDword(platform::HKEY_CURRENT_USER, "Software\\Orva Corporation\\Quellwave\\Settings",
                  "DefaultMode", 1);
         StartWindow();
@@ -70,12 +65,12 @@ TEST_F(PlayListTest, AStartInFileModeKeepsEveryEntryAndRewritesNothing) {
         StartWith(c.bytes);
         EXPECT_EQ(Panel().Tracks(), c.plays);
         EXPECT_EQ(Panel().TrackCount(), c.plays.size());
-        EXPECT_EQ(Bytes(ListFile()), c.bytes) << "PlayList.txt was rewritten at the start";
+        EXPECT_EQ(testkit::ReadText(ListFile()), c.bytes) << "PlayList.txt was rewritten at the start";
         // A switch to disc mode and back rewrites nothing either.
         Command(kCmdToDiscMode);
         Command(kCmdToFileMode);
         Settle(Panel());
-        EXPECT_EQ(Bytes(ListFile()), c.bytes);
+        EXPECT_EQ(testkit::ReadText(ListFile()), c.bytes);
         window_.reset();
     }
 }
@@ -85,7 +80,7 @@ TEST_F(PlayListTest, ADropOfFilesAndFoldersBecomesTheListAndIsKept) {
     std::filesystem::create_directories(folder / "bonus");
     const std::string b = WriteWav(folder / "B.WAV", 1.0);
     const std::string a = WriteWav(folder / "a.wav", 1.0);
-    std::ofstream(folder / "notes.txt") << "liner notes";
+    ASSERT_TRUE(testkit::WriteText(folder / "notes.txt", "liner notes"));
     WriteWav(folder / "bonus" / "hidden.wav", 1.0);
     const std::string single = WriteWav(dir_ / "single.wav", 1.0);
     StartFiles({single});

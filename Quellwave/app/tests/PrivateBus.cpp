@@ -1,21 +1,14 @@
 #include "PrivateBus.h"
 
+#include "TestKit/Bytes.h"
+
 #include <chrono>
 #include <csignal>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace apptest {
 
 namespace {
-
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Runs the program with its output in files of the run folder and, once it ends, its exit code written
 // to "status" (whole: written aside, then renamed). SIGTERM to the shell ends the program (quietly: the
@@ -79,16 +72,16 @@ bool BusClient::Finished() {
     if (!std::filesystem::exists(run_ / "status"))
         return false;
     child_.Wait();
-    exitCode_ = std::stoi(ReadText(run_ / "status"));
+    exitCode_ = std::stoi(testkit::ReadText(run_ / "status"));
     return true;
 }
 
 std::string BusClient::Out() const {
-    return ReadText(run_ / "out");
+    return testkit::ReadText(run_ / "out");
 }
 
 std::string BusClient::Err() const {
-    return ReadText(run_ / "err");
+    return testkit::ReadText(run_ / "err");
 }
 
 void BusClient::Stop() {

@@ -3,6 +3,8 @@
 // that cannot be opened, and the settings dialog over the dimming overlay. They are for looking at; the
 // checks make sure each shows what it is named after.
 #include "AppTestSupport.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/DiscImage.h"
 
 #include "app/PlayerMessages.h"
 #include "shell/PlaylistFile.h"
@@ -11,12 +13,8 @@
 #include "ui/ControlNotify.h"
 #include "ui/TransparentBitmapStatic.h"
 
-#include "Platform/DriveTable.h"
-
 #include <QDir>
 #include <QPainter>
-
-#include <fstream>
 
 namespace apptest {
 namespace {
@@ -30,17 +28,12 @@ protected:
     void SetUp() override {
         PlayerFixture::SetUp();
         // A disc of twelve tracks of a minute.
-        std::string cue = "FILE \"disc.bin\" BINARY\n";
-        for (unsigned t = 0; t < 12; ++t) {
-            char line[80];
-            std::snprintf(line, sizeof line, "  TRACK %02u AUDIO\n    INDEX 01 %02u:00:00\n", t + 1, t);
-            cue += line;
-        }
-        std::ofstream(dir_.Path() / "disc.cue") << cue;
-        std::filesystem::resize_file((std::ofstream(dir_.Path() / "disc.bin"), dir_.Path() / "disc.bin"),
-                                     12ull * 60 * 75 * 2352);
-        SetString(platform::HKEY_LOCAL_MACHINE, platform::kDrivesKey, "V",
-                  "image:" + (dir_.Path() / "disc.cue").string());
+        ASSERT_TRUE(testkit::WriteText(
+            dir_.Path() / "disc.cue", testkit::SheetOf("disc.bin", testkit::DiscTracks(12, {'a', 60 * 75}))));
+        // The tracks are silence: a sparse file of their length.
+        ASSERT_TRUE(testkit::WriteText(dir_.Path() / "disc.bin", ""));
+        std::filesystem::resize_file(dir_.Path() / "disc.bin", 12ull * 60 * 75 * 2352);
+        testkit::RegistrySandbox::MapImage('V', dir_.Path() / "disc.cue");
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "Repeat", 2);
     }

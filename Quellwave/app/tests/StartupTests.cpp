@@ -1,6 +1,7 @@
 // Start-up: the command line's files and "/cdplay", the start-up notice, the warnings, and the single
 // instance handing a second start's files to the running copy.
 #include "AppTestSupport.h"
+#include "TestKit/Bytes.h"
 
 #include "app/CPlayerApp.h"
 #include "app/CommandLine.h"
@@ -11,8 +12,6 @@
 #include "ui/ControlNotify.h"
 
 #include <QLocalServer>
-
-#include <fstream>
 
 #include <csignal>
 
@@ -71,10 +70,8 @@ TEST_F(StartupTest, FilesAreTheExistingAudioFilesMadeAbsoluteWithTheirCaseKept) 
     const auto music = dir_.Path() / "music";
     WriteWav(music / "Song One.WAV", 0.1);
     WriteWav(music / "two.wav", 0.1);
-    std::ofstream(music / "Three.dsf") << "x";
-    std::ofstream(music / "Four.FLAC") << "x";
-    std::ofstream(music / "five.aiff") << "x";
-    std::ofstream(music / "six.ogg") << "x";
+    for (const char* name : {"Three.dsf", "Four.FLAC", "five.aiff", "six.ogg"})
+        ASSERT_TRUE(testkit::WriteText(music / name, "x"));
     std::filesystem::create_directories(music / "folder.wav");
     struct Case {
         std::vector<std::string> args;
@@ -283,10 +280,8 @@ TEST_F(StartupTest, TheStopSignalsCloseThePlayerAsItsCloseButtonDoes) {
 
 TEST_F(StartupTest, ASocketLeftBehindIsTakenOver) {
     const QString path = QString::fromStdString((dir_.Path() / "instance").string());
-    {
-        // A file where the socket would be, with nobody listening.
-        std::ofstream(path.toStdString()) << "";
-    }
+    // A file where the socket would be, with nobody listening.
+    ASSERT_TRUE(testkit::WriteText(path.toStdString(), ""));
     SingleInstance instance(path);
     EXPECT_EQ(instance.Take(), SingleInstance::Claim::First);
     SingleInstance other(path);

@@ -1,6 +1,7 @@
 // The about box's version line and pictures, the help page's name and opening, and the start-up notice:
 // what its check box stores, whether a start shows it, its buttons and its painted frame.
 #include "DialogTestSupport.h"
+#include "TestKit/Bytes.h"
 #include "shell/ResourceIds.h"
 #include "shell/ResourceModules.h"
 #include "ui/AboutBox.h"
@@ -14,8 +15,6 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QUrl>
-
-#include <fstream>
 
 namespace {
 
@@ -39,8 +38,9 @@ TEST_F(AboutNoticeTest, VersionLineIsTheFirstLineOfVersionTxt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(dir_ / "Version.txt");
-        if (c.file)
-            std::ofstream(dir_ / "Version.txt", std::ios::binary) << *c.file;
+        if (c.file) {
+            ASSERT_TRUE(testkit::WriteText(dir_ / "Version.txt", *c.file));
+        }
         AboutBox about(nullptr, dir_);
         auto* version = ui::FindControl<QLabel>(&about, AboutBox::kIdVersion);
         ASSERT_NE(version, nullptr);

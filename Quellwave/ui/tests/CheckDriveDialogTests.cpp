@@ -239,7 +239,7 @@ class CheckDriveVirtualTest : public uitest::DialogTest {
 protected:
     void SetUp() override {
         uitest::DialogTest::SetUp();
-        MapDrive('V', "image:" + MakeDisc("check", {300, 12000, 400}).string());
+        MapImage('V', MakeDisc("check", {300, 12000, 400}));
         PutString(false, "SOFTWARE\\Orva Corporation\\Tarnix\\Corvex", "Cdrom_Mode", "ASPI");
         PutDword(false, std::string(platform::kDrivesKey) + "\\V", "CddaAccurate", 0);
     }

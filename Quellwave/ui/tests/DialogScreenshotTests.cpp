@@ -2,6 +2,7 @@
 // (screenshots/dialog_*.png), for looking at: settings, the drive check half-way, the file selection, the
 // about box and the start-up notice. The checks only make sure each picture was really written.
 #include "DialogTestSupport.h"
+#include "TestKit/Bytes.h"
 #include "ui/AboutBox.h"
 #include "ui/CDlgCheckDrive.h"
 #include "ui/CSettingDialog.h"
@@ -11,8 +12,6 @@
 #include <QDir>
 #include <QListView>
 #include <QTest>
-
-#include <fstream>
 
 namespace {
 
@@ -45,8 +44,8 @@ protected:
 };
 
 TEST_F(DialogScreenshots, EachDialog) {
-    MapDrive('D', "image:" + MakeDisc("d", {300}).string());
-    MapDrive('V', "image:" + MakeDisc("v", {300}).string());
+    MapImage('D', MakeDisc("d", {300}));
+    MapImage('V', MakeDisc("v", {300}));
     {
         CSettingDialog settings;
         Save(settings, "dialog_settings.png");
@@ -62,7 +61,7 @@ TEST_F(DialogScreenshots, EachDialog) {
     {
         std::filesystem::create_directories(dir_ / "Album" / "Scans");
         for (const char* name : {"01 Opening.wav", "02 Andante.wav", "03 Finale.wav", "booklet.pdf"})
-            std::ofstream(dir_ / "Album" / name) << "RIFF";
+            ASSERT_TRUE(testkit::WriteText(dir_ / "Album" / name, "RIFF"));
         CWavFileSelectDialog files(true, "wav", "*.wav", 0x1204, CWavFileSelectDialog::PlayListFilter());
         files.setDirectory(QString::fromStdString((dir_ / "Album").string()));
         files.show();
@@ -72,7 +71,7 @@ TEST_F(DialogScreenshots, EachDialog) {
         Save(files, "dialog_file_selection.png");
     }
     {
-        std::ofstream(dir_ / "Version.txt") << "0.1.0\n";
+        ASSERT_TRUE(testkit::WriteText(dir_ / "Version.txt", "0.1.0\n"));
         AboutBox about(nullptr, dir_);
         Save(about, "dialog_about.png");
     }

@@ -7,6 +7,7 @@
 
 #include "Platform/Types.h"
 #include "TestKit/RegistrySandbox.h"
+#include "TestKit/RegistryValues.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -31,10 +32,11 @@ protected:
     static void PutString(bool user, const std::string& keyPath, const std::string& name,
                           const std::string& text);
     // Values from the user's root; nothing when missing.
-    static std::optional<DWORD> UserDword(const std::string& keyPath, const std::string& name);
-    static std::optional<std::string> UserString(const std::string& keyPath, const std::string& name);
-    // Maps a drive letter in the machine's drive table ("image:<cue>", a folder, a device path).
+    static constexpr auto& UserDword = testkit::UserDword;
+    static constexpr auto& UserString = testkit::UserString;
+    // Maps a drive letter in the machine's drive table to a folder or a device path, or to a CUE image.
     static void MapDrive(char letter, const std::string& device);
+    static constexpr auto& MapImage = testkit::RegistrySandbox::MapImage;
     // Writes a CUE/BIN image of audio tracks of these lengths (sectors) and returns the CUE's path.
     std::filesystem::path MakeDisc(const std::string& name, std::initializer_list<std::uint32_t> lengths);
 

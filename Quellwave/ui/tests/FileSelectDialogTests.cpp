@@ -1,6 +1,7 @@
 // The file selection dialog: its filter from the resource module's form, the select-all button over a
 // real folder, what OK and Cancel return, and the buttons it shows in place of the standard ones.
 #include "DialogTestSupport.h"
+#include "TestKit/Bytes.h"
 #include "shell/ResourceIds.h"
 #include "ui/CDialogAlphaBlend.h"
 #include "ui/CWavFileSelectDialog.h"
@@ -14,7 +15,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <fstream>
 
 namespace {
 
@@ -52,7 +52,7 @@ class FileSelectDialogTest : public uitest::DialogTest {
 protected:
     void Touch(const std::string& name) {
         std::filesystem::create_directories((dir_ / "music" / name).parent_path());
-        std::ofstream(dir_ / "music" / name) << "RIFF";
+        ASSERT_TRUE(testkit::WriteText(dir_ / "music" / name, "RIFF"));
     }
     QString Music() const { return QString::fromStdString((dir_ / "music").string()); }
 

@@ -57,8 +57,8 @@ class SettingDialogTest : public uitest::DialogTest {};
 
 TEST_F(SettingDialogTest, DriveListHoldsExactlyTheCdLettersOfTheDriveTable) {
     // Two virtual drives, a folder (a fixed disk) and a letter mapped to nothing usable.
-    MapDrive('V', "image:" + MakeDisc("v", {300}).string());
-    MapDrive('D', "image:" + MakeDisc("d", {300}).string());
+    MapImage('V', MakeDisc("v", {300}));
+    MapImage('D', MakeDisc("d", {300}));
     std::filesystem::create_directories(dir_ / "music");
     MapDrive('M', (dir_ / "music").string());
     MapDrive('Q', (dir_ / "missing").string());
@@ -80,8 +80,8 @@ TEST_F(SettingDialogTest, StartsFromTheStoredDrive) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        MapDrive('V', "image:" + MakeDisc("v", {300}).string());
-        MapDrive('D', "image:" + MakeDisc("d", {300}).string());
+        MapImage('V', MakeDisc("v", {300}));
+        MapImage('D', MakeDisc("d", {300}));
         if (c.stored)
             PutDword(true, kSettings, "DefaultDrive", *c.stored);
         CSettingDialog dialog;
@@ -194,8 +194,8 @@ TEST_F(SettingDialogTest, OkStoresTheChoicesAndCancelStoresNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        MapDrive('D', "image:" + MakeDisc("d", {300}).string());
-        MapDrive('V', "image:" + MakeDisc("v", {300}).string());
+        MapImage('D', MakeDisc("d", {300}));
+        MapImage('V', MakeDisc("v", {300}));
         CSettingDialog dialog;
         Drives(dialog)->setCurrentIndex(1);
         Folder(dialog)->setText(c.folder);
@@ -256,7 +256,7 @@ TEST_F(SettingDialogTest, BrowseAsksForALocalFolderAndTakesOnlyAChoosableAnswer)
 }
 
 TEST_F(SettingDialogTest, RunsInsideTheOverlayAndReturnsIdOk) {
-    MapDrive('V', "image:" + MakeDisc("v", {300}).string());
+    MapImage('V', MakeDisc("v", {300}));
     CSettingDialog dialog;
     CDialogAlphaBlend overlay(&dialog);
     uitest::WhenShown<CSettingDialog>([](CSettingDialog* shown) { uitest::Click(shown, ui::IDOK); });
