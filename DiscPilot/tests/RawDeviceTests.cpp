@@ -92,6 +92,10 @@ struct RawReadCase {
     DWORD matching; // sectors from the first that arrive as the image holds them
 };
 
+void PrintTo(const RawReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 Requests ThenOneByOne(Requests requests, LONG from, LONG to) {
     for (LONG lba = from; lba <= to; ++lba) {
         requests.emplace_back(lba, 1);
@@ -340,49 +344,43 @@ platform::CdTocEntry Entry(BYTE track, BYTE control, BYTE m, BYTE s, BYTE f) {
 }
 
 // Attaching reads the drive settings: in a registry of the test's own.
-class RawMultiSessionTest : public dptest::RegistryTest {};
+class RawMultiSessionTest : public dptest::RegistryTest {
+protected:
+    // Attaches raw_ to a disc of these TOC entries (tracks from 1, then the lead-out) and last session.
+    void Attach(std::vector<platform::CdTocEntry> entries, platform::CdSessionInfo session) {
+        auto device = std::make_unique<TocOnlyDevice>();
+        device->toc_.firstTrack = 1;
+        device->toc_.lastTrack = static_cast<BYTE>(entries.size() - 1);
+        device->toc_.entries = std::move(entries);
+        device->session_ = session;
+        ASSERT_EQ(raw_.Attach('Z', std::move(device), false, false), 0);
+    }
+    cddaCRawDevice raw_;
+};
 
 TEST_F(RawMultiSessionTest, AudioSessionEndsOneHundredFiftySecondsBeforeTheDataTrack) {
-    auto device = std::make_unique<TocOnlyDevice>();
-    device->toc_.firstTrack = 1;
-    device->toc_.lastTrack = 3;
-    device->toc_.entries = {Entry(1, 0, 0, 2, 0), Entry(2, 0, 10, 0, 0), Entry(3, 4, 40, 30, 17),
-                            Entry(0xAA, 4, 60, 0, 0)};
-    device->session_ = {1, 2, 0};
-    cddaCRawDevice raw;
-    ASSERT_EQ(raw.Attach('Z', std::move(device), false, false), 0);
+    Attach({Entry(1, 0, 0, 2, 0), Entry(2, 0, 10, 0, 0), Entry(3, 4, 40, 30, 17), Entry(0xAA, 4, 60, 0, 0)},
+           {1, 2, 0});
     // 40:30.17 less 150 seconds is 38:00.17; the last readable sector is one before.
-    EXPECT_EQ(raw.LastReadableLba(), (38 * 60 + 0) * 75 + 17 - 151);
+    EXPECT_EQ(raw_.LastReadableLba(), (38 * 60 + 0) * 75 + 17 - 151);
     BYTE reply[48] = {};
-    ASSERT_EQ(raw.ReadToc(0, 0, false, reply), 0);
+    ASSERT_EQ(raw_.ReadToc(0, 0, false, reply), 0);
     EXPECT_EQ(ParseToc(reply).last, 2);
-    ASSERT_EQ(raw.ReadToc(0, 0xAA, false, reply), 0);
+    ASSERT_EQ(raw_.ReadToc(0, 0xAA, false, reply), 0);
     EXPECT_EQ(ParseToc(reply).lba, DWORD{(38 * 60) * 75 + 17 - 150});
-    EXPECT_EQ(raw.ReadToc(0, 3, false, reply), EINVAL);
-    ASSERT_EQ(raw.ReadToc(1, 0, false, reply), 0);
+    EXPECT_EQ(raw_.ReadToc(0, 3, false, reply), EINVAL);
+    ASSERT_EQ(raw_.ReadToc(1, 0, false, reply), 0);
     EXPECT_EQ(ParseToc(reply).last, 2);
 }
 
 TEST_F(RawMultiSessionTest, LeadOutUnderOneHundredFiftySecondsBecomesZero) {
-    auto device = std::make_unique<TocOnlyDevice>();
-    device->toc_.firstTrack = 1;
-    device->toc_.lastTrack = 2;
-    device->toc_.entries = {Entry(1, 0, 0, 2, 0), Entry(2, 4, 2, 0, 40), Entry(0xAA, 4, 10, 0, 0)};
-    device->session_ = {1, 2, 0};
-    cddaCRawDevice raw;
-    ASSERT_EQ(raw.Attach('Z', std::move(device), false, false), 0);
-    EXPECT_EQ(raw.LastReadableLba(), 40 - 151);
+    Attach({Entry(1, 0, 0, 2, 0), Entry(2, 4, 2, 0, 40), Entry(0xAA, 4, 10, 0, 0)}, {1, 2, 0});
+    EXPECT_EQ(raw_.LastReadableLba(), 40 - 151);
 }
 
 TEST_F(RawMultiSessionTest, SingleSessionKeepsItsLeadOut) {
-    auto device = std::make_unique<TocOnlyDevice>();
-    device->toc_.firstTrack = 1;
-    device->toc_.lastTrack = 2;
-    device->toc_.entries = {Entry(1, 0, 0, 2, 0), Entry(2, 4, 20, 0, 0), Entry(0xAA, 4, 30, 0, 0)};
-    device->session_ = {1, 1, 0};
-    cddaCRawDevice raw;
-    ASSERT_EQ(raw.Attach('Z', std::move(device), false, false), 0);
-    EXPECT_EQ(raw.LastReadableLba(), 30 * 60 * 75 - 151);
+    Attach({Entry(1, 0, 0, 2, 0), Entry(2, 4, 20, 0, 0), Entry(0xAA, 4, 30, 0, 0)}, {1, 1, 0});
+    EXPECT_EQ(raw_.LastReadableLba(), 30 * 60 * 75 - 151);
 }
 
 } // namespace
