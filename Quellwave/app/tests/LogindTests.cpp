@@ -108,7 +108,7 @@ protected:
         ASSERT_TRUE(logindSide_.registerVirtualObject(QString::fromLatin1(kPath), &standIn_));
         ASSERT_TRUE(logindSide_.registerService(QStringLiteral("org.freedesktop.login1")));
         // The player finds "logind" where the environment points it, as the program does.
-        qputenv("QUELLWAVE_LOGIND_BUS", bus_.Address().toUtf8());
+        environment_.Set("QUELLWAVE_LOGIND_BUS", bus_.Address().toStdString());
         inhibitor_ = std::make_unique<SleepInhibitor>(LogindBus());
         sleepEvents_ = std::make_unique<LogindSleepEvents>(LogindBus());
         services_.onExecutionState = [this](DWORD flags) { inhibitor_->SetExecutionState(flags); };
@@ -117,7 +117,6 @@ protected:
         window_.reset();
         sleepEvents_.reset();
         inhibitor_.reset();
-        qunsetenv("QUELLWAVE_LOGIND_BUS");
         QDBusConnection::disconnectFromBus(QStringLiteral("quellwave-logind"));
         logindSide_.unregisterObject(QString::fromLatin1(kPath));
         QDBusConnection::disconnectFromBus(QStringLiteral("standin-logind"));
