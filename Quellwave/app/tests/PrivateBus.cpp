@@ -44,7 +44,16 @@ PrivateBus::~PrivateBus() {
 }
 
 QDBusConnection PrivateBus::Connect(const QString& name) const {
-    return QDBusConnection::connectToBus(address_, name);
+    // The socket's file appears when the daemon binds it, a moment before it listens: a connection
+    // made in that moment is refused, so try again (a refused connection must be dropped by name first).
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        QDBusConnection connection = QDBusConnection::connectToBus(address_, name);
+        if (connection.isConnected() || address_.isEmpty() || std::chrono::steady_clock::now() >= end)
+            return connection;
+        QDBusConnection::disconnectFromBus(name);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 std::string PrivateBus::SessionEnv() const {
