@@ -65,8 +65,6 @@ std::vector<double> Unpack(const std::vector<unsigned char>& blocks, int channel
     return out;
 }
 
-namespace {
-
 void Fft(std::vector<std::complex<double>>& a) {
     const std::size_t n = a.size();
     for (std::size_t i = 1, j = 0; i < n; ++i) {
@@ -91,8 +89,6 @@ void Fft(std::vector<std::complex<double>>& a) {
             }
     }
 }
-
-} // namespace
 
 Spectrum Analyse(const std::vector<double>& samples, int log2Size, DsdRate rate) {
     const std::size_t n = std::size_t{1} << log2Size;

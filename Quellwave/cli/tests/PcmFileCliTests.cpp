@@ -2,6 +2,7 @@
 // describes each, and both convert and play give DSD whose decoded audio matches the input resampled to
 // 44 100 Hz by an independent resampler (ffmpeg's), within a stated in-band noise.
 #include "CliHarness.h"
+#include "TestKit/DsdAnalysis.h"
 #include "TestKit/DsfReadback.h"
 #include "TestKit/PcmFiles.h"
 #include "TestKit/ToneDisc.h"
@@ -17,6 +18,7 @@
 namespace {
 
 using clitest::Quote;
+using testkit::Fft;
 using testkit::PcmShape;
 
 // The left channel of a file resampled to 44 100 Hz by ffmpeg at its best settings.
@@ -32,29 +34,6 @@ std::vector<double> FfmpegLeft(const std::string& path, int channels) {
         out.push_back(frame[0]);
     ::pclose(p);
     return out;
-}
-
-void Fft(std::vector<std::complex<double>>& a) {
-    const std::size_t n = a.size();
-    for (std::size_t i = 1, j = 0; i < n; ++i) {
-        std::size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(a[i], a[j]);
-    }
-    for (std::size_t len = 2; len <= n; len <<= 1) {
-        const std::complex<double> w = std::polar(1.0, -2.0 * std::numbers::pi / static_cast<double>(len));
-        for (std::size_t i = 0; i < n; i += len) {
-            std::complex<double> t = 1.0;
-            for (std::size_t k = 0; k < len / 2; ++k, t *= w) {
-                const auto u = a[i + k], v = a[i + k + len / 2] * t;
-                a[i + k] = u + v;
-                a[i + k + len / 2] = u - v;
-            }
-        }
-    }
 }
 
 // Power of x between lowHz and highHz at 44 100 Hz, under a Blackman-Harris window (same scale for any x).
