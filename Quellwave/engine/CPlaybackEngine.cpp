@@ -1107,13 +1107,17 @@ void CPlaybackEngine::CatchUpWithReader() {
 }
 
 void CPlaybackEngine::EndOfTrack() {
-    if (!trackChangePending_) {
-        // A Pause ended this playback.
-        CatchUpWithReader();
+    // Playback ends here: nothing runs on the output until the next Play.
+    const auto goIdle = [this] {
         std::lock_guard lock(stateLock_);
         outputRun_->Reset();
         playing_ = 0;
         idle_->Set();
+    };
+    if (!trackChangePending_) {
+        // A Pause ended this playback.
+        CatchUpWithReader();
+        goIdle();
         return;
     }
     trackChangePending_ = false;
@@ -1132,10 +1136,7 @@ void CPlaybackEngine::EndOfTrack() {
 
     if (track == 0) {
         Post(WM_PLAYER_END, 0, 0);
-        std::lock_guard lock(stateLock_);
-        outputRun_->Reset();
-        playing_ = 0;
-        idle_->Set();
+        goIdle();
         return;
     }
     SelectTrack(track, 0);
@@ -1143,10 +1144,7 @@ void CPlaybackEngine::EndOfTrack() {
         // The next file is at a rate the output does not take: it is not resampled, playback stops here.
         Post(WM_PLAYER_RATE_REFUSED, static_cast<WPARAM>(currentTrack_.load()), 0);
         Post(WM_PLAYER_END, 0, 0);
-        std::lock_guard lock(stateLock_);
-        outputRun_->Reset();
-        playing_ = 0;
-        idle_->Set();
+        goIdle();
         return;
     }
     Post(WM_PLAYER_POSITION, 0, static_cast<LPARAM>(currentTrack_.load()));
