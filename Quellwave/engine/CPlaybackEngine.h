@@ -1,19 +1,20 @@
-// The one object that plays sound: the open source (a list of WAV, DSF and DSDIFF files), the reader thread
-// that turns it into DSD blocks, the output thread that writes them to the DSD device, the rings between
-// them, and the level control. The owner calls every operation from one thread (the UI thread); the engine
-// answers only by posting messages to the owner's MessageTarget.
+// The one object that plays sound: the open source (an audio CD, or a list of PCM files — WAV, FLAC, AIFF and
+// the rest of what libsndfile reads — and DSF and DSDIFF files), the reader thread that turns it into DSD
+// blocks, the output thread that writes them to the DSD device, the rings between them, and the level
+// control. The owner calls every operation from one thread (the UI thread); the engine answers only by
+// posting messages to the owner's MessageTarget. The threads share the control state (PlayerControl.h).
 #pragma once
 
-#include "CDsdFileSource.h"
-#include "CPcmFileSource.h"
 #include "CSampleRing.h"
-#include "CWaveSource.h"
+#include "CdStream.h"
+#include "GaplessJoin.h"
+#include "PlayerControl.h"
 #include "SamplePipeline.h"
+#include "TrackSources.h"
 
 #include "CDiscPilot.h"
 #include "Chanterel/CChanterel.h"
 #include "Mervane/CProcessProc.h"
-#include "Platform/Event.h"
 #include "Platform/MessageTarget.h"
 #include "Platform/Thread.h"
 #include "Platform/Types.h"
@@ -44,13 +45,12 @@ inline constexpr int kThreadsAlreadyRunning = -112;
 
 class CPlaybackEngine {
 public:
-    // Values of SourceKind().
-    static constexpr std::int32_t kSourceWave16 = 0;
-    static constexpr std::int32_t kSourceWave24 = 1;
-    static constexpr std::int32_t kSourceDsf = 2;
-    static constexpr std::int32_t kSourceDsdiff = 3;
-    // Any other PCM file (FLAC, AIFF, another rate...), resampled to 44 100 Hz 24-bit by the PCM source.
-    static constexpr std::int32_t kSourcePcmFile = 4;
+    // Values of SourceKind() (TrackSources.h).
+    static constexpr std::int32_t kSourceWave16 = engine::kSourceWave16;
+    static constexpr std::int32_t kSourceWave24 = engine::kSourceWave24;
+    static constexpr std::int32_t kSourceDsf = engine::kSourceDsf;
+    static constexpr std::int32_t kSourceDsdiff = engine::kSourceDsdiff;
+    static constexpr std::int32_t kSourcePcmFile = engine::kSourcePcmFile;
     // Ring shape: 32 768 elements (131 072 bytes) each at DSD64; one block's channel is 1024 elements. The
     // storage holds four times that, so that DSD256 has as much read-ahead in time.
     static constexpr std::int32_t kRingCapacity = 32768;
@@ -146,24 +146,31 @@ public:
     bool GetMute();
 
     // State the window reads (any thread; values may change right after).
-    std::int32_t Playing() const noexcept { return playing_.load(); }
+    std::int32_t Playing() const { return Read(&PlayerControl::playing); }
     // Play has started the reader and the output has not begun yet (Playing still 0). Any thread.
-    bool StartIsPending() const;
-    bool SourceOpen() const noexcept { return sourceOpen_.load(); }
-    bool IsCD() const noexcept { return isCD_.load(); }
-    std::uint32_t CurrentTrack() const noexcept { return currentTrack_.load(); }
-    std::int32_t SourceKind() const noexcept { return sourceKind_.load(); }
-    std::uint32_t LastReportedMs() const noexcept { return lastReportedMs_.load(); }
-    // 0 off, 1 repeat the current track, 2 repeat all; the window writes it directly.
-    std::int32_t RepeatMode() const noexcept { return repeatMode_.load(); }
-    void SetRepeatMode(std::int32_t mode) noexcept { repeatMode_.store(mode); }
+    bool StartIsPending() const {
+        std::lock_guard lock(control_.mutex);
+        return control_.playing == 0 && control_.readerRun;
+    }
+    bool SourceOpen() const { return Read(&PlayerControl::sourceOpen); }
+    bool IsCD() const { return Read(&PlayerControl::isCD); }
+    std::uint32_t CurrentTrack() const { return Read(&PlayerControl::currentTrack); }
+    std::int32_t SourceKind() const noexcept { return control_.sourceKind.load(); }
+    std::uint32_t LastReportedMs() const { return Read(&PlayerControl::lastReportedMs); }
+    // 0 off, 1 repeat the current track, 2 repeat all; the window writes it directly. The output follows
+    // the mode it finds when it reaches a track's end.
+    std::int32_t RepeatMode() const noexcept { return control_.repeatMode.load(); }
+    void SetRepeatMode(std::int32_t mode) {
+        std::lock_guard lock(control_.mutex);
+        control_.repeatMode = mode;
+    }
     float CurrentLevel() const noexcept { return currentLevel_.load(); }
-    bool RFMode() const noexcept { return rfMode_.load(); }
+    bool RFMode() const { return Read(&PlayerControl::rfMode); }
     // Whether the last Play started gapless playback.
-    bool Gapless() const noexcept { return gapless_.load(); }
+    bool Gapless() const { return Read(&PlayerControl::gapless); }
     // The DSD rate of the current track: a DSD file's own, or for PCM the rate asked for (the override,
     // else DsdRate), lowered to the highest the output takes. Any thread.
-    DsdRate TrackRate() const noexcept { return trackRate_.load(); }
+    DsdRate TrackRate() const { return Read(&PlayerControl::trackRate); }
     // The rate PCM plays at now, as TrackRate would give it for a PCM track. Reads the setting.
     DsdRate PcmRate() const;
     // Why the last Play returned 0 because the output does not take the track's rate (naming the rates
@@ -181,145 +188,101 @@ public:
     const CDiscPilot& CdDrive() const noexcept { return drive_; }
 
 private:
-    class WaveReader;
-    class CdReader;
-    class PcmFileReader;
-    class JoinedPcmReader;
-    class DsdJoin;
-    class PcmFollow;
-
+    // ---- the reader thread (CPlaybackEngineReader.cpp)
     void ReaderThread();
-    void OutputThread();
-    // The output thread's steps: opening the device (false, with the failure posted, when it cannot be
-    // opened), and writing one block from the rings (or its silence while a device reset is pending).
-    bool OpenOutputDevice(CDSDASIO* device);
-    void WriteRingBlock(CDSDASIO* device, std::uint8_t* const* channels, bool& resetSeen);
-    // Reader thread: waits until rings 0 and 1 can take a block. False when the thread must quit, or when
-    // a stop is requested and mayDrop allows the rest of the chunk to be dropped.
+    // Waits until rings 0 and 1 can take a block. False when the thread must quit, or when a stop is
+    // requested and mayDrop allows the rest of the chunk to be dropped.
     bool WaitForRoom(bool mayDrop, DsdRate rate);
-    // Output thread, before a start: carries the device on at the track's rate when it runs at another,
-    // with the priming silence a device gets when it is opened. False when the device failed to (the
-    // window is then told to stop, as at a device reset).
+
+    // ---- the output thread and the device (CPlaybackEngineOutput.cpp)
+    void OutputThread();
+    // Opening the device: false, with the failure posted, when it cannot be opened.
+    bool OpenOutputDevice(CDSDASIO* device);
+    // Writes one block from the rings (or its silence while a device reset is pending).
+    void WriteRingBlock(CDSDASIO* device, std::uint8_t* const* channels, bool& resetSeen);
+    // Before a start: carries the device on at the track's rate when it runs at another, with the
+    // priming silence a device gets when it is opened. False when the device failed to (the window is
+    // then told to stop, as at a device reset).
     bool SwitchRate(CDSDASIO* device);
+    void WriteSilentBlocks(CDSDASIO* device, int count);
+    // After each block: the position report, and a track's end (renumbered on, or ended through a drain).
+    void PositionCheck();
+    // The drain has ended: the next track starts, or playback goes idle.
+    void EndOfTrack();
+    // A Pause having drained: moves the track number on to the file the reader ran into.
+    void CatchUpWithReader();
+    // The length of the track heard, shortened to where its audio really ended when a PCM file turned
+    // out damaged or cut while it played.
+    bool PlayingTrackLength(std::uint32_t* ms) const;
+
+    // ---- the UI thread's helpers (CPlaybackEngine.cpp)
+    // Opens the file of a track into the sources: sets the source kind and the track's rate. False when
+    // it can no longer be opened.
+    bool OpenTrackFile(const std::string& path);
     // Whether the device takes the current track's rate; sets RateRefusal when not.
     bool RateTaken(const CDSDASIO* device);
-    void WriteSilentBlocks(CDSDASIO* device, int count);
-    void PositionCheck();
-    void EndOfTrack();
-    // Opens a file the wave source rejected as a DSD file and sets the source kind. False when it cannot
-    // be opened.
-    bool OpenDsdFile(const std::string& path);
-    // Opens a file neither the wave source nor (in RF mode) the DSD source takes: as a DSD file (when
-    // RF mode allows) or else with the PCM file source; sets the source kind. False when neither opens it.
-    bool OpenOtherFile(const std::string& path);
-    // The length of a track, shortened to where its audio really ended when a PCM file turned out damaged
-    // or cut while it played.
-    bool PlayingTrackLength(std::uint32_t* ms) const;
-    // Reader thread, in a gapless run: the source of the reader's track has delivered all it holds. Opens
-    // the next file of the list in its place when it joins on (both PCM, or both DSD of one rate, repeat
-    // of one track off, no stop requested); false, with the source left as it is, when it does not.
-    bool JoinNextTrack();
-    // Reader thread, in a gapless run: the next file, when the PCM file source is to decode on into it
-    // (both files are read by that source, and the run joins them); else null.
-    const char* NextPcmFilePath() const;
-    // Output thread, a Pause having drained: moves the track number on to the file the reader ran into.
-    void CatchUpWithReader();
-    // Milliseconds the reader's source has delivered of its file (reader idle).
-    std::uint32_t ReaderPositionMs() const;
-    // Play's last step: honour a pending Pause, or start the reader. Called with stateLock_ held.
+    // Play's last step: honour a pending Pause, or start the reader. Called with the control lock held.
     void StartOrHonourPause();
-    // Nothing plays, starts or drains: the output thread waits for a start.
+    // Nothing plays, starts or drains: the output thread waits for a start. Called with the lock held.
+    bool IdleLocked() const;
     bool Idle() const;
     void Post(UINT msg, WPARAM wParam, LPARAM lParam);
+    // A field of the control state, read under its lock.
+    template <class T> T Read(T PlayerControl::*field) const {
+        std::lock_guard lock(control_.mutex);
+        return control_.*field;
+    }
+    bool IsDataTrack(std::uint32_t track) const;
+    // The first audio track from track on; 0 when none follows.
+    std::uint32_t AudioTrackFrom(std::uint32_t track) const;
 
+    PlayerControl control_;
     platform::Thread outputThread_;
     platform::Thread readerThread_;
-    std::unique_ptr<platform::Event> outputQuit_;
-    std::unique_ptr<platform::Event> readerQuit_;
-    std::unique_ptr<platform::Event> idle_;
-    std::unique_ptr<platform::Event> readerRun_;
-    std::unique_ptr<platform::Event> outputRun_;
-    std::unique_ptr<platform::Event> driverReady_;
-    // Set when the output thread gave up opening the driver, so Play does not wait for ever.
-    std::unique_ptr<platform::Event> driverFailed_;
     CProcessProc outputProcessor_;
+    // Rings 0 and 1 carry the channels; the reader writes a block to both, and the output reads a block
+    // from both, under ringLock_, so neither ever sees one channel's block without the other's.
     std::array<CSampleRing, 6> rings_;
+    std::mutex ringLock_;
     std::unique_ptr<std::array<std::array<std::uint8_t, kDsdChannelBytes>, 6>> workBuffers_;
     std::array<std::uint8_t*, CDSDASIO::kTableEntries> workTable_{};
-    std::int64_t devicePosition_ = 0; // output thread
-    std::mutex ringLock_;
-    std::atomic<std::uint64_t> playedBytes_{0};
     platform::MessageTarget* window_ = nullptr;
-    std::atomic<bool> sourceOpen_{false};
-    std::atomic<std::uint32_t> lastReportedMs_{0};
-    std::atomic<std::int32_t> playing_{0};
-    std::atomic<std::uint32_t> currentTrack_{0};
-    std::atomic<bool> isCD_{false};
-    std::atomic<bool> endOfData_{false};
-    std::atomic<bool> stopRequest_{false};
-    CWaveSource waveSource_;
-    std::vector<std::string> fileList_;
-    std::vector<std::uint32_t> trackLengths_;
-    std::atomic<bool> trackChangePending_{false};
-    std::atomic<std::int32_t> repeatMode_{0};
-    std::atomic<std::int32_t> sourceKind_{0};
-    CDsdFileSource dsdSource_;
-    CPcmFileSource pcmSource_;
-    std::unique_ptr<CChanterel> levelSelector_;
-    std::atomic<float> currentLevel_{0.0f}; // written by the UI thread, read by any
     UINT driverErrorMessage_ = 0;
 
-    // Makes Pause's test-and-clear of the idle event atomic with the output thread's end of playback and
-    // with starting the next file, so a Pause can neither miss the end nor be lost in a track change.
-    // Held for a few instructions; never across a call into another component or a wait.
-    std::mutex stateLock_;
-
-    std::optional<std::string> driverNameOverride_;
-    std::optional<bool> rfModeOverride_;
-    std::optional<bool> gaplessOverride_;
-    std::atomic<bool> gapless_{false}; // written by Play on the UI thread, read by the reader
-    // The track whose file the sources hold: the current track, or in a gapless run a later one the reader
-    // has already run into. Written by SelectTrack and by the reader at a join; read by the output thread.
-    std::atomic<std::uint32_t> readerTrack_{0};
-    // What decides whether two neighbouring files join (index track - 1): kJoinWave or kJoinPcmFile for a
-    // PCM file (by the source that reads it; any two PCM files join), the sampling rate for a DSD file.
-    // Written by OpenFiles while nothing plays.
-    static constexpr std::uint32_t kJoinWave = 1;
-    static constexpr std::uint32_t kJoinPcmFile = 2;
-    static constexpr std::uint32_t JoinClass(std::uint32_t kind) noexcept {
-        return kind <= kJoinPcmFile ? kJoinWave : kind;
-    }
-    std::vector<std::uint32_t> trackJoinKinds_;
-    bool joinFailed_ = false; // reader thread: the next file could not be opened, no more joins this run
-    std::optional<DWORD> dsdRateOverride_;
-    // Written by the UI thread (and by the output thread at a track change) while the reader is idle.
-    std::atomic<DsdRate> trackRate_{DsdRate::kDsd64};
-    mutable std::mutex rateRefusalLock_;
-    std::string rateRefusal_;
-    std::atomic<bool> rfMode_{false}; // written by Initialize and OpenFiles, read by any thread
-    std::function<std::unique_ptr<CChanterel>()> levelSelectorFactory_;
-    ChunkProducer chunks_;       // reader thread only
-    DsdChunkProducer dsdChunks_; // reader thread only
-    // Silent blocks: six channel and six work buffers of the DSD silence byte, made by the output thread.
-    std::vector<std::array<std::uint8_t, kDsdChannelBytes>> silentBuffers_;
-    std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentChannels_{};
-    std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentWork_{};
-    std::unique_ptr<WaveReader> waveReader_;
-    std::unique_ptr<PcmFileReader> pcmReader_;
-    std::unique_ptr<JoinedPcmReader> joinedReader_;
-    std::unique_ptr<DsdJoin> dsdJoin_;
-    std::unique_ptr<PcmFollow> pcmFollow_;
+    TrackList list_;
+    TrackSources sources_;
     // The CD controller. The UI thread opens, positions and closes it; the output thread reads track
     // lengths and positions it at a track end (never while the reader thread reads); the reader thread
     // takes its PCM. Mutable: asking for counts and lengths goes through its non-const members.
     mutable CDiscPilot drive_;
-    std::unique_ptr<CdReader> cdReader_;
-    // Which tracks of the open disc are data (index track − 1): the CD plays its audio tracks only.
+    CdStream cdStream_;
+    // Which tracks of the open disc are data (index track - 1): the CD plays its audio tracks only.
     // Written by OpenDrive while nothing plays; read by any thread.
     std::vector<bool> cdDataTracks_;
-    bool IsDataTrack(std::uint32_t track) const;
-    // The first audio track from track on; 0 when none follows.
-    std::uint32_t AudioTrackFrom(std::uint32_t track) const;
+    GaplessJoin join_;
+    ChunkProducer chunks_;       // reader thread only
+    DsdChunkProducer dsdChunks_; // reader thread only
+
+    // Output thread only.
+    std::int64_t devicePosition_ = 0;
+    // A track's end was reached: the rest of the run drains unheard in the count, and End of track
+    // selects what follows.
+    bool trackChangePending_ = false;
+    // Silent blocks: six channel and six work buffers of the DSD silence byte, made by the output thread.
+    std::vector<std::array<std::uint8_t, kDsdChannelBytes>> silentBuffers_;
+    std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentChannels_{};
+    std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentWork_{};
+
+    std::unique_ptr<CChanterel> levelSelector_;
+    std::function<std::unique_ptr<CChanterel>()> levelSelectorFactory_;
+    // Written by the UI thread; CurrentLevel may be read from any.
+    std::atomic<float> currentLevel_{0.0f};
+
+    // Set before Initialize, read by the UI thread.
+    std::optional<std::string> driverNameOverride_;
+    std::optional<bool> rfModeOverride_;
+    std::optional<bool> gaplessOverride_;
+    std::optional<DWORD> dsdRateOverride_;
 };
 
 } // namespace engine

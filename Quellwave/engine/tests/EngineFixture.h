@@ -12,10 +12,15 @@
 
 #include <gtest/gtest.h>
 
+#include "Mervane/DsdDriver.h"
+
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <future>
+#include <thread>
 
 namespace enginetest {
 
@@ -23,6 +28,42 @@ using platform::Message;
 
 // Generous bounds on waits: they only decide when a test gives up on a hung engine.
 inline constexpr unsigned kMessageTimeoutMs = 60000;
+
+// Records like "dsf:" but takes blocks no faster than a DAC would: "paced-dsf:PATH". With the output
+// slower than the reader, the rings are full whenever a stop is requested, as in real playback. A test
+// may watch the blocks as they reach the device (on the output thread, before each is recorded).
+class PacedRecorder final : public mervane::DsdDriver {
+public:
+    using Watch = std::function<void(const std::uint8_t* left)>;
+    static Watch& OnBlock() {
+        static Watch watch;
+        return watch;
+    }
+
+    explicit PacedRecorder(std::unique_ptr<mervane::DsdDriver> inner) : inner_(std::move(inner)) {}
+    bool WriteBlock(const std::uint8_t* left, const std::uint8_t* right) noexcept override {
+        std::this_thread::sleep_for(std::chrono::microseconds(11610)); // one block of DSD64
+        if (OnBlock())
+            OnBlock()(left);
+        return inner_->WriteBlock(left, right);
+    }
+    bool Close() noexcept override { return inner_->Close(); }
+
+private:
+    std::unique_ptr<mervane::DsdDriver> inner_;
+};
+
+inline void RegisterPacedRecorder() {
+    static const bool registered = [] {
+        mervane::RegisterDsdDriver("paced-dsf:", [](std::string_view path, std::string* error) {
+            auto inner = mervane::OpenDsdDriver("dsf:" + std::string(path), error);
+            return inner ? std::make_unique<PacedRecorder>(std::move(inner))
+                         : std::unique_ptr<mervane::DsdDriver>();
+        });
+        return true;
+    }();
+    (void)registered;
+}
 
 class EngineFixture : public ::testing::Test {
 protected:

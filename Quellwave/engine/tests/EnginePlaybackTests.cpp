@@ -19,33 +19,6 @@ constexpr double kLoud = 0.5;         // input level of the test files
 constexpr double kHigh = 0.5 + 0.125; // one-density of +0.5 full scale at 50 % modulation
 constexpr double kLow = 0.5 - 0.125;
 
-// Records like "dsf:" but takes blocks no faster than a DAC would: "paced-dsf:PATH". With the output
-// slower than the reader, the rings are full whenever a stop is requested, as in real playback.
-class PacedRecorder final : public mervane::DsdDriver {
-public:
-    explicit PacedRecorder(std::unique_ptr<mervane::DsdDriver> inner) : inner_(std::move(inner)) {}
-    bool WriteBlock(const std::uint8_t* left, const std::uint8_t* right) noexcept override {
-        std::this_thread::sleep_for(std::chrono::microseconds(11610)); // one block of DSD64
-        return inner_->WriteBlock(left, right);
-    }
-    bool Close() noexcept override { return inner_->Close(); }
-
-private:
-    std::unique_ptr<mervane::DsdDriver> inner_;
-};
-
-void RegisterPacedRecorder() {
-    static const bool registered = [] {
-        mervane::RegisterDsdDriver("paced-dsf:", [](std::string_view path, std::string* error) {
-            auto inner = mervane::OpenDsdDriver("dsf:" + std::string(path), error);
-            return inner ? std::make_unique<PacedRecorder>(std::move(inner))
-                         : std::unique_ptr<mervane::DsdDriver>();
-        });
-        return true;
-    }();
-    (void)registered;
-}
-
 class EnginePlaybackTest : public EngineFixture {
 protected:
     // The first block of a track starts from silence (the fade-in) and is at the track's level by its end.

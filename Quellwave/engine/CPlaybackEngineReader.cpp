@@ -1,0 +1,133 @@
+// The engine's reader thread: it turns the current source into DSD chunks (faded and up-converted PCM, or
+// a DSD file's own blocks) and queues them block by block in the channel rings.
+#include "CPlaybackEngine.h"
+
+#include <chrono>
+#include <thread>
+
+namespace engine {
+
+namespace {
+constexpr auto kPollInterval = std::chrono::milliseconds(10);
+} // namespace
+
+bool CPlaybackEngine::WaitForRoom(bool mayDrop, DsdRate rate) {
+    // The rings hold about 0.37 s at every rate: at DSD64 a quarter of their storage, counted as a ring of
+    // that size counts its free elements (its one always-empty slot among them).
+    const std::int32_t capacity = kRingCapacity * platform::DsdRateMultiple(rate);
+    const auto hasRoom = [this, capacity] {
+        for (int c = 0; c < 2; ++c) {
+            const CSampleRing& ring = rings_[static_cast<std::size_t>(c)];
+            if (!ring.Allocated() || !(ring.Empty() || capacity - ring.Readable() > kBlockElements))
+                return false;
+        }
+        return true;
+    };
+    while (!hasRoom()) {
+        {
+            std::lock_guard lock(control_.mutex);
+            // Without this the engine could never be shut down while the output is not draining the rings.
+            if (control_.readerQuit)
+                return false;
+            if (control_.playing == 0) {
+                // The rings are full before the output has started: wake it. It first writes its silent
+                // lead-in, so poll rather than spin while it does.
+                control_.outputRun = true;
+                control_.changed.notify_all();
+            } else if (control_.stopRequest && mayDrop) {
+                return false;
+            }
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    return true;
+}
+
+void CPlaybackEngine::ReaderThread() {
+    bool first = true;
+    bool last = false;
+    bool joining = false; // this run is gapless: files follow one another inside its chunks
+    for (;;) {
+        bool cd = false;
+        bool stop = false;
+        bool gapless = false;
+        DsdRate rate = DsdRate::kDsd64;
+        {
+            std::unique_lock lock(control_.mutex);
+            control_.changed.wait(lock, [this] { return control_.readerQuit || control_.readerRun; });
+            if (control_.readerQuit)
+                return;
+            // The source kind and rate are set with the track, before the run that woke this thread. A CD
+            // is always 16-bit PCM, whatever the kind says.
+            cd = control_.isCD;
+            stop = control_.stopRequest;
+            gapless = control_.gapless;
+            rate = control_.trackRate;
+        }
+        if (first) {
+            joining = !cd && gapless;
+            if (joining)
+                join_.StartRun();
+            // The UI thread leaves the PCM file source alone while a run plays.
+            sources_.Pcm().SetFollower(joining ? &join_.Follower() : nullptr);
+        }
+        // In a gapless run a join may change the kind, but only between files of one kind of run: PCM,
+        // always read as 24-bit, or DSD.
+        const std::int32_t kind = control_.sourceKind;
+        const bool dsd = !cd && IsDsdKind(kind);
+        const bool pcmFile = !cd && kind == kSourcePcmFile;
+        const std::uint32_t bytesPerSample = !cd && (kind == kSourceWave24 || pcmFile || joining) ? 3 : 2;
+        PcmReader& pcm = cd        ? static_cast<PcmReader&>(cdStream_)
+                         : joining ? join_.Pcm()
+                         : pcmFile ? sources_.PcmFileReader()
+                                   : sources_.WaveReader();
+        CDsdFileSource& dsdSource = sources_.Dsd();
+        DsdChunk chunk;
+        if (first) {
+            if (dsd)
+                chunk = joining ? dsdChunks_.FirstChunk(dsdSource, join_.Dsd(), rate)
+                                : dsdChunks_.FirstChunk(dsdSource, rate);
+            else
+                chunk = chunks_.FirstChunk(pcm, bytesPerSample, rate);
+            first = false;
+        } else if (stop) {
+            chunk = dsd ? dsdChunks_.FinalChunk(rate) : chunks_.FinalChunk(pcm, bytesPerSample, rate);
+            last = true;
+        } else if (dsd) {
+            chunk = joining ? dsdChunks_.NextChunk(dsdSource, join_.Dsd(), rate)
+                            : dsdChunks_.NextChunk(dsdSource, rate);
+        } else {
+            chunk = chunks_.NextChunk(pcm, bytesPerSample, rate);
+        }
+
+        const std::uint32_t blocks = chunk.data ? chunk.size / kDsdBlockBytes : 0;
+        for (std::uint32_t b = 0; b < blocks; ++b) {
+            // The rest of a chunk is dropped when a stop is requested, but never the final chunk's: it
+            // carries the fade-out and the silence after it, and the output is draining to make room.
+            if (!WaitForRoom(!last, rate))
+                break;
+            const auto* block =
+                reinterpret_cast<const CSampleRing::Element*>(chunk.data + b * kDsdBlockBytes);
+            std::lock_guard lock(ringLock_);
+            rings_[0].Write(block, kBlockElements);
+            rings_[1].Write(block + kBlockElements, kBlockElements);
+        }
+        std::lock_guard lock(control_.mutex);
+        if (control_.playing == 0) {
+            control_.outputRun = true;
+            control_.changed.notify_all();
+        }
+        if (last) {
+            // The run ends before the end of data is announced: the output thread may run End of track
+            // and Play (which starts a run again) as soon as it sees the end, and that Play must not be
+            // undone here.
+            control_.readerRun = false;
+            control_.endOfData = true;
+            control_.changed.notify_all();
+            first = true;
+            last = false;
+        }
+    }
+}
+
+} // namespace engine

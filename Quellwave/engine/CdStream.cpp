@@ -1,0 +1,54 @@
+#include "CdStream.h"
+
+#include "Platform/CdAddress.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace engine {
+
+namespace {
+constexpr std::uint64_t kSectorBytes = platform::kCdSectorBytes;
+} // namespace
+
+void CdStream::Start(std::uint32_t track, std::uint32_t offsetMs) {
+    track_ = track;
+    blank_ = false;
+    const std::uint64_t sectors = TrackSectors(track);
+    const std::uint64_t offset = std::uint64_t{offsetMs} * 3 / 40;
+    leftInTrack_ = sectors > offset ? (sectors - offset) * kSectorBytes : 0;
+}
+
+void CdStream::ReadPcm(void* buffer, std::uint32_t byteCount) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::memset(bytes, 0, byteCount);
+    drive_.GetData(bytes, byteCount);
+    std::uint32_t done = 0;
+    while (done < byteCount && !blank_) {
+        if (leftInTrack_ == 0) {
+            if (repeatMode_ == 1) {
+                blank_ = true;
+                break;
+            }
+            const std::uint64_t next = TrackSectors(track_ + 1);
+            if (next == 0)
+                return; // past the last track the drive delivers nothing anyway
+            ++track_;
+            leftInTrack_ = next * kSectorBytes;
+        }
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(leftInTrack_, byteCount - done));
+        leftInTrack_ -= n;
+        done += n;
+    }
+    if (blank_)
+        std::memset(bytes + done, 0, byteCount - done);
+}
+
+std::uint64_t CdStream::TrackSectors(std::uint32_t track) const {
+    unsigned long ms = 0;
+    if (!drive_.GetTrackLength(track, ms))
+        return 0;
+    return (std::uint64_t{ms} * 3 + 39) / 40;
+}
+
+} // namespace engine
