@@ -376,10 +376,13 @@ int CPlaybackEngine::Play() {
         control_.gapless = gapless;
         if (IdleLocked() && (control_.isCD || !IsDsdKind(control_.sourceKind))) {
             // PCM plays at the rate asked for as far as the output takes it: the output may have been
-            // opened (or the setting changed) since the track was selected. The position carries over.
+            // opened (or the setting changed) since the track was selected. The position carries over,
+            // scaled to the new rate (whole stereo bytes); at the same rate it stays exact.
             const DsdRate before = control_.trackRate;
             control_.trackRate = pcmRate;
-            control_.playedBytes = PlayedBytesForMs(PlayedMs(control_.playedBytes, before), pcmRate);
+            if (before != pcmRate)
+                control_.playedBytes = control_.playedBytes * platform::DsdRateMultiple(pcmRate) /
+                                       platform::DsdRateMultiple(before) / 2 * 2;
         }
     }
     if (!RateTaken(device))

@@ -205,6 +205,10 @@ private:
     // then told to stop, as at a device reset).
     bool SwitchRate(CDSDASIO* device);
     void WriteSilentBlocks(CDSDASIO* device, int count);
+    // Before each block is written: when it crosses the end of the track heard, decides what follows by
+    // the repeat mode of this moment, and silences what the reader ran on into past an end that is to
+    // repeat.
+    void DecideAtTrackEnd(std::uint8_t* const* channels);
     // After each block: the position report, and a track's end (renumbered on, or ended through a drain).
     void PositionCheck();
     // The drain has ended: the next track starts, or playback goes idle.
@@ -268,6 +272,12 @@ private:
     // A track's end was reached: the rest of the run drains unheard in the count, and End of track
     // selects what follows.
     bool trackChangePending_ = false;
+    // The repeat mode found when the output reached the end of the track heard; -1 before that. What
+    // follows the end is decided by it, not by the mode when the drain is over.
+    std::int32_t endRepeatMode_ = -1;
+    // What is left in the rings after that end is not to be heard: the next track's start, read before
+    // the mode changed to repeat one.
+    bool muteToEnd_ = false;
     // Silent blocks: six channel and six work buffers of the DSD silence byte, made by the output thread.
     std::vector<std::array<std::uint8_t, kDsdChannelBytes>> silentBuffers_;
     std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentChannels_{};

@@ -79,6 +79,12 @@ void CPlaybackEngine::WriteRingBlock(CDSDASIO* device, std::uint8_t* const* chan
         rings_[0].Read(reinterpret_cast<CSampleRing::Element*>(channels[0]), kBlockElements);
         rings_[1].Read(reinterpret_cast<CSampleRing::Element*>(channels[1]), kBlockElements);
     }
+    if (muteToEnd_) {
+        for (int c = 0; c < 2; ++c)
+            std::fill(channels[c], channels[c] + kDsdChannelBytes, kDsdSilenceByte);
+    } else if (!trackChangePending_) {
+        DecideAtTrackEnd(channels);
+    }
     if (device->resetRequest) {
         if (!resetSeen) {
             resetSeen = true;
@@ -207,6 +213,29 @@ bool CPlaybackEngine::PlayingTrackLength(std::uint32_t* ms) const {
     return true;
 }
 
+void CPlaybackEngine::DecideAtTrackEnd(std::uint8_t* const* channels) {
+    if (endRepeatMode_ >= 0)
+        return;
+    const DsdRate rate = control_.trackRate;
+    std::uint32_t length = 0;
+    if (!PlayingTrackLength(&length) || PlayedMs(control_.playedBytes + kDsdBlockBytes, rate) <= length)
+        return;
+    endRepeatMode_ = control_.repeatMode;
+    // The reader runs a ring ahead: by now it may have read on into the next track (the mode was not 1
+    // when it got there). That audio is not to be heard when this track is to repeat: it becomes
+    // silence from the end on, as where the reader itself stops at an end that repeats.
+    const std::uint32_t track = control_.currentTrack;
+    const bool ranOn = control_.isCD ? cdStream_.SilentAfter() != track : control_.readerTrack > track;
+    if (endRepeatMode_ != 1 || !ranOn)
+        return;
+    const std::uint64_t end = PlayedBytesForMs(length, rate);
+    const std::uint64_t from = std::min<std::uint64_t>(
+        end > control_.playedBytes ? (end - control_.playedBytes) / 2 : 0, kDsdChannelBytes);
+    for (int c = 0; c < 2; ++c)
+        std::fill(channels[c] + from, channels[c] + kDsdChannelBytes, kDsdSilenceByte);
+    muteToEnd_ = true;
+}
+
 void CPlaybackEngine::PositionCheck() {
     // The fields read here without the lock are this thread's own while a run plays (PlayerControl.h).
     const DsdRate rate = control_.trackRate;
@@ -226,13 +255,17 @@ void CPlaybackEngine::PositionCheck() {
         return;
     }
     const std::uint32_t carried = ms - length;
+    // The mode decided when this block was about to be written (DecideAtTrackEnd).
+    const std::int32_t repeat = endRepeatMode_ >= 0 ? endRepeatMode_ : control_.repeatMode.load();
     if (control_.isCD) {
         // The disc is read on without a break: the next track's audio is already flowing, so only the
         // number changes and the time carries over. Past the last track (or to repeat this one) playback
         // ends through the drain like a file's; a data track ends the read too (a range never holds one),
-        // and the next audio track starts anew.
+        // and the next audio track starts anew, as it does when the reader went silent at this end for
+        // a repeat that was turned off before it was heard.
         const std::uint32_t next = control_.currentTrack + 1;
-        const bool ends = next > GetTrackCount() || control_.repeatMode == 1 || IsDataTrack(next);
+        const bool ends = next > GetTrackCount() || repeat == 1 || IsDataTrack(next) ||
+                          cdStream_.SilentAfter() == control_.currentTrack;
         {
             std::lock_guard lock(control_.mutex);
             control_.currentTrack = next;
@@ -246,12 +279,14 @@ void CPlaybackEngine::PositionCheck() {
             trackChangePending_ = true;
             return;
         }
+        endRepeatMode_ = -1;
         Post(WM_PLAYER_POSITION, carried, static_cast<LPARAM>(next));
         return;
     }
-    if (control_.readerTrack > control_.currentTrack) {
+    if (control_.readerTrack > control_.currentTrack && repeat != 1) {
         // Gapless: the reader ran on into the next file, whose audio is already flowing. As on a disc, only
         // the number changes and the time carries over.
+        endRepeatMode_ = -1;
         const std::uint32_t next = control_.currentTrack + 1;
         {
             std::lock_guard lock(control_.mutex);
@@ -299,6 +334,9 @@ void CPlaybackEngine::EndOfTrack() {
         }
         control_.changed.notify_all();
     };
+    const std::int32_t repeat = endRepeatMode_ >= 0 ? endRepeatMode_ : control_.repeatMode.load();
+    endRepeatMode_ = -1;
+    muteToEnd_ = false;
     if (!trackChangePending_) {
         // A Pause ended this playback.
         CatchUpWithReader();
@@ -307,7 +345,6 @@ void CPlaybackEngine::EndOfTrack() {
     }
     trackChangePending_ = false;
     const std::uint32_t ended = control_.currentTrack;
-    const std::int32_t repeat = control_.repeatMode;
     std::uint32_t track = 0;
     if (repeat == 1)
         track = ended - 1;
@@ -321,12 +358,16 @@ void CPlaybackEngine::EndOfTrack() {
     else if (repeat == 2)
         track = 1;
 
+    // A file that went away since the list was made is skipped: the next one that opens plays. A disc
+    // plays on whatever the drive then delivers (its silence ends by the track's length).
+    const std::uint32_t count = GetTrackCount();
+    for (std::uint32_t tried = 0; track != 0 && SelectTrack(track, 0) == 0 && !control_.isCD; ++tried)
+        track = tried + 1 >= count ? 0 : track < count ? track + 1 : repeat == 2 ? 1 : 0;
     if (track == 0) {
         Post(WM_PLAYER_END, 0, 0);
         goIdle();
         return;
     }
-    SelectTrack(track, 0);
     if (const CDSDASIO* device = outputProcessor_.GetDSDASIO(0); device && !RateTaken(device)) {
         // The next file is at a rate the output does not take: it is not resampled, playback stops here.
         Post(WM_PLAYER_RATE_REFUSED, static_cast<WPARAM>(control_.currentTrack), 0);

@@ -14,6 +14,7 @@ constexpr std::uint64_t kSectorBytes = platform::kCdSectorBytes;
 void CdStream::Start(std::uint32_t track, std::uint32_t offsetMs) {
     track_ = track;
     blank_ = false;
+    silentAfter_ = 0;
     const std::uint64_t sectors = TrackSectors(track);
     const std::uint64_t offset = std::uint64_t{offsetMs} * 3 / 40;
     leftInTrack_ = sectors > offset ? (sectors - offset) * kSectorBytes : 0;
@@ -28,6 +29,7 @@ void CdStream::ReadPcm(void* buffer, std::uint32_t byteCount) {
         if (leftInTrack_ == 0) {
             if (repeatMode_ == 1) {
                 blank_ = true;
+                silentAfter_ = track_;
                 break;
             }
             const std::uint64_t next = TrackSectors(track_ + 1);

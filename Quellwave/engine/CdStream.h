@@ -26,6 +26,10 @@ public:
     // Reader thread. What the drive does not deliver (a read failure, the end of the disc) plays as
     // silence; the track still ends by its length.
     void ReadPcm(void* buffer, std::uint32_t byteCount) override;
+    // The track at whose end the stream went silent, because the repeat mode was 1 when the reader got
+    // there; 0 while it runs on. The output thread compares it with the repeat mode it finds when it
+    // plays that end: the reader is a ring ahead of what is heard, and the mode may have changed since.
+    std::uint32_t SilentAfter() const noexcept { return silentAfter_.load(); }
 
 private:
     // The exact sector count behind a length in ms (ms = sectors × 40 / 3, truncated); 0 for no track.
@@ -36,6 +40,9 @@ private:
     std::uint32_t track_ = 0;
     std::uint64_t leftInTrack_ = 0;
     bool blank_ = false;
+    // Written by the reader before the blocks after that end are queued, read by the output thread
+    // after it took them from the rings (whose lock orders the two), without waiting for any lock.
+    std::atomic<std::uint32_t> silentAfter_{0};
 };
 
 } // namespace engine

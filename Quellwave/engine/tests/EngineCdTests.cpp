@@ -133,6 +133,110 @@ TEST_F(EngineCdTest, RepeatOneSelectsTheTrackAgain) {
     }
 }
 
+// A repeat mode changed while a track plays counts where the listener is: at the boundary the output
+// reaches, not where the reader, a ring ahead, has already read to. The recorder is paced, so the rings
+// are full and the reader is past the boundary when the mode changes, 8 blocks (93 ms) before it.
+struct RepeatChange {
+    const char* name;
+    std::int32_t from;
+    std::int32_t to;
+    std::uint32_t track;
+};
+
+class EngineCdRepeatTest : public EngineCdTest, public ::testing::WithParamInterface<RepeatChange> {
+protected:
+    void TearDown() override { PacedRecorder::OnBlock() = nullptr; }
+
+    // Plays the track with the first mode and changes to the second 8 blocks before the track's end, as
+    // counted on the blocks that reach the device.
+    void PlayAndChangeNearTheEnd(const RepeatChange& change) {
+        RegisterPacedRecorder();
+        const double frames = kTracks[change.track - 1] * double{kFramesPerSector};
+        const auto at = static_cast<std::size_t>(frames / 512) - 8;
+        std::size_t sounding = 0;
+        PacedRecorder::OnBlock() = [this, at, sounding, to = change.to](const std::uint8_t* left) mutable {
+            const bool silent = std::all_of(left, left + 4096, [](std::uint8_t b) { return b == 0x69; });
+            if (sounding > 0 || !silent)
+                ++sounding;
+            if (sounding == at)
+                engine_.SetRepeatMode(to);
+        };
+        ASSERT_EQ(Start("paced-dsf:" + DsfPath()), S_OK);
+        ASSERT_EQ(engine_.OpenDrive('V'), 1);
+        engine_.SetRepeatMode(change.from);
+        ASSERT_EQ(engine_.SelectTrack(change.track, 0), 1);
+        ASSERT_EQ(engine_.Play(), 1);
+    }
+    std::vector<std::uint32_t> TracksReported() const {
+        std::vector<std::uint32_t> tracks;
+        for (const auto& m : Positions()) {
+            if (tracks.empty() || tracks.back() != static_cast<std::uint32_t>(m.lParam))
+                tracks.push_back(static_cast<std::uint32_t>(m.lParam));
+        }
+        return tracks;
+    }
+    // As ExpectLasts, but the rings are full at every stop of a paced run: the final chunk comes after
+    // a full ring.
+    static void ExpectLastsPaced(const testkit::Run& run, double frames) {
+        EXPECT_GE(static_cast<double>(run.count), frames / 512);
+        EXPECT_LE(static_cast<double>(run.count), frames / 512 + kMostBlocksAhead + engine::kFinalChunkUnits);
+    }
+    // The disc's two tones hold through the run (from its fade-in to frames).
+    static void ExpectTones(const testkit::DsfStream& stream, const testkit::Run& run, double frames) {
+        const std::vector<float> y = Decode(stream, run, 0);
+        ASSERT_GE(y.size(), static_cast<std::size_t>(frames));
+        const Fit fit = FitTones(y, 44100 / 20, static_cast<std::size_t>(frames) - 44100 / 20);
+        EXPECT_NEAR(fit.level1, kLevel1[0], 0.005);
+        EXPECT_GT(fit.SnrDb(), 60.0);
+    }
+};
+
+TEST_P(EngineCdRepeatTest, WhatIsHeardFollowsTheModeAtTheBoundary) {
+    const RepeatChange change = GetParam();
+    PlayAndChangeNearTheEnd(change);
+    const double track = kTracks[change.track - 1] * double{kFramesPerSector};
+    const double rest = (kTracks[3] + kTracks[4]) * double{kFramesPerSector}; // tracks 4 and 5
+    if (change.to == 1) {
+        // The track starts again: once it has, the repeat is turned off and the disc plays on to its end.
+        ASSERT_TRUE(WaitUntil(
+            [](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam == 0 && m.lParam == 3; }));
+        engine_.SetRepeatMode(0);
+    }
+    ASSERT_TRUE(WaitForEnd());
+    const testkit::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    const auto segments = stream.Segments();
+    if (change.from == 1 && change.to == 0) {
+        // Track 3 ends in silence (the reader had stopped at the boundary) and tracks 4 and 5 follow
+        // from their start, heard, not silence under running positions.
+        EXPECT_EQ(TracksReported(), (std::vector<std::uint32_t>{3, 4, 5}));
+        ASSERT_EQ(segments.size(), 2u);
+        ExpectLasts(segments[0], track);
+        ExpectLastsPaced(segments[1], rest);
+        ExpectTones(stream, segments[1], rest);
+    } else if (change.to == 1) {
+        // Track 3 and nothing of track 4 after it, then track 3 again and the rest of the disc.
+        EXPECT_EQ(TracksReported(), (std::vector<std::uint32_t>{3, 4, 5}));
+        ASSERT_EQ(segments.size(), 2u);
+        EXPECT_GE(static_cast<double>(segments[0].count), track / 512);
+        EXPECT_LE(static_cast<double>(segments[0].count), track / 512 + 1) << "track 4 was heard";
+        ExpectLastsPaced(segments[1], track + rest);
+        ExpectTones(stream, segments[1], track + rest);
+    } else {
+        // Repeat all turned off before the last track's end: the disc ends there.
+        EXPECT_EQ(TracksReported(), (std::vector<std::uint32_t>{5}));
+        ASSERT_EQ(segments.size(), 1u);
+        ExpectLastsPaced(segments[0], track);
+    }
+    EXPECT_EQ(Count(WM_PLAYER_END), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Repeat, EngineCdRepeatTest,
+                         ::testing::Values(RepeatChange{"OneToOff", 1, 0, 3},
+                                           RepeatChange{"OffToOne", 0, 1, 3},
+                                           RepeatChange{"AllToOffOnTheLastTrack", 2, 0, 5}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 TEST_F(EngineCdTest, AnUnreadableDiscPlaysSilenceForTheTrackLengthsAndEnds) {
     StartRecording();
     ASSERT_EQ(engine_.OpenDrive('V'), 1);

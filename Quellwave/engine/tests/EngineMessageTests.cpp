@@ -1,6 +1,7 @@
 // The engine's messages and its answers to the window's calls at awkward moments.
 #include "EngineFixture.h"
 
+#include <filesystem>
 #include <thread>
 
 using engine::CPlaybackEngine;
@@ -135,6 +136,29 @@ TEST_F(EngineFileListTest, OnlyTheAcceptablePathsMakeTheList) {
     EXPECT_FALSE(engine_.SourceOpen());
     EXPECT_EQ(engine_.GetTrackCount(), 0u);
     EXPECT_EQ(engine_.SelectTrack(1, 0), 0);
+}
+
+// A file that went away after the list was made is passed over when the list reaches it: the next file
+// follows, and the vanished one is neither reported nor played as silence.
+TEST_F(EngineMessageTest, AFileThatWentAwayIsSkippedWhenReached) {
+    const std::string a = ConstantWav("a.wav", 16, 0.3, 0.25);
+    const std::string b = ConstantWav("b.wav", 16, 2.0, 0.25);
+    const std::string c = ConstantWav("c.wav", 24, 0.3, 0.25);
+    StartRecording();
+    ASSERT_EQ(engine_.OpenFiles({a, b, c}), 1);
+    std::filesystem::remove(b);
+    ASSERT_EQ(engine_.SelectTrack(1, 0), 1);
+    ASSERT_EQ(engine_.Play(), 1);
+    ASSERT_TRUE(WaitForEnd());
+    const auto stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    for (const auto& p : Positions())
+        EXPECT_NE(p.lParam, 2) << "the missing file was reported as playing";
+    EXPECT_EQ(Positions().back().lParam, 3);
+    // a and c, each faded in after silence: nothing of b's two seconds.
+    const auto segments = stream.Segments();
+    ASSERT_EQ(segments.size(), 2u);
+    EXPECT_LT(segments[0].count + segments[1].count, 2 * (0.3 * 44100 / 512) + 2 * 45);
 }
 
 } // namespace
