@@ -35,8 +35,8 @@ bool GaplessJoin::JoinNextTrack() {
         kind = sources_.Pcm().Open(path.c_str()) ? kSourcePcmFile : kSourceNone;
     }
     if (kind == kSourceNone) {
-        // The file went away since the list was made: this run plays out the track it has, and the
-        // output moves on at its end, where the next start finds the file missing and ends the list.
+        // The file went away since the list was made: this run plays out the track it has, and End of
+        // track, at its end, skips what cannot be opened.
         joinFailed_ = true;
         return false;
     }
