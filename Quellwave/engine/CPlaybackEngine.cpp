@@ -220,19 +220,17 @@ int CPlaybackEngine::OpenFiles(const std::vector<std::string>& paths) {
         control_.currentTrack = 1;
         control_.readerTrack = 1;
     }
-    OpenTrackFile(list_.files.front());
+    if (const std::int32_t kind = OpenTrackFile(list_.files.front()); kind != kSourceNone) {
+        const DsdRate rate = IsDsdKind(kind) ? sources_.Dsd().Rate() : PcmRate();
+        std::lock_guard lock(control_.mutex);
+        control_.sourceKind = kind;
+        control_.trackRate = rate;
+    }
     return 1;
 }
 
-bool CPlaybackEngine::OpenTrackFile(const std::string& path) {
-    const std::int32_t kind = sources_.Open(path, RFMode());
-    if (kind == kSourceNone)
-        return false;
-    const DsdRate rate = IsDsdKind(kind) ? sources_.Dsd().Rate() : PcmRate();
-    std::lock_guard lock(control_.mutex);
-    control_.sourceKind = kind;
-    control_.trackRate = rate;
-    return true;
+std::int32_t CPlaybackEngine::OpenTrackFile(const std::string& path) {
+    return sources_.Open(path, RFMode());
 }
 
 int CPlaybackEngine::CloseFiles() {
@@ -312,29 +310,54 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
     }
     if (track == 0 || track > list_.files.size())
         throw std::invalid_argument("CPlaybackEngine::SelectTrack: no such track");
-    if (!OpenTrackFile(list_.files[track - 1]))
+    const std::int32_t kind = OpenTrackFile(list_.files[track - 1]);
+    if (kind == kSourceNone)
         return 0;
-    const std::int32_t kind = SourceKind();
-    const DsdRate rate = TrackRate();
+    const DsdRate rate = IsDsdKind(kind) ? sources_.Dsd().Rate() : PcmRate();
     {
         std::lock_guard lock(control_.mutex);
+        control_.sourceKind = kind;
+        control_.trackRate = rate;
         control_.playedBytes = PlayedBytesForMs(offsetMs, rate);
         control_.lastReportedMs = 0;
     }
-    switch (kind) {
-    case kSourcePcmFile:
-        sources_.Pcm().SeekMs(offsetMs);
-        break;
-    case kSourceDsf:
-    case kSourceDsdiff:
-        // The source counts 4-byte elements per channel. A position past the end fails and leaves nothing
-        // to read: the track then plays silence and ends by its elapsed time at once.
-        sources_.Dsd().Seek((std::uint64_t{offsetMs} * DsdElementsPerSecond(rate)) / 1000);
-        break;
-    default:
-        sources_.Wave().Seek(WaveDataOffsetForMs(offsetMs, sources_.Wave().BytesPerSample()));
-        break;
+    sources_.SeekTo(kind, offsetMs, rate);
+    return 1;
+}
+
+int CPlaybackEngine::Seek(std::uint32_t ms) {
+    std::uint32_t length = 0;
+    const std::uint32_t track = CurrentTrack();
+    if (!GetTrackLength(track, &length) || ms >= length)
+        return 0;
+    {
+        std::lock_guard lock(control_.mutex);
+        if (!control_.initialized)
+            return 0;
+        if (!IdleLocked()) {
+            // A run plays or starts: the reader moves it. A run that is ending keeps its position.
+            if (control_.stopRequest || control_.seeking)
+                return 0;
+            control_.seekTrack = track;
+            control_.seekMs = ms;
+            control_.seekToMs = ms;
+            control_.seekAtBlock = 0;
+            control_.seeking = true;
+            control_.lastReportedMs = ms;
+            control_.changed.notify_all();
+            // The output reports the new place when it gets there: a report of its own from before the
+            // seek cannot then follow this one.
+            return 1;
+        }
     }
+    // Nothing plays: the output waits for a start that only this thread can give.
+    if (SelectTrack(track, ms) == 0)
+        return 0;
+    {
+        std::lock_guard lock(control_.mutex);
+        control_.lastReportedMs = ms;
+    }
+    Post(WM_PLAYER_POSITION, ms, static_cast<LPARAM>(track));
     return 1;
 }
 

@@ -127,6 +127,15 @@ public:
     // the list. Only while not playing (the reader must be idle: it reads the sources).
     int SelectTrack(std::uint32_t track, std::uint32_t offsetMs);
 
+    // Moves within the current track to ms. While playing (or starting): the audio queued before the
+    // move plays out, fades out (3 ms, as at a Pause) and the track goes on from ms with a fade-in, with
+    // no silence between; LastReportedMs is ms at once, and the output posts WM_PLAYER_POSITION (ms) when
+    // it reaches the new place, reporting on from there. While paused or stopped: the track is selected
+    // at ms for the next Play, and the position (ms) is posted at once. Returns 1,
+    // or 0 without a source, when ms is not inside the track (at or past its end), or when the playback
+    // is already ending (a Pause, the track's end) — the position is then unchanged. Any time a Pause
+    // may be called; does not block on the output.
+    int Seek(std::uint32_t ms);
     // Starts (or resumes) the current track. Waits until the output thread has opened the driver; returns
     // 0 at once when that failed, when the engine is not initialised or its threads were stopped, so it
     // never blocks for ever. A device that failed during play (and so was closed) is opened again here;
@@ -190,6 +199,9 @@ public:
 private:
     // ---- the reader thread (CPlaybackEngineReader.cpp)
     void ReaderThread();
+    // Reader thread, a seek taken: opens the sources (or positions the disc) at ms into track, at the
+    // run's rate.
+    void MoveSource(std::uint32_t track, std::uint32_t ms);
     // Waits until rings 0 and 1 can take a block. False when the thread must quit, or when a stop is
     // requested and mayDrop allows the rest of the chunk to be dropped.
     bool WaitForRoom(bool mayDrop, DsdRate rate);
@@ -215,14 +227,16 @@ private:
     void EndOfTrack();
     // A Pause having drained: moves the track number on to the file the reader ran into.
     void CatchUpWithReader();
+    // A seek's new position: the track, its played bytes and the ms reported.
+    void TakeSeekPosition();
     // The length of the track heard, shortened to where its audio really ended when a PCM file turned
     // out damaged or cut while it played.
     bool PlayingTrackLength(std::uint32_t* ms) const;
 
     // ---- the UI thread's helpers (CPlaybackEngine.cpp)
-    // Opens the file of a track into the sources: sets the source kind and the track's rate. False when
-    // it can no longer be opened.
-    bool OpenTrackFile(const std::string& path);
+    // Opens the file of a track into the sources (the control state untouched): the kind that opened
+    // it, or kSourceNone when it can no longer be opened.
+    std::int32_t OpenTrackFile(const std::string& path);
     // Whether the device takes the current track's rate; sets RateRefusal when not.
     bool RateTaken(const CDSDASIO* device);
     // Play's last step: honour a pending Pause, or start the reader. Called with the control lock held.
@@ -264,8 +278,9 @@ private:
     // Written by OpenDrive while nothing plays; read by any thread.
     std::vector<bool> cdDataTracks_;
     GaplessJoin join_;
-    ChunkProducer chunks_;       // reader thread only
-    DsdChunkProducer dsdChunks_; // reader thread only
+    ChunkProducer chunks_;           // reader thread only
+    std::uint64_t blocksQueued_ = 0; // reader thread only: blocks queued in this run
+    DsdChunkProducer dsdChunks_;     // reader thread only
 
     // Output thread only.
     std::int64_t devicePosition_ = 0;
@@ -278,6 +293,8 @@ private:
     // What is left in the rings after that end is not to be heard: the next track's start, read before
     // the mode changed to repeat one.
     bool muteToEnd_ = false;
+    // Blocks taken from the rings in this run (the reader counts the ones it queued the same way).
+    std::uint64_t blocksPlayed_ = 0;
     // Silent blocks: six channel and six work buffers of the DSD silence byte, made by the output thread.
     std::vector<std::array<std::uint8_t, kDsdChannelBytes>> silentBuffers_;
     std::array<std::uint8_t*, CDSDASIO::kTableEntries> silentChannels_{};

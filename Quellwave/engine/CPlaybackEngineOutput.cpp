@@ -79,10 +79,19 @@ void CPlaybackEngine::WriteRingBlock(CDSDASIO* device, std::uint8_t* const* chan
         rings_[0].Read(reinterpret_cast<CSampleRing::Element*>(channels[0]), kBlockElements);
         rings_[1].Read(reinterpret_cast<CSampleRing::Element*>(channels[1]), kBlockElements);
     }
+    ++blocksPlayed_;
+    if (control_.seeking) {
+        std::unique_lock lock(control_.mutex);
+        const bool moved = control_.seekAtBlock != 0 && blocksPlayed_ >= control_.seekAtBlock;
+        lock.unlock();
+        if (moved)
+            TakeSeekPosition();
+    }
+    const bool seeking = control_.seeking;
     if (muteToEnd_) {
         for (int c = 0; c < 2; ++c)
             std::fill(channels[c], channels[c] + kDsdChannelBytes, kDsdSilenceByte);
-    } else if (!trackChangePending_) {
+    } else if (!trackChangePending_ && !seeking) {
         DecideAtTrackEnd(channels);
     }
     if (device->resetRequest) {
@@ -96,7 +105,7 @@ void CPlaybackEngine::WriteRingBlock(CDSDASIO* device, std::uint8_t* const* chan
         device->WriteBlock(devicePosition_, channels, workTable_.data());
     }
     devicePosition_ += CDSDASIO::kPositionPerBlock;
-    if (!trackChangePending_) {
+    if (!trackChangePending_ && !seeking) {
         // The output thread's own count while a run plays: nobody else reads it until the run is over.
         control_.playedBytes += kDsdBlockBytes;
         PositionCheck();
@@ -150,6 +159,7 @@ void CPlaybackEngine::OutputThread() {
                 resetSeen = true; // the device is failed: play out the rings without writing them
             devicePosition_ = 0;
             WriteSilentBlocks(device, kEdgeSilentBlocks);
+            blocksPlayed_ = 0;
             std::lock_guard lock(control_.mutex);
             control_.playing = 1;
         }
@@ -248,7 +258,10 @@ void CPlaybackEngine::PositionCheck() {
         if (ms / 1000 == last / 1000 && last != 0)
             return;
         {
+            // A seek asked since this block began keeps the place it reported.
             std::lock_guard lock(control_.mutex);
+            if (control_.seeking)
+                return;
             control_.lastReportedMs = ms;
         }
         Post(WM_PLAYER_POSITION, ms, static_cast<LPARAM>(control_.currentTrack));
@@ -323,6 +336,21 @@ void CPlaybackEngine::CatchUpWithReader() {
     Post(WM_PLAYER_POSITION, ms, static_cast<LPARAM>(track));
 }
 
+void CPlaybackEngine::TakeSeekPosition() {
+    std::uint32_t track = 0;
+    std::uint32_t ms = 0;
+    {
+        std::lock_guard lock(control_.mutex);
+        track = control_.currentTrack = control_.seekTrack;
+        ms = control_.lastReportedMs = control_.seekToMs;
+        control_.playedBytes = PlayedBytesForMs(ms, control_.trackRate);
+        control_.seekAtBlock = 0;
+        control_.seekMs = -1;
+        control_.seeking = false;
+    }
+    Post(WM_PLAYER_POSITION, ms, static_cast<LPARAM>(track));
+}
+
 void CPlaybackEngine::EndOfTrack() {
     // Playback ends here: nothing runs on the output until the next Play.
     const auto goIdle = [this] {
@@ -338,7 +366,18 @@ void CPlaybackEngine::EndOfTrack() {
     endRepeatMode_ = -1;
     muteToEnd_ = false;
     if (!trackChangePending_) {
-        // A Pause ended this playback.
+        // A Pause ended this playback. A seek not yet heard counts: the next Play goes on from there
+        // (when the reader never took it, the track is selected there now).
+        if (control_.seeking) {
+            const bool taken = Read(&PlayerControl::seekMs) < 0;
+            TakeSeekPosition();
+            if (!taken) {
+                const std::uint32_t ms = control_.lastReportedMs;
+                SelectTrack(control_.currentTrack, ms);
+                std::lock_guard lock(control_.mutex);
+                control_.lastReportedMs = ms;
+            }
+        }
         CatchUpWithReader();
         goIdle();
         return;

@@ -34,7 +34,7 @@ bool CPlaybackEngine::WaitForRoom(bool mayDrop, DsdRate rate) {
                 // lead-in, so poll rather than spin while it does.
                 control_.outputRun = true;
                 control_.changed.notify_all();
-            } else if (control_.stopRequest && mayDrop) {
+            } else if ((control_.stopRequest || control_.seekMs >= 0) && mayDrop) {
                 return false;
             }
         }
@@ -43,13 +43,36 @@ bool CPlaybackEngine::WaitForRoom(bool mayDrop, DsdRate rate) {
     return true;
 }
 
+void CPlaybackEngine::MoveSource(std::uint32_t track, std::uint32_t ms) {
+    if (control_.isCD) {
+        cdStream_.Start(track, ms);
+        drive_.SetPosition(track, ms);
+    } else if (track >= 1 && track <= list_.files.size()) {
+        // The reader may have run on into a later file of a gapless run: the track heard is reopened. The
+        // run keeps its rate (the same file's own, or the rate PCM plays at in this run).
+        sources_.Close();
+        const std::int32_t kind = OpenTrackFile(list_.files[track - 1]);
+        if (kind != kSourceNone) {
+            sources_.SeekTo(kind, ms, Read(&PlayerControl::trackRate));
+            std::lock_guard lock(control_.mutex);
+            control_.sourceKind = kind;
+        }
+    }
+    std::lock_guard lock(control_.mutex);
+    control_.readerTrack = track;
+}
+
 void CPlaybackEngine::ReaderThread() {
     bool first = true;
     bool last = false;
     bool joining = false; // this run is gapless: files follow one another inside its chunks
+    bool runStart = true; // the next wake starts a run (a seek's fade-in goes on in the same run)
     for (;;) {
         bool cd = false;
         bool stop = false;
+        bool seek = false;
+        std::uint32_t seekTrack = 0;
+        std::uint32_t seekMs = 0;
         bool gapless = false;
         DsdRate rate = DsdRate::kDsd64;
         {
@@ -63,6 +86,23 @@ void CPlaybackEngine::ReaderThread() {
             stop = control_.stopRequest;
             gapless = control_.gapless;
             rate = control_.trackRate;
+            if (control_.seekMs >= 0) {
+                seek = true;
+                seekTrack = control_.seekTrack;
+                seekMs = static_cast<std::uint32_t>(control_.seekMs);
+                control_.seekMs = -1;
+            }
+        }
+        if (runStart) {
+            blocksQueued_ = 0;
+            runStart = false;
+        }
+        if (seek && first) {
+            // Nothing of this run is queued yet: it simply starts at the new place.
+            MoveSource(seekTrack, seekMs);
+            std::lock_guard lock(control_.mutex);
+            control_.seekAtBlock = blocksQueued_ + 1;
+            seek = false;
         }
         if (first) {
             joining = !cd && gapless;
@@ -90,9 +130,10 @@ void CPlaybackEngine::ReaderThread() {
             else
                 chunk = chunks_.FirstChunk(pcm, bytesPerSample, rate);
             first = false;
-        } else if (stop) {
+        } else if (stop || seek) {
+            // A seek ends what is queued as a stop does, and goes on with a first chunk at the new place.
             chunk = dsd ? dsdChunks_.FinalChunk(rate) : chunks_.FinalChunk(pcm, bytesPerSample, rate);
-            last = true;
+            last = stop;
         } else if (dsd) {
             chunk = joining ? dsdChunks_.NextChunk(dsdSource, join_.Dsd(), rate)
                             : dsdChunks_.NextChunk(dsdSource, rate);
@@ -104,15 +145,22 @@ void CPlaybackEngine::ReaderThread() {
         for (std::uint32_t b = 0; b < blocks; ++b) {
             // The rest of a chunk is dropped when a stop is requested, but never the final chunk's: it
             // carries the fade-out and the silence after it, and the output is draining to make room.
-            if (!WaitForRoom(!last, rate))
+            if (!WaitForRoom(!last && !seek, rate))
                 break;
             const auto* block =
                 reinterpret_cast<const CSampleRing::Element*>(chunk.data + b * kDsdBlockBytes);
             std::lock_guard lock(ringLock_);
             rings_[0].Write(block, kBlockElements);
             rings_[1].Write(block + kBlockElements, kBlockElements);
+            ++blocksQueued_;
+        }
+        if (seek) {
+            MoveSource(seekTrack, seekMs);
+            first = true;
         }
         std::lock_guard lock(control_.mutex);
+        if (seek)
+            control_.seekAtBlock = blocksQueued_ + 1;
         if (control_.playing == 0) {
             control_.outputRun = true;
             control_.changed.notify_all();
@@ -126,6 +174,7 @@ void CPlaybackEngine::ReaderThread() {
             control_.changed.notify_all();
             first = true;
             last = false;
+            runStart = true;
         }
     }
 }

@@ -59,6 +59,15 @@ struct PlayerControl {
     bool endOfData = false;
     // Whether this run joins the files of the list without a gap (set by Play). Set while idle.
     bool gapless = false;
+    // A seek while a run plays: the track heard and the ms into it the UI thread asked for (seekMs -1
+    // when none is waiting). The reader takes it at its next chunk: it queues the fade-out, moves the
+    // source and goes on with a fade-in, in the same run, and then sets seekAtBlock: the number (from 1)
+    // of the run's first block of the moved audio. The output takes the new position when it reaches
+    // that block, and clears seeking.
+    std::int64_t seekMs = -1;
+    std::uint32_t seekTrack = 0;
+    std::uint32_t seekToMs = 0;
+    std::uint64_t seekAtBlock = 0;
 
     // ---- what plays
     // A disc or a file list is open, and which. Set while idle.
@@ -90,6 +99,10 @@ struct PlayerControl {
     // What the sources hold (CPlaybackEngine::kSource...). A gapless join changes it inside the reader's
     // read; the output thread reads it at every block for the track's length.
     std::atomic<std::int32_t> sourceKind{0};
+    // From a seek's request until the output has taken the new position: the output counts no played
+    // bytes and ends no track meanwhile (what it plays is the audio before the seek). The output reads it
+    // at every block.
+    std::atomic<bool> seeking{false};
 };
 
 } // namespace engine

@@ -1,5 +1,7 @@
 #include "TrackSources.h"
 
+#include "RateChoice.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -19,6 +21,23 @@ std::int32_t TrackSources::OpenDsd(const std::string& path) {
     if (!dsd_.Open(path.c_str(), 1, 1))
         return kSourceNone;
     return dsd_.IsDsdiff() ? kSourceDsdiff : kSourceDsf;
+}
+
+void TrackSources::SeekTo(std::int32_t kind, std::uint32_t ms, DsdRate rate) {
+    switch (kind) {
+    case kSourcePcmFile:
+        pcm_.SeekMs(ms);
+        break;
+    case kSourceDsf:
+    case kSourceDsdiff:
+        // The source counts 4-byte elements per channel. A position past the end fails and leaves nothing
+        // to read: the track then plays silence and ends by its elapsed time at once.
+        dsd_.Seek((std::uint64_t{ms} * DsdElementsPerSecond(rate)) / 1000);
+        break;
+    default:
+        wave_.Seek(WaveDataOffsetForMs(ms, wave_.BytesPerSample()));
+        break;
+    }
 }
 
 void TrackSources::Close() noexcept {

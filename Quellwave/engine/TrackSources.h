@@ -68,6 +68,8 @@ public:
     // Opens a DSF or DSDIFF file: its kind, or kSourceNone.
     std::int32_t OpenDsd(const std::string& path);
     void Close() noexcept;
+    // Positions the source of that kind at ms into its file, played at rate (a DSD file's own).
+    void SeekTo(std::int32_t kind, std::uint32_t ms, platform::DsdRate rate);
 
     // Milliseconds the source of that kind has delivered of its file.
     std::uint32_t PositionMs(std::int32_t kind) const;

@@ -1,0 +1,155 @@
+// Seeking within a track, through a paced recording: the audio queued before the seek plays out, fades
+// out, and the track goes on at the new place inside the same run, with no silent blocks between; the
+// reports move at once.
+#include "EngineFixture.h"
+
+#include <algorithm>
+
+namespace enginetest {
+namespace {
+
+using engine::kDsdChannelBytes;
+using testkit::Block;
+
+constexpr double kHigh = 0.5 + 0.125; // one-density of +0.5 full scale at 50 % modulation
+constexpr double kLow = 0.5 - 0.125;  // of -0.5
+
+class EngineSeekTest : public EngineFixture {
+protected:
+    void SetUp() override {
+        EngineFixture::SetUp();
+        RegisterPacedRecorder();
+    }
+    void StartPaced() { ASSERT_EQ(Start("paced-dsf:" + DsfPath()), S_OK); }
+    // Two seconds at +0.5 of full scale, then two at -0.5: the level after a join tells which half it
+    // resumed in.
+    std::string TwoLevelWav() {
+        testkit::WavShape shape;
+        for (int half = 0; half < 2; ++half) {
+            const auto value = static_cast<std::int16_t>(half == 0 ? 16383 : -16383);
+            for (std::size_t i = 0; i < 2 * 44100 * 2; ++i)
+                testkit::PutLe(shape.data, static_cast<std::uint16_t>(value), 2);
+        }
+        return Write("two.wav", testkit::BuildWav(shape));
+    }
+    // A paced run lasts the audio played, and at most what a full ring, a chunk and the final chunk held
+    // when the output found the end.
+    static void ExpectLastsPaced(std::size_t blocks, double seconds) {
+        EXPECT_GE(static_cast<double>(blocks), seconds * 44100 / 512);
+        EXPECT_LE(static_cast<double>(blocks), seconds * 44100 / 512 + 32 + 16 + 11 + 2);
+    }
+    bool WaitForMs(std::uint32_t ms) {
+        return WaitUntil([ms](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam >= ms; });
+    }
+    // The reports from the first one of at least `from` on.
+    std::vector<std::uint32_t> ReportsFrom(std::uint32_t from) const {
+        std::vector<std::uint32_t> out;
+        for (const auto& m : Positions())
+            if (!out.empty() || m.wParam == from)
+                out.push_back(static_cast<std::uint32_t>(m.wParam));
+        return out;
+    }
+};
+
+TEST_F(EngineSeekTest, WhilePlayingTheTrackGoesOnThereWithAFadeAndNoSilence) {
+    const std::string wav = TwoLevelWav();
+    StartPaced();
+    PlayFiles({wav});
+    ASSERT_TRUE(WaitForMs(300));
+    EXPECT_EQ(engine_.Seek(3000), 1);
+    EXPECT_EQ(engine_.LastReportedMs(), 3000u) << "the new position at once";
+    ASSERT_TRUE(WaitForEnd());
+    const testkit::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+
+    // One run of sound: the lead-in, the play, the trailing silence; no silent blocks at the join.
+    const auto runs = stream.Runs();
+    ASSERT_EQ(runs.size(), 3u);
+    const testkit::Run& played = runs[1];
+    // Loud positive, then a faded join (a block or two near silence), then loud negative to the end.
+    std::size_t firstLow = 0;
+    for (std::size_t b = played.first; b < played.first + played.count && firstLow == 0; ++b)
+        if (stream.blocks[b].LeftDensity() < kLow + 0.01)
+            firstLow = b;
+    ASSERT_NE(firstLow, 0u) << "the second half was never heard";
+    // Before the join the first half, up to the final chunk's fade-out (its 10 faded units end in
+    // silence, as at a Pause); the first chunk at the new place then fades in.
+    const std::size_t finalChunk = engine::kFinalChunkUnits;
+    ASSERT_GT(firstLow, played.first + finalChunk + 2);
+    for (std::size_t b = played.first + 1; b + finalChunk + 1 < firstLow; ++b)
+        EXPECT_NEAR(stream.blocks[b].LeftDensity(), kHigh, 0.02) << "block " << b << " before the join";
+    for (std::size_t b = firstLow - finalChunk + 1; b + 1 < firstLow; ++b)
+        EXPECT_NEAR(stream.blocks[b].LeftDensity(), 0.5, 0.02) << "block " << b << " in the join";
+    // From the join on: one second of the second half (3 s to 4 s), then what the reader, a ring ahead,
+    // read past the end (silence) and the final chunk.
+    const std::size_t after = played.first + played.count - firstLow;
+    ExpectLastsPaced(after, 1.0);
+    for (std::size_t b = firstLow; b < firstLow + 60; ++b)
+        EXPECT_NEAR(stream.blocks[b].LeftDensity(), kLow, 0.02) << "block " << b;
+
+    // Reports: 3000 at once, then on from there, never back before it.
+    const auto reports = ReportsFrom(3000);
+    ASSERT_FALSE(reports.empty());
+    for (std::size_t i = 1; i < reports.size(); ++i)
+        EXPECT_GT(reports[i], 3000u);
+    EXPECT_EQ(Count(WM_PLAYER_END), 1u);
+}
+
+TEST_F(EngineSeekTest, ADsfFileResumesAtTheBlockOfTheNewPlace) {
+    // 3 s of distinct bytes: where the recording resumes is found in the file, byte for byte.
+    const testkit::DsfShape shape = Dsf(3 * 352800, 5);
+    const std::string path = Write("a.dsf", testkit::BuildDsf(shape));
+    engine_.SetRFModeOverride(true);
+    StartPaced();
+    PlayFiles({path});
+    ASSERT_TRUE(WaitForMs(200));
+    EXPECT_EQ(engine_.Seek(2000), 1);
+    ASSERT_TRUE(WaitForEnd());
+    const testkit::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    const testkit::StereoBytes got = testkit::Channels(stream.blocks);
+    // The file from 2 s on (88 200 elements of 4 bytes a second per channel) is in the recording,
+    // unbroken to the file's end, after a run of silence blocks where the join is (a DSD file has no fade).
+    const std::size_t from = 2 * 352800;
+    const testkit::Bytes want(shape.channels[0].begin() + from, shape.channels[0].end());
+    const auto at = std::search(got.left.begin(), got.left.end(), want.begin(), want.begin() + 4096);
+    ASSERT_NE(at, got.left.end()) << "the new place was not found in the recording";
+    const auto offset = static_cast<std::size_t>(at - got.left.begin());
+    EXPECT_EQ(offset % kDsdChannelBytes, 0u) << "resumed at a block";
+    for (int c = 0; c < 2; ++c) {
+        const testkit::Bytes& channel = c == 0 ? got.left : got.right;
+        const testkit::Bytes tail(shape.channels[c].begin() + from, shape.channels[c].end());
+        ASSERT_GE(channel.size(), offset + tail.size());
+        EXPECT_TRUE(std::equal(tail.begin(), tail.end(), channel.begin() + offset)) << "channel " << c;
+    }
+    // What was heard before the join is the file from its start.
+    const auto start = std::search(got.left.begin(), got.left.end(), shape.channels[0].begin(),
+                                   shape.channels[0].begin() + 4096);
+    EXPECT_LT(start, at) << "the file's start was heard before the join";
+}
+
+TEST_F(EngineSeekTest, PausedItMovesThePlaceOfTheNextPlayAndOutsideTheTrackItRefuses) {
+    const std::string wav = TwoLevelWav();
+    StartPaced();
+    EXPECT_EQ(engine_.Seek(1000), 0) << "no source";
+    ASSERT_EQ(engine_.OpenFiles({wav}), 1);
+    ASSERT_EQ(engine_.SelectTrack(1, 0), 1);
+    EXPECT_EQ(engine_.Seek(4000), 0) << "at the end";
+    EXPECT_EQ(engine_.Seek(3500), 1);
+    EXPECT_EQ(engine_.LastReportedMs(), 3500u);
+    ASSERT_EQ(engine_.Play(), 1);
+    ASSERT_TRUE(WaitForEnd());
+    const testkit::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    const auto runs = stream.Runs();
+    ASSERT_EQ(runs.size(), 3u);
+    // Half a second of the second half.
+    ExpectLastsPaced(runs[1].count, 0.5);
+    for (std::size_t b = runs[1].first + 1; b < runs[1].first + 40; ++b)
+        EXPECT_NEAR(stream.blocks[b].LeftDensity(), kLow, 0.02) << "block " << b;
+    for (const auto& m : Positions())
+        EXPECT_GE(m.wParam, 3500u);
+}
+
+} // namespace
+} // namespace enginetest
