@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,7 +56,29 @@ struct PlayOptions {
     std::vector<std::string> paths;
     unsigned char cd = 0;         // the drive letter of --cd, 0 for files
     std::uint32_t firstTrack = 0; // --track, 0 when not given
+    std::uint32_t startMs = 0;    // --start: where in the first track the run starts
 };
+
+// "M:SS" or "M:SS.mmm" (one to three digits of the fraction) as ms; none for anything else.
+std::optional<std::uint32_t> ParseStart(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0 || text.size() < colon + 3)
+        return std::nullopt;
+    const std::size_t dot = text.find('.', colon);
+    const std::string minutes = text.substr(0, colon);
+    const std::string seconds =
+        text.substr(colon + 1, dot == std::string::npos ? std::string::npos : dot - colon - 1);
+    std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    if (seconds.size() != 2 || (dot != std::string::npos && (fraction.empty() || fraction.size() > 3)))
+        return std::nullopt;
+    const auto m = platform::ParseInteger<std::uint32_t>(minutes);
+    const auto sec = platform::ParseInteger<std::uint32_t>(seconds);
+    fraction.resize(3, '0');
+    const auto ms = platform::ParseInteger<std::uint32_t>(fraction);
+    if (!m || !sec || !ms || *sec > 59 || *m > 71582) // 71 582 minutes: the most ms a 32-bit count holds
+        return std::nullopt;
+    return *m * 60000 + *sec * 1000 + *ms;
+}
 
 int BadArguments(const std::string& message) {
     std::fprintf(stderr, "quellwave-cli play: %s\n\n%s", message.c_str(), UsageText());
@@ -84,6 +107,14 @@ int ParseArguments(const std::vector<std::string>& args, PlayOptions* options) {
                     return BadArguments("--track takes a track number 1..99, not \"" + value + "\"");
                 options->firstTrack = *track;
             }
+        } else if (a == "--start") {
+            if (i + 1 >= args.size())
+                return BadArguments(a + " needs a value");
+            const std::string& value = args[++i];
+            const auto ms = ParseStart(value);
+            if (!ms)
+                return BadArguments("--start takes a time as M:SS or M:SS.mmm, not \"" + value + "\"");
+            options->startMs = *ms;
         } else if (a == "--dsd-rate") {
             if (i + 1 >= args.size())
                 return BadArguments(a + " needs a value");
@@ -135,6 +166,13 @@ std::string Clock(std::uint32_t ms) {
     const std::uint32_t s = ms / 1000;
     char text[32];
     std::snprintf(text, sizeof text, "%u:%02u", s / 60, s % 60);
+    return text;
+}
+
+// M:SS.mmm, as --start takes it.
+std::string ExactClock(std::uint32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%02u.%03u", ms / 60000, ms / 1000 % 60, ms % 1000);
     return text;
 }
 
@@ -208,7 +246,13 @@ int OpenSource(CPlaybackEngine& engine, const PlayOptions& options) {
         std::fputs("quellwave-cli: nothing to play\n", stderr);
         return kExitNothingPlayable;
     }
-    engine.SelectTrack(firstTrack, 0);
+    std::uint32_t length = 0;
+    if (options.startMs != 0 && engine.GetTrackLength(firstTrack, &length) && options.startMs >= length) {
+        std::fprintf(stderr, "quellwave-cli play: --start %s is past the end of track %u, which is %s long\n",
+                     ExactClock(options.startMs).c_str(), firstTrack, ExactClock(length).c_str());
+        return kExitBadArguments;
+    }
+    engine.SelectTrack(firstTrack, options.startMs);
     return -1;
 }
 

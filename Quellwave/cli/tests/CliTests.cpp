@@ -217,6 +217,32 @@ TEST_F(PlayTest, WrongArgumentsExitWithOne) {
     EXPECT_FALSE(std::filesystem::exists(Dsf()));
 }
 
+// --start: the first track begins that far in; the rest of the list plays from its start. A start the
+// track cannot hold is refused with its length, and malformed times with the form they should take.
+TEST_F(PlayTest, StartBeginsTheFirstTrackInsideIt) {
+    const std::string a = Level("a.wav", 16, 3.0, 0.5), b = Level("b.wav", 16, 0.5, -0.5);
+    const RunResult r = Play({"--driver", "dsf:" + Dsf(), "--start", "0:02.250", a, b});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "position 1 2261\nposition 2 0\nposition 2 11\nend\n");
+    const auto stream = testkit::ReadDsf(Dsf());
+    ASSERT_TRUE(stream.valid) << stream.error;
+    const auto runs = stream.Runs();
+    ASSERT_EQ(runs.size(), 5u);
+    // 750 ms of a (64.6 blocks), its fade-out, and at most what the reader had read past its end.
+    EXPECT_GE(runs[1].count, 65u + 11u);
+    EXPECT_LE(runs[1].count, 65u + 11u + 45u); // and what the reader, up to a ring ahead, read past the end
+
+    const RunResult past = Play({"--driver", "dsf:" + Dsf(), "--start", "0:03", a});
+    EXPECT_EQ(past.status, 1);
+    EXPECT_EQ(past.err,
+              "quellwave-cli play: --start 0:03.000 is past the end of track 1, which is 0:03.000 long\n");
+    for (const char* bad : {"3", "1:5", "1:60", "1:05.", "1:05.1234", "-1:00", "a:00"}) {
+        const RunResult wrong = Play({"--driver", "dsf:" + Dsf(), "--start", bad, a});
+        EXPECT_EQ(wrong.status, 1) << bad;
+        EXPECT_NE(wrong.err.find("--start takes a time as M:SS or M:SS.mmm"), std::string::npos) << bad;
+    }
+}
+
 TEST_F(PlayTest, NothingPlayableExitsWithTwoNamingEachPath) {
     const std::string three = Write("three.wav", Shape(16, 100, [](WavShape& s) { s.channels = 3; }));
     const std::string missing = (dir_ / "missing.wav").string();
