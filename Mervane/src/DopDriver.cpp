@@ -23,8 +23,9 @@ std::unique_ptr<StreamDriver> StartDopDriver(std::unique_ptr<PcmDevice> device, 
     const DsdRateSet rates = DopRates(*device);
     if (rates == 0) {
         if (error)
-            *error =
-                "\"" + pcmName + "\" takes neither S32_LE nor S24_3LE at 176 400 Hz, so it cannot carry DoP";
+            *error = "\"" + pcmName +
+                     "\" takes neither S32_LE nor S24_3LE at 176 400, 352 800 or 705 600 Hz, so it cannot "
+                     "carry DoP";
         return nullptr;
     }
     const auto format = ChooseDopFormat(*device, rate);

@@ -1,5 +1,6 @@
-// "dop:<pcm>": DSD over PCM, for DACs that take DSD only inside 176.4 kHz PCM frames. Used only when named:
-// on a path that is not DoP-aware the markers play as loud noise.
+// "dop:<pcm>": DSD over PCM, for DACs that take DSD only inside PCM frames (176.4 kHz for DSD64, twice and
+// four times that for DSD128 and DSD256). Used only when named: on a path that is not DoP-aware the markers
+// play as loud noise.
 #pragma once
 
 #include "PcmDevice.h"
