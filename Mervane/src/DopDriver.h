@@ -6,15 +6,20 @@
 #include "PcmDevice.h"
 #include "StreamDriver.h"
 
-#include <optional>
-
 namespace mervane {
 
-// S32_LE if the device takes it in two channels at the PCM rate that carries the DSD rate (176 400 Hz for
-// DSD64, 352 800 for DSD128, 705 600 for DSD256), else S24_3LE, else none.
-std::optional<PcmFormat> ChooseDopFormat(PcmDevice& device, DsdRate rate = DsdRate::kDsd64);
+// DoP: S32_LE if the device takes it in two channels at the PCM rate that carries the DSD rate (176 400 Hz
+// for DSD64, 352 800 for DSD128, 705 600 for DSD256), else S24_3LE, else none.
+inline constexpr PcmFormat kDopFormats[] = {PcmFormat::S32Le, PcmFormat::S24_3Le};
+inline constexpr unsigned DopFrameRate(PcmFormat, DsdRate rate) noexcept {
+    return DopEncoder::RateFor(rate);
+}
+inline constexpr DsdCarrier kDopCarrier{kDopFormats, DopFrameRate};
+
 // The DSD rates the device can carry as DoP.
-DsdRateSet DopRates(PcmDevice& device);
+inline DsdRateSet DopRates(PcmDevice& device) {
+    return CarrierRates(device, kDopCarrier);
+}
 
 // Makes and starts the DoP driver on an opened device at rate; null (with *error) when it takes neither
 // format at any rate, or not at this one (the error names the rates it takes).
