@@ -1,9 +1,9 @@
 #include "Platform/Registry.h"
 
+#include "../RegFile.h"
 #include "Platform/FileIo.h"
 #include "Platform/Paths.h"
 #include "Platform/Text.h"
-#include "../RegFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -509,16 +509,46 @@ constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 
 // The start of opening or creating a sub-key: the base key read, and the sub-key's full path split into
 // names below the root.
-LONG OpenSubKeyRequest(HKEY root, std::string_view subKey, RegistryKey& base,
-                       std::shared_ptr<const reg::Document>& doc, const reg::Key*& key,
-                       std::vector<std::string>& path) {
-    if (const LONG status = OpenForRead(root, base, doc, key); status != ERROR_SUCCESS) {
+struct SubKeyRequest {
+    RegistryKey base;
+    std::shared_ptr<const reg::Document> doc;
+    const reg::Key* key = nullptr; // the base key in doc
+    std::vector<std::string> path;
+};
+// Checks and clears *result first: the handle stays null on every failure.
+LONG OpenSubKeyRequest(HKEY root, std::string_view subKey, HKEY* result, SubKeyRequest& request) {
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *result = nullptr;
+    if (const LONG status = OpenForRead(root, request.base, request.doc, request.key);
+        status != ERROR_SUCCESS) {
         return status;
     }
-    if (SplitSubKey(subKey, base, path) != ERROR_SUCCESS) {
+    if (SplitSubKey(subKey, request.base, request.path) != ERROR_SUCCESS) {
         return ERROR_INVALID_PARAMETER;
     }
     return ERROR_SUCCESS;
+}
+
+// A change to the values of the key a handle stands for: change gets the key in the file and says whether
+// it changed anything, under the file's lock (Modify). Needs KEY_SET_VALUE; a key deleted since the handle
+// was opened is ERROR_KEY_DELETED.
+template <typename Change> LONG ModifyValues(HKEY handle, Change&& change) {
+    RegistryKey info;
+    if (!GetHandle(handle, info)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((info.access & KEY_SET_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return Modify(info.root, [&](reg::Key& rootKey, bool& changed) {
+        reg::Key* node = Resolve(rootKey, info.path, info.path.size());
+        if (node == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        return change(*node, changed);
+    });
 }
 
 } // namespace
@@ -526,43 +556,33 @@ LONG OpenSubKeyRequest(HKEY root, std::string_view subKey, RegistryKey& base,
 // ---- The interface -------------------------------------------------------------------------------------
 
 LONG RegOpenKeyEx(HKEY root, std::string_view subKey, REGSAM access, HKEY* result) {
-    if (result == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    *result = nullptr;
-    RegistryKey base;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* key = nullptr;
-    std::vector<std::string> path;
-    if (const LONG status = OpenSubKeyRequest(root, subKey, base, doc, key, path); status != ERROR_SUCCESS) {
+    SubKeyRequest request;
+    if (const LONG status = OpenSubKeyRequest(root, subKey, result, request); status != ERROR_SUCCESS) {
         return status;
     }
-    for (std::size_t i = base.path.size(); i < path.size(); ++i) {
+    const reg::Key* key = request.key;
+    std::vector<std::string>& path = request.path;
+    for (std::size_t i = request.base.path.size(); i < path.size(); ++i) {
         key = key->FindSubKey(path[i]);
         if (key == nullptr) {
             return ERROR_FILE_NOT_FOUND;
         }
         path[i] = key->Name();
     }
-    *result = NewHandle(base.root, std::move(path), access);
+    *result = NewHandle(request.base.root, std::move(path), access);
     return ERROR_SUCCESS;
 }
 
 LONG RegCreateKeyEx(HKEY root, std::string_view subKey, DWORD /*options*/, REGSAM access, HKEY* result,
                     DWORD* disposition) {
-    if (result == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    *result = nullptr;
-    RegistryKey base;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* key = nullptr;
-    std::vector<std::string> path;
-    if (const LONG status = OpenSubKeyRequest(root, subKey, base, doc, key, path); status != ERROR_SUCCESS) {
+    SubKeyRequest request;
+    if (const LONG status = OpenSubKeyRequest(root, subKey, result, request); status != ERROR_SUCCESS) {
         return status;
     }
+    const RegistryKey& base = request.base;
+    std::vector<std::string>& path = request.path;
     // An existing key opens without a write, so that read-only roots can still be opened this way.
-    const reg::Key* existing = Resolve(*doc, base.root, path);
+    const reg::Key* existing = Resolve(*request.doc, base.root, path);
     bool created = false;
     if (existing == nullptr) {
         if ((base.access & KEY_CREATE_SUB_KEY) == 0) {
@@ -628,20 +648,9 @@ LONG RegSetValueEx(HKEY key, std::string_view valueName, DWORD type, const BYTE*
     if ((data == nullptr && dataSize != 0) || !IsValidName(valueName, kMaxValueNameUnits)) {
         return ERROR_INVALID_PARAMETER;
     }
-    RegistryKey info;
-    if (!GetHandle(key, info)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((info.access & KEY_SET_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
     std::vector<BYTE> bytes(data, data + dataSize);
-    return Modify(info.root, [&](reg::Key& rootKey, bool& changed) {
-        reg::Key* node = Resolve(rootKey, info.path, info.path.size());
-        if (node == nullptr) {
-            return ERROR_KEY_DELETED;
-        }
-        changed = node->SetValue(valueName, type, std::move(bytes));
+    return ModifyValues(key, [&](reg::Key& node, bool& changed) {
+        changed = node.SetValue(valueName, type, std::move(bytes));
         return ERROR_SUCCESS;
     });
 }
@@ -716,19 +725,8 @@ LONG RegQueryInfoKey(HKEY key, DWORD* subKeys, DWORD* maxSubKeyLen, DWORD* value
 }
 
 LONG RegDeleteValue(HKEY key, std::string_view valueName) {
-    RegistryKey info;
-    if (!GetHandle(key, info)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((info.access & KEY_SET_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
-    return Modify(info.root, [&](reg::Key& rootKey, bool& changed) {
-        reg::Key* node = Resolve(rootKey, info.path, info.path.size());
-        if (node == nullptr) {
-            return ERROR_KEY_DELETED;
-        }
-        changed = node->DeleteValue(valueName);
+    return ModifyValues(key, [&](reg::Key& node, bool& changed) {
+        changed = node.DeleteValue(valueName);
         return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
 }
