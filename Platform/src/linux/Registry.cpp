@@ -456,15 +456,29 @@ reg::Key* Resolve(reg::Key& rootKey, const std::vector<std::string>& path, std::
     return key;
 }
 
+// A handle's key as the current file holds it: the handle's record, the file's snapshot and the key in it.
+struct KeyRead {
+    RegistryKey info;
+    std::shared_ptr<const reg::Document> doc;
+    const reg::Key* key = nullptr;
+};
+
 // The key a handle stands for in the current file, or an error for a bad or deleted handle.
-LONG OpenForRead(HKEY handle, RegistryKey& info, std::shared_ptr<const reg::Document>& doc,
-                 const reg::Key*& key) {
-    if (!GetHandle(handle, info)) {
+LONG OpenForRead(HKEY handle, KeyRead& read) {
+    if (!GetHandle(handle, read.info)) {
         return ERROR_INVALID_HANDLE;
     }
-    doc = Snapshot(info.root);
-    key = Resolve(*doc, info.root, info.path);
-    return key == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+    read.doc = Snapshot(read.info.root);
+    read.key = Resolve(*read.doc, read.info.root, read.info.path);
+    return read.key == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+// OpenForRead for a reader of a value's data: a buffer for the data needs its size.
+LONG OpenForValueRead(HKEY handle, const BYTE* data, const DWORD* dataSize, KeyRead& read) {
+    if (data != nullptr && dataSize == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return OpenForRead(handle, read);
 }
 
 DWORD Utf16Length(std::string_view utf8) {
@@ -509,10 +523,7 @@ constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 
 // The start of opening or creating a sub-key: the base key read, and the sub-key's full path split into
 // names below the root.
-struct SubKeyRequest {
-    RegistryKey base;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* key = nullptr; // the base key in doc
+struct SubKeyRequest : KeyRead {
     std::vector<std::string> path;
 };
 // Checks and clears *result first: the handle stays null on every failure.
@@ -521,11 +532,10 @@ LONG OpenSubKeyRequest(HKEY root, std::string_view subKey, HKEY* result, SubKeyR
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    if (const LONG status = OpenForRead(root, request.base, request.doc, request.key);
-        status != ERROR_SUCCESS) {
+    if (const LONG status = OpenForRead(root, request); status != ERROR_SUCCESS) {
         return status;
     }
-    if (SplitSubKey(subKey, request.base, request.path) != ERROR_SUCCESS) {
+    if (SplitSubKey(subKey, request.info, request.path) != ERROR_SUCCESS) {
         return ERROR_INVALID_PARAMETER;
     }
     return ERROR_SUCCESS;
@@ -562,14 +572,14 @@ LONG RegOpenKeyEx(HKEY root, std::string_view subKey, REGSAM access, HKEY* resul
     }
     const reg::Key* key = request.key;
     std::vector<std::string>& path = request.path;
-    for (std::size_t i = request.base.path.size(); i < path.size(); ++i) {
+    for (std::size_t i = request.info.path.size(); i < path.size(); ++i) {
         key = key->FindSubKey(path[i]);
         if (key == nullptr) {
             return ERROR_FILE_NOT_FOUND;
         }
         path[i] = key->Name();
     }
-    *result = NewHandle(request.base.root, std::move(path), access);
+    *result = NewHandle(request.info.root, std::move(path), access);
     return ERROR_SUCCESS;
 }
 
@@ -579,7 +589,7 @@ LONG RegCreateKeyEx(HKEY root, std::string_view subKey, DWORD /*options*/, REGSA
     if (const LONG status = OpenSubKeyRequest(root, subKey, result, request); status != ERROR_SUCCESS) {
         return status;
     }
-    const RegistryKey& base = request.base;
+    const RegistryKey& base = request.info;
     std::vector<std::string>& path = request.path;
     // An existing key opens without a write, so that read-only roots can still be opened this way.
     const reg::Key* existing = Resolve(*request.doc, base.root, path);
@@ -628,15 +638,11 @@ LONG RegCloseKey(HKEY key) {
 }
 
 LONG RegQueryValueEx(HKEY key, std::string_view valueName, DWORD* type, BYTE* data, DWORD* dataSize) {
-    if (data != nullptr && dataSize == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    RegistryKey info;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* node = nullptr;
-    if (const LONG status = OpenForRead(key, info, doc, node); status != ERROR_SUCCESS) {
+    KeyRead read;
+    if (const LONG status = OpenForValueRead(key, data, dataSize, read); status != ERROR_SUCCESS) {
         return status;
     }
+    const reg::Key* node = read.key;
     const reg::Value* value = node->FindValue(valueName);
     if (value == nullptr) {
         return ERROR_FILE_NOT_FOUND;
@@ -657,15 +663,11 @@ LONG RegSetValueEx(HKEY key, std::string_view valueName, DWORD type, const BYTE*
 
 LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* nameChars, DWORD* type, BYTE* data,
                   DWORD* dataSize) {
-    if (data != nullptr && dataSize == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    RegistryKey info;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* node = nullptr;
-    if (const LONG status = OpenForRead(key, info, doc, node); status != ERROR_SUCCESS) {
+    KeyRead read;
+    if (const LONG status = OpenForValueRead(key, data, dataSize, read); status != ERROR_SUCCESS) {
         return status;
     }
+    const reg::Key* node = read.key;
     if (index >= node->Values().size()) {
         return ERROR_NO_MORE_ITEMS;
     }
@@ -676,12 +678,11 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* nameChars, DW
 }
 
 LONG RegEnumKeyEx(HKEY key, DWORD index, std::string* name, DWORD* nameChars) {
-    RegistryKey info;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* node = nullptr;
-    if (const LONG status = OpenForRead(key, info, doc, node); status != ERROR_SUCCESS) {
+    KeyRead read;
+    if (const LONG status = OpenForRead(key, read); status != ERROR_SUCCESS) {
         return status;
     }
+    const reg::Key* node = read.key;
     if (index >= node->SubKeys().size()) {
         return ERROR_NO_MORE_ITEMS;
     }
@@ -690,12 +691,11 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, std::string* name, DWORD* nameChars) {
 
 LONG RegQueryInfoKey(HKEY key, DWORD* subKeys, DWORD* maxSubKeyLen, DWORD* values, DWORD* maxValueNameLen,
                      DWORD* maxValueLen) {
-    RegistryKey info;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* node = nullptr;
-    if (const LONG status = OpenForRead(key, info, doc, node); status != ERROR_SUCCESS) {
+    KeyRead read;
+    if (const LONG status = OpenForRead(key, read); status != ERROR_SUCCESS) {
         return status;
     }
+    const reg::Key* node = read.key;
     DWORD longestKey = 0;
     for (const auto& sub : node->SubKeys()) {
         longestKey = std::max(longestKey, Utf16Length(sub->Name()));
@@ -754,10 +754,8 @@ LONG RegDeleteKey(HKEY key, std::string_view subKey) {
 }
 
 LONG RegFlushKey(HKEY key) {
-    RegistryKey info;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* node = nullptr;
-    return OpenForRead(key, info, doc, node);
+    KeyRead read;
+    return OpenForRead(key, read);
 }
 
 LONG RegWithLock(HKEY root, const std::function<LONG()>& fn) {
