@@ -1,8 +1,8 @@
 // The whole playback path: a WAV file (or an audio CD from a virtual drive) through the engine (reader
-// thread, fades, up-conversion, rings, output thread) to the "null" driver, which takes blocks at the DSD64
-// rate as a DAC would. Playback is therefore real time; what is measured is the processor time the process
-// spends per second of audio, and its peak resident memory. Run one case per process for a clean memory
-// figure:
+// thread, fades, up-conversion, rings, output thread) to the "null" driver, which takes blocks at the pace
+// of the stream's DSD rate as a DAC would. Playback is therefore real time; what is measured is the processor
+// time the process spends per second of audio, and its peak resident memory. Run one case per process for a
+// clean memory figure:
 //   PlaybackBench --benchmark_filter=PlayWav/16
 // The PCM file cases play a FLAC of the same chord (decoded, resampled to 44 100 Hz, then the WAV path):
 //   PlaybackBench --benchmark_filter=PlayFlac
@@ -43,6 +43,66 @@ void Put(std::vector<std::uint8_t>& b, std::uint32_t v, int bytes) {
         b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
+// The chord every case plays (A major: 220, 277.18 and 329.63 Hz) at time t, each note at full scale: its
+// sum peaks near 3.
+double Chord(double t) {
+    return std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277.18 * t) + std::sin(2 * M_PI * 329.63 * t);
+}
+
+// Plays once per iteration through the engine to the "null" driver until the list ends, and reports the
+// processor time per second of audio and the peak memory. configure sets the engine up before it is
+// initialised; open opens and selects what plays (false: the case is skipped with notOpened); playing
+// checks the engine once it plays (false: skipped with its own message).
+template <typename Configure, typename Open, typename Playing>
+void PlayToTheEnd(benchmark::State& state, double seconds, Configure configure, Open open,
+                  const char* notOpened, Playing playing) {
+    double cpu = 0;
+    double audio = 0;
+    for (auto _ : state) {
+        platform::MessageQueue window;
+        CPlaybackEngine engine;
+        engine.SetDriverNameOverride("null");
+        configure(engine);
+        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorName));
+        if (!open(engine)) {
+            state.SkipWithError(notOpened);
+            break;
+        }
+        const double before = platform::ProcessCpuSeconds();
+        if (engine.Play() != 1) {
+            state.SkipWithError("the null driver did not open");
+            break;
+        }
+        if (!playing(engine))
+            break;
+        while (window.Wait().msg != WM_PLAYER_END) {
+        }
+        cpu += platform::ProcessCpuSeconds() - before;
+        audio += seconds;
+    }
+    state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
+    state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
+    state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
+}
+
+// The file cases: one file, opened and selected as track 1.
+template <typename Configure, typename Playing>
+void PlayFileToTheEnd(benchmark::State& state, const std::string& path, double seconds, Configure configure,
+                      Playing playing) {
+    PlayToTheEnd(
+        state, seconds, configure,
+        [&](CPlaybackEngine& engine) {
+            return engine.OpenFiles({path}) == 1 && engine.SelectTrack(1, 0) == 1;
+        },
+        "the benchmark file was not accepted", playing);
+    std::remove(path.c_str());
+}
+
+void AsItIs(CPlaybackEngine&) {}
+bool Plays(CPlaybackEngine&) {
+    return true;
+}
+
 // A chord at -6 dBFS: music-like material keeps the modulator as busy as real audio would. Written a
 // second at a time so that making the file does not raise the peak memory being measured.
 std::string WriteChord(int bits, double seconds) {
@@ -67,10 +127,8 @@ std::string WriteChord(int bits, double seconds) {
     std::ofstream out(path, std::ios::binary);
     const double scale = double((1 << (bits - 1)) - 1) * 0.5 / 3;
     for (std::uint32_t n = 0; n < frames; ++n) {
-        const double t = n / 44100.0;
-        const double v =
-            std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277.18 * t) + std::sin(2 * M_PI * 329.63 * t);
-        const auto s = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::lround(v * scale)));
+        const auto s =
+            static_cast<std::uint32_t>(static_cast<std::int32_t>(std::lround(Chord(n / 44100.0) * scale)));
         Put(b, s, bytes), Put(b, s, bytes);
         if (b.size() >= 44100 * 6 || n + 1 == frames) {
             out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
@@ -83,32 +141,7 @@ std::string WriteChord(int bits, double seconds) {
 void PlayWav(benchmark::State& state) {
     const int bits = static_cast<int>(state.range(0));
     const double seconds = static_cast<double>(state.range(1));
-    const std::string path = WriteChord(bits, seconds);
-    double cpu = 0;
-    double audio = 0;
-    for (auto _ : state) {
-        platform::MessageQueue window;
-        CPlaybackEngine engine;
-        engine.SetDriverNameOverride("null");
-        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorName));
-        if (engine.OpenFiles({path}) != 1 || engine.SelectTrack(1, 0) != 1) {
-            state.SkipWithError("the benchmark file was not accepted");
-            break;
-        }
-        const double before = platform::ProcessCpuSeconds();
-        if (engine.Play() != 1) {
-            state.SkipWithError("the null driver did not open");
-            break;
-        }
-        while (window.Wait().msg != WM_PLAYER_END) {
-        }
-        cpu += platform::ProcessCpuSeconds() - before;
-        audio += seconds;
-    }
-    std::remove(path.c_str());
-    state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
-    state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
-    state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
+    PlayFileToTheEnd(state, WriteChord(bits, seconds), seconds, AsItIs, Plays);
 }
 
 // The chord as a FLAC file of the given rate and bits, written a second at a time.
@@ -129,10 +162,7 @@ std::string WriteChordFlac(int rate, int bits, double seconds) {
     for (long done = 0; done < frames;) {
         const long n = std::min<long>(rate, frames - done);
         for (long i = 0; i < n; ++i) {
-            const double t = static_cast<double>(done + i) / rate;
-            const double v = (std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277.18 * t) +
-                              std::sin(2 * M_PI * 329.63 * t)) *
-                             0.5 / 3;
+            const double v = Chord(static_cast<double>(done + i) / rate) * 0.5 / 3;
             second[static_cast<std::size_t>(2 * i)] = second[static_cast<std::size_t>(2 * i + 1)] = v;
         }
         sf_writef_double(file, second.data(), n);
@@ -146,32 +176,7 @@ void PlayFlac(benchmark::State& state) {
     const int rate = static_cast<int>(state.range(0));
     const int bits = static_cast<int>(state.range(1));
     const double seconds = static_cast<double>(state.range(2));
-    const std::string path = WriteChordFlac(rate, bits, seconds);
-    double cpu = 0;
-    double audio = 0;
-    for (auto _ : state) {
-        platform::MessageQueue window;
-        CPlaybackEngine engine;
-        engine.SetDriverNameOverride("null");
-        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorName));
-        if (engine.OpenFiles({path}) != 1 || engine.SelectTrack(1, 0) != 1) {
-            state.SkipWithError("the benchmark file was not accepted");
-            break;
-        }
-        const double before = platform::ProcessCpuSeconds();
-        if (engine.Play() != 1) {
-            state.SkipWithError("the null driver did not open");
-            break;
-        }
-        while (window.Wait().msg != WM_PLAYER_END) {
-        }
-        cpu += platform::ProcessCpuSeconds() - before;
-        audio += seconds;
-    }
-    std::remove(path.c_str());
-    state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
-    state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
-    state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
+    PlayFileToTheEnd(state, WriteChordFlac(rate, bits, seconds), seconds, AsItIs, Plays);
 }
 
 void ConvertFlac(benchmark::State& state) {
@@ -216,10 +221,8 @@ std::filesystem::path WriteChordDisc(double seconds, bool passThrough, bool accu
     std::vector<std::uint8_t> b;
     const double scale = 32767 * 0.5 / 3;
     for (std::uint32_t n = 0; n < sectors * 588; ++n) {
-        const double t = n / 44100.0;
-        const double v =
-            std::sin(2 * M_PI * 220 * t) + std::sin(2 * M_PI * 277.18 * t) + std::sin(2 * M_PI * 329.63 * t);
-        const auto s = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::lround(v * scale)));
+        const auto s =
+            static_cast<std::uint32_t>(static_cast<std::int32_t>(std::lround(Chord(n / 44100.0) * scale)));
         Put(b, s, 2), Put(b, s, 2);
         if (b.size() >= 44100 * 4 || n + 1 == sectors * 588) {
             bin.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
@@ -252,31 +255,11 @@ void PlayCd(benchmark::State& state) {
     const auto dir = WriteChordDisc(seconds, passThrough, accurate);
     setenv("QUELLWAVE_REGISTRY_DIR", dir.c_str(), 1);
     setenv("QUELLWAVE_SYSFS_BLOCK", (dir / "sys").c_str(), 1);
-    double cpu = 0;
-    double audio = 0;
-    for (auto _ : state) {
-        platform::MessageQueue window;
-        CPlaybackEngine engine;
-        engine.SetDriverNameOverride("null");
-        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorName));
-        if (engine.OpenDrive('V') != 1 || engine.SelectTrack(1, 0) != 1) {
-            state.SkipWithError("the disc image was not opened");
-            break;
-        }
-        const double before = platform::ProcessCpuSeconds();
-        if (engine.Play() != 1) {
-            state.SkipWithError("the null driver did not open");
-            break;
-        }
-        while (window.Wait().msg != WM_PLAYER_END) {
-        }
-        cpu += platform::ProcessCpuSeconds() - before;
-        audio += seconds;
-    }
+    PlayToTheEnd(
+        state, seconds, AsItIs,
+        [](CPlaybackEngine& engine) { return engine.OpenDrive('V') == 1 && engine.SelectTrack(1, 0) == 1; },
+        "the disc image was not opened", Plays);
     std::filesystem::remove_all(dir);
-    state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
-    state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
-    state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
 }
 
 // A DSF file of `seconds` at the rate (64, 128 or 256), holding a modulator-like pattern: what is measured
@@ -323,38 +306,24 @@ void PlayAtRate(benchmark::State& state) {
     const bool dsf = state.range(0) == 1;
     const int rate = static_cast<int>(state.range(1));
     const double seconds = static_cast<double>(state.range(2));
-    const std::string path = dsf ? WriteDsf(rate, seconds) : WriteChord(16, seconds);
-    double cpu = 0;
-    double audio = 0;
-    for (auto _ : state) {
-        platform::MessageQueue window;
-        CPlaybackEngine engine;
-        engine.SetDriverNameOverride("null");
-        engine.SetRFModeOverride(true);
-        engine.SetDsdRateOverride(static_cast<DWORD>(rate));
-        engine.Initialize(&window, platform::RegisterMessageName(kLoadDriverErrorName));
-        if (engine.OpenFiles({path}) != 1 || engine.SelectTrack(1, 0) != 1) {
-            state.SkipWithError("the benchmark file was not accepted");
-            break;
-        }
-        const double before = platform::ProcessCpuSeconds();
-        if (engine.Play() != 1) {
-            state.SkipWithError("the null driver did not open");
-            break;
-        }
-        if (platform::DsdRateNumber(engine.TrackRate()) != rate) {
+    PlayFileToTheEnd(
+        state, dsf ? WriteDsf(rate, seconds) : WriteChord(16, seconds), seconds,
+        [rate](CPlaybackEngine& engine) {
+            engine.SetRFModeOverride(true);
+            engine.SetDsdRateOverride(static_cast<DWORD>(rate));
+        },
+        [&state, rate](CPlaybackEngine& engine) {
+            if (platform::DsdRateNumber(engine.TrackRate()) == rate)
+                return true;
             state.SkipWithError("the track does not play at the rate asked for");
-            break;
-        }
-        while (window.Wait().msg != WM_PLAYER_END) {
-        }
-        cpu += platform::ProcessCpuSeconds() - before;
-        audio += seconds;
-    }
-    std::remove(path.c_str());
-    state.counters["cpu_ms_per_audio_s"] = audio > 0 ? cpu * 1000 / audio : 0;
-    state.counters["cpu_percent_of_one_core"] = audio > 0 ? cpu * 100 / audio : 0;
-    state.counters["peak_rss_MiB"] = platform::PeakResidentMiB();
+            return false;
+        });
+}
+
+// A playing case runs once, in real time (the output paces it), and counts the whole process's processor
+// time: the engine's threads do the work.
+void OnceInRealTime(benchmark::internal::Benchmark* b) {
+    b->Iterations(1)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kSecond);
 }
 
 BENCHMARK(PlayAtRate)
@@ -365,37 +334,21 @@ BENCHMARK(PlayAtRate)
     ->Args({1, 64, 10})
     ->Args({1, 128, 10})
     ->Args({1, 256, 10})
-    ->Iterations(1)
-    ->UseRealTime()
-    ->MeasureProcessCPUTime()
-    ->Unit(benchmark::kSecond);
+    ->Apply(OnceInRealTime);
 
 BENCHMARK(PlayCd)
     ->ArgNames({"passthrough", "accurate", "seconds"})
     ->Args({0, 1, 20})
     ->Args({1, 0, 20})
-    ->Iterations(1)
-    ->UseRealTime()
-    ->MeasureProcessCPUTime()
-    ->Unit(benchmark::kSecond);
+    ->Apply(OnceInRealTime);
 
-BENCHMARK(PlayWav)
-    ->ArgNames({"bits", "seconds"})
-    ->Args({16, 20})
-    ->Args({24, 20})
-    ->Iterations(1)
-    ->UseRealTime()
-    ->MeasureProcessCPUTime()
-    ->Unit(benchmark::kSecond);
+BENCHMARK(PlayWav)->ArgNames({"bits", "seconds"})->Args({16, 20})->Args({24, 20})->Apply(OnceInRealTime);
 
 BENCHMARK(PlayFlac)
     ->ArgNames({"rate", "bits", "seconds"})
     ->Args({96000, 24, 20})
     ->Args({44100, 16, 20})
-    ->Iterations(1)
-    ->UseRealTime()
-    ->MeasureProcessCPUTime()
-    ->Unit(benchmark::kSecond);
+    ->Apply(OnceInRealTime);
 
 BENCHMARK(ConvertFlac)
     ->ArgNames({"rate", "seconds"})

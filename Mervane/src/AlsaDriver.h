@@ -4,19 +4,20 @@
 #include "PcmDevice.h"
 #include "StreamDriver.h"
 
-#include <optional>
-
 namespace mervane {
 
 // The native DSD formats in the order they are tried; each at its DsdFrameRate.
 inline constexpr PcmFormat kNativeDsdFormats[] = {PcmFormat::DsdU32Be, PcmFormat::DsdU32Le,
                                                   PcmFormat::DsdU16Be, PcmFormat::DsdU16Le, PcmFormat::DsdU8};
+// Native DSD: the first of those the device takes in two channels at the frame rate that carries the DSD
+// rate (none for a PCM-only device, or one that does not go that high).
+inline constexpr DsdCarrier kNativeDsdCarrier{kNativeDsdFormats,
+                                              static_cast<unsigned (*)(PcmFormat, DsdRate)>(DsdFrameRate)};
 
-// The first native DSD format the device takes in two channels at the frame rate that carries the DSD
-// rate; none when it takes none of them (a PCM-only device, or one that does not go that high).
-std::optional<PcmFormat> ChooseNativeDsdFormat(PcmDevice& device, DsdRate rate = DsdRate::kDsd64);
 // The DSD rates the device takes in some native format.
-DsdRateSet NativeDsdRates(PcmDevice& device);
+inline DsdRateSet NativeDsdRates(PcmDevice& device) {
+    return CarrierRates(device, kNativeDsdCarrier);
+}
 
 // Makes and starts the native DSD driver on an opened device at rate. Null (with *error) when the device
 // takes no native DSD format, does not take the rate (the error names the rates it takes) or refuses its

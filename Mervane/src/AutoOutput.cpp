@@ -39,6 +39,15 @@ NativeChoice ChooseNativeDevice(OutputSystem& system) {
     return best;
 }
 
+// The names of the carrier's formats the device takes in two channels at the frame rate of DSD64.
+std::vector<std::string> FormatsAtDsd64(PcmDevice& device, const DsdCarrier& carrier) {
+    std::vector<std::string> names;
+    for (PcmFormat format : carrier.formats)
+        if (device.Accepts(format, carrier.frameRate(format, DsdRate::kDsd64)))
+            names.push_back(PcmFormatName(format));
+    return names;
+}
+
 } // namespace
 
 std::unique_ptr<DsdDriver> OpenAutoDriver(OutputSystem& system, std::string* chosen, DsdRate rate,
@@ -90,12 +99,8 @@ std::vector<OutputReport> SurveyOutputs(OutputSystem& system) {
         auto device = system.Open(name, &r.error);
         if (device) {
             if (dsd) {
-                for (PcmFormat f : kNativeDsdFormats)
-                    if (device->Accepts(f, DsdFrameRate(f)))
-                        r.nativeFormats.push_back(PcmFormatName(f));
-                for (PcmFormat f : {PcmFormat::S32Le, PcmFormat::S24_3Le})
-                    if (device->Accepts(f, DopEncoder::kRate))
-                        r.dopFormats.push_back(PcmFormatName(f));
+                r.nativeFormats = FormatsAtDsd64(*device, kNativeDsdCarrier);
+                r.dopFormats = FormatsAtDsd64(*device, kDopCarrier);
                 r.nativeRates = NativeDsdRates(*device);
                 r.dopRates = DopRates(*device);
             }

@@ -1,19 +1,25 @@
-// "dop:<pcm>": DSD over PCM, for DACs that take DSD only inside 176.4 kHz PCM frames. Used only when named:
-// on a path that is not DoP-aware the markers play as loud noise.
+// "dop:<pcm>": DSD over PCM, for DACs that take DSD only inside PCM frames (176.4 kHz for DSD64, twice and
+// four times that for DSD128 and DSD256). Used only when named: on a path that is not DoP-aware the markers
+// play as loud noise.
 #pragma once
 
 #include "PcmDevice.h"
 #include "StreamDriver.h"
 
-#include <optional>
-
 namespace mervane {
 
-// S32_LE if the device takes it in two channels at the PCM rate that carries the DSD rate (176 400 Hz for
-// DSD64, 352 800 for DSD128, 705 600 for DSD256), else S24_3LE, else none.
-std::optional<PcmFormat> ChooseDopFormat(PcmDevice& device, DsdRate rate = DsdRate::kDsd64);
+// DoP: S32_LE if the device takes it in two channels at the PCM rate that carries the DSD rate (176 400 Hz
+// for DSD64, 352 800 for DSD128, 705 600 for DSD256), else S24_3LE, else none.
+inline constexpr PcmFormat kDopFormats[] = {PcmFormat::S32Le, PcmFormat::S24_3Le};
+inline constexpr unsigned DopFrameRate(PcmFormat, DsdRate rate) noexcept {
+    return DopEncoder::RateFor(rate);
+}
+inline constexpr DsdCarrier kDopCarrier{kDopFormats, DopFrameRate};
+
 // The DSD rates the device can carry as DoP.
-DsdRateSet DopRates(PcmDevice& device);
+inline DsdRateSet DopRates(PcmDevice& device) {
+    return CarrierRates(device, kDopCarrier);
+}
 
 // Makes and starts the DoP driver on an opened device at rate; null (with *error) when it takes neither
 // format at any rate, or not at this one (the error names the rates it takes).

@@ -75,9 +75,9 @@ constexpr BuiltInDriver kBuiltInDrivers[] = {
     {"alsa:", OpenAlsaDriver, "alsa:PCM", "native DSD to an ALSA device, e.g. alsa:hw:1,0"},
     {"dop:", OpenDopDriver, "dop:PCM", "DSD over PCM"},
     {"pcm:", OpenPcmPreviewDriver, "pcm:PCM", "a PCM preview, e.g. pcm:default"},
-    {"auto", OpenAuto, "auto", "the first DSD card, else pcm:default, else null"},
+    {"auto", OpenAuto, "auto", "the DSD card taking the highest rate, else pcm:default, else null"},
     {"dsf:", OpenDsf, "dsf:PATH", "record the stream as a DSF file"},
-    {"null", OpenNull, "null", "discard it at the DSD64 rate"},
+    {"null", OpenNull, "null", "discard the stream at the pace of its DSD rate"},
 };
 
 } // namespace

@@ -169,4 +169,38 @@ std::string RateRefusedText(const std::string& pcmName, DsdRate rate, DsdRateSet
            platform::DsdRateSetText(taken);
 }
 
+std::optional<PcmFormat> ChooseCarrierFormat(PcmDevice& device, const DsdCarrier& carrier, DsdRate rate) {
+    for (PcmFormat format : carrier.formats) {
+        if (device.Accepts(format, carrier.frameRate(format, rate)))
+            return format;
+    }
+    return std::nullopt;
+}
+
+DsdRateSet CarrierRates(PcmDevice& device, const DsdCarrier& carrier) {
+    DsdRateSet rates = 0;
+    for (DsdRate rate : platform::kDsdRates)
+        if (ChooseCarrierFormat(device, carrier, rate))
+            rates |= platform::DsdRateBit(rate);
+    return rates;
+}
+
+std::optional<CarrierChoice> ChooseCarrier(PcmDevice& device, const DsdCarrier& carrier, DsdRate rate,
+                                           const std::string& pcmName, std::string_view noFormatText,
+                                           std::string_view refusedSuffix, std::string* error) {
+    const DsdRateSet rates = CarrierRates(device, carrier);
+    if (rates == 0) {
+        if (error)
+            *error = noFormatText;
+        return std::nullopt;
+    }
+    const auto format = ChooseCarrierFormat(device, carrier, rate);
+    if (!format) {
+        if (error)
+            *error = RateRefusedText(pcmName, rate, rates) + std::string(refusedSuffix);
+        return std::nullopt;
+    }
+    return CarrierChoice{*format, rates};
+}
+
 } // namespace mervane

@@ -11,6 +11,8 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -109,5 +111,29 @@ std::unique_ptr<DsdDriver> OpenNamedPcmDriver(std::string_view prefix, std::stri
 
 // The error text for a device that does not take rate: names the rates it takes.
 std::string RateRefusedText(const std::string& pcmName, DsdRate rate, DsdRateSet taken);
+
+// How one kind of stream driver carries DSD in a device's frames (native DSD, DoP): the formats it tries,
+// in order, and the frame rate at which a format carries a DSD rate.
+struct DsdCarrier {
+    std::span<const PcmFormat> formats;
+    unsigned (*frameRate)(PcmFormat format, DsdRate rate);
+};
+
+// The first of the carrier's formats the device takes in two channels at its frame rate for rate; none
+// when it takes none of them there.
+std::optional<PcmFormat> ChooseCarrierFormat(PcmDevice& device, const DsdCarrier& carrier, DsdRate rate);
+// The DSD rates at which the device takes one of the carrier's formats.
+DsdRateSet CarrierRates(PcmDevice& device, const DsdCarrier& carrier);
+
+// What a driver of the carrier starts with at rate: the format, and every rate the device takes. None
+// (with *error) when the device takes no rate at all (noFormatText) or not this one (RateRefusedText, then
+// refusedSuffix).
+struct CarrierChoice {
+    PcmFormat format;
+    DsdRateSet rates;
+};
+std::optional<CarrierChoice> ChooseCarrier(PcmDevice& device, const DsdCarrier& carrier, DsdRate rate,
+                                           const std::string& pcmName, std::string_view noFormatText,
+                                           std::string_view refusedSuffix, std::string* error);
 
 } // namespace mervane

@@ -98,9 +98,9 @@ TEST(BuiltInDrivers, NamesTextListsEachDriverOnceInItsOrder) {
     EXPECT_STREQ(
         mervane::DsdDriverNamesText(),
         "\"alsa:PCM\" (native DSD to an ALSA device, e.g. alsa:hw:1,0), \"dop:PCM\" (DSD over PCM), "
-        "\"pcm:PCM\" (a PCM preview, e.g. pcm:default), \"auto\" (the first DSD card, else pcm:default, "
-        "else null), \"dsf:PATH\" (record the stream as a DSF file) or \"null\" (discard it at the DSD64 "
-        "rate)");
+        "\"pcm:PCM\" (a PCM preview, e.g. pcm:default), \"auto\" (the DSD card taking the highest rate, "
+        "else pcm:default, else null), \"dsf:PATH\" (record the stream as a DSF file) or \"null\" (discard "
+        "the stream at the pace of its DSD rate)");
     std::string error;
     EXPECT_NE(mervane::OpenDsdDriver("null", &error), nullptr) << error;
     EXPECT_EQ(mervane::OpenDsdDriver("nul", &error), nullptr);

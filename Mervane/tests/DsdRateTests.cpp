@@ -90,6 +90,37 @@ TEST(DsdRates, ARateTheDeviceDoesNotTakeIsRefusedNamingTheRatesItTakes) {
     EXPECT_NE(error.find("takes DSD64"), std::string::npos) << error;
 }
 
+// A device that takes none of a driver's formats at any rate is refused saying what it lacks; one that
+// takes the last format tried at one rate only opens there, and names that rate alone.
+TEST(DsdRates, ADeviceWithoutTheFormatsIsRefusedSayingWhatItLacks) {
+    FakePcmDevice::State state;
+    state.accepted = {PcmFormat::S16Le, PcmFormat::S32Le};
+    state.pcmRates = {44100, 88200};
+    std::string error;
+    EXPECT_EQ(mervane::StartNativeDsdDriver(std::make_unique<FakePcmDevice>(&state), "hw:2,0", &error),
+              nullptr);
+    EXPECT_EQ(error, "\"hw:2,0\" takes no native DSD format (DSD_U32_BE, DSD_U32_LE, DSD_U16_BE, DSD_U16_LE, "
+                     "DSD_U8); a DAC that takes DSD over PCM plays through \"dop:hw:2,0\"");
+    error.clear();
+    EXPECT_EQ(mervane::StartDopDriver(std::make_unique<FakePcmDevice>(&state), "hw:2,0", &error), nullptr);
+    EXPECT_EQ(error, "\"hw:2,0\" takes neither S32_LE nor S24_3LE at 176 400, 352 800 or 705 600 Hz, so it "
+                     "cannot carry DoP");
+
+    state.accepted = {PcmFormat::S24_3Le, PcmFormat::DsdU8};
+    state.pcmRates = {705600};
+    state.dsdMultiples = {2};
+    FakePcmDevice probe(&state);
+    EXPECT_EQ(mervane::DopRates(probe), platform::DsdRateBit(DsdRate::kDsd256));
+    EXPECT_EQ(mervane::NativeDsdRates(probe), platform::DsdRateBit(DsdRate::kDsd128));
+    auto driver =
+        mervane::StartDopDriver(std::make_unique<FakePcmDevice>(&state), "hw:2,0", &error, DsdRate::kDsd256);
+    ASSERT_NE(driver, nullptr) << error;
+    EXPECT_EQ(state.configuredFormat, PcmFormat::S24_3Le);
+    EXPECT_EQ(state.configuredRate, 705600u);
+    EXPECT_EQ(driver->Rates(), platform::DsdRateBit(DsdRate::kDsd256));
+    driver->Close();
+}
+
 TEST(DsdRates, NullAndDsfTakeEveryRate) {
     std::string error;
     EXPECT_EQ(mervane::ProbeDsdRates("null", &error), platform::kAllDsdRates);

@@ -32,11 +32,11 @@ const char* UsageText() {
            "                           rate, and one at a rate the output does not take is refused\n"
            "                           play WAV, FLAC, AIFF and other PCM files (and, with --rf-mode, DSF\n"
            "                           and DSDIFF files bit-exactly)\n"
-           "                           as DSD64 through the engine. Prints\n"
+           "                           as DSD through the engine. Prints\n"
            "                           \"position TRACK MS\" about once a second and \"end\" at the end;\n"
            "                           a progress line on standard error when it is a terminal.\n"
            "                           --driver dsf:FILE records the stream as a DSF file, --driver null\n"
-           "                           plays it into a sink at the DSD64 rate; without --driver the stored\n"
+           "                           plays it into a sink at its DSD rate; without --driver the stored\n"
            "                           DefaultASIODriverName is used (\"auto\" when none is stored); a dsf:\n"
            "                           FILE may not be one of the files played. --rf-mode turns on DSD file\n"
            "                           playback for this run. --gapless (or GaplessPlayback = 1) plays\n"
@@ -70,8 +70,8 @@ const char* UsageText() {
 namespace {
 
 constexpr const char* kSummary =
-    "quellwave-cli - Quellwave without a window: a DSD64 player engine that up-converts 16/24-bit\n"
-    "44 100 Hz WAV files to DSD64 and plays DSF/DSDIFF files bit-exactly.\n"
+    "quellwave-cli - Quellwave without a window: a DSD player engine that up-converts WAV, FLAC and\n"
+    "other PCM files to DSD64, DSD128 or DSD256 and plays DSF/DSDIFF files bit-exactly.\n"
     "\n"
     "Commands: info, convert, play, drives, toc, rip, eject, load, check, outputs. Run \"quellwave-cli "
     "--help\" for "

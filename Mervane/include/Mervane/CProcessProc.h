@@ -25,9 +25,10 @@ public:
     bool LockProcess() const;
     bool UnlockProcess() const;
 
-    // Stream parameters: frames per conversion unit, PCM base rate, and whether the stream is DSD. The
-    // device here always takes DSD64 blocks, so these are checked, not acted on: Setup and SetRate return
-    // false for values they cannot honour (anything but a 44 100 Hz base rate).
+    // Stream parameters: frames per conversion unit, PCM base rate, and whether the stream is DSD. The DSD
+    // rate (DSD64, DSD128 or DSD256, a multiple of the 44 100 Hz base) is set when the driver is opened, so
+    // these are checked, not acted on: Setup and SetRate return false for values they cannot honour
+    // (anything but a 44 100 Hz base rate).
     virtual bool Setup(int frames, float baseRate, bool dsd);
     // Closes the driver (finishing a recording). Called when the output thread ends.
     virtual void Release();

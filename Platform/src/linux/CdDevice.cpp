@@ -14,6 +14,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -70,16 +72,82 @@ int Errno() {
     return errno != 0 ? errno : EIO;
 }
 
-class LinuxCdDevice final : public CdDevice {
+// One device control on fd: 0, or the errno value it failed with.
+template <typename Argument> int Control(int fd, unsigned long request, Argument argument) {
+    return ::ioctl(fd, request, argument) < 0 ? Errno() : 0;
+}
+
+// A 10-byte SCSI command that reads up to `size` bytes into reply, sent over SG_IO on fd. 0 when the device
+// answered (whatever its status, which answer holds), else the transport's errno value.
+int SendReadCommand(int fd, const std::array<BYTE, 10>& cdb, BYTE* reply, DWORD size, ScsiAnswer& answer) {
+    ScsiCommand cmd;
+    std::copy(cdb.begin(), cdb.end(), cmd.cdb.begin());
+    cmd.cdbLength = 10;
+    cmd.direction = ScsiDirection::In;
+    cmd.data = reply;
+    cmd.dataLength = size;
+    return linuxcd::SendSgIo(fd, cmd, answer);
+}
+
+// What a CD drive and a drive of removable media share: the descriptor, the volume lock, the mount check
+// and the tray.
+class LinuxVolume : public CdDevice {
 public:
-    LinuxCdDevice(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-    ~LinuxCdDevice() override { ::close(fd_); }
-    LinuxCdDevice(const LinuxCdDevice&) = delete;
-    LinuxCdDevice& operator=(const LinuxCdDevice&) = delete;
+    // openMode: the access (O_RDONLY, O_RDWR) the exclusive open of Lock asks for.
+    LinuxVolume(std::string path, int fd, int openMode)
+        : path_(std::move(path)), fd_(fd), openMode_(openMode) {}
+    ~LinuxVolume() override { ::close(fd_); }
+    LinuxVolume(const LinuxVolume&) = delete;
+    LinuxVolume& operator=(const LinuxVolume&) = delete;
+
+    int Lock() override {
+        if (locked_) {
+            return 0;
+        }
+        // An exclusive open of a block device fails while anyone else (a mount included) has it open
+        // exclusively, which is what locking a volume means here. The exclusive handle replaces the one
+        // this object had: with two handles open the kernel refuses to unlock the tray and to eject.
+        const int fd = ::open(path_.c_str(), openMode_ | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+        if (fd < 0) {
+            return Errno();
+        }
+        ::close(fd_);
+        fd_ = fd;
+        locked_ = true;
+        return 0;
+    }
+
+    int Dismount() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            return Errno();
+        }
+        std::ifstream in("/proc/self/mountinfo");
+        std::ostringstream text;
+        text << in.rdbuf();
+        return linuxcd::MountinfoNamesDevice(text.str(), major(st.st_rdev), minor(st.st_rdev)) ? EBUSY : 0;
+    }
+
+    int Eject() override { return Control(fd_, CDROMEJECT, 0); }
+    int Load() override { return Control(fd_, CDROMCLOSETRAY, 0); }
+
+protected:
+    int Fd() const noexcept { return fd_; }
+
+private:
+    std::string path_;
+    int fd_;
+    int openMode_;
+    bool locked_ = false;
+};
+
+class LinuxCdDevice final : public LinuxVolume {
+public:
+    LinuxCdDevice(std::string path, int fd) : LinuxVolume(std::move(path), fd, O_RDONLY) {}
 
     int GetDiskType(DWORD& type) override {
         type = 0;
-        const int status = ::ioctl(fd_, CDROM_DISC_STATUS, CDSL_CURRENT);
+        const int status = ::ioctl(Fd(), CDROM_DISC_STATUS, CDSL_CURRENT);
         switch (status) {
         case CDS_AUDIO:
             type = kCdDiskAudio;
@@ -103,7 +171,7 @@ public:
 
     int DriveStatus(CdDriveStatus& status) override {
         status = CdDriveStatus::NoInfo;
-        const int result = ::ioctl(fd_, CDROM_DRIVE_STATUS, CDSL_CURRENT);
+        const int result = ::ioctl(Fd(), CDROM_DRIVE_STATUS, CDSL_CURRENT);
         switch (result) {
         case CDS_NO_DISC:
             status = CdDriveStatus::NoDisc;
@@ -125,8 +193,8 @@ public:
     int ReadToc(CdToc& toc) override {
         toc = {};
         cdrom_tochdr header{};
-        if (::ioctl(fd_, CDROMREADTOCHDR, &header) < 0) {
-            return Errno();
+        if (const int error = Control(Fd(), CDROMREADTOCHDR, &header)) {
+            return error;
         }
         toc.firstTrack = header.cdth_trk0;
         toc.lastTrack = header.cdth_trk1;
@@ -134,8 +202,8 @@ public:
             cdrom_tocentry entry{};
             entry.cdte_track = static_cast<__u8>(track > header.cdth_trk1 ? CDROM_LEADOUT : track);
             entry.cdte_format = CDROM_MSF;
-            if (::ioctl(fd_, CDROMREADTOCENTRY, &entry) < 0) {
-                return Errno();
+            if (const int error = Control(Fd(), CDROMREADTOCENTRY, &entry)) {
+                return error;
             }
             toc.entries.push_back(linuxcd::FromKernelTocEntry(entry));
         }
@@ -147,15 +215,10 @@ public:
         // READ TOC format 1 names the first and last session; the kernel's multi-session ioctl only
         // knows whether there is more than one.
         BYTE reply[12] = {};
-        ScsiCommand cmd;
-        cmd.cdb = {mmc::kReadToc, 0x00, 0x01, 0, 0, 0, 0, 0, sizeof reply, 0}; // session information
-        cmd.cdbLength = 10;
-        cmd.direction = ScsiDirection::In;
-        cmd.data = reply;
-        cmd.dataLength = sizeof reply;
         ScsiAnswer answer;
-        if (linuxcd::SendSgIo(fd_, cmd, answer) == 0 && answer.status == kScsiGood &&
-            answer.transferred >= 12) {
+        if (SendReadCommand(Fd(), {mmc::kReadToc, 0x00, 0x01, 0, 0, 0, 0, 0, sizeof reply, 0}, reply,
+                            sizeof reply, answer) == 0 &&
+            answer.status == kScsiGood && answer.transferred >= 12) {
             info.firstSession = reply[2];
             info.lastSession = reply[3];
             info.lastSessionStart = static_cast<LONG>(ReadBe32(reply + 8));
@@ -163,8 +226,8 @@ public:
         }
         cdrom_multisession multi{};
         multi.addr_format = CDROM_LBA;
-        if (::ioctl(fd_, CDROMMULTISESSION, &multi) < 0) {
-            return Errno();
+        if (const int error = Control(Fd(), CDROMMULTISESSION, &multi)) {
+            return error;
         }
         info.firstSession = 1;
         info.lastSession = multi.xa_flag ? 2 : 1;
@@ -178,8 +241,8 @@ public:
             cdrom_read_audio request =
                 linuxcd::BuildReadAudio(lba + static_cast<LONG>(done), static_cast<int>(frames),
                                         buffer + std::size_t{done} * kCdSectorBytes);
-            if (::ioctl(fd_, CDROMREADAUDIO, &request) < 0) {
-                return Errno();
+            if (const int error = Control(Fd(), CDROMREADAUDIO, &request)) {
+                return error;
             }
             done += frames;
         }
@@ -190,8 +253,8 @@ public:
         position = {};
         cdrom_subchnl q{};
         q.cdsc_format = CDROM_LBA;
-        if (::ioctl(fd_, CDROMSUBCHNL, &q) < 0) {
-            return Errno();
+        if (const int error = Control(Fd(), CDROMSUBCHNL, &q)) {
+            return error;
         }
         position.audioStatus = q.cdsc_audiostatus;
         position.adrControl = static_cast<BYTE>((q.cdsc_adr << 4) | (q.cdsc_ctrl & 0x0F));
@@ -205,8 +268,8 @@ public:
     int ReadCatalogue(CdQText& catalogue) override {
         catalogue = {};
         cdrom_mcn mcn{};
-        if (::ioctl(fd_, CDROM_GET_MCN, &mcn) < 0) {
-            return Errno();
+        if (const int error = Control(Fd(), CDROM_GET_MCN, &mcn)) {
+            return error;
         }
         // The kernel leaves the number empty when the disc does not flag one as valid.
         catalogue.text.assign(reinterpret_cast<const char*>(mcn.medium_catalog_number),
@@ -219,15 +282,11 @@ public:
     int ReadIsrc(BYTE track, CdQText& isrc) override {
         isrc = {};
         BYTE reply[24] = {};
-        ScsiCommand cmd;
-        cmd.cdb = {mmc::kReadSubChannel, 0x00, 0x40, 0x03, 0, 0, track, 0, sizeof reply, 0}; // ISRC
-        cmd.cdbLength = 10;
-        cmd.direction = ScsiDirection::In;
-        cmd.data = reply;
-        cmd.dataLength = sizeof reply;
         ScsiAnswer answer;
-        if (linuxcd::SendSgIo(fd_, cmd, answer) != 0) {
-            return answer.error;
+        if (const int error = SendReadCommand(
+                Fd(), {mmc::kReadSubChannel, 0x00, 0x40, 0x03, 0, 0, track, 0, sizeof reply, 0}, // ISRC
+                reply, sizeof reply, answer)) {
+            return error;
         }
         if (answer.status != kScsiGood) {
             return answer.SenseKey() == 0x02 ? ENOMEDIUM : (answer.SenseKey() == 0x05 ? EINVAL : EIO);
@@ -239,54 +298,14 @@ public:
         return 0;
     }
 
-    int Lock() override {
-        if (locked_) {
-            return 0;
-        }
-        // An exclusive open of a block device fails while anyone else (a mount included) has it open
-        // exclusively, which is what locking a volume means here. The exclusive handle replaces the one
-        // this object had: with two handles open the kernel refuses to unlock the tray and to eject.
-        const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
-        if (fd < 0) {
-            return Errno();
-        }
-        ::close(fd_);
-        fd_ = fd;
-        locked_ = true;
-        return 0;
-    }
-
-    int Dismount() override {
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0) {
-            return Errno();
-        }
-        std::ifstream in("/proc/self/mountinfo");
-        std::ostringstream text;
-        text << in.rdbuf();
-        return linuxcd::MountinfoNamesDevice(text.str(), major(st.st_rdev), minor(st.st_rdev)) ? EBUSY : 0;
-    }
-
-    int PreventRemoval(bool prevent) override {
-        return ::ioctl(fd_, CDROM_LOCKDOOR, prevent ? 1 : 0) < 0 ? Errno() : 0;
-    }
-    int Eject() override { return ::ioctl(fd_, CDROMEJECT, 0) < 0 ? Errno() : 0; }
-    int Load() override { return ::ioctl(fd_, CDROMCLOSETRAY, 0) < 0 ? Errno() : 0; }
-
-private:
-    std::string path_;
-    int fd_;
-    bool locked_ = false;
+    int PreventRemoval(bool prevent) override { return Control(Fd(), CDROM_LOCKDOOR, prevent ? 1 : 0); }
 };
 
 // A drive of removable media that is no CD drive (a card reader, a USB disk): opened for reading and
 // writing, it answers the volume and tray controls; the CD controls are not its to answer.
-class LinuxRemovableVolume final : public CdDevice {
+class LinuxRemovableVolume final : public LinuxVolume {
 public:
-    LinuxRemovableVolume(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-    ~LinuxRemovableVolume() override { ::close(fd_); }
-    LinuxRemovableVolume(const LinuxRemovableVolume&) = delete;
-    LinuxRemovableVolume& operator=(const LinuxRemovableVolume&) = delete;
+    LinuxRemovableVolume(std::string path, int fd) : LinuxVolume(std::move(path), fd, O_RDWR) {}
 
     int GetDiskType(DWORD& type) override {
         type = 0;
@@ -299,43 +318,12 @@ public:
     int ReadCatalogue(CdQText&) override { return ENOTTY; }
     int ReadIsrc(BYTE, CdQText&) override { return ENOTTY; }
 
-    int Lock() override {
-        if (locked_) {
-            return 0;
-        }
-        // As for a CD drive: an exclusive open fails while a file system of the medium is mounted.
-        const int fd = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC);
-        if (fd < 0) {
-            return Errno();
-        }
-        ::close(fd_);
-        fd_ = fd;
-        locked_ = true;
-        return 0;
-    }
-    int Dismount() override {
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0) {
-            return Errno();
-        }
-        std::ifstream in("/proc/self/mountinfo");
-        std::ostringstream text;
-        text << in.rdbuf();
-        return linuxcd::MountinfoNamesDevice(text.str(), major(st.st_rdev), minor(st.st_rdev)) ? EBUSY : 0;
-    }
     // The SCSI disk driver's door lock and its start-stop eject and load.
     int PreventRemoval(bool prevent) override {
         constexpr unsigned long kDoorLock = 0x5380;
         constexpr unsigned long kDoorUnlock = 0x5381;
-        return ::ioctl(fd_, prevent ? kDoorLock : kDoorUnlock, 0) < 0 ? Errno() : 0;
+        return Control(Fd(), prevent ? kDoorLock : kDoorUnlock, 0);
     }
-    int Eject() override { return ::ioctl(fd_, CDROMEJECT, 0) < 0 ? Errno() : 0; }
-    int Load() override { return ::ioctl(fd_, CDROMCLOSETRAY, 0) < 0 ? Errno() : 0; }
-
-private:
-    std::string path_;
-    int fd_;
-    bool locked_ = false;
 };
 
 } // namespace

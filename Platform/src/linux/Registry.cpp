@@ -1,9 +1,9 @@
 #include "Platform/Registry.h"
 
+#include "../RegFile.h"
 #include "Platform/FileIo.h"
 #include "Platform/Paths.h"
 #include "Platform/Text.h"
-#include "../RegFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -456,15 +456,29 @@ reg::Key* Resolve(reg::Key& rootKey, const std::vector<std::string>& path, std::
     return key;
 }
 
+// A handle's key as the current file holds it: the handle's record, the file's snapshot and the key in it.
+struct KeyRead {
+    RegistryKey info;
+    std::shared_ptr<const reg::Document> doc;
+    const reg::Key* key = nullptr;
+};
+
 // The key a handle stands for in the current file, or an error for a bad or deleted handle.
-LONG OpenForRead(HKEY handle, RegistryKey& info, std::shared_ptr<const reg::Document>& doc,
-                 const reg::Key*& key) {
-    if (!GetHandle(handle, info)) {
+LONG OpenForRead(HKEY handle, KeyRead& read) {
+    if (!GetHandle(handle, read.info)) {
         return ERROR_INVALID_HANDLE;
     }
-    doc = Snapshot(info.root);
-    key = Resolve(*doc, info.root, info.path);
-    return key == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+    read.doc = Snapshot(read.info.root);
+    read.key = Resolve(*read.doc, read.info.root, read.info.path);
+    return read.key == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+// OpenForRead for a reader of a value's data: a buffer for the data needs its size.
+LONG OpenForValueRead(HKEY handle, const BYTE* data, const DWORD* dataSize, KeyRead& read) {
+    if (data != nullptr && dataSize == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return OpenForRead(handle, read);
 }
 
 DWORD Utf16Length(std::string_view utf8) {
@@ -509,16 +523,42 @@ constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 
 // The start of opening or creating a sub-key: the base key read, and the sub-key's full path split into
 // names below the root.
-LONG OpenSubKeyRequest(HKEY root, std::string_view subKey, RegistryKey& base,
-                       std::shared_ptr<const reg::Document>& doc, const reg::Key*& key,
-                       std::vector<std::string>& path) {
-    if (const LONG status = OpenForRead(root, base, doc, key); status != ERROR_SUCCESS) {
+struct SubKeyRequest : KeyRead {
+    std::vector<std::string> path;
+};
+// Checks and clears *result first: the handle stays null on every failure.
+LONG OpenSubKeyRequest(HKEY root, std::string_view subKey, HKEY* result, SubKeyRequest& request) {
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *result = nullptr;
+    if (const LONG status = OpenForRead(root, request); status != ERROR_SUCCESS) {
         return status;
     }
-    if (SplitSubKey(subKey, base, path) != ERROR_SUCCESS) {
+    if (SplitSubKey(subKey, request.info, request.path) != ERROR_SUCCESS) {
         return ERROR_INVALID_PARAMETER;
     }
     return ERROR_SUCCESS;
+}
+
+// A change to the values of the key a handle stands for: change gets the key in the file and says whether
+// it changed anything, under the file's lock (Modify). Needs KEY_SET_VALUE; a key deleted since the handle
+// was opened is ERROR_KEY_DELETED.
+template <typename Change> LONG ModifyValues(HKEY handle, Change&& change) {
+    RegistryKey info;
+    if (!GetHandle(handle, info)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((info.access & KEY_SET_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return Modify(info.root, [&](reg::Key& rootKey, bool& changed) {
+        reg::Key* node = Resolve(rootKey, info.path, info.path.size());
+        if (node == nullptr) {
+            return ERROR_KEY_DELETED;
+        }
+        return change(*node, changed);
+    });
 }
 
 } // namespace
@@ -526,43 +566,33 @@ LONG OpenSubKeyRequest(HKEY root, std::string_view subKey, RegistryKey& base,
 // ---- The interface -------------------------------------------------------------------------------------
 
 LONG RegOpenKeyEx(HKEY root, std::string_view subKey, REGSAM access, HKEY* result) {
-    if (result == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    *result = nullptr;
-    RegistryKey base;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* key = nullptr;
-    std::vector<std::string> path;
-    if (const LONG status = OpenSubKeyRequest(root, subKey, base, doc, key, path); status != ERROR_SUCCESS) {
+    SubKeyRequest request;
+    if (const LONG status = OpenSubKeyRequest(root, subKey, result, request); status != ERROR_SUCCESS) {
         return status;
     }
-    for (std::size_t i = base.path.size(); i < path.size(); ++i) {
+    const reg::Key* key = request.key;
+    std::vector<std::string>& path = request.path;
+    for (std::size_t i = request.info.path.size(); i < path.size(); ++i) {
         key = key->FindSubKey(path[i]);
         if (key == nullptr) {
             return ERROR_FILE_NOT_FOUND;
         }
         path[i] = key->Name();
     }
-    *result = NewHandle(base.root, std::move(path), access);
+    *result = NewHandle(request.info.root, std::move(path), access);
     return ERROR_SUCCESS;
 }
 
 LONG RegCreateKeyEx(HKEY root, std::string_view subKey, DWORD /*options*/, REGSAM access, HKEY* result,
                     DWORD* disposition) {
-    if (result == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    *result = nullptr;
-    RegistryKey base;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* key = nullptr;
-    std::vector<std::string> path;
-    if (const LONG status = OpenSubKeyRequest(root, subKey, base, doc, key, path); status != ERROR_SUCCESS) {
+    SubKeyRequest request;
+    if (const LONG status = OpenSubKeyRequest(root, subKey, result, request); status != ERROR_SUCCESS) {
         return status;
     }
+    const RegistryKey& base = request.info;
+    std::vector<std::string>& path = request.path;
     // An existing key opens without a write, so that read-only roots can still be opened this way.
-    const reg::Key* existing = Resolve(*doc, base.root, path);
+    const reg::Key* existing = Resolve(*request.doc, base.root, path);
     bool created = false;
     if (existing == nullptr) {
         if ((base.access & KEY_CREATE_SUB_KEY) == 0) {
@@ -608,15 +638,11 @@ LONG RegCloseKey(HKEY key) {
 }
 
 LONG RegQueryValueEx(HKEY key, std::string_view valueName, DWORD* type, BYTE* data, DWORD* dataSize) {
-    if (data != nullptr && dataSize == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    RegistryKey info;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* node = nullptr;
-    if (const LONG status = OpenForRead(key, info, doc, node); status != ERROR_SUCCESS) {
+    KeyRead read;
+    if (const LONG status = OpenForValueRead(key, data, dataSize, read); status != ERROR_SUCCESS) {
         return status;
     }
+    const reg::Key* node = read.key;
     const reg::Value* value = node->FindValue(valueName);
     if (value == nullptr) {
         return ERROR_FILE_NOT_FOUND;
@@ -628,35 +654,20 @@ LONG RegSetValueEx(HKEY key, std::string_view valueName, DWORD type, const BYTE*
     if ((data == nullptr && dataSize != 0) || !IsValidName(valueName, kMaxValueNameUnits)) {
         return ERROR_INVALID_PARAMETER;
     }
-    RegistryKey info;
-    if (!GetHandle(key, info)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((info.access & KEY_SET_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
     std::vector<BYTE> bytes(data, data + dataSize);
-    return Modify(info.root, [&](reg::Key& rootKey, bool& changed) {
-        reg::Key* node = Resolve(rootKey, info.path, info.path.size());
-        if (node == nullptr) {
-            return ERROR_KEY_DELETED;
-        }
-        changed = node->SetValue(valueName, type, std::move(bytes));
+    return ModifyValues(key, [&](reg::Key& node, bool& changed) {
+        changed = node.SetValue(valueName, type, std::move(bytes));
         return ERROR_SUCCESS;
     });
 }
 
 LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* nameChars, DWORD* type, BYTE* data,
                   DWORD* dataSize) {
-    if (data != nullptr && dataSize == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    RegistryKey info;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* node = nullptr;
-    if (const LONG status = OpenForRead(key, info, doc, node); status != ERROR_SUCCESS) {
+    KeyRead read;
+    if (const LONG status = OpenForValueRead(key, data, dataSize, read); status != ERROR_SUCCESS) {
         return status;
     }
+    const reg::Key* node = read.key;
     if (index >= node->Values().size()) {
         return ERROR_NO_MORE_ITEMS;
     }
@@ -667,12 +678,11 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* nameChars, DW
 }
 
 LONG RegEnumKeyEx(HKEY key, DWORD index, std::string* name, DWORD* nameChars) {
-    RegistryKey info;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* node = nullptr;
-    if (const LONG status = OpenForRead(key, info, doc, node); status != ERROR_SUCCESS) {
+    KeyRead read;
+    if (const LONG status = OpenForRead(key, read); status != ERROR_SUCCESS) {
         return status;
     }
+    const reg::Key* node = read.key;
     if (index >= node->SubKeys().size()) {
         return ERROR_NO_MORE_ITEMS;
     }
@@ -681,12 +691,11 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, std::string* name, DWORD* nameChars) {
 
 LONG RegQueryInfoKey(HKEY key, DWORD* subKeys, DWORD* maxSubKeyLen, DWORD* values, DWORD* maxValueNameLen,
                      DWORD* maxValueLen) {
-    RegistryKey info;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* node = nullptr;
-    if (const LONG status = OpenForRead(key, info, doc, node); status != ERROR_SUCCESS) {
+    KeyRead read;
+    if (const LONG status = OpenForRead(key, read); status != ERROR_SUCCESS) {
         return status;
     }
+    const reg::Key* node = read.key;
     DWORD longestKey = 0;
     for (const auto& sub : node->SubKeys()) {
         longestKey = std::max(longestKey, Utf16Length(sub->Name()));
@@ -716,19 +725,8 @@ LONG RegQueryInfoKey(HKEY key, DWORD* subKeys, DWORD* maxSubKeyLen, DWORD* value
 }
 
 LONG RegDeleteValue(HKEY key, std::string_view valueName) {
-    RegistryKey info;
-    if (!GetHandle(key, info)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((info.access & KEY_SET_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
-    return Modify(info.root, [&](reg::Key& rootKey, bool& changed) {
-        reg::Key* node = Resolve(rootKey, info.path, info.path.size());
-        if (node == nullptr) {
-            return ERROR_KEY_DELETED;
-        }
-        changed = node->DeleteValue(valueName);
+    return ModifyValues(key, [&](reg::Key& node, bool& changed) {
+        changed = node.DeleteValue(valueName);
         return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
 }
@@ -756,10 +754,8 @@ LONG RegDeleteKey(HKEY key, std::string_view subKey) {
 }
 
 LONG RegFlushKey(HKEY key) {
-    RegistryKey info;
-    std::shared_ptr<const reg::Document> doc;
-    const reg::Key* node = nullptr;
-    return OpenForRead(key, info, doc, node);
+    KeyRead read;
+    return OpenForRead(key, read);
 }
 
 LONG RegWithLock(HKEY root, const std::function<LONG()>& fn) {
