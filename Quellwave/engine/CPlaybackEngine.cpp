@@ -298,6 +298,7 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
             control_.lastReportedMs = 0;
             control_.trackRate = rate;
             control_.playedBytes = PlayedBytesForMs(offsetMs, rate);
+            control_.heardMs = offsetMs;
         }
         cdStream_.Start(track, offsetMs);
         return drive_.SetPosition(track, offsetMs) ? 1 : 0;
@@ -320,6 +321,7 @@ int CPlaybackEngine::SelectTrack(std::uint32_t track, std::uint32_t offsetMs) {
         control_.trackRate = rate;
         control_.playedBytes = PlayedBytesForMs(offsetMs, rate);
         control_.lastReportedMs = 0;
+        control_.heardMs = offsetMs;
     }
     sources_.SeekTo(kind, offsetMs, rate);
     return 1;

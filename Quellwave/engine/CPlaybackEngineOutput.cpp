@@ -109,6 +109,7 @@ void CPlaybackEngine::WriteRingBlock(CDSDASIO* device, std::uint8_t* const* chan
         // The output thread's own count while a run plays: nobody else reads it until the run is over.
         control_.playedBytes += kDsdBlockBytes;
         PositionCheck();
+        control_.heardMs = PlayedMs(control_.playedBytes, control_.trackRate);
     }
 }
 
@@ -332,6 +333,7 @@ void CPlaybackEngine::CatchUpWithReader() {
         control_.currentTrack = track;
         control_.playedBytes = PlayedBytesForMs(ms, control_.trackRate);
         control_.lastReportedMs = ms;
+        control_.heardMs = ms;
     }
     Post(WM_PLAYER_POSITION, ms, static_cast<LPARAM>(track));
 }
@@ -344,6 +346,7 @@ void CPlaybackEngine::TakeSeekPosition() {
         track = control_.currentTrack = control_.seekTrack;
         ms = control_.lastReportedMs = control_.seekToMs;
         control_.playedBytes = PlayedBytesForMs(ms, control_.trackRate);
+        control_.heardMs = ms;
         control_.seekAtBlock = 0;
         control_.seekMs = -1;
         control_.seeking = false;

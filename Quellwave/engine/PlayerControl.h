@@ -103,6 +103,9 @@ struct PlayerControl {
     // bytes and ends no track meanwhile (what it plays is the audio before the seek). The output reads it
     // at every block.
     std::atomic<bool> seeking{false};
+    // Where in the current track the listener is, in ms, to the block: the output stores it after every
+    // block without the lock, for a window that shows the position smoothly (any thread reads it).
+    std::atomic<std::uint32_t> heardMs{0};
 };
 
 } // namespace engine

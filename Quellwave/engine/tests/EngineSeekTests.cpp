@@ -58,6 +58,12 @@ TEST_F(EngineSeekTest, WhilePlayingTheTrackGoesOnThereWithAFadeAndNoSilence) {
     ASSERT_TRUE(WaitForMs(300));
     EXPECT_EQ(engine_.Seek(3000), 1);
     EXPECT_EQ(engine_.LastReportedMs(), 3000u) << "the new position at once";
+    // The exact position follows the blocks: past the new place once the output has got there.
+    ASSERT_TRUE(
+        WaitUntil([this](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam == 3000; }));
+    const std::uint32_t first = engine_.PositionMs();
+    EXPECT_GE(first, 3000u);
+    EXPECT_LT(first, 3400u);
     ASSERT_TRUE(WaitForEnd());
     const testkit::DsfStream stream = Finish();
     ASSERT_TRUE(stream.valid) << stream.error;
@@ -137,6 +143,7 @@ TEST_F(EngineSeekTest, PausedItMovesThePlaceOfTheNextPlayAndOutsideTheTrackItRef
     EXPECT_EQ(engine_.Seek(4000), 0) << "at the end";
     EXPECT_EQ(engine_.Seek(3500), 1);
     EXPECT_EQ(engine_.LastReportedMs(), 3500u);
+    EXPECT_EQ(engine_.PositionMs(), 3500u);
     ASSERT_EQ(engine_.Play(), 1);
     ASSERT_TRUE(WaitForEnd());
     const testkit::DsfStream stream = Finish();
