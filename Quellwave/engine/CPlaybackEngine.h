@@ -165,7 +165,7 @@ public:
     bool IsCD() const { return Read(&PlayerControl::isCD); }
     std::uint32_t CurrentTrack() const { return Read(&PlayerControl::currentTrack); }
     std::int32_t SourceKind() const noexcept { return control_.sourceKind.load(); }
-    std::uint32_t LastReportedMs() const { return Read(&PlayerControl::lastReportedMs); }
+    std::uint32_t LastReportedMs() const noexcept { return control_.lastReportedMs.load(); }
     // Where in the current track playback is, exact to the block it last wrote (11.6 ms at DSD64), as
     // against LastReportedMs's once a second; the place selected while nothing plays. Any thread.
     std::uint32_t PositionMs() const noexcept { return control_.heardMs.load(); }

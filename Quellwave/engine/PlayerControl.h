@@ -17,8 +17,9 @@ namespace engine {
 enum class DriverState { Opening, Ready, Failed };
 
 // The contract:
-// - A thread changes a field only with `mutex` held, and notifies `changed` after a change another
-//   thread may wait for. The lock is held for a few instructions, never across a call into another
+// - A thread changes a field only with `mutex` held (but for the output's two per-block counts,
+//   playedBytes and heardMs, see there), and notifies `changed` after a change another thread may wait
+//   for. The lock is held for a few instructions, never across a call into another
 //   component (a source, the drive, the device) nor across a wait other than on `changed`.
 // - A field is read under the lock, with three exceptions, each named on the field:
 //   "set while idle": written by the UI thread only while nothing plays; the run's threads read it
@@ -75,9 +76,8 @@ struct PlayerControl {
     bool isCD = false;
     // DSD files are accepted (read at Initialize and at each OpenFiles). Set while idle.
     bool rfMode = false;
-    // The track heard and the ms last reported of it. The output's while a run plays.
+    // The track heard. The output's while a run plays.
     std::uint32_t currentTrack = 0;
-    std::uint32_t lastReportedMs = 0;
     // Bytes (both channels) played of the current track since its start, counted from the offset it was
     // selected at. The output's while a run plays: it adds every block without the lock, as nobody else
     // reads it until the run is over.
@@ -103,6 +103,9 @@ struct PlayerControl {
     // bytes and ends no track meanwhile (what it plays is the audio before the seek). The output reads it
     // at every block.
     std::atomic<bool> seeking{false};
+    // The ms last reported of the current track (0: none yet). The output compares it with the time
+    // played at every block; a seek sets it to the new place while the run plays.
+    std::atomic<std::uint32_t> lastReportedMs{0};
     // Where in the current track the listener is, in ms, to the block: the output stores it after every
     // block without the lock, for a window that shows the position smoothly (any thread reads it).
     std::atomic<std::uint32_t> heardMs{0};

@@ -34,6 +34,12 @@ protected:
         EXPECT_LE(static_cast<double>(run.count), frames / 512 + kMostBlocksAhead);
     }
     static constexpr double kMostBlocksAhead = 32 + 11 + 2;
+    // The engine's own move to the start of a track: a position (0, track).
+    bool WaitForStartOf(std::uint32_t track) {
+        return WaitUntil([track](const Message& m) {
+            return m.msg == WM_PLAYER_POSITION && m.wParam == 0 && m.lParam == static_cast<LPARAM>(track);
+        });
+    }
 };
 
 TEST_F(EngineCdTest, TracksPlayOnWithoutAGapRenumberedByTimeAndEnd) {
@@ -105,10 +111,8 @@ TEST_F(EngineCdTest, RepeatOneSelectsTheTrackAgain) {
     ASSERT_EQ(engine_.SelectTrack(3, 0), 1);
     ASSERT_EQ(engine_.Play(), 1);
     // The end of track 3 starts it again from 0: the engine's own move is a position (0, 3).
-    ASSERT_TRUE(WaitUntil(
-        [](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam == 0 && m.lParam == 3; }));
-    ASSERT_TRUE(WaitUntil(
-        [](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam == 0 && m.lParam == 3; }));
+    ASSERT_TRUE(WaitForStartOf(3));
+    ASSERT_TRUE(WaitForStartOf(3));
     engine_.SetRepeatMode(0);
     ASSERT_TRUE(WaitForEnd());
     const testkit::DsfStream stream = Finish();
@@ -198,8 +202,7 @@ TEST_P(EngineCdRepeatTest, WhatIsHeardFollowsTheModeAtTheBoundary) {
     const double rest = (kTracks[3] + kTracks[4]) * double{kFramesPerSector}; // tracks 4 and 5
     if (change.to == 1) {
         // The track starts again: once it has, the repeat is turned off and the disc plays on to its end.
-        ASSERT_TRUE(WaitUntil(
-            [](const Message& m) { return m.msg == WM_PLAYER_POSITION && m.wParam == 0 && m.lParam == 3; }));
+        ASSERT_TRUE(WaitForStartOf(3));
         engine_.SetRepeatMode(0);
     }
     ASSERT_TRUE(WaitForEnd());
