@@ -214,6 +214,13 @@ int OpenSource(CPlaybackEngine& engine, const PlayOptions& options) {
 
 int DriverFailed(const CPlaybackEngine& engine) {
     const std::string name = engine.DriverName();
+    // A recording that cannot begin is a matter of its file (a full disk, a folder that cannot be
+    // written), not of choosing another driver.
+    if (!RecordingPath(name).empty()) {
+        std::fprintf(stderr, "quellwave-cli: %s\n",
+                     platform::ControlCharactersAsSpaces(engine.DriverOpenError()).c_str());
+        return kExitNoDriver;
+    }
     std::fprintf(stderr,
                  "quellwave-cli: cannot open the output driver \"%s\" (%s).\n"
                  "Choose one with --driver NAME, NAME being %s, or store it as DefaultASIODriverName\n"
