@@ -57,8 +57,10 @@ struct PlayOptions {
     std::uint32_t firstTrack = 0; // --track, 0 when not given
 };
 
+// The message may name a file: its control characters are shown as spaces.
 int BadArguments(const std::string& message) {
-    std::fprintf(stderr, "quellwave-cli play: %s\n\n%s", message.c_str(), UsageText());
+    std::fprintf(stderr, "quellwave-cli play: %s\n\n%s", platform::ControlCharactersAsSpaces(message).c_str(),
+                 UsageText());
     return kExitBadArguments;
 }
 
@@ -185,7 +187,8 @@ std::size_t CountPlayable(const std::vector<std::string>& paths, bool rfMode) {
             ++playable;
             continue;
         }
-        std::fprintf(stderr, "quellwave-cli: %s: rejected (%s)\n", path.c_str(), reason.c_str());
+        std::fprintf(stderr, "quellwave-cli: %s: rejected (%s)\n",
+                     platform::ControlCharactersAsSpaces(path).c_str(), reason.c_str());
     }
     return playable;
 }
