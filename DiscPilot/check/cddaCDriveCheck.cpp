@@ -517,7 +517,8 @@ bool cddaCDriveCheck::SecondPass(int track, int fd, std::size_t written, int ste
         // The second pass may start a little later in the audio than the first: find where the file's
         // piece begins in the new one and compare from there.
         const std::size_t referenceLength = std::min<std::size_t>(n, kSectorBytes);
-        const ReferenceMatch match = FindReference(first_.data(), referenceLength, second_.data(), n, 1);
+        const ReferenceMatch match =
+            FindReference(first_.data(), referenceLength, second_.data(), n, 1, kMaxAlignComparisons);
         if (!match.found) {
             report.status = kStatusUnaligned;
             return false;

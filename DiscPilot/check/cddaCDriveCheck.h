@@ -61,6 +61,12 @@ class cddaCDriveCheck {
 public:
     // Bytes of one piece of the read test: 40 sectors.
     static constexpr std::size_t kPieceBytes = 40 * kSectorBytes;
+    // Whole comparisons the alignment of one piece of the second pass may make. A piece of sound passes
+    // the first-byte test at about 1 in 256 of its 47 040 places, some 184; only a degenerate answer
+    // (silence or a short repeating pattern where the first pass read sound) passes it everywhere, and
+    // there no alignment is to be found. Without the bound such a piece costs a comparison of a whole
+    // sector at every place, about 10^8 byte steps.
+    static constexpr std::size_t kMaxAlignComparisons = 1024;
 
     explicit cddaCDriveCheck(cddaCReader& reader) : r_(reader) {}
     cddaCDriveCheck(const cddaCDriveCheck&) = delete;

@@ -3,6 +3,7 @@
 #include "transport/CommandBlock.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace discpilot {
@@ -65,8 +66,8 @@ bool IsLarge(BYTE a, BYTE b) noexcept {
 
 } // namespace
 
-ByteDifferences CountDifferences(const BYTE* a, const BYTE* b, std::size_t size,
-                                 std::size_t firstOffset) noexcept {
+ByteDifferences CountDifferences(const BYTE* a, const BYTE* b, std::size_t size, std::size_t firstOffset,
+                                 const ByteDifferences* limits) noexcept {
     ByteDifferences d;
     for (std::size_t i = 0; i < size; ++i) {
         if (a[i] == b[i]) {
@@ -81,6 +82,10 @@ ByteDifferences CountDifferences(const BYTE* a, const BYTE* b, std::size_t size,
         } else {
             ++d.lowDiffer;
         }
+        if (limits != nullptr && (d.highDiffer >= limits->highDiffer || d.large >= limits->large ||
+                                  d.lowDiffer >= limits->lowDiffer)) {
+            break;
+        }
     }
     return d;
 }
@@ -91,13 +96,16 @@ bool MatchesAt(const BYTE* reference, std::size_t referenceLength, const BYTE* d
         return false;
     }
     const std::size_t compared = std::min(referenceLength, size - at);
-    const ByteDifferences d = CountDifferences(reference, data + at, compared);
     const double total = static_cast<double>(referenceLength);
+    // The smallest count of each kind that fails the match: counting stops there.
+    const auto limit = [](double bound) { return static_cast<std::size_t>(std::ceil(bound)); };
+    const ByteDifferences limits{limit(0.20 * total), limit(0.15 * total), limit(0.40 * total)};
+    const ByteDifferences d = CountDifferences(reference, data + at, compared, 0, &limits);
     return d.large < 0.15 * total && d.highDiffer < 0.20 * total && d.lowDiffer < 0.40 * total;
 }
 
 ReferenceMatch FindReference(const BYTE* reference, std::size_t referenceLength, const BYTE* data,
-                             std::size_t size, int overlapSectors) noexcept {
+                             std::size_t size, int overlapSectors, std::size_t maxComparisons) noexcept {
     ReferenceMatch match;
     if (size == 0 || referenceLength == 0) {
         return match;
@@ -122,22 +130,37 @@ ReferenceMatch FindReference(const BYTE* reference, std::size_t referenceLength,
         return match;
     };
 
-    if (MatchesAt(reference, referenceLength, data, size, expected)) {
+    // Only a place that passes the first-byte test costs a whole comparison; those are counted.
+    std::size_t comparisons = 0;
+    bool givenUp = false;
+    auto matches = [&](std::size_t at) {
+        if (at >= size || data[at] != reference[0]) {
+            return false;
+        }
+        if (comparisons++ == maxComparisons) {
+            givenUp = true;
+            return false;
+        }
+        return MatchesAt(reference, referenceLength, data, size, at);
+    };
+
+    if (matches(expected)) {
         return take(expected);
     }
-    for (std::size_t d = 2;; d += 2) {
+    for (std::size_t d = 2; !givenUp; d += 2) {
         const bool before = d <= expected;
         const bool after = expected + d < size;
         if (!before && !after) {
-            return match;
+            break;
         }
-        if (before && MatchesAt(reference, referenceLength, data, size, expected - d)) {
+        if (before && matches(expected - d)) {
             return take(expected - d);
         }
-        if (after && MatchesAt(reference, referenceLength, data, size, expected + d)) {
+        if (after && matches(expected + d)) {
             return take(expected + d);
         }
     }
+    return match;
 }
 
 void SwapSampleBytes(BYTE* data, std::size_t size) noexcept {

@@ -48,9 +48,13 @@ bool MatchesAt(const BYTE* reference, std::size_t referenceLength, const BYTE* d
 
 // Searches outward from the expected position (overlap − 1 sectors in, clamped to the data) in 2-byte
 // steps, before then after at each distance. A match off a whole frame is tried 2 bytes further on and
-// taken there when that matches too.
+// taken there when that matches too. At most maxComparisons places whose first byte is the reference's
+// are compared in full; past that nothing is found. Data that repeats the reference's first byte at
+// every step (silence read where the reference holds sound) would otherwise cost a whole comparison at
+// every step, while real audio passes the first-byte test about once in 256 steps.
 ReferenceMatch FindReference(const BYTE* reference, std::size_t referenceLength, const BYTE* data,
-                             std::size_t size, int overlapSectors) noexcept;
+                             std::size_t size, int overlapSectors,
+                             std::size_t maxComparisons = static_cast<std::size_t>(-1)) noexcept;
 
 // Counts of how two equally long blocks of 16-bit little-endian samples differ (the drive check compares
 // its two passes with the same rules as the matching above).
@@ -59,8 +63,10 @@ struct ByteDifferences {
     std::size_t large = 0;      // high bytes that differ in their top three bits and by more than 15
     std::size_t lowDiffer = 0;  // low bytes that differ
 };
-ByteDifferences CountDifferences(const BYTE* a, const BYTE* b, std::size_t size,
-                                 std::size_t firstOffset = 0) noexcept;
+// With limits, the counting stops as soon as one count reaches its limit (the counts are then as far as
+// they got): enough to know the blocks differ too much.
+ByteDifferences CountDifferences(const BYTE* a, const BYTE* b, std::size_t size, std::size_t firstOffset = 0,
+                                 const ByteDifferences* limits = nullptr) noexcept;
 
 // Swaps the two bytes of every whole 16-bit sample.
 void SwapSampleBytes(BYTE* data, std::size_t size) noexcept;

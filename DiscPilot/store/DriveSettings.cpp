@@ -140,10 +140,11 @@ int LookUp(const DriveIdentity& identity, bool bufferSizeFlag, ReadCondition& co
     if (bufferSizeFlag) {
         condition.bufferSize = 0;
     }
+    // Opened, not created: a look-up only reads, and a missing chain holds nothing to find, so a command
+    // that reads a disc leaves the user's settings file as it was (or absent).
     KeyHolder letterKey;
-    if (RegCreateKeyEx(HKEY_CURRENT_USER, LetterKeyPath(identity), REG_OPTION_NON_VOLATILE,
-                       KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, letterKey.Out(),
-                       nullptr) != ERROR_SUCCESS) {
+    if (RegOpenKeyEx(HKEY_CURRENT_USER, LetterKeyPath(identity), KEY_READ, letterKey.Out()) !=
+        ERROR_SUCCESS) {
         return 0;
     }
     for (DWORD index = 0;; ++index) {

@@ -7,6 +7,7 @@
 #include "OutputSystem.h"
 #include "PcmPreviewDriver.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -57,7 +58,10 @@ std::unique_ptr<DsdDriver> OpenDsf(std::string_view rest, std::string* error, Ds
     }
     auto driver = std::make_unique<DsfDriver>();
     if (!driver->Open(path, rate)) {
-        SetError(error, "cannot create " + path + ": " + std::strerror(errno));
+        std::string why = std::strerror(errno);
+        if (!why.empty())
+            why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+        SetError(error, "cannot record to " + path + ": " + why);
         return nullptr;
     }
     return driver;

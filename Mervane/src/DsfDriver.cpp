@@ -1,8 +1,11 @@
 #include "DsfDriver.h"
 
+#include "Platform/Text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -16,6 +19,7 @@ bool DsfDriver::Open(const std::string& path, DsdRate rate) {
     if (!writer_.Create(path, rate))
         return false;
     path_ = path;
+    current_ = path;
     segment_ = 1;
     onlySilence_ = true;
     flusher_ = std::thread([this] { FlushLoop(); });
@@ -86,16 +90,12 @@ bool DsfDriver::ChangeRate(DsdRate rate) noexcept {
     try {
         const bool closed = writer_.Close();
         // A file that holds nothing but the silence a device is primed with is started afresh at the new
-        // rate: there is nothing in it to keep, and the recording stays one file.
-        const std::string next =
-            onlySilence_ ? SegmentPath(path_, segment_) : SegmentPath(path_, segment_ + 1);
-        if (!closed || !writer_.Create(next, rate)) {
+        // rate: it is this recording's own, there is nothing in it to keep, and the recording stays one file.
+        if (!closed || !(onlySilence_ ? writer_.Create(current_, rate) : StartNextFile(rate))) {
             failed_ = true;
             failureErrno_.store(errno);
             return false;
         }
-        if (!onlySilence_)
-            ++segment_;
     } catch (const std::bad_alloc&) {
         failed_ = true;
         return false;
@@ -104,6 +104,31 @@ bool DsfDriver::ChangeRate(DsdRate rate) noexcept {
     blocksSinceFlush_ = 0;
     onlySilence_ = true;
     return true;
+}
+
+bool DsfDriver::StartNextFile(DsdRate rate) {
+    for (int n = segment_ + 1; n <= segment_ + kMaxNamesTried; ++n) {
+        const std::string next = SegmentPath(path_, n);
+        if (writer_.CreateNew(next, rate)) {
+            const int passedOver = n - segment_ - 1;
+            segment_ = n;
+            current_ = next;
+            const std::string kept =
+                passedOver == 0 ? std::string()
+                : passedOver == 1
+                    ? " (" + SegmentPath(path_, n - 1) + " exists and is kept)"
+                    : " (the " + std::to_string(passedOver) + " files before it exist and are kept)";
+            std::fprintf(stderr, "output \"dsf:%s\": %s goes on in %s%s\n",
+                         platform::ControlCharactersAsSpaces(path_).c_str(), platform::DsdRateName(rate),
+                         platform::ControlCharactersAsSpaces(next).c_str(),
+                         platform::ControlCharactersAsSpaces(kept).c_str());
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    errno = EEXIST;
+    return false;
 }
 
 bool DsfDriver::Close() noexcept {

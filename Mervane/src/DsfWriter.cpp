@@ -3,6 +3,8 @@
 #include "Platform/ByteOrder.h"
 #include "Platform/FileIo.h"
 
+#include <cerrno>
+
 namespace {
 
 constexpr std::uint64_t kDsdChunkBytes = 28;
@@ -54,14 +56,26 @@ bool DsfWriter::WriteAt(const std::uint8_t* bytes, std::size_t count, std::uint6
 
 bool DsfWriter::Create(const std::string& path, platform::DsdRate rate) {
     Close();
+    return Begin(platform::CreateFileForWriting(path.c_str(), false, 0644), path, rate);
+}
+
+bool DsfWriter::CreateNew(const std::string& path, platform::DsdRate rate) {
+    Close();
+    return Begin(platform::CreateNewFileForWriting(path.c_str(), 0644), path, rate);
+}
+
+bool DsfWriter::Begin(int fd, const std::string& path, platform::DsdRate rate) {
     rate_ = rate;
-    fd_ = platform::CreateFileForWriting(path.c_str(), false, 0644);
-    if (fd_ < 0)
+    if (fd < 0)
         return false;
+    fd_ = fd;
     blocks_ = 0;
     if (!Flush()) {
+        const int error = errno;
         platform::CloseFile(fd_);
         fd_ = -1;
+        platform::RemoveFile(path.c_str());
+        errno = error;
         return false;
     }
     return true;

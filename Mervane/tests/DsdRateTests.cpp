@@ -210,22 +210,39 @@ TEST_F(DsfSeriesTest, AFileOfNothingButSilenceStartsAfreshAtTheNewRate) {
 }
 
 TEST_F(DsfSeriesTest, ARecordingThatCannotGoOnIsFailedNotStartedAfresh) {
-    const fs::path sub = dir_ / "sub";
-    fs::create_directory(sub);
+    // The first file's name just fits a folder entry; every later name of the series is too long.
+    const fs::path first = dir_ / (std::string(251, 'r') + ".dsf");
     CDSDASIO device;
-    const std::u16string name = u"dsf:" + (sub / "out.dsf").u16string();
-    ASSERT_TRUE(device.OpenDriver(name.c_str()));
+    const std::u16string name = u"dsf:" + first.u16string();
+    ASSERT_TRUE(device.OpenDriver(name.c_str())) << device.LastOpenError();
     Bytes block(4096, 0x55);
     std::uint8_t* channels[6] = {block.data(), block.data()};
     ASSERT_TRUE(device.WriteBlock(0, channels, nullptr));
-    // The next file of the series cannot be created (a folder has its name): the first one is kept as
-    // it is.
-    fs::create_directory(sub / "out-2.dsf");
     EXPECT_FALSE(device.ChangeRate(DsdRate::kDsd128));
     EXPECT_TRUE(device.resetRequest);
     EXPECT_FALSE(device.WriteBlock(0, channels, nullptr));
     device.CloseDriver();
-    EXPECT_EQ(testkit::ReadBytes(sub / "out.dsf").size(), 92u + 8192);
+    EXPECT_EQ(testkit::ReadBytes(first).size(), 92u + 8192); // the first one is kept as it is
+}
+
+TEST_F(DsfSeriesTest, ANameThatIsTakenIsPassedOverAndKept) {
+    fs::create_directory(dir_ / "out-2.dsf");
+    const Bytes kept(100, 0x11);
+    testkit::WriteBytes(dir_ / "out-3.dsf", kept);
+    CDSDASIO device;
+    const std::u16string name = u"dsf:" + (dir_ / "out.dsf").u16string();
+    ASSERT_TRUE(device.OpenDriver(name.c_str()));
+    Bytes block(4096, 0x55);
+    std::uint8_t* channels[6] = {block.data(), block.data()};
+    ASSERT_TRUE(device.WriteBlock(0, channels, nullptr));
+    ASSERT_TRUE(device.ChangeRate(DsdRate::kDsd128));
+    ASSERT_TRUE(device.WriteBlock(0, channels, nullptr));
+    ASSERT_TRUE(device.CloseDriver());
+    EXPECT_TRUE(fs::is_directory(dir_ / "out-2.dsf"));
+    EXPECT_EQ(testkit::ReadBytes(dir_ / "out-3.dsf"), kept);
+    const Bytes f = testkit::ReadBytes(dir_ / "out-4.dsf");
+    ASSERT_EQ(f.size(), 92u + 8192);
+    EXPECT_EQ(Rate(f), 5644800u);
 }
 
 } // namespace

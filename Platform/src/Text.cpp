@@ -199,6 +199,14 @@ std::string FoldNoCase(std::string_view text) {
     return out;
 }
 
+std::string ControlCharactersAsSpaces(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    return out;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     // One definition of equality for comparisons and for the folded keys that look-ups index by.
     return FoldNoCase(a) == FoldNoCase(b);

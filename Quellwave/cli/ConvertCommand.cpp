@@ -38,7 +38,7 @@ public:
     void Update(std::uint64_t done) {
         if (!shown_ || total_ == 0)
             return;
-        const int percent = static_cast<int>(done * 100 / total_);
+        const int percent = static_cast<int>(std::min<std::uint64_t>(done * 100 / total_, 100));
         if (percent == lastPercent_)
             return;
         lastPercent_ = percent;
@@ -63,8 +63,10 @@ private:
     int lastPercent_ = -1;
 };
 
+// Every message names a file: its control characters are shown as spaces, so a name cannot break the
+// line or send an escape sequence to the terminal.
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "quellwave-cli: %s\n", message.c_str());
+    std::fprintf(stderr, "quellwave-cli: %s\n", platform::ControlCharactersAsSpaces(message).c_str());
     return 1;
 }
 
@@ -150,8 +152,10 @@ int ConvertPcmFile(CPcmFileSource& pcm, const std::string& inPath, const std::st
     if (!writer.Create(temporary.Path(), rate))
         return Fail(outPath + ": cannot create: " + ErrnoText(errno));
     UnitConverter converter(rate, false);
-    const std::uint64_t expectedFrames = pcm.Frames() * CPcmFileSource::kOutputRate / pcm.SampleRate();
-    Progress progress(expectedFrames / kUnitFrames + 1);
+    // No bar for a stream whose length is not known.
+    const std::uint64_t expectedFrames =
+        pcm.LengthKnown() ? pcm.LengthMs() * CPcmFileSource::kOutputRate / 1000 : 0;
+    Progress progress(expectedFrames == 0 ? 0 : expectedFrames / kUnitFrames + 1);
     const auto abandon = [&](const std::string& message) {
         progress.Finish();
         writer.Close();
@@ -190,10 +194,11 @@ int ConvertPcmFile(CPcmFileSource& pcm, const std::string& inPath, const std::st
         progress.Update(unitsDone);
     }
     progress.Finish();
-    if (pcm.EarlyEndMs() != CPcmFileSource::kNoEarlyEnd)
+    // A stream whose header announces no total ends where it ends: that is no damage.
+    if (pcm.EarlyEndMs() != CPcmFileSource::kNoEarlyEnd && pcm.TotalAnnounced())
         std::fprintf(stderr,
                      "quellwave-cli: %s: the audio ends early, at %u ms: the file is damaged or cut\n",
-                     inPath.c_str(), pcm.EarlyEndMs());
+                     platform::ControlCharactersAsSpaces(inPath).c_str(), pcm.EarlyEndMs());
     if (!writer.Sync() || !writer.Close())
         return abandon(outPath + ": write failed: " + ErrnoText(errno));
     if (!temporary.Commit(&why))
@@ -250,8 +255,13 @@ int RunConvert(const std::vector<std::string>& allArgs) {
     CWaveSource wave;
     if (!wave.Open(inPath.c_str())) {
         CPcmFileSource pcm;
-        if (!pcm.Open(inPath.c_str()))
-            return Fail(inPath + ": rejected (" + ProbeFile(inPath).reason + ")");
+        if (!pcm.Open(inPath.c_str())) {
+            const FileProbe probe = ProbeFile(inPath);
+            // A DSF or DSDIFF is accepted by the player but holds no PCM to convert.
+            const std::string reason =
+                probe.kind == FileProbe::Kind::Dsd ? "a DSD file: convert takes PCM files" : probe.reason;
+            return Fail(inPath + ": rejected (" + reason + ")");
+        }
         return ConvertPcmFile(pcm, inPath, outPath, rate);
     }
     const std::uint32_t bytesPerSample = wave.BytesPerSample();

@@ -4,6 +4,11 @@
 #include "engine/CPcmFileSource.h"
 #include "engine/CWaveSource.h"
 
+#include "Platform/Text.h"
+
+#include <string_view>
+#include <utility>
+
 using engine::CDsdFileSource;
 using engine::CPcmFileSource;
 using engine::CWaveSource;
@@ -23,19 +28,33 @@ namespace {
 // control characters shown as spaces.
 std::string Quoted(const std::string& value) {
     std::string out = "\"";
-    for (const char c : value) {
+    for (const char c : platform::ControlCharactersAsSpaces(value)) {
         if (c == '"' || c == '\\')
             out += '\\';
-        out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+        out += c;
     }
     return out + "\"";
+}
+
+// What a file that no decoder recognises was meant to be, by its name's extension: "FLAC" for a ".flac";
+// empty for a name that promises no such format (a WAV, a text file).
+std::string PromisedFormat(const std::string& path) {
+    static constexpr std::pair<std::string_view, std::string_view> kFormats[] = {
+        {".flac", "FLAC"}, {".aiff", "AIFF"}, {".aif", "AIFF"}, {".aifc", "AIFF-C"}, {".caf", "CAF"},
+        {".w64", "W64"},   {".rf64", "RF64"}, {".ogg", "Ogg"},  {".oga", "Ogg"},
+    };
+    for (const auto& [extension, format] : kFormats)
+        if (platform::EndsWithAsciiNoCase(path, extension))
+            return std::string(format);
+    return {};
 }
 
 std::string DescribePcm(const CPcmFileSource& pcm) {
     std::string line = pcm.FormatName() + " rate=" + std::to_string(pcm.SampleRate());
     if (pcm.Bits() != 0)
         line += " bits=" + std::to_string(pcm.Bits());
-    line += " channels=" + std::to_string(pcm.Channels()) + " length_ms=" + std::to_string(pcm.LengthMs());
+    line += " channels=" + std::to_string(pcm.Channels()) +
+            " length_ms=" + (pcm.LengthKnown() ? std::to_string(pcm.LengthMs()) : std::string("unknown"));
     const PcmTags& tags = pcm.Tags();
     if (!tags.title.empty())
         line += " title=" + Quoted(tags.title);
@@ -84,11 +103,14 @@ FileProbe ProbeFile(const std::string& path) {
     // damaged FLAC, a six-channel WAV).
     const WaveOpenError waveError = wave.LastOpenError();
     const PcmOpenError pcmError = pcm.LastOpenError();
-    const bool pcmRefusal =
-        pcmError == PcmOpenError::TooManyChannels || pcmError == PcmOpenError::RateOutOfRange;
+    const bool pcmRefusal = pcmError == PcmOpenError::TooManyChannels ||
+                            pcmError == PcmOpenError::RateOutOfRange || pcmError == PcmOpenError::NoAudio;
     const bool riff = waveError != WaveOpenError::NotRiff;
-    if (pcmRefusal ||
-        (!riff && pcmError != PcmOpenError::NotRecognised && pcmError != PcmOpenError::Unreadable))
+    const std::string promised = PromisedFormat(path);
+    if (!riff && pcmError == PcmOpenError::NotRecognised && !promised.empty())
+        probe.reason = "not " + promised; // a damaged magic: not "not RIFF" for a file never meant to be one
+    else if (pcmRefusal ||
+             (!riff && pcmError != PcmOpenError::NotRecognised && pcmError != PcmOpenError::Unreadable))
         probe.reason = PcmOpenErrorText(pcmError);
     else
         probe.reason = WaveOpenErrorText(waveError);

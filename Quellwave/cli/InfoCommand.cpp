@@ -2,6 +2,8 @@
 
 #include "FileProbe.h"
 
+#include "Platform/Text.h"
+
 #include <cstdio>
 
 namespace cli {
@@ -17,7 +19,7 @@ int RunInfo(const std::vector<std::string>& args) {
         const bool accepted = probe.kind != FileProbe::Kind::Rejected;
         allAccepted = allAccepted && accepted;
         const std::string text = accepted ? probe.description : "rejected (" + probe.reason + ")";
-        std::printf("%s: %s\n", path.c_str(), text.c_str());
+        std::printf("%s: %s\n", platform::ControlCharactersAsSpaces(path).c_str(), text.c_str());
     }
     return allAccepted ? 0 : 1;
 }

@@ -80,8 +80,10 @@ std::optional<std::uint32_t> ParseStart(const std::string& text) {
     return *m * 60000 + *sec * 1000 + *ms;
 }
 
+// The message may name a file: its control characters are shown as spaces.
 int BadArguments(const std::string& message) {
-    std::fprintf(stderr, "quellwave-cli play: %s\n\n%s", message.c_str(), UsageText());
+    std::fprintf(stderr, "quellwave-cli play: %s\n\n%s", platform::ControlCharactersAsSpaces(message).c_str(),
+                 UsageText());
     return kExitBadArguments;
 }
 
@@ -223,7 +225,8 @@ std::size_t CountPlayable(const std::vector<std::string>& paths, bool rfMode) {
             ++playable;
             continue;
         }
-        std::fprintf(stderr, "quellwave-cli: %s: rejected (%s)\n", path.c_str(), reason.c_str());
+        std::fprintf(stderr, "quellwave-cli: %s: rejected (%s)\n",
+                     platform::ControlCharactersAsSpaces(path).c_str(), reason.c_str());
     }
     return playable;
 }
@@ -258,6 +261,13 @@ int OpenSource(CPlaybackEngine& engine, const PlayOptions& options) {
 
 int DriverFailed(const CPlaybackEngine& engine) {
     const std::string name = engine.DriverName();
+    // A recording that cannot begin is a matter of its file (a full disk, a folder that cannot be
+    // written), not of choosing another driver.
+    if (!RecordingPath(name).empty()) {
+        std::fprintf(stderr, "quellwave-cli: %s\n",
+                     platform::ControlCharactersAsSpaces(engine.DriverOpenError()).c_str());
+        return kExitNoDriver;
+    }
     std::fprintf(stderr,
                  "quellwave-cli: cannot open the output driver \"%s\" (%s).\n"
                  "Choose one with --driver NAME, NAME being %s, or store it as DefaultASIODriverName\n"

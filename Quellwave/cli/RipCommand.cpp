@@ -124,11 +124,11 @@ int RunRip(const std::vector<std::string>& args) {
         return Fail(message);
     };
     if (file == nullptr) {
-        return abandon(outPath.string() + ": cannot write: " + std::strerror(errno));
+        return abandon(outPath.string() + ": cannot write: " + ErrnoText(errno));
     }
     const std::array<unsigned char, 44> header = WaveHeader(static_cast<std::uint32_t>(total));
     if (std::fwrite(header.data(), 1, header.size(), file) != header.size()) {
-        return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
+        return abandon(outPath.string() + ": write failed: " + ErrnoText(errno));
     }
 
     // A rip is read securely whatever the drive's stored condition says: every sector is read twice where
@@ -147,7 +147,7 @@ int RunRip(const std::vector<std::string>& args) {
         CDiscPilot::Diagnostics::GetReadCounts(pilot, counts);
         if (counts.lastDelivered > 0 &&
             std::fwrite(pcm.data(), 1, counts.lastDelivered, file) != counts.lastDelivered) {
-            return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
+            return abandon(outPath.string() + ": write failed: " + ErrnoText(errno));
         }
         done += counts.lastDelivered;
         ShowProgress(done, total, shown);
@@ -178,11 +178,11 @@ int RunRip(const std::vector<std::string>& args) {
         }
     }
     if (std::fflush(file) != 0 || !platform::SyncFile(::fileno(file))) {
-        return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
+        return abandon(outPath.string() + ": write failed: " + ErrnoText(errno));
     }
     if (std::fclose(file) != 0) {
         file = nullptr;
-        return abandon(outPath.string() + ": write failed: " + std::strerror(errno));
+        return abandon(outPath.string() + ": write failed: " + ErrnoText(errno));
     }
     file = nullptr;
     if (!temporary.Commit(&why)) {

@@ -82,6 +82,8 @@ const char* DsdOpenErrorText(DsdOpenError error) noexcept {
         return "channels not SLFT and SRGT";
     case DsdOpenError::Compressed:
         return "compressed";
+    case DsdOpenError::DstCompressed:
+        return "DST-compressed DSDIFF is not supported";
     case DsdOpenError::NoSoundData:
         return "no DSD sound data chunk";
     }
@@ -323,6 +325,8 @@ DsdOpenError CDsdFileSource::ParseDsdiff() {
     if (stream_.FindChunk("CMPR")) {
         if (stream_.Read(type, 4) != 4)
             return DsdOpenError::TruncatedHeader;
+        if (std::memcmp(type, "DST ", 4) == 0)
+            return DsdOpenError::DstCompressed;
         if (std::memcmp(type, "DSD ", 4) != 0)
             return DsdOpenError::Compressed;
         if (!stream_.EndChunk())

@@ -47,7 +47,8 @@ enum class DsdOpenError {
     NoRateChunk,      // no FS chunk in the properties
     NoChannelChunk,   // no CHNL chunk in the properties
     NotLeftRight,     // the CHNL chunk does not name the channels SLFT and SRGT
-    Compressed,       // the CMPR chunk names a compression type other than "DSD "
+    Compressed,       // the CMPR chunk names a compression type other than "DSD " or "DST "
+    DstCompressed,    // the CMPR chunk says "DST ": DST-compressed sound, which is not decoded
     NoSoundData,      // no "DSD " sound data chunk after the properties
 };
 

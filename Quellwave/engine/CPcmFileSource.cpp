@@ -1,6 +1,7 @@
 #include "CPcmFileSource.h"
 
 #include "InputFile.h"
+#include "Platform/ByteOrder.h"
 #include "Platform/FileIo.h"
 
 #include <sndfile.h>
@@ -103,13 +104,60 @@ PcmOpenError FromDecoderError(int error) {
     }
 }
 
-// Packed 24-bit little-endian, as the pipeline's store: floor(x * 2^23) clamped to the range.
+// Packed 24-bit little-endian, as the pipeline's store: floor(x * 2^23) clamped to the range. Not a number
+// (the decoded input is made finite, but the resampler's sums of huge values can still give one) is
+// silence: it has no integer value.
 void Store24(double x, std::uint8_t* out) noexcept {
-    const double scaled = std::floor(x * 8388608.0);
+    const double scaled = std::isnan(x) ? 0.0 : std::floor(x * 8388608.0);
     const auto v = static_cast<std::int32_t>(std::clamp(scaled, -8388608.0, 8388607.0));
     out[0] = static_cast<std::uint8_t>(v);
     out[1] = static_cast<std::uint8_t>(v >> 8);
     out[2] = static_cast<std::uint8_t>(v >> 16);
+}
+
+// A file opened for the decoder: the descriptor it reads through (the decoder does not close it) and its
+// handle. fd < 0 when the file cannot be opened (*fileError says why); file null when the decoder knows no
+// format in it (sf_error(nullptr) says why).
+struct DecoderFile {
+    int fd = -1;
+    SNDFILE* file = nullptr;
+    SF_INFO info{};
+    std::uint64_t bytes = 0; // the file's size
+};
+
+DecoderFile OpenDecoder(const char* path, InputFileError* fileError) {
+    DecoderFile d;
+    d.fd = OpenInputFile(path, fileError, &d.bytes);
+    if (d.fd >= 0)
+        d.file = sf_open_fd(d.fd, SFM_READ, &d.info, SF_FALSE);
+    return d;
+}
+
+void CloseDecoder(DecoderFile& d) noexcept {
+    if (d.file != nullptr)
+        sf_close(d.file);
+    if (d.fd >= 0)
+        platform::CloseFile(d.fd);
+    d = DecoderFile{};
+}
+
+// Whether a FLAC can hold the total its header announces: every frame takes at least the smallest frame
+// size its STREAMINFO states (and never less than 10 bytes) and holds at most its largest block, so a file
+// of so many bytes holds at most so many samples. A total beyond that is a lie of the header.
+bool FlacTotalHolds(int fd, std::uint64_t frames, std::uint64_t fileBytes) {
+    std::uint64_t smallestFrame = 10; // a frame header and a constant subframe per channel take more
+    std::uint64_t largestBlock = 65535;
+    std::uint8_t head[8 + 34]; // "fLaC", the first block's header and STREAMINFO
+    if (platform::ReadFullyAt(fd, head, sizeof head, 0) == static_cast<std::int64_t>(sizeof head) &&
+        std::memcmp(head, "fLaC", 4) == 0 && (head[4] & 0x7F) == 0) {
+        const std::uint8_t* info = head + 8;
+        const std::uint64_t block = platform::ReadBe16(info + 2);
+        const std::uint64_t frame = std::uint64_t{info[4]} << 16 | std::uint64_t{info[5]} << 8 | info[6];
+        if (block >= 16) // the smallest block size a stream may use; below it the field is not filled in
+            largestBlock = block;
+        smallestFrame = std::max(smallestFrame, frame);
+    }
+    return frames <= (fileBytes / smallestFrame + 1) * largestBlock;
 }
 
 std::string Text(SNDFILE* file, int type) {
@@ -145,6 +193,8 @@ const char* PcmOpenErrorText(PcmOpenError error) noexcept {
         return "rate outside 8 000 to 384 000 Hz";
     case PcmOpenError::EmptyData:
         return "no audio data";
+    case PcmOpenError::NoAudio:
+        return "no audio could be decoded";
     case PcmOpenError::ResamplerFailed:
         return "the resampler cannot be set up";
     }
@@ -155,19 +205,15 @@ bool ReadPcmFileTags(const char* path, PcmTags* tags) {
     if (path == nullptr || tags == nullptr)
         return false;
     InputFileError error = InputFileError::None;
-    const int fd = OpenInputFile(path, &error, nullptr);
-    if (fd < 0)
-        return false;
-    SF_INFO info{};
-    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
-    if (file != nullptr) {
-        tags->title = Text(file, SF_STR_TITLE);
-        tags->artist = Text(file, SF_STR_ARTIST);
-        tags->album = Text(file, SF_STR_ALBUM);
-        sf_close(file);
+    DecoderFile d = OpenDecoder(path, &error);
+    const bool opened = d.file != nullptr;
+    if (opened) {
+        tags->title = Text(d.file, SF_STR_TITLE);
+        tags->artist = Text(d.file, SF_STR_ARTIST);
+        tags->album = Text(d.file, SF_STR_ALBUM);
     }
-    platform::CloseFile(fd);
-    return file != nullptr;
+    CloseDecoder(d);
+    return opened;
 }
 
 CPcmFileSource::CPcmFileSource() = default;
@@ -192,7 +238,12 @@ void CPcmFileSource::Close() noexcept {
 }
 
 std::uint64_t CPcmFileSource::LengthMs() const noexcept {
-    return rate_ == 0 ? 0 : frames_ * 1000 / rate_;
+    if (rate_ == 0)
+        return 0;
+    if (!lengthKnown_)
+        return kUnknownLengthMs;
+    // In two steps: frames_ * 1000 could pass 2^64.
+    return frames_ / rate_ * 1000 + frames_ % rate_ * 1000 / rate_;
 }
 
 bool CPcmFileSource::Open(const char* path) {
@@ -203,12 +254,19 @@ bool CPcmFileSource::Open(const char* path) {
         return false;
     }
     InputFileError fileError = InputFileError::None;
-    fd_ = OpenInputFile(path, &fileError, nullptr);
-    if (fd_ < 0) {
+    DecoderFile d = OpenDecoder(path, &fileError);
+    if (d.fd < 0) {
         lastError_ = FromFileError(fileError);
         return false;
     }
-    lastError_ = Setup();
+    fd_ = d.fd;
+    file_ = d.file;
+    if (file_ == nullptr) {
+        lastError_ = FromDecoderError(sf_error(nullptr));
+        lastDetail_ = sf_strerror(nullptr);
+    } else {
+        lastError_ = Setup(d.info, d.bytes);
+    }
     if (lastError_ != PcmOpenError::None) {
         Close();
         return false;
@@ -216,14 +274,7 @@ bool CPcmFileSource::Open(const char* path) {
     return true;
 }
 
-PcmOpenError CPcmFileSource::Setup() {
-    SF_INFO info{};
-    file_ = sf_open_fd(fd_, SFM_READ, &info, SF_FALSE);
-    if (file_ == nullptr) {
-        const int error = sf_error(nullptr);
-        lastDetail_ = sf_strerror(nullptr);
-        return FromDecoderError(error);
-    }
+PcmOpenError CPcmFileSource::Setup(const SF_INFO& info, std::uint64_t fileBytes) {
     if (info.channels < 1 || info.channels > 2)
         return PcmOpenError::TooManyChannels;
     if (info.samplerate < static_cast<int>(kMinRate) || info.samplerate > static_cast<int>(kMaxRate))
@@ -232,13 +283,10 @@ PcmOpenError CPcmFileSource::Setup() {
         return PcmOpenError::EmptyData;
     channels_ = static_cast<std::uint32_t>(info.channels);
     rate_ = static_cast<std::uint32_t>(info.samplerate);
-    frames_ = static_cast<std::uint64_t>(info.frames);
-    bool isFloat = false;
-    bits_ = SubtypeBits(info.format, &isFloat);
-    formatName_ = MajorName(info.format) + (isFloat ? "-float" : "");
-    tags_.title = Text(file_, SF_STR_TITLE);
-    tags_.artist = Text(file_, SF_STR_ARTIST);
-    tags_.album = Text(file_, SF_STR_ALBUM);
+    TakeFormat(info);
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC && lengthKnown_ &&
+        !FlacTotalHolds(fd_, frames_, fileBytes))
+        lengthKnown_ = false;
 
     try {
         in_.assign(kDecodeFrames * channels_, 0.0);
@@ -262,7 +310,25 @@ PcmOpenError CPcmFileSource::Setup() {
     inputPosition_ = outputFrames_ = 0;
     inputDone_ = flushed_ = false;
     earlyEndMs_ = kNoEarlyEnd;
+    // A header alone, or audio damaged from its first frame on, would play as silence for the length the
+    // header declares: such a file is refused here, as it cannot be played. The piece decoded is the
+    // first one the reads deliver.
+    if (!Decode())
+        return PcmOpenError::NoAudio;
     return PcmOpenError::None;
+}
+
+void CPcmFileSource::TakeFormat(const SF_INFO& info) {
+    frames_ = static_cast<std::uint64_t>(info.frames);
+    // A stream whose header leaves the total out: the decoder says the largest count there is.
+    totalAnnounced_ = info.frames != SF_COUNT_MAX;
+    lengthKnown_ = totalAnnounced_;
+    bool isFloat = false;
+    bits_ = SubtypeBits(info.format, &isFloat);
+    formatName_ = MajorName(info.format) + (isFloat ? "-float" : "");
+    tags_.title = Text(file_, SF_STR_TITLE);
+    tags_.artist = Text(file_, SF_STR_ARTIST);
+    tags_.album = Text(file_, SF_STR_ALBUM);
 }
 
 bool CPcmFileSource::SeekMs(std::uint32_t ms) {
@@ -293,64 +359,82 @@ void CPcmFileSource::EndEarly() noexcept {
 
 bool CPcmFileSource::FollowOn() {
     // Only a file decoded to its announced end: a damaged one ends the audio where it broke.
-    if (follower_ == nullptr || inputPosition_ < frames_ || earlyEndMs_ != kNoEarlyEnd)
+    if (follower_ == nullptr || !lengthKnown_ || inputPosition_ < frames_ || earlyEndMs_ != kNoEarlyEnd)
         return false;
     const char* path = follower_->NextPath();
     if (path == nullptr)
         return false;
     InputFileError fileError = InputFileError::None;
-    const int fd = OpenInputFile(path, &fileError, nullptr);
-    if (fd < 0)
-        return false;
-    SF_INFO info{};
-    SNDFILE* next = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
-    if (next == nullptr || info.channels != static_cast<int>(channels_) ||
+    DecoderFile next = OpenDecoder(path, &fileError);
+    const SF_INFO& info = next.info;
+    if (next.file == nullptr || info.channels != static_cast<int>(channels_) ||
         info.samplerate != static_cast<int>(rate_) || info.frames <= 0) {
-        if (next != nullptr)
-            sf_close(next);
-        platform::CloseFile(fd);
+        CloseDecoder(next);
+        return false;
+    }
+    // Its first piece decides, as at Open: a file with no audio that can be decoded is not followed.
+    const std::size_t want = PieceFrames(static_cast<std::uint64_t>(info.frames), 0);
+    const std::size_t got = DecodePiece(next.file, want);
+    if (got == 0) {
+        CloseDecoder(next);
         return false;
     }
     sf_close(file_);
     platform::CloseFile(fd_);
-    file_ = next;
-    fd_ = fd;
-    frames_ = static_cast<std::uint64_t>(info.frames);
-    bool isFloat = false;
-    bits_ = SubtypeBits(info.format, &isFloat);
-    formatName_ = MajorName(info.format) + (isFloat ? "-float" : "");
-    tags_.title = Text(file_, SF_STR_TITLE);
-    tags_.artist = Text(file_, SF_STR_ARTIST);
-    tags_.album = Text(file_, SF_STR_ALBUM);
+    file_ = next.file;
+    fd_ = next.fd;
+    TakeFormat(info);
     inputPosition_ = outputFrames_ = 0;
     inputDone_ = false;
+    TakePiece(got, want);
     follower_->Followed();
     return true;
 }
 
-bool CPcmFileSource::Decode() {
-    if (inputDone_ && !FollowOn())
-        return false;
+std::size_t CPcmFileSource::PieceFrames(std::uint64_t frames, std::uint64_t position) noexcept {
     // Never ask for more than the header announced: a read past it would fail and count as an early end.
-    const std::size_t want = static_cast<std::size_t>(
-        std::min<std::uint64_t>(kDecodeFrames, frames_ > inputPosition_ ? frames_ - inputPosition_ : 0));
-    const sf_count_t got = want == 0 ? 0 : sf_readf_double(file_, in_.data(), static_cast<sf_count_t>(want));
-    if (got <= 0) {
-        inputDone_ = true;
-        if (inputPosition_ < frames_)
-            EndEarly();
-        return false;
-    }
-    inFrames_ = static_cast<std::size_t>(got);
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(kDecodeFrames, frames > position ? frames - position : 0));
+}
+
+std::size_t CPcmFileSource::DecodePiece(SNDFILE* file, std::size_t want) {
+    const sf_count_t got = want == 0 ? 0 : sf_readf_double(file, in_.data(), static_cast<sf_count_t>(want));
+    if (got <= 0)
+        return 0;
+    // A sample that is not a number or infinite plays as silence; in the resampler it would spread to
+    // everything after it, and as an integer it has no value.
+    const auto count = static_cast<std::size_t>(got);
+    for (std::size_t i = 0; i < count * channels_; ++i)
+        if (!std::isfinite(in_[i]))
+            in_[i] = 0.0;
+    return count;
+}
+
+void CPcmFileSource::TakePiece(std::size_t got, std::size_t want) noexcept {
+    inFrames_ = got;
     inUsed_ = 0;
-    inputPosition_ += static_cast<std::uint64_t>(got);
-    if (static_cast<std::size_t>(got) < want) {
+    inputPosition_ += got;
+    if (got < want) {
         // A damaged or cut file: what was decoded plays, and the audio ends after it.
         inputDone_ = true;
         EndEarly();
     } else if (inputPosition_ >= frames_) {
         inputDone_ = true;
     }
+}
+
+bool CPcmFileSource::Decode() {
+    if (inputDone_)
+        return FollowOn();
+    const std::size_t want = PieceFrames(frames_, inputPosition_);
+    const std::size_t got = DecodePiece(file_, want);
+    if (got == 0) {
+        inputDone_ = true;
+        if (inputPosition_ < frames_)
+            EndEarly();
+        return false;
+    }
+    TakePiece(got, want);
     return true;
 }
 
@@ -379,7 +463,7 @@ std::size_t CPcmFileSource::ReadFrames(void* buffer, std::size_t frames) {
             inUsed_ += got;
         } else {
             while (got == 0 && !flushed_) {
-                if (inUsed_ == inFrames_ && (!inputDone_ || FollowOn()))
+                if (inUsed_ == inFrames_)
                     Decode();
                 std::size_t used = 0;
                 if (inUsed_ < inFrames_) {

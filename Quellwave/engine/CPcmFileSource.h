@@ -9,6 +9,7 @@
 #include <vector>
 
 struct sf_private_tag;
+struct SF_INFO;
 struct soxr;
 
 namespace engine {
@@ -27,6 +28,7 @@ enum class PcmOpenError {
     TooManyChannels,  // more than two channels
     RateOutOfRange,   // a sample rate below 8 000 or above 384 000 Hz
     EmptyData,        // no sample frame
+    NoAudio,          // frames announced, but not one can be decoded (a header alone, a damaged first frame)
     ResamplerFailed,  // the resampler could not be set up
 };
 
@@ -65,6 +67,7 @@ public:
     static constexpr std::uint32_t kBytesPerSample = 3; // packed 24-bit output
     static constexpr std::uint32_t kOutputFrameBytes = 2 * kBytesPerSample;
     static constexpr std::uint32_t kNoEarlyEnd = 0xFFFFFFFFu;
+    static constexpr std::uint64_t kUnknownLengthMs = ~std::uint64_t{0};
 
     CPcmFileSource();
     ~CPcmFileSource();
@@ -72,7 +75,8 @@ public:
     CPcmFileSource& operator=(const CPcmFileSource&) = delete;
 
     // Closes any open file, then opens path (UTF-8) and sets up decoding and resampling; every buffer the
-    // reads use is sized here. Stands at the start of the audio. On failure the file is closed, false
+    // reads use is sized here. The first piece of audio is decoded: a file with none that can be decoded
+    // is refused (NoAudio). Stands at the start of the audio. On failure the file is closed, false
     // returned and LastOpenError() (with LastOpenDetail(), the decoder's own words when it has any) names
     // the reason. Blocks on file I/O; never throws.
     bool Open(const char* path);
@@ -103,7 +107,14 @@ public:
     std::uint32_t SampleRate() const noexcept { return rate_; }
     std::uint32_t Bits() const noexcept { return bits_; } // 0 when the encoding has no fixed size
     std::uint32_t Channels() const noexcept { return channels_; }
+    // The frames the header announces: the decoder's largest count when the header does not say.
     std::uint64_t Frames() const noexcept { return frames_; }
+    // Whether the header announces a total at all (a FLAC written as a stream may leave it out).
+    bool TotalAnnounced() const noexcept { return totalAnnounced_; }
+    // Whether the total is announced and believable (a FLAC's total that its bytes cannot hold is not).
+    // Without one the audio ends where the stream does, and EarlyEndMs says where that was.
+    bool LengthKnown() const noexcept { return lengthKnown_; }
+    // The announced length; kUnknownLengthMs when it is not known.
     std::uint64_t LengthMs() const noexcept;
     const PcmTags& Tags() const noexcept { return tags_; }
 
@@ -118,9 +129,18 @@ public:
     std::uint32_t EarlyEndMs() const noexcept { return earlyEndMs_.load(); }
 
 private:
-    PcmOpenError Setup();
-    // Decodes the next piece of input into in_; false at the end of the input (or a decoding failure).
+    PcmOpenError Setup(const SF_INFO& info, std::uint64_t fileBytes);
+    // The frame count, format names and tags of the file file_ now decodes.
+    void TakeFormat(const SF_INFO& info);
+    // Decodes the next piece of input into in_ (going on in the follower's file at the end of this one);
+    // false at the end of the input (or a decoding failure).
     bool Decode();
+    // How many frames the next piece asks for, at position of a file of frames.
+    static std::size_t PieceFrames(std::uint64_t frames, std::uint64_t position) noexcept;
+    // Decodes up to want frames of file into in_, non-finite samples made silent; the frames decoded.
+    std::size_t DecodePiece(sf_private_tag* file, std::size_t want);
+    // Takes a decoded piece of got frames (of want asked) as the input to use next.
+    void TakePiece(std::size_t got, std::size_t want) noexcept;
     // At the end of a file's input: opens the follower's next file in its place. False when there is none
     // or it does not match.
     bool FollowOn();
@@ -134,6 +154,8 @@ private:
     std::uint32_t bits_ = 0;
     std::uint32_t channels_ = 0;
     std::uint64_t frames_ = 0;
+    bool totalAnnounced_ = false;
+    bool lengthKnown_ = false;
     PcmTags tags_;
     PcmOpenError lastError_ = PcmOpenError::None;
     std::string lastDetail_;

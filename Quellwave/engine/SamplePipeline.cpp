@@ -28,6 +28,20 @@ int FormatCode(std::uint32_t bytesPerSample) noexcept {
     return bytesPerSample == 2 ? kSampleFormat16 : kSampleFormat24;
 }
 
+// Converts units of PCM at DSD64 with the process-wide converter, whose C functions exist once per sample
+// size. final: the stream's last units, landed on the silence pattern.
+DsdChunk DirectConvert(const std::uint8_t* pcm, std::uint32_t units, std::uint32_t bytesPerSample,
+                       bool final) noexcept {
+    using Call = int (*)(const void*, int, unsigned char**, unsigned int*);
+    const bool is16 = bytesPerSample == 2;
+    const Call call = final ? (is16 ? ZtfDirectConvertFinalBuffer16 : ZtfDirectConvertFinalBuffer24)
+                            : (is16 ? ZtfDirectConvertBuffer16 : ZtfDirectConvertBuffer24);
+    unsigned char* out = nullptr;
+    unsigned int outSize = 0;
+    call(pcm, static_cast<int>(units), &out, &outSize);
+    return {out, out ? outSize : 0};
+}
+
 } // namespace
 
 FloatBuffer::FloatBuffer(std::uint32_t channels, std::uint32_t capacityFrames)
@@ -119,6 +133,8 @@ zentrafold::Converter& ChunkProducer::ConverterFor(DsdRate rate) noexcept {
 
 DsdChunk ChunkProducer::Convert(DsdRate rate, const std::uint8_t* pcm, std::uint32_t units,
                                 std::uint32_t bytesPerSample, bool final) {
+    if (rate == DsdRate::kDsd64)
+        return DirectConvert(pcm, units, bytesPerSample, final);
     const auto format = bytesPerSample == 2 ? zentrafold::PcmFormat::kInt16 : zentrafold::PcmFormat::kInt24;
     const auto multiple = static_cast<std::size_t>(platform::DsdRateMultiple(rate));
     if (final)
@@ -162,35 +178,20 @@ DsdChunk ChunkProducer::FirstChunk(PcmReader& reader, std::uint32_t bytesPerSamp
 
     std::fill(initial_.begin(), initial_.end(), 0);
     std::memcpy(initial_.data(), pcm_.data(), unitBytes);
-    if (rate != DsdRate::kDsd64) {
+    if (rate != DsdRate::kDsd64)
         ConverterFor(rate).Initial(initial_.data(), bytesPerSample == 2 ? zentrafold::PcmFormat::kInt16
                                                                         : zentrafold::PcmFormat::kInt24);
-        return Convert(rate, pcm_.data() + unitBytes, kEdgeChunkUnits - 1, bytesPerSample);
-    }
-    unsigned char* out = nullptr;
-    unsigned int outSize = 0;
-    if (bytesPerSample == 2) {
+    else if (bytesPerSample == 2)
         ZtfDirectConvertInitialBuffer16(initial_.data());
-        ZtfDirectConvertBuffer16(pcm_.data() + unitBytes, kEdgeChunkUnits - 1, &out, &outSize);
-    } else {
+    else
         ZtfDirectConvertInitialBuffer24(initial_.data());
-        ZtfDirectConvertBuffer24(pcm_.data() + unitBytes, kEdgeChunkUnits - 1, &out, &outSize);
-    }
-    return {out, out ? outSize : 0};
+    return Convert(rate, pcm_.data() + unitBytes, kEdgeChunkUnits - 1, bytesPerSample);
 }
 
 DsdChunk ChunkProducer::NextChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
     // Straight from the source to the converter: steady play never touches the samples.
     reader.ReadPcm(pcm_.data(), kSteadyChunkUnits * UnitBytes(bytesPerSample));
-    if (rate != DsdRate::kDsd64)
-        return Convert(rate, pcm_.data(), kSteadyChunkUnits, bytesPerSample);
-    unsigned char* out = nullptr;
-    unsigned int outSize = 0;
-    if (bytesPerSample == 2)
-        ZtfDirectConvertBuffer16(pcm_.data(), kSteadyChunkUnits, &out, &outSize);
-    else
-        ZtfDirectConvertBuffer24(pcm_.data(), kSteadyChunkUnits, &out, &outSize);
-    return {out, out ? outSize : 0};
+    return Convert(rate, pcm_.data(), kSteadyChunkUnits, bytesPerSample);
 }
 
 DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
@@ -213,15 +214,7 @@ DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSamp
     floats_.Store(pcm_.data(), frames, code);
     // The stream ends here and the device goes on with the silence byte: the final call lands the
     // modulator on that pattern, so the join carries no click.
-    if (rate != DsdRate::kDsd64)
-        return Convert(rate, pcm_.data(), kFinalChunkUnits, bytesPerSample, true);
-    unsigned char* out = nullptr;
-    unsigned int outSize = 0;
-    if (bytesPerSample == 2)
-        ZtfDirectConvertFinalBuffer16(pcm_.data(), kFinalChunkUnits, &out, &outSize);
-    else
-        ZtfDirectConvertFinalBuffer24(pcm_.data(), kFinalChunkUnits, &out, &outSize);
-    return {out, out ? outSize : 0};
+    return Convert(rate, pcm_.data(), kFinalChunkUnits, bytesPerSample, true);
 }
 
 DsdChunkProducer::DsdChunkProducer()

@@ -119,9 +119,9 @@ public:
     DsdChunk FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate = DsdRate::kDsd64);
 
 private:
-    // DSD128 and DSD256: converts units of PCM with the rate's own converter and lays the result out as
-    // device blocks (4096 bytes of the left channel, then 4096 of the right). final: the stream's last
-    // units, landed on the silence pattern.
+    // Converts units of PCM at rate: DSD64 with the process-wide converter, DSD128 and DSD256 with the
+    // rate's own converter, whose result is laid out as device blocks (4096 bytes of the left channel,
+    // then 4096 of the right). final: the stream's last units, landed on the silence pattern.
     DsdChunk Convert(DsdRate rate, const std::uint8_t* pcm, std::uint32_t units, std::uint32_t bytesPerSample,
                      bool final = false);
     zentrafold::Converter& ConverterFor(DsdRate rate) noexcept;

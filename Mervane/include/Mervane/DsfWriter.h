@@ -31,8 +31,13 @@ public:
     DsfWriter& operator=(const DsfWriter&) = delete;
 
     // Closes any open file, then creates or truncates path (UTF-8) and writes the header of an empty
-    // stream at rate (the header's sampling frequency). False when the file cannot be created or written.
+    // stream at rate (the header's sampling frequency). False (errno set) when the file cannot be created
+    // or written; a file whose header could not be written (a full disk) is removed again, so no empty
+    // file is left behind.
     bool Create(const std::string& path, platform::DsdRate rate = platform::DsdRate::kDsd64);
+    // The same, but only when nothing has that name yet: an existing file (or link) is never touched, and
+    // false is returned with errno EEXIST.
+    bool CreateNew(const std::string& path, platform::DsdRate rate = platform::DsdRate::kDsd64);
 
     // Appends one block (kBlockBytes bytes, read from block). False when no file is open, block is null
     // or the write fails; a failed write leaves the file at its previous whole-block length.
@@ -58,6 +63,8 @@ public:
     std::uint64_t SampleCount() const noexcept { return blocks_ * kChannelBlockBytes * 8; }
 
 private:
+    // Takes over fd, a file just created as path, and writes its first header.
+    bool Begin(int fd, const std::string& path, platform::DsdRate rate);
     bool WriteAt(const std::uint8_t* bytes, std::size_t count, std::uint64_t offset);
 
     int fd_ = -1;

@@ -29,6 +29,10 @@ int CreateDeleteOnCloseFile(const std::filesystem::path& dir, const char* prefix
 // Creates path, or empties the file it names, for writing (and reading too when readToo); a new file gets
 // permissions less the umask. Returns the descriptor, or -1 with errno set.
 int CreateFileForWriting(const char* path, bool readToo, unsigned permissions = 0666) noexcept;
+// Creates path for writing only when nothing has that name yet (not even a dangling symbolic link), so no
+// existing file is ever emptied; the new file gets permissions less the umask. Returns the descriptor, or
+// -1 with errno set (EEXIST when the name is taken).
+int CreateNewFileForWriting(const char* path, unsigned permissions = 0666) noexcept;
 
 // Why a file to be read could not be opened.
 enum class ReadFileError {

@@ -32,6 +32,10 @@ bool EndsWithAsciiNoCase(std::string_view text, std::string_view suffix) noexcep
 // Bytes that are not valid UTF-8 are kept as they are. Useful as a key for case-insensitive look-up.
 std::string FoldNoCase(std::string_view text);
 
+// text for a terminal or a one-line report: every control character (below U+0020, and DEL) becomes a
+// space, so a file name or a tag can neither break the line nor send an escape sequence.
+std::string ControlCharactersAsSpaces(std::string_view text);
+
 // The whole of text as an integer of type T in base (2..36, letters in either case): digits only, with a
 // leading '-' only for a signed T, nothing before or after. Empty when text is not such a number or T
 // cannot hold it.

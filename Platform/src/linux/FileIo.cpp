@@ -90,6 +90,14 @@ int CreateFileForWriting(const char* path, bool readToo, unsigned permissions) n
                   static_cast<mode_t>(permissions));
 }
 
+int CreateNewFileForWriting(const char* path, unsigned permissions) noexcept {
+    if (path == nullptr) {
+        errno = ENOENT;
+        return -1;
+    }
+    return ::open(path, O_CLOEXEC | O_WRONLY | O_CREAT | O_EXCL, static_cast<mode_t>(permissions));
+}
+
 int OpenFileForReading(const char* path) noexcept {
     if (path == nullptr) {
         errno = ENOENT;

@@ -4,6 +4,7 @@
 // whose result could not be stored says so.
 #include "CliHarness.h"
 #include "TestKit/ToneDisc.h"
+#include "TestKit/Wav.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,31 @@ TEST_F(CdDriveSettingsTest, ReadOnlyCommandsLeaveAHandWrittenMachineFileByteIden
         const clitest::RunResult r = Cli("drives");
         EXPECT_EQ(r.err.find("damaged"), std::string::npos) << r.err;
         EXPECT_EQ(Read("machine.reg"), "");
+    }
+}
+
+TEST_F(CdDriveSettingsTest, ReadOnlyCommandsWriteNoUserSettingsWhereThereAreNone) {
+    Write("machine.reg", "Windows Registry Editor Version 5.00\r\n\r\n" + Drives(""));
+    for (const std::string& command : kReadOnly) {
+        const clitest::RunResult r = Cli(command);
+        EXPECT_EQ(r.status, 0) << command << ": " << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir_ / "user.reg")) << command << ": " << Read("user.reg");
+    }
+}
+
+TEST_F(CdDriveSettingsTest, RipAndConvertWordAWriteFailureAlike) {
+    Write("machine.reg", "Windows Registry Editor Version 5.00\r\n\r\n" + Drives(""));
+    testkit::WriteBytes(dir_ / "in.wav", testkit::ConstantWav(16, 1.0, 0.5));
+    // A file size limit of 8 KiB makes every output file fail part way; the messages go through a pipe,
+    // which the limit does not touch.
+    for (const std::string command : {"rip V 2 out.wav", "convert in.wav out.dsf"}) {
+        const clitest::RunResult r =
+            clitest::Shell("cd " + clitest::Quote(dir_) + " && sh -c " +
+                               clitest::Quote("(trap '' XFSZ; ulimit -f 16; '" + std::string(QW_CLI_PATH) +
+                                              "' " + command + ") 2>&1 | cat"),
+                           dir_);
+        EXPECT_NE(r.out.find(": write failed: file too large\n"), std::string::npos)
+            << command << ": " << r.out;
     }
 }
 

@@ -54,7 +54,7 @@ TEST_F(InfoDsdTest, ReportsFormatLengthAndRfModeOrTheReason) {
          "rejected (not 1 bit per sample)"},
         {Write("g.dsf", cutDsf), "rejected (truncated header)"},
         {Write("h.dff", BuildDsdiff(Dsdiff(64, [](DsdiffShape& s) { s.compression = "DST "; }))),
-         "rejected (compressed)"},
+         "rejected (DST-compressed DSDIFF is not supported)"},
         {Write("i.dff", BuildDsdiff(Dsdiff(64, [](DsdiffShape& s) { s.withRate = false; }))),
          "rejected (no FS chunk)"},
         {Write("j.dff", BuildDsdiff(Dsdiff(64, [](DsdiffShape& s) { s.withChannels = false; }))),

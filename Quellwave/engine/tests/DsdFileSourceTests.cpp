@@ -355,7 +355,9 @@ TEST_F(DsdRejectionTest, DsdiffHeadersOtherThanUncompressedStereoDsd64) {
     const DsdiffShape base = Dsdiff(400);
     const auto dff = [&](void (*change)(DsdiffShape&)) { return With(base, BuildDsdiff, change); };
     ExpectRejected({
-        {"DST compressed", dff([](DsdiffShape& s) { s.compression = "DST "; }), DsdOpenError::Compressed},
+        {"DST compressed", dff([](DsdiffShape& s) { s.compression = "DST "; }), DsdOpenError::DstCompressed},
+        {"otherwise compressed", dff([](DsdiffShape& s) { s.compression = "XYZ "; }),
+         DsdOpenError::Compressed},
         {"no FS", dff([](DsdiffShape& s) { s.withRate = false; }), DsdOpenError::NoRateChunk},
         {"no CHNL", dff([](DsdiffShape& s) { s.withChannels = false; }), DsdOpenError::NoChannelChunk},
         {"no FS, no CHNL", dff([](DsdiffShape& s) { s.withRate = false, s.withChannels = false; }),

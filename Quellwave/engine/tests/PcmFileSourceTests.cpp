@@ -213,7 +213,10 @@ TEST_F(PcmFileTest, CutAndDamagedFlacsEndWhereTheirAudioEnds) {
             EXPECT_NE(source.LastOpenError(), PcmOpenError::None) << name;
             continue;
         }
-        EXPECT_EQ(source.LengthMs(), 4000u) << name;
+        // A file cut in half cannot hold the four seconds its header announces: that total may be
+        // disbelieved, but is never taken for another.
+        EXPECT_TRUE(source.LengthMs() == 4000u || (!source.LengthKnown() && std::string(name) == "cut.flac"))
+            << name << ": " << source.LengthMs();
         const auto audio = ReadAll(source);
         const double deliveredMs = static_cast<double>(audio.size() / 6) * 1000.0 / 44100.0;
         if (std::string(name) == "damaged.flac" && source.EarlyEndMs() == CPcmFileSource::kNoEarlyEnd) {
