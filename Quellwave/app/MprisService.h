@@ -14,6 +14,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <cstdint>
+
 namespace app {
 
 class MprisService : public QObject {
