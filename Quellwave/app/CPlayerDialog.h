@@ -148,6 +148,9 @@ public:
     unsigned LastLoad() const noexcept { return lastLoad_; }
     bool ScreenSaverFlag() const noexcept { return screenSaverFlag_; }
     std::uint32_t TrackLength(unsigned track) const;
+    // Counts the sources opened (each list of files, each disc), so that track n of one is told from
+    // track n of the next.
+    unsigned SourceGeneration() const noexcept { return sourceGeneration_; }
     // Where in the current track playback is, in ms: where the last seek goes from the moment it was
     // asked, else the engine's place exact to the block; 0 when stopped.
     std::uint32_t PositionMs() const;
@@ -245,6 +248,7 @@ private:
     QImage face_;
     int faceScale_ = 0;
     PlayerState announced_;
+    unsigned sourceGeneration_ = 0;
 
     // A seek the engine moves to while playing, not yet heard, and one asked meanwhile, which follows it.
     std::optional<std::uint32_t> seekTarget_;

@@ -20,9 +20,10 @@ namespace app {
 namespace {
 
 constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
-// MPRIS's own path for "no track"; tracks of this player live under a path of its own.
+// MPRIS's own path for "no track"; tracks of this player live under a path of its own, by the source they
+// belong to (each list or disc opened) and their place in it: the same while an entry plays, and another
+// for every other entry, also of a list opened later.
 constexpr const char* kNoTrack = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
-constexpr const char* kTrackPathPrefix = "/org/quellwave/track/";
 
 // org.mpris.MediaPlayer2: the application itself.
 class RootAdaptor final : public QDBusAbstractAdaptor {
@@ -208,7 +209,9 @@ void MprisService::SetPosition(const QString& trackId, qlonglong position) {
 QString MprisService::CurrentTrackId() const {
     if (!window_ || window_->Panel().State().trackCount == 0)
         return QString::fromLatin1(kNoTrack);
-    return kTrackPathPrefix + QString::number(window_->Panel().State().track);
+    return QStringLiteral("/org/quellwave/source/%1/track/%2")
+        .arg(window_->Panel().SourceGeneration())
+        .arg(window_->Panel().State().track);
 }
 
 QString MprisService::PlaybackStatus() const {

@@ -144,7 +144,8 @@ TEST_F(MprisTest, MetadataNamesTheCurrentFileWithItsLengthAndPlace) {
     const QStringList fields = Ask(format).split('|');
     ASSERT_EQ(fields.size(), 5) << fields.join('|').toStdString();
     // An object path, which the client prints quoted.
-    EXPECT_EQ(fields[0], "'/org/quellwave/track/2'");
+    EXPECT_EQ(fields[0],
+              QStringLiteral("'/org/quellwave/source/%1/track/2'").arg(Panel().SourceGeneration()));
     EXPECT_EQ(fields[1], "2");
     EXPECT_EQ(fields[2], "two"); // untitled: the file name without its extension
     EXPECT_EQ(fields[3], url);
@@ -392,8 +393,11 @@ TEST_F(MprisSeekTest, PlayerctlMovesThePositionAndEachMoveIsSignalled) {
     // Outside the track, or for a track that is not the current one: nothing.
     const std::size_t seeksBefore = watch_->Seeks().size();
     Ask({"position", "61"});
-    mpris_->SetPosition(QStringLiteral("/org/quellwave/track/2"), 20'000'000);
-    mpris_->SetPosition(QStringLiteral("/org/quellwave/track/1"), -1);
+    const QString source = QStringLiteral("/org/quellwave/source/%1").arg(Panel().SourceGeneration());
+    mpris_->SetPosition(source + "/track/2", 20'000'000);
+    mpris_->SetPosition(source + "/track/1", -1);
+    mpris_->SetPosition(
+        QStringLiteral("/org/quellwave/source/%1/track/1").arg(Panel().SourceGeneration() + 1), 20'000'000);
     Settle(Panel());
     const std::uint32_t before = Panel().PositionMs();
     EXPECT_LT(before, 20'000u);
@@ -404,7 +408,7 @@ TEST_F(MprisSeekTest, PlayerctlMovesThePositionAndEachMoveIsSignalled) {
 
     // The current track's own id moves it.
     const QString id = mpris_->Metadata().value("mpris:trackid").value<QDBusObjectPath>().path();
-    EXPECT_EQ(id, "/org/quellwave/track/1");
+    EXPECT_EQ(id, source + "/track/1");
     mpris_->SetPosition(id, 20'000'000);
     ASSERT_TRUE(SeeksSeen(seeksBefore + 1));
     EXPECT_EQ(watch_->Seeks().back(), 20'000'000);
@@ -412,8 +416,7 @@ TEST_F(MprisSeekTest, PlayerctlMovesThePositionAndEachMoveIsSignalled) {
     // Past the end: the next track, as Next, with an id of its own.
     Ask({"position", "50+"});
     ASSERT_TRUE(Pump(Panel(), [&] { return Panel().CurrentTrack() == 2 && Playing(); }));
-    EXPECT_EQ(mpris_->Metadata().value("mpris:trackid").value<QDBusObjectPath>().path(),
-              "/org/quellwave/track/2");
+    EXPECT_EQ(mpris_->Metadata().value("mpris:trackid").value<QDBusObjectPath>().path(), source + "/track/2");
     EXPECT_LT(EngineMs(), 5000u);
 
     // Stopped again, CanSeek goes false and says so.
@@ -465,6 +468,36 @@ TEST_F(MprisTest, ADiscsTrackCanBeSeeked) {
     ASSERT_TRUE(Pump(Panel(), [&] { return Panel().Engine().PositionMs() >= 12'000; }));
     EXPECT_LT(Panel().Engine().PositionMs(), 15'000u);
     EXPECT_EQ(Panel().CurrentTrack(), 1u);
+}
+
+TEST_F(MprisTest, ATrackIdNamesOneEntryOfOneListAndOnlyItMovesTheEntry) {
+    StartTracks();
+    const auto trackId = [&] {
+        return mpris_->Metadata().value("mpris:trackid").value<QDBusObjectPath>().path();
+    };
+    Ask({"play"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    const QString first = trackId();
+    Pump(
+        Panel(), [] { return false; }, 300);
+    EXPECT_EQ(trackId(), first) << "the same while the entry plays";
+    Ask({"next"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().CurrentTrack() == 2 && Playing(); }));
+    EXPECT_NE(trackId(), first);
+    // The first entry of a list opened afterwards is another entry, with another id.
+    Ask({"stop"});
+    window_->Panel().EnterFileMode(TrackList{WriteWav(dir_ / "other.wav", 20.0)});
+    Settle(Panel());
+    Ask({"play"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    const QString fresh = trackId();
+    EXPECT_NE(fresh, first);
+    mpris_->SetPosition(first, 12'000'000);
+    Settle(Panel());
+    EXPECT_LT(Panel().PositionMs(), 12'000u) << "an id of the list before moves nothing";
+    mpris_->SetPosition(fresh, 12'000'000);
+    Settle(Panel());
+    EXPECT_EQ(Panel().PositionMs(), 12'000u);
 }
 
 } // namespace
