@@ -4,7 +4,10 @@
 // cancelled; held, they repeat at the volume buttons' pace.
 #include "AppTestSupport.h"
 
+#include "TestKit/DsfReadback.h"
 #include "app/PlayerMessages.h"
+
+#include "Platform/DsdRate.h"
 
 #include <QKeyEvent>
 #include <QSignalSpy>
@@ -157,6 +160,45 @@ TEST_F(SeekKeyTest, NothingSeeksWhileStopped) {
     PlayTrack1();
     EXPECT_TRUE(Panel().CanSeek());
     EXPECT_TRUE(Panel().State().canSeek);
+}
+
+TEST_F(SeekKeyTest, WhatReachesTheOutputLeavesOutTheTenSecondsSkipped) {
+    // A 40-second file recorded by the dsf: output, which takes the audio as fast as it comes: played a
+    // moment, paused, moved on 10 s (or not), and played to its end. The recording with the move holds
+    // 10 s less audio than the one without; both carry the same fades at the pause, the resume and the end.
+    const std::string wav = WriteWav(dir_ / "tone.wav", 40.0);
+    const auto record = [&](bool seek) {
+        const std::filesystem::path recording = dir_ / (seek ? "seek.dsf" : "plain.dsf");
+        StartFiles({wav}, "dsf:" + recording.string());
+        EXPECT_EQ(Panel().TrackCount(), 1u);
+        Key(Qt::Key_F6);
+        EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+        Key(Qt::Key_F6);
+        EXPECT_FALSE(Playing());
+        const std::uint32_t pausedAt = Panel().PositionMs();
+        EXPECT_LT(pausedAt, 25'000u) << "the output ran on too far for the test";
+        if (seek) {
+            Key(Qt::Key_Right);
+            EXPECT_EQ(Panel().PositionMs(), pausedAt + 10'000);
+        }
+        const platform::DsdRate rate = Panel().Engine().TrackRate();
+        Key(Qt::Key_F6);
+        EXPECT_TRUE(Pump(
+            Panel(), [&] { return !Panel().Started(); }, 120'000))
+            << "the track never ended";
+        window_.reset(); // closes the recording
+        const testkit::DsfStream stream = testkit::ReadDsf(recording, platform::DsdSampleRate(rate));
+        EXPECT_TRUE(stream.valid) << stream.error;
+        std::size_t audio = 0;
+        for (const testkit::Run& run : stream.Segments())
+            audio += run.count;
+        return static_cast<double>(audio) * 4096.0 / static_cast<double>(platform::DsdBytesPerSecond(rate));
+    };
+    const double plain = record(false);
+    const double skipped = record(true);
+    EXPECT_NEAR(plain, 40.0, 0.6);
+    // To five blocks (11.6 ms each at DSD64); 31 ms was measured.
+    EXPECT_NEAR(plain - skipped, 10.0, 0.06) << plain << " s without the move, " << skipped << " s with it";
 }
 
 } // namespace
