@@ -93,6 +93,7 @@ PlayerState CPlayerDialog::State() const {
     state.track = currentTrack_;
     state.trackCount = state.sourceOpen ? trackCount_ : 0;
     state.volume = dial_ != nullptr ? dial_->GetValue() : 0;
+    state.canSeek = CanSeek();
     return state;
 }
 
@@ -127,6 +128,13 @@ void CPlayerDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_LONG_PUSH_REPEAT:
         if (wParam == kCmdVolumeDown || wParam == kCmdVolumeUp)
             VolumeStep(wParam == kCmdVolumeUp ? 1 : -1);
+        return;
+    case WM_SEEK_BY:
+        SeekBy(static_cast<std::int64_t>(lParam));
+        return;
+    case WM_SEEK_TO:
+        if (static_cast<unsigned>(lParam) == currentTrack_)
+            SeekTo(static_cast<std::uint32_t>(std::min<WPARAM>(wParam, 0xFFFFFFFFu)));
         return;
     case WM_RELOAD_PLAYLIST:
         ReloadPlaylist();
@@ -311,6 +319,10 @@ void CPlayerDialog::PausePlaying() {
         return;
     engine_.Pause();
     DrainPositions();
+    // The pause took a seek not yet heard as the place to go on from; one asked after it moves there now.
+    seekTarget_.reset();
+    if (const std::optional<std::uint32_t> pending = std::exchange(seekPending_, std::nullopt))
+        IssueSeek(*pending);
     display_->SetPlayIndicator(1);
     ShowButton(kCmdPlay, true);
     ShowButton(kCmdPause, false);
@@ -360,6 +372,7 @@ void CPlayerDialog::PlayPause() {
 void CPlayerDialog::Stop() {
     if (!engine_.SourceOpen())
         return;
+    DropSeeks();
     PausePlaying();
     // A play that ended by itself (the end of the list) never went through the pause above, which lets
     // the screen saver go; without this it stayed held off until the program ended.
@@ -370,6 +383,7 @@ void CPlayerDialog::Stop() {
     ShowStoppedDisplay();
     update();
     started_ = false;
+    reportedTrack_ = 0;
 }
 
 void CPlayerDialog::ShowStoppedDisplay() {
@@ -388,6 +402,7 @@ void CPlayerDialog::Previous() {
     if (trackCount_ == 0)
         return;
     const bool wasPlaying = EnginePlaying();
+    DropSeeks();
     PausePlaying();
     if (display_->LastTime() < 3000 || !started_)
         currentTrack_ = currentTrack_ > 1 ? currentTrack_ - 1 : trackCount_;
@@ -409,6 +424,7 @@ void CPlayerDialog::Next() {
     if (trackCount_ == 0)
         return;
     const bool wasPlaying = EnginePlaying();
+    DropSeeks();
     PausePlaying();
     currentTrack_ = currentTrack_ < trackCount_ ? currentTrack_ + 1 : 1;
     try {
@@ -425,6 +441,68 @@ void CPlayerDialog::Next() {
         display_->ShowTrack(currentTrack_);
         display_->SetTime(started_ ? 0 : TrackLength(currentTrack_));
     }
+}
+
+std::uint32_t CPlayerDialog::PositionMs() const {
+    if (!started_)
+        return 0;
+    if (seekPending_)
+        return *seekPending_;
+    if (seekTarget_)
+        return *seekTarget_;
+    return engine_.PositionMs();
+}
+
+bool CPlayerDialog::CanSeek() const {
+    return started_ && engine_.SourceOpen() && TrackLength(currentTrack_) > 0;
+}
+
+void CPlayerDialog::SeekBy(std::int64_t deltaMs) {
+    if (!CanSeek())
+        return;
+    std::uint32_t length = 0;
+    if (!engine_.GetTrackLength(currentTrack_, &length))
+        return;
+    const std::int64_t to = std::max<std::int64_t>(static_cast<std::int64_t>(PositionMs()) + deltaMs, 0);
+    if (to >= length) {
+        Next();
+        return;
+    }
+    SeekTo(static_cast<std::uint32_t>(to));
+}
+
+bool CPlayerDialog::SeekTo(std::uint32_t ms) {
+    std::uint32_t length = 0;
+    if (!CanSeek() || !engine_.GetTrackLength(currentTrack_, &length) || ms >= length)
+        return false;
+    if (seekTarget_) {
+        // The engine takes one seek at a time: this one waits until it has reached the last.
+        seekPending_ = ms;
+        display_->SetTime(ms);
+        emit Seeked(ms);
+        return true;
+    }
+    return IssueSeek(ms);
+}
+
+void CPlayerDialog::DropSeeks() {
+    seekTarget_.reset();
+    seekPending_.reset();
+}
+
+bool CPlayerDialog::IssueSeek(std::uint32_t ms) {
+    const bool playing = EnginePlaying();
+    if (engine_.Seek(ms) != 1)
+        return false;
+    if (playing) {
+        seekTarget_ = ms;
+        seekTrack_ = currentTrack_;
+    } else {
+        pausedSeek_ = ms;
+    }
+    display_->SetTime(ms);
+    emit Seeked(ms);
+    return true;
 }
 
 void CPlayerDialog::DigitEntry(unsigned digit) {
@@ -458,6 +536,7 @@ void CPlayerDialog::OnPlaySelectedTrack(WPARAM track) {
     CancelEntry();
     if (!engine_.SourceOpen() || track < 1 || track > engine_.GetTrackCount())
         return;
+    DropSeeks();
     PausePlaying();
     display_->ShowBanner(0);
     try {
@@ -578,11 +657,44 @@ void CPlayerDialog::CloseCommand() {
 // ---- Engine, registered and system messages ---------------------------------------------------------------
 
 void CPlayerDialog::OnPosition(WPARAM ms, LPARAM track) {
-    display_->SetPlayIndicator(2);
+    const auto number = static_cast<unsigned>(track);
+    const auto at = static_cast<std::uint32_t>(ms);
+    bool show = true;
+    bool jumped = false;
+    bool pausedReport = false;
+    if (pausedSeek_ && *pausedSeek_ == at && number == currentTrack_) {
+        // What a seek while paused reports at once: announced when it was asked, and nothing plays.
+        pausedSeek_.reset();
+        pausedReport = true;
+    } else if (seekTarget_) {
+        if (number != seekTrack_) {
+            // Playback went on to another track before it reached the place.
+            seekTarget_.reset();
+            seekPending_.reset();
+        } else if (at == *seekTarget_) {
+            seekTarget_.reset();
+            if (const std::optional<std::uint32_t> pending = std::exchange(seekPending_, std::nullopt)) {
+                IssueSeek(*pending);
+                show = false;
+            }
+        } else {
+            // A report of the audio queued before the move: the display keeps the place it goes to.
+            show = false;
+        }
+    } else if (number == reportedTrack_ && at < reportedMs_) {
+        jumped = true;
+    }
+    if (!show)
+        return;
+    reportedTrack_ = number;
+    reportedMs_ = at;
+    if (!pausedReport)
+        display_->SetPlayIndicator(2);
     // The badge below the dial names the DSD rate playing.
     ShowRateBadge(controls_, engine_.TrackRate(), ui::ScaleForPixelRatio(devicePixelRatioF()));
     display_->SetTime(static_cast<unsigned>(ms));
-    const auto number = static_cast<unsigned>(track);
+    if (jumped)
+        emit Seeked(at);
     if (number != currentTrack_)
         currentTrack_ = number;
     if (number != display_->TrackNumber())

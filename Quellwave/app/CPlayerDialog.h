@@ -28,6 +28,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <optional>
 
@@ -60,6 +61,7 @@ struct PlayerState {
     unsigned track = 0;      // the current track, 1-based
     unsigned trackCount = 0; // 0 when no source is open
     unsigned volume = 0;     // the dial, 0..100
+    bool canSeek = false;    // CanSeek()
     bool operator==(const PlayerState&) const = default;
 };
 
@@ -107,6 +109,16 @@ public:
     void CancelEntry();
     void Repeat();
     void VolumeStep(int delta);
+    // Moves within the current track by deltaMs from where it is (or from where a seek not yet heard goes):
+    // to its start at the most, and at or past its end on to the next track, as Next. Only when CanSeek.
+    void SeekBy(std::int64_t deltaMs);
+    // Moves to ms in the current track; false, with nothing done, unless CanSeek and ms lies inside the
+    // track. While playing the display shows ms at once, the engine's own reports from before the move
+    // are not shown, and a seek asked while the engine still moves to the last one follows when it
+    // gets there.
+    bool SeekTo(std::uint32_t ms);
+    // A track is playing or paused, and its length is known.
+    bool CanSeek() const;
     void EnterDiscMode();
     void EnterFileMode();
     void ReloadPlaylist();
@@ -136,6 +148,12 @@ public:
     unsigned LastLoad() const noexcept { return lastLoad_; }
     bool ScreenSaverFlag() const noexcept { return screenSaverFlag_; }
     std::uint32_t TrackLength(unsigned track) const;
+    // Counts the sources opened (each list of files, each disc), so that track n of one is told from
+    // track n of the next.
+    unsigned SourceGeneration() const noexcept { return sourceGeneration_; }
+    // Where in the current track playback is, in ms: where the last seek goes from the moment it was
+    // asked, else the engine's place exact to the block; 0 when stopped.
+    std::uint32_t PositionMs() const;
     PlayerState State() const;
     // Emits StateChanged when the state differs from what was last announced. The panel calls it after
     // each batch of messages, key and timer tick; whoever changes the panel's state directly calls it too.
@@ -145,6 +163,9 @@ signals:
     // The panel's state (State()) differs from what it was when this was last emitted. Emitted on the UI
     // thread once the messages, the key or the timer tick that changed it have been handled.
     void StateChanged();
+    // The position moved other than by playing on: at once after each seek (ms is where it goes), and
+    // when a report shows the track gone back (restarted by repeat one, or by Previous).
+    void Seeked(std::uint32_t ms);
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -189,6 +210,15 @@ private:
     // then too, so a pause, a track change or a close must stop it before the source changes under it.
     bool EnginePlaying() const noexcept { return engine_.Playing() == 1 || engine_.StartIsPending(); }
     void OnTimerTick(int id);
+    // The engine's seek, the display and the announcement; false when the engine refused.
+    bool IssueSeek(std::uint32_t ms);
+    // Before the track changes or stops: a seek not yet made is not made, and one on its way is forgotten.
+    void DropSeeks();
+    // The seek keys (Left, Right, rewind, fast forward): the step of a press or of a repeat, 0 for other
+    // keys; a press seeks at once and, held, repeats at the volume buttons' pace.
+    static std::int64_t SeekStepOf(int key, Qt::KeyboardModifiers modifiers);
+    void PressSeekKey(int key, std::int64_t step);
+    void EndSeekRepeat();
 
     PlayerServices& services_;
     PlayerHost* host_;
@@ -218,6 +248,21 @@ private:
     QImage face_;
     int faceScale_ = 0;
     PlayerState announced_;
+    unsigned sourceGeneration_ = 0;
+
+    // A seek the engine moves to while playing, not yet heard, and one asked meanwhile, which follows it.
+    std::optional<std::uint32_t> seekTarget_;
+    std::optional<std::uint32_t> seekPending_;
+    unsigned seekTrack_ = 0;
+    // A seek made while paused: the engine's report of it is no jump and no sign of playing.
+    std::optional<std::uint32_t> pausedSeek_;
+    // The last position report taken, to see the track go back.
+    unsigned reportedTrack_ = 0;
+    std::uint32_t reportedMs_ = 0;
+    // The seek key held, its step and how many repeat ticks it has seen.
+    int seekKey_ = 0;
+    std::int64_t seekStep_ = 0;
+    int seekTicks_ = 0;
 
     std::map<int, QWidget*> controls_;
     std::map<int, QBasicTimer> timers_;

@@ -2,6 +2,7 @@
 #include "CPlayerDialog.h"
 
 #include "ui/CLEDDialog.h"
+#include "ui/CLongPushButton.h"
 #include "ui/ControlNotify.h"
 
 #include <QKeyEvent>
@@ -10,8 +11,57 @@
 
 namespace app {
 
+namespace {
+
+// How far one press of a seek key moves.
+constexpr std::int64_t kSeekStepMs = 10'000;
+
+} // namespace
+
+std::int64_t CPlayerDialog::SeekStepOf(int key, Qt::KeyboardModifiers modifiers) {
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        // With Ctrl these are previous and next.
+        if (modifiers & Qt::ControlModifier)
+            return 0;
+        return key == Qt::Key_Left ? -kSeekStepMs : kSeekStepMs;
+    case Qt::Key_AudioRewind:
+        return -kSeekStepMs;
+    case Qt::Key_AudioForward:
+        return kSeekStepMs;
+    default:
+        return 0;
+    }
+}
+
+void CPlayerDialog::PressSeekKey(int key, std::int64_t step) {
+    if (entry_ != 0 || display_->EntryMode()) {
+        // A digit entry open: the key only cancels it.
+        CancelEntry();
+        return;
+    }
+    SeekBy(step);
+    // Held, the key repeats at the pace of the volume buttons' long push: every period from the second
+    // tick on.
+    seekKey_ = key;
+    seekStep_ = step;
+    seekTicks_ = 0;
+    StartTimer(kTimerSeekRepeat, CLongPushButton::kTimerPeriodMs);
+}
+
+void CPlayerDialog::EndSeekRepeat() {
+    KillTimer(kTimerSeekRepeat);
+    seekKey_ = 0;
+    seekTicks_ = 0;
+}
+
 bool CPlayerDialog::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
     const RegisteredMessages& reg = Registered();
+    if (const std::int64_t step = SeekStepOf(key, modifiers); step != 0) {
+        PressSeekKey(key, step);
+        return true;
+    }
     switch (key) {
     case Qt::Key_Space:
         return true;
@@ -26,8 +76,8 @@ bool CPlayerDialog::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
         return true;
     case Qt::Key_Left:
     case Qt::Key_Right:
-        if (modifiers & Qt::ControlModifier)
-            post(WM_COMMAND, key == Qt::Key_Left ? kCmdPrevious : kCmdNext, 0);
+        // Plain, these seek (above).
+        post(WM_COMMAND, key == Qt::Key_Left ? kCmdPrevious : kCmdNext, 0);
         CancelEntry();
         return true;
     case Qt::Key_F6:
@@ -124,6 +174,27 @@ bool CPlayerDialog::eventFilter(QObject* watched, QEvent* event) {
     // Every key pressed anywhere in the main window comes here first, as the panel's message filter sees
     // it before the control that has the focus. A handled key goes no further; an unhandled one may come
     // by again on its way up to the parents, and what is done for it is the same done twice.
+    if (seekKey_ != 0) {
+        // A seek key held. Its release ends the repeating wherever it goes (a box opened over the window
+        // takes the keys); so does the program losing the keyboard, after which no release comes. The
+        // system's own repeats of the key are no more presses: the timer repeats.
+        const QEvent::Type type = event->type();
+        if (type == QEvent::ApplicationDeactivate ||
+            (type == QEvent::WindowDeactivate && watched == window())) {
+            EndSeekRepeat();
+        } else if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) &&
+                   static_cast<QKeyEvent*>(event)->key() == seekKey_) {
+            const bool ours = watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == window();
+            if (static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+                if (ours)
+                    return true;
+            } else if (type == QEvent::KeyRelease) {
+                EndSeekRepeat();
+                if (ours)
+                    return true;
+            }
+        }
+    }
     if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == window()) {
         const auto* key = static_cast<QKeyEvent*>(event);

@@ -19,6 +19,7 @@ void CPlayerDialog::ShowButton(int id, bool show) {
 }
 
 void CPlayerDialog::LoadTrackLengths() {
+    ++sourceGeneration_;
     trackCount_ = engine_.GetTrackCount();
     for (unsigned n = 1; n <= std::min<unsigned>(trackCount_, kMaxTrackTable); ++n) {
         std::uint32_t ms = 0;

@@ -3,6 +3,7 @@
 
 #include "shell/ResourceIds.h"
 
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QTimerEvent>
 
@@ -77,6 +78,15 @@ void CPlayerDialog::OnTimerTick(int id) {
         // Posted once: the selection handler ends the entry.
         KillTimer(kTimerEntry);
         post(Registered().playSelectedTrack, entry_, 0);
+        break;
+    case kTimerSeekRepeat:
+        // A box opened over the window has the keyboard now: the key's release may never be seen here.
+        if (seekKey_ == 0 || QApplication::activeModalWidget() != nullptr) {
+            EndSeekRepeat();
+            break;
+        }
+        if (++seekTicks_ > 1)
+            SeekBy(seekStep_);
         break;
     default:
         break;

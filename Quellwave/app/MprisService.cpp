@@ -20,9 +20,10 @@ namespace app {
 namespace {
 
 constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
-// MPRIS's own path for "no track"; tracks of this player live under a path of its own.
+// MPRIS's own path for "no track"; tracks of this player live under a path of its own, by the source they
+// belong to (each list or disc opened) and their place in it: the same while an entry plays, and another
+// for every other entry, also of a list opened later.
 constexpr const char* kNoTrack = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
-constexpr const char* kTrackPathPrefix = "/org/quellwave/track/";
 
 // org.mpris.MediaPlayer2: the application itself.
 class RootAdaptor final : public QDBusAbstractAdaptor {
@@ -89,8 +90,7 @@ public:
     bool CanGoPrevious() const { return service_->CanGoPrevious(); }
     bool CanPlay() const { return service_->CanPlay(); }
     bool CanPause() const { return service_->CanPause(); }
-    // The window has no seek; a track is played from its start.
-    bool CanSeek() const { return false; }
+    bool CanSeek() const { return service_->CanSeek(); }
     bool CanControl() const { return true; }
 
 public slots:
@@ -100,12 +100,14 @@ public slots:
     void PlayPause() { service_->PlayPause(); }
     void Stop() { service_->Stop(); }
     void Play() { service_->Play(); }
-    // Without CanSeek these do nothing, as MPRIS asks.
-    void Seek(qlonglong) {}
-    void SetPosition(const QDBusObjectPath&, qlonglong) {}
+    void Seek(qlonglong offset) { service_->Seek(offset); }
+    void SetPosition(const QDBusObjectPath& trackId, qlonglong position) {
+        service_->SetPosition(trackId.path(), position);
+    }
     void OpenUri(const QString&) {}
 
 signals:
+    // Sent by MprisService itself (OnSeeked); declared so that the interface lists it.
     void Seeked(qlonglong position);
 
 private:
@@ -118,6 +120,7 @@ MprisService::MprisService(CBGDialog& window, QDBusConnection bus) : window_(&wi
     new RootAdaptor(this);
     new PlayerAdaptor(this);
     connect(&window.Panel(), &CPlayerDialog::StateChanged, this, &MprisService::OnStateChanged);
+    connect(&window.Panel(), &CPlayerDialog::Seeked, this, &MprisService::OnSeeked);
 }
 
 MprisService::~MprisService() {
@@ -185,6 +188,32 @@ void MprisService::Previous() {
     PostAppCommand(APPCOMMAND_MEDIA_PREVIOUSTRACK);
 }
 
+void MprisService::Seek(qlonglong offset) {
+    if (!CanSeek())
+        return;
+    // Whole ms toward zero; the message carries them signed.
+    window_->Panel().post(WM_SEEK_BY, 0, static_cast<LPARAM>(offset / 1000));
+}
+
+void MprisService::SetPosition(const QString& trackId, qlonglong position) {
+    if (!CanSeek() || trackId != CurrentTrackId() || position < 0)
+        return;
+    CPlayerDialog& panel = window_->Panel();
+    const unsigned track = panel.State().track;
+    if (position / 1000 >= static_cast<qlonglong>(panel.TrackLength(track)))
+        return;
+    // The panel checks again that the track is still the current one when the message comes.
+    panel.post(WM_SEEK_TO, static_cast<WPARAM>(position / 1000), static_cast<LPARAM>(track));
+}
+
+QString MprisService::CurrentTrackId() const {
+    if (!window_ || window_->Panel().State().trackCount == 0)
+        return QString::fromLatin1(kNoTrack);
+    return QStringLiteral("/org/quellwave/source/%1/track/%2")
+        .arg(window_->Panel().SourceGeneration())
+        .arg(window_->Panel().State().track);
+}
+
 QString MprisService::PlaybackStatus() const {
     if (!window_)
         return QStringLiteral("Stopped");
@@ -212,14 +241,14 @@ const PcmTags& MprisService::TagsOf(const std::string& path) const {
 QVariantMap MprisService::Metadata() const {
     QVariantMap metadata;
     if (!window_ || window_->Panel().State().trackCount == 0) {
-        metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(kNoTrack)));
+        metadata.insert(QStringLiteral("mpris:trackid"),
+                        QVariant::fromValue(QDBusObjectPath(CurrentTrackId())));
         return metadata;
     }
     CPlayerDialog& panel = window_->Panel();
     const PlayerState state = panel.State();
     const unsigned track = state.track;
-    metadata.insert(QStringLiteral("mpris:trackid"),
-                    QVariant::fromValue(QDBusObjectPath(kTrackPathPrefix + QString::number(track))));
+    metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(CurrentTrackId())));
     metadata.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(panel.TrackLength(track)) * 1000);
     metadata.insert(QStringLiteral("xesam:trackNumber"), static_cast<int>(track));
     QString title = QStringLiteral("Track %1").arg(track);
@@ -265,9 +294,8 @@ void MprisService::SetVolume(double volume) {
 }
 
 qlonglong MprisService::Position() const {
-    if (!window_ || window_->Panel().State().transport == PlayerState::Transport::Stopped)
-        return 0;
-    return static_cast<qlonglong>(window_->Panel().Engine().LastReportedMs()) * 1000;
+    // Exact to the block the output last wrote, and from a seek on where it goes (0 when stopped).
+    return window_ ? static_cast<qlonglong>(window_->Panel().PositionMs()) * 1000 : 0;
 }
 
 bool MprisService::CanGoNext() const {
@@ -287,6 +315,10 @@ bool MprisService::CanPause() const {
     return CanPlay();
 }
 
+bool MprisService::CanSeek() const {
+    return window_ && window_->Panel().CanSeek();
+}
+
 QVariantMap MprisService::ChangingProperties() const {
     return {
         {QStringLiteral("PlaybackStatus"), PlaybackStatus()},
@@ -296,6 +328,7 @@ QVariantMap MprisService::ChangingProperties() const {
         {QStringLiteral("CanGoPrevious"), CanGoPrevious()},
         {QStringLiteral("CanPlay"), CanPlay()},
         {QStringLiteral("CanPause"), CanPause()},
+        {QStringLiteral("CanSeek"), CanSeek()},
     };
 }
 
@@ -314,6 +347,15 @@ void MprisService::OnStateChanged() {
                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
                                                      QStringLiteral("PropertiesChanged"));
     signal << QString::fromLatin1(kPlayerInterface) << changed << QStringList();
+    bus_.send(signal);
+}
+
+void MprisService::OnSeeked(std::uint32_t ms) {
+    if (!started_)
+        return;
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QString::fromLatin1(kObjectPath), QString::fromLatin1(kPlayerInterface), QStringLiteral("Seeked"));
+    signal << static_cast<qlonglong>(ms) * 1000;
     bus_.send(signal);
 }
 

@@ -14,6 +14,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <cstdint>
+
 namespace app {
 
 class MprisService : public QObject {
@@ -44,6 +46,12 @@ public:
     void Stop();
     void Next();
     void Previous();
+    // Relative, in µs (negative goes back): before the track's start to its start, at or past its end to
+    // the next track. Nothing unless CanSeek.
+    void Seek(qlonglong offset);
+    // To position (µs) in the track trackId names; nothing when that is not the current track, or the
+    // position lies outside it, or unless CanSeek.
+    void SetPosition(const QString& trackId, qlonglong position);
     // org.mpris.MediaPlayer2.Player: the properties.
     QString PlaybackStatus() const;
     QVariantMap Metadata() const;
@@ -54,12 +62,17 @@ public:
     bool CanGoPrevious() const;
     bool CanPlay() const;
     bool CanPause() const;
+    bool CanSeek() const;
 
 private:
     void PostAppCommand(unsigned command);
     // The player interface's properties that change, by name.
     QVariantMap ChangingProperties() const;
     void OnStateChanged();
+    // The panel moved the position other than by playing on: the Seeked signal (µs).
+    void OnSeeked(std::uint32_t ms);
+    // The object path naming the current track (a list entry by its place, or a disc's track).
+    QString CurrentTrackId() const;
     // The tags of a track's file, read when the track changes.
     const engine::PcmTags& TagsOf(const std::string& path) const;
 

@@ -27,6 +27,12 @@ inline constexpr unsigned APPCOMMAND_MEDIA_PLAY = 46;
 inline constexpr unsigned APPCOMMAND_MEDIA_PAUSE = 47;
 inline constexpr unsigned APPCOMMAND_VOLUME_UP = 10;
 
+// Seeks posted to the panel (by the session bus service, as the media keys post their commands).
+// (0, ms, signed): from where the current track is now, by ms; past its end the next track plays.
+inline constexpr UINT WM_SEEK_BY = WM_USER + 310;
+// (ms, track): to ms in track, when that is still the current track and ms lies inside it.
+inline constexpr UINT WM_SEEK_TO = WM_USER + 311;
+
 // Command ids of the player panel.
 enum Command : unsigned {
     kCmdClose = 1,
@@ -56,6 +62,7 @@ inline constexpr int kTimerFadeOut = 101;
 inline constexpr int kTimerBattery = 102;
 inline constexpr int kTimerLoad = 103;
 inline constexpr int kTimerEntry = 104;
+inline constexpr int kTimerSeekRepeat = 105; // a seek key held
 
 // Thread execution state flags: neither the system nor the display sleeps while the player runs.
 inline constexpr DWORD ES_SYSTEM_REQUIRED = 0x00000001;

@@ -11,6 +11,7 @@
 #include "ui/CDialCtrl.h"
 
 #include <QDBusObjectPath>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace apptest {
@@ -59,8 +60,41 @@ protected:
         return run.out;
     }
 
+    // Reads the position through the client, in ms.
+    qlonglong PositionThroughClient() { return std::llround(Ask({"position"}).toDouble() * 1000.0); }
+
     PrivateBus bus_{dir_.Path()};
     std::unique_ptr<MprisService> mpris_;
+};
+
+// dbus-monitor printing the player's Seeked signals and its PropertiesChanged, as a desktop component
+// listening on the bus sees them.
+class SignalWatch {
+public:
+    explicit SignalWatch(const PrivateBus& bus)
+        : monitor_(bus, QW_DBUS_MONITOR,
+                   {"--session", "type='signal',interface='org.mpris.MediaPlayer2.Player',member='Seeked'",
+                    "type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'"}) {
+    }
+    bool Started() const { return monitor_.Started(); }
+    QString Out() const { return QString::fromStdString(monitor_.Out()); }
+    // The positions (µs) of the Seeked signals seen so far, in order.
+    std::vector<qlonglong> Seeks() const {
+        static const QRegularExpression seeked(QStringLiteral("member=Seeked\\n\\s*int64 (-?\\d+)"));
+        std::vector<qlonglong> positions;
+        for (auto it = seeked.globalMatch(Out()); it.hasNext();)
+            positions.push_back(it.next().captured(1).toLongLong());
+        return positions;
+    }
+    // Whether a PropertiesChanged said CanSeek is `value`.
+    bool SawCanSeek(bool value) const {
+        const QRegularExpression change(QStringLiteral("string \"CanSeek\"\\n\\s*variant\\s+boolean ") +
+                                        (value ? "true" : "false"));
+        return change.match(Out()).hasMatch();
+    }
+
+private:
+    BusClient monitor_;
 };
 
 TEST_F(MprisTest, PlayerctlCommandsActOnTheWindowAndItsStatusFollows) {
@@ -110,7 +144,8 @@ TEST_F(MprisTest, MetadataNamesTheCurrentFileWithItsLengthAndPlace) {
     const QStringList fields = Ask(format).split('|');
     ASSERT_EQ(fields.size(), 5) << fields.join('|').toStdString();
     // An object path, which the client prints quoted.
-    EXPECT_EQ(fields[0], "'/org/quellwave/track/2'");
+    EXPECT_EQ(fields[0],
+              QStringLiteral("'/org/quellwave/source/%1/track/2'").arg(Panel().SourceGeneration()));
     EXPECT_EQ(fields[1], "2");
     EXPECT_EQ(fields[2], "two"); // untitled: the file name without its extension
     EXPECT_EQ(fields[3], url);
@@ -261,6 +296,208 @@ TEST_F(MprisTest, WithoutABusOrItsNameThePlayerRunsWithoutTheService) {
     QDBusConnection::disconnectFromBus(QStringLiteral("mpris-other"));
     Key(Qt::Key_F6);
     EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+}
+
+class MprisSeekTest : public MprisTest {
+protected:
+    void SetUp() override {
+        if (QString(QW_DBUS_MONITOR).isEmpty())
+            FAIL() << "dbus-monitor missing: run scripts/setup";
+        MprisTest::SetUp();
+    }
+    // Two tracks of a 60-second file, and a watch on the bus that is known to see what the player sends.
+    void StartWatched() {
+        const std::string wav = WriteWav(dir_ / "long.wav", 60.0);
+        StartFiles({wav, wav});
+        ASSERT_EQ(Panel().TrackCount(), 2u);
+        StartService();
+        watch_ = std::make_unique<SignalWatch>(bus_);
+        ASSERT_TRUE(watch_->Started());
+        // The monitor listens once it prints a change made after it started.
+        for (int i = 0; i < 50 && !watch_->Out().contains("Volume"); ++i) {
+            Ask({"volume", i % 2 == 0 ? "0.4" : "0.5"});
+            Pump(
+                Panel(), [] { return false; }, 100);
+        }
+        ASSERT_TRUE(watch_->Out().contains("Volume")) << "the monitor never listened";
+    }
+    // Waits until the watch has seen `count` Seeked signals.
+    bool SeeksSeen(std::size_t count) {
+        return Pump(Panel(), [&] { return watch_->Seeks().size() >= count; });
+    }
+    std::uint32_t EngineMs() { return Panel().Engine().PositionMs(); }
+
+    std::unique_ptr<SignalWatch> watch_;
+};
+
+TEST_F(MprisSeekTest, PlayerctlMovesThePositionAndEachMoveIsSignalled) {
+    StartWatched();
+    // Stopped, there is nothing to move.
+    EXPECT_FALSE(mpris_->CanSeek());
+    Playerctl({"position", "30"});
+    Settle(Panel());
+    EXPECT_FALSE(Panel().Started());
+    EXPECT_EQ(mpris_->Position(), 0);
+
+    Ask({"play"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    EXPECT_TRUE(mpris_->CanSeek());
+    EXPECT_TRUE(Pump(Panel(), [&] { return watch_->SawCanSeek(true); })) << watch_->Out().toStdString();
+
+    struct Step {
+        const char* name;
+        QStringList args;
+        std::int64_t to; // ms: where to, or by how much when relative
+        bool relative;
+    };
+    const std::vector<Step> steps = {
+        {"position 30", {"position", "30"}, 30'000, false},
+        {"position 10+", {"position", "10+"}, 10'000, true},
+        {"position 5-", {"position", "5-"}, -5'000, true},
+        {"position 2.5", {"position", "2.5"}, 2'500, false},
+        {"position 5- before the start", {"position", "5-"}, -5'000, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const std::int64_t from = Panel().PositionMs();
+        const std::size_t seeksBefore = watch_->Seeks().size();
+        Ask(step.args);
+        ASSERT_TRUE(SeeksSeen(seeksBefore + 1)) << watch_->Out().toStdString();
+        const qlonglong signalled = watch_->Seeks().back();
+        if (step.relative) {
+            const std::int64_t target = std::max<std::int64_t>(from + step.to, 0);
+            EXPECT_GE(signalled, target * 1000);
+            EXPECT_LT(signalled, (target + 1500) * 1000);
+        } else {
+            EXPECT_EQ(signalled, step.to * 1000);
+        }
+        // The property says the new place at once, and holds it until the engine plays on from there.
+        const auto ms = static_cast<std::uint32_t>(signalled / 1000);
+        EXPECT_GE(PositionThroughClient(), ms);
+        ASSERT_TRUE(Pump(Panel(), [&] { return Panel().PositionMs() > ms; }));
+        EXPECT_GE(EngineMs(), ms);
+        EXPECT_LT(EngineMs(), ms + 3000);
+        EXPECT_EQ(Panel().CurrentTrack(), 1u);
+    }
+
+    // While playing the property moves on with every look, not once a second.
+    qlonglong last = PositionThroughClient();
+    for (int i = 0; i < 5; ++i) {
+        Pump(
+            Panel(), [] { return false; }, 60);
+        const qlonglong now = PositionThroughClient();
+        EXPECT_GT(now, last) << "look " << i;
+        last = now;
+    }
+
+    // Outside the track, or for a track that is not the current one: nothing.
+    const std::size_t seeksBefore = watch_->Seeks().size();
+    Ask({"position", "61"});
+    const QString source = QStringLiteral("/org/quellwave/source/%1").arg(Panel().SourceGeneration());
+    mpris_->SetPosition(source + "/track/2", 20'000'000);
+    mpris_->SetPosition(source + "/track/1", -1);
+    mpris_->SetPosition(
+        QStringLiteral("/org/quellwave/source/%1/track/1").arg(Panel().SourceGeneration() + 1), 20'000'000);
+    Settle(Panel());
+    const std::uint32_t before = Panel().PositionMs();
+    EXPECT_LT(before, 20'000u);
+    Pump(
+        Panel(), [] { return false; }, 300);
+    EXPECT_EQ(watch_->Seeks().size(), seeksBefore) << watch_->Out().toStdString();
+    EXPECT_LT(Panel().PositionMs(), before + 3000);
+
+    // The current track's own id moves it.
+    const QString id = mpris_->Metadata().value("mpris:trackid").value<QDBusObjectPath>().path();
+    EXPECT_EQ(id, source + "/track/1");
+    mpris_->SetPosition(id, 20'000'000);
+    ASSERT_TRUE(SeeksSeen(seeksBefore + 1));
+    EXPECT_EQ(watch_->Seeks().back(), 20'000'000);
+
+    // Past the end: the next track, as Next, with an id of its own.
+    Ask({"position", "50+"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().CurrentTrack() == 2 && Playing(); }));
+    EXPECT_EQ(mpris_->Metadata().value("mpris:trackid").value<QDBusObjectPath>().path(), source + "/track/2");
+    EXPECT_LT(EngineMs(), 5000u);
+
+    // Stopped again, CanSeek goes false and says so.
+    Ask({"stop"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return !Panel().Started(); }));
+    EXPECT_FALSE(mpris_->CanSeek());
+    EXPECT_TRUE(Pump(Panel(), [&] { return watch_->SawCanSeek(false); })) << watch_->Out().toStdString();
+}
+
+TEST_F(MprisSeekTest, ATrackRestartedByRepeatOneIsSignalledAsAJump) {
+    const std::string wav = WriteWav(dir_ / "short.wav", 2.0);
+    StartFiles({wav, wav});
+    StartService();
+    watch_ = std::make_unique<SignalWatch>(bus_);
+    ASSERT_TRUE(watch_->Started());
+    for (int i = 0; i < 50 && !watch_->Out().contains("Volume"); ++i) {
+        Ask({"volume", i % 2 == 0 ? "0.4" : "0.5"});
+        Pump(
+            Panel(), [] { return false; }, 100);
+    }
+    ASSERT_TRUE(watch_->Out().contains("Volume"));
+    Command(kCmdRepeat);
+    Command(kCmdRepeat);
+    ASSERT_EQ(Panel().Engine().RepeatMode(), 1);
+    Ask({"play"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    // Nothing was asked to move, yet the track starts over: the position jumped back.
+    ASSERT_TRUE(SeeksSeen(1)) << watch_->Out().toStdString();
+    EXPECT_LT(watch_->Seeks().front(), 1'500'000);
+    EXPECT_EQ(Panel().CurrentTrack(), 1u);
+    EXPECT_EQ(Panel().Engine().CurrentTrack(), 1u);
+}
+
+TEST_F(MprisTest, ADiscsTrackCanBeSeeked) {
+    const std::filesystem::path cue = dir_.Path() / "disc.cue";
+    ASSERT_TRUE(testkit::WriteText(dir_.Path() / "disc.bin", std::string(2 * 20 * 75 * 2352, '\0')));
+    ASSERT_TRUE(testkit::WriteText(cue, testkit::SheetOf("disc.bin", {{'a', 20 * 75}, {'a', 20 * 75}})));
+    testkit::RegistrySandbox::MapImage('V', cue);
+    SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultMode", 0);
+    SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
+    StartWindow();
+    ASSERT_TRUE(Panel().DiscMode());
+    StartService();
+    EXPECT_FALSE(mpris_->CanSeek());
+    Ask({"play"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    EXPECT_TRUE(mpris_->CanSeek());
+    Ask({"position", "12"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().Engine().PositionMs() >= 12'000; }));
+    EXPECT_LT(Panel().Engine().PositionMs(), 15'000u);
+    EXPECT_EQ(Panel().CurrentTrack(), 1u);
+}
+
+TEST_F(MprisTest, ATrackIdNamesOneEntryOfOneListAndOnlyItMovesTheEntry) {
+    StartTracks();
+    const auto trackId = [&] {
+        return mpris_->Metadata().value("mpris:trackid").value<QDBusObjectPath>().path();
+    };
+    Ask({"play"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    const QString first = trackId();
+    Pump(
+        Panel(), [] { return false; }, 300);
+    EXPECT_EQ(trackId(), first) << "the same while the entry plays";
+    Ask({"next"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().CurrentTrack() == 2 && Playing(); }));
+    EXPECT_NE(trackId(), first);
+    // The first entry of a list opened afterwards is another entry, with another id.
+    Ask({"stop"});
+    window_->Panel().EnterFileMode(TrackList{WriteWav(dir_ / "other.wav", 20.0)});
+    Settle(Panel());
+    Ask({"play"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    const QString fresh = trackId();
+    EXPECT_NE(fresh, first);
+    mpris_->SetPosition(first, 12'000'000);
+    Settle(Panel());
+    EXPECT_LT(Panel().PositionMs(), 12'000u) << "an id of the list before moves nothing";
+    mpris_->SetPosition(fresh, 12'000'000);
+    Settle(Panel());
+    EXPECT_EQ(Panel().PositionMs(), 12'000u);
 }
 
 } // namespace

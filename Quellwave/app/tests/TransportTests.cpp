@@ -139,7 +139,7 @@ TEST_F(TransportTest, NextWrapsAndKeepsPlaying) {
     }
     Key(Qt::Key_Left, Qt::ControlModifier);
     EXPECT_EQ(Panel().CurrentTrack(), 3u) << "at the start of track 1 previous goes to the last";
-    // Without Ctrl the arrows only end an entry.
+    // Without Ctrl the arrows move within the track (10 s of its 20).
     Key(Qt::Key_Right);
     EXPECT_EQ(Panel().CurrentTrack(), 3u);
     Key(Qt::Key_F7);
