@@ -822,6 +822,40 @@ int cddaCReader::SettleByPieces(DWORD lba, DWORD count, BYTE* buffer, std::size_
             gap = 0;
         }
     }
+    // Else the shortest read that reaches into the moved data from that end: it may leave the place out
+    // where the edge piece held it.
+    for (const bool atHead : {true, false}) {
+        std::size_t& gap = atHead ? head : tail;
+        const auto n = static_cast<DWORD>(gap / kSectorBytes + 1);
+        if (gap == 0 || n >= count) {
+            continue;
+        }
+        const std::size_t shortBytes = std::size_t{n} * kSectorBytes;
+        const DWORD from = atHead ? lba : lba + count - n;
+        Attempt attempt;
+        const int result = ReadWithRecovery(from, n, piece_.get(), attempt, true);
+        if (result == -1) {
+            return -1;
+        }
+        if (result != 0) {
+            continue;
+        }
+        const int confirmed = ConfirmRead(from, n, piece_.get());
+        if (confirmed < 0) {
+            return -1;
+        }
+        BYTE* at = buffer + (atHead ? 0 : bytes - shortBytes);
+        const bool agrees = atHead ? ReadsAgree(piece_.get() + gap, at + gap, shortBytes - gap)
+                                   : ReadsAgree(piece_.get(), at, shortBytes - gap);
+        if (confirmed == 1 && agrees) {
+            if (atHead) {
+                std::memcpy(at, piece_.get(), gap);
+            } else {
+                std::memcpy(at + shortBytes - gap, piece_.get() + shortBytes - gap, gap);
+            }
+            gap = 0;
+        }
+    }
     return 1;
 }
 
