@@ -643,14 +643,15 @@ TEST_P(FaultCombinationTest, ADriveBecomingReadyThenLandingOffOnceMidTrackIsRipp
     }
 }
 
-// The same sector-by-sector reading forced by a scratch: a sector read alone beside it that lands off once
-// is read again, not delivered off, and only the scratch is silence.
-TEST_P(FaultCombinationTest, ASectorReadAloneBesideAScratchThatLandsOffIsNotDeliveredOff) {
+// The same sector-by-sector reading forced by a scratch: sectors beside it read alone land off (one every
+// time it is read, one for its first sixty reads, so that the failed reads of the whole slot do not use
+// it up). They are settled by the reads around them, not delivered off; only the scratch is silence.
+TEST_P(FaultCombinationTest, SectorsReadAloneBesideAScratchThatLandOffAreNotDeliveredOff) {
     MakeThreeTracks();
     const std::uint32_t scratch = starts_[1] + 200;
     SetProfile('V', "ReadErrors", std::to_string(scratch) + ":3/11/00");
     SetProfile('V', "Jitter",
-               std::to_string(scratch + 3) + ":1176:1, " + std::to_string(scratch - 5) + ":-1176:1");
+               std::to_string(scratch + 3) + ":1176, " + std::to_string(scratch - 5) + ":-1176:60");
     CDiscPilot pilot;
     Open(pilot);
     const TrackOutcome o = RipTrack(pilot, 1);
@@ -703,6 +704,39 @@ TEST_P(FaultCombinationTest, ADriveBecomingReadyOverDozensOfCommandsIsWaitedFor)
     CDiscPilot pilot;
     Open(pilot);
     ExpectExact(RipTrack(pilot, 0), 0);
+}
+
+// A drive with a read offset delivers every track that many samples early (late for a negative offset), as
+// it reads, the same through both transports: a constant offset is no landing off, so nothing is moved or
+// left unsettled, and a rip that knows the offset can correct it. Silence stands where the drive would
+// have to read before the disc's first sample.
+TEST_P(FaultCombinationTest, ADriveWithAReadOffsetIsReadAsItReads) {
+    MakeThreeTracks();
+    for (const LONG offset : {667, -30}) {
+        SetUp();
+        MakeThreeTracks();
+        SetProfile('V', "ReadOffset", static_cast<DWORD>(offset));
+        CDiscPilot pilot;
+        Open(pilot);
+        for (std::size_t t = 0; t < 3; ++t) {
+            ASSERT_TRUE(pilot.SetPosition(t + 1, 0));
+            const auto pcm = Take(pilot, lengths_[t]);
+            std::vector<BYTE> expected(pcm.size(), 0);
+            const long from = static_cast<long>(starts_[t]) * 2352 - 4L * offset;
+            for (std::size_t i = 0; i < expected.size(); ++i) {
+                const long at = from + static_cast<long>(i);
+                if (at >= 0 && at < static_cast<long>(image_.size())) {
+                    expected[i] = image_[static_cast<std::size_t>(at)];
+                }
+            }
+            EXPECT_EQ(FirstBadSector(pcm, expected), lengths_[t])
+                << "offset " << offset << ", track " << t + 1;
+            const ReadCounts counts = Counts(pilot);
+            EXPECT_EQ(counts.status, kStatusOk);
+            EXPECT_EQ(counts.unsettled, 0) << "offset " << offset << ", track " << t + 1;
+            EXPECT_EQ(counts.unreadable, 0);
+        }
+    }
 }
 
 // Every pair of the virtual drive's read faults (and each alone, and none), through both transports, with
