@@ -196,6 +196,7 @@ int cddaCReader::Open(char letter, bool forceOverlap) {
     tracks_.clear();
     trackCount_ = 0;
     densityChanged_ = false;
+    readless_ = false;
     WaitUntilReady(nullptr);
     if (ReadTableOfContents() != 0) {
         status_ = kStatusNoToc;
@@ -478,6 +479,7 @@ int cddaCReader::SetupRange(int first, int last, long offset) {
     unsettledCount_ = 0;
     badRun_ = 0;
     readInRange_ = false;
+    waitedForReads_ = false;
 
     speedInForce_ = SetReadSpeed(condition_.speed);
     currentSpeed_ = speedInForce_;
@@ -553,6 +555,7 @@ int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, Attempt&
         const int result = ReadAudio(readMode_, lba, count, buffer);
         if (result == kTransportOk) {
             readInRange_ = true;
+            readless_ = false;
             return 0;
         }
         if (result == kTransportNotReady && !attempt.waited) {
@@ -617,14 +620,17 @@ int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, Attempt&
             status_ = kStatusNotReady;
             return -1;
         }
-        if (!attempt.waited && !readInRange_) {
+        if (!attempt.waited && !readInRange_ && !waitedForReads_ && !readless_) {
             // Nothing of the range has been read yet, and the device controls may not say that the drive
             // is still becoming ready (they only fail its reads): see whether it reads anywhere else, and
-            // wait for it as for a drive spinning up before these sectors are counted unreadable.
+            // wait for it as for a drive spinning up before these sectors are counted unreadable. Once: a
+            // disc that reads nowhere is then read as any disc with unreadable sectors.
             attempt.waited = true;
+            waitedForReads_ = true;
             if (WaitUntilReads(range.get() != nullptr ? &range->ring : nullptr, lba, count)) {
                 continue;
             }
+            readless_ = true;
         }
         ++retryCount_;
         if (++attempt.failures >= 4) {

@@ -208,7 +208,8 @@ private:
     int SettleRuns(DWORD lba, DWORD count, BYTE* buffer);
     // A failed read before anything of the range was read: whether the drive reads at all. Reads one
     // sector at a few places away from [lba, lba + count) four times a second, for as long as a drive
-    // takes to spin up, until one reads; false when none did (or the range was released).
+    // takes to spin up, until one reads; false when none did (or the range was released). Made once a
+    // range, and not again after a wait in which nothing read until a read succeeds.
     bool WaitUntilReads(const cddaCRingBuffer* ring, DWORD lba, DWORD count);
     // Audio sectors right before the range start, up to the lead a secure range's first read begins with.
     DWORD LeadSectors() const;
@@ -250,6 +251,8 @@ private:
     std::unique_ptr<BYTE[]> run_;         // one slot: a run of readable sectors read again as one
     std::vector<BYTE> sectorBad_;         // per sector of a slot read sector by sector: unreadable
     bool readInRange_ = false;            // a read of the current range succeeded
+    bool waitedForReads_ = false;         // the current range waited once for the drive to read
+    bool readless_ = false;               // that wait ended with nothing read; until a read succeeds
     bool secure_ = false;
     std::atomic<bool> plain_{false}; // this range is read without overlap correction (an accurate drive)
     DWORD badRun_ = 0;               // unreadable sectors in a row
