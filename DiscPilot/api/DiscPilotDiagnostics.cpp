@@ -71,6 +71,7 @@ bool CDiscPilot::Diagnostics::GetReadCounts(const CDiscPilot& controller, ReadCo
     counts.unreadable = holder->reader.UnreadableCount();
     counts.plain = holder->reader.Plain();
     counts.endedAt = holder->reader.EndedAt();
+    counts.unsettled = holder->reader.UnsettledCount();
     return true;
 }
 
@@ -91,6 +92,21 @@ int CDiscPilot::Diagnostics::GetUnreadableSpans(const CDiscPilot& controller, Un
     }
     UnreadableRange ranges[64];
     const std::size_t n = holder->reader.UnreadableRanges(
+        ranges, std::min<std::size_t>(std::size(ranges), static_cast<std::size_t>(capacity)));
+    for (std::size_t i = 0; i < n; ++i) {
+        spans[i] = {ranges[i].lba, ranges[i].count};
+    }
+    return static_cast<int>(n);
+}
+
+int CDiscPilot::Diagnostics::GetUnsettledSpans(const CDiscPilot& controller, UnreadableSpan* spans,
+                                               int capacity) noexcept {
+    const cddaCReaderHolder* holder = controller.reader_;
+    if (holder == nullptr || spans == nullptr || capacity <= 0) {
+        return 0;
+    }
+    UnreadableRange ranges[64];
+    const std::size_t n = holder->reader.UnsettledRanges(
         ranges, std::min<std::size_t>(std::size(ranges), static_cast<std::size_t>(capacity)));
     for (std::size_t i = 0; i < n; ++i) {
         spans[i] = {ranges[i].lba, ranges[i].count};

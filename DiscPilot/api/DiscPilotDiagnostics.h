@@ -48,6 +48,7 @@ struct ReadCounts {
     int unreadable = 0;              // sectors that could not be read and were delivered as silence
     bool plain = false;              // the range is read without overlap correction
     std::uint32_t endedAt = 0;       // the sector where a read that ended early stopped
+    int unsettled = 0;               // sectors delivered where no reads settled where they belong
 };
 
 // A run of sectors of the current range that could not be read (delivered as silence).
@@ -94,6 +95,9 @@ public:
     // how many it copied; 0 without an open drive. Any thread.
     static int GetUnreadableSpans(const CDiscPilot& controller, discpilot::UnreadableSpan* spans,
                                   int capacity) noexcept;
+    // The same for the runs of sectors whose place no reads settled (delivered, but perhaps misplaced).
+    static int GetUnsettledSpans(const CDiscPilot& controller, discpilot::UnreadableSpan* spans,
+                                 int capacity) noexcept;
     // false when no drive is open or no check has finished on it. Any thread.
     static bool GetCheckSummary(const CDiscPilot& controller, discpilot::CheckSummary& summary) noexcept;
 };

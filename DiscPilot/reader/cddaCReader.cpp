@@ -25,8 +25,19 @@ constexpr DWORD kCacheDefeatDistance = 1000;
 constexpr int kReadyPolls = 120;
 constexpr auto kReadyPollInterval = std::chrono::milliseconds(250);
 
-// Reads of a range's start that may be made before two in a row agree.
-constexpr int kVerifyReads = 8;
+// Reads of the same sectors that may be made before two agree.
+constexpr int kVerifyReads = 12;
+
+// A secure range's first read begins this many sectors before the range (where the disc has audio
+// there), so that a read which lands late still covers the range's first bytes.
+constexpr DWORD kLeadSectors = 2;
+
+// The pieces a read is settled by: a place where the drive always lands off lies in one of them, so the
+// others outvote it.
+constexpr DWORD kPieces = 3;
+
+// How far from its own place a piece is looked for: three sectors either way.
+constexpr long kLargestShiftBytes = 3 * static_cast<long>(kSectorBytes);
 
 // The longest run of unreadable sectors that is bridged with silence: three seconds of audio. A longer
 // one ends the range (the disc, or the drive, has given up there).
@@ -49,6 +60,40 @@ bool ReadsAgree(const BYTE* a, const BYTE* b, std::size_t size) noexcept {
         }
     }
     return true;
+}
+
+// Where the piece (pieceBytes) lies in whole, as a distance in bytes from `nominal` (the piece's own place
+// in whole): the nearest even distance at which at least a sector of them agrees, 0 first.
+bool LocatePiece(const BYTE* piece, std::size_t pieceBytes, const BYTE* whole, std::size_t wholeBytes,
+                 std::size_t nominal, long& distance) noexcept {
+    const auto total = static_cast<long>(wholeBytes);
+    for (long away = 0; away <= kLargestShiftBytes; away += 2) {
+        for (const long d : {-away, away}) {
+            if (away == 0 && d > 0) {
+                break;
+            }
+            const long at = static_cast<long>(nominal) + d;
+            const long from = std::max(0L, at);
+            const long to = std::min(total, at + static_cast<long>(pieceBytes));
+            if (to - from < static_cast<long>(kSectorBytes)) {
+                continue;
+            }
+            const BYTE* p = piece + (from - at);
+            const BYTE* w = whole + from;
+            // Most distances fail at once: a few low bytes decide it before a whole sector is compared.
+            int differ = 0;
+            for (std::size_t i = 0; i < 64; i += 2) {
+                differ += p[i] != w[i] ? 1 : 0;
+            }
+            if (differ > 4 || !ReadsAgree(p, w, kSectorBytes) ||
+                !ReadsAgree(p, w, static_cast<std::size_t>(to - from))) {
+                continue;
+            }
+            distance = d;
+            return true;
+        }
+    }
+    return false;
 }
 
 DWORD MsfFrames(const BYTE* msf) noexcept {
@@ -75,6 +120,21 @@ cddaCReader::~cddaCReader() {
     CloseTransport();
 }
 
+DWORD cddaCReader::LeadSectors() const {
+    DWORD lead = 0;
+    while (lead < kLeadSectors && rangeStart_ > lead) {
+        const DWORD lba = rangeStart_ - lead - 1;
+        const auto track = std::find_if(tracks_.begin(), tracks_.end(), [lba](const TrackEntry& t) {
+            return lba >= t.start && lba - t.start < t.length;
+        });
+        if (track == tracks_.end() || track->IsData()) {
+            break;
+        }
+        ++lead;
+    }
+    return lead;
+}
+
 int cddaCReader::WaitUntilReady(const cddaCRingBuffer* ring) {
     // A drive spinning up answers "becoming ready" to everything; reading then would fail and the disc
     // would look unreadable. Give it the time a drive takes to spin up.
@@ -94,6 +154,26 @@ std::size_t cddaCReader::UnreadableRanges(UnreadableRange* out, std::size_t capa
     const std::size_t n = std::min(capacity, unreadable_.size());
     std::copy_n(unreadable_.begin(), n, out);
     return n;
+}
+
+std::size_t cddaCReader::UnsettledRanges(UnreadableRange* out, std::size_t capacity) const {
+    const std::lock_guard lock(unreadableMutex_);
+    const std::size_t n = std::min(capacity, unsettled_.size());
+    std::copy_n(unsettled_.begin(), n, out);
+    return n;
+}
+
+void cddaCReader::NoteUnsettled(DWORD lba, DWORD count) {
+    if (count == 0) {
+        return;
+    }
+    unsettledCount_ += static_cast<int>(count);
+    const std::lock_guard lock(unreadableMutex_);
+    if (!unsettled_.empty() && unsettled_.back().lba + unsettled_.back().count == lba) {
+        unsettled_.back().count += count;
+    } else if (unsettled_.size() < unsettled_.capacity()) {
+        unsettled_.push_back({lba, count}); // within the room reserved at set-up
+    }
 }
 
 void cddaCReader::NoteUnreadable(DWORD lba) {
@@ -116,6 +196,7 @@ int cddaCReader::Open(char letter, bool forceOverlap) {
     tracks_.clear();
     trackCount_ = 0;
     densityChanged_ = false;
+    readless_ = false;
     WaitUntilReady(nullptr);
     if (ReadTableOfContents() != 0) {
         status_ = kStatusNoToc;
@@ -374,19 +455,31 @@ int cddaCReader::SetupRange(int first, int last, long offset) {
         reference_ = std::make_unique<BYTE[]>(kSectorBytes);
         cacheDefeat_ = std::make_unique<BYTE[]>(kSectorBytes);
         verify_ = std::make_unique<BYTE[]>(static_cast<std::size_t>(transferSize_));
+        previous_ = std::make_unique<BYTE[]>(static_cast<std::size_t>(transferSize_));
+        piece_ = std::make_unique<BYTE[]>(static_cast<std::size_t>(transferSize_));
+        run_ = std::make_unique<BYTE[]>(static_cast<std::size_t>(transferSize_));
+        sectorBad_.assign(static_cast<std::size_t>(transferSize_) / kSectorBytes + 1, 0);
         const std::lock_guard lock(unreadableMutex_);
         unreadable_.clear();
         unreadable_.reserve(kUnreadableRangesKept);
+        unsettled_.clear();
+        unsettled_.reserve(kUnreadableRangesKept);
     } catch (const std::bad_alloc&) {
         status_ = kStatusNoMemory;
         reference_.reset();
         verify_.reset();
+        previous_.reset();
+        piece_.reset();
+        run_.reset();
         return 0;
     }
     plain_ = condition_.accurate != 0 && !secure_;
     ending_ = false;
     unreadableCount_ = 0;
+    unsettledCount_ = 0;
     badRun_ = 0;
+    readInRange_ = false;
+    waitedForReads_ = false;
 
     speedInForce_ = SetReadSpeed(condition_.speed);
     currentSpeed_ = speedInForce_;
@@ -449,7 +542,11 @@ int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, Attempt&
             // A read that fails may leave the cache as it was: then another sector far away is read.
             const DWORD far = lba > rangeStart_ + 2 * kCacheDefeatDistance ? rangeStart_ : lastReadableLba_;
             const DWORD elsewhere = far > kCacheDefeatDistance / 4 ? far - kCacheDefeatDistance / 4 : far + 1;
-            for (const DWORD at : {far, elsewhere, lastReadableLba_ / 2}) {
+            // Never a sector of the read itself: the drive would keep that one, as it was read then.
+            for (const DWORD at : {far, elsewhere, lastReadableLba_ / 2, DWORD{0}}) {
+                if (at >= lba && at - lba < count) {
+                    continue;
+                }
                 if (ReadAudio(readMode_, at, 1, cacheDefeat_.get()) == kTransportOk) {
                     break;
                 }
@@ -457,6 +554,8 @@ int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, Attempt&
         }
         const int result = ReadAudio(readMode_, lba, count, buffer);
         if (result == kTransportOk) {
+            readInRange_ = true;
+            readless_ = false;
             return 0;
         }
         if (result == kTransportNotReady && !attempt.waited) {
@@ -521,6 +620,18 @@ int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, Attempt&
             status_ = kStatusNotReady;
             return -1;
         }
+        if (!attempt.waited && !readInRange_ && !waitedForReads_ && !readless_) {
+            // Nothing of the range has been read yet, and the device controls may not say that the drive
+            // is still becoming ready (they only fail its reads): see whether it reads anywhere else, and
+            // wait for it as for a drive spinning up before these sectors are counted unreadable. Once: a
+            // disc that reads nowhere is then read as any disc with unreadable sectors.
+            attempt.waited = true;
+            waitedForReads_ = true;
+            if (WaitUntilReads(range.get() != nullptr ? &range->ring : nullptr, lba, count)) {
+                continue;
+            }
+            readless_ = true;
+        }
         ++retryCount_;
         if (++attempt.failures >= 4) {
             // From the fourth failure on, every retry is made one speed lower.
@@ -535,6 +646,7 @@ int cddaCReader::ReadWithRecovery(DWORD lba, DWORD count, BYTE* buffer, Attempt&
 
 int cddaCReader::ReadSectorBySector(DWORD lba, DWORD count, BYTE* buffer, DWORD& good) {
     good = 0;
+    std::fill_n(sectorBad_.begin(), std::min<std::size_t>(count, sectorBad_.size()), BYTE{0});
     for (DWORD i = 0; i < count; ++i) {
         good = i;
         BYTE* sector = buffer + std::size_t{i} * kSectorBytes;
@@ -546,6 +658,9 @@ int cddaCReader::ReadSectorBySector(DWORD lba, DWORD count, BYTE* buffer, DWORD&
         if (result == 0) {
             badRun_ = 0;
             continue;
+        }
+        if (i < sectorBad_.size()) {
+            sectorBad_[i] = 1;
         }
         // A scratch: this sector is silence, and reading goes on with the next one. A sector of the
         // overlap (before the next one to deliver) was delivered already: it is not counted again.
@@ -567,11 +682,34 @@ int cddaCReader::ReadSectorBySector(DWORD lba, DWORD count, BYTE* buffer, DWORD&
     return 0;
 }
 
-int cddaCReader::VerifyStart(DWORD lba, DWORD count, BYTE* buffer) {
-    // The first read of a range follows a seek, where drives land off most; it has no earlier read to be
-    // matched against. It is read again (from the disc, not the drive's cache) until two reads in a row
-    // agree, so that a start off by a few bytes or a whole sector is caught before anything is delivered.
+bool cddaCReader::WaitUntilReads(const cddaCRingBuffer* ring, DWORD lba, DWORD count) {
+    // Places of the range far from the failing read, then the middle of the disc: a scratch there does not
+    // stop the others from reading.
+    const DWORD places[] = {rangeStart_ + rangeLength_ / 2, rangeStart_ + rangeLength_ - 1, rangeStart_,
+                            lastReadableLba_ / 2};
+    for (int poll = 0; poll <= kReadyPolls; ++poll) {
+        if (ring != nullptr && ring->Stopped()) {
+            return false;
+        }
+        for (const DWORD at : places) {
+            if (at >= lba && at < lba + count) {
+                continue;
+            }
+            if (ReadAudio(readMode_, at, 1, cacheDefeat_.get()) == kTransportOk) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(kReadyPollInterval);
+    }
+    return false;
+}
+
+int cddaCReader::ConfirmRead(DWORD lba, DWORD count, BYTE* buffer) {
+    // A read that follows a seek is where drives land off most, and nothing before it may be there to match
+    // it against (a range's first read). Reads of the same sectors from the disc that agree with each other
+    // show where the sectors are; a read that landed off differs from them in nearly every byte.
     const std::size_t bytes = std::size_t{count} * kSectorBytes;
+    bool havePrevious = false;
     for (int read = 1; read < kVerifyReads; ++read) {
         Attempt attempt;
         const int result = ReadWithRecovery(lba, count, verify_.get(), attempt, true);
@@ -579,13 +717,204 @@ int cddaCReader::VerifyStart(DWORD lba, DWORD count, BYTE* buffer) {
             return -1;
         }
         if (result == -2) {
-            return 0; // the first read stands; the second could not be made
+            return 0; // the first read stands, unconfirmed: the sectors could not be read again
         }
         if (ReadsAgree(buffer, verify_.get(), bytes)) {
-            return 0;
+            return 1;
         }
         ++realignCount_;
-        std::memcpy(buffer, verify_.get(), bytes);
+        if (havePrevious && ReadsAgree(previous_.get(), verify_.get(), bytes)) {
+            std::memcpy(buffer, verify_.get(), bytes);
+            return 1;
+        }
+        std::swap(previous_, verify_);
+        havePrevious = true;
+    }
+    return 0;
+}
+
+int cddaCReader::SettleByPieces(DWORD lba, DWORD count, BYTE* buffer, std::size_t& head, std::size_t& tail) {
+    head = 0;
+    tail = 0;
+    if (count < kPieces) {
+        return 1; // too short to be split: the confirmation is all there is
+    }
+    const std::size_t bytes = std::size_t{count} * kSectorBytes;
+    const DWORD per = count / kPieces;
+    long distances[kPieces] = {};
+    bool found[kPieces] = {};
+    for (DWORD i = 0; i < kPieces; ++i) {
+        const DWORD from = i * per;
+        const DWORD n = i + 1 == kPieces ? count - from : per;
+        Attempt attempt;
+        const int result = ReadWithRecovery(lba + from, n, piece_.get(), attempt, true);
+        if (result == -1) {
+            return -1;
+        }
+        if (result == -2) {
+            continue;
+        }
+        const int confirmed = ConfirmRead(lba + from, n, piece_.get());
+        if (confirmed < 0) {
+            return -1;
+        }
+        found[i] = confirmed == 1 && LocatePiece(piece_.get(), std::size_t{n} * kSectorBytes, buffer, bytes,
+                                                 std::size_t{from} * kSectorBytes, distances[i]);
+    }
+    // The distance most pieces agree on; without a majority nothing is settled.
+    long distance = 0;
+    DWORD votes = 0;
+    for (DWORD i = 0; i < kPieces; ++i) {
+        DWORD same = 0;
+        for (DWORD j = 0; j < kPieces; ++j) {
+            same += found[i] && found[j] && distances[i] == distances[j] ? 1 : 0;
+        }
+        if (same > votes) {
+            votes = same;
+            distance = distances[i];
+        }
+    }
+    if (votes * 2 <= kPieces) {
+        return 0;
+    }
+    if (distance == 0) {
+        return 1;
+    }
+    // The whole read landed off by the distance (every read that covers the place does); the pieces that
+    // leave the place out show where its bytes belong.
+    ++realignCount_;
+    const auto d = static_cast<std::size_t>(std::abs(distance));
+    if (distance > 0) {
+        std::memmove(buffer, buffer + d, bytes - d);
+        std::memset(buffer + bytes - d, 0, d);
+        tail = d;
+    } else {
+        std::memmove(buffer + d, buffer, bytes - d);
+        std::memset(buffer, 0, d);
+        head = d;
+    }
+    // An end left without data is taken from the piece there when that piece was found where the others
+    // were: it did not cover the place.
+    for (const DWORD i : {DWORD{0}, kPieces - 1}) {
+        std::size_t& gap = i == 0 ? head : tail;
+        if (gap == 0 || !found[i] || distances[i] != distance) {
+            continue;
+        }
+        const DWORD from = i * per;
+        const DWORD n = i + 1 == kPieces ? count - from : per;
+        const std::size_t pieceBytes = std::size_t{n} * kSectorBytes;
+        Attempt attempt;
+        const int result = ReadWithRecovery(lba + from, n, piece_.get(), attempt, true);
+        if (result == -1) {
+            return -1;
+        }
+        if (result != 0 || pieceBytes <= gap) {
+            continue;
+        }
+        const int confirmed = ConfirmRead(lba + from, n, piece_.get());
+        if (confirmed < 0) {
+            return -1;
+        }
+        BYTE* at = buffer + std::size_t{from} * kSectorBytes;
+        // The piece must agree with the moved read where both have data before it fills the gap.
+        const bool agrees = i == 0 ? ReadsAgree(piece_.get() + gap, at + gap, pieceBytes - gap)
+                                   : ReadsAgree(piece_.get(), at, pieceBytes - gap);
+        if (confirmed == 1 && agrees) {
+            if (i == 0) {
+                std::memcpy(at, piece_.get(), gap);
+            } else {
+                std::memcpy(at + pieceBytes - gap, piece_.get() + pieceBytes - gap, gap);
+            }
+            gap = 0;
+        }
+    }
+    // Else the shortest read that reaches into the moved data from that end: it may leave the place out
+    // where the edge piece held it.
+    for (const bool atHead : {true, false}) {
+        std::size_t& gap = atHead ? head : tail;
+        const auto n = static_cast<DWORD>(gap / kSectorBytes + 1);
+        if (gap == 0 || n >= count) {
+            continue;
+        }
+        const std::size_t shortBytes = std::size_t{n} * kSectorBytes;
+        const DWORD from = atHead ? lba : lba + count - n;
+        Attempt attempt;
+        const int result = ReadWithRecovery(from, n, piece_.get(), attempt, true);
+        if (result == -1) {
+            return -1;
+        }
+        if (result != 0) {
+            continue;
+        }
+        const int confirmed = ConfirmRead(from, n, piece_.get());
+        if (confirmed < 0) {
+            return -1;
+        }
+        BYTE* at = buffer + (atHead ? 0 : bytes - shortBytes);
+        const bool agrees = atHead ? ReadsAgree(piece_.get() + gap, at + gap, shortBytes - gap)
+                                   : ReadsAgree(piece_.get(), at, shortBytes - gap);
+        if (confirmed == 1 && agrees) {
+            if (atHead) {
+                std::memcpy(at, piece_.get(), gap);
+            } else {
+                std::memcpy(at + shortBytes - gap, piece_.get() + shortBytes - gap, gap);
+            }
+            gap = 0;
+        }
+    }
+    return 1;
+}
+
+int cddaCReader::SettleRuns(DWORD lba, DWORD count, BYTE* buffer) {
+    for (DWORD a = 0; a < count;) {
+        if (sectorBad_[a] != 0) {
+            ++a;
+            continue;
+        }
+        DWORD b = a;
+        while (b < count && sectorBad_[b] == 0) {
+            ++b;
+        }
+        const DWORD n = b - a;
+        const std::size_t bytes = std::size_t{n} * kSectorBytes;
+        BYTE* at = buffer + std::size_t{a} * kSectorBytes;
+        // Only what is still to be delivered counts: the overlap before the next sector was delivered.
+        const auto unsettled = [&](DWORD from, DWORD sectors) {
+            const DWORD first = std::max(lba + from, nextLba_);
+            const DWORD end = lba + from + sectors;
+            if (first < end) {
+                NoteUnsettled(first, end - first);
+            }
+        };
+        Attempt attempt;
+        const int result = ReadWithRecovery(lba + a, n, run_.get(), attempt, true);
+        if (result == -1) {
+            return -1;
+        }
+        int settled = 0;
+        std::size_t head = 0, tail = 0;
+        if (result == 0) {
+            settled = ConfirmRead(lba + a, n, run_.get());
+            if (settled == 1) {
+                settled = SettleByPieces(lba + a, n, run_.get(), head, tail);
+            }
+            if (settled < 0) {
+                return -1;
+            }
+        }
+        if (settled == 1) {
+            // The ends the settled read could not fill keep the sectors as they were read alone.
+            std::memcpy(at + head, run_.get() + head, bytes - head - tail);
+            const auto headSectors = static_cast<DWORD>((head + kSectorBytes - 1) / kSectorBytes);
+            const auto tailSectors = static_cast<DWORD>((tail + kSectorBytes - 1) / kSectorBytes);
+            unsettled(a, std::min(n, headSectors));
+            if (tailSectors > 0 && tailSectors <= n) {
+                unsettled(b - tailSectors, tailSectors);
+            }
+        } else {
+            unsettled(a, n);
+        }
+        a = b;
     }
     return 0;
 }
@@ -644,6 +973,10 @@ long cddaCReader::FetchSlot(std::size_t wanted) {
     lastChunk_ = c >= wantedSectors;
 
     Attempt recovery;
+    const int unsettledBefore = unsettledCount_.load();
+    // The disc byte the next delivered byte is: a slot that was realigned may have ended inside a sector.
+    const std::uint64_t wantedFrom =
+        (std::uint64_t{rangeStart_} + rangeLength_) * kSectorBytes - static_cast<std::uint64_t>(wanted);
     std::size_t offset = 0;
     std::size_t readBytes = std::size_t{c} * kSectorBytes;
     bool done = false;
@@ -664,24 +997,33 @@ long cddaCReader::FetchSlot(std::size_t wanted) {
         }
         done = true;
     }
+    const DWORD perCommand = ActiveTransport() == kActiveRaw ? kRawReadSectors : MaxSectorsPerRead(readMode_);
+    const DWORD readSectors = std::max<DWORD>(1, std::min(slotSectors, perCommand));
     for (int attempt = 0; !done; ++attempt) {
         if (attempt >= kOverlapAttempts) {
             status_ = kStatusNoMatch;
             return -1;
         }
         const int h = condition_.overlap;
-        const int overlap = OverlapSectors(static_cast<int>(slotSectors), h, attempt, nextLba_);
+        const int overlap = OverlapSectors(static_cast<int>(readSectors), h, attempt, nextLba_);
         DWORD readLba = nextLba_;
         if (nextLba_ < rangeStart_ + static_cast<DWORD>(h) ||
             nextLba_ < rangeStart_ + static_cast<DWORD>(overlap)) {
-            readLba = rangeStart_; // never read before the range
+            readLba = rangeStart_; // never read before the range, but for a secure range's lead
+            if (firstFetch_ && secure_) {
+                readLba -= LeadSectors();
+            }
         } else {
             readLba = nextLba_ - static_cast<DWORD>(overlap);
         }
         const DWORD actualOverlap = nextLba_ - readLba;
         // The overlap comes on top of the sectors still wanted, so that even the range's last sectors are
-        // read behind a stretch the reference can be found in.
-        c = std::min({slotSectors, actualOverlap + wantedSectors, actualOverlap + available});
+        // read behind a stretch the reference can be found in. A read is no longer than one command of
+        // the drive carries: each command lands on its own, and one that landed off inside a longer read
+        // would follow a matched start unseen.
+        c = std::min({readSectors, actualOverlap + wantedSectors, actualOverlap + available});
+        // Where the data read from readLba joins what was delivered, when no matching places it.
+        const auto joinAt = static_cast<std::size_t>(wantedFrom - std::uint64_t{readLba} * kSectorBytes);
         lastChunk_ = c >= actualOverlap + wantedSectors;
         readBytes = std::size_t{c} * kSectorBytes;
         const int result = ReadWithRecovery(readLba, c, buffer, recovery, !firstFetch_);
@@ -699,18 +1041,69 @@ long cddaCReader::FetchSlot(std::size_t wanted) {
                 ending_ = true;
                 readBytes = std::size_t{good} * kSectorBytes;
             }
-            offset = std::size_t{actualOverlap} * kSectorBytes;
+            // A sector read alone has nothing around it to be matched against: a secure read settles
+            // the readable runs again before they are delivered.
+            if (secure_ && SettleRuns(readLba, static_cast<DWORD>(readBytes / kSectorBytes), buffer) != 0) {
+                return -1;
+            }
+            offset = joinAt;
             done = true;
             break;
         }
         if (firstFetch_) {
-            if (VerifyStart(readLba, c, buffer) != 0) {
+            offset = joinAt;
+            const int confirmed = ConfirmRead(readLba, c, buffer);
+            if (confirmed < 0) {
                 return -1;
+            }
+            std::size_t head = 0, tail = 0;
+            int settled = confirmed;
+            while (settled == 1 && secure_) {
+                // Reads of one extent agree even where the drive always lands off: a rip's start is
+                // settled by reads of its pieces too.
+                settled = SettleByPieces(readLba, c, buffer, head, tail);
+                if (settled < 0) {
+                    return -1;
+                }
+                // Two places that land off differently in one read leave the pieces without a majority:
+                // a shorter read holds fewer of them.
+                const DWORD shorter = c / 2;
+                if (settled == 1 || shorter < actualOverlap + kPieces) {
+                    break;
+                }
+                c = shorter;
+                readBytes = std::size_t{c} * kSectorBytes;
+                lastChunk_ = c >= actualOverlap + wantedSectors;
+                Attempt again;
+                const int reread = ReadWithRecovery(readLba, c, buffer, again, true);
+                if (reread == -1) {
+                    return -1;
+                }
+                settled = reread == 0 ? ConfirmRead(readLba, c, buffer) : 0;
+                if (settled < 0) {
+                    return -1;
+                }
+            }
+            if (settled == 1 && tail > 0 && readBytes - tail >= offset + kSectorBytes) {
+                // What the moved read left empty at its end is read again by the next fetch.
+                readBytes = (readBytes - tail) / kSectorBytes * kSectorBytes;
+                tail = 0;
+            }
+            const DWORD sectors = static_cast<DWORD>(std::min(readBytes - offset, wanted) / kSectorBytes);
+            if (settled != 1) {
+                NoteUnsettled(nextLba_, sectors);
+            } else if (head > offset) {
+                NoteUnsettled(
+                    nextLba_,
+                    std::min(sectors, static_cast<DWORD>((head - offset + kSectorBytes - 1) / kSectorBytes)));
+            } else if (tail > 0 && readBytes - tail < offset + std::size_t{sectors} * kSectorBytes) {
+                const auto first = static_cast<DWORD>((readBytes - tail - offset) / kSectorBytes);
+                NoteUnsettled(nextLba_ + first, sectors - first);
             }
             done = true;
             break;
         }
-        if (lastChunk_ && readLba + c > lastReadableLba_ && VerifyStart(readLba, c, buffer) != 0) {
+        if (lastChunk_ && readLba + c > lastReadableLba_ && ConfirmRead(readLba, c, buffer) < 0) {
             // The disc's last sectors have nothing after them to be matched against: the read that
             // reaches them is confirmed by a second one, as a range's first read is.
             return -1;
@@ -747,7 +1140,9 @@ long cddaCReader::FetchSlot(std::size_t wanted) {
     }
     // The mode in force when the slot was read decides the byte order: the mode may switch mid-range.
     range->ring.Commit(offset, produced, preEmphasis, ((readMode_.load() >> 24) & 0x0F) != 0);
-    firstFetch_ = false;
+    // After sectors whose place nothing settled, the last one delivered is no reference to join the next
+    // read to: the next fetch finds its own footing, as a range's first one does.
+    firstFetch_ = unsettledCount_.load() != unsettledBefore;
     const std::size_t left = wanted - produced;
     // The sector holding the first byte still wanted: a slot that ended a few bytes short of a sector
     // (its read landed late) is completed by reading that sector again, not by silence.

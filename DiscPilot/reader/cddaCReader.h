@@ -125,6 +125,11 @@ public:
     // The sector at which the current range's reading ended early (valid when the status says so).
     DWORD EndedAt() const noexcept { return endedAt_.load(); }
     std::size_t UnreadableRanges(UnreadableRange* out, std::size_t capacity) const;
+    // Sectors of the current range delivered although no reads settled where they belong: reads of them
+    // never agreed, or reads of their neighbourhood disagreed on where they lie and nothing decided it.
+    // Their data may be misplaced. Any thread.
+    int UnsettledCount() const noexcept { return unsettledCount_.load(); }
+    std::size_t UnsettledRanges(UnreadableRange* out, std::size_t capacity) const;
     // Secure reading: every range is read with overlap correction, a verified start and cache defeat,
     // whatever the stored condition says (a rip). Takes effect at the next range set-up.
     void SetSecure(bool secure) noexcept { secure_ = secure; }
@@ -184,9 +189,30 @@ private:
     // good: on failure, the sectors before the run of unreadable ones that ended the range.
     int ReadSectorBySector(DWORD lba, DWORD count, BYTE* buffer, DWORD& good);
     void NoteUnreadable(DWORD lba);
-    // The verified start of an overlap-corrected range: the first read (in buffer) is read again until
-    // two reads in a row agree. 0, or −1 with the status set.
-    int VerifyStart(DWORD lba, DWORD count, BYTE* buffer);
+    void NoteUnsettled(DWORD lba, DWORD count);
+    // Confirms a read (in buffer) by reading the same sectors again from the disc, not the drive's cache,
+    // until a read agrees with the first one or with the read before it; buffer then holds the agreed
+    // data. 1 when two reads agreed, 0 when none did (buffer holds the first read), −1 with the status set.
+    int ConfirmRead(DWORD lba, DWORD count, BYTE* buffer);
+    // Settles where a confirmed read (buffer, count sectors from lba) lies on the disc. A drive that lands
+    // off at one place does so for every read that covers it, so reads of the same extent always agree;
+    // reads of parts of it that leave that place out do not. The extent is read again in three pieces,
+    // each confirmed, and each is looked for in buffer: where most pieces are found away from their own
+    // place, buffer is moved there. head and tail: bytes at either end of buffer that the move left
+    // without data (zero). 1 settled, 0 when the pieces do not decide it, −1 with the status set.
+    int SettleByPieces(DWORD lba, DWORD count, BYTE* buffer, std::size_t& head, std::size_t& tail);
+    // After a read made sector by sector: each run of readable sectors is read again as one read and
+    // settled by pieces, so that a sector read alone that landed off is not delivered as read; what
+    // cannot be settled is counted. count sectors from lba in buffer; bad marks the unreadable ones.
+    // 0, or −1 with the status set.
+    int SettleRuns(DWORD lba, DWORD count, BYTE* buffer);
+    // A failed read before anything of the range was read: whether the drive reads at all. Reads one
+    // sector at a few places away from [lba, lba + count) four times a second, for as long as a drive
+    // takes to spin up, until one reads; false when none did (or the range was released). Made once a
+    // range, and not again after a wait in which nothing read until a read succeeds.
+    bool WaitUntilReads(const cddaCRingBuffer* ring, DWORD lba, DWORD count);
+    // Audio sectors right before the range start, up to the lead a secure range's first read begins with.
+    DWORD LeadSectors() const;
     bool SwitchReadMode();
     // Polls TEST UNIT READY a few times a second while the drive reports that it is becoming ready, for
     // up to 30 s or until the range is released; returns the last answer.
@@ -219,7 +245,14 @@ private:
     DWORD rangeLength_ = 0;
     std::unique_ptr<BYTE[]> reference_;
     std::unique_ptr<BYTE[]> cacheDefeat_; // one sector for the read that flushes the drive's cache
-    std::unique_ptr<BYTE[]> verify_;      // one slot for the reads that confirm a range's first read
+    std::unique_ptr<BYTE[]> verify_;      // one slot for the reads that confirm a read
+    std::unique_ptr<BYTE[]> previous_;    // one slot: the confirming read before the last one
+    std::unique_ptr<BYTE[]> piece_;       // one slot: a piece of a read being settled
+    std::unique_ptr<BYTE[]> run_;         // one slot: a run of readable sectors read again as one
+    std::vector<BYTE> sectorBad_;         // per sector of a slot read sector by sector: unreadable
+    bool readInRange_ = false;            // a read of the current range succeeded
+    bool waitedForReads_ = false;         // the current range waited once for the drive to read
+    bool readless_ = false;               // that wait ended with nothing read; until a read succeeds
     bool secure_ = false;
     std::atomic<bool> plain_{false}; // this range is read without overlap correction (an accurate drive)
     DWORD badRun_ = 0;               // unreadable sectors in a row
@@ -228,6 +261,8 @@ private:
     std::atomic<DWORD> endedAt_{0};
     mutable std::mutex unreadableMutex_; // guards unreadable_
     std::vector<UnreadableRange> unreadable_;
+    std::atomic<int> unsettledCount_{0};
+    std::vector<UnreadableRange> unsettled_; // guarded by unreadableMutex_
     std::size_t referenceLength_ = 0;
     bool lastChunk_ = false;
     bool fullToc_ = false;

@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace discpilot {
@@ -88,6 +90,19 @@ protected:
     // Sectors [from, from + n) of the image as the drive holds them.
     std::vector<BYTE> Image(std::uint32_t from, std::uint32_t n) const {
         return {image_.begin() + std::size_t{from} * 2352, image_.begin() + std::size_t{from + n} * 2352};
+    }
+    // Sectors [from, from + n) as a drive with a read offset of `offset` samples reads them: that many
+    // samples early, silence where that lies before the disc's start or after its end.
+    std::vector<BYTE> Shifted(std::uint32_t from, std::uint32_t n, LONG offset) const {
+        std::vector<BYTE> out(std::size_t{n} * 2352, 0);
+        const long long first = static_cast<long long>(from) * 2352 - 4LL * offset;
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            const long long at = first + static_cast<long long>(i);
+            if (at >= 0 && at < static_cast<long long>(image_.size())) {
+                out[i] = image_[static_cast<std::size_t>(at)];
+            }
+        }
+        return out;
     }
     // Where two equally long blocks first differ, in sectors (their length when equal).
     static std::size_t FirstBadSector(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
@@ -533,6 +548,346 @@ TEST_P(SecureReadTest, EveryTrackIsBitExact) {
         EXPECT_EQ(counts.unreadable, 0) << "track " << t + 1;
         EXPECT_FALSE(counts.plain);
     }
+}
+
+// What a secure read of one track came to, sector by sector: each sector either equals the disc, or is named
+// (unreadable and silent, or unsettled); anything else is a wrong rip that says it is right.
+struct TrackOutcome {
+    std::size_t wrongUnnamed = 0; // differs from the disc and is not named: the fault this guards against
+    std::size_t silent = 0;       // named unreadable (and silence)
+    std::size_t unsettled = 0;    // named unsettled
+    std::size_t firstWrong = 0;   // the first wrong, unnamed sector (track-relative)
+    int status = 0;
+    bool whole = false; // the whole track was delivered
+};
+
+class SecureTrackTest : public DriveFaultTest {
+protected:
+    // offset: the drive's read offset in samples, which the secure read keeps as the drive reads.
+    TrackOutcome RipTrack(CDiscPilot& pilot, std::size_t t, LONG offset = 0) {
+        TrackOutcome outcome;
+        EXPECT_TRUE(pilot.SetPosition(t + 1, 0));
+        std::size_t delivered = 0;
+        const auto pcm = Take(pilot, lengths_[t], &delivered);
+        const ReadCounts counts = Counts(pilot);
+        outcome.status = counts.status;
+        outcome.whole = delivered == std::size_t{lengths_[t]} * 2352;
+        UnreadableSpan silent[64], unsettled[64];
+        const int silentRuns = CDiscPilot::Diagnostics::GetUnreadableSpans(pilot, silent, 64);
+        const int unsettledRuns = CDiscPilot::Diagnostics::GetUnsettledSpans(pilot, unsettled, 64);
+        const auto in = [](const UnreadableSpan* spans, int n, std::uint32_t lba) {
+            return std::any_of(spans, spans + n, [lba](const UnreadableSpan& s) {
+                return lba >= s.lba && lba - s.lba < s.count;
+            });
+        };
+        const auto expected = Shifted(starts_[t], lengths_[t], offset);
+        const std::size_t sectors = delivered / 2352;
+        outcome.firstWrong = sectors;
+        for (std::size_t i = 0; i < sectors; ++i) {
+            const std::uint32_t lba = starts_[t] + static_cast<std::uint32_t>(i);
+            const auto got = pcm.begin() + static_cast<std::ptrdiff_t>(i * 2352);
+            const bool isSilent = in(silent, silentRuns, lba);
+            if (isSilent) {
+                ++outcome.silent;
+                if (std::any_of(got, got + 2352, [](BYTE b) { return b != 0; })) {
+                    ++outcome.wrongUnnamed; // named silence that is not silence
+                    outcome.firstWrong = std::min(outcome.firstWrong, i);
+                }
+                continue;
+            }
+            if (in(unsettled, unsettledRuns, lba)) {
+                ++outcome.unsettled;
+                continue;
+            }
+            if (!std::equal(got, got + 2352, expected.begin() + static_cast<std::ptrdiff_t>(i * 2352))) {
+                ++outcome.wrongUnnamed;
+                outcome.firstWrong = std::min(outcome.firstWrong, i);
+            }
+        }
+        return outcome;
+    }
+    static void ExpectExact(const TrackOutcome& o, std::size_t t) {
+        EXPECT_EQ(o.wrongUnnamed, 0u) << "track " << t + 1 << ": first wrong sector " << o.firstWrong;
+        EXPECT_EQ(o.silent, 0u) << "track " << t + 1;
+        EXPECT_EQ(o.unsettled, 0u) << "track " << t + 1;
+        EXPECT_EQ(o.status, kStatusOk) << "track " << t + 1;
+        EXPECT_TRUE(o.whole) << "track " << t + 1;
+    }
+};
+
+// Combinations of faults that each alone were read exactly, through both transports, with nothing stored,
+// a stored plain condition and a stored overlap condition: a rip reads them securely all the same.
+using Combination = std::tuple<const char*, int>; // transport, stored condition's accurate flag (-1 none)
+class FaultCombinationTest : public SecureTrackTest, public ::testing::WithParamInterface<Combination> {
+protected:
+    void Open(CDiscPilot& pilot) {
+        SetMachineString("Cdrom_Mode", std::get<0>(GetParam()));
+        if (std::get<1>(GetParam()) >= 0) {
+            dptest::StoreCondition('V', static_cast<DWORD>(std::get<1>(GetParam())));
+        }
+        ASSERT_TRUE(pilot.SetDrive('V'));
+        ASSERT_TRUE(CDiscPilot::Diagnostics::SetSecureReading(pilot, true));
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Combinations, FaultCombinationTest,
+                         ::testing::Combine(::testing::Values("RAW", "ASPI"), ::testing::Values(-1, 1, 0)),
+                         [](const auto& testCase) {
+                             const int stored = std::get<1>(testCase.param);
+                             return std::string(std::get<0>(testCase.param)) + (stored < 0 ? "_NothingStored"
+                                                                                : stored == 1
+                                                                                    ? "_StoredPlain"
+                                                                                    : "_StoredOverlap");
+                         });
+
+// A drive that answers "becoming ready" to its first few commands, then lands off by half a sector once in
+// the middle of a track: through the device controls the first reads failed until the slot was read sector
+// by sector, and a sector read alone that landed off was taken as read.
+TEST_P(FaultCombinationTest, ADriveBecomingReadyThenLandingOffOnceMidTrackIsRippedExactly) {
+    MakeThreeTracks();
+    SetProfile('V', "NotReadyCommands", 5);
+    std::string jitter;
+    for (const std::uint32_t at : {starts_[1] + 25, starts_[1] + 26, starts_[1] + 400}) {
+        jitter += std::to_string(at) + ":1176:1 ";
+    }
+    SetProfile('V', "Jitter", jitter);
+    CDiscPilot pilot;
+    Open(pilot);
+    for (const std::size_t t : {1, 0, 2}) { // the track with the jitter first, while the drive comes ready
+        ExpectExact(RipTrack(pilot, t), t);
+    }
+}
+
+// The same sector-by-sector reading forced by a scratch: sectors beside it read alone land off (one every
+// time it is read, one for its first sixty reads, so that the failed reads of the whole slot do not use
+// it up). They are settled by the reads around them, not delivered off; only the scratch is silence.
+TEST_P(FaultCombinationTest, SectorsReadAloneBesideAScratchThatLandOffAreNotDeliveredOff) {
+    MakeThreeTracks();
+    const std::uint32_t scratch = starts_[1] + 200;
+    SetProfile('V', "ReadErrors", std::to_string(scratch) + ":3/11/00");
+    SetProfile('V', "Jitter",
+               std::to_string(scratch + 3) + ":1176, " + std::to_string(scratch - 5) + ":-1176:60");
+    CDiscPilot pilot;
+    Open(pilot);
+    const TrackOutcome o = RipTrack(pilot, 1);
+    EXPECT_EQ(o.wrongUnnamed, 0u) << "first wrong sector " << o.firstWrong;
+    EXPECT_EQ(o.silent, 1u);
+    EXPECT_EQ(o.unsettled, 0u);
+    EXPECT_EQ(o.status, kStatusOk);
+}
+
+// A place where every read lands off the same way, in the first read of tracks 2 and 3 and in the middle of
+// track 1: reads of the same extent always agree there, but reads of pieces that leave the place out do
+// not, and they tell where the audio belongs.
+TEST_P(FaultCombinationTest, APlaceWhereEveryReadLandsOffIsSettledByTheReadsAroundIt) {
+    MakeThreeTracks();
+    SetProfile('V', "Jitter",
+               std::to_string(starts_[1] + 1) + ":1176, " + std::to_string(starts_[2] + 300) + ":-1176, " +
+                   std::to_string(starts_[0] + 700) + ":4, " + std::to_string(starts_[2] + 2) + ":2352");
+    CDiscPilot pilot;
+    Open(pilot);
+    for (std::size_t t = 0; t < 3; ++t) {
+        ExpectExact(RipTrack(pilot, t), t);
+        if (t > 0) {
+            EXPECT_GE(Counts(pilot).realignments, 1) << "track " << t + 1;
+        }
+    }
+}
+
+// The disc's very first bytes, where every read lands late: no read reaches them, so nothing can settle
+// them. The rip says so; everything else is exact.
+TEST_P(FaultCombinationTest, WhatNothingCanSettleIsNamed) {
+    MakeThreeTracks();
+    SetProfile('V', "Jitter", "0:1176");
+    CDiscPilot pilot;
+    Open(pilot);
+    const TrackOutcome o = RipTrack(pilot, 0);
+    EXPECT_EQ(o.wrongUnnamed, 0u) << "first wrong sector " << o.firstWrong;
+    EXPECT_GE(o.unsettled, 1u);
+    EXPECT_EQ(o.status, kStatusOk);
+    UnreadableSpan spans[4];
+    ASSERT_GE(CDiscPilot::Diagnostics::GetUnsettledSpans(pilot, spans, 4), 1);
+    EXPECT_EQ(spans[0].lba, 0u);
+    EXPECT_EQ(Counts(pilot).unsettled, static_cast<int>(o.unsettled));
+}
+
+// A drive becoming ready over its first few dozen commands, whose device controls only fail its reads
+// meanwhile: the range's first sectors are waited for, not written as silence.
+TEST_P(FaultCombinationTest, ADriveBecomingReadyOverDozensOfCommandsIsWaitedFor) {
+    MakeThreeTracks();
+    SetProfile('V', "NotReadyCommands", 24);
+    CDiscPilot pilot;
+    Open(pilot);
+    ExpectExact(RipTrack(pilot, 0), 0);
+}
+
+// A drive with a read offset delivers every track that many samples early (late for a negative offset), as
+// it reads, the same through both transports: a constant offset is no landing off, so nothing is moved or
+// left unsettled, and a rip that knows the offset can correct it. Silence stands where the drive would
+// have to read before the disc's first sample.
+TEST_P(FaultCombinationTest, ADriveWithAReadOffsetIsReadAsItReads) {
+    MakeThreeTracks();
+    for (const LONG offset : {667, -30}) {
+        SetUp();
+        MakeThreeTracks();
+        SetProfile('V', "ReadOffset", static_cast<DWORD>(offset));
+        CDiscPilot pilot;
+        Open(pilot);
+        for (std::size_t t = 0; t < 3; ++t) {
+            ASSERT_TRUE(pilot.SetPosition(t + 1, 0));
+            const auto pcm = Take(pilot, lengths_[t]);
+            EXPECT_EQ(FirstBadSector(pcm, Shifted(starts_[t], lengths_[t], offset)), lengths_[t])
+                << "offset " << offset << ", track " << t + 1;
+            const ReadCounts counts = Counts(pilot);
+            EXPECT_EQ(counts.status, kStatusOk);
+            EXPECT_EQ(counts.unsettled, 0) << "offset " << offset << ", track " << t + 1;
+            EXPECT_EQ(counts.unreadable, 0);
+        }
+    }
+}
+
+// Every pair of the virtual drive's read faults (and each alone, and none), through both transports, with
+// and without a stored condition: each track is exact, or every sector that is not is named (silence where
+// the disc cannot be read, unsettled where nothing decided its place). Faults placed where they meet: at
+// track starts, in the middle of tracks and near the disc's end; a drive with a read offset is exact as it
+// reads. Left out: noise (random high bytes in every read: only reading every sector twice and comparing
+// could tell), and the faults that concern the tray and the volume lock, not reading.
+struct PairFault {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> (*strings)(const std::vector<std::uint32_t>& starts,
+                                                                std::uint32_t lastLba);
+    std::vector<std::pair<std::string, DWORD>> dwords;
+    std::uint32_t silence; // sectors the fault makes unreadable
+    LONG offset = 0;       // the drive's read offset in samples
+};
+
+std::vector<std::pair<std::string, std::string>> OldReadCommand(const std::vector<std::uint32_t>&,
+                                                                std::uint32_t) {
+    // Refuses READ CD; its vendor's read command is READ(10), whose samples come big-endian.
+    return {{"Vendor", "PHILIPS"}};
+}
+std::vector<std::pair<std::string, std::string>> MidTrackJitter(const std::vector<std::uint32_t>& starts,
+                                                                std::uint32_t) {
+    return {{"Jitter", std::to_string(starts[1] + 25) + ":1176:1, " + std::to_string(starts[1] + 480) +
+                           ":-1176:1, " + std::to_string(starts[2] + 700) + ":1176:1, " +
+                           std::to_string(starts[0] + 900) + ":-4:1"}};
+}
+std::vector<std::pair<std::string, std::string>> AlwaysOff(const std::vector<std::uint32_t>& starts,
+                                                           std::uint32_t) {
+    return {{"Jitter", std::to_string(starts[1] + 1) + ":1176, " + std::to_string(starts[2] + 300) +
+                           ":-1176, " + std::to_string(starts[0] + 700) + ":4"}};
+}
+std::vector<std::pair<std::string, std::string>> Scratches(const std::vector<std::uint32_t>& starts,
+                                                           std::uint32_t) {
+    return {{"ReadErrors", std::to_string(starts[1] + 500) + ":3/11/00, " + std::to_string(starts[2] + 100) +
+                               ":3/11/00, " + std::to_string(starts[2] + 101) + ":3/11/00, " +
+                               std::to_string(starts[2] + 102) + ":3/11/00"}};
+}
+std::vector<std::pair<std::string, std::string>> HangOnce(const std::vector<std::uint32_t>& starts,
+                                                          std::uint32_t) {
+    return {{"HangReads", std::to_string(starts[1] + 300) + ":1"}};
+}
+
+const PairFault kPairFaults[] = {
+    {"OldReadCommand", OldReadCommand, {{"RefuseReadCd", 1}, {"BigEndianRead", 1}}, 0},
+    {"NotReadyFirstCommands", NoStrings, {{"NotReadyCommands", 10}}, 0},
+    {"SpinUp", NoStrings, {{"SpinUpMs", 1000}}, 0},
+    {"StaleCache", NoStrings, {{"StaleCache", 4}}, 0},
+    {"FirstReadJitter", StartJitter, {}, 0},
+    {"MidTrackJitter", MidTrackJitter, {}, 0},
+    {"AlwaysOffAtOnePlace", AlwaysOff, {}, 0},
+    {"Scratches", Scratches, {}, 4},
+    {"TransientErrorsAtTheEnd", ErrorsAtTheEnd, {}, 0},
+    {"SeekJitter", NoStrings, {{"SeekJitter", 1176}, {"SeekJitterPercent", 50}}, 0},
+    {"HangOnce", HangOnce, {{"HangMs", 300}}, 0},
+    {"SmallTransfers", NoStrings, {{"MaxTransfer", 65536}, {"BufferKB", 64}}, 0},
+    {"ReadOffset", NoStrings, {{"ReadOffset", 667}}, 0, 667},
+};
+
+struct PairCase {
+    const PairFault* first;  // null: no fault
+    const PairFault* second; // null: the first alone
+    const char* mode;
+    bool stored;
+};
+
+std::vector<PairCase> PairCases() {
+    std::vector<const PairFault*> faults;
+    for (const PairFault& f : kPairFaults) {
+        faults.push_back(&f);
+    }
+    std::vector<std::pair<const PairFault*, const PairFault*>> sets = {{nullptr, nullptr}};
+    for (std::size_t i = 0; i < faults.size(); ++i) {
+        sets.emplace_back(faults[i], nullptr);
+        for (std::size_t j = i + 1; j < faults.size(); ++j) {
+            sets.emplace_back(faults[i], faults[j]);
+        }
+    }
+    std::vector<PairCase> cases;
+    for (const auto& [a, b] : sets) {
+        for (const char* mode : {"RAW", "ASPI"}) {
+            for (bool stored : {false, true}) {
+                cases.push_back({a, b, mode, stored});
+            }
+        }
+    }
+    return cases;
+}
+
+class FaultPairTest : public SecureTrackTest, public ::testing::WithParamInterface<PairCase> {};
+INSTANTIATE_TEST_SUITE_P(Pairs, FaultPairTest, ::testing::ValuesIn(PairCases()), [](const auto& testCase) {
+    const PairCase& c = testCase.param;
+    std::string name = c.first == nullptr ? "Clean" : c.first->name;
+    if (c.second != nullptr) {
+        name += std::string("_") + c.second->name;
+    }
+    return name + "_" + c.mode + (c.stored ? "_Stored" : "_NothingStored");
+});
+
+TEST_P(FaultPairTest, EveryTrackIsExactOrWhatIsNotIsNamed) {
+    const PairCase& c = GetParam();
+    MakeThreeTracks();
+    SetMachineString("Cdrom_Mode", c.mode);
+    SetMachineString("ASPITimeOut", "300"); // a read that hangs is given up after 0.3 s
+    std::uint32_t silence = 0;
+    LONG offset = 0;
+    std::map<std::string, std::string> strings;
+    for (const PairFault* f : {c.first, c.second}) {
+        if (f == nullptr) {
+            continue;
+        }
+        silence += f->silence;
+        offset += f->offset;
+        for (const auto& [name, text] : f->strings(starts_, starts_[2] + lengths_[2] - 1)) {
+            strings[name] += (strings[name].empty() ? "" : ", ") + text; // two jitter lists become one
+        }
+        for (const auto& [name, value] : f->dwords) {
+            SetProfile('V', name, value);
+        }
+    }
+    for (const auto& [name, text] : strings) {
+        SetProfile('V', name, text);
+    }
+    if (c.stored) {
+        dptest::StoreCondition('V', 1);
+    }
+    CDiscPilot pilot;
+    ASSERT_TRUE(pilot.SetDrive('V'));
+    ASSERT_TRUE(CDiscPilot::Diagnostics::SetSecureReading(pilot, true));
+    std::size_t silent = 0, unsettled = 0;
+    for (std::size_t t = 0; t < 3; ++t) {
+        const TrackOutcome o = RipTrack(pilot, t, offset);
+        EXPECT_EQ(o.wrongUnnamed, 0u)
+            << "track " << t + 1 << ": a wrong sector not named, the first at " << o.firstWrong;
+        EXPECT_EQ(o.status, kStatusOk) << "track " << t + 1;
+        EXPECT_TRUE(o.whole) << "track " << t + 1;
+        silent += o.silent;
+        unsettled += o.unsettled;
+    }
+    // Silence only where the disc cannot be read: a fault that reads again is never written as silence.
+    EXPECT_EQ(silent, silence);
+    std::printf("[ outcome  ] %s\n", unsettled == 0
+                                         ? (silent == 0 ? "exact" : "exact but for the silence")
+                                         : ("named unsettled: " + std::to_string(unsettled)).c_str());
 }
 
 } // namespace

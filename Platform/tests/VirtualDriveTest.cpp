@@ -700,6 +700,61 @@ TEST_F(VirtualDriveFaultTest, NoiseChangesHighBytesDifferentlyOnEveryRead) {
     EXPECT_GT(betweenReads, firstChanged) << "the next read has noise of its own";
 }
 
+// A drive's read offset: every audio read, through both interfaces, early by the offset (late when it is
+// negative), with silence beyond the disc's first and last samples; data sectors are not moved.
+TEST_F(VirtualDriveFaultTest, ReadOffsetMovesEveryAudioReadAlike) {
+    const auto shifted = [this](LONG lba, DWORD count, long bytes) {
+        Bytes out(std::size_t{count} * kRaw, 0);
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            const long at = static_cast<long>(lba) * static_cast<long>(kRaw) + static_cast<long>(i) + bytes;
+            if (at >= 0 && at < static_cast<long>(image_.size())) {
+                out[i] = image_[static_cast<std::size_t>(at)];
+            }
+        }
+        return out;
+    };
+    for (const LONG offset : {30, -30, 667, -1164}) {
+        SCOPED_TRACE("offset " + std::to_string(offset));
+        VirtualDriveProfile profile;
+        profile.readOffset = offset;
+        Open(profile);
+        const long early = -4L * offset;
+        for (int i = 0; i < 2; ++i) { // the same every time, not once
+            EXPECT_TRUE(In(ReadCdCdb(0xBE0010, 300, 5), 5 * kRaw).data == shifted(300, 5, early));
+        }
+        EXPECT_TRUE(In(VendorTwelveCdb(40, 2), 2 * kRaw).data == shifted(40, 2, early));
+        Bytes raw(3 * kRaw);
+        ASSERT_EQ(MakeVirtualCdDevice(drive_)->ReadAudio(120, 3, raw.data()), 0);
+        EXPECT_TRUE(raw == shifted(120, 3, early));
+        // The disc's first sector: what lies before it is silence.
+        EXPECT_TRUE(In(ReadCdCdb(0xBE0010, 0, 1), kRaw).data == shifted(0, 1, early));
+        // Data sectors keep their place.
+        EXPECT_TRUE(In(ReadCdCdb(0xBE00F8, 850, 1), kRaw).data == Image(850, 1));
+    }
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "Software\\Orva Corporation\\Drives\\W", 0, KEY_ALL_ACCESS,
+                             &key, nullptr),
+              ERROR_SUCCESS);
+    std::string error;
+    for (const auto& [stored, expected] :
+         {std::pair<DWORD, LONG>{48, 48}, {0xFFFFFE94u, -364}, {5880, 5880}}) {
+        ASSERT_EQ(RegSetValueEx(key, "ReadOffset", REG_DWORD, reinterpret_cast<const BYTE*>(&stored), 4),
+                  ERROR_SUCCESS);
+        VirtualDriveProfile profile;
+        EXPECT_TRUE(LoadVirtualDriveProfile('W', profile, error)) << error;
+        EXPECT_EQ(profile.readOffset, expected);
+    }
+    for (const DWORD stored : {5881u, 0xFFFFE907u /* -5881 */}) {
+        ASSERT_EQ(RegSetValueEx(key, "ReadOffset", REG_DWORD, reinterpret_cast<const BYTE*>(&stored), 4),
+                  ERROR_SUCCESS);
+        VirtualDriveProfile profile;
+        EXPECT_FALSE(LoadVirtualDriveProfile('W', profile, error));
+        EXPECT_THAT(error, HasSubstr("\"ReadOffset\": must be within -5880..5880 samples"));
+    }
+    RegCloseKey(key);
+}
+
 TEST_F(VirtualDriveFaultTest, TransfersAboveTheMaximumFailBeforeReachingTheDrive) {
     VirtualDriveProfile profile;
     profile.maxTransfer = 65536;

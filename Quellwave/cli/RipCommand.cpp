@@ -30,6 +30,27 @@ constexpr std::uint32_t kPieceSectors = platform::kCdFramesPerSecond; // one sec
 
 // The exit status of a rip that is complete but holds silence where the disc could not be read.
 constexpr int kExitReadWithErrors = 5;
+// The exit status of a rip that holds places whose reads never settled where they belong on the disc:
+// their audio may be misplaced.
+constexpr int kExitUnsettled = 6;
+
+// The runs of a span list that lie in the track [start, start + length), cut to it; their sectors added
+// to `sectors`.
+std::vector<discpilot::UnreadableSpan> InTrack(const discpilot::UnreadableSpan* spans, int count,
+                                               std::uint32_t start, std::uint32_t length,
+                                               std::uint32_t& sectors) {
+    std::vector<discpilot::UnreadableSpan> in;
+    sectors = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t from = std::max(spans[i].lba, start);
+        const std::uint32_t to = std::min(spans[i].lba + spans[i].count, start + length);
+        if (from < to) {
+            in.push_back({from, to - from});
+            sectors += to - from;
+        }
+    }
+    return in;
+}
 
 // The 44-byte header of a 16-bit stereo 44 100 Hz PCM WAV file holding dataBytes of samples.
 std::array<unsigned char, 44> WaveHeader(std::uint32_t dataBytes) {
@@ -164,19 +185,17 @@ int RunRip(const std::vector<std::string>& args) {
                        std::to_string(entry.length) + " sectors, at " + TrackTime(sectors) + ": " +
                        ReaderStatusText(counts.status));
     }
-    // The runs of this track that could not be read (the reader may have read on into the next track).
+    // The runs of this track that could not be read, and those whose place was never settled (the reader
+    // may have read on into the next track).
     discpilot::UnreadableSpan spans[64];
     const int found = CDiscPilot::Diagnostics::GetUnreadableSpans(pilot, spans, 64);
-    std::vector<discpilot::UnreadableSpan> inTrack;
     std::uint32_t unreadable = 0;
-    for (int i = 0; i < found; ++i) {
-        const std::uint32_t from = std::max(spans[i].lba, entry.start);
-        const std::uint32_t to = std::min(spans[i].lba + spans[i].count, entry.start + entry.length);
-        if (from < to) {
-            inTrack.push_back({from, to - from});
-            unreadable += to - from;
-        }
-    }
+    const std::vector<discpilot::UnreadableSpan> inTrack =
+        InTrack(spans, found, entry.start, entry.length, unreadable);
+    const int foundUnsettled = CDiscPilot::Diagnostics::GetUnsettledSpans(pilot, spans, 64);
+    std::uint32_t unsettled = 0;
+    const std::vector<discpilot::UnreadableSpan> unsettledInTrack =
+        InTrack(spans, foundUnsettled, entry.start, entry.length, unsettled);
     if (std::fflush(file) != 0 || !platform::SyncFile(::fileno(file))) {
         return abandon(outPath.string() + ": write failed: " + ErrnoText(errno));
     }
@@ -191,15 +210,24 @@ int RunRip(const std::vector<std::string>& args) {
     for (const std::string& line : UnreadableLines(toc, inTrack.data(), static_cast<int>(inTrack.size()))) {
         std::printf("%s\n", line.c_str());
     }
+    for (const discpilot::UnreadableSpan& span : unsettledInTrack) {
+        std::printf("track %lu: %u %s unsettled at %s (the reads disagree where %s)\n", track, span.count,
+                    span.count == 1 ? "sector" : "sectors", TrackTime(span.lba - entry.start).c_str(),
+                    span.count == 1 ? "it belongs" : "they belong");
+    }
     std::printf("track %lu: %llu sectors, jitter corrections %d, realignments %d, retries %d\n", track,
                 static_cast<unsigned long long>(entry.length), counts.jitterCorrections, counts.realignments,
                 counts.retries);
     if (unreadable > 0) {
         std::fprintf(stderr, "quellwave-cli: track %lu: read with errors: %u %s written as silence\n", track,
                      unreadable, unreadable == 1 ? "sector" : "sectors");
-        return kExitReadWithErrors;
     }
-    return 0;
+    if (unsettled > 0) {
+        std::fprintf(stderr, "quellwave-cli: track %lu: not verified: %u %s could not be settled\n", track,
+                     unsettled, unsettled == 1 ? "sector" : "sectors");
+        return kExitUnsettled;
+    }
+    return unreadable > 0 ? kExitReadWithErrors : 0;
 }
 
 } // namespace cli

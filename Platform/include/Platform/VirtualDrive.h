@@ -97,6 +97,13 @@ struct VirtualDriveProfile {
     // "SeekJitterPercent" of such reads are shifted (default 50). 0: no seek jitter.
     DWORD seekJitterBytes = 0;
     DWORD seekJitterPercent = 50;
+    // "ReadOffset" (DWORD, taken as a signed number): the drive's read offset in samples, given as a drive
+    // model's offset correction is: every read of audio sectors returns the audio this many samples early
+    // (late when negative), so that a rip must leave out that many samples at its start to be exact.
+    // Samples before the disc's first one or after its last one read as silence. At most 10 sectors
+    // (5880 samples) either way.
+    LONG readOffset = 0;
+    static constexpr LONG kLargestReadOffset = 5880;
 
     // "HangReads" (string): "LBA[:TIMES]" entries. A read whose sectors include LBA hangs until its time-out
     // (the command's own through pass-through, "HangMs" through the device controls) and fails with

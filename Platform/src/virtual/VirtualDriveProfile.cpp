@@ -202,6 +202,9 @@ bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::str
     values.Dword("SpinUpMs", profile.spinUpMs);
     values.Dword("SeekJitter", profile.seekJitterBytes);
     values.Dword("SeekJitterPercent", profile.seekJitterPercent);
+    DWORD offset = static_cast<DWORD>(profile.readOffset);
+    values.Dword("ReadOffset", offset);
+    profile.readOffset = static_cast<LONG>(offset); // a negative offset is stored in two's complement
     values.Dword("HangMs", profile.hangMs);
     values.String("CommandLog", profile.commandLog);
     std::string list;
@@ -220,6 +223,10 @@ bool LoadVirtualDriveProfile(char letter, VirtualDriveProfile& profile, std::str
     }
     if (values.Ok() && profile.seekJitterPercent > 100) {
         values.Fail("SeekJitterPercent", "more than 100 per cent");
+    }
+    if (values.Ok() && (profile.readOffset > VirtualDriveProfile::kLargestReadOffset ||
+                        profile.readOffset < -VirtualDriveProfile::kLargestReadOffset)) {
+        values.Fail("ReadOffset", "must be within -5880..5880 samples");
     }
     if (values.Ok() && profile.noisePerMille > 1000) {
         values.Fail("Noise", "more than 1000 per mille");

@@ -130,6 +130,10 @@ DWORD VirtualDrive::ReadRawSectors(LONG lba, DWORD count, std::vector<BYTE>& out
     if (const int seekShift = SeekShift(lba); shift == 0) {
         shift = seekShift;
     }
+    // The drive's own offset comes on top of any landing off: it moves every audio read alike.
+    if (profile_.readOffset != 0 && count > 0 && TrackAt(lba)->mode == CueTrackMode::Audio) {
+        shift -= static_cast<int>(profile_.readOffset) * 4;
+    }
     DWORD delivered = 0;
     for (; delivered < count; ++delivered) {
         const LONG sector = lba + static_cast<LONG>(delivered);

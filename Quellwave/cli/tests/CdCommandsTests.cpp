@@ -122,6 +122,64 @@ TEST_F(CdCommandsTest, RipOfAScratchedTrackWritesSilenceThereNamesItAndExitsFive
     }
 }
 
+// Combinations of faults that each alone were ripped exactly, under both transports, with nothing stored and
+// with the condition a drive check stored: each rip is exact with exit 0, and where nothing can settle a
+// place the rip names it and exits 6, never 0. Track 2 (LBA 150, after the data track) is ripped.
+TEST_F(CdCommandsTest, RipsOfFaultCombinationsAreExactOrNameWhatCouldNotBeSettled) {
+    struct Case {
+        const char* what;
+        const char* profile;
+        int exit;
+        const char* line; // a line the rip must print, or null
+    };
+    const Case cases[] = {
+        {"becoming ready, then landing off once mid-track",
+         "\"NotReadyCommands\"=dword:00000005\n\"Jitter\"=\"175:1176:1, 176:1176:1, 550:1176:1\"\n", 0,
+         nullptr},
+        {"every read of two places landing off", "\"Jitter\"=\"151:1176, 700:-1176\"\n", 0, nullptr},
+        {"becoming ready over dozens of commands", "\"NotReadyCommands\"=dword:00000018\n", 0, nullptr},
+        // The track's first bytes follow a data track and every read of them lands late: no read has them.
+        {"every read of the track's first sector landing late", "\"Jitter\"=\"150:1176\"\n", 6,
+         "track 2: 1 sector unsettled at 00:00.00 (the reads disagree where it belongs)\n"},
+    };
+    const auto expected = TrackBytes(2);
+    for (const char* mode : {"RAW", "ASPI"}) {
+        for (const bool stored : {false, true}) {
+            const std::string transport =
+                "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orva Corporation\\Tarnix\\Corvex]\n"
+                "\"Cdrom_Mode\"=\"" +
+                std::string(mode) + "\"\n";
+            std::filesystem::remove(dir_ / "user.reg");
+            std::string out, err;
+            if (stored) {
+                // The drive check of a faultless drive of the same model stores how it is read.
+                WriteDriveProfile(transport);
+                ASSERT_EQ(Cli("check V", out, err), 0) << mode << ": " << out << err;
+            }
+            for (const Case& c : cases) {
+                SCOPED_TRACE(std::string(mode) + (stored ? ", stored condition: " : ", nothing stored: ") +
+                             c.what);
+                WriteDriveProfile(std::string(c.profile) + transport);
+                std::filesystem::remove(dir_ / "t2.wav");
+                EXPECT_EQ(Cli("rip V 2 t2.wav", out, err), c.exit) << out << err;
+                const auto bytes = testkit::ReadBytes(dir_ / "t2.wav");
+                ASSERT_EQ(bytes.size(), 44 + expected.size());
+                if (c.line == nullptr) {
+                    EXPECT_TRUE(std::equal(bytes.begin() + 44, bytes.end(), expected.begin()));
+                    EXPECT_EQ(out.find("unsettled"), std::string::npos) << out;
+                } else {
+                    EXPECT_NE(out.find(c.line), std::string::npos) << out;
+                    EXPECT_NE(err.find("track 2: not verified: 1 sector could not be settled"),
+                              std::string::npos)
+                        << err;
+                    // Only the named sector may differ from the disc.
+                    EXPECT_TRUE(std::equal(bytes.begin() + 44 + 2352, bytes.end(), expected.begin() + 2352));
+                }
+            }
+        }
+    }
+}
+
 // A drive still spinning up when the command starts, under the default transport (the device controls):
 // the rip waits for it and is exact.
 TEST_F(CdCommandsTest, RipWaitsForADriveThatIsSpinningUp) {
