@@ -48,7 +48,7 @@ const std::vector<HardInput>& HardInputs() {
     return inputs;
 }
 
-constexpr int kUnits = 10;
+constexpr int kUnits = 6;
 
 // A whole stream as the engine converts one: Initial with the first unit, Convert calls of three units and
 // one, then ConvertFinal on the input's next unit followed by a silent one. `digest` is the converter's
