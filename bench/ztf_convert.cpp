@@ -1,10 +1,11 @@
-// ztf-convert [--rate 64|128|256] [--land] IN.wav OUT.dsf: converts a 44.1 kHz stereo 16/24-bit WAV to DSD64
-// (or DSD128, DSD256) with Zentrafold alone (the library the player uses, called as the engine calls it) and
-// writes a DSF file; with --land the last unit (the silent one added after the input) goes through
-// ConvertFinal, so that the file ends on a landing and DSD silence bytes can follow it. Prints the
-// modulator's overload statistics (resets, bursts, samples whose fed-back error was limited) and the longest
-// run of identical output bytes per channel, the stuck-output check. Exit status: 0 on success, 1 on bad
-// input or an output that stuck (a run of identical bytes over 1 ms).
+// ztf-convert [--rate 64|128|256] [--land] [--portable] IN.wav OUT.dsf: converts a 44.1 kHz stereo 16/24-bit
+// WAV to DSD64 (or DSD128, DSD256) with Zentrafold alone (the library the player uses, called as the engine
+// calls it) and writes a DSF file; with --land the last unit (the silent one added after the input) goes
+// through ConvertFinal, so that the file ends on a landing and DSD silence bytes can follow it; with
+// --portable the converter computes in plain C++ instead of the processor's vector unit (the same bytes).
+// Prints the modulator's overload statistics (resets, bursts, samples whose fed-back error was limited) and
+// the longest run of identical output bytes per channel, the stuck-output check. Exit status: 0 on success, 1
+// on bad input or an output that stuck (a run of identical bytes over 1 ms).
 #include "Platform/ByteOrder.h"
 #include "Zentrafold/ZentrafoldConverter.h"
 
@@ -112,12 +113,15 @@ std::vector<unsigned char> DsfHeader(std::uint64_t blocks, zentrafold::DsdRate r
 int main(int argc, char** argv) {
     auto rate = zentrafold::DsdRate::kDsd64;
     bool land = false;
+    auto arithmetic = zentrafold::Arithmetic::kVector;
     bool usage = false;
     int at = 1;
     for (; at < argc && argv[at][0] == '-' && !usage; ++at) {
         const std::string option = argv[at];
         if (option == "--land") {
             land = true;
+        } else if (option == "--portable") {
+            arithmetic = zentrafold::Arithmetic::kPortable;
         } else if (option == "--rate" && at + 1 < argc) {
             const std::string r = argv[++at];
             if (r == "128")
@@ -131,7 +135,7 @@ int main(int argc, char** argv) {
         }
     }
     if (usage || argc - at != 2) {
-        std::cerr << "usage: ztf-convert [--rate 64|128|256] [--land] IN.wav OUT.dsf\n";
+        std::cerr << "usage: ztf-convert [--rate 64|128|256] [--land] [--portable] IN.wav OUT.dsf\n";
         return 1;
     }
     argv += at - 1;
@@ -154,7 +158,7 @@ int main(int argc, char** argv) {
     const auto header = DsfHeader(blocks, rate);
     out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
 
-    zentrafold::Converter converter(rate);
+    zentrafold::Converter converter(rate, arithmetic);
     converter.Initial(pcm, format);
     std::vector<unsigned char> dsd(16 * blockBytes);
     std::vector<unsigned char> file(16 * blockBytes); // the chunk in the DSF's layout

@@ -1,5 +1,6 @@
 #include "Zentrafold/ZentrafoldConverter.h"
 
+#include "PairArithmetic.h"
 #include "ZentrafoldCoefficients.h"
 
 #include <algorithm>
@@ -10,10 +11,8 @@
 namespace zentrafold {
 namespace {
 
-// Both channels travel together as one pair of doubles (left in lane 0), so every filter tap and every
-// modulator step serves the two channels with one SIMD operation.
-using V2 = double __attribute__((vector_size(16)));
-using M2 = std::int64_t __attribute__((vector_size(16)));
+// Both channels travel together as one pair of doubles (left in lane 0), so that every filter tap and
+// every modulator step serves the two channels with one vector operation (PairArithmetic.h).
 
 constexpr int kPhase1 = static_cast<int>(coef::kStage1.size()); // taps of the half-band's even phase
 constexpr int kPhase2 = static_cast<int>(coef::kStage2.size());
@@ -94,10 +93,6 @@ constexpr int kLandMoves = 64; // bounds the search's time; one move or none is 
 constexpr int kLandHalf = static_cast<int>(coef::kLandWeight256.size() - 1) / 2; // at the largest rate
 constexpr unsigned char kSilenceByte = 0x69;
 
-constexpr V2 Splat(double v) {
-    return V2{v, v};
-}
-
 } // namespace
 
 namespace {
@@ -136,20 +131,50 @@ inline void Update(const Ntf& ntf, Lane& l, double e) noexcept {
 
 } // namespace
 
-struct Converter::State {
-    alignas(64) std::array<V2, kDelayFrames + kUnitFrames> delay;
-    alignas(64) std::array<V2, kHistory1 + kUnitFrames> in1;
-    alignas(64) std::array<V2, kHistory2 + 2 * kUnitFrames> in2;
-    alignas(64) std::array<V2, kHistory3 + 4 * kUnitFrames> in3;
-    alignas(64) std::array<V2, kHistory4 + 8 * kUnitFrames> in4;
-    V2 s1[kMaxSections];
-    V2 s2[kMaxSections];
+// What the converter is, whatever arithmetic it computes in: Engine<A> below for one of PairArithmetic.h's.
+struct detail::ConverterState {
+    virtual ~ConverterState() = default;
+    // Clears every filter and modulator state to silence and reseeds the dither.
+    virtual void Reset() noexcept = 0;
+    // The x8 chain and the modulator over one unit; `land` ends its block as ConvertFinal describes.
+    virtual void ConvertUnit(const unsigned char* pcm, PcmFormat format, unsigned char* out,
+                             bool land) noexcept = 0;
+    virtual const char* ArithmeticName() const noexcept = 0;
+    virtual std::uint64_t StateDigest() const noexcept = 0;
+
+    int multiple = 1; // of DSD64
+    Converter::OverloadStats overloads;
+    std::array<unsigned char, kBlockBytes * 4> scratch; // the Initial call's output at any rate
+};
+
+namespace {
+
+template <class A> struct Engine final : detail::ConverterState {
+    using P = typename A::Pair;
+    using OverloadStats = Converter::OverloadStats;
+
+    explicit Engine(DsdRate rate) noexcept;
+    void Reset() noexcept override;
+    void ConvertUnit(const unsigned char* pcm, PcmFormat format, unsigned char* out,
+                     bool land) noexcept override;
+    const char* ArithmeticName() const noexcept override { return A::kName; }
+    std::uint64_t StateDigest() const noexcept override;
+
+    static P Splat(double v) noexcept { return A::Make(v, v); }
+
+    alignas(64) std::array<P, kDelayFrames + kUnitFrames> delay;
+    alignas(64) std::array<P, kHistory1 + kUnitFrames> in1;
+    alignas(64) std::array<P, kHistory2 + 2 * kUnitFrames> in2;
+    alignas(64) std::array<P, kHistory3 + 4 * kUnitFrames> in3;
+    alignas(64) std::array<P, kHistory4 + 8 * kUnitFrames> in4;
+    P s1[kMaxSections];
+    P s2[kMaxSections];
     // The last kRedoBytes bytes, indexed by byte number modulo kRedoBytes: the loop state at the start of
     // each, its input (the interpolator's two points and the dither) and the bytes not yet given out.
     struct Past {
-        V2 s1[kMaxSections];
-        V2 s2[kMaxSections];
-        V2 prev, step, dither;
+        P s1[kMaxSections];
+        P s2[kMaxSections];
+        P prev, step, dither;
         int offset; // of the byte's first sample from prev, in steps
     };
     Past past[kRedoBytes];
@@ -159,8 +184,6 @@ struct Converter::State {
     std::uint64_t samples; // samples per channel produced since the stream started
     std::uint64_t burstStart;
     std::uint64_t lastOverload;
-    OverloadStats overloads;
-    std::array<unsigned char, kBlockBytes * 4> scratch; // the Initial call's output at any rate
 
     // Decides the current byte and the kRedoBytes - 1 before it again for one channel (see kRedoLevel),
     // rewrites their pending bytes and states, and leaves the state after the current byte in `now`.
@@ -169,7 +192,7 @@ struct Converter::State {
     // The modulator over points [first, last) of one unit of the x8 chain's output (in4), kMultiple bytes
     // per point and channel. With kPulse, the byte's input is raised by pulse(byte) (see kLevelPoints).
     struct Pulse {
-        V2 charge;           // samples of charge the pulse adds, per channel
+        P charge;            // samples of charge the pulse adds, per channel
         std::uint64_t first; // first byte of the pulse
         std::uint64_t count; // its length in bytes
         double scale;        // 1 / the sum of the shape over the bytes, times 1/8 for a byte's samples
@@ -177,8 +200,6 @@ struct Converter::State {
     template <int kMultiple, std::size_t kSections, bool kPulse = false>
     void Modulate(const std::array<coef::Section, kSections>& sections, unsigned char* out, int first,
                   int last, const Pulse& pulse) noexcept;
-    // The x8 chain and the modulator over one unit; `land` ends its block as ConvertFinal describes.
-    void ConvertUnit(const unsigned char* pcm, PcmFormat format, unsigned char* out, bool land) noexcept;
     template <int kMultiple, std::size_t kSections>
     void ModulateLanding(const std::array<coef::Section, kSections>& sections, unsigned char* out) noexcept;
     // Step (3) of the landing on one channel's block of `channelBytes` bytes.
@@ -194,18 +215,15 @@ struct Converter::State {
     std::int64_t landGradient[kMaxLandBits];
     int landHalf = 0;
 
-    int multiple = 1; // of DSD64
     Ntf ntf{coef::kNtf.data(), static_cast<int>(coef::kNtf.size())};
 };
 
-namespace {
-
-void Decode(const unsigned char* pcm, PcmFormat format, V2* out) noexcept {
+template <class A> void Decode(const unsigned char* pcm, PcmFormat format, typename A::Pair* out) noexcept {
     if (format == PcmFormat::kInt16) {
         for (int i = 0; i < kUnitFrames; ++i, pcm += 4) {
             const auto l = static_cast<std::int16_t>(pcm[0] | (pcm[1] << 8));
             const auto r = static_cast<std::int16_t>(pcm[2] | (pcm[3] << 8));
-            out[i] = V2{l * kScale16, r * kScale16};
+            out[i] = A::Make(l * kScale16, r * kScale16);
         }
     } else {
         for (int i = 0; i < kUnitFrames; ++i, pcm += 6) {
@@ -216,19 +234,19 @@ void Decode(const unsigned char* pcm, PcmFormat format, V2* out) noexcept {
             const auto r = static_cast<std::int32_t>(
                                static_cast<std::uint32_t>(pcm[3] << 8 | pcm[4] << 16 | pcm[5] << 24)) >>
                            8;
-            out[i] = V2{l * kScale24, r * kScale24};
+            out[i] = A::Make(l * kScale24, r * kScale24);
         }
     }
 }
 
 // x2 half-band: `in` points at the first new sample with the phase's length - 1 samples of history before
 // it. The odd output phase of a half-band is a plain delay of the input.
-template <std::size_t N>
-void HalfBand(const std::array<double, N>& phase, const V2* in, int count, V2* out) noexcept {
+template <class P, std::size_t N>
+void HalfBand(const std::array<double, N>& phase, const P* in, int count, P* out) noexcept {
     constexpr int kHalf = static_cast<int>(N) / 2;
     for (int j = 0; j < count; ++j) {
-        const V2* x = in + j;
-        V2 acc = Splat(0.0);
+        const P* x = in + j;
+        P acc{0.0, 0.0};
         for (int m = 0; m < kHalf; ++m)
             acc += phase[m] * (x[-m] + x[m - static_cast<int>(N) + 1]);
         out[2 * j] = acc;
@@ -237,18 +255,18 @@ void HalfBand(const std::array<double, N>& phase, const V2* in, int count, V2* o
 }
 
 // x2 general odd-length symmetric FIR split into its two phases (both symmetric themselves).
-void Stage3(const V2* in, int count, V2* out) noexcept {
+template <class P> void Stage3(const P* in, int count, P* out) noexcept {
     const auto& h = coef::kStage3;
     constexpr int kEven = (kTaps3 + 1) / 2; // taps h[0], h[2], ...
     constexpr int kOdd = kTaps3 / 2;        // taps h[1], h[3], ...
     for (int j = 0; j < count; ++j) {
-        const V2* x = in + j;
-        V2 even = Splat(0.0);
+        const P* x = in + j;
+        P even{0.0, 0.0};
         for (int m = 0; m < kEven / 2; ++m)
             even += h[2 * m] * (x[-m] + x[m - kEven + 1]);
         if (kEven % 2 == 1)
             even += h[kEven - 1] * x[-(kEven / 2)];
-        V2 odd = Splat(0.0);
+        P odd{0.0, 0.0};
         for (int m = 0; m < kOdd / 2; ++m)
             odd += h[2 * m + 1] * (x[-m] + x[m - kOdd + 1]);
         if (kOdd % 2 == 1)
@@ -258,8 +276,8 @@ void Stage3(const V2* in, int count, V2* out) noexcept {
     }
 }
 
-template <std::size_t N> void KeepHistory(std::array<V2, N>& buffer, int history) noexcept {
-    std::memmove(buffer.data(), buffer.data() + N - history, sizeof(V2) * history);
+template <class P, std::size_t N> void KeepHistory(std::array<P, N>& buffer, int history) noexcept {
+    std::memmove(buffer.data(), buffer.data() + N - history, sizeof(P) * history);
 }
 
 inline std::uint64_t NextRandom(std::uint64_t& s) noexcept {
@@ -272,55 +290,120 @@ inline std::uint64_t NextRandom(std::uint64_t& s) noexcept {
 
 } // namespace
 
-Converter::Converter(DsdRate rate) : state_(std::make_unique<State>()) {
-    state_->multiple = RateMultiple(rate);
+template <class A> Engine<A>::Engine(DsdRate rate) noexcept {
+    multiple = RateMultiple(rate);
     if (rate == DsdRate::kDsd128)
-        state_->ntf = Ntf{coef::kNtf128.data(), static_cast<int>(coef::kNtf128.size())};
+        ntf = Ntf{coef::kNtf128.data(), static_cast<int>(coef::kNtf128.size())};
     else if (rate == DsdRate::kDsd256)
-        state_->ntf = Ntf{coef::kNtf256.data(), static_cast<int>(coef::kNtf256.size())};
+        ntf = Ntf{coef::kNtf256.data(), static_cast<int>(coef::kNtf256.size())};
     // The landing's weighting and its autocorrelation.
-    State& s = *state_;
-    const int* weight = rate == DsdRate::kDsd128   ? coef::kLandWeight128.data()
-                        : rate == DsdRate::kDsd256 ? coef::kLandWeight256.data()
-                                                   : coef::kLandWeight.data();
+    const int* w = rate == DsdRate::kDsd128   ? coef::kLandWeight128.data()
+                   : rate == DsdRate::kDsd256 ? coef::kLandWeight256.data()
+                                              : coef::kLandWeight.data();
     const int taps = rate == DsdRate::kDsd128   ? static_cast<int>(coef::kLandWeight128.size())
                      : rate == DsdRate::kDsd256 ? static_cast<int>(coef::kLandWeight256.size())
                                                 : static_cast<int>(coef::kLandWeight.size());
-    s.landHalf = (taps - 1) / 2;
+    landHalf = (taps - 1) / 2;
     for (int i = 0; i < taps; ++i)
-        s.weight[i] = weight[i];
+        weight[i] = w[i];
     for (int d = -(taps - 1); d <= taps - 1; ++d) {
         std::int64_t sum = 0;
         for (int i = 0; i < taps; ++i)
             if (i + d >= 0 && i + d < taps)
-                sum += s.weight[i] * s.weight[i + d];
-        s.weightAuto[d + 2 * s.landHalf] = sum;
+                sum += weight[i] * weight[i + d];
+        weightAuto[d + 2 * landHalf] = sum;
     }
     Reset();
+}
+
+template <class A> void Engine<A>::Reset() noexcept {
+    delay.fill(Splat(0.0));
+    in1.fill(Splat(0.0));
+    in2.fill(Splat(0.0));
+    in3.fill(Splat(0.0));
+    in4.fill(Splat(0.0));
+    for (int i = 0; i < kMaxSections; ++i) {
+        s1[i] = Splat(0.0);
+        s2[i] = Splat(0.0);
+    }
+    for (auto& p : past)
+        p = Past{};
+    std::memset(pending, 0x69, sizeof pending); // DSD silence
+    bytes = 0;
+    rng = 0x9E3779B97F4A7C15ULL;
+    samples = 0;
+    burstStart = 0;
+    lastOverload = 0;
+    overloads = OverloadStats{};
+}
+
+// FNV-1a over the bits of every number the stream has left in the filters and the modulator, in one order
+// for every arithmetic (each pair is two doubles, left first).
+template <class A> std::uint64_t Engine<A>::StateDigest() const noexcept {
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    auto word = [&h](std::uint64_t w) {
+        for (int i = 0; i < 8; ++i, w >>= 8)
+            h = (h ^ (w & 0xFF)) * 0x100000001b3ULL;
+    };
+    auto pair = [&word](const P& p) {
+        for (int lane = 0; lane < 2; ++lane) {
+            std::uint64_t bits;
+            const double value = p[lane];
+            std::memcpy(&bits, &value, sizeof bits);
+            word(bits);
+        }
+    };
+    for (const P& p : delay)
+        pair(p);
+    for (const P& p : in1)
+        pair(p);
+    for (const P& p : in2)
+        pair(p);
+    for (const P& p : in3)
+        pair(p);
+    for (const P& p : in4)
+        pair(p);
+    for (int i = 0; i < kMaxSections; ++i) {
+        pair(s1[i]);
+        pair(s2[i]);
+    }
+    for (const Past& p : past) {
+        for (int i = 0; i < kMaxSections; ++i) {
+            pair(p.s1[i]);
+            pair(p.s2[i]);
+        }
+        pair(p.prev);
+        pair(p.step);
+        pair(p.dither);
+        word(static_cast<std::uint64_t>(p.offset));
+    }
+    for (const auto& lane : pending)
+        for (unsigned char b : lane)
+            word(b);
+    word(bytes);
+    word(rng);
+    return h;
+}
+
+Converter::Converter(DsdRate rate, Arithmetic arithmetic) {
+    if (arithmetic == Arithmetic::kPortable)
+        state_ = std::make_unique<Engine<arithmetic::Portable>>(rate);
+    else
+        state_ = std::make_unique<Engine<arithmetic::Vector>>(rate);
 }
 
 Converter::~Converter() = default;
 
 void Converter::Reset() noexcept {
-    State& s = *state_;
-    s.delay.fill(Splat(0.0));
-    s.in1.fill(Splat(0.0));
-    s.in2.fill(Splat(0.0));
-    s.in3.fill(Splat(0.0));
-    s.in4.fill(Splat(0.0));
-    for (int i = 0; i < kMaxSections; ++i) {
-        s.s1[i] = Splat(0.0);
-        s.s2[i] = Splat(0.0);
-    }
-    for (auto& p : s.past)
-        p = State::Past{};
-    std::memset(s.pending, 0x69, sizeof s.pending); // DSD silence
-    s.bytes = 0;
-    s.rng = 0x9E3779B97F4A7C15ULL;
-    s.samples = 0;
-    s.burstStart = 0;
-    s.lastOverload = 0;
-    s.overloads = OverloadStats{};
+    state_->Reset();
+}
+
+const char* Converter::ArithmeticName() const noexcept {
+    return state_->ArithmeticName();
+}
+
+std::uint64_t Converter::StateDigest() const noexcept {
+    return state_->StateDigest();
 }
 
 Converter::OverloadStats Converter::Overloads() const noexcept {
@@ -356,7 +439,7 @@ DsdRate Converter::Rate() const noexcept {
     return static_cast<DsdRate>(state_->multiple);
 }
 
-void Converter::State::Redo(int lane, Lane& now) noexcept {
+template <class A> void Engine<A>::Redo(int lane, Lane& now) noexcept {
     ++overloads.redone;
     const std::uint64_t first = bytes >= kRedoBytes - 1 ? bytes - (kRedoBytes - 1) : 0;
     const int length = static_cast<int>(bytes - first + 1) * 8;
@@ -449,38 +532,37 @@ void Converter::State::Redo(int lane, Lane& now) noexcept {
     now = state;
 }
 
+template <class A>
 template <int kMultiple, std::size_t kSections, bool kPulse>
-void Converter::State::Modulate(const std::array<coef::Section, kSections>& sections, unsigned char* out,
-                                int first, int last, [[maybe_unused]] const Pulse& pulse) noexcept {
+void Engine<A>::Modulate(const std::array<coef::Section, kSections>& sections, unsigned char* out, int first,
+                         int last, [[maybe_unused]] const Pulse& pulse) noexcept {
     constexpr int kCount = static_cast<int>(kSections);
     // Error-feedback loop: y = u + (NTF - 1) e with e = v - y, so v = u + NTF e. With monic sections in
     // transposed direct form, (NTF - 1) e at time n is the sum of the first states, known before e(n).
-    V2 x1[kCount]; // the states s1 and s2, in registers
-    V2 x2[kCount];
+    P x1[kCount]; // the states s1 and s2, in registers
+    P x2[kCount];
     for (int i = 0; i < kCount; ++i) {
         x1[i] = s1[i];
         x2[i] = s2[i];
     }
     std::uint64_t seed = rng;
-    const V2 signMask = (V2)M2{INT64_MIN, INT64_MIN};
-    const V2 one = Splat(1.0);
-    const V2 upper = Splat(kInputLimit);
-    const V2 lower = Splat(-kInputLimit);
+    const P upper = Splat(kInputLimit);
+    const P lower = Splat(-kInputLimit);
     unsigned char* left = out;
     unsigned char* right = out + kChannelBytes * kMultiple;
     for (int n = first; n < last; ++n) {
-        const V2 prev = in4[n];
+        const P prev = in4[n];
         // The linear stage: kMultiple bytes of eight samples between two points of the x8 chain.
-        const V2 step = (in4[n + 1] - prev) * (0.125 / kMultiple);
+        const P step = (in4[n + 1] - prev) * (0.125 / kMultiple);
         for (int j = 0; j < kMultiple; ++j) {
             // One dither value per eight samples: its job is to break up idle patterns, which a value held
             // for 2.8 us does as well as a fresh one per sample, at an eighth of the cost.
             const std::uint64_t r = NextRandom(seed);
-            V2 dither = V2{static_cast<double>(static_cast<std::int64_t>(r & 0xFFFF) -
-                                               static_cast<std::int64_t>((r >> 16) & 0xFFFF)),
-                           static_cast<double>(static_cast<std::int64_t>((r >> 32) & 0xFFFF) -
-                                               static_cast<std::int64_t>(r >> 48))} *
-                        kDitherStep;
+            P dither = A::Make(static_cast<double>(static_cast<std::int64_t>(r & 0xFFFF) -
+                                                   static_cast<std::int64_t>((r >> 16) & 0xFFFF)),
+                               static_cast<double>(static_cast<std::int64_t>((r >> 32) & 0xFFFF) -
+                                                   static_cast<std::int64_t>(r >> 48))) *
+                       kDitherStep;
             if constexpr (kPulse) {
                 // Held for the byte like the dither, so that a redo sees it too.
                 const std::uint64_t b = bytes - pulse.first;
@@ -501,22 +583,20 @@ void Converter::State::Modulate(const std::array<coef::Section, kSections>& sect
             entry.dither = dither;
             unsigned leftByte = 0;
             unsigned rightByte = 0;
-            V2 peak = Splat(0.0);
+            P peak = Splat(0.0);
             for (int k = 0; k < 8; ++k) {
-                const V2 u =
-                    __builtin_ia32_minpd(
-                        __builtin_ia32_maxpd(prev + step * static_cast<double>(8 * j + k), lower), upper) +
-                    dither;
+                const P u =
+                    A::Min(A::Max(prev + step * static_cast<double>(8 * j + k), lower), upper) + dither;
                 // Running sums of the first states (each section's input is e plus the sum of the first
                 // states before it) and the feedback sum y, sharing their partial sums. The tree is the
                 // shortest path from the states to the next decision; the input joins it as one more leaf.
                 static_assert(kSections >= 4 && kSections <= 6, "the feedback trees are for 4-6 sections");
-                V2 prefix[kCount];
+                P prefix[kCount];
                 prefix[0] = Splat(0.0);
                 prefix[1] = x1[0];
                 prefix[2] = x1[0] + x1[1];
                 prefix[3] = prefix[2] + x1[2];
-                V2 y;
+                P y;
                 if constexpr (kSections == 6) {
                     prefix[4] = prefix[2] + (x1[2] + x1[3]);
                     prefix[5] = prefix[4] + x1[4];
@@ -527,20 +607,20 @@ void Converter::State::Modulate(const std::array<coef::Section, kSections>& sect
                 } else {
                     y = prefix[2] + ((x1[2] + x1[3]) + u);
                 }
-                const V2 v = (V2)(((M2)y & (M2)signMask) | (M2)one);
-                const M2 positive = (M2)y >= 0;
-                leftByte |= static_cast<unsigned>(positive[0] & 1) << k;
-                rightByte |= static_cast<unsigned>(positive[1] & 1) << k;
-                const V2 e = v - y;
+                const P v = A::Sign(y);
+                const unsigned positive = A::NonNegative(y);
+                leftByte |= (positive & 1u) << k;
+                rightByte |= (positive >> 1) << k;
+                const P e = v - y;
                 // Off the critical path: how far the loop went, for the decision to redo this byte.
-                peak = __builtin_ia32_maxpd(peak, (V2)((M2)y & ~(M2)signMask));
+                peak = A::Max(peak, A::Abs(y));
                 // Section i sees wIn = e + prefix[i] and gives wOut = wIn + s1[i]; written in wIn and the old
                 // s1 alone, its update has the part known before e computed in parallel, leaving an add, a
                 // multiply and an add between this decision and the states of the next.
                 for (std::size_t i = 0; i < kSections; ++i) {
                     const auto& c = sections[i];
-                    const V2 wIn = e + prefix[i];
-                    const V2 old = x1[i];
+                    const P wIn = e + prefix[i];
+                    const P old = x1[i];
                     x1[i] = (x2[i] - c.a1 * old) + (c.b1 - c.a1) * wIn;
                     x2[i] = (c.b2 - c.a2) * wIn - c.a2 * old;
                 }
@@ -550,10 +630,10 @@ void Converter::State::Modulate(const std::array<coef::Section, kSections>& sect
             right[n * kMultiple + j] = pending[1][slot];
             pending[0][slot] = static_cast<unsigned char>(leftByte);
             pending[1][slot] = static_cast<unsigned char>(rightByte);
-            const M2 redo = (M2)(peak > kRedoLevel);
-            if (redo[0] | redo[1]) [[unlikely]] {
+            const unsigned redo = A::Above(peak, kRedoLevel);
+            if (redo != 0) [[unlikely]] {
                 for (int lane = 0; lane < 2; ++lane) {
-                    if (redo[lane] == 0)
+                    if ((redo >> lane & 1u) == 0)
                         continue;
                     Lane state;
                     for (int i = 0; i < kCount; ++i) {
@@ -582,12 +662,13 @@ void Converter::Initial(const void* pcm, PcmFormat format) noexcept {
     Convert(pcm, 1, format, state_->scratch.data());
 }
 
-void Converter::State::ConvertUnit(const unsigned char* pcm, PcmFormat format, unsigned char* out,
-                                   bool land) noexcept {
+template <class A>
+void Engine<A>::ConvertUnit(const unsigned char* pcm, PcmFormat format, unsigned char* out,
+                            bool land) noexcept {
     // The unit enters behind the frames still held back; the oldest unit's worth goes on.
-    Decode(pcm, format, delay.data() + kDelayFrames);
-    std::memcpy(in1.data() + kHistory1, delay.data(), sizeof(V2) * kUnitFrames);
-    std::memmove(delay.data(), delay.data() + kUnitFrames, sizeof(V2) * kDelayFrames);
+    Decode<A>(pcm, format, delay.data() + kDelayFrames);
+    std::memcpy(in1.data() + kHistory1, delay.data(), sizeof(P) * kUnitFrames);
+    std::memmove(delay.data(), delay.data() + kUnitFrames, sizeof(P) * kDelayFrames);
 
     HalfBand(coef::kStage1, in1.data() + kHistory1, kUnitFrames, in2.data() + kHistory2);
     HalfBand(coef::kStage2, in2.data() + kHistory2, 2 * kUnitFrames, in3.data() + kHistory3);
@@ -636,9 +717,10 @@ double ChargeLevel(const unsigned char* channel, std::size_t bytes) noexcept {
 
 } // namespace
 
+template <class A>
 template <int kMultiple, std::size_t kSections>
-void Converter::State::ModulateLanding(const std::array<coef::Section, kSections>& sections,
-                                       unsigned char* out) noexcept {
+void Engine<A>::ModulateLanding(const std::array<coef::Section, kSections>& sections,
+                                unsigned char* out) noexcept {
     constexpr int kPoints = 8 * kUnitFrames;
     const std::size_t channelBytes = ChannelBytes(static_cast<DsdRate>(kMultiple));
     Modulate<kMultiple>(sections, out, 0, kLevelPoints, Pulse{});
@@ -664,7 +746,7 @@ void Converter::State::ModulateLanding(const std::array<coef::Section, kSections
     LandBits(out + channelBytes, channelBytes);
 }
 
-void Converter::State::LandBits(unsigned char* channel, std::size_t channelBytes) noexcept {
+template <class A> void Engine<A>::LandBits(unsigned char* channel, std::size_t channelBytes) noexcept {
     // Free bits F = [end - free, end); the weighted signal E(n) = sum_i h(i) v(n - i) depends on them for n
     // within `half` of F, and those E need v within 2 x half of F, the pattern's bits after the end included.
     const int half = landHalf;

@@ -24,8 +24,19 @@ echo "window shown after $(( (shown - start) / 1000000 )) ms at ${WIDTH}x${HEIGH
 [ "$WIDTH" = 1280 ] && [ "$HEIGHT" = 1024 ] || { echo "not full screen"; exit 1; }
 sleep 0.5
 xdotool windowfocus --sync "$window" key F6
-# Both tracks play in 3 s; the output drains and the play list ends.
-sleep 5
+# Both tracks play in 3 s of audio, recorded as fast as the up-converter runs (slower than the audio plays
+# under the arm64 emulator on a busy machine): wait until the recording holds at least 3 s of DSD64 (two
+# channels of 352 800 bytes a second) and has not grown for 8 s (the engine hands the output several
+# blocks at a time, far apart under the emulator), the play list having ended.
+last=-1 steady=0
+for _ in $(seq 1200); do
+    size=$(stat -c %s "$work/out.dsf" 2>/dev/null || echo 0)
+    if [ "$size" -ge $(( 3 * 2 * 352800 )) ] && [ "$size" = "$last" ]; then steady=$((steady + 1)); else steady=0; fi
+    [ "$steady" -ge 40 ] && break
+    last=$size
+    sleep 0.2
+done
+echo "recorded $(stat -c %s "$work/out.dsf") bytes before the click"
 # The close button sits at (992, 16, 16 x 16) of the panel, which is scaled by 1.25 to fill the screen's
 # width (1280 x 960) and centred on it.
 xdotool mousemove --sync $(( (1280 - 1280) / 2 + 1000 * 5 / 4 )) $(( (1024 - 960) / 2 + 24 * 5 / 4 )) click 1

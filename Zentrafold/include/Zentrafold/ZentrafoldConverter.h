@@ -45,11 +45,23 @@ constexpr std::size_t UnitBytes(PcmFormat format) noexcept {
     return format == PcmFormat::kInt16 ? kUnitFrames * 4 : kUnitFrames * 6;
 }
 
+// What a converter computes with. kVector: the processor's vector unit, two channels per instruction
+// (SSE2 on x86-64, NEON on arm64; plain C++ on any other processor). kPortable: plain C++, one channel at a
+// time. Both give exactly the same bytes on every processor; the vector one is the faster.
+enum class Arithmetic {
+    kVector,
+    kPortable,
+};
+
+namespace detail {
+struct ConverterState; // the working state, for the arithmetic chosen
+} // namespace detail
+
 class Converter {
 public:
     // A converter to `rate` (DSD64 unless asked). Allocates the whole working state (about 300 KB) and
     // resets it to silence. Throws std::bad_alloc only.
-    explicit Converter(DsdRate rate = DsdRate::kDsd64);
+    explicit Converter(DsdRate rate = DsdRate::kDsd64, Arithmetic arithmetic = Arithmetic::kVector);
     ~Converter();
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
@@ -60,6 +72,13 @@ public:
 
     // The rate the converter was made for.
     DsdRate Rate() const noexcept;
+    // What it computes with: "sse2", "neon" or "portable".
+    const char* ArithmeticName() const noexcept;
+    // A digest of every number in the working state (the filters' histories, the modulator's loop and its
+    // look-ahead window, the dither's seed). Two converters that computed the same numbers, in whatever
+    // arithmetic, agree on it; a difference of one unit in the last place anywhere shows in it long before
+    // it changes an output bit.
+    std::uint64_t StateDigest() const noexcept;
 
     // Continues the stream with unitCount units of PCM at `pcm` and writes unitCount DSD blocks to `out`
     // (unitCount x BlockBytes(Rate()) bytes, caller-owned). The output lags the input by a fixed latency of
@@ -102,8 +121,7 @@ public:
     static int LatencySamples(DsdRate rate = DsdRate::kDsd64) noexcept;
 
 private:
-    struct State;
-    std::unique_ptr<State> state_;
+    std::unique_ptr<detail::ConverterState> state_;
 };
 
 } // namespace zentrafold
