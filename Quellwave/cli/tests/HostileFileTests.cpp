@@ -3,6 +3,7 @@
 // as silence, and every refusal names the real reason, with file names shown safely.
 #include "CliHarness.h"
 #include "TestKit/DsdFiles.h"
+#include "TestKit/DsfReadback.h"
 #include "TestKit/PcmFiles.h"
 #include "TestKit/Wav.h"
 
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -142,6 +144,19 @@ TEST_F(HostileFileTest, NonFiniteSamplesPlayAndConvertAsSilence) {
         sf_close(file);
         return Path(name);
     };
+    // A recording's blocks from its first to its last that is not silence: the device is fed silence
+    // before and after the audio for as long as it happens to stay open.
+    const auto Audio = [](const std::string& path) {
+        const auto stream = testkit::ReadDsf(path);
+        EXPECT_TRUE(stream.valid) << stream.error;
+        std::vector<Bytes> blocks;
+        for (const auto& block : stream.blocks)
+            blocks.push_back(block.bytes);
+        const auto sound = [](const Bytes& b) { return testkit::NotSilent(b) > 0; };
+        const auto first = std::find_if(blocks.begin(), blocks.end(), sound);
+        const auto last = std::find_if(blocks.rbegin(), blocks.rend(), sound).base();
+        return first < last ? std::vector<Bytes>(first, last) : std::vector<Bytes>();
+    };
     const std::tuple<const char*, int, int> kinds[] = {
         {"float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100},
         {"double", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 44100},
@@ -156,7 +171,7 @@ TEST_F(HostileFileTest, NonFiniteSamplesPlayAndConvertAsSilence) {
         EXPECT_EQ(ReadBytes(Path("odd.dsf")), ReadBytes(Path("plain.dsf")));
         ASSERT_EQ(Cli({"play", "--driver", "dsf:" + Path("odd-rec.dsf"), odd}).status, 0);
         ASSERT_EQ(Cli({"play", "--driver", "dsf:" + Path("plain-rec.dsf"), plain}).status, 0);
-        EXPECT_EQ(ReadBytes(Path("odd-rec.dsf")), ReadBytes(Path("plain-rec.dsf")));
+        EXPECT_EQ(Audio(Path("odd-rec.dsf")), Audio(Path("plain-rec.dsf")));
     }
 }
 
