@@ -144,18 +144,18 @@ TEST_F(HostileFileTest, NonFiniteSamplesPlayAndConvertAsSilence) {
         sf_close(file);
         return Path(name);
     };
-    // A recording's blocks from its first to its last that is not silence: the device is fed silence
-    // before and after the audio for as long as it happens to stay open.
+    // The first 30 blocks of sound in a recording (0.35 s, a dozen of the odd samples): the silence fed
+    // before the audio, and where playback ends after it, depend on the moment the threads meet.
     const auto Audio = [](const std::string& path) {
         const auto stream = testkit::ReadDsf(path);
         EXPECT_TRUE(stream.valid) << stream.error;
         std::vector<Bytes> blocks;
         for (const auto& block : stream.blocks)
-            blocks.push_back(block.bytes);
-        const auto sound = [](const Bytes& b) { return testkit::NotSilent(b) > 0; };
-        const auto first = std::find_if(blocks.begin(), blocks.end(), sound);
-        const auto last = std::find_if(blocks.rbegin(), blocks.rend(), sound).base();
-        return first < last ? std::vector<Bytes>(first, last) : std::vector<Bytes>();
+            if (!blocks.empty() || testkit::NotSilent(block.bytes) > 0)
+                blocks.push_back(block.bytes);
+        EXPECT_GE(blocks.size(), 30u);
+        blocks.resize(std::min<std::size_t>(blocks.size(), 30));
+        return blocks;
     };
     const std::tuple<const char*, int, int> kinds[] = {
         {"float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100},
