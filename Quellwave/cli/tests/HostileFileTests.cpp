@@ -3,6 +3,7 @@
 // as silence, and every refusal names the real reason, with file names shown safely.
 #include "CliHarness.h"
 #include "TestKit/DsdFiles.h"
+#include "TestKit/DsfReadback.h"
 #include "TestKit/PcmFiles.h"
 #include "TestKit/Wav.h"
 
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -142,6 +144,19 @@ TEST_F(HostileFileTest, NonFiniteSamplesPlayAndConvertAsSilence) {
         sf_close(file);
         return Path(name);
     };
+    // The first 30 blocks of sound in a recording (0.35 s, a dozen of the odd samples): the silence fed
+    // before the audio, and where playback ends after it, depend on the moment the threads meet.
+    const auto Audio = [](const std::string& path) {
+        const auto stream = testkit::ReadDsf(path);
+        EXPECT_TRUE(stream.valid) << stream.error;
+        std::vector<Bytes> blocks;
+        for (const auto& block : stream.blocks)
+            if (!blocks.empty() || testkit::NotSilent(block.bytes) > 0)
+                blocks.push_back(block.bytes);
+        EXPECT_GE(blocks.size(), 30u);
+        blocks.resize(std::min<std::size_t>(blocks.size(), 30));
+        return blocks;
+    };
     const std::tuple<const char*, int, int> kinds[] = {
         {"float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100},
         {"double", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 44100},
@@ -156,7 +171,7 @@ TEST_F(HostileFileTest, NonFiniteSamplesPlayAndConvertAsSilence) {
         EXPECT_EQ(ReadBytes(Path("odd.dsf")), ReadBytes(Path("plain.dsf")));
         ASSERT_EQ(Cli({"play", "--driver", "dsf:" + Path("odd-rec.dsf"), odd}).status, 0);
         ASSERT_EQ(Cli({"play", "--driver", "dsf:" + Path("plain-rec.dsf"), plain}).status, 0);
-        EXPECT_EQ(ReadBytes(Path("odd-rec.dsf")), ReadBytes(Path("plain-rec.dsf")));
+        EXPECT_EQ(Audio(Path("odd-rec.dsf")), Audio(Path("plain-rec.dsf")));
     }
 }
 
