@@ -197,8 +197,9 @@ TEST_F(SeekKeyTest, WhatReachesTheOutputLeavesOutTheTenSecondsSkipped) {
     const double plain = record(false);
     const double skipped = record(true);
     EXPECT_NEAR(plain, 40.0, 0.6);
-    // To five blocks (11.6 ms each at DSD64); 31 ms was measured.
-    EXPECT_NEAR(plain - skipped, 10.0, 0.06) << plain << " s without the move, " << skipped << " s with it";
+    // Each recording also holds what the reader, up to a ring and a chunk (0.55 s) ahead of the output,
+    // read past the end before the output got there: that tail varies with the thread timing.
+    EXPECT_NEAR(plain - skipped, 10.0, 0.6) << plain << " s without the move, " << skipped << " s with it";
 }
 
 } // namespace
