@@ -60,5 +60,8 @@ for binary in "$work/root/usr/bin/quellwave" "$work/root/usr/bin/quellwave-cli" 
     found=$(readelf -h "$binary" | sed -n 's/^ *Machine: *//p')
     [ -z "$machine" ] || [ "$found" = "$machine" ] || fail "$(basename "$binary") is for $found, not $arch"
 done
-${emulator[@]+"${emulator[@]}"} "$work/root/usr/bin/quellwave-cli" --help | grep -q "^usage: quellwave-cli" || fail "unpacked quellwave-cli --help"
+# The whole help text first: grep -q leaves at its first line, and a pipe into it would end a longer text
+# with SIGPIPE.
+help=$(${emulator[@]+"${emulator[@]}"} "$work/root/usr/bin/quellwave-cli" --help) || fail "unpacked quellwave-cli --help exits $?"
+grep -q "^usage: quellwave-cli" <<<"$help" || fail "unpacked quellwave-cli --help"
 echo "package $(basename "$deb"): $(wc -l <"$work/files.txt") entries, $(stat -c %s "$deb") bytes"
