@@ -44,6 +44,17 @@ protected:
         ASSERT_EQ(Panel().TrackCount(), 3u);
         StartService();
     }
+    // The window in disc mode on a virtual disc in drive V of two silent tracks of `seconds` each.
+    void StartOnSilentDisc(std::uint32_t seconds) {
+        const std::filesystem::path cue = dir_.Path() / "disc.cue";
+        const std::uint32_t sectors = seconds * 75;
+        ASSERT_TRUE(testkit::WriteText(dir_.Path() / "disc.bin", std::string(2 * sectors * 2352, '\0')));
+        ASSERT_TRUE(testkit::WriteText(cue, testkit::SheetOf("disc.bin", {{'a', sectors}, {'a', sectors}})));
+        testkit::RegistrySandbox::MapImage('V', cue);
+        SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultMode", 0);
+        SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
+        StartWindow();
+    }
     void StartService() {
         mpris_ = std::make_unique<MprisService>(*window_, bus_.Connect(QStringLiteral("mpris-player")));
         ASSERT_TRUE(mpris_->Start());
@@ -265,14 +276,7 @@ TEST_F(MprisTest, TheCapabilitiesTellWhetherThereIsAnythingToPlay) {
 }
 
 TEST_F(MprisTest, ADiscsTrackIsCalledByItsNumberAndHasNoAddress) {
-    // A virtual disc of two 3-second tracks in drive V.
-    const std::filesystem::path cue = dir_.Path() / "disc.cue";
-    ASSERT_TRUE(testkit::WriteText(dir_.Path() / "disc.bin", std::string(2 * 3 * 75 * 2352, '\0')));
-    ASSERT_TRUE(testkit::WriteText(cue, testkit::SheetOf("disc.bin", {{'a', 3 * 75}, {'a', 3 * 75}})));
-    testkit::RegistrySandbox::MapImage('V', cue);
-    SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultMode", 0);
-    SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
-    StartWindow();
+    StartOnSilentDisc(3);
     ASSERT_TRUE(Panel().DiscMode());
     ASSERT_EQ(Panel().TrackCount(), 2u);
     StartService();
@@ -451,13 +455,7 @@ TEST_F(MprisSeekTest, ATrackRestartedByRepeatOneIsSignalledAsAJump) {
 }
 
 TEST_F(MprisTest, ADiscsTrackCanBeSeeked) {
-    const std::filesystem::path cue = dir_.Path() / "disc.cue";
-    ASSERT_TRUE(testkit::WriteText(dir_.Path() / "disc.bin", std::string(2 * 20 * 75 * 2352, '\0')));
-    ASSERT_TRUE(testkit::WriteText(cue, testkit::SheetOf("disc.bin", {{'a', 20 * 75}, {'a', 20 * 75}})));
-    testkit::RegistrySandbox::MapImage('V', cue);
-    SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultMode", 0);
-    SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
-    StartWindow();
+    StartOnSilentDisc(20);
     ASSERT_TRUE(Panel().DiscMode());
     StartService();
     EXPECT_FALSE(mpris_->CanSeek());
