@@ -34,7 +34,9 @@ bool CPlaybackEngine::WaitForRoom(bool mayDrop, DsdRate rate) {
                 // lead-in, so poll rather than spin while it does.
                 control_.outputRun = true;
                 control_.changed.notify_all();
-            } else if ((control_.stopRequest || control_.seekMs >= 0) && mayDrop) {
+            } else if (control_.stopRequest && mayDrop) {
+                // A seek lets the chunk in hand finish instead: its final chunk then goes on from the
+                // last frame queued, so the fade-out starts where the sound is, with no jump before it.
                 return false;
             }
         }

@@ -101,6 +101,53 @@ TEST_F(EngineSeekTest, WhilePlayingTheTrackGoesOnThereWithAFadeAndNoSilence) {
     EXPECT_EQ(Count(WM_PLAYER_END), 1u);
 }
 
+TEST_F(EngineSeekTest, TheSoundRunsOnUnbrokenIntoTheFadeOutAndOutOfTheFadeIn) {
+    // A staircase: every unit of 512 frames has a level of its own (32 levels, repeating), so each
+    // recorded block tells which unit of the file it holds. A jump between two blocks is a click.
+    constexpr int kSteps = 32;
+    const auto levelOf = [](std::size_t unit) {
+        return 0.2 + 0.6 * static_cast<double>(unit % kSteps) / kSteps;
+    };
+    testkit::WavShape shape;
+    for (std::size_t unit = 0; unit < 10 * 44100 / 512; ++unit)
+        for (std::size_t i = 0; i < 512 * 2; ++i)
+            testkit::PutLe(shape.data, static_cast<std::uint16_t>(std::lround(levelOf(unit) * 32767)), 2);
+    const std::string wav = Write("stairs.wav", testkit::BuildWav(shape));
+    const auto unitOf = [&](const Block& block) {
+        const double level = (block.LeftDensity() - 0.5) * 4;
+        return static_cast<int>(std::lround((level - 0.2) / 0.6 * kSteps));
+    };
+    StartPaced();
+    PlayFiles({wav});
+    ASSERT_TRUE(WaitForMs(1000));
+    ASSERT_EQ(engine_.Seek(5120), 1); // frame 225 792: unit 441 begins there
+    ASSERT_TRUE(WaitForEnd());
+    const testkit::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    const auto runs = stream.Runs();
+    ASSERT_EQ(runs.size(), 3u);
+    const testkit::Run& played = runs[1];
+    // The join: the first block near silence.
+    std::size_t join = 0;
+    for (std::size_t b = played.first + 2; b < played.first + played.count && join == 0; ++b)
+        if (std::abs(stream.blocks[b].LeftDensity() - 0.5) < 0.01)
+            join = b;
+    ASSERT_NE(join, 0u) << "no join";
+    // From the fade-in at the start to the fade-out's block, each block is the unit after the one before.
+    for (std::size_t b = played.first + 2; b + 1 < join - 1; ++b)
+        ASSERT_EQ(unitOf(stream.blocks[b + 1]), (unitOf(stream.blocks[b]) + 1) % kSteps)
+            << "blocks " << b << " and " << b + 1 << ", " << join - b << " blocks before the join";
+    // After the join: unit 441 (its fade-in), 442, and on from there.
+    std::size_t resumed = join;
+    while (resumed < played.first + played.count &&
+           std::abs(stream.blocks[resumed].LeftDensity() - 0.5) < 0.01)
+        ++resumed;
+    ASSERT_LT(resumed + 20, played.first + played.count);
+    EXPECT_EQ(unitOf(stream.blocks[resumed + 1]), 442 % kSteps);
+    for (std::size_t b = resumed + 1; b < resumed + 20; ++b)
+        EXPECT_EQ(unitOf(stream.blocks[b + 1]), (unitOf(stream.blocks[b]) + 1) % kSteps) << "block " << b;
+}
+
 TEST_F(EngineSeekTest, ADsfFileResumesAtTheBlockOfTheNewPlace) {
     // 3 s of distinct bytes: where the recording resumes is found in the file, byte for byte.
     const testkit::DsfShape shape = Dsf(3 * 352800, 5);
