@@ -115,6 +115,22 @@ int CDiscPilot::Diagnostics::GetUnsettledSpans(const CDiscPilot& controller, Unr
     return static_cast<int>(n);
 }
 
+bool CDiscPilot::Diagnostics::GetReadCondition(const CDiscPilot& controller,
+                                               ConditionSummary& condition) noexcept {
+    const cddaCReaderHolder* holder = controller.reader_;
+    if (holder == nullptr) {
+        return false;
+    }
+    const ReadCondition& c = holder->reader.Condition();
+    condition.stored = holder->reader.ConditionStored() ? 1 : 0;
+    condition.speed = c.speed;
+    condition.overlap = c.overlap;
+    condition.accurate = static_cast<int>(c.accurate);
+    condition.noJitter = static_cast<int>(c.noJitter);
+    condition.bufferSize = c.bufferSize;
+    return true;
+}
+
 bool CDiscPilot::Diagnostics::SetSectorRange(CDiscPilot& controller, std::uint32_t lba,
                                              std::uint32_t count) noexcept {
     cddaCReaderHolder* holder = controller.reader_;

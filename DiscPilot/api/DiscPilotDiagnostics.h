@@ -51,6 +51,16 @@ struct ReadCounts {
     int unsettled = 0;               // sectors delivered where no reads settled where they belong
 };
 
+// The read condition in force for a controller's open drive.
+struct ConditionSummary {
+    int stored = 0; // found for this drive model (the drive check's result), else the defaults
+    int speed = 0;  // multiples of 176 kB/s
+    int overlap = 0;
+    int accurate = 0;
+    int noJitter = 0;
+    std::uint32_t bufferSize = 0;
+};
+
 // A run of sectors of the current range that could not be read (delivered as silence).
 struct UnreadableSpan {
     std::uint32_t lba = 0;
@@ -98,6 +108,9 @@ public:
     // The same for the runs of sectors whose place no reads settled (delivered, but perhaps misplaced).
     static int GetUnsettledSpans(const CDiscPilot& controller, discpilot::UnreadableSpan* spans,
                                  int capacity) noexcept;
+    // false when no drive is open. From the thread that set the drive.
+    static bool GetReadCondition(const CDiscPilot& controller,
+                                 discpilot::ConditionSummary& condition) noexcept;
     // Starts reading `count` sectors from disc sector `lba` (a rip's read: across track boundaries, and
     // before the first track where its pregap holds audio), delivered by GetData as recorded (no
     // de-emphasis). Stops the current range first. false when no drive is open or the range is refused:

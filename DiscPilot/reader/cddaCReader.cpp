@@ -220,7 +220,8 @@ int cddaCReader::Open(char letter, bool forceOverlap) {
     if (sizeFound != 0) {
         condition_.bufferSize = size.bufferSize;
     }
-    if (found == 0 || sizeFound == 0) {
+    conditionStored_ = found != 0 && sizeFound != 0;
+    if (!conditionStored_) {
         status_ = kStatusNoCondition;
     }
     if (forceOverlap) {

@@ -159,6 +159,8 @@ public:
     bool CddaCommands() const noexcept { return cddaCommands_; }
     bool IsrcCapable() const noexcept { return isrcCapable_; }
     bool UpcCapable() const noexcept { return upcCapable_; }
+    // The drive check's record and buffer size were found for this drive model at the open.
+    bool ConditionStored() const noexcept { return conditionStored_; }
     ReadCondition& Condition() noexcept { return condition_; }
     const ReadCondition& Condition() const noexcept { return condition_; }
     // While the drive check runs, a range reads only its last `limit` sectors (0: the whole range).
@@ -272,6 +274,7 @@ private:
     bool readless_ = false;               // that wait ended with nothing read; until a read succeeds
     bool secure_ = false;
     bool asRecorded_ = false;        // the range is delivered without de-emphasis
+    bool conditionStored_ = false;   // found for this drive model at the open
     std::atomic<bool> plain_{false}; // this range is read without overlap correction (an accurate drive)
     DWORD badRun_ = 0;               // unreadable sectors in a row
     bool ending_ = false;            // the range ends at the next fetch (a run of unreadable sectors began)
