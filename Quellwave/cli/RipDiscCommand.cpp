@@ -764,7 +764,7 @@ int RunRipDisc(const std::vector<std::string>& args) {
         if (!f.silent.empty()) {
             silence = true;
             failures.push_back(track + ": " + std::to_string(f.silent.size()) +
-                               " sectors written as silence");
+                               (f.silent.size() == 1 ? " sector" : " sectors") + " written as silence");
         }
         if (!f.neverAlike.empty() || !f.unsettled.empty()) {
             unverified = true;
