@@ -469,4 +469,29 @@ TEST_F(RipDiscTest, SectorsWhoseReadsNeverAgreeAreNamedAndTheRestIsExact) {
     EXPECT_GT(wrong, 0u);
 }
 
+// The help names the whole-disc rip and its exit statuses; wrong arguments are refused before the drive
+// is touched, and a folder that is not there is named.
+TEST_F(RipDiscTest, HelpAndWrongArguments) {
+    const auto help = Run(std::string("'") + QW_CLI_PATH + "' --help");
+    EXPECT_NE(help.out.find("rip LETTER --disc DIR [--offset N]"), std::string::npos);
+    EXPECT_NE(help.out.find("Exit status 0 all tracks verified, 5 sectors"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("offset LETTER N"), std::string::npos);
+    struct Case {
+        const char* args;
+        int status;
+        const char* says;
+    };
+    for (const Case c :
+         {Case{"rip V --disc", 2, "usage: quellwave-cli rip LETTER --disc DIR"},
+          Case{"rip --disc out", 2, "usage:"}, Case{"rip V --disc out --offset 1.5", 2, "usage:"},
+          Case{"rip V --disc out --offset +-3", 2, "usage:"}, Case{"rip V W --disc out", 2, "usage:"},
+          Case{"rip V --disc missing", 1, "missing: not a folder"},
+          Case{"offset V 6000", 2, "usage: quellwave-cli offset"}}) {
+        std::filesystem::create_directories(dir_ / "out");
+        const auto r = Run(std::string("'") + QW_CLI_PATH + "' " + c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+    }
+}
+
 } // namespace
