@@ -417,6 +417,11 @@ std::vector<DWORD> cddaCReader::FindPregapStarts() {
         // previous track's start and this one's.
         if (!t.IsData() && t.start > low && QPositionAt(t.start - 1, number, index) && number == t.number &&
             index == 0) {
+            // The first track's index 0 is all of the disc before it; the others are searched for.
+            if (i == 0) {
+                starts.push_back(0);
+                continue;
+            }
             DWORD lo = low;
             DWORD hi = t.start - 1; // known to be in the pregap
             while (lo < hi) {
