@@ -238,8 +238,9 @@ TEST_F(RipDiscTest, AWholeDiscRipHoldsTheDiscsSamplesAndItsChecksums) {
         }
     }
 
-    // The sheet's files laid end to end as one image, its positions turned into the image's: the virtual
-    // drive then reads the disc's table back (the data track, not ripped, left out).
+    // The sheet's files laid end to end as one image, its positions turned into the image's: the same
+    // index positions as the disc's, and the virtual drive reads the disc's table back from it (the data
+    // track, not ripped, left out).
     const std::string sheet = testkit::ReadText(dir_ / "out" / "rip.cue");
     std::istringstream lines(sheet);
     std::string line, joined = "FILE \"joined.bin\" BINARY\n";
@@ -276,6 +277,21 @@ TEST_F(RipDiscTest, AWholeDiscRipHoldsTheDiscsSamplesAndItsChecksums) {
         expected += "    INDEX 01 " + testkit::CueTime(starts_[t]) + "\n";
     }
     EXPECT_EQ(joined, expected) << sheet;
+    // Played as a disc in the virtual drive, the joined sheet's tracks are the disc's.
+    testkit::WriteText(dir_ / "machine.reg",
+                       testkit::ReadText(dir_ / "machine.reg") +
+                           "\n[HKEY_LOCAL_MACHINE\\Software\\Orva Corporation\\Drives]\n"
+                           "\"W\"=\"image:" +
+                           (dir_ / "joined.cue").string() + "\"\n");
+    const auto disc = Run(std::string("'") + QW_CLI_PATH + "' toc V");
+    const auto ripped = Run(std::string("'") + QW_CLI_PATH + "' toc W");
+    ASSERT_EQ(disc.status, 0) << disc.err;
+    ASSERT_EQ(ripped.status, 0) << ripped.err;
+    const auto tracksOf = [](const std::string& toc) {
+        return toc.substr(0, std::min(toc.find("\n   13 "), toc.find("\nlead-out")));
+    };
+    EXPECT_EQ(tracksOf(ripped.out), tracksOf(disc.out)) << ripped.out;
+    EXPECT_NE(ripped.out.find("   12 "), std::string::npos) << ripped.out;
 }
 
 // A drive that reads 667 samples early (or 30 late), ripped with the matching offset (given, or stored
