@@ -3,6 +3,7 @@
 #include "api/cddaCReaderHolder.h"
 
 #include "drives/VendorTable.h"
+#include "store/DriveSettings.h"
 #include "transport/cddaCAspiDevice.h"
 #include "transport/cddaCDevice.h"
 
@@ -112,6 +113,66 @@ int CDiscPilot::Diagnostics::GetUnsettledSpans(const CDiscPilot& controller, Unr
         spans[i] = {ranges[i].lba, ranges[i].count};
     }
     return static_cast<int>(n);
+}
+
+bool CDiscPilot::Diagnostics::GetReadCondition(const CDiscPilot& controller,
+                                               ConditionSummary& condition) noexcept {
+    const cddaCReaderHolder* holder = controller.reader_;
+    if (holder == nullptr) {
+        return false;
+    }
+    const ReadCondition& c = holder->reader.Condition();
+    condition.stored = holder->reader.ConditionStored() ? 1 : 0;
+    condition.speed = c.speed;
+    condition.overlap = c.overlap;
+    condition.accurate = static_cast<int>(c.accurate);
+    condition.noJitter = static_cast<int>(c.noJitter);
+    condition.bufferSize = c.bufferSize;
+    return true;
+}
+
+bool CDiscPilot::Diagnostics::SetSectorRange(CDiscPilot& controller, std::uint32_t lba,
+                                             std::uint32_t count) noexcept {
+    cddaCReaderHolder* holder = controller.reader_;
+    if (holder == nullptr) {
+        return false;
+    }
+    holder->lastDelivered = 0;
+    return holder->reader.SetupSectorRange(lba, count) != 0;
+}
+
+int CDiscPilot::Diagnostics::GetPregapStarts(CDiscPilot& controller, std::uint32_t* starts,
+                                             int capacity) noexcept {
+    cddaCReaderHolder* holder = controller.reader_;
+    if (holder == nullptr || starts == nullptr || capacity <= 0) {
+        return 0;
+    }
+    try {
+        const std::vector<DWORD> found = holder->reader.FindPregapStarts();
+        const std::size_t n = std::min(found.size(), static_cast<std::size_t>(capacity));
+        std::copy_n(found.begin(), n, starts);
+        return static_cast<int>(n);
+    } catch (...) {
+        return 0; // out of memory: nothing throws across the library's boundary
+    }
+}
+
+bool CDiscPilot::Diagnostics::GetReadOffset(const CDiscPilot& controller, long& samples) noexcept {
+    const cddaCReaderHolder* holder = controller.reader_;
+    LONG stored = 0;
+    if (holder == nullptr || discpilot::LookUpReadOffset(holder->reader.Identity(), stored) == 0) {
+        return false;
+    }
+    samples = stored;
+    return true;
+}
+
+bool CDiscPilot::Diagnostics::StoreReadOffset(const CDiscPilot& controller, long samples) noexcept {
+    const cddaCReaderHolder* holder = controller.reader_;
+    if (holder == nullptr || samples < -kLargestReadOffset || samples > kLargestReadOffset) {
+        return false;
+    }
+    return discpilot::StoreReadOffset(holder->reader.Identity(), static_cast<LONG>(samples)) != 0;
 }
 
 bool CDiscPilot::Diagnostics::GetCheckSummary(const CDiscPilot& controller, CheckSummary& summary) noexcept {

@@ -51,6 +51,16 @@ struct ReadCounts {
     int unsettled = 0;               // sectors delivered where no reads settled where they belong
 };
 
+// The read condition in force for a controller's open drive.
+struct ConditionSummary {
+    int stored = 0; // found for this drive model (the drive check's result), else the defaults
+    int speed = 0;  // multiples of 176 kB/s
+    int overlap = 0;
+    int accurate = 0;
+    int noJitter = 0;
+    std::uint32_t bufferSize = 0;
+};
+
 // A run of sectors of the current range that could not be read (delivered as silence).
 struct UnreadableSpan {
     std::uint32_t lba = 0;
@@ -98,6 +108,27 @@ public:
     // The same for the runs of sectors whose place no reads settled (delivered, but perhaps misplaced).
     static int GetUnsettledSpans(const CDiscPilot& controller, discpilot::UnreadableSpan* spans,
                                  int capacity) noexcept;
+    // false when no drive is open. From the thread that set the drive.
+    static bool GetReadCondition(const CDiscPilot& controller,
+                                 discpilot::ConditionSummary& condition) noexcept;
+    // Starts reading `count` sectors from disc sector `lba` (a rip's read: across track boundaries, and
+    // before the first track where its pregap holds audio), delivered by GetData as recorded (no
+    // de-emphasis). Stops the current range first. false when no drive is open or the range is refused:
+    // not all audio, or outside the disc (GetReadCounts' status says which). Only from the thread that
+    // set the drive.
+    static bool SetSectorRange(CDiscPilot& controller, std::uint32_t lba, std::uint32_t count) noexcept;
+    // Copies where each track's pregap (index 0) begins, in track order, up to capacity of them: the
+    // track's start where it has none or the drive does not tell. Returns how many it copied; 0 without
+    // an open drive. Stops the current range; blocks on the drive. Only from the thread that set the
+    // drive.
+    static int GetPregapStarts(CDiscPilot& controller, std::uint32_t* starts, int capacity) noexcept;
+    // The read offset in samples stored for the open drive's model (a rip leaves this many samples out at
+    // its start: positive when the drive reads early). false when none is stored or no drive is open.
+    // Blocks on the registry.
+    static bool GetReadOffset(const CDiscPilot& controller, long& samples) noexcept;
+    // Stores a read offset for the open drive's model beside its read condition. false when no drive is
+    // open, the offset is beyond ten sectors either way, or the settings could not be written.
+    static bool StoreReadOffset(const CDiscPilot& controller, long samples) noexcept;
     // false when no drive is open or no check has finished on it. Any thread.
     static bool GetCheckSummary(const CDiscPilot& controller, discpilot::CheckSummary& summary) noexcept;
 };

@@ -220,7 +220,8 @@ int cddaCReader::Open(char letter, bool forceOverlap) {
     if (sizeFound != 0) {
         condition_.bufferSize = size.bufferSize;
     }
-    if (found == 0 || sizeFound == 0) {
+    conditionStored_ = found != 0 && sizeFound != 0;
+    if (!conditionStored_) {
         status_ = kStatusNoCondition;
     }
     if (forceOverlap) {
@@ -385,6 +386,59 @@ bool cddaCReader::GetIsrc(int index, bool& valid, std::string& isrc) {
     return true;
 }
 
+bool cddaCReader::QPositionAt(DWORD lba, int& track, int& index) {
+    // The Q sub-channel tells the sector under the head: read the sector before (which leaves the head
+    // here on a drive that does not seek) and seek to it, then believe the answer only when it names
+    // this very sector.
+    if (lba > 0) {
+        BYTE sector[kSectorBytes];
+        ReadAudio(readMode_, lba - 1, 1, sector);
+    }
+    Seek10(lba);
+    std::array<BYTE, kSubChannelReplyBytes> reply{};
+    if (ReadSubChannel(1, 0, reply) != kTransportOk || platform::ReadBe32(reply.data() + 8) != lba) {
+        return false;
+    }
+    track = reply[6];
+    index = reply[7];
+    return true;
+}
+
+std::vector<DWORD> cddaCReader::FindPregapStarts() {
+    Release();
+    std::vector<DWORD> starts;
+    for (std::size_t i = 0; i < tracks_.size(); ++i) {
+        const TrackEntry& t = tracks_[i];
+        DWORD found = t.start;
+        const DWORD low = i == 0 ? 0 : tracks_[i - 1].start + 1;
+        int number = 0;
+        int index = 0;
+        // Index 0 of a track runs up to its start: the first sector of it is searched for between the
+        // previous track's start and this one's.
+        if (!t.IsData() && t.start > low && QPositionAt(t.start - 1, number, index) && number == t.number &&
+            index == 0) {
+            // The first track's index 0 is all of the disc before it; the others are searched for.
+            if (i == 0) {
+                starts.push_back(0);
+                continue;
+            }
+            DWORD lo = low;
+            DWORD hi = t.start - 1; // known to be in the pregap
+            while (lo < hi) {
+                const DWORD mid = lo + (hi - lo) / 2;
+                if (QPositionAt(mid, number, index) && number == t.number && index == 0) {
+                    hi = mid;
+                } else {
+                    lo = mid + 1;
+                }
+            }
+            found = hi;
+        }
+        starts.push_back(found);
+    }
+    return starts;
+}
+
 int cddaCReader::SetReadSpeed(int multiple) {
     if (multiple <= 0 || multiple > maxSpeed_) {
         multiple = maxSpeed_;
@@ -444,7 +498,45 @@ int cddaCReader::SetupRange(int first, int last, long offset) {
         rangeStart_ += rangeLength_ - checkRangeLimit_;
         rangeLength_ = checkRangeLimit_;
     }
+    asRecorded_ = false;
+    return BeginRange();
+}
 
+int cddaCReader::SetupSectorRange(DWORD start, DWORD length) {
+    Release();
+    status_ = kStatusOk;
+    if (tracks_.empty() || length == 0 || start > lastReadableLba_ || lastReadableLba_ - start < length - 1) {
+        status_ = kStatusOutOfBounds;
+        return 0;
+    }
+    // Every sector must be audio: that of a track, or before the first track when that one is audio (a
+    // first track's pregap, which may hold a hidden track).
+    for (DWORD lba = start; lba - start < length;) {
+        const auto track = std::find_if(tracks_.begin(), tracks_.end(), [lba](const TrackEntry& t) {
+            return lba >= t.start && lba - t.start < t.length;
+        });
+        if (track == tracks_.end()) {
+            if (lba >= tracks_.front().start || tracks_.front().IsData()) {
+                status_ = kStatusOutOfBounds;
+                return 0;
+            }
+            lba = tracks_.front().start;
+            continue;
+        }
+        if (track->IsData()) {
+            status_ = kStatusDataTrack;
+            return 0;
+        }
+        lba = track->start + track->length;
+    }
+    rangeStart_ = start;
+    rangeLength_ = length;
+    currentTrack_ = 0;
+    asRecorded_ = true;
+    return BeginRange();
+}
+
+int cddaCReader::BeginRange() {
     transferSize_ = TransferSize(condition_.bufferSize, MaxTransferLength(), driveBufferKB_);
     // A stored size below one sector (a damaged record) could never carry a read.
     transferSize_ = std::max(transferSize_, static_cast<int>(kSectorBytes));
@@ -945,7 +1037,7 @@ long cddaCReader::FetchSlot(std::size_t wanted) {
     bool preEmphasis = false;
     for (const TrackEntry& t : tracks_) {
         if (nextLba_ >= t.start && nextLba_ - t.start < t.length) {
-            preEmphasis = t.PreEmphasis();
+            preEmphasis = t.PreEmphasis() && !asRecorded_;
             break;
         }
     }

@@ -89,6 +89,12 @@ public:
     // (offset outside the range) or 20 (no memory). Stops any running range first (blocking until its
     // thread ended).
     int SetupRange(int first, int last, long offset);
+    // Sets up a read range of `length` sectors from disc sector `start` and starts the reader thread, as
+    // SetupRange does. The sectors may cross track boundaries and lie before the first track (its
+    // pregap); all must be audio. They are delivered as recorded: no de-emphasis (a rip keeps the
+    // samples and flags the track). 1, or 0 with status 8 (outside the disc's audio), 9 (a data sector
+    // in range) or 20.
+    int SetupSectorRange(DWORD start, DWORD length);
 
     // Copies up to `bytes` bytes of the range's PCM into buffer, blocking until that much was read, the
     // range ended or failed, or it was released. Returns the bytes copied (0 with no range set up). One
@@ -101,6 +107,12 @@ public:
     // Caps the multiple at the maximum speed (non-positive: the maximum), sends SET CD SPEED (0xFFFF for
     // the maximum) and returns the speed in force, or −1 when the drive refused it.
     int SetReadSpeed(int multiple);
+
+    // Where each track's index 0 (its pregap) begins, from the Q sub-channel, in track order: the track's
+    // own start where it has none or the drive does not tell. For the first track, the sectors from the
+    // disc's start count. Stops any running range first; blocks on the drive (a few dozen commands per
+    // track with a pregap). From the controlling thread.
+    std::vector<DWORD> FindPregapStarts();
 
     // The ISRC of a track (index); false when it cannot be read. valid reports the drive's valid bit.
     bool GetIsrc(int index, bool& valid, std::string& isrc);
@@ -147,6 +159,8 @@ public:
     bool CddaCommands() const noexcept { return cddaCommands_; }
     bool IsrcCapable() const noexcept { return isrcCapable_; }
     bool UpcCapable() const noexcept { return upcCapable_; }
+    // The drive check's record and buffer size were found for this drive model at the open.
+    bool ConditionStored() const noexcept { return conditionStored_; }
     ReadCondition& Condition() noexcept { return condition_; }
     const ReadCondition& Condition() const noexcept { return condition_; }
     // While the drive check runs, a range reads only its last `limit` sectors (0: the whole range).
@@ -168,6 +182,11 @@ private:
     // The drive check runs on the reader's own state: its condition, read mode and range.
     friend class cddaCDriveCheck;
 
+    // The track and index the Q sub-channel gives at a sector; false when the drive names another sector
+    // or does not answer.
+    bool QPositionAt(DWORD lba, int& track, int& index);
+    // The rest of a range's set-up once its sectors are chosen: buffers, counters, speed, thread.
+    int BeginRange();
     void ReaderThread();
     // Fills one slot with up to `wanted` bytes; the bytes produced, 0 at the end, −1 on failure.
     long FetchSlot(std::size_t wanted);
@@ -254,6 +273,8 @@ private:
     bool waitedForReads_ = false;         // the current range waited once for the drive to read
     bool readless_ = false;               // that wait ended with nothing read; until a read succeeds
     bool secure_ = false;
+    bool asRecorded_ = false;        // the range is delivered without de-emphasis
+    bool conditionStored_ = false;   // found for this drive model at the open
     std::atomic<bool> plain_{false}; // this range is read without overlap correction (an accurate drive)
     DWORD badRun_ = 0;               // unreadable sectors in a row
     bool ending_ = false;            // the range ends at the next fetch (a run of unreadable sectors began)

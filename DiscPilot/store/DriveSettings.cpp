@@ -136,23 +136,24 @@ int Store(const DriveIdentity& identity, const ReadCondition& condition, bool bu
     return result == ERROR_SUCCESS ? 1 : 0;
 }
 
-int LookUp(const DriveIdentity& identity, bool bufferSizeFlag, ReadCondition& condition) {
-    if (bufferSizeFlag) {
-        condition.bufferSize = 0;
-    }
+namespace {
+
+// Calls found(model key) for each model key below the identity's letter key whose "Drive Info" is the same
+// drive in the same place, until it returns true; true then.
+template <typename Found> bool ForEachSameDrive(const DriveIdentity& identity, Found found) {
     // Opened, not created: a look-up only reads, and a missing chain holds nothing to find, so a command
     // that reads a disc leaves the user's settings file as it was (or absent).
     KeyHolder letterKey;
     if (RegOpenKeyEx(HKEY_CURRENT_USER, LetterKeyPath(identity), KEY_READ, letterKey.Out()) !=
         ERROR_SUCCESS) {
-        return 0;
+        return false;
     }
     for (DWORD index = 0;; ++index) {
         std::string name;
         DWORD nameChars = 129;
         const LONG result = RegEnumKeyEx(letterKey.Get(), index, &name, &nameChars);
         if (result == ERROR_NO_MORE_ITEMS) {
-            return 0;
+            return false;
         }
         if (result != ERROR_SUCCESS) {
             continue; // a name too long for the original's buffer is passed over
@@ -168,25 +169,83 @@ int LookUp(const DriveIdentity& identity, bool bufferSizeFlag, ReadCondition& co
             !DriveIdentity::Unpack(info).SameDrive(identity)) {
             continue;
         }
+        if (found(model.Get())) {
+            return true;
+        }
+    }
+}
+
+} // namespace
+
+int StoreReadOffset(const DriveIdentity& identity, LONG samples) {
+    if (samples < -kLargestReadOffset || samples > kLargestReadOffset) {
+        return 0;
+    }
+    KeyHolder key;
+    const std::string path = LetterKeyPath(identity) + "\\" + identity.ModelName();
+    if (RegCreateKeyEx(HKEY_CURRENT_USER, path, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.Out(),
+                       nullptr) != ERROR_SUCCESS) {
+        return 0;
+    }
+    const auto info = identity.Pack();
+    BYTE data[4];
+    platform::WriteLe32(data, static_cast<DWORD>(samples)); // a negative offset in two's complement
+    return RegSetValueEx(key.Get(), "Drive Info", REG_BINARY, info.data(), static_cast<DWORD>(info.size())) ==
+                       ERROR_SUCCESS &&
+                   RegSetValueEx(key.Get(), "Read Offset", REG_DWORD, data, 4) == ERROR_SUCCESS
+               ? 1
+               : 0;
+}
+
+int LookUpReadOffset(const DriveIdentity& identity, LONG& samples) {
+    return ForEachSameDrive(identity,
+                            [&samples](HKEY model) {
+                                BYTE data[4] = {};
+                                DWORD type = 0;
+                                DWORD size = sizeof data;
+                                if (RegQueryValueEx(model, "Read Offset", &type, data, &size) !=
+                                        ERROR_SUCCESS ||
+                                    type != REG_DWORD || size != 4) {
+                                    return false;
+                                }
+                                const auto value = static_cast<LONG>(platform::ReadLe32(data));
+                                if (value < -kLargestReadOffset || value > kLargestReadOffset) {
+                                    return false; // a damaged value is no offset
+                                }
+                                samples = value;
+                                return true;
+                            })
+               ? 1
+               : 0;
+}
+
+int LookUp(const DriveIdentity& identity, bool bufferSizeFlag, ReadCondition& condition) {
+    if (bufferSizeFlag) {
+        condition.bufferSize = 0;
+    }
+    bool found = false;
+    ForEachSameDrive(identity, [&](HKEY model) {
+        DWORD type = 0;
+        DWORD size = 0;
         if (bufferSizeFlag) {
             BYTE data[4] = {};
             size = sizeof data;
-            if (RegQueryValueEx(model.Get(), "Buffer Size", &type, data, &size) == ERROR_SUCCESS &&
-                size == 4) {
+            if (RegQueryValueEx(model, "Buffer Size", &type, data, &size) == ERROR_SUCCESS && size == 4) {
                 condition.bufferSize = platform::ReadLe32(data);
-                return 1;
+                found = true;
             }
         } else {
             std::array<BYTE, kReadConditionBytes> record{};
             size = static_cast<DWORD>(record.size());
-            if (RegQueryValueEx(model.Get(), "Read Condition", &type, record.data(), &size) ==
-                    ERROR_SUCCESS &&
+            if (RegQueryValueEx(model, "Read Condition", &type, record.data(), &size) == ERROR_SUCCESS &&
                 size == record.size()) {
                 condition = ReadCondition::Unpack(record);
-                return 1;
+                found = true;
             }
         }
-    }
+        return found;
+    });
+    return found ? 1 : 0;
 }
 
 int LoadAtOpen(const DriveIdentity& identity, ReadCondition& condition) {

@@ -68,6 +68,14 @@ int LookUp(const DriveIdentity& identity, bool bufferSizeFlag, ReadCondition& co
 // condition was found; condition keeps its values otherwise (bar a found buffer size).
 int LoadAtOpen(const DriveIdentity& identity, ReadCondition& condition);
 
+// A drive model's read offset in samples, as a rip corrects it: "Read Offset" (a DWORD taken as a signed
+// number) in the model key beside the read condition. Store creates the key chain as Store does; 1 when
+// written. LookUp: 1 with samples set when the model key of the same drive holds one within
+// -kLargestReadOffset..kLargestReadOffset; 0 otherwise (samples untouched).
+inline constexpr LONG kLargestReadOffset = 5880; // ten sectors either way
+int StoreReadOffset(const DriveIdentity& identity, LONG samples);
+int LookUpReadOffset(const DriveIdentity& identity, LONG& samples);
+
 // Deletes the identity's model key unless a read condition is stored for the drive.
 void Forget(const DriveIdentity& identity);
 

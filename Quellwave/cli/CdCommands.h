@@ -23,6 +23,20 @@ int RunToc(const std::vector<std::string>& args);
 // and retries. 1 also when the read ended short; 5 when the file is complete but holds unreadable sectors.
 int RunRip(const std::vector<std::string>& args);
 
+// "rip LETTER --disc DIR [--offset N]": every audio track read securely twice (test, then copy; sectors
+// where they differ read again until two reads agree) into DIR/"NN - Track NN.flac" (and "00 - Track
+// 00.flac" for audio before track 1), each decoded back and compared before it counts as written, with
+// DIR/rip.cue and DIR/rip.log, the read offset (N, else the one stored for the drive model) corrected.
+// The log names the drive, the read, the AccurateRip checksums and the database's answer per track and
+// ends with "all tracks accurate", "all tracks ripped, not verified" or what failed (also on standard
+// output). 0 all verified, 1 the drive or a file failed, 2 wrong arguments, 5 sectors written as
+// silence, 6 a track whose reads never agreed or that the database says is not accurate.
+int RunRipDisc(const std::vector<std::string>& args);
+
+// "offset LETTER N": stores N as the read offset of the drive model in LETTER. 0 stored, 1 not, 2 wrong
+// arguments.
+int RunOffset(const std::vector<std::string>& args);
+
 // "eject LETTER" and "load LETTER": lock, dismount and release the volume, then open or close the tray.
 // 1 when the drive's volume cannot be opened; whether the tray moved is not reported by the drive.
 int RunEject(const std::vector<std::string>& args);

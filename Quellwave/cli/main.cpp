@@ -5,6 +5,7 @@
 #include "DrivesCommand.h"
 #include "OutputsCommand.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -58,6 +59,18 @@ const char* UsageText() {
            "  toc LETTER               the disc's tracks: number, start and length in sectors, length as\n"
            "                           mm:ss.ff, audio or data, pre-emphasis; then the lead-out\n"
            "  rip LETTER TRACK OUT.wav read one audio track into a WAV file (written whole or not at all)\n"
+           "  rip LETTER --disc DIR [--offset N]\n"
+           "                           rip the whole disc: every audio track read twice (test and copy,\n"
+           "                           sectors that differ read again until two reads agree) into\n"
+           "                           DIR/\"NN - Track NN.flac\" (audio before track 1 as track 00), each\n"
+           "                           decoded back before it counts, with DIR/rip.cue and DIR/rip.log:\n"
+           "                           drive, read offset (N samples, else the stored one), per track test\n"
+           "                           and copy CRC, AccurateRip v1/v2 and the database's answer (its\n"
+           "                           address the machine setting AccurateRipAddress), peak, pregap and\n"
+           "                           unreadable places. Exit status 0 all tracks verified, 5 sectors\n"
+           "                           written as silence, 6 reads that never agreed or a track the\n"
+           "                           database says is not accurate, 1 the drive or a file failed\n"
+           "  offset LETTER N          store N samples as the read offset of the drive model in LETTER\n"
            "  eject LETTER, load LETTER open or close the drive's tray\n"
            "  check LETTER             the drive check: finds and stores how this drive model must be\n"
            "                           read; a progress bar, then the result, grade, speed, overlap,\n"
@@ -77,7 +90,8 @@ constexpr const char* kSummary =
     "quellwave-cli - Quellwave without a window: a DSD player engine that up-converts WAV, FLAC and\n"
     "other PCM files to DSD64, DSD128 or DSD256 and plays DSF/DSDIFF files bit-exactly.\n"
     "\n"
-    "Commands: info, convert, play, drives, toc, rip, eject, load, check, outputs. Run \"quellwave-cli "
+    "Commands: info, convert, play, drives, toc, rip, offset, eject, load, check, outputs. Run "
+    "\"quellwave-cli "
     "--help\" for "
     "their usage.\n";
 
@@ -102,6 +116,8 @@ int main(int argc, char** argv) {
         return cli::RunDrives(argc - 2, argv + 2);
     if (command == "outputs")
         return cli::RunOutputs(args);
+    if (command == "rip" && std::find(args.begin(), args.end(), "--disc") != args.end())
+        return cli::RunRipDisc(args);
     // convert takes --dsd-rate N besides its operands, and refuses other options as the rest do.
     if (command == "convert")
         return cli::RunConvert(args);
@@ -121,6 +137,8 @@ int main(int argc, char** argv) {
         return cli::RunToc(operands);
     if (command == "rip")
         return cli::RunRip(operands);
+    if (command == "offset")
+        return cli::RunOffset(operands);
     if (command == "eject")
         return cli::RunEject(operands);
     if (command == "load")
