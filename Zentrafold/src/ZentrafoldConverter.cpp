@@ -70,6 +70,13 @@ constexpr double kOverloadLimit = 4.0;
 // TPDF dither of +/-2^-26 peak (relative to full modulation), held for eight samples, keeps silence free of
 // idle tones; its in-band share (about -165 dBFS) stays well under the modulator's own floor.
 constexpr double kDitherStep = 1.0 / (1 << 26) / 65536.0;
+// Held for eight samples, the dither's share of a band shrinks only as the rate grows: at DSD512 it would be
+// the floor below 40 kHz (about -180 dBFM in band and at 20-40 kHz, above the loop's own noise there). The
+// DSD512 loop therefore takes a sixteenth of it (24 dB less), which still leaves silence free of idle tones.
+// A power of two, so the lower rates' numbers are unchanged.
+constexpr double DitherStep(int multiple) noexcept {
+    return multiple == 8 ? kDitherStep / 16.0 : kDitherStep;
+}
 
 constexpr double kScale16 = 0.5 / 32768.0; // PCM full scale is 50 % modulation
 constexpr double kScale24 = 0.5 / 8388608.0;
@@ -567,7 +574,7 @@ void Engine<A>::Modulate(const std::array<coef::Section, kSections>& sections, u
                                                    static_cast<std::int64_t>((r >> 16) & 0xFFFF)),
                                static_cast<double>(static_cast<std::int64_t>((r >> 32) & 0xFFFF) -
                                                    static_cast<std::int64_t>(r >> 48))) *
-                       kDitherStep;
+                       DitherStep(kMultiple);
             if constexpr (kPulse) {
                 // Held for the byte like the dither, so that a redo sees it too.
                 const std::uint64_t b = bytes - pulse.first;
