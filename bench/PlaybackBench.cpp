@@ -9,8 +9,8 @@
 // and convert it as "quellwave-cli convert" does (decode, resample, up-convert, no output pacing), as a
 // multiple of real time:
 //   PlaybackBench --benchmark_filter=ConvertFlac
-// The DSD rate cases play the chord as 16-bit WAV up-converted to DSD64, DSD128 or DSD256, and a DSF file
-// at each rate (its own bytes straight to the device), through the "null" driver clocked at the rate:
+// The DSD rate cases play the chord as 16-bit WAV up-converted to DSD64, DSD128, DSD256 or DSD512, and a DSF
+// file at each rate (its own bytes straight to the device), through the "null" driver clocked at the rate:
 //   PlaybackBench --benchmark_filter=PlayAtRate
 // The CD cases read a CUE/BIN image through the virtual drive and the CD library (its reader thread,
 // overlap correction when the drive does not promise an accurate stream) on top of the WAV path's work:
@@ -301,7 +301,7 @@ std::string WriteDsf(int rateNumber, double seconds) {
     return path;
 }
 
-// args: source (0 the WAV chord, 1 a DSF file), rate (64, 128, 256), seconds.
+// args: source (0 the WAV chord, 1 a DSF file), rate (64, 128, 256, 512), seconds.
 void PlayAtRate(benchmark::State& state) {
     const bool dsf = state.range(0) == 1;
     const int rate = static_cast<int>(state.range(1));
@@ -331,9 +331,11 @@ BENCHMARK(PlayAtRate)
     ->Args({0, 64, 10})
     ->Args({0, 128, 10})
     ->Args({0, 256, 10})
+    ->Args({0, 512, 10})
     ->Args({1, 64, 10})
     ->Args({1, 128, 10})
     ->Args({1, 256, 10})
+    ->Args({1, 512, 10})
     ->Apply(OnceInRealTime);
 
 BENCHMARK(PlayCd)

@@ -3,7 +3,7 @@
 output never sticks, that the loop never leaves its normal range (no resets, no limited samples), and that
 silence carries no idle tone (no in-band line above -170 dBFS).
 
-    stability.py BUILD_DIR [--seconds 60] [--rate 64|128|256] [--keep DIR]
+    stability.py BUILD_DIR [--seconds 60] [--rate 64|128|256|512] [--keep DIR]
 
 For each input it writes a WAV with tone.py, converts it with BUILD_DIR/bench/ztf-convert (the library alone)
 and reads the tool's statistics: overload resets, samples whose fed-back error was limited, bursts
@@ -44,7 +44,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
     ap.add_argument("--seconds", type=float, default=60.0)
-    ap.add_argument("--rate", default="64", choices=["64", "128", "256"], help="DSD64, DSD128 or DSD256")
+    ap.add_argument("--rate", default="64", choices=["64", "128", "256", "512"],
+                    help="DSD64, DSD128, DSD256 or DSD512")
     ap.add_argument("--keep", default=None, help="directory to keep the WAV/DSF files in")
     args = ap.parse_args()
     tool = os.path.join(args.build, "bench", "ztf-convert")

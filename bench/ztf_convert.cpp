@@ -1,7 +1,8 @@
-// ztf-convert [--rate 64|128|256] [--land] [--portable] IN.wav OUT.dsf: converts a 44.1 kHz stereo 16/24-bit
-// WAV to DSD64 (or DSD128, DSD256) with Zentrafold alone (the library the player uses, called as the engine
-// calls it) and writes a DSF file; with --land the last unit (the silent one added after the input) goes
-// through ConvertFinal, so that the file ends on a landing and DSD silence bytes can follow it; with
+// ztf-convert [--rate 64|128|256|512] [--land] [--portable] IN.wav OUT.dsf: converts a 44.1 kHz stereo
+// 16/24-bit WAV to DSD64 (or DSD128, DSD256, DSD512) with Zentrafold alone (the library the player uses,
+// called as the engine calls it) and writes a DSF file; with --land the last unit (the silent one added after
+// the input) goes through ConvertFinal, so that the file ends on a landing and DSD silence bytes can follow
+// it; with
 // --portable the converter computes in plain C++ instead of the processor's vector unit (the same bytes).
 // Prints the modulator's overload statistics (resets, bursts, samples whose fed-back error was limited) and
 // the longest run of identical output bytes per channel, the stuck-output check. Exit status: 0 on success, 1
@@ -84,7 +85,7 @@ void Put64(std::vector<unsigned char>& v, std::uint64_t x) {
 }
 
 // DSF: blocks of 4096 bytes of the left channel, then 4096 of the right, LSB first: our DSD64 block layout
-// (a DSD128 or DSD256 unit is written as two or four of these).
+// (a DSD128, DSD256 or DSD512 unit is written as two, four or eight of these).
 std::vector<unsigned char> DsfHeader(std::uint64_t blocks, zentrafold::DsdRate rate) {
     const std::uint64_t dataBytes = blocks * zentrafold::BlockBytes(rate);
     std::vector<unsigned char> h;
@@ -128,6 +129,8 @@ int main(int argc, char** argv) {
                 rate = zentrafold::DsdRate::kDsd128;
             else if (r == "256")
                 rate = zentrafold::DsdRate::kDsd256;
+            else if (r == "512")
+                rate = zentrafold::DsdRate::kDsd512;
             else if (r != "64")
                 usage = true;
         } else {
@@ -135,7 +138,7 @@ int main(int argc, char** argv) {
         }
     }
     if (usage || argc - at != 2) {
-        std::cerr << "usage: ztf-convert [--rate 64|128|256] [--land] [--portable] IN.wav OUT.dsf\n";
+        std::cerr << "usage: ztf-convert [--rate 64|128|256|512] [--land] [--portable] IN.wav OUT.dsf\n";
         return 1;
     }
     argv += at - 1;

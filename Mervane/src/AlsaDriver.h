@@ -1,4 +1,4 @@
-// "alsa:<pcm>": native DSD to a DAC through ALSA, at DSD64, DSD128 or DSD256.
+// "alsa:<pcm>": native DSD to a DAC through ALSA, at DSD64, DSD128, DSD256 or DSD512.
 #pragma once
 
 #include "PcmDevice.h"

@@ -33,7 +33,7 @@ NativeChoice ChooseNativeDevice(OutputSystem& system) {
                                platform::DsdRateMultiple(*platform::HighestDsdRate(best.rates)))
             continue;
         best = {std::move(device), hw.name, rates};
-        if (platform::DsdRateSetHas(rates, DsdRate::kDsd256))
+        if (platform::DsdRateSetHas(rates, DsdRate::kDsd512))
             break; // nothing takes more
     }
     return best;

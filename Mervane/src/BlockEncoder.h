@@ -37,7 +37,7 @@ using platform::kBitReversed;
 
 // Native DSD: words of 1, 2 or 4 bytes per channel, each byte bit-reversed, the bytes of a word in time
 // order for _BE and in reverse for _LE; at the DSD rate's frame rate (DSD64: 352 800 bytes, 176 400
-// 16-bit or 88 200 32-bit words a second; twice or four times that at DSD128 and DSD256).
+// 16-bit or 88 200 32-bit words a second; two, four or eight times that at DSD128, DSD256 and DSD512).
 class NativeDsdEncoder final : public BlockEncoder {
 public:
     explicit NativeDsdEncoder(PcmFormat format, platform::DsdRate rate = platform::DsdRate::kDsd64) noexcept
@@ -52,10 +52,10 @@ private:
     platform::DsdRate rate_;
 };
 
-// DSD over PCM at 176 400 Hz (DSD64), 352 800 Hz (DSD128) or 705 600 Hz (DSD256): each sample holds two DSD
-// bytes (earlier byte higher, earliest bit first) under a marker byte that alternates 0x05 / 0xFA from frame
-// to frame, in S32_LE (low byte zero) or S24_3LE. The marker phase carries on across blocks, so a stream is
-// never broken at a block boundary.
+// DSD over PCM at 176 400 Hz (DSD64), 352 800 (DSD128), 705 600 (DSD256) or 1 411 200 (DSD512): each sample
+// holds two DSD bytes (earlier byte higher, earliest bit first) under a marker byte that alternates 0x05 /
+// 0xFA from frame to frame, in S32_LE (low byte zero) or S24_3LE. The marker phase carries on across blocks,
+// so a stream is never broken at a block boundary.
 class DopEncoder final : public BlockEncoder {
 public:
     static constexpr unsigned kRate = 176400;

@@ -7,7 +7,7 @@ std::unique_ptr<StreamDriver> StartDopDriver(std::unique_ptr<PcmDevice> device, 
     const auto choice =
         ChooseCarrier(*device, kDopCarrier, rate, pcmName,
                       "\"" + pcmName +
-                          "\" takes neither S32_LE nor S24_3LE at 176 400, 352 800 or 705 600 Hz, "
+                          "\" takes neither S32_LE nor S24_3LE at 176 400, 352 800, 705 600 or 1 411 200 Hz, "
                           "so it cannot carry DoP",
                       " over DoP", error);
     if (!choice)

@@ -1,6 +1,6 @@
-// "dop:<pcm>": DSD over PCM, for DACs that take DSD only inside PCM frames (176.4 kHz for DSD64, twice and
-// four times that for DSD128 and DSD256). Used only when named: on a path that is not DoP-aware the markers
-// play as loud noise.
+// "dop:<pcm>": DSD over PCM, for DACs that take DSD only inside PCM frames (176.4 kHz for DSD64, two, four
+// and eight times that for DSD128, DSD256 and DSD512). Used only when named: on a path that is not DoP-aware
+// the markers play as loud noise.
 #pragma once
 
 #include "PcmDevice.h"
@@ -9,7 +9,7 @@
 namespace mervane {
 
 // DoP: S32_LE if the device takes it in two channels at the PCM rate that carries the DSD rate (176 400 Hz
-// for DSD64, 352 800 for DSD128, 705 600 for DSD256), else S24_3LE, else none.
+// for DSD64, 352 800 for DSD128, 705 600 for DSD256, 1 411 200 for DSD512), else S24_3LE, else none.
 inline constexpr PcmFormat kDopFormats[] = {PcmFormat::S32Le, PcmFormat::S24_3Le};
 inline constexpr unsigned DopFrameRate(PcmFormat, DsdRate rate) noexcept {
     return DopEncoder::RateFor(rate);

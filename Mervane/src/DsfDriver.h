@@ -56,7 +56,7 @@ private:
     bool dirty_ = false;
     bool closing_ = false;
     // Blocks written since the header was last brought up to date; one second of DSD64 is 86.1 blocks,
-    // of DSD128 and DSD256 twice and four times that.
+    // of DSD128, DSD256 and DSD512 two, four and eight times that.
     static constexpr int kBlocksPerSecondOfAudio = 86;
     int blocksSinceFlush_ = 0;
     std::string path_;    // the name the recording was opened with: the series' first file

@@ -9,7 +9,7 @@
 namespace mervane {
 
 // Block n of the stream is due at the start time + n block durations (4096 x 8 / 2 822 400 s at DSD64,
-// half and a quarter of that at DSD128 and DSD256); WriteBlock
+// a half, a quarter and an eighth of that at DSD128, DSD256 and DSD512); WriteBlock
 // returns once the block's time has come, as a device with a buffer of one block accepts it. A writer that
 // falls more than kMaxLateness behind (an underrun on a real device) restarts the clock at the late block
 // instead of rushing to catch up.

@@ -303,10 +303,11 @@ TEST_F(FormatChoiceTest, APcmOnlyDeviceIsRefusedForNativeDsdAndPointedToDop) {
     auto driver = StartWith(false, {PcmFormat::S32Le, PcmFormat::S24_3Le, PcmFormat::S16Le});
     EXPECT_EQ(driver, nullptr);
     EXPECT_NE(error_.find("dop:fake"), std::string::npos) << error_;
-    // Every native format was asked for, each at the frame rates that carry DSD64, DSD128 and DSD256.
-    ASSERT_EQ(state_.asked.size(), 15u);
+    // Every native format was asked for, each at the frame rates that carry DSD64, DSD128, DSD256 and
+    // DSD512.
+    ASSERT_EQ(state_.asked.size(), 20u);
     for (PcmFormat format : mervane::kNativeDsdFormats)
-        for (unsigned multiple : {1u, 2u, 4u})
+        for (unsigned multiple : {1u, 2u, 4u, 8u})
             EXPECT_EQ(std::count(state_.asked.begin(), state_.asked.end(),
                                  std::pair{format, mervane::DsdFrameRate(format) * multiple}),
                       1)

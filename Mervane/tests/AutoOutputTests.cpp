@@ -143,6 +143,16 @@ TEST(AutoOutput, PrefersTheCardThatTakesTheHighestRate) {
     EXPECT_EQ(chosen, "alsa:hw:1,0");
     EXPECT_EQ(driver->Rate(), platform::DsdRate::kDsd256);
     driver->Close();
+    EXPECT_EQ(mervane::AutoDriverRates(system),
+              platform::kAllDsdRates & ~platform::DsdRateBit(platform::DsdRate::kDsd512));
+
+    // A card that goes up to DSD512 wins over one before it that stops at DSD256.
+    system.Add("hw:3,0", {PcmFormat::DsdU32Le}, true, {1, 2, 4, 8});
+    driver = mervane::OpenAutoDriver(system, &chosen, platform::DsdRate::kDsd512, &error);
+    ASSERT_NE(driver, nullptr) << error;
+    EXPECT_EQ(chosen, "alsa:hw:3,0");
+    EXPECT_EQ(driver->Rate(), platform::DsdRate::kDsd512);
+    driver->Close();
     EXPECT_EQ(mervane::AutoDriverRates(system), platform::kAllDsdRates);
 
     // Where no card takes the rate asked for, "auto" says what the best one takes.

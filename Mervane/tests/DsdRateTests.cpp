@@ -1,5 +1,5 @@
-// The outputs at DSD128 and DSD256: the frame rates the ALSA outputs ask for, the refusal that names the
-// rates a device takes, the DSF recording's series of files across a change of rate, and the null sink's
+// The outputs at DSD128, DSD256 and DSD512: the frame rates the ALSA outputs ask for, the refusal that names
+// the rates a device takes, the DSF recording's series of files across a change of rate, and the null sink's
 // clock.
 #include "AlsaDriver.h"
 #include "DopDriver.h"
@@ -38,14 +38,19 @@ TEST(DsdRates, NativeAndDopOpenAtTheFrameRateOfEachRate) {
         {false, PcmFormat::DsdU16Be, DsdRate::kDsd256, 705600},
         {false, PcmFormat::DsdU8, DsdRate::kDsd128, 705600},
         {false, PcmFormat::DsdU8, DsdRate::kDsd256, 1411200},
+        {false, PcmFormat::DsdU32Be, DsdRate::kDsd512, 705600},
+        {false, PcmFormat::DsdU32Le, DsdRate::kDsd512, 705600},
+        {false, PcmFormat::DsdU16Le, DsdRate::kDsd512, 1411200},
+        {false, PcmFormat::DsdU8, DsdRate::kDsd512, 2822400},
         {true, PcmFormat::S32Le, DsdRate::kDsd128, 352800},
         {true, PcmFormat::S24_3Le, DsdRate::kDsd256, 705600},
+        {true, PcmFormat::S32Le, DsdRate::kDsd512, 1411200},
     };
     for (const auto& c : cases) {
         FakePcmDevice::State state;
         state.accepted = {c.format};
-        state.dsdMultiples = {1, 2, 4};
-        state.pcmRates = {176400, 352800, 705600};
+        state.dsdMultiples = {1, 2, 4, 8};
+        state.pcmRates = {176400, 352800, 705600, 1411200};
         std::string error;
         auto device = std::make_unique<FakePcmDevice>(&state);
         auto driver = c.dop ? mervane::StartDopDriver(std::move(device), "fake", &error, c.rate)
@@ -77,6 +82,18 @@ TEST(DsdRates, ARateTheDeviceDoesNotTakeIsRefusedNamingTheRatesItTakes) {
         mervane::StartDopDriver(std::make_unique<FakePcmDevice>(&state), "hw:1,0", &error, DsdRate::kDsd128),
         nullptr);
     EXPECT_EQ(error, "\"hw:1,0\" does not take DSD128; it takes DSD64 over DoP");
+    // DSD512 over DoP needs 1 411 200 Hz PCM, which a device taking every lower DoP rate may still lack.
+    state.pcmRates = {176400, 352800, 705600};
+    error.clear();
+    EXPECT_EQ(
+        mervane::StartDopDriver(std::make_unique<FakePcmDevice>(&state), "hw:1,0", &error, DsdRate::kDsd512),
+        nullptr);
+    EXPECT_EQ(error, "\"hw:1,0\" does not take DSD512; it takes DSD64, DSD128 and DSD256 over DoP");
+    error.clear();
+    EXPECT_EQ(mervane::StartNativeDsdDriver(std::make_unique<FakePcmDevice>(&state), "hw:1,0", &error,
+                                            DsdRate::kDsd512),
+              nullptr);
+    EXPECT_EQ(error, "\"hw:1,0\" does not take DSD512; it takes DSD64 and DSD128");
     // What it takes opens, and says what else it takes.
     auto driver = mervane::StartNativeDsdDriver(std::make_unique<FakePcmDevice>(&state), "hw:1,0", &error,
                                                 DsdRate::kDsd128);
@@ -103,8 +120,9 @@ TEST(DsdRates, ADeviceWithoutTheFormatsIsRefusedSayingWhatItLacks) {
                      "DSD_U8); a DAC that takes DSD over PCM plays through \"dop:hw:2,0\"");
     error.clear();
     EXPECT_EQ(mervane::StartDopDriver(std::make_unique<FakePcmDevice>(&state), "hw:2,0", &error), nullptr);
-    EXPECT_EQ(error, "\"hw:2,0\" takes neither S32_LE nor S24_3LE at 176 400, 352 800 or 705 600 Hz, so it "
-                     "cannot carry DoP");
+    EXPECT_EQ(error,
+              "\"hw:2,0\" takes neither S32_LE nor S24_3LE at 176 400, 352 800, 705 600 or 1 411 200 Hz, "
+              "so it cannot carry DoP");
 
     state.accepted = {PcmFormat::S24_3Le, PcmFormat::DsdU8};
     state.pcmRates = {705600};
@@ -135,6 +153,7 @@ TEST(DsdRates, TheNullSinkIsClockedAtTheStreamsRate) {
     EXPECT_EQ(mervane::NullDriver::BlockStartNs(441), 5'120'000'000);
     EXPECT_EQ(mervane::NullDriver::BlockStartNs(441, DsdRate::kDsd128), 2'560'000'000);
     EXPECT_EQ(mervane::NullDriver::BlockStartNs(441, DsdRate::kDsd256), 1'280'000'000);
+    EXPECT_EQ(mervane::NullDriver::BlockStartNs(441, DsdRate::kDsd512), 640'000'000);
     // 86 blocks of DSD256 last about 250 ms.
     mervane::NullDriver sink(DsdRate::kDsd256);
     const Bytes silence(4096, 0x69);
@@ -161,11 +180,12 @@ TEST_F(DsfSeriesTest, AChangeOfRateGoesOnInTheNextFileOfTheSeries) {
     EXPECT_EQ(mervane::DsfDriver::SegmentPath("/a.b/album", 2), "/a.b/album-2");
     EXPECT_EQ(mervane::DsfDriver::SegmentPath("/a/.hidden", 2), "/a/.hidden-2");
 
-    // Through the device, as the engine drives it: DSD64, then DSD128, DSD256 and DSD64 again.
+    // Through the device, as the engine drives it: DSD64, then DSD128, DSD256, DSD512 and DSD64 again.
     CDSDASIO device;
     const std::u16string name = u"dsf:" + (dir_ / "out.dsf").u16string();
     ASSERT_TRUE(device.OpenDriver(name.c_str(), DsdRate::kDsd64)) << device.LastOpenError();
-    const DsdRate order[] = {DsdRate::kDsd64, DsdRate::kDsd128, DsdRate::kDsd256, DsdRate::kDsd64};
+    const DsdRate order[] = {DsdRate::kDsd64, DsdRate::kDsd128, DsdRate::kDsd256, DsdRate::kDsd512,
+                             DsdRate::kDsd64};
     std::uint8_t fill = 1;
     for (DsdRate rate : order) {
         ASSERT_TRUE(device.ChangeRate(rate)) << device.LastOpenError();
@@ -178,8 +198,8 @@ TEST_F(DsfSeriesTest, AChangeOfRateGoesOnInTheNextFileOfTheSeries) {
         ++fill;
     }
     ASSERT_TRUE(device.CloseDriver());
-    const char* files[] = {"out.dsf", "out-2.dsf", "out-3.dsf", "out-4.dsf"};
-    for (int i = 0; i < 4; ++i) {
+    const char* files[] = {"out.dsf", "out-2.dsf", "out-3.dsf", "out-4.dsf", "out-5.dsf"};
+    for (int i = 0; i < 5; ++i) {
         const Bytes f = testkit::ReadBytes(dir_ / files[i]);
         const int multiple = platform::DsdRateMultiple(order[i]);
         ASSERT_EQ(f.size(), 92u + 9u * static_cast<unsigned>(multiple) * 8192) << files[i];
@@ -187,7 +207,7 @@ TEST_F(DsfSeriesTest, AChangeOfRateGoesOnInTheNextFileOfTheSeries) {
         EXPECT_EQ(f[92], i + 1) << files[i];
         EXPECT_EQ(f[92 + 4096], i + 101) << files[i];
     }
-    EXPECT_FALSE(fs::exists(dir_ / "out-5.dsf"));
+    EXPECT_FALSE(fs::exists(dir_ / "out-6.dsf"));
 }
 
 TEST_F(DsfSeriesTest, AFileOfNothingButSilenceStartsAfreshAtTheNewRate) {

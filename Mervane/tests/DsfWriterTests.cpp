@@ -116,7 +116,9 @@ TEST_F(DsfWriterTest, HigherRatesAreNamedInTheHeaderAndDecodedAtThatRate) {
     const struct {
         platform::DsdRate rate;
         std::uint32_t hz;
-    } cases[] = {{platform::DsdRate::kDsd128, 5644800}, {platform::DsdRate::kDsd256, 11289600}};
+    } cases[] = {{platform::DsdRate::kDsd128, 5644800},
+                 {platform::DsdRate::kDsd256, 11289600},
+                 {platform::DsdRate::kDsd512, 22579200}};
     for (const auto& c : cases) {
         const std::string path = (dir_ / ("r" + std::to_string(c.hz) + ".dsf")).string();
         DsfWriter w;

@@ -122,6 +122,8 @@ unsigned RateBadgeBitmap(platform::DsdRate rate) noexcept {
         return resid::kPictureBottomDsd128;
     case platform::DsdRate::kDsd256:
         return resid::kPictureBottomDsd256;
+    case platform::DsdRate::kDsd512:
+        return resid::kPictureBottomDsd512;
     case platform::DsdRate::kDsd64:
         break;
     }

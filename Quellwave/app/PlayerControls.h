@@ -27,7 +27,8 @@ struct PanelControls {
 // panel starts; sets the tooltips' colours.
 PanelControls CreatePanelControls(QWidget& parent);
 
-// The bitmap of the rate badge (picture 1054) for a rate: 1054 at DSD64, its DSD128 and DSD256 siblings.
+// The bitmap of the rate badge (picture 1054) for a rate: 1054 at DSD64, its DSD128, DSD256 and DSD512
+// siblings.
 unsigned RateBadgeBitmap(platform::DsdRate rate) noexcept;
 // Shows the badge of rate in picture 1054 of controls, loaded at scale; a skin without that badge keeps
 // the DSD64 one. Does nothing when the badge shown is already that rate's.

@@ -72,9 +72,9 @@ int Fail(const std::string& message) {
 
 using platform::DsdRate;
 
-// The up-converter at the rate asked for, writing DSF blocks: DSD64 through the four C functions, DSD128
-// and DSD256 through a converter of that rate, whose units of two or four blocks' worth are cut into DSF
-// blocks of 4096 bytes per channel.
+// The up-converter at the rate asked for, writing DSF blocks: DSD64 through the four C functions, DSD128,
+// DSD256 and DSD512 through a converter of that rate, whose units of two, four or eight blocks' worth are
+// cut into DSF blocks of 4096 bytes per channel.
 class UnitConverter {
 public:
     UnitConverter(DsdRate rate, bool is16) : rate_(rate), is16_(is16) {
@@ -209,7 +209,7 @@ int ConvertPcmFile(CPcmFileSource& pcm, const std::string& inPath, const std::st
 } // namespace
 
 int RunConvert(const std::vector<std::string>& allArgs) {
-    // --dsd-rate N (64, 128 or 256) may come anywhere before "--"; the rest are the two operands, and
+    // --dsd-rate N (64, 128, 256 or 512) may come anywhere before "--"; the rest are the two operands, and
     // any other option is refused.
     DsdRate rate = DsdRate::kDsd64;
     std::vector<std::string> rest;
@@ -226,7 +226,7 @@ int RunConvert(const std::vector<std::string>& allArgs) {
                                                   : std::optional<unsigned>();
         const auto parsed = value ? platform::DsdRateFromNumber(*value) : std::nullopt;
         if (!parsed) {
-            std::fprintf(stderr, "quellwave-cli convert: --dsd-rate takes 64, 128 or 256\n");
+            std::fprintf(stderr, "quellwave-cli convert: --dsd-rate takes 64, 128, 256 or 512\n");
             return 2;
         }
         rate = *parsed;

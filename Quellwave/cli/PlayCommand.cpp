@@ -123,7 +123,7 @@ int ParseArguments(const std::vector<std::string>& args, PlayOptions* options) {
             const std::string& value = args[++i];
             const auto number = platform::ParseInteger<unsigned>(value);
             if (!number || !platform::DsdRateFromNumber(*number))
-                return BadArguments("--dsd-rate takes 64, 128 or 256, not \"" + value + "\"");
+                return BadArguments("--dsd-rate takes 64, 128, 256 or 512, not \"" + value + "\"");
             options->dsdRate = *number;
         } else if (a == "--driver" || a == "--repeat") {
             if (i + 1 >= args.size())

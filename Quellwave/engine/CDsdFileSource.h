@@ -1,6 +1,6 @@
-// Reader of stereo DSD64, DSD128 and DSD256 files in the DSF and DSDIFF formats: checks the header once, then
-// delivers each channel as 32-bit elements (four DSD bytes, earliest sample in bit 0 of the first byte, the
-// layout of a device block) through one ring per channel.
+// Reader of stereo DSD64, DSD128, DSD256 and DSD512 files in the DSF and DSDIFF formats: checks the header
+// once, then delivers each channel as 32-bit elements (four DSD bytes, earliest sample in bit 0 of the first
+// byte, the layout of a device block) through one ring per channel.
 #pragma once
 
 #include "CChunkStream.h"
@@ -92,14 +92,13 @@ public:
     CDsdFileSource(const CDsdFileSource&) = delete;
     CDsdFileSource& operator=(const CDsdFileSource&) = delete;
 
-    // Closes any open file, opens path (UTF-8) read-only and checks that it is a stereo DSD64, DSD128 or
-    // DSD256 DSF or
-    // uncompressed DSDIFF file. The sample bytes are the smaller of what the header declares and what the
-    // file holds; a DSDIFF file's channels are put left and right by their CHNL identifiers. On success sizes
-    // the file buffer for sizeFactorA blocks per channel per read and the eight rings for max(A, B) blocks (A
-    // = B = 1: 2048 elements each); the file then stands at its first sample byte, and Get may run without a
-    // Seek. On failure the file is closed, false is returned and LastOpenError() names the reason. Blocks on
-    // file I/O; never throws.
+    // Closes any open file, opens path (UTF-8) read-only and checks that it is a stereo DSD64, DSD128, DSD256
+    // or DSD512 DSF or uncompressed DSDIFF file. The sample bytes are the smaller of what the header declares
+    // and what the file holds; a DSDIFF file's channels are put left and right by their CHNL identifiers. On
+    // success sizes the file buffer for sizeFactorA blocks per channel per read and the eight rings for
+    // max(A, B) blocks (A = B = 1: 2048 elements each); the file then stands at its first sample byte, and
+    // Get may run without a Seek. On failure the file is closed, false is returned and LastOpenError() names
+    // the reason. Blocks on file I/O; never throws.
     bool Open(const char* path, std::int32_t sizeFactorA, std::int32_t sizeFactorB);
 
     // Closes the file and frees the file buffer. False when nothing was open.

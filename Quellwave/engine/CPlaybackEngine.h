@@ -52,13 +52,14 @@ public:
     static constexpr std::int32_t kSourceDsdiff = engine::kSourceDsdiff;
     static constexpr std::int32_t kSourcePcmFile = engine::kSourcePcmFile;
     // Ring shape: 32 768 elements (131 072 bytes) each at DSD64; one block's channel is 1024 elements. The
-    // storage holds four times that, so that DSD256 has as much read-ahead in time.
+    // storage holds eight times that, so that DSD512 has as much read-ahead in time.
     static constexpr std::int32_t kRingCapacity = 32768;
-    static constexpr std::int32_t kRingStorage = kRingCapacity * 4;
+    static constexpr std::int32_t kRingStorage = kRingCapacity * 8;
     static constexpr std::int32_t kRingDefaultRead = 4096;
     static constexpr std::int32_t kRingDefaultWrite = 8192;
     static constexpr std::int32_t kBlockElements = kDsdChannelBytes / 4;
-    // Silent blocks at DSD64; at DSD128 and DSD256 two and four times as many, so they last as long.
+    // Silent blocks at DSD64; at DSD128, DSD256 and DSD512 two, four and eight times as many, so they last
+    // as long.
     static constexpr int kPrimingSilentBlocks = 50; // at start-up, and after a change of rate
     static constexpr int kEdgeSilentBlocks = 20;    // before each start and after each drain
 
@@ -78,7 +79,7 @@ public:
     // are both PCM, or both DSD of one rate, follow each other without a fade or silence, through the same
     // up-converter; the position messages then renumber the track at the join, as on a disc.
     void SetGaplessOverride(bool gapless);
-    // The DSD rate PCM is up-converted to (64, 128 or 256; anything else is 64), instead of DsdRate.
+    // The DSD rate PCM is up-converted to (64, 128, 256 or 512; anything else is 64), instead of DsdRate.
     void SetDsdRateOverride(DWORD rate);
     // Replaces how Initialize makes the level selector (the default makes a CChanterel). A factory that
     // returns null stands for a selector that cannot be created.

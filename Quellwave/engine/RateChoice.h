@@ -11,8 +11,8 @@ namespace engine {
 
 using platform::DsdRate;
 
-// The rate PCM (WAV, other PCM files, a disc) plays at: the one a DsdRate setting asks for (64, 128 or
-// 256; anything else is 64), lowered to the highest the output takes; DSD64 when it takes none (nothing
+// The rate PCM (WAV, other PCM files, a disc) plays at: the one a DsdRate setting asks for (64, 128, 256
+// or 512; anything else is 64), lowered to the highest the output takes; DSD64 when it takes none (nothing
 // is open yet).
 DsdRate PcmRateFor(DWORD setting, platform::DsdRateSet outputRates) noexcept;
 
@@ -20,7 +20,7 @@ DsdRate PcmRateFor(DWORD setting, platform::DsdRateSet outputRates) noexcept;
 std::string RateRefusalText(const std::string& driverName, DsdRate rate, platform::DsdRateSet outputRates);
 
 // Elapsed ms of a count of played bytes (both channels) at the rate: DSD64 has 352 800 bytes per second
-// of one channel (2 822 400 / 8), the higher rates two and four times that.
+// of one channel (2 822 400 / 8), the higher rates two, four and eight times that.
 constexpr std::uint32_t PlayedMs(std::uint64_t playedBytes, DsdRate rate) noexcept {
     return static_cast<std::uint32_t>(((playedBytes / 2) * 1000) / platform::DsdBytesPerSecond(rate));
 }

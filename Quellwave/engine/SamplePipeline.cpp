@@ -117,18 +117,20 @@ void Envelope::Apply(float* samples, std::uint32_t frames) noexcept {
 // The engine's rate and the up-converter's are the same multiples of DSD64.
 static_assert(static_cast<int>(zentrafold::DsdRate::kDsd128) == platform::DsdRateMultiple(DsdRate::kDsd128));
 static_assert(static_cast<int>(zentrafold::DsdRate::kDsd256) == platform::DsdRateMultiple(DsdRate::kDsd256));
+static_assert(static_cast<int>(zentrafold::DsdRate::kDsd512) == platform::DsdRateMultiple(DsdRate::kDsd512));
 
 ChunkProducer::ChunkProducer()
     : pcm_(static_cast<std::size_t>(UnitBytes(3)) * std::max(kSteadyChunkUnits, kFinalChunkUnits), 0),
       initial_(UnitBytes(3), 0), floats_(2, kEdgeChunkUnits * kUnitFrames),
       converters_{std::make_unique<zentrafold::Converter>(zentrafold::DsdRate::kDsd128),
-                  std::make_unique<zentrafold::Converter>(zentrafold::DsdRate::kDsd256)},
+                  std::make_unique<zentrafold::Converter>(zentrafold::DsdRate::kDsd256),
+                  std::make_unique<zentrafold::Converter>(zentrafold::DsdRate::kDsd512)},
       converted_(std::size_t{kDsdBlockBytes} * kMaxChunkBlocks), blocks_(converted_.size()) {}
 
 ChunkProducer::~ChunkProducer() = default;
 
 zentrafold::Converter& ChunkProducer::ConverterFor(DsdRate rate) noexcept {
-    return *converters_[rate == DsdRate::kDsd128 ? 0 : 1];
+    return *converters_[rate == DsdRate::kDsd128 ? 0 : rate == DsdRate::kDsd256 ? 1 : 2];
 }
 
 DsdChunk ChunkProducer::Convert(DsdRate rate, const std::uint8_t* pcm, std::uint32_t units,

@@ -21,7 +21,7 @@ namespace engine {
 using platform::DsdRate;
 
 // Sizes every part of the pipeline agrees on. A block keeps its 4096 bytes per channel at every rate, so a
-// unit of PCM becomes one block at DSD64, two at DSD128 and four at DSD256.
+// unit of PCM becomes one block at DSD64, two at DSD128, four at DSD256 and eight at DSD512.
 inline constexpr std::uint32_t kUnitFrames = 512;       // one conversion unit -> one DSD64 block
 inline constexpr std::uint32_t kDsdBlockBytes = 8192;   // left 4096 bytes, then right 4096 bytes
 inline constexpr std::uint32_t kDsdChannelBytes = 4096; // one channel of a block
@@ -31,8 +31,8 @@ inline constexpr std::uint32_t kEdgeChunkUnits = 10;    // units read by FirstCh
 inline constexpr std::uint32_t kFinalChunkUnits = 11;   // FinalChunk's output: faded units + a silent one
 inline constexpr double kFadeSeconds = 0.003;
 inline constexpr std::uint32_t kDsdEdgeChunkBlocks = 10; // DSD files: first and final chunk, at DSD64
-// The most blocks a chunk holds: a steady chunk of DSD256.
-inline constexpr std::uint32_t kMaxChunkBlocks = kSteadyChunkUnits * 4;
+// The most blocks a chunk holds: a steady chunk of DSD512.
+inline constexpr std::uint32_t kMaxChunkBlocks = kSteadyChunkUnits * 8;
 
 // Sample format codes of the float buffer's conversions.
 inline constexpr int kSampleFormat16 = 16; // 16-bit little-endian
@@ -99,9 +99,9 @@ struct DsdChunk {
 };
 
 // Produces the PCM chunks for the engine's reader thread and feeds the up-converter. DSD64 goes through
-// the process-wide, stateful up-converter, so one producer at a time, on one thread; DSD128 and DSD256 go
-// through converters of the producer's own. Buffers and converters are allocated once, at construction.
-// A track keeps one rate from its FirstChunk to its FinalChunk.
+// the process-wide, stateful up-converter, so one producer at a time, on one thread; DSD128, DSD256 and
+// DSD512 go through converters of the producer's own. Buffers and converters are allocated once, at
+// construction. A track keeps one rate from its FirstChunk to its FinalChunk.
 class ChunkProducer {
 public:
     ChunkProducer();
@@ -110,7 +110,7 @@ public:
     ChunkProducer& operator=(const ChunkProducer&) = delete;
 
     // Start of a track or of a resumed play: 10 units read, faded in over 3 ms, the first unit primes the
-    // converter, the other nine become nine blocks (at DSD64; two or four per unit above it).
+    // converter, the other nine become nine blocks (at DSD64; two, four or eight per unit above it).
     DsdChunk FirstChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate = DsdRate::kDsd64);
     // Steady play: 16 units straight to the converter, 16 blocks at DSD64.
     DsdChunk NextChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate = DsdRate::kDsd64);
@@ -119,7 +119,7 @@ public:
     DsdChunk FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate = DsdRate::kDsd64);
 
 private:
-    // Converts units of PCM at rate: DSD64 with the process-wide converter, DSD128 and DSD256 with the
+    // Converts units of PCM at rate: DSD64 with the process-wide converter, DSD128 to DSD512 with the
     // rate's own converter, whose result is laid out as device blocks (4096 bytes of the left channel,
     // then 4096 of the right). final: the stream's last units, landed on the silence pattern.
     DsdChunk Convert(DsdRate rate, const std::uint8_t* pcm, std::uint32_t units, std::uint32_t bytesPerSample,
@@ -129,7 +129,7 @@ private:
     std::vector<std::uint8_t> pcm_;     // sized for the largest read: 11 units of 24-bit PCM
     std::vector<std::uint8_t> initial_; // the first unit, handed to the Initial call
     FloatBuffer floats_;
-    std::array<std::unique_ptr<zentrafold::Converter>, 2> converters_; // DSD128, DSD256
+    std::array<std::unique_ptr<zentrafold::Converter>, 3> converters_; // DSD128, DSD256, DSD512
     std::vector<std::uint8_t> converted_; // a converter's output: a unit's left channel, then its right
     std::vector<std::uint8_t> blocks_;    // the chunk, as device blocks
 };
@@ -153,7 +153,7 @@ public:
     DsdChunkProducer();
 
     // Start of a track or of a resumed play: 10 blocks from the source (at DSD64; the chunks of a
-    // DSD128 or DSD256 file hold two or four times the blocks, so they last as long).
+    // DSD128, DSD256 or DSD512 file hold two, four or eight times the blocks, so they last as long).
     DsdChunk FirstChunk(CDsdFileSource& source, DsdRate rate = DsdRate::kDsd64);
     // Steady play: 16 blocks from the source at DSD64.
     DsdChunk NextChunk(CDsdFileSource& source, DsdRate rate = DsdRate::kDsd64);

@@ -32,9 +32,10 @@ inline constexpr unsigned kLabelVolume = 5042;    // 113 x 12
 inline constexpr unsigned kMarkVolumeDown = 5040; // 16 x 16
 inline constexpr unsigned kMarkVolumeUp = 5041;   // 16 x 16
 inline constexpr unsigned kPictureBottom = 1054;  // 109 x 57, keyed: the DSD64 badge
-// Its siblings, shown in its place while DSD128 or DSD256 plays (same size, keyed). A skin without them
-// keeps showing 1054.
-inline constexpr unsigned kPictureBottomDsd128 = 1058, kPictureBottomDsd256 = 1059;
+// Its siblings, shown in its place while DSD128, DSD256 or DSD512 plays (same size, keyed). A skin without
+// them keeps showing 1054.
+inline constexpr unsigned kPictureBottomDsd128 = 1058, kPictureBottomDsd256 = 1059,
+                          kPictureBottomDsd512 = 1060;
 // The panel's face, 1024 x 768, for a window that paints brushed metal under its controls; the keyed
 // pictures' edges are blended for it.
 inline constexpr unsigned kPanelFace = 4052;

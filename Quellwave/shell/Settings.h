@@ -47,12 +47,12 @@ constexpr DWORD RepeatModeFromSetting(DWORD stored) noexcept {
     return stored == 1 || stored == 2 ? stored : 0;
 }
 
-// DsdRate: the DSD rate PCM (WAV, other PCM files, CD) is up-converted to, as 64, 128 or 256 times
+// DsdRate: the DSD rate PCM (WAV, other PCM files, CD) is up-converted to, as 64, 128, 256 or 512 times
 // 44 100 Hz. Reads 64 when missing; any other stored value reads as 64 too.
 DWORD ReadDsdRate();
 bool WriteDsdRate(DWORD rate);
 constexpr DWORD DsdRateFromSetting(DWORD stored) noexcept {
-    return stored == 128 || stored == 256 ? stored : 64;
+    return stored == 128 || stored == 256 || stored == 512 ? stored : 64;
 }
 
 // useRFMode (machine): DSD file playback; true only when the value is exactly 1.

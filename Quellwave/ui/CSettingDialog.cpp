@@ -45,7 +45,7 @@ CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialo
     gapless_ = ui::MakeCheckBox(this, kIdGapless, ui::Text(resid::kStrSettingsGapless));
     dsdRate_ = new QComboBox(this);
     ui::SetControlId(dsdRate_, kIdDsdRate);
-    for (int rate : {64, 128, 256})
+    for (int rate : {64, 128, 256, 512})
         dsdRate_->addItem(QStringLiteral("DSD%1").arg(rate), rate);
     auto* ok = ui::MakeButton(this, ui::IDOK, ui::Text(resid::kStrOk));
     ok->setDefault(true);

@@ -26,7 +26,7 @@ public:
     static constexpr int kIdAbout = 5009;
     static constexpr int kIdShowNotice = 5010;
     static constexpr int kIdGapless = 5011;
-    static constexpr int kIdDsdRate = 5012; // DSD64, DSD128, DSD256: the DsdRate setting
+    static constexpr int kIdDsdRate = 5012; // DSD64 to DSD512: the DsdRate setting
 
     // The caption and instruction of the folder chooser, as the program has always shown them.
     static constexpr const char* kBrowseCaption = "Foder Path";

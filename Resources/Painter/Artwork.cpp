@@ -408,7 +408,7 @@ std::vector<Picture> SkinPictures() {
     };
     for (const RateBadge& badge :
          {RateBadge{1054, "DSD64", "2.8224 MHz", 112}, RateBadge{1058, "DSD128", "5.6448 MHz", 100},
-          RateBadge{1059, "DSD256", "11.2896 MHz", 100}}) {
+          RateBadge{1059, "DSD256", "11.2896 MHz", 100}, RateBadge{1060, "DSD512", "22.5792 MHz", 100}}) {
         const QString name = QString::fromLatin1(badge.name);
         const QString frequency = QString::fromLatin1(badge.frequency);
         const int spacing = badge.spacing;

@@ -2,7 +2,7 @@
 """Computes Zentrafold's filter and modulator coefficients and writes ZentrafoldCoefficients.h beside this
 script. The build does not run it: run it by hand after changing a design parameter and commit the header.
 
-    /usr/bin/python3 Zentrafold/design/design_coefficients.py [--report] [--optimise [--rate 64|128|256]]
+    /usr/bin/python3 Zentrafold/design/design_coefficients.py [--report] [--optimise [--rate 64|128|256|512]]
 
 Interpolator, 44.1 kHz -> 2.8224 MHz (x64):
   three half-band x2 stages (Kaiser-windowed, so every other tap is exactly zero and the middle tap is 1/2),
@@ -19,10 +19,11 @@ Modulator: the noise-transfer function NTF(z) = prod(z - z_i) / prod(z - p_i), o
   is rebuilt from those without searching again. The kept order-12 design came from the previous order-10
   design with a sixth section added (zero at 30 kHz, pole pair of radius 0.9 at 60 kHz), searched with
   --hinf 1.6 --l1 4.5 --inband -157 --band2 -76 and refined with the limits as they stand below.
-DSD128 and DSD256: each rate has its own NTF (order 10 at DSD128, order 8 at DSD256), searched the same way
-  at its own rate (--optimise --rate 128|256) under the same peak gain and l1 bound, so the loop is as stable
-  as at DSD64, and run with the same look-ahead. Their zeros cover the audio band and the noise rises only
-  above 100 kHz; --report prints each rate's predicted noise and runs its loop on the hard inputs at its rate.
+DSD128, DSD256 and DSD512: each rate has its own NTF (order 10 at DSD128, order 8 at DSD256 and DSD512),
+  searched the same way at its own rate (--optimise --rate 128|256|512) under the same peak gain and l1
+  bound, so the loop is as stable as at DSD64, and run with the same look-ahead. At DSD128 and DSD256 their
+  zeros cover the audio band, at DSD512 they sit from 46 to 97 kHz (the rate alone holds the audio band
+  down), and the noise rises only above 100 kHz; --report prints each rate's predicted noise and runs its loop on the hard inputs at its rate.
 Look-ahead: a loop this aggressive (peak gain 1.62; an l1 norm of 4.3) leaves its stable region on full-scale
   input with the plain sign quantiser. The converter therefore watches |quantiser input|: a byte in which it
   passes REDO_LEVEL is decided again together with the REDO_BYTES - 1 bytes before it, by growing REDO_PATHS
@@ -121,6 +122,27 @@ NTF256_POLES = [
     (0.7271476532665868, 308833.545331325),
     (0.8708282604436646, 483077.62141727365),
 ]
+# DSD512 (--rate 512): order 8 again, the fewest sections the converter's loop takes, searched at its own
+# rate under the same peak gain and l1 bound. The search started from the DSD256 design carried to twice the
+# rate (the same zeros and pole frequencies in Hz, each pole radius its square root: the same analogue NTF;
+# predicted -181, -177 and -154 dBFM in the three bands), with --inband -184 --band2 -195. At eight times the
+# DSD64 rate the loop can move all its zeros above 40 kHz and still hold the audio band 14 dB below DSD256's:
+# predicted -190.5 dBFM in band, -197.4 at 20-40 kHz and -212.1 at 40-100 kHz.
+NTF512_ORDER = 8
+NTF512_INBAND_LIMIT_DBFM = -184.0
+NTF512_BAND2_LIMIT_DBFM = -195.0
+NTF512_ZEROS_HZ = [
+    46002.996862562941,
+    65034.643954837768,
+    84491.481814053492,
+    97014.849184212711,
+]
+NTF512_POLES = [
+    (0.74825160612514952, 41119.080422986379),
+    (0.99469192383421201, 337978.93021505966),
+    (0.97823076637327044, 477265.90137745201),
+    (0.84773532897713622, 1058942.019639354),
+]
 
 
 class Design:
@@ -143,7 +165,9 @@ def designs():
             128: Design(2, NTF128_ORDER, NTF128_INBAND_LIMIT_DBFM, NTF128_BAND2_LIMIT_DBFM, NTF128_ZEROS_HZ,
                         NTF128_POLES),
             256: Design(4, NTF256_ORDER, NTF256_INBAND_LIMIT_DBFM, NTF256_BAND2_LIMIT_DBFM, NTF256_ZEROS_HZ,
-                        NTF256_POLES)}
+                        NTF256_POLES),
+            512: Design(8, NTF512_ORDER, NTF512_INBAND_LIMIT_DBFM, NTF512_BAND2_LIMIT_DBFM, NTF512_ZEROS_HZ,
+                        NTF512_POLES)}
 
 
 def kaiser_halfband(taps, atten):
@@ -417,7 +441,7 @@ def main():
     ap.add_argument("--report", action="store_true", help="print the predicted responses")
     ap.add_argument("--optimise", action="store_true",
                     help="search the NTF of --rate from the kept one and print its zeros and poles to keep")
-    ap.add_argument("--rate", type=int, default=64, choices=[64, 128, 256], help="with --optimise: the rate")
+    ap.add_argument("--rate", type=int, default=64, choices=[64, 128, 256, 512], help="with --optimise: the rate")
     ap.add_argument("--from-start", action="store_true", help="with --optimise: start from the classic design")
     ap.add_argument("--inband", type=float, default=None, help="with --optimise: in-band limit, dBFM")
     ap.add_argument("--band2", type=float, default=None, help="with --optimise: 20-40 kHz limit, dBFM")
@@ -502,13 +526,16 @@ def main():
         out.write("// x2 least-squares stage with droop compensation for the x8 linear stage (gain included).\n")
         out.write("inline constexpr std::array<double, %d> kStage3 = {\n%s\n};\n\n" % (len(h3), fmt(h3)))
         out.write("// Noise-transfer function sections, each (1 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2):\n")
-        out.write("// DSD64, DSD128 and DSD256.\n")
+        out.write("// DSD64, DSD128, DSD256 and DSD512.\n")
         out.write("struct Section {\n    double b1, b2, a1, a2;\n};\n")
         write_sections(out, "kNtf", secs[64])
         write_sections(out, "kNtf128", secs[128])
         write_sections(out, "kNtf256", secs[256])
-        out.write("\n// The landing's audio-band weighting at DSD64, DSD128 and DSD256 (symmetric, integer taps).\n")
-        for name, multiple in (("kLandWeight", 1), ("kLandWeight128", 2), ("kLandWeight256", 4)):
+        write_sections(out, "kNtf512", secs[512])
+        out.write("\n// The landing's audio-band weighting at DSD64, DSD128, DSD256 and DSD512 (symmetric, integer "
+                  "taps).\n")
+        for name, multiple in (("kLandWeight", 1), ("kLandWeight128", 2), ("kLandWeight256", 4),
+                               ("kLandWeight512", 8)):
             w = land_weight(multiple)
             out.write("inline constexpr std::array<int, %d> %s = {\n" % (len(w), name))
             for i in range(0, len(w), 12):

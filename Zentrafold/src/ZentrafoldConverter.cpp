@@ -35,11 +35,11 @@ constexpr int kHoldBack = 64;
 constexpr int kDelayFrames = kUnitFrames - (kChainDelay + kHoldBack + kOversampling - 1) / kOversampling;
 static_assert(kDelayFrames >= 0);
 
-// Each rate has its own noise-transfer function (coef::kNtf at DSD64, kNtf128, kNtf256), of up to
+// Each rate has its own noise-transfer function (coef::kNtf at DSD64, kNtf128, kNtf256, kNtf512), of up to
 // kMaxSections second-order sections.
 constexpr int kMaxSections = 6;
 static_assert(coef::kNtf.size() <= kMaxSections && coef::kNtf128.size() <= kMaxSections &&
-              coef::kNtf256.size() <= kMaxSections);
+              coef::kNtf256.size() <= kMaxSections && coef::kNtf512.size() <= kMaxSections);
 
 // The modulator input is limited to PCM full scale: only inter-sample peaks of the interpolated signal (a
 // square wave's ringing, clipped masters) reach beyond it, and those are what drive a one-bit loop of this
@@ -70,6 +70,13 @@ constexpr double kOverloadLimit = 4.0;
 // TPDF dither of +/-2^-26 peak (relative to full modulation), held for eight samples, keeps silence free of
 // idle tones; its in-band share (about -165 dBFS) stays well under the modulator's own floor.
 constexpr double kDitherStep = 1.0 / (1 << 26) / 65536.0;
+// Held for eight samples, the dither's share of a band shrinks only as the rate grows: at DSD512 it would be
+// the floor below 40 kHz (about -180 dBFM in band and at 20-40 kHz, above the loop's own noise there). The
+// DSD512 loop therefore takes a sixteenth of it (24 dB less), which still leaves silence free of idle tones.
+// A power of two, so the lower rates' numbers are unchanged.
+constexpr double DitherStep(int multiple) noexcept {
+    return multiple == 8 ? kDitherStep / 16.0 : kDitherStep;
+}
 
 constexpr double kScale16 = 0.5 / 32768.0; // PCM full scale is 50 % modulation
 constexpr double kScale24 = 0.5 / 8388608.0;
@@ -90,7 +97,8 @@ constexpr int kPulseEndPoints = 256; // points before the end at which the pulse
 constexpr int kLandBits = 512;
 constexpr int kLandPair = 16;
 constexpr int kLandMoves = 64; // bounds the search's time; one move or none is the rule
-constexpr int kLandHalf = static_cast<int>(coef::kLandWeight256.size() - 1) / 2; // at the largest rate
+constexpr int kLandHalf = static_cast<int>(coef::kLandWeight512.size() - 1) / 2; // at the largest rate
+constexpr int kMaxMultiple = 8;                                                  // DSD512
 constexpr unsigned char kSilenceByte = 0x69;
 
 } // namespace
@@ -144,7 +152,7 @@ struct detail::ConverterState {
 
     int multiple = 1; // of DSD64
     Converter::OverloadStats overloads;
-    std::array<unsigned char, kBlockBytes * 4> scratch; // the Initial call's output at any rate
+    std::array<unsigned char, kBlockBytes * kMaxMultiple> scratch; // the Initial call's output at any rate
 };
 
 namespace {
@@ -206,7 +214,7 @@ template <class A> struct Engine final : detail::ConverterState {
     void LandBits(unsigned char* channel, std::size_t channelBytes) noexcept;
 
     // The landing's work space, for the largest rate.
-    static constexpr int kMaxLandBits = kLandBits * 4;
+    static constexpr int kMaxLandBits = kLandBits * kMaxMultiple;
     static constexpr int kMaxLandHalf = kLandHalf;
     std::int64_t weight[2 * kMaxLandHalf + 1];                  // the audio-band weighting h
     std::int64_t weightAuto[4 * kMaxLandHalf + 1];              // its autocorrelation
@@ -296,12 +304,16 @@ template <class A> Engine<A>::Engine(DsdRate rate) noexcept {
         ntf = Ntf{coef::kNtf128.data(), static_cast<int>(coef::kNtf128.size())};
     else if (rate == DsdRate::kDsd256)
         ntf = Ntf{coef::kNtf256.data(), static_cast<int>(coef::kNtf256.size())};
+    else if (rate == DsdRate::kDsd512)
+        ntf = Ntf{coef::kNtf512.data(), static_cast<int>(coef::kNtf512.size())};
     // The landing's weighting and its autocorrelation.
     const int* w = rate == DsdRate::kDsd128   ? coef::kLandWeight128.data()
                    : rate == DsdRate::kDsd256 ? coef::kLandWeight256.data()
+                   : rate == DsdRate::kDsd512 ? coef::kLandWeight512.data()
                                               : coef::kLandWeight.data();
     const int taps = rate == DsdRate::kDsd128   ? static_cast<int>(coef::kLandWeight128.size())
                      : rate == DsdRate::kDsd256 ? static_cast<int>(coef::kLandWeight256.size())
+                     : rate == DsdRate::kDsd512 ? static_cast<int>(coef::kLandWeight512.size())
                                                 : static_cast<int>(coef::kLandWeight.size());
     landHalf = (taps - 1) / 2;
     for (int i = 0; i < taps; ++i)
@@ -562,7 +574,7 @@ void Engine<A>::Modulate(const std::array<coef::Section, kSections>& sections, u
                                                    static_cast<std::int64_t>((r >> 16) & 0xFFFF)),
                                static_cast<double>(static_cast<std::int64_t>((r >> 32) & 0xFFFF) -
                                                    static_cast<std::int64_t>(r >> 48))) *
-                       kDitherStep;
+                       DitherStep(kMultiple);
             if constexpr (kPulse) {
                 // Held for the byte like the dither, so that a redo sees it too.
                 const std::uint64_t b = bytes - pulse.first;
@@ -686,8 +698,11 @@ void Engine<A>::ConvertUnit(const unsigned char* pcm, PcmFormat format, unsigned
     case 2:
         land ? ModulateLanding<2>(coef::kNtf128, out) : Modulate<2>(coef::kNtf128, out, 0, kPoints, none);
         break;
-    default:
+    case 4:
         land ? ModulateLanding<4>(coef::kNtf256, out) : Modulate<4>(coef::kNtf256, out, 0, kPoints, none);
+        break;
+    default:
+        land ? ModulateLanding<8>(coef::kNtf512, out) : Modulate<8>(coef::kNtf512, out, 0, kPoints, none);
         break;
     }
     samples += static_cast<std::uint64_t>(kOversampling * kUnitFrames * multiple); // per channel

@@ -102,7 +102,8 @@ TEST_P(ConverterArithmetic, VectorAndPortableGiveTheSameBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllRates, ConverterArithmetic,
-                         ::testing::Values(DsdRate::kDsd64, DsdRate::kDsd128, DsdRate::kDsd256),
+                         ::testing::Values(DsdRate::kDsd64, DsdRate::kDsd128, DsdRate::kDsd256,
+                                           DsdRate::kDsd512),
                          [](const ::testing::TestParamInfo<DsdRate>& p) {
                              return "DSD" + std::to_string(64 * RateMultiple(p.param));
                          });

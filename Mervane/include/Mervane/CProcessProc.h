@@ -26,9 +26,9 @@ public:
     bool UnlockProcess() const;
 
     // Stream parameters: frames per conversion unit, PCM base rate, and whether the stream is DSD. The DSD
-    // rate (DSD64, DSD128 or DSD256, a multiple of the 44 100 Hz base) is set when the driver is opened, so
-    // these are checked, not acted on: Setup and SetRate return false for values they cannot honour
-    // (anything but a 44 100 Hz base rate).
+    // rate (DSD64, DSD128, DSD256 or DSD512, a multiple of the 44 100 Hz base) is set when the driver is
+    // opened, so these are checked, not acted on: Setup and SetRate return false for values they cannot
+    // honour (anything but a 44 100 Hz base rate).
     virtual bool Setup(int frames, float baseRate, bool dsd);
     // Closes the driver (finishing a recording). Called when the output thread ends.
     virtual void Release();

@@ -1,8 +1,8 @@
 // The narrow interface every DSD output driver implements, and the look-up of a driver by its name.
 // Drivers: "alsa:<pcm>" native DSD to a DAC, "dop:<pcm>" DSD over PCM, "pcm:<pcm>" a PCM preview, "auto"
 // the first of these the machine offers, "dsf:<path>" records the stream as a DSF file, "null" accepts
-// blocks at the stream's rate and discards them. A driver is opened at one DSD rate (DSD64, DSD128 or
-// DSD256) and says which rates its output takes.
+// blocks at the stream's rate and discards them. A driver is opened at one DSD rate (DSD64, DSD128, DSD256
+// or DSD512) and says which rates its output takes.
 #pragma once
 
 #include "Platform/DsdRate.h"
@@ -20,7 +20,8 @@ using platform::DsdRate;
 using platform::DsdRateSet;
 
 // One DSD stereo stream, fed one block at a time: 4096 bytes per channel at every rate (11.6 ms at DSD64,
-// 5.8 ms at DSD128, 2.9 ms at DSD256), eight one-bit samples per byte, earliest sample in bit 0.
+// 5.8 ms at DSD128, 2.9 ms at DSD256, 1.45 ms at DSD512), eight one-bit samples per byte, earliest sample in
+// bit 0.
 class DsdDriver {
 public:
     static constexpr std::uint32_t kChannelBlockBytes = 4096;

@@ -1,4 +1,5 @@
-// Writes a DSD stereo stream (DSD64, DSD128 or DSD256) as a DSF file, one 8192-byte DSD block at a time.
+// Writes a DSD stereo stream (DSD64, DSD128, DSD256 or DSD512) as a DSF file, one 8192-byte DSD block at a
+// time.
 #pragma once
 
 #include "Platform/DsdRate.h"

@@ -30,18 +30,23 @@ TEST_F(RateBadgeTest, TheDefaultLookHasABadgeForEveryRateAndEachDiffers) {
     const QImage dsd64 = Bitmap(resid::kPictureBottom);
     const QImage dsd128 = Bitmap(resid::kPictureBottomDsd128);
     const QImage dsd256 = Bitmap(resid::kPictureBottomDsd256);
-    ASSERT_FALSE(dsd64.isNull() || dsd128.isNull() || dsd256.isNull());
+    const QImage dsd512 = Bitmap(resid::kPictureBottomDsd512);
+    ASSERT_FALSE(dsd64.isNull() || dsd128.isNull() || dsd256.isNull() || dsd512.isNull());
     EXPECT_EQ(dsd128.size(), dsd64.size());
     EXPECT_EQ(dsd256.size(), dsd64.size());
+    EXPECT_EQ(dsd512.size(), dsd64.size());
     EXPECT_NE(dsd64, dsd128);
     EXPECT_NE(dsd128, dsd256);
+    EXPECT_NE(dsd256, dsd512);
     EXPECT_EQ(RateBadgeBitmap(platform::DsdRate::kDsd64), resid::kPictureBottom);
     EXPECT_EQ(RateBadgeBitmap(platform::DsdRate::kDsd256), resid::kPictureBottomDsd256);
+    EXPECT_EQ(RateBadgeBitmap(platform::DsdRate::kDsd512), resid::kPictureBottomDsd512);
 }
 
 TEST_F(RateBadgeTest, PlayingShowsTheBadgeOfTheRateAndItStaysWhenStopped) {
     for (const auto& [stored, id] :
-         {std::pair{DWORD{256}, resid::kPictureBottomDsd256},
+         {std::pair{DWORD{512}, resid::kPictureBottomDsd512},
+          std::pair{DWORD{256}, resid::kPictureBottomDsd256},
           std::pair{DWORD{128}, resid::kPictureBottomDsd128}, std::pair{DWORD{64}, resid::kPictureBottom}}) {
         SCOPED_TRACE(stored);
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DsdRate", stored);

@@ -1,4 +1,5 @@
-// The command line at DSD128 and DSD256: "play" of DSF files at their own rate and of WAV files at the rate
+// The command line at DSD128, DSD256 and DSD512: "play" of DSF files at their own rate and of WAV files at
+// the rate
 // --dsd-rate asks for, "convert --dsd-rate", "info" naming the rate, and the option's refusals. The real
 // quellwave-cli, recording through the "dsf:" driver.
 #include "CliHarness.h"
@@ -25,34 +26,48 @@ protected:
     std::string Out(const std::string& name = "out.dsf") const { return (dir_ / name).string(); }
 };
 
-TEST_F(DsdRateCliTest, ADsd256FileIsRecordedAtItsRateUnchanged) {
-    testkit::DsfShape shape;
-    shape.rate = 11289600;
-    const std::size_t perChannel = 40 * 4096 + 123;
-    shape.channels = testkit::StereoPattern(perChannel, 3);
-    const std::string in = Write("in.dsf", testkit::BuildDsf(shape));
-    EXPECT_EQ(Cli({"info", in}).out, in + ": dsf length_ms=116 rf_mode=required rate=DSD256\n");
+TEST_F(DsdRateCliTest, AHighRateFileIsRecordedAtItsRateUnchanged) {
+    const struct {
+        std::uint32_t hz;
+        const char* info;
+        const char* positions;
+    } cases[] = {
+        // The first block is 2.9 ms of DSD256, 1.45 ms of DSD512.
+        {11289600, "length_ms=116 rf_mode=required rate=DSD256", "position 1 2\nend\n"},
+        {22579200, "length_ms=58 rf_mode=required rate=DSD512", "position 1 1\nend\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hz);
+        testkit::DsfShape shape;
+        shape.rate = c.hz;
+        const std::size_t perChannel = 40 * 4096 + 123;
+        shape.channels = testkit::StereoPattern(perChannel, 3);
+        const std::string in = Write("in.dsf", testkit::BuildDsf(shape));
+        EXPECT_EQ(Cli({"info", in}).out, in + ": dsf " + c.info + "\n");
 
-    const RunResult r = Cli({"play", "--rf-mode", "--driver", "dsf:" + Out(), in});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "position 1 2\nend\n"); // the first block is 2.9 ms of DSD256
-    const auto stream = testkit::ReadDsf(Out(), 11289600);
-    ASSERT_TRUE(stream.valid) << stream.error;
-    // 4 x (50 priming + 20 lead-in) silent blocks, then the file, then silence.
-    Bytes left, right;
-    for (std::size_t b = 280; b < stream.blocks.size(); ++b) {
-        left.insert(left.end(), stream.blocks[b].bytes.begin(), stream.blocks[b].bytes.begin() + 4096);
-        right.insert(right.end(), stream.blocks[b].bytes.begin() + 4096, stream.blocks[b].bytes.end());
+        const RunResult r = Cli({"play", "--rf-mode", "--driver", "dsf:" + Out(), in});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.positions);
+        const auto stream = testkit::ReadDsf(Out(), c.hz);
+        ASSERT_TRUE(stream.valid) << stream.error;
+        // multiple x (50 priming + 20 lead-in) silent blocks, then the file, then silence.
+        const std::size_t lead = 70 * (c.hz / 2822400u);
+        Bytes left, right;
+        for (std::size_t b = lead; b < stream.blocks.size(); ++b) {
+            left.insert(left.end(), stream.blocks[b].bytes.begin(), stream.blocks[b].bytes.begin() + 4096);
+            right.insert(right.end(), stream.blocks[b].bytes.begin() + 4096, stream.blocks[b].bytes.end());
+        }
+        ASSERT_GE(left.size(), perChannel);
+        EXPECT_TRUE(std::equal(shape.channels[0].begin(), shape.channels[0].end(), left.begin()));
+        EXPECT_TRUE(std::equal(shape.channels[1].begin(), shape.channels[1].end(), right.begin()));
+        EXPECT_TRUE(stream.blocks[lead - 1].Silent());
     }
-    ASSERT_GE(left.size(), perChannel);
-    EXPECT_TRUE(std::equal(shape.channels[0].begin(), shape.channels[0].end(), left.begin()));
-    EXPECT_TRUE(std::equal(shape.channels[1].begin(), shape.channels[1].end(), right.begin()));
-    EXPECT_TRUE(stream.blocks[279].Silent());
 }
 
 TEST_F(DsdRateCliTest, PlayAndConvertUpConvertWavToTheRateAsked) {
     const std::string wav = Wav("a.wav", 0.5, 0.5);
-    for (const auto& [number, hz] : {std::pair{"128", 5644800u}, std::pair{"256", 11289600u}}) {
+    for (const auto& [number, hz] :
+         {std::pair{"128", 5644800u}, std::pair{"256", 11289600u}, std::pair{"512", 22579200u}}) {
         SCOPED_TRACE(number);
         const RunResult played = Cli({"play", "--dsd-rate", number, "--driver", "dsf:" + Out(), wav});
         ASSERT_EQ(played.status, 0) << played.err;
@@ -66,7 +81,7 @@ TEST_F(DsdRateCliTest, PlayAndConvertUpConvertWavToTheRateAsked) {
         ASSERT_EQ(converted.status, 0) << converted.err;
         const auto c = testkit::ReadDsf(Out("c.dsf"), hz);
         ASSERT_TRUE(c.valid) << c.error;
-        // One unit of 512 frames per DSD64 block, two or four at the higher rates, plus the silent unit.
+        // One unit of 512 frames per DSD64 block, two, four or eight at the higher rates.
         const std::size_t units = (22050 + 511) / 512;
         EXPECT_EQ(c.blocks.size(), units * (hz / 2822400u));
         EXPECT_NEAR(c.blocks[c.blocks.size() / 2].RightDensity(), 0.625, 0.01);
@@ -80,13 +95,13 @@ TEST_F(DsdRateCliTest, PlayAndConvertUpConvertWavToTheRateAsked) {
 
 TEST_F(DsdRateCliTest, ARateThatIsNotADsdRateIsRefused) {
     const std::string wav = Wav("a.wav", 0.1, 0.5);
-    for (const char* bad : {"96", "512", "x", "-64"}) {
+    for (const char* bad : {"96", "1024", "x", "-64"}) {
         const RunResult p = Cli({"play", "--dsd-rate", bad, "--driver", "null", wav});
         EXPECT_EQ(p.status, 1);
-        EXPECT_NE(p.err.find("--dsd-rate takes 64, 128 or 256"), std::string::npos) << p.err;
+        EXPECT_NE(p.err.find("--dsd-rate takes 64, 128, 256 or 512"), std::string::npos) << p.err;
         const RunResult c = Cli({"convert", "--dsd-rate", bad, wav, Out()});
         EXPECT_EQ(c.status, 2);
-        EXPECT_NE(c.err.find("--dsd-rate takes 64, 128 or 256"), std::string::npos) << c.err;
+        EXPECT_NE(c.err.find("--dsd-rate takes 64, 128, 256 or 512"), std::string::npos) << c.err;
     }
     EXPECT_FALSE(std::filesystem::exists(Out()));
 }

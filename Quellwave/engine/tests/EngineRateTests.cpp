@@ -1,5 +1,5 @@
-// The engine at DSD128 and DSD256, recorded through the "dsf:" driver: DSD files played bit-exactly at
-// their own rate, a list that mixes rates played each at its own rate in order (the recording goes on in a
+// The engine at DSD128, DSD256 and DSD512, recorded through the "dsf:" driver: DSD files played bit-exactly
+// at their own rate, a list that mixes rates played each at its own rate in order (the recording goes on in a
 // new file at every change), PCM up-converted to the rate asked for or the highest the output takes, and
 // the refusal of a file at a rate the output does not take.
 #include "DsfDriver.h"
@@ -131,7 +131,8 @@ TEST_P(EngineDsdFileRateTest, PlaysBitExactlyAtItsOwnRateWithPositionsInMillisec
     ASSERT_TRUE(WaitForEnd());
     Finish();
     ExpectPlayedExactly(Recording(1, rate), rate, left, right);
-    // The first report comes with the first block: 4096 bytes of one channel, 5 ms at DSD128, 2 at DSD256.
+    // The first report comes with the first block: 4096 bytes of one channel, 5 ms at DSD128, 2 at DSD256,
+    // 1 at DSD512.
     const auto positions = Positions();
     ASSERT_FALSE(positions.empty());
     EXPECT_EQ(positions.front(),
@@ -143,17 +144,18 @@ TEST_P(EngineDsdFileRateTest, PlaysBitExactlyAtItsOwnRateWithPositionsInMillisec
 INSTANTIATE_TEST_SUITE_P(
     HigherRates, EngineDsdFileRateTest,
     ::testing::Values(FileCase{false, DsdRate::kDsd128}, FileCase{false, DsdRate::kDsd256},
-                      FileCase{true, DsdRate::kDsd128}, FileCase{true, DsdRate::kDsd256}),
+                      FileCase{false, DsdRate::kDsd512}, FileCase{true, DsdRate::kDsd128},
+                      FileCase{true, DsdRate::kDsd256}, FileCase{true, DsdRate::kDsd512}),
     [](const ::testing::TestParamInfo<FileCase>& p) {
         return std::string(p.param.dsdiff ? "Dsdiff" : "Dsf") + platform::DsdRateName(p.param.rate);
     });
 
 TEST_F(EngineRateTest, AListMixingRatesPlaysEachAtItsOwnRateInOrder) {
-    const DsdRate rates[] = {DsdRate::kDsd64, DsdRate::kDsd128, DsdRate::kDsd256};
+    const DsdRate rates[] = {DsdRate::kDsd64, DsdRate::kDsd128, DsdRate::kDsd256, DsdRate::kDsd512};
     std::vector<std::string> paths;
     std::vector<testkit::DsfShape> shapes;
     std::vector<testkit::DsdiffShape> dffs;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         // About 150 ms each; the middle one a DSDIFF file.
         const std::size_t perChannel =
             static_cast<std::size_t>(platform::DsdBytesPerSecond(rates[i])) * 15 / 100;
@@ -162,7 +164,10 @@ TEST_F(EngineRateTest, AListMixingRatesPlaysEachAtItsOwnRateInOrder) {
             paths.push_back(Write("b.dff", testkit::BuildDsdiff(dffs.back())));
         } else {
             shapes.push_back(Dsf(perChannel, static_cast<std::uint32_t>(10 * i + 1), rates[i]));
-            paths.push_back(Write(i == 0 ? "a.dsf" : "c.dsf", testkit::BuildDsf(shapes.back())));
+            paths.push_back(Write(i == 0   ? "a.dsf"
+                                  : i == 2 ? "c.dsf"
+                                           : "d.dsf",
+                                  testkit::BuildDsf(shapes.back())));
         }
     }
     StartRecordingInRFMode();
@@ -176,7 +181,7 @@ TEST_F(EngineRateTest, AListMixingRatesPlaysEachAtItsOwnRateInOrder) {
     for (const Message& m : seen_)
         if (m.msg == WM_PLAYER_POSITION && m.wParam == 0)
             starts.push_back(m.lParam);
-    EXPECT_EQ(starts, (std::vector<LPARAM>{2, 3}));
+    EXPECT_EQ(starts, (std::vector<LPARAM>{2, 3, 4}));
     EXPECT_EQ(Count(WM_PLAYER_RATE_REFUSED), 0u);
 
     // One file per rate: the first at DSD64 as a DSD64 playback records it, then each change goes on in
@@ -187,12 +192,14 @@ TEST_F(EngineRateTest, AListMixingRatesPlaysEachAtItsOwnRateInOrder) {
                         ReverseBits(dffs[0].channels[1]));
     ExpectPlayedExactly(Recording(3, DsdRate::kDsd256), DsdRate::kDsd256, shapes[1].channels[0],
                         shapes[1].channels[1]);
-    EXPECT_FALSE(std::filesystem::exists(mervane::DsfDriver::SegmentPath(DsfPath(), 4)));
+    ExpectPlayedExactly(Recording(4, DsdRate::kDsd512), DsdRate::kDsd512, shapes[2].channels[0],
+                        shapes[2].channels[1]);
+    EXPECT_FALSE(std::filesystem::exists(mervane::DsfDriver::SegmentPath(DsfPath(), 5)));
 }
 
 TEST_F(EngineRateTest, PcmIsUpConvertedToTheRateAskedForWithItsFadesAndSilencesLastingAsLong) {
     const std::string wav = ConstantWav("a.wav", 16, 1.5, 0.5);
-    for (DsdRate rate : {DsdRate::kDsd128, DsdRate::kDsd256}) {
+    for (DsdRate rate : {DsdRate::kDsd128, DsdRate::kDsd256, DsdRate::kDsd512}) {
         SCOPED_TRACE(platform::DsdRateName(rate));
         engine_.SetDsdRateOverride(static_cast<DWORD>(platform::DsdRateNumber(rate)));
         std::filesystem::remove(DsfPath());

@@ -150,6 +150,7 @@ TEST_F(SettingDialogTest, DsdRateChoiceShowsTheStoredRateAndOkStoresTheOneChosen
     const Case cases[] = {{"missing", std::nullopt, "DSD64"},
                           {"128", 128, "DSD128"},
                           {"256", 256, "DSD256"},
+                          {"512", 512, "DSD512"},
                           {"100", 100, "DSD64"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -158,7 +159,8 @@ TEST_F(SettingDialogTest, DsdRateChoiceShowsTheStoredRateAndOkStoresTheOneChosen
         CSettingDialog dialog;
         ASSERT_NE(DsdRate(dialog), nullptr);
         EXPECT_EQ(Items(DsdRate(dialog)),
-                  (std::vector<std::pair<QString, int>>{{"DSD64", 64}, {"DSD128", 128}, {"DSD256", 256}}));
+                  (std::vector<std::pair<QString, int>>{
+                      {"DSD64", 64}, {"DSD128", 128}, {"DSD256", 256}, {"DSD512", 512}}));
         EXPECT_EQ(DsdRate(dialog)->currentText(), c.shown);
         TearDown();
         SetUp();
@@ -166,9 +168,9 @@ TEST_F(SettingDialogTest, DsdRateChoiceShowsTheStoredRateAndOkStoresTheOneChosen
     for (const bool ok : {false, true}) {
         SCOPED_TRACE(ok ? "ok" : "cancel");
         CSettingDialog dialog;
-        DsdRate(dialog)->setCurrentIndex(2);
+        DsdRate(dialog)->setCurrentIndex(3);
         uitest::Click(&dialog, ok ? ui::IDOK : ui::IDCANCEL);
-        EXPECT_EQ(UserDword(kSettings, "DsdRate"), ok ? std::optional<DWORD>(256) : std::nullopt);
+        EXPECT_EQ(UserDword(kSettings, "DsdRate"), ok ? std::optional<DWORD>(512) : std::nullopt);
         TearDown();
         SetUp();
     }

@@ -1,4 +1,4 @@
-// One PCM -> DSD up-converter (DSD64, DSD128 or DSD256): a x64, x128 or x256 interpolator followed by a
+// One PCM -> DSD up-converter (DSD64, DSD128, DSD256 or DSD512): a x64 to x512 interpolator followed by a
 // one-bit sigma-delta modulator with a look-ahead quantiser, with all of its state, so that several can run
 // at once. The four C functions of Zentrafold.h drive one of these at DSD64.
 #pragma once
@@ -14,12 +14,14 @@ inline constexpr int kBlockBytes = 8192;   // DSD bytes per unit: left channel, 
 inline constexpr int kChannelBytes = 4096; // DSD bytes per channel per unit
 inline constexpr int kOversampling = 64;   // DSD64 samples per PCM frame
 
-// Output rates, as multiples of DSD64 (2 822 400 Hz). At DSD128 and DSD256 a unit of 512 frames gives two
-// or four times the bytes, in the same layout: all of the left channel, then all of the right.
+// Output rates, as multiples of DSD64 (2 822 400 Hz). At DSD128, DSD256 and DSD512 a unit of 512 frames
+// gives two, four or eight times the bytes, in the same layout: all of the left channel, then all of the
+// right.
 enum class DsdRate {
     kDsd64 = 1,
     kDsd128 = 2,
     kDsd256 = 4,
+    kDsd512 = 8,
 };
 constexpr int RateMultiple(DsdRate rate) noexcept {
     return static_cast<int>(rate);

@@ -170,7 +170,7 @@ TEST_F(EngineOutputTest, PcmPreviewThroughAlsa) {
 } // namespace
 } // namespace enginetest
 
-// ---- DSD128 and DSD256 through ALSA --------------------------------------------------------------
+// ---- DSD128, DSD256 and DSD512 through ALSA ------------------------------------------------------
 
 namespace enginetest {
 namespace {
@@ -267,7 +267,13 @@ INSTANTIATE_TEST_SUITE_P(HigherRates, EngineAlsaRateTest,
                                            AlsaRateCase{PcmFormat::DsdU8, DsdRate::kDsd256},
                                            AlsaRateCase{PcmFormat::S32Le, DsdRate::kDsd128},
                                            AlsaRateCase{PcmFormat::S32Le, DsdRate::kDsd256},
-                                           AlsaRateCase{PcmFormat::S24_3Le, DsdRate::kDsd256}),
+                                           AlsaRateCase{PcmFormat::S24_3Le, DsdRate::kDsd256},
+                                           AlsaRateCase{PcmFormat::DsdU32Be, DsdRate::kDsd512},
+                                           AlsaRateCase{PcmFormat::DsdU32Le, DsdRate::kDsd512},
+                                           AlsaRateCase{PcmFormat::DsdU16Be, DsdRate::kDsd512},
+                                           AlsaRateCase{PcmFormat::DsdU16Le, DsdRate::kDsd512},
+                                           AlsaRateCase{PcmFormat::DsdU8, DsdRate::kDsd512},
+                                           AlsaRateCase{PcmFormat::S32Le, DsdRate::kDsd512}),
                          [](const ::testing::TestParamInfo<AlsaRateCase>& p) {
                              std::string name = std::string(mervane::PcmFormatName(p.param.format)) +
                                                 platform::DsdRateName(p.param.rate);

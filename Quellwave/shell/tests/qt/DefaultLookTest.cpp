@@ -59,6 +59,7 @@ std::vector<Size> SkinBitmaps() {
                                            {kPictureBottom, 109, 57, true},
                                            {kPictureBottomDsd128, 109, 57, true},
                                            {kPictureBottomDsd256, 109, 57, true},
+                                           {kPictureBottomDsd512, 109, 57, true},
                                            {kPanelFace, 1024, 768, false},
                                            {kDisplayBackground, 472, 80, false},
                                            {kPlayIndicatorA, 33, 19, true},
