@@ -94,6 +94,7 @@ PlayerState CPlayerDialog::State() const {
     state.trackCount = state.sourceOpen ? trackCount_ : 0;
     state.volume = dial_ != nullptr ? dial_->GetValue() : 0;
     state.canSeek = CanSeek();
+    state.trayOpen = TrayOpen();
     return state;
 }
 
@@ -337,7 +338,8 @@ void CPlayerDialog::PlayPause() {
         return;
     }
     if (!started_) {
-        if (!engine_.SourceOpen())
+        // With the tray open, play closes it and plays the disc, as a disc player's play button does.
+        if (!engine_.SourceOpen() && !(TrayOpen() && CloseTrayAndReload()))
             return;
         if (lastLoad_ > thresholds_.load) {
             services_.MessageBox(this, resid::kStrOverloadRefused, resid::kStrWarningCaption,
@@ -583,6 +585,36 @@ void CPlayerDialog::FadePanelOut() {
     StartTimer(kTimerFadeOut, 10);
 }
 
+bool CPlayerDialog::DriveTrayOpen() {
+    switch (services_.GetTrayState(static_cast<unsigned char>(drive_))) {
+    case TrayState::Open:
+        return true;
+    case TrayState::Closed:
+        return false;
+    case TrayState::Unknown:
+        break;
+    }
+    return trayOpen_;
+}
+
+void CPlayerDialog::ShowTrayOpen() {
+    trayOpen_ = true;
+    started_ = false;
+    trackCount_ = 0;
+    currentTrack_ = 1;
+    display_->ShowBanner(1);
+    update();
+}
+
+bool CPlayerDialog::CloseTrayAndReload() {
+    const auto letter = static_cast<unsigned char>(drive_);
+    engine_.CloseDrive();
+    engine_.LoadDisc(letter);
+    trayOpen_ = false;
+    EnterDiscMode();
+    return engine_.SourceOpen();
+}
+
 void CPlayerDialog::Settings() {
     PausePlaying();
     if (!services_.RunSettings(this))
@@ -622,9 +654,10 @@ void CPlayerDialog::EjectOrOpen() {
         const auto letter = static_cast<unsigned char>(drive_);
         // Where the drive tells whether its tray is open, that decides; otherwise an eject that returns at
         // once found the tray open already, and the tray is closed instead.
+        bool closing = false;
         switch (services_.GetTrayState(letter)) {
         case TrayState::Open:
-            engine_.LoadDisc(letter);
+            closing = true;
             break;
         case TrayState::Closed:
             engine_.EjectDisc(letter);
@@ -632,11 +665,16 @@ void CPlayerDialog::EjectOrOpen() {
         case TrayState::Unknown: {
             const DWORD before = services_.TickCount();
             engine_.EjectDisc(letter);
-            if (services_.TickCount() - before < kEjectQuickMs)
-                engine_.LoadDisc(letter);
+            closing = services_.TickCount() - before < kEjectQuickMs;
             break;
         }
         }
+        // The drive reports no media change of its own for a tray it was told to move (a disc image
+        // never does): the panel shows the open tray, or reads the disc that the closed tray holds.
+        if (closing)
+            CloseTrayAndReload();
+        else
+            ShowTrayOpen();
         return;
     }
     PausePlaying();

@@ -62,6 +62,7 @@ struct PlayerState {
     unsigned trackCount = 0; // 0 when no source is open
     unsigned volume = 0;     // the dial, 0..100
     bool canSeek = false;    // CanSeek()
+    bool trayOpen = false;   // disc mode with the playback drive's tray open (TrayOpen())
     bool operator==(const PlayerState&) const = default;
 };
 
@@ -140,6 +141,9 @@ public:
     unsigned TrackCount() const noexcept { return trackCount_; }
     bool Started() const noexcept { return started_; }
     bool DiscMode() const noexcept { return discMode_; }
+    // Disc mode, and the playback drive's tray open as far as the panel knows: opened by its eject
+    // button, or found open when the disc could not be read. Play then closes it and plays the disc.
+    bool TrayOpen() const noexcept { return discMode_ && trayOpen_; }
     unsigned Entry() const noexcept { return entry_; }
     unsigned PlaybackDrive() const noexcept { return drive_; }
     const TrackList& Tracks() const noexcept { return trackList_; }
@@ -188,6 +192,12 @@ private:
     void ToggleMute();
     void SwitchMode();
     void EjectOrOpen();
+    // Whether the playback drive's tray is open: what the drive tells, else what the panel last did to it.
+    bool DriveTrayOpen();
+    // The tray was opened: no disc to play, and the display says so.
+    void ShowTrayOpen();
+    // Closes the tray and reads the disc (disc mode entered again); true when it can be played.
+    bool CloseTrayAndReload();
     void Settings();
     void CloseCommand();
     void FadePanelOut();
@@ -232,6 +242,7 @@ private:
     std::array<std::uint32_t, kMaxTrackTable> lengths_{};
     bool started_ = false;
     bool discMode_ = true;
+    bool trayOpen_ = false;
     TrackList trackList_;
     unsigned drive_ = 0;
     bool screenSaverFlag_ = false;

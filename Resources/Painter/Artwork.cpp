@@ -518,7 +518,7 @@ std::vector<Picture> SkinPictures() {
               [word, w, level](QPainter& p) { DisplayWord(p, w, 14, word, kLabelPx, true, level); });
     }
     glass(5043, 304, 34, [](QPainter& p) { Banner(p, 304, QStringLiteral("QUELLWAVE")); });
-    glass(5053, 144, 34, [](QPainter& p) { Banner(p, 144, QStringLiteral("OPENING")); });
+    glass(5053, 144, 34, [](QPainter& p) { Banner(p, 144, QStringLiteral("OPEN")); });
     glass(5054, 204, 34, [](QPainter& p) { Banner(p, 204, QStringLiteral("NO DISC")); });
     glass(5055, 204, 34, [](QPainter& p) { Banner(p, 204, QStringLiteral("NO FILES")); });
     glass(5056, 114, 34, [](QPainter& p) { Banner(p, 114, QStringLiteral("ERROR")); });

@@ -10,9 +10,14 @@
 #include "app/PlayerMessages.h"
 #include "ui/CDialCtrl.h"
 
+#include "Platform/VirtualDrive.h"
+
 #include <QDBusObjectPath>
 #include <QRegularExpression>
 #include <QUrl>
+
+#include <cmath>
+#include <string>
 
 namespace apptest {
 namespace {
@@ -273,6 +278,26 @@ TEST_F(MprisTest, TheCapabilitiesTellWhetherThereIsAnythingToPlay) {
     EXPECT_TRUE(mpris_->CanGoNext());
     Ask({"play"});
     EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+}
+
+TEST_F(MprisTest, WithTheTrayOpenAClientCanPlayAndPlayClosesTheTrayAndPlaysTheDisc) {
+    StartOnSilentDisc(20);
+    std::string error;
+    const auto drive = platform::VirtualDrive::ForLetter('V', dir_.Path() / "disc.cue", error);
+    ASSERT_TRUE(drive) << error;
+    services_.trayQuery = [&](unsigned char) {
+        return drive->TrayOpen() ? TrayState::Open : TrayState::Closed;
+    };
+    StartService();
+    ASSERT_EQ(Panel().TrackCount(), 2u);
+    Command(kCmdEject);
+    ASSERT_TRUE(drive->TrayOpen());
+    EXPECT_TRUE(mpris_->CanPlay()) << "play closes the tray";
+    EXPECT_FALSE(mpris_->CanPause());
+    Ask({"play"});
+    EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    EXPECT_FALSE(drive->TrayOpen());
+    EXPECT_EQ(Ask({"status"}), QStringLiteral("Playing"));
 }
 
 TEST_F(MprisTest, ADiscsTrackIsCalledByItsNumberAndHasNoAddress) {
