@@ -219,6 +219,22 @@ TEST_F(MprisTest, VolumeMapsToTheDialBothWays) {
     EXPECT_NEAR(Ask({"volume"}).toDouble(), 0.51, 1e-6);
 }
 
+TEST_F(MprisTest, TheDialFollowsADragRightAfterAVolumeSetOnTheBus) {
+    StartTracks();
+    for (const char* set : {"0.2", "0.45", "0.2"}) {
+        SCOPED_TRACE(set);
+        Ask({"volume", set});
+        const unsigned value = static_cast<unsigned>(std::lround(std::stod(set) * 100));
+        ASSERT_TRUE(Pump(Panel(), [&] { return Panel().Dial()->GetValue() == value; }));
+        const int from = Panel().Dial()->Position();
+        const int held = DragDialTo(from + 120);
+        EXPECT_GE(held, from + 16) << "the knob turns while the button is held";
+        EXPECT_LT(held, from + 120) << "at the drag's pace, no jump";
+        EXPECT_EQ(Panel().Dial()->Position(), from + 120);
+        EXPECT_NEAR(Ask({"volume"}).toDouble(), (from + 120) / 3 / 100.0, 1e-6);
+    }
+}
+
 TEST_F(MprisTest, ChangesMadeAtTheWindowReachAFollowingClient) {
     StartTracks();
     BusClient follower(

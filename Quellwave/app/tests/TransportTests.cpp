@@ -202,6 +202,40 @@ TEST_F(TransportTest, VolumeStepsClampAndReachTheEngine) {
     EXPECT_EQ(Panel().Dial()->GetValue(), 41u);
 }
 
+TEST_F(TransportTest, TheDialFollowsADragRightAfterAVolumeKeyOrAChangeFromElsewhere) {
+    StartTracks(1);
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        unsigned value; // the dial's value after the change
+    };
+    const std::vector<Case> cases = {
+        {"F9", [&] { Key(Qt::Key_F9); }, 19},
+        {"F10", [&] { Key(Qt::Key_F10); }, 21},
+        {"a change from elsewhere",
+         [&] {
+             Panel().post(Registered().volumeVolChange, 35, 0);
+             Settle(Panel());
+         },
+         35},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Panel().Dial()->SetValue(20);
+        Settle(Panel());
+        c.change();
+        ASSERT_EQ(Panel().Dial()->GetValue(), c.value);
+        const int from = Panel().Dial()->Position();
+        const int held = DragDialTo(250);
+        EXPECT_GE(held, from + 16) << "the knob turns while the button is held, not only after the release";
+        EXPECT_LT(held, 250) << "it turns at the drag's pace, no jump";
+        EXPECT_EQ(Panel().Dial()->Position(), 250);
+        float level = -1;
+        ASSERT_EQ(Panel().Engine().GetLevel(&level), S_OK);
+        EXPECT_NEAR(level, 250 / 3 / 100.0f, 0.006f);
+    }
+}
+
 TEST_F(TransportTest, F8TwiceLeavesTheMuteStateAsItWas) {
     StartTracks(1);
     for (bool initial : {false, true}) {
