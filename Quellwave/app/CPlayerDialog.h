@@ -109,6 +109,10 @@ public:
     void DigitEntry(unsigned digit);
     void CancelEntry();
     void Repeat();
+    // Switches the display between the time played and the time left in the track (stored as
+    // ShowRemainingTime); the stopped display stays as it is.
+    void ToggleRemainingTime();
+    bool ShowsRemainingTime() const noexcept { return showRemaining_; }
     void VolumeStep(int delta);
     // Moves within the current track by deltaMs from where it is (or from where a seek not yet heard goes):
     // to its start at the most, and at or past its end on to the next track, as Next. Only when CanSeek.
@@ -211,6 +215,9 @@ private:
     // or one LoadTrackList hands over); when it opens, PlayList.txt is written and the lengths are read.
     void OpenFileList(const TrackList& list);
     void ShowStoppedDisplay();
+    // Shows elapsedMs into track, as the time played or, when chosen and a track is started, as the
+    // time left in it.
+    void ShowTrackTime(unsigned track, std::uint32_t elapsedMs);
     void ShowButton(int id, bool show);
     void StartTimer(int id, int periodMs);
     void KillTimer(int id);
@@ -243,6 +250,9 @@ private:
     bool started_ = false;
     bool discMode_ = true;
     bool trayOpen_ = false;
+    bool showRemaining_ = false;
+    // The time into the track behind what the display shows (it may show the time left instead).
+    std::uint32_t shownElapsed_ = 0;
     TrackList trackList_;
     unsigned drive_ = 0;
     bool screenSaverFlag_ = false;

@@ -6,6 +6,7 @@
 #include "shell/ResourceIds.h"
 #include "ui/CDialCtrl.h"
 #include "ui/ControlNotify.h"
+#include "ui/TransparentBitmapStatic.h"
 
 #include <QFile>
 #include <QTest>
@@ -35,7 +36,8 @@ protected:
         ASSERT_TRUE(Panel().Started());
         Panel().post(WM_PLAYER_POSITION, ms, Panel().CurrentTrack());
         Settle(Panel());
-        ASSERT_EQ(Display().LastTime(), ms);
+        ASSERT_EQ(Display().LastTime(),
+                  Panel().ShowsRemainingTime() ? Panel().TrackLength(Panel().CurrentTrack()) - ms : ms);
     }
 };
 
@@ -90,6 +92,67 @@ TEST_F(TransportTest, TheHelpPageTellsWhatATypedNumberDoesAfterThePause) {
     EXPECT_TRUE(digits.contains(QStringLiteral("without typing it plays"))) << digits.toStdString();
     EXPECT_FALSE(digits.contains(QStringLiteral("without typing the number is dropped")))
         << digits.toStdString();
+}
+
+TEST_F(TransportTest, TheKeyOrAClickOnTheTimeShowsTheTimeLeftAndTheChoiceIsKept) {
+    StartTracks(3);
+    const unsigned length = Panel().TrackLength(1);
+    ASSERT_GT(length, 19'000u);
+    const auto stored = [&] {
+        const std::optional<DWORD> value = GetUserDword(kSettingsKey, "ShowRemainingTime");
+        return value ? int(*value) : -1;
+    };
+    // Stopped, the display keeps the list's count and total; the choice is stored at once.
+    Key(Qt::Key_T);
+    EXPECT_TRUE(Panel().ShowsRemainingTime());
+    EXPECT_EQ(stored(), 1);
+    EXPECT_FALSE(Display().RemainingShown());
+    EXPECT_EQ(Display().TrackNumber(), 3u);
+    EXPECT_EQ(Display().LastTime(), 3 * length);
+
+    PausedAt(length - 5'000);
+    EXPECT_TRUE(Display().RemainingShown());
+    EXPECT_EQ(Display().LastTime(), 5'000u) << "what is left of the track";
+    // A click on the time switches back to the time played, and again to the time left.
+    QWidget* time = Display().Element(CLEDDialog::kSecondUnits);
+    QTest::mouseClick(time, Qt::LeftButton, Qt::NoModifier, time->rect().center());
+    Settle(Panel());
+    EXPECT_FALSE(Display().RemainingShown());
+    EXPECT_EQ(Display().LastTime(), length - 5'000);
+    EXPECT_EQ(stored(), 0);
+    QTest::mouseClick(time, Qt::LeftButton, Qt::NoModifier, time->rect().center());
+    Settle(Panel());
+    EXPECT_TRUE(Display().RemainingShown());
+    EXPECT_EQ(stored(), 1);
+    // A click elsewhere on the display changes nothing.
+    QWidget* track = Display().Element(CLEDDialog::kTrackUnits);
+    QTest::mouseClick(track, Qt::LeftButton, Qt::NoModifier, track->rect().center());
+    Settle(Panel());
+    EXPECT_TRUE(Display().RemainingShown());
+
+    // Previous still goes by the time played: early in the track it steps back, later it restarts.
+    for (auto [elapsed, expected] : {std::pair{2'000u, 3u}, std::pair{9'000u, 1u}}) {
+        SCOPED_TRACE(elapsed);
+        Key(Qt::Key_F7);
+        PausedAt(elapsed);
+        EXPECT_EQ(Display().LastTime(), length - elapsed);
+        Click(kCmdPrevious);
+        EXPECT_EQ(Panel().CurrentTrack(), expected);
+        EXPECT_EQ(Display().LastTime(), Panel().TrackLength(expected)) << "all of the track is left";
+        EXPECT_TRUE(Display().RemainingShown());
+    }
+    // Playing, the reports show the time left too; stopped, the total again.
+    Key(Qt::Key_F6);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing() && Display().LastTime() < Panel().TrackLength(1); }));
+    EXPECT_TRUE(Display().RemainingShown());
+    Key(Qt::Key_F7);
+    EXPECT_FALSE(Display().RemainingShown());
+    EXPECT_EQ(Display().LastTime(), 3 * length);
+
+    // The next start shows what was chosen.
+    window_.reset();
+    StartTracks(3);
+    EXPECT_TRUE(Panel().ShowsRemainingTime());
 }
 
 TEST_F(TransportTest, AnEntryBeyondTheLastTrackPlaysNothingAndDisappears) {
