@@ -8,8 +8,11 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
+
+#include <xcb/xcb.h>
 
 namespace app {
 
@@ -68,7 +71,11 @@ void CBGDialog::timerEvent(QTimerEvent* event) {
         OnTimer(kFadeTimer);
     else if (event->timerId() == fadeOut_.timerId())
         OnTimer(kFadeOutTimer);
-    else
+    else if (event->timerId() == minimiseCheck_.timerId()) {
+        minimiseCheck_.stop();
+        if (isMinimized() && !OffScreen())
+            Withdraw();
+    } else
         QDialog::timerEvent(event);
 }
 
@@ -114,9 +121,27 @@ void CBGDialog::Finish(int result) {
 
 void CBGDialog::Minimise() {
     showMinimized();
+    minimiseCheck_.start(kMinimiseCheckMs, this);
+}
+
+bool CBGDialog::OffScreen() const {
+    return isMinimized() && (withdrawn_ || windowHandle() == nullptr || !windowHandle()->isExposed());
+}
+
+void CBGDialog::Withdraw() {
+    // The request to minimise goes to the window manager; without one nobody answers it and the window
+    // would stay on the screen. It then leaves the screen as a minimised window does: unmapped, until
+    // RestoreAndRaise maps it again (leaving the minimised state maps the window).
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        xcb_connection_t* connection = x11->connection();
+        xcb_unmap_window(connection, static_cast<xcb_window_t>(winId()));
+        xcb_flush(connection);
+        withdrawn_ = true;
+    }
 }
 
 void CBGDialog::RestoreAndRaise() {
+    withdrawn_ = false;
     if (isMinimized())
         showFullScreen();
     raise();

@@ -20,6 +20,8 @@ public:
     static constexpr int kFadeOutTimer = 101;
     static constexpr int kFadeStep = 20;
     static constexpr int kFadePeriodMs = 10;
+    // How long a window manager has to take a minimised window off the screen before the window withdraws.
+    static constexpr int kMinimiseCheckMs = 500;
 
     CBGDialog(PlayerServices& services, PlayerOptions options = {}, QWidget* parent = nullptr);
     ~CBGDialog() override;
@@ -48,6 +50,9 @@ public:
 
     // Brings the window to the front, restored when it was minimised (a second copy's request).
     void RestoreAndRaise();
+    // Whether the window, minimised, has left the screen: taken off it by the window manager, or, where none
+    // took the request, withdrawn by the window itself.
+    bool OffScreen() const;
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -60,6 +65,7 @@ protected:
 private:
     void ApplyFade();
     void CentrePanel();
+    void Withdraw();
     void Finish(int result);
 
     int fadeLevel_ = 0;
@@ -68,6 +74,9 @@ private:
     ui::PanelDimmer dimmer_{this};
     QBasicTimer fadeIn_;
     QBasicTimer fadeOut_;
+    // After a minimise: whether a window manager has taken the window off the screen.
+    QBasicTimer minimiseCheck_;
+    bool withdrawn_ = false;
     bool finished_ = false;
     bool opacitySupported_ = true;
 };

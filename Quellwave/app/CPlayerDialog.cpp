@@ -94,6 +94,7 @@ PlayerState CPlayerDialog::State() const {
     state.trackCount = state.sourceOpen ? trackCount_ : 0;
     state.volume = dial_ != nullptr ? dial_->GetValue() : 0;
     state.canSeek = CanSeek();
+    state.trayOpen = TrayOpen();
     return state;
 }
 
@@ -230,6 +231,8 @@ void CPlayerDialog::OnInitDialog() {
 
     activateWindow();
 
+    showRemaining_ = ReadShowRemainingTime();
+
     DWORD repeat = 0;
     ReadRepeat(&repeat);
     repeat = RepeatModeFromSetting(repeat);
@@ -337,7 +340,8 @@ void CPlayerDialog::PlayPause() {
         return;
     }
     if (!started_) {
-        if (!engine_.SourceOpen())
+        // With the tray open, play closes it and plays the disc, as a disc player's play button does.
+        if (!engine_.SourceOpen() && !(TrayOpen() && CloseTrayAndReload()))
             return;
         if (lastLoad_ > thresholds_.load) {
             services_.MessageBox(this, resid::kStrOverloadRefused, resid::kStrWarningCaption,
@@ -391,7 +395,25 @@ void CPlayerDialog::ShowStoppedDisplay() {
     const std::uint64_t total =
         std::accumulate(lengths_.begin(), lengths_.begin() + std::min<unsigned>(trackCount_, kMaxTrackTable),
                         std::uint64_t{0});
-    display_->SetTime(static_cast<unsigned>(std::min<std::uint64_t>(total, 0xFFFFFFFFu)));
+    shownElapsed_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
+    display_->SetTime(shownElapsed_);
+}
+
+void CPlayerDialog::ShowTrackTime(unsigned track, std::uint32_t elapsedMs) {
+    shownElapsed_ = elapsedMs;
+    const std::uint32_t length = TrackLength(track);
+    if (showRemaining_ && started_ && length > 0)
+        display_->ShowRemainingTime(length > elapsedMs ? length - elapsedMs : 0);
+    else
+        display_->SetTime(elapsedMs);
+}
+
+void CPlayerDialog::ToggleRemainingTime() {
+    showRemaining_ = !showRemaining_;
+    WriteShowRemainingTime(showRemaining_);
+    // A stopped display (the list's count and total) and a typed number stay as they are.
+    if (started_ && !display_->EntryMode())
+        ShowTrackTime(currentTrack_, shownElapsed_);
 }
 
 std::uint32_t CPlayerDialog::TrackLength(unsigned track) const {
@@ -404,7 +426,7 @@ void CPlayerDialog::Previous() {
     const bool wasPlaying = EnginePlaying();
     DropSeeks();
     PausePlaying();
-    if (display_->LastTime() < 3000 || !started_)
+    if (shownElapsed_ < 3000 || !started_)
         currentTrack_ = currentTrack_ > 1 ? currentTrack_ - 1 : trackCount_;
     try {
         engine_.SelectTrack(currentTrack_, 0);
@@ -416,7 +438,7 @@ void CPlayerDialog::Previous() {
         PlayPause();
     } else {
         display_->ShowTrack(currentTrack_);
-        display_->SetTime(started_ ? 0 : TrackLength(currentTrack_));
+        ShowTrackTime(currentTrack_, started_ ? 0 : TrackLength(currentTrack_));
     }
 }
 
@@ -432,14 +454,14 @@ void CPlayerDialog::Next() {
     } catch (const std::invalid_argument&) {
         return;
     }
-    display_->SetTime(0);
+    ShowTrackTime(currentTrack_, 0);
     display_->ShowTrack(currentTrack_);
     if (wasPlaying) {
         display_->ShowBanner(0);
         PlayPause();
     } else {
         display_->ShowTrack(currentTrack_);
-        display_->SetTime(started_ ? 0 : TrackLength(currentTrack_));
+        ShowTrackTime(currentTrack_, started_ ? 0 : TrackLength(currentTrack_));
     }
 }
 
@@ -478,7 +500,7 @@ bool CPlayerDialog::SeekTo(std::uint32_t ms) {
     if (seekTarget_) {
         // The engine takes one seek at a time: this one waits until it has reached the last.
         seekPending_ = ms;
-        display_->SetTime(ms);
+        ShowTrackTime(currentTrack_, ms);
         emit Seeked(ms);
         return true;
     }
@@ -500,7 +522,7 @@ bool CPlayerDialog::IssueSeek(std::uint32_t ms) {
     } else {
         pausedSeek_ = ms;
     }
-    display_->SetTime(ms);
+    ShowTrackTime(currentTrack_, ms);
     emit Seeked(ms);
     return true;
 }
@@ -528,7 +550,7 @@ void CPlayerDialog::CancelEntry() {
         return;
     } else if (display_->TrackNumber() != currentTrack_) {
         display_->ShowTrack(currentTrack_);
-        display_->SetTime(engine_.LastReportedMs());
+        ShowTrackTime(currentTrack_, engine_.LastReportedMs());
     }
 }
 
@@ -546,7 +568,7 @@ void CPlayerDialog::OnPlaySelectedTrack(WPARAM track) {
         return;
     }
     started_ = true;
-    display_->SetTime(0);
+    ShowTrackTime(currentTrack_, 0);
     display_->ShowTrack(currentTrack_);
     PlayPause();
 }
@@ -581,6 +603,36 @@ void CPlayerDialog::FadePanelOut() {
     panelFade_ = 255;
     ApplyPanelFade();
     StartTimer(kTimerFadeOut, 10);
+}
+
+bool CPlayerDialog::DriveTrayOpen() {
+    switch (services_.GetTrayState(static_cast<unsigned char>(drive_))) {
+    case TrayState::Open:
+        return true;
+    case TrayState::Closed:
+        return false;
+    case TrayState::Unknown:
+        break;
+    }
+    return trayOpen_;
+}
+
+void CPlayerDialog::ShowTrayOpen() {
+    trayOpen_ = true;
+    started_ = false;
+    trackCount_ = 0;
+    currentTrack_ = 1;
+    display_->ShowBanner(1);
+    update();
+}
+
+bool CPlayerDialog::CloseTrayAndReload() {
+    const auto letter = static_cast<unsigned char>(drive_);
+    engine_.CloseDrive();
+    engine_.LoadDisc(letter);
+    trayOpen_ = false;
+    EnterDiscMode();
+    return engine_.SourceOpen();
 }
 
 void CPlayerDialog::Settings() {
@@ -622,9 +674,10 @@ void CPlayerDialog::EjectOrOpen() {
         const auto letter = static_cast<unsigned char>(drive_);
         // Where the drive tells whether its tray is open, that decides; otherwise an eject that returns at
         // once found the tray open already, and the tray is closed instead.
+        bool closing = false;
         switch (services_.GetTrayState(letter)) {
         case TrayState::Open:
-            engine_.LoadDisc(letter);
+            closing = true;
             break;
         case TrayState::Closed:
             engine_.EjectDisc(letter);
@@ -632,11 +685,16 @@ void CPlayerDialog::EjectOrOpen() {
         case TrayState::Unknown: {
             const DWORD before = services_.TickCount();
             engine_.EjectDisc(letter);
-            if (services_.TickCount() - before < kEjectQuickMs)
-                engine_.LoadDisc(letter);
+            closing = services_.TickCount() - before < kEjectQuickMs;
             break;
         }
         }
+        // The drive reports no media change of its own for a tray it was told to move (a disc image
+        // never does): the panel shows the open tray, or reads the disc that the closed tray holds.
+        if (closing)
+            CloseTrayAndReload();
+        else
+            ShowTrayOpen();
         return;
     }
     PausePlaying();
@@ -692,7 +750,7 @@ void CPlayerDialog::OnPosition(WPARAM ms, LPARAM track) {
         display_->SetPlayIndicator(2);
     // The badge below the dial names the DSD rate playing.
     ShowRateBadge(controls_, engine_.TrackRate(), ui::ScaleForPixelRatio(devicePixelRatioF()));
-    display_->SetTime(static_cast<unsigned>(ms));
+    ShowTrackTime(number, at);
     if (jumped)
         emit Seeked(at);
     if (number != currentTrack_)

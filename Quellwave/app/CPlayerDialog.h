@@ -62,6 +62,7 @@ struct PlayerState {
     unsigned trackCount = 0; // 0 when no source is open
     unsigned volume = 0;     // the dial, 0..100
     bool canSeek = false;    // CanSeek()
+    bool trayOpen = false;   // disc mode with the playback drive's tray open (TrayOpen())
     bool operator==(const PlayerState&) const = default;
 };
 
@@ -108,6 +109,10 @@ public:
     void DigitEntry(unsigned digit);
     void CancelEntry();
     void Repeat();
+    // Switches the display between the time played and the time left in the track (stored as
+    // ShowRemainingTime); the stopped display stays as it is.
+    void ToggleRemainingTime();
+    bool ShowsRemainingTime() const noexcept { return showRemaining_; }
     void VolumeStep(int delta);
     // Moves within the current track by deltaMs from where it is (or from where a seek not yet heard goes):
     // to its start at the most, and at or past its end on to the next track, as Next. Only when CanSeek.
@@ -140,6 +145,9 @@ public:
     unsigned TrackCount() const noexcept { return trackCount_; }
     bool Started() const noexcept { return started_; }
     bool DiscMode() const noexcept { return discMode_; }
+    // Disc mode, and the playback drive's tray open as far as the panel knows: opened by its eject
+    // button, or found open when the disc could not be read. Play then closes it and plays the disc.
+    bool TrayOpen() const noexcept { return discMode_ && trayOpen_; }
     unsigned Entry() const noexcept { return entry_; }
     unsigned PlaybackDrive() const noexcept { return drive_; }
     const TrackList& Tracks() const noexcept { return trackList_; }
@@ -188,6 +196,12 @@ private:
     void ToggleMute();
     void SwitchMode();
     void EjectOrOpen();
+    // Whether the playback drive's tray is open: what the drive tells, else what the panel last did to it.
+    bool DriveTrayOpen();
+    // The tray was opened: no disc to play, and the display says so.
+    void ShowTrayOpen();
+    // Closes the tray and reads the disc (disc mode entered again); true when it can be played.
+    bool CloseTrayAndReload();
     void Settings();
     void CloseCommand();
     void FadePanelOut();
@@ -201,6 +215,9 @@ private:
     // or one LoadTrackList hands over); when it opens, PlayList.txt is written and the lengths are read.
     void OpenFileList(const TrackList& list);
     void ShowStoppedDisplay();
+    // Shows elapsedMs into track, as the time played or, when chosen and a track is started, as the
+    // time left in it.
+    void ShowTrackTime(unsigned track, std::uint32_t elapsedMs);
     void ShowButton(int id, bool show);
     void StartTimer(int id, int periodMs);
     void KillTimer(int id);
@@ -232,6 +249,10 @@ private:
     std::array<std::uint32_t, kMaxTrackTable> lengths_{};
     bool started_ = false;
     bool discMode_ = true;
+    bool trayOpen_ = false;
+    bool showRemaining_ = false;
+    // The time into the track behind what the display shows (it may show the time left instead).
+    std::uint32_t shownElapsed_ = 0;
     TrackList trackList_;
     unsigned drive_ = 0;
     bool screenSaverFlag_ = false;

@@ -6,6 +6,7 @@
 #include "ui/ControlNotify.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 #include <utility>
 
@@ -95,6 +96,10 @@ bool CPlayerDialog::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
     case Qt::Key_F8:
         ToggleMute();
         CancelEntry();
+        return true;
+    case Qt::Key_T:
+        CancelEntry();
+        ToggleRemainingTime();
         return true;
     default:
         break;
@@ -207,8 +212,13 @@ bool CPlayerDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CPlayerDialog::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
         CancelEntry();
+        // The display's time (its pictures take no clicks, so they come here) switches between the time
+        // played and the time left.
+        if (CLEDDialog::kTimeArea.contains(display_->mapFrom(this, event->position().toPoint())))
+            ToggleRemainingTime();
+    }
     QWidget::mousePressEvent(event);
 }
 

@@ -42,9 +42,14 @@ void CPlayerDialog::EnterDiscMode() {
     const auto letter = static_cast<unsigned char>(drive_);
     if (letter == 0 || engine_.OpenDrive(letter) != 1) {
         trackCount_ = 0;
-        display_->ShowBanner(2);
+        // An open tray is told from a drive without a disc.
+        if (letter != 0 && DriveTrayOpen())
+            ShowTrayOpen();
+        else
+            display_->ShowBanner(2);
         return;
     }
+    trayOpen_ = false;
     {
         CDiscPilot pilot;
         if (pilot.SetDrive(letter) && !pilot.IsDriveChecked() && letter >= 'A')

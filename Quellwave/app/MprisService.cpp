@@ -308,11 +308,15 @@ bool MprisService::CanGoPrevious() const {
 }
 
 bool MprisService::CanPlay() const {
-    return window_ && window_->Panel().State().trackCount > 0;
+    if (!window_)
+        return false;
+    // An open tray plays too: play closes it and plays the disc.
+    const PlayerState state = window_->Panel().State();
+    return state.trackCount > 0 || state.trayOpen;
 }
 
 bool MprisService::CanPause() const {
-    return CanPlay();
+    return window_ && window_->Panel().State().trackCount > 0;
 }
 
 bool MprisService::CanSeek() const {

@@ -61,6 +61,8 @@ inline constexpr unsigned kColon1 = 5066, kColon2 = 5067; // 4 x 34
 inline constexpr unsigned kTimeDigits = 4092;
 inline constexpr unsigned kTrackDigits = 359;
 inline constexpr unsigned kTrackUnitsDigits = 369;
+// The minus sign of the time set (24 x 34), before a time left.
+inline constexpr unsigned kTimeMinus = 4102;
 
 // About box pictures and the start-up notice's frame (bottom edge, bottom-left, bottom-right, middle,
 // left, right).

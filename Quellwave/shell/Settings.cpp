@@ -133,6 +133,15 @@ bool WriteGaplessPlayback(bool gapless) {
     return WriteDwordValue(kSettingsKey, "GaplessPlayback", gapless ? 1 : 0);
 }
 
+bool ReadShowRemainingTime() {
+    DWORD value = 0;
+    return ReadDwordValue(HKEY_CURRENT_USER, kSettingsKey, "ShowRemainingTime", &value) && value == 1;
+}
+
+bool WriteShowRemainingTime(bool remaining) {
+    return WriteDwordValue(kSettingsKey, "ShowRemainingTime", remaining ? 1 : 0);
+}
+
 bool ReadASIODriverName(std::string* driverName) {
     return ReadStringValue(HKEY_LOCAL_MACHINE, kAsioSettingsKey, "DefaultASIODriverName", driverName);
 }

@@ -63,6 +63,11 @@ bool ReadRFMode();
 bool ReadGaplessPlayback();
 bool WriteGaplessPlayback(bool gapless);
 
+// ShowRemainingTime: the display shows the time left in the track, not the time played, while a track
+// plays or is paused; true only when the value is exactly 1 (missing: 0, the time played).
+bool ReadShowRemainingTime();
+bool WriteShowRemainingTime(bool remaining);
+
 // DefaultASIODriverName (machine): name of the DSD output driver to open.
 bool ReadASIODriverName(std::string* driverName);
 

@@ -150,6 +150,11 @@ void CDialCtrl::SetValue(unsigned value) {
         muting_ = false;
         RedrawWhole();
     }
+    // The knob stands where it jumped to: an animation under way has nothing left to do, and a drag that
+    // follows starts from here (a target left behind made the next drag wait for its release).
+    if (!dragging_)
+        timer_.stop();
+    target_ = position;
     MoveTo(position, false);
 }
 
@@ -417,13 +422,10 @@ void CDialCtrl::mouseMoveEvent(QMouseEvent* event) {
     if (dragging_ && (event->buttons() & Qt::LeftButton)) {
         const QPointF point = event->position();
         lastAngle_ = PointerAngle(point.x(), point.y());
-        const int position = PositionForAngle(lastAngle_, position_);
-        if (position_ == target_) {
-            target_ = position;
+        target_ = PositionForAngle(lastAngle_, position_);
+        // An animation already under way heads for the new target; otherwise one starts.
+        if (!timer_.isActive())
             StartAnimation();
-        } else {
-            target_ = position;
-        }
     }
     event->accept();
 }

@@ -41,6 +41,8 @@ public:
     // notifies the parent.
     void MoveTo(int position, bool quiet);
     // Jumps to the value (clamped to the maximum) without animation, ends the muting look, and notifies.
+    // The knob then rests there: an animation under way stops (unless a drag holds it), and the next drag
+    // turns it from there.
     void SetValue(unsigned value);
     unsigned GetValue() const noexcept;
     // Draws the lit arc with the muting glow (on) or the normal glow (off) and repaints the whole dial.

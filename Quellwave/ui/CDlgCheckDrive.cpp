@@ -132,10 +132,7 @@ CDlgCheckDrive::CDlgCheckDrive(unsigned letter, QWidget* parent,
     intro->setWordWrap(true);
     auto* driveLabel = new QLabel(ui::Text(resid::kStrCheckDrive), this);
     auto* drive = ui::MakeStatic(this, kIdDrive, driveText_);
-    progress_ = new QProgressBar(this);
-    ui::SetControlId(progress_, kIdProgress);
-    progress_->setRange(0, 100);
-    progress_->setValue(0);
+    progress_ = ui::MakeProgressBar(this, kIdProgress);
     start_ = ui::MakeButton(this, kIdStart, ui::Text(resid::kStrCheckStart));
     start_->setDefault(true);
     cancel_ = ui::MakeButton(this, ui::IDCANCEL, ui::Text(resid::kStrCancel));

@@ -262,6 +262,8 @@ void CLEDDialog::SetTime(unsigned milliseconds) {
     if (entryMode_)
         return;
     LightLabels();
+    remaining_ = false;
+    minusPlace_ = 0;
     lastTime_ = milliseconds;
     const unsigned s = milliseconds / 1000;
     const unsigned h = s / 3600;
@@ -280,6 +282,33 @@ void CLEDDialog::SetTime(unsigned milliseconds) {
     SetDigit(kSecondTens, kTimeSet, sec / 10, true);
     SetDigit(kSecondUnits, kTimeSet, sec % 10, true);
     repaint(); // at once, as the banner
+}
+
+void CLEDDialog::ShowRemainingTime(unsigned milliseconds) {
+    if (entryMode_)
+        return;
+    SetTime(milliseconds);
+    remaining_ = true;
+    // The sign takes the place just before the first digit shown; between hours and minutes the colon
+    // stays dark, so the sign never reads as part of the time.
+    for (int place : {kMinuteTens, kHourUnits, kHourTens}) {
+        if (const TransparentBitmapStatic* element = Element(place);
+            element != nullptr && element->isHidden()) {
+            minusPlace_ = place;
+            break;
+        }
+    }
+    if (minusPlace_ == 0)
+        return;
+    const int scale = ui::ScaleForPixelRatio(devicePixelRatioF());
+    if (scale != minusScale_) {
+        minus_ = ui::AtPixelRatio(ui::KeyedImage(loader_(kMinusBitmap, scale)), devicePixelRatioF());
+        minusScale_ = scale;
+    }
+    TransparentBitmapStatic* element = Element(minusPlace_);
+    element->SetBitmap(minus_);
+    element->setVisible(true);
+    repaint();
 }
 
 void CLEDDialog::ShowTrack(unsigned number) {

@@ -13,6 +13,7 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QRect>
 #include <QWidget>
 
 #include <array>
@@ -26,6 +27,9 @@ public:
     static constexpr int kWidth = 472;
     static constexpr int kHeight = 80;
     static constexpr unsigned kBackgroundBitmap = 4042;
+    static constexpr unsigned kMinusBitmap = 4102;
+    // The time read-out with its label, in the panel's coordinates: a click there switches what it shows.
+    static constexpr QRect kTimeArea{225, 10, 195, 58};
 
     // Element control ids.
     enum : int {
@@ -85,6 +89,9 @@ public:
     // anything above 4 hide all four.
     void ShowBanner(unsigned which);
     void SetTime(unsigned milliseconds);
+    // Shows milliseconds as SetTime does, as the time left: with a minus sign (bitmap 4102) lit in the
+    // digit place before the first digit shown, none when the hour tens are shown. Ignored in entry mode.
+    void ShowRemainingTime(unsigned milliseconds);
     void ShowTrack(unsigned number);
     void ShowEnteredTrack(unsigned number);
     // Shows number mod 1000 without leading zeros (0 shows nothing) and stores it.
@@ -93,6 +100,10 @@ public:
     unsigned LastTime() const noexcept { return lastTime_; }
     unsigned TrackNumber() const noexcept { return trackNumber_; }
     bool EntryMode() const noexcept { return entryMode_; }
+    // Whether the time shown is a time left (ShowRemainingTime), and the digit place its minus sign is in
+    // (0 when none is shown).
+    bool RemainingShown() const noexcept { return remaining_; }
+    int MinusPlace() const noexcept { return minusPlace_; }
 
     // The element with this control id, or nullptr.
     TransparentBitmapStatic* Element(int id) const;
@@ -118,6 +129,10 @@ private:
     unsigned lastTime_ = 0;
     unsigned trackNumber_ = 0;
     bool entryMode_ = false;
+    bool remaining_ = false;
+    int minusPlace_ = 0;
+    QImage minus_;
+    int minusScale_ = 0;
     std::array<TransparentBitmapStatic*, kElementCount> elements_{};
     std::array<std::array<QImage, 10>, 3> digits_{};
     std::array<std::array<bool, 10>, 3> digitLoaded_{};

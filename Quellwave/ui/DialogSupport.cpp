@@ -10,9 +10,14 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegion>
+#include <QStyleOptionProgressBar>
+#include <QStylePainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace ui {
 
@@ -41,6 +46,41 @@ QLabel* MakeStatic(QWidget* parent, int id, const QString& text) {
 }
 
 namespace {
+
+// The figure on the bar is drawn by the bar itself, in two colours split where the filled part ends: one
+// colour over both the amber and the dark part could never read on both (light grey on amber is 1.3:1).
+class TwoToneProgressBar final : public QProgressBar {
+public:
+    using QProgressBar::QProgressBar;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionProgressBar option;
+        initStyleOption(&option);
+        option.textVisible = false;
+        painter.drawControl(QStyle::CE_ProgressBar, option);
+        if (!isTextVisible() || maximum() <= minimum())
+            return;
+        // The groove lies inside a 1-pixel border; the filled part grows from its left edge.
+        const QRect groove = rect().adjusted(1, 1, -1, -1);
+        const double share = std::clamp(double(value() - minimum()) / (maximum() - minimum()), 0.0, 1.0);
+        const QRect filled(groove.left(), groove.top(), int(std::lround(groove.width() * share)),
+                           groove.height());
+        const QString figure = text();
+        painter.setFont(font());
+        painter.setClipRect(filled);
+        painter.setPen(kFigureOnFilled);
+        painter.drawText(rect(), Qt::AlignCenter, figure);
+        painter.setClipRegion(QRegion(rect()).subtracted(QRegion(filled)));
+        painter.setPen(kFigureOnGroove);
+        painter.drawText(rect(), Qt::AlignCenter, figure);
+    }
+
+private:
+    static constexpr QColor kFigureOnFilled{0x0B, 0x0C, 0x0D};
+    static constexpr QColor kFigureOnGroove{0xD6, 0xD9, 0xDD};
+};
 
 // The panel's palette: metal #1C1E21 with its bevel (#3A3D42 above, #0B0C0D below), labels #8A8F96, text
 // #D6D9DD, the display's amber #FFB23F; a disabled text or glyph at 30 %. A dialog is a slightly lighter
@@ -113,6 +153,14 @@ QToolTip { color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42; }
 )";
 
 } // namespace
+
+QProgressBar* MakeProgressBar(QWidget* parent, int id) {
+    auto* bar = new TwoToneProgressBar(parent);
+    SetControlId(bar, id);
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    return bar;
+}
 
 void StyleDialog(QWidget* dialog) {
     QPalette colours = dialog->palette();

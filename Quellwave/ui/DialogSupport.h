@@ -11,6 +11,7 @@
 class QCheckBox;
 class QDialog;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QWidget;
 
@@ -23,6 +24,9 @@ QString Text(unsigned id);
 QPushButton* MakeButton(QWidget* parent, int id, const QString& text);
 QCheckBox* MakeCheckBox(QWidget* parent, int id, const QString& text);
 QLabel* MakeStatic(QWidget* parent, int id, const QString& text = {});
+// A progress bar (0..100) with its control id whose figure stays readable wherever the bar has reached:
+// dark on the filled amber part, light on the empty groove.
+QProgressBar* MakeProgressBar(QWidget* parent, int id);
 
 // Gives a dialog (and everything in it) the panel's look: the dark metal, light text and amber accents,
 // skinned buttons and check boxes, and type that reads from a sofa (kDialogFontPx, scaled with the panel

@@ -207,8 +207,11 @@ QPainterPath Segment(int index) {
     return slant.map(s);
 }
 
-constexpr std::array<unsigned char, 10> kSegmentsOf = {0b0111111, 0b0000110, 0b1011011, 0b1001111, 0b1100110,
-                                                       0b1101101, 0b1111101, 0b0000111, 0b1111111, 0b1101111};
+// The segments lit for 0..9, and for the minus sign (index 10).
+constexpr std::array<unsigned char, 11> kSegmentsOf = {0b0111111, 0b0000110, 0b1011011, 0b1001111,
+                                                       0b1100110, 0b1101101, 0b1111101, 0b0000111,
+                                                       0b1111111, 0b1101111, 0b1000000};
+constexpr int kMinusSign = 10;
 
 void Digit(QPainter& p, int digit) {
     p.setPen(Qt::NoPen);
@@ -466,6 +469,8 @@ std::vector<Picture> SkinPictures() {
             glass(first + unsigned(d), 24, 34, [d](QPainter& p) { Digit(p, d); });
         }
     }
+    // The minus before a time left, in the digits' cell and style.
+    glass(4102, 24, 34, [](QPainter& p) { Digit(p, kMinusSign); });
     glass(5066, 4, 34, Colon);
     glass(5067, 4, 34, Colon);
     glass(1030, 33, 19, [](QPainter& p) {
@@ -518,7 +523,7 @@ std::vector<Picture> SkinPictures() {
               [word, w, level](QPainter& p) { DisplayWord(p, w, 14, word, kLabelPx, true, level); });
     }
     glass(5043, 304, 34, [](QPainter& p) { Banner(p, 304, QStringLiteral("QUELLWAVE")); });
-    glass(5053, 144, 34, [](QPainter& p) { Banner(p, 144, QStringLiteral("OPENING")); });
+    glass(5053, 144, 34, [](QPainter& p) { Banner(p, 144, QStringLiteral("OPEN")); });
     glass(5054, 204, 34, [](QPainter& p) { Banner(p, 204, QStringLiteral("NO DISC")); });
     glass(5055, 204, 34, [](QPainter& p) { Banner(p, 204, QStringLiteral("NO FILES")); });
     glass(5056, 114, 34, [](QPainter& p) { Banner(p, 114, QStringLiteral("ERROR")); });

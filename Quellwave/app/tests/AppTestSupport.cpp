@@ -4,11 +4,14 @@
 #include "TestKit/RegistrySandbox.h"
 #include "shell/PlaylistFile.h"
 #include "shell/ResourceModules.h"
+#include "ui/CDialCtrl.h"
 #include "ui/ControlNotify.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTest>
 
+#include <cmath>
 #include <filesystem>
 #include <thread>
 
@@ -113,6 +116,35 @@ void PlayerFixture::Click(int controlId) {
     ASSERT_TRUE(control->isVisible()) << controlId;
     QTest::mouseClick(control, Qt::LeftButton, Qt::NoModifier, control->rect().center());
     Settle(Panel());
+}
+
+int PlayerFixture::DragDialTo(int position) {
+    CDialCtrl* dial = Panel().Dial();
+    // The point 80 pixels from the centre whose direction to the centre is 300 degrees past the position.
+    const auto pointOf = [](double angle) {
+        const double a = angle * M_PI / 180.0;
+        return QPointF(117 - 80 * std::cos(a), 117 - 80 * std::sin(a));
+    };
+    const auto send = [dial](QEvent::Type type, QPointF at, Qt::MouseButtons held) {
+        QMouseEvent event(type, at, dial->mapToGlobal(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(dial, &event);
+    };
+    // Half a degree on: the dial reads angles with pi taken a few millionths short, and truncates.
+    const QPointF target = pointOf(std::fmod(300.5 + position, 360.0));
+    const int from = dial->Position();
+    send(QEvent::MouseButtonPress, pointOf(std::fmod(300.0 + from, 360.0)), Qt::LeftButton);
+    send(QEvent::MouseMove, target, Qt::LeftButton);
+    const int steps = 2 * 8;
+    Pump(
+        Panel(),
+        [&] { return std::abs(dial->Position() - from) >= std::min(steps, std::abs(position - from)); },
+        3000);
+    const int held = dial->Position();
+    send(QEvent::MouseButtonRelease, target, Qt::NoButton);
+    Pump(
+        Panel(), [&] { return !dial->IsAnimating(); }, 3000);
+    return held;
 }
 
 } // namespace apptest

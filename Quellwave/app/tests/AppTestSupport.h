@@ -181,6 +181,11 @@ protected:
     void Command(unsigned id);
     void Click(int controlId);
     bool Playing() { return Panel().Engine().Playing() == 1; }
+    // Presses the dial's ring and drags to the place of position (0..300) on its scale, the button held.
+    // Returns the knob's position once it has turned at least two animation steps towards there while
+    // still held, or where it stood when it had not within 3 s; then releases the button there and lets
+    // the knob arrive.
+    int DragDialTo(int position);
 
     testkit::ScratchFolder dir_;
     testkit::EnvironmentGuard environment_;

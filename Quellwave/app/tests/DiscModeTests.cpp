@@ -121,6 +121,64 @@ TEST_F(DiscModeTest, TheTrayButtonOpensAClosedTrayAndClosesAnOpenOne) {
     drive->Load();
 }
 
+TEST_F(DiscModeTest, TheEjectCycleShowsTheOpenTrayAndTheSecondPressOrPlayReloadsTheDisc) {
+    StartDisc();
+    auto drive = Drive();
+    ASSERT_EQ(Panel().TrackCount(), kTracks.size());
+    for (const bool trayKnown : {true, false}) {
+        SCOPED_TRACE(trayKnown ? "the drive tells its tray's state" : "the tray's state is unknown");
+        services_.trayQuery = [&](unsigned char) {
+            if (!trayKnown)
+                return TrayState::Unknown;
+            return drive->TrayOpen() ? TrayState::Open : TrayState::Closed;
+        };
+        const auto eject = [&] {
+            // Without the tray's state, an eject that takes long opened a closed tray.
+            services_.tickStep = drive->TrayOpen() ? 0 : 900;
+            Click(kCmdEject);
+            services_.tickStep = 0;
+        };
+        const auto expectOpen = [&](const char* when) {
+            SCOPED_TRACE(when);
+            EXPECT_TRUE(drive->TrayOpen());
+            EXPECT_FALSE(Playing());
+            EXPECT_FALSE(Panel().Started());
+            EXPECT_TRUE(Display().Element(CLEDDialog::kBanner1)->isVisible()) << "the display shows OPEN";
+            EXPECT_FALSE(Display().Element(CLEDDialog::kTrackUnits)->isVisible()) << "no old disc's tracks";
+            EXPECT_EQ(Panel().TrackCount(), 0u);
+            EXPECT_TRUE(Panel().State().trayOpen);
+        };
+        const auto expectLoaded = [&](const char* when) {
+            SCOPED_TRACE(when);
+            EXPECT_FALSE(drive->TrayOpen());
+            EXPECT_FALSE(Display().Element(CLEDDialog::kBanner1)->isVisible());
+            ASSERT_EQ(Panel().TrackCount(), kTracks.size());
+            EXPECT_FALSE(Panel().State().trayOpen);
+        };
+
+        Key(Qt::Key_F6);
+        ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+        eject();
+        expectOpen("ejected while playing");
+
+        eject();
+        expectLoaded("the second press closes the tray");
+        EXPECT_FALSE(Playing());
+        EXPECT_EQ(Display().TrackNumber(), kTracks.size()) << "the stopped display of the disc";
+        EXPECT_NEAR(Display().LastTime(), DiscMs(), 3.0);
+        Key(Qt::Key_F6);
+        EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); })) << "the reloaded disc plays";
+
+        eject();
+        expectOpen("ejected again");
+        Key(Qt::Key_F6);
+        expectLoaded("play closes the tray");
+        EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); })) << "and plays the disc";
+        EXPECT_EQ(Panel().CurrentTrack(), 1u);
+        Key(Qt::Key_F7);
+    }
+}
+
 TEST_F(DiscModeTest, ADiscRemovedWhilePlayingStopsCleanlyAndComesBackWhenPutIn) {
     StartDisc();
     Click(kCmdPlay);

@@ -10,9 +10,14 @@
 #include "app/PlayerMessages.h"
 #include "ui/CDialCtrl.h"
 
+#include "Platform/VirtualDrive.h"
+
 #include <QDBusObjectPath>
 #include <QRegularExpression>
 #include <QUrl>
+
+#include <cmath>
+#include <string>
 
 namespace apptest {
 namespace {
@@ -214,6 +219,22 @@ TEST_F(MprisTest, VolumeMapsToTheDialBothWays) {
     EXPECT_NEAR(Ask({"volume"}).toDouble(), 0.51, 1e-6);
 }
 
+TEST_F(MprisTest, TheDialFollowsADragRightAfterAVolumeSetOnTheBus) {
+    StartTracks();
+    for (const char* set : {"0.2", "0.45", "0.2"}) {
+        SCOPED_TRACE(set);
+        Ask({"volume", set});
+        const unsigned value = static_cast<unsigned>(std::lround(std::stod(set) * 100));
+        ASSERT_TRUE(Pump(Panel(), [&] { return Panel().Dial()->GetValue() == value; }));
+        const int from = Panel().Dial()->Position();
+        const int held = DragDialTo(from + 120);
+        EXPECT_GE(held, from + 16) << "the knob turns while the button is held";
+        EXPECT_LT(held, from + 120) << "at the drag's pace, no jump";
+        EXPECT_EQ(Panel().Dial()->Position(), from + 120);
+        EXPECT_NEAR(Ask({"volume"}).toDouble(), (from + 120) / 3 / 100.0, 1e-6);
+    }
+}
+
 TEST_F(MprisTest, ChangesMadeAtTheWindowReachAFollowingClient) {
     StartTracks();
     BusClient follower(
@@ -273,6 +294,26 @@ TEST_F(MprisTest, TheCapabilitiesTellWhetherThereIsAnythingToPlay) {
     EXPECT_TRUE(mpris_->CanGoNext());
     Ask({"play"});
     EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+}
+
+TEST_F(MprisTest, WithTheTrayOpenAClientCanPlayAndPlayClosesTheTrayAndPlaysTheDisc) {
+    StartOnSilentDisc(20);
+    std::string error;
+    const auto drive = platform::VirtualDrive::ForLetter('V', dir_.Path() / "disc.cue", error);
+    ASSERT_TRUE(drive) << error;
+    services_.trayQuery = [&](unsigned char) {
+        return drive->TrayOpen() ? TrayState::Open : TrayState::Closed;
+    };
+    StartService();
+    ASSERT_EQ(Panel().TrackCount(), 2u);
+    Command(kCmdEject);
+    ASSERT_TRUE(drive->TrayOpen());
+    EXPECT_TRUE(mpris_->CanPlay()) << "play closes the tray";
+    EXPECT_FALSE(mpris_->CanPause());
+    Ask({"play"});
+    EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    EXPECT_FALSE(drive->TrayOpen());
+    EXPECT_EQ(Ask({"status"}), QStringLiteral("Playing"));
 }
 
 TEST_F(MprisTest, ADiscsTrackIsCalledByItsNumberAndHasNoAddress) {

@@ -6,6 +6,7 @@
 #include "shell/ResourceIds.h"
 #include "ui/CDialCtrl.h"
 #include "ui/ControlNotify.h"
+#include "ui/TransparentBitmapStatic.h"
 
 #include <QFile>
 #include <QTest>
@@ -35,7 +36,8 @@ protected:
         ASSERT_TRUE(Panel().Started());
         Panel().post(WM_PLAYER_POSITION, ms, Panel().CurrentTrack());
         Settle(Panel());
-        ASSERT_EQ(Display().LastTime(), ms);
+        ASSERT_EQ(Display().LastTime(),
+                  Panel().ShowsRemainingTime() ? Panel().TrackLength(Panel().CurrentTrack()) - ms : ms);
     }
 };
 
@@ -90,6 +92,67 @@ TEST_F(TransportTest, TheHelpPageTellsWhatATypedNumberDoesAfterThePause) {
     EXPECT_TRUE(digits.contains(QStringLiteral("without typing it plays"))) << digits.toStdString();
     EXPECT_FALSE(digits.contains(QStringLiteral("without typing the number is dropped")))
         << digits.toStdString();
+}
+
+TEST_F(TransportTest, TheKeyOrAClickOnTheTimeShowsTheTimeLeftAndTheChoiceIsKept) {
+    StartTracks(3);
+    const unsigned length = Panel().TrackLength(1);
+    ASSERT_GT(length, 19'000u);
+    const auto stored = [&] {
+        const std::optional<DWORD> value = GetUserDword(kSettingsKey, "ShowRemainingTime");
+        return value ? int(*value) : -1;
+    };
+    // Stopped, the display keeps the list's count and total; the choice is stored at once.
+    Key(Qt::Key_T);
+    EXPECT_TRUE(Panel().ShowsRemainingTime());
+    EXPECT_EQ(stored(), 1);
+    EXPECT_FALSE(Display().RemainingShown());
+    EXPECT_EQ(Display().TrackNumber(), 3u);
+    EXPECT_EQ(Display().LastTime(), 3 * length);
+
+    PausedAt(length - 5'000);
+    EXPECT_TRUE(Display().RemainingShown());
+    EXPECT_EQ(Display().LastTime(), 5'000u) << "what is left of the track";
+    // A click on the time switches back to the time played, and again to the time left.
+    QWidget* time = Display().Element(CLEDDialog::kSecondUnits);
+    QTest::mouseClick(time, Qt::LeftButton, Qt::NoModifier, time->rect().center());
+    Settle(Panel());
+    EXPECT_FALSE(Display().RemainingShown());
+    EXPECT_EQ(Display().LastTime(), length - 5'000);
+    EXPECT_EQ(stored(), 0);
+    QTest::mouseClick(time, Qt::LeftButton, Qt::NoModifier, time->rect().center());
+    Settle(Panel());
+    EXPECT_TRUE(Display().RemainingShown());
+    EXPECT_EQ(stored(), 1);
+    // A click elsewhere on the display changes nothing.
+    QWidget* track = Display().Element(CLEDDialog::kTrackUnits);
+    QTest::mouseClick(track, Qt::LeftButton, Qt::NoModifier, track->rect().center());
+    Settle(Panel());
+    EXPECT_TRUE(Display().RemainingShown());
+
+    // Previous still goes by the time played: early in the track it steps back, later it restarts.
+    for (auto [elapsed, expected] : {std::pair{2'000u, 3u}, std::pair{9'000u, 1u}}) {
+        SCOPED_TRACE(elapsed);
+        Key(Qt::Key_F7);
+        PausedAt(elapsed);
+        EXPECT_EQ(Display().LastTime(), length - elapsed);
+        Click(kCmdPrevious);
+        EXPECT_EQ(Panel().CurrentTrack(), expected);
+        EXPECT_EQ(Display().LastTime(), Panel().TrackLength(expected)) << "all of the track is left";
+        EXPECT_TRUE(Display().RemainingShown());
+    }
+    // Playing, the reports show the time left too; stopped, the total again.
+    Key(Qt::Key_F6);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing() && Display().LastTime() < Panel().TrackLength(1); }));
+    EXPECT_TRUE(Display().RemainingShown());
+    Key(Qt::Key_F7);
+    EXPECT_FALSE(Display().RemainingShown());
+    EXPECT_EQ(Display().LastTime(), 3 * length);
+
+    // The next start shows what was chosen.
+    window_.reset();
+    StartTracks(3);
+    EXPECT_TRUE(Panel().ShowsRemainingTime());
 }
 
 TEST_F(TransportTest, AnEntryBeyondTheLastTrackPlaysNothingAndDisappears) {
@@ -200,6 +263,40 @@ TEST_F(TransportTest, VolumeStepsClampAndReachTheEngine) {
     QCoreApplication::sendEvent(&Panel(), &down);
     Settle(Panel());
     EXPECT_EQ(Panel().Dial()->GetValue(), 41u);
+}
+
+TEST_F(TransportTest, TheDialFollowsADragRightAfterAVolumeKeyOrAChangeFromElsewhere) {
+    StartTracks(1);
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        unsigned value; // the dial's value after the change
+    };
+    const std::vector<Case> cases = {
+        {"F9", [&] { Key(Qt::Key_F9); }, 19},
+        {"F10", [&] { Key(Qt::Key_F10); }, 21},
+        {"a change from elsewhere",
+         [&] {
+             Panel().post(Registered().volumeVolChange, 35, 0);
+             Settle(Panel());
+         },
+         35},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Panel().Dial()->SetValue(20);
+        Settle(Panel());
+        c.change();
+        ASSERT_EQ(Panel().Dial()->GetValue(), c.value);
+        const int from = Panel().Dial()->Position();
+        const int held = DragDialTo(250);
+        EXPECT_GE(held, from + 16) << "the knob turns while the button is held, not only after the release";
+        EXPECT_LT(held, 250) << "it turns at the drag's pace, no jump";
+        EXPECT_EQ(Panel().Dial()->Position(), 250);
+        float level = -1;
+        ASSERT_EQ(Panel().Engine().GetLevel(&level), S_OK);
+        EXPECT_NEAR(level, 250 / 3 / 100.0f, 0.006f);
+    }
 }
 
 TEST_F(TransportTest, F8TwiceLeavesTheMuteStateAsItWas) {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Screenshots of the program itself on a real X display of the given size: the window in file and disc
-# mode, stopped and playing, and the dialogs over it (start-up notice, settings, about box, file selection,
-# drive check, a message box), as PNG files in OUTDIR named <size>-<what>.png. The checks only make sure
-# each picture was taken and is not blank; looking at them is for people.
+# mode, stopped and playing, with the time left and with the tray open, and the dialogs over it (start-up
+# notice, settings, about box, file selection, drive check, a message box), as PNG files in OUTDIR named
+# <size>-<what>.png. The checks only make sure each picture was taken and is not blank; looking at them is
+# for people.
 # Usage: xvfb-run -s "-screen 0 WxHx24" screenshots_on_x.sh PROGRAM OUTDIR
 set -euo pipefail
 program=$1
@@ -84,6 +85,10 @@ win=$(window_of)
 shot file-stopped
 xdotool windowfocus --sync "$win" key F6
 shot file-playing 1.5
+# The time left instead of the time played (T), and back.
+xdotool windowfocus --sync "$win" key t
+shot file-remaining 1.5
+xdotool windowfocus --sync "$win" key t
 # The file selection over the panel (the open button, where the eject button is in disc mode).
 click 116 131
 shot dialog-file-select 1.5
@@ -145,5 +150,11 @@ shot disc-playing 2
 # A typed track number on the display.
 xdotool windowfocus --sync "$win" key 3
 shot disc-entry 0.3
+# The tray opened by the eject button, then closed again by Play, which plays the disc.
+sleep 2.5
+click 116 131
+shot disc-open 1
+xdotool windowfocus --sync "$win" key F6
+shot disc-closed-playing 2
 quit_program
 echo "screenshots of $size in $out"

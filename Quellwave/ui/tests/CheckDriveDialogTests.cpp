@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <deque>
 
 namespace {
@@ -141,6 +142,56 @@ TEST_F(CheckDriveDialogTest, EndsWithItsMessageOnlyAtOneHundredOrAFailure) {
             EXPECT_TRUE(dialog->isVisible());
             EXPECT_TRUE(dialog->Polling());
             dialog->reject();
+        }
+    }
+}
+
+// WCAG's relative luminance of an sRGB colour and the contrast ratio of two.
+double Luminance(QColor c) {
+    const auto linear = [](double v) {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+double Contrast(QColor a, QColor b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST_F(CheckDriveDialogTest, TheProgressFigureReadsOnTheFilledAndTheEmptyPartOfTheBar) {
+    ScriptedController* controller = nullptr;
+    auto dialog = Make(controller);
+    dialog->show();
+    auto* bar = dialog->findChild<QProgressBar*>();
+    ASSERT_NE(bar, nullptr);
+    for (int percent : {0, 50, 100}) {
+        SCOPED_TRACE(percent);
+        bar->setValue(percent);
+        const QImage image = bar->grab().toImage();
+        // The figure's box, centred in the bar; the ground is the bar's colour at its ends.
+        const double ratio = image.devicePixelRatio();
+        const QSize box = QFontMetrics(bar->font()).size(0, bar->text()) * ratio;
+        const QRect figure(QPoint((image.width() - box.width()) / 2, (image.height() - box.height()) / 2),
+                           box);
+        ASSERT_GT(figure.width(), 4);
+        const int filledTo = int(1 + (image.width() - 2) * percent / 100.0);
+        for (const bool filled : {true, false}) {
+            // Within the figure's box, the pixels over the filled part (or over the empty one).
+            std::vector<QColor> pixels;
+            for (int y = figure.top(); y <= figure.bottom(); ++y)
+                for (int x = figure.left(); x <= figure.right(); ++x)
+                    if (filled ? x < filledTo - 1 : x > filledTo)
+                        pixels.push_back(image.pixelColor(x, y));
+            if (pixels.size() < 20)
+                continue;
+            const int end = int(4 * ratio);
+            const QColor ground =
+                image.pixelColor(filled ? end : image.width() - 1 - end, image.height() / 2);
+            double best = 1.0;
+            for (const QColor& pixel : pixels)
+                best = std::max(best, Contrast(pixel, ground));
+            EXPECT_GE(best, 4.5) << (filled ? "over the filled part " : "over the empty part ")
+                                 << ground.name().toStdString();
         }
     }
 }

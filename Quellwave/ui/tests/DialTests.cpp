@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <tuple>
 #include <vector>
 
@@ -172,6 +173,46 @@ TEST_F(DialTest, AnimationPaceAndNotifications) {
         if (c.held)
             Release(PointAt(c.towards));
         Animate();
+    }
+}
+
+TEST_F(DialTest, ADragRightAfterAJumpFollowsThePointer) {
+    struct Case {
+        const char* what;
+        std::function<void()> before;
+    };
+    // A jump (the volume keys, a level set from elsewhere) from rest, and one in the middle of an animation
+    // that was heading elsewhere.
+    const std::vector<Case> cases = {
+        {"from rest", [&] { dial_->SetValue(20); }},
+        {"during an animation",
+         [&] {
+             Press(PointAt(200));
+             Release(PointAt(250));
+             dial_->OnTimer(CDialCtrl::kTimerId);
+             ASSERT_TRUE(dial_->IsAnimating());
+             dial_->SetValue(20);
+             EXPECT_FALSE(dial_->IsAnimating()) << "the jump leaves nothing to animate";
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Place(0);
+        c.before();
+        ASSERT_EQ(dial_->Position(), 60);
+        EXPECT_EQ(dial_->Target(), 60);
+        Press(PointAt(200));
+        Move(PointAt(140.5)); // towards position 200
+        EXPECT_TRUE(dial_->IsAnimating()) << "the knob follows the drag";
+        for (int i = 0; i < 5; ++i)
+            dial_->OnTimer(CDialCtrl::kTimerId);
+        EXPECT_EQ(dial_->Position(), 60 + 5 * 8) << "moved while the button is held, at the drag's pace";
+        Move(PointAt(110.5)); // on to 170
+        Animate();
+        EXPECT_EQ(dial_->Position(), 170) << "reached while still held";
+        Release(PointAt(110.5));
+        Animate();
+        EXPECT_EQ(dial_->Position(), 170);
     }
 }
 

@@ -26,7 +26,11 @@ protected:
         std::string out;
         for (int id : {Panel::kHourTens, Panel::kHourUnits, Panel::kFirstColon, Panel::kMinuteTens,
                        Panel::kMinuteUnits, Panel::kSecondColon, Panel::kSecondTens, Panel::kSecondUnits}) {
-            if (Shown(id))
+            if (!Shown(id))
+                continue;
+            if (panel_->Element(id)->Bitmap().text(QStringLiteral("id")) == QLatin1String("4102"))
+                out += '-';
+            else
                 out += id == Panel::kFirstColon || id == Panel::kSecondColon ? ':' : Digit(id, 4092);
         }
         return out;
@@ -103,6 +107,39 @@ TEST_F(LedDialogTest, EntryModeDarkensAndOnlyTakesEnteredTracks) {
     panel_->SetTime(3725000);
     panel_->ShowTrack(3);
     EXPECT_EQ(Time() + "|" + Track(), "1:02:05|3");
+}
+
+TEST_F(LedDialogTest, ATimeLeftHasAMinusSignBeforeItsFirstDigit) {
+    struct Case {
+        unsigned ms;
+        const char* shown;
+        int minusPlace;
+    };
+    for (const Case& c :
+         {Case{205'000, "-3:25", Panel::kMinuteTens}, Case{754'000, "-12:34", Panel::kHourUnits},
+          Case{3'725'000, "-1:02:05", Panel::kHourTens}, Case{0, "-0:00", Panel::kMinuteTens},
+          Case{43'200'000, "12:00:00", 0}}) {
+        SCOPED_TRACE(c.ms);
+        panel_->ShowRemainingTime(c.ms);
+        EXPECT_EQ(Time(), c.shown);
+        EXPECT_TRUE(panel_->RemainingShown());
+        EXPECT_EQ(panel_->MinusPlace(), c.minusPlace);
+        EXPECT_EQ(panel_->LastTime(), c.ms);
+        EXPECT_EQ(Labels(), "TM");
+        // The time played again: no sign left behind.
+        panel_->SetTime(c.ms);
+        EXPECT_EQ(Time(), std::string(c.shown).substr(c.minusPlace != 0 ? 1 : 0));
+        EXPECT_FALSE(panel_->RemainingShown());
+    }
+    // A banner and entry mode hide the sign with the digits; in entry mode a time left is not shown.
+    panel_->ShowRemainingTime(205'000);
+    panel_->ShowBanner(2);
+    EXPECT_EQ(Time(), "");
+    panel_->ShowBanner(0);
+    panel_->SetEntryMode(true);
+    panel_->ShowRemainingTime(100'000);
+    EXPECT_EQ(Time(), "");
+    EXPECT_EQ(panel_->LastTime(), 205'000u);
 }
 
 TEST_F(LedDialogTest, BannersDimLabelsAndHideDigits) {
