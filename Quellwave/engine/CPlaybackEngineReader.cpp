@@ -9,6 +9,12 @@ namespace engine {
 
 namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
+
+// The sample size PCM is read at: a CD's 16 bits, else 24 for a 24-bit WAV, any other PCM file and every
+// gapless run, 16 for a 16-bit WAV.
+std::uint32_t PcmBytesPerSample(bool cd, std::int32_t kind, bool joining) noexcept {
+    return !cd && (kind == kSourceWave24 || kind == kSourcePcmFile || joining) ? 3 : 2;
+}
 } // namespace
 
 bool CPlaybackEngine::WaitForRoom(bool mayDrop, DsdRate rate) {
@@ -69,6 +75,7 @@ void CPlaybackEngine::ReaderThread() {
     bool last = false;
     bool joining = false; // this run is gapless: files follow one another inside its chunks
     bool runStart = true; // the next wake starts a run (a seek's fade-in goes on in the same run)
+    bool resume = false;  // the first chunk goes on from a seek's fade-out in the converter's stream
     for (;;) {
         bool cd = false;
         bool stop = false;
@@ -118,7 +125,7 @@ void CPlaybackEngine::ReaderThread() {
         const std::int32_t kind = control_.sourceKind;
         const bool dsd = !cd && IsDsdKind(kind);
         const bool pcmFile = !cd && kind == kSourcePcmFile;
-        const std::uint32_t bytesPerSample = !cd && (kind == kSourceWave24 || pcmFile || joining) ? 3 : 2;
+        const std::uint32_t bytesPerSample = PcmBytesPerSample(cd, kind, joining);
         PcmReader& pcm = cd        ? static_cast<PcmReader&>(cdStream_)
                          : joining ? join_.Pcm()
                          : pcmFile ? sources_.PcmFileReader()
@@ -129,12 +136,21 @@ void CPlaybackEngine::ReaderThread() {
             if (dsd)
                 chunk = joining ? dsdChunks_.FirstChunk(dsdSource, join_.Dsd(), rate)
                                 : dsdChunks_.FirstChunk(dsdSource, rate);
+            else if (resume)
+                chunk = chunks_.ResumeChunk(pcm, bytesPerSample, rate);
             else
                 chunk = chunks_.FirstChunk(pcm, bytesPerSample, rate);
             first = false;
+            resume = false;
         } else if (stop || seek) {
-            // A seek ends what is queued as a stop does, and goes on with a first chunk at the new place.
-            chunk = dsd ? dsdChunks_.FinalChunk(rate) : chunks_.FinalChunk(pcm, bytesPerSample, rate);
+            // A seek ends what is queued as a stop does, and goes on with a first chunk at the new place;
+            // PCM fades out and in again through one running converter.
+            if (dsd)
+                chunk = dsdChunks_.FinalChunk(rate);
+            else if (stop)
+                chunk = chunks_.FinalChunk(pcm, bytesPerSample, rate);
+            else
+                chunk = chunks_.SeekOutChunk(pcm, bytesPerSample, rate);
             last = stop;
         } else if (dsd) {
             chunk = joining ? dsdChunks_.NextChunk(dsdSource, join_.Dsd(), rate)
@@ -156,13 +172,22 @@ void CPlaybackEngine::ReaderThread() {
             rings_[1].Write(block + kBlockElements, kBlockElements);
             ++blocksQueued_;
         }
+        // The first blocks of a resumed chunk still hold the silence the fade-out ended in: the new place
+        // begins after them.
+        std::uint32_t leadBlocks = 0;
         if (seek) {
             MoveSource(seekTrack, seekMs);
             first = true;
+            resume = !dsd && !stop;
+            if (resume) {
+                const std::int32_t next = control_.sourceKind;
+                if (cd || !IsDsdKind(next))
+                    leadBlocks = chunks_.ResumeLeadBlocks(PcmBytesPerSample(cd, next, joining), rate);
+            }
         }
         std::lock_guard lock(control_.mutex);
         if (seek)
-            control_.seekAtBlock = blocksQueued_ + 1;
+            control_.seekAtBlock = blocksQueued_ + 1 + leadBlocks;
         if (control_.playing == 0) {
             control_.outputRun = true;
             control_.changed.notify_all();

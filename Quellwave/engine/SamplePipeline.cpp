@@ -159,12 +159,11 @@ DsdChunk ChunkProducer::Convert(DsdRate rate, const std::uint8_t* pcm, std::uint
     return {blocks_.data(), static_cast<std::uint32_t>(out - blocks_.data())};
 }
 
-DsdChunk ChunkProducer::FirstChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
-    const std::uint32_t unitBytes = UnitBytes(bytesPerSample);
+void ChunkProducer::FadeIn(PcmReader& reader, std::uint32_t bytesPerSample) {
     const int code = FormatCode(bytesPerSample);
     const std::uint32_t frames = kEdgeChunkUnits * kUnitFrames;
     std::fill(pcm_.begin(), pcm_.end(), 0);
-    reader.ReadPcm(pcm_.data(), kEdgeChunkUnits * unitBytes);
+    reader.ReadPcm(pcm_.data(), kEdgeChunkUnits * UnitBytes(bytesPerSample));
 
     floats_.Load(pcm_.data(), frames, code);
     for (std::uint32_t c = 0; c < floats_.ChannelCount(); ++c) {
@@ -177,7 +176,31 @@ DsdChunk ChunkProducer::FirstChunk(PcmReader& reader, std::uint32_t bytesPerSamp
             samples[f] = std::clamp(samples[f], -1.0f, 1.0f);
     }
     floats_.Store(pcm_.data(), frames, code);
+}
 
+void ChunkProducer::FadeOut(PcmReader& reader, std::uint32_t bytesPerSample) {
+    const int code = FormatCode(bytesPerSample);
+    const std::uint32_t frames = kEdgeChunkUnits * kUnitFrames;
+    const std::size_t finalBytes = std::size_t{UnitBytes(3)} * kFinalChunkUnits; // 33 792
+    std::fill(pcm_.begin(), pcm_.begin() + static_cast<long>(finalBytes), 0);
+    reader.ReadPcm(pcm_.data(), kEdgeChunkUnits * UnitBytes(bytesPerSample));
+
+    floats_.Load(pcm_.data(), frames, code);
+    for (std::uint32_t c = 0; c < floats_.ChannelCount(); ++c) {
+        Envelope fadeOut;
+        fadeOut.Init(1.0, kFadeSeconds, 0.0, kSampleRate);
+        fadeOut.Apply(floats_.Channel(c), frames);
+    }
+    // The eleventh unit stays zero: digital silence after the fade, which also pushes the faded tail
+    // out of the converter's filters.
+    std::fill(pcm_.begin(), pcm_.begin() + static_cast<long>(finalBytes), 0);
+    floats_.Store(pcm_.data(), frames, code);
+}
+
+DsdChunk ChunkProducer::FirstChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
+    openBytesPerSample_ = 0;
+    FadeIn(reader, bytesPerSample);
+    const std::uint32_t unitBytes = UnitBytes(bytesPerSample);
     std::fill(initial_.begin(), initial_.end(), 0);
     std::memcpy(initial_.data(), pcm_.data(), unitBytes);
     if (rate != DsdRate::kDsd64)
@@ -190,6 +213,19 @@ DsdChunk ChunkProducer::FirstChunk(PcmReader& reader, std::uint32_t bytesPerSamp
     return Convert(rate, pcm_.data() + unitBytes, kEdgeChunkUnits - 1, bytesPerSample);
 }
 
+std::uint32_t ChunkProducer::ResumeLeadBlocks(std::uint32_t bytesPerSample, DsdRate rate) const noexcept {
+    const bool open = openBytesPerSample_ != 0 && openBytesPerSample_ == bytesPerSample && openRate_ == rate;
+    return open ? static_cast<std::uint32_t>(platform::DsdRateMultiple(rate)) : 0;
+}
+
+DsdChunk ChunkProducer::ResumeChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
+    if (ResumeLeadBlocks(bytesPerSample, rate) == 0)
+        return FirstChunk(reader, bytesPerSample, rate);
+    openBytesPerSample_ = 0;
+    FadeIn(reader, bytesPerSample);
+    return Convert(rate, pcm_.data(), kEdgeChunkUnits, bytesPerSample);
+}
+
 DsdChunk ChunkProducer::NextChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
     // Straight from the source to the converter: steady play never touches the samples.
     reader.ReadPcm(pcm_.data(), kSteadyChunkUnits * UnitBytes(bytesPerSample));
@@ -197,26 +233,21 @@ DsdChunk ChunkProducer::NextChunk(PcmReader& reader, std::uint32_t bytesPerSampl
 }
 
 DsdChunk ChunkProducer::FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
-    const std::uint32_t unitBytes = UnitBytes(bytesPerSample);
-    const int code = FormatCode(bytesPerSample);
-    const std::uint32_t frames = kEdgeChunkUnits * kUnitFrames;
-    const std::size_t finalBytes = std::size_t{UnitBytes(3)} * kFinalChunkUnits; // 33 792
-    std::fill(pcm_.begin(), pcm_.begin() + static_cast<long>(finalBytes), 0);
-    reader.ReadPcm(pcm_.data(), kEdgeChunkUnits * unitBytes);
-
-    floats_.Load(pcm_.data(), frames, code);
-    for (std::uint32_t c = 0; c < floats_.ChannelCount(); ++c) {
-        Envelope fadeOut;
-        fadeOut.Init(1.0, kFadeSeconds, 0.0, kSampleRate);
-        fadeOut.Apply(floats_.Channel(c), frames);
-    }
-    // The eleventh unit stays zero: digital silence after the fade, which also pushes the faded tail
-    // out of the converter's filters.
-    std::fill(pcm_.begin(), pcm_.begin() + static_cast<long>(finalBytes), 0);
-    floats_.Store(pcm_.data(), frames, code);
+    openBytesPerSample_ = 0;
+    FadeOut(reader, bytesPerSample);
     // The stream ends here and the device goes on with the silence byte: the final call lands the
     // modulator on that pattern, so the join carries no click.
     return Convert(rate, pcm_.data(), kFinalChunkUnits, bytesPerSample, true);
+}
+
+DsdChunk ChunkProducer::SeekOutChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate) {
+    FadeOut(reader, bytesPerSample);
+    // The fade reaches exact silence within its eighth unit, so the tenth, held back by the converter's
+    // one-unit latency, is silent: ResumeChunk's first blocks.
+    const DsdChunk chunk = Convert(rate, pcm_.data(), kEdgeChunkUnits, bytesPerSample);
+    openBytesPerSample_ = bytesPerSample;
+    openRate_ = rate;
+    return chunk;
 }
 
 DsdChunkProducer::DsdChunkProducer()

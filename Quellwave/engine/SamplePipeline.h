@@ -118,7 +118,23 @@ public:
     // DSD64.
     DsdChunk FinalChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate = DsdRate::kDsd64);
 
+    // A seek within a run is one stream through the converter: SeekOutChunk fades out as FinalChunk does but
+    // leaves the modulator running (10 blocks at DSD64, the tenth unit, silent, still held in the
+    // converter), and ResumeChunk fades in at the new place as the stream's next 10 units. Landing the
+    // modulator on the silence pattern and restarting it would leave a step of its own at the join.
+    DsdChunk SeekOutChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate = DsdRate::kDsd64);
+    // The first chunk after SeekOutChunk: its first unit's blocks (one at DSD64, the rate's multiple above)
+    // carry the silent unit the converter held back, the new place begins after them. Without an open
+    // stream of the same sample size and rate (nothing to go on from) it is FirstChunk.
+    DsdChunk ResumeChunk(PcmReader& reader, std::uint32_t bytesPerSample, DsdRate rate = DsdRate::kDsd64);
+    // The blocks of held-back silence ResumeChunk would start with: 0 when it would be a FirstChunk.
+    std::uint32_t ResumeLeadBlocks(std::uint32_t bytesPerSample, DsdRate rate) const noexcept;
+
 private:
+    // The first 10 units read into pcm_ and faded in (FadeIn) or out (FadeOut, the eleventh unit zeroed).
+    void FadeIn(PcmReader& reader, std::uint32_t bytesPerSample);
+    void FadeOut(PcmReader& reader, std::uint32_t bytesPerSample);
+
     // Converts units of PCM at rate: DSD64 with the process-wide converter, DSD128 to DSD512 with the
     // rate's own converter, whose result is laid out as device blocks (4096 bytes of the left channel,
     // then 4096 of the right). final: the stream's last units, landed on the silence pattern.
@@ -132,6 +148,9 @@ private:
     std::array<std::unique_ptr<zentrafold::Converter>, 3> converters_; // DSD128, DSD256, DSD512
     std::vector<std::uint8_t> converted_; // a converter's output: a unit's left channel, then its right
     std::vector<std::uint8_t> blocks_;    // the chunk, as device blocks
+    // A stream left running by SeekOutChunk: its sample size and rate (0 bytes: none is open).
+    std::uint32_t openBytesPerSample_ = 0;
+    DsdRate openRate_ = DsdRate::kDsd64;
 };
 
 // Where a run of DSD files goes on when one ends without a break: the engine opens the next file of the list

@@ -3,7 +3,10 @@
 // reports move at once.
 #include "EngineFixture.h"
 
+#include "TestKit/DsdAnalysis.h"
+
 #include <algorithm>
+#include <cmath>
 
 namespace enginetest {
 namespace {
@@ -146,6 +149,65 @@ TEST_F(EngineSeekTest, TheSoundRunsOnUnbrokenIntoTheFadeOutAndOutOfTheFadeIn) {
     EXPECT_EQ(unitOf(stream.blocks[resumed + 1]), 442 % kSteps);
     for (std::size_t b = resumed + 1; b < resumed + 20; ++b)
         EXPECT_EQ(unitOf(stream.blocks[b + 1]), (unitOf(stream.blocks[b]) + 1) % kSteps) << "block " << b;
+}
+
+TEST_F(EngineSeekTest, TheConverterRunsOnThroughTheJoinLeavingNoStepInTheSilence) {
+    // A 1 kHz tone at -6 dBFS for 2 s, then 2 s of digital silence; the seek lands in the silence. After the
+    // fade-out all that may be heard is the modulator's own noise: a modulator landed on the silence
+    // pattern and started again leaves a step there, 30 dB and more above that noise in the audio band.
+    testkit::WavShape shape;
+    for (std::size_t f = 0; f < 4 * 44100; ++f) {
+        const double v =
+            f < 2 * 44100 ? 0.5 * std::sin(2 * M_PI * 1000.0 * static_cast<double>(f) / 44100) : 0.0;
+        for (int c = 0; c < 2; ++c)
+            testkit::PutLe(shape.data, static_cast<std::uint16_t>(std::lround(v * 32767)), 2);
+    }
+    const std::string wav = Write("tone.wav", testkit::BuildWav(shape));
+    StartPaced();
+    PlayFiles({wav});
+    ASSERT_TRUE(WaitForMs(500));
+    ASSERT_EQ(engine_.Seek(3000), 1);
+    ASSERT_TRUE(WaitForEnd());
+    const testkit::DsfStream stream = Finish();
+    ASSERT_TRUE(stream.valid) << stream.error;
+    const auto runs = stream.Runs();
+    ASSERT_EQ(runs.size(), 3u);
+    const testkit::Run& played = runs[1];
+
+    constexpr int kLog2Block = 15; // 32 768 one-bit samples: one block of one channel
+    const auto levels = [&](std::size_t first, std::size_t count, double* tone, double* band) {
+        std::vector<unsigned char> bytes;
+        for (std::size_t b = first; b < first + count; ++b)
+            bytes.insert(bytes.end(), stream.blocks[b].bytes.begin(), stream.blocks[b].bytes.end());
+        const int log2Size = kLog2Block + static_cast<int>(std::lround(std::log2(count)));
+        const testkit::Spectrum spectrum = testkit::Analyse(testkit::Unpack(bytes, 0), log2Size);
+        *tone = testkit::DbFs(testkit::TonePower(spectrum, 1000));
+        *band = testkit::DbFs(testkit::BandPower(spectrum, 0, 20000, {1000}));
+    };
+    // The fade-out's first block: the first one whose tone is clearly down.
+    std::size_t fade = 0;
+    for (std::size_t b = played.first + 20; b < played.first + played.count && fade == 0; ++b) {
+        double tone = 0, band = 0;
+        levels(b, 1, &tone, &band);
+        if (tone < -12)
+            fade = b;
+    }
+    ASSERT_NE(fade, 0u) << "the tone never faded";
+    ASSERT_LT(fade + 100, played.first + played.count);
+    // The fade's tail, stored as integers, ends in exact silence within its eighth block: from there to
+    // the middle of the next chunk (8 blocks), against 8 blocks of steady silence later.
+    std::size_t quiet = fade;
+    for (double tone = 0, band = 0; quiet < fade + 12; ++quiet) {
+        levels(quiet, 1, &tone, &band);
+        if (tone < -140)
+            break;
+    }
+    ASSERT_LT(quiet, fade + 12) << "the fade-out never reached silence";
+    double joinTone = 0, joinBand = 0, steadyTone = 0, steadyBand = 0;
+    levels(quiet, 8, &joinTone, &joinBand);
+    levels(fade + 60, 8, &steadyTone, &steadyBand);
+    EXPECT_LT(steadyBand, -110.0) << "the modulator's own noise in the audio band";
+    EXPECT_LT(joinBand, steadyBand + 6.0) << "the join against steady silence, 0 to 20 kHz";
 }
 
 TEST_F(EngineSeekTest, ADsfFileResumesAtTheBlockOfTheNewPlace) {
