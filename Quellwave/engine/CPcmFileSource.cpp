@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 namespace engine {
 
@@ -310,6 +311,7 @@ PcmOpenError CPcmFileSource::Setup(const SF_INFO& info, std::uint64_t fileBytes)
     inputPosition_ = outputFrames_ = 0;
     inputDone_ = flushed_ = false;
     earlyEndMs_ = kNoEarlyEnd;
+    discardFrames_ = 0;
     // A header alone, or audio damaged from its first frame on, would play as silence for the length the
     // header declares: such a file is refused here, as it cannot be played. The piece decoded is the
     // first one the reads deliver.
@@ -339,15 +341,28 @@ bool CPcmFileSource::SeekMs(std::uint32_t ms) {
     outputFrames_ = std::uint64_t{ms} * kOutputRate / 1000;
     flushed_ = false;
     earlyEndMs_ = kNoEarlyEnd;
-    if (resampler_ != nullptr)
+    // A resampler cleared at the new place would start its filter on silence, and its first output would
+    // ring with that edge. It is given the audio before the place as history instead, a whole number of
+    // input periods whose output frames are then dropped, so the first frame kept falls where the seek
+    // asked, as from the track's start. At least 4 096 input frames: far longer than the filter.
+    std::uint64_t history = 0;
+    discardFrames_ = 0;
+    if (resampler_ != nullptr) {
         soxr_clear(resampler_);
-    if (frame >= frames_ || sf_seek(file_, static_cast<sf_count_t>(frame), SEEK_SET) < 0) {
+        const std::uint64_t common = std::gcd<std::uint64_t>(rate_, kOutputRate);
+        const std::uint64_t inPeriod = rate_ / common;
+        const std::uint64_t periods = std::min((4096 + inPeriod - 1) / inPeriod, frame / inPeriod);
+        history = periods * inPeriod;
+        discardFrames_ = static_cast<std::size_t>(periods * (kOutputRate / common));
+    }
+    if (frame >= frames_ || sf_seek(file_, static_cast<sf_count_t>(frame - history), SEEK_SET) < 0) {
         inputPosition_ = frames_;
         inputDone_ = true;
         flushed_ = true;
+        discardFrames_ = 0;
         return false;
     }
-    inputPosition_ = frame;
+    inputPosition_ = frame - history;
     inputDone_ = false;
     return true;
 }
@@ -476,10 +491,14 @@ std::size_t CPcmFileSource::ReadFrames(void* buffer, std::size_t frames) {
                     if (got == 0)
                         flushed_ = true;
                 }
+                // The history read before a seek's place only primes the filter.
+                const std::size_t drop = std::min(got, discardFrames_);
+                discardFrames_ -= drop;
+                got -= drop;
+                samples = out_.data() + drop * channels_;
             }
             if (got == 0)
                 break;
-            samples = out_.data();
         }
         std::uint8_t* at = bytes + done * kOutputFrameBytes;
         for (std::size_t f = 0; f < got; ++f) {

@@ -168,6 +168,7 @@ private:
     std::uint64_t outputFrames_ = 0;  // output frames delivered since the start of the track
     bool inputDone_ = false;          // the decoder has nothing more
     bool flushed_ = false;            // the resampler has given out its tail
+    std::size_t discardFrames_ = 0;   // resampled frames of the history read before a seek's place
     std::atomic<std::uint32_t> earlyEndMs_{kNoEarlyEnd};
     PcmFileFollower* follower_ = nullptr;
 };
