@@ -57,6 +57,28 @@ bool CDiscPilot::Diagnostics::GetDiscToc(const CDiscPilot& controller, DiscToc& 
     return true;
 }
 
+int CDiscPilot::Diagnostics::GetCdText(const CDiscPilot& controller, int track, int item, char* utf8,
+                                       int capacity) noexcept {
+    if (utf8 != nullptr && capacity > 0) {
+        utf8[0] = '\0';
+    }
+    const cddaCReaderHolder* holder = controller.reader_;
+    if (holder == nullptr) {
+        return 0;
+    }
+    const std::string& text = holder->reader.DiscText().Get(item, track);
+    if (utf8 != nullptr && capacity > 0) {
+        std::size_t n = std::min(text.size(), static_cast<std::size_t>(capacity) - 1);
+        // Never half a character: back up over continuation bytes to a character's start.
+        while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+            --n;
+        }
+        std::memcpy(utf8, text.data(), n);
+        utf8[n] = '\0';
+    }
+    return static_cast<int>(text.size());
+}
+
 bool CDiscPilot::Diagnostics::GetReadCounts(const CDiscPilot& controller, ReadCounts& counts) noexcept {
     const cddaCReaderHolder* holder = controller.reader_;
     if (holder == nullptr) {

@@ -36,6 +36,12 @@ struct DiscToc {
     std::uint32_t lastReadableLba = 0; // the lead-out is one past it
 };
 
+// The CD-Text items GetCdText copies (the pack types of the lead-in's text).
+inline constexpr int kCdTextTitle = 0x80;
+inline constexpr int kCdTextPerformer = 0x81;
+inline constexpr int kCdTextSongwriter = 0x82;
+inline constexpr int kCdTextComposer = 0x83;
+
 // How the controller's current read is going.
 struct ReadCounts {
     int status = 0;                  // the reader's status (0 ok, 4 read failed after retries, ...)
@@ -95,6 +101,13 @@ public:
     static int ProbeDrive(char letter, discpilot::DriveProbe& probe) noexcept;
     // false when the controller has no drive open. Any thread that the controller's own rules allow.
     static bool GetDiscToc(const CDiscPilot& controller, discpilot::DiscToc& toc) noexcept;
+    // The disc's CD-Text, read when the drive was opened: the item (kCdTextTitle, ...) of the disc (track
+    // 0: the album) or of a track (its number), as UTF-8 without control characters. Copies at most
+    // capacity - 1 bytes, cut at a character's boundary, and a NUL (nothing for capacity 0). Returns the
+    // text's whole length in bytes: 0 when the disc has no such text, no drive is open, or the drive
+    // could not tell (the transport cannot ask, or the drive refused). Any thread.
+    static int GetCdText(const CDiscPilot& controller, int track, int item, char* utf8,
+                         int capacity) noexcept;
     // false when the controller has no drive open.
     static bool GetReadCounts(const CDiscPilot& controller, discpilot::ReadCounts& counts) noexcept;
     // Secure reading for the controller's open drive (a rip): overlap correction, a verified start of every

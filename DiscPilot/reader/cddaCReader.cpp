@@ -195,6 +195,7 @@ int cddaCReader::Open(char letter, bool forceOverlap) {
     Release();
     tracks_.clear();
     trackCount_ = 0;
+    cdText_ = CdText{};
     densityChanged_ = false;
     readless_ = false;
     WaitUntilReady(nullptr);
@@ -203,6 +204,7 @@ int cddaCReader::Open(char letter, bool forceOverlap) {
         return 0;
     }
     ReadCapabilities();
+    ReadDiscText();
 
     condition_ = ReadCondition{};
     condition_.valid = 1;
@@ -326,6 +328,35 @@ void cddaCReader::ApplyRawSessionLimit() {
     lastReadableLba_ = static_cast<DWORD>(last);
     TrackEntry& tail = tracks_.back();
     tail.length = lastReadableLba_ >= tail.start ? lastReadableLba_ - tail.start + 1 : 0;
+}
+
+void cddaCReader::ReadDiscText() {
+    cdText_ = CdText{};
+    // Drives that take the TOC format in byte 9 predate CD-Text.
+    if (olderTocForm_) {
+        return;
+    }
+    std::array<BYTE, 4> header{};
+    if (ReadCdText(header) != kTransportOk) {
+        return;
+    }
+    std::size_t length = std::size_t{platform::ReadBe16(header.data())} + 2;
+    if (length <= header.size()) {
+        return;
+    }
+    length = std::min(length, kCdTextReplyBytes);
+    if (const DWORD most = MaxTransferLength(); most != 0) {
+        length = std::min<std::size_t>(length, most);
+    }
+    std::vector<BYTE> reply(length, 0);
+    if (ReadCdText(reply) != kTransportOk) {
+        return;
+    }
+    CdTextCounts counts;
+    if (const CdTextOutcome outcome = ParseCdText(reply.data(), reply.size(), cdText_, counts);
+        outcome != kCdTextRead && outcome != kCdTextTruncated) {
+        cdText_ = CdText{};
+    }
 }
 
 void cddaCReader::ReadCapabilities() {

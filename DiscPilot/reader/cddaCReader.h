@@ -12,6 +12,7 @@
 #include "reader/ReadPlanning.h"
 #include "reader/cddaCRingBuffer.h"
 #include "store/DriveSettings.h"
+#include "transport/CdText.h"
 #include "transport/cddaCDevice.h"
 
 #include <atomic>
@@ -74,7 +75,8 @@ public:
     // reader changed, and closes the transport.
     ~cddaCReader() override;
 
-    // Identifies and opens the drive, reads the TOC, the capabilities and the stored read condition.
+    // Identifies and opens the drive, reads the TOC, the capabilities, the disc's CD-Text (where the
+    // transport can ask for it; a drive that refuses it leaves the text empty) and the stored read condition.
     // 1 on success (status 0, or 11 when nothing is stored for this drive model); 0 with status 1 or 3.
     // forceOverlap clears the accurate flag (every read overlap-corrected). Blocks on the drive.
     int Open(char letter, bool forceOverlap);
@@ -113,6 +115,9 @@ public:
     // disc's start count. Stops any running range first; blocks on the drive (a few dozen commands per
     // track with a pregap). From the controlling thread.
     std::vector<DWORD> FindPregapStarts();
+
+    // The disc's CD-Text as read at the open (empty without one). Not changed until the next open.
+    const CdText& DiscText() const noexcept { return cdText_; }
 
     // The ISRC of a track (index); false when it cannot be read. valid reports the drive's valid bit.
     bool GetIsrc(int index, bool& valid, std::string& isrc);
@@ -177,6 +182,9 @@ protected:
     // directly): the track table and last readable sector, 0 or −1; the capabilities page.
     int ReadTableOfContents();
     void ReadCapabilities();
+    // The CD-Text of the disc: the reply's header first, for its length, then the whole reply. Leaves the
+    // text empty when the transport cannot send the command, the drive refuses it or the packs are bad.
+    void ReadDiscText();
 
 private:
     // The drive check runs on the reader's own state: its condition, read mode and range.
@@ -286,6 +294,7 @@ private:
     std::vector<UnreadableRange> unsettled_; // guarded by unreadableMutex_
     std::size_t referenceLength_ = 0;
     bool lastChunk_ = false;
+    CdText cdText_;
     bool fullToc_ = false;
     bool olderTocForm_ = false;
     int firstSession_ = 0, lastSession_ = 0;

@@ -32,6 +32,11 @@ public:
     virtual int ReadSubChannel(int format, int track, SubChannelBuffer buffer) = 0;
     // READ TOC formats 0..4 (as far as the transport answers them; others 501).
     virtual int ReadToc(int format, int trackOrSession, bool olderForm, TocBuffer buffer) = 0;
+    // READ TOC/PMA/ATIP format 5 (CD-Text) into buffer, asking for buffer.size() bytes (at most 0xFFFF).
+    // A transport that cannot send the command answers 503 (the default).
+    virtual int ReadCdText(std::span<BYTE> buffer) {
+        return buffer.empty() ? kTransportBadArgument : kTransportUnsupported;
+    }
     virtual int Seek6(DWORD lba) = 0;
     virtual int Seek10(DWORD lba) = 0;
     virtual int SetSpeed(int multiple) = 0;

@@ -3,6 +3,7 @@
 #include "Platform/ByteOrder.h"
 #include "Platform/MmcCommands.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace discpilot {
@@ -105,6 +106,14 @@ CommandBlock BuildReadToc(int format, int trackOrSession, bool olderForm, BYTE* 
     }
     block.cdb[6] = format == 0 ? static_cast<BYTE>(trackOrSession) : format == 2 ? 1 : 0;
     block.cdb[8] = kShapes[format].allocation;
+    return block;
+}
+
+CommandBlock BuildReadCdText(BYTE* buffer, DWORD allocation) noexcept {
+    allocation = std::min<DWORD>(allocation, 0xFFFF);
+    CommandBlock block = Block(10, platform::mmc::kReadToc, buffer, allocation, kDirectionIn);
+    block.cdb[2] = 0x05;
+    platform::WriteBe16(block.cdb.data() + 7, allocation);
     return block;
 }
 

@@ -49,6 +49,8 @@ inline constexpr std::size_t kInquiryReplyBytes = 36;
 inline constexpr std::size_t kModeBufferBytes = 128; // MODE SENSE reply, MODE SELECT parameter list
 inline constexpr std::size_t kSubChannelReplyBytes = 24;
 inline constexpr std::size_t kTocReplyBytes = 48; // the largest READ TOC transfer (the full TOC)
+// The CD-Text reply: the header and at most 8 blocks of 256 packs, within the 16-bit allocation length.
+inline constexpr std::size_t kCdTextReplyBytes = 4 + 8 * 256 * 18;
 
 // Read modes (the command variant used for audio reads, see BuildReadAudio).
 inline constexpr DWORD kReadModeReadCd10 = 0xBE0010;
@@ -81,6 +83,9 @@ CommandBlock BuildReadSubChannel(int format, int track, BYTE* buffer, int& resul
 // instead of byte 2. trackOrSession goes to byte 6 for format 0; the other formats use their fixed value.
 // Other formats: 501 in result.
 CommandBlock BuildReadToc(int format, int trackOrSession, bool olderForm, BYTE* buffer, int& result) noexcept;
+// READ TOC/PMA/ATIP format 5 (CD-Text) with an allocation length of `allocation` bytes (at most 0xFFFF)
+// into buffer.
+CommandBlock BuildReadCdText(BYTE* buffer, DWORD allocation) noexcept;
 CommandBlock BuildSeek6(DWORD lba) noexcept;
 CommandBlock BuildSeek10(DWORD lba) noexcept;
 // Speed in kB/s = multiple × 176, or 0xFFFF (maximum) for a multiple of 0 or below; read and write

@@ -207,6 +207,15 @@ int cddaCAspiDevice::ReadToc(int format, int trackOrSession, bool olderForm, Toc
     return result != kTransportOk ? result : Execute(block);
 }
 
+int cddaCAspiDevice::ReadCdText(std::span<BYTE> buffer) {
+    if (buffer.empty()) {
+        return kTransportBadArgument;
+    }
+    CommandBlock block =
+        BuildReadCdText(buffer.data(), static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 0xFFFF)));
+    return Execute(block);
+}
+
 int cddaCAspiDevice::Seek6(DWORD lba) {
     CommandBlock block = BuildSeek6(lba);
     return Execute(block);

@@ -70,6 +70,9 @@ int cddaCDevice::ReadSubChannel(int format, int track, SubChannelBuffer buffer) 
 int cddaCDevice::ReadToc(int format, int trackOrSession, bool olderForm, TocBuffer buffer) {
     return transport_ ? transport_->ReadToc(format, trackOrSession, olderForm, buffer) : kTransportNoDevice;
 }
+int cddaCDevice::ReadCdText(std::span<BYTE> buffer) {
+    return transport_ ? transport_->ReadCdText(buffer) : kTransportNoDevice;
+}
 int cddaCDevice::Seek6(DWORD lba) {
     return transport_ ? transport_->Seek6(lba) : kTransportNoDevice;
 }

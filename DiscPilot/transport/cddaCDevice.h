@@ -36,6 +36,7 @@ public:
     int ModeSelect(BYTE density, WORD blockLength, bool tenByte) override;
     int ReadSubChannel(int format, int track, SubChannelBuffer buffer) override;
     int ReadToc(int format, int trackOrSession, bool olderForm, TocBuffer buffer) override;
+    int ReadCdText(std::span<BYTE> buffer) override;
     int Seek6(DWORD lba) override;
     int Seek10(DWORD lba) override;
     int SetSpeed(int multiple) override;

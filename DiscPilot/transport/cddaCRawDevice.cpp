@@ -242,6 +242,18 @@ int cddaCRawDevice::ReadSubChannel(int format, int track, SubChannelBuffer buffe
     return kTransportOk;
 }
 
+int cddaCRawDevice::ReadCdText(std::span<BYTE> buffer) {
+    if (!device_) {
+        return kTransportNoDevice;
+    }
+    if (buffer.empty()) {
+        return kTransportBadArgument;
+    }
+    DWORD length = 0;
+    return device_->ReadCdText(buffer.data(),
+                               static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 0xFFFF)), length);
+}
+
 int cddaCRawDevice::ReadToc(int format, int trackOrSession, bool, TocBuffer buffer) {
     if (!device_) {
         return kTransportNoDevice;

@@ -48,6 +48,9 @@ public:
     // Formats 0..2 answered from the device's table of contents and last session, laid out as the drive's
     // reply (format 2 with the points 0xA0, 0xA1, 0xA2 and 1 of session 1, MSF). Other formats 501.
     int ReadToc(int format, int trackOrSession, bool olderForm, TocBuffer buffer) override;
+    // The device's CD-Text control, laid out as the drive's reply; the device's errno when it cannot ask
+    // (ENOTTY) or the drive refuses (EINVAL: a disc without CD-Text).
+    int ReadCdText(std::span<BYTE> buffer) override;
     // Reads count sectors from lba into buffer (count × 2352 bytes) in requests of at most 32 sectors.
     // When a request fails at or past the margin before the last readable sector, its sectors are read
     // one by one and everything from the first sector that fails is zero-filled; the read then returns 0

@@ -36,6 +36,8 @@ TEST(CueSheetParse, ReadsEveryFieldOfAFullSheet) {
                            "    ISRC GBAYE6500001\r\n"
                            "    INDEX 01 00:00:00\r\n"
                            "  TRACK 02 AUDIO\r\n"
+                           "    TITLE Two words\r\n"
+                           "    PERFORMER \"Caf\xC3\xA9 Trio\"\r\n"
                            "    FLAGS DCP PRE\r\n"
                            "    INDEX 00 00:10:00\r\n"
                            "    INDEX 01 00:12:05\r\n"
@@ -51,6 +53,12 @@ TEST(CueSheetParse, ReadsEveryFieldOfAFullSheet) {
     EXPECT_EQ(p.sheet.files[0], "disc one.bin");
     ASSERT_EQ(p.sheet.tracks.size(), 3u);
     EXPECT_EQ(p.sheet.tracks[0].isrc, "GBAYE6500001");
+    // TITLE and PERFORMER: before the first TRACK the disc's, after it the track's; unquoted words joined.
+    EXPECT_EQ(p.sheet.performer, "Someone");
+    EXPECT_EQ(p.sheet.title, "");
+    EXPECT_EQ(p.sheet.tracks[0].performer, "");
+    EXPECT_EQ(p.sheet.tracks[1].title, "Two words");
+    EXPECT_EQ(p.sheet.tracks[1].performer, "Caf\xC3\xA9 Trio");
     EXPECT_EQ(p.sheet.tracks[1].control, kCdControlCopyPermitted | kCdControlPreEmphasis);
     ASSERT_EQ(p.sheet.tracks[1].indexes.size(), 3u);
     EXPECT_EQ(p.sheet.tracks[1].indexes[1].fileSector, 12u * 75 + 5);

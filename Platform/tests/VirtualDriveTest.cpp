@@ -2,6 +2,7 @@
 // what libcdio's cd-info reads from the same sheet, and each command answers with the data layout and
 // sense of a real MMC drive.
 #include "Platform/VirtualDrive.h"
+#include "Platform/CdTextPacks.h"
 #include "Platform/DriveTable.h"
 #include "Platform/Registry.h"
 
@@ -361,6 +362,47 @@ TEST_F(VirtualDriveTest, TocFormatsAnswerInTheLayoutsTheReaderParses) {
     EXPECT_THAT(In(Cdb({0x43, 0x02, 4, 0, 0, 0, 0, 0, 50, 0}), 50).data, ElementsAre(0, 2, 0, 0));
     ExpectSense(In(Cdb({0x43, 0, 6, 0, 0, 0, 0, 0, 12, 0}), 12), 5, 0x24, 0x00);
     ExpectSense(In(Cdb({0x43, 0, 2, 0, 0, 0, 2, 0, 48, 0}), 48), 5, 0x24, 0x00); // no session 2
+}
+
+TEST_F(VirtualDriveTest, CdTextComesFromTheSheetsTitlesWithinTheAllocationLength) {
+    // A pressed disc without CD-Text: the drive refuses the format, as drives do.
+    Open();
+    ExpectSense(In(Cdb({0x43, 0, 5, 0, 0, 0, 0, 0, 4, 0}), 4), 5, 0x24, 0x00);
+
+    std::string sheet = kSheet;
+    sheet.insert(sheet.find("FILE"), "TITLE \"Album\"\n");
+    sheet.insert(sheet.find("    ISRC"), "    TITLE \"One\"\n    PERFORMER \"Band\"\n");
+    testkit::WriteText(dir_ / "disc.cue", sheet);
+    Open();
+    // Titles "Album\0One\0\0\0\0\0" (14 bytes: 2 packs), performers "\0Band\0\0\0\0\0" (10: 1 pack), then the
+    // three size-information packs.
+    constexpr DWORD kPacks = 2 + 1 + 3;
+    const Result header = In(Cdb({0x43, 0, 5, 0, 0, 0, 0, 0, 4, 0}), 4);
+    ExpectGood(header);
+    EXPECT_THAT(header.data, ElementsAre(0, 2 + kPacks * 18, 0, 0));
+    const Result one = In(Cdb({0x43, 0, 5, 0, 0, 0, 0, 0, 22, 0}), 22);
+    ASSERT_EQ(one.data.size(), 22u);
+    EXPECT_EQ(one.data[1], 2 + kPacks * 18); // the length of the whole list, however much was asked for
+    const Result all = In(Cdb({0x43, 0, 5, 0, 0, 0, 0, 0xFF, 0xFF, 0}), 1000);
+    ASSERT_EQ(all.data.size(), 4 + kPacks * 18);
+    const BYTE* p = all.data.data() + 4;
+    const BYTE types[kPacks] = {0x80, 0x80, 0x81, 0x8F, 0x8F, 0x8F};
+    const BYTE tracks[kPacks] = {0, 4, 0, 0, 1, 2}; // the track each pack's first byte belongs to
+    for (DWORD i = 0; i < kPacks; ++i, p += 18) {
+        EXPECT_EQ(p[0], types[i]) << i;
+        EXPECT_EQ(p[1], tracks[i]) << i;
+        EXPECT_EQ(p[2], i) << "sequence numbers run through the block";
+        EXPECT_EQ((p[16] << 8 | p[17]), CdTextCrc(p)) << i;
+    }
+    p = all.data.data() + 4;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 4), 12), std::string("Album\0One\0\0\0", 12));
+    EXPECT_EQ(p[18 + 3], 0) << "the second pack begins with track 4's (empty) title";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 36 + 4), 6), std::string("\0Band\0", 6));
+    // Size information: ISO 8859-1, tracks 1..5, pack counts, the last sequence number, English.
+    const BYTE* size = p + 3 * 18;
+    EXPECT_THAT(Bytes(size + 4, size + 16), ElementsAre(0, 1, 5, 0, 2, 1, 0, 0, 0, 0, 0, 0));
+    EXPECT_THAT(Bytes(size + 18 + 4, size + 18 + 16), ElementsAre(0, 0, 0, 0, 0, 0, 0, 3, 5, 0, 0, 0));
+    EXPECT_EQ(size[36 + 8], 0x09);
 }
 
 TEST_F(VirtualDriveTest, ImagesOfSeveralFilesWithPregapsPlaceAndReadEverySector) {

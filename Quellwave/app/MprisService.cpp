@@ -252,7 +252,18 @@ QVariantMap MprisService::Metadata() const {
     metadata.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(panel.TrackLength(track)) * 1000);
     metadata.insert(QStringLiteral("xesam:trackNumber"), static_cast<int>(track));
     QString title = QStringLiteral("Track %1").arg(track);
-    if (!state.discMode) {
+    if (state.discMode) {
+        // The disc's CD-Text where it has any; a track without its own performer has the album's.
+        const engine::CPlaybackEngine::DiscTitles& disc = panel.Engine().DiscText();
+        if (!disc.TrackTitle(track).empty())
+            title = QString::fromStdString(disc.TrackTitle(track));
+        const std::string& performer =
+            disc.TrackPerformer(track).empty() ? disc.albumPerformer : disc.TrackPerformer(track);
+        if (!performer.empty())
+            metadata.insert(QStringLiteral("xesam:artist"), QStringList{QString::fromStdString(performer)});
+        if (!disc.albumTitle.empty())
+            metadata.insert(QStringLiteral("xesam:album"), QString::fromStdString(disc.albumTitle));
+    } else {
         // The files as the engine opened them, in play order.
         std::vector<std::string> files;
         panel.Engine().GetFileList(&files);

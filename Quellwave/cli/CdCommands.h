@@ -12,7 +12,8 @@ namespace cli {
 bool ParseDriveLetter(const std::string& text, unsigned char& letter);
 
 // "toc LETTER": one line per track (number, start sector, length in sectors and as mm:ss.ff, audio or
-// data, pre-emphasis), then the lead-out's sector.
+// data, pre-emphasis), then the lead-out's sector; then, for a disc with CD-Text, a heading and one line
+// per title and performer: "album" or the track number, "title" or "performer", the text.
 int RunToc(const std::vector<std::string>& args);
 
 // "rip LETTER TRACK OUT.wav": reads one audio track into a 16-bit stereo 44 100 Hz WAV file, written to a
@@ -24,13 +25,13 @@ int RunToc(const std::vector<std::string>& args);
 int RunRip(const std::vector<std::string>& args);
 
 // "rip LETTER --disc DIR [--offset N]": every audio track read securely twice (test, then copy; sectors
-// where they differ read again until two reads agree) into DIR/"NN - Track NN.flac" (and "00 - Track
-// 00.flac" for audio before track 1), each decoded back and compared before it counts as written, with
-// DIR/rip.cue and DIR/rip.log, the read offset (N, else the one stored for the drive model) corrected.
-// The log names the drive, the read, the AccurateRip checksums and the database's answer per track and
-// ends with "all tracks accurate", "all tracks ripped, not verified" or what failed (also on standard
-// output). 0 all verified, 1 the drive or a file failed, 2 wrong arguments, 5 sectors written as
-// silence, 6 a track whose reads never agreed or that the database says is not accurate.
+// where they differ read again until two reads agree) into DIR/"NN - Title.flac" (the track's CD-Text
+// title; "NN - Track NN.flac" without one; "00 - Track 00.flac" for audio before track 1), each decoded back
+// and compared before it counts as written, with DIR/rip.cue and DIR/rip.log, the read offset (N, else the
+// one stored for the drive model) corrected. The log names the drive, the read, the AccurateRip checksums and
+// the database's answer per track and ends with "all tracks accurate", "all tracks ripped, not verified" or
+// what failed (also on standard output). 0 all verified, 1 the drive or a file failed, 2 wrong arguments, 5
+// sectors written as silence, 6 a track whose reads never agreed or that the database says is not accurate.
 int RunRipDisc(const std::vector<std::string>& args);
 
 // "offset LETTER N": stores N as the read offset of the drive model in LETTER. 0 stored, 1 not, 2 wrong

@@ -68,6 +68,17 @@ std::vector<std::string> UnreadableLines(const discpilot::DiscToc& toc,
     return lines;
 }
 
+std::string CdTextOf(const CDiscPilot& controller, int track, int item) {
+    const int length = CDiscPilot::Diagnostics::GetCdText(controller, track, item, nullptr, 0);
+    if (length <= 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    CDiscPilot::Diagnostics::GetCdText(controller, track, item, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
 UnreadableReporter::UnreadableReporter(const CDiscPilot& controller) : controller_(controller) {}
 
 std::vector<std::string> UnreadableReporter::Take(bool all) {

@@ -15,6 +15,10 @@ namespace cli {
 // The reader status of a read that ended early, as a sentence for a listener (what failed); empty for 0.
 std::string ReaderStatusText(int status);
 
+// The disc's CD-Text item (discpilot::kCdTextTitle, ...) of the disc (track 0) or a track, UTF-8; empty
+// when it has none.
+std::string CdTextOf(const CDiscPilot& controller, int track, int item);
+
 // A sector count as a time within its track: mm:ss.ff (75 frames a second).
 std::string TrackTime(std::uint32_t sectors);
 

@@ -28,6 +28,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cli {
@@ -238,6 +239,7 @@ struct RipFile {
     std::uint32_t start = 0, length = 0; // disc sectors
     bool preEmphasis = false;
     std::string name;
+    std::string title, performer; // the track's CD-Text
     bool written = false;
     std::uint32_t testCrc = 0, copyCrc = 0;
     rip::ArChecksums ar;
@@ -272,8 +274,13 @@ std::vector<unsigned char> Corrected(const std::vector<unsigned char>& read, lon
 
 // Writes pcm as a 16-bit FLAC file at target (through a temporary file renamed over it), decoding it
 // back and comparing it with pcm before it counts as written. False with *why.
+// The disc's CD-Text as the files' tags.
+struct FlacTags {
+    std::string title, artist, album;
+};
+
 bool WriteFlac(const std::filesystem::path& target, const std::vector<unsigned char>& pcm, int number,
-               std::string* why) {
+               const FlacTags& tags, std::string* why) {
     TemporaryOutput temporary;
     if (!temporary.Create(target, "rip", why)) {
         return false;
@@ -299,6 +306,13 @@ bool WriteFlac(const std::filesystem::path& target, const std::vector<unsigned c
         }
         const std::string track = std::to_string(number);
         sf_set_string(out, SF_STR_TRACKNUMBER, track.c_str());
+        for (const auto& [kind, text] :
+             {std::pair{SF_STR_TITLE, &tags.title}, std::pair{SF_STR_ARTIST, &tags.artist},
+              std::pair{SF_STR_ALBUM, &tags.album}}) {
+            if (!text->empty()) {
+                sf_set_string(out, kind, text->c_str());
+            }
+        }
         for (sf_count_t at = 0; at < frames;) {
             const sf_count_t n = std::min<sf_count_t>(4096, frames - at);
             samplesAt(at, n, block.data());
@@ -471,6 +485,8 @@ int RunRipDisc(const std::vector<std::string>& args) {
         offsetSource = "stored for this drive model";
     }
     CDiscPilot::Diagnostics::SetSecureReading(pilot, true);
+    const std::string albumTitle = CdTextOf(pilot, 0, discpilot::kCdTextTitle);
+    const std::string albumPerformer = CdTextOf(pilot, 0, discpilot::kCdTextPerformer);
 
     // The files: the audio before the first track where that one is audio and does not start the disc,
     // then every audio track.
@@ -490,7 +506,9 @@ int RunRipDisc(const std::vector<std::string>& args) {
             f.start = t.start;
             f.length = t.length;
             f.preEmphasis = t.preEmphasis;
-            f.name = rip::TrackFileName(t.number, "");
+            f.title = CdTextOf(pilot, t.number, discpilot::kCdTextTitle);
+            f.performer = CdTextOf(pilot, t.number, discpilot::kCdTextPerformer);
+            f.name = rip::TrackFileName(t.number, f.title);
             files.push_back(f);
         }
     }
@@ -632,7 +650,8 @@ int RunRipDisc(const std::vector<std::string>& args) {
         }
         // Audio before the first track is written only where there is any: a silent pregap is a gap.
         if (!f.name.empty()) {
-            if (!WriteFlac(dir / f.name, audio, f.number, &why)) {
+            const FlacTags tags{f.title, f.performer.empty() ? albumPerformer : f.performer, albumTitle};
+            if (!WriteFlac(dir / f.name, audio, f.number, tags, &why)) {
                 progress.End();
                 return Fail((dir / f.name).string() + ": " + why);
             }
@@ -689,10 +708,12 @@ int RunRipDisc(const std::vector<std::string>& args) {
             firstFile = f.written ? f.name : "";
             continue;
         }
-        sheetTracks.push_back({f.number, f.start, f.pregapStart, f.preEmphasis, f.name});
+        sheetTracks.push_back(
+            {f.number, f.start, f.pregapStart, f.preEmphasis, f.name, f.title, f.performer});
     }
     std::string why;
-    if (!WriteText(dir / "rip.cue", rip::RipCueSheet(sheetTracks, firstFile, ids.cddb), &why)) {
+    if (!WriteText(dir / "rip.cue",
+                   rip::RipCueSheet(sheetTracks, firstFile, ids.cddb, albumTitle, albumPerformer), &why)) {
         return Fail((dir / "rip.cue").string() + ": " + why);
     }
 
@@ -734,14 +755,15 @@ int RunRipDisc(const std::vector<std::string>& args) {
     bool silence = false;
     bool unverified = false;
     for (const RipFile& f : files) {
-        char head[96];
+        // A file name from a title may be long: no fixed buffer for it.
+        char number[16];
+        std::snprintf(number, sizeof number, "%02d", f.number);
         if (f.number == 0) {
-            std::snprintf(head, sizeof head, "\nTrack 00 (audio before track 1, %s)\n",
-                          f.written ? ("\"" + f.name + "\"").c_str() : "silence, not written");
+            log += std::string("\nTrack 00 (audio before track 1, ") +
+                   (f.written ? "\"" + f.name + "\"" : std::string("silence, not written")) + ")\n";
         } else {
-            std::snprintf(head, sizeof head, "\nTrack %02d \"%s\"\n", f.number, f.name.c_str());
+            log += std::string("\nTrack ") + number + " \"" + f.name + "\"\n";
         }
-        log += head;
         char peak[32];
         std::snprintf(peak, sizeof peak, "%.1f %%", f.peak * 100.0 / 32768.0);
         log += "  Pregap: " + TrackTime(f.start - f.pregapStart) + "\n";

@@ -1,11 +1,15 @@
 #include "CdCommands.h"
 
 #include "CDiscPilot.h"
+#include "CdReport.h"
 #include "CliSupport.h"
 #include "DiscPilotDiagnostics.h"
 
 #include <cctype>
 #include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace cli {
 
@@ -42,6 +46,31 @@ int RunToc(const std::vector<std::string>& args) {
                     t.preEmphasis ? "yes" : "no");
     }
     std::printf("lead-out  %u\n", toc.lastReadableLba + 1);
+    // The disc's CD-Text, where it has any: the album's, then each track's, one item a line.
+    std::vector<std::string> lines;
+    for (int i = -1; i < toc.count; ++i) {
+        const int track = i < 0 ? 0 : toc.tracks[i].number;
+        for (const auto& [item, name] : {std::pair{discpilot::kCdTextTitle, "title"},
+                                         std::pair{discpilot::kCdTextPerformer, "performer"}}) {
+            const std::string text = CdTextOf(pilot, track, item);
+            if (text.empty()) {
+                continue;
+            }
+            char head[32];
+            if (track == 0) {
+                std::snprintf(head, sizeof head, "album  %-9s  ", name);
+            } else {
+                std::snprintf(head, sizeof head, "%5d  %-9s  ", track, name);
+            }
+            lines.push_back(head + text);
+        }
+    }
+    if (!lines.empty()) {
+        std::printf("track  cd-text    text\n");
+        for (const std::string& line : lines) {
+            std::printf("%s\n", line.c_str());
+        }
+    }
     return 0;
 }
 

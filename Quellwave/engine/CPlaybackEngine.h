@@ -200,6 +200,19 @@ public:
     // The CD controller, for what a front end reports about the disc's read (its diagnostics).
     const CDiscPilot& CdDrive() const noexcept { return drive_; }
 
+    // What the open disc's CD-Text says: the album's title and performer and each track's (UTF-8; empty
+    // where the disc says nothing). Filled by OpenDrive, emptied by CloseDrive; UI thread.
+    struct DiscTitles {
+        std::string albumTitle;
+        std::string albumPerformer;
+        std::vector<std::string> trackTitles;     // index track - 1
+        std::vector<std::string> trackPerformers; // index track - 1
+        // The track's (1-based) title or performer; empty for a track the disc names no text for.
+        const std::string& TrackTitle(std::uint32_t track) const noexcept;
+        const std::string& TrackPerformer(std::uint32_t track) const noexcept;
+    };
+    const DiscTitles& DiscText() const noexcept { return discTitles_; }
+
 private:
     // ---- the reader thread (CPlaybackEngineReader.cpp)
     void ReaderThread();
@@ -281,6 +294,7 @@ private:
     // Which tracks of the open disc are data (index track - 1): the CD plays its audio tracks only.
     // Written by OpenDrive while nothing plays; read by any thread.
     std::vector<bool> cdDataTracks_;
+    DiscTitles discTitles_; // UI thread
     GaplessJoin join_;
     ChunkProducer chunks_;           // reader thread only
     std::uint64_t blocksQueued_ = 0; // reader thread only: blocks queued in this run

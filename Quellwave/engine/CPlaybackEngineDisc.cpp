@@ -8,6 +8,33 @@
 
 namespace engine {
 
+namespace {
+
+std::string CdTextOf(const CDiscPilot& drive, int track, int item) {
+    const int length = CDiscPilot::Diagnostics::GetCdText(drive, track, item, nullptr, 0);
+    if (length <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    CDiscPilot::Diagnostics::GetCdText(drive, track, item, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+const std::string& Entry(const std::vector<std::string>& texts, std::uint32_t track) noexcept {
+    static const std::string kNone;
+    return track >= 1 && track <= texts.size() ? texts[track - 1] : kNone;
+}
+
+} // namespace
+
+const std::string& CPlaybackEngine::DiscTitles::TrackTitle(std::uint32_t track) const noexcept {
+    return Entry(trackTitles, track);
+}
+
+const std::string& CPlaybackEngine::DiscTitles::TrackPerformer(std::uint32_t track) const noexcept {
+    return Entry(trackPerformers, track);
+}
+
 int CPlaybackEngine::OpenDrive(unsigned char letter) {
     CloseFiles();
     CloseDrive();
@@ -18,6 +45,14 @@ int CPlaybackEngine::OpenDrive(unsigned char letter) {
     if (CDiscPilot::Diagnostics::GetDiscToc(drive_, toc)) {
         for (int i = 0; i < toc.count; ++i)
             cdDataTracks_.push_back(toc.tracks[i].data);
+    }
+    discTitles_ = DiscTitles{};
+    discTitles_.albumTitle = CdTextOf(drive_, 0, discpilot::kCdTextTitle);
+    discTitles_.albumPerformer = CdTextOf(drive_, 0, discpilot::kCdTextPerformer);
+    for (int i = 0; i < toc.count; ++i) {
+        discTitles_.trackTitles.push_back(CdTextOf(drive_, toc.tracks[i].number, discpilot::kCdTextTitle));
+        discTitles_.trackPerformers.push_back(
+            CdTextOf(drive_, toc.tracks[i].number, discpilot::kCdTextPerformer));
     }
     std::lock_guard lock(control_.mutex);
     control_.isCD = true;
@@ -31,6 +66,7 @@ int CPlaybackEngine::CloseDrive() {
         // it reads. Playback ends first, with its fade-out.
         Pause();
         drive_.CloseDrive();
+        discTitles_ = DiscTitles{};
         std::lock_guard lock(control_.mutex);
         control_.sourceOpen = false;
         control_.isCD = false;

@@ -1,7 +1,7 @@
 // The CD device: the operating system's own CD-ROM controls for one drive (table of contents, raw CD-DA
 // reads, the Q sub-channel, and the volume and tray controls). Implementations: linux (CD-ROM ioctls on a
-// /dev/sr* device, linux/CdDevice.cpp) and virtual (the emulated drive, virtual/VirtualCdDevice.cpp). Open one
-// through OpenCdDevice (DriveTable.h).
+// /dev/sr* device, linux/CdDevice.cpp) and virtual (the emulated drive, virtual/VirtualCdDevice.cpp). Open
+// one through OpenCdDevice (DriveTable.h).
 //
 // Every operation returns 0 on success or an errno value (ENOMEDIUM: no disc or tray open; EIO: the drive
 // failed the request; EINVAL: an address or count outside the disc; EBUSY: the volume is in use; ENOTTY:
@@ -97,6 +97,15 @@ public:
     virtual int ReadPosition(CdQPosition& position) = 0;
     virtual int ReadCatalogue(CdQText& catalogue) = 0;
     virtual int ReadIsrc(BYTE track, CdQText& isrc) = 0;
+    // The disc's CD-Text as READ TOC/PMA/ATIP format 5 returns it (the 4-byte header, then the packs), up
+    // to size bytes (at most 0xFFFF) into buffer; length gets the bytes the drive moved. EINVAL when the
+    // drive refuses it (a disc without CD-Text), ENOTTY when the device cannot ask (the default).
+    virtual int ReadCdText(BYTE* buffer, DWORD size, DWORD& length) {
+        (void)buffer;
+        (void)size;
+        length = 0;
+        return ENOTTY;
+    }
     // Takes the drive for this object alone (an exclusive open); EBUSY when someone else has it open or
     // a file system of the disc is mounted. Released when the object is destroyed.
     virtual int Lock() = 0;

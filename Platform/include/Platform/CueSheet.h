@@ -3,7 +3,8 @@
 //
 // Supported: FILE "name" BINARY (several FILE lines are laid out one after another); TRACK nn AUDIO,
 // MODE1/2352 and MODE2/2352; INDEX 00..99; PREGAP and POSTGAP (silence that is not in the file); CATALOG;
-// ISRC; FLAGS (DCP, 4CH, PRE, SCMS). REM, TITLE, PERFORMER, SONGWRITER and CDTEXTFILE are read and ignored.
+// ISRC; FLAGS (DCP, 4CH, PRE, SCMS); TITLE and PERFORMER (of the disc before the first TRACK, else of the
+// track), kept as written. REM, SONGWRITER and CDTEXTFILE are read and ignored.
 // Everything else is refused with a message that names the line and what is not supported.
 //
 // All functions are pure or touch only the files named; any thread may call them.
@@ -42,12 +43,16 @@ struct CueTrack {
     DWORD pregap = 0;              // PREGAP sectors (silence before the track, not in the file)
     DWORD postgap = 0;             // POSTGAP sectors (silence after the track, not in the file)
     std::vector<CueIndex> indexes; // ascending numbers and positions; INDEX 01 always present
+    std::string title;             // TITLE, or empty
+    std::string performer;         // PERFORMER, or empty
 };
 
 struct CueSheet {
     std::string catalog;            // 13 digits, or empty
     std::vector<std::string> files; // as written in the sheet (relative to the sheet's folder)
     std::vector<CueTrack> tracks;   // consecutive numbers
+    std::string title;              // the disc's TITLE (before the first TRACK), or empty
+    std::string performer;          // the disc's PERFORMER, or empty
 };
 
 struct CueError {
@@ -81,6 +86,8 @@ struct DiscTrack {
     LONG start = 0;       // INDEX 01: the address the TOC gives
     DWORD length = 0;     // sectors from start to the next track's pregapStart (or the lead-out)
     std::vector<DiscIndex> indexes; // each index's number and disc address
+    std::string title;              // as in the sheet
+    std::string performer;
 };
 
 // The disc an image describes: tracks in order, the sector map and the lead-out.
@@ -90,6 +97,8 @@ struct DiscLayout {
     std::vector<DiscTrack> tracks;
     std::vector<DiscExtent> extents; // ascending, contiguous from LBA 0 to leadOut
     LONG leadOut = 0;
+    std::string title; // the disc's, as in the sheet
+    std::string performer;
 };
 
 // Places the sheet's tracks on the disc, given each file's size in bytes (fileBytes[i] for files[i]).

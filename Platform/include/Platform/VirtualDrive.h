@@ -8,7 +8,8 @@
 // Commands answered: TEST UNIT READY, REQUEST SENSE, INQUIRY, MODE SENSE(6)/(10) (page 0x2A, 0x3F; block
 // descriptor), MODE SELECT(6)/(10) (density code and block length), START STOP UNIT, PREVENT ALLOW MEDIUM
 // REMOVAL, READ CAPACITY, READ(10) (in the selected block length), SEEK(6)/(10), READ SUB-CHANNEL formats
-// 1..3, READ TOC/PMA/ATIP formats 0..5 (format in byte 2, or in byte 9 bits 6..7 for the older form), SET
+// 1..3, READ TOC/PMA/ATIP formats 0..5 (format in byte 2, or in byte 9 bits 6..7 for the older form; format
+// 5, CD-Text, from the sheet's TITLE and PERFORMER lines, refused with 5/24/00 without any), SET
 // CD SPEED, READ CD, and the vendor CD-DA reads 0xD4 (10 bytes) and 0xD8 (12 bytes). Anything else is
 // refused with sense 5/20/00.
 #pragma once

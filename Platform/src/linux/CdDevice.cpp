@@ -1,5 +1,5 @@
 // The CD device on Linux: the kernel's CD-ROM ioctls on /dev/sr*, and SG_IO on the same descriptor for
-// what no ioctl answers (session numbers, ISRC).
+// what no ioctl answers (session numbers, ISRC, CD-Text).
 #include "Cdrom.h"
 #include "LinuxDevices.h"
 
@@ -295,6 +295,24 @@ public:
         if (isrc.valid) {
             isrc.text.assign(reinterpret_cast<const char*>(reply + 9), 12);
         }
+        return 0;
+    }
+
+    int ReadCdText(BYTE* buffer, DWORD size, DWORD& length) override {
+        length = 0;
+        size = std::min<DWORD>(size, 0xFFFF);
+        ScsiAnswer answer;
+        if (const int error =
+                SendReadCommand(Fd(),
+                                {mmc::kReadToc, 0x00, 0x05, 0, 0, 0, 0, static_cast<BYTE>(size >> 8),
+                                 static_cast<BYTE>(size & 0xFF), 0},
+                                buffer, size, answer)) {
+            return error;
+        }
+        if (answer.status != kScsiGood) {
+            return answer.SenseKey() == 0x02 ? ENOMEDIUM : (answer.SenseKey() == 0x05 ? EINVAL : EIO);
+        }
+        length = answer.transferred;
         return 0;
     }
 

@@ -117,8 +117,19 @@ struct Parser {
     bool Line(const std::vector<std::string>& words) {
         const std::string command = Upper(words[0]);
         const std::size_t args = words.size() - 1;
-        if (command == "REM" || command == "TITLE" || command == "PERFORMER" || command == "SONGWRITER" ||
-            command == "CDTEXTFILE") {
+        if (command == "TITLE" || command == "PERFORMER") {
+            // A text with spaces is quoted; an unquoted one may still be several words.
+            std::string text;
+            for (std::size_t i = 1; i < words.size(); ++i) {
+                text += (i > 1 ? " " : "") + words[i];
+            }
+            CueTrack* track = Current();
+            std::string& field = command == "TITLE" ? (track ? track->title : sheet.title)
+                                                    : (track ? track->performer : sheet.performer);
+            field = std::move(text);
+            return true;
+        }
+        if (command == "REM" || command == "SONGWRITER" || command == "CDTEXTFILE") {
             return true;
         }
         if (command == "CATALOG") {
@@ -340,6 +351,8 @@ bool LayOutDisc(const CueSheet& sheet, const std::vector<std::uint64_t>& fileByt
         return false;
     }
     layout.catalog = sheet.catalog;
+    layout.title = sheet.title;
+    layout.performer = sheet.performer;
     // The address limit keeps every sum below in range: no LBA may pass 99:59:74.
     const std::uint64_t kLimit = kCdMaxMsfFrames - kCdMsfOffset;
     std::vector<DWORD> fileSectors;
@@ -394,6 +407,8 @@ bool LayOutDisc(const CueSheet& sheet, const std::vector<std::uint64_t>& fileByt
         disc.mode = track.mode;
         disc.control = track.control;
         disc.isrc = track.isrc;
+        disc.title = track.title;
+        disc.performer = track.performer;
         disc.pregapStart = static_cast<LONG>(cursor);
         if (!addExtent(track.pregap, -1, 0)) {
             return false;

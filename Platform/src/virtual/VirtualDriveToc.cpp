@@ -1,4 +1,6 @@
-// The emulated drive's table of contents (READ TOC formats 0..5) and Q sub-channel (READ SUB-CHANNEL).
+// The emulated drive's table of contents (READ TOC formats 0..5, CD-Text from the sheet's TITLE and
+// PERFORMER lines) and Q sub-channel (READ SUB-CHANNEL).
+#include "Platform/CdTextPacks.h"
 #include "Platform/VirtualDrive.h"
 #include "VirtualDriveReply.h"
 
@@ -86,6 +88,23 @@ bool FullToc(const DiscLayout& disc, BYTE session, std::vector<BYTE>& data) {
     return true;
 }
 
+// Format 5: the CD-Text packs of the sheet's titles and performers after the 4-byte header. False for a
+// disc without any: drives refuse the format then (5/24/00) rather than answer an empty list.
+bool CdText(const DiscLayout& disc, std::vector<BYTE>& data) {
+    std::vector<CdTextEntry> entries{{disc.title, disc.performer}};
+    for (const DiscTrack& track : disc.tracks) {
+        entries.push_back({track.title, track.performer});
+    }
+    const std::vector<BYTE> packs = BuildCdTextPacks(entries, disc.tracks.front().number);
+    if (packs.empty()) {
+        return false;
+    }
+    data.assign(4, 0);
+    data.insert(data.end(), packs.begin(), packs.end());
+    WriteBe16(data.data(), static_cast<DWORD>(data.size() - 2));
+    return true;
+}
+
 } // namespace
 
 void VirtualDrive::ReadToc(const ScsiCommand& cmd, Reply& reply) {
@@ -108,9 +127,11 @@ void VirtualDrive::ReadToc(const ScsiCommand& cmd, Reply& reply) {
     case 2:
         valid = FullToc(disc_, number, reply.data);
         break;
-    case 3: // PMA, ATIP, CD-TEXT: a pressed disc has none, so only the header comes back.
-    case 4:
     case 5:
+        valid = CdText(disc_, reply.data);
+        break;
+    case 3: // PMA, ATIP: a pressed disc has none, so only the header comes back.
+    case 4:
         reply.data.assign(4, 0);
         WriteBe16(reply.data.data(), 2);
         break;

@@ -49,12 +49,21 @@ protected:
         ASSERT_EQ(Panel().TrackCount(), 3u);
         StartService();
     }
-    // The window in disc mode on a virtual disc in drive V of two silent tracks of `seconds` each.
-    void StartOnSilentDisc(std::uint32_t seconds) {
+    // The window in disc mode on a virtual disc in drive V of two silent tracks of `seconds` each; with
+    // `titled`, the sheet gives the disc CD-Text: the album's title and performer, both tracks' titles and
+    // the second track's own performer.
+    void StartOnSilentDisc(std::uint32_t seconds, bool titled = false) {
         const std::filesystem::path cue = dir_.Path() / "disc.cue";
         const std::uint32_t sectors = seconds * 75;
         ASSERT_TRUE(testkit::WriteText(dir_.Path() / "disc.bin", std::string(2 * sectors * 2352, '\0')));
-        ASSERT_TRUE(testkit::WriteText(cue, testkit::SheetOf("disc.bin", {{'a', sectors}, {'a', sectors}})));
+        std::string sheet = testkit::SheetOf("disc.bin", {{'a', sectors}, {'a', sectors}});
+        if (titled) {
+            sheet.insert(0, "TITLE \"Songs of the Sea\"\nPERFORMER \"The Harbour Band\"\n");
+            sheet.insert(sheet.find("TRACK 01 AUDIO\n") + 15, "    TITLE \"High Water\"\n");
+            sheet.insert(sheet.find("TRACK 02 AUDIO\n") + 15,
+                         "    TITLE \"Low Tide\"\n    PERFORMER \"Guest Singer\"\n");
+        }
+        ASSERT_TRUE(testkit::WriteText(cue, sheet));
         testkit::RegistrySandbox::MapImage('V', cue);
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultMode", 0);
         SetDword(platform::HKEY_CURRENT_USER, kSettingsKey, "DefaultDrive", 'V');
@@ -327,6 +336,18 @@ TEST_F(MprisTest, ADiscsTrackIsCalledByItsNumberAndHasNoAddress) {
     EXPECT_EQ(Ask({"metadata", "mpris:length"}).toLongLong(), 3'000'000);
     const ClientRun url = Playerctl({"metadata", "xesam:url"});
     EXPECT_TRUE(url.out.isEmpty()) << url.out.toStdString();
+}
+
+TEST_F(MprisTest, ADiscWithCdTextIsCalledByItsTitlesAndPerformers) {
+    StartOnSilentDisc(3, true);
+    ASSERT_EQ(Panel().TrackCount(), 2u);
+    StartService();
+    const QStringList format = {"metadata", "--format", "{{xesam:title}}|{{xesam:artist}}|{{xesam:album}}"};
+    // A track without a performer of its own has the album's.
+    EXPECT_EQ(Ask(format), "High Water|The Harbour Band|Songs of the Sea");
+    Ask({"next"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().CurrentTrack() == 2; }));
+    EXPECT_EQ(Ask(format), "Low Tide|Guest Singer|Songs of the Sea");
 }
 
 TEST_F(MprisTest, WithoutABusOrItsNameThePlayerRunsWithoutTheService) {

@@ -18,6 +18,15 @@ std::string TrackFileName(int number, const std::string& title) {
             c = '_';
         }
     }
+    // 255 bytes less the prefix and the extension; never half a UTF-8 character.
+    constexpr std::size_t kMostTitleBytes = 255 - 5 - 5;
+    if (name.size() > kMostTitleBytes) {
+        std::size_t n = kMostTitleBytes;
+        while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) {
+            --n;
+        }
+        name.resize(n);
+    }
     // "." and ".." alone are no names of a file in the folder; a title starting with a dot stays visible.
     return prefix + name + ".flac";
 }
@@ -30,7 +39,7 @@ std::string CueTime(std::uint32_t sectors) {
 
 namespace {
 
-// A file name inside the sheet's quotes: a double quote cannot be written there.
+// A file name or text inside the sheet's quotes: a double quote cannot be written there.
 std::string Quoted(const std::string& name) {
     std::string out = "\"";
     for (const char c : name) {
@@ -39,20 +48,26 @@ std::string Quoted(const std::string& name) {
     return out + "\"";
 }
 
-std::string TrackLine(int number) {
+// TITLE or PERFORMER with its text, when there is one.
+std::string TextLine(const char* indent, const char* command, const std::string& text) {
+    return text.empty() ? std::string() : indent + std::string(command) + " " + Quoted(text) + "\n";
+}
+
+std::string TrackLine(const SheetTrack& track) {
     char line[32];
-    std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\n", number);
-    return line;
+    std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\n", track.number);
+    return line + TextLine("    ", "TITLE", track.title) + TextLine("    ", "PERFORMER", track.performer);
 }
 
 } // namespace
 
 std::string RipCueSheet(const std::vector<SheetTrack>& tracks, const std::string& firstFile,
-                        std::uint32_t discId) {
+                        std::uint32_t discId, const std::string& title, const std::string& performer) {
     char rem[48];
     std::snprintf(rem, sizeof rem, "REM DISCID %08X\n", discId);
     std::string sheet = rem;
     sheet += "REM COMMENT \"quellwave-cli rip\"\n";
+    sheet += TextLine("", "PERFORMER", performer) + TextLine("", "TITLE", title);
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         const SheetTrack& t = tracks[i];
         const bool pregap = t.pregapStart < t.start;
@@ -60,22 +75,22 @@ std::string RipCueSheet(const std::vector<SheetTrack>& tracks, const std::string
         if (i == 0) {
             if (!firstFile.empty()) {
                 // The first track's index 0 is the whole of the audio before it, from the disc's start.
-                sheet += "FILE " + Quoted(firstFile) + " WAVE\n" + TrackLine(t.number) + flags +
+                sheet += "FILE " + Quoted(firstFile) + " WAVE\n" + TrackLine(t) + flags +
                          "    INDEX 00 00:00:00\n";
                 sheet += "FILE " + Quoted(t.file) + " WAVE\n";
             } else {
-                sheet += "FILE " + Quoted(t.file) + " WAVE\n" + TrackLine(t.number) + flags;
+                sheet += "FILE " + Quoted(t.file) + " WAVE\n" + TrackLine(t) + flags;
                 if (t.start > 0) {
                     sheet += "    PREGAP " + CueTime(t.start) + "\n";
                 }
             }
         } else if (pregap) {
             // A pregap belongs to the end of the file before, where the track's index 0 lies.
-            sheet += TrackLine(t.number) + flags;
+            sheet += TrackLine(t) + flags;
             sheet += "    INDEX 00 " + CueTime(t.pregapStart - tracks[i - 1].start) + "\n";
             sheet += "FILE " + Quoted(t.file) + " WAVE\n";
         } else {
-            sheet += "FILE " + Quoted(t.file) + " WAVE\n" + TrackLine(t.number) + flags;
+            sheet += "FILE " + Quoted(t.file) + " WAVE\n" + TrackLine(t) + flags;
         }
         sheet += "    INDEX 01 00:00:00\n";
     }

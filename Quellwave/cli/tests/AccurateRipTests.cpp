@@ -186,9 +186,9 @@ TEST(AccurateRipTest, TheFirstAndLastTracksLeaveOutTheirEdgesAndV2FoldsTheCarry)
 }
 
 TEST(RipSheetTest, PregapsLieAtTheEndOfTheFileBeforeAndAHiddenTrackHasItsOwnFile) {
-    const std::vector<rip::SheetTrack> tracks = {{1, 225, 225, false, "01 - Track 01.flac"},
-                                                 {2, 625, 625, true, "02 - Track 02.flac"},
-                                                 {3, 1080, 1005, false, "03 - Track 03.flac"}};
+    const std::vector<rip::SheetTrack> tracks = {{1, 225, 225, false, "01 - Track 01.flac", "", ""},
+                                                 {2, 625, 625, true, "02 - Track 02.flac", "", ""},
+                                                 {3, 1080, 1005, false, "03 - Track 03.flac", "", ""}};
     EXPECT_EQ(rip::RipCueSheet(tracks, "00 - Track 00.flac", 0x6800470D),
               "REM DISCID 6800470D\n"
               "REM COMMENT \"quellwave-cli rip\"\n"
@@ -205,6 +205,28 @@ TEST(RipSheetTest, PregapsLieAtTheEndOfTheFileBeforeAndAHiddenTrackHasItsOwnFile
               "    INDEX 00 00:05:05\n"
               "FILE \"03 - Track 03.flac\" WAVE\n"
               "    INDEX 01 00:00:00\n");
+    // The disc's CD-Text: the album's lines before the first FILE, a track's after its TRACK line; a
+    // double quote, which a sheet cannot hold inside quotes, becomes a single one.
+    std::vector<rip::SheetTrack> titled = tracks;
+    titled[0].title = "High Water";
+    titled[1].title = "Say \"Ahoy\"";
+    titled[1].performer = "Guest";
+    EXPECT_EQ(rip::RipCueSheet({titled[0], titled[1]}, "", 1, "Songs of the Sea", "The Harbour Band"),
+              "REM DISCID 00000001\n"
+              "REM COMMENT \"quellwave-cli rip\"\n"
+              "PERFORMER \"The Harbour Band\"\n"
+              "TITLE \"Songs of the Sea\"\n"
+              "FILE \"01 - Track 01.flac\" WAVE\n"
+              "  TRACK 01 AUDIO\n"
+              "    TITLE \"High Water\"\n"
+              "    PREGAP 00:03:00\n"
+              "    INDEX 01 00:00:00\n"
+              "FILE \"02 - Track 02.flac\" WAVE\n"
+              "  TRACK 02 AUDIO\n"
+              "    TITLE \"Say 'Ahoy'\"\n"
+              "    PERFORMER \"Guest\"\n"
+              "    FLAGS PRE\n"
+              "    INDEX 01 00:00:00\n");
     // A silent first pregap is not written: it becomes a PREGAP.
     const std::string sheet = rip::RipCueSheet({tracks[0]}, "", 1);
     EXPECT_NE(sheet.find("  TRACK 01 AUDIO\n    PREGAP 00:03:00\n    INDEX 01 00:00:00\n"), std::string::npos)
@@ -212,8 +234,24 @@ TEST(RipSheetTest, PregapsLieAtTheEndOfTheFileBeforeAndAHiddenTrackHasItsOwnFile
 }
 
 TEST(RipSheetTest, FileNamesAndTheCrc) {
-    EXPECT_EQ(rip::TrackFileName(3, ""), "03 - Track 03.flac");
-    EXPECT_EQ(rip::TrackFileName(12, "A/B\tC"), "12 - A_B_C.flac");
+    // A title of 250 letters, then an "é" across the 245-byte limit: cut before the "é", never within it.
+    const std::string longTitle = std::string(244, 'x') + "\xC3\xA9" + "tail";
+    const struct {
+        int number;
+        std::string title, name;
+    } names[] = {
+        {3, "", "03 - Track 03.flac"},
+        {12, "A/B\tC", "12 - A_B_C.flac"},
+        {1, "Caf\xC3\xA9 du Port", "01 - Caf\xC3\xA9 du Port.flac"},
+        {7, "..", "07 - ...flac"},
+        {9, longTitle, "09 - " + std::string(244, 'x') + ".flac"},
+        {10, std::string(260, 'y'), "10 - " + std::string(245, 'y') + ".flac"},
+    };
+    for (const auto& n : names) {
+        const std::string name = rip::TrackFileName(n.number, n.title);
+        EXPECT_EQ(name, n.name);
+        EXPECT_LE(name.size(), 255u);
+    }
     const std::string check = "123456789";
     EXPECT_EQ(rip::Crc32(reinterpret_cast<const unsigned char*>(check.data()), check.size()), 0xCBF43926u);
     // Continued in two pieces, the same.

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -247,6 +248,72 @@ TEST_F(CdCommandsTest, TocAgreesWithCdInfo) {
         }
     }
     EXPECT_EQ(ours, theirs);
+}
+
+// A sheet with TITLE and PERFORMER lines (one title in ISO 8859-1, as such sheets often are): "toc"
+// keeps its track lines and adds the disc's CD-Text, the same texts cd-info reads from the sheet; through
+// either transport.
+TEST_F(CdCommandsTest, TocAddsTheCdTextThatCdInfoReadsFromTheSameSheet) {
+    std::string sheet = testkit::ReadText(dir_ / "disc.cue");
+    sheet.insert(0, "PERFORMER \"The Harbour Band\"\nTITLE \"Songs of the Sea\"\n");
+    const std::vector<std::pair<int, std::string>> titles = {
+        {2, "    TITLE \"Low Tide\"\n    PERFORMER \"The Harbour Band\"\n"},
+        {3, "    TITLE \"Caf\xE9 du Port\"\n    PERFORMER \"Guest Singer\"\n"},
+        {5, "    TITLE \"A Rather Long Title That Spans Several Packs\"\n"}};
+    for (const auto& [track, lines] : titles) {
+        char head[32];
+        std::snprintf(head, sizeof head, "TRACK %02d AUDIO\n", track);
+        const std::size_t at = sheet.find(head);
+        ASSERT_NE(at, std::string::npos) << sheet;
+        sheet.insert(at + std::strlen(head), lines);
+    }
+    testkit::WriteText(dir_ / "titled.cue", sheet);
+    std::string before, out, err;
+    ASSERT_EQ(Cli("toc V", before, err), 0) << err;
+    const std::string expected = "track  cd-text    text\n"
+                                 "album  title      Songs of the Sea\n"
+                                 "album  performer  The Harbour Band\n"
+                                 "    2  title      Low Tide\n"
+                                 "    2  performer  The Harbour Band\n"
+                                 "    3  title      Caf\xC3\xA9 du Port\n"
+                                 "    3  performer  Guest Singer\n"
+                                 "    5  title      A Rather Long Title That Spans Several Packs\n";
+    for (const char* mode : {"ASPI", "RAW"}) {
+        WriteDriveProfile("\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orva Corporation\\Tarnix\\Corvex]\n"
+                          "\"Cdrom_Mode\"=\"" +
+                              std::string(mode) + "\"\n",
+                          "titled.cue");
+        ASSERT_EQ(Cli("toc V", out, err), 0) << mode << ": " << err;
+        // The table of contents as it was without titles, then the texts.
+        EXPECT_EQ(out, before + expected) << mode;
+    }
+    // A disc without CD-Text: no text lines at all.
+    EXPECT_EQ(before.find("cd-text"), std::string::npos) << before;
+
+    ASSERT_TRUE(Have("cd-info")) << "cd-info (libcdio-utils) is missing: scripts/setup installs it";
+    // cd-info reads the image named as its sheet is, whatever the FILE line says.
+    std::filesystem::copy_file(dir_ / "disc.bin", dir_ / "titled.bin");
+    ASSERT_EQ(Shell("cd-info --no-header --no-device-info --no-cddb --cue-file titled.cue", out, err), 0)
+        << err;
+    // cd-info: "CD-TEXT for Disc:" or "CD-TEXT for Track  N:", then "\tTITLE: ..." and "\tPERFORMER: ...".
+    std::string theirs = "track  cd-text    text\n";
+    std::istringstream info(out);
+    std::string line, who;
+    int track = -1;
+    while (std::getline(info, line)) {
+        if (line == "CD-TEXT for Disc:") {
+            who = "album";
+        } else if (std::sscanf(line.c_str(), "CD-TEXT for Track %d:", &track) == 1) {
+            char number[8];
+            std::snprintf(number, sizeof number, "%5d", track);
+            who = number;
+        } else if (!who.empty() && line.rfind("\tTITLE: ", 0) == 0) {
+            theirs += who + "  title      " + line.substr(8) + "\n";
+        } else if (!who.empty() && line.rfind("\tPERFORMER: ", 0) == 0) {
+            theirs += who + "  performer  " + line.substr(12) + "\n";
+        }
+    }
+    EXPECT_EQ(theirs, expected) << out;
 }
 
 TEST_F(CdCommandsTest, RipOfEveryAudioTrackEqualsCdParanoia) {

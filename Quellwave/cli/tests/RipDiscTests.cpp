@@ -8,6 +8,7 @@
 #include <discid/discid.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -296,6 +297,55 @@ TEST_F(RipDiscTest, AWholeDiscRipHoldsTheDiscsSamplesAndItsChecksums) {
 
 // A drive that reads 667 samples early (or 30 late), ripped with the matching offset (given, or stored
 // with "offset"), gives the disc's checksums; the log names the offset and where it came from.
+// A disc with CD-Text: each titled track's file is named by its title (a '/' made safe), the others
+// keep "Track NN"; the sheet carries the titles and performers and the files their tags.
+TEST_F(RipDiscTest, CdTextNamesTheFilesAndGoesIntoTheSheetAndTheTags) {
+    std::string sheet = testkit::ReadText(dir_ / "disc.cue");
+    sheet.insert(0, "PERFORMER \"The Harbour Band\"\nTITLE \"Songs of the Sea\"\n");
+    sheet.insert(sheet.find("TRACK 01 AUDIO\n") + 15, "    TITLE \"High Water\"\n");
+    sheet.insert(sheet.find("TRACK 03 AUDIO\n") + 15, "    TITLE \"Live/Loud\"\n    PERFORMER \"Guest\"\n");
+    testkit::WriteText(dir_ / "disc.cue", sheet);
+    const auto r = Rip("titled");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* name :
+         {"01 - High Water.flac", "02 - Track 02.flac", "03 - Live_Loud.flac", "12 - Track 12.flac"}) {
+        EXPECT_TRUE(std::filesystem::exists(dir_ / "titled" / name)) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "titled" / "01 - Track 01.flac"));
+    const std::string cue = testkit::ReadText(dir_ / "titled" / "rip.cue");
+    EXPECT_NE(cue.find("PERFORMER \"The Harbour Band\"\nTITLE \"Songs of the Sea\"\nFILE "),
+              std::string::npos)
+        << cue;
+    EXPECT_NE(cue.find("  TRACK 01 AUDIO\n    TITLE \"High Water\"\n"), std::string::npos) << cue;
+    EXPECT_NE(cue.find("  TRACK 03 AUDIO\n    TITLE \"Live/Loud\"\n    PERFORMER \"Guest\"\n"),
+              std::string::npos)
+        << cue;
+    EXPECT_NE(cue.find("FILE \"03 - Live_Loud.flac\" WAVE\n"), std::string::npos) << cue;
+    EXPECT_NE(testkit::ReadText(dir_ / "titled" / "rip.log").find("\nTrack 03 \"03 - Live_Loud.flac\"\n"),
+              std::string::npos);
+    if (!clitest::Have("metaflac")) {
+        GTEST_SKIP() << "metaflac missing";
+    }
+    const auto tags = [&](const char* name) {
+        // Vorbis comment field names are case-insensitive: compared upper-cased.
+        std::string out = Run("metaflac --show-tag=TITLE --show-tag=ARTIST --show-tag=ALBUM " +
+                              Quote(dir_ / "titled" / name))
+                              .out;
+        for (std::size_t at = 0; at < out.size(); at = out.find('\n', at) + 1) {
+            for (std::size_t k = at; k < out.size() && out[k] != '='; ++k) {
+                out[k] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[k])));
+            }
+            if (out.find('\n', at) == std::string::npos) {
+                break;
+            }
+        }
+        return out;
+    };
+    EXPECT_EQ(tags("01 - High Water.flac"),
+              "TITLE=High Water\nARTIST=The Harbour Band\nALBUM=Songs of the Sea\n");
+    EXPECT_EQ(tags("03 - Live_Loud.flac"), "TITLE=Live/Loud\nARTIST=Guest\nALBUM=Songs of the Sea\n");
+}
+
 TEST_F(RipDiscTest, ADriveWithAReadOffsetRippedWithItGivesTheDiscsChecksums) {
     if (!HaveTools()) {
         GTEST_SKIP() << "flac or accuraterip-checksum missing";
