@@ -39,6 +39,8 @@ void CPlayerDialog::EnterDiscMode() {
     for (int id : kFileModeControls)
         ShowButton(id, false);
     update();
+    // What was known of the last disc's titles goes with it; the disc read now brings its own text.
+    nowPlaying_.ClearDiscText();
     const auto letter = static_cast<unsigned char>(drive_);
     if (letter == 0 || engine_.OpenDrive(letter) != 1) {
         trackCount_ = 0;
