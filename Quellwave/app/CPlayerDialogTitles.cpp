@@ -45,7 +45,7 @@ QRect CPlayerDialog::AlbumRect() {
 }
 
 QRect CPlayerDialog::CoverRect() {
-    return {96, 345, 200, 200};
+    return {96, 353, 200, 200};
 }
 
 TrackInfo CPlayerDialog::CurrentTrackInfo() {

@@ -10,7 +10,7 @@ namespace app {
 
 namespace {
 
-const QColor kCard(0x0E, 0x0F, 0x11, 245);
+const QColor kCard(0x0E, 0x0F, 0x11);
 const QColor kCardEdge(0x3A, 0x3D, 0x42);
 const QColor kText(0xD5, 0xD9, 0xDE);
 const QColor kLabel(0x8A, 0x8F, 0x96);
@@ -36,6 +36,7 @@ QString TimeText(std::uint32_t ms) {
 PlayListCard::PlayListCard(QWidget* panel, std::vector<Entry> entries, unsigned playing)
     : QWidget(panel), entries_(std::move(entries)) {
     setGeometry(CardRect());
+    // The rounded corners show the panel behind them.
     setAttribute(Qt::WA_TranslucentBackground);
     playing_ = playing <= entries_.size() ? playing : 0;
     Select(playing_ != 0 ? playing_ : 1);
