@@ -65,6 +65,11 @@ void CPlayerDialog::RefreshNowPlaying() {
     const auto key = std::make_tuple(sourceGeneration_, currentTrack_, discMode_, started_, showTitles_);
     if (key == shownFor_)
         return;
+    // A card open over another source lists what is gone: it is made again for the one open now.
+    if (card_ != nullptr && std::get<0>(key) != std::get<0>(shownFor_)) {
+        ToggleListCard();
+        ToggleListCard();
+    }
     shownFor_ = key;
     std::optional<TrackInfo> now;
     if (started_ && showTitles_)

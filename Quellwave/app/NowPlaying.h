@@ -44,7 +44,8 @@ public:
     // Track number of the loaded disc.
     TrackInfo ForDiscTrack(unsigned track) const;
 
-    // What the loaded disc tells of itself; set when a disc is read, cleared when it goes.
+    // What the loaded disc tells of itself; set when a disc is read (in the panel's EnterDiscMode, which
+    // clears it first), so that the title line and the bus take it up with the disc's first track.
     void SetDiscText(DiscText text) { discText_ = std::move(text); }
     void ClearDiscText() { discText_ = {}; }
     const DiscText& Disc() const noexcept { return discText_; }

@@ -275,6 +275,15 @@ TEST_F(NowPlayingTest, TheListCardOpensPlaysWithItsKeysAndCloses) {
     EXPECT_EQ(Panel().ListCard()->Selected(), 3u) << "opens on the track playing";
     Key(Qt::Key_L);
     EXPECT_EQ(Panel().ListCard(), nullptr);
+
+    // A new list while the card is open: the card lists the new one.
+    Key(Qt::Key_L);
+    services_.fileSelection = std::vector<std::string>{WriteWav(dir_ / "four.wav", 2.0)};
+    Command(kCmdOpenFiles);
+    ASSERT_EQ(Panel().TrackCount(), 1u);
+    ASSERT_NE(Panel().ListCard(), nullptr);
+    ASSERT_EQ(Panel().ListCard()->Entries().size(), 1u);
+    EXPECT_EQ(Panel().ListCard()->Entries()[0].text, QStringLiteral("four"));
 }
 
 } // namespace
