@@ -18,6 +18,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QSocketNotifier>
 #include <QUrl>
@@ -100,9 +101,13 @@ PlayerState CPlayerDialog::State() const {
 
 void CPlayerDialog::NoteStateChange() {
     const PlayerState now = State();
-    if (now == announced_)
+    if (now == announced_) {
+        // A list opened in place of another of the same shape changes no part of the state.
+        RefreshNowPlaying();
         return;
+    }
     announced_ = now;
+    RefreshNowPlaying();
     emit StateChanged();
 }
 
@@ -232,6 +237,10 @@ void CPlayerDialog::OnInitDialog() {
     activateWindow();
 
     showRemaining_ = ReadShowRemainingTime();
+    showTitles_ = ReadShowTitles();
+    // The list's button is new on the panel too: with the titles off the panel is the one it always was
+    // (the list is still at L).
+    ShowButton(kCmdList, showTitles_);
 
     DWORD repeat = 0;
     ReadRepeat(&repeat);
@@ -302,6 +311,9 @@ void CPlayerDialog::OnCommand(unsigned id) {
         break;
     case kCmdHelp:
         services_.ShowHelp();
+        break;
+    case kCmdList:
+        ToggleListCard();
         break;
     case kCmdVolumeDown:
         VolumeStep(-1);
@@ -639,6 +651,9 @@ void CPlayerDialog::Settings() {
     PausePlaying();
     if (!services_.RunSettings(this))
         return;
+    showTitles_ = ReadShowTitles();
+    ShowButton(kCmdList, showTitles_);
+    RefreshNowPlaying();
     SetWaitCursor(true);
     DWORD drive = 0;
     ReadDrive(&drive);
@@ -804,7 +819,7 @@ void CPlayerDialog::OnNeedDriveCheck(WPARAM index) {
     driveCheckOpen_ = false;
 }
 
-void CPlayerDialog::paintEvent(QPaintEvent*) {
+void CPlayerDialog::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const int scale = ui::ScaleForPixelRatio(devicePixelRatioF());
     if (face_.isNull() || faceScale_ != scale || face_.devicePixelRatio() != devicePixelRatioF()) {
@@ -816,6 +831,7 @@ void CPlayerDialog::paintEvent(QPaintEvent*) {
         painter.fillRect(rect(), Qt::black);
     else
         painter.drawImage(QPointF(0, 0), face_);
+    PaintNowPlaying(painter, event->rect());
 }
 
 void CPlayerDialog::dragEnterEvent(QDragEnterEvent* event) {

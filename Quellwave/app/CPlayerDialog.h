@@ -14,6 +14,7 @@
 // CPlayerDialogTimers.cpp; the controls and their places in PlayerControls.
 #pragma once
 
+#include "NowPlaying.h"
 #include "PlayerMessages.h"
 #include "PlayerServices.h"
 #include "engine/CPlaybackEngine.h"
@@ -31,14 +32,18 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <tuple>
 
 class CDialCtrl;
 class CLEDDialog;
+class QPainter;
 class PlayCtrlButton;
 class QSocketNotifier;
 class TransparentBitmapStatic;
 
 namespace app {
+
+class PlayListCard;
 
 // What the panel asks of the main window around it.
 class PlayerHost {
@@ -114,6 +119,10 @@ public:
     void ToggleRemainingTime();
     bool ShowsRemainingTime() const noexcept { return showRemaining_; }
     void VolumeStep(int delta);
+    // Opens the play list card over the panel, or closes it when it is open.
+    void ToggleListCard();
+    // The card, while it is open; null otherwise.
+    PlayListCard* ListCard() const noexcept;
     // Moves within the current track by deltaMs from where it is (or from where a seek not yet heard goes):
     // to its start at the most, and at or past its end on to the next track, as Next. Only when CanSeek.
     void SeekBy(std::int64_t deltaMs);
@@ -163,6 +172,23 @@ public:
     // asked, else the engine's place exact to the block; 0 when stopped.
     std::uint32_t PositionMs() const;
     PlayerState State() const;
+    // What the current entry is (the list's file or the disc's track): title, artist, album, cover. The
+    // panel's title line and the session bus both show this. Reads the file's tags when the entry changes.
+    TrackInfo CurrentTrackInfo();
+    // Where what is known of the loaded disc's titles is kept (the disc's text is set there when read).
+    NowPlaying& Titles() noexcept { return nowPlaying_; }
+    // ShowTitles: the title line and the cover are shown (read at start and after the settings dialog).
+    bool ShowsTitles() const noexcept { return showTitles_; }
+    // The title line as drawn ("Title — Artist", cut with an ellipsis to its place) and the album below
+    // it; empty while nothing plays or the titles are off.
+    QString ShownTitleLine() const;
+    QString ShownAlbumLine() const;
+    // Whether a cover is drawn now.
+    bool ShowsCover() const noexcept { return showTitles_ && shown_ && !shownCover_.isNull(); }
+    // The panel's places for the title line, the album below it and the cover, in panel coordinates.
+    static QRect TitleRect();
+    static QRect AlbumRect();
+    static QRect CoverRect();
     // Emits StateChanged when the state differs from what was last announced. The panel calls it after
     // each batch of messages, key and timer tick; whoever changes the panel's state directly calls it too.
     void NoteStateChange();
@@ -215,6 +241,10 @@ private:
     // or one LoadTrackList hands over); when it opens, PlayList.txt is written and the lengths are read.
     void OpenFileList(const TrackList& list);
     void ShowStoppedDisplay();
+    // Takes what the current entry is when the entry, the source or the transport changed, and repaints
+    // the title line and the cover when that changes what they show.
+    void RefreshNowPlaying();
+    void PaintNowPlaying(QPainter& painter, const QRect& dirty);
     // Shows elapsedMs into track, as the time played or, when chosen and a track is started, as the
     // time left in it.
     void ShowTrackTime(unsigned track, std::uint32_t elapsedMs);
@@ -269,6 +299,13 @@ private:
     QImage face_;
     int faceScale_ = 0;
     PlayerState announced_;
+    NowPlaying nowPlaying_;
+    bool showTitles_ = true;
+    // What the title line and the cover show (nothing while stopped), and what they were taken for.
+    std::optional<TrackInfo> shown_;
+    QImage shownCover_;
+    std::tuple<unsigned, unsigned, bool, bool, bool> shownFor_{};
+    PlayListCard* card_ = nullptr;
     unsigned sourceGeneration_ = 0;
 
     // A seek the engine moves to while playing, not yet heard, and one asked meanwhile, which follows it.

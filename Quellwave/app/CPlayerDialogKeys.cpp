@@ -1,6 +1,8 @@
 // The player panel: the keys, the media keys, the mouse and the wheel.
 #include "CPlayerDialog.h"
 
+#include "PlayListCard.h"
+
 #include "ui/CLEDDialog.h"
 #include "ui/CLongPushButton.h"
 #include "ui/ControlNotify.h"
@@ -59,6 +61,21 @@ void CPlayerDialog::EndSeekRepeat() {
 
 bool CPlayerDialog::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
     const RegisteredMessages& reg = Registered();
+    // The list card, while open, takes its own keys; the others act on the panel as ever.
+    if (card_ != nullptr && (modifiers & (Qt::ControlModifier | Qt::AltModifier)) == 0) {
+        switch (card_->HandleKey(key)) {
+        case PlayListCard::KeyResult::Play:
+            post(reg.playSelectedTrack, card_->Selected(), 0);
+            return true;
+        case PlayListCard::KeyResult::Close:
+            ToggleListCard();
+            return true;
+        case PlayListCard::KeyResult::Moved:
+            return true;
+        case PlayListCard::KeyResult::Ignored:
+            break;
+        }
+    }
     if (const std::int64_t step = SeekStepOf(key, modifiers); step != 0) {
         PressSeekKey(key, step);
         return true;
@@ -100,6 +117,10 @@ bool CPlayerDialog::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
     case Qt::Key_T:
         CancelEntry();
         ToggleRemainingTime();
+        return true;
+    case Qt::Key_L:
+        CancelEntry();
+        ToggleListCard();
         return true;
     default:
         break;

@@ -39,6 +39,8 @@ void CPlayerDialog::EnterDiscMode() {
     for (int id : kFileModeControls)
         ShowButton(id, false);
     update();
+    // What was known of the last disc's titles goes with it; the disc read now brings its own text.
+    nowPlaying_.ClearDiscText();
     const auto letter = static_cast<unsigned char>(drive_);
     if (letter == 0 || engine_.OpenDrive(letter) != 1) {
         trackCount_ = 0;
@@ -50,6 +52,12 @@ void CPlayerDialog::EnterDiscMode() {
         return;
     }
     trayOpen_ = false;
+    // The disc's own text, as the engine read it at the open, names its tracks on the panel and the bus.
+    const engine::CPlaybackEngine::DiscTitles& titles = engine_.DiscText();
+    DiscText text{titles.albumTitle, titles.albumPerformer, {}};
+    for (std::uint32_t track = 1; track <= titles.trackTitles.size(); ++track)
+        text.tracks.push_back({titles.TrackTitle(track), titles.TrackPerformer(track)});
+    nowPlaying_.SetDiscText(std::move(text));
     {
         CDiscPilot pilot;
         if (pilot.SetDrive(letter) && !pilot.IsDriveChecked() && letter >= 'A')

@@ -7,13 +7,9 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QFileInfo>
 #include <QUrl>
 
 #include <cmath>
-
-using engine::PcmTags;
-using engine::ReadFileTags;
 
 namespace app {
 
@@ -228,16 +224,6 @@ QString MprisService::PlaybackStatus() const {
     return QStringLiteral("Stopped");
 }
 
-const PcmTags& MprisService::TagsOf(const std::string& path) const {
-    // Read once per track: the metadata is asked for on every property read and change signal.
-    if (path != taggedPath_) {
-        taggedPath_ = path;
-        taggedTags_ = PcmTags{};
-        ReadFileTags(path.c_str(), &taggedTags_);
-    }
-    return taggedTags_;
-}
-
 QVariantMap MprisService::Metadata() const {
     QVariantMap metadata;
     if (!window_ || window_->Panel().State().trackCount == 0) {
@@ -251,37 +237,18 @@ QVariantMap MprisService::Metadata() const {
     metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(CurrentTrackId())));
     metadata.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(panel.TrackLength(track)) * 1000);
     metadata.insert(QStringLiteral("xesam:trackNumber"), static_cast<int>(track));
-    QString title = QStringLiteral("Track %1").arg(track);
-    if (state.discMode) {
-        // The disc's CD-Text where it has any; a track without its own performer has the album's.
-        const engine::CPlaybackEngine::DiscTitles& disc = panel.Engine().DiscText();
-        if (!disc.TrackTitle(track).empty())
-            title = QString::fromStdString(disc.TrackTitle(track));
-        const std::string& performer =
-            disc.TrackPerformer(track).empty() ? disc.albumPerformer : disc.TrackPerformer(track);
-        if (!performer.empty())
-            metadata.insert(QStringLiteral("xesam:artist"), QStringList{QString::fromStdString(performer)});
-        if (!disc.albumTitle.empty())
-            metadata.insert(QStringLiteral("xesam:album"), QString::fromStdString(disc.albumTitle));
-    } else {
-        // The files as the engine opened them, in play order.
-        std::vector<std::string> files;
-        panel.Engine().GetFileList(&files);
-        if (track >= 1 && track <= files.size()) {
-            const QString path = QString::fromStdString(files[track - 1]);
-            const PcmTags& tags = TagsOf(files[track - 1]);
-            // The file's own title, else its name without the extension.
-            title =
-                tags.title.empty() ? QFileInfo(path).completeBaseName() : QString::fromStdString(tags.title);
-            if (!tags.artist.empty())
-                metadata.insert(QStringLiteral("xesam:artist"),
-                                QStringList{QString::fromStdString(tags.artist)});
-            if (!tags.album.empty())
-                metadata.insert(QStringLiteral("xesam:album"), QString::fromStdString(tags.album));
-            metadata.insert(QStringLiteral("xesam:url"),
-                            QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
-        }
-    }
+    // The same look-up as the panel's title line, so the two never disagree.
+    const TrackInfo info = panel.CurrentTrackInfo();
+    const QString title = info.title.isEmpty() ? QStringLiteral("Track %1").arg(track) : info.title;
+    if (!info.artist.isEmpty())
+        metadata.insert(QStringLiteral("xesam:artist"), QStringList{info.artist});
+    if (!info.album.isEmpty())
+        metadata.insert(QStringLiteral("xesam:album"), info.album);
+    if (!info.path.isEmpty())
+        metadata.insert(QStringLiteral("xesam:url"),
+                        QUrl::fromLocalFile(info.path).toString(QUrl::FullyEncoded));
+    if (const QString art = panel.Titles().ArtUrl(info); !art.isEmpty())
+        metadata.insert(QStringLiteral("mpris:artUrl"), art);
     metadata.insert(QStringLiteral("xesam:title"), title);
     return metadata;
 }

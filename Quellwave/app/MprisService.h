@@ -6,7 +6,6 @@
 #pragma once
 
 #include "CBGDialog.h"
-#include "engine/FileTags.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -73,15 +72,11 @@ private:
     void OnSeeked(std::uint32_t ms);
     // The object path naming the current track (a list entry by its place, or a disc's track).
     QString CurrentTrackId() const;
-    // The tags of a track's file, read when the track changes.
-    const engine::PcmTags& TagsOf(const std::string& path) const;
 
     QPointer<CBGDialog> window_;
     QDBusConnection bus_;
     bool started_ = false;
     QVariantMap announced_;
-    mutable std::string taggedPath_;
-    mutable engine::PcmTags taggedTags_;
 };
 
 } // namespace app

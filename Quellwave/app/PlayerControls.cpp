@@ -29,7 +29,7 @@ constexpr std::array<unsigned, 6> kRound = {4037, 4036, 4037, 4037, 4038, 4038};
 constexpr std::array<unsigned, 6> kNone = {};
 
 // The panel's controls at their client positions. The mode-dependent ones are shown by the mode entries.
-const std::array<ControlPlan, 31> kControls = {{
+const std::array<ControlPlan, 32> kControls = {{
     {1, Kind::Button, {992, 16, 16, 16}, {4046, 4048, 4046, 4046, 4047, 4047}, 301, true},
     {5018, Kind::Button, {974, 16, 16, 16}, {4049, 4051, 4049, 4049, 4050, 4050}, 300, true},
     {5028, Kind::Picture, {432, 55, 162, 16}, kNone, 0, true},
@@ -46,6 +46,7 @@ const std::array<ControlPlan, 31> kControls = {{
     {1027, Kind::Button, {775, 131, 84, 40}, {348, 350, 348, 348, 349, 349}, 307, true},
     {1028, Kind::Button, {877, 131, 20, 20}, {4039, 4041, 4039, 4039, 4040, 4040}, 0, false},
     {5029, Kind::Button, {877, 91, 71, 40}, {345, 347, 345, 345, 346, 346}, 309, true},
+    {5072, Kind::Button, {877, 131, 71, 40}, {354, 356, 354, 354, 355, 355}, 317, true},
     {1053, Kind::Picture, {77, 78, 91, 13}, kNone, 0, false},
     {5034, Kind::Picture, {77, 78, 91, 13}, kNone, 0, false},
     {1052, Kind::Button, {88, 103, 56, 56}, {4043, 4045, 4043, 4043, 4044, 4044}, 310, false},

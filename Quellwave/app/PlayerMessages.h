@@ -52,6 +52,7 @@ enum Command : unsigned {
     kCmdVolumeDown = 5038,
     kCmdVolumeUp = 5039,
     kCmdToDiscMode = 5069,
+    kCmdList = 5072,
     kCmdAboutDialog = 32776,
     kCmdNothing = 32777,
 };

@@ -78,9 +78,9 @@ inline constexpr unsigned kStrOverloadPaused = 221, kStrOverloadRefused = 222;
 inline constexpr unsigned kStrCheckCancelled = 230, kStrCheckFailed = 231, kStrCheckDone = 232;
 inline constexpr unsigned kStrSecondCopyFailed = 240, kStrDriverMissing = 241;
 inline constexpr unsigned kStrNoPlayableFiles = 260, kStrSomeFilesRefused = 264, kStrTooManyFiles = 266;
-// Tooltips 300..316: minimise, close, play, pause, stop, previous, next, repeat, settings, help, eject,
-// open files, disc mode, file mode, volume down, volume up, volume dial.
-inline constexpr unsigned kStrTipFirst = 300, kStrTipLast = 316;
+// Tooltips 300..317: minimise, close, play, pause, stop, previous, next, repeat, settings, help, eject,
+// open files, disc mode, file mode, volume down, volume up, volume dial, play list.
+inline constexpr unsigned kStrTipFirst = 300, kStrTipLast = 317;
 inline constexpr unsigned kStrFileFilter = 600, kStrFileDialogTitle = 601;
 // The filter when DSD files play too (useRFMode = 1).
 inline constexpr unsigned kStrDsdFileFilter = 602;
@@ -89,7 +89,7 @@ inline constexpr unsigned kStrDsdFileFilter = 602;
 inline constexpr unsigned kStrSettingsCaption = 700, kStrSettingsDrive = 701, kStrSettingsFolder = 702;
 inline constexpr unsigned kStrSettingsBrowse = 703, kStrSettingsAbout = 704, kStrSettingsShowNotice = 705;
 inline constexpr unsigned kStrOk = 706, kStrCancel = 707, kStrSettingsGapless = 708;
-inline constexpr unsigned kStrSettingsDsdRate = 709;
+inline constexpr unsigned kStrSettingsDsdRate = 709, kStrSettingsShowTitles = 750;
 inline constexpr unsigned kStrCheckCaption = 710, kStrCheckIntro = 711, kStrCheckDrive = 712;
 inline constexpr unsigned kStrCheckStart = 713;
 inline constexpr unsigned kStrNoticeCaption = 720, kStrNoticeBody = 721, kStrNoticeDontShow = 722;

@@ -142,6 +142,15 @@ bool WriteShowRemainingTime(bool remaining) {
     return WriteDwordValue(kSettingsKey, "ShowRemainingTime", remaining ? 1 : 0);
 }
 
+bool ReadShowTitles() {
+    DWORD value = 1;
+    return !ReadDwordValue(HKEY_CURRENT_USER, kSettingsKey, "ShowTitles", &value) || value != 0;
+}
+
+bool WriteShowTitles(bool show) {
+    return WriteDwordValue(kSettingsKey, "ShowTitles", show ? 1 : 0);
+}
+
 bool ReadASIODriverName(std::string* driverName) {
     return ReadStringValue(HKEY_LOCAL_MACHINE, kAsioSettingsKey, "DefaultASIODriverName", driverName);
 }

@@ -68,6 +68,11 @@ bool WriteGaplessPlayback(bool gapless);
 bool ReadShowRemainingTime();
 bool WriteShowRemainingTime(bool remaining);
 
+// ShowTitles: the panel shows the title line and the cover of what is playing; false only when the value
+// is stored as 0 (missing or any other value: 1, shown).
+bool ReadShowTitles();
+bool WriteShowTitles(bool show);
+
 // DefaultASIODriverName (machine): name of the DSD output driver to open.
 bool ReadASIODriverName(std::string* driverName);
 

@@ -43,6 +43,7 @@ CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialo
     auto* about = ui::MakeButton(this, kIdAbout, ui::Text(resid::kStrSettingsAbout));
     showNotice_ = ui::MakeCheckBox(this, kIdShowNotice, ui::Text(resid::kStrSettingsShowNotice));
     gapless_ = ui::MakeCheckBox(this, kIdGapless, ui::Text(resid::kStrSettingsGapless));
+    showTitles_ = ui::MakeCheckBox(this, kIdShowTitles, ui::Text(resid::kStrSettingsShowTitles));
     dsdRate_ = new QComboBox(this);
     ui::SetControlId(dsdRate_, kIdDsdRate);
     for (int rate : {64, 128, 256, 512})
@@ -59,8 +60,9 @@ CSettingDialog::CSettingDialog(QWidget* parent, FolderBrowser* browser) : QDialo
     grid->addWidget(browse, 1, 2);
     grid->addWidget(showNotice_, 2, 0, 1, 3);
     grid->addWidget(gapless_, 3, 0, 1, 3);
-    grid->addWidget(new QLabel(ui::Text(resid::kStrSettingsDsdRate), this), 4, 0);
-    grid->addWidget(dsdRate_, 4, 1, 1, 2, Qt::AlignLeft);
+    grid->addWidget(showTitles_, 4, 0, 1, 3);
+    grid->addWidget(new QLabel(ui::Text(resid::kStrSettingsDsdRate), this), 5, 0);
+    grid->addWidget(dsdRate_, 5, 1, 1, 2, Qt::AlignLeft);
     grid->setColumnStretch(1, 1);
     grid->setColumnMinimumWidth(1, ui::DluX(this, 140));
     auto* buttons = new QHBoxLayout;
@@ -91,6 +93,7 @@ void CSettingDialog::OnInitDialog() {
     if (NoticeSection().ReadDWORDUserThenMachine("NoDispNext", &noDispNext) && noDispNext != 0)
         showNotice_->setChecked(false);
     gapless_->setChecked(ReadGaplessPlayback());
+    showTitles_->setChecked(ReadShowTitles());
     dsdRate_->setCurrentIndex(dsdRate_->findData(static_cast<int>(ReadDsdRate())));
 
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
@@ -132,6 +135,7 @@ void CSettingDialog::accept() {
     const DWORD noDispNext = showNotice_->isChecked() ? 0 : 1;
     NoticeSection().WriteDWORD("NoDispNext", &noDispNext, false);
     WriteGaplessPlayback(gapless_->isChecked());
+    WriteShowTitles(showTitles_->isChecked());
     WriteDsdRate(static_cast<DWORD>(dsdRate_->currentData().toInt()));
     done(ui::IDOK);
 }

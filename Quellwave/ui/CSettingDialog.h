@@ -1,7 +1,7 @@
 // The settings dialog: the CD drive for disc playback (every letter the drive table maps to a CD drive,
 // virtual drives included), the folder for file playback with the folder chooser, whether the start-up
-// notice is shown, whether consecutive tracks play without a gap, the DSD rate PCM is up-converted to, and a
-// button that opens the about box. It
+// notice is shown, whether consecutive tracks play without a gap, whether the panel shows the title and
+// cover of what is playing, the DSD rate PCM is up-converted to, and a button that opens the about box. It
 // starts from the settings store and writes back on OK only: OK ends it with IDOK after storing, Cancel (or
 // closing it) with IDCANCEL and nothing stored. Values that cannot be written are not reported. Made on the
 // caller's stack for one run, usually inside CDialogAlphaBlend. UI thread only.
@@ -27,6 +27,7 @@ public:
     static constexpr int kIdShowNotice = 5010;
     static constexpr int kIdGapless = 5011;
     static constexpr int kIdDsdRate = 5012; // DSD64 to DSD512: the DsdRate setting
+    static constexpr int kIdShowTitles = 5013;
 
     // The caption and instruction of the folder chooser, as the program has always shown them.
     static constexpr const char* kBrowseCaption = "Foder Path";
@@ -57,6 +58,7 @@ private:
     QCheckBox* showNotice_ = nullptr;
     QCheckBox* gapless_ = nullptr;
     QComboBox* dsdRate_ = nullptr;
+    QCheckBox* showTitles_ = nullptr;
     FolderBrowser* browser_ = nullptr;
     std::function<void()> aboutRunner_;
 };

@@ -333,9 +333,9 @@ std::vector<Picture> SkinPictures() {
         int w;
         const char* text;
     };
-    for (const Word& word :
-         {Word{324, 325, 326, 96, "FILES"}, Word{327, 328, 329, 96, "DISC"}, Word{345, 346, 347, 71, "HELP"},
-          Word{348, 349, 350, 84, "REPEAT"}, Word{351, 352, 353, 91, "SETTINGS"}}) {
+    for (const Word& word : {Word{324, 325, 326, 96, "FILES"}, Word{327, 328, 329, 96, "DISC"},
+                             Word{345, 346, 347, 71, "HELP"}, Word{348, 349, 350, 84, "REPEAT"},
+                             Word{351, 352, 353, 91, "SETTINGS"}, Word{354, 355, 356, 71, "LIST"}}) {
         const QString text = QString::fromLatin1(word.text);
         const int w = word.w;
         add(Button3(word.normal, word.hover, word.pressed, w, 40,

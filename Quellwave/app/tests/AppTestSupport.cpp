@@ -70,6 +70,7 @@ void PlayerFixture::SetUp() {
     // Never the settings, play list or running copy of the person running the tests.
     environment_.Set("QUELLWAVE_REGISTRY_DIR", (dir_.Path() / "registry").string());
     environment_.Set("XDG_DATA_HOME", (dir_.Path() / "data").string());
+    environment_.Set("XDG_CACHE_HOME", (dir_.Path() / "cache").string());
     environment_.Set("XDG_RUNTIME_DIR", dir_.Path().string());
     std::filesystem::create_directories(dir_.Path() / "registry");
     // None of the machine's own optical drives: only the letters a test maps are drives.

@@ -13,6 +13,7 @@
 #include "Platform/VirtualDrive.h"
 
 #include <QDBusObjectPath>
+#include <QImage>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -323,6 +324,45 @@ TEST_F(MprisTest, WithTheTrayOpenAClientCanPlayAndPlayClosesTheTrayAndPlaysTheDi
     EXPECT_TRUE(Pump(Panel(), [&] { return Playing(); }));
     EXPECT_FALSE(drive->TrayOpen());
     EXPECT_EQ(Ask({"status"}), QStringLiteral("Playing"));
+}
+
+TEST_F(MprisTest, TheCoverBesideTheFileReachesTheBusAsACopyInTheCacheFolder) {
+    testkit::PcmShape shape;
+    shape.seconds = 2;
+    shape.title = "Lascia";
+    const std::filesystem::path album = dir_.Path() / "album";
+    std::filesystem::create_directories(album);
+    const std::string flac = (album / "01.flac").string();
+    ASSERT_TRUE(testkit::WritePcm(flac, shape));
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(QColor(20, 90, 200));
+    ASSERT_TRUE(picture.save(QString::fromStdString((album / "folder.jpg").string())));
+    StartFiles({flac, WriteWav(dir_ / "bare.wav", 2.0)});
+    StartService();
+    // The panel and the bus name the entry alike.
+    Key(Qt::Key_F6);
+    ASSERT_TRUE(Pump(Panel(), [&] { return Playing(); }));
+    EXPECT_EQ(Ask({"metadata", "xesam:title"}), Panel().ShownTitleLine());
+
+    const QUrl art(Ask({"metadata", "mpris:artUrl"}));
+    ASSERT_TRUE(art.isLocalFile()) << art.toString().toStdString();
+    const std::filesystem::path copy = art.toLocalFile().toStdString();
+    EXPECT_EQ(copy.parent_path(), dir_.Path() / "cache" / "quellwave");
+    QImage written;
+    ASSERT_TRUE(written.load(art.toLocalFile()));
+    EXPECT_EQ(written.size(), QSize(64, 48));
+    EXPECT_NEAR(written.pixelColor(32, 24).blue(), 200, 12);
+    // No half-written copy is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(copy.parent_path()),
+                            std::filesystem::directory_iterator()),
+              1);
+
+    // The file without a picture beside it has no art.
+    Ask({"next"});
+    ASSERT_TRUE(Pump(Panel(), [&] { return Panel().CurrentTrack() == 2; }));
+    const ClientRun none = Playerctl({"metadata", "mpris:artUrl"});
+    EXPECT_TRUE(none.out.isEmpty()) << none.out.toStdString();
+    EXPECT_EQ(Ask({"metadata", "xesam:title"}), "bare");
 }
 
 TEST_F(MprisTest, ADiscsTrackIsCalledByItsNumberAndHasNoAddress) {

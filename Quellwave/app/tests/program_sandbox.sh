@@ -6,7 +6,8 @@ export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/
 work=$(mktemp -d)
 pid=""
 trap 'if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
-export QUELLWAVE_REGISTRY_DIR="$work/registry" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work"
+export QUELLWAVE_REGISTRY_DIR="$work/registry" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
+export XDG_RUNTIME_DIR="$work"
 mkdir -p "$QUELLWAVE_REGISTRY_DIR"
 cat > "$QUELLWAVE_REGISTRY_DIR/user.reg" <<'REG'
 Windows Registry Editor Version 5.00

@@ -2,12 +2,14 @@
 # Screenshots of the program itself on a real X display of the given size: the window in file and disc
 # mode, stopped and playing, with the time left and with the tray open, and the dialogs over it (start-up
 # notice, settings, about box, file selection, drive check, a message box), as PNG files in OUTDIR named
-# <size>-<what>.png. The checks only make sure each picture was taken and is not blank; looking at them is
-# for people.
-# Usage: xvfb-run -s "-screen 0 WxHx24" screenshots_on_x.sh PROGRAM OUTDIR
+# <size>-<what>.png; then what is playing: a tagged FLAC and an untagged WAV, each with a cover beside it,
+# the play list card, and the same panel with the titles off. The checks only make sure each picture was
+# taken and is not blank; looking at them is for people.
+# Usage: xvfb-run -s "-screen 0 WxHx24" screenshots_on_x.sh PROGRAM OUTDIR [all|files|disc|titles]
 set -euo pipefail
 program=$1
 out=$2
+part=${3:-all}
 mkdir -p "$out"
 source "$(dirname "$0")/program_sandbox.sh"
 make_tones 20 a.wav:440 b.wav:660
@@ -74,6 +76,7 @@ quit_program() {
     pid=""
 }
 
+if [[ $part == all || $part == files ]]; then
 # 1. The start-up notice, before the window.
 sed -i 's/"NoDispNext"=dword:00000001/"NoDispNext"=dword:00000000/' "$QUELLWAVE_REGISTRY_DIR/user.reg"
 "$program" --driver null a.wav b.wav &
@@ -105,7 +108,9 @@ sleep 0.3
 xdotool key Escape
 sleep 0.3
 quit_program
+fi
 
+if [[ $part == all || $part == disc ]]; then
 # 2. Disc mode with a disc image of three tracks in drive V: the drive check asks first.
 python3 - "$work" <<'PY'
 import math, struct, sys
@@ -157,4 +162,45 @@ shot disc-open 1
 xdotool windowfocus --sync "$win" key F6
 shot disc-closed-playing 2
 quit_program
+fi
+
+if [[ $part == all || $part == titles ]]; then
+# 3. What is playing: a tagged FLAC with a cover.jpg beside it, an untagged WAV with a folder.jpg, the list.
+mkdir -p "$work/album" "$work/loose"
+ffmpeg -v error -y -f lavfi -i "sine=frequency=440:duration=30:sample_rate=44100" -ac 2 \
+    -metadata title="Sonata in A major, D. 959: II. Andantino" -metadata artist="Mira Kessel" \
+    -metadata album="Late Sonatas" "$work/album/02 andantino.flac"
+ffmpeg -v error -y -f lavfi -i "gradients=s=600x600:c0=0x3a2a5e:c1=0xc9863a:nb_colors=2:seed=7" \
+    -frames:v 1 "$work/album/cover.jpg"
+make_tones 30 "loose/field recording 03.wav:330"
+ffmpeg -v error -y -f lavfi -i "mandelbrot=s=500x500" -frames:v 1 "$work/loose/folder.jpg"
+cat > "$QUELLWAVE_REGISTRY_DIR/user.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Orva Corporation\Quellwave\Settings]
+"NoDispNext"=dword:00000001
+"DefaultMode"=dword:00000001
+REG
+"$program" --driver null "$work/album/02 andantino.flac" "$work/loose/field recording 03.wav" a.wav b.wav &
+pid=$!
+win=$(window_of)
+xdotool windowfocus --sync "$win" key F6
+shot titles-tagged-flac 1.5
+xdotool windowfocus --sync "$win" key ctrl+Right
+shot titles-untagged-wav 1.5
+xdotool windowfocus --sync "$win" key l
+xdotool windowfocus --sync "$win" key Down
+shot titles-list-card 1
+xdotool windowfocus --sync "$win" key Escape
+quit_program
+# The titles off: the panel as it was, the same track playing.
+sed -i 's/"DefaultMode"=dword:00000001/"DefaultMode"=dword:00000001\n"ShowTitles"=dword:00000000/' \
+    "$QUELLWAVE_REGISTRY_DIR/user.reg"
+"$program" --driver null "$work/album/02 andantino.flac" a.wav &
+pid=$!
+win=$(window_of)
+xdotool windowfocus --sync "$win" key F6
+shot titles-off 1.5
+quit_program
+fi
 echo "screenshots of $size in $out"

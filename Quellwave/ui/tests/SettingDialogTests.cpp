@@ -141,6 +141,33 @@ TEST_F(SettingDialogTest, GaplessBoxShowsTheStoredValue) {
     }
 }
 
+TEST_F(SettingDialogTest, TitlesBoxShowsTheStoredValueTickedUnlessZeroAndOkStoresIt) {
+    struct Case {
+        const char* name;
+        std::optional<DWORD> stored;
+        bool ticked;
+        bool tick; // what the listener leaves it at before OK
+    };
+    const Case cases[] = {{"missing", std::nullopt, true, false},
+                          {"0", 0, false, true},
+                          {"1", 1, true, true},
+                          {"7", 7, true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.stored)
+            PutDword(true, kSettings, "ShowTitles", *c.stored);
+        CSettingDialog dialog;
+        auto* box = ui::FindControl<QCheckBox>(&dialog, CSettingDialog::kIdShowTitles);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->isChecked(), c.ticked);
+        box->setChecked(c.tick);
+        dialog.accept();
+        EXPECT_EQ(UserDword(kSettings, "ShowTitles"), std::optional<DWORD>(c.tick ? 1 : 0));
+        TearDown();
+        SetUp();
+    }
+}
+
 TEST_F(SettingDialogTest, DsdRateChoiceShowsTheStoredRateAndOkStoresTheOneChosen) {
     struct Case {
         const char* name;

@@ -120,12 +120,12 @@ TEST_F(DefaultLookTest, EveryTextTheWindowsShowIsThere) {
     CResourceModules chain;
     ASSERT_TRUE(chain.LoadResourceModule(kStringResourceModule, kProgramDir));
     std::vector<unsigned> ids = {
-        kStringAboutItem,     kStringAppTitle,    kStrVersionPrefix,   kStrAboutTitle,
-        kStrPowerLimited,     kStrWarningCaption, kStrOverloadAtStart, kStrOverloadPaused,
-        kStrOverloadRefused,  kStrCheckCancelled, kStrCheckFailed,     kStrCheckDone,
-        kStrSecondCopyFailed, kStrDriverMissing,  kStrNoPlayableFiles, kStrSomeFilesRefused,
-        kStrTooManyFiles,     kStrFileFilter,     kStrFileDialogTitle, kStrSelectAll,
-        kStrAboutCaption,     kStrAboutCopyright};
+        kStringAboutItem,     kStringAppTitle,    kStrVersionPrefix,     kStrAboutTitle,
+        kStrPowerLimited,     kStrWarningCaption, kStrOverloadAtStart,   kStrOverloadPaused,
+        kStrOverloadRefused,  kStrCheckCancelled, kStrCheckFailed,       kStrCheckDone,
+        kStrSecondCopyFailed, kStrDriverMissing,  kStrNoPlayableFiles,   kStrSomeFilesRefused,
+        kStrTooManyFiles,     kStrFileFilter,     kStrFileDialogTitle,   kStrSelectAll,
+        kStrAboutCaption,     kStrAboutCopyright, kStrSettingsShowTitles};
     for (unsigned id = kStrTipFirst; id <= kStrTipLast; ++id) {
         ids.push_back(id);
     }
