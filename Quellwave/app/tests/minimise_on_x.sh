@@ -12,7 +12,9 @@ cd "$work"
 pid=$!
 visible() { xdotool search --onlyvisible --class quellwave 2>/dev/null | head -1 || true; }
 window=""
-for _ in $(seq 200); do
+# Up to 60 s by the clock: the arm64 emulator beside another test takes over 10 s to show the window.
+deadline=$((SECONDS + 60))
+while [ $SECONDS -lt $deadline ]; do
     window=$(visible)
     [ -n "$window" ] && break
     sleep 0.05
