@@ -18,7 +18,9 @@ Where the audio resumes:
 The click: the tone channel, decoded, through a 3 kHz high-pass (8th order, zero phase, which takes out the
 tone and its fades' envelope) below the decoder's 20 kHz low-pass; the largest value within the join
 (from 3 blocks before the fade-out to 3 after the fade-in), against the tone's amplitude, beside the same
-figure over 50 ms of steady play before it.
+figure over 50 ms of steady play before it. That model renders the fades through an ideal filter, so
+their corners as the converter renders them count as residual (about -89 dB); the second figure takes the
+modelled fades through the converter itself (ztf-convert, one stream) and so leaves only what the seek adds.
 """
 import argparse
 import os
@@ -191,8 +193,48 @@ def join_residual(y, fade_out, fade_in, quiet_from):
         r = y[lo:hi] - decoded_lowpass(pre(k + delay) * g_out + post(k + delay) * g_in, delay)
         peak = np.max(np.abs(r[a:b]))
         if best is None or peak < best[0]:
-            best = (peak, np.max(np.abs(r[a - 30 * BLOCK_FRAMES:a - 10 * BLOCK_FRAMES])))
-    return 20 * np.log10(best[0] / AMP), 20 * np.log10(best[1] / AMP)
+            best = (peak, np.max(np.abs(r[a - 30 * BLOCK_FRAMES:a - 10 * BLOCK_FRAMES])), delay)
+    model = {"pre": pre, "post": post, "delay": best[2], "g_out": (lo, g_out), "g_in": g_in, "window": (lo, a, b)}
+    return 20 * np.log10(best[0] / AMP), 20 * np.log10(best[1] / AMP), model
+
+
+def converted_residual(y, model, build, work):
+    """The same difference, with the designed fades rendered by the converter itself instead of by an ideal
+    filter: the modelled PCM (the fitted tones under the engine's envelopes) is written as a 24-bit WAV,
+    converted in one stream by ztf-convert and decoded as the recording is. What remains is what the seek
+    adds beyond the converter's own rendering of the fades (its interpolation and modulation at the fades'
+    corners included), against the same figure over steady play. The converter's delay and its gain at 1 kHz
+    are measured on a first conversion (the tone before the fade) and taken out of the second."""
+    lo, g_out = model["g_out"]
+    g_in, (lo, a, b), d = model["g_in"], model["window"], model["delay"]
+    hi = lo + len(g_out)
+    start = max(0, lo - 16 * BLOCK_FRAMES)
+    n = hi + 16 * BLOCK_FRAMES
+    go = np.concatenate([np.ones(lo - start), g_out, np.zeros(n - hi)])
+    gi = np.concatenate([np.zeros(lo - start), g_in, np.ones(n - hi)])
+    wav = os.path.join(work, "model.wav")
+    dsf = os.path.join(work, "model.dsf")
+    steady = (lo + 4 * BLOCK_FRAMES, lo + a - 8 * BLOCK_FRAMES)
+
+    def convert(shift, gain):
+        k = np.arange(start, n) + shift
+        x = np.zeros(n)
+        x[start:] = gain * (model["pre"](k + d) * go + model["post"](k + d) * gi) / 0.5  # 0.5: PCM full scale
+        write_wav(wav, 44100, 24, x, np.zeros(n))
+        subprocess.run([os.path.join(build, "bench", "ztf-convert"), wav, dsf], check=True,
+                       stdout=subprocess.DEVNULL)
+        left = dsf_channels(dsf)[0]
+        return measure.decimate_to_44k(np.unpackbits(left, bitorder="little").astype(np.float64) * 2 - 1)
+
+    def phasor(f):
+        return f(np.pi / 2 / OMEGA) + 1j * f(0.0)  # a + jb, for a sin + b cos
+
+    z = convert(0.0, 1.0)
+    ratio = phasor(fit_tone(y, *steady)) / phasor(fit_tone(z, *steady))
+    z = convert(np.angle(ratio) / OMEGA, np.abs(ratio))
+    r = y[lo:hi] - z[lo:hi]
+    return (20 * np.log10(np.max(np.abs(r[a:b])) / AMP),
+            20 * np.log10(np.max(np.abs(r[a - 30 * BLOCK_FRAMES:a - 10 * BLOCK_FRAMES])) / AMP))
 
 
 def high_band_peak(hp, first_block, blocks):
@@ -244,21 +286,23 @@ def analyse(rec, target_ms, ref, rate):
     frame44 = resume * BLOCK_FRAMES + chain - post  # the source frame (44.1 kHz) at the resumed block
     out["error"] = (frame44 - target_ms * 44.1) * rate / 44100.0
     out["unit"] = "frames"
-    click, floor = join_residual(tone, fade_from * BLOCK_FRAMES, resume * BLOCK_FRAMES,
-                                 (fade_from + 10) * BLOCK_FRAMES)
+    click, floor, model = join_residual(tone, fade_from * BLOCK_FRAMES, resume * BLOCK_FRAMES,
+                                        (fade_from + 10) * BLOCK_FRAMES)
+    conv_click, conv_floor = converted_residual(tone, model, BUILD, os.path.dirname(rec))
     hp = signal.sosfiltfilt(signal.butter(8, 3000, "highpass", fs=44100, output="sos"), tone)
     out["note"] = ("chain delay %.2f frames; join %d quiet blocks; residual at the join %.1f dB "
-                   "(steady play %.1f dB); above 3 kHz: fade-out %.1f, fade-in %.1f, the track's own start %.1f dB" %
-                   (chain, resume - fade_from - 1, click, floor, high_band_peak(hp, fade_from - 1, 3),
+                   "(steady play %.1f dB); against the converter's own fades %.1f dB (steady play %.1f dB); above 3 kHz: fade-out %.1f, fade-in %.1f, the track's own start %.1f dB" %
+                   (chain, resume - fade_from - 1, click, floor, conv_click, conv_floor, high_band_peak(hp, fade_from - 1, 3),
                     high_band_peak(hp, resume - 1, 3), high_band_peak(hp, first - 1, 3)))
     return out
 
 
 SRC_DSF = None  # the DSF the DSD files were made from (the DSDIFF holds the same channels)
+BUILD = None  # the build folder, for ztf-convert
 
 
 def main():
-    global SRC_DSF
+    global SRC_DSF, BUILD
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
     ap.add_argument("--sources", default="dsf,dff,flac96,wav,disc")
@@ -266,6 +310,7 @@ def main():
     args = ap.parse_args()
     work = args.keep or tempfile.mkdtemp(prefix="seek-accuracy-")
     os.makedirs(work, exist_ok=True)
+    BUILD = args.build
     sources, reg = make_sources(args.build, work)
     SRC_DSF = sources["dsf"][0]
     probe = os.path.join(args.build, "bench", "seek-probe")
