@@ -120,11 +120,13 @@ with open(f"{folder}/disc.bin", "wb") as f:
     for n in range(3 * frames):
         s = int(0.25 * 32767 * math.sin(2 * math.pi * 440 * n / 44100))
         f.write(struct.pack("<hh", s, s))
+# The disc names itself (CD-Text): the album, its performer and each track's title.
 with open(f"{folder}/disc.cue", "w") as f:
-    f.write('FILE "disc.bin" BINARY\n')
-    for t in range(3):
+    f.write('TITLE "Harbour Lights"\nPERFORMER "Ines Moreau"\nFILE "disc.bin" BINARY\n')
+    for t, title in enumerate(["Prelude at Dawn", "Tide Song", "Night Harbour"]):
         sectors = t * frames // 588
-        f.write(f"  TRACK {t + 1:02d} AUDIO\n    INDEX 01 {sectors // 4500:02d}:{sectors // 75 % 60:02d}:{sectors % 75:02d}\n")
+        f.write(f"  TRACK {t + 1:02d} AUDIO\n    TITLE \"{title}\"\n")
+        f.write(f"    INDEX 01 {sectors // 4500:02d}:{sectors // 75 % 60:02d}:{sectors % 75:02d}\n")
 PY
 cat > "$QUELLWAVE_REGISTRY_DIR/machine.reg" <<REG
 Windows Registry Editor Version 5.00
