@@ -9,6 +9,8 @@ namespace engine {
 
 namespace {
 constexpr std::uint64_t kSectorBytes = platform::kCdSectorBytes;
+constexpr std::uint64_t kFrameBytes = 4; // 16-bit stereo
+constexpr std::uint64_t kSectorFrames = kSectorBytes / kFrameBytes;
 } // namespace
 
 void CdStream::Start(std::uint32_t track, std::uint32_t offsetMs) {
@@ -17,12 +19,21 @@ void CdStream::Start(std::uint32_t track, std::uint32_t offsetMs) {
     silentAfter_ = 0;
     const std::uint64_t sectors = TrackSectors(track);
     const std::uint64_t offset = std::uint64_t{offsetMs} * 3 / 40;
-    leftInTrack_ = sectors > offset ? (sectors - offset) * kSectorBytes : 0;
+    // The drive starts at the sector that holds the place; the frames of that sector before it are read
+    // and dropped, so the stream begins at the asked frame (the nearest), as a file's does.
+    const std::uint64_t frame = (std::uint64_t{offsetMs} * 441 + 5) / 10;
+    skipBytes_ =
+        sectors > offset ? std::min(frame - offset * kSectorFrames, kSectorFrames - 1) * kFrameBytes : 0;
+    leftInTrack_ = sectors > offset ? (sectors - offset) * kSectorBytes - skipBytes_ : 0;
 }
 
 void CdStream::ReadPcm(void* buffer, std::uint32_t byteCount) {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     std::memset(bytes, 0, byteCount);
+    if (skipBytes_ != 0) {
+        drive_.GetData(skipped_.data(), static_cast<unsigned long>(skipBytes_));
+        skipBytes_ = 0;
+    }
     drive_.GetData(bytes, byteCount);
     std::uint32_t done = 0;
     while (done < byteCount && !blank_) {

@@ -8,6 +8,9 @@
 
 #include "CDiscPilot.h"
 
+#include "Platform/CdAddress.h"
+
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -39,6 +42,9 @@ private:
     const std::atomic<std::int32_t>& repeatMode_;
     std::uint32_t track_ = 0;
     std::uint64_t leftInTrack_ = 0;
+    // The bytes of the first sector before the place a start asked for, dropped at the first read.
+    std::uint64_t skipBytes_ = 0;
+    std::array<std::uint8_t, platform::kCdSectorBytes> skipped_{};
     bool blank_ = false;
     // Written by the reader before the blocks after that end are queued, read by the output thread
     // after it took them from the rings (whose lock orders the two), without waiting for any lock.

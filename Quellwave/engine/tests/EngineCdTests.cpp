@@ -6,7 +6,10 @@
 
 #include "Platform/DriveTable.h"
 #include "Platform/VirtualDrive.h"
+#include "TestKit/Bytes.h"
+#include "TestKit/DiscImage.h"
 #include "TestKit/ToneDisc.h"
+#include "engine/CdStream.h"
 
 #include <array>
 #include <cmath>
@@ -380,6 +383,49 @@ TEST_F(EngineCdTest, DataTracksAreSkipped) {
     // A data track chosen plays the next audio track.
     ASSERT_EQ(engine_.SelectTrack(2, 0), 1);
     EXPECT_EQ(engine_.CurrentTrack(), 3u);
+}
+
+// A start inside a track, as a seek or a start time makes it: the stream's first frame is the one asked for
+// (the nearest frame to the time), not the first of the sector that holds it. Every frame of this image
+// holds its own number.
+TEST_F(EngineCdTest, AStartInsideATrackBeginsAtTheAskedFrameNotAtItsSector) {
+    constexpr std::uint32_t kSectors = 150; // a track: 2 s
+    testkit::Bytes image(std::size_t{2} * kSectors * platform::kCdSectorBytes);
+    for (std::size_t frame = 0; frame < image.size() / 4; ++frame)
+        for (std::size_t b = 0; b < 4; ++b)
+            image[frame * 4 + b] = static_cast<std::uint8_t>(frame >> (8 * b));
+    ASSERT_TRUE(testkit::WriteBytes(dir_ / "count.bin", image));
+    ASSERT_TRUE(testkit::WriteText(dir_ / "count.cue",
+                                   testkit::SheetOf("count.bin", {{'a', kSectors}, {'a', kSectors}})));
+    testkit::RegistrySandbox::MapImage('V', dir_ / "count.cue");
+    CDiscPilot drive;
+    ASSERT_TRUE(drive.SetDrive('V'));
+    const std::atomic<std::int32_t> repeat{0};
+    engine::CdStream stream(drive, repeat);
+    const struct {
+        std::uint32_t track, ms, frame; // frame: from the disc's start
+    } cases[] = {
+        {1, 0, 0},
+        {1, 1000, 44100},
+        {1, 1234, 54419},                  // 54 419.4
+        {1, 1345, 59315},                  // 59 314.5, a half rounds up
+        {2, 13, kSectors * 588 + 573},     // inside the track's first sector
+        {2, 1986, kSectors * 588 + 87583}, // the track's last sectors, read on into the next
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(drive.SetPosition(c.track, c.ms)) << c.ms;
+        stream.Start(c.track, c.ms);
+        std::array<std::uint8_t, 4 * 600> pcm{};
+        stream.ReadPcm(pcm.data(), static_cast<std::uint32_t>(pcm.size()));
+        std::uint32_t wrong = 0;
+        for (std::uint32_t k = 0; k < pcm.size() / 4; ++k) {
+            const std::uint32_t got = pcm[4 * k] | pcm[4 * k + 1] << 8 | pcm[4 * k + 2] << 16 |
+                                      static_cast<std::uint32_t>(pcm[4 * k + 3]) << 24;
+            wrong += got != c.frame + k;
+        }
+        const std::uint32_t first = pcm[0] | pcm[1] << 8 | pcm[2] << 16;
+        EXPECT_EQ(wrong, 0u) << "track " << c.track << " at " << c.ms << " ms begins at frame " << first;
+    }
 }
 
 } // namespace
