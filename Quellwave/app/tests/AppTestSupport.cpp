@@ -65,17 +65,33 @@ void Settle(app::CPlayerDialog& panel) {
     }
 }
 
+int ThreadCount() {
+    int threads = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it("/proc/self/task", error), end; !error && it != end;
+         it.increment(error))
+        ++threads;
+    return threads;
+}
+
 void PlayerFixture::SetUp() {
     ASSERT_FALSE(dir_.Path().empty());
     // Never the settings, play list or running copy of the person running the tests.
-    environment_.Set("QUELLWAVE_REGISTRY_DIR", (dir_.Path() / "registry").string());
-    environment_.Set("XDG_DATA_HOME", (dir_.Path() / "data").string());
-    environment_.Set("XDG_CACHE_HOME", (dir_.Path() / "cache").string());
-    environment_.Set("XDG_RUNTIME_DIR", dir_.Path().string());
+    SetEnvironment("QUELLWAVE_REGISTRY_DIR", (dir_.Path() / "registry").string());
+    SetEnvironment("XDG_DATA_HOME", (dir_.Path() / "data").string());
+    SetEnvironment("XDG_CACHE_HOME", (dir_.Path() / "cache").string());
+    SetEnvironment("XDG_RUNTIME_DIR", dir_.Path().string());
     std::filesystem::create_directories(dir_.Path() / "registry");
     // None of the machine's own optical drives: only the letters a test maps are drives.
     std::filesystem::create_directories(dir_.Path() / "sysblock");
-    environment_.Set("QUELLWAVE_SYSFS_BLOCK", (dir_.Path() / "sysblock").string());
+    SetEnvironment("QUELLWAVE_SYSFS_BLOCK", (dir_.Path() / "sysblock").string());
+}
+
+void PlayerFixture::SetEnvironment(const std::string& name, const std::string& value) {
+    // Fewer threads than at the start is harmless (a pool thread that expired); more is a fault.
+    EXPECT_LE(ThreadCount(), threadsAtStart_)
+        << name << " is set while a thread started by the fixture may read the environment";
+    environment_.Set(name, value);
 }
 
 void PlayerFixture::TearDown() {

@@ -160,6 +160,9 @@ inline constexpr auto& GetUserDword = testkit::UserDword;
 // A stereo 16-bit WAV of `seconds` of a quiet constant level.
 std::string WriteWav(const std::filesystem::path& path, double seconds);
 
+// Threads of this process now.
+int ThreadCount();
+
 // Runs the event loop and the window's posted messages until done() holds or timeoutMs passes.
 bool Pump(app::CPlayerDialog& panel, const std::function<bool()>& done, unsigned timeoutMs = 20000);
 // Dispatches whatever is posted now (and runs pending events once).
@@ -187,6 +190,15 @@ protected:
     // the knob arrive.
     int DragDialTo(int position);
 
+    // Sets an environment variable for the test. The environment is set only while this process runs no
+    // thread it did not run when the fixture was made: setenv may move the environment's array and free
+    // the old one under another thread's getenv (Qt reads the environment as each of its threads starts,
+    // its bus thread among them). A fixture therefore sets its variables before it makes its first bus
+    // connection, or anything else that starts a thread.
+    void SetEnvironment(const std::string& name, const std::string& value);
+
+    // Threads of this process when the fixture was made (before any member of a derived fixture).
+    const int threadsAtStart_ = ThreadCount();
     testkit::ScratchFolder dir_;
     testkit::EnvironmentGuard environment_;
     RecordingServices services_;

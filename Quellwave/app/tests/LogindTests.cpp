@@ -104,11 +104,12 @@ protected:
             FAIL() << "dbus-daemon missing: run scripts/setup";
         PlayerFixture::SetUp();
         ASSERT_FALSE(bus_.Address().isEmpty()) << "dbus-daemon did not start";
+        // The player finds "logind" where the environment points it, as the program does; set before the
+        // first connection starts Qt's bus thread.
+        SetEnvironment("QUELLWAVE_LOGIND_BUS", bus_.Address().toStdString());
         logindSide_ = bus_.Connect(QStringLiteral("standin-logind"));
         ASSERT_TRUE(logindSide_.registerVirtualObject(QString::fromLatin1(kPath), &standIn_));
         ASSERT_TRUE(logindSide_.registerService(QStringLiteral("org.freedesktop.login1")));
-        // The player finds "logind" where the environment points it, as the program does.
-        environment_.Set("QUELLWAVE_LOGIND_BUS", bus_.Address().toStdString());
         inhibitor_ = std::make_unique<SleepInhibitor>(LogindBus());
         sleepEvents_ = std::make_unique<LogindSleepEvents>(LogindBus());
         services_.onExecutionState = [this](DWORD flags) { inhibitor_->SetExecutionState(flags); };
@@ -145,7 +146,9 @@ protected:
 
     PrivateBus bus_{dir_.Path()};
     StandInLogind standIn_{dir_.Path() / "logind"};
-    QDBusConnection logindSide_{QStringLiteral("unconnected")};
+    // No connection until SetUp: a connection object made by name (even of a name never connected) starts
+    // Qt's bus thread, and SetUp sets the environment first.
+    QDBusConnection logindSide_{QString()};
     std::unique_ptr<SleepInhibitor> inhibitor_;
     std::unique_ptr<LogindSleepEvents> sleepEvents_;
 };

@@ -80,7 +80,9 @@ protected:
 
     PrivateBus bus_{dir_.Path()};
     StandInScreenSaver standIn_;
-    QDBusConnection serviceSide_{QStringLiteral("unconnected")};
+    // No connection until SetUp: a connection object made by name (even of a name never connected) starts
+    // Qt's bus thread, and SetUp sets the environment first.
+    QDBusConnection serviceSide_{QString()};
     std::unique_ptr<ScreenSaver> saver_;
 };
 
