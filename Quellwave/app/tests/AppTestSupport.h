@@ -190,9 +190,9 @@ protected:
     // the knob arrive.
     int DragDialTo(int position);
 
-    // Sets an environment variable for the test. The environment is set only while this process runs no
-    // thread it did not run when the fixture was made: setenv may move the environment's array and free
-    // the old one under another thread's getenv (Qt reads the environment as each of its threads starts,
+    // Sets an environment variable for the test. A name is added only while this process runs no thread
+    // it did not run when the fixture was made: adding one may move the environment's array and free the
+    // old one under another thread's getenv (Qt reads the environment as each of its threads starts,
     // its bus thread among them). A fixture therefore sets its variables before it makes its first bus
     // connection, or anything else that starts a thread.
     void SetEnvironment(const std::string& name, const std::string& value);
