@@ -96,5 +96,6 @@ inline constexpr unsigned kStrNoticeCaption = 720, kStrNoticeBody = 721, kStrNot
 inline constexpr unsigned kStrNoticeHelp = 723, kStrNoticeContinue = 724, kStrNoticeQuit = 725;
 inline constexpr unsigned kStrAboutCaption = 730, kStrAboutCopyright = 731;
 inline constexpr unsigned kStrSelectAll = 740;
+inline constexpr unsigned kStrHelpCaption = 760, kStrHelpClose = 761, kStrHelpMissing = 762;
 
 } // namespace resid

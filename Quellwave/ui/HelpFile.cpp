@@ -1,10 +1,12 @@
 #include "HelpFile.h"
 
+#include "HelpViewer.h"
 #include "Platform/Paths.h"
 
-#include <QDesktopServices>
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QString>
-#include <QUrl>
 
 std::filesystem::path HelpFilePath(const std::filesystem::path& program) {
     if (program.empty())
@@ -18,6 +20,36 @@ std::filesystem::path HelpFilePath(const std::filesystem::path& program) {
     return page;
 }
 
+void OpenHelpPage(const std::filesystem::path& page) {
+    // The desktop's launcher opens the page with whatever viewer the desktop has for it, and says by its
+    // exit status when it found none (or no page). Its answer comes later, so this returns at once; when it
+    // cannot start, or fails, the program shows the page itself, so HELP always shows something.
+    const QString launcher = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (launcher.isEmpty()) {
+        HelpViewer::ShowPage(page);
+        return;
+    }
+    auto* process = new QProcess(QCoreApplication::instance());
+    process->setProgram(launcher);
+    process->setArguments({QString::fromStdString(page.string())});
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, page](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart)
+                             return; // a crash or a read error also ends in finished()
+                         HelpViewer::ShowPage(page);
+                         process->deleteLater();
+                     });
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, page](int exitCode, QProcess::ExitStatus status) {
+                         if (status != QProcess::NormalExit || exitCode != 0)
+                             HelpViewer::ShowPage(page);
+                         process->deleteLater();
+                     });
+    process->start();
+}
+
 void ShowHelpFile() {
     // The page is kept with the program's other files: beside it, or in the shared folder of an installed
     // tree.
@@ -25,5 +57,5 @@ void ShowHelpFile() {
         HelpFilePath(platform::ProgramDataDir() / platform::ProgramPath().filename());
     if (page.empty())
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page.string())));
+    OpenHelpPage(page);
 }

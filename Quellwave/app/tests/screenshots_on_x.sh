@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the program itself on a real X display of the given size: the window in file and disc
 # mode, stopped and playing, with the time left and with the tray open, and the dialogs over it (start-up
-# notice, settings, about box, file selection, drive check, a message box), as PNG files in OUTDIR named
+# notice, settings, about box, file selection, help, drive check, a message box), as PNG files in OUTDIR named
 # <size>-<what>.png; then what is playing: a tagged FLAC and an untagged WAV, each with a cover beside it,
 # the play list card, and the same panel with the titles off. The checks only make sure each picture was
 # taken and is not blank; looking at them is for people.
@@ -105,6 +105,11 @@ click_in_dialog 0.15 26
 shot dialog-about 1
 xdotool key Escape
 sleep 0.3
+xdotool key Escape
+sleep 0.3
+# HELP: the page in the desktop's viewer, or where the desktop has none (as here), in the program's own.
+click 912 111
+shot dialog-help 1.5
 xdotool key Escape
 sleep 0.3
 quit_program

@@ -2,18 +2,27 @@
 // what its check box stores, whether a start shows it, its buttons and its painted frame.
 #include "DialogTestSupport.h"
 #include "TestKit/Bytes.h"
+#include "TestKit/Environment.h"
 #include "shell/ResourceIds.h"
 #include "shell/ResourceModules.h"
 #include "ui/AboutBox.h"
 #include "ui/DialogSupport.h"
 #include "ui/HelpFile.h"
+#include "ui/HelpViewer.h"
 #include "ui/StartupNotice.h"
 
 #include "Platform/Paths.h"
 
 #include <QCheckBox>
-#include <QDesktopServices>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextCursor>
 #include <QUrl>
 
 namespace {
@@ -82,22 +91,108 @@ TEST(HelpFileTest, HelpPageIsNamedAfterTheProgram) {
         EXPECT_EQ(HelpFilePath(c.program), c.page) << c.program;
 }
 
-// Collects the addresses QDesktopServices would hand to the desktop's viewer.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    std::vector<QUrl> urls;
-public slots:
-    void Open(const QUrl& url) { urls.push_back(url); }
-};
+// HELP goes through the desktop's launcher, found on PATH; where there is none, or it reports that it
+// could not open the page, the program's own help window shows the page. The launcher here is a script
+// that notes the page it was given and exits with the case's status.
+TEST_F(AboutNoticeTest, HelpOpensThroughTheLauncherElseInTheProgramsOwnWindow) {
+    struct Case {
+        const char* name;
+        std::optional<int> launcherStatus; // nothing: no launcher on PATH
+        bool ownWindow;
+    };
+    const Case cases[] = {
+        {"the launcher opens the page", 0, false},
+        {"the launcher finds no viewer for the page", 3, true},
+        {"the launcher fails", 4, true},
+        {"no launcher on the machine", std::nullopt, true},
+    };
+    const std::filesystem::path bin = dir_ / "bin";
+    const std::filesystem::path noted = dir_ / "launched.txt";
+    const std::filesystem::path page = platform::ProgramPath().string() + ".html";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(bin);
+        std::filesystem::create_directories(bin);
+        std::filesystem::remove(noted);
+        if (c.launcherStatus) {
+            const auto script = bin / "xdg-open";
+            ASSERT_TRUE(testkit::WriteText(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + noted.string() +
+                                                       "'\nexit " + std::to_string(*c.launcherStatus) +
+                                                       "\n"));
+            std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        }
+        testkit::EnvironmentGuard path("PATH", bin.string() + ":/usr/bin:/bin");
+        if (!c.launcherStatus)
+            path.Set("PATH", bin.string());
 
-TEST(HelpFileTest, ShowHelpFileOpensThePageBesideTheProgram) {
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
-    ShowHelpFile();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    ASSERT_EQ(catcher.urls.size(), 1u);
-    EXPECT_EQ(catcher.urls[0].toLocalFile().toStdString(), platform::ProgramPath().string() + ".html");
+        ShowHelpFile();
+        // The launcher's answer comes through the event loop: wait until it has ended.
+        auto launching = [] {
+            for (const QProcess* p : QCoreApplication::instance()->findChildren<QProcess*>())
+                if (p->state() != QProcess::NotRunning)
+                    return true;
+            return false;
+        };
+        for (QDeadlineTimer deadline(30000); launching() && !deadline.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(QCoreApplication::instance()->findChildren<QProcess*>().isEmpty());
+        HelpViewer* viewer = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* shown = qobject_cast<HelpViewer*>(top); shown != nullptr && shown->isVisible())
+                viewer = shown;
+        if (c.launcherStatus) {
+            EXPECT_EQ(testkit::ReadText(noted), page.string()) << "the launcher is given the page";
+        }
+        ASSERT_EQ(viewer != nullptr, c.ownWindow);
+        if (viewer != nullptr) {
+            // The test program has no page beside it: the window names the page it looked for.
+            auto* text = ui::FindControl<QTextBrowser>(viewer, HelpViewer::kIdText);
+            ASSERT_NE(text, nullptr);
+            EXPECT_FALSE(viewer->PageShown());
+            EXPECT_TRUE(text->toPlainText().contains(QString::fromStdString(page.string())));
+            viewer->close();
+            QCoreApplication::processEvents();
+        }
+    }
+}
+
+// The help window shows the page in the dialogs' type, scrolls with the keys and closes with Esc.
+TEST_F(AboutNoticeTest, HelpWindowShowsThePageInTheDialogsTypeAndClosesWithEsc) {
+    const auto page = dir_ / "quellwave.html";
+    ASSERT_TRUE(testkit::WriteText(
+        page, "<html><head><title>T</title><style>body { font-size: 16px; }</style></head><body><h1>Playing "
+              "files</h1>" +
+                  [] {
+                      std::string rows;
+                      for (int i = 0; i < 200; ++i)
+                          rows += "<p>Line " + std::to_string(i) + "</p>";
+                      return rows;
+                  }() +
+                  "</body></html>"));
+    QWidget panel;
+    panel.resize(1024, 768);
+    panel.show();
+    panel.activateWindow();
+    HelpViewer viewer(&panel, page);
+    viewer.show();
+    auto* text = ui::FindControl<QTextBrowser>(&viewer, HelpViewer::kIdText);
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(viewer.PageShown());
+    EXPECT_TRUE(text->toPlainText().startsWith(QStringLiteral("Playing files")));
+    // The page's 16 px rule is overruled by the dialogs' size.
+    QTextCursor cursor(text->document()->findBlockByNumber(2));
+    EXPECT_EQ(cursor.charFormat().font().pixelSize(), viewer.font().pixelSize());
+    EXPECT_GT(viewer.font().pixelSize(), 16);
+    // Centred on the window it belongs to.
+    const QPoint offCentre = viewer.frameGeometry().center() - panel.frameGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 1) << offCentre.x() << ", " << offCentre.y();
+    auto* bar = text->verticalScrollBar();
+    EXPECT_EQ(bar->value(), 0);
+    QTest::keyClick(text, Qt::Key_PageDown);
+    EXPECT_GT(bar->value(), 0) << "Page Down scrolls the page";
+    QTest::keyClick(text, Qt::Key_Escape);
+    EXPECT_FALSE(viewer.isVisible());
 }
 
 TEST_F(AboutNoticeTest, CheckBoxStoresAtOnceAndQuitKeepsIt) {
@@ -207,5 +302,3 @@ TEST_F(AboutNoticeTest, FrameIsPaintedFromItsSixPieces) {
 }
 
 } // namespace
-
-#include "AboutNoticeTests.moc"
