@@ -1,5 +1,6 @@
 #include "DialogSupport.h"
 
+#include "shell/ResourceIds.h"
 #include "shell/ResourceModules.h"
 
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace ui {
 
@@ -114,7 +116,12 @@ QCheckBox::indicator, QRadioButton::indicator {
 }
 QRadioButton::indicator { border-radius: 0.5em; }
 QCheckBox::indicator:hover, QRadioButton::indicator:hover { border-color: #8A8F96; }
-QCheckBox::indicator:checked, QRadioButton::indicator:checked {
+QCheckBox::indicator:checked {
+    background: #FFB23F; border-color: #FFB23F; image: url(%2);
+}
+QCheckBox::indicator:checked:hover { background: #FFC262; border-color: #FFC262; }
+QCheckBox::indicator:checked:disabled { background: rgba(255, 178, 63, 77); border-color: #2A2D31; }
+QRadioButton::indicator:checked {
     background: qradialgradient(cx: 0.5, cy: 0.5, radius: 0.5, fx: 0.5, fy: 0.5,
                                 stop: 0 #FFB23F, stop: 0.55 #FFB23F, stop: 0.62 #0B0C0D, stop: 1 #0B0C0D);
 }
@@ -152,6 +159,9 @@ QScrollBar::add-page, QScrollBar::sub-page { background: none; }
 QToolTip { color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42; }
 )";
 
+// The look on one widget: palette, style and the look's font.
+void ApplyLook(QWidget* widget);
+
 } // namespace
 
 QProgressBar* MakeProgressBar(QWidget* parent, int id) {
@@ -163,6 +173,23 @@ QProgressBar* MakeProgressBar(QWidget* parent, int id) {
 }
 
 void StyleDialog(QWidget* dialog) {
+    ApplyLook(dialog);
+    // A message box's icon in the panel's own drawing instead of the desktop theme's.
+    if (auto* box = qobject_cast<QMessageBox*>(dialog);
+        box != nullptr && box->icon() != QMessageBox::NoIcon) {
+        const NoticeGlyph glyph =
+            box->icon() == QMessageBox::Critical ? NoticeGlyph::kStop
+            : box->icon() == QMessageBox::Information || box->icon() == QMessageBox::Question
+                ? NoticeGlyph::kInformation
+                : NoticeGlyph::kWarning;
+        box->setIconPixmap(NoticeIcon(glyph, kDialogFontPx * 2, box->devicePixelRatioF()));
+    }
+    dialog->ensurePolished();
+}
+
+namespace {
+
+void ApplyLook(QWidget* dialog) {
     QPalette colours = dialog->palette();
     colours.setColor(QPalette::Window, QColor(0x1C, 0x1E, 0x21));
     colours.setColor(QPalette::WindowText, QColor(0xD6, 0xD9, 0xDD));
@@ -177,24 +204,18 @@ void StyleDialog(QWidget* dialog) {
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         colours.setColor(QPalette::Disabled, role, QColor(0xD6, 0xD9, 0xDD, 77));
     dialog->setPalette(colours);
-    dialog->setStyleSheet(QString::fromLatin1(kDialogStyle).arg(kDialogFontPx));
+    // The drawn marks come from the program's own resources, at 1x, @2x and @3x for the panel's scale.
+    static const std::unique_ptr<CResourceModule> program = CResourceModule::Program();
+    dialog->setStyleSheet(
+        QString::fromLatin1(kDialogStyle).arg(kDialogFontPx).arg(program->BitmapPath(resid::kDialogTick)));
     // The look's font from now on, so that what the dialog measures in its constructor is measured in it.
     QFont font = dialog->font();
     font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
     font.setPixelSize(kDialogFontPx);
     dialog->setFont(font);
-    // A message box's icon in the panel's own drawing instead of the desktop theme's.
-    if (auto* box = qobject_cast<QMessageBox*>(dialog);
-        box != nullptr && box->icon() != QMessageBox::NoIcon) {
-        const NoticeGlyph glyph =
-            box->icon() == QMessageBox::Critical ? NoticeGlyph::kStop
-            : box->icon() == QMessageBox::Information || box->icon() == QMessageBox::Question
-                ? NoticeGlyph::kInformation
-                : NoticeGlyph::kWarning;
-        box->setIconPixmap(NoticeIcon(glyph, kDialogFontPx * 2, box->devicePixelRatioF()));
-    }
-    dialog->ensurePolished();
 }
+
+} // namespace
 
 QPixmap NoticeIcon(NoticeGlyph glyph, int size, double pixelRatio) {
     QPixmap picture(QSize(size, size) * pixelRatio);

@@ -4,9 +4,13 @@
 #include "ui/PanelDimmer.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QMessageBox>
+#include <QRadioButton>
+#include <QStyleOptionButton>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +85,68 @@ TEST(DialogLook, MessageBoxesCarryTheProgramsOwnAmberMark) {
         EXPECT_GT(amber, mark.width()) << icon;
         EXPECT_EQ(qAlpha(mark.pixel(0, 0)), 0) << icon;
     }
+}
+
+bool NearlyAmber(QRgb pixel) {
+    return qRed(pixel) > 0xE0 && qGreen(pixel) > 0x98 && qGreen(pixel) < 0xD0 && qBlue(pixel) < 0x80;
+}
+bool NearlyDark(QRgb pixel) {
+    return qRed(pixel) < 0x30 && qGreen(pixel) < 0x30 && qBlue(pixel) < 0x30;
+}
+
+// What the indicator of a check box or radio button shows inside its border, as rendered in a styled dialog.
+struct IndicatorLook {
+    bool amberCorners; // the four corners inside the border
+    bool amberCentre;
+    int darkInside; // dark pixels inside the border
+    int amberInside;
+};
+
+IndicatorLook LookOf(QAbstractButton& button, QStyle::SubElement element) {
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    const QRect indicator = button.style()->subElementRect(element, &option, &button).adjusted(3, 3, -3, -3);
+    const QImage picture = button.grab().toImage();
+    IndicatorLook look{true, NearlyAmber(picture.pixel(indicator.center())), 0, 0};
+    for (const QPoint corner :
+         {indicator.topLeft(), indicator.topRight(), indicator.bottomLeft(), indicator.bottomRight()})
+        look.amberCorners = look.amberCorners && NearlyAmber(picture.pixel(corner));
+    for (int y = indicator.top(); y <= indicator.bottom(); ++y)
+        for (int x = indicator.left(); x <= indicator.right(); ++x) {
+            look.darkInside += NearlyDark(picture.pixel(x, y));
+            look.amberInside += NearlyAmber(picture.pixel(x, y));
+        }
+    return look;
+}
+
+// A ticked box is a filled amber square with a dark tick across it; a chosen radio button keeps its amber
+// dot on the dark field; neither shows amber unticked. A tick and a dot must never look alike.
+TEST(DialogLook, ATickedBoxShowsATickAndAChosenRadioButtonADot) {
+    QDialog dialog;
+    ui::StyleDialog(&dialog);
+    auto* box = new QCheckBox(QStringLiteral("Box"), &dialog);
+    auto* radio = new QRadioButton(QStringLiteral("Radio"), &dialog);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(box);
+    layout->addWidget(radio);
+    dialog.show();
+    QApplication::processEvents();
+
+    box->setChecked(false);
+    const IndicatorLook emptyBox = LookOf(*box, QStyle::SE_CheckBoxIndicator);
+    EXPECT_EQ(emptyBox.amberInside, 0);
+
+    box->setChecked(true);
+    const IndicatorLook ticked = LookOf(*box, QStyle::SE_CheckBoxIndicator);
+    EXPECT_TRUE(ticked.amberCorners) << "the ticked box is filled to its corners";
+    // The tick: a stroke of a couple of pixels from the left across the centre up to the top right.
+    EXPECT_GT(ticked.darkInside, 8);
+    EXPECT_GT(ticked.amberInside, ticked.darkInside);
+
+    radio->setChecked(true);
+    const IndicatorLook chosen = LookOf(*radio, QStyle::SE_RadioButtonIndicator);
+    EXPECT_TRUE(chosen.amberCentre);
+    EXPECT_FALSE(chosen.amberCorners) << "a dot, not a filled square";
 }
 
 } // namespace
