@@ -88,7 +88,9 @@ private:
 // #D6D9DD, the display's amber #FFB23F; a disabled text or glyph at 30 %. A dialog is a slightly lighter
 // plate than the panel it stands on, edged by the bevel's light line and a thin amber rule along its top,
 // so it reads as a card over the dimmed panel with or without a window manager's frame. Buttons carry
-// words only: the desktop theme's little icons belong to another look.
+// words only: the desktop theme's little icons belong to another look. A drop-down list's popup is a
+// window of its own, so its frame gets the dark field from its own rule, and it opens as a plain list:
+// the menu-like popup some styles give it would leave bars in the window's light colour above and below.
 const char* const kDialogStyle = R"(
 * { font-family: "DejaVu Sans", "Noto Sans", sans-serif; font-size: %1px; dialogbuttonbox-buttons-have-icons: 0; }
 QDialog, QMessageBox, QFileDialog {
@@ -130,11 +132,19 @@ QLineEdit, QComboBox, QSpinBox {
     color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42; border-radius: 0.25em;
     padding: 0.2em 0.4em; selection-background-color: #FFB23F; selection-color: #0B0C0D;
 }
-QComboBox::drop-down { border: none; width: 1.2em; }
+QComboBox { combobox-popup: 0; }
+QComboBox::drop-down {
+    subcontrol-origin: padding; subcontrol-position: center right; width: 1.4em; border: none;
+    border-left: 1px solid #2A2D31;
+}
+QComboBox::down-arrow { image: url(%3); }
+QComboBox::down-arrow:on { top: 1px; }
 QComboBox QAbstractItemView {
-    color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42;
+    color: #D6D9DD; background: #0B0C0D; border: none; outline: 0;
     selection-background-color: #3A3D42; selection-color: #FFB23F;
 }
+QComboBox QAbstractItemView::item { padding: 0.1em 0.4em; }
+QComboBoxPrivateContainer { background: #0B0C0D; border: 1px solid #3A3D42; padding: 0; margin: 0; }
 QTreeView, QListView, QTableView {
     color: #D6D9DD; background: #0B0C0D; alternate-background-color: #111315; border: 1px solid #3A3D42;
     selection-background-color: #3A3D42; selection-color: #FFB23F; outline: 0;
@@ -207,7 +217,9 @@ void ApplyLook(QWidget* dialog) {
     // The drawn marks come from the program's own resources, at 1x, @2x and @3x for the panel's scale.
     static const std::unique_ptr<CResourceModule> program = CResourceModule::Program();
     dialog->setStyleSheet(
-        QString::fromLatin1(kDialogStyle).arg(kDialogFontPx).arg(program->BitmapPath(resid::kDialogTick)));
+        QString::fromLatin1(kDialogStyle)
+            .arg(kDialogFontPx)
+            .arg(program->BitmapPath(resid::kDialogTick), program->BitmapPath(resid::kDialogDropArrow)));
     // The look's font from now on, so that what the dialog measures in its constructor is measured in it.
     QFont font = dialog->font();
     font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});

@@ -3,8 +3,10 @@
 #include "ui/DialogSupport.h"
 #include "ui/PanelDimmer.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QMessageBox>
 #include <QRadioButton>
@@ -14,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -147,6 +150,43 @@ TEST(DialogLook, ATickedBoxShowsATickAndAChosenRadioButtonADot) {
     const IndicatorLook chosen = LookOf(*radio, QStyle::SE_RadioButtonIndicator);
     EXPECT_TRUE(chosen.amberCentre);
     EXPECT_FALSE(chosen.amberCorners) << "a dot, not a filled square";
+}
+
+// A drop-down list shows its arrow, in the labels' grey, at its right end; opened, its popup is dark from
+// its top edge to its bottom one: no bar of the desktop's light window colour above or below the list.
+TEST(DialogLook, ADropDownListHasAnArrowAndOpensDarkToItsEdges) {
+    QDialog dialog;
+    ui::StyleDialog(&dialog);
+    auto* list = new QComboBox(&dialog);
+    list->addItems({QStringLiteral("DSD64"), QStringLiteral("DSD128"), QStringLiteral("DSD256")});
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(list);
+    dialog.show();
+    QApplication::processEvents();
+
+    const QImage closed = list->grab().toImage();
+    const int h = closed.height();
+    int arrow = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = closed.width() - h; x < closed.width(); ++x) {
+            const QRgb pixel = closed.pixel(x, y);
+            arrow += std::abs(qRed(pixel) - 0x8A) < 12 && std::abs(qBlue(pixel) - 0x96) < 12;
+        }
+    EXPECT_GT(arrow, 10) << "the arrow's grey at the list's right end";
+
+    list->showPopup();
+    QApplication::processEvents();
+    QWidget* popup = list->view()->window();
+    ASSERT_NE(popup, &dialog);
+    ASSERT_TRUE(popup->isVisible());
+    const QImage open = popup->grab().toImage();
+    ASSERT_GT(open.height(), 3 * list->view()->sizeHintForRow(0) - 1);
+    // The border's grey is the lightest colour allowed outside the rows' text.
+    const auto light = [](QRgb pixel) { return qGray(pixel) > 0x50; };
+    for (const int y : {1, 2, 3, open.height() - 4, open.height() - 3, open.height() - 2})
+        for (int x = 1; x < open.width() - 1; ++x)
+            ASSERT_FALSE(light(open.pixel(x, y))) << "light pixel at " << x << "," << y;
+    list->hidePopup();
 }
 
 } // namespace
