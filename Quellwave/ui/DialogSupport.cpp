@@ -3,10 +3,15 @@
 #include "shell/ResourceIds.h"
 #include "shell/ResourceModules.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QCompleter>
 #include <QFont>
 #include <QFontMetrics>
+#include <QIcon>
+#include <QIconEngine>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
@@ -16,10 +21,12 @@
 #include <QRegion>
 #include <QStyleOptionProgressBar>
 #include <QStylePainter>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 namespace ui {
 
@@ -169,6 +176,94 @@ QScrollBar::add-page, QScrollBar::sub-page { background: none; }
 QToolTip { color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42; }
 )";
 
+// The file dialog's tool marks, drawn as vector shapes on a 24-unit grid at whatever size and pixel ratio
+// they are asked for, so they stay crisp on a 4K screen.
+enum class ToolMark { kBack, kForward, kUp, kNewFolder, kList, kDetail };
+
+class ToolMarkEngine final : public QIconEngine {
+public:
+    explicit ToolMarkEngine(ToolMark mark) : mark_(mark) {}
+
+    QIconEngine* clone() const override { return new ToolMarkEngine(mark_); }
+
+    // Asked for in device pixels (the icon sets the pixel ratio afterwards); clear around the mark.
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        QPixmap picture(size);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
+        return picture;
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const double side = std::min(rect.width(), rect.height());
+        painter->translate(rect.x() + (rect.width() - side) / 2.0, rect.y() + (rect.height() - side) / 2.0);
+        painter->scale(side / 24.0, side / 24.0);
+        QColor ink = kInk;
+        if (mode == QIcon::Disabled)
+            ink.setAlphaF(0.3);
+        else if (mode == QIcon::Active || mode == QIcon::Selected)
+            ink = kInkLit;
+        QPen pen(ink, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        painter->setPen(pen);
+        painter->setBrush(Qt::NoBrush);
+        switch (mark_) {
+        case ToolMark::kBack:
+        case ToolMark::kForward:
+        case ToolMark::kUp: {
+            // An arrow: a shaft and an open head, pointing left, right or up.
+            const double turn = mark_ == ToolMark::kBack ? 180 : mark_ == ToolMark::kUp ? -90 : 0;
+            painter->translate(12, 12);
+            painter->rotate(turn);
+            painter->drawLine(QPointF(-7, 0), QPointF(7, 0));
+            painter->drawPolyline(QPolygonF({QPointF(1, -6), QPointF(7, 0), QPointF(1, 6)}));
+            break;
+        }
+        case ToolMark::kNewFolder: {
+            QPainterPath folder;
+            folder.moveTo(2.5, 19.5);
+            folder.lineTo(2.5, 5);
+            folder.lineTo(9, 5);
+            folder.lineTo(11, 7.5);
+            folder.lineTo(21.5, 7.5);
+            folder.lineTo(21.5, 19.5);
+            folder.closeSubpath();
+            painter->drawPath(folder);
+            painter->drawLine(QPointF(12, 10.5), QPointF(12, 16.5));
+            painter->drawLine(QPointF(9, 13.5), QPointF(15, 13.5));
+            break;
+        }
+        case ToolMark::kList:
+        case ToolMark::kDetail:
+            // Rows of entries: a mark and a name; the detail view adds a column of figures after each.
+            for (const double y : {5.5, 12.0, 18.5}) {
+                painter->setPen(Qt::NoPen);
+                painter->setBrush(ink);
+                painter->drawRect(QRectF(2.5, y - 1.5, 3, 3));
+                painter->setPen(pen);
+                painter->setBrush(Qt::NoBrush);
+                if (mark_ == ToolMark::kList) {
+                    painter->drawLine(QPointF(8.5, y), QPointF(21, y));
+                } else {
+                    painter->drawLine(QPointF(8.5, y), QPointF(14, y));
+                    painter->drawLine(QPointF(17.5, y), QPointF(21, y));
+                }
+            }
+            break;
+        }
+        painter->restore();
+    }
+
+private:
+    // The labels' grey made a little lighter, so the marks read on the dark plate at a glance; amber when
+    // the pointer is over them.
+    static constexpr QColor kInk{0xB4, 0xB8, 0xBE};
+    static constexpr QColor kInkLit{0xFF, 0xB2, 0x3F};
+    ToolMark mark_;
+};
+
 // The look on one widget: palette, style and the look's font.
 void ApplyLook(QWidget* widget);
 
@@ -195,6 +290,30 @@ void StyleDialog(QWidget* dialog) {
         box->setIconPixmap(NoticeIcon(glyph, kDialogFontPx * 2, box->devicePixelRatioF()));
     }
     dialog->ensurePolished();
+}
+
+void StyleFileDialogParts(QWidget* dialog) {
+    const std::pair<const char*, ToolMark> tools[] = {
+        {"backButton", ToolMark::kBack},     {"forwardButton", ToolMark::kForward},
+        {"toParentButton", ToolMark::kUp},   {"newFolderButton", ToolMark::kNewFolder},
+        {"listModeButton", ToolMark::kList}, {"detailModeButton", ToolMark::kDetail},
+    };
+    // A little larger than the type's cap height, as the marks beside a line of text.
+    const int side = kDialogFontPx * 5 / 4;
+    for (const auto& [name, mark] : tools) {
+        auto* button = dialog->findChild<QToolButton*>(QString::fromLatin1(name));
+        if (button == nullptr)
+            continue;
+        button->setIcon(QIcon(new ToolMarkEngine(mark)));
+        button->setIconSize(QSize(side, side));
+    }
+    // The suggestions under the file name are a window of their own, with no dialog to take the look from.
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        name != nullptr && name->completer() != nullptr) {
+        QAbstractItemView* suggestions = name->completer()->popup();
+        ApplyLook(suggestions);
+        name->completer()->setMaxVisibleItems(8);
+    }
 }
 
 namespace {
