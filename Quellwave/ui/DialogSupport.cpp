@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCompleter>
+#include <QDialogButtonBox>
 #include <QFont>
 #include <QFontMetrics>
 #include <QIcon>
@@ -289,6 +290,11 @@ void StyleDialog(QWidget* dialog) {
                 : NoticeGlyph::kWarning;
         box->setIconPixmap(NoticeIcon(glyph, kDialogFontPx * 2, box->devicePixelRatioF()));
     }
+    // Buttons made before the look (a message box's standard ones, given with its constructor) took the
+    // desktop theme's icons along; the look's rule keeps them off buttons made from now on.
+    for (const QDialogButtonBox* buttons : dialog->findChildren<QDialogButtonBox*>())
+        for (QAbstractButton* button : buttons->buttons())
+            button->setIcon(QIcon());
     dialog->ensurePolished();
 }
 

@@ -9,6 +9,8 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QMessageBox>
+#include <QProxyStyle>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -187,6 +189,35 @@ TEST(DialogLook, ADropDownListHasAnArrowAndOpensDarkToItsEdges) {
         for (int x = 1; x < open.width() - 1; ++x)
             ASSERT_FALSE(light(open.pixel(x, y))) << "light pixel at " << x << "," << y;
     list->hidePopup();
+}
+
+// A desktop whose buttons carry icons (as the X desktop's theme says they do) gives a message box's
+// standard buttons, made with the box, its green and yellow marks; in the panel's look they carry words only.
+class IconButtonsStyle final : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returned) const override {
+        if (hint == SH_DialogButtonBox_ButtonsHaveIcons)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+
+TEST(DialogLook, AMessageBoxsButtonsCarryNoIcon) {
+    const QString before = QApplication::style()->name();
+    QApplication::setStyle(new IconButtonsStyle);
+    for (const bool withOwner : {false, true}) {
+        QWidget owner;
+        QMessageBox box(withOwner ? &owner : nullptr);
+        box.setIcon(QMessageBox::Warning);
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        ASSERT_FALSE(box.button(QMessageBox::Ok)->icon().isNull()) << "the desktop's style gives an icon";
+        ui::StyleDialog(&box);
+        box.addButton(QMessageBox::Retry);
+        for (QAbstractButton* button : box.buttons())
+            EXPECT_TRUE(button->icon().isNull()) << button->text().toStdString();
+    }
+    QApplication::setStyle(before);
 }
 
 } // namespace
