@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QEvent>
+#include <QPointer>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -56,6 +58,13 @@ bool DialogCentring::eventFilter(QObject* watched, QEvent* event) {
         (dialog->windowState() & Qt::WindowMaximized))
         return false;
     Place(*dialog);
+    // Some dialogs settle their size in their own show handling, after this filter has seen the event (a
+    // message box fits itself to its text there): placed once more when that is done, before the first
+    // paint.
+    QTimer::singleShot(0, dialog, [centring = QPointer<DialogCentring>(this), dialog] {
+        if (centring != nullptr && dialog->isVisible())
+            centring->Place(*dialog);
+    });
     return false;
 }
 

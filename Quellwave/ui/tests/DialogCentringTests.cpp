@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -69,6 +70,23 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<PlacementCase>& param) {
         return "Case" + std::to_string(param.index);
     });
+
+// A message box fits itself to its text as it shows, after the program has seen it appear.
+TEST(DialogCentring, AMessageBoxIsCentredOnTheSizeItTakesForItsText) {
+    const ui::DialogCentring centring(QSize(1024, 768));
+    const QRect panel = centring.PanelOn(*QGuiApplication::primaryScreen());
+    QWidget owner;
+    QMessageBox box(
+        QMessageBox::Warning, QStringLiteral("Quellwave"),
+        QStringLiteral("The drive check was cancelled, so the drive has not been checked. You can run "
+                       "the check again at any time."),
+        QMessageBox::Ok, &owner);
+    box.show();
+    QApplication::processEvents();
+    const QRect frame = box.frameGeometry();
+    EXPECT_LE(std::abs(frame.center().x() - panel.center().x()), 1);
+    EXPECT_LE(std::abs(frame.center().y() - panel.center().y()), 1);
+}
 
 TEST(DialogCentring, LeavesAFullScreenWindowWhereItIs) {
     const ui::DialogCentring centring(QSize(1024, 768));
