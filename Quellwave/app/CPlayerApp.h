@@ -8,6 +8,7 @@
 #include "SingleInstance.h"
 #include "shell/CProcessLoadMonitor.h"
 #include "shell/SystemEvents.h"
+#include "ui/DialogCentring.h"
 
 #include <filesystem>
 #include <memory>
@@ -56,6 +57,8 @@ public:
 private:
     PlayerServices& services_;
     SystemEventSource* events_;
+    // Every dialog from the start-up notice to the last warning, in the middle of the panel.
+    ui::DialogCentring centring_{QSize(CPlayerDialog::kWidth, CPlayerDialog::kHeight)};
     StartContext context_;
     std::unique_ptr<CProcessLoadMonitor> monitor_;
     std::unique_ptr<SingleInstance> instance_;

@@ -1,6 +1,7 @@
 // The panel's "what is playing": the title line and the cover, and the play list card.
 #include "CPlayerDialog.h"
 
+#include "PanelPalette.h"
 #include "PlayListCard.h"
 #include "PlayerControls.h"
 
@@ -11,11 +12,11 @@ namespace app {
 
 namespace {
 
-const QColor kTitleText(0xD5, 0xD9, 0xDE);
-const QColor kAlbumText(0x8A, 0x8F, 0x96);
-const QColor kGlass(0x05, 0x06, 0x07);
-const QColor kBevelDark(0x0B, 0x0C, 0x0D);
-const QColor kBevelLight(0x3A, 0x3D, 0x42);
+using palette::kBevelDark;
+using palette::kBevelLight;
+using palette::kGlass;
+constexpr QColor kTitleText = palette::kText;
+constexpr QColor kAlbumText = palette::kLabel;
 // Type sizes at the panel's 1x; scaled with the panel (1.4x at 1080p: 31 and 28 px).
 constexpr int kTitlePx = 22;
 constexpr int kAlbumPx = 20;

@@ -1,5 +1,7 @@
 #include "PlayListCard.h"
 
+#include "PanelPalette.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -10,12 +12,13 @@ namespace app {
 
 namespace {
 
-const QColor kCard(0x0E, 0x0F, 0x11);
-const QColor kCardEdge(0x3A, 0x3D, 0x42);
-const QColor kText(0xD5, 0xD9, 0xDE);
-const QColor kLabel(0x8A, 0x8F, 0x96);
-const QColor kAmber(0xFF, 0xB2, 0x3F);
-const QColor kSelection(0x2A, 0x2D, 0x33);
+using palette::kAmber;
+using palette::kLabel;
+using palette::kText;
+// The card is a shade lighter than the glass, edged with the panel's light bevel.
+constexpr QColor kCard(0x0E, 0x0F, 0x11);
+constexpr QColor kCardEdge = palette::kBevelLight;
+constexpr QColor kSelection(0x2A, 0x2D, 0x33);
 constexpr int kMargin = 28;
 constexpr int kHeaderHeight = 60;
 

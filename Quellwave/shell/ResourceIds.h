@@ -69,6 +69,8 @@ inline constexpr unsigned kTimeMinus = 4102;
 inline constexpr unsigned kAboutPicture1 = 215, kAboutPicture2 = 216;
 inline constexpr unsigned kNoticeBottom = 317, kNoticeBottomLeft = 318, kNoticeBottomRight = 319;
 inline constexpr unsigned kNoticeMiddle = 320, kNoticeLeft = 321, kNoticeRight = 322;
+// The dialogs' marks: a ticked box's tick (18 x 18) and a drop-down list's arrow (12 x 8).
+inline constexpr unsigned kDialogTick = 380, kDialogDropArrow = 381;
 
 // ---- Strings -----------------------------------------------------------------------------------------
 

@@ -119,6 +119,10 @@ QString CResourceModule::String(unsigned id) const {
     return QString::fromUtf8(file.readAll());
 }
 
+QString CResourceModule::BitmapPath(unsigned id) const {
+    return Path(QStringLiteral("bitmaps/%1.png").arg(id));
+}
+
 QImage CResourceModule::Bitmap(unsigned id, int scale) const {
     const QString name = scale <= 1 ? QStringLiteral("bitmaps/%1.png").arg(id)
                                     : QStringLiteral("bitmaps/%1@%2x.png").arg(id).arg(scale);

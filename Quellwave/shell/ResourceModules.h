@@ -49,6 +49,9 @@ public:
     // The bitmap file at this scale (1, 2 or 3), or a null image; the image's device pixel ratio is the
     // scale. Unkeyed, as stored.
     QImage Bitmap(unsigned id, int scale) const;
+    // Where Qt finds the bitmap's 1x file (its @2x and @3x files beside it), for style sheets; the module
+    // must outlive every use of the path.
+    QString BitmapPath(unsigned id) const;
     // The icon with every size the module holds; a null icon when it has none.
     QIcon Icon(unsigned id) const;
     // The ids of every bitmap the module holds (at 1x or any scale), ascending.

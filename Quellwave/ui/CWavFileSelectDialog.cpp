@@ -123,6 +123,9 @@ void CWavFileSelectDialog::OnInitDialog() {
         connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                 &CWavFileSelectDialog::ListSelectionInOrder, Qt::QueuedConnection);
 
+    // The tool buttons' marks and the file-name suggestions in the program's look, not the desktop's.
+    ui::StyleFileDialogParts(this);
+
     connect(selectAll, &QPushButton::clicked, this, &CWavFileSelectDialog::SelectAllFiles);
     connect(ok, &QPushButton::clicked, this, &CWavFileSelectDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &CWavFileSelectDialog::reject);

@@ -1,11 +1,18 @@
 #include "DialogSupport.h"
 
+#include "shell/ResourceIds.h"
 #include "shell/ResourceModules.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QCompleter>
+#include <QDialogButtonBox>
 #include <QFont>
 #include <QFontMetrics>
+#include <QIcon>
+#include <QIconEngine>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
@@ -15,9 +22,12 @@
 #include <QRegion>
 #include <QStyleOptionProgressBar>
 #include <QStylePainter>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <utility>
 
 namespace ui {
 
@@ -86,7 +96,9 @@ private:
 // #D6D9DD, the display's amber #FFB23F; a disabled text or glyph at 30 %. A dialog is a slightly lighter
 // plate than the panel it stands on, edged by the bevel's light line and a thin amber rule along its top,
 // so it reads as a card over the dimmed panel with or without a window manager's frame. Buttons carry
-// words only: the desktop theme's little icons belong to another look.
+// words only: the desktop theme's little icons belong to another look. A drop-down list's popup is a
+// window of its own, so its frame gets the dark field from its own rule, and it opens as a plain list:
+// the menu-like popup some styles give it would leave bars in the window's light colour above and below.
 const char* const kDialogStyle = R"(
 * { font-family: "DejaVu Sans", "Noto Sans", sans-serif; font-size: %1px; dialogbuttonbox-buttons-have-icons: 0; }
 QDialog, QMessageBox, QFileDialog {
@@ -114,7 +126,12 @@ QCheckBox::indicator, QRadioButton::indicator {
 }
 QRadioButton::indicator { border-radius: 0.5em; }
 QCheckBox::indicator:hover, QRadioButton::indicator:hover { border-color: #8A8F96; }
-QCheckBox::indicator:checked, QRadioButton::indicator:checked {
+QCheckBox::indicator:checked {
+    background: #FFB23F; border-color: #FFB23F; image: url(%2);
+}
+QCheckBox::indicator:checked:hover { background: #FFC262; border-color: #FFC262; }
+QCheckBox::indicator:checked:disabled { background: rgba(255, 178, 63, 77); border-color: #2A2D31; }
+QRadioButton::indicator:checked {
     background: qradialgradient(cx: 0.5, cy: 0.5, radius: 0.5, fx: 0.5, fy: 0.5,
                                 stop: 0 #FFB23F, stop: 0.55 #FFB23F, stop: 0.62 #0B0C0D, stop: 1 #0B0C0D);
 }
@@ -123,11 +140,19 @@ QLineEdit, QComboBox, QSpinBox {
     color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42; border-radius: 0.25em;
     padding: 0.2em 0.4em; selection-background-color: #FFB23F; selection-color: #0B0C0D;
 }
-QComboBox::drop-down { border: none; width: 1.2em; }
+QComboBox { combobox-popup: 0; }
+QComboBox::drop-down {
+    subcontrol-origin: padding; subcontrol-position: center right; width: 1.4em; border: none;
+    border-left: 1px solid #2A2D31;
+}
+QComboBox::down-arrow { image: url(%3); }
+QComboBox::down-arrow:on { top: 1px; }
 QComboBox QAbstractItemView {
-    color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42;
+    color: #D6D9DD; background: #0B0C0D; border: none; outline: 0;
     selection-background-color: #3A3D42; selection-color: #FFB23F;
 }
+QComboBox QAbstractItemView::item { padding: 0.1em 0.4em; }
+QComboBoxPrivateContainer { background: #0B0C0D; border: 1px solid #3A3D42; padding: 0; margin: 0; }
 QTreeView, QListView, QTableView {
     color: #D6D9DD; background: #0B0C0D; alternate-background-color: #111315; border: 1px solid #3A3D42;
     selection-background-color: #3A3D42; selection-color: #FFB23F; outline: 0;
@@ -152,6 +177,97 @@ QScrollBar::add-page, QScrollBar::sub-page { background: none; }
 QToolTip { color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42; }
 )";
 
+// The file dialog's tool marks, drawn as vector shapes on a 24-unit grid at whatever size and pixel ratio
+// they are asked for, so they stay crisp on a 4K screen.
+enum class ToolMark { kBack, kForward, kUp, kNewFolder, kList, kDetail };
+
+class ToolMarkEngine final : public QIconEngine {
+public:
+    explicit ToolMarkEngine(ToolMark mark) : mark_(mark) {}
+
+    QIconEngine* clone() const override { return new ToolMarkEngine(mark_); }
+
+    // Asked for in device pixels (the icon sets the pixel ratio afterwards); clear around the mark.
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        QPixmap picture(size);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
+        return picture;
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const double side = std::min(rect.width(), rect.height());
+        painter->translate(rect.x() + (rect.width() - side) / 2.0, rect.y() + (rect.height() - side) / 2.0);
+        painter->scale(side / 24.0, side / 24.0);
+        QColor ink = kInk;
+        if (mode == QIcon::Disabled)
+            ink.setAlphaF(0.3);
+        else if (mode == QIcon::Active || mode == QIcon::Selected)
+            ink = kInkLit;
+        QPen pen(ink, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        painter->setPen(pen);
+        painter->setBrush(Qt::NoBrush);
+        switch (mark_) {
+        case ToolMark::kBack:
+        case ToolMark::kForward:
+        case ToolMark::kUp: {
+            // An arrow: a shaft and an open head, pointing left, right or up.
+            const double turn = mark_ == ToolMark::kBack ? 180 : mark_ == ToolMark::kUp ? -90 : 0;
+            painter->translate(12, 12);
+            painter->rotate(turn);
+            painter->drawLine(QPointF(-7, 0), QPointF(7, 0));
+            painter->drawPolyline(QPolygonF({QPointF(1, -6), QPointF(7, 0), QPointF(1, 6)}));
+            break;
+        }
+        case ToolMark::kNewFolder: {
+            QPainterPath folder;
+            folder.moveTo(2.5, 19.5);
+            folder.lineTo(2.5, 5);
+            folder.lineTo(9, 5);
+            folder.lineTo(11, 7.5);
+            folder.lineTo(21.5, 7.5);
+            folder.lineTo(21.5, 19.5);
+            folder.closeSubpath();
+            painter->drawPath(folder);
+            painter->drawLine(QPointF(12, 10.5), QPointF(12, 16.5));
+            painter->drawLine(QPointF(9, 13.5), QPointF(15, 13.5));
+            break;
+        }
+        case ToolMark::kList:
+        case ToolMark::kDetail:
+            // Rows of entries: a mark and a name; the detail view adds a column of figures after each.
+            for (const double y : {5.5, 12.0, 18.5}) {
+                painter->setPen(Qt::NoPen);
+                painter->setBrush(ink);
+                painter->drawRect(QRectF(2.5, y - 1.5, 3, 3));
+                painter->setPen(pen);
+                painter->setBrush(Qt::NoBrush);
+                if (mark_ == ToolMark::kList) {
+                    painter->drawLine(QPointF(8.5, y), QPointF(21, y));
+                } else {
+                    painter->drawLine(QPointF(8.5, y), QPointF(14, y));
+                    painter->drawLine(QPointF(17.5, y), QPointF(21, y));
+                }
+            }
+            break;
+        }
+        painter->restore();
+    }
+
+private:
+    // The labels' grey made a little lighter, so the marks read on the dark plate at a glance; amber when
+    // the pointer is over them.
+    static constexpr QColor kInk{0xB4, 0xB8, 0xBE};
+    static constexpr QColor kInkLit{0xFF, 0xB2, 0x3F};
+    ToolMark mark_;
+};
+
+// The look on one widget: palette, style and the look's font.
+void ApplyLook(QWidget* widget);
+
 } // namespace
 
 QProgressBar* MakeProgressBar(QWidget* parent, int id) {
@@ -163,6 +279,52 @@ QProgressBar* MakeProgressBar(QWidget* parent, int id) {
 }
 
 void StyleDialog(QWidget* dialog) {
+    ApplyLook(dialog);
+    // A message box's icon in the panel's own drawing instead of the desktop theme's.
+    if (auto* box = qobject_cast<QMessageBox*>(dialog);
+        box != nullptr && box->icon() != QMessageBox::NoIcon) {
+        const NoticeGlyph glyph =
+            box->icon() == QMessageBox::Critical ? NoticeGlyph::kStop
+            : box->icon() == QMessageBox::Information || box->icon() == QMessageBox::Question
+                ? NoticeGlyph::kInformation
+                : NoticeGlyph::kWarning;
+        box->setIconPixmap(NoticeIcon(glyph, kDialogFontPx * 2, box->devicePixelRatioF()));
+    }
+    // Buttons made before the look (a message box's standard ones, given with its constructor) took the
+    // desktop theme's icons along; the look's rule keeps them off buttons made from now on.
+    for (const QDialogButtonBox* buttons : dialog->findChildren<QDialogButtonBox*>())
+        for (QAbstractButton* button : buttons->buttons())
+            button->setIcon(QIcon());
+    dialog->ensurePolished();
+}
+
+void StyleFileDialogParts(QWidget* dialog) {
+    const std::pair<const char*, ToolMark> tools[] = {
+        {"backButton", ToolMark::kBack},     {"forwardButton", ToolMark::kForward},
+        {"toParentButton", ToolMark::kUp},   {"newFolderButton", ToolMark::kNewFolder},
+        {"listModeButton", ToolMark::kList}, {"detailModeButton", ToolMark::kDetail},
+    };
+    // A little larger than the type's cap height, as the marks beside a line of text.
+    const int side = kDialogFontPx * 5 / 4;
+    for (const auto& [name, mark] : tools) {
+        auto* button = dialog->findChild<QToolButton*>(QString::fromLatin1(name));
+        if (button == nullptr)
+            continue;
+        button->setIcon(QIcon(new ToolMarkEngine(mark)));
+        button->setIconSize(QSize(side, side));
+    }
+    // The suggestions under the file name are a window of their own, with no dialog to take the look from.
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        name != nullptr && name->completer() != nullptr) {
+        QAbstractItemView* suggestions = name->completer()->popup();
+        ApplyLook(suggestions);
+        name->completer()->setMaxVisibleItems(8);
+    }
+}
+
+namespace {
+
+void ApplyLook(QWidget* dialog) {
     QPalette colours = dialog->palette();
     colours.setColor(QPalette::Window, QColor(0x1C, 0x1E, 0x21));
     colours.setColor(QPalette::WindowText, QColor(0xD6, 0xD9, 0xDD));
@@ -177,24 +339,20 @@ void StyleDialog(QWidget* dialog) {
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         colours.setColor(QPalette::Disabled, role, QColor(0xD6, 0xD9, 0xDD, 77));
     dialog->setPalette(colours);
-    dialog->setStyleSheet(QString::fromLatin1(kDialogStyle).arg(kDialogFontPx));
+    // The drawn marks come from the program's own resources, at 1x, @2x and @3x for the panel's scale.
+    static const std::unique_ptr<CResourceModule> program = CResourceModule::Program();
+    dialog->setStyleSheet(
+        QString::fromLatin1(kDialogStyle)
+            .arg(kDialogFontPx)
+            .arg(program->BitmapPath(resid::kDialogTick), program->BitmapPath(resid::kDialogDropArrow)));
     // The look's font from now on, so that what the dialog measures in its constructor is measured in it.
     QFont font = dialog->font();
     font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
     font.setPixelSize(kDialogFontPx);
     dialog->setFont(font);
-    // A message box's icon in the panel's own drawing instead of the desktop theme's.
-    if (auto* box = qobject_cast<QMessageBox*>(dialog);
-        box != nullptr && box->icon() != QMessageBox::NoIcon) {
-        const NoticeGlyph glyph =
-            box->icon() == QMessageBox::Critical ? NoticeGlyph::kStop
-            : box->icon() == QMessageBox::Information || box->icon() == QMessageBox::Question
-                ? NoticeGlyph::kInformation
-                : NoticeGlyph::kWarning;
-        box->setIconPixmap(NoticeIcon(glyph, kDialogFontPx * 2, box->devicePixelRatioF()));
-    }
-    dialog->ensurePolished();
 }
+
+} // namespace
 
 QPixmap NoticeIcon(NoticeGlyph glyph, int size, double pixelRatio) {
     QPixmap picture(QSize(size, size) * pixelRatio);

@@ -35,6 +35,11 @@ QProgressBar* MakeProgressBar(QWidget* parent, int id);
 inline constexpr int kDialogFontPx = 18;
 void StyleDialog(QWidget* dialog);
 
+// Gives a file dialog's own parts the look: its tool buttons (back, forward, up, new folder, list and
+// detail view) the program's drawn icons in the labels' light grey, sized with the dialog's type, and its
+// file-name suggestions a dark list in the dialog's type. Call it once the dialog has made its widgets.
+void StyleFileDialogParts(QWidget* dialog);
+
 // The notice marks of the dialogs, drawn in the panel's amber line: a ring with an "i", a triangle or a
 // ring with an "!". `size` is in device-independent pixels.
 enum class NoticeGlyph { kInformation, kWarning, kStop };

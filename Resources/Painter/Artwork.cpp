@@ -617,6 +617,22 @@ std::vector<Picture> ProgramPictures() {
         middle(p, kSide);
         p.fillRect(QRectF(kSide - 1, 0, 1, kMidH), kBevelDark);
     });
+    // The dialogs' drawn marks, laid over their controls by the dialogs' style: a ticked box's tick, dark on
+    // the amber the box is filled with (so it never reads as a radio button's dot), and a drop-down list's
+    // arrow in the labels' grey on the dark field.
+    out.push_back({380, {}, 18, 18, Finish::kAlpha, {}, [](QPainter& p) {
+                       p.setPen(QPen(kBevelDark, 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+                       QPainterPath tick;
+                       tick.moveTo(4.2, 9.4);
+                       tick.lineTo(7.6, 12.8);
+                       tick.lineTo(13.8, 5.2);
+                       p.drawPath(tick);
+                   }});
+    out.push_back({381, {}, 12, 8, Finish::kAlpha, {}, [](QPainter& p) {
+                       p.setPen(Qt::NoPen);
+                       p.setBrush(QColor(0x8A, 0x8F, 0x96));
+                       p.drawPolygon(QPolygonF({QPointF(1, 1.5), QPointF(11, 1.5), QPointF(6, 7)}));
+                   }});
     return out;
 }
 

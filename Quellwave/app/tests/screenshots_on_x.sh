@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the program itself on a real X display of the given size: the window in file and disc
 # mode, stopped and playing, with the time left and with the tray open, and the dialogs over it (start-up
-# notice, settings, about box, file selection, help, drive check, a message box), as PNG files in OUTDIR named
+# notice, settings with its DSD rate list open, about box, file selection with its name suggestions and its
+# file type list open, help, drive check, a message box), as PNG files in OUTDIR named
 # <size>-<what>.png; then what is playing: a tagged FLAC and an untagged WAV, each with a cover beside it,
 # the play list card, and the same panel with the titles off. The checks only make sure each picture was
 # taken and is not blank; looking at them is for people.
@@ -95,11 +96,27 @@ xdotool windowfocus --sync "$win" key t
 # The file selection over the panel (the open button, where the eject button is in disc mode).
 click 116 131
 shot dialog-file-select 1.5
+# The file name's suggestions: a letter typed into the name field, which has the focus.
+xdotool type --delay 100 D
+shot dialog-file-suggestions 1
+xdotool key Escape
+xdotool key ctrl+a BackSpace
+# The file type list beside it, opened.
+xdotool key Tab
+xdotool key alt+Down
+shot dialog-file-type-list 1
+xdotool key Escape
+sleep 0.3
 xdotool key Escape
 sleep 0.5
 # The settings, and the about box from them.
 click 820 111
 shot dialog-settings 1.2
+# The DSD rate list, opened: the lowest row of the dialog's fields.
+click_in_dialog 0.37 92
+shot dialog-settings-rate-list 1
+xdotool key Escape
+sleep 0.3
 # Its "About Quellwave..." button, bottom left.
 click_in_dialog 0.15 26
 shot dialog-about 1

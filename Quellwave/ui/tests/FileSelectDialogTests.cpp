@@ -8,11 +8,13 @@
 #include "ui/DialogSupport.h"
 
 #include <QAbstractButton>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QListView>
 #include <QTest>
+#include <QToolButton>
 
 #include <algorithm>
 
@@ -182,6 +184,43 @@ TEST_F(FileSelectDialogTest, HidingTheReadOnlyBoxLeavesTheFolderWritable) {
         ASSERT_NE(newFolder, nullptr);
         EXPECT_TRUE(newFolder->isEnabled());
     }
+}
+
+// The tool buttons carry the program's own marks, grey and sized with the dialog's type, instead of the
+// desktop theme's small coloured ones; the file-name suggestions are a dark list in the dialog's type.
+TEST_F(FileSelectDialogTest, ToolButtonsAndSuggestionsWearTheDialogsLook) {
+    CWavFileSelectDialog dialog(true, "wav", "*.wav", kPlayListFlags, CWavFileSelectDialog::PlayListFilter());
+    for (const char* name : {"backButton", "forwardButton", "toParentButton", "newFolderButton",
+                             "listModeButton", "detailModeButton"}) {
+        SCOPED_TRACE(name);
+        auto* button = dialog.findChild<QToolButton*>(QString::fromLatin1(name));
+        ASSERT_NE(button, nullptr);
+        EXPECT_GE(button->iconSize().height(), ui::kDialogFontPx);
+        // Drawn for a 4K screen's pixel ratio: as many device pixels as asked for, every one of them grey.
+        const QImage mark = button->icon().pixmap(button->iconSize(), 2.8125).toImage();
+        ASSERT_GE(mark.height(), button->iconSize().height() * 2);
+        int ink = 0;
+        for (int y = 0; y < mark.height(); ++y)
+            for (int x = 0; x < mark.width(); ++x) {
+                const QRgb pixel = mark.pixel(x, y);
+                if (qAlpha(pixel) < 128)
+                    continue;
+                ++ink;
+                const QColor colour = QColor::fromRgba(pixel).toRgb();
+                ASSERT_LT(std::abs(colour.red() - colour.blue()), 24)
+                    << "a coloured pixel at " << x << "," << y;
+            }
+        EXPECT_GT(ink, mark.width()) << "the mark is drawn";
+    }
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    ASSERT_NE(name->completer(), nullptr);
+    QWidget* suggestions = name->completer()->popup();
+    EXPECT_EQ(suggestions->font().pixelSize(), ui::kDialogFontPx);
+    EXPECT_GE(name->completer()->maxVisibleItems(), 5);
+    suggestions->resize(200, 100);
+    const QImage list = suggestions->grab().toImage();
+    EXPECT_LT(qGray(list.pixel(list.width() / 2, list.height() / 2)), 0x30) << "a dark list";
 }
 
 } // namespace
