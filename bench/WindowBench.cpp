@@ -1,7 +1,8 @@
 // Processor time of the player window: the idle window (stopped, its load timer running) and the window
 // while a WAV file plays to the "null" output in real time (a position a second, each repainting the
-// display). Reports the UI thread's own processor time (the window: timers, messages, repaints) and the
-// whole process's (with the engine's reader and output threads), each as a share of one core.
+// display, a cover beside the file). Reports the UI thread's own processor time (the window: timers,
+// messages, repaints) and the whole process's (with the engine's reader and output threads), each as a share
+// of one core.
 //
 //   WindowBench [SECONDS]      (default 10 for each phase; QT_QPA_PLATFORM chooses the display)
 #include "app/CBGDialog.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QImage>
 #include <QTimer>
 
 #include <cmath>
@@ -122,6 +124,12 @@ int main(int argc, char** argv) {
     TheResources().ChooseSkin(std::filesystem::path(QW_PROGRAM_DIR) / "skin");
 
     WriteWav(dir / "tone.wav", seconds + 30);
+    // A cover beside the file, as an album's folder has: the window shows it while the file plays.
+    QImage cover(600, 600, QImage::Format_RGB32);
+    for (int y = 0; y < cover.height(); ++y)
+        for (int x = 0; x < cover.width(); ++x)
+            cover.setPixel(x, y, qRgb(40 + x / 5, 60 + y / 6, 90 + (x + y) / 12));
+    cover.save(QString::fromStdString((dir / "folder.jpg").string()), "JPG", 90);
     WritePlaylist({(dir / "tone.wav").string()});
     WriteMode(1);
 
