@@ -35,7 +35,7 @@ void CBGDialog::OnInitDialog() {
     panel_.OnInitDialog();
     // The whole screen even where no window manager honours the full-screen request.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
-        setGeometry(CoveringGeometry(screen->geometry(), screen->devicePixelRatio()));
+        setGeometry(screen->geometry());
     CentrePanel();
     showFullScreen();
 }
@@ -53,28 +53,8 @@ void CBGDialog::ApplyFade() {
         setWindowOpacity(fadeLevel_ / 255.0);
 }
 
-QRect CBGDialog::CoveringGeometry(const QRect& screen, double pixelRatio) noexcept {
-    // Qt gives the screen's size in scaled pixels rounded to whole ones: 3840 / 2.8125 = 1365.33 is 1365,
-    // which is 3839 pixels again, one column short of the screen. Where the scaled size does not map back to
-    // whole pixels, one scaled pixel more covers the last column or row; what lies past the screen's edge is
-    // never shown.
-    const auto cover = [pixelRatio](int side) {
-        const double pixels = side * pixelRatio;
-        return std::fabs(pixels - std::round(pixels)) > 1e-6 ? side + 1 : side;
-    };
-    return {screen.topLeft(), QSize(cover(screen.width()), cover(screen.height()))};
-}
-
 void CBGDialog::CentrePanel() {
-    // Centred on the screen where the window reaches past it (see CoveringGeometry), so that the panel
-    // stands where it would in a window of exactly the screen's size.
-    QSize room = size();
-    if (const QScreen* shown = screen()) {
-        const QSize beyond = size() - shown->geometry().size();
-        if (beyond.width() >= 0 && beyond.width() <= 1 && beyond.height() >= 0 && beyond.height() <= 1)
-            room = shown->geometry().size();
-    }
-    panel_.move((room.width() - panel_.width()) / 2, (room.height() - panel_.height()) / 2);
+    panel_.move((width() - panel_.width()) / 2, (height() - panel_.height()) / 2);
 }
 
 void CBGDialog::resizeEvent(QResizeEvent* event) {

@@ -47,9 +47,6 @@ public:
     // (1.40625 on 1920 x 1080, 2.8125 on 3840 x 2160). The pictures are then drawn from the artwork made
     // for the next whole scale above (2x, 3x), smoothly reduced, never enlarged from a smaller one.
     static double FitScale(int screenWidth, int screenHeight) noexcept;
-    // The window's geometry, in scaled pixels, that covers every pixel of a screen of this geometry (in
-    // scaled pixels, as Qt gives it) at this pixel ratio.
-    static QRect CoveringGeometry(const QRect& screen, double pixelRatio) noexcept;
 
     // Brings the window to the front, restored when it was minimised (a second copy's request).
     void RestoreAndRaise();

@@ -12,10 +12,7 @@
 #include "ui/ControlNotify.h"
 
 #include <QLocalServer>
-#include <QRect>
-#include <QSize>
 
-#include <cmath>
 #include <csignal>
 
 namespace apptest {
@@ -327,28 +324,6 @@ TEST(FitScale, ThePanelGrowsByTheLargestFactorThatFitsUpToThree) {
             EXPECT_LE(1024 * scale, c.width + 1e-9);
             EXPECT_LE(768 * scale, c.height + 1e-9);
         }
-    }
-}
-
-// The window covers every pixel of the screen at the panel's scale: Qt hands the screen over in scaled
-// pixels rounded to whole ones, and a window of exactly that size falls a pixel short wherever the
-// division left a fraction (3840 / 2.8125 = 1365.33), leaving the last column uncovered.
-TEST(CoveringGeometry, TheWindowReachesTheScreensLastPixelAtEveryScale) {
-    const QSize screens[] = {{1920, 1080}, {3840, 2160}, {2560, 1440}, {1280, 1024},
-                             {2560, 1600}, {1024, 768},  {1366, 768},  {7680, 4320}};
-    for (const QSize native : screens) {
-        const double scale = app::CBGDialog::FitScale(native.width(), native.height());
-        // As Qt gives the screen to the program when it runs at this scale.
-        const QRect logical(0, 0, int(std::lround(native.width() / scale)),
-                            int(std::lround(native.height() / scale)));
-        const QRect window = app::CBGDialog::CoveringGeometry(logical, scale);
-        const QSize pixels(int(std::lround(window.width() * scale)),
-                           int(std::lround(window.height() * scale)));
-        EXPECT_GE(pixels.width(), native.width()) << native.width() << "x" << native.height();
-        EXPECT_GE(pixels.height(), native.height()) << native.width() << "x" << native.height();
-        // At most one scaled pixel past the edge.
-        EXPECT_LE(window.width() - logical.width(), 1);
-        EXPECT_LE(window.height() - logical.height(), 1);
     }
 }
 
