@@ -2,7 +2,7 @@
 # The program on a real X display (Xvfb) without a window manager: its minimise button pauses playback and
 # takes the window off the screen, although no window manager is there to take it; a second start brings
 # it back, paused.
-# Usage: minimise_on_x.sh PROGRAM   (run under xvfb-run -s "-screen 0 1280x1024x24")
+# Usage: minimise_on_x.sh PROGRAM   (run on a 1280 x 1024 X screen: on_xvfb.sh 1280x1024 ...)
 set -euo pipefail
 program=$1
 source "$(dirname "$0")/program_sandbox.sh"

@@ -4,7 +4,7 @@
 # UnInhibit at pause and at stop; then SIGTERM while playing to dsf: ends the program as its close button
 # does: the recording ends with the fade-out and has a valid header, and PlayList.txt and the settings are
 # as they were.
-# Usage: xvfb-run -s "-screen 0 1920x1080x24" dbus-run-session -- screensaver_session.sh PROGRAM STANDIN
+# Usage: on_xvfb.sh 1920x1080 dbus-run-session -- screensaver_session.sh PROGRAM STANDIN
 set -euo pipefail
 program=$1
 standin=$2

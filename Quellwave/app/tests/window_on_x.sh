@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The program on a real X display (Xvfb): started with two WAV files it shows its full-screen window, plays
 # both to the dsf: output after F6, and ends cleanly with its fade when its close button is clicked.
-# Usage: window_on_x.sh PROGRAM   (run under xvfb-run -s "-screen 0 1280x1024x24")
+# Usage: window_on_x.sh PROGRAM   (run on a 1280 x 1024 X screen: on_xvfb.sh 1280x1024 ...)
 set -euo pipefail
 program=$1
 source "$(dirname "$0")/program_sandbox.sh"
