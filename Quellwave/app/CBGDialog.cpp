@@ -34,8 +34,12 @@ void CBGDialog::OnInitDialog() {
     setWindowTitle(TheResources().ApplicationTitle());
     panel_.OnInitDialog();
     // The whole screen even where no window manager honours the full-screen request.
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        setGeometry(screen->geometry());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect whole = screen->geometry();
+        if (!screenPixels_.isEmpty())
+            whole.setSize(CoveringSize(screenPixels_, screen->devicePixelRatio()));
+        setGeometry(whole);
+    }
     CentrePanel();
     showFullScreen();
 }
@@ -53,8 +57,29 @@ void CBGDialog::ApplyFade() {
         setWindowOpacity(fadeLevel_ / 255.0);
 }
 
+QSize CBGDialog::CoveringSize(QSize native, double pixelRatio) noexcept {
+    // Qt maps a side of n scaled pixels to qRound(n * ratio) pixels.
+    const auto cover = [pixelRatio](int pixels) {
+        int side = std::max(1, int(std::floor(pixels / pixelRatio)));
+        while (side > 1 && std::lround((side - 1) * pixelRatio) >= pixels)
+            --side;
+        while (std::lround(side * pixelRatio) < pixels)
+            ++side;
+        return side;
+    };
+    return {cover(native.width()), cover(native.height())};
+}
+
 void CBGDialog::CentrePanel() {
-    panel_.move((width() - panel_.width()) / 2, (height() - panel_.height()) / 2);
+    // Where the window reaches past the screen's edge to cover its last pixel (see CoveringSize), the
+    // panel is centred on the screen as Qt gives it, where it stands in a window of exactly that size.
+    QSize room = size();
+    if (const QScreen* shown = screen()) {
+        const QSize beyond = size() - shown->geometry().size();
+        if (beyond.width() >= 0 && beyond.width() <= 1 && beyond.height() >= 0 && beyond.height() <= 1)
+            room = shown->geometry().size();
+    }
+    panel_.move((room.width() - panel_.width()) / 2, (room.height() - panel_.height()) / 2);
 }
 
 void CBGDialog::resizeEvent(QResizeEvent* event) {

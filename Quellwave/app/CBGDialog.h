@@ -9,6 +9,7 @@
 
 #include <QBasicTimer>
 #include <QDialog>
+#include <QSize>
 
 namespace app {
 
@@ -47,6 +48,16 @@ public:
     // (1.40625 on 1920 x 1080, 2.8125 on 3840 x 2160). The pictures are then drawn from the artwork made
     // for the next whole scale above (2x, 3x), smoothly reduced, never enlarged from a smaller one.
     static double FitScale(int screenWidth, int screenHeight) noexcept;
+    // The window's size in scaled pixels that covers a screen of `native` pixels at this pixel ratio: on
+    // each side the fewest scaled pixels that Qt's rounding maps to at least the screen's pixels. Qt gives
+    // the screen's own size in scaled pixels rounded to whole ones, which can fall a pixel short (3840 /
+    // 2.8125 = 1365.33 is 1365, which maps back to 3839) or be exact (1024 / 1.25 = 819.2 is 819, which maps
+    // back to 1024), so only the screen's size in pixels tells them apart.
+    static QSize CoveringSize(QSize native, double pixelRatio) noexcept;
+    // The screen's size in pixels, where the program measured it before it started again scaled; the
+    // window then covers it to the last pixel (see CoveringSize). Without it the window takes the screen's
+    // size in scaled pixels as Qt gives it. Call before OnInitDialog.
+    void SetScreenPixels(QSize native) noexcept { screenPixels_ = native; }
 
     // Brings the window to the front, restored when it was minimised (a second copy's request).
     void RestoreAndRaise();
@@ -67,6 +78,8 @@ private:
     void CentrePanel();
     void Withdraw();
     void Finish(int result);
+
+    QSize screenPixels_;
 
     int fadeLevel_ = 0;
     CPlayerDialog panel_;

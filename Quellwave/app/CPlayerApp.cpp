@@ -89,6 +89,7 @@ CBGDialog& CPlayerApp::CreateMainWindow() {
     options.driverName = context_.driverName;
     window_ = std::make_unique<CBGDialog>(services_, options);
     CBGDialog* window = window_.get();
+    window->SetScreenPixels(context_.screenPixels);
     window->OnInitDialog();
     if (instance_) {
         // Requests held since the start are carried out now that the window exists.

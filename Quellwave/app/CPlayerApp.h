@@ -26,6 +26,7 @@ struct StartContext {
     std::filesystem::path startFolder;     // relative file arguments are taken from here
     QString socketPath = InstanceSocketPath();
     bool changeFolder = true; // make the program's folder the current one
+    QSize screenPixels;       // the screen's size in pixels where the program scaled itself (else empty)
 };
 
 class CPlayerApp {

@@ -3,6 +3,7 @@
 #include "CPlayerApp.h"
 #include "CommandLine.h"
 #include "DesktopEventSources.h"
+#include "DisplayHold.h"
 #include "InstallCheck.h"
 #include "MprisService.h"
 #include "ScreenSaver.h"
@@ -11,12 +12,15 @@
 
 #include "Platform/Paths.h"
 #include "Platform/Process.h"
+#include "ui/ScreenScale.h"
 
 #include <QApplication>
 #include <QScreen>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
@@ -34,7 +38,7 @@ void ScaleToScreen(char** argv) {
     const double scale = app::CBGDialog::FitScale(pixels.width(), pixels.height());
     if (scale <= 1.0 || screen->devicePixelRatio() >= scale)
         return;
-    qputenv("QT_SCALE_FACTOR", QByteArray::number(scale / screen->devicePixelRatio(), 'g', 10));
+    ui::SetScaleForRestart(scale / screen->devicePixelRatio(), pixels);
     platform::RestartProgram(argv);
 }
 } // namespace
@@ -44,7 +48,9 @@ int main(int argc, char** argv) {
     if (std::find(argv + 1, argv + argc, std::string_view("--check-install")) != argv + argc &&
         !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::optional<app::DisplayHold> display(std::in_place, std::chrono::seconds(5));
     QApplication application(argc, argv);
+    display.reset();
     std::vector<std::string> raw;
     for (int i = 1; i < argc; ++i)
         raw.emplace_back(argv[i]);
@@ -65,6 +71,7 @@ int main(int argc, char** argv) {
     context.programFolder = dataFolder;
     std::error_code ignored;
     context.startFolder = std::filesystem::current_path(ignored);
+    context.screenPixels = ui::ScreenPixelsFromRestart();
 
     // The desktop around the player: logind (sleep and idle inhibit, suspend and resume), udev (media
     // changes) and the session bus (MPRIS2, the screen saver). Each is left out where it is not there; the

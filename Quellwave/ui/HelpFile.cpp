@@ -2,6 +2,7 @@
 
 #include "HelpViewer.h"
 #include "Platform/Paths.h"
+#include "ScreenScale.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -31,6 +32,8 @@ void OpenHelpPage(const std::filesystem::path& page) {
     }
     auto* process = new QProcess(QCoreApplication::instance());
     process->setProgram(launcher);
+    // The browser sizes itself for the screen; the scale this program gave itself is not the browser's.
+    process->setProcessEnvironment(ui::ChildEnvironment());
     process->setArguments({QString::fromStdString(page.string())});
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());

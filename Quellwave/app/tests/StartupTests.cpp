@@ -13,6 +13,7 @@
 
 #include <QLocalServer>
 
+#include <cmath>
 #include <csignal>
 
 namespace apptest {
@@ -324,6 +325,30 @@ TEST(FitScale, ThePanelGrowsByTheLargestFactorThatFitsUpToThree) {
             EXPECT_LE(1024 * scale, c.width + 1e-9);
             EXPECT_LE(768 * scale, c.height + 1e-9);
         }
+    }
+}
+
+// The window covers every pixel of the screen at the panel's scale with the fewest scaled pixels: exactly
+// the screen where Qt's rounding allows (1280 x 1024 at 1.25: 819 rows are 1024 pixels again), one scaled
+// pixel past its edge where it does not (3840 at 2.8125: 1365 is 3839 pixels, 1366 is 3842).
+TEST(CoveringSize, TheWindowReachesTheScreensLastPixelWithTheFewestScaledPixels) {
+    struct Case {
+        int width, height;
+        int coverWidth, coverHeight; // in scaled pixels
+    };
+    const Case cases[] = {
+        {1920, 1080, 1365, 768}, {3840, 2160, 1366, 768},  {2560, 1440, 1366, 768}, {1280, 1024, 1024, 819},
+        {2560, 1600, 1232, 770}, {7680, 4320, 2560, 1440}, {1024, 768, 1024, 768},  {1080, 1920, 1032, 1834},
+    };
+    const auto pixels = [](int side, double scale) { return int(std::lround(side * scale)); };
+    for (const Case& c : cases) {
+        const double scale = app::CBGDialog::FitScale(c.width, c.height);
+        const QSize cover = app::CBGDialog::CoveringSize(QSize(c.width, c.height), scale);
+        EXPECT_EQ(cover, QSize(c.coverWidth, c.coverHeight)) << c.width << "x" << c.height;
+        EXPECT_GE(pixels(cover.width(), scale), c.width) << c.width << "x" << c.height;
+        EXPECT_GE(pixels(cover.height(), scale), c.height) << c.width << "x" << c.height;
+        EXPECT_LT(pixels(cover.width() - 1, scale), c.width) << c.width << "x" << c.height;
+        EXPECT_LT(pixels(cover.height() - 1, scale), c.height) << c.width << "x" << c.height;
     }
 }
 
