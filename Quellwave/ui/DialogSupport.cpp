@@ -7,6 +7,9 @@
 #include <QCheckBox>
 #include <QCompleter>
 #include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QIcon>
@@ -179,7 +182,8 @@ QToolTip { color: #D6D9DD; background: #0B0C0D; border: 1px solid #3A3D42; }
 
 // The file dialog's tool marks, drawn as vector shapes on a 24-unit grid at whatever size and pixel ratio
 // they are asked for, so they stay crisp on a 4K screen.
-enum class ToolMark { kBack, kForward, kUp, kNewFolder, kList, kDetail };
+// The same line work marks the entries of its lists and side bar: folders, files, the computer, drives.
+enum class ToolMark { kBack, kForward, kUp, kNewFolder, kList, kDetail, kFolder, kFile, kComputer, kDrive };
 
 class ToolMarkEngine final : public QIconEngine {
 public:
@@ -222,7 +226,8 @@ public:
             painter->drawPolyline(QPolygonF({QPointF(1, -6), QPointF(7, 0), QPointF(1, 6)}));
             break;
         }
-        case ToolMark::kNewFolder: {
+        case ToolMark::kNewFolder:
+        case ToolMark::kFolder: {
             QPainterPath folder;
             folder.moveTo(2.5, 19.5);
             folder.lineTo(2.5, 5);
@@ -232,10 +237,32 @@ public:
             folder.lineTo(21.5, 19.5);
             folder.closeSubpath();
             painter->drawPath(folder);
-            painter->drawLine(QPointF(12, 10.5), QPointF(12, 16.5));
-            painter->drawLine(QPointF(9, 13.5), QPointF(15, 13.5));
+            if (mark_ == ToolMark::kNewFolder) {
+                painter->drawLine(QPointF(12, 10.5), QPointF(12, 16.5));
+                painter->drawLine(QPointF(9, 13.5), QPointF(15, 13.5));
+            }
             break;
         }
+        case ToolMark::kFile: {
+            // A page with its corner turned down.
+            painter->drawPolygon(QPolygonF({QPointF(5.5, 2.5), QPointF(14, 2.5), QPointF(18.5, 7),
+                                            QPointF(18.5, 21.5), QPointF(5.5, 21.5)}));
+            painter->drawPolyline(QPolygonF({QPointF(14, 2.5), QPointF(14, 7), QPointF(18.5, 7)}));
+            break;
+        }
+        case ToolMark::kComputer:
+            // A screen on its foot.
+            painter->drawRoundedRect(QRectF(2.5, 3.5, 19, 13), 1.5, 1.5);
+            painter->drawLine(QPointF(12, 16.5), QPointF(12, 20.5));
+            painter->drawLine(QPointF(7.5, 20.5), QPointF(16.5, 20.5));
+            break;
+        case ToolMark::kDrive:
+            // A drive's front with its light.
+            painter->drawRoundedRect(QRectF(2.5, 7.5, 19, 9), 1.5, 1.5);
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(ink);
+            painter->drawEllipse(QPointF(17.5, 12), 1.5, 1.5);
+            break;
         case ToolMark::kList:
         case ToolMark::kDetail:
             // Rows of entries: a mark and a name; the detail view adds a column of figures after each.
@@ -263,6 +290,36 @@ private:
     static constexpr QColor kInk{0xB4, 0xB8, 0xBE};
     static constexpr QColor kInkLit{0xFF, 0xB2, 0x3F};
     ToolMark mark_;
+};
+
+// The entries' marks in the file dialog's lists, side bar and folder list, in place of the desktop theme's
+// coloured pictures.
+class FileMarkProvider final : public QAbstractFileIconProvider {
+public:
+    QIcon icon(IconType type) const override {
+        switch (type) {
+        case Computer:
+            return Mark(ToolMark::kComputer);
+        case Drive:
+        case Network:
+            return Mark(ToolMark::kDrive);
+        case Folder:
+        case Desktop:
+        case Trashcan:
+            return Mark(ToolMark::kFolder);
+        case File:
+            break;
+        }
+        return Mark(ToolMark::kFile);
+    }
+    QIcon icon(const QFileInfo& info) const override {
+        if (info.isRoot())
+            return Mark(ToolMark::kDrive);
+        return Mark(info.isDir() ? ToolMark::kFolder : ToolMark::kFile);
+    }
+
+private:
+    static QIcon Mark(ToolMark mark) { return QIcon(new ToolMarkEngine(mark)); }
 };
 
 // The look on one widget: palette, style and the look's font.
@@ -304,6 +361,10 @@ void StyleFileDialogParts(QWidget* dialog) {
         {"toParentButton", ToolMark::kUp},   {"newFolderButton", ToolMark::kNewFolder},
         {"listModeButton", ToolMark::kList}, {"detailModeButton", ToolMark::kDetail},
     };
+    // One provider for every file dialog: a dialog keeps a pointer to it, never a copy.
+    static FileMarkProvider marks;
+    if (auto* files = qobject_cast<QFileDialog*>(dialog))
+        files->setIconProvider(&marks);
     // A little larger than the type's cap height, as the marks beside a line of text.
     const int side = kDialogFontPx * 5 / 4;
     for (const auto& [name, mark] : tools) {

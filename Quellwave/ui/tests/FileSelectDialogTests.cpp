@@ -10,7 +10,10 @@
 #include <QAbstractButton>
 #include <QCompleter>
 #include <QDialogButtonBox>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QFileSystemModel>
+#include <QIcon>
 #include <QLineEdit>
 #include <QListView>
 #include <QTest>
@@ -186,19 +189,15 @@ TEST_F(FileSelectDialogTest, HidingTheReadOnlyBoxLeavesTheFolderWritable) {
     }
 }
 
-// The tool buttons carry the program's own marks, grey and sized with the dialog's type, instead of the
-// desktop theme's small coloured ones; the file-name suggestions are a dark list in the dialog's type.
-TEST_F(FileSelectDialogTest, ToolButtonsAndSuggestionsWearTheDialogsLook) {
+// The tool buttons and the entries of the lists and side bar carry the program's own marks, grey and sized
+// with the dialog's type, instead of the desktop theme's small coloured ones; the file-name suggestions are
+// a dark list in the dialog's type.
+TEST_F(FileSelectDialogTest, ToolButtonsEntriesAndSuggestionsWearTheDialogsLook) {
     CWavFileSelectDialog dialog(true, "wav", "*.wav", kPlayListFlags, CWavFileSelectDialog::PlayListFilter());
-    for (const char* name : {"backButton", "forwardButton", "toParentButton", "newFolderButton",
-                             "listModeButton", "detailModeButton"}) {
-        SCOPED_TRACE(name);
-        auto* button = dialog.findChild<QToolButton*>(QString::fromLatin1(name));
-        ASSERT_NE(button, nullptr);
-        EXPECT_GE(button->iconSize().height(), ui::kDialogFontPx);
-        // Drawn for a 4K screen's pixel ratio: as many device pixels as asked for, every one of them grey.
-        const QImage mark = button->icon().pixmap(button->iconSize(), 2.8125).toImage();
-        ASSERT_GE(mark.height(), button->iconSize().height() * 2);
+    // Drawn for a 4K screen's pixel ratio: as many device pixels as asked for, every one of them grey.
+    const auto expectGreyMark = [](const QIcon& icon, QSize size) {
+        const QImage mark = icon.pixmap(size, 2.8125).toImage();
+        ASSERT_GE(mark.height(), size.height() * 2);
         int ink = 0;
         for (int y = 0; y < mark.height(); ++y)
             for (int x = 0; x < mark.width(); ++x) {
@@ -211,6 +210,30 @@ TEST_F(FileSelectDialogTest, ToolButtonsAndSuggestionsWearTheDialogsLook) {
                     << "a coloured pixel at " << x << "," << y;
             }
         EXPECT_GT(ink, mark.width()) << "the mark is drawn";
+    };
+    for (const char* name : {"backButton", "forwardButton", "toParentButton", "newFolderButton",
+                             "listModeButton", "detailModeButton"}) {
+        SCOPED_TRACE(name);
+        auto* button = dialog.findChild<QToolButton*>(QString::fromLatin1(name));
+        ASSERT_NE(button, nullptr);
+        EXPECT_GE(button->iconSize().height(), ui::kDialogFontPx);
+        expectGreyMark(button->icon(), button->iconSize());
+    }
+    // A folder and a file in the list, and every place in the side bar.
+    ASSERT_NE(dialog.iconProvider(), nullptr);
+    Touch("a.wav");
+    for (const std::filesystem::path& entry : {dir_ / "music", dir_ / "music" / "a.wav"}) {
+        SCOPED_TRACE(entry.string());
+        expectGreyMark(dialog.iconProvider()->icon(QFileInfo(QString::fromStdString(entry.string()))),
+                       QSize(16, 16));
+    }
+    auto* places = dialog.findChild<QAbstractItemView*>(QStringLiteral("sidebar"));
+    ASSERT_NE(places, nullptr);
+    ASSERT_GT(places->model()->rowCount(), 0);
+    for (int row = 0; row < places->model()->rowCount(); ++row) {
+        const QModelIndex place = places->model()->index(row, 0);
+        SCOPED_TRACE(place.data().toString().toStdString());
+        expectGreyMark(qvariant_cast<QIcon>(place.data(Qt::DecorationRole)), QSize(16, 16));
     }
     auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     ASSERT_NE(name, nullptr);
