@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <QVariant>
 
 #include <algorithm>
 
@@ -49,21 +50,46 @@ void DialogCentring::Place(QWidget& dialog) const {
     dialog.move(centre.x() - (outer.width() - 1) / 2, centre.y() - (outer.height() - 1) / 2);
 }
 
+namespace {
+// Where the program last placed a dialog; a dialog found elsewhere was moved by the listener.
+constexpr char kPlacedAt[] = "quellwavePlacedAt";
+
+bool Centred(const QDialog& dialog) {
+    return !dialog.isFullScreen() && !(dialog.windowState() & Qt::WindowMaximized);
+}
+} // namespace
+
+void DialogCentring::PlaceAndNote(QWidget& dialog) {
+    if (placing_)
+        return;
+    placing_ = true;
+    Place(dialog);
+    dialog.setProperty(kPlacedAt, dialog.pos());
+    placing_ = false;
+}
+
 bool DialogCentring::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::Show)
+    if (event->type() != QEvent::Show && event->type() != QEvent::Resize)
         return false;
     auto* dialog = qobject_cast<QDialog*>(watched);
     // The main window is a dialog too, but fills the screen.
-    if (dialog == nullptr || !dialog->isWindow() || dialog->isFullScreen() ||
-        (dialog->windowState() & Qt::WindowMaximized))
+    if (dialog == nullptr || !dialog->isWindow() || !Centred(*dialog))
         return false;
-    Place(*dialog);
+    if (event->type() == QEvent::Resize) {
+        // A shown dialog that grows or shrinks (a page of it opened, a result added) stays centred, unless
+        // the listener has moved it since it was placed.
+        const QVariant placedAt = dialog->property(kPlacedAt);
+        if (dialog->isVisible() && placedAt.isValid() && placedAt.toPoint() == dialog->pos())
+            PlaceAndNote(*dialog);
+        return false;
+    }
+    PlaceAndNote(*dialog);
     // Some dialogs settle their size in their own show handling, after this filter has seen the event (a
     // message box fits itself to its text there): placed once more when that is done, before the first
     // paint.
     QTimer::singleShot(0, dialog, [centring = QPointer<DialogCentring>(this), dialog] {
         if (centring != nullptr && dialog->isVisible())
-            centring->Place(*dialog);
+            centring->PlaceAndNote(*dialog);
     });
     return false;
 }

@@ -2,7 +2,7 @@
 // and keeps it inside the panel's area clear of the window buttons along the panel's top edge: Qt would
 // place a dialog by its size before its layout settled, less a guess at a window frame, and so above and
 // left of the centre. The panel is the given size centred on the dialog's screen, as the main window shows
-// it. UI thread only.
+// it. A shown dialog whose size changes is centred again, unless it was moved since. UI thread only.
 #pragma once
 
 #include <QObject>
@@ -36,7 +36,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Place, and the position it gave, by which a later resize tells whether the listener moved the
+    // dialog since.
+    void PlaceAndNote(QWidget& dialog);
+
     QSize panel_;
+    bool placing_ = false; // Place's own resize is not a change to follow
 };
 
 } // namespace ui

@@ -60,6 +60,19 @@ TEST_P(DialogCentringTest, TheFrameIsCentredOnThePanelAndInsideItsRoom) {
     dialog.show();
     QApplication::processEvents();
     EXPECT_LE(std::abs(dialog.frameGeometry().center().y() - panel.center().y()), 1) << c.name;
+    // Grown while shown: centred on its new size, within the room.
+    dialog.resize(dialog.size() + QSize(60, 40));
+    QApplication::processEvents();
+    EXPECT_LE(std::abs(dialog.frameGeometry().center().x() - panel.center().x()), 1) << c.name;
+    EXPECT_LE(std::abs(dialog.frameGeometry().center().y() - panel.center().y()), 1) << c.name;
+    EXPECT_TRUE(room.contains(dialog.frameGeometry())) << c.name;
+    // Moved by the listener, then grown: left where it was put.
+    const QPoint put = dialog.pos() + QPoint(12, 8);
+    dialog.move(put);
+    QApplication::processEvents();
+    dialog.resize(dialog.size() + QSize(10, 10));
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.pos(), put) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
