@@ -25,6 +25,8 @@
 #include <QTextCursor>
 #include <QUrl>
 
+#include <iostream>
+
 namespace {
 
 using uitest::kSettings;
@@ -109,6 +111,17 @@ TEST_F(AboutNoticeTest, HelpOpensThroughTheLauncherElseInTheProgramsOwnWindow) {
     const std::filesystem::path bin = dir_ / "bin";
     const std::filesystem::path noted = dir_ / "launched.txt";
     const std::filesystem::path page = platform::ProgramPath().string() + ".html";
+    // Under the arm64 emulator no QProcess starts (the emulator refuses its vfork-like start): there the
+    // launcher cannot be started in any case, and the program's own window must show the page every time.
+    const bool processesStart = [] {
+        QProcess probe;
+        probe.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exit 0")});
+        const bool started = probe.waitForStarted(30000);
+        probe.waitForFinished(30000);
+        return started;
+    }();
+    if (!processesStart)
+        std::cout << "no program starts from a QProcess here: every case expects the program's own window\n";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(bin);
@@ -141,10 +154,10 @@ TEST_F(AboutNoticeTest, HelpOpensThroughTheLauncherElseInTheProgramsOwnWindow) {
         for (QWidget* top : QApplication::topLevelWidgets())
             if (auto* shown = qobject_cast<HelpViewer*>(top); shown != nullptr && shown->isVisible())
                 viewer = shown;
-        if (c.launcherStatus) {
+        if (c.launcherStatus && processesStart) {
             EXPECT_EQ(testkit::ReadText(noted), page.string()) << "the launcher is given the page";
         }
-        ASSERT_EQ(viewer != nullptr, c.ownWindow);
+        ASSERT_EQ(viewer != nullptr, c.ownWindow || !processesStart);
         if (viewer != nullptr) {
             // The test program has no page beside it: the window names the page it looked for.
             auto* text = ui::FindControl<QTextBrowser>(viewer, HelpViewer::kIdText);
