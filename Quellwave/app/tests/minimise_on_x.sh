@@ -10,16 +10,7 @@ make_tones 30 a.wav:440
 cd "$work"
 "$program" --driver "dsf:$work/out.dsf" a.wav &
 pid=$!
-visible() { xdotool search --onlyvisible --class quellwave 2>/dev/null | head -1 || true; }
-window=""
-# Up to 60 s by the clock: the arm64 emulator beside another test takes over 10 s to show the window.
-deadline=$((SECONDS + 60))
-while [ $SECONDS -lt $deadline ]; do
-    window=$(visible)
-    [ -n "$window" ] && break
-    sleep 0.05
-done
-[ -n "$window" ] || { echo "no window"; exit 1; }
+wait_for_window
 sleep 0.5
 xdotool windowfocus --sync "$window" key F6
 size() { stat -c %s "$work/out.dsf" 2>/dev/null || echo 0; }
@@ -32,7 +23,7 @@ done
 xdotool mousemove --sync $(( 982 * 5 / 4 )) $(( (1024 - 960) / 2 + 24 * 5 / 4 )) click 1
 gone=""
 for _ in $(seq 60); do
-    [ -z "$(visible)" ] && { gone=1; break; }
+    [ -z "$(visible_window)" ] && { gone=1; break; }
     sleep 0.05
 done
 [ -n "$gone" ] || { echo "the window is still on the screen after its minimise button"; exit 1; }
@@ -47,7 +38,7 @@ echo "paused at $before bytes"
 "$program" --driver "dsf:$work/second.dsf" || { echo "the second start failed"; exit 1; }
 back=""
 for _ in $(seq 100); do
-    [ -n "$(visible)" ] && { back=1; break; }
+    [ -n "$(visible_window)" ] && { back=1; break; }
     sleep 0.05
 done
 [ -n "$back" ] || { echo "the window did not come back"; exit 1; }

@@ -16,6 +16,22 @@ Windows Registry Editor Version 5.00
 "NoDispNext"=dword:00000001
 REG
 
+# visible_window: the program's visible window, if one is shown. wait_for_window: waits for it into
+# `window`, up to 60 s by the clock (the arm64 emulator beside another test takes over 10 s to show it),
+# and ends the script with "no window" when none appears.
+visible_window() { xdotool search --onlyvisible --class quellwave 2>/dev/null | head -1 || true; }
+wait_for_window() {
+    window=""
+    local deadline=$((SECONDS + 60))
+    while [ $SECONDS -lt $deadline ]; do
+        window=$(visible_window)
+        [ -n "$window" ] && return 0
+        sleep 0.05
+    done
+    echo "no window"
+    exit 1
+}
+
 # make_tones SECONDS NAME:HZ ...: 16-bit 44.1 kHz stereo sine tones at -10 dBFS in $work. A whole number of
 # hertz repeats every second, so one second is computed and written as often as needed (long tones stay quick).
 make_tones() {

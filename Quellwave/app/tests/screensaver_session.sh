@@ -24,15 +24,7 @@ grep -q ready "$work/standin.log" || { echo "the stand-in screen saver did not s
 
 "$program" --driver "dsf:$work/out.dsf" a.wav 2> "$work/program.log" &
 pid=$!
-window=""
-# Up to 60 s by the clock: the arm64 emulator beside another test takes over 10 s to show the window.
-deadline=$((SECONDS + 60))
-while [ $SECONDS -lt $deadline ]; do
-    window=$(xdotool search --onlyvisible --class quellwave 2>/dev/null | head -1 || true)
-    [ -n "$window" ] && break
-    sleep 0.05
-done
-[ -n "$window" ] || { echo "no window"; exit 1; }
+wait_for_window
 sleep 0.5
 
 # Waits up to 5 s for a line of the stand-in's log.

@@ -10,15 +10,7 @@ source "$(dirname "$0")/program_sandbox.sh"
 cd "$work"
 "$program" --driver "dsf:$work/out.dsf" &
 pid=$!
-window=""
-# Up to 60 s by the clock, for the arm64 emulator beside another test.
-deadline=$((SECONDS + 60))
-while [ $SECONDS -lt $deadline ]; do
-    window=$(xdotool search --onlyvisible --class quellwave 2>/dev/null | head -1 || true)
-    [ -n "$window" ] && break
-    sleep 0.05
-done
-[ -n "$window" ] || { echo "no window"; exit 1; }
+wait_for_window
 # The window's size is set before it is shown; a look half a second later sees any change after that.
 sleep 0.5
 eval "$(xdotool getwindowgeometry --shell "$window")"

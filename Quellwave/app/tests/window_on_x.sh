@@ -13,14 +13,7 @@ start=$(date +%s%N)
 pid=$!
 # The waits below are for an event, each with a deadline generous enough for the arm64 emulator on a busy
 # machine (where start-up and the close each take many times as long as natively); none measures a pace.
-window=""
-deadline=$((SECONDS + 60))
-while [ $SECONDS -lt $deadline ]; do
-    window=$(xdotool search --onlyvisible --class quellwave 2>/dev/null | head -1 || true)
-    [ -n "$window" ] && break
-    sleep 0.05
-done
-[ -n "$window" ] || { echo "no window"; exit 1; }
+wait_for_window
 shown=$(date +%s%N)
 eval "$(xdotool getwindowgeometry --shell "$window")"
 echo "window shown after $(( (shown - start) / 1000000 )) ms at ${WIDTH}x${HEIGHT}+${X}+${Y}"
