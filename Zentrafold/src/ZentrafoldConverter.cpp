@@ -35,6 +35,11 @@ constexpr int kHoldBack = 64;
 constexpr int kDelayFrames = kUnitFrames - (kChainDelay + kHoldBack + kOversampling - 1) / kOversampling;
 static_assert(kDelayFrames >= 0);
 
+// DSD128 and above: the low-pass at 44.1 kHz in front of the chain (coef::kPreFilter, its first half and the
+// centre). Its delay of kPreHalf frames is taken from the frames held back, so the latency is the same.
+constexpr int kPreHalf = static_cast<int>(coef::kPreFilter.size()) - 1;
+static_assert(kPreHalf <= kDelayFrames);
+
 // Each rate has its own noise-transfer function (coef::kNtf at DSD64, kNtf128, kNtf256, kNtf512), of up to
 // kMaxSections second-order sections.
 constexpr int kMaxSections = 6;
@@ -171,6 +176,7 @@ template <class A> struct Engine final : detail::ConverterState {
     static P Splat(double v) noexcept { return A::Make(v, v); }
 
     alignas(64) std::array<P, kDelayFrames + kUnitFrames> delay;
+    alignas(64) std::array<P, 2 * kPreHalf + kUnitFrames> pre; // the low-pass's history and a unit
     alignas(64) std::array<P, kHistory1 + kUnitFrames> in1;
     alignas(64) std::array<P, kHistory2 + 2 * kUnitFrames> in2;
     alignas(64) std::array<P, kHistory3 + 4 * kUnitFrames> in3;
@@ -284,6 +290,19 @@ template <class P> void Stage3(const P* in, int count, P* out) noexcept {
     }
 }
 
+// The high rates' low-pass over one unit: `in` points at the unit's first frame with 2 x kPreHalf frames of
+// history before it; output j is centred kPreHalf frames before input j.
+template <class P> void PreFilter(const P* in, P* out) noexcept {
+    const auto& h = coef::kPreFilter;
+    for (int j = 0; j < kUnitFrames; ++j) {
+        const P* x = in + j - kPreHalf; // the centre
+        P acc = h[kPreHalf] * x[0];
+        for (int m = 1; m <= kPreHalf; ++m)
+            acc += h[kPreHalf - m] * (x[-m] + x[m]);
+        out[j] = acc;
+    }
+}
+
 template <class P, std::size_t N> void KeepHistory(std::array<P, N>& buffer, int history) noexcept {
     std::memmove(buffer.data(), buffer.data() + N - history, sizeof(P) * history);
 }
@@ -330,6 +349,7 @@ template <class A> Engine<A>::Engine(DsdRate rate) noexcept {
 
 template <class A> void Engine<A>::Reset() noexcept {
     delay.fill(Splat(0.0));
+    pre.fill(Splat(0.0));
     in1.fill(Splat(0.0));
     in2.fill(Splat(0.0));
     in3.fill(Splat(0.0));
@@ -366,6 +386,8 @@ template <class A> std::uint64_t Engine<A>::StateDigest() const noexcept {
         }
     };
     for (const P& p : delay)
+        pair(p);
+    for (const P& p : pre)
         pair(p);
     for (const P& p : in1)
         pair(p);
@@ -677,10 +699,18 @@ void Converter::Initial(const void* pcm, PcmFormat format) noexcept {
 template <class A>
 void Engine<A>::ConvertUnit(const unsigned char* pcm, PcmFormat format, unsigned char* out,
                             bool land) noexcept {
-    // The unit enters behind the frames still held back; the oldest unit's worth goes on.
-    Decode<A>(pcm, format, delay.data() + kDelayFrames);
-    std::memcpy(in1.data() + kHistory1, delay.data(), sizeof(P) * kUnitFrames);
-    std::memmove(delay.data(), delay.data() + kUnitFrames, sizeof(P) * kDelayFrames);
+    // The unit enters behind the frames still held back; the oldest unit's worth goes on. At the high rates
+    // the low-pass delays by kPreHalf of those frames.
+    const int held = multiple == 1 ? kDelayFrames : kDelayFrames - kPreHalf;
+    Decode<A>(pcm, format, delay.data() + held);
+    if (multiple == 1) {
+        std::memcpy(in1.data() + kHistory1, delay.data(), sizeof(P) * kUnitFrames);
+    } else {
+        std::memcpy(pre.data() + 2 * kPreHalf, delay.data(), sizeof(P) * kUnitFrames);
+        PreFilter(pre.data() + 2 * kPreHalf, in1.data() + kHistory1);
+        KeepHistory(pre, 2 * kPreHalf);
+    }
+    std::memmove(delay.data(), delay.data() + kUnitFrames, sizeof(P) * held);
 
     HalfBand(coef::kStage1, in1.data() + kHistory1, kUnitFrames, in2.data() + kHistory2);
     HalfBand(coef::kStage2, in2.data() + kHistory2, 2 * kUnitFrames, in3.data() + kHistory3);
