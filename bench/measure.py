@@ -23,7 +23,7 @@ Two independent decodings:
 
   * added (with --wav, the WAV the DSF was made from): the noise the converter adds. The raw bits are
     low-passed at 20.4 kHz and decimated to 44.1 kHz (in the frequency domain, a cosine roll-off from 20.4 to
-    21.6 kHz), the input's delay through the converter is found from the input's own noise (the whitened
+    21.6 kHz; the input goes through the same low-pass), the input's delay through the converter is found from the input's own noise (the whitened
     cross-correlation of input and output), and the best linear fit of the input (a 257-tap least-squares
     filter centred on that delay) is subtracted. What is left is what the converter added: quantisation
     noise, distortion and idle tones, not the input's dither, which limits the plain SNR.
@@ -172,6 +172,12 @@ def read_wav(path):
     return v.reshape(frames, channels) / float(1 << (bits - 1))
 
 
+def band_mask(f):
+    """The added-noise analysis's low-pass: flat to 20.4 kHz, a cosine roll-off to nothing at 21.6 kHz."""
+    lo, hi = 20400.0, 21600.0
+    return np.where(f <= lo, 1.0, np.where(f >= hi, 0.0, 0.5 + 0.5 * np.cos(np.pi * (f - lo) / (hi - lo))))
+
+
 def decimate_to_44k(bits, rate=DSD_RATE):
     """Low-passes the +/-1 stream at 20.4 kHz and decimates it to 44.1 kHz, circularly in the frequency
     domain; the first and last 50 ms are not trustworthy (wrap-around) and are left to the caller to skip."""
@@ -180,9 +186,13 @@ def decimate_to_44k(bits, rate=DSD_RATE):
     spectrum = np.fft.rfft(bits[:n])
     m = n // factor
     f = np.arange(m // 2 + 1) * rate / n
-    lo, hi = 20400.0, 21600.0
-    mask = np.where(f <= lo, 1.0, np.where(f >= hi, 0.0, 0.5 + 0.5 * np.cos(np.pi * (f - lo) / (hi - lo))))
-    return np.fft.irfft(spectrum[: m // 2 + 1] * mask, m) / factor
+    return np.fft.irfft(spectrum[: m // 2 + 1] * band_mask(f), m) / factor
+
+
+def band_limit_44k(x):
+    """The same low-pass on 44.1 kHz samples (the input), circularly like decimate_to_44k."""
+    f = np.arange(len(x) // 2 + 1) * 44100.0 / len(x)
+    return np.fft.irfft(np.fft.rfft(x) * band_mask(f), len(x))
 
 
 def find_delay(x, y, limit=4096):
@@ -223,7 +233,9 @@ def linear_fit_residual(x, y, offset, taps=257, rows=1 << 17):
 
 def converter_added(dsf, wav, channel, skip_s):
     """Measures the noise the converter added to `wav` in the DSF made from it."""
-    x = read_wav(wav)[:, channel]
+    # The input is fitted through the same low-pass as the output, so that what a converter does above it (a
+    # steep edge between 20 and 22.05 kHz, which no 257-tap fit follows) is not counted as noise it added.
+    x = band_limit_44k(read_wav(wav)[:, channel])
     bits = read_dsf_channel(dsf, channel, 0.0, 1 << 62)
     y = decimate_to_44k(bits, dsf_rate(dsf))
     first = int(skip_s * 44100)

@@ -21,10 +21,10 @@ Modulator: the noise-transfer function NTF(z) = prod(z - z_i) / prod(z - p_i), o
   design with a sixth section added (zero at 30 kHz, pole pair of radius 0.9 at 60 kHz), searched with
   --hinf 1.6 --l1 4.5 --inband -157 --band2 -76 and refined with the limits as they stand below.
 DSD128, DSD256 and DSD512: each rate has its own NTF (order 10 at DSD128, order 8 at DSD256 and DSD512),
-  searched the same way at its own rate (--optimise --rate 128|256|512) under the same peak gain and l1
-  bound, so the loop is as stable as at DSD64, and run with the same look-ahead. At DSD128 and DSD256 their
-  zeros cover the audio band, at DSD512 they sit from 46 to 97 kHz (the rate alone holds the audio band
-  down), and the noise rises only above 100 kHz; --report prints each rate's predicted noise and runs its loop on the hard inputs at its rate.
+  searched the same way at its own rate (--optimise --rate 128|256|512) under the same l1 bound and the
+  same peak gain (1.7 at DSD128), and run with the same look-ahead. At DSD128 and DSD256 four and three of
+  their zeros sit in the audio band, for about -200 and -234 dBFM there, at DSD512 they sit from 46 to 97 kHz
+  (the rate alone holds the audio band down), and the noise rises only above 100 kHz; --report prints each rate's predicted noise and runs its loop on the hard inputs at its rate.
 Look-ahead: a loop this aggressive (peak gain 1.62; an l1 norm of 4.3) leaves its stable region on full-scale
   input with the plain sign quantiser. The converter therefore watches |quantiser input|: a byte in which it
   passes REDO_LEVEL is decided again together with the REDO_BYTES - 1 bytes before it, by growing REDO_PATHS
@@ -96,44 +96,47 @@ NTF_POLES = [
 ]
 
 # DSD128 and DSD256 (--rate 128, --rate 256): their own NTFs, found by the same search at their own rate with
-# the same peak gain and l1 bound, from the classic design (--from-start) with the limits below. The rate
-# leaves room a DSD64 loop does not have: at DSD128 an order-10 NTF puts the noise 12 dB lower in the audio
-# band and 45 dB lower at 40-100 kHz, at DSD256 order 8 is enough for the same in band and puts almost nothing
-# below 100 kHz; lower orders also keep the modulator fast at two and four times the samples.
+# the same l1 bound, first from the classic design (--from-start). The rate leaves room a DSD64 loop does not
+# have: at DSD128 an order-10 NTF puts the noise 45 dB lower in the audio band and 40 dB lower at 40-100 kHz,
+# at DSD256 order 8 puts it about 70 dB lower in band and almost nothing below 100 kHz; lower orders keep the
+# modulator fast at two and four times the samples.
 NTF128_ORDER = 10
-NTF128_INBAND_LIMIT_DBFM = -172.0
-NTF128_BAND2_LIMIT_DBFM = -130.0
-# The kept DSD128 design was refined from the previous one (searched with --band2 -110 --inband -170: predicted
-# -170.0, -119.1 and -82.6 dBFM) with the limits as they stand: 2 dB less in band and 11 dB less at 20-40 kHz,
-# for 2.2 dB more at 40-100 kHz.
+NTF128_INBAND_LIMIT_DBFM = -202.5
+NTF128_BAND2_LIMIT_DBFM = -129.5
+NTF128_HINF = 1.7
+# The kept DSD128 and DSD256 designs were searched again, in steps, from the previous ones (predicted -170.0, -119.1 and
+# -82.6 dBFM at DSD128; -176.0, -171.8 and -148.6 at DSD256) for far less noise in the audio band, where the
+# rate leaves room: --inband -202.5 --band2 -129.5 --hinf 1.7 at DSD128 (a peak gain of 1.7, which the
+# look-ahead holds on every hard input) and --inband -234 --band2 -172 at DSD256. At these depths the loop's
+# dither would be the floor, so the loop takes a smaller one at these rates (DitherStep in the converter).
 NTF128_ZEROS_HZ = [
-    4694.9869103458168,
-    10693.979243054138,
-    17788.935042542482,
-    29257.082364338341,
-    95324.902990472983,
+    3605.7316990243667,
+    10433.993639564431,
+    15939.174289052664,
+    19241.235908769897,
+    95790.738704151125,
 ]
 NTF128_POLES = [
-    (0.98765687673894509, 1.0610857082413227e-29),
-    (0.87372695521052091, 7.5350160278767602e-15),
-    (0.98811965492976939, 115953.67126009119),
-    (0.93086085874202562, 144542.08120157654),
-    (0.77913537779595998, 224931.19228838437),
+    (0.96590731429145793, 1.7674961160152426e-70),
+    (0.86871408600331912, 6.644360711653727e-17),
+    (0.99000183667706954, 112055.59290834708),
+    (0.95033643967778214, 144741.26555796442),
+    (0.74723194564643713, 269777.20197096339),
 ]
 NTF256_ORDER = 8
-NTF256_INBAND_LIMIT_DBFM = -176.0
-NTF256_BAND2_LIMIT_DBFM = -120.0
+NTF256_INBAND_LIMIT_DBFM = -234.0
+NTF256_BAND2_LIMIT_DBFM = -172.0
 NTF256_ZEROS_HZ = [
-    19702.31696107702,
-    26283.27354440569,
-    78885.48147108978,
-    96218.61074867587,
+    4775.2057814485197,
+    13249.528030440328,
+    18676.261233324814,
+    93667.248624644679,
 ]
 NTF256_POLES = [
-    (0.9956612983834845, 173433.61482286736),
-    (0.9795698788433194, 238244.7017754541),
-    (0.7271476532665868, 308833.545331325),
-    (0.8708282604436646, 483077.62141727365),
+    (0.75151131699574791, 65347.88278571565),
+    (0.99444673592084487, 174560.50503032224),
+    (0.9772681974454086, 243410.91151670105),
+    (0.84512950484949734, 522096.93011770211),
 ]
 # DSD512 (--rate 512): order 8 again, the fewest sections the converter's loop takes, searched at its own
 # rate under the same peak gain and l1 bound. The search started from the DSD256 design carried to twice the
@@ -161,13 +164,13 @@ NTF512_POLES = [
 class Design:
     """One rate's NTF: order, search limits and the kept zeros (Hz) and pole pairs (radius, Hz)."""
 
-    def __init__(self, multiple, order, inband, band2, zeros_hz, poles):
+    def __init__(self, multiple, order, inband, band2, zeros_hz, poles, hinf=NTF_HINF):
         self.multiple = multiple
         self.fs = FS_OUT * multiple
         self.order = order
         self.inband = inband
         self.band2 = band2
-        self.hinf = NTF_HINF
+        self.hinf = hinf
         self.l1 = NTF_L1
         self.zeros_hz = zeros_hz
         self.poles = poles
@@ -176,7 +179,7 @@ class Design:
 def designs():
     return {64: Design(1, NTF_ORDER, INBAND_LIMIT_DBFM, BAND2_LIMIT_DBFM, NTF_ZEROS_HZ, NTF_POLES),
             128: Design(2, NTF128_ORDER, NTF128_INBAND_LIMIT_DBFM, NTF128_BAND2_LIMIT_DBFM, NTF128_ZEROS_HZ,
-                        NTF128_POLES),
+                        NTF128_POLES, NTF128_HINF),
             256: Design(4, NTF256_ORDER, NTF256_INBAND_LIMIT_DBFM, NTF256_BAND2_LIMIT_DBFM, NTF256_ZEROS_HZ,
                         NTF256_POLES),
             512: Design(8, NTF512_ORDER, NTF512_INBAND_LIMIT_DBFM, NTF512_BAND2_LIMIT_DBFM, NTF512_ZEROS_HZ,

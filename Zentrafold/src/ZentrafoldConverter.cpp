@@ -75,12 +75,17 @@ constexpr double kOverloadLimit = 4.0;
 // TPDF dither of +/-2^-26 peak (relative to full modulation), held for eight samples, keeps silence free of
 // idle tones; its in-band share (about -165 dBFS) stays well under the modulator's own floor.
 constexpr double kDitherStep = 1.0 / (1 << 26) / 65536.0;
-// Held for eight samples, the dither's share of a band shrinks only as the rate grows: at DSD512 it would be
-// the floor below 40 kHz (about -180 dBFM in band and at 20-40 kHz, above the loop's own noise there). The
-// DSD512 loop therefore takes a sixteenth of it (24 dB less), which still leaves silence free of idle tones.
-// A power of two, so the lower rates' numbers are unchanged.
+// The dither is not shaped: held for eight samples, its share of a band shrinks only as the rate grows (about
+// -171, -174, -177 and -180 dBFM in band from DSD64 to DSD512), while the higher rates' loops go far deeper
+// (about -201 dBFM in band at DSD128, -234 at DSD256, -190 at DSD512). Each of those loops therefore takes a
+// step that leaves the dither 10 dB or more under its own noise: 1/128 of it at DSD128 (-216 dBFM), 1/4096 at
+// DSD256 (-249) and 1/16 at DSD512 (-204), still enough to keep silence free of idle tones. Powers of two, so
+// the scaling itself is exact.
 constexpr double DitherStep(int multiple) noexcept {
-    return multiple == 8 ? kDitherStep / 16.0 : kDitherStep;
+    return multiple == 2   ? kDitherStep / 128.0
+           : multiple == 4 ? kDitherStep / 4096.0
+           : multiple == 8 ? kDitherStep / 16.0
+                           : kDitherStep;
 }
 
 constexpr double kScale16 = 0.5 / 32768.0; // PCM full scale is 50 % modulation

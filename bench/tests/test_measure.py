@@ -90,6 +90,26 @@ class Fit(unittest.TestCase):
                     # 257 fitted taps take 257 of 32768 degrees of freedom: under 0.04 dB of the noise.
                     self.assertAlmostEqual(10 * np.log10(np.var(r) / want), 0.0, delta=0.1)
 
+    def test_what_the_analysis_low_pass_removes_is_not_counted_as_added_noise(self):
+        # A converter that passes its input whole, up to 22.05 kHz, and adds white noise 250 dB down. The
+        # output is low-passed at 20.4-21.6 kHz before the fit; fitted against the input as it stands, the fit
+        # must follow that roll-off, which 257 taps do not, and the misfit leaks into 20 Hz-20 kHz. The input
+        # taken through the same low-pass leaves the added noise alone.
+        rows = 1 << 16
+        x = dithered_tone(rows + 8000, 4)
+        added = 10 ** (-250 / 20) * np.random.default_rng(5).standard_normal(len(x))
+        y = measure.band_limit_44k(x) + added
+        first = 2000
+
+        def band_db(r):
+            p, binhz = measure.spectrum(r, 44100)
+            return 10 * np.log10(p[int(np.ceil(20 / binhz)): int(20000 / binhz) + 1].sum())
+
+        want = band_db(added[first: first + rows])
+        fitted = band_db(measure.linear_fit_residual(measure.band_limit_44k(x), y[first:], first, rows=rows))
+        plain = band_db(measure.linear_fit_residual(x, y[first:], first, rows=rows))
+        self.assertAlmostEqual(fitted, want, delta=0.3)
+        self.assertGreater(plain, want + 3)
 
 if __name__ == "__main__":
     unittest.main()
