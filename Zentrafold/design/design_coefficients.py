@@ -139,25 +139,25 @@ NTF256_POLES = [
     (0.84512950484949734, 522096.93011770211),
 ]
 # DSD512 (--rate 512): order 8 again, the fewest sections the converter's loop takes, searched at its own
-# rate under the same peak gain and l1 bound. The search started from the DSD256 design carried to twice the
-# rate (the same zeros and pole frequencies in Hz, each pole radius its square root: the same analogue NTF;
-# predicted -181, -177 and -154 dBFM in the three bands), with --inband -184 --band2 -195. At eight times the
-# DSD64 rate the loop can move all its zeros above 40 kHz and still hold the audio band 14 dB below DSD256's:
-# predicted -190.5 dBFM in band, -197.4 at 20-40 kHz and -212.1 at 40-100 kHz.
+# rate under the same peak gain and l1 bound. The first search started from the DSD256 design of the time
+# carried to twice the rate (the same analogue NTF) and moved all the zeros above 40 kHz (predicted -190.5
+# dBFM in band, -197.4 at 20-40 kHz and -212.1 at 40-100 kHz); searched again from that with --inband -240
+# --band2 -200, the loop brings two zeros back into the audio band and beside it, for 50 dB less in band and
+# 20 dB less at 20-40 kHz, for 13.5 dB more at 40-100 kHz: predicted -240.0, -217.4 and -198.6.
 NTF512_ORDER = 8
-NTF512_INBAND_LIMIT_DBFM = -184.0
-NTF512_BAND2_LIMIT_DBFM = -195.0
+NTF512_INBAND_LIMIT_DBFM = -240.0
+NTF512_BAND2_LIMIT_DBFM = -200.0
 NTF512_ZEROS_HZ = [
-    46002.996862562941,
-    65034.643954837768,
-    84491.481814053492,
-    97014.849184212711,
+    9427.0792104655902,
+    22798.630048303836,
+    76291.916480444954,
+    95606.081724245829,
 ]
 NTF512_POLES = [
-    (0.74825160612514952, 41119.080422986379),
-    (0.99469192383421201, 337978.93021505966),
-    (0.97823076637327044, 477265.90137745201),
-    (0.84773532897713622, 1058942.019639354),
+    (0.75109912969908743, 23568.988811698029),
+    (0.99457699523375509, 336032.3313416543),
+    (0.97698924682707011, 479857.01706189499),
+    (0.84572149547078379, 1048535.2748364622),
 ]
 
 

@@ -77,15 +77,12 @@ constexpr double kOverloadLimit = 4.0;
 constexpr double kDitherStep = 1.0 / (1 << 26) / 65536.0;
 // The dither is not shaped: held for eight samples, its share of a band shrinks only as the rate grows (about
 // -171, -174, -177 and -180 dBFM in band from DSD64 to DSD512), while the higher rates' loops go far deeper
-// (about -201 dBFM in band at DSD128, -234 at DSD256, -190 at DSD512). Each of those loops therefore takes a
+// (about -202 dBFM in band at DSD128, -234 at DSD256, -240 at DSD512). Each of those loops therefore takes a
 // step that leaves the dither 10 dB or more under its own noise: 1/128 of it at DSD128 (-216 dBFM), 1/4096 at
-// DSD256 (-249) and 1/16 at DSD512 (-204), still enough to keep silence free of idle tones. Powers of two, so
-// the scaling itself is exact.
+// DSD256 (-249) and at DSD512 (-252), still enough to keep silence free of idle tones. Powers of two, so the
+// scaling itself is exact.
 constexpr double DitherStep(int multiple) noexcept {
-    return multiple == 2   ? kDitherStep / 128.0
-           : multiple == 4 ? kDitherStep / 4096.0
-           : multiple == 8 ? kDitherStep / 16.0
-                           : kDitherStep;
+    return multiple == 1 ? kDitherStep : multiple == 2 ? kDitherStep / 128.0 : kDitherStep / 4096.0;
 }
 
 constexpr double kScale16 = 0.5 / 32768.0; // PCM full scale is 50 % modulation
